@@ -1,0 +1,1 @@
+#include "app/camera_motion.h"

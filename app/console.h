@@ -1,0 +1,10 @@
+#pragma once
+
+// Writes the banner, the usage line and its two explanation lines to the error stream.
+void printUsage();
+
+// Prints "--- HIT SPACE KEY ---" on standard output and waits for the space
+// bar. On a terminal the keys are read unechoed and unbuffered, and the
+// terminal is restored on every way out; when standard input is not a
+// terminal, bytes are read until a space, end of input or a read error.
+void waitForSpaceKey();

@@ -1,0 +1,1 @@
+#include "app/key_table.h"

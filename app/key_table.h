@@ -1,0 +1,28 @@
+#pragma once
+
+// Rows the key table can hold; the next append ends the program.
+inline constexpr int KEY_TABLE_SIZE = 1500;
+
+// One tracked frame in the axes and units of the camera-motion file.
+struct KeyRow {
+    int found;  // 1 when the marker was found and a pose computed
+    double translateX;
+    double translateY;
+    double translateZ;
+    double rotateY;  // degrees
+    double rotateX;
+    double rotateZ;
+};
+
+// Stores one row for the next frame: x, y, z are the camera position in
+// marker coordinates (already scaled), the rotations in degrees. The axes are
+// exchanged on the way in; a row with found 0 gets fixed placeholder values.
+// A full table prints "rec_tbl_idx over", pauses and exits with status 1.
+void appendKeyRow(int found, double x, double y, double z, double rotY, double rotX, double rotZ);
+
+// Five-point smoothing of the six value columns of the found rows, in place.
+void smoothKeyTable();
+
+// Read access to the rows stored so far, in frame order.
+int keyRowCount();
+const KeyRow* keyRows();

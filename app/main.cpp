@@ -1,0 +1,3 @@
+#include "app/run_flow.h"
+
+int main(int argc, char** argv) { return runLumeko(argc, argv); }

@@ -1,0 +1,1 @@
+#include "app/run_flow.h"

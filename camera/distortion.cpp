@@ -1,0 +1,1 @@
+#include "camera/distortion.h"

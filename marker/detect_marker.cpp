@@ -1,0 +1,1 @@
+#include "marker/detect_marker.h"

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+
+#include "camera/image_point.h"
+#include "pose/edge_line.h"
+
+// Capacity of the candidate list, the marker list and the history.
+inline constexpr int MARKER_MAX = 30;
+
+// One detected square marker.
+struct MarkerInfo {
+    int32_t area;       // dark pixels of the region forming the border
+    int32_t id;         // matched pattern slot, -1 when not identified
+    int32_t direction;  // 0..3: turn of the matched pattern against `vertices`; -1 unknown
+    double confidence;  // normalised correlation of the best match, at most 1
+    ImagePoint centre;  // centroid of the dark region, observed coordinates
+    EdgeLine edgeLines[4];   // side i from corner i to corner i + 1, ideal coordinates
+    ImagePoint vertices[4];  // corner i where side i - 1 meets side i, ideal coordinates
+};
+
+// The geometry pose estimation works from.
+inline MarkerSquare arMarkerSquare(const MarkerInfo& marker) {
+    MarkerSquare square{};
+    square.direction = marker.direction;
+    for (int i = 0; i < 4; i++) {
+        square.edgeLines[i] = marker.edgeLines[i];
+        square.vertices[i] = marker.vertices[i];
+    }
+    return square;
+}

@@ -1,0 +1,1 @@
+#include "marker/pattern.h"

@@ -1,0 +1,1 @@
+#include "pose/marker_pose.h"

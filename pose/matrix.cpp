@@ -1,0 +1,1 @@
+#include "pose/matrix.h"

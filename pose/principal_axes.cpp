@@ -1,0 +1,1 @@
+#include "pose/principal_axes.h"

@@ -1,0 +1,1 @@
+#include "pose/rotation_angles.h"

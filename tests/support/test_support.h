@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace lumeko_test {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes out of scope.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// What a finished child process left behind.
+struct ProcessResult {
+    int status;  // exit status, or 128 + signal number
+    std::string out;
+    std::string err;
+};
+
+// Runs `argv` (argv[0] the program's path) in `workDir` with `input` on its
+// standard input (a pipe closed after the input is written) and collects its
+// output. Pass nullptr as input to give it /dev/null.
+ProcessResult runProcess(const std::string& workDir, const std::vector<std::string>& argv,
+                         const char* input = nullptr);
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+}  // namespace lumeko_test
