@@ -1,1 +1,52 @@
 #include "camera/distortion.h"
+
+#include <cmath>
+
+int arIdealToObserved(const double distFactor[4], double ix, double iy, double* ox, double* oy) {
+    double x0 = distFactor[0];
+    double y0 = distFactor[1];
+    double f = distFactor[2];
+    double s = distFactor[3];
+    double u = (ix - x0) * s;
+    double v = (iy - y0) * s;
+    if (u == 0.0 && v == 0.0) {
+        *ox = x0;
+        *oy = y0;
+        return 0;
+    }
+    double d = 1.0 - (u * u + v * v) * (1e-8 * f);
+    *ox = u * d + x0;
+    *oy = v * d + y0;
+    return 0;
+}
+
+// Inverts r * (1 - k r^2) = p0 for the ideal radius with a fixed number of
+// Newton steps, scaling the offset (dx, dy) along with the radius.
+int arObservedToIdeal(const double distFactor[4], double ox, double oy, double* ix, double* iy) {
+    double x0 = distFactor[0];
+    double y0 = distFactor[1];
+    double k = distFactor[2] * 1e-8;
+    double s = distFactor[3];
+    double dx = ox - x0;
+    double dy = oy - y0;
+    double z = dx * dx + dy * dy;
+    double p = std::sqrt(z);
+    double p0 = p;
+    for (int step = 1; step <= DISTORTION_ITERATIONS; step++) {
+        if (p == 0.0) {
+            dx = 0.0;
+            dy = 0.0;
+            break;
+        }
+        double next = p - ((1.0 - k * z) * p - p0) / (1.0 - 3.0 * k * z);
+        dx = dx * next / p;
+        dy = dy * next / p;
+        if (step == DISTORTION_ITERATIONS)
+            break;
+        z = dx * dx + dy * dy;
+        p = std::sqrt(z);
+    }
+    *ix = dx / s + x0;
+    *iy = dy / s + y0;
+    return 0;
+}
