@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/key_table.h"
+
 // Name of the camera-motion file written in the working directory.
 inline constexpr const char* CAMERA_MOTION_FILE = "Lumeko.cm2";
 
@@ -7,3 +9,6 @@ inline constexpr const char* CAMERA_MOTION_FILE = "Lumeko.cm2";
 // reports the failure, pauses and exits with status 1. A previous file is
 // replaced only by a complete new one.
 void writeCameraMotion(int camNo);
+
+// The same for any key table.
+void writeCameraMotion(const KeyTable& table, int camNo);

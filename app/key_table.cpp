@@ -1,1 +1,119 @@
 #include "app/key_table.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/console.h"
+
+namespace {
+
+KeyTable programTable;
+
+// Placeholder values of a frame without the marker, before the axes are exchanged.
+constexpr double NOT_FOUND_X = 0.0;
+constexpr double NOT_FOUND_Y = 0.0;
+constexpr double NOT_FOUND_Z = -9.999999;
+constexpr double NOT_FOUND_ROT_Y = 0.0;
+constexpr double NOT_FOUND_ROT_X = -45.0;
+constexpr double NOT_FOUND_ROT_Z = 0.0;
+
+// Weights of rows i-2 .. i+2.
+constexpr double WEIGHT_FAR = 0.1;
+constexpr double WEIGHT_NEAR = 0.15;
+constexpr double WEIGHT_CENTRE = 0.5;
+
+// The six value columns in the order the smoothing walks them.
+constexpr double KeyRow::*VALUE_COLUMNS[KEY_VALUE_COUNT] = {
+    &KeyRow::translateX, &KeyRow::translateY, &KeyRow::translateZ,
+    &KeyRow::rotateY,    &KeyRow::rotateX,    &KeyRow::rotateZ};
+
+double valueOf(const KeyRow& row, int column) {
+    return row.*VALUE_COLUMNS[column];
+}
+
+// The weights of one side (nearer, farther neighbour) added to s; the weight
+// of a neighbour without the marker falls on the centre row instead.
+double addSide(const KeyRow& centre, const KeyRow& nearer, const KeyRow& farther, int column,
+               double s) {
+    double v = valueOf(centre, column);
+    if (nearer.found == 0)
+        return (WEIGHT_NEAR * v + WEIGHT_FAR * v) + s;
+    double vNear = valueOf(nearer, column);
+    if (farther.found == 0)
+        return (WEIGHT_NEAR * vNear + WEIGHT_FAR * v) + s;
+    return (WEIGHT_NEAR * vNear + WEIGHT_FAR * valueOf(farther, column)) + s;
+}
+
+double smoothValue(const KeyRow* rows, int i, int column) {
+    double s = WEIGHT_CENTRE * valueOf(rows[i], column);
+    s = addSide(rows[i], rows[i - 1], rows[i - 2], column, s);
+    s = addSide(rows[i], rows[i + 1], rows[i + 2], column, s);
+    return s;
+}
+
+}  // namespace
+
+void appendKeyRow(KeyTable& table, int found, double x, double y, double z, double rotY,
+                  double rotX, double rotZ) {
+    if (table.count >= KEY_TABLE_SIZE) {
+        std::fprintf(stderr, "rec_tbl_idx over\n");
+        waitForSpaceKey();
+        std::exit(1);
+    }
+    if (found == 0) {
+        x = NOT_FOUND_X;
+        y = NOT_FOUND_Y;
+        z = NOT_FOUND_Z;
+        rotY = NOT_FOUND_ROT_Y;
+        rotX = NOT_FOUND_ROT_X;
+        rotZ = NOT_FOUND_ROT_Z;
+    }
+    KeyRow& row = table.rows[table.count];
+    row.found = found;
+    row.translateX = x;
+    row.translateY = z;
+    row.translateZ = -y;
+    row.rotateY = rotY;
+    row.rotateX = rotX;
+    row.rotateZ = rotZ;
+    table.count++;
+}
+
+// Every result is computed from unsmoothed neighbours first and copied back
+// afterwards, so the outcome does not depend on the order of the rows.
+void smoothKeyTable(KeyTable& table) {
+    for (int i = 2; i <= table.count - 3; i++) {
+        if (table.rows[i].found != 1)
+            continue;
+        for (int column = 0; column < KEY_VALUE_COUNT; column++) {
+            table.smoothed[i][column] = smoothValue(table.rows, i, column);
+        }
+    }
+    for (int i = 2; i <= table.count - 3; i++) {
+        if (table.rows[i].found != 1)
+            continue;
+        for (int column = 0; column < KEY_VALUE_COUNT; column++) {
+            table.rows[i].*VALUE_COLUMNS[column] = table.smoothed[i][column];
+        }
+    }
+}
+
+const KeyTable& keyTable() {
+    return programTable;
+}
+
+void appendKeyRow(int found, double x, double y, double z, double rotY, double rotX, double rotZ) {
+    appendKeyRow(programTable, found, x, y, z, rotY, rotX, rotZ);
+}
+
+void smoothKeyTable() {
+    smoothKeyTable(programTable);
+}
+
+int keyRowCount() {
+    return programTable.count;
+}
+
+const KeyRow* keyRows() {
+    return programTable.rows;
+}

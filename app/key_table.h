@@ -14,6 +14,24 @@ struct KeyRow {
     double rotateZ;
 };
 
+// Values a key row carries, in the order the smoothing walks them.
+inline constexpr int KEY_VALUE_COUNT = 6;
+
+// The rows of one track with the scratch space of the smoothing. The program
+// keeps one in its module state; the functions taking a table work on any.
+struct KeyTable {
+    int count;
+    KeyRow rows[KEY_TABLE_SIZE];
+    double smoothed[KEY_TABLE_SIZE][KEY_VALUE_COUNT];
+};
+
+void appendKeyRow(KeyTable& table, int found, double x, double y, double z, double rotY,
+                  double rotX, double rotZ);
+void smoothKeyTable(KeyTable& table);
+
+// The program's key table, which the functions below work on.
+const KeyTable& keyTable();
+
 // Stores one row for the next frame: x, y, z are the camera position in
 // marker coordinates (already scaled), the rotations in degrees. The axes are
 // exchanged on the way in; a row with found 0 gets fixed placeholder values.
