@@ -1,0 +1,243 @@
+#include "marker/labeling.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// What one provisional label has gathered of its pixels. The box is updated
+// only partially per pixel (see labelDarkPixel), which still gives exact
+// region boxes once all labels of a region are combined.
+struct LabelAccumulator {
+    int32_t count;
+    int64_t sumX;
+    int64_t sumY;
+    int32_t minX;
+    int32_t maxX;
+    int32_t minY;
+    int32_t maxY;
+};
+
+std::vector<LabelValue> labelImage;
+int labelImageCells = 0;
+
+// Equivalence table, entry p - 1 for provisional label p. During the raster
+// pass it is a forest whose roots are the smallest label of their class;
+// after renumbering it holds final labels and is handed out as labelMap.
+int32_t equivalence[LABEL_MAX];
+LabelAccumulator accumulators[LABEL_MAX];
+int32_t regionAreas[LABEL_MAX];
+ImagePoint regionCentroids[LABEL_MAX];
+RegionBox regionBoxes[LABEL_MAX];
+
+// Smallest label of p's class. Parents are always smaller than their
+// children, and halving the path keeps that true.
+int32_t representative(int32_t p) {
+    while (equivalence[p - 1] != p) {
+        int32_t parent = equivalence[p - 1];
+        equivalence[p - 1] = equivalence[parent - 1];
+        p = parent;
+    }
+    return p;
+}
+
+// Joins the classes of labels a and b; the smaller representative stays.
+int32_t mergeClasses(int32_t a, int32_t b) {
+    int32_t ra = representative(a);
+    int32_t rb = representative(b);
+    if (ra > rb) {
+        equivalence[ra - 1] = rb;
+        return rb;
+    }
+    if (ra < rb) {
+        equivalence[rb - 1] = ra;
+    }
+    return ra;
+}
+
+void addPixel(LabelAccumulator& acc, int x, int y) {
+    acc.count++;
+    acc.sumX += x;
+    acc.sumY += y;
+}
+
+void clearBorder(LabelValue* image, int width, int height) {
+    for (int x = 0; x < width; x++) {
+        image[x] = 0;
+        image[(height - 1) * width + x] = 0;
+    }
+    for (int y = 0; y < height; y++) {
+        image[y * width] = 0;
+        image[y * width + width - 1] = 0;
+    }
+}
+
+// Labels the dark pixel (x, y) from its already visited neighbours U, UR, UL
+// and L; returns the label it takes, or 0 when a new label would exceed
+// LABEL_MAX. `made` counts the provisional labels made so far.
+int32_t labelDarkPixel(const LabelValue* here, int width, int x, int y, int32_t& made) {
+    int32_t u = here[-width];
+    int32_t ur = here[-width + 1];
+    int32_t ul = here[-width - 1];
+    int32_t l = here[-1];
+    if (u > 0) {
+        LabelAccumulator& acc = accumulators[u - 1];
+        addPixel(acc, x, y);
+        acc.maxY = y;
+        return u;
+    }
+    if (ur > 0 && ul > 0) {
+        int32_t label = mergeClasses(ur, ul);
+        LabelAccumulator& acc = accumulators[label - 1];
+        addPixel(acc, x, y);
+        acc.maxY = y;
+        return label;
+    }
+    if (ur > 0 && l > 0) {
+        int32_t label = mergeClasses(ur, l);
+        addPixel(accumulators[label - 1], x, y);
+        return label;
+    }
+    if (ur > 0) {
+        LabelAccumulator& acc = accumulators[ur - 1];
+        addPixel(acc, x, y);
+        if (x < acc.minX) {
+            acc.minX = x;
+        }
+        acc.maxY = y;
+        return ur;
+    }
+    if (ul > 0) {
+        LabelAccumulator& acc = accumulators[ul - 1];
+        addPixel(acc, x, y);
+        if (x > acc.maxX) {
+            acc.maxX = x;
+        }
+        acc.maxY = y;
+        return ul;
+    }
+    if (l > 0) {
+        LabelAccumulator& acc = accumulators[l - 1];
+        addPixel(acc, x, y);
+        if (x > acc.maxX) {
+            acc.maxX = x;
+        }
+        return l;
+    }
+    if (made >= LABEL_MAX) {
+        return 0;
+    }
+    made++;
+    equivalence[made - 1] = made;
+    accumulators[made - 1] = LabelAccumulator{1, x, y, x, x, y, y};
+    return made;
+}
+
+// The raster pass; returns the number of provisional labels made, or -1.
+int32_t labelPixels(const FrameImage& frame, int threshold, LabelValue* image) {
+    const int width = frame.width;
+    const int64_t limit = 3 * static_cast<int64_t>(threshold);
+    int32_t made = 0;
+    for (int y = 1; y < frame.height - 1; y++) {
+        const unsigned char* pixel = frame.pixels + 4 * (static_cast<size_t>(y) * width + 1);
+        LabelValue* here = image + static_cast<size_t>(y) * width + 1;
+        for (int x = 1; x < width - 1; x++, pixel += 4, here++) {
+            if (pixel[0] + pixel[1] + pixel[2] > limit) {
+                *here = 0;
+                continue;
+            }
+            int32_t label = labelDarkPixel(here, width, x, y, made);
+            if (label == 0) {
+                return -1;
+            }
+            *here = static_cast<LabelValue>(label);
+        }
+    }
+    return made;
+}
+
+// Numbers the classes 1, 2, ... in the order of their smallest label (the
+// raster order of their first pixel); returns the number of classes.
+int32_t renumberLabels(int32_t made) {
+    int32_t next = 1;
+    for (int32_t p = 1; p <= made; p++) {
+        if (equivalence[p - 1] == p) {
+            equivalence[p - 1] = next++;
+        } else {
+            equivalence[p - 1] = equivalence[equivalence[p - 1] - 1];
+        }
+    }
+    return next - 1;
+}
+
+void gatherRegionStatistics(int32_t made, int32_t regions, int width, int height) {
+    for (int32_t l = 0; l < regions; l++) {
+        regionAreas[l] = 0;
+        regionCentroids[l] = ImagePoint{0.0, 0.0};
+        regionBoxes[l] = RegionBox{width, 0, height, 0};
+    }
+    for (int32_t p = 0; p < made; p++) {
+        const LabelAccumulator& acc = accumulators[p];
+        const int32_t l = equivalence[p] - 1;
+        regionAreas[l] += acc.count;
+        regionCentroids[l].x += static_cast<double>(acc.sumX);
+        regionCentroids[l].y += static_cast<double>(acc.sumY);
+        RegionBox& box = regionBoxes[l];
+        if (acc.minX < box.minX)
+            box.minX = acc.minX;
+        if (acc.maxX > box.maxX)
+            box.maxX = acc.maxX;
+        if (acc.minY < box.minY)
+            box.minY = acc.minY;
+        if (acc.maxY > box.maxY)
+            box.maxY = acc.maxY;
+    }
+    for (int32_t l = 0; l < regions; l++) {
+        regionCentroids[l].x /= regionAreas[l];
+        regionCentroids[l].y /= regionAreas[l];
+    }
+}
+
+}  // namespace
+
+int arInitLabeling(int width, int height) {
+    if (width <= 0 || height <= 0) {
+        return -1;
+    }
+    const size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
+    if (cells > static_cast<size_t>(INT32_MAX)) {
+        return -1;
+    }
+    if (static_cast<int>(cells) > labelImageCells) {
+        labelImage.assign(cells, 0);
+        labelImageCells = static_cast<int>(cells);
+    }
+    return 0;
+}
+
+const LabelValue* arLabelImage(const FrameImage& frame, int threshold, LabelResult* result) {
+    if (frame.width <= 0 || frame.height <= 0 ||
+        static_cast<int64_t>(frame.width) * frame.height > labelImageCells) {
+        return nullptr;
+    }
+    LabelValue* image = labelImage.data();
+    clearBorder(image, frame.width, frame.height);
+    const int32_t made = labelPixels(frame, threshold, image);
+    if (made < 0) {
+        return nullptr;
+    }
+    const int32_t regions = renumberLabels(made);
+    if (regions > 0) {
+        gatherRegionStatistics(made, regions, frame.width, frame.height);
+    }
+    result->labelImage = image;
+    result->width = frame.width;
+    result->height = frame.height;
+    result->labelCount = regions;
+    result->labelMap = equivalence;
+    result->areas = regionAreas;
+    result->centroids = regionCentroids;
+    result->boxes = regionBoxes;
+    return image;
+}

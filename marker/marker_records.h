@@ -1,0 +1,77 @@
+#pragma once
+
+// The records that carry one frame's dark regions and square candidates
+// through the detection stages, the history record, and the capacities and
+// tuning values of detection.
+
+#include <cstdint>
+
+#include "camera/image_point.h"
+#include "marker/marker_info.h"
+
+// Most provisional labels of one labeling pass; one more makes the pass fail.
+inline constexpr int LABEL_MAX = 32768;
+// Region areas (pixels, both limits inclusive) that can become candidates.
+inline constexpr int REGION_AREA_MIN = 70;
+inline constexpr int REGION_AREA_MAX = 100000;
+// Factor of the corner split threshold area * 4/3 * 0.01 * factor.
+inline constexpr double SQUARE_FIT_FACTOR = 1.0;
+// Most corners one half of a contour may yield.
+inline constexpr int CORNER_SPLIT_MAX = 6;
+// Capacity of a candidate's contour; tracing gives up at CONTOUR_TRACE_LIMIT points.
+inline constexpr int CONTOUR_POINT_MAX = 10000;
+inline constexpr int CONTOUR_TRACE_LIMIT = 9999;
+// Frame-to-frame match: old area / new area within [MIN, MAX], and squared
+// centre distance / new area below TRACK_DISTANCE_MAX.
+inline constexpr double TRACK_AREA_RATIO_MIN = 0.7;
+inline constexpr double TRACK_AREA_RATIO_MAX = 1.43;
+inline constexpr double TRACK_DISTANCE_MAX = 0.5;
+// Markers matched less well than this lose their id after the history step.
+inline constexpr double CONFIDENCE_MIN = 0.5;
+// A history entry whose age reaches this is forgotten.
+inline constexpr int HISTORY_AGE_LIMIT = 4;
+// Starting best sum of the corner-order search; only smaller sums count.
+inline constexpr double CORNER_ORDER_SUM_START = 1e8;
+
+// A provisional label as stored in the label image. Unsigned, so that every
+// label up to LABEL_MAX (32,768 included) reads back as positive.
+using LabelValue = uint16_t;
+
+// Smallest and largest x and y of a region's pixels.
+struct RegionBox {
+    int32_t minX;
+    int32_t maxX;
+    int32_t minY;
+    int32_t maxY;
+};
+
+// What labeling hands to candidate detection; all arrays belong to labeling
+// and are overwritten by the next pass.
+struct LabelResult {
+    const LabelValue* labelImage;  // width x height provisional labels, 0 = background
+    int width;
+    int height;
+    int32_t labelCount;           // regions found, numbered 1..labelCount
+    const int32_t* labelMap;      // final label of provisional label p at position p - 1
+    const int32_t* areas;         // pixel count of final label l at position l - 1
+    const ImagePoint* centroids;  // mean x and y of final label l at position l - 1
+    const RegionBox* boxes;       // bounding box of final label l at position l - 1
+};
+
+// A dark region whose outline has four corners.
+struct MarkerCandidate {
+    int32_t area;  // 0 marks a candidate being removed
+    ImagePoint centre;
+    int32_t pointCount;  // contour points, the closing repeat of point 0 included
+    int32_t contourX[CONTOUR_POINT_MAX];
+    int32_t contourY[CONTOUR_POINT_MAX];
+    // Contour indices of the corners: 0, the other three in contour order,
+    // then pointCount - 1.
+    int32_t cornerIndex[5];
+};
+
+// A marker remembered from earlier frames.
+struct MarkerHistoryEntry {
+    MarkerInfo marker;  // copy of the marker as last reported with an identity
+    int32_t age;        // 1 in the frame it was stored, +1 at every later pass
+};
