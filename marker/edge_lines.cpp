@@ -1,0 +1,73 @@
+#include "marker/edge_lines.h"
+
+#include "camera/camera_param.h"
+#include "camera/distortion.h"
+#include "pose/matrix.h"
+#include "pose/principal_axes.h"
+
+namespace {
+
+// Ideal positions of one side's points, row by row.
+double sidePoints[CONTOUR_POINT_MAX * 2];
+
+// Fits the line through the contour points first..last (ideal coordinates);
+// -1 when fewer than two points or the points do not span a line.
+int fitSide(const int32_t* contourX, const int32_t* contourY, int first, int last, EdgeLine* line) {
+    const int count = last - first + 1;
+    if (count < 2) {
+        return -1;
+    }
+    const double* dist = arCurrentCameraParam().distFactor;
+    for (int k = 0; k < count; k++) {
+        arObservedToIdeal(dist, contourX[first + k], contourY[first + k], &sidePoints[2 * k],
+                          &sidePoints[2 * k + 1]);
+    }
+    double axesData[4];
+    double sharesData[2];
+    double meanData[2];
+    Matrix points{sidePoints, count, 2};
+    Matrix axes{axesData, 2, 2};
+    Vector shares{sharesData, 2};
+    Vector mean{meanData, 2};
+    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean) < 0) {
+        return -1;
+    }
+    line->a = axesData[1];
+    line->b = -axesData[0];
+    line->c = -(line->a * meanData[0] + line->b * meanData[1]);
+    return 0;
+}
+
+// Where line p meets line q; false when they are exactly parallel.
+bool intersect(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
+    const double w = p.a * q.b - q.a * p.b;
+    if (w == 0.0) {
+        return false;
+    }
+    corner->x = (p.b * q.c - q.b * p.c) / w;
+    corner->y = (q.a * p.c - p.a * q.c) / w;
+    return true;
+}
+
+}  // namespace
+
+int arFitEdgeLines(const int32_t* contourX, const int32_t* contourY, int /*pointCount*/,
+                   const int32_t cornerIndex[5], EdgeLine edgeLines[4], ImagePoint vertices[4]) {
+    for (int i = 0; i < 4; i++) {
+        const int st = cornerIndex[i];
+        const int ed = cornerIndex[i + 1];
+        const int n = ed - st + 1;
+        const double trim = 0.05 * n + 0.5;
+        const int first = static_cast<int>(st + trim);
+        const int last = static_cast<int>(ed - trim);
+        if (fitSide(contourX, contourY, first, last, &edgeLines[i]) < 0) {
+            return -1;
+        }
+    }
+    for (int j = 0; j < 4; j++) {
+        if (!intersect(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j])) {
+            return -1;
+        }
+    }
+    return 0;
+}
