@@ -1,1 +1,0 @@
-#include "marker/pattern.h"

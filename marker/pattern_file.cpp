@@ -1,0 +1,77 @@
+#include <cmath>
+#include <cstdio>
+
+#include "marker/pattern.h"
+#include "marker/pattern_set.h"
+
+namespace {
+
+PatternSet patternSet;
+
+int lowestFreeSlot() {
+    for (int slot = 0; slot < PATTERN_SLOT_MAX; slot++) {
+        if (!patternSet.inUse[slot]) {
+            return slot;
+        }
+    }
+    return -1;
+}
+
+// Reads one direction block into `values` (inverted, in template order) and
+// removes its mean; returns its norm, or a negative value when a value
+// cannot be read.
+double readDirection(std::FILE* file, int32_t* values) {
+    int64_t total = 0;
+    for (int plane = 0; plane < 3; plane++) {
+        for (int row = 0; row < PATTERN_SIZE; row++) {
+            for (int column = 0; column < PATTERN_SIZE; column++) {
+                int v = 0;
+                if (std::fscanf(file, "%d", &v) != 1) {
+                    return -1.0;
+                }
+                const int64_t inverted = 255 - static_cast<int64_t>(v);
+                values[(row * PATTERN_SIZE + column) * 3 + plane] = static_cast<int32_t>(inverted);
+                total += inverted;
+            }
+        }
+    }
+    const int64_t mean = total / PATTERN_VALUES;
+    double squares = 0.0;
+    for (int k = 0; k < PATTERN_VALUES; k++) {
+        values[k] = static_cast<int32_t>(values[k] - mean);
+        squares += static_cast<double>(values[k]) * values[k];
+    }
+    const double norm = std::sqrt(squares);
+    return norm == 0.0 ? PATTERN_NORM_FLOOR : norm;
+}
+
+}  // namespace
+
+const PatternSet& arPatternSet() {
+    return patternSet;
+}
+
+int arLoadPattern(const char* filename) {
+    const int slot = lowestFreeSlot();
+    if (slot < 0) {
+        return -1;
+    }
+    std::FILE* file = std::fopen(filename, "r");
+    if (file == nullptr) {
+        std::printf("\"%s\" not found!!\n", filename);
+        return -1;
+    }
+    for (int d = 0; d < 4; d++) {
+        const double norm = readDirection(file, patternSet.templates[slot][d]);
+        if (norm < 0.0) {
+            std::printf("Pattern Data read error!!\n");
+            std::fclose(file);
+            return -1;
+        }
+        patternSet.templateNorms[slot][d] = norm;
+    }
+    std::fclose(file);
+    patternSet.inUse[slot] = 1;
+    patternSet.count++;
+    return slot;
+}

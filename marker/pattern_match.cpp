@@ -1,0 +1,63 @@
+#include "marker/pattern_match.h"
+
+#include <cmath>
+
+#include "marker/pattern_extract.h"
+
+int arMatchPattern(const PatternImage& pattern, int* id, int* direction, double* confidence) {
+    int total = 0;
+    for (int k = 0; k < PATTERN_VALUES; k++) {
+        total += 255 - pattern.values[k];
+    }
+    const int mean = total / PATTERN_VALUES;
+    int input[PATTERN_VALUES];
+    int64_t squares = 0;
+    for (int k = 0; k < PATTERN_VALUES; k++) {
+        input[k] = 255 - pattern.values[k] - mean;
+        squares += input[k] * input[k];
+    }
+    const double norm = std::sqrt(static_cast<double>(squares));
+    if (norm == 0.0) {
+        *id = 0;
+        *direction = 0;
+        *confidence = -1.0;
+        return -1;
+    }
+    const PatternSet& set = arPatternSet();
+    double best = 0.0;
+    *id = -1;
+    *direction = -1;
+    for (int slot = 0; slot < PATTERN_SLOT_MAX; slot++) {
+        if (!set.inUse[slot]) {
+            continue;
+        }
+        for (int d = 0; d < 4; d++) {
+            const int32_t* values = set.templates[slot][d];
+            int64_t sum = 0;
+            for (int k = 0; k < PATTERN_VALUES; k++) {
+                sum += static_cast<int64_t>(input[k]) * values[k];
+            }
+            const double correlation = static_cast<double>(sum) / set.templateNorms[slot][d] / norm;
+            if (correlation > best) {
+                best = correlation;
+                *id = slot;
+                *direction = d;
+            }
+        }
+    }
+    *confidence = best;
+    return 0;
+}
+
+int arPatternCode(const FrameImage& frame, const int32_t* contourX, const int32_t* contourY,
+                  const int32_t cornerIndex[5], int* id, int* direction, double* confidence) {
+    PatternImage pattern;
+    if (arExtractPattern(frame, contourX, contourY, cornerIndex, &pattern) < 0) {
+        *id = -1;
+        *direction = -1;
+        *confidence = 0.0;
+        return 0;
+    }
+    arMatchPattern(pattern, id, direction, confidence);
+    return 0;
+}
