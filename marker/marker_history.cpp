@@ -1,0 +1,138 @@
+#include "marker/marker_history.h"
+
+namespace {
+
+// The current marker matching `remembered` best (smallest r, the first on
+// ties), or -1.
+int bestMatch(const MarkerInfo& remembered, const MarkerList& list) {
+    int best = -1;
+    double bestR = 0.0;
+    for (int i = 0; i < list.count; i++) {
+        double r = 0.0;
+        if (arMarkersMatch(remembered, list.markers[i], &r) && (best < 0 || r < bestR)) {
+            best = i;
+            bestR = r;
+        }
+    }
+    return best;
+}
+
+double squaredDistance(const ImagePoint& p, const ImagePoint& q) {
+    const double dx = p.x - q.x;
+    const double dy = p.y - q.y;
+    return dx * dx + dy * dy;
+}
+
+// How far the current corner list is turned against the remembered one: the
+// k for which current corner (i + k) mod 4 lies nearest remembered corner i;
+// -1 when no turn comes below CORNER_ORDER_SUM_START.
+int cornerTurn(const MarkerInfo& remembered, const MarkerInfo& current) {
+    double bestSum = CORNER_ORDER_SUM_START;
+    int turn = -1;
+    for (int k = 0; k < 4; k++) {
+        double sum = 0.0;
+        for (int i = 0; i < 4; i++) {
+            sum += squaredDistance(remembered.vertices[i], current.vertices[(i + k) % 4]);
+        }
+        if (sum < bestSum) {
+            bestSum = sum;
+            turn = k;
+        }
+    }
+    return turn;
+}
+
+bool matchesAny(const MarkerInfo& remembered, const MarkerList& list) {
+    for (int i = 0; i < list.count; i++) {
+        double r = 0.0;
+        if (arMarkersMatch(remembered, list.markers[i], &r)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, double* r) {
+    const double ratio = static_cast<double>(remembered.area) / current.area;
+    if (ratio < TRACK_AREA_RATIO_MIN || ratio > TRACK_AREA_RATIO_MAX) {
+        return false;
+    }
+    const double dx = current.centre.x - remembered.centre.x;
+    const double dy = current.centre.y - remembered.centre.y;
+    *r = (dx * dx + dy * dy) / current.area;
+    return *r < TRACK_DISTANCE_MAX;
+}
+
+void arCarryIdentities(const MarkerHistory& history, MarkerList& list) {
+    for (int e = 0; e < history.count; e++) {
+        const MarkerInfo& remembered = history.entries[e].marker;
+        const int i = bestMatch(remembered, list);
+        if (i < 0 || list.markers[i].confidence >= remembered.confidence) {
+            continue;
+        }
+        MarkerInfo& current = list.markers[i];
+        current.confidence = remembered.confidence;
+        current.id = remembered.id;
+        const int turn = cornerTurn(remembered, current);
+        current.direction = turn < 0 ? -1 : (remembered.direction - turn + 4) % 4;
+    }
+}
+
+void arDropUnconfidentIds(MarkerList& list) {
+    for (int i = 0; i < list.count; i++) {
+        if (list.markers[i].confidence < CONFIDENCE_MIN) {
+            list.markers[i].id = -1;
+        }
+    }
+}
+
+void arAgeHistory(MarkerHistory& history) {
+    int kept = 0;
+    for (int e = 0; e < history.count; e++) {
+        history.entries[e].age++;
+        if (history.entries[e].age < HISTORY_AGE_LIMIT) {
+            history.entries[kept++] = history.entries[e];
+        }
+    }
+    history.count = kept;
+}
+
+void arRememberMarkers(MarkerHistory& history, const MarkerList& list) {
+    for (int i = 0; i < list.count; i++) {
+        const MarkerInfo& marker = list.markers[i];
+        if (marker.id < 0) {
+            continue;
+        }
+        int e = 0;
+        while (e < history.count && history.entries[e].marker.id != marker.id) {
+            e++;
+        }
+        if (e == history.count) {
+            if (history.count == MARKER_MAX) {
+                continue;
+            }
+            history.count++;
+        }
+        history.entries[e].marker = marker;
+        history.entries[e].age = 1;
+    }
+}
+
+void arReaddUnseenMarkers(const MarkerHistory& history, MarkerList& list) {
+    for (int e = 0; e < history.count && list.count < MARKER_MAX; e++) {
+        const MarkerInfo& remembered = history.entries[e].marker;
+        if (!matchesAny(remembered, list)) {
+            list.markers[list.count++] = remembered;
+        }
+    }
+}
+
+void arSteadyMarkers(MarkerHistory& history, MarkerList& list) {
+    arCarryIdentities(history, list);
+    arDropUnconfidentIds(list);
+    arAgeHistory(history);
+    arRememberMarkers(history, list);
+    arReaddUnseenMarkers(history, list);
+}

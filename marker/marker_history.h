@@ -1,0 +1,36 @@
+#pragma once
+
+#include "marker/marker_records.h"
+
+// The markers of one pass, as handed to the caller.
+struct MarkerList {
+    MarkerInfo markers[MARKER_MAX];
+    int count;
+};
+
+// Identified markers remembered across passes, in insertion order; each id
+// occurs at most once.
+struct MarkerHistory {
+    MarkerHistoryEntry entries[MARKER_MAX];
+    int count;
+};
+
+// Whether the remembered marker and the current one are the same square:
+// area ratio remembered / current within [TRACK_AREA_RATIO_MIN,
+// TRACK_AREA_RATIO_MAX] and squared centre distance / current area (given
+// back in `r`) below TRACK_DISTANCE_MAX.
+bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, double* r);
+
+// Steadies one pass's markers with the history, in this order: carries
+// identities over from better-matched remembered markers, takes the id from
+// markers below CONFIDENCE_MIN, ages the history, remembers the identified
+// markers and re-adds remembered markers that no current marker matches.
+// Neither store grows past MARKER_MAX.
+void arSteadyMarkers(MarkerHistory& history, MarkerList& list);
+
+// The steps of arSteadyMarkers.
+void arCarryIdentities(const MarkerHistory& history, MarkerList& list);
+void arDropUnconfidentIds(MarkerList& list);
+void arAgeHistory(MarkerHistory& history);
+void arRememberMarkers(MarkerHistory& history, const MarkerList& list);
+void arReaddUnseenMarkers(const MarkerHistory& history, MarkerList& list);
