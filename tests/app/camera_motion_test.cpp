@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -131,6 +132,20 @@ TEST_F(CameraMotionFile, RowsUnderEveryKindOfCameraNumber) {
     EXPECT_EQ(write(*table, -5), twoRowFile(DOLLY, DOLLY_CHANNELS, 1));
     EXPECT_EQ(write(*table, 2147483647), twoRowFile(DOLLY + " 2147483646", DOLLY_CHANNELS, 1));
     EXPECT_EQ(entryCount(), 1);
+}
+
+TEST_F(CameraMotionFile, DecimalPointIsAFullStopInEveryLocale) {
+    const char* selected = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE", "fr_FR"}) {
+        if ((selected = std::setlocale(LC_NUMERIC, name)) != nullptr)
+            break;
+    }
+    if (selected == nullptr)
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    auto table = twoRowTable();
+    std::string text = write(*table, 0);
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(text, twoRowFile("STD_CAMERA", STANDARD_CHANNELS, 0));
 }
 
 TEST_F(CameraMotionFile, KeyIndexRestartsInEveryBlock) {

@@ -58,14 +58,6 @@ TEST(KeyTableAppend, RowWithoutMarkerGetsFixedValues) {
     expectNotFoundRow(table->rows[0]);
 }
 
-TEST(KeyTableAppend, ProgramTableIsTheOneReadBack) {
-    int before = keyRowCount();
-    appendKeyRow(1, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0);
-    ASSERT_EQ(keyRowCount(), before + 1);
-    EXPECT_EQ(keyRows(), keyTable().rows);
-    expectRowsEqual(keyRows()[before], KeyRow{1, 1.0, 3.0, -2.0, 4.0, 5.0, 6.0});
-}
-
 TEST(KeyTableAppend, StoresRow1500AndEndsTheProgramOnThe1501st) {
     auto table = emptyTable();
     for (int i = 0; i < KEY_TABLE_SIZE; i++)

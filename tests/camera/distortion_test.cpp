@@ -33,17 +33,6 @@ TEST(Distortion, CentreMapsToItself) {
     EXPECT_EQ(y, 242.25);
 }
 
-TEST(Distortion, ObservedToIdealPullsPointsOutwardAlongTheRadius) {
-    const double factors[4] = {320.0, 240.0, 80.0, 1.0};
-    double ix, iy;
-    arObservedToIdeal(factors, 520.0, 240.0, &ix, &iy);
-    EXPECT_GT(ix, 520.0);
-    EXPECT_EQ(iy, 240.0);
-    arObservedToIdeal(factors, 320.0, 40.0, &ix, &iy);
-    EXPECT_EQ(ix, 320.0);
-    EXPECT_LT(iy, 40.0);
-}
-
 // Observed -> ideal -> observed returns the point to within what three Newton
 // steps reach for realistic lenses across a VGA frame.
 TEST(Distortion, RoundTripWithinThreeStepAccuracy) {
