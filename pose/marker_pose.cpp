@@ -1,1 +1,109 @@
 #include "pose/marker_pose.h"
+
+#include "camera/camera_param.h"
+#include "pose/initial_rotation.h"
+#include "pose/pose_refine.h"
+
+namespace {
+
+// The marker's four corners in the image, paired with the corners of the
+// printed square around `centre`, starting at the pattern's own first corner.
+struct SquareCorrespondences {
+    ImagePoint image[4];
+    double object[4][2];
+};
+
+bool validDirection(int direction) {
+    return direction >= 0 && direction <= 3;
+}
+
+SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre, double width) {
+    SquareCorrespondences pairs;
+    for (int k = 0; k < 4; k++) {
+        pairs.image[k] = marker.vertices[arMarkerOrderIndex(marker.direction, k)];
+    }
+    pairs.object[0][0] = centre.x - width / 2.0;
+    pairs.object[0][1] = centre.y + width / 2.0;
+    pairs.object[1][0] = centre.x + width / 2.0;
+    pairs.object[1][1] = centre.y + width / 2.0;
+    pairs.object[2][0] = centre.x + width / 2.0;
+    pairs.object[2][1] = centre.y - width / 2.0;
+    pairs.object[3][0] = centre.x - width / 2.0;
+    pairs.object[3][1] = centre.y - width / 2.0;
+    return pairs;
+}
+
+// Up to POSE_LOOP_MAX refinement passes from R, stopping at the first error
+// below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
+// left. Writes `pose` and returns the last error, or returns -1.0 with
+// `pose` untouched when a pass could not run.
+double refinePasses(double R[3][3], const SquareCorrespondences& pairs, double pose[3][4]) {
+    const CameraParam& camera = arCurrentCameraParam();
+    double refined[3][4];
+    double err = -1.0;
+    for (int pass = 0; pass < POSE_LOOP_MAX; pass++) {
+        err = arRefinePose(R, pairs.image, pairs.object, 4, refined, camera.distFactor, camera.mat);
+        if (err < 0.0) {
+            return -1.0;
+        }
+        if (err < POSE_ERROR_GOOD) {
+            break;
+        }
+    }
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 4; k++) {
+            pose[j][k] = refined[j][k];
+        }
+    }
+    return err;
+}
+
+}  // namespace
+
+double arMarkerPose(const MarkerSquare& marker, ImagePoint centre, double width,
+                    double pose[3][4]) {
+    double R[3][3];
+    if (!validDirection(marker.direction) ||
+        arInitialRotation(marker, arCurrentCameraParam().mat, R) < 0) {
+        return -1.0;
+    }
+    return refinePasses(R, pairCorners(marker, centre, width), pose);
+}
+
+double arMarkerPoseFromPrevious(const MarkerSquare& marker, const double previousPose[3][4],
+                                ImagePoint centre, double width, double pose[3][4]) {
+    if (!validDirection(marker.direction)) {
+        return -1.0;
+    }
+    double R[3][3];
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = previousPose[j][k];
+        }
+    }
+    return refinePasses(R, pairCorners(marker, centre, width), pose);
+}
+
+double arMarkerPoseFallback(const MarkerSquare& marker, double err, ImagePoint centre, double width,
+                            double pose[3][4]) {
+    if (!(err > POSE_CONT_ERROR_MAX)) {
+        return err;
+    }
+    double fresh[3][4];
+    double freshErr = arMarkerPose(marker, centre, width, fresh);
+    if (freshErr < 0.0 || !(freshErr < err)) {
+        return err;
+    }
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 4; k++) {
+            pose[j][k] = fresh[j][k];
+        }
+    }
+    return freshErr;
+}
+
+double arMarkerPoseCont(const MarkerSquare& marker, const double previousPose[3][4],
+                        ImagePoint centre, double width, double pose[3][4]) {
+    double err = arMarkerPoseFromPrevious(marker, previousPose, centre, width, pose);
+    return arMarkerPoseFallback(marker, err, centre, width, pose);
+}

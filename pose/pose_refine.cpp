@@ -1,0 +1,221 @@
+#include "pose/pose_refine.h"
+
+#include "camera/distortion.h"
+#include "pose/rotation_angles.h"
+
+namespace {
+
+// Working storage shared by every pass; its contents matter only within one
+// call of arRefinePose.
+double centredBuffer[POSE_POINT_MAX][3];
+ImagePoint observedBuffer[POSE_POINT_MAX];
+
+// Start of the bounding box: maxima below and minima above any object point.
+constexpr double BOX_START = 1e10;
+
+bool validPointCount(int n) {
+    return n >= 1 && n <= POSE_POINT_MAX;
+}
+
+void destroyMatrix(Matrix* m) {
+    if (m != nullptr) {
+        arMatrixDestroy(m);
+    }
+}
+
+void destroyTranslationSystem(TranslationSystem& s) {
+    destroyMatrix(s.A);
+    destroyMatrix(s.At);
+    destroyMatrix(s.b);
+    destroyMatrix(s.N);
+    destroyMatrix(s.d);
+    destroyMatrix(s.e);
+}
+
+// 0, or -1 with nothing left allocated.
+int createTranslationSystem(int n, TranslationSystem& s) {
+    s.A = arMatrixCreate(2 * n, 3);
+    s.At = arMatrixCreate(3, 2 * n);
+    s.b = arMatrixCreate(2 * n, 1);
+    s.N = arMatrixCreate(3, 3);
+    s.d = arMatrixCreate(3, 1);
+    s.e = arMatrixCreate(3, 1);
+    if (s.A == nullptr || s.At == nullptr || s.b == nullptr || s.N == nullptr || s.d == nullptr ||
+        s.e == nullptr) {
+        destroyTranslationSystem(s);
+        return -1;
+    }
+    return 0;
+}
+
+// Sum over the points of the squared distance between the observed point and
+// the projection of the centred object point by M.
+double reprojectionError(const double M[3][4], const double centredPoints[][3],
+                         const ImagePoint* observedPoints, int n) {
+    double err = 0.0;
+    for (int i = 0; i < n; i++) {
+        const double* p = centredPoints[i];
+        double hx = M[0][0] * p[0] + M[0][1] * p[1] + M[0][2] * p[2] + M[0][3];
+        double hy = M[1][0] * p[0] + M[1][1] * p[1] + M[1][2] * p[2] + M[1][3];
+        double h = M[2][0] * p[0] + M[2][1] * p[1] + M[2][2] * p[2] + M[2][3];
+        double dx = observedPoints[i].x - hx / h;
+        double dy = observedPoints[i].y - hy / h;
+        err += dx * dx + dy * dy;
+    }
+    return err;
+}
+
+}  // namespace
+
+double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
+                    int n, double pose[3][4], const double distFactor[4], const double P[3][4]) {
+    if (!validPointCount(n)) {
+        return -1.0;
+    }
+    double maxPoint[3] = {-BOX_START, -BOX_START, -BOX_START};
+    double minPoint[3] = {BOX_START, BOX_START, BOX_START};
+    for (int i = 0; i < n; i++) {
+        for (int k = 0; k < 2; k++) {
+            if (objectPoints[i][k] > maxPoint[k]) {
+                maxPoint[k] = objectPoints[i][k];
+            }
+            if (objectPoints[i][k] < minPoint[k]) {
+                minPoint[k] = objectPoints[i][k];
+            }
+        }
+    }
+    double offset[3];
+    for (int k = 0; k < 3; k++) {
+        offset[k] = -(maxPoint[k] + minPoint[k]) / 2.0;
+    }
+    for (int i = 0; i < n; i++) {
+        centredBuffer[i][0] = objectPoints[i][0] + offset[0];
+        centredBuffer[i][1] = objectPoints[i][1] + offset[1];
+        centredBuffer[i][2] = 0.0;
+    }
+    double err = arRefinePoseCentred(R, imagePoints, centredBuffer, n, pose, distFactor, P);
+    if (err < 0.0) {
+        return err;
+    }
+    for (int j = 0; j < 3; j++) {
+        pose[j][3] =
+            pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];
+    }
+    return err;
+}
+
+double arRefinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
+                           const double centredPoints[][3], int n, double pose[3][4],
+                           const double distFactor[4], const double P[3][4]) {
+    if (!validPointCount(n)) {
+        return -1.0;
+    }
+    TranslationSystem system;
+    if (createTranslationSystem(n, system) < 0) {
+        return -1.0;
+    }
+    for (int i = 0; i < n; i++) {
+        arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observedBuffer[i].x,
+                          &observedBuffer[i].y);
+    }
+    double t[3];
+    arSolveTranslation(R, centredPoints, observedBuffer, n, P, system, t);
+    arSearchRotation(R, t, P, centredPoints, observedBuffer, n);
+    arSolveTranslation(R, centredPoints, observedBuffer, n, P, system, t);
+    double err = arSearchRotation(R, t, P, centredPoints, observedBuffer, n);
+    destroyTranslationSystem(system);
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            pose[j][k] = R[j][k];
+        }
+        pose[j][3] = t[j];
+    }
+    return err;
+}
+
+void arSolveTranslation(const double R[3][3], const double centredPoints[][3],
+                        const ImagePoint* observedPoints, int n, const double P[3][4],
+                        TranslationSystem& s, double t[3]) {
+    for (int i = 0; i < n; i++) {
+        const double* p = centredPoints[i];
+        double wx = R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2];
+        double wy = R[1][0] * p[0] + R[1][1] * p[1] + R[1][2] * p[2];
+        double wz = R[2][0] * p[0] + R[2][1] * p[1] + R[2][2] * p[2];
+        double x = observedPoints[i].x;
+        double y = observedPoints[i].y;
+        const double rows[2][3] = {{P[0][0], P[0][1], P[0][2] - x}, {0.0, P[1][1], P[1][2] - y}};
+        for (int r = 0; r < 2; r++) {
+            for (int k = 0; k < 3; k++) {
+                s.A->data[(2 * i + r) * 3 + k] = rows[r][k];
+                s.At->data[k * 2 * n + 2 * i + r] = rows[r][k];
+            }
+        }
+        s.b->data[2 * i] = wz * x - P[0][0] * wx - P[0][1] * wy - P[0][2] * wz;
+        s.b->data[2 * i + 1] = wz * y - P[1][1] * wy - P[1][2] * wz;
+    }
+    arMatrixMultiply(s.N, s.At, s.A);
+    arMatrixMultiply(s.d, s.At, s.b);
+    arMatrixInvertInPlace(s.N);
+    arMatrixMultiply(s.e, s.N, s.d);
+    t[0] = s.e->data[0];
+    t[1] = s.e->data[1];
+    t[2] = s.e->data[2];
+}
+
+double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
+                        const double centredPoints[][3], const ImagePoint* observedPoints, int n) {
+    double a;
+    double b;
+    double c;
+    arRotationToAngles(R, &a, &b, &c);
+    double centre[3] = {a, b, c};
+    double step = SEARCH_START_STEP;
+    double best[3] = {0.0, 0.0, 0.0};
+    int bestOffset[3] = {0, 0, 0};
+    double minErr = SEARCH_ERROR_START;
+    for (int sweep = 0; sweep < SEARCH_SWEEPS; sweep++) {
+        minErr = SEARCH_ERROR_START;
+        for (int t1 = -1; t1 <= 1; t1++) {
+            for (int t2 = -1; t2 <= 1; t2++) {
+                for (int t3 = -1; t3 <= 1; t3++) {
+                    double ca = centre[0] + step * t1;
+                    double cb = centre[1] + step * t2;
+                    double cc = centre[2] + step * t3;
+                    double M[3][4];
+                    arComposeProjection(ca, cb, cc, t, P, M);
+                    double err = reprojectionError(M, centredPoints, observedPoints, n);
+                    if (err < minErr) {
+                        minErr = err;
+                        best[0] = ca;
+                        best[1] = cb;
+                        best[2] = cc;
+                        bestOffset[0] = t1;
+                        bestOffset[1] = t2;
+                        bestOffset[2] = t3;
+                    }
+                }
+            }
+        }
+        if (bestOffset[0] == 0 && bestOffset[1] == 0 && bestOffset[2] == 0) {
+            step *= 0.5;
+        }
+        centre[0] = best[0];
+        centre[1] = best[1];
+        centre[2] = best[2];
+    }
+    arAnglesToRotation(best[0], best[1], best[2], R);
+    return minErr / n;
+}
+
+int arComposeProjection(double a, double b, double c, const double t[3], const double P[3][4],
+                        double M[3][4]) {
+    double Q[3][3];
+    arAnglesToRotation(a, b, c, Q);
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            M[j][k] = P[j][0] * Q[0][k] + P[j][1] * Q[1][k] + P[j][2] * Q[2][k];
+        }
+        M[j][3] = P[j][0] * t[0] + P[j][1] * t[1] + P[j][2] * t[2] + P[j][3];
+    }
+    return 0;
+}
