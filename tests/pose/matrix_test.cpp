@@ -9,10 +9,6 @@
 
 namespace {
 
-struct MatrixDeleter {
-    void operator()(Matrix* m) const { arMatrixDestroy(m); }
-};
-
 Matrix* randomMatrix(std::mt19937& rng, int rows, int cols, double lo, double hi) {
     std::uniform_real_distribution<double> dist(lo, hi);
     Matrix* m = arMatrixCreate(rows, cols);
@@ -32,7 +28,8 @@ double maxDeviationFromIdentity(const Matrix* m) {
     return worst;
 }
 
-// a * inverse(a), or a null matrix when the inversion fails.
+// Largest deviation of a * inverse(a) from the identity; -1 when the
+// inversion fails.
 double productWithInverseError(const Matrix* a) {
     Matrix* inv = arMatrixClone(a);
     Matrix* product = arMatrixCreate(a->rows, a->rows);
@@ -149,7 +146,7 @@ TEST(MatrixRecords, CreateCloneAndAssignCheckShapes) {
     EXPECT_EQ(arMatrixDestroy(transposedShape), 0);
 }
 
-TEST(MatrixMultiply, RejectsMismatchedShapesWithoutTouchingDest) {
+TEST(MatrixMultiply, MismatchedShapesLeaveDestUnchanged) {
     std::mt19937 rng(2);
     Matrix* a = randomMatrix(rng, 2, 3, -1.0, 1.0);
     Matrix* b = randomMatrix(rng, 3, 4, -1.0, 1.0);
@@ -163,23 +160,12 @@ TEST(MatrixMultiply, RejectsMismatchedShapesWithoutTouchingDest) {
     EXPECT_EQ(std::vector<double>(dest->data, dest->data + 8), destBefore);
     EXPECT_EQ(std::vector<double>(wrong->data, wrong->data + 6), wrongBefore);
 
-    ASSERT_EQ(arMatrixMultiply(dest, a, b), 0);
-    // dest(i, j) = sum over k ascending, starting from 0.
-    for (int i = 0; i < 2; i++) {
-        for (int j = 0; j < 4; j++) {
-            double sum = 0.0;
-            for (int k = 0; k < 3; k++) {
-                sum += a->data[i * 3 + k] * b->data[k * 4 + j];
-            }
-            EXPECT_EQ(dest->data[i * 4 + j], sum);
-        }
-    }
     for (Matrix* m : {a, b, dest, wrong}) {
         arMatrixDestroy(m);
     }
 }
 
-TEST(GaussJordan, RandomMatricesTimesInverseGiveIdentity) {
+TEST(GaussJordan, WellAndIllConditionedMatricesTimesInverseGiveIdentity) {
     std::mt19937 rng(3);
     for (int trial = 0; trial < 300; trial++) {
         const int n = 1 + trial % 8;
@@ -190,9 +176,8 @@ TEST(GaussJordan, RandomMatricesTimesInverseGiveIdentity) {
         }
         arMatrixDestroy(a);
     }
-}
 
-TEST(GaussJordan, IllConditionedHilbertMatrixStillInverts) {
+    // Hilbert matrices: condition numbers up to about 5e8.
     for (int n = 2; n <= 7; n++) {
         Matrix* h = arMatrixCreate(n, n);
         for (int i = 0; i < n; i++) {
