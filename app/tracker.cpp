@@ -1,1 +1,149 @@
 #include "app/tracker.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/console.h"
+#include "app/key_table.h"
+#include "camera/camera_param.h"
+#include "marker/detect_marker.h"
+#include "marker/pattern.h"
+#include "pose/marker_pose.h"
+#include "pose/matrix.h"
+#include "pose/rotation_angles.h"
+
+namespace {
+
+constexpr double PI = 3.141592653589793;
+constexpr double HALF_PI = 1.5707963267948966;
+
+TrackerState trackerState;
+
+[[noreturn]] void failWith(const char* message, const char* name) {
+    std::fprintf(stderr, message, name);
+    waitForSpaceKey();
+    std::exit(1);
+}
+
+bool allFinite(const double* values, int count) {
+    for (int i = 0; i < count; i++) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Updates the marker-to-camera pose from the chosen marker: continuing from
+// the previous pose when there is one, else from the marker alone.
+void updatePose(TrackerState& state, const MarkerInfo& marker) {
+    MarkerSquare square = arMarkerSquare(marker);
+    if (state.poseContinues == 1) {
+        arMarkerPoseCont(square, state.cameraPose, state.patternCentre, state.patternWidth,
+                         state.cameraPose);
+        return;
+    }
+    if (arMarkerPose(square, state.patternCentre, state.patternWidth, state.cameraPose) >= 0.0) {
+        state.poseKnown = 1;
+    }
+    state.poseContinues = 1;
+}
+
+}  // namespace
+
+double radToDeg(double radians) {
+    return radians * 180.0 / PI;
+}
+
+void setupTracker(const char* patternName, double patternWidth, int width, int height) {
+    CameraParam loaded;
+    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded) < 0) {
+        failWith("can not load camera parameter <%s>\n", CAMERA_PARAM_FILE);
+    }
+    CameraParam resized;
+    arResizeCameraParam(loaded, width, height, resized);
+    arSetCameraParam(resized);
+    arPrintCameraParam(resized);
+    if (arInitDetection(width, height) < 0) {
+        failWith("%s", "can not malloc\n");
+    }
+    trackerState.patternName = patternName;
+    trackerState.patternWidth = patternWidth;
+    trackerState.patternId = arLoadPattern(patternName);
+    if (trackerState.patternId < 0) {
+        failWith("can not load pattern <%s>\n", patternName);
+    }
+}
+
+void trackFrame(const FrameImage& frame) {
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    if (arDetectMarker(frame, DETECT_THRESHOLD, &markers, &count) < 0) {
+        failWith("%s", "error at arDetectMarker\n");
+    }
+    CameraKey key{};
+    int found = trackMarkers(trackerState, markers, count, &key);
+    appendKeyRow(found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ);
+}
+
+int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
+    int chosen = -1;
+    for (int i = 0; i < count; i++) {
+        if (markers[i].confidence < CHOOSE_CONFIDENCE_MIN || markers[i].id != patternId) {
+            continue;
+        }
+        if (chosen == -1 || markers[i].confidence > markers[chosen].confidence) {
+            chosen = i;
+        }
+    }
+    return chosen;
+}
+
+int poseToCameraKey(const double pose[3][4], CameraKey* key) {
+    if (!allFinite(&pose[0][0], 12)) {
+        return -1;
+    }
+    double cameraInMarker[3][4];
+    arPoseInvert(pose, cameraInMarker);
+    double rotation[3][3];
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            rotation[j][k] = cameraInMarker[j][k];
+        }
+    }
+    double a;
+    double b;
+    double c;
+    arRotationToAngles(rotation, &a, &b, &c);
+    CameraKey values;
+    values.rotY = radToDeg(a - HALF_PI);
+    values.rotX = radToDeg(HALF_PI - b);
+    values.rotZ = radToDeg((a - c) - HALF_PI);
+    values.x = TRANSLATION_SCALE * cameraInMarker[0][3];
+    values.y = TRANSLATION_SCALE * cameraInMarker[1][3];
+    values.z = TRANSLATION_SCALE * cameraInMarker[2][3];
+    const double all[6] = {values.x, values.y, values.z, values.rotY, values.rotX, values.rotZ};
+    if (!allFinite(all, 6)) {
+        return -1;
+    }
+    *key = values;
+    return 0;
+}
+
+int trackMarkers(TrackerState& state, const MarkerInfo* markers, int count, CameraKey* key) {
+    state.chosenMarker = chooseMarker(markers, count, state.patternId);
+    if (state.chosenMarker < 0) {
+        state.poseContinues = 0;
+        return 0;
+    }
+    updatePose(state, markers[state.chosenMarker]);
+    if (state.poseKnown == 0 || poseToCameraKey(state.cameraPose, key) < 0) {
+        // No pose yet, or one that broke down numerically: the frame counts
+        // as not found and the next one starts afresh from its marker.
+        state.poseKnown = 0;
+        state.poseContinues = 0;
+        return 0;
+    }
+    return 1;
+}

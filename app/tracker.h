@@ -1,6 +1,8 @@
 #pragma once
 
+#include "camera/image_point.h"
 #include "marker/frame_image.h"
+#include "marker/marker_info.h"
 
 // Binarisation threshold handed to detection on every frame.
 inline constexpr int DETECT_THRESHOLD = 100;
@@ -19,3 +21,39 @@ void setupTracker(const char* patternName, double patternWidth, int width, int h
 void trackFrame(const FrameImage& frame);
 
 double radToDeg(double radians);
+
+// What the tracking step keeps from frame to frame.
+struct TrackerState {
+    const char* patternName = nullptr;
+    int patternId = -1;     // id of the loaded pattern; markers are matched against it
+    int chosenMarker = -1;  // index in the current frame's marker list, -1 when none
+    int poseContinues = 0;  // 1 when the next pose may continue from cameraPose
+    double patternWidth = 0.0;
+    ImagePoint patternCentre = {0.0, 0.0};
+    double cameraPose[3][4] = {};  // last marker-to-camera pose
+    int poseKnown = 0;             // 1 while cameraPose holds a pose that converts to a key
+};
+
+// The camera values of one found frame: position in marker coordinates
+// (scaled by TRANSLATION_SCALE) and the three rotations in degrees.
+struct CameraKey {
+    double x;
+    double y;
+    double z;
+    double rotY;
+    double rotX;
+    double rotZ;
+};
+
+// Index of the marker carrying `patternId` with the highest confidence of at
+// least CHOOSE_CONFIDENCE_MIN, the earlier one on equal confidence; -1 when none.
+int chooseMarker(const MarkerInfo* markers, int count, int patternId);
+
+// Camera values of the marker-to-camera `pose` (the camera seen from the
+// marker); -1 when the pose or a value is not finite.
+int poseToCameraKey(const double pose[3][4], CameraKey* key);
+
+// The tracking step on a frame's marker list: chooses the marker, updates the
+// pose in `state` and returns 1 with the frame's camera values in `key`, or 0
+// for a not-found row.
+int trackMarkers(TrackerState& state, const MarkerInfo* markers, int count, CameraKey* key);
