@@ -1,0 +1,183 @@
+// lumeko-camera: writes a camera parameter file from a few numbers, or prints
+// one the way Lumeko prints the camera it loads.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "camera/camera_param.h"
+#include "tools/camera/camera_file.h"
+#include "tools/common/tool_args.h"
+
+namespace {
+
+const char* const USAGE =
+    "Usage:\n"
+    "  lumeko-camera write FILE --size WxH --focal FX,FY [--centre CX,CY] [--distortion F,S]\n"
+    "  lumeko-camera write FILE --size WxH --hfov DEGREES [--centre CX,CY] [--distortion F,S]\n"
+    "  lumeko-camera print FILE\n"
+    "  lumeko-camera --help\n";
+
+const char* const HELP =
+    "\n"
+    "write  makes a camera parameter file (one 136-byte big-endian record) for a\n"
+    "       camera of W x H pixels. Give the focal lengths in pixels with --focal,\n"
+    "       or the horizontal field of view in degrees with --hfov (then\n"
+    "       fx = fy = W / 2 / tan(hfov / 2)). The principal point is (W/2, H/2)\n"
+    "       unless --centre gives it. --distortion gives the radial distortion\n"
+    "       coefficient f (used as f * 1e-8 per squared pixel) and the scale s;\n"
+    "       the distortion centre is the principal point. Default: f = 0, s = 1\n"
+    "       (no distortion). The projection matrix written is\n"
+    "       [[fx, 0, cx, 0], [0, fy, cy, 0], [0, 0, 1, 0]].\n"
+    "print  prints every record of an existing file as Lumeko prints its camera.\n"
+    "\n"
+    "Exit status: 0 on success, 1 on any error.\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "lumeko-camera: %s\n", message.c_str());
+    return 1;
+}
+
+int printFile(const std::string& path) {
+    long extra = 0;
+    int count = countCameraRecords(path, extra);
+    if (count < 0) {
+        return fail("cannot read " + path);
+    }
+    if (count == 0) {
+        return fail(path + " is shorter than one 136-byte camera record");
+    }
+    std::vector<CameraParam> params(static_cast<size_t>(count));
+    if (arLoadCameraParam(path.c_str(), count, params.data()) != 0) {
+        return fail(path +
+                    " holds no valid camera record (size not positive or a value not finite)");
+    }
+    for (const CameraParam& param : params) {
+        arPrintCameraParam(param);
+    }
+    if (extra != 0) {
+        std::printf("(%ld bytes after the last whole record are not used)\n", extra);
+    }
+    return 0;
+}
+
+struct WriteOptions {
+    std::string path;
+    bool haveSize = false, haveFocal = false, haveFov = false, haveCentre = false;
+    double focal[2] = {0.0, 0.0};
+    double centre[2] = {0.0, 0.0};
+    double distortion[2] = {0.0, 1.0};
+    double fov = 0.0;
+    CameraSpec spec;
+};
+
+// Reads the options of "write"; 0, or 1 after printing the error.
+int readWriteOptions(ArgWalker& walker, WriteOptions& options) {
+    while (nextArg(walker)) {
+        if (walker.name.empty()) {
+            if (!options.path.empty()) {
+                return fail("more than one output file given: " + argument(walker));
+            }
+            options.path = argument(walker);
+            continue;
+        }
+        std::string value;
+        if (!optionValue(walker, value)) {
+            return fail(walker.name + " needs a value");
+        }
+        bool ok = true;
+        if (walker.name == "--size") {
+            ok = parseSize(value, options.spec.width, options.spec.height);
+            options.haveSize = true;
+        } else if (walker.name == "--focal") {
+            ok = parseDoubleList(value, 2, options.focal);
+            options.haveFocal = true;
+        } else if (walker.name == "--centre" || walker.name == "--center") {
+            ok = parseDoubleList(value, 2, options.centre);
+            options.haveCentre = true;
+        } else if (walker.name == "--distortion") {
+            ok = parseDoubleList(value, 2, options.distortion);
+        } else if (walker.name == "--hfov") {
+            ok = parseDouble(value, options.fov);
+            options.haveFov = true;
+        } else {
+            return fail("unknown option " + walker.name + "\n" + USAGE);
+        }
+        if (!ok) {
+            return fail("bad value for " + walker.name + ": " + value);
+        }
+    }
+    return 0;
+}
+
+int writeFile(ArgWalker& walker) {
+    WriteOptions options;
+    if (readWriteOptions(walker, options) != 0) {
+        return 1;
+    }
+    if (options.path.empty()) {
+        return fail(std::string("write needs an output file\n") + USAGE);
+    }
+    if (!options.haveSize) {
+        return fail("write needs --size WxH");
+    }
+    if (options.haveFocal == options.haveFov) {
+        return fail("write needs exactly one of --focal FX,FY and --hfov DEGREES");
+    }
+    CameraSpec& spec = options.spec;
+    if (options.haveFov) {
+        if (!(options.fov > 0.0 && options.fov < 180.0)) {
+            return fail("--hfov must lie between 0 and 180 degrees");
+        }
+        spec.fx = spec.fy = focalFromHorizontalFov(spec.width, options.fov);
+    } else {
+        spec.fx = options.focal[0];
+        spec.fy = options.focal[1];
+    }
+    spec.cx = options.haveCentre ? options.centre[0] : spec.width / 2.0;
+    spec.cy = options.haveCentre ? options.centre[1] : spec.height / 2.0;
+    spec.distortionCoefficient = options.distortion[0];
+    spec.distortionScale = options.distortion[1];
+
+    CameraParam param;
+    std::string error;
+    if (makeCameraParam(spec, param, error) != 0) {
+        return fail("refusing to write " + options.path + ": " + error);
+    }
+    if (writeCameraFile(options.path, &param, 1, error) != 0) {
+        return fail(error);
+    }
+    std::printf("wrote %s\n", options.path.c_str());
+    arPrintCameraParam(param);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ArgWalker walker = startArgs(argc, argv);
+    if (!nextArg(walker)) {
+        std::fputs(USAGE, stderr);
+        return 1;
+    }
+    if (walker.name == "--help") {
+        std::fputs(USAGE, stdout);
+        std::fputs(HELP, stdout);
+        return 0;
+    }
+    std::string command = argument(walker);
+    if (command == "write") {
+        return writeFile(walker);
+    }
+    if (command == "print") {
+        if (!nextArg(walker) || !walker.name.empty()) {
+            return fail(std::string("print needs one camera file\n") + USAGE);
+        }
+        std::string path = argument(walker);
+        if (nextArg(walker)) {
+            return fail("print takes one camera file only");
+        }
+        return printFile(path);
+    }
+    return fail("unknown command " + command + "\n" + USAGE);
+}

@@ -1,0 +1,257 @@
+#include "tools/common/image_io.h"
+
+#include <jpeglib.h>
+
+#include <cctype>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// libjpeg reports fatal errors through error_exit; this one jumps back to the
+// call that started the work so the tool can print its own message.
+struct JpegErrorManager {
+    jpeg_error_mgr base;
+    jmp_buf jump;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void jpegErrorExit(j_common_ptr cinfo) {
+    JpegErrorManager* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+    (*cinfo->err->format_message)(cinfo, manager->message);
+    longjmp(manager->jump, 1);
+}
+
+void jpegOutputMessage(j_common_ptr) {}
+
+// Decodes from an open file. Only plain records live in this frame, so the
+// jump back from libjpeg skips no destructor.
+int decodeJpeg(FILE* file, RgbImage* image, JpegErrorManager* errors) {
+    jpeg_decompress_struct cinfo;
+    cinfo.err = jpeg_std_error(&errors->base);
+    errors->base.error_exit = jpegErrorExit;
+    errors->base.output_message = jpegOutputMessage;
+    if (setjmp(errors->jump) != 0) {
+        jpeg_destroy_decompress(&cinfo);
+        return -1;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_stdio_src(&cinfo, file);
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    image->width = static_cast<int>(cinfo.output_width);
+    image->height = static_cast<int>(cinfo.output_height);
+    image->rgb.assign(static_cast<size_t>(image->width) * image->height * 3, 0);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row =
+            image->rgb.data() + static_cast<size_t>(cinfo.output_scanline) * image->width * 3;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return 0;
+}
+
+int encodeJpegInto(const RgbImage* image, int quality, unsigned char** buffer, unsigned long* size,
+                   JpegErrorManager* errors) {
+    jpeg_compress_struct cinfo;
+    cinfo.err = jpeg_std_error(&errors->base);
+    errors->base.error_exit = jpegErrorExit;
+    errors->base.output_message = jpegOutputMessage;
+    if (setjmp(errors->jump) != 0) {
+        jpeg_destroy_compress(&cinfo);
+        return -1;
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, buffer, size);
+    cinfo.image_width = static_cast<JDIMENSION>(image->width);
+    cinfo.image_height = static_cast<JDIMENSION>(image->height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, quality, TRUE);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<unsigned char*>(image->rgb.data()) +
+                       static_cast<size_t>(cinfo.next_scanline) * image->width * 3;
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    return 0;
+}
+
+// Reads the next header number of a PPM, skipping white space and comments.
+bool readPpmNumber(FILE* file, int& value) {
+    int c = std::fgetc(file);
+    while (c != EOF && (std::isspace(c) || c == '#')) {
+        if (c == '#') {
+            while (c != EOF && c != '\n') {
+                c = std::fgetc(file);
+            }
+        }
+        c = std::fgetc(file);
+    }
+    if (c == EOF || !std::isdigit(c)) {
+        return false;
+    }
+    long long number = 0;
+    while (c != EOF && std::isdigit(c)) {
+        number = number * 10 + (c - '0');
+        if (number > 1000000) {
+            return false;
+        }
+        c = std::fgetc(file);
+    }
+    if (c != EOF) {
+        std::ungetc(c, file);
+    }
+    value = static_cast<int>(number);
+    return true;
+}
+
+int readPpm(FILE* file, bool binary, RgbImage& image, std::string& error) {
+    int width = 0, height = 0, maxval = 0;
+    if (!readPpmNumber(file, width) || !readPpmNumber(file, height) ||
+        !readPpmNumber(file, maxval)) {
+        error = "bad PPM header";
+        return -1;
+    }
+    if (width < 1 || height < 1 || maxval < 1 || maxval > 255) {
+        error = "unsupported PPM size or maximum value (need maxval 1..255)";
+        return -1;
+    }
+    image = makeRgbImage(width, height, 0, 0, 0);
+    size_t count = image.rgb.size();
+    if (binary) {
+        std::fgetc(file);  // the single white-space character after maxval
+        if (std::fread(image.rgb.data(), 1, count, file) != count) {
+            error = "PPM pixel data ends early";
+            return -1;
+        }
+    } else {
+        for (size_t i = 0; i < count; ++i) {
+            int v = 0;
+            if (!readPpmNumber(file, v)) {
+                error = "PPM pixel data ends early or holds a non-number";
+                return -1;
+            }
+            image.rgb[i] = static_cast<unsigned char>(v > maxval ? maxval : v);
+        }
+    }
+    if (maxval != 255) {
+        for (unsigned char& v : image.rgb) {
+            v = static_cast<unsigned char>((v * 255 + maxval / 2) / maxval);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
+    RgbImage image;
+    image.width = width;
+    image.height = height;
+    image.rgb.resize(static_cast<size_t>(width) * height * 3);
+    for (size_t i = 0; i < image.rgb.size(); i += 3) {
+        image.rgb[i] = r;
+        image.rgb[i + 1] = g;
+        image.rgb[i + 2] = b;
+    }
+    return image;
+}
+
+int readImage(const std::string& path, RgbImage& image, std::string& error) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        error = "cannot open " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    unsigned char magic[2] = {0, 0};
+    size_t got = std::fread(magic, 1, 2, file);
+    int result = -1;
+    if (got == 2 && magic[0] == 0xFF && magic[1] == 0xD8) {
+        std::rewind(file);
+        JpegErrorManager errors;
+        result = decodeJpeg(file, &image, &errors);
+        if (result != 0) {
+            error = path + ": not a readable JPEG image (" + errors.message + ")";
+        }
+    } else if (got == 2 && magic[0] == 'P' && (magic[1] == '3' || magic[1] == '6')) {
+        result = readPpm(file, magic[1] == '6', image, error);
+        if (result != 0) {
+            error = path + ": " + error;
+        }
+    } else {
+        error = path + ": neither a JPEG nor a PPM (P3/P6) image";
+    }
+    std::fclose(file);
+    return result;
+}
+
+int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& bytes,
+               std::string& error) {
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    JpegErrorManager errors;
+    int result = encodeJpegInto(&image, quality, &buffer, &size, &errors);
+    if (result == 0) {
+        bytes.assign(buffer, buffer + size);
+    } else {
+        error = std::string("JPEG compression failed (") + errors.message + ")";
+    }
+    std::free(buffer);
+    return result;
+}
+
+int writeFileBytes(const std::string& path, const unsigned char* bytes, size_t count,
+                   std::string& error) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) {
+        error = "cannot create " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    bool ok = std::fwrite(bytes, 1, count, file) == count;
+    ok = (std::fclose(file) == 0) && ok;
+    if (!ok) {
+        error = "cannot write " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int writeImage(const std::string& path, const RgbImage& image, int quality, std::string& error) {
+    std::vector<unsigned char> bytes;
+    if (hasSuffix(path, ".jpg") || hasSuffix(path, ".jpeg")) {
+        if (encodeJpeg(image, quality, bytes, error) != 0) {
+            return -1;
+        }
+    } else if (hasSuffix(path, ".ppm")) {
+        std::string header =
+            "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
+        bytes.assign(header.begin(), header.end());
+        bytes.insert(bytes.end(), image.rgb.begin(), image.rgb.end());
+    } else {
+        error = path + ": unknown image type (use .jpg, .jpeg or .ppm)";
+        return -1;
+    }
+    return writeFileBytes(path, bytes.data(), bytes.size(), error);
+}
+
+bool hasSuffix(const std::string& name, const char* suffix) {
+    size_t n = std::strlen(suffix);
+    if (name.size() < n) {
+        return false;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        unsigned char a = static_cast<unsigned char>(name[name.size() - n + i]);
+        unsigned char b = static_cast<unsigned char>(suffix[i]);
+        if (std::tolower(a) != std::tolower(b)) {
+            return false;
+        }
+    }
+    return true;
+}

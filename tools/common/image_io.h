@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// An 8-bit colour picture, 3 bytes a pixel in the order red, green, blue,
+// rows from top to bottom with no padding.
+struct RgbImage {
+    int width = 0;
+    int height = 0;
+    std::vector<unsigned char> rgb;
+};
+
+// Allocates a width x height picture filled with one colour.
+RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, unsigned char b);
+
+// Reads a JPEG (any colour space libjpeg converts to RGB) or a PPM (P3 or P6,
+// maxval up to 255), told apart by their first bytes. 0, or -1 with `error` set.
+int readImage(const std::string& path, RgbImage& image, std::string& error);
+
+// Compresses `image` as a baseline JPEG of the given quality (1..100) into
+// `bytes`. 0, or -1 with `error` set.
+int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& bytes,
+               std::string& error);
+
+// Writes `image` as a JPEG when the name ends in .jpg or .jpeg (any case),
+// as a binary PPM when it ends in .ppm; anything else is refused.
+int writeImage(const std::string& path, const RgbImage& image, int quality, std::string& error);
+
+// Writes `bytes` to a new file. 0, or -1 with `error` set.
+int writeFileBytes(const std::string& path, const unsigned char* bytes, size_t count,
+                   std::string& error);
+
+// True when `name` ends in `suffix`, ignoring the case of ASCII letters.
+bool hasSuffix(const std::string& name, const char* suffix);

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <string>
+
+// Parsing of command-line values for the helper programs. Each returns true
+// only when the whole text is a valid number (or list) and leaves `value`
+// unchanged otherwise.
+
+bool parseDouble(const std::string& text, double& value);
+bool parseInt(const std::string& text, int& value);
+// "a,b,c": exactly `count` comma-separated numbers.
+bool parseDoubleList(const std::string& text, int count, double* values);
+// "640x480".
+bool parseSize(const std::string& text, int& width, int& height);
+
+// Walks an argument list of options ("--name value" or "--name=value") and
+// positional arguments.
+struct ArgWalker {
+    int argc = 0;
+    char** argv = nullptr;
+    int index = 1;
+    std::string name;  // the current option's name including "--", or "" for a positional
+    std::string inlineValue;
+    bool hasInlineValue = false;
+};
+
+// A walker over argv[1] .. argv[argc - 1].
+ArgWalker startArgs(int argc, char** argv);
+
+// Moves to the next argument; false at the end. After it, `name` is set for
+// an option and empty for a positional argument (then read it with `argument`).
+bool nextArg(ArgWalker& walker);
+std::string argument(const ArgWalker& walker);
+// Takes the option's value (inline or the next argument); false when missing.
+bool optionValue(ArgWalker& walker, std::string& value);

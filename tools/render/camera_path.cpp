@@ -1,0 +1,128 @@
+#include "tools/render/camera_path.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+constexpr double DEG = M_PI / 180.0;
+
+Point3 sub(const Point3& a, const Point3& b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+Point3 cross(const Point3& a, const Point3& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double dot(const Point3& a, const Point3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Point3 normalised(const Point3& a) {
+    double n = std::sqrt(dot(a, a));
+    return {a.x / n, a.y / n, a.z / n};
+}
+
+// A point at `distance` from the origin, `azimuth` degrees round from the
+// marker's south (negative y) towards east (positive x), `elevation` degrees up.
+Point3 onSphere(double distance, double azimuth, double elevation) {
+    const double ground = distance * std::cos(elevation * DEG);
+    return {ground * std::sin(azimuth * DEG), -ground * std::cos(azimuth * DEG),
+            distance * std::sin(elevation * DEG)};
+}
+
+// Fraction of the way through the path: 0 at the first frame, 1 at the last.
+double progress(int frame, int frameCount) {
+    return frameCount > 1 ? static_cast<double>(frame) / (frameCount - 1) : 0.0;
+}
+
+// Smooth hand tremor: a sum of sines at unrelated frequencies, in [-1, 1].
+double tremor(double time, double phase) {
+    return 0.5 * std::sin(2.3 * time + phase) + 0.3 * std::sin(5.9 * time + 2.1 * phase) +
+           0.2 * std::sin(13.7 * time + 0.7 * phase);
+}
+
+}  // namespace
+
+CameraPose lookAt(const Point3& position, const Point3& target, double rollDegrees) {
+    const Point3 forward = normalised(sub(target, position));
+    Point3 up{0.0, 0.0, 1.0};
+    if (std::fabs(dot(forward, up)) > 0.999) {
+        up = {0.0, 1.0, 0.0};
+    }
+    Point3 right = normalised(cross(forward, up));
+    Point3 down = cross(forward, right);
+    const double c = std::cos(rollDegrees * DEG), s = std::sin(rollDegrees * DEG);
+    const Point3 rolledRight{c * right.x + s * down.x, c * right.y + s * down.y,
+                             c * right.z + s * down.z};
+    const Point3 rolledDown{c * down.x - s * right.x, c * down.y - s * right.y,
+                            c * down.z - s * right.z};
+    const Point3 rows[3] = {rolledRight, rolledDown, forward};
+    CameraPose pose;
+    for (int j = 0; j < 3; ++j) {
+        pose.m[j][0] = rows[j].x;
+        pose.m[j][1] = rows[j].y;
+        pose.m[j][2] = rows[j].z;
+        pose.m[j][3] = -dot(rows[j], position);
+    }
+    return pose;
+}
+
+bool pathFromName(const char* name, PathKind& kind) {
+    struct Entry {
+        const char* name;
+        PathKind kind;
+    };
+    static const Entry entries[] = {{"orbit", PathKind::Orbit},
+                                    {"approach", PathKind::Approach},
+                                    {"shake", PathKind::Shake},
+                                    {"exit", PathKind::Exit}};
+    for (const Entry& entry : entries) {
+        if (std::strcmp(name, entry.name) == 0) {
+            kind = entry.kind;
+            return true;
+        }
+    }
+    return false;
+}
+
+CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth, double distance) {
+    const double p = progress(frame, frameCount);
+    const Point3 origin{0.0, 0.0, 0.0};
+    switch (kind) {
+        case PathKind::Orbit: {
+            const double elevation = 52.5 - 17.5 * std::cos(2.0 * M_PI * 2.0 * p);
+            return lookAt(onSphere(distance, 360.0 * p, elevation), origin, 0.0);
+        }
+        case PathKind::Approach: {
+            const double d = distance * 2.4 * std::pow(0.5 / 2.4, p);
+            const Point3 target{0.15 * markerWidth * (1.0 - p), 0.0, 0.0};
+            return lookAt(onSphere(d, 20.0 - 30.0 * p, 55.0), target, 0.0);
+        }
+        case PathKind::Shake: {
+            const double time = frame / 30.0 * 2.0 * M_PI;
+            Point3 position = onSphere(distance, -15.0, 60.0);
+            position.x += 0.08 * markerWidth * tremor(time, 0.0);
+            position.y += 0.08 * markerWidth * tremor(time, 1.3);
+            position.z += 0.05 * markerWidth * tremor(time, 2.9);
+            const Point3 target{0.05 * markerWidth * tremor(time, 4.1),
+                                0.05 * markerWidth * tremor(time, 5.3), 0.0};
+            return lookAt(position, target, 3.0 * tremor(time, 6.7));
+        }
+        case PathKind::Exit: {
+            const double sweep = std::sin(2.0 * M_PI * p);
+            const Point3 target{0.75 * distance * sweep, 0.0, 0.0};
+            return lookAt(onSphere(distance, 0.0, 60.0), target, 0.0);
+        }
+    }
+    return lookAt(onSphere(distance, 0.0, 60.0), origin, 0.0);
+}
+
+Point3 cameraPosition(const CameraPose& pose) {
+    // C = -R^T t
+    Point3 c{0.0, 0.0, 0.0};
+    for (int j = 0; j < 3; ++j) {
+        c.x -= pose.m[j][0] * pose.m[j][3];
+        c.y -= pose.m[j][1] * pose.m[j][3];
+        c.z -= pose.m[j][2] * pose.m[j][3];
+    }
+    return c;
+}

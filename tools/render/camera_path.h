@@ -1,0 +1,38 @@
+#pragma once
+
+// Camera moves for synthetic footage of a marker lying in the z = 0 plane of
+// marker coordinates (x right and y up on the printed marker, z out of it
+// towards the camera). Lengths are in the unit of the marker width.
+
+// Marker-to-camera transformation [R | t]: camera x right, y down, z forward.
+struct CameraPose {
+    double m[3][4];
+};
+
+struct Point3 {
+    double x, y, z;
+};
+
+// The camera at `position` looking at `target`, turned by `rollDegrees` about
+// its viewing direction (positive turns the camera's x axis towards its y
+// axis, so the picture turns the other way). Unturned, the
+// picture's up is the marker's +z (or, looking straight down, +y), so a camera
+// south of the marker (at negative y) sees it upright.
+CameraPose lookAt(const Point3& position, const Point3& target, double rollDegrees);
+
+enum class PathKind { Orbit, Approach, Shake, Exit };
+
+// Returns false for an unknown name; names are "orbit", "approach", "shake", "exit".
+bool pathFromName(const char* name, PathKind& kind);
+
+// The pose of frame `frame` of `frameCount` on the path, for a marker of
+// `markerWidth` seen from a base distance `distance`:
+// - orbit: once around the marker, elevation swinging between 35 and 70 degrees;
+// - approach: from 2.4 x distance in to half the distance, slightly sideways;
+// - shake: a hand-held camera about a fixed view, jittering in position and roll;
+// - exit: a fixed camera panning sideways so the marker leaves the picture on
+//   one side and then the other.
+CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth, double distance);
+
+// The camera's position in marker coordinates.
+Point3 cameraPosition(const CameraPose& pose);

@@ -1,0 +1,372 @@
+// lumeko-render: synthetic footage of a marker with a known camera path, and
+// the true pose of every frame.
+
+#include <cstdio>
+#include <string>
+
+#include "camera/camera_param.h"
+#include "tools/common/image_io.h"
+#include "tools/common/tool_args.h"
+#include "tools/pattern/marker_picture.h"
+#include "tools/render/avi_writer.h"
+#include "tools/render/camera_path.h"
+#include "tools/render/pose_truth.h"
+#include "tools/render/scene_render.h"
+
+namespace {
+
+const char* const USAGE =
+    "Usage:\n"
+    "  lumeko-render --output FILE [options]\n"
+    "  lumeko-render --help\n";
+
+const char* const HELP =
+    "\n"
+    "Renders a printed marker lying on a table, filmed by a camera moving along\n"
+    "a path, through a camera parameter file's projection and lens distortion.\n"
+    "Writes the frames and a CSV file with the true pose of every frame.\n"
+    "\n"
+    "Output:\n"
+    "  --output FILE        .avi: one movie (Motion JPEG unless --raw);\n"
+    "                       .jpg/.jpeg: stills; for more than one frame the name\n"
+    "                       needs a frame-number field such as frame_%04d.jpg\n"
+    "  --raw                uncompressed 24-bit movie instead of Motion JPEG\n"
+    "  --truth FILE         the ground-truth CSV (default: the output name with\n"
+    "                       .csv for its extension; for numbered stills,\n"
+    "                       truth.csv next to them)\n"
+    "  --quality Q          JPEG quality 1..100 (default 90)\n"
+    "  --fps N              frames per second of the movie (default 30)\n"
+    "Scene:\n"
+    "  --camera FILE        camera parameter file (default Data/camera_para.dat);\n"
+    "                       rescaled to the output size by the width ratio\n"
+    "  --size WxH           output size (default: the camera file's size)\n"
+    "  --picture FILE       the marker's inner picture, JPEG or PPM (default\n"
+    "                       Data/sample_marker_picture.ppm)\n"
+    "  --marker FILE        instead of --picture: a whole marker image (black\n"
+    "                       square, picture in its central half)\n"
+    "  --marker-width W     printed width of the black square (default 80); the\n"
+    "                       unit of all positions\n"
+    "  --paper-margin M     white paper around the square (default W/4)\n"
+    "Camera path:\n"
+    "  --path NAME          orbit (default): once around, elevation 35..70 degrees;\n"
+    "                       approach: from far (2.4 x distance) to near (0.5 x);\n"
+    "                       shake: hand-held jitter about a fixed view;\n"
+    "                       exit: panning so the marker leaves the picture and\n"
+    "                       comes back; still: one view given by --position\n"
+    "  --frames N           number of frames (default 90; 1 for still)\n"
+    "  --distance D         base camera distance (default 5 x marker width)\n"
+    "  --position X,Y,Z     still: camera position (default: 5 widths away,\n"
+    "                       60 degrees up, south of the marker)\n"
+    "  --target X,Y,Z       still: the point looked at (default 0,0,0)\n"
+    "  --roll DEGREES       still: turn about the viewing direction (default 0)\n"
+    "Image quality:\n"
+    "  --supersample N      N x N samples per pixel (default 2)\n"
+    "  --blur SIGMA         Gaussian blur in pixels (default 0)\n"
+    "  --noise SIGMA        Gaussian noise per colour byte (default 0)\n"
+    "  --seed N             noise seed (default 1)\n"
+    "\n"
+    "Marker coordinates: x right and y up on the printed marker, z out of it\n"
+    "towards the camera. CSV columns: frame, visible (1 when the whole square is\n"
+    "in the picture), min_side_px, centre_x, centre_y (where the marker centre\n"
+    "lands), r00..t2 (the marker-to-camera pose [R|t] row by row), and the\n"
+    "values Lumeko should store before smoothing: translateX, translateY,\n"
+    "translateZ, rotateY, rotateX, rotateZ.\n"
+    "\n"
+    "Exit status: 0 on success, 1 on any error.\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "lumeko-render: %s\n", message.c_str());
+    return 1;
+}
+
+struct RenderOptions {
+    std::string output, truth;
+    std::string cameraPath = "Data/camera_para.dat";
+    std::string picturePath = "Data/sample_marker_picture.ppm";
+    bool wholeMarker = false;
+    bool raw = false;
+    int quality = 90, fps = 30, frames = -1, supersample = 2, seed = 1;
+    int width = 0, height = 0;
+    double markerWidth = 80.0, paperMargin = -1.0, distance = -1.0;
+    double blur = 0.0, noise = 0.0, roll = 0.0;
+    bool still = false, havePosition = false;
+    PathKind path = PathKind::Orbit;
+    double position[3] = {0.0, 0.0, 0.0};
+    double target[3] = {0.0, 0.0, 0.0};
+};
+
+bool readOption(const std::string& name, const std::string& value, RenderOptions& o, bool& known) {
+    known = true;
+    if (name == "--output") {
+        o.output = value;
+    } else if (name == "--truth") {
+        o.truth = value;
+    } else if (name == "--camera") {
+        o.cameraPath = value;
+    } else if (name == "--picture" || name == "--marker") {
+        o.picturePath = value;
+        o.wholeMarker = name == "--marker";
+    } else if (name == "--size") {
+        return parseSize(value, o.width, o.height) && o.width > 0 && o.height > 0 &&
+               o.width <= 8192 && o.height <= 8192;
+    } else if (name == "--quality") {
+        return parseInt(value, o.quality) && o.quality >= 1 && o.quality <= 100;
+    } else if (name == "--fps") {
+        return parseInt(value, o.fps) && o.fps >= 1 && o.fps <= 1000;
+    } else if (name == "--frames") {
+        return parseInt(value, o.frames) && o.frames >= 1 && o.frames <= 100000;
+    } else if (name == "--supersample") {
+        return parseInt(value, o.supersample) && o.supersample >= 1 && o.supersample <= 8;
+    } else if (name == "--seed") {
+        return parseInt(value, o.seed);
+    } else if (name == "--marker-width") {
+        return parseDouble(value, o.markerWidth) && o.markerWidth > 0.0;
+    } else if (name == "--paper-margin") {
+        return parseDouble(value, o.paperMargin) && o.paperMargin >= 0.0;
+    } else if (name == "--distance") {
+        return parseDouble(value, o.distance) && o.distance > 0.0;
+    } else if (name == "--blur") {
+        return parseDouble(value, o.blur) && o.blur >= 0.0 && o.blur <= 50.0;
+    } else if (name == "--noise") {
+        return parseDouble(value, o.noise) && o.noise >= 0.0;
+    } else if (name == "--roll") {
+        return parseDouble(value, o.roll);
+    } else if (name == "--position") {
+        o.havePosition = true;
+        return parseDoubleList(value, 3, o.position);
+    } else if (name == "--target") {
+        return parseDoubleList(value, 3, o.target);
+    } else if (name == "--path") {
+        o.still = value == "still";
+        return o.still || pathFromName(value.c_str(), o.path);
+    } else {
+        known = false;
+    }
+    return true;
+}
+
+int readOptions(ArgWalker& walker, RenderOptions& options) {
+    while (nextArg(walker)) {
+        if (walker.name.empty()) {
+            return fail("unexpected argument " + argument(walker) + "\n" + USAGE);
+        }
+        if (walker.name == "--raw") {
+            options.raw = true;
+            continue;
+        }
+        std::string value;
+        if (!optionValue(walker, value)) {
+            return fail(walker.name + " needs a value");
+        }
+        bool known = true;
+        if (!readOption(walker.name, value, options, known)) {
+            return fail("bad value for " + walker.name + ": " + value);
+        }
+        if (!known) {
+            return fail("unknown option " + walker.name + "\n" + USAGE);
+        }
+    }
+    return 0;
+}
+
+// Splits "dir/frame_%04d.jpg" around its frame-number field; false when the
+// name has none (or a malformed one).
+bool splitNumberField(const std::string& name, std::string& before, int& digits,
+                      std::string& after) {
+    size_t percent = name.find('%');
+    if (percent == std::string::npos) {
+        return false;
+    }
+    size_t i = percent + 1;
+    digits = 0;
+    while (i < name.size() && name[i] >= '0' && name[i] <= '9' && digits < 10) {
+        digits = digits * 10 + (name[i] - '0');
+        ++i;
+    }
+    if (i >= name.size() || name[i] != 'd' || name.find('%', i) != std::string::npos) {
+        return false;
+    }
+    before = name.substr(0, percent);
+    after = name.substr(i + 1);
+    return true;
+}
+
+std::string numberedName(const std::string& before, int digits, const std::string& after,
+                         int frame) {
+    std::string number = std::to_string(frame);
+    if (static_cast<int>(number.size()) < digits) {
+        number.insert(0, digits - number.size(), '0');
+    }
+    return before + number + after;
+}
+
+std::string replaceExtension(const std::string& path, const char* extension) {
+    size_t slash = path.find_last_of('/');
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
+        return path + extension;
+    }
+    return path.substr(0, dot) + extension;
+}
+
+struct Output {
+    bool movie = false;
+    bool numbered = false;
+    std::string before, after;
+    int digits = 0;
+    AviWriter avi;
+};
+
+int prepareOutput(RenderOptions& o, int frameCount, Output& out) {
+    if (o.output.empty()) {
+        return fail(std::string("--output FILE is needed\n") + USAGE);
+    }
+    out.movie = hasSuffix(o.output, ".avi");
+    if (!out.movie && !hasSuffix(o.output, ".jpg") && !hasSuffix(o.output, ".jpeg")) {
+        return fail(o.output + ": the output must end in .avi, .jpg or .jpeg");
+    }
+    if (o.raw && !out.movie) {
+        return fail("--raw applies to .avi movies only");
+    }
+    if (!out.movie) {
+        out.numbered = splitNumberField(o.output, out.before, out.digits, out.after);
+        if (!out.numbered && o.output.find('%') != std::string::npos) {
+            return fail(o.output + ": a frame-number field looks like %d or %04d");
+        }
+        if (!out.numbered && frameCount > 1) {
+            return fail(
+                "more than one frame needs a frame-number field in the output name, "
+                "for example frame_%04d.jpg");
+        }
+    }
+    if (o.truth.empty()) {
+        if (out.numbered) {
+            size_t slash = out.before.find_last_of('/');
+            o.truth = slash == std::string::npos ? "truth.csv"
+                                                 : out.before.substr(0, slash + 1) + "truth.csv";
+        } else {
+            o.truth = replaceExtension(o.output, ".csv");
+        }
+    }
+    return 0;
+}
+
+int loadScene(const RenderOptions& o, Scene& scene) {
+    std::string error;
+    RgbImage image;
+    if (readImage(o.picturePath, image, error) != 0) {
+        return fail(error);
+    }
+    PictureRect rect = wholePicture(image);
+    if (o.wholeMarker && findInnerPicture(image, rect, error) != 0) {
+        return fail(o.picturePath + ": " + error);
+    }
+    if (o.wholeMarker) {
+        const int w = static_cast<int>(rect.x1 - rect.x0 + 0.5);
+        const int h = static_cast<int>(rect.y1 - rect.y0 + 0.5);
+        image = averageDown(image, rect, w < 1 ? 1 : w, h < 1 ? 1 : h);
+    }
+    scene.picture = image;
+    scene.markerWidth = o.markerWidth;
+    scene.paperMargin = o.paperMargin >= 0.0 ? o.paperMargin : o.markerWidth / 4.0;
+    return 0;
+}
+
+int loadCamera(const RenderOptions& o, CameraParam& camera) {
+    CameraParam file;
+    if (arLoadCameraParam(o.cameraPath.c_str(), 1, &file) != 0) {
+        return fail("cannot load camera parameter file " + o.cameraPath);
+    }
+    const int width = o.width > 0 ? o.width : file.xsize;
+    const int height = o.height > 0 ? o.height : file.ysize;
+    arResizeCameraParam(file, width, height, camera);
+    return 0;
+}
+
+CameraPose poseOfFrame(const RenderOptions& o, int frame, int frameCount) {
+    const double distance = o.distance > 0.0 ? o.distance : 5.0 * o.markerWidth;
+    if (o.still) {
+        Point3 position{0.0, -0.5 * distance, 0.8660254037844386 * distance};
+        if (o.havePosition) {
+            position = {o.position[0], o.position[1], o.position[2]};
+        }
+        return lookAt(position, {o.target[0], o.target[1], o.target[2]}, o.roll);
+    }
+    return pathPose(o.path, frame, frameCount, o.markerWidth, distance);
+}
+
+int writeFrame(Output& out, const RgbImage& frame, int index, int quality, const std::string& path,
+               std::string& error) {
+    if (out.movie) {
+        return aviWriteFrame(out.avi, frame, error);
+    }
+    const std::string name =
+        out.numbered ? numberedName(out.before, out.digits, out.after, index) : path;
+    return writeImage(name, frame, quality, error);
+}
+
+int render(RenderOptions& o) {
+    const int frameCount = o.frames > 0 ? o.frames : (o.still ? 1 : 90);
+    Output out;
+    Scene scene;
+    CameraParam camera;
+    if (prepareOutput(o, frameCount, out) != 0 || loadScene(o, scene) != 0 ||
+        loadCamera(o, camera) != 0) {
+        return 1;
+    }
+    std::string error;
+    if (out.movie && aviOpen(out.avi, o.output, camera.xsize, camera.ysize, o.fps, !o.raw,
+                             o.quality, error) != 0) {
+        return fail(error);
+    }
+    std::string csv = truthCsvHeader();
+    RgbImage frame;
+    int visible = 0;
+    for (int i = 0; i < frameCount; ++i) {
+        const CameraPose pose = poseOfFrame(o, i, frameCount);
+        renderFrame(scene, camera, pose, o.supersample, frame);
+        blurImage(frame, o.blur);
+        addNoise(frame, o.noise, static_cast<unsigned>(o.seed) * 7919u + static_cast<unsigned>(i));
+        if (writeFrame(out, frame, i, o.quality, o.output, error) != 0) {
+            if (out.movie) {
+                std::string ignored;
+                aviClose(out.avi, ignored);
+            }
+            return fail(error);
+        }
+        const MarkerView view = viewOfMarker(camera, pose, o.markerWidth);
+        visible += view.visible;
+        csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose));
+    }
+    if (out.movie && aviClose(out.avi, error) != 0) {
+        return fail(error);
+    }
+    if (writeFileBytes(o.truth, reinterpret_cast<const unsigned char*>(csv.data()), csv.size(),
+                       error) != 0) {
+        return fail(error);
+    }
+    std::printf("wrote %d frame%s of %d x %d to %s (marker fully in view in %d), truth in %s\n",
+                frameCount, frameCount == 1 ? "" : "s", camera.xsize, camera.ysize,
+                o.output.c_str(), visible, o.truth.c_str());
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(USAGE, stdout);
+        std::fputs(HELP, stdout);
+        return 0;
+    }
+    if (argc < 2) {
+        std::fputs(USAGE, stderr);
+        return 1;
+    }
+    ArgWalker walker = startArgs(argc, argv);
+    RenderOptions options;
+    if (readOptions(walker, options) != 0) {
+        return 1;
+    }
+    return render(options);
+}

@@ -1,0 +1,117 @@
+#include "tools/render/pose_truth.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "camera/distortion.h"
+#include "pose/matrix.h"
+#include "pose/rotation_angles.h"
+
+namespace {
+
+constexpr double HALF_PI = 1.5707963267948966;
+constexpr double TRANSLATION_SCALE = 0.005;
+// Detection never takes a region that reaches the outermost two pixel rings.
+constexpr double EDGE_MARGIN = 2.0;
+
+double degrees(double radians) {
+    return radians * 180.0 / M_PI;
+}
+
+struct Projected {
+    double x, y, depth;
+};
+
+Projected project(const CameraParam& camera, const CameraPose& pose, double mx, double my) {
+    double c[3];
+    for (int j = 0; j < 3; ++j) {
+        c[j] = pose.m[j][0] * mx + pose.m[j][1] * my + pose.m[j][3];
+    }
+    double h[3];
+    for (int i = 0; i < 3; ++i) {
+        h[i] = camera.mat[i][0] * c[0] + camera.mat[i][1] * c[1] + camera.mat[i][2] * c[2] +
+               camera.mat[i][3];
+    }
+    Projected p{0.0, 0.0, c[2]};
+    arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], &p.x, &p.y);
+    return p;
+}
+
+}  // namespace
+
+KeyValues keyValuesOfPose(const CameraPose& pose) {
+    double inverse[3][4];
+    arPoseInvert(pose.m, inverse);
+    double rotation[3][3];
+    for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 3; ++k) {
+            rotation[j][k] = inverse[j][k];
+        }
+    }
+    double a = 0.0, b = 0.0, c = 0.0;
+    arRotationToAngles(rotation, &a, &b, &c);
+    const double x = TRANSLATION_SCALE * inverse[0][3];
+    const double y = TRANSLATION_SCALE * inverse[1][3];
+    const double z = TRANSLATION_SCALE * inverse[2][3];
+    KeyValues keys;
+    keys.translateX = x;
+    keys.translateY = z;
+    keys.translateZ = -y;
+    keys.rotateY = degrees(a - HALF_PI);
+    keys.rotateX = degrees(HALF_PI - b);
+    keys.rotateZ = degrees((a - c) - HALF_PI);
+    return keys;
+}
+
+MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, double markerWidth) {
+    const double h = 0.5 * markerWidth;
+    const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
+    Projected p[4];
+    bool inside = true;
+    for (int i = 0; i < 4; ++i) {
+        p[i] = project(camera, pose, corners[i][0], corners[i][1]);
+        inside = inside && p[i].depth > 0.0 && p[i].x >= EDGE_MARGIN && p[i].y >= EDGE_MARGIN &&
+                 p[i].x <= camera.xsize - 1 - EDGE_MARGIN &&
+                 p[i].y <= camera.ysize - 1 - EDGE_MARGIN;
+    }
+    MarkerView view;
+    view.visible = inside ? 1 : 0;
+    view.minSide = 1e300;
+    for (int i = 0; i < 4; ++i) {
+        const Projected& a = p[i];
+        const Projected& b = p[(i + 1) % 4];
+        view.minSide = std::min(view.minSide, std::hypot(a.x - b.x, a.y - b.y));
+    }
+    const Projected centre = project(camera, pose, 0.0, 0.0);
+    view.centreX = centre.x;
+    view.centreY = centre.y;
+    return view;
+}
+
+std::string truthCsvHeader() {
+    return "frame,visible,min_side_px,centre_x,centre_y,"
+           "r00,r01,r02,t0,r10,r11,r12,t1,r20,r21,r22,t2,"
+           "translateX,translateY,translateZ,rotateY,rotateX,rotateZ\n";
+}
+
+std::string truthCsvLine(int frame, const MarkerView& view, const CameraPose& pose,
+                         const KeyValues& keys) {
+    char buffer[128];
+    std::snprintf(buffer, sizeof buffer, "%d,%d,%.3f,%.3f,%.3f", frame, view.visible, view.minSide,
+                  view.centreX, view.centreY);
+    std::string line = buffer;
+    for (int j = 0; j < 3; ++j) {
+        for (int k = 0; k < 4; ++k) {
+            std::snprintf(buffer, sizeof buffer, ",%.12g", pose.m[j][k]);
+            line += buffer;
+        }
+    }
+    const double values[6] = {keys.translateX, keys.translateY, keys.translateZ,
+                              keys.rotateY,    keys.rotateX,    keys.rotateZ};
+    for (double v : values) {
+        std::snprintf(buffer, sizeof buffer, ",%.12g", v);
+        line += buffer;
+    }
+    return line + "\n";
+}

@@ -1,0 +1,240 @@
+#include "tools/render/scene_render.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "camera/distortion.h"
+
+namespace {
+
+// Printed ink and paper are never perfectly black or white.
+constexpr double INK = 25.0;
+constexpr double PAPER = 235.0;
+constexpr double SKY[3] = {175.0, 195.0, 215.0};
+constexpr double TABLE[3] = {190.0, 172.0, 150.0};
+
+struct Colour {
+    double r, g, b;
+};
+
+// 3x3 inverse by cofactors; false when the matrix is singular.
+bool invert3(const double a[3][3], double out[3][3]) {
+    const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
+    const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
+    const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
+    const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
+    if (det == 0.0 || !std::isfinite(det)) {
+        return false;
+    }
+    const double inv = 1.0 / det;
+    out[0][0] = c00 * inv;
+    out[1][0] = c01 * inv;
+    out[2][0] = c02 * inv;
+    out[0][1] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) * inv;
+    out[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * inv;
+    out[2][1] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) * inv;
+    out[0][2] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) * inv;
+    out[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * inv;
+    out[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * inv;
+    return true;
+}
+
+double latticeValue(int64_t ix, int64_t iy) {
+    uint64_t h = static_cast<uint64_t>(ix) * 0x9E3779B97F4A7C15ull ^
+                 static_cast<uint64_t>(iy) * 0xC2B2AE3D27D4EB4Full;
+    h ^= h >> 31;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+    return static_cast<double>(h >> 11) * (1.0 / 9007199254740992.0);
+}
+
+// Smoothly interpolated lattice noise in [0, 1).
+double valueNoise(double x, double y) {
+    const double fx = std::floor(x), fy = std::floor(y);
+    const int64_t ix = static_cast<int64_t>(fx), iy = static_cast<int64_t>(fy);
+    double tx = x - fx, ty = y - fy;
+    tx = tx * tx * (3.0 - 2.0 * tx);
+    ty = ty * ty * (3.0 - 2.0 * ty);
+    const double top =
+        latticeValue(ix, iy) + tx * (latticeValue(ix + 1, iy) - latticeValue(ix, iy));
+    const double bottom =
+        latticeValue(ix, iy + 1) + tx * (latticeValue(ix + 1, iy + 1) - latticeValue(ix, iy + 1));
+    return top + ty * (bottom - top);
+}
+
+// A light table top with blotches and a grain along x; never dark enough to
+// look like ink.
+Colour tableColour(double x, double y, double width) {
+    const double blotch = valueNoise(x / (0.4 * width), y / (0.4 * width));
+    const double grain = valueNoise(x / (0.6 * width), y / (0.05 * width));
+    const double shade = 0.82 + 0.18 * (0.6 * blotch + 0.4 * grain);
+    return {TABLE[0] * shade, TABLE[1] * shade, TABLE[2] * shade};
+}
+
+Colour planeColour(const Scene& scene, double x, double y) {
+    const double half = 0.5 * scene.markerWidth;
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    if (ax < half && ay < half) {
+        const double quarter = 0.5 * half;
+        if (ax < quarter && ay < quarter) {
+            const RgbImage& pic = scene.picture;
+            int col = static_cast<int>((x + quarter) / (2.0 * quarter) * pic.width);
+            int row = static_cast<int>((quarter - y) / (2.0 * quarter) * pic.height);
+            col = std::clamp(col, 0, pic.width - 1);
+            row = std::clamp(row, 0, pic.height - 1);
+            const unsigned char* p = &pic.rgb[(static_cast<size_t>(row) * pic.width + col) * 3];
+            const double k = (PAPER - INK) / 255.0;
+            return {INK + k * p[0], INK + k * p[1], INK + k * p[2]};
+        }
+        return {INK, INK, INK};
+    }
+    const double paper = half + scene.paperMargin;
+    if (ax < paper && ay < paper) {
+        return {PAPER, PAPER, PAPER};
+    }
+    return tableColour(x, y, scene.markerWidth);
+}
+
+// Maps ideal image points to the marker plane: the inverse of the plane's
+// homography, plus the camera-depth row to reject points behind the camera.
+struct PlaneMapping {
+    double imageToPlane[3][3];
+    double depth[3];  // camera z of plane point (x, y): depth . (x, y, 1)
+    bool valid;
+};
+
+PlaneMapping planeMapping(const CameraParam& camera, const CameraPose& pose) {
+    const double(&P)[3][4] = camera.mat;
+    const double(&M)[3][4] = pose.m;
+    double H[3][3];
+    for (int i = 0; i < 3; ++i) {
+        for (int col = 0; col < 3; ++col) {
+            const int poseCol = col == 2 ? 3 : col;
+            double sum = 0.0;
+            for (int k = 0; k < 3; ++k) {
+                sum += P[i][k] * M[k][poseCol];
+            }
+            H[i][col] = sum + (col == 2 ? P[i][3] : 0.0);
+        }
+    }
+    PlaneMapping mapping;
+    mapping.valid = invert3(H, mapping.imageToPlane);
+    mapping.depth[0] = M[2][0];
+    mapping.depth[1] = M[2][1];
+    mapping.depth[2] = M[2][3];
+    return mapping;
+}
+
+Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
+                    double ox, double oy) {
+    double ix = 0.0, iy = 0.0;
+    arObservedToIdeal(camera.distFactor, ox, oy, &ix, &iy);
+    const double(&h)[3][3] = mapping.imageToPlane;
+    const double w = h[2][0] * ix + h[2][1] * iy + h[2][2];
+    if (w != 0.0) {
+        const double x = (h[0][0] * ix + h[0][1] * iy + h[0][2]) / w;
+        const double y = (h[1][0] * ix + h[1][1] * iy + h[1][2]) / w;
+        const double depth = mapping.depth[0] * x + mapping.depth[1] * y + mapping.depth[2];
+        if (depth > 0.0 && std::isfinite(x) && std::isfinite(y)) {
+            return planeColour(scene, x, y);
+        }
+    }
+    return {SKY[0], SKY[1], SKY[2]};
+}
+
+unsigned char toByte(double v) {
+    return static_cast<unsigned char>(std::clamp(std::lround(v), 0L, 255L));
+}
+
+}  // namespace
+
+void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
+                 int supersample, RgbImage& frame) {
+    const int width = camera.xsize, height = camera.ysize;
+    if (frame.width != width || frame.height != height) {
+        frame = makeRgbImage(width, height, 0, 0, 0);
+    }
+    const PlaneMapping mapping = planeMapping(camera, pose);
+    if (!mapping.valid) {
+        // The camera lies in the marker plane: it sees the plane edge-on.
+        frame = makeRgbImage(width, height, toByte(SKY[0]), toByte(SKY[1]), toByte(SKY[2]));
+        return;
+    }
+    const int n = std::max(1, supersample);
+    const double step = 1.0 / n, first = 0.5 * step - 0.5, share = 1.0 / (n * n);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            Colour sum{0.0, 0.0, 0.0};
+            for (int j = 0; j < n; ++j) {
+                for (int i = 0; i < n; ++i) {
+                    Colour c = sampleColour(scene, camera, mapping, x + first + i * step,
+                                            y + first + j * step);
+                    sum.r += c.r;
+                    sum.g += c.g;
+                    sum.b += c.b;
+                }
+            }
+            unsigned char* p = &frame.rgb[(static_cast<size_t>(y) * width + x) * 3];
+            p[0] = toByte(sum.r * share);
+            p[1] = toByte(sum.g * share);
+            p[2] = toByte(sum.b * share);
+        }
+    }
+}
+
+void blurImage(RgbImage& image, double sigma) {
+    if (!(sigma > 0.0)) {
+        return;
+    }
+    const int radius = std::max(1, static_cast<int>(std::ceil(3.0 * sigma)));
+    std::vector<double> kernel(2 * radius + 1);
+    double total = 0.0;
+    for (int k = -radius; k <= radius; ++k) {
+        kernel[k + radius] = std::exp(-0.5 * k * k / (sigma * sigma));
+        total += kernel[k + radius];
+    }
+    for (double& k : kernel) {
+        k /= total;
+    }
+    const int w = image.width, h = image.height;
+    std::vector<double> tmp(image.rgb.size());
+    // Horizontal pass into tmp, vertical pass back; edges repeat the border pixel.
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                double s = 0.0;
+                for (int k = -radius; k <= radius; ++k) {
+                    const int xx = std::clamp(x + k, 0, w - 1);
+                    s += kernel[k + radius] * image.rgb[(static_cast<size_t>(y) * w + xx) * 3 + c];
+                }
+                tmp[(static_cast<size_t>(y) * w + x) * 3 + c] = s;
+            }
+        }
+    }
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                double s = 0.0;
+                for (int k = -radius; k <= radius; ++k) {
+                    const int yy = std::clamp(y + k, 0, h - 1);
+                    s += kernel[k + radius] * tmp[(static_cast<size_t>(yy) * w + x) * 3 + c];
+                }
+                image.rgb[(static_cast<size_t>(y) * w + x) * 3 + c] = toByte(s);
+            }
+        }
+    }
+}
+
+void addNoise(RgbImage& image, double sigma, unsigned seed) {
+    if (!(sigma > 0.0)) {
+        return;
+    }
+    std::mt19937 generator(seed);
+    std::normal_distribution<double> noise(0.0, sigma);
+    for (unsigned char& v : image.rgb) {
+        v = toByte(v + noise(generator));
+    }
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "camera/camera_param.h"
+#include "tools/common/image_io.h"
+#include "tools/render/camera_path.h"
+
+// What the renderer draws: a printed marker of `markerWidth` (the black
+// square) centred on the origin of the z = 0 plane, its `picture` in the
+// central half (top row towards +y), on a sheet of white paper reaching
+// `paperMargin` beyond the square, lying on a textured table that fills the
+// rest of the plane.
+struct Scene {
+    RgbImage picture;
+    double markerWidth = 80.0;
+    double paperMargin = 20.0;
+};
+
+// Renders one frame of camera.xsize x camera.ysize pixels into `frame`
+// (resized when needed). Each pixel is the mean of supersample x supersample
+// samples spread evenly over it; pixel (x, y) is centred on observed image
+// coordinates (x, y). Each sample is taken back through the camera's
+// distortion (observed to ideal) and projection to the marker plane.
+void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
+                 int supersample, RgbImage& frame);
+
+// Gaussian blur with standard deviation `sigma` pixels (nothing for sigma <= 0).
+void blurImage(RgbImage& image, double sigma);
+
+// Adds Gaussian noise of standard deviation `sigma` to every byte, from a
+// generator seeded with `seed`.
+void addNoise(RgbImage& image, double sigma, unsigned seed);
