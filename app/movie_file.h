@@ -1,0 +1,48 @@
+#pragma once
+
+// The movie decoder: opens a movie file by name (FFmpeg's libavformat), takes
+// its first video stream, decodes it (libavcodec) and converts every frame
+// (libswscale) into 24-bit blue-green-red rows at the movie's frame size.
+// One movie is open at a time; its state is this module's own storage.
+
+// What the container says about the first video stream.
+struct MovieInfo {
+    int width;
+    int height;
+    unsigned rate;  // frames per second = rate / scale; both 0 when unknown
+    unsigned scale;
+    unsigned length;  // number of frames; 0 when the container does not know it
+};
+
+// One decoded frame: its position in the movie (frame number, from its
+// timestamp: time since the stream's start x rate / scale, rounded), and
+// MovieInfo::height rows of MovieInfo::width pixels, 3 bytes each (blue,
+// green, red), top row first, `stride` bytes apart. Valid until the next read.
+struct MovieFrame {
+    long long number;
+    const unsigned char* rows;
+    int stride;
+};
+
+// Opens and reads the container. 0, or -1 when the file cannot be opened or is
+// not a movie. Closes a movie still open.
+int openMovieFile(const char* fileName);
+
+// Chooses the first video stream. 0, or -1 when there is none.
+int openMovieVideoStream();
+
+// Frame size, rate, scale and length of the chosen stream.
+MovieInfo movieFileInfo();
+
+// Opens the decoder and the conversion, and allocates the row buffer.
+// threadCount 0 lets the decoder choose; the frames are the same for any
+// count. 0, or -1 when there is no decoder or no memory for the stream.
+int openMovieDecoder(int threadCount);
+
+// Decodes the next frame in presentation order: 1 with it, 0 at the end of
+// the movie. Packets and frames the decoder rejects are passed over, so the
+// frame numbers of what is delivered show the gaps.
+int readMovieFrame(MovieFrame& frame);
+
+// Releases everything opened; harmless when nothing is open.
+void closeMovieFile();
