@@ -72,6 +72,9 @@ int encodeJpegInto(const RgbImage* image, int quality, unsigned char** buffer, u
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
     jpeg_set_quality(&cinfo, quality, TRUE);
+    // Full-resolution colour: markers and test cards have sharp colour edges.
+    cinfo.comp_info[0].h_samp_factor = 1;
+    cinfo.comp_info[0].v_samp_factor = 1;
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
         JSAMPROW row = const_cast<unsigned char*>(image->rgb.data()) +

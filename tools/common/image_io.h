@@ -18,8 +18,8 @@ RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, u
 // maxval up to 255), told apart by their first bytes. 0, or -1 with `error` set.
 int readImage(const std::string& path, RgbImage& image, std::string& error);
 
-// Compresses `image` as a baseline JPEG of the given quality (1..100) into
-// `bytes`. 0, or -1 with `error` set.
+// Compresses `image` as a baseline JPEG of the given quality (1..100), colour
+// at full resolution (no chroma subsampling), into `bytes`. 0, or -1 with `error` set.
 int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& bytes,
                std::string& error);
 

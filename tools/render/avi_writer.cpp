@@ -10,7 +10,7 @@ constexpr unsigned AVIF_HASINDEX = 0x10;
 constexpr unsigned AVIIF_KEYFRAME = 0x10;
 // RIFF header, the "hdrl" list (main header, one stream header and format)
 // and the start of the "movi" list.
-constexpr long HEADER_SIZE = 12 + 8 + 184 + 12;
+constexpr long HEADER_SIZE = 12 + 8 + 192 + 12;
 constexpr unsigned long long AVI_SIZE_LIMIT = 0xFFFFFFF0ull;
 
 void put32(std::vector<unsigned char>& out, unsigned value) {
@@ -41,10 +41,10 @@ std::vector<unsigned char> headerBytes(const AviWriter& w, unsigned moviSize) {
     const unsigned idxSize = 16 * frames;
     std::vector<unsigned char> h;
     putCode(h, "RIFF");
-    put32(h, 4 + (8 + 184) + (8 + moviSize) + (8 + idxSize));
+    put32(h, 4 + (8 + 192) + (8 + moviSize) + (8 + idxSize));
     putCode(h, "AVI ");
     putCode(h, "LIST");
-    put32(h, 184);
+    put32(h, 192);
     putCode(h, "hdrl");
     putCode(h, "avih");
     put32(h, 56);

@@ -19,11 +19,10 @@ double degrees(double radians) {
     return radians * 180.0 / M_PI;
 }
 
-struct Projected {
-    double x, y, depth;
-};
+}  // namespace
 
-Projected project(const CameraParam& camera, const CameraPose& pose, double mx, double my) {
+ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& pose, double mx,
+                                  double my) {
     double c[3];
     for (int j = 0; j < 3; ++j) {
         c[j] = pose.m[j][0] * mx + pose.m[j][1] * my + pose.m[j][3];
@@ -33,12 +32,10 @@ Projected project(const CameraParam& camera, const CameraPose& pose, double mx, 
         h[i] = camera.mat[i][0] * c[0] + camera.mat[i][1] * c[1] + camera.mat[i][2] * c[2] +
                camera.mat[i][3];
     }
-    Projected p{0.0, 0.0, c[2]};
+    ProjectedPoint p{0.0, 0.0, c[2]};
     arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], &p.x, &p.y);
     return p;
 }
-
-}  // namespace
 
 KeyValues keyValuesOfPose(const CameraPose& pose) {
     double inverse[3][4];
@@ -67,10 +64,10 @@ KeyValues keyValuesOfPose(const CameraPose& pose) {
 MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, double markerWidth) {
     const double h = 0.5 * markerWidth;
     const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
-    Projected p[4];
+    ProjectedPoint p[4];
     bool inside = true;
     for (int i = 0; i < 4; ++i) {
-        p[i] = project(camera, pose, corners[i][0], corners[i][1]);
+        p[i] = projectMarkerPoint(camera, pose, corners[i][0], corners[i][1]);
         inside = inside && p[i].depth > 0.0 && p[i].x >= EDGE_MARGIN && p[i].y >= EDGE_MARGIN &&
                  p[i].x <= camera.xsize - 1 - EDGE_MARGIN &&
                  p[i].y <= camera.ysize - 1 - EDGE_MARGIN;
@@ -79,11 +76,11 @@ MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, doubl
     view.visible = inside ? 1 : 0;
     view.minSide = 1e300;
     for (int i = 0; i < 4; ++i) {
-        const Projected& a = p[i];
-        const Projected& b = p[(i + 1) % 4];
+        const ProjectedPoint& a = p[i];
+        const ProjectedPoint& b = p[(i + 1) % 4];
         view.minSide = std::min(view.minSide, std::hypot(a.x - b.x, a.y - b.y));
     }
-    const Projected centre = project(camera, pose, 0.0, 0.0);
+    const ProjectedPoint centre = projectMarkerPoint(camera, pose, 0.0, 0.0);
     view.centreX = centre.x;
     view.centreY = centre.y;
     return view;

@@ -26,6 +26,14 @@ struct MarkerView {
     double centreY;
 };
 
+// Where marker point (x, y, 0) lands in the frame (observed pixels), and its
+// depth in front of the camera.
+struct ProjectedPoint {
+    double x, y, depth;
+};
+ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& pose, double x,
+                                  double y);
+
 // Projects the marker's corners and centre through the pose, the camera's
 // projection and its distortion (ideal to observed).
 MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, double markerWidth);
