@@ -188,7 +188,7 @@ int trackMovie(const char* patternName, double patternWidth, const char* movieNa
     const long long lost = trackAllFrames(frames, info);
     eraseProgress();
     if (lost > 0) {
-        std::fprintf(stderr, "%lld frames of <%s> could not be decoded and count as not found\n",
+        std::fprintf(stderr, "%lld frame(s) of <%s> could not be decoded and count as not found\n",
                      lost, movieName);
     }
 

@@ -180,7 +180,8 @@ TEST_F(MovieSourceTest, FramesArePlacedByTimestampAndMissingOnesBecomeBlankFrame
     writeColourMovie(damaged, format, {0, 1, 2, 3, 4});
     lumeko_test::damageAviFrame(damaged, 2);
 
-    EXPECT_NE(track(gap).find("2 frames of <" + gap + "> could not be decoded"), std::string::npos);
+    EXPECT_NE(track(gap).find("2 frame(s) of <" + gap + "> could not be decoded"),
+              std::string::npos);
     const std::vector<bool> gapBlank = {false, false, false, true, true, false, false};
     ASSERT_EQ(recording::record().frames.size(), gapBlank.size());
     for (size_t i = 0; i < gapBlank.size(); i++) {
@@ -189,7 +190,7 @@ TEST_F(MovieSourceTest, FramesArePlacedByTimestampAndMissingOnesBecomeBlankFrame
     EXPECT_NEAR(channelMean(recording::record().frames[5], 0), colourFrame(1, 1, 3)[0], 8);
 
     recording::reset();
-    EXPECT_NE(track(damaged).find("1 frames of <"), std::string::npos);
+    EXPECT_NE(track(damaged).find("1 frame(s) of <"), std::string::npos);
     ASSERT_EQ(recording::record().frames.size(), 5u);
     for (int i = 0; i < 5; i++)
         EXPECT_EQ(isBlank(recording::record().frames[i]), i == 2);
@@ -235,6 +236,15 @@ TEST_F(MovieSourceTest, FilesThatAreNoMoviesAreReportedByNameWithAPause) {
                 err == "can not AVIFileGetStream <" + text + ">\n")
         << err;
     EXPECT_EQ(recording::record().pauses, 2);
+
+    // A movie that gives no frame size (its bitmap header says width 0).
+    const std::string sizeless = dir.file("sizeless.avi");
+    writeColourMovie(sizeless, {16, 16, 25, 1, MovieCodec::RawBgr24}, {0});
+    std::string bytes = lumeko_test::readFile(sizeless);
+    bytes.replace(bytes.find("strf") + 12, 4, std::string(4, '\0'));
+    lumeko_test::writeFile(sizeless, bytes);
+    EXPECT_NE(track(sizeless, 1).find("frame size of <" + sizeless + ">"), std::string::npos);
+    EXPECT_EQ(recording::record().pauses, 3);
     EXPECT_TRUE(recording::record().setups.empty());
 }
 
