@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -88,56 +86,6 @@ TEST_F(ImageSourceTest, ColourImageIsTrackedOnceAtItsSizeWithTheTopLeftPixelFirs
     for (size_t i = 3; i < frame.size(); i += 4)
         ASSERT_EQ(frame[i], 255);
     EXPECT_EQ(seen.pauses, 0);
-}
-
-TEST_F(ImageSourceTest, GreyscaleImageIsTrackedLikeAColourOne) {
-    const int width = 24, height = 16;
-    std::vector<unsigned char> grey(width * height);
-    for (int i = 0; i < width * height; i++)
-        grey[i] = static_cast<unsigned char>(i % width * 10);
-    const std::string path = dir.file("grey.jpg");
-    lumeko_test::writeJpeg(path, grey.data(), width, height, JpegColour::Grey, 100);
-
-    ASSERT_EQ(trackImage("p", 1.0, path.c_str()), 0);
-    ASSERT_EQ(recording::record().frames.size(), 1u);
-    const std::vector<unsigned char>& frame = recording::record().frames[0];
-    for (int i = 0; i < width * height; i++) {
-        ASSERT_NEAR(frame[i * 4], grey[i], 3);
-        ASSERT_EQ(frame[i * 4], frame[i * 4 + 1]);
-        ASSERT_EQ(frame[i * 4], frame[i * 4 + 2]);
-        ASSERT_EQ(frame[i * 4 + 3], 255);
-    }
-}
-
-TEST_F(ImageSourceTest, MissingAndCmykImagesAreRejectedWithAPauseBeforeSetup) {
-    std::vector<unsigned char> cmyk(8 * 8 * 4, 100);
-    const std::string cmykPath = dir.file("print.jpg");
-    lumeko_test::writeJpeg(cmykPath, cmyk.data(), 8, 8, JpegColour::Cmyk);
-
-    for (const std::string& path : {dir.file("absent.jpg"), cmykPath}) {
-        recording::reset();
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(trackImage("p", 1.0, path.c_str()), 1);
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_NE(err.find(path), std::string::npos) << err;
-        EXPECT_EQ(recording::record().pauses, 1);
-        EXPECT_TRUE(recording::record().setups.empty());
-    }
-    testing::internal::CaptureStderr();
-    trackImage("p", 1.0, dir.file("absent.jpg").c_str());
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "can not open " + dir.file("absent.jpg") + "\n");
-}
-
-TEST_F(ImageSourceTest, FileCutInsideItsHeadersEndsWithLibjpegsMessageAndStatusOne) {
-    std::vector<unsigned char> rgb(32 * 32 * 3, 90);
-    const std::string path = dir.file("cut.jpg");
-    lumeko_test::writeJpeg(path, rgb.data(), 32, 32, JpegColour::Rgb);
-    lumeko_test::writeFile(path, lumeko_test::readFile(path).substr(0, 100));
-    EXPECT_EXIT(trackImage("p", 1.0, path.c_str()), testing::ExitedWithCode(1), "JPEG");
-
-    lumeko_test::writeFile(path, "plain text, not a picture\n");
-    EXPECT_EXIT(trackImage("p", 1.0, path.c_str()), testing::ExitedWithCode(1), "Not a JPEG file");
 }
 
 }  // namespace

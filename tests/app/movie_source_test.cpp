@@ -159,19 +159,6 @@ TEST_F(MovieSourceTest, DecoderThreadsDoNotChangeTheFrames) {
     EXPECT_TRUE(decodedBy[0] == decodedBy[1]);
 }
 
-TEST_F(MovieSourceTest, RateScaleAndLengthComeFromTheStream) {
-    const std::string path = dir.file("ntsc.avi");
-    writeColourMovie(path, {16, 16, 30000, 1001, MovieCodec::RawBgr24}, {0, 1, 2, 3});
-    ASSERT_EQ(openMovieFile(path.c_str()), 0);
-    ASSERT_EQ(openMovieVideoStream(), 0);
-    const MovieInfo info = movieFileInfo();
-    EXPECT_EQ(info.width, 16);
-    EXPECT_EQ(info.height, 16);
-    EXPECT_EQ(info.rate, 30000u);
-    EXPECT_EQ(info.scale, 1001u);
-    EXPECT_EQ(info.length, 4u);
-}
-
 TEST_F(MovieSourceTest, FramesArePlacedByTimestampAndMissingOnesBecomeBlankFrames) {
     const MovieFormat format{16, 16, 25, 1, MovieCodec::Mjpeg};
     const std::string gap = dir.file("gap.avi");
@@ -197,17 +184,11 @@ TEST_F(MovieSourceTest, FramesArePlacedByTimestampAndMissingOnesBecomeBlankFrame
     EXPECT_NEAR(channelMean(recording::record().frames[3], 0), colourFrame(1, 1, 3)[0], 8);
 }
 
-TEST_F(MovieSourceTest, EmptyAndTruncatedMoviesEndWithoutACrash) {
-    const std::string empty = dir.file("empty.avi");
-    writeColourMovie(empty, {16, 16, 25, 1, MovieCodec::RawBgr24}, {});
-    EXPECT_EQ(track(empty), "");
-    EXPECT_EQ(recording::record().setups.size(), 1u);
-    EXPECT_TRUE(recording::record().frames.empty());
-
+TEST_F(MovieSourceTest, MoviesCutAnywhereEndWithoutACrash) {
     const std::string whole = dir.file("whole.avi");
     writeColourMovie(whole, {16, 16, 25, 1, MovieCodec::Mjpeg}, {0, 1, 2, 3, 4, 5, 6, 7});
     const std::string bytes = lumeko_test::readFile(whole);
-    for (size_t cut : {bytes.size() * 3 / 4, bytes.size() / 2, bytes.size() / 8, size_t{40}}) {
+    for (size_t cut = 40; cut < bytes.size(); cut += bytes.size() / 16) {
         SCOPED_TRACE(cut);
         recording::reset();
         const std::string path = dir.file("cut.avi");
@@ -224,27 +205,14 @@ TEST_F(MovieSourceTest, EmptyAndTruncatedMoviesEndWithoutACrash) {
     }
 }
 
-TEST_F(MovieSourceTest, FilesThatAreNoMoviesAreReportedByNameWithAPause) {
-    const std::string text = dir.file("notes.avi");
-    lumeko_test::writeFile(text, "these are notes, not a movie\n");
-    const std::string missing = dir.file("absent.avi");
-
-    EXPECT_EQ(track(missing, 1), "can not AVIFileOpen <" + missing + ">\n");
-    EXPECT_EQ(recording::record().pauses, 1);
-    const std::string err = track(text, 1);
-    EXPECT_TRUE(err == "can not AVIFileOpen <" + text + ">\n" ||
-                err == "can not AVIFileGetStream <" + text + ">\n")
-        << err;
-    EXPECT_EQ(recording::record().pauses, 2);
-
-    // A movie that gives no frame size (its bitmap header says width 0).
+TEST_F(MovieSourceTest, MovieWithoutAFrameSizeIsReportedWithAPause) {
     const std::string sizeless = dir.file("sizeless.avi");
     writeColourMovie(sizeless, {16, 16, 25, 1, MovieCodec::RawBgr24}, {0});
     std::string bytes = lumeko_test::readFile(sizeless);
     bytes.replace(bytes.find("strf") + 12, 4, std::string(4, '\0'));
     lumeko_test::writeFile(sizeless, bytes);
     EXPECT_NE(track(sizeless, 1).find("frame size of <" + sizeless + ">"), std::string::npos);
-    EXPECT_EQ(recording::record().pauses, 3);
+    EXPECT_EQ(recording::record().pauses, 1);
     EXPECT_TRUE(recording::record().setups.empty());
 }
 
