@@ -205,15 +205,28 @@ TEST_F(MovieSourceTest, MoviesCutAnywhereEndWithoutACrash) {
     }
 }
 
-TEST_F(MovieSourceTest, MovieWithoutAFrameSizeIsReportedWithAPause) {
+// Rewrites 4 bytes at `offset` after the first `tag` in the file.
+void patchAfter(const std::string& path, const char* tag, size_t offset, const char* bytes) {
+    std::string content = lumeko_test::readFile(path);
+    content.replace(content.find(tag) + offset, 4, bytes, 4);
+    lumeko_test::writeFile(path, content);
+}
+
+TEST_F(MovieSourceTest, StreamsWithoutAFrameSizeOrADecoderAreReportedWithAPause) {
     const std::string sizeless = dir.file("sizeless.avi");
     writeColourMovie(sizeless, {16, 16, 25, 1, MovieCodec::RawBgr24}, {0});
-    std::string bytes = lumeko_test::readFile(sizeless);
-    bytes.replace(bytes.find("strf") + 12, 4, std::string(4, '\0'));
-    lumeko_test::writeFile(sizeless, bytes);
+    patchAfter(sizeless, "strf", 12, "\0\0\0\0");  // bitmap width 0
     EXPECT_NE(track(sizeless, 1).find("frame size of <" + sizeless + ">"), std::string::npos);
     EXPECT_EQ(recording::record().pauses, 1);
     EXPECT_TRUE(recording::record().setups.empty());
+
+    const std::string unknown = dir.file("unknown.avi");
+    writeColourMovie(unknown, {16, 16, 25, 1, MovieCodec::Mjpeg}, {0});
+    patchAfter(unknown, "strh", 12, "QQQQ");  // handler and compression: no such codec
+    patchAfter(unknown, "strf", 24, "QQQQ");
+    EXPECT_EQ(track(unknown, 1), "can not AVIStreamGetFrameOpen <" + unknown + ">\n");
+    EXPECT_EQ(recording::record().pauses, 2);
+    EXPECT_EQ(recording::record().setups.size(), 1u);
 }
 
 }  // namespace
