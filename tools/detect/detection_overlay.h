@@ -1,0 +1,14 @@
+#pragma once
+
+#include "marker/detection_trace.h"
+#include "marker/frame_image.h"
+#include "marker/marker_info.h"
+#include "tools/common/image_io.h"
+
+// Draws what the last detection pass saw over a faded copy of the frame:
+// the dark regions (each in its own tint), the square candidates' contours
+// (yellow) with their corner pixels (orange), the fitted corners (red, the
+// first marker-ordered corner in green) and each marker's id, direction and
+// confidence next to it.
+RgbImage drawDetection(const FrameImage& frame, const DetectionTrace& trace,
+                       const MarkerInfo* markers, int count);

@@ -1,0 +1,240 @@
+// lumeko-detect: runs one detection pass on a frame and draws what it saw.
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "camera/camera_param.h"
+#include "marker/detect_marker.h"
+#include "marker/detection_trace.h"
+#include "marker/pattern.h"
+#include "tools/common/image_io.h"
+#include "tools/common/tool_args.h"
+#include "tools/detect/detection_overlay.h"
+#include "tools/detect/png_file.h"
+
+namespace {
+
+const char* const USAGE =
+    "Usage:\n"
+    "  lumeko-detect FRAME OUTPUT [--camera FILE] [--pattern FILE]...\n"
+    "                [--threshold N] [--raw WIDTHxHEIGHT]\n"
+    "  lumeko-detect --help\n";
+
+const char* const HELP =
+    "\n"
+    "Runs one marker detection pass, as the tracker does on every frame, and\n"
+    "writes a picture of what it saw.\n"
+    "\n"
+    "FRAME             a JPEG or PPM picture, or raw BGRA bytes with --raw.\n"
+    "OUTPUT            the picture to write: .png, .ppm, .jpg or .jpeg.\n"
+    "--camera FILE     camera parameter file; its first record is resized to\n"
+    "                  the frame. Without it the lens has no distortion.\n"
+    "--pattern FILE    pattern file to identify markers by; repeat for more\n"
+    "                  (ids 0, 1, ... in the order given).\n"
+    "--threshold N     binarisation threshold 0..255 (default 100): a pixel\n"
+    "                  is dark when its blue + green + red is at most 3 N.\n"
+    "--raw WxH         FRAME holds W x H pixels of 4 bytes (blue, green, red,\n"
+    "                  alpha), rows top to bottom.\n"
+    "\n"
+    "The picture shows a faded copy of the frame with each dark region tinted,\n"
+    "the square candidates' contours in yellow with their corner pixels in\n"
+    "orange, the fitted corners as red crosses (the marker's first corner, its\n"
+    "top-left as printed, ringed in green) and \"i<id> d<direction>\n"
+    "c<confidence>\" for each marker. Standard output lists the same, with the\n"
+    "time each stage took.\n"
+    "Exit status: 0 after writing the picture (markers found or not), 1 on any\n"
+    "error.\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "lumeko-detect: %s\n", message.c_str());
+    return 1;
+}
+
+struct DetectOptions {
+    std::vector<std::string> positional;
+    std::string cameraPath;
+    std::vector<std::string> patterns;
+    int threshold = 100;
+    int rawWidth = 0;
+    int rawHeight = 0;
+};
+
+int readOptions(ArgWalker& walker, DetectOptions& options) {
+    while (nextArg(walker)) {
+        if (walker.name.empty()) {
+            options.positional.push_back(argument(walker));
+            continue;
+        }
+        std::string value;
+        if (walker.name != "--camera" && walker.name != "--pattern" &&
+            walker.name != "--threshold" && walker.name != "--raw") {
+            return fail("unknown option " + walker.name + "\n" + USAGE);
+        }
+        if (!optionValue(walker, value)) {
+            return fail(walker.name + " needs a value");
+        }
+        bool ok = true;
+        if (walker.name == "--camera") {
+            options.cameraPath = value;
+        } else if (walker.name == "--pattern") {
+            options.patterns.push_back(value);
+        } else if (walker.name == "--threshold") {
+            ok = parseInt(value, options.threshold) && options.threshold >= 0 &&
+                 options.threshold <= 255;
+        } else {
+            ok = parseSize(value, options.rawWidth, options.rawHeight) && options.rawWidth > 2 &&
+                 options.rawHeight > 2 && options.rawWidth <= 16384 && options.rawHeight <= 16384;
+        }
+        if (!ok) {
+            return fail("bad value for " + walker.name + ": " + value);
+        }
+    }
+    if (options.positional.size() != 2) {
+        return fail(std::string("give one FRAME and one OUTPUT\n") + USAGE);
+    }
+    return 0;
+}
+
+// Reads the frame into BGRA bytes.
+int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, int& width,
+              int& height, std::string& error) {
+    const std::string& path = options.positional[0];
+    if (options.rawWidth > 0) {
+        const size_t size = static_cast<size_t>(options.rawWidth) * options.rawHeight * 4;
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            error = path + ": cannot open";
+            return -1;
+        }
+        bgra.resize(size);
+        const size_t got = std::fread(bgra.data(), 1, size, file);
+        const bool longer = std::fgetc(file) != EOF;
+        std::fclose(file);
+        if (got != size || longer) {
+            error = path + ": not " + std::to_string(size) + " bytes of raw BGRA";
+            return -1;
+        }
+        width = options.rawWidth;
+        height = options.rawHeight;
+        return 0;
+    }
+    RgbImage image;
+    if (readImage(path, image, error) != 0) {
+        return -1;
+    }
+    width = image.width;
+    height = image.height;
+    bgra.resize(static_cast<size_t>(width) * height * 4);
+    for (size_t i = 0; i < static_cast<size_t>(width) * height; i++) {
+        bgra[4 * i] = image.rgb[3 * i + 2];
+        bgra[4 * i + 1] = image.rgb[3 * i + 1];
+        bgra[4 * i + 2] = image.rgb[3 * i];
+        bgra[4 * i + 3] = 255;
+    }
+    return 0;
+}
+
+int setUpCamera(const DetectOptions& options, int width, int height, std::string& error) {
+    CameraParam camera{};
+    if (options.cameraPath.empty()) {
+        camera.xsize = width;
+        camera.ysize = height;
+        camera.mat[0][0] = camera.mat[1][1] = width;
+        camera.mat[0][2] = width / 2.0;
+        camera.mat[1][2] = height / 2.0;
+        camera.mat[2][2] = 1.0;
+        camera.distFactor[0] = width / 2.0;
+        camera.distFactor[1] = height / 2.0;
+        camera.distFactor[3] = 1.0;
+    } else {
+        CameraParam stored{};
+        if (arLoadCameraParam(options.cameraPath.c_str(), 1, &stored) < 0) {
+            error = options.cameraPath + ": not a readable camera parameter file";
+            return -1;
+        }
+        arResizeCameraParam(stored, width, height, camera);
+    }
+    arSetCameraParam(camera);
+    if (arInitDetection(width, height) < 0) {
+        error = "cannot size detection for " + std::to_string(width) + " x " +
+                std::to_string(height) + " pixels";
+        return -1;
+    }
+    return 0;
+}
+
+double millis(std::chrono::steady_clock::duration d) {
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+void printSummary(const DetectionTrace& trace, const MarkerInfo* markers, int count) {
+    std::printf("labeling %.3f ms, squares %.3f ms, identification %.3f ms, history %.3f ms\n",
+                millis(trace.labeling), millis(trace.squares), millis(trace.identification),
+                millis(trace.history));
+    std::printf("%d dark regions, %d square candidates, %d markers\n",
+                trace.labels ? trace.labels->labelCount : 0, trace.candidateCount, count);
+    for (int i = 0; i < count; i++) {
+        const MarkerInfo& m = markers[i];
+        std::printf("marker %d: id %d direction %d confidence %.4f area %d centre (%.2f, %.2f)\n",
+                    i, m.id, m.direction, m.confidence, m.area, m.centre.x, m.centre.y);
+        for (int k = 0; k < 4; k++) {
+            std::printf("  corner %d (%.3f, %.3f)\n", k, m.vertices[k].x, m.vertices[k].y);
+        }
+    }
+}
+
+int writePicture(const std::string& path, const RgbImage& image, std::string& error) {
+    if (hasSuffix(path, ".png")) {
+        return writePng(path, image, error);
+    }
+    return writeImage(path, image, 95, error);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+        std::fputs(USAGE, stdout);
+        std::fputs(HELP, stdout);
+        return 0;
+    }
+    ArgWalker walker = startArgs(argc, argv);
+    DetectOptions options;
+    if (readOptions(walker, options) != 0) {
+        return 1;
+    }
+    const std::string& output = options.positional[1];
+    if (!hasSuffix(output, ".png") && !hasSuffix(output, ".ppm") && !hasSuffix(output, ".jpg") &&
+        !hasSuffix(output, ".jpeg")) {
+        return fail(output + ": the output must end in .png, .ppm, .jpg or .jpeg");
+    }
+    std::vector<unsigned char> bgra;
+    int width = 0;
+    int height = 0;
+    std::string error;
+    if (readFrame(options, bgra, width, height, error) != 0 ||
+        setUpCamera(options, width, height, error) != 0) {
+        return fail(error);
+    }
+    for (const std::string& pattern : options.patterns) {
+        if (arLoadPattern(pattern.c_str()) < 0) {
+            return fail(pattern + ": cannot load the pattern");
+        }
+    }
+    const FrameImage frame{bgra.data(), width, height};
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    const int status = arDetectMarker(frame, options.threshold, &markers, &count);
+    const DetectionTrace& trace = arDetectionTrace();
+    if (status < 0) {
+        std::printf("detection failed: more than %d provisional labels\n", LABEL_MAX);
+    }
+    printSummary(trace, markers, count);
+    if (writePicture(output, drawDetection(frame, trace, markers, count), error) != 0) {
+        return fail(error);
+    }
+    std::printf("wrote %s\n", output.c_str());
+    return 0;
+}
