@@ -1,0 +1,66 @@
+// Cost of one pose: the first-frame method (initial rotation and up to five
+// refinement passes) and continuous mode from a nearby previous pose, on
+// markers projected through a distorted camera.
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "pose/marker_pose.h"
+#include "tests/pose/pose_scene.h"
+
+namespace {
+
+using namespace pose_scene;
+
+struct Scene {
+    std::vector<MarkerSquare> squares;
+    std::vector<std::vector<double>> previous;  // 12 values per square
+};
+
+const Scene& scene() {
+    static const Scene made = [] {
+        Scene s;
+        CameraParam camera = makeCamera(true);
+        arSetCameraParam(camera);
+        std::mt19937 rng(61);
+        for (int i = 0; i < 64; i++) {
+            double truth[3][4], previous[3][4];
+            randomPose(rng, 50 * PI / 180, truth);
+            turnedPose(truth, 0.04, -0.05, previous);
+            s.squares.push_back(squareOf(camera, truth));
+            s.previous.emplace_back(&previous[0][0], &previous[0][0] + 12);
+        }
+        return s;
+    }();
+    return made;
+}
+
+void BM_MarkerPose(benchmark::State& state) {
+    const Scene& s = scene();
+    double pose[3][4];
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            arMarkerPose(s.squares[i % s.squares.size()], {0, 0}, MARKER_WIDTH, pose));
+        i++;
+    }
+}
+BENCHMARK(BM_MarkerPose);
+
+void BM_MarkerPoseCont(benchmark::State& state) {
+    const Scene& s = scene();
+    double pose[3][4];
+    size_t i = 0;
+    for (auto _ : state) {
+        size_t k = i % s.squares.size();
+        const auto* previous = reinterpret_cast<const double(*)[4]>(s.previous[k].data());
+        benchmark::DoNotOptimize(
+            arMarkerPoseCont(s.squares[k], previous, {0, 0}, MARKER_WIDTH, pose));
+        i++;
+    }
+}
+BENCHMARK(BM_MarkerPoseCont);
+
+}  // namespace
