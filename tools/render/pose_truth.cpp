@@ -75,11 +75,14 @@ MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, doubl
     MarkerView view;
     view.visible = inside ? 1 : 0;
     view.minSide = 1e300;
+    double twiceArea = 0.0;
     for (int i = 0; i < 4; ++i) {
         const ProjectedPoint& a = p[i];
         const ProjectedPoint& b = p[(i + 1) % 4];
         view.minSide = std::min(view.minSide, std::hypot(a.x - b.x, a.y - b.y));
+        twiceArea += a.x * b.y - b.x * a.y;
     }
+    view.area = 0.5 * std::fabs(twiceArea);
     const ProjectedPoint centre = projectMarkerPoint(camera, pose, 0.0, 0.0);
     view.centreX = centre.x;
     view.centreY = centre.y;
@@ -87,7 +90,7 @@ MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, doubl
 }
 
 std::string truthCsvHeader() {
-    return "frame,visible,min_side_px,centre_x,centre_y,"
+    return "frame,visible,min_side_px,area_px,centre_x,centre_y,"
            "r00,r01,r02,t0,r10,r11,r12,t1,r20,r21,r22,t2,"
            "translateX,translateY,translateZ,rotateY,rotateX,rotateZ\n";
 }
@@ -95,8 +98,8 @@ std::string truthCsvHeader() {
 std::string truthCsvLine(int frame, const MarkerView& view, const CameraPose& pose,
                          const KeyValues& keys) {
     char buffer[128];
-    std::snprintf(buffer, sizeof buffer, "%d,%d,%.3f,%.3f,%.3f", frame, view.visible, view.minSide,
-                  view.centreX, view.centreY);
+    std::snprintf(buffer, sizeof buffer, "%d,%d,%.3f,%.1f,%.3f,%.3f", frame, view.visible,
+                  view.minSide, view.area, view.centreX, view.centreY);
     std::string line = buffer;
     for (int j = 0; j < 3; ++j) {
         for (int k = 0; k < 4; ++k) {

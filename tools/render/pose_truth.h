@@ -22,6 +22,7 @@ struct MarkerView {
     int visible;     // 1 when the whole black square lies in front of the camera and
                      // at least 2 pixels inside every edge of the frame
     double minSide;  // shortest side of the square in the frame, in pixels
+    double area;     // area the square covers in the frame, in pixels
     double centreX;  // where the marker centre lands (observed pixels)
     double centreY;
 };

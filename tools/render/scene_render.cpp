@@ -74,7 +74,14 @@ Colour tableColour(double x, double y, double width) {
     return {TABLE[0] * shade, TABLE[1] * shade, TABLE[2] * shade};
 }
 
-Colour planeColour(const Scene& scene, double x, double y) {
+// The table's texture has no sharp edges, so one sample of it per pixel is
+// enough; the first sample of a pixel that hits the table sets it.
+struct TableSample {
+    bool taken = false;
+    Colour colour{0.0, 0.0, 0.0};
+};
+
+Colour planeColour(const Scene& scene, double x, double y, TableSample& table) {
     const double half = 0.5 * scene.markerWidth;
     const double ax = std::fabs(x), ay = std::fabs(y);
     if (ax < half && ay < half) {
@@ -95,7 +102,11 @@ Colour planeColour(const Scene& scene, double x, double y) {
     if (ax < paper && ay < paper) {
         return {PAPER, PAPER, PAPER};
     }
-    return tableColour(x, y, scene.markerWidth);
+    if (!table.taken) {
+        table.colour = tableColour(x, y, scene.markerWidth);
+        table.taken = true;
+    }
+    return table.colour;
 }
 
 // Maps ideal image points to the marker plane: the inverse of the plane's
@@ -129,9 +140,16 @@ PlaneMapping planeMapping(const CameraParam& camera, const CameraPose& pose) {
 }
 
 Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
-                    double ox, double oy) {
+                    double ox, double oy, TableSample& table) {
+    const double* d = camera.distFactor;
     double ix = 0.0, iy = 0.0;
-    arObservedToIdeal(camera.distFactor, ox, oy, &ix, &iy);
+    if (d[2] == 0.0) {
+        // No radial term: the mapping is the scale about the centre alone.
+        ix = (ox - d[0]) / d[3] + d[0];
+        iy = (oy - d[1]) / d[3] + d[1];
+    } else {
+        arObservedToIdeal(d, ox, oy, &ix, &iy);
+    }
     const double(&h)[3][3] = mapping.imageToPlane;
     const double w = h[2][0] * ix + h[2][1] * iy + h[2][2];
     if (w != 0.0) {
@@ -139,7 +157,7 @@ Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMa
         const double y = (h[1][0] * ix + h[1][1] * iy + h[1][2]) / w;
         const double depth = mapping.depth[0] * x + mapping.depth[1] * y + mapping.depth[2];
         if (depth > 0.0 && std::isfinite(x) && std::isfinite(y)) {
-            return planeColour(scene, x, y);
+            return planeColour(scene, x, y, table);
         }
     }
     return {SKY[0], SKY[1], SKY[2]};
@@ -168,10 +186,11 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             Colour sum{0.0, 0.0, 0.0};
+            TableSample table;
             for (int j = 0; j < n; ++j) {
                 for (int i = 0; i < n; ++i) {
                     Colour c = sampleColour(scene, camera, mapping, x + first + i * step,
-                                            y + first + j * step);
+                                            y + first + j * step, table);
                     sum.r += c.r;
                     sum.g += c.g;
                     sum.b += c.b;
@@ -200,30 +219,36 @@ void blurImage(RgbImage& image, double sigma) {
         k /= total;
     }
     const int w = image.width, h = image.height;
-    std::vector<double> tmp(image.rgb.size());
-    // Horizontal pass into tmp, vertical pass back; edges repeat the border pixel.
+    const size_t rowValues = static_cast<size_t>(w) * 3;
+    // Horizontal pass into `rows`, then each output row gathers the kernel's
+    // rows of it; edges repeat the border pixel.
+    std::vector<float> rows(image.rgb.size());
     for (int y = 0; y < h; ++y) {
+        const unsigned char* src = &image.rgb[y * rowValues];
+        float* dst = &rows[y * rowValues];
         for (int x = 0; x < w; ++x) {
             for (int c = 0; c < 3; ++c) {
-                double s = 0.0;
+                double sum = 0.0;
                 for (int k = -radius; k <= radius; ++k) {
-                    const int xx = std::clamp(x + k, 0, w - 1);
-                    s += kernel[k + radius] * image.rgb[(static_cast<size_t>(y) * w + xx) * 3 + c];
+                    sum += kernel[k + radius] * src[std::clamp(x + k, 0, w - 1) * 3 + c];
                 }
-                tmp[(static_cast<size_t>(y) * w + x) * 3 + c] = s;
+                dst[x * 3 + c] = static_cast<float>(sum);
             }
         }
     }
+    std::vector<double> sum(rowValues);
     for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                double s = 0.0;
-                for (int k = -radius; k <= radius; ++k) {
-                    const int yy = std::clamp(y + k, 0, h - 1);
-                    s += kernel[k + radius] * tmp[(static_cast<size_t>(yy) * w + x) * 3 + c];
-                }
-                image.rgb[(static_cast<size_t>(y) * w + x) * 3 + c] = toByte(s);
+        std::fill(sum.begin(), sum.end(), 0.0);
+        for (int k = -radius; k <= radius; ++k) {
+            const float* src = &rows[std::clamp(y + k, 0, h - 1) * rowValues];
+            const double weight = kernel[k + radius];
+            for (size_t i = 0; i < rowValues; ++i) {
+                sum[i] += weight * src[i];
             }
+        }
+        unsigned char* dst = &image.rgb[y * rowValues];
+        for (size_t i = 0; i < rowValues; ++i) {
+            dst[i] = toByte(sum[i]);
         }
     }
 }
@@ -232,9 +257,15 @@ void addNoise(RgbImage& image, double sigma, unsigned seed) {
     if (!(sigma > 0.0)) {
         return;
     }
+    // The sum of four uniform bytes of one draw is close to Gaussian (its
+    // mean is 510, its standard deviation sqrt(4 * (256^2 - 1) / 12)), and the
+    // same on every platform, unlike std::normal_distribution.
+    const double scale = sigma / std::sqrt(4.0 * (256.0 * 256.0 - 1.0) / 12.0);
     std::mt19937 generator(seed);
-    std::normal_distribution<double> noise(0.0, sigma);
     for (unsigned char& v : image.rgb) {
-        v = toByte(v + noise(generator));
+        const uint32_t r = generator();
+        const int sum =
+            static_cast<int>((r & 255u) + ((r >> 8) & 255u) + ((r >> 16) & 255u) + (r >> 24));
+        v = toByte(v + (sum - 510) * scale);
     }
 }

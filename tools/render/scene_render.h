@@ -26,6 +26,6 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
 // Gaussian blur with standard deviation `sigma` pixels (nothing for sigma <= 0).
 void blurImage(RgbImage& image, double sigma);
 
-// Adds Gaussian noise of standard deviation `sigma` to every byte, from a
-// generator seeded with `seed`.
+// Adds nearly Gaussian noise of standard deviation `sigma` to every byte,
+// from a generator seeded with `seed`; the same on every platform.
 void addNoise(RgbImage& image, double sigma, unsigned seed);
