@@ -75,6 +75,8 @@ const char* const HELP =
     "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
+const char* const DEFAULT_PICTURE = "Data/sample_marker_picture.ppm";
+
 int fail(const std::string& message) {
     std::fprintf(stderr, "lumeko-render: %s\n", message.c_str());
     return 1;
@@ -83,7 +85,7 @@ int fail(const std::string& message) {
 struct RenderOptions {
     std::string output, truth;
     std::string cameraPath = "Data/camera_para.dat";
-    std::string picturePath = "Data/sample_marker_picture.ppm";
+    std::string picturePath = DEFAULT_PICTURE;
     bool wholeMarker = false;
     bool raw = false;
     int quality = 90, fps = 30, frames = -1, supersample = 2, seed = 1;
@@ -256,6 +258,11 @@ int loadScene(const RenderOptions& o, Scene& scene) {
     std::string error;
     RgbImage image;
     if (readImage(o.picturePath, image, error) != 0) {
+        if (o.picturePath == DEFAULT_PICTURE) {
+            error +=
+                " (the sample picture is found from the Lumeko source folder; elsewhere give "
+                "--picture FILE)";
+        }
         return fail(error);
     }
     PictureRect rect = wholePicture(image);
