@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -222,6 +223,42 @@ TEST(RenderTool, MoviesReadBackThroughLumekosMovieReader) {
         EXPECT_EQ(readMovieFrame(frame), 0);
         closeMovieFile();
     }
+}
+
+TEST(RenderTool, CommandLineWritesNumberedStillsAndTheirTruth) {
+    lumeko_test::TempDir dir;
+    const std::string tools = LUMEKO_TOOLS_DIR;
+    auto run = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), tools + "/lumeko-render");
+        return lumeko_test::runProcess(dir.path(), args);
+    };
+    ASSERT_EQ(lumeko_test::runProcess(dir.path(), {tools + "/lumeko-camera", "write", "cam.dat",
+                                                   "--size", "160x120", "--hfov", "60"})
+                  .status,
+              0);
+    std::string error;
+    ASSERT_EQ(writeImage(dir.file("picture.ppm"), quadrantScene().picture, 90, error), 0);
+    const std::vector<std::string> scene = {"--camera",    "cam.dat", "--picture",
+                                            "picture.ppm", "--path",  "approach"};
+    auto stills = scene;
+    stills.insert(stills.end(), {"--frames", "3", "--output", "f_%03d.jpg"});
+    auto rendered = run(stills);
+    ASSERT_EQ(rendered.status, 0) << rendered.err;
+    for (const char* name : {"f_000.jpg", "f_001.jpg", "f_002.jpg"}) {
+        EXPECT_TRUE(lumeko_test::fileExists(dir.file(name))) << name;
+    }
+    const std::string truth = lumeko_test::readFile(dir.file("truth.csv"));
+    EXPECT_EQ(truth.rfind("frame,visible,min_side_px,area_px,centre_x,centre_y,r00,", 0), 0u);
+    EXPECT_EQ(std::count(truth.begin(), truth.end(), '\n'), 4);
+
+    auto unnumbered = scene;
+    unnumbered.insert(unnumbered.end(), {"--frames", "2", "--output", "f.jpg"});
+    EXPECT_EQ(run(unnumbered).status, 1);
+    auto raw = scene;
+    raw.insert(raw.end(), {"--frames", "2", "--raw", "--output", "m.avi", "--truth", "t.csv"});
+    EXPECT_EQ(run(raw).status, 0);
+    EXPECT_TRUE(lumeko_test::fileExists(dir.file("t.csv")));
+    EXPECT_EQ(run({"--output", "x.avi", "--camera", "missing.dat"}).status, 1);
 }
 
 }  // namespace
