@@ -12,18 +12,18 @@ const std::string CAMERA_TOOL = std::string(LUMEKO_TOOLS_DIR) + "/lumeko-camera"
 
 TEST(CameraTool, WrittenFileReadsBackAsTheGivenCamera) {
     lumeko_test::TempDir dir;
-    CameraSpec spec;
-    spec.width = 1280;
-    spec.height = 720;
-    spec.fx = 1001.5;
-    spec.fy = 998.25;
-    spec.cx = 641.75;
-    spec.cy = 355.5;
-    spec.distortionCoefficient = 12.5;
-    spec.distortionScale = 0.995;
+    CameraSettings settings;
+    settings.width = 1280;
+    settings.height = 720;
+    settings.fx = 1001.5;
+    settings.fy = 998.25;
+    settings.cx = 641.75;
+    settings.cy = 355.5;
+    settings.distortionCoefficient = 12.5;
+    settings.distortionScale = 0.995;
     CameraParam param;
     std::string error;
-    ASSERT_EQ(makeCameraParam(spec, param, error), 0) << error;
+    ASSERT_EQ(makeCameraParam(settings, param, error), 0) << error;
     ASSERT_EQ(writeCameraFile(dir.file("cam.dat"), &param, 1, error), 0) << error;
     EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")).size(), 136u);
 
@@ -49,19 +49,19 @@ TEST(CameraTool, FieldOfViewGivesTheFocalLength) {
 }
 
 TEST(CameraTool, RefusesCamerasThatMakeNoSense) {
-    const CameraSpec good{640, 480, 500, 500, 320, 240, 0, 1};
+    const CameraSettings good{640, 480, 500, 500, 320, 240, 0, 1};
     CameraParam param;
     std::string error;
     ASSERT_EQ(makeCameraParam(good, param, error), 0);
-    CameraSpec bad[] = {good, good, good, good, good, good};
+    CameraSettings bad[] = {good, good, good, good, good, good};
     bad[0].width = 0;
     bad[1].height = -480;
     bad[2].fx = 0.0;
     bad[3].fy = -1.0;
     bad[4].distortionScale = 0.0;
     bad[5].cx = NAN;
-    for (const CameraSpec& spec : bad) {
-        EXPECT_EQ(makeCameraParam(spec, param, error), -1);
+    for (const CameraSettings& settings : bad) {
+        EXPECT_EQ(makeCameraParam(settings, param, error), -1);
         EXPECT_FALSE(error.empty());
     }
 }

@@ -21,10 +21,10 @@ constexpr double WIDTH = 80.0;
 // A 320 x 240 camera with strong barrel distortion, so that a renderer taking
 // the distortion the wrong way round misplaces the marker by several pixels.
 CameraParam distortedCamera() {
-    CameraSpec spec{320, 240, 300.0, 300.0, 161.0, 118.0, 60.0, 1.0};
+    CameraSettings settings{320, 240, 300.0, 300.0, 161.0, 118.0, 60.0, 1.0};
     CameraParam camera;
     std::string error;
-    makeCameraParam(spec, camera, error);
+    makeCameraParam(settings, camera, error);
     return camera;
 }
 
@@ -133,10 +133,10 @@ TEST(RenderTool, KeyValuesRebuildTheCameraOfAnyPose) {
 }
 
 TEST(RenderTool, PathsKeepTheirPromises) {
-    CameraSpec spec{640, 480, 554.256, 554.256, 320, 240, 0, 1};
+    CameraSettings settings{640, 480, 554.256, 554.256, 320, 240, 0, 1};
     CameraParam camera;
     std::string error;
-    ASSERT_EQ(makeCameraParam(spec, camera, error), 0);
+    ASSERT_EQ(makeCameraParam(settings, camera, error), 0);
     const PathKind always[] = {PathKind::Orbit, PathKind::Approach, PathKind::Shake};
     for (PathKind kind : always) {
         for (int i = 0; i < 60; ++i) {

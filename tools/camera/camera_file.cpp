@@ -11,39 +11,43 @@ double focalFromHorizontalFov(int width, double fovDegrees) {
     return 0.5 * width / std::tan(halfAngle);
 }
 
-int makeCameraParam(const CameraSpec& spec, CameraParam& param, std::string& error) {
-    if (spec.width <= 0 || spec.height <= 0) {
+int makeCameraParam(const CameraSettings& settings, CameraParam& param, std::string& error) {
+    if (settings.width <= 0 || settings.height <= 0) {
         error = "the image size must be positive";
         return -1;
     }
-    const double values[] = {
-        spec.fx, spec.fy, spec.cx, spec.cy, spec.distortionCoefficient, spec.distortionScale};
+    const double values[] = {settings.fx,
+                             settings.fy,
+                             settings.cx,
+                             settings.cy,
+                             settings.distortionCoefficient,
+                             settings.distortionScale};
     for (double v : values) {
         if (!std::isfinite(v)) {
             error = "every number must be finite";
             return -1;
         }
     }
-    if (spec.fx <= 0.0 || spec.fy <= 0.0) {
+    if (settings.fx <= 0.0 || settings.fy <= 0.0) {
         error = "the focal lengths must be positive";
         return -1;
     }
-    if (spec.distortionScale <= 0.0) {
+    if (settings.distortionScale <= 0.0) {
         error = "the distortion scale must be positive";
         return -1;
     }
     param = CameraParam{};
-    param.xsize = spec.width;
-    param.ysize = spec.height;
-    param.mat[0][0] = spec.fx;
-    param.mat[0][2] = spec.cx;
-    param.mat[1][1] = spec.fy;
-    param.mat[1][2] = spec.cy;
+    param.xsize = settings.width;
+    param.ysize = settings.height;
+    param.mat[0][0] = settings.fx;
+    param.mat[0][2] = settings.cx;
+    param.mat[1][1] = settings.fy;
+    param.mat[1][2] = settings.cy;
     param.mat[2][2] = 1.0;
-    param.distFactor[0] = spec.cx;
-    param.distFactor[1] = spec.cy;
-    param.distFactor[2] = spec.distortionCoefficient;
-    param.distFactor[3] = spec.distortionScale;
+    param.distFactor[0] = settings.cx;
+    param.distFactor[1] = settings.cy;
+    param.distFactor[2] = settings.distortionCoefficient;
+    param.distFactor[3] = settings.distortionScale;
     return 0;
 }
 

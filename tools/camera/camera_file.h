@@ -8,7 +8,7 @@
 // principal point in pixels, and the two numbers of the radial distortion
 // model (coefficient f, used as f * 1e-8 per squared pixel, and scale s).
 // The distortion centre is the principal point.
-struct CameraSpec {
+struct CameraSettings {
     int width = 0;
     int height = 0;
     double fx = 0.0;
@@ -27,7 +27,7 @@ double focalFromHorizontalFov(int width, double fovDegrees);
 // distortion factors (cx, cy, f, s). Refuses sizes or focal lengths that are
 // not positive, a scale that is not positive, and values that are not finite:
 // -1 with `error` set.
-int makeCameraParam(const CameraSpec& spec, CameraParam& param, std::string& error);
+int makeCameraParam(const CameraSettings& settings, CameraParam& param, std::string& error);
 
 // Writes the records as a camera parameter file. 0, or -1 with `error` set.
 int writeCameraFile(const std::string& path, const CameraParam* params, int count,

@@ -68,7 +68,7 @@ struct WriteOptions {
     double centre[2] = {0.0, 0.0};
     double distortion[2] = {0.0, 1.0};
     double fov = 0.0;
-    CameraSpec spec;
+    CameraSettings settings;
 };
 
 // Reads the options of "write"; 0, or 1 after printing the error.
@@ -87,7 +87,7 @@ int readWriteOptions(ArgWalker& walker, WriteOptions& options) {
         }
         bool ok = true;
         if (walker.name == "--size") {
-            ok = parseSize(value, options.spec.width, options.spec.height);
+            ok = parseSize(value, options.settings.width, options.settings.height);
             options.haveSize = true;
         } else if (walker.name == "--focal") {
             ok = parseDoubleList(value, 2, options.focal);
@@ -124,24 +124,24 @@ int writeFile(ArgWalker& walker) {
     if (options.haveFocal == options.haveFov) {
         return fail("write needs exactly one of --focal FX,FY and --hfov DEGREES");
     }
-    CameraSpec& spec = options.spec;
+    CameraSettings& settings = options.settings;
     if (options.haveFov) {
         if (!(options.fov > 0.0 && options.fov < 180.0)) {
             return fail("--hfov must lie between 0 and 180 degrees");
         }
-        spec.fx = spec.fy = focalFromHorizontalFov(spec.width, options.fov);
+        settings.fx = settings.fy = focalFromHorizontalFov(settings.width, options.fov);
     } else {
-        spec.fx = options.focal[0];
-        spec.fy = options.focal[1];
+        settings.fx = options.focal[0];
+        settings.fy = options.focal[1];
     }
-    spec.cx = options.haveCentre ? options.centre[0] : spec.width / 2.0;
-    spec.cy = options.haveCentre ? options.centre[1] : spec.height / 2.0;
-    spec.distortionCoefficient = options.distortion[0];
-    spec.distortionScale = options.distortion[1];
+    settings.cx = options.haveCentre ? options.centre[0] : settings.width / 2.0;
+    settings.cy = options.haveCentre ? options.centre[1] : settings.height / 2.0;
+    settings.distortionCoefficient = options.distortion[0];
+    settings.distortionScale = options.distortion[1];
 
     CameraParam param;
     std::string error;
-    if (makeCameraParam(spec, param, error) != 0) {
+    if (makeCameraParam(settings, param, error) != 0) {
         return fail("refusing to write " + options.path + ": " + error);
     }
     if (writeCameraFile(options.path, &param, 1, error) != 0) {
