@@ -27,8 +27,27 @@ constexpr double KeyRow::*VALUE_COLUMNS[KEY_VALUE_COUNT] = {
     &KeyRow::translateX, &KeyRow::translateY, &KeyRow::translateZ,
     &KeyRow::rotateY,    &KeyRow::rotateX,    &KeyRow::rotateZ};
 
+// The first rotation column; rotations are angles in degrees.
+constexpr int FIRST_ROTATION_COLUMN = 3;
+
 double valueOf(const KeyRow& row, int column) {
     return row.*VALUE_COLUMNS[column];
+}
+
+// A neighbour's value as the smoothing weighs it. An angle that lies more than
+// half a turn from the centre row's has wrapped round (a camera turning through
+// +-180 degrees): it is taken a whole turn nearer, so that the average stays
+// beside the centre instead of half a turn away. Other values are used as stored.
+double neighbourValue(const KeyRow& centre, const KeyRow& neighbour, int column) {
+    double v = valueOf(neighbour, column);
+    if (column < FIRST_ROTATION_COLUMN)
+        return v;
+    double c = valueOf(centre, column);
+    while (v - c > 180.0)
+        v -= 360.0;
+    while (v - c < -180.0)
+        v += 360.0;
+    return v;
 }
 
 // The weights of one side (nearer, farther neighbour) added to s; the weight
@@ -38,10 +57,10 @@ double addSide(const KeyRow& centre, const KeyRow& nearer, const KeyRow& farther
     double v = valueOf(centre, column);
     if (nearer.found == 0)
         return (WEIGHT_NEAR * v + WEIGHT_FAR * v) + s;
-    double vNear = valueOf(nearer, column);
+    double vNear = neighbourValue(centre, nearer, column);
     if (farther.found == 0)
         return (WEIGHT_NEAR * vNear + WEIGHT_FAR * v) + s;
-    return (WEIGHT_NEAR * vNear + WEIGHT_FAR * valueOf(farther, column)) + s;
+    return (WEIGHT_NEAR * vNear + WEIGHT_FAR * neighbourValue(centre, farther, column)) + s;
 }
 
 double smoothValue(const KeyRow* rows, int i, int column) {

@@ -151,6 +151,26 @@ TEST(KeyTableSmooth, ConstantColumnsStayConstant) {
     }
 }
 
+// A camera turning steadily through +-180 degrees: the angles jump by a whole
+// turn between rows, and the smoothed rows must stay on the turn, not jump
+// half a turn away. Rows whose neighbours lie within half a turn are untouched
+// by the wrap handling, so the translations smooth exactly as before.
+TEST(KeyTableSmooth, AnglesWrappingThroughHalfATurnStayOnTheTurn) {
+    auto table = emptyTable();
+    const double turn[] = {176.0, 178.0, -180.0, -178.0, -176.0, -174.0};
+    for (double angle : turn)
+        appendKeyRow(*table, 1, 1.0, 2.0, 3.0, angle - 90.0, 10.0, angle);
+    smoothKeyTable(*table);
+    for (int i = 2; i <= 3; i++) {
+        double expected = turn[i];
+        double rotZ = table->rows[i].rotateZ;
+        EXPECT_NEAR(std::remainder(rotZ - expected, 360.0), 0.0, 1e-9) << "row " << i;
+        EXPECT_NEAR(rotZ, expected, 1.0) << "stays beside its own row's value";
+        EXPECT_NEAR(std::remainder(table->rows[i].rotateY - (expected - 90.0), 360.0), 0.0, 1e-9);
+        EXPECT_EQ(table->rows[i].translateX, 1.0);
+    }
+}
+
 // Over random tracks: rows without the marker come out exactly as stored,
 // flags never change, each result depends only on the unsmoothed rows around
 // it, and filling the table in reverse gives the mirrored result.
