@@ -1,3 +1,5 @@
 #include "app/run_flow.h"
 
-int main(int argc, char** argv) { return runLumeko(argc, argv); }
+int main(int argc, char** argv) {
+    return runLumeko(argc, argv);
+}

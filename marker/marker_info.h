@@ -10,11 +10,11 @@ inline constexpr int MARKER_MAX = 30;
 
 // One detected square marker.
 struct MarkerInfo {
-    int32_t area;       // dark pixels of the region forming the border
-    int32_t id;         // matched pattern slot, -1 when not identified
-    int32_t direction;  // 0..3: turn of the matched pattern against `vertices`; -1 unknown
-    double confidence;  // normalised correlation of the best match, at most 1
-    ImagePoint centre;  // centroid of the dark region, observed coordinates
+    int32_t area;            // dark pixels of the region forming the border
+    int32_t id;              // matched pattern slot, -1 when not identified
+    int32_t direction;       // 0..3: turn of the matched pattern against `vertices`; -1 unknown
+    double confidence;       // normalised correlation of the best match, at most 1
+    ImagePoint centre;       // centroid of the dark region, observed coordinates
     EdgeLine edgeLines[4];   // side i from corner i to corner i + 1, ideal coordinates
     ImagePoint vertices[4];  // corner i where side i - 1 meets side i, ideal coordinates
 };

@@ -42,18 +42,24 @@ void pumpPipes(int inFd, const std::string& input, int outFd, int errFd, Process
     while (outFd >= 0 || errFd >= 0) {
         pollfd fds[3];
         int n = 0;
-        if (outFd >= 0) fds[n++] = {outFd, POLLIN, 0};
-        if (errFd >= 0) fds[n++] = {errFd, POLLIN, 0};
-        if (inFd >= 0) fds[n++] = {inFd, POLLOUT, 0};
+        if (outFd >= 0)
+            fds[n++] = {outFd, POLLIN, 0};
+        if (errFd >= 0)
+            fds[n++] = {errFd, POLLIN, 0};
+        if (inFd >= 0)
+            fds[n++] = {inFd, POLLOUT, 0};
         if (poll(fds, n, -1) < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             break;
         }
         for (int i = 0; i < n; i++) {
-            if (fds[i].revents == 0) continue;
+            if (fds[i].revents == 0)
+                continue;
             if (fds[i].fd == inFd) {
                 ssize_t k = write(inFd, input.data() + written, input.size() - written);
-                if (k > 0) written += static_cast<size_t>(k);
+                if (k > 0)
+                    written += static_cast<size_t>(k);
                 if (k < 0 || written == input.size()) {
                     close(inFd);
                     inFd = -1;
@@ -70,7 +76,8 @@ void pumpPipes(int inFd, const std::string& input, int outFd, int errFd, Process
             }
         }
     }
-    if (inFd >= 0) close(inFd);
+    if (inFd >= 0)
+        close(inFd);
 }
 
 }  // namespace
@@ -82,23 +89,28 @@ ProcessResult runProcess(const std::string& workDir, const std::vector<std::stri
         throw std::runtime_error("pipe failed");
     }
     pid_t pid = fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
+    if (pid < 0)
+        throw std::runtime_error("fork failed");
     if (pid == 0) {
         int in = input ? inPipe[0] : open("/dev/null", O_RDONLY);
         dup2(in, 0);
         dup2(outPipe[1], 1);
         dup2(errPipe[1], 2);
         for (int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1], errPipe[0], errPipe[1]}) {
-            if (fd > 2) close(fd);
+            if (fd > 2)
+                close(fd);
         }
-        if (chdir(workDir.c_str()) != 0) _exit(126);
+        if (chdir(workDir.c_str()) != 0)
+            _exit(126);
         std::vector<char*> args;
-        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        for (const std::string& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
-    if (input) close(inPipe[0]);
+    if (input)
+        close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
     ProcessResult result{};
@@ -122,6 +134,8 @@ void writeFile(const std::string& path, const std::string& bytes) {
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
+bool fileExists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
 
 }  // namespace lumeko_test
