@@ -155,7 +155,7 @@ int writeFile(ArgWalker& walker) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ArgWalker walker = startArgs(argc, argv);
+    ArgWalker walker{argc, argv};
     if (!nextArg(walker)) {
         std::fputs(USAGE, stderr);
         return 1;

@@ -71,13 +71,6 @@ bool parseSize(const std::string& text, int& width, int& height) {
     return true;
 }
 
-ArgWalker startArgs(int argc, char** argv) {
-    ArgWalker walker;
-    walker.argc = argc;
-    walker.argv = argv;
-    return walker;
-}
-
 bool nextArg(ArgWalker& walker) {
     if (walker.index >= walker.argc) {
         return false;

@@ -14,18 +14,15 @@ bool parseDoubleList(const std::string& text, int count, double* values);
 bool parseSize(const std::string& text, int& width, int& height);
 
 // Walks an argument list of options ("--name value" or "--name=value") and
-// positional arguments.
+// positional arguments: ArgWalker{argc, argv} walks argv[1] .. argv[argc - 1].
 struct ArgWalker {
     int argc = 0;
     char** argv = nullptr;
     int index = 1;
-    std::string name;  // the current option's name including "--", or "" for a positional
-    std::string inlineValue;
+    std::string name{};  // the current option's name including "--", or "" for a positional
+    std::string inlineValue{};
     bool hasInlineValue = false;
 };
-
-// A walker over argv[1] .. argv[argc - 1].
-ArgWalker startArgs(int argc, char** argv);
 
 // Moves to the next argument; false at the end. After it, `name` is set for
 // an option and empty for a positional argument (then read it with `argument`).

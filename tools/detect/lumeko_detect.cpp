@@ -9,6 +9,7 @@
 #include "marker/detect_marker.h"
 #include "marker/detection_trace.h"
 #include "marker/pattern.h"
+#include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/detect/detection_overlay.h"
@@ -139,15 +140,12 @@ int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, in
 int setUpCamera(const DetectOptions& options, int width, int height, std::string& error) {
     CameraParam camera{};
     if (options.cameraPath.empty()) {
-        camera.xsize = width;
-        camera.ysize = height;
-        camera.mat[0][0] = camera.mat[1][1] = width;
-        camera.mat[0][2] = width / 2.0;
-        camera.mat[1][2] = height / 2.0;
-        camera.mat[2][2] = 1.0;
-        camera.distFactor[0] = width / 2.0;
-        camera.distFactor[1] = height / 2.0;
-        camera.distFactor[3] = 1.0;
+        // Focal length the frame's width, principal point its centre, no distortion.
+        const CameraSettings settings{width,       height,       1.0 * width, 1.0 * width,
+                                      width / 2.0, height / 2.0, 0.0,         1.0};
+        if (makeCameraParam(settings, camera, error) != 0) {
+            return -1;
+        }
     } else {
         CameraParam stored{};
         if (arLoadCameraParam(options.cameraPath.c_str(), 1, &stored) < 0) {
@@ -200,7 +198,7 @@ int main(int argc, char** argv) {
         std::fputs(HELP, stdout);
         return 0;
     }
-    ArgWalker walker = startArgs(argc, argv);
+    ArgWalker walker{argc, argv};
     DetectOptions options;
     if (readOptions(walker, options) != 0) {
         return 1;

@@ -93,7 +93,7 @@ int readOptions(ArgWalker& walker, PatternOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    ArgWalker walker = startArgs(argc, argv);
+    ArgWalker walker{argc, argv};
     PatternOptions options;
     if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
         std::fputs(USAGE, stdout);

@@ -115,14 +115,3 @@ CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth
     }
     return lookAt(onSphere(distance, 0.0, 60.0), origin, 0.0);
 }
-
-Point3 cameraPosition(const CameraPose& pose) {
-    // C = -R^T t
-    Point3 c{0.0, 0.0, 0.0};
-    for (int j = 0; j < 3; ++j) {
-        c.x -= pose.m[j][0] * pose.m[j][3];
-        c.y -= pose.m[j][1] * pose.m[j][3];
-        c.z -= pose.m[j][2] * pose.m[j][3];
-    }
-    return c;
-}

@@ -33,6 +33,3 @@ bool pathFromName(const char* name, PathKind& kind);
 // - exit: a fixed camera panning sideways so the marker leaves the picture on
 //   one side and then the other.
 CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth, double distance);
-
-// The camera's position in marker coordinates.
-Point3 cameraPosition(const CameraPose& pose);

@@ -371,7 +371,7 @@ int main(int argc, char** argv) {
         std::fputs(USAGE, stderr);
         return 1;
     }
-    ArgWalker walker = startArgs(argc, argv);
+    ArgWalker walker{argc, argv};
     RenderOptions options;
     if (readOptions(walker, options) != 0) {
         return 1;
