@@ -1,7 +1,6 @@
 #pragma once
 
-// A synthetic camera and marker squares projected through it exactly, for
-// pose tests that need no image.
+// A synthetic camera and marker squares projected through it exactly.
 
 #include <cmath>
 #include <cstring>
@@ -17,17 +16,11 @@ namespace pose_scene {
 inline constexpr double PI = 3.141592653589793;
 inline constexpr double MARKER_WIDTH = 80.0;
 
-// 640 x 480 camera with a slight skew; `distorted` adds a radial distortion
-// of a few percent at the frame corners.
+// 640 x 480 camera with a slight skew; `distorted` adds a few percent of radial distortion.
 inline CameraParam makeCamera(bool distorted) {
-    CameraParam camera{640,
-                       480,
-                       {{700.0, 1.5, 321.0, 0.0}, {0.0, 690.0, 238.0, 0.0}, {0, 0, 1, 0}},
-                       {320.0, 240.0, 0.0, 1.0}};
-    if (distorted) {
-        const double factors[4] = {316.0, 244.0, 35.0, 0.985};
-        std::memcpy(camera.distFactor, factors, sizeof factors);
-    }
+    CameraParam camera{640, 480, {{700, 1.5, 321, 0}, {0, 690, 238, 0}, {0, 0, 1, 0}}, {}};
+    const double factors[2][4] = {{320.0, 240.0, 0.0, 1.0}, {316.0, 244.0, 35.0, 0.985}};
+    std::memcpy(camera.distFactor, factors[distorted], sizeof camera.distFactor);
     return camera;
 }
 
@@ -58,41 +51,27 @@ inline void randomPose(std::mt19937& rng, double maxTilt, double pose[3][4]) {
 // `pose` with its tilt and turn angles changed by db and dc and a meaningless
 // translation: a previous pose for continuous mode.
 inline void turnedPose(const double pose[3][4], double db, double dc, double out[3][4]) {
-    double R[3][3];
+    double R[3][3], a, b, c;
     for (int r = 0; r < 3; r++) {
         std::memcpy(R[r], pose[r], sizeof R[r]);
     }
-    double a, b, c;
     arRotationToAngles(R, &a, &b, &c);
     const double t[3] = {1, 2, 3};
     makePose(a, b + db, c + dc, t, out);
 }
 
-// Angle in radians of the rotation between two poses.
-inline double rotationDifference(const double A[3][4], const double B[3][4]) {
-    double trace = 0.0;
-    for (int i = 0; i < 9; i++) {
-        trace += A[i % 3][i / 3] * B[i % 3][i / 3];
-    }
-    return std::acos(std::fmax(-1.0, std::fmin(1.0, (trace - 1.0) / 2.0)));
-}
-
-// Pinhole image of the marker point (x, y, 0) under `pose`.
-inline ImagePoint project(const CameraParam& camera, const double pose[3][4], double x, double y) {
+// Pinhole image of corner k (0..3) of the marker square around (0, 0).
+inline ImagePoint projectCorner(const CameraParam& camera, const double pose[3][4], int k) {
+    const double x = (k == 0 || k == 3 ? -1 : 1) * MARKER_WIDTH / 2.0;
+    const double y = (k < 2 ? 1 : -1) * MARKER_WIDTH / 2.0;
     double h[3];
     for (int r = 0; r < 3; r++) {
         h[r] = camera.mat[r][3];
-        for (int k = 0; k < 3; k++) {
-            h[r] += camera.mat[r][k] * (pose[k][0] * x + pose[k][1] * y + pose[k][3]);
+        for (int j = 0; j < 3; j++) {
+            h[r] += camera.mat[r][j] * (pose[j][0] * x + pose[j][1] * y + pose[j][3]);
         }
     }
     return {h[0] / h[2], h[1] / h[2]};
-}
-
-// Marker corner k (0..3) of the square of side MARKER_WIDTH around (0, 0).
-inline void markerCorner(int k, double* x, double* y) {
-    *x = (k == 0 || k == 3 ? -1 : 1) * MARKER_WIDTH / 2.0;
-    *y = (k < 2 ? 1 : -1) * MARKER_WIDTH / 2.0;
 }
 
 inline EdgeLine lineThrough(ImagePoint p, ImagePoint q) {
@@ -108,9 +87,7 @@ inline EdgeLine lineThrough(ImagePoint p, ImagePoint q) {
 inline MarkerSquare squareOf(const CameraParam& camera, const double pose[3][4]) {
     MarkerSquare square{};
     for (int k = 0; k < 4; k++) {
-        double x, y;
-        markerCorner(k, &x, &y);
-        ImagePoint observed = project(camera, pose, x, y);
+        ImagePoint observed = projectCorner(camera, pose, k);
         arObservedToIdeal(camera.distFactor, observed.x, observed.y, &square.vertices[k].x,
                           &square.vertices[k].y);
     }
@@ -118,46 +95,6 @@ inline MarkerSquare squareOf(const CameraParam& camera, const double pose[3][4])
         square.edgeLines[k] = lineThrough(square.vertices[k], square.vertices[(k + 1) % 4]);
     }
     return square;
-}
-
-// Turns each side about its midpoint by up to `maxTurn` radians, as the small
-// errors of a real edge fit do; the corners stay exact.
-inline void jitterEdges(std::mt19937& rng, MarkerSquare& square, double maxTurn) {
-    std::uniform_real_distribution<double> turn(-maxTurn, maxTurn);
-    for (int k = 0; k < 4; k++) {
-        ImagePoint p = square.vertices[k];
-        ImagePoint q = square.vertices[(k + 1) % 4];
-        double angle = turn(rng);
-        double dx = ((q.x - p.x) * std::cos(angle) - (q.y - p.y) * std::sin(angle)) / 2;
-        double dy = ((q.x - p.x) * std::sin(angle) + (q.y - p.y) * std::cos(angle)) / 2;
-        ImagePoint m{(p.x + q.x) / 2, (p.y + q.y) / 2};
-        square.edgeLines[k] = lineThrough({m.x - dx, m.y - dy}, {m.x + dx, m.y + dy});
-    }
-}
-
-// The same square with corners and sides renumbered for `direction`.
-inline MarkerSquare renumbered(const MarkerSquare& square, int direction) {
-    MarkerSquare turned{};
-    turned.direction = direction;
-    for (int k = 0; k < 4; k++) {
-        turned.vertices[(k + 4 - direction) % 4] = square.vertices[k];
-        turned.edgeLines[(k + 4 - direction) % 4] = square.edgeLines[k];
-    }
-    return turned;
-}
-
-// Mean squared pixel distance between the corners' images under two poses.
-inline double cornerError(const CameraParam& camera, const double pose[3][4],
-                          const double truth[3][4]) {
-    double sum = 0.0;
-    for (int k = 0; k < 4; k++) {
-        double x, y;
-        markerCorner(k, &x, &y);
-        ImagePoint p = project(camera, pose, x, y);
-        ImagePoint q = project(camera, truth, x, y);
-        sum += (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y);
-    }
-    return sum / 4.0;
 }
 
 }  // namespace pose_scene
