@@ -1,7 +1,6 @@
 #pragma once
 
-// A plain transcription of the labeling rules, with the equivalence table
-// rewritten on every merge, to check the product's labeling against.
+// The labeling rules taken literally: every merge rewrites the equivalence table.
 
 #include <cstdint>
 #include <vector>
@@ -11,13 +10,10 @@
 namespace lumeko_test {
 
 struct ReferenceLabels {
-    bool failed = false;
+    bool failed = false;              // more than labelMax provisional labels
     std::vector<int32_t> labelImage;  // provisional labels
+    std::vector<int32_t> labelMap;    // final label of provisional label p at p - 1
     int32_t labelCount = 0;
-    std::vector<int32_t> labelMap;  // final label of provisional label p at p - 1
-    std::vector<int32_t> areas;
-    std::vector<double> centroidX, centroidY;
-    std::vector<int32_t> minX, maxX, minY, maxY;
 };
 
 ReferenceLabels referenceLabelImage(const FrameImage& frame, int threshold, int labelMax);

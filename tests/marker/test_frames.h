@@ -1,10 +1,8 @@
 #pragma once
 
-// Frames drawn for detection tests and benchmarks: filled polygons, markers
-// with a 16 x 16 picture inside, noise. Pixel (x, y) is covered by a shape
-// when the point (x, y) lies inside it.
+// BGRA frames drawn for detection tests and benchmarks. Pixel (x, y) is
+// covered by a shape when the point (x, y) lies inside it.
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,50 +14,33 @@ namespace lumeko_test {
 struct Colour {
     unsigned char b, g, r;
 };
-
 inline constexpr Colour WHITE{255, 255, 255};
 inline constexpr Colour BLACK{0, 0, 0};
 
-// A 16 x 16 picture, row 0 at the top, as printed inside a marker.
-struct Picture {
+struct Picture {  // printed inside a marker, row 0 at the top
     Colour cells[16][16];
 };
 
 struct TestFrame {
-    int width;
-    int height;
-    std::vector<unsigned char> pixels;  // BGRA
+    int width, height;
+    std::vector<unsigned char> pixels;
 
     TestFrame(int w, int h, Colour background = WHITE);
     FrameImage image() { return FrameImage{pixels.data(), width, height}; }
     void set(int x, int y, Colour c);
-    Colour at(int x, int y) const;
     void fillRect(int x0, int y0, int w, int h, Colour c);
-    // Any simple polygon, even-odd rule.
-    void fillPolygon(const std::vector<ImagePoint>& corners, Colour c);
-    // A marker of side `side` centred on `centre`: black square, `picture` in
-    // its central half, turned `angle` radians counter-clockwise on the screen.
+    void fillPolygon(const std::vector<ImagePoint>& corners, Colour c);  // even-odd rule
+    // A black square of side `side` around `centre`, `picture` in its central
+    // half, turned `angle` radians counter-clockwise on the screen.
     void drawMarker(ImagePoint centre, double side, double angle, const Picture& picture);
-    // Adds uniform noise of +-amplitude to every channel (fixed seed).
-    void addNoise(unsigned seed, int amplitude);
+    void addNoise(unsigned seed, int amplitude);  // +-amplitude on every channel
 };
 
-// Where corner (u, v) of a marker (u right, v down, in units of the side,
-// -0.5..0.5 from the centre) lands on the screen when drawn by drawMarker.
-ImagePoint markerPoint(ImagePoint centre, double side, double angle, double u, double v);
-
-// Random colours per cell, fixed seed; never uniform.
 Picture randomPicture(unsigned seed);
-// The picture turned `turns` x 90 degrees counter-clockwise.
-Picture turnPicture(const Picture& picture, int turns);
-// A uniform picture.
-Picture flatPicture(Colour c);
-// Pattern file text for `picture`: block d is the picture turned d x 90
-// degrees counter-clockwise; planes blue, green, red; rows top first.
+// Block d: the picture turned d x 90 degrees counter-clockwise; planes blue,
+// green, red; rows top first.
 std::string patternFileText(const Picture& picture);
-
-// A camera of the frame's size without lens distortion, made current, and
-// detection's storage sized for it.
+// Makes a distortion-free camera of this size current and sizes detection.
 void useUndistortedCamera(int width, int height);
 
 }  // namespace lumeko_test
