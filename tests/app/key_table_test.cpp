@@ -1,65 +1,36 @@
+// The key table, its smoothing, and the camera-motion file written from it.
+
 #include "app/key_table.h"
+#include "app/camera_motion.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <array>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <random>
 
-namespace {
+#include "tests/support/test_support.h"
 
-std::unique_ptr<KeyTable> emptyTable() {
-    return std::make_unique<KeyTable>();
-}
+namespace {
 
 void appendFound(KeyTable& table, double base) {
     appendKeyRow(table, 1, base + 1.0, base + 2.0, base + 3.0, base + 4.0, base + 5.0, base + 6.0);
 }
 
-void appendMissing(KeyTable& table) {
-    appendKeyRow(table, 0, 7.0, 7.0, 7.0, 7.0, 7.0, 7.0);
-}
-
+// Equal flags and bit-identical values (a negative zero differs from zero).
 void expectRowsEqual(const KeyRow& a, const KeyRow& b) {
     EXPECT_EQ(a.found, b.found);
-    EXPECT_EQ(a.translateX, b.translateX);
-    EXPECT_EQ(a.translateY, b.translateY);
-    EXPECT_EQ(a.translateZ, b.translateZ);
-    EXPECT_EQ(a.rotateY, b.rotateY);
-    EXPECT_EQ(a.rotateX, b.rotateX);
-    EXPECT_EQ(a.rotateZ, b.rotateZ);
-    EXPECT_EQ(std::signbit(a.translateZ), std::signbit(b.translateZ));
-}
-
-void expectNotFoundRow(const KeyRow& row) {
-    EXPECT_EQ(row.found, 0);
-    EXPECT_EQ(row.translateX, 0.0);
-    EXPECT_EQ(row.translateY, -9.999999);
-    EXPECT_EQ(row.translateZ, 0.0);
-    EXPECT_TRUE(std::signbit(row.translateZ)) << "translateZ must be a negative zero";
-    EXPECT_EQ(row.rotateY, 0.0);
-    EXPECT_EQ(row.rotateX, -45.0);
-    EXPECT_EQ(row.rotateZ, 0.0);
-}
-
-TEST(KeyTableAppend, ExchangesAxesOnTheWayIn) {
-    auto table = emptyTable();
-    appendKeyRow(*table, 1, 1.5, 2.5, 3.5, 10.0, 20.0, 30.0);
-    appendKeyRow(*table, 1, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0);
-    ASSERT_EQ(table->count, 2);
-    expectRowsEqual(table->rows[0], KeyRow{1, 1.5, 3.5, -2.5, 10.0, 20.0, 30.0});
-    EXPECT_TRUE(std::signbit(table->rows[1].translateZ)) << "y = 0 is negated too";
-}
-
-TEST(KeyTableAppend, RowWithoutMarkerGetsFixedValues) {
-    auto table = emptyTable();
-    appendMissing(*table);
-    expectNotFoundRow(table->rows[0]);
+    EXPECT_EQ(std::memcmp(&a.translateX, &b.translateX, 6 * sizeof(double)), 0);
 }
 
 TEST(KeyTableAppend, StoresRow1500AndEndsTheProgramOnThe1501st) {
-    auto table = emptyTable();
+    auto table = std::make_unique<KeyTable>();
     for (int i = 0; i < KEY_TABLE_SIZE; i++)
         appendFound(*table, i);
     ASSERT_EQ(table->count, 1500);
@@ -72,141 +43,168 @@ TEST(KeyTableAppend, StoresRow1500AndEndsTheProgramOnThe1501st) {
         testing::ExitedWithCode(1), "^rec_tbl_idx over\n$");
 }
 
-TEST(KeyTableSmooth, ShortTablesStayUnchanged) {
-    for (int count = 0; count <= 4; count++) {
-        auto table = emptyTable();
-        for (int i = 0; i < count; i++)
-            appendFound(*table, i * i * 3.0);
-        KeyTable before = *table;
-        smoothKeyTable(*table);
-        for (int i = 0; i < count; i++)
-            expectRowsEqual(table->rows[i], before.rows[i]);
-    }
-}
-
-TEST(KeyTableSmooth, FiveRowsChangeOnlyTheMiddleOne) {
-    auto table = emptyTable();
-    const double x[5] = {1.0, 2.0, 4.0, 8.0, 16.0};
-    for (double v : x)
-        appendKeyRow(*table, 1, v, -v, 2 * v, v, v, v);
-    KeyTable before = *table;
-    smoothKeyTable(*table);
-    double expected = (0.15 * x[3] + 0.1 * x[4]) + ((0.15 * x[1] + 0.1 * x[0]) + 0.5 * x[2]);
-    EXPECT_EQ(table->rows[2].translateX, expected);
-    EXPECT_EQ(table->rows[2].translateY, 2.0 * expected);
-    EXPECT_EQ(table->rows[2].translateZ, expected);
-    EXPECT_EQ(table->rows[2].rotateZ, expected);
-    for (int i : {0, 1, 3, 4})
-        expectRowsEqual(table->rows[i], before.rows[i]);
-}
-
-// The weight of a neighbour without the marker falls on the row itself.
+// From the unsmoothed rows in a fixed order; a missing neighbour's weight
+// falls on the row itself (row 2 misses i +- 1, 5 and 6 miss i - 2).
 TEST(KeyTableSmooth, MissingNeighboursLendTheirWeightToTheCentre) {
-    auto table = emptyTable();
-    appendFound(*table, 100.0);  // 0
-    appendMissing(*table);       // 1
-    appendFound(*table, 10.0);   // 2: both nearer neighbours missing
-    appendMissing(*table);       // 3
-    appendMissing(*table);       // 4
-    appendFound(*table, 20.0);   // 5: i-2 missing, i-1 present
-    appendFound(*table, 30.0);   // 6: i-2 missing, i+2 present
-    appendFound(*table, 40.0);   // 7
-    appendFound(*table, 50.0);   // 8
+    auto table = std::make_unique<KeyTable>();
+    for (double base : {100.0, -1.0, 10.0, -1.0, -1.0, 20.0, 30.0, 40.0, 50.0, 70.0})
+        base < 0 ? appendKeyRow(*table, 0, 7, 7, 7, 7, 7, 7) : appendFound(*table, base);
     smoothKeyTable(*table);
-
-    double v2 = 11.0;
-    EXPECT_EQ(table->rows[2].translateX,
-              (0.15 * v2 + 0.1 * v2) + ((0.15 * v2 + 0.1 * v2) + 0.5 * v2));
-    EXPECT_NEAR(table->rows[2].translateX, v2, 1e-12);
-    // Rows 5 and 6 are computed from the unsmoothed row 5.
-    double v5 = 21.0, v6 = 31.0, v7 = 41.0, v8 = 51.0;
-    EXPECT_EQ(table->rows[5].translateX,
-              (0.15 * v6 + 0.1 * v7) + ((0.15 * v5 + 0.1 * v5) + 0.5 * v5));
-    EXPECT_EQ(table->rows[6].translateX,
-              (0.15 * v7 + 0.1 * v8) + ((0.15 * v5 + 0.1 * v6) + 0.5 * v6));
-    EXPECT_EQ(table->rows[0].translateX, 101.0);
-    expectNotFoundRow(table->rows[3]);
-    expectNotFoundRow(table->rows[4]);
-}
-
-TEST(KeyTableSmooth, ConstantColumnsStayConstant) {
-    auto table = emptyTable();
-    for (int i = 0; i < 9; i++) {
-        if (i == 4) {
-            appendMissing(*table);
-        } else {
-            appendKeyRow(*table, 1, 0.3, -7.25, 1e6 / 3.0, 179.9, -0.1, 12.0);
-        }
-    }
-    smoothKeyTable(*table);
-    for (int i = 0; i < 9; i++) {
-        if (i == 4)
-            continue;
-        EXPECT_NEAR(table->rows[i].translateX, 0.3, 1e-15);
-        EXPECT_NEAR(table->rows[i].translateY, 1e6 / 3.0, 1e-9);
-        EXPECT_NEAR(table->rows[i].translateZ, 7.25, 1e-14);
-        EXPECT_NEAR(table->rows[i].rotateY, 179.9, 1e-12);
-        EXPECT_NEAR(table->rows[i].rotateX, -0.1, 1e-15);
-        EXPECT_NEAR(table->rows[i].rotateZ, 12.0, 1e-13);
-    }
+    auto sum = [](double a2, double a1, double self, double b1, double b2) {
+        return (0.15 * b1 + 0.1 * b2) + ((0.15 * a1 + 0.1 * a2) + 0.5 * self);
+    };
+    EXPECT_EQ(table->rows[2].translateX, sum(11, 11, 11, 11, 11));
+    EXPECT_EQ(table->rows[5].translateX, sum(21, 21, 21, 31, 41));
+    EXPECT_EQ(table->rows[6].translateX, sum(31, 21, 31, 41, 51));
+    EXPECT_EQ(table->rows[7].translateX, sum(21, 31, 41, 51, 71));
+    EXPECT_EQ(table->rows[7].rotateZ, sum(26, 36, 46, 56, 76));
+    EXPECT_EQ(table->rows[7].translateZ, sum(-22, -32, -42, -52, -72));
 }
 
 // A camera turning steadily through +-180 degrees: the angles jump by a whole
-// turn between rows, and the smoothed rows must stay on the turn, not jump
-// half a turn away. Rows whose neighbours lie within half a turn are untouched
-// by the wrap handling, so the translations smooth exactly as before.
+// turn between rows; the smoothed rows stay on the turn, not half a turn away.
 TEST(KeyTableSmooth, AnglesWrappingThroughHalfATurnStayOnTheTurn) {
-    auto table = emptyTable();
+    auto table = std::make_unique<KeyTable>();
     const double turn[] = {176.0, 178.0, -180.0, -178.0, -176.0, -174.0};
     for (double angle : turn)
         appendKeyRow(*table, 1, 1.0, 2.0, 3.0, angle - 90.0, 10.0, angle);
     smoothKeyTable(*table);
     for (int i = 2; i <= 3; i++) {
-        double expected = turn[i];
-        double rotZ = table->rows[i].rotateZ;
-        EXPECT_NEAR(std::remainder(rotZ - expected, 360.0), 0.0, 1e-9) << "row " << i;
-        EXPECT_NEAR(rotZ, expected, 1.0) << "stays beside its own row's value";
-        EXPECT_NEAR(std::remainder(table->rows[i].rotateY - (expected - 90.0), 360.0), 0.0, 1e-9);
-        EXPECT_EQ(table->rows[i].translateX, 1.0);
+        const KeyRow& row = table->rows[i];
+        EXPECT_NEAR(std::remainder(row.rotateZ - turn[i], 360.0), 0.0, 1e-9) << "row " << i;
+        EXPECT_NEAR(row.rotateZ, turn[i], 1.0) << "stays beside its own row's value";
+        EXPECT_NEAR(std::remainder(row.rotateY - (turn[i] - 90.0), 360.0), 0.0, 1e-9);
+        EXPECT_EQ(row.translateX, 1.0);
     }
 }
 
-// Over random tracks: rows without the marker come out exactly as stored,
-// flags never change, each result depends only on the unsmoothed rows around
-// it, and filling the table in reverse gives the mirrored result.
+// Random tracks of every length: rows without the marker keep their fixed
+// values, two rows at either end stay, a constant column stays constant.
 TEST(KeyTableSmooth, PropertiesOverRandomTracks) {
     std::mt19937 random(42);
     std::uniform_real_distribution<double> value(-500.0, 500.0);
     std::bernoulli_distribution found(0.7);
-    for (int trial = 0; trial < 50; trial++) {
-        int count = 5 + trial * 3;
-        auto forward = emptyTable();
+    const KeyRow notFound{0, 0.0, -9.999999, -0.0, 0.0, -45.0, 0.0};
+    for (int trial = 0; trial < 55; trial++) {
+        const int count = trial < 5 ? trial : 5 + (trial - 5) * 3;
+        const double constant = value(random) * 1000.0 / 3.0;
+        auto table = std::make_unique<KeyTable>();
         for (int i = 0; i < count; i++) {
-            appendKeyRow(*forward, found(random) ? 1 : 0, value(random), value(random),
-                         value(random), value(random), value(random), value(random));
+            appendKeyRow(*table, found(random) ? 1 : 0, value(random), value(random), constant,
+                         value(random), value(random), value(random));
         }
-        auto reverse = emptyTable();
-        reverse->count = count;
-        for (int i = 0; i < count; i++)
-            reverse->rows[i] = forward->rows[count - 1 - i];
-        KeyTable before = *forward;
-        smoothKeyTable(*forward);
-        smoothKeyTable(*reverse);
+        const KeyTable before = *table;
+        smoothKeyTable(*table);
         for (int i = 0; i < count; i++) {
-            const KeyRow& row = forward->rows[i];
+            const KeyRow& row = table->rows[i];
             EXPECT_EQ(row.found, before.rows[i].found);
-            if (row.found == 0 || i < 2 || i > count - 3) {
+            if (row.found == 0 || i < 2 || i > count - 3)
                 expectRowsEqual(row, before.rows[i]);
-            }
             if (row.found == 0)
-                expectNotFoundRow(row);
-            // Mirroring swaps the two sides, whose sums are added in a fixed
-            // order, so the mirrored result agrees up to rounding.
-            const KeyRow& mirrored = reverse->rows[count - 1 - i];
-            EXPECT_NEAR(mirrored.translateX, row.translateX, 1e-9);
-            EXPECT_NEAR(mirrored.rotateZ, row.rotateZ, 1e-9);
+                expectRowsEqual(row, notFound);
+            else
+                EXPECT_NEAR(row.translateY, constant, 1e-9);
         }
     }
+}
+
+namespace fs = std::filesystem;
+using Keys = std::array<const char*, 6>;  // one row's values, rotateZ to translateX
+
+const std::string DOLLY =  // "ドリーカメラ" in UTF-8
+    "\xE3\x83\x89\xE3\x83\xAA\xE3\x83\xBC\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9";
+const Keys STANDARD_NAMES = {"roll", "pitch", "yaw", "dollyZ", "dollyY", "dollyX"};
+const Keys DOLLY_NAMES = {"zrot", "xrot", "yrot", "ztran", "ytran", "xtran"};
+
+// The whole camera-motion file, byte for byte.
+std::string expectedFile(const std::string& camera, const Keys& names, int userCreated,
+                         const std::vector<Keys>& rows) {
+    const Keys channels = {"rotateZ",    "rotateX",    "rotateY",
+                           "translateZ", "translateY", "translateX"};
+    auto key = [](size_t i, const char* value) {
+        return "\t\t\t\tk  " + std::to_string(i) + "  " + value +
+               "\n\t\t\t\tsl  1\n\t\t\t\tcon\n\t\t\t\tsm\n";
+    };
+    std::string text =
+        "{\n\nversion\n\t{\n\tnumber 7\n\t}\n\nclearFigureKeys " + std::to_string(rows.size()) +
+        "\n\ncamera " + camera +
+        "\n\t{\n\tchannels\n\t\t{\n\t\tfocal focal\n\t\t\t{\n\t\t\tkeys\n\t\t\t\t{\n" +
+        key(0, "30.000000") + "\t\t\t\t}\n\t\t\t}\n";
+    for (int c = 0; c < 6; c++) {
+        text += std::string("\t\t") + channels[c] + " " + names[c] +
+                "\n\t\t\t{\n\t\t\tkeys\n\t\t\t\t{\n";
+        for (size_t i = 0; i < rows.size(); i++)
+            text += key(i, rows[i][c]);
+        text += "\t\t\t\t}\n";
+        if (c >= 3)
+            text += c < 5 ? "\t\t\ttrackingScaleMult 1.000000\n" : "\t\t\ttrackingScaleMult 1\n";
+        text += "\t\t\t}\n";
+    }
+    return text + "\t\t}\n\tcameraModel real\n\tuserCreated " + std::to_string(userCreated) +
+           "\n\t}\n\ndoc\n\t{\n\tuseCamera " + camera + "\n\t}\n}\n";
+}
+
+const std::vector<Keys> TWO_ROWS = {
+    {"-3.500000", "1234567.125000", "0.000001", "-0.000000", "100000000000000000000.000000",
+     "2.000000"},
+    {"0.000000", "-45.000000", "0.000000", "-0.000000", "-9.999999", "0.000000"}};
+
+class CameraMotionFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        // y = -0.0000001 is stored negated and prints as -0.000000.
+        appendKeyRow(*table, 1, 2.0, 0.0000001, 1e20, 0.0000006, 1234567.125, -3.5);
+        appendKeyRow(*table, 0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0);
+        lumeko_test::writeFile(dir.file("Lumeko.cm2"), "old track");
+        fs::current_path(dir.path());
+    }
+    void TearDown() override { fs::current_path(home); }
+    std::string write(int camNo) {
+        writeCameraMotion(*table, camNo);
+        return lumeko_test::readFile("Lumeko.cm2");
+    }
+    void expectFailure(const char* message, rlim_t fileSizeLimit) {  // input at /dev/null
+        const rlimit limit = {fileSizeLimit, fileSizeLimit};
+        EXPECT_EXIT(
+            {
+                std::freopen("/dev/null", "r", stdin);
+                std::signal(SIGXFSZ, SIG_IGN);
+                setrlimit(RLIMIT_FSIZE, &limit);
+                writeCameraMotion(*table, 0);
+            },
+            testing::ExitedWithCode(1), message);
+    }
+    long entryCount() const { return std::distance(fs::directory_iterator("."), {}); }
+    std::unique_ptr<KeyTable> table = std::make_unique<KeyTable>();
+    const fs::path home = fs::current_path();
+    lumeko_test::TempDir dir;
+};
+
+// Each write replaces the earlier file, keeping its permissions.
+TEST_F(CameraMotionFile, EveryKindOfCameraNumberAndAnEmptyTable) {
+    fs::permissions(dir.file("Lumeko.cm2"), fs::perms(0640));
+    EXPECT_EQ(write(0), expectedFile("STD_CAMERA", STANDARD_NAMES, 0, TWO_ROWS));
+    EXPECT_EQ(write(1), expectedFile(DOLLY, DOLLY_NAMES, 1, TWO_ROWS));
+    EXPECT_EQ(write(3), expectedFile(DOLLY + " 2", DOLLY_NAMES, 1, TWO_ROWS));
+    EXPECT_EQ(write(-5), expectedFile(DOLLY, DOLLY_NAMES, 1, TWO_ROWS));
+    EXPECT_EQ(write(2147483647), expectedFile(DOLLY + " 2147483646", DOLLY_NAMES, 1, TWO_ROWS));
+    table->count = 0;
+    EXPECT_EQ(write(0), expectedFile("STD_CAMERA", STANDARD_NAMES, 0, {}));
+    EXPECT_EQ(fs::status(dir.file("Lumeko.cm2")).permissions(), fs::perms(0640));
+    EXPECT_EQ(entryCount(), 1);
+}
+
+// A write failing part-way (the file size limit holds for root too), and a
+// "Lumeko.cm2" that cannot be replaced, leave the previous file and no other.
+TEST_F(CameraMotionFile, FailedWritesKeepThePreviousFile) {
+    expectFailure("^can not close Lumeko.cm2\n$", 200);
+    EXPECT_EQ(lumeko_test::readFile(dir.file("Lumeko.cm2")), "old track");
+    EXPECT_EQ(entryCount(), 1);
+    fs::remove(dir.file("Lumeko.cm2"));
+    fs::create_directories(dir.file("Lumeko.cm2/keep"));
+    expectFailure("^can not open Lumeko.cm2\n$", RLIM_INFINITY);
+    EXPECT_TRUE(fs::is_directory(dir.file("Lumeko.cm2/keep")));
+    EXPECT_EQ(entryCount(), 1);
 }
 
 }  // namespace
