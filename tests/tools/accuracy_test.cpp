@@ -108,6 +108,10 @@ constexpr double VIEWS[][4] = {{0, 60, 5, 0},    {45, 45, 4, 10},  {100, 70, 6, 
                                {150, 40, 3, 5},  {200, 55, 7, 30}, {250, 80, 5, -45},
                                {300, 35, 4, 90}, {340, 65, 9, 180}};
 
+void PrintTo(const Footage& footage, std::ostream* out) {
+    *out << footage.path << " at " << footage.size;
+}
+
 class Accuracy : public testing::TestWithParam<Footage> {};
 
 TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
@@ -170,12 +174,8 @@ TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
         }
     }
     ASSERT_FALSE(position.empty());
-    const auto worst = [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    };
-    const auto mean = [](const std::vector<double>& v) {
-        return std::accumulate(v.begin(), v.end(), 0.0) / v.size();
-    };
+    const auto worst = [](const auto& v) { return *std::max_element(v.begin(), v.end()); };
+    const auto mean = [](const auto& v) { return std::reduce(v.begin(), v.end()) / v.size(); };
     EXPECT_GE(trackable, footage.leastTrackable);
     EXPECT_GE(hidden, footage.leastHidden);
     EXPECT_EQ(trackableFound, trackable);
