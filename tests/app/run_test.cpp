@@ -278,6 +278,17 @@ TEST_F(LumekoRun, FailingInputsEndWithStatusOneAndLeaveNoNewFile) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "rec_tbl_idx over\n");
     EXPECT_EQ(output(), "earlier track\n");
+    // The tracker's set-up: the pattern is loaded after the camera is printed.
+    const ProcessResult noPattern = run({"absent.pat", "80", "0", "I", "whole.jpg"});
+    EXPECT_EQ(noPattern.status, 1);
+    EXPECT_EQ(noPattern.err, "can not load pattern <absent.pat>\n");
+    EXPECT_NE(noPattern.out.find("SIZE = 161, 120\n"), std::string::npos);
+    EXPECT_NE(noPattern.out.find("\"absent.pat\" not found!!\n"), std::string::npos);
+    std::filesystem::remove(dir.file("Data/camera_para.dat"));
+    const ProcessResult noCamera = track("I", "whole.jpg");
+    EXPECT_EQ(noCamera.status, 1);
+    EXPECT_EQ(noCamera.err, "can not load camera parameter <./Data/camera_para.dat>\n");
+    EXPECT_EQ(output(), "earlier track\n");
 }
 
 }  // namespace
