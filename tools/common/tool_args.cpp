@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 bool parseDouble(const std::string& text, double& value) {
     if (text.empty()) {
@@ -105,5 +107,14 @@ bool optionValue(ArgWalker& walker, std::string& value) {
         return false;
     }
     value = walker.argv[walker.index++];
+    return true;
+}
+
+bool printHelpIfAsked(int argc, char** argv, const char* usage, const char* help) {
+    if (argc != 2 || (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)) {
+        return false;
+    }
+    std::fputs(usage, stdout);
+    std::fputs(help, stdout);
     return true;
 }

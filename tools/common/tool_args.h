@@ -13,6 +13,10 @@ bool parseDoubleList(const std::string& text, int count, double* values);
 // "640x480".
 bool parseSize(const std::string& text, int& width, int& height);
 
+// A lone "--help" or "-h": prints `usage` and `help` on standard output and
+// returns true; the tool then ends with status 0.
+bool printHelpIfAsked(int argc, char** argv, const char* usage, const char* help);
+
 // Walks an argument list of options ("--name value" or "--name=value") and
 // positional arguments: ArgWalker{argc, argv} walks argv[1] .. argv[argc - 1].
 struct ArgWalker {

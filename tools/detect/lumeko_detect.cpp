@@ -193,11 +193,8 @@ int writePicture(const std::string& path, const RgbImage& image, std::string& er
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::fputs(USAGE, stdout);
-        std::fputs(HELP, stdout);
+    if (printHelpIfAsked(argc, argv, USAGE, HELP))
         return 0;
-    }
     ArgWalker walker{argc, argv};
     DetectOptions options;
     if (readOptions(walker, options) != 0) {

@@ -95,11 +95,8 @@ int readOptions(ArgWalker& walker, PatternOptions& options) {
 int main(int argc, char** argv) {
     ArgWalker walker{argc, argv};
     PatternOptions options;
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::fputs(USAGE, stdout);
-        std::fputs(HELP, stdout);
+    if (printHelpIfAsked(argc, argv, USAGE, HELP))
         return 0;
-    }
     if (readOptions(walker, options) != 0) {
         return 1;
     }

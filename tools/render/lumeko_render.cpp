@@ -362,11 +362,8 @@ int render(RenderOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
-        std::fputs(USAGE, stdout);
-        std::fputs(HELP, stdout);
+    if (printHelpIfAsked(argc, argv, USAGE, HELP))
         return 0;
-    }
     if (argc < 2) {
         std::fputs(USAGE, stderr);
         return 1;
