@@ -90,7 +90,7 @@ void trackFrame(const FrameImage& frame) {
 int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
     int chosen = -1;
     for (int i = 0; i < count; i++) {
-        if (markers[i].confidence < CHOOSE_CONFIDENCE_MIN || markers[i].id != patternId) {
+        if (!(markers[i].confidence >= CHOOSE_CONFIDENCE_MIN) || markers[i].id != patternId) {
             continue;
         }
         if (chosen == -1 || markers[i].confidence > markers[chosen].confidence) {

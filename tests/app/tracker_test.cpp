@@ -31,6 +31,7 @@ TEST(ChooseMarker, TakesTheMostConfidentMarkerOfThePatternEarlierOnTies) {
     EXPECT_EQ(choose({}), -1);
     EXPECT_EQ(choose({{1, 0.9}, {2, 0.49999}, {-1, 0.95}}), -1);
     EXPECT_EQ(choose({{1, 0.9}, {2, 0.5}, {2, 0.5}}), 1);
+    EXPECT_EQ(choose({{2, NAN}, {2, 0.6}}), 1);  // no number is not "at least 0.5"
     EXPECT_EQ(choose({{2, 0.6}, {1, 0.99}, {2, 0.8}, {2, 0.8}, {2, 0.7}}), 2);
 }
 
