@@ -88,15 +88,20 @@ void accumulateReflections(Matrix* a) {
     }
 }
 
+double offDiagonalTolerance(const double* d, int j) {
+    return QR_CONVERGENCE * (std::fabs(d[j - 1]) + std::fabs(d[j]));
+}
+
 bool offDiagonalNegligible(const double* w, const double* d, int j) {
-    return std::fabs(w[j]) <= QR_CONVERGENCE * (std::fabs(d[j - 1]) + std::fabs(d[j]));
+    return std::fabs(w[j]) <= offDiagonalTolerance(d, j);
 }
 
 // Lowest j <= h such that the block j ... h has no negligible off-diagonal
-// element (w[0] is 0, so j stops at 0 at the latest).
+// element (w[0] is 0, so j stops at 0 at the latest). The step down is taken
+// only on a definitely larger element, so a NaN ends the block.
 int unreducedBlockStart(const double* w, const double* d, int h) {
     int j = h;
-    while (j > 0 && !offDiagonalNegligible(w, d, j)) {
+    while (j > 0 && std::fabs(w[j]) > offDiagonalTolerance(d, j)) {
         j--;
     }
     return j;

@@ -152,6 +152,19 @@ TEST(SymmetricEigen, RandomSymmetricMatricesGiveOrthonormalEigenvectorsInDescend
     }
 }
 
+// An off-diagonal element that is not definitely above the tolerance (here NaN)
+// ends the block: no sweep runs, and the diagonal stands as the eigenvalues.
+TEST(SymmetricEigen, UndecidableOffDiagonalSplitsTheBlock) {
+    double data[4] = {1.0, NAN, NAN, 3.0};
+    Matrix a{data, 2, 2};
+    Vector* values = arVectorCreate(2);
+    ASSERT_EQ(arSymmetricEigen(&a, values), 0);
+    EXPECT_EQ(values->data[0], 3.0);
+    EXPECT_EQ(values->data[1], 1.0);
+    EXPECT_EQ(std::vector<double>(data, data + 4), (std::vector<double>{0.0, 1.0, 1.0, 0.0}));
+    arVectorDestroy(values);
+}
+
 // Through x x^T: unit axes to rounding, orthogonal as far as the QR tolerance
 // allows. Eigenvalues below the floor, and all after them, give zero rows.
 TEST(EigenAxes, FewerRowsThanColumnsGiveUnitAxesAndFlooredEigenvaluesZeroRows) {
