@@ -86,8 +86,9 @@ bool reportUnusableInfo(const MovieInfo& info, const char* movieName) {
 }
 
 // The frame handed to the tracker, and an all-white one that stands for a
-// frame that could not be decoded: no marker is found on it, so it adds a
-// not-found row and the next pose starts afresh.
+// frame that could not be decoded: it is tracked like a frame in which the
+// marker is not seen, so it keeps its place in the key table and is not
+// found, unless detection still reports a marker lost in the last two frames.
 struct TrackFrames {
     FrameImage picture;
     FrameImage blank;
