@@ -95,3 +95,9 @@ void waitForSpaceKey() {
         discardUntilSpace();
     }
 }
+
+int reportFailure(const char* format, const char* name) {
+    std::fprintf(stderr, format, name);
+    waitForSpaceKey();
+    return 1;
+}

@@ -8,3 +8,7 @@ void printUsage();
 // terminal is restored on every way out; when standard input is not a
 // terminal, bytes are read until a space, end of input or a read error.
 void waitForSpaceKey();
+
+// The fatal-error convention: prints `format` with `name` on the error stream,
+// waits for the space bar, and returns 1, the exit status of a failed run.
+int reportFailure(const char* format, const char* name);

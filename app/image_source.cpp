@@ -25,12 +25,6 @@ bool requestRgbOutput(jpeg_decompress_struct& decoder) {
     }
 }
 
-int rejectImage(const char* format, const char* imageName) {
-    std::fprintf(stderr, format, imageName);
-    waitForSpaceKey();
-    return 1;
-}
-
 }  // namespace
 
 void rgbRowToFrame(unsigned char*& write, const unsigned char* line, int pixelCount) {
@@ -49,7 +43,7 @@ void rgbRowToFrame(unsigned char*& write, const unsigned char* line, int pixelCo
 int trackImage(const char* patternName, double patternWidth, const char* imageName) {
     std::FILE* file = std::fopen(imageName, "rb");
     if (file == nullptr)
-        return rejectImage("can not open %s\n", imageName);
+        return reportFailure("can not open %s\n", imageName);
 
     jpeg_decompress_struct decoder;
     jpeg_error_mgr errors;
@@ -60,8 +54,8 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
     if (!requestRgbOutput(decoder)) {
         jpeg_destroy_decompress(&decoder);
         std::fclose(file);
-        return rejectImage("can not track %s: only colour and greyscale JPEG images can be read\n",
-                           imageName);
+        return reportFailure(
+            "can not track %s: only colour and greyscale JPEG images can be read\n", imageName);
     }
     jpeg_start_decompress(&decoder);
 
@@ -75,7 +69,7 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
     unsigned char* pixels =
         static_cast<unsigned char*>(std::malloc(static_cast<size_t>(width) * height * 4));
     if (pixels == nullptr)
-        return rejectImage("%s", "can not malloc\n");
+        return reportFailure("%s", "can not malloc\n");
 
     unsigned char* write = pixels;
     while (decoder.output_scanline < decoder.output_height) {

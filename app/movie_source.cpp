@@ -64,12 +64,6 @@ void eraseProgress() {
     progress.drawn = false;
 }
 
-int reportFailure(const char* format, const char* movieName) {
-    std::fprintf(stderr, format, movieName);
-    waitForSpaceKey();
-    return 1;
-}
-
 // Frame rate and size must be usable before anything is printed or set up.
 bool reportUnusableInfo(const MovieInfo& info, const char* movieName) {
     if (info.rate == 0 || info.scale == 0) {

@@ -21,9 +21,7 @@ constexpr double HALF_PI = 1.5707963267948966;
 TrackerState trackerState;
 
 [[noreturn]] void failWith(const char* message, const char* name) {
-    std::fprintf(stderr, message, name);
-    waitForSpaceKey();
-    std::exit(1);
+    std::exit(reportFailure(message, name));
 }
 
 bool allFinite(const double* values, int count) {
