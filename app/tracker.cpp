@@ -1,6 +1,5 @@
 #include "app/tracker.h"
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,14 +8,21 @@
 #include "camera/camera_param.h"
 #include "marker/detect_marker.h"
 #include "marker/pattern.h"
+#include "math/matrix.h"
 #include "pose/marker_pose.h"
-#include "pose/matrix.h"
-#include "pose/rotation_angles.h"
 
 namespace {
 
-constexpr double PI = 3.141592653589793;
-constexpr double HALF_PI = 1.5707963267948966;
+// The geometry pose estimation works from.
+MarkerSquare markerSquare(const MarkerInfo& marker) {
+    MarkerSquare square{};
+    square.direction = marker.direction;
+    for (int i = 0; i < 4; i++) {
+        square.edgeLines[i] = marker.edgeLines[i];
+        square.vertices[i] = marker.vertices[i];
+    }
+    return square;
+}
 
 TrackerState trackerState;
 
@@ -24,19 +30,10 @@ TrackerState trackerState;
     std::exit(reportFailure(message, name));
 }
 
-bool allFinite(const double* values, int count) {
-    for (int i = 0; i < count; i++) {
-        if (!std::isfinite(values[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Updates the marker-to-camera pose from the chosen marker: continuing from
 // the previous pose when there is one, else from the marker alone.
 void updatePose(TrackerState& state, const MarkerInfo& marker) {
-    MarkerSquare square = arMarkerSquare(marker);
+    MarkerSquare square = markerSquare(marker);
     if (state.poseContinues == 1) {
         arMarkerPoseCont(square, state.cameraPose, state.patternCentre, state.patternWidth,
                          state.cameraPose);
@@ -49,10 +46,6 @@ void updatePose(TrackerState& state, const MarkerInfo& marker) {
 }
 
 }  // namespace
-
-double radToDeg(double radians) {
-    return radians * 180.0 / PI;
-}
 
 void setupTracker(const char* patternName, double patternWidth, int width, int height) {
     CameraParam loaded;
@@ -96,37 +89,6 @@ int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
         }
     }
     return chosen;
-}
-
-int poseToCameraKey(const double pose[3][4], CameraKey* key) {
-    if (!allFinite(&pose[0][0], 12)) {
-        return -1;
-    }
-    double cameraInMarker[3][4];
-    arPoseInvert(pose, cameraInMarker);
-    double rotation[3][3];
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            rotation[j][k] = cameraInMarker[j][k];
-        }
-    }
-    double a;
-    double b;
-    double c;
-    arRotationToAngles(rotation, &a, &b, &c);
-    CameraKey values;
-    values.rotY = radToDeg(a - HALF_PI);
-    values.rotX = radToDeg(HALF_PI - b);
-    values.rotZ = radToDeg((a - c) - HALF_PI);
-    values.x = TRANSLATION_SCALE * cameraInMarker[0][3];
-    values.y = TRANSLATION_SCALE * cameraInMarker[1][3];
-    values.z = TRANSLATION_SCALE * cameraInMarker[2][3];
-    const double all[6] = {values.x, values.y, values.z, values.rotY, values.rotX, values.rotZ};
-    if (!allFinite(all, 6)) {
-        return -1;
-    }
-    *key = values;
-    return 0;
 }
 
 int trackMarkers(TrackerState& state, const MarkerInfo* markers, int count, CameraKey* key) {

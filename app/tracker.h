@@ -1,15 +1,14 @@
 #pragma once
 
-#include "camera/image_point.h"
+#include "app/camera_key.h"
 #include "marker/frame_image.h"
 #include "marker/marker_info.h"
+#include "math/image_point.h"
 
 // Binarisation threshold handed to detection on every frame.
 inline constexpr int DETECT_THRESHOLD = 100;
 // Least confidence a marker must have to be chosen.
 inline constexpr double CHOOSE_CONFIDENCE_MIN = 0.5;
-// Factor applied to every translation before it is stored.
-inline constexpr double TRANSLATION_SCALE = 0.005;
 // The calibrated camera, relative to the working directory.
 inline constexpr const char* CAMERA_PARAM_FILE = "./Data/camera_para.dat";
 
@@ -19,8 +18,6 @@ void setupTracker(const char* patternName, double patternWidth, int width, int h
 
 // Turns one frame into one key row (found or not). Fatal errors end the program.
 void trackFrame(const FrameImage& frame);
-
-double radToDeg(double radians);
 
 // What the tracking step keeps from frame to frame.
 struct TrackerState {
@@ -34,24 +31,9 @@ struct TrackerState {
     int poseKnown = 0;             // 1 while cameraPose holds a pose that converts to a key
 };
 
-// The camera values of one found frame: position in marker coordinates
-// (scaled by TRANSLATION_SCALE) and the three rotations in degrees.
-struct CameraKey {
-    double x;
-    double y;
-    double z;
-    double rotY;
-    double rotX;
-    double rotZ;
-};
-
 // Index of the marker carrying `patternId` with the highest confidence of at
 // least CHOOSE_CONFIDENCE_MIN, the earlier one on equal confidence; -1 when none.
 int chooseMarker(const MarkerInfo* markers, int count, int patternId);
-
-// Camera values of the marker-to-camera `pose` (the camera seen from the
-// marker); -1 when the pose or a value is not finite.
-int poseToCameraKey(const double pose[3][4], CameraKey* key);
 
 // The tracking step on a frame's marker list: chooses the marker, updates the
 // pose in `state` and returns 1 with the frame's camera values in `key`, or 0

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "pose/principal_axes.h"
+#include "math/principal_axes.h"
 
 static void BM_PrincipalAxesOf100Points(benchmark::State& state) {
     std::mt19937 rng(7);

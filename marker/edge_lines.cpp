@@ -2,8 +2,8 @@
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
-#include "pose/matrix.h"
-#include "pose/principal_axes.h"
+#include "math/matrix.h"
+#include "math/principal_axes.h"
 
 namespace {
 

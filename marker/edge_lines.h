@@ -1,8 +1,8 @@
 #pragma once
 
-#include "camera/image_point.h"
+#include "math/image_point.h"
 #include "marker/marker_records.h"
-#include "pose/edge_line.h"
+#include "math/edge_line.h"
 
 // Fits each side's line (ideal coordinates) to the middle stretch of its
 // contour points, about 5 % being left out at each end, and intersects

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "camera/image_point.h"
-#include "pose/edge_line.h"
+#include "math/image_point.h"
+#include "math/edge_line.h"
 
 // Capacity of the candidate list, the marker list and the history.
 inline constexpr int MARKER_MAX = 30;
@@ -18,14 +18,3 @@ struct MarkerInfo {
     EdgeLine edgeLines[4];   // side i from corner i to corner i + 1, ideal coordinates
     ImagePoint vertices[4];  // corner i where side i - 1 meets side i, ideal coordinates
 };
-
-// The geometry pose estimation works from.
-inline MarkerSquare arMarkerSquare(const MarkerInfo& marker) {
-    MarkerSquare square{};
-    square.direction = marker.direction;
-    for (int i = 0; i < 4; i++) {
-        square.edgeLines[i] = marker.edgeLines[i];
-        square.vertices[i] = marker.vertices[i];
-    }
-    return square;
-}

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "camera/image_point.h"
+#include "math/image_point.h"
 #include "marker/marker_info.h"
 
 // Most provisional labels of one labeling pass; one more makes the pass fail.

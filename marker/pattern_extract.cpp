@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 
-#include "pose/matrix.h"
+#include "math/matrix.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "pose/matrix.h"
+#include "math/matrix.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "camera/image_point.h"
-#include "pose/edge_line.h"
+#include "math/image_point.h"
+#include "pose/marker_square.h"
 
 // Depth at which the start corner of an edge is back-projected to test which
 // way an axis points.

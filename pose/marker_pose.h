@@ -1,7 +1,7 @@
 #pragma once
 
-#include "camera/image_point.h"
-#include "pose/edge_line.h"
+#include "math/image_point.h"
+#include "pose/marker_square.h"
 
 // Most refinement passes per pose.
 inline constexpr int POSE_LOOP_MAX = 5;

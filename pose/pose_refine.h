@@ -1,7 +1,7 @@
 #pragma once
 
-#include "camera/image_point.h"
-#include "pose/matrix.h"
+#include "math/image_point.h"
+#include "math/matrix.h"
 
 // Capacity of the working buffers, hence the most correspondences per pass.
 inline constexpr int POSE_POINT_MAX = 500;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "camera/image_point.h"
+#include "math/image_point.h"
 #include "marker/frame_image.h"
 
 namespace lumeko_test {

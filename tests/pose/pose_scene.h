@@ -8,7 +8,7 @@
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
-#include "pose/edge_line.h"
+#include "pose/marker_square.h"
 #include "pose/rotation_angles.h"
 
 namespace pose_scene {

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "camera/distortion.h"
-#include "pose/matrix.h"
+#include "math/matrix.h"
 #include "pose/rotation_angles.h"
 
 namespace {

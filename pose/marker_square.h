@@ -1,13 +1,7 @@
 #pragma once
 
-#include "camera/image_point.h"
-
-// The line a*x + b*y + c = 0 in ideal image coordinates, (a, b) a unit normal.
-struct EdgeLine {
-    double a;
-    double b;
-    double c;
-};
+#include "math/edge_line.h"
+#include "math/image_point.h"
 
 // What pose estimation needs of a detected square: its corners and sides in
 // ideal coordinates, in contour order (side i runs from corner i to corner

@@ -2,7 +2,7 @@
 // smaller of the two products x x^T and x^T x, its eigen decomposition, and
 // unit axes with their shares of the total variance.
 
-#include "pose/principal_axes.h"
+#include "math/principal_axes.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "pose/matrix.h"
+#include "math/matrix.h"
 
 #include <climits>
 #include <cmath>

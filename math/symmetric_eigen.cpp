@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "pose/principal_axes.h"
+#include "math/principal_axes.h"
 
 namespace {
 

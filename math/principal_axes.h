@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pose/matrix.h"
+#include "math/matrix.h"
 
 // Relative size below which an off-diagonal element counts as zero.
 inline constexpr double QR_CONVERGENCE = 1e-6;

@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "pose/matrix.h"
-#include "pose/principal_axes.h"
+#include "math/matrix.h"
+#include "math/principal_axes.h"
 #include "pose/rotation_angles.h"
 
 namespace {
