@@ -6,6 +6,7 @@
 // When an intended change alters an output, rewrite the expected files and review the
 // difference in git before committing it:
 //   LUMEKO_GOLDEN_UPDATE=1 build/tests/app/golden_tests     (or scripts/update-golden)
+// The update writes the folder of every run it runs; delete the folder of a removed run by hand.
 //
 // Every run gets a fresh directory holding only its inputs, with relative names so that no
 // temporary path can reach the output, and standard input from /dev/null. The inputs are made
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -296,6 +298,11 @@ TEST_P(Golden, OutputsStayByteForByte) {
     std::vector<std::string> argv = run.args;
     argv.insert(argv.begin(), LUMEKO_BINARY);
     const ProcessResult result = runProcess(dir.path(), argv);
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(dir.path())) {
+        const std::string name = fs::relative(entry.path(), dir.path()).string();
+        EXPECT_TRUE(name == "Data" || name == "Lumeko.cm2" || files.count(name))
+            << "the run left a new file " << name;
+    }
     const std::string cm2Path = dir.file("Lumeko.cm2");
     const bool cm2 = fileExists(cm2Path);
     const std::map<std::string, std::string> got{{"stdout", result.out},
@@ -327,6 +334,17 @@ TEST_P(Golden, OutputsStayByteForByte) {
             ADD_FAILURE() << part << " differs from " << expectedPath << ":\n"
                           << difference(expectedPath, bytes, scratch);
         }
+    }
+}
+
+// A folder left from a renamed or removed run would be kept up to date by nobody.
+TEST(GoldenFolders, EachBelongsToARun) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(GOLDEN_DIR)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_TRUE(!entry.is_directory() ||
+                    std::any_of(std::begin(RUNS), std::end(RUNS),
+                                [&](const GoldenRun& run) { return run.name == name; }))
+            << GOLDEN_DIR << "/" << name << " belongs to no run";
     }
 }
 
