@@ -73,28 +73,10 @@ TEST(PauseOnTerminal, ReadsUnechoedKeysUntilSpaceAndRestoresTheTerminalEvenOnCtr
 
 using Frame = std::vector<unsigned char>;
 
-constexpr int WIDTH = 161, HEIGHT = 120;  // rows of 483 bytes: padded in uncompressed AVI files
+constexpr int WIDTH = SCENE_WIDTH, HEIGHT = SCENE_HEIGHT;
 
-// Dark cells of the marker's picture turned counter-clockwise: blue and green
-// top left, red bottom right, so that exchanged channels turn the marker.
-bool dark(int turns, int channel, int row, int column) {
-    const int quarter = row < 8 ? (column < 8 ? 0 : 3) : (column < 8 ? 1 : 2);  // turning order
-    return quarter == (turns + (channel == 2 ? 2 : 0)) % 4;
-}
-
-// White frames with, where asked, an upright marker 64 pixels wide.
 std::vector<Frame> scenes(const std::vector<bool>& markers, int width = WIDTH) {
-    std::vector<Frame> frames;
-    for (bool marker : markers) {
-        Frame& frame = frames.emplace_back(width * HEIGHT * 3, 255);
-        for (int i = 0; i < 64 * 64 * 3 && marker; i++) {
-            const int y = i / 192, x = i / 3 % 64, c = i % 3;
-            const bool border = x < 16 || x >= 48 || y < 16 || y >= 48;
-            frame[((28 + y) * width + 48 + x) * 3 + c] =
-                border || dark(0, c, (y - 16) / 2, (x - 16) / 2) ? 0 : 255;
-        }
-    }
-    return frames;
+    return markerScenes(markers, width);
 }
 
 // The keys of one channel of a camera-motion file, in frame order.
@@ -124,11 +106,7 @@ class LumekoRun : public ::testing::Test {
         unsigned char record[CAMERA_PARAM_RECORD_SIZE];
         arEncodeCameraParam(camera, record);
         writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
-        std::ostringstream pattern;
-        for (int i = 0; i < 4 * 3 * 256; i++)  // block (turns), plane, row, column
-            pattern << (dark(i / 768, i / 256 % 3, i % 256 / 16, i % 16) ? 0 : 255)
-                    << (i % 16 == 15 ? "\n" : " ");
-        writeFile(dir.file("marker.pat"), pattern.str());
+        writeFile(dir.file("marker.pat"), markerScenePattern());
     }
     ProcessResult run(std::vector<std::string> args, const char* input = nullptr) {
         args.insert(args.begin(), LUMEKO_BINARY);
@@ -138,14 +116,8 @@ class LumekoRun : public ::testing::Test {
                         const char* camNo = "0") {
         return run({"marker.pat", width, camNo, kind, input});
     }
-    // The marker scene as a JPEG file (grey: the green bytes).
     void writeStill(const std::string& name, JpegColour colour) {
-        const Frame scene = scenes({true})[0];
-        const int components = colour == JpegColour::Grey ? 1 : colour == JpegColour::Rgb ? 3 : 4;
-        Frame pixels(WIDTH * HEIGHT * components);
-        for (size_t i = 0; i < pixels.size(); i++)
-            pixels[i] = components == 1 ? scene[i * 3 + 1] : scene[i / components * 3 + 2 - i % 3];
-        writeJpeg(dir.file(name), pixels.data(), WIDTH, HEIGHT, colour);
+        writeMarkerStill(dir.file(name), colour);
     }
     void cut(const std::string& from, const std::string& to, size_t length) {
         writeFile(dir.file(to), readFile(dir.file(from)).substr(0, length));

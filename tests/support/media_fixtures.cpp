@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 #include <jpeglib.h>
@@ -170,6 +171,47 @@ void damageAviFrame(const std::string& path, int index) {
         at += 4 + size;
     }
     throw std::runtime_error("no video chunk " + std::to_string(index) + " in " + path);
+}
+
+namespace {
+
+// Dark cells of the scene marker's picture turned `turns` times counter-clockwise.
+bool sceneDark(int turns, int channel, int row, int column) {
+    const int quarter = row < 8 ? (column < 8 ? 0 : 3) : (column < 8 ? 1 : 2);  // turning order
+    return quarter == (turns + (channel == 2 ? 2 : 0)) % 4;
+}
+
+}  // namespace
+
+std::vector<std::vector<unsigned char>> markerScenes(const std::vector<bool>& markers, int width) {
+    std::vector<std::vector<unsigned char>> frames;
+    for (bool marker : markers) {
+        std::vector<unsigned char>& frame = frames.emplace_back(width * SCENE_HEIGHT * 3, 255);
+        for (int i = 0; i < 64 * 64 * 3 && marker; i++) {
+            const int y = i / 192, x = i / 3 % 64, c = i % 3;
+            const bool border = x < 16 || x >= 48 || y < 16 || y >= 48;
+            frame[((28 + y) * width + 48 + x) * 3 + c] =
+                border || sceneDark(0, c, (y - 16) / 2, (x - 16) / 2) ? 0 : 255;
+        }
+    }
+    return frames;
+}
+
+std::string markerScenePattern() {
+    std::ostringstream pattern;
+    for (int i = 0; i < 4 * 3 * 256; i++)  // block (turns), plane, row, column
+        pattern << (sceneDark(i / 768, i / 256 % 3, i % 256 / 16, i % 16) ? 0 : 255)
+                << (i % 16 == 15 ? "\n" : " ");
+    return pattern.str();
+}
+
+void writeMarkerStill(const std::string& path, JpegColour colour) {
+    const std::vector<unsigned char> scene = markerScenes({true})[0];
+    const int components = colour == JpegColour::Grey ? 1 : colour == JpegColour::Rgb ? 3 : 4;
+    std::vector<unsigned char> pixels(SCENE_WIDTH * SCENE_HEIGHT * components);
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = components == 1 ? scene[i * 3 + 1] : scene[i / components * 3 + 2 - i % 3];
+    writeJpeg(path, pixels.data(), SCENE_WIDTH, SCENE_HEIGHT, colour);
 }
 
 }  // namespace lumeko_test

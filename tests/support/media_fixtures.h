@@ -38,4 +38,18 @@ void writeMovie(const std::string& path, const MovieFormat& format,
 // every size: the file stays readable and only that frame is damaged.
 void damageAviFrame(const std::string& path, int index);
 
+// A small scene that tracks: white frames of `width` x 120 pixels with, where
+// asked, an upright marker 64 pixels wide at (48, 28). The marker's picture is
+// four blocks; blue and green are dark top left, red bottom right, so that
+// exchanged channels turn the marker. Frames are blue, green, red a pixel.
+constexpr int SCENE_WIDTH = 161, SCENE_HEIGHT = 120;  // rows of 483 bytes: padded in raw AVI
+std::vector<std::vector<unsigned char>> markerScenes(const std::vector<bool>& markers,
+                                                     int width = SCENE_WIDTH);
+
+// The pattern file text that identifies the scene's marker.
+std::string markerScenePattern();
+
+// One scene with the marker as a JPEG still (grey: the green bytes).
+void writeMarkerStill(const std::string& path, JpegColour colour);
+
 }  // namespace lumeko_test
