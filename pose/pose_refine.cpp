@@ -1,17 +1,24 @@
 #include "pose/pose_refine.h"
 
 #include "camera/distortion.h"
+#include "math/matrix.h"
 #include "pose/rotation_angles.h"
 
 namespace {
 
-// Working storage shared by every pass; its contents matter only within one
-// call of arRefinePose.
-double centredBuffer[POSE_POINT_MAX][3];
-ImagePoint observedBuffer[POSE_POINT_MAX];
-
 // Start of the bounding box: maxima below and minima above any object point.
 constexpr double BOX_START = 1e10;
+
+// The normal equations of the translation fit, created once per pass:
+// A (2n x 3), At (3 x 2n), b (2n x 1), N (3 x 3), d (3 x 1), e (3 x 1).
+struct TranslationSystem {
+    Matrix* A;
+    Matrix* At;
+    Matrix* b;
+    Matrix* N;
+    Matrix* d;
+    Matrix* e;
+};
 
 bool validPointCount(int n) {
     return n >= 1 && n <= POSE_POINT_MAX;
@@ -65,77 +72,11 @@ double reprojectionError(const double M[3][4], const double centredPoints[][3],
     return err;
 }
 
-}  // namespace
-
-double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
-                    int n, double pose[3][4], const double distFactor[4], const double P[3][4]) {
-    if (!validPointCount(n)) {
-        return -1.0;
-    }
-    double maxPoint[3] = {-BOX_START, -BOX_START, -BOX_START};
-    double minPoint[3] = {BOX_START, BOX_START, BOX_START};
-    for (int i = 0; i < n; i++) {
-        for (int k = 0; k < 2; k++) {
-            if (objectPoints[i][k] > maxPoint[k]) {
-                maxPoint[k] = objectPoints[i][k];
-            }
-            if (objectPoints[i][k] < minPoint[k]) {
-                minPoint[k] = objectPoints[i][k];
-            }
-        }
-    }
-    double offset[3];
-    for (int k = 0; k < 3; k++) {
-        offset[k] = -(maxPoint[k] + minPoint[k]) / 2.0;
-    }
-    for (int i = 0; i < n; i++) {
-        centredBuffer[i][0] = objectPoints[i][0] + offset[0];
-        centredBuffer[i][1] = objectPoints[i][1] + offset[1];
-        centredBuffer[i][2] = 0.0;
-    }
-    double err = arRefinePoseCentred(R, imagePoints, centredBuffer, n, pose, distFactor, P);
-    if (err < 0.0) {
-        return err;
-    }
-    for (int j = 0; j < 3; j++) {
-        pose[j][3] =
-            pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];
-    }
-    return err;
-}
-
-double arRefinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
-                           const double centredPoints[][3], int n, double pose[3][4],
-                           const double distFactor[4], const double P[3][4]) {
-    if (!validPointCount(n)) {
-        return -1.0;
-    }
-    TranslationSystem system;
-    if (createTranslationSystem(n, system) < 0) {
-        return -1.0;
-    }
-    for (int i = 0; i < n; i++) {
-        arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observedBuffer[i].x,
-                          &observedBuffer[i].y);
-    }
-    double t[3];
-    arSolveTranslation(R, centredPoints, observedBuffer, n, P, system, t);
-    arSearchRotation(R, t, P, centredPoints, observedBuffer, n);
-    arSolveTranslation(R, centredPoints, observedBuffer, n, P, system, t);
-    double err = arSearchRotation(R, t, P, centredPoints, observedBuffer, n);
-    destroyTranslationSystem(system);
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            pose[j][k] = R[j][k];
-        }
-        pose[j][3] = t[j];
-    }
-    return err;
-}
-
-void arSolveTranslation(const double R[3][3], const double centredPoints[][3],
-                        const ImagePoint* observedPoints, int n, const double P[3][4],
-                        TranslationSystem& s, double t[3]) {
+// Least-squares translation t for the fixed rotation R, from the observed
+// image points, in the matrices of `s` (sized for n points).
+void solveTranslation(const double R[3][3], const double centredPoints[][3],
+                      const ImagePoint* observedPoints, int n, const double P[3][4],
+                      TranslationSystem& s, double t[3]) {
     for (int i = 0; i < n; i++) {
         const double* p = centredPoints[i];
         double wx = R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2];
@@ -162,6 +103,88 @@ void arSolveTranslation(const double R[3][3], const double centredPoints[][3],
     t[2] = s.e->data[2];
 }
 
+// M = P * [R(a, b, c) | t].
+void composeProjection(double a, double b, double c, const double t[3], const double P[3][4],
+                       double M[3][4]) {
+    double Q[3][3];
+    arAnglesToRotation(a, b, c, Q);
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            M[j][k] = P[j][0] * Q[0][k] + P[j][1] * Q[1][k] + P[j][2] * Q[2][k];
+        }
+        M[j][3] = P[j][0] * t[0] + P[j][1] * t[1] + P[j][2] * t[2] + P[j][3];
+    }
+}
+
+// The pass itself on centred object points (x, y, z): translation, rotation
+// search, translation, rotation search; n already checked.
+double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
+                         const double centredPoints[][3], int n, double pose[3][4],
+                         const double distFactor[4], const double P[3][4]) {
+    TranslationSystem system;
+    if (createTranslationSystem(n, system) < 0) {
+        return -1.0;
+    }
+    ImagePoint observed[POSE_POINT_MAX];
+    for (int i = 0; i < n; i++) {
+        arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observed[i].x,
+                          &observed[i].y);
+    }
+    double t[3];
+    solveTranslation(R, centredPoints, observed, n, P, system, t);
+    arSearchRotation(R, t, P, centredPoints, observed, n);
+    solveTranslation(R, centredPoints, observed, n, P, system, t);
+    double err = arSearchRotation(R, t, P, centredPoints, observed, n);
+    destroyTranslationSystem(system);
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            pose[j][k] = R[j][k];
+        }
+        pose[j][3] = t[j];
+    }
+    return err;
+}
+
+}  // namespace
+
+double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
+                    int n, double pose[3][4], const double distFactor[4], const double P[3][4]) {
+    if (!validPointCount(n)) {
+        return -1.0;
+    }
+    double maxPoint[3] = {-BOX_START, -BOX_START, -BOX_START};
+    double minPoint[3] = {BOX_START, BOX_START, BOX_START};
+    for (int i = 0; i < n; i++) {
+        for (int k = 0; k < 2; k++) {
+            if (objectPoints[i][k] > maxPoint[k]) {
+                maxPoint[k] = objectPoints[i][k];
+            }
+            if (objectPoints[i][k] < minPoint[k]) {
+                minPoint[k] = objectPoints[i][k];
+            }
+        }
+    }
+    double offset[3];
+    for (int k = 0; k < 3; k++) {
+        offset[k] = -(maxPoint[k] + minPoint[k]) / 2.0;
+    }
+    double centred[POSE_POINT_MAX][3];
+    for (int i = 0; i < n; i++) {
+        centred[i][0] = objectPoints[i][0] + offset[0];
+        centred[i][1] = objectPoints[i][1] + offset[1];
+        centred[i][2] = 0.0;
+    }
+    double err = refinePoseCentred(R, imagePoints, centred, n, pose, distFactor, P);
+    if (err < 0.0) {
+        return err;
+    }
+    for (int j = 0; j < 3; j++) {
+        pose[j][3] =
+            pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];
+    }
+    return err;
+}
+
 double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
                         const double centredPoints[][3], const ImagePoint* observedPoints, int n) {
     double a;
@@ -182,7 +205,7 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
                     double cb = centre[1] + step * t2;
                     double cc = centre[2] + step * t3;
                     double M[3][4];
-                    arComposeProjection(ca, cb, cc, t, P, M);
+                    composeProjection(ca, cb, cc, t, P, M);
                     double err = reprojectionError(M, centredPoints, observedPoints, n);
                     if (err < minErr) {
                         minErr = err;
@@ -205,17 +228,4 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
     }
     arAnglesToRotation(best[0], best[1], best[2], R);
     return minErr / n;
-}
-
-int arComposeProjection(double a, double b, double c, const double t[3], const double P[3][4],
-                        double M[3][4]) {
-    double Q[3][3];
-    arAnglesToRotation(a, b, c, Q);
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            M[j][k] = P[j][0] * Q[0][k] + P[j][1] * Q[1][k] + P[j][2] * Q[2][k];
-        }
-        M[j][3] = P[j][0] * t[0] + P[j][1] * t[1] + P[j][2] * t[2] + P[j][3];
-    }
-    return 0;
 }

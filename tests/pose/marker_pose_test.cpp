@@ -214,14 +214,15 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
         ASSERT_TRUE(freshErr >= 0.0 && (freshErr > POSE_CONT_ERROR_MAX) == poor) << freshErr;
         const double kept = poor ? freshErr : 1.0, beaten = std::nextafter(kept, 2.0 * kept);
         pose[0][0] = 7.0;
-        EXPECT_EQ(arMarkerPoseFallback(square, kept, ORIGIN, MARKER_WIDTH, pose), kept);
+        EXPECT_EQ(arMarkerPoseFallback(camera, square, kept, ORIGIN, MARKER_WIDTH, pose), kept);
         EXPECT_EQ(pose[0][0], 7.0);
-        EXPECT_EQ(arMarkerPoseFallback(square, beaten, ORIGIN, MARKER_WIDTH, pose), freshErr);
+        EXPECT_EQ(arMarkerPoseFallback(camera, square, beaten, ORIGIN, MARKER_WIDTH, pose),
+                  freshErr);
         EXPECT_TRUE(samePose(pose, fresh));
     }
     square.edgeLines[3] = square.edgeLines[1];  // no vanishing direction
     pose[0][0] = 7.0;
-    EXPECT_EQ(arMarkerPoseFallback(square, 50.0, ORIGIN, MARKER_WIDTH, pose), 50.0);
+    EXPECT_EQ(arMarkerPoseFallback(camera, square, 50.0, ORIGIN, MARKER_WIDTH, pose), 50.0);
     EXPECT_EQ(pose[0][0], 7.0);
 }
 
