@@ -61,24 +61,20 @@ int projectPoint(const double P[3][4], const double p[3], double* x, double* y) 
 
 // Inverse of the left 3x3 block of P. A singular block leaves whatever the
 // elimination produced; a calibrated camera never has one.
-int invertCameraBlock(const double P[3][4], double M[3][3]) {
-    Matrix* m = arMatrixCreate(3, 3);
-    if (m == nullptr) {
-        return -1;
-    }
+void invertCameraBlock(const double P[3][4], double M[3][3]) {
+    double work[3 * 3];
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) {
-            m->data[r * 3 + c] = P[r][c];
+            work[r * 3 + c] = P[r][c];
         }
     }
-    arMatrixInvertInPlace(m);
+    Matrix m{work, 3, 3};
+    arMatrixInvertInPlace(&m);
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) {
-            M[r][c] = m->data[r * 3 + c];
+            M[r][c] = work[r * 3 + c];
         }
     }
-    arMatrixDestroy(m);
-    return 0;
 }
 
 // The two unit vectors at cosine `ca` to the unit vector u within the plane
@@ -152,9 +148,7 @@ void copy3(const double from[3], double to[3]) {
 // `end` (ideal coordinates). -1 when a test point projects to infinity.
 int orientAxis(double axis[3], ImagePoint start, ImagePoint end, const double P[3][4]) {
     double M[3][3];
-    if (invertCameraBlock(P, M) < 0) {
-        return -1;
-    }
+    invertCameraBlock(P, M);
     double p0[3];
     for (int r = 0; r < 3; r++) {
         p0[r] = M[r][0] * start.x * ORIENT_DEPTH + M[r][1] * start.y * ORIENT_DEPTH +

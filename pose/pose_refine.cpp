@@ -9,50 +9,20 @@ namespace {
 // Start of the bounding box: maxima below and minima above any object point.
 constexpr double BOX_START = 1e10;
 
-// The normal equations of the translation fit, created once per pass:
-// A (2n x 3), At (3 x 2n), b (2n x 1), N (3 x 3), d (3 x 1), e (3 x 1).
+// The normal equations of the translation fit, in arrays for the most points
+// a pass takes: for n points A is 2n x 3, At 3 x 2n, b 2n x 1, N 3 x 3, d and
+// e 3 x 1, each row by row from the start of its array.
 struct TranslationSystem {
-    Matrix* A;
-    Matrix* At;
-    Matrix* b;
-    Matrix* N;
-    Matrix* d;
-    Matrix* e;
+    double A[2 * POSE_POINT_MAX * 3];
+    double At[3 * 2 * POSE_POINT_MAX];
+    double b[2 * POSE_POINT_MAX];
+    double N[3 * 3];
+    double d[3];
+    double e[3];
 };
 
 bool validPointCount(int n) {
     return n >= 1 && n <= POSE_POINT_MAX;
-}
-
-void destroyMatrix(Matrix* m) {
-    if (m != nullptr) {
-        arMatrixDestroy(m);
-    }
-}
-
-void destroyTranslationSystem(TranslationSystem& s) {
-    destroyMatrix(s.A);
-    destroyMatrix(s.At);
-    destroyMatrix(s.b);
-    destroyMatrix(s.N);
-    destroyMatrix(s.d);
-    destroyMatrix(s.e);
-}
-
-// 0, or -1 with nothing left allocated.
-int createTranslationSystem(int n, TranslationSystem& s) {
-    s.A = arMatrixCreate(2 * n, 3);
-    s.At = arMatrixCreate(3, 2 * n);
-    s.b = arMatrixCreate(2 * n, 1);
-    s.N = arMatrixCreate(3, 3);
-    s.d = arMatrixCreate(3, 1);
-    s.e = arMatrixCreate(3, 1);
-    if (s.A == nullptr || s.At == nullptr || s.b == nullptr || s.N == nullptr || s.d == nullptr ||
-        s.e == nullptr) {
-        destroyTranslationSystem(s);
-        return -1;
-    }
-    return 0;
 }
 
 // Sum over the points of the squared distance between the observed point and
@@ -73,7 +43,7 @@ double reprojectionError(const double M[3][4], const double centredPoints[][3],
 }
 
 // Least-squares translation t for the fixed rotation R, from the observed
-// image points, in the matrices of `s` (sized for n points).
+// image points, in the arrays of `s`.
 void solveTranslation(const double R[3][3], const double centredPoints[][3],
                       const ImagePoint* observedPoints, int n, const double P[3][4],
                       TranslationSystem& s, double t[3]) {
@@ -87,20 +57,27 @@ void solveTranslation(const double R[3][3], const double centredPoints[][3],
         const double rows[2][3] = {{P[0][0], P[0][1], P[0][2] - x}, {0.0, P[1][1], P[1][2] - y}};
         for (int r = 0; r < 2; r++) {
             for (int k = 0; k < 3; k++) {
-                s.A->data[(2 * i + r) * 3 + k] = rows[r][k];
-                s.At->data[k * 2 * n + 2 * i + r] = rows[r][k];
+                s.A[(2 * i + r) * 3 + k] = rows[r][k];
+                s.At[k * 2 * n + 2 * i + r] = rows[r][k];
             }
         }
-        s.b->data[2 * i] = wz * x - P[0][0] * wx - P[0][1] * wy - P[0][2] * wz;
-        s.b->data[2 * i + 1] = wz * y - P[1][1] * wy - P[1][2] * wz;
+        s.b[2 * i] = wz * x - P[0][0] * wx - P[0][1] * wy - P[0][2] * wz;
+        s.b[2 * i + 1] = wz * y - P[1][1] * wy - P[1][2] * wz;
     }
-    arMatrixMultiply(s.N, s.At, s.A);
-    arMatrixMultiply(s.d, s.At, s.b);
-    arMatrixInvertInPlace(s.N);
-    arMatrixMultiply(s.e, s.N, s.d);
-    t[0] = s.e->data[0];
-    t[1] = s.e->data[1];
-    t[2] = s.e->data[2];
+    Matrix A{s.A, 2 * n, 3};
+    Matrix At{s.At, 3, 2 * n};
+    Matrix b{s.b, 2 * n, 1};
+    Matrix N{s.N, 3, 3};
+    Matrix d{s.d, 3, 1};
+    Matrix e{s.e, 3, 1};
+    arMatrixMultiply(&N, &At, &A);
+    arMatrixMultiply(&d, &At, &b);
+    // A singular N leaves it partly inverted, and t follows from that.
+    arMatrixInvertInPlace(&N);
+    arMatrixMultiply(&e, &N, &d);
+    t[0] = s.e[0];
+    t[1] = s.e[1];
+    t[2] = s.e[2];
 }
 
 // M = P * [R(a, b, c) | t].
@@ -122,9 +99,6 @@ double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
                          const double centredPoints[][3], int n, double pose[3][4],
                          const double distFactor[4], const double P[3][4]) {
     TranslationSystem system;
-    if (createTranslationSystem(n, system) < 0) {
-        return -1.0;
-    }
     ImagePoint observed[POSE_POINT_MAX];
     for (int i = 0; i < n; i++) {
         arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observed[i].x,
@@ -135,7 +109,6 @@ double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
     arSearchRotation(R, t, P, centredPoints, observed, n);
     solveTranslation(R, centredPoints, observed, n, P, system, t);
     double err = arSearchRotation(R, t, P, centredPoints, observed, n);
-    destroyTranslationSystem(system);
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 3; k++) {
             pose[j][k] = R[j][k];
@@ -174,10 +147,7 @@ double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double 
         centred[i][1] = objectPoints[i][1] + offset[1];
         centred[i][2] = 0.0;
     }
-    double err = refinePoseCentred(R, imagePoints, centred, n, pose, distFactor, P);
-    if (err < 0.0) {
-        return err;
-    }
+    const double err = refinePoseCentred(R, imagePoints, centred, n, pose, distFactor, P);
     for (int j = 0; j < 3; j++) {
         pose[j][3] =
             pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];

@@ -16,8 +16,8 @@ inline constexpr double SEARCH_ERROR_START = 1e9;
 // search run on them, and the translation is moved back to the caller's object
 // origin. R is refined in place and the whole pose written. Returns the mean
 // squared reprojection error in observed pixels, or -1.0 with R and pose
-// untouched when n is outside 1..POSE_POINT_MAX or the matrices cannot be
-// allocated. Its working arrays are local: calls share nothing.
+// untouched when n is outside 1..POSE_POINT_MAX. Its working arrays are on
+// the stack (about 80 KB): it allocates nothing, and calls share nothing.
 double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
                     int n, double pose[3][4], const double distFactor[4], const double P[3][4]);
 
