@@ -40,6 +40,18 @@ std::array<double*, 16> recordDoubles(CameraParam& param) {
     return fields;
 }
 
+// Converts one big-endian record of CAMERA_PARAM_RECORD_SIZE bytes, field by
+// field and whatever the host's byte order, into `param`.
+void decodeRecord(const unsigned char* record, CameraParam& param) {
+    param.xsize = static_cast<int32_t>(readBigEndian32(record));
+    param.ysize = static_cast<int32_t>(readBigEndian32(record + 4));
+    const unsigned char* field = record + 8;
+    for (double* value : recordDoubles(param)) {
+        *value = std::bit_cast<double>(readBigEndian64(field));
+        field += 8;
+    }
+}
+
 // A record describes a usable camera only with a positive size and finite numbers;
 // anything else would divide by zero in the resize or turn every pose into NaN.
 bool isUsableCamera(CameraParam& param) {
@@ -67,16 +79,6 @@ void appendFixed(std::string& out, double value, int width, int precision) {
 
 }  // namespace
 
-void arSwapCameraParam(const unsigned char* record, CameraParam& param) {
-    param.xsize = static_cast<int32_t>(readBigEndian32(record));
-    param.ysize = static_cast<int32_t>(readBigEndian32(record + 4));
-    const unsigned char* field = record + 8;
-    for (double* value : recordDoubles(param)) {
-        *value = std::bit_cast<double>(readBigEndian64(field));
-        field += 8;
-    }
-}
-
 void arEncodeCameraParam(const CameraParam& param, unsigned char* record) {
     writeBigEndian32(static_cast<uint32_t>(param.xsize), record);
     writeBigEndian32(static_cast<uint32_t>(param.ysize), record + 4);
@@ -101,7 +103,7 @@ int arLoadCameraParam(const char* filename, int count, CameraParam* params) {
             std::fclose(file);
             return -1;
         }
-        arSwapCameraParam(record, param);
+        decodeRecord(record, param);
         if (!isUsableCamera(param)) {
             std::fclose(file);
             return -1;

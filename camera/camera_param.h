@@ -23,10 +23,6 @@ inline constexpr int CAMERA_PARAM_RECORD_SIZE = 136;
 // record that describes no usable camera (size not positive, a value not finite).
 int arLoadCameraParam(const char* filename, int count, CameraParam* params);
 
-// Converts one big-endian record of CAMERA_PARAM_RECORD_SIZE bytes, field by
-// field and whatever the host's byte order, into `param`.
-void arSwapCameraParam(const unsigned char* record, CameraParam& param);
-
 // Writes `param` as one big-endian record of CAMERA_PARAM_RECORD_SIZE bytes.
 void arEncodeCameraParam(const CameraParam& param, unsigned char* record);
 
