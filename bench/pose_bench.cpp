@@ -15,6 +15,7 @@ namespace {
 using namespace pose_scene;
 
 struct Scene {
+    CameraParam camera;
     std::vector<MarkerSquare> squares;
     std::vector<std::vector<double>> previous;  // 12 values per square
 };
@@ -22,8 +23,8 @@ struct Scene {
 const Scene& scene() {
     static const Scene made = [] {
         Scene s;
-        CameraParam camera = makeCamera(true);
-        arSetCameraParam(camera);
+        const CameraParam camera = makeCamera(true);
+        s.camera = camera;
         std::mt19937 rng(61);
         for (int i = 0; i < 64; i++) {
             double truth[3][4], previous[3][4];
@@ -43,7 +44,7 @@ void BM_MarkerPose(benchmark::State& state) {
     size_t i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(
-            arMarkerPose(s.squares[i % s.squares.size()], {0, 0}, MARKER_WIDTH, pose));
+            arMarkerPose(s.camera, s.squares[i % s.squares.size()], {0, 0}, MARKER_WIDTH, pose));
         i++;
     }
 }
@@ -57,7 +58,7 @@ void BM_MarkerPoseCont(benchmark::State& state) {
         size_t k = i % s.squares.size();
         const auto* previous = reinterpret_cast<const double(*)[4]>(s.previous[k].data());
         benchmark::DoNotOptimize(
-            arMarkerPoseCont(s.squares[k], previous, {0, 0}, MARKER_WIDTH, pose));
+            arMarkerPoseCont(s.camera, s.squares[k], previous, {0, 0}, MARKER_WIDTH, pose));
         i++;
     }
 }

@@ -9,11 +9,6 @@
 
 namespace {
 
-// The current camera and the working image size taken from it.
-CameraParam currentCamera;
-int workingWidth;
-int workingHeight;
-
 uint32_t readBigEndian32(const unsigned char* bytes) {
     return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
            uint32_t{bytes[3]};
@@ -45,6 +40,18 @@ std::array<double*, 16> recordDoubles(CameraParam& param) {
     return fields;
 }
 
+// Converts one big-endian record of CAMERA_PARAM_RECORD_SIZE bytes, field by
+// field and whatever the host's byte order, into `param`.
+void decodeRecord(const unsigned char* record, CameraParam& param) {
+    param.xsize = static_cast<int32_t>(readBigEndian32(record));
+    param.ysize = static_cast<int32_t>(readBigEndian32(record + 4));
+    const unsigned char* field = record + 8;
+    for (double* value : recordDoubles(param)) {
+        *value = std::bit_cast<double>(readBigEndian64(field));
+        field += 8;
+    }
+}
+
 // A record describes a usable camera only with a positive size and finite numbers;
 // anything else would divide by zero in the resize or turn every pose into NaN.
 bool isUsableCamera(CameraParam& param) {
@@ -57,26 +64,20 @@ bool isUsableCamera(CameraParam& param) {
     return true;
 }
 
-// printf-style "%*.*f" that always uses a full stop, whatever the C locale.
-void printFixed(double value, int width, int precision) {
+// Appends printf-style "%*.*f" that always uses a full stop, whatever the C locale.
+// The buffer holds any finite double (at most 309 digits before the point).
+void appendFixed(std::string& out, double value, int width, int precision) {
     char text[400];
     std::to_chars_result result =
         std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, precision);
-    int length = static_cast<int>(result.ptr - text);
-    std::printf("%*s%.*s", width > length ? width - length : 0, "", length, text);
+    const int length = static_cast<int>(result.ptr - text);
+    if (width > length) {
+        out.append(static_cast<std::size_t>(width - length), ' ');
+    }
+    out.append(text, static_cast<std::size_t>(length));
 }
 
 }  // namespace
-
-void arSwapCameraParam(const unsigned char* record, CameraParam& param) {
-    param.xsize = static_cast<int32_t>(readBigEndian32(record));
-    param.ysize = static_cast<int32_t>(readBigEndian32(record + 4));
-    const unsigned char* field = record + 8;
-    for (double* value : recordDoubles(param)) {
-        *value = std::bit_cast<double>(readBigEndian64(field));
-        field += 8;
-    }
-}
 
 void arEncodeCameraParam(const CameraParam& param, unsigned char* record) {
     writeBigEndian32(static_cast<uint32_t>(param.xsize), record);
@@ -102,7 +103,7 @@ int arLoadCameraParam(const char* filename, int count, CameraParam* params) {
             std::fclose(file);
             return -1;
         }
-        arSwapCameraParam(record, param);
+        decodeRecord(record, param);
         if (!isUsableCamera(param)) {
             std::fclose(file);
             return -1;
@@ -130,41 +131,28 @@ int arResizeCameraParam(const CameraParam& source, int width, int height, Camera
     return 0;
 }
 
-int arSetCameraParam(const CameraParam& param) {
-    currentCamera = param;
-    workingWidth = param.xsize;
-    workingHeight = param.ysize;
-    return 0;
+std::string arFormatCameraParam(const CameraParam& param) {
+    std::string text = "--------------------------------------\n";
+    text += "SIZE = " + std::to_string(param.xsize) + ", " + std::to_string(param.ysize) + "\n";
+    text += "Distortion factor =";
+    for (double factor : param.distFactor) {
+        text += ' ';
+        appendFixed(text, factor, 0, 6);
+    }
+    text += '\n';
+    for (const auto& row : param.mat) {
+        for (double element : row) {
+            appendFixed(text, element, 7, 5);
+            text += ' ';
+        }
+        text += '\n';
+    }
+    text += "--------------------------------------\n";
+    return text;
 }
 
 int arPrintCameraParam(const CameraParam& param) {
-    std::printf("--------------------------------------\n");
-    std::printf("SIZE = %d, %d\n", param.xsize, param.ysize);
-    std::printf("Distortion factor =");
-    for (double factor : param.distFactor) {
-        std::printf(" ");
-        printFixed(factor, 0, 6);
-    }
-    std::printf("\n");
-    for (const auto& row : param.mat) {
-        for (double element : row) {
-            printFixed(element, 7, 5);
-            std::printf(" ");
-        }
-        std::printf("\n");
-    }
-    std::printf("--------------------------------------\n");
+    const std::string text = arFormatCameraParam(param);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
-}
-
-const CameraParam& arCurrentCameraParam() {
-    return currentCamera;
-}
-
-int arWorkingWidth() {
-    return workingWidth;
-}
-
-int arWorkingHeight() {
-    return workingHeight;
 }

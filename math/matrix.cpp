@@ -2,8 +2,8 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
@@ -18,6 +18,18 @@ void swapValues(double& a, double& b) {
     const double t = a;
     a = b;
     b = t;
+}
+
+// Copies src into dest of the same shape; -1 (dest untouched) for another shape.
+int assignMatrix(Matrix* dest, const Matrix* src) {
+    if (dest->rows != src->rows || dest->cols != src->cols) {
+        return -1;
+    }
+    const int count = src->rows * src->cols;
+    for (int i = 0; i < count; i++) {
+        dest->data[i] = src->data[i];
+    }
+    return 0;
 }
 
 }  // namespace
@@ -52,23 +64,12 @@ int arMatrixDestroy(Matrix* m) {
     return 0;
 }
 
-int arMatrixAssign(Matrix* dest, const Matrix* src) {
-    if (dest->rows != src->rows || dest->cols != src->cols) {
-        return -1;
-    }
-    const int count = src->rows * src->cols;
-    for (int i = 0; i < count; i++) {
-        dest->data[i] = src->data[i];
-    }
-    return 0;
-}
-
 Matrix* arMatrixClone(const Matrix* src) {
     Matrix* dest = arMatrixCreate(src->rows, src->cols);
     if (dest == nullptr) {
         return nullptr;
     }
-    if (arMatrixAssign(dest, src) < 0) {
+    if (assignMatrix(dest, src) < 0) {
         arMatrixDestroy(dest);
         return nullptr;
     }
@@ -223,9 +224,7 @@ int arVectorDestroy(Vector* v) {
 
 double arVectorDot(const Vector* a, const Vector* b) {
     if (a->length != b->length) {
-        std::fprintf(stderr, "arVectorDot: vectors of different lengths (%d and %d)\n", a->length,
-                     b->length);
-        std::abort();
+        return std::numeric_limits<double>::quiet_NaN();
     }
     double sum = 0.0;
     for (int i = 0; i < a->length; i++) {

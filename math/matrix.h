@@ -24,7 +24,6 @@ inline constexpr int GAUSS_JORDAN_MAX = 50;
 
 Matrix* arMatrixCreate(int rows, int cols);
 int arMatrixDestroy(Matrix* m);
-int arMatrixAssign(Matrix* dest, const Matrix* src);
 Matrix* arMatrixClone(const Matrix* src);
 // dest = a * b; dest must be a different matrix from a and b.
 int arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b);
@@ -36,8 +35,8 @@ double* arGaussJordanInvert(double* a, int n, int stride);
 
 Vector* arVectorCreate(int length);
 int arVectorDestroy(Vector* v);
-// Sum of a[i] * b[i], i ascending. Different lengths are a programming error:
-// reported on the error stream, then the process aborts.
+// Sum of a[i] * b[i], i ascending; NaN when the lengths differ (a NaN then
+// spreads through whatever is computed from it instead of ending the process).
 double arVectorDot(const Vector* a, const Vector* b);
 
 // Inverse of the rigid transformation [R | t]; `in` and `out` may be the same.

@@ -4,6 +4,8 @@
 
 #include "math/principal_axes.h"
 
+#include "math/principal_axes_steps.h"
+
 #include <cmath>
 
 namespace {
@@ -39,9 +41,7 @@ void copyRows(const Matrix* from, Matrix* to, int rows) {
     }
 }
 
-}  // namespace
-
-int arMatrixColumnMean(const Matrix* x, Vector* mean) {
+int columnMean(const Matrix* x, Vector* mean) {
     if (x->rows < 1 || x->cols < 1 || mean->length != x->cols) {
         return -1;
     }
@@ -55,7 +55,7 @@ int arMatrixColumnMean(const Matrix* x, Vector* mean) {
     return 0;
 }
 
-int arMatrixCentre(Matrix* x, const Vector* mean) {
+int centreColumns(Matrix* x, const Vector* mean) {
     if (mean->length != x->cols) {
         return -1;
     }
@@ -66,6 +66,8 @@ int arMatrixCentre(Matrix* x, const Vector* mean) {
     }
     return 0;
 }
+
+}  // namespace
 
 int arMatrixRowProducts(const Matrix* x, Matrix* out) {
     if (out->rows != x->rows || out->cols != x->rows) {
@@ -169,7 +171,7 @@ int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mea
     if (w == nullptr) {
         return -1;
     }
-    if (arMatrixColumnMean(w, mean) < 0 || arMatrixCentre(w, mean) < 0) {
+    if (columnMean(w, mean) < 0 || centreColumns(w, mean) < 0) {
         arMatrixDestroy(w);
         return -1;
     }

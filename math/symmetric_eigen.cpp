@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "math/principal_axes.h"
+#include "math/symmetric_eigen.h"
 
 namespace {
 
@@ -26,6 +26,22 @@ void swapRows(Matrix* a, int r1, int r2) {
     }
 }
 
+// Turns x into a Householder vector in place; returns minus the signed norm.
+double householderReflect(Vector* x) {
+    double s = std::sqrt(arVectorDot(x, x));
+    if (s != 0.0) {
+        if (x->data[0] < 0.0) {
+            s = -s;
+        }
+        x->data[0] += s;
+        const double w = 1.0 / std::sqrt(s * x->data[0]);
+        for (int i = 0; i < x->length; i++) {
+            x->data[i] *= w;
+        }
+    }
+    return -s;
+}
+
 // Step k of the reduction: reflects row and column k of the trailing block
 // so that only the element next to the diagonal remains.
 void reduceRowAndColumn(Matrix* a, Vector* d, Vector* e, int k) {
@@ -35,7 +51,7 @@ void reduceRowAndColumn(Matrix* a, Vector* d, Vector* e, int k) {
 
     dv[k] = m[k * n + k];
     Vector v = rowTail(a, k, k + 1);
-    e->data[k] = arHouseholderReflect(&v);
+    e->data[k] = householderReflect(&v);
     if (e->data[k] == 0.0) {
         return;
     }
@@ -86,6 +102,29 @@ void accumulateReflections(Matrix* a) {
         }
         m[k * n + k] = 1.0;
     }
+}
+
+// Householder reduction of symmetric a (upper triangle read) to tridiagonal
+// d / e; a is replaced by the accumulated transformation.
+int reduceTridiagonal(Matrix* a, Vector* d, Vector* e) {
+    if (a->cols != a->rows || a->rows != d->length || d->length != e->length + 1) {
+        return -1;
+    }
+    const int n = a->rows;
+    double* m = a->data;
+
+    for (int k = 0; k < n - 2; k++) {
+        reduceRowAndColumn(a, d, e, k);
+    }
+    if (n >= 2) {
+        d->data[n - 2] = m[(n - 2) * n + (n - 2)];
+        e->data[n - 2] = m[(n - 2) * n + (n - 1)];
+    }
+    if (n >= 1) {
+        d->data[n - 1] = m[(n - 1) * n + (n - 1)];
+    }
+    accumulateReflections(a);
+    return 0;
 }
 
 double offDiagonalTolerance(const double* d, int j) {
@@ -205,42 +244,6 @@ void sortDescending(Matrix* a, double* d) {
 
 }  // namespace
 
-double arHouseholderReflect(Vector* x) {
-    double s = std::sqrt(arVectorDot(x, x));
-    if (s != 0.0) {
-        if (x->data[0] < 0.0) {
-            s = -s;
-        }
-        x->data[0] += s;
-        const double w = 1.0 / std::sqrt(s * x->data[0]);
-        for (int i = 0; i < x->length; i++) {
-            x->data[i] *= w;
-        }
-    }
-    return -s;
-}
-
-int arReduceTridiagonal(Matrix* a, Vector* d, Vector* e) {
-    if (a->cols != a->rows || a->rows != d->length || d->length != e->length + 1) {
-        return -1;
-    }
-    const int n = a->rows;
-    double* m = a->data;
-
-    for (int k = 0; k < n - 2; k++) {
-        reduceRowAndColumn(a, d, e, k);
-    }
-    if (n >= 2) {
-        d->data[n - 2] = m[(n - 2) * n + (n - 2)];
-        e->data[n - 2] = m[(n - 2) * n + (n - 1)];
-    }
-    if (n >= 1) {
-        d->data[n - 1] = m[(n - 1) * n + (n - 1)];
-    }
-    accumulateReflections(a);
-    return 0;
-}
-
 int arSymmetricEigen(Matrix* a, Vector* d) {
     if (a->rows != a->cols || a->rows < 2 || d->length != a->rows) {
         return -1;
@@ -252,7 +255,7 @@ int arSymmetricEigen(Matrix* a, Vector* d) {
     }
     // w[i] is the off-diagonal element between rows i - 1 and i.
     Vector e{w->data + 1, n - 1};
-    if (arReduceTridiagonal(a, d, &e) < 0) {
+    if (reduceTridiagonal(a, d, &e) < 0) {
         arVectorDestroy(w);
         return -1;
     }

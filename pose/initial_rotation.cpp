@@ -7,6 +7,10 @@
 
 namespace {
 
+// Depth at which the start corner of an edge is back-projected to test which
+// way an axis points.
+constexpr double ORIENT_DEPTH = 10.0;
+
 void cross(const double u[3], const double v[3], double out[3]) {
     out[0] = u[1] * v[2] - u[2] * v[1];
     out[1] = u[2] * v[0] - u[0] * v[2];
@@ -57,24 +61,20 @@ int projectPoint(const double P[3][4], const double p[3], double* x, double* y) 
 
 // Inverse of the left 3x3 block of P. A singular block leaves whatever the
 // elimination produced; a calibrated camera never has one.
-int invertCameraBlock(const double P[3][4], double M[3][3]) {
-    Matrix* m = arMatrixCreate(3, 3);
-    if (m == nullptr) {
-        return -1;
-    }
+void invertCameraBlock(const double P[3][4], double M[3][3]) {
+    double work[3 * 3];
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) {
-            m->data[r * 3 + c] = P[r][c];
+            work[r * 3 + c] = P[r][c];
         }
     }
-    arMatrixInvertInPlace(m);
+    Matrix m{work, 3, 3};
+    arMatrixInvertInPlace(&m);
     for (int r = 0; r < 3; r++) {
         for (int c = 0; c < 3; c++) {
-            M[r][c] = m->data[r * 3 + c];
+            M[r][c] = work[r * 3 + c];
         }
     }
-    arMatrixDestroy(m);
-    return 0;
 }
 
 // The two unit vectors at cosine `ca` to the unit vector u within the plane
@@ -144,53 +144,11 @@ void copy3(const double from[3], double to[3]) {
     to[2] = from[2];
 }
 
-}  // namespace
-
-int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
-    int d = marker.direction;
-    if (d < 0 || d > 3) {
-        return -1;
-    }
-    EdgeLine side[4];
-    ImagePoint corner[4];
-    for (int k = 0; k < 4; k++) {
-        side[k] = marker.edgeLines[arMarkerOrderIndex(d, k)];
-        corner[k] = marker.vertices[arMarkerOrderIndex(d, k)];
-    }
-    double X[3];
-    double Y[3];
-    if (backProjectVanishingPoint(side[0], side[2], P, X) < 0 ||
-        backProjectVanishingPoint(side[1], side[3], P, Y) < 0) {
-        return -1;
-    }
-    if (arOrientAxis(X, corner[0], corner[1], P) < 0) {
-        return -1;
-    }
-    if (arOrientAxis(Y, corner[3], corner[0], P) < 0) {
-        return -1;
-    }
-    if (arOrthogonaliseAxes(X, Y) < 0) {
-        return -1;
-    }
-    double Z[3];
-    cross(X, Y, Z);
-    double len = length(Z);
-    Z[0] /= len;
-    Z[1] /= len;
-    Z[2] /= len;
-    for (int r = 0; r < 3; r++) {
-        R[r][0] = X[r];
-        R[r][1] = Y[r];
-        R[r][2] = Z[r];
-    }
-    return 0;
-}
-
-int arOrientAxis(double axis[3], ImagePoint start, ImagePoint end, const double P[3][4]) {
+// Turns `axis` round when its image runs against the edge from `start` to
+// `end` (ideal coordinates). -1 when a test point projects to infinity.
+int orientAxis(double axis[3], ImagePoint start, ImagePoint end, const double P[3][4]) {
     double M[3][3];
-    if (invertCameraBlock(P, M) < 0) {
-        return -1;
-    }
+    invertCameraBlock(P, M);
     double p0[3];
     for (int r = 0; r < 3; r++) {
         p0[r] = M[r][0] * start.x * ORIENT_DEPTH + M[r][1] * start.y * ORIENT_DEPTH +
@@ -214,7 +172,9 @@ int arOrientAxis(double axis[3], ImagePoint start, ImagePoint end, const double 
     return 0;
 }
 
-int arOrthogonaliseAxes(double X[3], double Y[3]) {
+// Makes the unit axes X and Y exactly perpendicular, turning each by half the
+// deviation from a right angle inside their plane. 0, or -1 with both untouched.
+int orthogonaliseAxes(double X[3], double Y[3]) {
     double n[3];
     cross(X, Y, n);
     double len = length(n);
@@ -245,5 +205,47 @@ int arOrthogonaliseAxes(double X[3], double Y[3]) {
                             std::fabs(dot(xMinus, yPlus)), std::fabs(dot(xMinus, yMinus)));
     copy3(pairing <= 2 ? xPlus : xMinus, X);
     copy3(pairing == 1 || pairing == 3 ? yPlus : yMinus, Y);
+    return 0;
+}
+
+}  // namespace
+
+int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
+    int d = marker.direction;
+    if (d < 0 || d > 3) {
+        return -1;
+    }
+    EdgeLine side[4];
+    ImagePoint corner[4];
+    for (int k = 0; k < 4; k++) {
+        side[k] = marker.edgeLines[arMarkerOrderIndex(d, k)];
+        corner[k] = marker.vertices[arMarkerOrderIndex(d, k)];
+    }
+    double X[3];
+    double Y[3];
+    if (backProjectVanishingPoint(side[0], side[2], P, X) < 0 ||
+        backProjectVanishingPoint(side[1], side[3], P, Y) < 0) {
+        return -1;
+    }
+    if (orientAxis(X, corner[0], corner[1], P) < 0) {
+        return -1;
+    }
+    if (orientAxis(Y, corner[3], corner[0], P) < 0) {
+        return -1;
+    }
+    if (orthogonaliseAxes(X, Y) < 0) {
+        return -1;
+    }
+    double Z[3];
+    cross(X, Y, Z);
+    double len = length(Z);
+    Z[0] /= len;
+    Z[1] /= len;
+    Z[2] /= len;
+    for (int r = 0; r < 3; r++) {
+        R[r][0] = X[r];
+        R[r][1] = Y[r];
+        R[r][2] = Z[r];
+    }
     return 0;
 }

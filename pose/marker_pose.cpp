@@ -1,6 +1,5 @@
 #include "pose/marker_pose.h"
 
-#include "camera/camera_param.h"
 #include "pose/initial_rotation.h"
 #include "pose/pose_refine.h"
 
@@ -37,8 +36,8 @@ SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre,
 // below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
 // left. Writes `pose` and returns the last error, or returns -1.0 with
 // `pose` untouched when a pass could not run.
-double refinePasses(double R[3][3], const SquareCorrespondences& pairs, double pose[3][4]) {
-    const CameraParam& camera = arCurrentCameraParam();
+double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorrespondences& pairs,
+                    double pose[3][4]) {
     double refined[3][4];
     double err = -1.0;
     for (int pass = 0; pass < POSE_LOOP_MAX; pass++) {
@@ -58,20 +57,11 @@ double refinePasses(double R[3][3], const SquareCorrespondences& pairs, double p
     return err;
 }
 
-}  // namespace
-
-double arMarkerPose(const MarkerSquare& marker, ImagePoint centre, double width,
-                    double pose[3][4]) {
-    double R[3][3];
-    if (!validDirection(marker.direction) ||
-        arInitialRotation(marker, arCurrentCameraParam().mat, R) < 0) {
-        return -1.0;
-    }
-    return refinePasses(R, pairCorners(marker, centre, width), pose);
-}
-
-double arMarkerPoseFromPrevious(const MarkerSquare& marker, const double previousPose[3][4],
-                                ImagePoint centre, double width, double pose[3][4]) {
+// The refinement passes from the rotation of `previousPose`; fails only on a
+// direction outside 0..3.
+double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
+                        const double previousPose[3][4], ImagePoint centre, double width,
+                        double pose[3][4]) {
     if (!validDirection(marker.direction)) {
         return -1.0;
     }
@@ -81,16 +71,27 @@ double arMarkerPoseFromPrevious(const MarkerSquare& marker, const double previou
             R[j][k] = previousPose[j][k];
         }
     }
-    return refinePasses(R, pairCorners(marker, centre, width), pose);
+    return refinePasses(camera, R, pairCorners(marker, centre, width), pose);
 }
 
-double arMarkerPoseFallback(const MarkerSquare& marker, double err, ImagePoint centre, double width,
-                            double pose[3][4]) {
+}  // namespace
+
+double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                    double width, double pose[3][4]) {
+    double R[3][3];
+    if (!validDirection(marker.direction) || arInitialRotation(marker, camera.mat, R) < 0) {
+        return -1.0;
+    }
+    return refinePasses(camera, R, pairCorners(marker, centre, width), pose);
+}
+
+double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
+                            ImagePoint centre, double width, double pose[3][4]) {
     if (!(err > POSE_CONT_ERROR_MAX)) {
         return err;
     }
     double fresh[3][4];
-    double freshErr = arMarkerPose(marker, centre, width, fresh);
+    double freshErr = arMarkerPose(camera, marker, centre, width, fresh);
     if (freshErr < 0.0 || !(freshErr < err)) {
         return err;
     }
@@ -102,8 +103,9 @@ double arMarkerPoseFallback(const MarkerSquare& marker, double err, ImagePoint c
     return freshErr;
 }
 
-double arMarkerPoseCont(const MarkerSquare& marker, const double previousPose[3][4],
-                        ImagePoint centre, double width, double pose[3][4]) {
-    double err = arMarkerPoseFromPrevious(marker, previousPose, centre, width, pose);
-    return arMarkerPoseFallback(marker, err, centre, width, pose);
+double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                        const double previousPose[3][4], ImagePoint centre, double width,
+                        double pose[3][4]) {
+    double err = poseFromPrevious(camera, marker, previousPose, centre, width, pose);
+    return arMarkerPoseFallback(camera, marker, err, centre, width, pose);
 }

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "camera/camera_param.h"
 #include "math/image_point.h"
 #include "pose/marker_square.h"
+#include "pose/pose.h"
 
 // Most refinement passes per pose.
 inline constexpr int POSE_LOOP_MAX = 5;
@@ -11,23 +13,39 @@ inline constexpr double POSE_ERROR_GOOD = 1.0;
 inline constexpr double POSE_CONT_ERROR_MAX = 1.0;
 
 // Marker-to-camera pose of a square of side `width` centred on `centre`
-// (marker coordinates), starting from the rotation its edges imply. Returns
-// the mean squared reprojection error in pixels, or -1.0 with `pose` left
-// untouched when no pose can be computed. Uses the current camera.
-double arMarkerPose(const MarkerSquare& marker, ImagePoint centre, double width, double pose[3][4]);
+// (marker coordinates), seen by `camera`, starting from the rotation its edges
+// imply. Returns the mean squared reprojection error in pixels, or -1.0 with
+// `pose` left untouched when no pose can be computed. Reads nothing but its
+// arguments.
+double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                    double width, double pose[3][4]);
 
-// The same, starting from the rotation of `previousPose`; cannot fail.
-double arMarkerPoseFromPrevious(const MarkerSquare& marker, const double previousPose[3][4],
-                                ImagePoint centre, double width, double pose[3][4]);
+// Continuous tracking: from the rotation of `previousPose`, falling back to
+// arMarkerPose when that fits poorly and keeping the better of the two.
+// `previousPose` and `pose` may be the same array.
+double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                        const double previousPose[3][4], ImagePoint centre, double width,
+                        double pose[3][4]);
 
 // The second half of continuous mode: when `err`, the error of `pose`, is
 // above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and takes its pose only
 // when it succeeds with a strictly smaller error. Returns the error kept.
-double arMarkerPoseFallback(const MarkerSquare& marker, double err, ImagePoint centre, double width,
-                            double pose[3][4]);
+double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
+                            ImagePoint centre, double width, double pose[3][4]);
 
-// Continuous tracking: from the previous rotation, falling back to
-// arMarkerPose when that fits poorly and keeping the better of the two.
-// `previousPose` and `pose` may be the same array.
+// The same two entry points on Pose values.
+inline double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                           double width, Pose& pose) {
+    return arMarkerPose(camera, marker, centre, width, pose.m);
+}
+inline double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                               const Pose& previousPose, ImagePoint centre, double width,
+                               Pose& pose) {
+    return arMarkerPoseCont(camera, marker, previousPose.m, centre, width, pose.m);
+}
+
+// The default instance (pose/default_camera_pose.cpp): the same with the
+// camera made current by arSetCameraParam.
+double arMarkerPose(const MarkerSquare& marker, ImagePoint centre, double width, double pose[3][4]);
 double arMarkerPoseCont(const MarkerSquare& marker, const double previousPose[3][4],
                         ImagePoint centre, double width, double pose[3][4]);

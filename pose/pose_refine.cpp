@@ -1,51 +1,28 @@
 #include "pose/pose_refine.h"
 
 #include "camera/distortion.h"
+#include "math/matrix.h"
 #include "pose/rotation_angles.h"
 
 namespace {
 
-// Working storage shared by every pass; its contents matter only within one
-// call of arRefinePose.
-double centredBuffer[POSE_POINT_MAX][3];
-ImagePoint observedBuffer[POSE_POINT_MAX];
-
 // Start of the bounding box: maxima below and minima above any object point.
 constexpr double BOX_START = 1e10;
 
+// The normal equations of the translation fit, in arrays for the most points
+// a pass takes: for n points A is 2n x 3, At 3 x 2n, b 2n x 1, N 3 x 3, d and
+// e 3 x 1, each row by row from the start of its array.
+struct TranslationSystem {
+    double A[2 * POSE_POINT_MAX * 3];
+    double At[3 * 2 * POSE_POINT_MAX];
+    double b[2 * POSE_POINT_MAX];
+    double N[3 * 3];
+    double d[3];
+    double e[3];
+};
+
 bool validPointCount(int n) {
     return n >= 1 && n <= POSE_POINT_MAX;
-}
-
-void destroyMatrix(Matrix* m) {
-    if (m != nullptr) {
-        arMatrixDestroy(m);
-    }
-}
-
-void destroyTranslationSystem(TranslationSystem& s) {
-    destroyMatrix(s.A);
-    destroyMatrix(s.At);
-    destroyMatrix(s.b);
-    destroyMatrix(s.N);
-    destroyMatrix(s.d);
-    destroyMatrix(s.e);
-}
-
-// 0, or -1 with nothing left allocated.
-int createTranslationSystem(int n, TranslationSystem& s) {
-    s.A = arMatrixCreate(2 * n, 3);
-    s.At = arMatrixCreate(3, 2 * n);
-    s.b = arMatrixCreate(2 * n, 1);
-    s.N = arMatrixCreate(3, 3);
-    s.d = arMatrixCreate(3, 1);
-    s.e = arMatrixCreate(3, 1);
-    if (s.A == nullptr || s.At == nullptr || s.b == nullptr || s.N == nullptr || s.d == nullptr ||
-        s.e == nullptr) {
-        destroyTranslationSystem(s);
-        return -1;
-    }
-    return 0;
 }
 
 // Sum over the points of the squared distance between the observed point and
@@ -61,6 +38,82 @@ double reprojectionError(const double M[3][4], const double centredPoints[][3],
         double dx = observedPoints[i].x - hx / h;
         double dy = observedPoints[i].y - hy / h;
         err += dx * dx + dy * dy;
+    }
+    return err;
+}
+
+// Least-squares translation t for the fixed rotation R, from the observed
+// image points, in the arrays of `s`.
+void solveTranslation(const double R[3][3], const double centredPoints[][3],
+                      const ImagePoint* observedPoints, int n, const double P[3][4],
+                      TranslationSystem& s, double t[3]) {
+    for (int i = 0; i < n; i++) {
+        const double* p = centredPoints[i];
+        double wx = R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2];
+        double wy = R[1][0] * p[0] + R[1][1] * p[1] + R[1][2] * p[2];
+        double wz = R[2][0] * p[0] + R[2][1] * p[1] + R[2][2] * p[2];
+        double x = observedPoints[i].x;
+        double y = observedPoints[i].y;
+        const double rows[2][3] = {{P[0][0], P[0][1], P[0][2] - x}, {0.0, P[1][1], P[1][2] - y}};
+        for (int r = 0; r < 2; r++) {
+            for (int k = 0; k < 3; k++) {
+                s.A[(2 * i + r) * 3 + k] = rows[r][k];
+                s.At[k * 2 * n + 2 * i + r] = rows[r][k];
+            }
+        }
+        s.b[2 * i] = wz * x - P[0][0] * wx - P[0][1] * wy - P[0][2] * wz;
+        s.b[2 * i + 1] = wz * y - P[1][1] * wy - P[1][2] * wz;
+    }
+    Matrix A{s.A, 2 * n, 3};
+    Matrix At{s.At, 3, 2 * n};
+    Matrix b{s.b, 2 * n, 1};
+    Matrix N{s.N, 3, 3};
+    Matrix d{s.d, 3, 1};
+    Matrix e{s.e, 3, 1};
+    arMatrixMultiply(&N, &At, &A);
+    arMatrixMultiply(&d, &At, &b);
+    // A singular N leaves it partly inverted, and t follows from that.
+    arMatrixInvertInPlace(&N);
+    arMatrixMultiply(&e, &N, &d);
+    t[0] = s.e[0];
+    t[1] = s.e[1];
+    t[2] = s.e[2];
+}
+
+// M = P * [R(a, b, c) | t].
+void composeProjection(double a, double b, double c, const double t[3], const double P[3][4],
+                       double M[3][4]) {
+    double Q[3][3];
+    arAnglesToRotation(a, b, c, Q);
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            M[j][k] = P[j][0] * Q[0][k] + P[j][1] * Q[1][k] + P[j][2] * Q[2][k];
+        }
+        M[j][3] = P[j][0] * t[0] + P[j][1] * t[1] + P[j][2] * t[2] + P[j][3];
+    }
+}
+
+// The pass itself on centred object points (x, y, z): translation, rotation
+// search, translation, rotation search; n already checked.
+double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
+                         const double centredPoints[][3], int n, double pose[3][4],
+                         const double distFactor[4], const double P[3][4]) {
+    TranslationSystem system;
+    ImagePoint observed[POSE_POINT_MAX];
+    for (int i = 0; i < n; i++) {
+        arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observed[i].x,
+                          &observed[i].y);
+    }
+    double t[3];
+    solveTranslation(R, centredPoints, observed, n, P, system, t);
+    arSearchRotation(R, t, P, centredPoints, observed, n);
+    solveTranslation(R, centredPoints, observed, n, P, system, t);
+    double err = arSearchRotation(R, t, P, centredPoints, observed, n);
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            pose[j][k] = R[j][k];
+        }
+        pose[j][3] = t[j];
     }
     return err;
 }
@@ -88,78 +141,18 @@ double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double 
     for (int k = 0; k < 3; k++) {
         offset[k] = -(maxPoint[k] + minPoint[k]) / 2.0;
     }
+    double centred[POSE_POINT_MAX][3];
     for (int i = 0; i < n; i++) {
-        centredBuffer[i][0] = objectPoints[i][0] + offset[0];
-        centredBuffer[i][1] = objectPoints[i][1] + offset[1];
-        centredBuffer[i][2] = 0.0;
+        centred[i][0] = objectPoints[i][0] + offset[0];
+        centred[i][1] = objectPoints[i][1] + offset[1];
+        centred[i][2] = 0.0;
     }
-    double err = arRefinePoseCentred(R, imagePoints, centredBuffer, n, pose, distFactor, P);
-    if (err < 0.0) {
-        return err;
-    }
+    const double err = refinePoseCentred(R, imagePoints, centred, n, pose, distFactor, P);
     for (int j = 0; j < 3; j++) {
         pose[j][3] =
             pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];
     }
     return err;
-}
-
-double arRefinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
-                           const double centredPoints[][3], int n, double pose[3][4],
-                           const double distFactor[4], const double P[3][4]) {
-    if (!validPointCount(n)) {
-        return -1.0;
-    }
-    TranslationSystem system;
-    if (createTranslationSystem(n, system) < 0) {
-        return -1.0;
-    }
-    for (int i = 0; i < n; i++) {
-        arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observedBuffer[i].x,
-                          &observedBuffer[i].y);
-    }
-    double t[3];
-    arSolveTranslation(R, centredPoints, observedBuffer, n, P, system, t);
-    arSearchRotation(R, t, P, centredPoints, observedBuffer, n);
-    arSolveTranslation(R, centredPoints, observedBuffer, n, P, system, t);
-    double err = arSearchRotation(R, t, P, centredPoints, observedBuffer, n);
-    destroyTranslationSystem(system);
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            pose[j][k] = R[j][k];
-        }
-        pose[j][3] = t[j];
-    }
-    return err;
-}
-
-void arSolveTranslation(const double R[3][3], const double centredPoints[][3],
-                        const ImagePoint* observedPoints, int n, const double P[3][4],
-                        TranslationSystem& s, double t[3]) {
-    for (int i = 0; i < n; i++) {
-        const double* p = centredPoints[i];
-        double wx = R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2];
-        double wy = R[1][0] * p[0] + R[1][1] * p[1] + R[1][2] * p[2];
-        double wz = R[2][0] * p[0] + R[2][1] * p[1] + R[2][2] * p[2];
-        double x = observedPoints[i].x;
-        double y = observedPoints[i].y;
-        const double rows[2][3] = {{P[0][0], P[0][1], P[0][2] - x}, {0.0, P[1][1], P[1][2] - y}};
-        for (int r = 0; r < 2; r++) {
-            for (int k = 0; k < 3; k++) {
-                s.A->data[(2 * i + r) * 3 + k] = rows[r][k];
-                s.At->data[k * 2 * n + 2 * i + r] = rows[r][k];
-            }
-        }
-        s.b->data[2 * i] = wz * x - P[0][0] * wx - P[0][1] * wy - P[0][2] * wz;
-        s.b->data[2 * i + 1] = wz * y - P[1][1] * wy - P[1][2] * wz;
-    }
-    arMatrixMultiply(s.N, s.At, s.A);
-    arMatrixMultiply(s.d, s.At, s.b);
-    arMatrixInvertInPlace(s.N);
-    arMatrixMultiply(s.e, s.N, s.d);
-    t[0] = s.e->data[0];
-    t[1] = s.e->data[1];
-    t[2] = s.e->data[2];
 }
 
 double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
@@ -182,7 +175,7 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
                     double cb = centre[1] + step * t2;
                     double cc = centre[2] + step * t3;
                     double M[3][4];
-                    arComposeProjection(ca, cb, cc, t, P, M);
+                    composeProjection(ca, cb, cc, t, P, M);
                     double err = reprojectionError(M, centredPoints, observedPoints, n);
                     if (err < minErr) {
                         minErr = err;
@@ -205,17 +198,4 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
     }
     arAnglesToRotation(best[0], best[1], best[2], R);
     return minErr / n;
-}
-
-int arComposeProjection(double a, double b, double c, const double t[3], const double P[3][4],
-                        double M[3][4]) {
-    double Q[3][3];
-    arAnglesToRotation(a, b, c, Q);
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            M[j][k] = P[j][0] * Q[0][k] + P[j][1] * Q[1][k] + P[j][2] * Q[2][k];
-        }
-        M[j][3] = P[j][0] * t[0] + P[j][1] * t[1] + P[j][2] * t[2] + P[j][3];
-    }
-    return 0;
 }

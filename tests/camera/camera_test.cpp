@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <random>
 #include <string>
@@ -76,6 +77,43 @@ TEST(CameraParamPrint, PrintsTheFixedLayout) {
               "0.00000 705.12500 240.50000 2.00000 \n"
               "0.00000 0.00000 1.00000 0.00000 \n"
               "--------------------------------------\n");
+}
+
+// The formatted text is what printf's "%f" and "%7.5f " make in the C locale,
+// for numbers of every size and sign; printing writes exactly that text.
+TEST(CameraParamPrint, FormatsAsPrintfDoesAndPrintsTheSameText) {
+    std::mt19937 rng(8);
+    std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+    std::uniform_int_distribution<int> exponent(-8, 40);
+    const double special[] = {0.0, -0.0, 5e-6, -5e-6, 4.999999e-6, 1e300, -0.000005, 123456789.125};
+    for (int trial = 0; trial < 200; trial++) {
+        CameraParam camera{trial, -trial, {}, {}};
+        double* values = &camera.mat[0][0];
+        for (int i = 0; i < 16; i++) {
+            const double v = trial < 16 ? special[(trial + i) % 8]
+                                        : mantissa(rng) * std::pow(10.0, exponent(rng));
+            (i < 12 ? values[i] : camera.distFactor[i - 12]) = v;
+        }
+        char line[800];
+        std::string expected = "--------------------------------------\n";
+        std::snprintf(line, sizeof line, "SIZE = %d, %d\nDistortion factor =", camera.xsize,
+                      camera.ysize);
+        expected += line;
+        for (double f : camera.distFactor) {
+            std::snprintf(line, sizeof line, " %f", f);
+            expected += line;
+        }
+        expected += "\n";
+        for (int i = 0; i < 12; i++) {
+            std::snprintf(line, sizeof line, "%7.5f %s", values[i], i % 4 == 3 ? "\n" : "");
+            expected += line;
+        }
+        expected += "--------------------------------------\n";
+        ASSERT_EQ(arFormatCameraParam(camera), expected) << trial;
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(arPrintCameraParam(camera), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+    }
 }
 
 // Three Newton steps: round trips come back within their reach, not exactly.

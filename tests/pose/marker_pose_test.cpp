@@ -110,6 +110,35 @@ TEST(RotationSearch, HalvesItsStepInEverySweepThatKeepsTheCentre) {
     }
 }
 
+// The best fit 1.4 steps away in c alone (either way, d = +1 or -1), the
+// search (step s) must: move d s and keep s (the centre was not best, though
+// a and b stayed); keep the centre, halving to s/2; move d s/2; keep it twice
+// (s/4, s/8); move -d s/8; keep it twice (s/16, s/32); move d s/32; keep it.
+// Halving after a sweep that moved only c, or not halving after one that
+// kept the centre, ends elsewhere.
+TEST(RotationSearch, StepHalvesOnlyAfterSweepsThatKeepTheCentreAlsoWhenOnlyCMoves) {
+    const double square[4][3] = {{-40, 40, 0}, {40, 40, 0}, {40, -40, 0}, {-40, -40, 0}};
+    const double t[3] = {12.0, -7.0, 520.0}, s = SEARCH_START_STEP;
+    const CameraParam camera = makeCamera(false);
+    std::mt19937 rng(32);
+    std::uniform_real_distribution<double> turn(-2.5, 2.5), tilt(1.2, 2.0);
+    for (int i = 0; i < 20; i++) {
+        double a, b, c, R[3][3], copy[3][3], expected[3][3], pose[3][4];
+        arAnglesToRotation(turn(rng), tilt(rng), turn(rng), R);
+        std::memcpy(copy, R, sizeof copy);
+        arRotationToAngles(copy, &a, &b, &c);
+        const double d = i % 2 == 0 ? 1.0 : -1.0;
+        makePose(a, b, c + d * 1.4 * s, t, pose);
+        ImagePoint observed[4];
+        for (int k = 0; k < 4; k++) {
+            observed[k] = projectCorner(camera, pose, k);
+        }
+        arSearchRotation(R, t, camera.mat, square, observed, 4);
+        arAnglesToRotation(a, b, c + d * s + d * (s / 2) - d * (s / 8) + d * (s / 32), expected);
+        EXPECT_EQ(std::memcmp(R, expected, sizeof R), 0) << i;
+    }
+}
+
 TEST(RefinePass, RefusesPointCountsOutsideItsBuffers) {
     static ImagePoint image[POSE_POINT_MAX + 1];
     static double object[POSE_POINT_MAX + 1][2], R[3][3] = {{5.0}}, pose[3][4] = {{5.0}};
@@ -178,6 +207,51 @@ TEST_P(MarkerPoseScene, PosesFitRandomMarkersWhateverTheNumberingSignsAndCentre)
 INSTANTIATE_TEST_SUITE_P(Lens, MarkerPoseScene, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Distorted" : "Pinhole"; });
 
+// The explicit-camera entry points give the wrappers' results to the bit with
+// that camera current, whatever camera is current meanwhile; two cameras used
+// alternately each give their own (different) poses, so no call leaves state
+// behind for the next. The Pose overloads are the same functions.
+TEST(ExplicitCamera, MatchesTheWrappersBitForBitAndCamerasAlternateWithoutSharingState) {
+    CameraParam cameras[2] = {makeCamera(false), makeCamera(true)};
+    cameras[1].mat[0][0] = 760.0;
+    cameras[1].mat[1][1] = 745.0;
+    std::mt19937 rng(44);
+    for (int i = 0; i < 30; i++) {
+        double truth[3][4], previous[3][4], first[2][3][4], cont[2][3][4], pose[3][4];
+        double err[2], contErr[2];
+        randomPose(rng, 50 * PI / 180, truth);
+        turnedPose(truth, 0.04, -0.05, previous);
+        MarkerSquare square = squareOf(cameras[i % 2], truth);
+        square.vertices[0].x += 0.25;  // exact sides may fail the initial rotation (below)
+        square.edgeLines[0] = lineThrough(square.vertices[0], square.vertices[1]);
+        square.edgeLines[3] = lineThrough(square.vertices[3], square.vertices[0]);
+        for (int c = 0; c < 2; c++) {
+            arSetCameraParam(cameras[c]);
+            err[c] = arMarkerPose(square, ORIGIN, MARKER_WIDTH, first[c]);
+            contErr[c] = arMarkerPoseCont(square, previous, ORIGIN, MARKER_WIDTH, cont[c]);
+            ASSERT_TRUE(err[c] >= 0.0 && contErr[c] >= 0.0) << i;
+        }
+        EXPECT_FALSE(samePose(first[0], first[1]));
+        EXPECT_FALSE(samePose(cont[0], cont[1]));
+        arSetCameraParam(CameraParam{});  // a camera that would give nothing usable
+        for (int round = 0; round < 4; round++) {
+            const int c = round % 2;
+            EXPECT_EQ(arMarkerPose(cameras[c], square, ORIGIN, MARKER_WIDTH, pose), err[c]);
+            EXPECT_TRUE(samePose(pose, first[c])) << i << " camera " << c;
+            EXPECT_EQ(arMarkerPoseCont(cameras[c], square, previous, ORIGIN, MARKER_WIDTH, pose),
+                      contErr[c]);
+            EXPECT_TRUE(samePose(pose, cont[c])) << i << " camera " << c;
+        }
+        Pose value, before;
+        std::memcpy(before.m, previous, sizeof before.m);
+        EXPECT_EQ(arMarkerPose(cameras[1], square, ORIGIN, MARKER_WIDTH, value), err[1]);
+        EXPECT_TRUE(samePose(value.m, first[1]));
+        EXPECT_EQ(arMarkerPoseCont(cameras[1], square, before, ORIGIN, MARKER_WIDTH, value),
+                  contErr[1]);
+        EXPECT_TRUE(samePose(value.m, cont[1]));
+    }
+}
+
 // Exact sides through a pinhole camera: rounding decides whether a discriminant
 // falls below zero, failing the initial rotation (the pose left alone), or the
 // true rotation comes out (to the square-root precision of a near-zero one).
@@ -214,14 +288,15 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
         ASSERT_TRUE(freshErr >= 0.0 && (freshErr > POSE_CONT_ERROR_MAX) == poor) << freshErr;
         const double kept = poor ? freshErr : 1.0, beaten = std::nextafter(kept, 2.0 * kept);
         pose[0][0] = 7.0;
-        EXPECT_EQ(arMarkerPoseFallback(square, kept, ORIGIN, MARKER_WIDTH, pose), kept);
+        EXPECT_EQ(arMarkerPoseFallback(camera, square, kept, ORIGIN, MARKER_WIDTH, pose), kept);
         EXPECT_EQ(pose[0][0], 7.0);
-        EXPECT_EQ(arMarkerPoseFallback(square, beaten, ORIGIN, MARKER_WIDTH, pose), freshErr);
+        EXPECT_EQ(arMarkerPoseFallback(camera, square, beaten, ORIGIN, MARKER_WIDTH, pose),
+                  freshErr);
         EXPECT_TRUE(samePose(pose, fresh));
     }
     square.edgeLines[3] = square.edgeLines[1];  // no vanishing direction
     pose[0][0] = 7.0;
-    EXPECT_EQ(arMarkerPoseFallback(square, 50.0, ORIGIN, MARKER_WIDTH, pose), 50.0);
+    EXPECT_EQ(arMarkerPoseFallback(camera, square, 50.0, ORIGIN, MARKER_WIDTH, pose), 50.0);
     EXPECT_EQ(pose[0][0], 7.0);
 }
 

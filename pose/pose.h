@@ -1,0 +1,16 @@
+#pragma once
+
+// A rigid transformation [R | t] by value: R the left 3x3 block of m, t its
+// last column; a point p goes to R p + t. A marker pose maps marker
+// coordinates into camera coordinates. A plain struct of one array: it copies
+// and compares bytewise, and `pose.m` goes wherever a double[3][4] is taken.
+struct Pose {
+    double m[3][4];
+
+    static constexpr Pose identity() {
+        return Pose{{{1.0, 0.0, 0.0, 0.0}, {0.0, 1.0, 0.0, 0.0}, {0.0, 0.0, 1.0, 0.0}}};
+    }
+
+    // Component i (0 x, 1 y, 2 z) of t.
+    constexpr double translation(int i) const { return m[i][3]; }
+};
