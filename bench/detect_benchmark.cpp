@@ -90,7 +90,7 @@ void BM_DetectMarker(benchmark::State& state) {
     TestFrame frame = benchFrame(state);
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    double labeling = 0, squares = 0, identification = 0, history = 0;
+    double labeling = 0, squares = 0, identification = 0, history = 0, total = 0;
     int status = 0;
     for (auto _ : state) {
         status = detector->detect(frame.image(), 100, &markers, &count);
@@ -99,12 +99,14 @@ void BM_DetectMarker(benchmark::State& state) {
         squares += micros(trace.squares);
         identification += micros(trace.identification);
         history += micros(trace.history);
+        total += micros(trace.total);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["label_us"] = labeling / n;
     state.counters["squares_us"] = squares / n;
     state.counters["identify_us"] = identification / n;
     state.counters["history_us"] = history / n;
+    state.counters["total_us"] = total / n;
     state.counters["markers"] = count;
     state.counters["status"] = status;
     const DetectionTrace& trace = detector->trace();

@@ -20,8 +20,6 @@ struct DetectionTrace {
     // The square candidates after overlap removal.
     const MarkerCandidate* candidates;
     int candidateCount;
-    // Markers identified in the frame itself, before the history step.
-    int identifiedCount;
     // Why contour tracing gave up on regions, one ContourFailure code (1, 2
     // or 3, see marker/contour_trace.h) per region in the order traced. The
     // run flow prints "??? <code>\n" for each after the pass.

@@ -86,7 +86,6 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
         identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
                         candidateCount, markerList_.markers);
     trace_.identification = lap(stageStart);
-    trace_.identifiedCount = markerList_.count;
 
     arSteadyMarkers(history_, markerList_);
     trace_.history = lap(stageStart);

@@ -136,9 +136,9 @@ int removeMarked(MarkerCandidate* list, int count) {
     return kept;
 }
 
-}  // namespace
-
-int arCheckSquare(int area, MarkerCandidate* candidate, double factor) {
+// Finds the four corners of the candidate's contour into its cornerIndex;
+// 0 when there are exactly four, -1 otherwise.
+int checkSquare(int area, MarkerCandidate* candidate, double factor) {
     const int n = candidate->pointCount;
     const int v = farthestFromStart(*candidate);
     const double threshold = area * 4.0 / 3.0 * 0.01 * factor;
@@ -175,6 +175,8 @@ int arCheckSquare(int area, MarkerCandidate* candidate, double factor) {
     return -1;
 }
 
+}  // namespace
+
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage) {
     MarkerCandidate* candidates = storage.candidates;
@@ -195,7 +197,7 @@ int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double 
             storage.contourFailures[storage.contourFailureCount++] = static_cast<uint8_t>(failure);
             continue;
         }
-        if (arCheckSquare(area, candidate, factor) < 0) {
+        if (checkSquare(area, candidate, factor) < 0) {
             continue;
         }
         candidate->area = area;

@@ -15,14 +15,10 @@ struct SquareStorage {
 
 // Keeps the labelled regions that can be markers: area within [areaMin,
 // areaMax], box clear of the frame's border, traced contour with exactly four
-// corners; then drops the smaller of two candidates whose centres lie close
+// corners (a contour point is a corner when its squared distance from the
+// chord between its neighbouring corners exceeds area * 4/3 * 0.01 *
+// factor); then drops the smaller of two candidates whose centres lie close
 // together. Fills `storage` and returns the number of candidates in
 // storage.candidates, at most MARKER_MAX.
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage);
-
-// Finds the four corners of the candidate's contour into its cornerIndex: a
-// contour point is a corner when its squared distance from the chord between
-// its neighbouring corners exceeds area * 4/3 * 0.01 * factor. 0 when there
-// are exactly four, -1 otherwise.
-int arCheckSquare(int area, MarkerCandidate* candidate, double factor);
