@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <tuple>
+#include <vector>
 
 #include "marker/detect_marker.h"
 #include "marker/marker_history.h"
@@ -182,6 +183,28 @@ TEST_F(Detection, UnidentifiedSquaresHaveIdMinusOneAndUnlabellableFramesFail) {
         EXPECT_EQ(std::tuple(detect(*bad), status), std::tuple(0, -1));
     }
     EXPECT_EQ(detector->trace().labels, nullptr);
+}
+
+// A comb whose outline is too long to trace: the pass records code 3 in its
+// trace and prints nothing. A pass that fails leaves the history alone.
+TEST_F(Detection, TracerDiagnosticsReachTheTraceAndAFailedPassKeepsTheHistory) {
+    TestFrame frame(640, 480), wrongSize(320, 240), empty(640, 480);
+    frame.drawMarker({300.5, 150.5}, 140, 0.0, picture);
+    frame.fillRect(100, 380, 300, 2, lumeko_test::BLACK);
+    for (int k = 0; k < 150; k++) {
+        frame.fillRect(100 + 2 * k, 382, 1, 40, lumeko_test::BLACK);
+    }
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(detect(frame), 1);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const auto failures = detector->trace().contourFailures;
+    EXPECT_EQ(std::vector<uint8_t>(failures.begin(), failures.end()), std::vector<uint8_t>{3});
+    for (int pass = 0; pass < 3; pass++) {
+        EXPECT_EQ(std::tuple(detect(wrongSize), status), std::tuple(0, -1));
+    }
+    EXPECT_TRUE(detector->trace().contourFailures.empty());
+    ASSERT_EQ(detect(empty), 1);  // still remembered: the failed passes did not age it
+    EXPECT_EQ(markers[0].id, slot);
 }
 
 MarkerInfo square(double x, double y, int area, int id, double confidence) {
