@@ -38,7 +38,6 @@ TEST(ChooseMarker, TakesTheMostConfidentMarkerOfThePatternEarlierOnTies) {
 class TrackingStep : public ::testing::Test {
   protected:
     void SetUp() override {
-        arSetCameraParam(camera);
         state.patternId = 0;
         state.patternWidth = MARKER_WIDTH;
     }
@@ -47,7 +46,7 @@ class TrackingStep : public ::testing::Test {
         return {markerOf(square, 1, 0.9), markerOf(square, 0, 0.7), markerOf(square, 0, 0.45)};
     }
     int step(const std::vector<MarkerInfo>& markers) {
-        return trackMarkers(state, markers.data(), static_cast<int>(markers.size()), &key);
+        return trackMarkers(state, camera, markers.data(), static_cast<int>(markers.size()), &key);
     }
     CameraParam camera = makeCamera(true);
     std::mt19937 rng{52};
@@ -74,9 +73,9 @@ TEST_F(TrackingStep, ContinuesFromThePreviousPoseUntilAFrameIsLost) {
         EXPECT_EQ(state.chosenMarker, 1);
         EXPECT_EQ(state.poseContinues, 1);
         if (frame == 1)
-            arMarkerPoseCont(square, previous, {0, 0}, MARKER_WIDTH, expected);
+            arMarkerPoseCont(camera, square, previous, {0, 0}, MARKER_WIDTH, expected);
         else
-            arMarkerPose(square, {0, 0}, MARKER_WIDTH, expected);
+            arMarkerPose(camera, square, {0, 0}, MARKER_WIDTH, expected);
         EXPECT_TRUE(samePose(state.cameraPose, expected)) << "frame " << frame;
         // The camera at p = -R^T t in marker coordinates, scaled by 0.005.
         double p[3] = {};

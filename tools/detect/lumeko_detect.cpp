@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/frame_convert.h"
 #include "camera/camera_param.h"
 #include "marker/detector.h"
 #include "tools/camera/camera_file.h"
@@ -128,12 +129,8 @@ int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, in
     width = image.width;
     height = image.height;
     bgra.resize(static_cast<size_t>(width) * height * 4);
-    for (size_t i = 0; i < static_cast<size_t>(width) * height; i++) {
-        bgra[4 * i] = image.rgb[3 * i + 2];
-        bgra[4 * i + 1] = image.rgb[3 * i + 1];
-        bgra[4 * i + 2] = image.rgb[3 * i];
-        bgra[4 * i + 3] = 255;
-    }
+    unsigned char* write = bgra.data();
+    rgbRowToFrame(write, image.rgb.data(), width * height);
     return 0;
 }
 
