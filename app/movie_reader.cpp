@@ -49,8 +49,7 @@ ReadResult MovieReader::next(const FrameImage** frame) {
         }
     }
     if (pending && position == decoded.number) {
-        dibToFrame(decoded.rows, decoded.stride, picture.pixels, movieInfo.width,
-                   movieInfo.height);
+        dibToFrame(decoded.rows, decoded.stride, picture.pixels, movieInfo.width, movieInfo.height);
         pending = false;
         position++;
         *frame = &picture;
