@@ -160,6 +160,30 @@ struct Collection {
     std::string firstName;
 };
 
+// Why a view is not used, or "" when it is.
+std::string rejection(const Options& o, const Collection& c, const View& view, double edgeWidth) {
+    char text[200];
+    if (!view.boardFound) {
+        std::snprintf(text, sizeof text, "no chessboard of %d x %d inner corners found",
+                      o.board.columns, o.board.rows);
+        return text;
+    }
+    if (!(edgeWidth <= o.maxEdgeWidth)) {
+        std::snprintf(text, sizeof text, "blurred: edges %.1f px wide (at most %.1f)", edgeWidth,
+                      o.maxEdgeWidth);
+        return text;
+    }
+    for (const View& earlier : c.views) {
+        const double distance =
+            earlier.used ? meanCornerDistance(earlier.corners, view.corners) : INFINITY;
+        if (distance < 0.01 * c.width) {
+            std::snprintf(text, sizeof text, "%.1f", distance);
+            return "repeats " + earlier.name + ": corners " + text + " px away on average";
+        }
+    }
+    return "";
+}
+
 // Looks for the board in one grey picture and records the view. -1 when the
 // picture's size differs from the first one's (the run cannot go on).
 int addView(const Options& o, const std::string& name, const cv::Mat& grey, Collection& c) {
@@ -176,28 +200,9 @@ int addView(const Options& o, const std::string& name, const cv::Mat& grey, Coll
     View view;
     view.name = name;
     double edgeWidth = 0.0;
-    char text[160];
-    if (!findBoardCorners(grey, o.board, view.corners, edgeWidth)) {
-        view.reason = "no chessboard of " + std::to_string(o.board.columns) + " x " +
-                      std::to_string(o.board.rows) + " inner corners found";
-    } else if (view.boardFound = true; !(edgeWidth <= o.maxEdgeWidth)) {
-        std::snprintf(text, sizeof text, "blurred: edges %.1f px wide (at most %.1f)", edgeWidth,
-                      o.maxEdgeWidth);
-        view.reason = text;
-    } else {
-        view.used = true;
-        for (const View& earlier : c.views) {
-            const double distance =
-                earlier.used ? meanCornerDistance(earlier.corners, view.corners) : INFINITY;
-            if (distance < 0.01 * c.width) {
-                std::snprintf(text, sizeof text, "repeats %s: corners %.1f px away on average",
-                              earlier.name.c_str(), distance);
-                view.reason = text;
-                view.used = false;
-                break;
-            }
-        }
-    }
+    view.boardFound = findBoardCorners(grey, o.board, view.corners, edgeWidth);
+    view.reason = rejection(o, c, view, edgeWidth);
+    view.used = view.reason.empty();
     if (!view.used) {
         view.corners.clear();
     }
