@@ -57,8 +57,10 @@ struct CornerResidual {
     }
 };
 
-}  // namespace
-
+// Root mean square distance in pixels between the corners of one view and
+// where `camera` puts the board's corners, the board lying at `pose`
+// (angle-axis rotation, translation): the model through the camera file's own
+// projection and arIdealToObserved.
 double viewReprojectionRms(const CameraParam& camera, const BoardGeometry& board,
                            const std::vector<BoardCorner>& corners, const double pose[6]) {
     double sum = 0.0;
@@ -80,6 +82,8 @@ double viewReprojectionRms(const CameraParam& camera, const BoardGeometry& board
     }
     return corners.empty() ? 0.0 : std::sqrt(sum / corners.size());
 }
+
+}  // namespace
 
 int fitCamera(const BoardGeometry& board, const std::vector<std::vector<BoardCorner>>& views,
               int width, int height, const FitSettings& settings, FitResult& result,

@@ -35,9 +35,3 @@ struct FitResult {
 int fitCamera(const BoardGeometry& board, const std::vector<std::vector<BoardCorner>>& views,
               int width, int height, const FitSettings& settings, FitResult& result,
               std::string& error);
-
-// Root mean square distance in pixels between the corners of one view and
-// where `camera` puts the board's corners when the board lies at the pose
-// (angle-axis rotation, translation).
-double viewReprojectionRms(const CameraParam& camera, const BoardGeometry& board,
-                           const std::vector<BoardCorner>& corners, const double pose[6]);
