@@ -419,6 +419,16 @@ int calibrate(const Options& o) {
                       result.rms, WARN_RMS);
         warn(text);
     }
+    for (const View& view : c.views) {
+        if (view.used && view.rms > WARN_RMS && view.rms > 3.0 * result.rms) {
+            char text[300];
+            std::snprintf(text, sizeof text,
+                          "%s fits badly (RMS %.2f px): leave it out if the board was bent, "
+                          "moving or partly hidden there",
+                          view.name.c_str(), view.rms);
+            warn(text);
+        }
+    }
     if (used < ENOUGH_VIEWS) {
         warn("only " + std::to_string(used) + " usable views; " + std::to_string(ENOUGH_VIEWS) +
              " or more give a more reliable file");
