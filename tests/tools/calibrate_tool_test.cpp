@@ -9,6 +9,7 @@
 #include <map>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
@@ -76,21 +77,24 @@ CameraPose poseOf(const CameraParam& camera, const ViewPlan& plan) {
     return pose;
 }
 
-RgbImage renderView(const CameraParam& camera, const ViewPlan& plan, unsigned seed) {
+// A grey view with a slight lens blur (0.6 px) and sensor noise (2 grey
+// levels), the two done by OpenCV, which is quicker under the sanitizers.
+cv::Mat renderView(const CameraParam& camera, const ViewPlan& plan, unsigned seed) {
     RgbImage frame;
     renderChessboard({BOARD.columns, BOARD.rows, BOARD.square, BOARD.square}, camera,
                      poseOf(camera, plan), 4, frame);
-    blurImage(frame, 0.6);
-    addNoise(frame, 2.0, seed);
-    return frame;
+    cv::Mat grey(frame.height, frame.width, CV_32FC1), noise(grey.size(), CV_32FC1), out;
+    for (int i = 0; i < frame.width * frame.height; ++i) {
+        grey.at<float>(i) = frame.rgb[i * 3];
+    }
+    cv::GaussianBlur(grey, grey, cv::Size(0, 0), 0.6);
+    cv::RNG(seed).fill(noise, cv::RNG::NORMAL, 0.0, 2.0);
+    cv::Mat(grey + noise).convertTo(out, CV_8UC1);
+    return out;
 }
 
-cv::Mat grey(const RgbImage& frame) {
-    cv::Mat out(frame.height, frame.width, CV_8UC1);
-    for (int i = 0; i < frame.width * frame.height; ++i) {
-        out.data[i] = frame.rgb[i * 3];
-    }
-    return out;
+cv::Mat blank(int width, int height) {
+    return cv::Mat(height, width, CV_8UC1, cv::Scalar(128));
 }
 
 CameraParam camera(double fx, double fy, double cx, double cy, double f) {
@@ -121,8 +125,8 @@ const CameraParam& half(const CameraParam& truth) {
 
 // The views of a camera, each rendered once and only when asked for (CTest
 // runs every test in a process of its own).
-const RgbImage& frame(const CameraParam& truth, int view) {
-    static std::map<std::pair<const CameraParam*, int>, RgbImage> cache;
+const cv::Mat& frame(const CameraParam& truth, int view) {
+    static std::map<std::pair<const CameraParam*, int>, cv::Mat> cache;
     auto [entry, added] = cache.try_emplace({&truth, view});
     if (added) {
         entry->second = renderView(truth, PLANS[view], 100 + view);
@@ -136,8 +140,7 @@ std::vector<std::vector<BoardCorner>> cornersOfAllViews(const CameraParam& truth
     for (int i = 0; i < 15; ++i) {
         std::vector<BoardCorner> corners;
         double edgeWidth = 0.0;
-        EXPECT_TRUE(findBoardCorners(grey(frame(truth, i)), BOARD, corners, edgeWidth))
-            << "view " << i;
+        EXPECT_TRUE(findBoardCorners(frame(truth, i), BOARD, corners, edgeWidth)) << "view " << i;
         EXPECT_LT(edgeWidth, 3.0) << "view " << i;
         // Every corner found lies where the true camera puts a board corner:
         // the renderer and the detector agree with the model.
@@ -236,8 +239,8 @@ lumeko_test::ProcessResult calibrate(const lumeko_test::TempDir& dir,
     return lumeko_test::runProcess(dir.path(), args);
 }
 
-void writeView(const lumeko_test::TempDir& dir, const std::string& name, const RgbImage& frame) {
-    ASSERT_TRUE(cv::imwrite(dir.file(name), grey(frame))) << name;
+void writeView(const lumeko_test::TempDir& dir, const std::string& name, const cv::Mat& frame) {
+    ASSERT_TRUE(cv::imwrite(dir.file(name), frame)) << name;
 }
 
 bool contains(const std::string& text, const std::string& part) {
@@ -250,17 +253,12 @@ TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     std::vector<std::string> inputs;
     for (int i = 0; i < 6; ++i) {  // the board in the upper two thirds of the frame only
         inputs.push_back("v" + std::to_string(i) + (i == 1 ? ".jpg" : ".png"));
-        if (i == 1) {
-            std::string error;
-            ASSERT_EQ(writeImage(dir.file(inputs.back()), frame(truth, i), 95, error), 0);
-        } else {
-            writeView(dir, inputs.back(), frame(truth, i));
-        }
+        writeView(dir, inputs.back(), frame(truth, i));
     }
-    RgbImage blurred = frame(truth, 6);
-    blurImage(blurred, 4.0);
+    cv::Mat blurred;
+    cv::GaussianBlur(frame(truth, 6), blurred, cv::Size(0, 0), 4.0);
     writeView(dir, "blurred.png", blurred);
-    writeView(dir, "blank.png", makeRgbImage(WIDTH / 2, HEIGHT / 2, 128, 128, 128));
+    writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
     writeView(dir, "again.png", frame(truth, 0));
     inputs.insert(inputs.end(), {"blurred.png", "blank.png", "again.png"});
 
@@ -317,11 +315,12 @@ TEST(CalibrateTool, TakesEveryNthMovieFrameAndSkipsStandingViews) {
     lumeko_test::TempDir dir;
     // Each view held for two frames, then a frame without the board.
     std::vector<std::vector<unsigned char>> frames;
-    for (int i : {0, 0, 2, 2, 6, 6, 8, 8}) {
-        const std::vector<unsigned char>& rgb = frame(truth, i).rgb;
-        frames.emplace_back(rgb.begin(), rgb.end());  // grey: the same bytes as blue, green, red
+    for (int i : {0, 0, 2, 2, 6, 6, 8, 8, -1}) {
+        cv::Mat bgr;
+        cv::cvtColor(i < 0 ? blank(WIDTH / 2, HEIGHT / 2) : frame(truth, i), bgr,
+                     cv::COLOR_GRAY2BGR);
+        frames.emplace_back(bgr.datastart, bgr.dataend);
     }
-    frames.emplace_back(frame(truth, 0).rgb.size(), 128);
     lumeko_test::writeMovie(dir.file("board.avi"),
                             {WIDTH / 2, HEIGHT / 2, 25, 1, lumeko_test::MovieCodec::Mjpeg}, frames);
     const auto run = calibrate(dir, {"--print-only", "--every", "1", "board.avi"});
@@ -343,8 +342,8 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
     lumeko_test::TempDir dir;
     writeView(dir, "v0.png", frame(truth, 0));
     writeView(dir, "v1.png", frame(truth, 1));
-    writeView(dir, "blank.png", makeRgbImage(WIDTH / 2, HEIGHT / 2, 128, 128, 128));
-    writeView(dir, "small.png", makeRgbImage(320, 240, 128, 128, 128));
+    writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
+    writeView(dir, "small.png", blank(320, 240));
     lumeko_test::writeFile(dir.file("cam.dat"), "old");
     const struct {
         std::vector<std::string> args;
