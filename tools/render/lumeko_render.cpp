@@ -47,6 +47,10 @@ const char* const HELP =
     "  --marker-width W     printed width of the black square (default 80); the\n"
     "                       unit of all positions\n"
     "  --paper-margin M     white paper around the square (default W/4)\n"
+    "  --chessboard CxR     instead of the marker: a chessboard of C x R inner\n"
+    "                       corners on a grey table, for lumeko-calibrate\n"
+    "  --square S           its squares' side (default W/4); one square of white\n"
+    "                       paper around it\n"
     "Camera path:\n"
     "  --path NAME          orbit (default): once around, elevation 35..70 degrees;\n"
     "                       approach: from far (2.4 x distance) to near (0.5 x);\n"
@@ -92,6 +96,8 @@ struct RenderOptions {
     int width = 0, height = 0;
     double markerWidth = 80.0, paperMargin = -1.0, distance = -1.0;
     double blur = 0.0, noise = 0.0, roll = 0.0;
+    int boardColumns = 0, boardRows = 0;
+    double boardSquare = -1.0;
     bool still = false, havePosition = false;
     PathKind path = PathKind::Orbit;
     double position[3] = {0.0, 0.0, 0.0};
@@ -124,6 +130,11 @@ bool readOption(const std::string& name, const std::string& value, RenderOptions
         return parseInt(value, o.seed);
     } else if (name == "--marker-width") {
         return parseDouble(value, o.markerWidth) && o.markerWidth > 0.0;
+    } else if (name == "--chessboard") {
+        return parseSize(value, o.boardColumns, o.boardRows) && o.boardColumns >= 1 &&
+               o.boardRows >= 1 && o.boardColumns <= 100 && o.boardRows <= 100;
+    } else if (name == "--square") {
+        return parseDouble(value, o.boardSquare) && o.boardSquare > 0.0;
     } else if (name == "--paper-margin") {
         return parseDouble(value, o.paperMargin) && o.paperMargin >= 0.0;
     } else if (name == "--distance") {
@@ -318,10 +329,13 @@ int render(RenderOptions& o) {
     Output out;
     Scene scene;
     CameraParam camera;
-    if (prepareOutput(o, frameCount, out) != 0 || loadScene(o, scene) != 0 ||
+    const bool chessboard = o.boardColumns > 0;
+    if (prepareOutput(o, frameCount, out) != 0 || (!chessboard && loadScene(o, scene) != 0) ||
         loadCamera(o, camera) != 0) {
         return 1;
     }
+    const double square = o.boardSquare > 0.0 ? o.boardSquare : o.markerWidth / 4.0;
+    const Chessboard board{o.boardColumns, o.boardRows, square, square};
     std::string error;
     if (out.movie && aviOpen(out.avi, o.output, camera.xsize, camera.ysize, o.fps, !o.raw,
                              o.quality, error) != 0) {
@@ -332,7 +346,11 @@ int render(RenderOptions& o) {
     int visible = 0;
     for (int i = 0; i < frameCount; ++i) {
         const CameraPose pose = poseOfFrame(o, i, frameCount);
-        renderFrame(scene, camera, pose, o.supersample, frame);
+        if (chessboard) {
+            renderChessboard(board, camera, pose, o.supersample, frame);
+        } else {
+            renderFrame(scene, camera, pose, o.supersample, frame);
+        }
         blurImage(frame, o.blur);
         addNoise(frame, o.noise, static_cast<unsigned>(o.seed) * 7919u + static_cast<unsigned>(i));
         if (writeFrame(out, frame, i, o.quality, o.output, error) != 0) {

@@ -139,8 +139,11 @@ PlaneMapping planeMapping(const CameraParam& camera, const CameraPose& pose) {
     return mapping;
 }
 
-Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
-                    double ox, double oy, TableSample& table) {
+// Takes observed image point (ox, oy) back through the distortion and the
+// projection to the plane; false when it looks past the plane or the plane
+// lies behind the camera there.
+bool observedToPlane(const CameraParam& camera, const PlaneMapping& mapping, double ox, double oy,
+                     double& x, double& y) {
     const double* d = camera.distFactor;
     double ix = 0.0, iy = 0.0;
     if (d[2] == 0.0) {
@@ -152,15 +155,48 @@ Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMa
     }
     const double(&h)[3][3] = mapping.imageToPlane;
     const double w = h[2][0] * ix + h[2][1] * iy + h[2][2];
-    if (w != 0.0) {
-        const double x = (h[0][0] * ix + h[0][1] * iy + h[0][2]) / w;
-        const double y = (h[1][0] * ix + h[1][1] * iy + h[1][2]) / w;
-        const double depth = mapping.depth[0] * x + mapping.depth[1] * y + mapping.depth[2];
-        if (depth > 0.0 && std::isfinite(x) && std::isfinite(y)) {
-            return planeColour(scene, x, y, table);
-        }
+    if (w == 0.0) {
+        return false;
+    }
+    x = (h[0][0] * ix + h[0][1] * iy + h[0][2]) / w;
+    y = (h[1][0] * ix + h[1][1] * iy + h[1][2]) / w;
+    const double depth = mapping.depth[0] * x + mapping.depth[1] * y + mapping.depth[2];
+    return depth > 0.0 && std::isfinite(x) && std::isfinite(y);
+}
+
+Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
+                    double ox, double oy, TableSample& table) {
+    double x = 0.0, y = 0.0;
+    if (observedToPlane(camera, mapping, ox, oy, x, y)) {
+        return planeColour(scene, x, y, table);
     }
     return {SKY[0], SKY[1], SKY[2]};
+}
+
+// What a ray sees of the chessboard scene: a black square, white (squares and
+// paper alike), the table, or the sky.
+enum BoardSurface : unsigned char { BOARD_INK, BOARD_PAPER, BOARD_TABLE, BOARD_SKY };
+constexpr double BOARD_GREY[4] = {INK, PAPER, 120.0, SKY[1]};
+
+BoardSurface boardSurface(const Chessboard& board, const CameraParam& camera,
+                          const PlaneMapping& mapping, double ox, double oy) {
+    double x = 0.0, y = 0.0;
+    if (!observedToPlane(camera, mapping, ox, oy, x, y)) {
+        return BOARD_SKY;
+    }
+    // Distances from the board's top-left outer corner, in squares.
+    const double left = -0.5 * (board.columns + 1) * board.square;
+    const double top = 0.5 * (board.rows + 1) * board.square;
+    const double sx = (x - left) / board.square, sy = (top - y) / board.square;
+    if (sx >= 0.0 && sy >= 0.0 && sx < board.columns + 1 && sy < board.rows + 1) {
+        const long cell = static_cast<long>(sx) + static_cast<long>(sy);
+        return cell % 2 == 0 ? BOARD_INK : BOARD_PAPER;
+    }
+    const double mx = board.margin / board.square;
+    if (sx >= -mx && sy >= -mx && sx < board.columns + 1 + mx && sy < board.rows + 1 + mx) {
+        return BOARD_PAPER;
+    }
+    return BOARD_TABLE;
 }
 
 unsigned char toByte(double v) {
@@ -267,5 +303,49 @@ void addNoise(RgbImage& image, double sigma, unsigned seed) {
         const int sum =
             static_cast<int>((r & 255u) + ((r >> 8) & 255u) + ((r >> 16) & 255u) + (r >> 24));
         v = toByte(v + (sum - 510) * scale);
+    }
+}
+
+void renderChessboard(const Chessboard& board, const CameraParam& camera, const CameraPose& pose,
+                      int supersample, RgbImage& frame) {
+    const int width = camera.xsize, height = camera.ysize;
+    if (frame.width != width || frame.height != height) {
+        frame = makeRgbImage(width, height, 0, 0, 0);
+    }
+    const PlaneMapping mapping = planeMapping(camera, pose);
+    if (!mapping.valid) {
+        frame = makeRgbImage(width, height, toByte(SKY[0]), toByte(SKY[1]), toByte(SKY[2]));
+        return;
+    }
+    // What the corners of the pixels see, one row of corners ahead.
+    const size_t across = static_cast<size_t>(width) + 1;
+    std::vector<BoardSurface> above(across), below(across);
+    const auto cornerRow = [&](int y, std::vector<BoardSurface>& row) {
+        for (int x = 0; x <= width; ++x) {
+            row[x] = boardSurface(board, camera, mapping, x - 0.5, y - 0.5);
+        }
+    };
+    const int n = std::max(1, supersample);
+    const double step = 1.0 / n, first = 0.5 * step - 0.5, share = 1.0 / (n * n);
+    cornerRow(0, above);
+    for (int y = 0; y < height; ++y) {
+        cornerRow(y + 1, below);
+        for (int x = 0; x < width; ++x) {
+            const BoardSurface s = above[x];
+            double grey = BOARD_GREY[s];
+            if (above[x + 1] != s || below[x] != s || below[x + 1] != s) {
+                grey = 0.0;
+                for (int j = 0; j < n; ++j) {
+                    for (int i = 0; i < n; ++i) {
+                        grey += BOARD_GREY[boardSurface(
+                            board, camera, mapping, x + first + i * step, y + first + j * step)];
+                    }
+                }
+                grey *= share;
+            }
+            unsigned char* p = &frame.rgb[(static_cast<size_t>(y) * width + x) * 3];
+            p[0] = p[1] = p[2] = toByte(grey);
+        }
+        above.swap(below);
     }
 }

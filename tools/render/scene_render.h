@@ -29,3 +29,22 @@ void blurImage(RgbImage& image, double sigma);
 // Adds nearly Gaussian noise of standard deviation `sigma` to every byte,
 // from a generator seeded with `seed`; the same on every platform.
 void addNoise(RgbImage& image, double sigma, unsigned seed);
+
+// A printed chessboard lying in the z = 0 plane: `columns` x `rows` inner
+// corners (so columns + 1 by rows + 1 squares of side `square`), centred on
+// the origin, inner corner (i, j) at ((i - (columns - 1) / 2) * square,
+// ((rows - 1) / 2 - j) * square), the square at the top left black, on white
+// paper reaching `margin` beyond the squares, on a plain grey table.
+struct Chessboard {
+    int columns = 9;
+    int rows = 6;
+    double square = 30.0;
+    double margin = 30.0;
+};
+
+// Renders the chessboard as seen through the camera's projection and
+// distortion, in grey (the same value in all three channels), the same way as
+// renderFrame but supersampling only the pixels that an edge crosses: a pixel
+// whose four corners see the same surface takes that surface's colour.
+void renderChessboard(const Chessboard& board, const CameraParam& camera, const CameraPose& pose,
+                      int supersample, RgbImage& frame);

@@ -1,0 +1,376 @@
+// lumeko-calibrate against truth: chessboard views rendered through known
+// cameras (with and without lens distortion, principal point off centre),
+// fitted in process and through the command line.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <map>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "camera/camera_param.h"
+#include "camera/distortion.h"
+#include "tests/support/media_fixtures.h"
+#include "tests/support/test_support.h"
+#include "tools/calibrate/board_views.h"
+#include "tools/calibrate/camera_fit.h"
+#include "tools/camera/camera_file.h"
+#include "tools/render/pose_truth.h"
+#include "tools/render/scene_render.h"
+
+namespace {
+
+constexpr int WIDTH = 1280, HEIGHT = 720;
+const BoardGeometry BOARD{9, 6, 30.0};
+
+// A board view: where its centre lands (fractions of the frame), how far it
+// is, its tilts about the camera's x and y axes and its turn in the picture (degrees).
+struct ViewPlan {
+    double u, v, depth, tiltX, tiltY, roll;
+};
+
+// Fifteen views: the board in every part of the frame, near and far, tilted
+// every way, as a user would film it.
+const ViewPlan PLANS[15] = {
+    {0.25, 0.27, 650, 25, -20, 5},    {0.50, 0.25, 700, 30, 10, -10},
+    {0.76, 0.27, 650, 20, 25, 8},     {0.24, 0.50, 675, -10, -35, 3},
+    {0.50, 0.50, 575, 0, 0, 0},       {0.76, 0.50, 675, 5, 35, -6},
+    {0.25, 0.73, 650, -25, -20, -4},  {0.50, 0.75, 700, -30, -5, 12},
+    {0.76, 0.73, 650, -20, 25, 2},    {0.50, 0.50, 475, 40, 0, 30},
+    {0.50, 0.50, 475, 0, 40, -30},    {0.42, 0.45, 812, -35, 30, 45},
+    {0.60, 0.55, 525, 30, -30, -45},  {0.35, 0.60, 750, 15, 15, 90},
+    {0.65, 0.40, 600, -20, -25, 170},
+};
+
+CameraPose poseOf(const CameraParam& camera, const ViewPlan& plan) {
+    const double deg = M_PI / 180.0;
+    const double cx = std::cos(plan.tiltX * deg), sx = std::sin(plan.tiltX * deg);
+    const double cy = std::cos(plan.tiltY * deg), sy = std::sin(plan.tiltY * deg);
+    const double cz = std::cos(plan.roll * deg), sz = std::sin(plan.roll * deg);
+    // Board facing the camera (board y up = camera -y, board z = camera -z),
+    // then tilted and turned: R = Rz * Rx * Ry * diag(1, -1, -1).
+    const double rx[3][3] = {{1, 0, 0}, {0, cx, -sx}, {0, sx, cx}};
+    const double ry[3][3] = {{cy, 0, sy}, {0, 1, 0}, {-sy, 0, cy}};
+    const double rz[3][3] = {{cz, -sz, 0}, {sz, cz, 0}, {0, 0, 1}};
+    double a[3][3] = {}, r[3][3] = {};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                a[i][j] += rx[i][k] * ry[k][j];
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                r[i][j] += rz[i][k] * a[k][j] * (j == 0 ? 1.0 : -1.0);
+    // The board centre on the ray through the planned (ideal) pixel.
+    CameraPose pose;
+    const double ray[3] = {(plan.u * camera.xsize - camera.mat[0][2]) / camera.mat[0][0],
+                           (plan.v * camera.ysize - camera.mat[1][2]) / camera.mat[1][1], 1.0};
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j) {
+            pose.m[i][j] = r[i][j];
+        }
+        pose.m[i][3] = plan.depth * ray[i];
+    }
+    return pose;
+}
+
+// A grey view with a slight lens blur (0.6 px) and sensor noise (2 grey
+// levels), the two done by OpenCV, which is quicker under the sanitizers.
+cv::Mat renderView(const CameraParam& camera, const ViewPlan& plan, unsigned seed) {
+    RgbImage frame;
+    renderChessboard({BOARD.columns, BOARD.rows, BOARD.square, BOARD.square}, camera,
+                     poseOf(camera, plan), 4, frame);
+    cv::Mat grey(frame.height, frame.width, CV_32FC1), noise(grey.size(), CV_32FC1), out;
+    for (int i = 0; i < frame.width * frame.height; ++i) {
+        grey.at<float>(i) = frame.rgb[i * 3];
+    }
+    cv::GaussianBlur(grey, grey, cv::Size(0, 0), 0.6);
+    cv::RNG(seed).fill(noise, cv::RNG::NORMAL, 0.0, 2.0);
+    cv::Mat(grey + noise).convertTo(out, CV_8UC1);
+    return out;
+}
+
+cv::Mat blank(int width, int height) {
+    return cv::Mat(height, width, CV_8UC1, cv::Scalar(128));
+}
+
+CameraParam camera(double fx, double fy, double cx, double cy, double f) {
+    CameraParam param;
+    std::string error;
+    EXPECT_EQ(makeCameraParam({WIDTH, HEIGHT, fx, fy, cx, cy, f, 1.0}, param, error), 0) << error;
+    return param;
+}
+
+// Strong barrel distortion (frame corners move 39 px), principal point off centre.
+const CameraParam& distortedTruth() {
+    static const CameraParam truth = camera(1000.0, 1004.0, 652.5, 351.0, 8.0);
+    return truth;
+}
+const CameraParam& pinholeTruth() {
+    static const CameraParam truth = camera(1000.0, 1000.0, 640.0, 360.0, 0.0);
+    return truth;
+}
+// The same cameras at 640 x 360, for the quicker runs of the command line.
+const CameraParam& half(const CameraParam& truth) {
+    static std::map<const CameraParam*, CameraParam> halves;
+    auto [entry, added] = halves.try_emplace(&truth);
+    if (added) {
+        arResizeCameraParam(truth, WIDTH / 2, HEIGHT / 2, entry->second);
+    }
+    return entry->second;
+}
+
+// The views of a camera, each rendered once and only when asked for (CTest
+// runs every test in a process of its own).
+const cv::Mat& frame(const CameraParam& truth, int view) {
+    static std::map<std::pair<const CameraParam*, int>, cv::Mat> cache;
+    auto [entry, added] = cache.try_emplace({&truth, view});
+    if (added) {
+        entry->second = renderView(truth, PLANS[view], 100 + view);
+    }
+    return entry->second;
+}
+
+// The corners found in all fifteen views of a camera.
+std::vector<std::vector<BoardCorner>> cornersOfAllViews(const CameraParam& truth) {
+    std::vector<std::vector<BoardCorner>> views;
+    for (int i = 0; i < 15; ++i) {
+        std::vector<BoardCorner> corners;
+        double edgeWidth = 0.0;
+        EXPECT_TRUE(findBoardCorners(frame(truth, i), BOARD, corners, edgeWidth)) << "view " << i;
+        EXPECT_LT(edgeWidth, 3.0) << "view " << i;
+        // Every corner found lies where the true camera puts a board corner:
+        // the renderer and the detector agree with the model.
+        const CameraPose pose = poseOf(truth, PLANS[i]);
+        double worst = 0.0;
+        for (const BoardCorner& c : corners) {
+            double nearest = INFINITY;
+            for (int j = 0; j < BOARD.rows; ++j) {
+                for (int k = 0; k < BOARD.columns; ++k) {
+                    const ProjectedPoint p = projectMarkerPoint(
+                        truth, pose, (k - 0.5 * (BOARD.columns - 1)) * BOARD.square,
+                        (0.5 * (BOARD.rows - 1) - j) * BOARD.square);
+                    nearest = std::min(nearest, std::hypot(p.x - c.x, p.y - c.y));
+                }
+            }
+            worst = std::max(worst, nearest);
+        }
+        EXPECT_LT(worst, 0.3) << "view " << i;
+        views.push_back(corners);
+    }
+    return views;
+}
+
+// Largest distance, over observed points all over the frame, between where
+// the two distortion models put the ideal point.
+double largestMappingDifference(const CameraParam& a, const CameraParam& b) {
+    double largest = 0.0;
+    for (int y = 0; y <= HEIGHT; y += 20) {
+        for (int x = 0; x <= WIDTH; x += 20) {
+            double ax = 0, ay = 0, bx = 0, by = 0;
+            arObservedToIdeal(a.distFactor, x, y, &ax, &ay);
+            arObservedToIdeal(b.distFactor, x, y, &bx, &by);
+            largest = std::max(largest, std::hypot(ax - bx, ay - by));
+        }
+    }
+    return largest;
+}
+
+void expectRecovers(const CameraParam& truth, const FitResult& fit) {
+    const CameraParam& got = fit.camera;
+    EXPECT_NEAR(got.mat[0][0] / truth.mat[0][0], 1.0, 0.003);
+    EXPECT_NEAR(got.mat[1][1] / truth.mat[1][1], 1.0, 0.003);
+    EXPECT_NEAR(got.mat[0][2], truth.mat[0][2], 2.0);
+    EXPECT_NEAR(got.mat[1][2], truth.mat[1][2], 2.0);
+    EXPECT_LT(largestMappingDifference(got, truth), 0.2);
+    EXPECT_LT(fit.rms, 0.3);
+    std::printf(
+        "fx %+.3f %%, fy %+.3f %%, principal point off by %.3f, %.3f px, mapping off by "
+        "%.3f px at most, RMS %.3f px (OpenCV %.3f px), %d iterations\n",
+        100.0 * (got.mat[0][0] / truth.mat[0][0] - 1.0),
+        100.0 * (got.mat[1][1] / truth.mat[1][1] - 1.0), got.mat[0][2] - truth.mat[0][2],
+        got.mat[1][2] - truth.mat[1][2], largestMappingDifference(got, truth), fit.rms,
+        fit.startRms, fit.iterations);
+}
+
+TEST(CalibrateFit, RecoversADistortedCameraWithItsPrincipalPointOffCentre) {
+    const auto corners = cornersOfAllViews(distortedTruth());
+    FitResult fit;
+    std::string error;
+    ASSERT_EQ(fitCamera(BOARD, corners, WIDTH, HEIGHT, {}, fit, error), 0) << error;
+    expectRecovers(distortedTruth(), fit);
+    EXPECT_EQ(fit.camera.distFactor[0], fit.camera.mat[0][2]);
+    EXPECT_EQ(fit.camera.distFactor[3], 1.0);
+    // A pinhole camera cannot explain these corners.
+    FitSettings pinhole;
+    pinhole.fitDistortion = false;
+    FitResult straight;
+    ASSERT_EQ(fitCamera(BOARD, corners, WIDTH, HEIGHT, pinhole, straight, error), 0);
+    EXPECT_GT(straight.rms, 5 * fit.rms);
+    // A free distortion centre is less well determined (the reason it is
+    // tied to the principal point by default) but stays near the truth.
+    FitSettings free;
+    free.fitCentre = true;
+    ASSERT_EQ(fitCamera(BOARD, corners, WIDTH, HEIGHT, free, fit, error), 0) << error;
+    EXPECT_NEAR(fit.camera.mat[0][0] / distortedTruth().mat[0][0], 1.0, 0.003);
+    EXPECT_NEAR(fit.camera.distFactor[0], distortedTruth().distFactor[0], 5.0);
+    EXPECT_NEAR(fit.camera.distFactor[1], distortedTruth().distFactor[1], 5.0);
+    EXPECT_LT(largestMappingDifference(fit.camera, distortedTruth()), 0.5);
+}
+
+TEST(CalibrateFit, FindsNoDistortionWhereThereIsNone) {
+    const auto corners = cornersOfAllViews(pinholeTruth());
+    FitResult fit;
+    std::string error;
+    ASSERT_EQ(fitCamera(BOARD, corners, WIDTH, HEIGHT, {}, fit, error), 0) << error;
+    expectRecovers(pinholeTruth(), fit);
+    // The fitted distortion moves no point of the frame by a tenth of a pixel.
+    EXPECT_LT(largestMappingDifference(fit.camera, pinholeTruth()), 0.1);
+}
+
+// Runs lumeko-calibrate in `dir` on views of a 9 x 6 board of 30-unit squares.
+lumeko_test::ProcessResult calibrate(const lumeko_test::TempDir& dir,
+                                     std::vector<std::string> args) {
+    args.insert(args.begin(), {std::string(LUMEKO_TOOLS_DIR) + "/lumeko-calibrate", "--board",
+                               "9x6", "--square", "30"});
+    return lumeko_test::runProcess(dir.path(), args);
+}
+
+void writeView(const lumeko_test::TempDir& dir, const std::string& name, const cv::Mat& frame) {
+    ASSERT_TRUE(cv::imwrite(dir.file(name), frame)) << name;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
+    const CameraParam& truth = half(distortedTruth());
+    lumeko_test::TempDir dir;
+    std::vector<std::string> inputs;
+    for (int i = 0; i < 6; ++i) {  // the board in the upper two thirds of the frame only
+        inputs.push_back("v" + std::to_string(i) + (i == 1 ? ".jpg" : ".png"));
+        writeView(dir, inputs.back(), frame(truth, i));
+    }
+    cv::Mat blurred;
+    cv::GaussianBlur(frame(truth, 6), blurred, cv::Size(0, 0), 4.0);
+    writeView(dir, "blurred.png", blurred);
+    writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
+    writeView(dir, "again.png", frame(truth, 0));
+    inputs.insert(inputs.end(), {"blurred.png", "blank.png", "again.png"});
+
+    std::vector<std::string> args = {"--output", "cam.dat", "--size", "1280x720"};
+    args.insert(args.end(), inputs.begin(), inputs.end());
+    const auto run = calibrate(dir, args);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "view 1 v0.png: used, RMS 0.")) << run.out;
+    EXPECT_TRUE(contains(run.out, "view 7 blurred.png: rejected, blurred: edges")) << run.out;
+    EXPECT_TRUE(contains(run.out,
+                         "view 8 blank.png: rejected, no chessboard of 9 x 6 inner "
+                         "corners found"))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "view 9 again.png: rejected, repeats v0.png")) << run.out;
+    EXPECT_TRUE(contains(run.out, "used 6 of 9 views of 640 x 360 pixels")) << run.out;
+    EXPECT_TRUE(contains(run.err, "warning: only 6 usable views")) << run.err;
+    EXPECT_TRUE(contains(run.err,
+                         "warning: no view shows the board in the frame's bottom left, "
+                         "bottom right corner"))
+        << run.err;
+    EXPECT_FALSE(contains(run.err, "RMS reprojection error")) << run.err;
+
+    // Written for 1280 x 720 frames: the camera that was filmed at that size,
+    // and halved again by Lumeko's resizing, the one of the views.
+    CameraParam full, small;
+    ASSERT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &full), 0);
+    EXPECT_EQ(full.xsize, WIDTH);
+    EXPECT_EQ(full.ysize, HEIGHT);
+    EXPECT_EQ(full.distFactor[0], full.mat[0][2]);
+    EXPECT_EQ(full.distFactor[1], full.mat[1][2]);
+    EXPECT_EQ(full.distFactor[3], 1.0);
+    const CameraParam& big = distortedTruth();
+    EXPECT_NEAR(full.mat[0][0] / big.mat[0][0], 1.0, 0.01);
+    EXPECT_NEAR(full.mat[1][1] / big.mat[1][1], 1.0, 0.01);
+    EXPECT_NEAR(full.mat[0][2], big.mat[0][2], 4.0);
+    EXPECT_NEAR(full.mat[1][2], big.mat[1][2], 4.0);
+    EXPECT_LT(largestMappingDifference(full, big), 1.0);
+    arResizeCameraParam(full, WIDTH / 2, HEIGHT / 2, small);
+    EXPECT_NEAR(small.distFactor[2], truth.distFactor[2], 0.1 * truth.distFactor[2]);
+
+    // --print-only reports the same record for the views' size and writes nothing.
+    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    args[0] = "--print-only";
+    args.erase(args.begin() + 1, args.begin() + 4);
+    const auto printed = calibrate(dir, args);
+    ASSERT_EQ(printed.status, 0) << printed.err;
+    EXPECT_TRUE(contains(printed.out, "SIZE = 640, 360\n")) << printed.out;
+    EXPECT_FALSE(contains(printed.out, "wrote")) << printed.out;
+    EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old");
+}
+
+TEST(CalibrateTool, TakesEveryNthMovieFrameAndSkipsStandingViews) {
+    const CameraParam& truth = half(pinholeTruth());
+    lumeko_test::TempDir dir;
+    // Each view held for two frames, then a frame without the board.
+    std::vector<std::vector<unsigned char>> frames;
+    for (int i : {0, 0, 2, 2, 6, 6, 8, 8, -1}) {
+        cv::Mat bgr;
+        cv::cvtColor(i < 0 ? blank(WIDTH / 2, HEIGHT / 2) : frame(truth, i), bgr,
+                     cv::COLOR_GRAY2BGR);
+        frames.emplace_back(bgr.datastart, bgr.dataend);
+    }
+    lumeko_test::writeMovie(dir.file("board.avi"),
+                            {WIDTH / 2, HEIGHT / 2, 25, 1, lumeko_test::MovieCodec::Mjpeg}, frames);
+    const auto run = calibrate(dir, {"--print-only", "--every", "1", "board.avi"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, "view 3 board.avi frame 2: used")) << run.out;
+    EXPECT_TRUE(contains(run.out, "view 4 board.avi frame 3: rejected, repeats board.avi frame 2"))
+        << run.out;
+    EXPECT_TRUE(contains(run.out, "view 9 board.avi frame 8: rejected, no chessboard")) << run.out;
+    EXPECT_TRUE(contains(run.out, "used 4 of 9 views")) << run.out;
+    // Every other frame: the repeats are never looked at.
+    const auto every2 = calibrate(dir, {"--print-only", "--every", "2", "board.avi"});
+    ASSERT_EQ(every2.status, 0) << every2.err;
+    EXPECT_TRUE(contains(every2.out, "view 2 board.avi frame 2: used")) << every2.out;
+    EXPECT_TRUE(contains(every2.out, "used 4 of 5 views")) << every2.out;
+}
+
+TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
+    const CameraParam& truth = half(pinholeTruth());
+    lumeko_test::TempDir dir;
+    writeView(dir, "v0.png", frame(truth, 0));
+    writeView(dir, "v1.png", frame(truth, 1));
+    writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
+    writeView(dir, "small.png", blank(320, 240));
+    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"--output", "cam.dat", "blank.png", "blank.png"}, "no chessboard found in any view"},
+        {{"--output", "cam.dat", "v0.png", "v1.png", "blank.png"},
+         "too few views: 2 usable, at least 3 are needed"},
+        {{"--output", "cam.dat", "v0.png", "small.png"},
+         "inconsistent image sizes: small.png is 320 x 240, v0.png is 640 x 360"},
+        {{"--output", "nowhere/cam.dat", "v0.png"}, "cannot write nowhere/cam.dat"},
+    };
+    for (const auto& c : cases) {
+        const auto run = calibrate(dir, c.args);
+        EXPECT_EQ(run.status, 1) << c.message;
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old") << c.message;
+    }
+
+    // The printable board is found as a 9 x 6 board.
+    ASSERT_EQ(calibrate(dir, {"--print-board", "board.png", "--square-pixels", "40"}).status, 0);
+    const cv::Mat board = cv::imread(dir.file("board.png"), cv::IMREAD_GRAYSCALE);
+    EXPECT_EQ(board.cols, 12 * 40);
+    EXPECT_EQ(board.rows, 9 * 40);
+    std::vector<BoardCorner> corners;
+    double edgeWidth = 0.0;
+    EXPECT_TRUE(findBoardCorners(board, BOARD, corners, edgeWidth));
+}
+
+}  // namespace
