@@ -55,11 +55,14 @@ lumeko_test::ProcessResult runTool(const TrackedOrbit& orbit, const std::string&
     return lumeko_test::runProcess(orbit.dir.path(), argv);
 }
 
-void writeTruthTrack(const TrackedOrbit& orbit, const std::string& name) {
+void writeTruthTrack(const TrackedOrbit& orbit, const std::string& name, int rows,
+                     const std::vector<int>& lost) {
     auto table = std::make_unique<KeyTable>();
-    for (const TruthFrame& f : orbit.truth) {
-        const auto& k = f.keys;  // the table's x, y, z are translateX, -translateZ, translateY
-        appendKeyRow(*table, 1, k[0], -k[2], k[1], k[3], k[4], k[5]);
+    const int count = rows < 0 ? static_cast<int>(orbit.truth.size()) : rows;
+    for (int i = 0; i < count; ++i) {
+        const auto& k = orbit.truth.at(i).keys;  // x, y, z: translateX, -translateZ, translateY
+        const int found = std::find(lost.begin(), lost.end(), i) == lost.end() ? 1 : 0;
+        appendKeyRow(*table, found, k[0], -k[2], k[1], k[3], k[4], k[5]);
     }
     // Written in a directory of its own, so that Lumeko's file stays.
     const std::filesystem::path home = std::filesystem::current_path();

@@ -35,8 +35,10 @@ lumeko_test::ProcessResult runTool(const TrackedOrbit& orbit, const std::string&
                                    const std::vector<std::string>& args);
 
 // Writes `name` in the orbit's directory as Lumeko would for the true keys
-// (unsmoothed, every frame found).
-void writeTruthTrack(const TrackedOrbit& orbit, const std::string& name);
+// (unsmoothed): the first `rows` frames (all when negative), those in `lost`
+// as not found.
+void writeTruthTrack(const TrackedOrbit& orbit, const std::string& name, int rows = -1,
+                     const std::vector<int>& lost = {});
 
 // How far a camera is from the truth: the position error as a fraction of the
 // true distance, and the angle between the orientations in degrees. The
