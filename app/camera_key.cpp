@@ -55,3 +55,38 @@ int poseToCameraKey(const double pose[3][4], CameraKey* key) {
     *key = values;
     return 0;
 }
+
+double degToRad(double degrees) {
+    return degrees * PI / 180.0;
+}
+
+void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]) {
+    const double a = degToRad(key.rotY) + HALF_PI;
+    const double b = HALF_PI - degToRad(key.rotX);
+    const double c = a - HALF_PI - degToRad(key.rotZ);
+    double rotation[3][3];
+    arAnglesToRotation(a, b, c, rotation);
+    const double position[3] = {key.x / TRANSLATION_SCALE, key.y / TRANSLATION_SCALE,
+                                key.z / TRANSLATION_SCALE};
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            cameraInMarker[j][k] = rotation[j][k];
+        }
+        cameraInMarker[j][3] = position[j];
+    }
+}
+
+void cameraKeyToPose(const CameraKey& key, double pose[3][4]) {
+    double cameraInMarker[3][4];
+    cameraKeyToCameraInMarker(key, cameraInMarker);
+    arPoseInvert(cameraInMarker, pose);
+}
+
+KeyRow keyRowOfCameraKey(const CameraKey& key, int found) {
+    return KeyRow{found, key.x, key.z, -key.y, key.rotY, key.rotX, key.rotZ};
+}
+
+CameraKey cameraKeyOfRow(const KeyRow& row) {
+    return CameraKey{row.translateX, -row.translateZ, row.translateY,
+                     row.rotateY,    row.rotateX,     row.rotateZ};
+}

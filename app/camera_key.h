@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/key_table.h"
+
 // The camera values one found frame stores, and their derivation from the
 // marker-to-camera pose.
 
@@ -22,3 +24,21 @@ struct CameraKey {
 int poseToCameraKey(const double pose[3][4], CameraKey* key);
 
 double radToDeg(double radians);
+
+// The inverse of poseToCameraKey. The rotation is rebuilt from the three
+// angles (a = rotY + 90, b = 90 - rotX, c = a - 90 - rotZ in radians, R =
+// Rz(a) Ry(b) Rz(c - a)), the position is the key's divided by
+// TRANSLATION_SCALE. `cameraInMarker` is the camera's pose in marker
+// coordinates: its columns are the camera's x (right), y (down) and z
+// (viewing direction) axes and its position.
+void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]);
+
+// The marker-to-camera pose of the key (the inverse of the above).
+void cameraKeyToPose(const CameraKey& key, double pose[3][4]);
+
+// The values a key row stores for the key (translateX = x, translateY = z,
+// translateZ = -y, rotations as they are), and back.
+KeyRow keyRowOfCameraKey(const CameraKey& key, int found);
+CameraKey cameraKeyOfRow(const KeyRow& row);
+
+double degToRad(double degrees);

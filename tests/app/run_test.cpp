@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
@@ -80,19 +81,23 @@ std::vector<Frame> scenes(const std::vector<bool>& markers, int width = WIDTH) {
 }
 
 // The keys of one channel of a camera-motion file, in frame order.
-std::vector<double> keys(const std::string& file, const std::string& channel) {
-    std::istringstream lines(file.substr(file.find("\t\t" + channel + " ")));
+std::vector<double> keys(const std::string& file, double KeyRow::*channel) {
+    CameraMotion motion;
+    std::string error;
+    EXPECT_EQ(parseCameraMotion(file, motion, error), 0) << error;
     std::vector<double> values;
-    for (std::string line; std::getline(lines, line) && line != "\t\t\t}";)
-        if (line.starts_with("\t\t\t\tk  "))
-            values.push_back(std::stod(line.substr(line.rfind(' '))));
+    for (const KeyRow& row : motion.rows)
+        values.push_back(row.*channel);
     return values;
 }
 
 std::vector<bool> foundRows(const std::string& file) {
+    CameraMotion motion;
+    std::string error;
+    EXPECT_EQ(parseCameraMotion(file, motion, error), 0) << error;
     std::vector<bool> found;
-    for (double rotateX : keys(file, "rotateX"))
-        found.push_back(rotateX != -45.0);  // a row without the marker has rotateX -45
+    for (const KeyRow& row : motion.rows)
+        found.push_back(row.found == 1);
     return found;
 }
 
@@ -185,9 +190,9 @@ TEST_F(LumekoRun, StillsAndEveryCodecShowTheCameraAlike) {
         EXPECT_TRUE(result.out.starts_with("frame rate: 29\n--------")) << result.out;
         EXPECT_EQ(result.err, "");
         ASSERT_EQ(foundRows(output()), (std::vector<bool>{false, true, true}));
-        for (const char* channel : {"rotateZ", "rotateX", "rotateY"}) {
-            EXPECT_NEAR(keys(output(), channel)[1], keys(still, channel)[0], 2.0) << channel;
-            EXPECT_NEAR(keys(output(), channel)[2], keys(still, channel)[0], 2.0) << channel;
+        for (auto channel : {&KeyRow::rotateZ, &KeyRow::rotateX, &KeyRow::rotateY}) {
+            EXPECT_NEAR(keys(output(), channel)[1], keys(still, channel)[0], 2.0);
+            EXPECT_NEAR(keys(output(), channel)[2], keys(still, channel)[0], 2.0);
         }
     }
 }

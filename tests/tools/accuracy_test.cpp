@@ -13,6 +13,7 @@
 #include <numeric>
 #include <sstream>
 
+#include "app/camera_motion_reader.h"
 #include "pose/rotation_angles.h"
 #include "tests/support/test_support.h"
 
@@ -27,8 +28,7 @@ struct Frame {  // the truth table's view of the marker, its true keys and what 
     int visible;
     double minSide, area;
     Keys truth, got;
-    // A frame without the marker carries the keys rotateX -45 and translateY -9.999999.
-    bool found() const { return !(got[4] == -45.0 && got[1] == -9.999999); }
+    bool found;
 };
 
 // Appends the rows of a truth table (a header line, then 24 columns a row).
@@ -40,28 +40,22 @@ void readTruth(const std::string& path, std::vector<Frame>& frames) {
         std::istringstream cells(line);
         const std::vector<double> f{std::istream_iterator<double>(cells), {}};
         ASSERT_EQ(f.size(), 24u) << line;
-        frames.push_back({static_cast<int>(f[1]), f[2], f[3], {}, {}});
+        frames.push_back({static_cast<int>(f[1]), f[2], f[3], {}, {}, false});
         std::copy(f.begin() + 18, f.end(), frames.back().truth.begin());
     }
 }
 
-// Fills in the keys Lumeko.cm2 holds for frames[first..] (missing keys fail by their error).
-void readCameraMotion(const std::string& path, std::vector<Frame>& frames, size_t first) {
-    const std::string names[6] = {"translateX", "translateY", "translateZ",
-                                  "rotateY",    "rotateX",    "rotateZ"};
-    std::ifstream in(path);
-    size_t count[6] = {};
-    int channel = -1;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        std::string a, b, c;
-        words >> a >> b >> c;
-        const int named = static_cast<int>(std::find(names, names + 6, a) - names);
-        if (named < 6) {
-            channel = named;  // a channel header such as "rotateZ roll"
-        } else if (a == "k" && channel >= 0 && first + count[channel]++ < frames.size()) {
-            frames[first + count[channel] - 1].got[channel] = std::strtod(c.c_str(), nullptr);
-        }
+// Fills in the keys Lumeko.cm2 holds for frames[first..].
+void readMotion(const std::string& path, std::vector<Frame>& frames, size_t first) {
+    CameraMotion motion;
+    std::string error;
+    ASSERT_EQ(readCameraMotion(path, motion, error), 0) << error;
+    ASSERT_EQ(first + motion.rows.size(), frames.size());
+    for (size_t i = 0; i < motion.rows.size(); ++i) {
+        const KeyRow& r = motion.rows[i];
+        frames[first + i].got = {r.translateX, r.translateY, r.translateZ,
+                                 r.rotateY,    r.rotateX,    r.rotateZ};
+        frames[first + i].found = r.found == 1;
     }
 }
 
@@ -139,7 +133,7 @@ TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
         readTruth(dir.file("shot.csv"), frames);
         run({LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
              stills ? "I" : "M", output});
-        readCameraMotion(dir.file("Lumeko.cm2"), frames, first);
+        readMotion(dir.file("Lumeko.cm2"), frames, first);
     }
 
     int trackable = 0, trackableFound = 0, hidden = 0, hiddenFound = 0;
@@ -149,12 +143,12 @@ TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
         // Detection keeps reporting a lost marker for two more frames.
         const bool held = (i >= 1 && frames[i - 1].visible) || (i >= 2 && frames[i - 2].visible);
         hidden += f.visible == 0;
-        hiddenFound += f.visible == 0 && f.found() && !held;
+        hiddenFound += f.visible == 0 && f.found && !held;
         if (f.visible != 0 && f.minSide >= 40.0 && f.area <= LARGEST_TRACKABLE_AREA) {
             ++trackable;
-            trackableFound += f.found();
+            trackableFound += f.found;
         }
-        if (f.visible != 0 && f.found()) {
+        if (f.visible != 0 && f.found) {
             const Keys& t = f.truth;
             position.push_back(std::hypot(f.got[0] - t[0], f.got[1] - t[1], f.got[2] - t[2]) /
                                std::hypot(t[0], t[1], t[2]));

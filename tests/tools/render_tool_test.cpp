@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
+#include "app/camera_key.h"
 #include "app/movie_file.h"
 #include "tests/support/test_support.h"
 #include "tools/camera/camera_file.h"
@@ -81,6 +83,36 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
         EXPECT_LT(mean, 2.0) << "frame " << i;  // the stills' JPEG loss
     }
     EXPECT_EQ(run({"--output", "f.jpg"}), 1);  // more than one frame needs a number field
+}
+
+// The renderer's truth keys are derived on their own; they must agree with the
+// tracker's conversion (and its inverse) on any pose the paths can produce.
+TEST(RenderTool, TruthKeysAgreeWithTheTrackersConversion) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    for (int n = 0; n < 500; ++n) {
+        const Point3 position{400.0 * unit(random), 400.0 * unit(random),
+                              50.0 + 400.0 * (unit(random) + 1.0)};
+        const CameraPose pose =
+            lookAt(position, {20.0 * unit(random), 20.0 * unit(random), 0.0}, 180.0 * unit(random));
+        const KeyValues truth = keyValuesOfPose(pose);
+        CameraKey key;
+        ASSERT_EQ(poseToCameraKey(pose.m, &key), 0);
+        const KeyRow row = keyRowOfCameraKey(key, 1);
+        EXPECT_NEAR(row.translateX, truth.translateX, 1e-12);
+        EXPECT_NEAR(row.translateY, truth.translateY, 1e-12);
+        EXPECT_NEAR(row.translateZ, truth.translateZ, 1e-12);
+        EXPECT_NEAR(row.rotateY, truth.rotateY, 1e-9);
+        EXPECT_NEAR(row.rotateX, truth.rotateX, 1e-9);
+        EXPECT_NEAR(row.rotateZ, truth.rotateZ, 1e-9);
+        double back[3][4];
+        cameraKeyToPose(cameraKeyOfRow({1, truth.translateX, truth.translateY, truth.translateZ,
+                                        truth.rotateY, truth.rotateX, truth.rotateZ}),
+                        back);
+        for (int i = 0; i < 12; ++i) {
+            EXPECT_NEAR(back[i / 4][i % 4], pose.m[i / 4][i % 4], i % 4 == 3 ? 1e-9 : 1e-12);
+        }
+    }
 }
 
 }  // namespace

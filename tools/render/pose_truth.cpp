@@ -37,6 +37,9 @@ ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& p
     return p;
 }
 
+// Deliberately independent of the tracker's conversion in app/camera_key.cpp:
+// the truth table is an oracle for it, so it must not share its code (a test
+// compares the two on random poses).
 KeyValues keyValuesOfPose(const CameraPose& pose) {
     double inverse[3][4];
     arPoseInvert(pose.m, inverse);

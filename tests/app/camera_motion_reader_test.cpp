@@ -1,0 +1,199 @@
+// The camera-motion reader against the writer, its refusals, and the
+// conversion between camera keys, key rows and poses.
+
+#include "app/camera_motion_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+
+#include "app/camera_key.h"
+#include "app/camera_motion.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Writes `table` through the real writer in a fresh directory and reads it back.
+CameraMotion roundTrip(const KeyTable& table, int camNo) {
+    lumeko_test::TempDir dir;
+    const fs::path home = fs::current_path();
+    fs::current_path(dir.path());
+    writeCameraMotion(table, camNo);
+    fs::current_path(home);
+    CameraMotion motion;
+    std::string error;
+    EXPECT_EQ(readCameraMotion(dir.file("Lumeko.cm2"), motion, error), 0) << error;
+    return motion;
+}
+
+TEST(CameraMotionReader, ReadsBackWhatTheWriterWroteForEveryCameraNumber) {
+    auto table = std::make_unique<KeyTable>();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-500.0, 500.0);
+    for (int i = 0; i < 40; i++) {
+        const int found = i % 7 == 3 ? 0 : 1;
+        appendKeyRow(*table, found, value(random), value(random), value(random), value(random),
+                     value(random), value(random));
+    }
+    for (int camNo : {0, 1, 5}) {
+        const CameraMotion motion = roundTrip(*table, camNo);
+        ASSERT_EQ(motion.rowCount(), 40);
+        EXPECT_EQ(motion.focal, 30.0);
+        EXPECT_EQ(motion.cameraName.starts_with("STD_CAMERA"), camNo == 0) << motion.cameraName;
+        if (camNo == 5) {
+            EXPECT_TRUE(motion.cameraName.ends_with(" 4")) << motion.cameraName;
+        }
+        EXPECT_EQ(motion.foundCount(), 34);
+        for (int i = 0; i < 40; i++) {
+            const KeyRow& got = motion.rows[i];
+            const KeyRow& put = table->rows[i];
+            EXPECT_EQ(got.found, put.found) << i;
+            const double pairs[6][2] = {
+                {got.translateX, put.translateX}, {got.translateY, put.translateY},
+                {got.translateZ, put.translateZ}, {got.rotateY, put.rotateY},
+                {got.rotateX, put.rotateX},       {got.rotateZ, put.rotateZ}};
+            for (const auto& p : pairs)
+                EXPECT_NEAR(p[0], p[1], 5e-7) << i;  // six decimals
+        }
+    }
+    table->count = 0;
+    EXPECT_EQ(roundTrip(*table, 0).rowCount(), 0);
+}
+
+// A well-formed file of two rows to damage line by line.
+std::string goodFile() {
+    auto table = std::make_unique<KeyTable>();
+    appendKeyRow(*table, 1, 1, 2, 3, 4, 5, 6);
+    appendKeyRow(*table, 0, 0, 0, 0, 0, 0, 0);
+    lumeko_test::TempDir dir;
+    const fs::path home = fs::current_path();
+    fs::current_path(dir.path());
+    writeCameraMotion(*table, 0);
+    fs::current_path(home);
+    return lumeko_test::readFile(dir.file("Lumeko.cm2"));
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+TEST(CameraMotionReader, RefusesMalformedFilesNamingTheLine) {
+    const std::string good = goodFile();
+    CameraMotion motion;
+    std::string error;
+    ASSERT_EQ(parseCameraMotion(good, motion, error), 0) << error;
+    EXPECT_EQ(motion.foundCount(), 1);
+    // A file with spaces for tabs and blank lines removed is the same file.
+    std::string loose = replaced(good, "\t\t\t\tk  1  -45.000000", "  k 1 -45.000000  ");
+    ASSERT_EQ(parseCameraMotion(loose, motion, error), 0) << error;
+
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "line 1: the file ends"},
+        {good.substr(0, good.find("\t\trotateY")), "the file ends"},
+        {replaced(good, "number 7", "number 8"), "line 5: expected \"number 7\""},
+        {replaced(good, "clearFigureKeys 2", "clearFigureKeys 3"),
+         "rotateZ has 2 keys, clearFigureKeys 3"},
+        {replaced(good, "clearFigureKeys 2", "clearFigureKeys 1"), "more keys than"},
+        {replaced(good, "clearFigureKeys 2", "clearFigureKeys two"), "line 8:"},
+        {replaced(good, "k  1  -45.000000", "k  1  -45.0x"), "not a finite decimal number"},
+        {replaced(good, "k  1  -45.000000", "k  1  nan"), "not a finite decimal number"},
+        {replaced(good, "k  1  -45.000000", "k  2  -45.000000"), "expected key number 1"},
+        {replaced(good, "rotateX pitch", "rotateZ roll"), "a second rotateZ channel"},
+        {replaced(good, "rotateX pitch", "rotateX yaw"), "expected \"rotateX pitch\""},
+        {replaced(good, "trackingScaleMult 1\n", "trackingScaleMult 2\n"), "trackingScaleMult 1"},
+        {replaced(good, "useCamera STD_CAMERA", "useCamera other"), "not the camera"},
+        {good + "}\n", "text after the end"},
+    };
+    for (const auto& [text, message] : cases) {
+        EXPECT_EQ(parseCameraMotion(text, motion, error), -1) << message;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+    EXPECT_EQ(readCameraMotion("/nonexistent/Lumeko.cm2", motion, error), -1);
+    EXPECT_EQ(error, "/nonexistent/Lumeko.cm2: cannot open");
+}
+
+// Marker-to-camera poses: any rotation, the camera 100 to 2000 units away.
+void randomPose(std::mt19937& random, double pose[3][4]) {
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    double q[4], norm = 0.0;
+    for (double& v : q) {
+        v = unit(random);
+        norm += v * v;
+    }
+    for (double& v : q)
+        v /= std::sqrt(norm);
+    const double w = q[0], x = q[1], y = q[2], z = q[3];
+    const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+                            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+                            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+    const double distance = 100.0 + 1900.0 * (unit(random) + 1.0) / 2.0;
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++)
+            pose[j][k] = r[j][k];
+        pose[j][3] = distance * unit(random) / std::sqrt(3.0);
+    }
+}
+
+TEST(CameraKeyConversion, PoseToKeyToPoseRoundTripsAndRowsExchangeTheAxes) {
+    std::mt19937 random(11);
+    for (int n = 0; n < 2000; n++) {
+        double pose[3][4], back[3][4];
+        randomPose(random, pose);
+        CameraKey key;
+        ASSERT_EQ(poseToCameraKey(pose, &key), 0);
+        cameraKeyToPose(key, back);
+        for (int i = 0; i < 12; i++) {
+            const double scale = i % 4 == 3 ? 1e-8 * 2000.0 : 1e-9;
+            EXPECT_NEAR(back[i / 4][i % 4], pose[i / 4][i % 4], scale) << n << " " << i;
+        }
+        // Through a key row, as appendKeyRow stores it.
+        auto table = std::make_unique<KeyTable>();
+        appendKeyRow(*table, 1, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ);
+        const KeyRow row = keyRowOfCameraKey(key, 1);
+        EXPECT_EQ(row.found, table->rows[0].found);
+        EXPECT_EQ(std::memcmp(&row.translateX, &table->rows[0].translateX, 6 * sizeof(double)), 0);
+        const CameraKey again = cameraKeyOfRow(row);
+        EXPECT_EQ(std::memcmp(&again, &key, sizeof key), 0);
+    }
+}
+
+// The key angles are a yaw-pitch-roll of a camera in a Y-up world (X = marker
+// x, Y = marker z, Z = -marker y) that looks down its -Z with +Y up:
+// R = Ry(rotY) Rx(rotX) Rz(rotZ). The exporters rely on it.
+TEST(CameraKeyConversion, KeyAnglesAreYawPitchRollInTheKeyRowAxes) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> angle(-180.0, 180.0);
+    for (int n = 0; n < 200; n++) {
+        const CameraKey key{0.1, 0.2, 0.3, angle(random), angle(random) / 2.0, angle(random)};
+        double m[3][4];
+        cameraKeyToCameraInMarker(key, m);
+        const double y = degToRad(key.rotY), x = degToRad(key.rotX), z = degToRad(key.rotZ);
+        const double ry[3][3] = {{cos(y), 0, sin(y)}, {0, 1, 0}, {-sin(y), 0, cos(y)}};
+        const double rx[3][3] = {{1, 0, 0}, {0, cos(x), -sin(x)}, {0, sin(x), cos(x)}};
+        const double rz[3][3] = {{cos(z), -sin(z), 0}, {sin(z), cos(z), 0}, {0, 0, 1}};
+        // World axes of the camera: E M diag(1, -1, -1), E the axis exchange.
+        const double world[3][3] = {{m[0][0], -m[0][1], -m[0][2]},
+                                    {m[2][0], -m[2][1], -m[2][2]},
+                                    {-m[1][0], m[1][1], m[1][2]}};
+        for (int i = 0; i < 3; i++) {
+            for (int j = 0; j < 3; j++) {
+                double v = 0.0;
+                for (int k = 0; k < 3; k++)
+                    for (int l = 0; l < 3; l++)
+                        v += ry[i][k] * rx[k][l] * rz[l][j];
+                EXPECT_NEAR(v, world[i][j], 1e-12) << n;
+            }
+        }
+        EXPECT_NEAR(m[0][3], 20.0, 1e-12);  // 0.1 / 0.005
+    }
+}
+
+}  // namespace

@@ -1,0 +1,320 @@
+// lumeko-export on a tracked orbit: glTF read back with the library, .chan and
+// CSV read back as text, all against the renderer's true poses.
+
+#include <gtest/gtest.h>
+#include <tiny_gltf.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/camera_key.h"
+#include "tests/tools/tracked_orbit.h"
+
+namespace {
+
+using lumeko_test::ProcessResult;
+
+// A camera in the Y-up world (position, columns right / up / backward) in the
+// marker's coordinates (columns x right, y down, z forward): X = x, Y = z, Z = -y.
+void markerCameraOfWorld(const double position[3], const double r[3][3], double c[3][4]) {
+    const double sign[3] = {1.0, -1.0, -1.0};
+    for (int k = 0; k < 3; ++k) {
+        c[0][k] = sign[k] * r[0][k];
+        c[1][k] = -sign[k] * r[2][k];
+        c[2][k] = sign[k] * r[1][k];
+    }
+    c[0][3] = position[0];
+    c[1][3] = -position[2];
+    c[2][3] = position[1];
+}
+
+void rotationOfQuaternion(const double* q, double r[3][3]) {
+    const double x = q[0], y = q[1], z = q[2], w = q[3];
+    const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+                            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+                            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+    std::copy(&m[0][0], &m[0][0] + 9, &r[0][0]);
+}
+
+// Ry(ry) Rx(rx) Rz(rz), angles in degrees.
+void rotationOfAngles(double rx, double ry, double rz, double r[3][3]) {
+    const double d = M_PI / 180.0, x = rx * d, y = ry * d, z = rz * d;
+    const double a[3][3] = {{cos(y), 0, sin(y)}, {0, 1, 0}, {-sin(y), 0, cos(y)}};
+    const double b[3][3] = {{1, 0, 0}, {0, cos(x), -sin(x)}, {0, sin(x), cos(x)}};
+    const double c[3][3] = {{cos(z), -sin(z), 0}, {sin(z), cos(z), 0}, {0, 0, 1}};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) {
+            r[i][j] = 0.0;
+            for (int k = 0; k < 3; ++k)
+                for (int l = 0; l < 3; ++l)
+                    r[i][j] += a[i][k] * b[k][l] * c[l][j];
+        }
+}
+
+template <typename T>
+std::vector<T> accessorValues(const tinygltf::Model& model, int index) {
+    const tinygltf::Accessor& accessor = model.accessors.at(index);
+    const tinygltf::BufferView& view = model.bufferViews.at(accessor.bufferView);
+    const unsigned char* start =
+        model.buffers.at(view.buffer).data.data() + view.byteOffset + accessor.byteOffset;
+    const size_t count =
+        accessor.count * tinygltf::GetNumComponentsInType(static_cast<uint32_t>(accessor.type));
+    const T* values = reinterpret_cast<const T*>(start);
+    return std::vector<T>(values, values + count);
+}
+
+struct Worst {
+    double position = 0.0, angle = 0.0;
+    void add(const PoseError& e) {
+        position = std::max(position, e.position);
+        angle = std::max(angle, e.angle);
+    }
+};
+
+// Reads the glTF back: the camera's lens, the marker's size and one key per
+// frame, compared with the truth.
+Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool binary) {
+    tinygltf::TinyGLTF loader;
+    tinygltf::Model model;
+    std::string error, warning;
+    const bool loaded = binary ? loader.LoadBinaryFromFile(&model, &error, &warning, path)
+                               : loader.LoadASCIIFromFile(&model, &error, &warning, path);
+    EXPECT_TRUE(loaded) << error;
+    Worst worst;
+    if (!loaded)
+        return worst;
+    EXPECT_EQ(model.cameras.at(0).type, "perspective");
+    EXPECT_NEAR(model.cameras[0].perspective.yfov, 2.0 * std::atan(0.75 * std::tan(M_PI / 6)),
+                1e-9);
+    EXPECT_NEAR(model.cameras[0].perspective.aspectRatio, 4.0 / 3.0, 1e-9);
+    const tinygltf::Mesh& marker = model.meshes.at(0);
+    const tinygltf::Accessor& corners =
+        model.accessors.at(marker.primitives.at(0).attributes.at("POSITION"));
+    EXPECT_NEAR(corners.maxValues.at(0) - corners.minValues.at(0), 0.08, 1e-6);  // 80 mm
+    const tinygltf::Animation& animation = model.animations.at(0);
+    EXPECT_EQ(animation.channels.size(), 2u);
+    std::vector<float> times, moves, turns;
+    for (const tinygltf::AnimationChannel& channel : animation.channels) {
+        const tinygltf::AnimationSampler& sampler = animation.samplers.at(channel.sampler);
+        EXPECT_EQ(sampler.interpolation, "LINEAR");
+        EXPECT_EQ(model.nodes.at(channel.target_node).camera, 0);
+        times = accessorValues<float>(model, sampler.input);
+        (channel.target_path == "translation" ? moves : turns) =
+            accessorValues<float>(model, sampler.output);
+    }
+    EXPECT_EQ(times.size(), orbit.truth.size());
+    EXPECT_EQ(moves.size(), 3 * times.size());
+    EXPECT_EQ(turns.size(), 4 * times.size());
+    for (size_t n = 0; n < times.size() && 4 * n + 3 < turns.size() && 3 * n + 2 < moves.size();
+         ++n) {
+        const int frame = static_cast<int>(std::lround(times[n] * 30.0));
+        const double position[3] = {moves[3 * n] / 0.001, moves[3 * n + 1] / 0.001,
+                                    moves[3 * n + 2] / 0.001};
+        const double q[4] = {turns[4 * n], turns[4 * n + 1], turns[4 * n + 2], turns[4 * n + 3]};
+        double r[3][3], camera[3][4];
+        rotationOfQuaternion(q, r);
+        markerCameraOfWorld(position, r, camera);
+        worst.add(poseError(camera, orbit.truth.at(frame).pose));
+    }
+    return worst;
+}
+
+// The Khronos validator (npm package gltf-validator) on one file: its report, or
+// "" when Node or the package is not to be had.
+std::string validate(const TrackedOrbit& orbit, const std::string& file, int& status) {
+    const std::string cache = LUMEKO_NPM_CACHE_DIR;
+    if (std::system("command -v node >/dev/null 2>&1") != 0)
+        return "";
+    if (!std::filesystem::exists(cache + "/node_modules/gltf-validator/package.json") &&
+        std::system(("command -v npm >/dev/null 2>&1 && timeout 120 npm install --silent "
+                     "--no-audit --no-fund --prefix '" +
+                     cache + "' gltf-validator >/dev/null 2>&1")
+                        .c_str()) != 0)
+        return "";
+    lumeko_test::writeFile(orbit.dir.file("validate.js"), R"(
+const validator = require(process.argv[2]);
+const bytes = new Uint8Array(require('fs').readFileSync(process.argv[3]));
+validator.validateBytes(bytes).then((report) => {
+  const i = report.issues;
+  console.log(`errors ${i.numErrors} warnings ${i.numWarnings} infos ${i.numInfos}`);
+  for (const m of i.messages) console.log(`${m.code} ${m.pointer || ''} ${m.message}`);
+  process.exit(i.numErrors === 0 ? 0 : 1);
+}, (e) => { console.log(String(e)); process.exit(2); });
+)");
+    const ProcessResult result = lumeko_test::runProcess(
+        orbit.dir.path(),
+        {"/usr/bin/env", "node", "validate.js", cache + "/node_modules/gltf-validator", file});
+    status = result.status;
+    return result.out + result.err;
+}
+
+// glTF from the true keys and from Lumeko's: the poses read back with the
+// library, and the validator's verdict.
+void checkGltf(const TrackedOrbit& orbit) {
+    writeTruthTrack(orbit, "truth.cm2");
+    for (const char* output : {"truth.glb", "truth.gltf", "tracked.glb"}) {
+        SCOPED_TRACE(output);
+        const bool truth = std::string(output).starts_with("truth");
+        const ProcessResult result =
+            runTool(orbit, "lumeko-export",
+                    {truth ? "truth.cm2" : "Lumeko.cm2", output, "--camera", orbit.camera()});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const Worst worst =
+            gltfAgainstTruth(orbit, orbit.dir.file(output), std::string(output).ends_with("glb"));
+        std::printf("[export] %s: worst position %.2e of the distance, orientation %.4f deg\n",
+                    output, worst.position, worst.angle);
+        // From the true keys only the file's precision counts; the tracked orbit
+        // is held to the tracker's own bars (see accuracy_tests).
+        EXPECT_LE(worst.position, truth ? 0.01 : 0.034);
+        EXPECT_LE(worst.angle, truth ? 1.0 : 2.0);
+        if (truth) {
+            EXPECT_LE(worst.position, 1e-5);
+        }
+        int status = -1;
+        const std::string report = validate(orbit, output, status);
+        if (report.empty()) {
+            std::printf(
+                "[export] glTF validator not run: node, npm or the npm registry is "
+                "missing\n");
+            continue;
+        }
+        std::printf("[export] validator on %s: %s", output, report.c_str());
+        EXPECT_EQ(status, 0) << report;
+        EXPECT_TRUE(report.starts_with("errors 0 ")) << report;
+    }
+}
+
+// Every line of a text file split at spaces or commas (empty cells kept as "").
+std::vector<std::vector<std::string>> cells(const std::string& text, char separator) {
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string>& row = rows.emplace_back();
+        std::istringstream split(line);
+        for (std::string cell; std::getline(split, cell, separator);)
+            row.push_back(cell);
+        if (!line.empty() && line.back() == separator)
+            row.push_back("");
+    }
+    return rows;
+}
+
+// .chan and CSV read back as text: the key rows within the printed precision,
+// and the poses against the truth.
+void checkChanAndCsv(const TrackedOrbit& orbit) {
+    const std::vector<KeyRow>& rows = orbit.motion.rows;
+    for (const char* output : {"track.chan", "track.csv"})
+        ASSERT_EQ(runTool(orbit, "lumeko-export",
+                          {"Lumeko.cm2", output, "--camera", orbit.camera(), "--first-frame", "1"})
+                      .status,
+                  0);
+    const auto chan = cells(lumeko_test::readFile(orbit.dir.file("track.chan")), ' ');
+    ASSERT_EQ(chan.size(), rows.size());
+    Worst chanWorst;
+    for (size_t i = 0; i < chan.size(); ++i) {
+        ASSERT_EQ(chan[i].size(), 8u);
+        EXPECT_EQ(std::stoi(chan[i][0]), static_cast<int>(i) + 1);
+        double v[7];
+        for (int k = 0; k < 7; ++k)
+            v[k] = std::stod(chan[i][k + 1]);
+        // Printed to six decimals: positions are the keys / 0.005, angles the keys.
+        EXPECT_NEAR(v[0] * 0.005, rows[i].translateX, 3e-9);
+        EXPECT_NEAR(v[1] * 0.005, rows[i].translateY, 3e-9);
+        EXPECT_NEAR(v[2] * 0.005, rows[i].translateZ, 3e-9);
+        EXPECT_NEAR(v[3], rows[i].rotateX, 5e-7);
+        EXPECT_NEAR(v[4], rows[i].rotateY, 5e-7);
+        EXPECT_NEAR(v[5], rows[i].rotateZ, 5e-7);
+        EXPECT_NEAR(v[6], 2.0 * std::atan(0.75 * std::tan(M_PI / 6)) * 180.0 / M_PI, 5e-7);
+        double r[3][3], camera[3][4];
+        rotationOfAngles(v[3], v[4], v[5], r);
+        markerCameraOfWorld(v, r, camera);
+        chanWorst.add(poseError(camera, orbit.truth[i].pose));
+    }
+    const auto csv = cells(lumeko_test::readFile(orbit.dir.file("track.csv")), ',');
+    ASSERT_EQ(csv.size(), rows.size() + 1);
+    EXPECT_EQ(csv[0][0], "frame");
+    EXPECT_EQ(csv[0].size(), 24u);
+    Worst csvWorst;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const auto& c = csv[i + 1];
+        ASSERT_EQ(c.size(), 24u);
+        EXPECT_EQ(c[1], "1");
+        const double keys[6] = {rows[i].translateX, rows[i].translateY, rows[i].translateZ,
+                                rows[i].rotateY,    rows[i].rotateX,    rows[i].rotateZ};
+        for (int k = 0; k < 6; ++k)
+            EXPECT_NEAR(std::stod(c[2 + k]), keys[k], 5e-7);
+        double m[4][4];
+        for (int k = 0; k < 16; ++k)
+            m[k / 4][k % 4] = std::stod(c[8 + k]);
+        EXPECT_EQ(m[3][3], 1.0);
+        const double position[3] = {m[0][3], m[1][3], m[2][3]};
+        const double r[3][3] = {
+            {m[0][0], m[0][1], m[0][2]}, {m[1][0], m[1][1], m[1][2]}, {m[2][0], m[2][1], m[2][2]}};
+        double camera[3][4];
+        markerCameraOfWorld(position, r, camera);
+        csvWorst.add(poseError(camera, orbit.truth[i].pose));
+    }
+    std::printf(
+        "[export] tracked orbit against the truth: .chan %.4f / %.3f deg, CSV %.4f / "
+        "%.3f deg (worst position fraction / orientation)\n",
+        chanWorst.position, chanWorst.angle, csvWorst.position, csvWorst.angle);
+    for (const Worst& w : {chanWorst, csvWorst}) {
+        EXPECT_LE(w.position, 0.034);
+        EXPECT_LE(w.angle, 2.0);
+    }
+}
+
+// One orbit for all formats: rendering and tracking it is the slow part.
+TEST(ExportTool, EveryFormatCarriesTheTruePoses) {
+    TrackedOrbit orbit;
+    ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
+    {
+        SCOPED_TRACE("glTF");
+        checkGltf(orbit);
+    }
+    {
+        SCOPED_TRACE(".chan and CSV");
+        checkChanAndCsv(orbit);
+    }
+}
+
+TEST(ExportTool, RefusesBadInputWithAMessage) {
+    TrackedOrbit orbit;  // only its directory: no footage needed
+    lumeko_test::writeFile(orbit.dir.file("bad.cm2"), "{\n\nversion\n");
+    lumeko_test::writeFile(
+        orbit.dir.file("empty.cm2"),
+        "{\nversion\n{\nnumber 7\n}\nclearFigureKeys 0\n"
+        "camera STD_CAMERA\n{\nchannels\n{\nfocal focal\n{\nkeys\n{\n"
+        "k  0  30.000000\nsl  1\ncon\nsm\n}\n}\n"
+        "rotateZ roll\n{\nkeys\n{\n}\n}\nrotateX pitch\n{\nkeys\n{\n}\n}\n"
+        "rotateY yaw\n{\nkeys\n{\n}\n}\ntranslateZ dollyZ\n{\nkeys\n{\n}\n}\n"
+        "translateY dollyY\n{\nkeys\n{\n}\n}\ntranslateX dollyX\n{\nkeys\n{\n}\n}"
+        "\n}\ncameraModel real\nuserCreated 0\n}\ndoc\n{\nuseCamera "
+        "STD_CAMERA\n}\n}\n");
+    lumeko_test::writeFile(orbit.dir.file("camera.dat"), "short");
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open"},
+        {{"bad.cm2", "out.csv"}, "bad.cm2: not a camera-motion file: line 4: the file ends"},
+        {{"empty.cm2", "out.gltf", "--camera", "camera.dat"}, "camera.dat: not a readable"},
+        {{"empty.cm2", "out.txt"}, "must end in .gltf, .glb, .chan or .csv"},
+        {{"empty.cm2", "out.csv", "--fps", "0"}, "bad value for --fps"},
+        {{"empty.cm2"}, "give one Lumeko.cm2 and one OUTPUT"},
+    };
+    for (const auto& [args, message] : cases) {
+        const ProcessResult result = runTool(orbit, "lumeko-export", args);
+        EXPECT_EQ(result.status, 1) << args[0];
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+        EXPECT_FALSE(std::filesystem::exists(orbit.dir.file("out.txt")));
+    }
+    // No found frame: a CSV of nothing, no glTF (the default camera file is absent too).
+    EXPECT_EQ(runTool(orbit, "lumeko-export", {"empty.cm2", "--summary"}).out,
+              "frames 0 found 0\n");
+    const ProcessResult noCamera = runTool(orbit, "lumeko-export", {"empty.cm2", "out.glb"});
+    EXPECT_EQ(noCamera.status, 1);
+    EXPECT_NE(noCamera.err.find("Data/camera_para.dat: not a readable"), std::string::npos);
+}
+
+}  // namespace

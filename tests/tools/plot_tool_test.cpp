@@ -1,0 +1,108 @@
+// lumeko-plot on a tracked orbit: the page's size, something drawn in every
+// panel, the lost frames shaded.
+
+#include <cairo/cairo.h>
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/tools/tracked_orbit.h"
+#include "tools/plot/track_plot.h"
+
+namespace {
+
+using lumeko_test::ProcessResult;
+
+struct Page {
+    int width = 0, height = 0;
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB
+    uint32_t at(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+Page readPng(const std::string& path) {
+    Page page;
+    cairo_surface_t* surface = cairo_image_surface_create_from_png(path.c_str());
+    EXPECT_EQ(cairo_surface_status(surface), CAIRO_STATUS_SUCCESS) << path;
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+        page.width = cairo_image_surface_get_width(surface);
+        page.height = cairo_image_surface_get_height(surface);
+        const int stride = cairo_image_surface_get_stride(surface);
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        for (int y = 0; y < page.height; ++y)
+            for (int x = 0; x < page.width; ++x)
+                page.pixels.push_back(
+                    reinterpret_cast<const uint32_t*>(data + static_cast<size_t>(y) * stride)[x] &
+                    0xFFFFFF);
+    }
+    cairo_surface_destroy(surface);
+    return page;
+}
+
+// Pixels inside the panel (its frame left out) that are not background.
+int drawnPixels(const Page& page, const PlotRect& r) {
+    int count = 0;
+    for (int y = static_cast<int>(r.y) + 3; y < static_cast<int>(r.y + r.height) - 3; ++y)
+        for (int x = static_cast<int>(r.x) + 3; x < static_cast<int>(r.x + r.width) - 3; ++x)
+            count += page.at(x, y) != 0xFFFFFF;
+    return count;
+}
+
+uint32_t shade() {
+    uint32_t c = 0;
+    for (double v : PLOT_LOST_SHADE)
+        c = (c << 8) | static_cast<uint32_t>(std::lround(v * 255.0));
+    return c;
+}
+
+TEST(PlotTool, EveryPanelIsDrawnAndLostFramesAreShaded) {
+    TrackedOrbit orbit;
+    ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
+    writeTruthTrack(orbit, "lost.cm2", -1, {20, 21, 22});
+    for (auto [track, size] : {std::pair{"Lumeko.cm2", "1200x900"}, {"lost.cm2", "800x600"}}) {
+        SCOPED_TRACE(track);
+        const ProcessResult result =
+            runTool(orbit, "lumeko-plot", {track, "plot.png", "--size", size});
+        ASSERT_EQ(result.status, 0) << result.err;
+        const Page page = readPng(orbit.dir.file("plot.png"));
+        const bool lost = track == std::string("lost.cm2");
+        ASSERT_EQ(page.width, lost ? 800 : 1200);
+        ASSERT_EQ(page.height, lost ? 600 : 900);
+        const PlotLayout layout = plotLayout(page.width, page.height);
+        int least = 1 << 30;
+        for (const PlotRect& r : layout.curves) {
+            const int drawn = drawnPixels(page, r);
+            least = std::min(least, drawn);
+            // A curve runs across the whole width.
+            EXPECT_GE(drawn, static_cast<int>(r.width)) << r.y;
+            // Frame 21 of 60 lies 21.5 / 60 of the way along: shaded only when lost.
+            const int x = static_cast<int>(r.x + 21.5 / 60.0 * r.width);
+            const int y = static_cast<int>(r.y + r.height - 4);
+            EXPECT_EQ(page.at(x, y) == shade(), lost) << r.y;
+        }
+        for (const PlotRect& r : {layout.top, layout.side}) {
+            const int drawn = drawnPixels(page, r);
+            least = std::min(least, drawn);
+            EXPECT_GE(drawn, 400) << r.y;
+        }
+        std::printf("[plot] %s %s: least drawn pixels in a panel %d\n", track, size, least);
+    }
+    for (const char* output : {"plot.svg", "plot.pdf"}) {
+        ASSERT_EQ(runTool(orbit, "lumeko-plot", {"Lumeko.cm2", output}).status, 0);
+        const std::string bytes = lumeko_test::readFile(orbit.dir.file(output));
+        EXPECT_TRUE(bytes.starts_with(output == std::string("plot.svg") ? "<?xml" : "%PDF"));
+    }
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"absent.cm2", "p.png"}, "absent.cm2: cannot open"},
+        {{"orbit.csv", "p.png"}, "orbit.csv: not a camera-motion file: line 1"},
+        {{"Lumeko.cm2", "p.gif"}, "the output must end in .png, .svg or .pdf"},
+        {{"Lumeko.cm2", "p.png", "--size", "10x10"}, "bad value for --size"},
+        {{"Lumeko.cm2"}, "give one Lumeko.cm2 and one OUTPUT"},
+    };
+    for (const auto& [args, message] : cases) {
+        const ProcessResult result = runTool(orbit, "lumeko-plot", args);
+        EXPECT_EQ(result.status, 1) << message;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,89 @@
+#include "tests/tools/tracked_orbit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+#include "app/camera_motion.h"
+#include "app/key_table.h"
+
+void makeTrackedOrbit(TrackedOrbit& orbit) {
+    std::filesystem::create_directory(orbit.dir.file("Data"));
+    const auto run = [&](const std::vector<std::string>& args) {
+        const auto result = lumeko_test::runProcess(orbit.dir.path(), args);
+        ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
+    };
+    ASSERT_NO_FATAL_FAILURE(run({LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "Data/camera_para.dat",
+                                 "--size", "640x480", "--hfov", "60"}));
+    ASSERT_NO_FATAL_FAILURE(
+        run({LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", "Data/camera_para.dat", "--picture",
+             LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--marker-width", "80", "--size",
+             "640x480", "--path", "orbit", "--frames", std::to_string(TrackedOrbit::FRAMES),
+             "--output", "orbit.avi", "--truth", "orbit.csv"}));
+    ASSERT_NO_FATAL_FAILURE(run({LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
+                                 "80", "0", "M", "orbit.avi"}));
+    std::ifstream in(orbit.dir.file("orbit.csv"));
+    std::string line;
+    for (std::getline(in, line); std::getline(in, line);) {
+        std::replace(line.begin(), line.end(), ',', ' ');
+        std::istringstream cells(line);
+        const std::vector<double> f{std::istream_iterator<double>(cells), {}};
+        ASSERT_EQ(f.size(), 24u) << line;
+        TruthFrame frame{static_cast<int>(f[1]), {}, {}};
+        for (int i = 0; i < 12; ++i)
+            frame.pose[i / 4][i % 4] = f[6 + i];
+        std::copy(f.begin() + 18, f.end(), frame.keys.begin());
+        orbit.truth.push_back(frame);
+    }
+    ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
+    std::string error;
+    ASSERT_EQ(readCameraMotion(orbit.track(), orbit.motion, error), 0) << error;
+    ASSERT_EQ(orbit.motion.rowCount(), TrackedOrbit::FRAMES);
+    ASSERT_EQ(orbit.motion.foundCount(), TrackedOrbit::FRAMES);
+}
+
+lumeko_test::ProcessResult runTool(const TrackedOrbit& orbit, const std::string& tool,
+                                   const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {std::string(LUMEKO_TOOLS_DIR) + "/" + tool};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return lumeko_test::runProcess(orbit.dir.path(), argv);
+}
+
+void writeTruthTrack(const TrackedOrbit& orbit, const std::string& name, int rows,
+                     const std::vector<int>& lost) {
+    auto table = std::make_unique<KeyTable>();
+    const int count = rows < 0 ? static_cast<int>(orbit.truth.size()) : rows;
+    for (int i = 0; i < count; ++i) {
+        const auto& k = orbit.truth.at(i).keys;  // x, y, z: translateX, -translateZ, translateY
+        const int found = std::find(lost.begin(), lost.end(), i) == lost.end() ? 1 : 0;
+        appendKeyRow(*table, found, k[0], -k[2], k[1], k[3], k[4], k[5]);
+    }
+    // Written in a directory of its own, so that Lumeko's file stays.
+    const std::filesystem::path home = std::filesystem::current_path();
+    std::filesystem::create_directories(orbit.dir.file("truth"));
+    std::filesystem::current_path(orbit.dir.file("truth"));
+    writeCameraMotion(*table, 0);
+    std::filesystem::current_path(home);
+    std::filesystem::rename(orbit.dir.file("truth/Lumeko.cm2"), orbit.dir.file(name));
+}
+
+PoseError poseError(const double c[3][4], const double t[3][4]) {
+    // The true camera: position -R^T t, axes the rows of R.
+    double position[3], trace = 0.0;
+    for (int j = 0; j < 3; ++j) {
+        position[j] = -(t[0][j] * t[0][3] + t[1][j] * t[1][3] + t[2][j] * t[2][3]);
+        for (int k = 0; k < 3; ++k)
+            trace += c[j][k] * t[k][j];
+    }
+    const double distance = std::hypot(position[0], position[1], position[2]);
+    const double off =
+        std::hypot(c[0][3] - position[0], c[1][3] - position[1], c[2][3] - position[2]);
+    const double angle = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
+    return {off / distance, angle};
+}

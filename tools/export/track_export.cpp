@@ -1,0 +1,295 @@
+#include "tools/export/track_export.h"
+
+#include <bit>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "app/camera_key.h"
+
+#define TINYGLTF_IMPLEMENTATION
+#include <tiny_gltf.h>
+
+namespace {
+
+constexpr double PI = 3.141592653589793;
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+// Appends values to the buffer as little-endian floats (the host's order on
+// every machine Debian builds this for that is little-endian; checked below).
+template <typename T>
+size_t appendValues(std::vector<unsigned char>& buffer, const std::vector<T>& values) {
+    static_assert(std::endian::native == std::endian::little);
+    while (buffer.size() % 4 != 0)
+        buffer.push_back(0);
+    const size_t offset = buffer.size();
+    const auto* bytes = reinterpret_cast<const unsigned char*>(values.data());
+    buffer.insert(buffer.end(), bytes, bytes + values.size() * sizeof(T));
+    return offset;
+}
+
+// A buffer view over the values just appended, and an accessor for it.
+int addAccessor(tinygltf::Model& model, size_t offset, size_t byteLength, int target,
+                int componentType, int type, size_t count) {
+    tinygltf::BufferView view;
+    view.buffer = 0;
+    view.byteOffset = offset;
+    view.byteLength = byteLength;
+    view.target = target;
+    model.bufferViews.push_back(view);
+    tinygltf::Accessor accessor;
+    accessor.bufferView = static_cast<int>(model.bufferViews.size()) - 1;
+    accessor.componentType = componentType;
+    accessor.type = type;
+    accessor.count = count;
+    model.accessors.push_back(accessor);
+    return static_cast<int>(model.accessors.size()) - 1;
+}
+
+int addFloats(tinygltf::Model& model, std::vector<unsigned char>& buffer,
+              const std::vector<float>& values, int type, int width, int target, bool withBounds) {
+    const size_t offset = appendValues(buffer, values);
+    const size_t count = values.size() / width;
+    const int index = addAccessor(model, offset, values.size() * sizeof(float), target,
+                                  TINYGLTF_COMPONENT_TYPE_FLOAT, type, count);
+    if (withBounds) {
+        tinygltf::Accessor& accessor = model.accessors[index];
+        accessor.minValues.assign(width, 1e300);
+        accessor.maxValues.assign(width, -1e300);
+        for (size_t i = 0; i < values.size(); i++) {
+            accessor.minValues[i % width] =
+                std::min<double>(accessor.minValues[i % width], values[i]);
+            accessor.maxValues[i % width] =
+                std::max<double>(accessor.maxValues[i % width], values[i]);
+        }
+    }
+    return index;
+}
+
+void addMarker(tinygltf::Model& model, std::vector<unsigned char>& buffer, double halfWidth) {
+    const float h = static_cast<float>(halfWidth);
+    // Marker corners (x, y) = (-h, h), (h, h), (h, -h), (-h, -h) in the world: (x, 0, -y).
+    const std::vector<float> positions = {-h, 0, -h, h, 0, -h, h, 0, h, -h, 0, h};
+    const std::vector<float> normals = {0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0};
+    const std::vector<unsigned short> indices = {0, 3, 2, 0, 2, 1};  // counter-clockwise from +Y
+    tinygltf::Primitive primitive;
+    primitive.attributes["POSITION"] = addFloats(model, buffer, positions, TINYGLTF_TYPE_VEC3, 3,
+                                                 TINYGLTF_TARGET_ARRAY_BUFFER, true);
+    primitive.attributes["NORMAL"] = addFloats(model, buffer, normals, TINYGLTF_TYPE_VEC3, 3,
+                                               TINYGLTF_TARGET_ARRAY_BUFFER, false);
+    const size_t offset = appendValues(buffer, indices);
+    primitive.indices =
+        addAccessor(model, offset, indices.size() * sizeof(unsigned short),
+                    TINYGLTF_TARGET_ELEMENT_ARRAY_BUFFER, TINYGLTF_COMPONENT_TYPE_UNSIGNED_SHORT,
+                    TINYGLTF_TYPE_SCALAR, indices.size());
+    primitive.mode = TINYGLTF_MODE_TRIANGLES;
+    primitive.material = 0;
+    tinygltf::Material material;
+    material.name = "marker";
+    material.pbrMetallicRoughness.baseColorFactor = {0.1, 0.1, 0.1, 1.0};
+    material.pbrMetallicRoughness.metallicFactor = 0.0;
+    material.doubleSided = true;
+    model.materials.push_back(material);
+    tinygltf::Mesh mesh;
+    mesh.name = "marker";
+    mesh.primitives.push_back(primitive);
+    model.meshes.push_back(mesh);
+}
+
+}  // namespace
+
+Lens lensOfCamera(const CameraParam& camera) {
+    const double tanHalfX = camera.xsize / 2.0 / camera.mat[0][0];
+    const double tanHalfY = camera.ysize / 2.0 / camera.mat[1][1];
+    return {2.0 * std::atan(tanHalfY) * 180.0 / PI, tanHalfX / tanHalfY};
+}
+
+WorldCamera worldCameraOfRow(const KeyRow& row) {
+    double m[3][4];
+    cameraKeyToCameraInMarker(cameraKeyOfRow(row), m);
+    // World axes from marker axes: X = x, Y = z, Z = -y; camera axes from ours:
+    // right = x, up = -y, backward = -z.
+    WorldCamera camera;
+    for (int k = 0; k < 3; k++) {
+        const double sign = k == 0 ? 1.0 : -1.0;
+        camera.rotation[0][k] = sign * m[0][k];
+        camera.rotation[1][k] = sign * m[2][k];
+        camera.rotation[2][k] = -sign * m[1][k];
+    }
+    camera.position[0] = m[0][3];
+    camera.position[1] = m[2][3];
+    camera.position[2] = -m[1][3];
+    return camera;
+}
+
+void quaternionOfRotation(const double r[3][3], double q[4]) {
+    const double trace = r[0][0] + r[1][1] + r[2][2];
+    if (trace > 0.0) {
+        const double s = 2.0 * std::sqrt(1.0 + trace);
+        q[3] = s / 4.0;
+        q[0] = (r[2][1] - r[1][2]) / s;
+        q[1] = (r[0][2] - r[2][0]) / s;
+        q[2] = (r[1][0] - r[0][1]) / s;
+    } else if (r[0][0] > r[1][1] && r[0][0] > r[2][2]) {
+        const double s = 2.0 * std::sqrt(1.0 + r[0][0] - r[1][1] - r[2][2]);
+        q[3] = (r[2][1] - r[1][2]) / s;
+        q[0] = s / 4.0;
+        q[1] = (r[0][1] + r[1][0]) / s;
+        q[2] = (r[0][2] + r[2][0]) / s;
+    } else if (r[1][1] > r[2][2]) {
+        const double s = 2.0 * std::sqrt(1.0 + r[1][1] - r[0][0] - r[2][2]);
+        q[3] = (r[0][2] - r[2][0]) / s;
+        q[0] = (r[0][1] + r[1][0]) / s;
+        q[1] = s / 4.0;
+        q[2] = (r[1][2] + r[2][1]) / s;
+    } else {
+        const double s = 2.0 * std::sqrt(1.0 + r[2][2] - r[0][0] - r[1][1]);
+        q[3] = (r[1][0] - r[0][1]) / s;
+        q[0] = (r[0][2] + r[2][0]) / s;
+        q[1] = (r[1][2] + r[2][1]) / s;
+        q[2] = s / 4.0;
+    }
+    const double norm = std::sqrt(q[0] * q[0] + q[1] * q[1] + q[2] * q[2] + q[3] * q[3]);
+    for (int i = 0; i < 4; i++)
+        q[i] /= norm;
+}
+
+std::string chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings) {
+    std::string text;
+    for (int i = 0; i < motion.rowCount(); i++) {
+        const KeyRow& row = motion.rows[i];
+        if (row.found != 1)
+            continue;
+        const WorldCamera camera = worldCameraOfRow(row);
+        text += std::to_string(settings.firstFrame + i);
+        for (double v : camera.position)
+            text += format(" %.6f", v);
+        for (double v : {row.rotateX, row.rotateY, row.rotateZ})
+            text += format(" %.6f", v);
+        text += format(" %.6f\n", lens.verticalFovDegrees);
+    }
+    return text;
+}
+
+std::string csvText(const CameraMotion& motion, const ExportSettings& settings) {
+    std::string text =
+        "frame,found,translateX,translateY,translateZ,rotateY,rotateX,rotateZ,"
+        "m00,m01,m02,m03,m10,m11,m12,m13,m20,m21,m22,m23,m30,m31,m32,m33\n";
+    for (int i = 0; i < motion.rowCount(); i++) {
+        const KeyRow& row = motion.rows[i];
+        text += std::to_string(settings.firstFrame + i) + (row.found == 1 ? ",1" : ",0");
+        for (double v : {row.translateX, row.translateY, row.translateZ, row.rotateY, row.rotateX,
+                         row.rotateZ})
+            text += format(",%.6f", v);
+        if (row.found != 1) {
+            text += std::string(16, ',') + "\n";
+            continue;
+        }
+        const WorldCamera camera = worldCameraOfRow(row);
+        for (int j = 0; j < 3; j++) {
+            for (int k = 0; k < 3; k++)
+                text += format(",%.9f", camera.rotation[j][k]);
+            text += format(",%.6f", camera.position[j]);
+        }
+        text += ",0,0,0,1\n";
+    }
+    return text;
+}
+
+int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
+              const ExportSettings& settings, bool binary, std::string& error) {
+    std::vector<float> times, translations, rotations;
+    double previous[4] = {0.0, 0.0, 0.0, 1.0};
+    for (int i = 0; i < motion.rowCount(); i++) {
+        if (motion.rows[i].found != 1)
+            continue;
+        const WorldCamera camera = worldCameraOfRow(motion.rows[i]);
+        times.push_back(static_cast<float>(i / settings.fps));
+        for (double v : camera.position)
+            translations.push_back(static_cast<float>(v * settings.metresPerUnit));
+        double q[4];
+        quaternionOfRotation(camera.rotation, q);
+        // The shorter way from the previous key, so that interpolation does
+        // not swing the camera round the long way.
+        const double dot =
+            q[0] * previous[0] + q[1] * previous[1] + q[2] * previous[2] + q[3] * previous[3];
+        for (int k = 0; k < 4; k++) {
+            if (dot < 0.0 && times.size() > 1)
+                q[k] = -q[k];
+            previous[k] = q[k];
+            rotations.push_back(static_cast<float>(q[k]));
+        }
+    }
+    if (times.empty()) {
+        error = "no frame of the track has the marker: there is no camera to export";
+        return -1;
+    }
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "lumeko-export";
+    std::vector<unsigned char> data;
+
+    tinygltf::Camera lensCamera;
+    lensCamera.type = "perspective";
+    lensCamera.perspective.yfov = lens.verticalFovDegrees * PI / 180.0;
+    lensCamera.perspective.aspectRatio = lens.aspectRatio;
+    lensCamera.perspective.znear = 0.01 * settings.markerWidth * settings.metresPerUnit;
+    // The library always writes a far plane, and 0 is not a valid one.
+    lensCamera.perspective.zfar = 10000.0 * settings.markerWidth * settings.metresPerUnit;
+    model.cameras.push_back(lensCamera);
+
+    tinygltf::Node cameraNode;
+    cameraNode.name = motion.cameraName;
+    cameraNode.camera = 0;
+    cameraNode.translation.assign(translations.begin(), translations.begin() + 3);
+    cameraNode.rotation.assign(rotations.begin(), rotations.begin() + 4);
+    model.nodes.push_back(cameraNode);
+    tinygltf::Node markerNode;
+    markerNode.name = "marker";
+    markerNode.mesh = 0;
+    model.nodes.push_back(markerNode);
+    addMarker(model, data, settings.markerWidth * settings.metresPerUnit / 2.0);
+
+    const int input = addFloats(model, data, times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
+    const int moves = addFloats(model, data, translations, TINYGLTF_TYPE_VEC3, 3, 0, false);
+    const int turns = addFloats(model, data, rotations, TINYGLTF_TYPE_VEC4, 4, 0, false);
+    tinygltf::Animation animation;
+    animation.name = "track";
+    for (auto [output, target] : {std::pair{moves, "translation"}, std::pair{turns, "rotation"}}) {
+        tinygltf::AnimationSampler sampler;
+        sampler.input = input;
+        sampler.output = output;
+        sampler.interpolation = "LINEAR";
+        animation.samplers.push_back(sampler);
+        tinygltf::AnimationChannel channel;
+        channel.sampler = static_cast<int>(animation.samplers.size()) - 1;
+        channel.target_node = 0;
+        channel.target_path = target;
+        animation.channels.push_back(channel);
+    }
+    model.animations.push_back(animation);
+
+    while (data.size() % 4 != 0)
+        data.push_back(0);
+    tinygltf::Buffer buffer;
+    buffer.data = data;
+    model.buffers.push_back(buffer);
+    tinygltf::Scene scene;
+    scene.name = "track";
+    scene.nodes = {0, 1};
+    model.scenes.push_back(scene);
+    model.defaultScene = 0;
+
+    tinygltf::TinyGLTF writer;
+    if (!writer.WriteGltfSceneToFile(&model, path, false, true, true, binary)) {
+        error = path + ": cannot write";
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <string>
+
+#include "app/camera_motion_reader.h"
+#include "camera/camera_param.h"
+
+// Conversion of a camera-motion file to interchange formats. All of them use
+// the world of the key rows: X = the marker's x (right on the printed marker),
+// Y = the marker's z (up, out of the marker), Z = -(the marker's y) (towards
+// the viewer when the marker is seen upright): a right-handed Y-up world.
+// The camera looks down its own -Z with its +Y up (the glTF camera), and its
+// rotation is R = Ry(rotateY) Rx(rotateX) Rz(rotateZ): roll first, then
+// pitch, then yaw. Positions are in the unit of the marker width, that is the
+// key translations divided by TRANSLATION_SCALE.
+
+struct ExportSettings {
+    double fps = 30.0;             // frame rate of the footage
+    double markerWidth = 80.0;     // printed marker width, in the unit positions use
+    double metresPerUnit = 0.001;  // glTF only: metres per unit of the marker width
+    int firstFrame = 0;            // number of the first frame (.chan and CSV)
+};
+
+// The lens as the camera file describes it, for its own image size.
+struct Lens {
+    double verticalFovDegrees;
+    double aspectRatio;  // tan(horizontal fov / 2) / tan(vertical fov / 2)
+};
+Lens lensOfCamera(const CameraParam& camera);
+
+// A found row's camera in the world above: position in marker-width units
+// and the rotation whose columns are the camera's right, up and backward axes.
+struct WorldCamera {
+    double position[3];
+    double rotation[3][3];
+};
+WorldCamera worldCameraOfRow(const KeyRow& row);
+
+// Unit quaternion (x, y, z, w) of a rotation matrix.
+void quaternionOfRotation(const double r[3][3], double q[4]);
+
+// ".chan": one line per found frame, "frame tx ty tz rx ry rz vfov", the
+// angles and the vertical field of view in degrees.
+std::string chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings);
+
+// CSV with a header: frame, found, the six keys as stored, then the camera's
+// 4x4 camera-to-world matrix row by row (empty for frames without the marker).
+std::string csvText(const CameraMotion& motion, const ExportSettings& settings);
+
+// glTF 2.0: a perspective camera node animated by linear translation and
+// rotation samplers with one key per found frame (time = frame / fps), and the
+// marker as a square mesh at the origin. `binary` writes .glb, otherwise
+// .gltf with the buffer embedded. 0, or -1 with `error` set.
+int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
+              const ExportSettings& settings, bool binary, std::string& error);

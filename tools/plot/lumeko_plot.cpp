@@ -1,0 +1,76 @@
+// lumeko-plot: the key curves and the camera path of Lumeko.cm2 on one page.
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/camera_motion_reader.h"
+#include "tools/common/image_io.h"
+#include "tools/common/tool_args.h"
+#include "tools/plot/track_plot.h"
+
+namespace {
+
+const char* const USAGE =
+    "Usage:\n"
+    "  lumeko-plot Lumeko.cm2 OUTPUT.png|svg|pdf [--width W] [--size WxH]\n"
+    "  lumeko-plot --help\n";
+
+const char* const HELP =
+    "\n"
+    "Draws a camera-motion file on one page: the six key curves (translateX,\n"
+    "translateY, translateZ, rotateY, rotateX, rotateZ) against the frame\n"
+    "number with the frames without the marker shaded, and a top and a side\n"
+    "view of the camera path (in the unit of the marker width, key / 0.005)\n"
+    "with the marker at the origin.\n"
+    "\n"
+    "--width W     marker width in the path views (default 80).\n"
+    "--size WxH    page size in pixels (points for SVG and PDF; default 1200x900).\n"
+    "Exit status: 0 on success, 1 on any error.\n";
+
+int fail(const std::string& message) {
+    std::fprintf(stderr, "lumeko-plot: %s\n", message.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+        return 0;
+    ArgWalker walker{argc, argv};
+    std::vector<std::string> positional;
+    double markerWidth = 80.0;
+    int width = 1200, height = 900;
+    while (nextArg(walker)) {
+        if (walker.name.empty()) {
+            positional.push_back(argument(walker));
+            continue;
+        }
+        std::string value;
+        if (walker.name != "--width" && walker.name != "--size")
+            return fail("unknown option " + walker.name + "\n" + USAGE);
+        if (!optionValue(walker, value))
+            return fail(walker.name + " needs a value");
+        const bool ok = walker.name == "--width"
+                            ? parseDouble(value, markerWidth) && markerWidth > 0.0
+                            : parseSize(value, width, height) && width >= 200 && height >= 150 &&
+                                  width <= 10000 && height <= 10000;
+        if (!ok)
+            return fail("bad value for " + walker.name + ": " + value);
+    }
+    if (positional.size() != 2)
+        return fail(std::string("give one Lumeko.cm2 and one OUTPUT\n") + USAGE);
+    const std::string& output = positional[1];
+    if (!hasSuffix(output, ".png") && !hasSuffix(output, ".svg") && !hasSuffix(output, ".pdf"))
+        return fail(output + ": the output must end in .png, .svg or .pdf");
+    CameraMotion motion;
+    std::string error;
+    if (readCameraMotion(positional[0], motion, error) != 0)
+        return fail(error);
+    if (writePlot(output, motion, markerWidth, width, height, error) != 0)
+        return fail(error);
+    std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
+                motion.foundCount());
+    return 0;
+}
