@@ -31,12 +31,13 @@ struct DrawnFrame {
 
 std::vector<DrawnFrame> readOverlay(const std::string& path) {
     std::vector<DrawnFrame> frames;
-    EXPECT_EQ(openMovieFile(path.c_str()), 0) << path;
-    EXPECT_EQ(openMovieVideoStream(), 0);
-    EXPECT_EQ(openMovieDecoder(1), 0);
-    const MovieInfo info = movieFileInfo();
+    MovieFile movie;
+    EXPECT_EQ(movie.open(path.c_str()), 0) << path;
+    EXPECT_EQ(movie.openVideoStream(), 0);
+    EXPECT_EQ(movie.openDecoder(1), 0);
+    const MovieInfo info = movie.info();
     MovieFrame frame{};
-    while (readMovieFrame(frame) == 1) {
+    while (movie.readFrame(frame) == 1) {
         DrawnFrame& drawn = frames.emplace_back(DrawnFrame{frame.number, {}, false});
         for (int y = 0; y < info.height; ++y) {
             const unsigned char* row = frame.rows + static_cast<size_t>(y) * frame.stride;
@@ -49,7 +50,6 @@ std::vector<DrawnFrame> readOverlay(const std::string& path) {
             }
         }
     }
-    closeMovieFile();
     return frames;
 }
 

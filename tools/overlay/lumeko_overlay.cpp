@@ -227,22 +227,20 @@ int drawFrame(Run& run, RgbImage& frame, long long number, Output& output, std::
 
 int drawMovie(Run& run, Output& output, std::string& error) {
     const std::string& footage = run.options.positional[0];
-    if (openMovieFile(footage.c_str()) != 0 || openMovieVideoStream() != 0 ||
-        openMovieDecoder(0) != 0) {
-        closeMovieFile();
+    MovieFile movie;
+    if (movie.open(footage.c_str()) != 0 || movie.openVideoStream() != 0 ||
+        movie.openDecoder(0) != 0) {
         error = footage + ": not a movie FFmpeg can decode";
         return -1;
     }
-    const MovieInfo info = movieFileInfo();
-    if (output.open(info.width, info.height, info.rate, info.scale, error) != 0) {
-        closeMovieFile();
+    const MovieInfo info = movie.info();
+    if (output.open(info.width, info.height, info.rate, info.scale, error) != 0)
         return -1;
-    }
     Progress progress(info.length);
     RgbImage frame = makeRgbImage(info.width, info.height, 0, 0, 0);
     MovieFrame decoded{};
     int status = 0;
-    while (status == 0 && readMovieFrame(decoded) == 1) {
+    while (status == 0 && movie.readFrame(decoded) == 1) {
         run.frames = std::max(run.frames, decoded.number + 1);
         if (!wanted(run.options, decoded.number))
             continue;
@@ -259,7 +257,6 @@ int drawMovie(Run& run, Output& output, std::string& error) {
         status = drawFrame(run, frame, decoded.number, output, error);
     }
     progress.end();
-    closeMovieFile();
     std::string closing;
     if (output.close(closing) != 0 && status == 0) {
         error = closing;
