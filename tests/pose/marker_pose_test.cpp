@@ -301,3 +301,93 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
 }
 
 }  // namespace
+
+namespace {
+
+// Corners exactly where the pinhole camera puts them (ideal coordinates,
+// whatever the lens): the refined fit finds the true pose to rounding, first
+// frame and continuing, through a distorted camera too; the default settings
+// give the plain fit bit for bit.
+TEST(RefinedFit, RecoversTheTruePoseFromIdealCornersAndTheDefaultIsThePlainFit) {
+    std::mt19937 rng(52);
+    for (const bool distorted : {false, true}) {
+        const CameraParam camera = makeCamera(distorted);
+        int fitted = 0;
+        for (int i = 0; i < 60; i++) {
+            double truth[3][4], previous[3][4], pose[3][4], plain[3][4], other[3][4];
+            randomPose(rng, 60 * PI / 180, truth);
+            turnedPose(truth, 0.05, -0.04, previous);
+            MarkerSquare square{};
+            for (int k = 0; k < 4; k++) {
+                square.vertices[k] = projectCorner(camera, truth, k);
+            }
+            for (int k = 0; k < 4; k++) {
+                // Sides turned a little about their middles: exact ones can fail the
+                // initial rotation (above); only the corners are fitted.
+                const ImagePoint p = square.vertices[k], q = square.vertices[(k + 1) % 4];
+                const double angle = (k % 2 ? 0.002 : -0.003), cs = std::cos(angle),
+                             sn = std::sin(angle);
+                const EdgeLine exact = lineThrough(p, q);
+                EdgeLine& line = square.edgeLines[k];
+                line = {exact.a * cs - exact.b * sn, exact.a * sn + exact.b * cs, 0.0};
+                line.c = -(line.a * (p.x + q.x) + line.b * (p.y + q.y)) / 2.0;
+            }
+            const double plainErr = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, plain);
+            EXPECT_EQ(arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, other, PoseSettings{}),
+                      plainErr);
+            if (plainErr >= 0.0) {
+                EXPECT_TRUE(samePose(other, plain));
+            }
+            const double err =
+                arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, pose, PoseSettings{true});
+            // The same start: the refined fit fails exactly where the plain one does.
+            ASSERT_EQ(err < 0.0, plainErr < 0.0) << i;
+            const double contErr = arMarkerPoseCont(camera, square, previous, ORIGIN, MARKER_WIDTH,
+                                                    other, PoseSettings{true});
+            for (const auto* fit : {&pose, &other}) {
+                if (fit == &pose && err < 0.0) {
+                    continue;
+                }
+                EXPECT_LT(rotationDifference(*fit, truth), 1e-7) << i;
+                const double moved =
+                    std::hypot((*fit)[0][3] - truth[0][3], (*fit)[1][3] - truth[1][3],
+                               (*fit)[2][3] - truth[2][3]);
+                EXPECT_LT(moved, 1e-7 * truth[2][3]) << i;
+            }
+            EXPECT_LT(contErr, 1e-12);
+            fitted += err >= 0.0;
+        }
+        EXPECT_GT(fitted, 50);
+    }
+}
+
+// The polish starts from a pose a degree and a few units off and ends at the
+// pose the points were made from; it refuses point counts outside its
+// buffers and points behind the camera, leaving the pose alone.
+TEST(PolishPose, ConvergesFromNearbyAndRefusesWhatItCannotUse) {
+    const CameraParam camera = makeCamera(false);
+    double truth[3][4], pose[3][4];
+    const double t[3] = {20.0, -15.0, 500.0};
+    makePose(0.3, PI - 0.5, -1.1, t, truth);
+    ImagePoint image[4];
+    const double object[4][2] = {{-40, 40}, {40, 40}, {40, -40}, {-40, -40}};
+    for (int k = 0; k < 4; k++) {
+        image[k] = projectCorner(camera, truth, k);
+    }
+    turnedPose(truth, 0.02, -0.015, pose);
+    pose[0][3] = 24.0;
+    pose[1][3] = -11.0;
+    pose[2][3] = 520.0;
+    EXPECT_LT(arPolishPose(image, object, 4, camera.mat, pose), 1e-16);
+    EXPECT_LT(rotationDifference(pose, truth), 1e-9);
+    EXPECT_NEAR(pose[2][3], 500.0, 1e-7);
+    double before[3][4];
+    std::memcpy(before, pose, sizeof before);
+    EXPECT_EQ(arPolishPose(image, object, 0, camera.mat, pose), -1.0);
+    pose[2][3] = -500.0;
+    std::memcpy(before, pose, sizeof before);
+    EXPECT_EQ(arPolishPose(image, object, 4, camera.mat, pose), -1.0);
+    EXPECT_TRUE(samePose(pose, before));
+}
+
+}  // namespace
