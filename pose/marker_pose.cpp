@@ -122,7 +122,14 @@ double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
 double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
                     double width, double pose[3][4], const PoseSettings& settings) {
     double R[3][3];
-    if (!validDirection(marker.direction) || arInitialRotation(marker, camera.mat, R) < 0) {
+    if (!validDirection(marker.direction)) {
+        return -1.0;
+    }
+    // Sides refined onto the edges can give axes perpendicular to rounding,
+    // where the plain start fails; the refined fit then starts from the
+    // bisecting one.
+    if (arInitialRotation(marker, camera.mat, R) < 0 &&
+        (!settings.refine || arInitialRotationBisecting(marker, camera.mat, R) < 0)) {
         return -1.0;
     }
     return refinePasses(camera, R, pairCorners(marker, centre, width), pose, settings);

@@ -304,15 +304,16 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
 
 namespace {
 
-// Corners exactly where the pinhole camera puts them (ideal coordinates,
-// whatever the lens): the refined fit finds the true pose to rounding, first
-// frame and continuing, through a distorted camera too; the default settings
-// give the plain fit bit for bit.
+// Corners and sides exactly where the pinhole camera puts them (ideal
+// coordinates, whatever the lens): the refined fit finds the true pose to
+// rounding, first frame and continuing, through a distorted camera too, also
+// where the plain start fails; the default settings give the plain fit bit
+// for bit.
 TEST(RefinedFit, RecoversTheTruePoseFromIdealCornersAndTheDefaultIsThePlainFit) {
     std::mt19937 rng(52);
     for (const bool distorted : {false, true}) {
         const CameraParam camera = makeCamera(distorted);
-        int fitted = 0;
+        int plainFailed = 0;  // poses the plain start could not give
         for (int i = 0; i < 60; i++) {
             double truth[3][4], previous[3][4], pose[3][4], plain[3][4], other[3][4];
             randomPose(rng, 60 * PI / 180, truth);
@@ -322,15 +323,7 @@ TEST(RefinedFit, RecoversTheTruePoseFromIdealCornersAndTheDefaultIsThePlainFit) 
                 square.vertices[k] = projectCorner(camera, truth, k);
             }
             for (int k = 0; k < 4; k++) {
-                // Sides turned a little about their middles: exact ones can fail the
-                // initial rotation (above); only the corners are fitted.
-                const ImagePoint p = square.vertices[k], q = square.vertices[(k + 1) % 4];
-                const double angle = (k % 2 ? 0.002 : -0.003), cs = std::cos(angle),
-                             sn = std::sin(angle);
-                const EdgeLine exact = lineThrough(p, q);
-                EdgeLine& line = square.edgeLines[k];
-                line = {exact.a * cs - exact.b * sn, exact.a * sn + exact.b * cs, 0.0};
-                line.c = -(line.a * (p.x + q.x) + line.b * (p.y + q.y)) / 2.0;
+                square.edgeLines[k] = lineThrough(square.vertices[k], square.vertices[(k + 1) % 4]);
             }
             const double plainErr = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, plain);
             EXPECT_EQ(arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, other, PoseSettings{}),
@@ -340,14 +333,14 @@ TEST(RefinedFit, RecoversTheTruePoseFromIdealCornersAndTheDefaultIsThePlainFit) 
             }
             const double err =
                 arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, pose, PoseSettings{true});
-            // The same start: the refined fit fails exactly where the plain one does.
-            ASSERT_EQ(err < 0.0, plainErr < 0.0) << i;
+            // Exact sides can fail the plain start (above); the refined fit then
+            // starts from the bisecting one and never fails.
+            ASSERT_GE(err, 0.0) << i;
+            EXPECT_LT(err, 1e-12);
+            plainFailed += plainErr < 0.0;
             const double contErr = arMarkerPoseCont(camera, square, previous, ORIGIN, MARKER_WIDTH,
                                                     other, PoseSettings{true});
             for (const auto* fit : {&pose, &other}) {
-                if (fit == &pose && err < 0.0) {
-                    continue;
-                }
                 EXPECT_LT(rotationDifference(*fit, truth), 1e-7) << i;
                 const double moved =
                     std::hypot((*fit)[0][3] - truth[0][3], (*fit)[1][3] - truth[1][3],
@@ -355,9 +348,8 @@ TEST(RefinedFit, RecoversTheTruePoseFromIdealCornersAndTheDefaultIsThePlainFit) 
                 EXPECT_LT(moved, 1e-7 * truth[2][3]) << i;
             }
             EXPECT_LT(contErr, 1e-12);
-            fitted += err >= 0.0;
         }
-        EXPECT_GT(fitted, 50);
+        EXPECT_GT(plainFailed, 0);  // the case of the bisecting start did come up
     }
 }
 
