@@ -9,7 +9,7 @@ namespace {
 // Sample spacing of the profile that finds the crossing, and of the one the
 // edge is measured on.
 constexpr double CROSSING_STEP = 0.5;
-constexpr double AREA_STEP = 0.25;
+constexpr double AREA_STEP = 0.5;
 constexpr int CROSSING_SAMPLES = static_cast<int>(2.0 * EDGE_PROFILE_HALF / CROSSING_STEP) + 1;
 constexpr int AREA_SAMPLES = static_cast<int>(2.0 * EDGE_PROFILE_HALF / AREA_STEP) + 1;
 // Profile samples this far or further from its middle give the dark and light levels.

@@ -5,7 +5,7 @@
 #include "math/image_point.h"
 
 // Most points measured along one side.
-inline constexpr int EDGE_REFINE_POINT_MAX = 64;
+inline constexpr int EDGE_REFINE_POINT_MAX = 16;
 // Half the length of the grey profile read across a side, in pixels.
 inline constexpr double EDGE_PROFILE_HALF = 3.0;
 // Least difference between the dark and light level of a profile (sum of

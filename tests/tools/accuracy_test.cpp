@@ -218,7 +218,7 @@ void PrintTo(const RefineFootage& footage, std::ostream* out) {
     *out << footage.name;
 }
 
-constexpr double CORNER_MEDIAN_MAX = 0.03;
+constexpr double CORNER_MEDIAN_MAX = 0.05;
 constexpr double CORNER_95_MAX = 0.3;
 
 // What one mode gave for every frame.
