@@ -385,9 +385,9 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
 INSTANTIATE_TEST_SUITE_P(
     Footage, RefineAccuracy,
     testing::Values(
-        RefineFootage{"orbit_640x480", "640x480", "orbit", 30, "0,1", "", 2.0, 0.6, 0.003, 0.2},
+        RefineFootage{"orbit_640x480", "640x480", "orbit", 20, "0,1", "", 2.0, 0.6, 0.003, 0.2},
         // From 40 pixels wide to about 190.
-        RefineFootage{"approach_640x480", "640x480", "approach", 40, "0,1", "455", 1.5, 0.5, 0.003,
+        RefineFootage{"approach_640x480", "640x480", "approach", 30, "0,1", "455", 1.5, 0.5, 0.003,
                       0.2},
         // A pan that takes the marker to the picture's edges, through a plain lens and one
         // that moves the frame's corners by about 10 pixels.
