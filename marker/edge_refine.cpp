@@ -217,13 +217,13 @@ bool fitWeighted(const ImagePoint* points, const double* weights, int count, Edg
         sxy += weights[k] * x * y;
         syy += weights[k] * y * y;
     }
+    if (!(sxx + syy > 0.0)) {
+        return false;
+    }
     // Direction of the largest spread; the normal is across it.
     const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
     const double ux = std::cos(angle);
     const double uy = std::sin(angle);
-    if (!(sxx + syy > 0.0)) {
-        return false;
-    }
     line->a = -uy;
     line->b = ux;
     line->c = -(line->a * mx + line->b * my);
