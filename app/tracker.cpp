@@ -23,11 +23,11 @@ void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo
     MarkerSquare square = markerSquare(marker);
     if (state.poseContinues == 1) {
         arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre, state.patternWidth,
-                         state.cameraPose);
+                         state.cameraPose, state.poseSettings);
         return;
     }
-    if (arMarkerPose(camera, square, state.patternCentre, state.patternWidth, state.cameraPose) >=
-        0.0) {
+    if (arMarkerPose(camera, square, state.patternCentre, state.patternWidth, state.cameraPose,
+                     state.poseSettings) >= 0.0) {
         state.poseKnown = 1;
     }
     state.poseContinues = 1;
@@ -76,6 +76,11 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
         return nullptr;
     tracker->state.patternWidth = patternWidth;
     return tracker;
+}
+
+void Tracker::setRefine(bool on) {
+    markerDetector->setRefineEdges(on);
+    state.poseSettings.refine = on;
 }
 
 int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {

@@ -9,6 +9,7 @@
 #include "marker/frame_image.h"
 #include "marker/marker_info.h"
 #include "math/image_point.h"
+#include "pose/marker_pose.h"
 
 // Binarisation threshold handed to detection on every frame.
 inline constexpr int DETECT_THRESHOLD = 100;
@@ -24,6 +25,7 @@ struct TrackerState {
     ImagePoint patternCentre = {0.0, 0.0};
     double cameraPose[3][4] = {};  // last marker-to-camera pose
     int poseKnown = 0;             // 1 while cameraPose holds a pose that converts to a key
+    PoseSettings poseSettings{};   // how every pose is fitted (the plain fit by default)
 };
 
 // Index of the marker carrying `patternId` with the highest confidence of at
@@ -50,6 +52,11 @@ class Tracker {
     // the frame) and a marker `patternWidth` wide; null when its working
     // storage cannot be allocated.
     static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth);
+
+    // With `on`, refines the markers' edges (Detector::setRefineEdges) and
+    // fits poses with PoseSettings::refine; off (the default) tracks exactly
+    // as before. Set before the first frame.
+    void setRefine(bool on);
 
     // Loads the marker's pattern file; 0, or -1 with the reason in `error`.
     int loadPattern(const char* patternName, PatternLoadError* error);

@@ -1,5 +1,6 @@
 // Speed of one detection pass on noisy frames with one marker, stage by
-// stage, and of the labeling pass against a plain table-rewrite labeling.
+// stage, with and without edge refinement, of the refinement alone, and of
+// the labeling pass against a plain table-rewrite labeling.
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "marker/detector.h"
+#include "marker/edge_refine.h"
 #include "marker/labeling.h"
 #include "tests/marker/reference_labeling.h"
 #include "tests/marker/test_frames.h"
@@ -77,7 +79,9 @@ double micros(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
-void BM_DetectMarker(benchmark::State& state) {
+// One detection pass, stage by stage; with `refine` the markers' edges are
+// refined as well (the refinement stage's time in refine_us).
+void detectMarker(benchmark::State& state, bool refine) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
     const std::unique_ptr<Detector> detector =
@@ -87,6 +91,8 @@ void BM_DetectMarker(benchmark::State& state) {
         return;
     }
     loadPattern(*detector);
+    detector->setRefineEdges(refine);
+    double refinement = 0;
     TestFrame frame = benchFrame(state);
     const MarkerInfo* markers = nullptr;
     int count = 0;
@@ -99,6 +105,7 @@ void BM_DetectMarker(benchmark::State& state) {
         squares += micros(trace.squares);
         identification += micros(trace.identification);
         history += micros(trace.history);
+        refinement += micros(trace.refinement);
         total += micros(trace.total);
     }
     const double n = static_cast<double>(state.iterations());
@@ -106,11 +113,18 @@ void BM_DetectMarker(benchmark::State& state) {
     state.counters["squares_us"] = squares / n;
     state.counters["identify_us"] = identification / n;
     state.counters["history_us"] = history / n;
+    if (refine) {
+        state.counters["refine_us"] = refinement / n;
+    }
     state.counters["total_us"] = total / n;
     state.counters["markers"] = count;
     state.counters["status"] = status;
     const DetectionTrace& trace = detector->trace();
     state.counters["regions"] = trace.labels ? trace.labels->labelCount : -1;
+}
+
+void BM_DetectMarker(benchmark::State& state) {
+    detectMarker(state, false);
 }
 BENCHMARK(BM_DetectMarker)
     ->Args({640, 480, 0, 0})
@@ -121,6 +135,49 @@ BENCHMARK(BM_DetectMarker)
     ->Args({1920, 1080, 0, 70})
     ->Args({1920, 1080, 1, 1})
     ->Unit(benchmark::kMillisecond);
+
+// The same passes with edge refinement: total_us against BM_DetectMarker's
+// is what refinement adds to a pass (meant to stay below a tenth).
+void BM_DetectMarkerRefined(benchmark::State& state) {
+    detectMarker(state, true);
+}
+BENCHMARK(BM_DetectMarkerRefined)
+    ->Args({640, 480, 0, 0})
+    ->Args({640, 480, 0, 60})
+    ->Args({1920, 1080, 0, 0})
+    ->Args({1920, 1080, 0, 60})
+    ->Unit(benchmark::kMillisecond);
+
+// The refinement stage alone on the frame's marker, from its plain sides.
+void BM_RefineEdges(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const CameraParam camera = lumeko_test::undistortedCamera(width, height);
+    const std::unique_ptr<Detector> detector = Detector::create(camera);
+    TestFrame frame = benchFrame(state);
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    if (detector == nullptr || detector->detect(frame.image(), 100, &markers, &count) < 0 ||
+        count < 1) {
+        state.SkipWithError("no marker to refine");
+        return;
+    }
+    const MarkerInfo plain = markers[0];
+    EdgeRefineStorage storage;
+    int refined = 0;
+    for (auto _ : state) {
+        MarkerInfo marker = plain;
+        refined = arRefineEdges(frame.image(), camera.distFactor, storage, marker.edgeLines,
+                                marker.vertices);
+        benchmark::DoNotOptimize(marker);
+    }
+    state.counters["sides"] = refined;
+}
+BENCHMARK(BM_RefineEdges)
+    ->Args({640, 480, 0, 0})
+    ->Args({640, 480, 0, 60})
+    ->Args({1920, 1080, 0, 60})
+    ->Unit(benchmark::kMicrosecond);
 
 // Frames whose labeling is worth timing: width, height, kind (0 grey noise,
 // 1 black specks) and its amount.

@@ -13,6 +13,7 @@ struct DetectionTrace {
     std::chrono::steady_clock::duration labeling;
     std::chrono::steady_clock::duration squares;
     std::chrono::steady_clock::duration identification;
+    std::chrono::steady_clock::duration refinement;  // zero unless edges are refined
     std::chrono::steady_clock::duration history;
     std::chrono::steady_clock::duration total;
     // The labeling result; null when the pass failed before or in labeling.

@@ -87,6 +87,15 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
                         candidateCount, markerList_.markers);
     trace_.identification = lap(stageStart);
 
+    if (refineEdges_) {
+        for (int i = 0; i < markerList_.count; i++) {
+            MarkerInfo& marker = markerList_.markers[i];
+            arRefineEdges(frame, camera_.distFactor, refineStorage_, marker.edgeLines,
+                          marker.vertices);
+        }
+        trace_.refinement = lap(stageStart);
+    }
+
     arSteadyMarkers(history_, markerList_);
     trace_.history = lap(stageStart);
     trace_.total = Clock::now() - passStart;

@@ -5,6 +5,7 @@
 #include "camera/camera_param.h"
 #include "marker/detection_trace.h"
 #include "marker/edge_lines.h"
+#include "marker/edge_refine.h"
 #include "marker/frame_image.h"
 #include "marker/labeling.h"
 #include "marker/marker_history.h"
@@ -56,6 +57,12 @@ class Detector {
     // `patterns`); for handing patterns on to a detector of another size.
     void setPatterns(const PatternSet& patterns) { patterns_ = patterns; }
 
+    // With `on`, every pass moves each marker's fitted sides onto the
+    // grey-level edge (arRefineEdges) before the history step; off (the
+    // default) leaves the sides and corners as the contour gives them.
+    void setRefineEdges(bool on) { refineEdges_ = on; }
+    bool refineEdges() const { return refineEdges_; }
+
   private:
     explicit Detector(const CameraParam& camera);
 
@@ -64,6 +71,8 @@ class Detector {
     LabelStorage labelStorage_{};
     SquareStorage squareStorage_{};
     EdgeLineStorage edgeStorage_{};
+    EdgeRefineStorage refineStorage_{};
+    bool refineEdges_ = false;
     LabelResult labelResult_{};
     MarkerList markerList_{};
     MarkerHistory history_{};

@@ -208,9 +208,43 @@ int orthogonaliseAxes(double X[3], double Y[3]) {
     return 0;
 }
 
+// The same turn by half the deviation in closed form: the bisectors of X and
+// Y and of X and -Y are perpendicular, and the axes lie 45 degrees either
+// side of the first. -1 with both untouched when X and Y are parallel.
+int orthogonaliseAxesBisecting(double X[3], double Y[3]) {
+    double sum[3] = {X[0] + Y[0], X[1] + Y[1], X[2] + Y[2]};
+    double difference[3] = {X[0] - Y[0], X[1] - Y[1], X[2] - Y[2]};
+    const double sumLength = length(sum);
+    const double differenceLength = length(difference);
+    if (!(sumLength > 0.0 && differenceLength > 0.0)) {
+        return -1;
+    }
+    for (int r = 0; r < 3; r++) {
+        sum[r] /= sumLength;
+        difference[r] /= differenceLength;
+        X[r] = (sum[r] + difference[r]) / std::sqrt(2.0);
+        Y[r] = (sum[r] - difference[r]) / std::sqrt(2.0);
+    }
+    return 0;
+}
+
+int initialRotation(const MarkerSquare& marker, const double P[3][4], bool bisecting,
+                    double R[3][3]);
+
 }  // namespace
 
 int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
+    return initialRotation(marker, P, false, R);
+}
+
+int arInitialRotationBisecting(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
+    return initialRotation(marker, P, true, R);
+}
+
+namespace {
+
+int initialRotation(const MarkerSquare& marker, const double P[3][4], bool bisecting,
+                    double R[3][3]) {
     int d = marker.direction;
     if (d < 0 || d > 3) {
         return -1;
@@ -233,7 +267,7 @@ int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R
     if (orientAxis(Y, corner[3], corner[0], P) < 0) {
         return -1;
     }
-    if (orthogonaliseAxes(X, Y) < 0) {
+    if ((bisecting ? orthogonaliseAxesBisecting(X, Y) : orthogonaliseAxes(X, Y)) < 0) {
         return -1;
     }
     double Z[3];
@@ -249,3 +283,5 @@ int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R
     }
     return 0;
 }
+
+}  // namespace

@@ -10,6 +10,12 @@
 // the marker's axes in camera coordinates. 0, or -1 with R untouched.
 int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R[3][3]);
 
+// The same with the axes made perpendicular in closed form (each turned by
+// half the deviation towards the other's normal in their plane), which also
+// holds when the sides give axes already perpendicular to rounding, where the
+// method above can fail; the refined fit's start when that one fails.
+int arInitialRotationBisecting(const MarkerSquare& marker, const double P[3][4], double R[3][3]);
+
 // Index into a marker's `vertices` or `edgeLines` of its k-th corner or side
 // counted from the pattern's own first corner.
 inline int arMarkerOrderIndex(int direction, int k) {

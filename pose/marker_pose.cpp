@@ -1,5 +1,7 @@
 #include "pose/marker_pose.h"
 
+#include <cmath>
+
 #include "pose/initial_rotation.h"
 #include "pose/pose_refine.h"
 
@@ -36,8 +38,49 @@ SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre,
 // below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
 // left. Writes `pose` and returns the last error, or returns -1.0 with
 // `pose` untouched when a pass could not run.
+void copyPose(const double from[3][4], double to[3][4]) {
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 4; k++) {
+            to[j][k] = from[j][k];
+        }
+    }
+}
+
+// The refined fit: passes in ideal coordinates until the error settles,
+// keeping the best pose, then the joint polish. Same contract as
+// refinePasses.
+double convergedPasses(const CameraParam& camera, double R[3][3],
+                       const SquareCorrespondences& pairs, double pose[3][4]) {
+    double refined[3][4];
+    double best[3][4];
+    double bestErr = -1.0;
+    for (int pass = 0; pass < POSE_REFINED_LOOP_MAX; pass++) {
+        const double err = arRefinePoseIdeal(R, pairs.image, pairs.object, 4, refined, camera.mat);
+        if (err < 0.0) {
+            return -1.0;
+        }
+        const double previous = bestErr;
+        if (bestErr < 0.0 || err < bestErr) {
+            copyPose(refined, best);
+            bestErr = err;
+        }
+        if (previous >= 0.0 && std::fabs(previous - err) <= POSE_REFINED_CHANGE_MIN * previous) {
+            break;
+        }
+    }
+    const double polished = arPolishPose(pairs.image, pairs.object, 4, camera.mat, best);
+    if (polished >= 0.0) {
+        bestErr = polished;
+    }
+    copyPose(best, pose);
+    return bestErr;
+}
+
 double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorrespondences& pairs,
-                    double pose[3][4]) {
+                    double pose[3][4], const PoseSettings& settings) {
+    if (settings.refine) {
+        return convergedPasses(camera, R, pairs, pose);
+    }
     double refined[3][4];
     double err = -1.0;
     for (int pass = 0; pass < POSE_LOOP_MAX; pass++) {
@@ -61,7 +104,7 @@ double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorre
 // direction outside 0..3.
 double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
                         const double previousPose[3][4], ImagePoint centre, double width,
-                        double pose[3][4]) {
+                        double pose[3][4], const PoseSettings& settings) {
     if (!validDirection(marker.direction)) {
         return -1.0;
     }
@@ -71,41 +114,61 @@ double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
             R[j][k] = previousPose[j][k];
         }
     }
-    return refinePasses(camera, R, pairCorners(marker, centre, width), pose);
+    return refinePasses(camera, R, pairCorners(marker, centre, width), pose, settings);
 }
 
 }  // namespace
 
 double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
-                    double width, double pose[3][4]) {
+                    double width, double pose[3][4], const PoseSettings& settings) {
     double R[3][3];
-    if (!validDirection(marker.direction) || arInitialRotation(marker, camera.mat, R) < 0) {
+    if (!validDirection(marker.direction)) {
         return -1.0;
     }
-    return refinePasses(camera, R, pairCorners(marker, centre, width), pose);
+    // Sides refined onto the edges can give axes perpendicular to rounding,
+    // where the plain start fails; the refined fit then starts from the
+    // bisecting one.
+    if (arInitialRotation(marker, camera.mat, R) < 0 &&
+        (!settings.refine || arInitialRotationBisecting(marker, camera.mat, R) < 0)) {
+        return -1.0;
+    }
+    return refinePasses(camera, R, pairCorners(marker, centre, width), pose, settings);
 }
 
 double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
-                            ImagePoint centre, double width, double pose[3][4]) {
+                            ImagePoint centre, double width, double pose[3][4],
+                            const PoseSettings& settings) {
     if (!(err > POSE_CONT_ERROR_MAX)) {
         return err;
     }
     double fresh[3][4];
-    double freshErr = arMarkerPose(camera, marker, centre, width, fresh);
+    double freshErr = arMarkerPose(camera, marker, centre, width, fresh, settings);
     if (freshErr < 0.0 || !(freshErr < err)) {
         return err;
     }
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 4; k++) {
-            pose[j][k] = fresh[j][k];
-        }
-    }
+    copyPose(fresh, pose);
     return freshErr;
 }
 
 double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
                         const double previousPose[3][4], ImagePoint centre, double width,
+                        double pose[3][4], const PoseSettings& settings) {
+    double err = poseFromPrevious(camera, marker, previousPose, centre, width, pose, settings);
+    return arMarkerPoseFallback(camera, marker, err, centre, width, pose, settings);
+}
+
+double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                    double width, double pose[3][4]) {
+    return arMarkerPose(camera, marker, centre, width, pose, PoseSettings{});
+}
+
+double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
+                            ImagePoint centre, double width, double pose[3][4]) {
+    return arMarkerPoseFallback(camera, marker, err, centre, width, pose, PoseSettings{});
+}
+
+double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                        const double previousPose[3][4], ImagePoint centre, double width,
                         double pose[3][4]) {
-    double err = poseFromPrevious(camera, marker, previousPose, centre, width, pose);
-    return arMarkerPoseFallback(camera, marker, err, centre, width, pose);
+    return arMarkerPoseCont(camera, marker, previousPose, centre, width, pose, PoseSettings{});
 }

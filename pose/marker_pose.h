@@ -12,6 +12,22 @@ inline constexpr double POSE_ERROR_GOOD = 1.0;
 // Continuous mode also tries the first-frame method above this error.
 inline constexpr double POSE_CONT_ERROR_MAX = 1.0;
 
+// Most refinement passes of a refined fit, and the relative change of the
+// error between two passes below which they stop.
+inline constexpr int POSE_REFINED_LOOP_MAX = 10;
+inline constexpr double POSE_REFINED_CHANGE_MIN = 1e-3;
+
+// How a pose is fitted. The default is the fit described at each entry point.
+struct PoseSettings {
+    // Fits the corners (ideal coordinates) to the camera's pinhole projection
+    // as they are, instead of moving them through the lens model first; runs
+    // the passes, from the same start, until the error changes by less than
+    // POSE_REFINED_CHANGE_MIN of itself (at most POSE_REFINED_LOOP_MAX); then
+    // polishes the six values together (arPolishPose). The error returned is
+    // the mean squared distance in ideal pixels.
+    bool refine = false;
+};
+
 // Marker-to-camera pose of a square of side `width` centred on `centre`
 // (marker coordinates), seen by `camera`, starting from the rotation its edges
 // imply. Returns the mean squared reprojection error in pixels, or -1.0 with
@@ -32,6 +48,17 @@ double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
 // when it succeeds with a strictly smaller error. Returns the error kept.
 double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
                             ImagePoint centre, double width, double pose[3][4]);
+
+// The three entry points fitted as `settings` say; with the default
+// settings each gives exactly what the one above gives.
+double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                    double width, double pose[3][4], const PoseSettings& settings);
+double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                        const double previousPose[3][4], ImagePoint centre, double width,
+                        double pose[3][4], const PoseSettings& settings);
+double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
+                            ImagePoint centre, double width, double pose[3][4],
+                            const PoseSettings& settings);
 
 // The same two entry points on Pose values.
 inline double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,

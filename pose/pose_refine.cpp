@@ -1,5 +1,8 @@
 #include "pose/pose_refine.h"
 
+#include <cmath>
+#include <cstring>
+
 #include "camera/distortion.h"
 #include "math/matrix.h"
 #include "pose/rotation_angles.h"
@@ -95,14 +98,19 @@ void composeProjection(double a, double b, double c, const double t[3], const do
 
 // The pass itself on centred object points (x, y, z): translation, rotation
 // search, translation, rotation search; n already checked.
+// With `distFactor` null the image points are compared as they are.
 double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
                          const double centredPoints[][3], int n, double pose[3][4],
-                         const double distFactor[4], const double P[3][4]) {
+                         const double* distFactor, const double P[3][4]) {
     TranslationSystem system;
     ImagePoint observed[POSE_POINT_MAX];
     for (int i = 0; i < n; i++) {
-        arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observed[i].x,
-                          &observed[i].y);
+        if (distFactor == nullptr) {
+            observed[i] = imagePoints[i];
+        } else {
+            arIdealToObserved(distFactor, imagePoints[i].x, imagePoints[i].y, &observed[i].x,
+                              &observed[i].y);
+        }
     }
     double t[3];
     solveTranslation(R, centredPoints, observed, n, P, system, t);
@@ -118,10 +126,9 @@ double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
     return err;
 }
 
-}  // namespace
-
-double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
-                    int n, double pose[3][4], const double distFactor[4], const double P[3][4]) {
+// The pass on object points centred on their bounding box; see arRefinePose.
+double refinePass(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
+                  int n, double pose[3][4], const double* distFactor, const double P[3][4]) {
     if (!validPointCount(n)) {
         return -1.0;
     }
@@ -153,6 +160,220 @@ double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double 
             pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];
     }
     return err;
+}
+
+// Squared distances between the image points and the projection of the
+// object points by [R | t]: the residuals (x then y per point) into `r` when
+// it is not null; false when a point lies on or behind the camera.
+bool projectResiduals(const double R[3][3], const double t[3], const ImagePoint* imagePoints,
+                      const double objectPoints[][2], int n, const double P[3][4], double* r,
+                      double* sum) {
+    *sum = 0.0;
+    for (int i = 0; i < n; i++) {
+        double X[3];
+        for (int j = 0; j < 3; j++) {
+            X[j] = R[j][0] * objectPoints[i][0] + R[j][1] * objectPoints[i][1] + t[j];
+        }
+        double h[3];
+        for (int j = 0; j < 3; j++) {
+            h[j] = P[j][0] * X[0] + P[j][1] * X[1] + P[j][2] * X[2] + P[j][3];
+        }
+        if (!(h[2] > 0.0)) {
+            return false;
+        }
+        const double dx = h[0] / h[2] - imagePoints[i].x;
+        const double dy = h[1] / h[2] - imagePoints[i].y;
+        if (r != nullptr) {
+            r[2 * i] = dx;
+            r[2 * i + 1] = dy;
+        }
+        *sum += dx * dx + dy * dy;
+    }
+    return true;
+}
+
+// R turned by the small rotation vector w (radians, camera axes) before it:
+// exp([w]x) R.
+void turnRotation(const double R[3][3], const double w[3], double out[3][3]) {
+    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
+    double T[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+    if (angle > 0.0) {
+        const double k[3] = {w[0] / angle, w[1] / angle, w[2] / angle};
+        const double c = std::cos(angle), s = std::sin(angle), v = 1.0 - c;
+        T[0][0] = c + k[0] * k[0] * v;
+        T[0][1] = k[0] * k[1] * v - k[2] * s;
+        T[0][2] = k[0] * k[2] * v + k[1] * s;
+        T[1][0] = k[1] * k[0] * v + k[2] * s;
+        T[1][1] = c + k[1] * k[1] * v;
+        T[1][2] = k[1] * k[2] * v - k[0] * s;
+        T[2][0] = k[2] * k[0] * v - k[1] * s;
+        T[2][1] = k[2] * k[1] * v + k[0] * s;
+        T[2][2] = c + k[2] * k[2] * v;
+    }
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            out[j][k] = T[j][0] * R[0][k] + T[j][1] * R[1][k] + T[j][2] * R[2][k];
+        }
+    }
+}
+
+// Solves the 6 x 6 system A x = b (A symmetric positive definite) by
+// Cholesky; false when A is not.
+bool solveSix(double A[6][6], const double b[6], double x[6]) {
+    double L[6][6] = {};
+    for (int i = 0; i < 6; i++) {
+        for (int j = 0; j <= i; j++) {
+            double s = A[i][j];
+            for (int k = 0; k < j; k++) {
+                s -= L[i][k] * L[j][k];
+            }
+            if (i == j) {
+                if (!(s > 0.0)) {
+                    return false;
+                }
+                L[i][i] = std::sqrt(s);
+            } else {
+                L[i][j] = s / L[j][j];
+            }
+        }
+    }
+    double y[6];
+    for (int i = 0; i < 6; i++) {
+        double s = b[i];
+        for (int k = 0; k < i; k++) {
+            s -= L[i][k] * y[k];
+        }
+        y[i] = s / L[i][i];
+    }
+    for (int i = 5; i >= 0; i--) {
+        double s = y[i];
+        for (int k = i + 1; k < 6; k++) {
+            s -= L[k][i] * x[k];
+        }
+        x[i] = s / L[i][i];
+    }
+    return true;
+}
+
+// The pose moved by the six values d: a turn by d[0..2], then the
+// translation plus d[3..5].
+void movePose(const double R[3][3], const double t[3], const double d[6], double R2[3][3],
+              double t2[3]) {
+    turnRotation(R, d, R2);
+    for (int j = 0; j < 3; j++) {
+        t2[j] = t[j] + d[3 + j];
+    }
+}
+
+}  // namespace
+
+double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
+                    int n, double pose[3][4], const double distFactor[4], const double P[3][4]) {
+    return refinePass(R, imagePoints, objectPoints, n, pose, distFactor, P);
+}
+
+double arRefinePoseIdeal(double R[3][3], const ImagePoint* imagePoints,
+                         const double objectPoints[][2], int n, double pose[3][4],
+                         const double P[3][4]) {
+    return refinePass(R, imagePoints, objectPoints, n, pose, nullptr, P);
+}
+
+double arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
+                    const double P[3][4], double pose[3][4]) {
+    if (!validPointCount(n)) {
+        return -1.0;
+    }
+    double R[3][3];
+    double t[3];
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = pose[j][k];
+        }
+        t[j] = pose[j][3];
+    }
+    double r[2 * POSE_POINT_MAX];
+    double J[2 * POSE_POINT_MAX][6];
+    double err = 0.0;
+    if (!projectResiduals(R, t, imagePoints, objectPoints, n, P, r, &err)) {
+        return -1.0;
+    }
+    double damping = 1e-3;
+    for (int step = 0; step < POLISH_STEP_MAX && err > 0.0; step++) {
+        // Central differences: a microradian of turn, a millionth of the distance.
+        const double scale = std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]);
+        for (int p = 0; p < 6; p++) {
+            const double h = p < 3 ? 1e-6 : 1e-6 * (scale > 0.0 ? scale : 1.0);
+            double d[6] = {};
+            double plus[2 * POSE_POINT_MAX];
+            double minus[2 * POSE_POINT_MAX];
+            double R2[3][3];
+            double t2[3];
+            double ignored;
+            d[p] = h;
+            movePose(R, t, d, R2, t2);
+            if (!projectResiduals(R2, t2, imagePoints, objectPoints, n, P, plus, &ignored)) {
+                return -1.0;
+            }
+            d[p] = -h;
+            movePose(R, t, d, R2, t2);
+            if (!projectResiduals(R2, t2, imagePoints, objectPoints, n, P, minus, &ignored)) {
+                return -1.0;
+            }
+            for (int i = 0; i < 2 * n; i++) {
+                J[i][p] = (plus[i] - minus[i]) / (2.0 * h);
+            }
+        }
+        double N[6][6] = {};
+        double g[6] = {};
+        for (int i = 0; i < 2 * n; i++) {
+            for (int p = 0; p < 6; p++) {
+                g[p] -= J[i][p] * r[i];
+                for (int q = 0; q < 6; q++) {
+                    N[p][q] += J[i][p] * J[i][q];
+                }
+            }
+        }
+        bool improved = false;
+        double before = err;
+        while (!improved && damping < 1e8) {
+            double A[6][6];
+            for (int p = 0; p < 6; p++) {
+                for (int q = 0; q < 6; q++) {
+                    A[p][q] = N[p][q];
+                }
+                A[p][p] += damping * N[p][p];
+            }
+            double d[6];
+            double R2[3][3];
+            double t2[3];
+            double r2[2 * POSE_POINT_MAX];
+            double err2 = 0.0;
+            if (solveSix(A, g, d)) {
+                movePose(R, t, d, R2, t2);
+                if (projectResiduals(R2, t2, imagePoints, objectPoints, n, P, r2, &err2) &&
+                    err2 < err) {
+                    std::memcpy(R, R2, sizeof R);
+                    std::memcpy(t, t2, sizeof t);
+                    std::memcpy(r, r2, sizeof(double) * 2 * n);
+                    err = err2;
+                    improved = true;
+                    damping *= 0.1;
+                    break;
+                }
+            }
+            damping *= 10.0;
+        }
+        if (!improved || before - err <= POLISH_DECREASE_MIN * before) {
+            break;
+        }
+    }
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            pose[j][k] = R[j][k];
+        }
+        pose[j][3] = t[j];
+    }
+    return err / n;
 }
 
 double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],

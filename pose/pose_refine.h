@@ -21,6 +21,28 @@ inline constexpr double SEARCH_ERROR_START = 1e9;
 double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
                     int n, double pose[3][4], const double distFactor[4], const double P[3][4]);
 
+// The same pass on image points already in the camera's ideal (pinhole)
+// coordinates: they are compared with P's projection as they are, with no
+// lens model between.
+double arRefinePoseIdeal(double R[3][3], const ImagePoint* imagePoints,
+                         const double objectPoints[][2], int n, double pose[3][4],
+                         const double P[3][4]);
+
+// Most Gauss-Newton steps of arPolishPose, and the relative decrease of the
+// error below which it stops.
+inline constexpr int POLISH_STEP_MAX = 30;
+inline constexpr double POLISH_DECREASE_MIN = 1e-12;
+
+// Moves all six values of `pose` together (a small turn about each camera
+// axis and the translation) to the least sum of squared distances between
+// the image points (ideal coordinates) and P's projection of the object
+// points (marker plane, z = 0): damped Gauss-Newton steps, each taken only
+// when it lowers the error, until the error stops falling. Returns the mean
+// squared error of the pose it leaves, or -1.0 with `pose` untouched when n is
+// outside 1..POSE_POINT_MAX or a point lies behind the camera.
+double arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
+                    const double P[3][4], double pose[3][4]);
+
 // Coarse-to-fine search over the three angles (a, b, c) of R for the fixed t.
 // Each of SEARCH_SWEEPS sweeps tries the 27 combinations of -step, 0, +step on
 // every angle around the centre and moves the centre to the best (the first

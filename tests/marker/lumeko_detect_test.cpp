@@ -27,6 +27,30 @@ TEST(LumekoDetect, DrawsTheMarkersOfAFrameAndListsThem) {
     const std::string png = lumeko_test::readFile(dir.file("seen.png"));
     ASSERT_GT(png.size(), 320u * 240u * 3u);
     EXPECT_EQ(png.substr(1, 3), "PNG");
+
+    // With --refine the refined corners follow, each moved by under a pixel, and the
+    // picture still comes out.
+    const auto refined = lumeko_test::runProcess(
+        dir.path(),
+        {LUMEKO_DETECT_BINARY, "frame.ppm", "both.png", "--pattern", "marker.pat", "--refine"});
+    EXPECT_EQ(refined.status, 0) << refined.err;
+    // The plain pass's markers are listed as without --refine, the refined corners after them.
+    const auto between = [](const std::string& text, const char* from, const char* to) {
+        const size_t start = text.find(from);
+        return start == std::string::npos ? std::string()
+                                          : text.substr(start, text.find(to) - start);
+    };
+    EXPECT_EQ(between(refined.out, "marker 0: id", "refined pass"),
+              between(result.out, "marker 0: id", "wrote"));
+    const size_t listed = refined.out.find("marker 0 refined:\n");
+    ASSERT_NE(listed, std::string::npos) << refined.out;
+    size_t at = listed;
+    for (int k = 0; k < 4; ++k) {
+        at = refined.out.find("moved ", at + 1);
+        ASSERT_NE(at, std::string::npos) << refined.out;
+        EXPECT_LT(std::stod(refined.out.substr(at + 6)), 1.0) << refined.out;
+    }
+    EXPECT_GT(lumeko_test::readFile(dir.file("both.png")).size(), 320u * 240u * 3u);
 }
 
 }  // namespace

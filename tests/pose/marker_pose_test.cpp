@@ -301,3 +301,85 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
 }
 
 }  // namespace
+
+namespace {
+
+// Corners and sides exactly where the pinhole camera puts them (ideal
+// coordinates, whatever the lens): the refined fit finds the true pose to
+// rounding, first frame and continuing, through a distorted camera too, also
+// where the plain start fails; the default settings give the plain fit bit
+// for bit.
+TEST(RefinedFit, RecoversTheTruePoseFromIdealCornersAndTheDefaultIsThePlainFit) {
+    std::mt19937 rng(52);
+    for (const bool distorted : {false, true}) {
+        const CameraParam camera = makeCamera(distorted);
+        int plainFailed = 0;  // poses the plain start could not give
+        for (int i = 0; i < 60; i++) {
+            double truth[3][4], previous[3][4], pose[3][4], plain[3][4], other[3][4];
+            randomPose(rng, 60 * PI / 180, truth);
+            turnedPose(truth, 0.05, -0.04, previous);
+            MarkerSquare square{};
+            for (int k = 0; k < 4; k++) {
+                square.vertices[k] = projectCorner(camera, truth, k);
+            }
+            for (int k = 0; k < 4; k++) {
+                square.edgeLines[k] = lineThrough(square.vertices[k], square.vertices[(k + 1) % 4]);
+            }
+            const double plainErr = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, plain);
+            EXPECT_EQ(arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, other, PoseSettings{}),
+                      plainErr);
+            if (plainErr >= 0.0) {
+                EXPECT_TRUE(samePose(other, plain));
+            }
+            const double err =
+                arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, pose, PoseSettings{true});
+            // Exact sides can fail the plain start (above); the refined fit then
+            // starts from the bisecting one and never fails.
+            ASSERT_GE(err, 0.0) << i;
+            EXPECT_LT(err, 1e-12);
+            plainFailed += plainErr < 0.0;
+            const double contErr = arMarkerPoseCont(camera, square, previous, ORIGIN, MARKER_WIDTH,
+                                                    other, PoseSettings{true});
+            for (const auto* fit : {&pose, &other}) {
+                EXPECT_LT(rotationDifference(*fit, truth), 1e-7) << i;
+                const double moved =
+                    std::hypot((*fit)[0][3] - truth[0][3], (*fit)[1][3] - truth[1][3],
+                               (*fit)[2][3] - truth[2][3]);
+                EXPECT_LT(moved, 1e-7 * truth[2][3]) << i;
+            }
+            EXPECT_LT(contErr, 1e-12);
+        }
+        EXPECT_GT(plainFailed, 0);  // the case of the bisecting start did come up
+    }
+}
+
+// The polish starts from a pose a degree and a few units off and ends at the
+// pose the points were made from; it refuses point counts outside its
+// buffers and points behind the camera, leaving the pose alone.
+TEST(PolishPose, ConvergesFromNearbyAndRefusesWhatItCannotUse) {
+    const CameraParam camera = makeCamera(false);
+    double truth[3][4], pose[3][4];
+    const double t[3] = {20.0, -15.0, 500.0};
+    makePose(0.3, PI - 0.5, -1.1, t, truth);
+    ImagePoint image[4];
+    const double object[4][2] = {{-40, 40}, {40, 40}, {40, -40}, {-40, -40}};
+    for (int k = 0; k < 4; k++) {
+        image[k] = projectCorner(camera, truth, k);
+    }
+    turnedPose(truth, 0.02, -0.015, pose);
+    pose[0][3] = 24.0;
+    pose[1][3] = -11.0;
+    pose[2][3] = 520.0;
+    EXPECT_LT(arPolishPose(image, object, 4, camera.mat, pose), 1e-16);
+    EXPECT_LT(rotationDifference(pose, truth), 1e-9);
+    EXPECT_NEAR(pose[2][3], 500.0, 1e-7);
+    double before[3][4];
+    std::memcpy(before, pose, sizeof before);
+    EXPECT_EQ(arPolishPose(image, object, 0, camera.mat, pose), -1.0);
+    pose[2][3] = -500.0;
+    std::memcpy(before, pose, sizeof before);
+    EXPECT_EQ(arPolishPose(image, object, 4, camera.mat, pose), -1.0);
+    EXPECT_TRUE(samePose(pose, before));
+}
+
+}  // namespace

@@ -14,6 +14,10 @@
 #include <sstream>
 
 #include "app/camera_motion_reader.h"
+#include "app/movie_reader.h"
+#include "app/tracker.h"
+#include "camera/camera_param.h"
+#include "marker/detector.h"
 #include "pose/rotation_angles.h"
 #include "tests/support/test_support.h"
 
@@ -186,5 +190,206 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<Footage>& info) {
         return std::string(info.param.path) + "_" + info.param.size;
     });
+
+// Both modes on the same footage, tracked in-process frame by frame: the
+// plain fit and the refined one (Tracker::setRefine: sub-pixel edges and the
+// converged pose in ideal coordinates). Keys are compared before smoothing.
+struct RefineFootage {
+    const char* name;
+    const char* size;
+    const char* path;
+    int frames;
+    const char* distortion;  // lumeko-camera --distortion F,S; "0,1" is none
+    const char* distance;    // lumeko-render --distance, "" for its default
+    double noise, blur;
+    // Bars for the refined mode's medians (position as a fraction of the distance, angle in
+    // degrees); its corners must lie within CORNER_MEDIAN_MAX (median) and CORNER_95_MAX
+    // (95th percentile) pixels of the true ones.
+    double medianPosition, medianAngle;
+};
+
+void PrintTo(const RefineFootage& footage, std::ostream* out) {
+    *out << footage.name;
+}
+
+constexpr double CORNER_MEDIAN_MAX = 0.05;
+constexpr double CORNER_95_MAX = 0.3;
+
+// What one mode gave for every frame.
+struct ModeErrors {
+    std::vector<int> found;
+    std::vector<double> position, angle;  // of the found frames in view, in frame order
+};
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? NAN : v[v.size() / 2];
+}
+
+// Ideal image of the printed square's corners (80 units, centred on the
+// origin) for the marker-to-camera pose of a truth row.
+std::array<ImagePoint, 4> trueCorners(const CameraParam& camera, const std::vector<double>& row) {
+    std::array<ImagePoint, 4> corners;
+    for (int k = 0; k < 4; ++k) {
+        const double x = (k == 0 || k == 3 ? -40.0 : 40.0), y = (k < 2 ? 40.0 : -40.0);
+        double X[3], h[3];
+        for (int j = 0; j < 3; ++j) {
+            X[j] = row[6 + 4 * j] * x + row[7 + 4 * j] * y + row[9 + 4 * j];
+        }
+        for (int j = 0; j < 3; ++j) {
+            h[j] = camera.mat[j][0] * X[0] + camera.mat[j][1] * X[1] + camera.mat[j][2] * X[2] +
+                   camera.mat[j][3];
+        }
+        corners[k] = {h[0] / h[2], h[1] / h[2]};
+    }
+    return corners;
+}
+
+class RefineAccuracy : public testing::TestWithParam<RefineFootage> {};
+
+TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
+    const RefineFootage& footage = GetParam();
+    lumeko_test::TempDir dir;
+    const auto run = [&](const std::vector<std::string>& args) {
+        const auto result = lumeko_test::runProcess(dir.path(), args);
+        ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
+    };
+    run({LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "camera.dat", "--size", footage.size, "--hfov",
+         "60", "--distortion", footage.distortion});
+    std::vector<std::string> render{LUMEKO_TOOLS_DIR "/lumeko-render",
+                                    "--camera",
+                                    "camera.dat",
+                                    "--picture",
+                                    LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm",
+                                    "--marker-width",
+                                    "80",
+                                    "--size",
+                                    footage.size,
+                                    "--noise",
+                                    std::to_string(footage.noise),
+                                    "--blur",
+                                    std::to_string(footage.blur),
+                                    "--path",
+                                    footage.path,
+                                    "--frames",
+                                    std::to_string(footage.frames),
+                                    "--output",
+                                    "shot.avi"};
+    if (*footage.distance != '\0') {
+        render.insert(render.end(), {"--distance", footage.distance});
+    }
+    run(render);
+    std::vector<std::vector<double>> truth;  // the 24 columns of each truth row
+    {
+        std::ifstream in(dir.file("shot.csv"));
+        std::string line;
+        for (std::getline(in, line); std::getline(in, line);) {
+            std::replace(line.begin(), line.end(), ',', ' ');
+            std::istringstream cells(line);
+            truth.emplace_back(std::istream_iterator<double>(cells),
+                               std::istream_iterator<double>());
+            ASSERT_EQ(truth.back().size(), 24u);
+        }
+    }
+    ASSERT_EQ(truth.size(), static_cast<size_t>(footage.frames));
+
+    MovieReader reader;
+    ASSERT_EQ(reader.open(dir.file("shot.avi").c_str()), InputFailure::None);
+    CameraParam loaded, camera;
+    ASSERT_EQ(arLoadCameraParam(dir.file("camera.dat").c_str(), 1, &loaded), 0);
+    arResizeCameraParam(loaded, reader.info().width, reader.info().height, camera);
+    ASSERT_EQ(reader.prepare(), InputFailure::None);
+    std::unique_ptr<Tracker> trackers[2] = {Tracker::create(camera, 80.0),
+                                            Tracker::create(camera, 80.0)};
+    std::unique_ptr<Detector> detector = Detector::create(camera);  // for the corners
+    ASSERT_TRUE(trackers[0] && trackers[1] && detector);
+    trackers[1]->setRefine(true);
+    detector->setRefineEdges(true);
+    const std::string pattern = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
+    PatternLoadError error;
+    for (auto& tracker : trackers) {
+        ASSERT_EQ(tracker->loadPattern(pattern.c_str(), &error), 0);
+    }
+    ASSERT_EQ(detector->loadPattern(pattern.c_str(), &error), 0);
+    std::vector<double> cornerErrors;
+    const FrameImage* frame = nullptr;
+    for (size_t n = 0; reader.next(&frame) == ReadResult::Frame; ++n) {
+        ASSERT_LT(n, truth.size());
+        for (auto& tracker : trackers) {
+            ASSERT_EQ(tracker->track(*frame), TrackStatus::Tracked);
+        }
+        const MarkerInfo* markers = nullptr;
+        int count = 0;
+        ASSERT_EQ(detector->detect(*frame, DETECT_THRESHOLD, &markers, &count), 0);
+        const int chosen = chooseMarker(markers, count, 0);
+        if (chosen < 0 || truth[n][1] == 0.0) {
+            continue;
+        }
+        // Each refined corner against the nearest true one.
+        for (const ImagePoint& v : markers[chosen].vertices) {
+            double nearest = 1e9;
+            for (const ImagePoint& c : trueCorners(camera, truth[n])) {
+                nearest = std::min(nearest, std::hypot(v.x - c.x, v.y - c.y));
+            }
+            cornerErrors.push_back(nearest);
+        }
+    }
+    ModeErrors modes[2];
+    for (int m = 0; m < 2; ++m) {
+        const KeyTable& keys = trackers[m]->keys();
+        ASSERT_EQ(keys.count, footage.frames);
+        for (int n = 0; n < keys.count; ++n) {
+            const KeyRow& row = keys.rows[n];
+            modes[m].found.push_back(row.found);
+            if (row.found == 0 || truth[n][1] == 0.0) {
+                continue;
+            }
+            Keys t, got{row.translateX, row.translateY, row.translateZ,
+                        row.rotateY,    row.rotateX,    row.rotateZ};
+            std::copy(truth[n].begin() + 18, truth[n].end(), t.begin());
+            modes[m].position.push_back(std::hypot(got[0] - t[0], got[1] - t[1], got[2] - t[2]) /
+                                        std::hypot(t[0], t[1], t[2]));
+            modes[m].angle.push_back(orientationError(t, got));
+        }
+    }
+    std::sort(cornerErrors.begin(), cornerErrors.end());
+    ASSERT_FALSE(cornerErrors.empty());
+    const double corner90 = cornerErrors[cornerErrors.size() * 90 / 100];
+    const double corner95 = cornerErrors[cornerErrors.size() * 95 / 100];
+    std::printf(
+        "[accuracy] %s: found %d of %d; median position %.5f plain, %.5f refined; median angle "
+        "%.3f plain, %.3f refined (degrees); refined corners median %.3f, 90%% %.3f, 95%% %.3f, "
+        "worst %.3f px\n",
+        footage.name, static_cast<int>(modes[1].position.size()), footage.frames,
+        median(modes[0].position), median(modes[1].position), median(modes[0].angle),
+        median(modes[1].angle), median(cornerErrors), corner90, corner95, cornerErrors.back());
+
+    // The same frames found, and no frame more than 1 % of its distance worse.
+    EXPECT_EQ(modes[1].found, modes[0].found);
+    ASSERT_EQ(modes[1].position.size(), modes[0].position.size());
+    for (size_t i = 0; i < modes[0].position.size(); ++i) {
+        EXPECT_LE(modes[1].position[i], modes[0].position[i] + 0.01) << "frame " << i;
+    }
+    EXPECT_LE(median(modes[1].position), footage.medianPosition);
+    EXPECT_LE(median(modes[1].angle), footage.medianAngle);
+    EXPECT_LE(median(cornerErrors), CORNER_MEDIAN_MAX);
+    EXPECT_LE(corner95, CORNER_95_MAX);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Footage, RefineAccuracy,
+    testing::Values(
+        RefineFootage{"orbit_640x480", "640x480", "orbit", 20, "0,1", "", 2.0, 0.6, 0.003, 0.2},
+        // From 40 pixels wide to about 190.
+        RefineFootage{"approach_640x480", "640x480", "approach", 30, "0,1", "455", 1.5, 0.5, 0.003,
+                      0.2},
+        // A pan that takes the marker to the picture's edges, through a plain lens and one
+        // that moves the frame's corners by about 10 pixels.
+        RefineFootage{"exit_640x480", "640x480", "exit", 30, "0,1", "", 2.0, 0.7, 0.003, 0.2},
+        RefineFootage{"exit_distorted_640x480", "640x480", "exit", 30, "15,1", "", 2.0, 0.7, 0.003,
+                      0.2},
+        RefineFootage{"orbit_1920x1080", "1920x1080", "orbit", 10, "0,1", "", 2.0, 0.6, 0.0015,
+                      0.1}),
+    [](const testing::TestParamInfo<RefineFootage>& info) { return info.param.name; });
 
 }  // namespace

@@ -17,6 +17,7 @@ constexpr Rgb YELLOW{255, 230, 0};
 constexpr Rgb ORANGE{255, 140, 0};
 constexpr Rgb RED{230, 20, 20};
 constexpr Rgb GREEN{0, 200, 60};
+constexpr Rgb CYAN{0, 190, 230};
 constexpr Rgb INK{0, 0, 0};
 constexpr Rgb PAPER{255, 255, 255};
 
@@ -165,4 +166,26 @@ RgbImage drawDetection(const FrameImage& frame, const CameraParam& camera,
         drawMarker(image, camera.distFactor, markers[i], scale);
     }
     return image;
+}
+
+void drawRefinedEdges(RgbImage& image, const CameraParam& camera, const MarkerInfo* refined,
+                      int count) {
+    for (int i = 0; i < count; i++) {
+        const MarkerInfo& m = refined[i];
+        for (int k = 0; k < 4; k++) {
+            const ImagePoint from = m.vertices[k];
+            const ImagePoint to = m.vertices[(k + 1) % 4];
+            const double length = std::hypot(to.x - from.x, to.y - from.y);
+            const int steps = static_cast<int>(length * 2.0) + 1;
+            for (int s = 0; s <= steps; s++) {
+                const double f = static_cast<double>(s) / steps;
+                const ImagePoint p = observed(camera.distFactor, {from.x + f * (to.x - from.x),
+                                                                  from.y + f * (to.y - from.y)});
+                put(image, static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)),
+                    CYAN);
+            }
+            const ImagePoint corner = observed(camera.distFactor, from);
+            cross(image, corner.x, corner.y, 3, CYAN);
+        }
+    }
 }

@@ -14,3 +14,10 @@
 // model turns the ideal corners back into frame pixels).
 RgbImage drawDetection(const FrameImage& frame, const CameraParam& camera,
                        const DetectionTrace& trace, const MarkerInfo* markers, int count);
+
+// Draws the sides of `refined` markers (edge refinement's, ideal coordinates)
+// in cyan over `image`, bent through the lens as the frame shows them, with
+// a cyan cross at each refined corner, beside the plain corners drawDetection
+// put there.
+void drawRefinedEdges(RgbImage& image, const CameraParam& camera, const MarkerInfo* refined,
+                      int count);

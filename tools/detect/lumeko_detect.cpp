@@ -1,6 +1,7 @@
 // lumeko-detect: runs one detection pass on a frame and draws what it saw.
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -21,7 +22,7 @@ namespace {
 const char* const USAGE =
     "Usage:\n"
     "  lumeko-detect FRAME OUTPUT [--camera FILE] [--pattern FILE]...\n"
-    "                [--threshold N] [--raw WIDTHxHEIGHT]\n"
+    "                [--threshold N] [--raw WIDTHxHEIGHT] [--refine]\n"
     "  lumeko-detect --help\n";
 
 const char* const HELP =
@@ -39,6 +40,11 @@ const char* const HELP =
     "                  is dark when its blue + green + red is at most 3 N.\n"
     "--raw WxH         FRAME holds W x H pixels of 4 bytes (blue, green, red,\n"
     "                  alpha), rows top to bottom.\n"
+    "--refine          also run the pass with the markers' sides refined onto\n"
+    "                  the grey-level edge (as Lumeko --refine does) and draw\n"
+    "                  the refined sides and corners in cyan beside the plain\n"
+    "                  red corners; standard output lists the refined corners\n"
+    "                  and how far each moved.\n"
     "\n"
     "The picture shows a faded copy of the frame with each dark region tinted,\n"
     "the square candidates' contours in yellow with their corner pixels in\n"
@@ -61,12 +67,17 @@ struct DetectOptions {
     int threshold = 100;
     int rawWidth = 0;
     int rawHeight = 0;
+    bool refine = false;
 };
 
 int readOptions(ArgWalker& walker, DetectOptions& options) {
     while (nextArg(walker)) {
         if (walker.name.empty()) {
             options.positional.push_back(argument(walker));
+            continue;
+        }
+        if (walker.name == "--refine") {
+            options.refine = true;
             continue;
         }
         std::string value;
@@ -178,6 +189,20 @@ void printSummary(const DetectionTrace& trace, const MarkerInfo* markers, int co
     }
 }
 
+// The refined pass's corners against the plain ones (markers in the same order).
+void printRefined(const DetectionTrace& trace, const MarkerInfo* plain, const MarkerInfo* refined,
+                  int count) {
+    std::printf("refined pass: edge refinement %.3f ms\n", millis(trace.refinement));
+    for (int i = 0; i < count; i++) {
+        std::printf("marker %d refined:\n", i);
+        for (int k = 0; k < 4; k++) {
+            const ImagePoint p = refined[i].vertices[k];
+            std::printf("  corner %d (%.3f, %.3f) moved %.3f\n", k, p.x, p.y,
+                        std::hypot(p.x - plain[i].vertices[k].x, p.y - plain[i].vertices[k].y));
+        }
+    }
+}
+
 int writePicture(const std::string& path, const RgbImage& image, std::string& error) {
     if (hasSuffix(path, ".png")) {
         return writePng(path, image, error);
@@ -233,8 +258,25 @@ int main(int argc, char** argv) {
         std::printf("detection failed: more than %d provisional labels\n", LABEL_MAX);
     }
     printSummary(trace, markers, count);
-    if (writePicture(output, drawDetection(frame, detector->camera(), trace, markers, count),
-                     error) != 0) {
+    RgbImage picture = drawDetection(frame, detector->camera(), trace, markers, count);
+    if (options.refine && status == 0) {
+        // A second detector of its own, so that the plain pass's history
+        // plays no part: the same candidates, their sides refined.
+        const std::unique_ptr<Detector> refining = Detector::create(camera);
+        if (refining == nullptr) {
+            return fail("cannot size detection for the refined pass");
+        }
+        refining->setPatterns(detector->patterns());
+        refining->setRefineEdges(true);
+        const MarkerInfo* refined = nullptr;
+        int refinedCount = 0;
+        if (refining->detect(frame, options.threshold, &refined, &refinedCount) == 0 &&
+            refinedCount == count) {
+            printRefined(refining->trace(), markers, refined, count);
+            drawRefinedEdges(picture, camera, refined, count);
+        }
+    }
+    if (writePicture(output, picture, error) != 0) {
         return fail(error);
     }
     std::printf("wrote %s\n", output.c_str());

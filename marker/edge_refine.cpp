@@ -1,0 +1,315 @@
+#include "marker/edge_refine.h"
+
+#include <cmath>
+
+#include "camera/distortion.h"
+
+namespace {
+
+// Sample spacing of the profile that finds the crossing, and of the one the
+// edge is measured on.
+constexpr double CROSSING_STEP = 0.5;
+constexpr double AREA_STEP = 0.5;
+constexpr int CROSSING_SAMPLES = static_cast<int>(2.0 * EDGE_PROFILE_HALF / CROSSING_STEP) + 1;
+constexpr int AREA_SAMPLES = static_cast<int>(2.0 * EDGE_PROFILE_HALF / AREA_STEP) + 1;
+// Profile samples this far or further from its middle give the dark and light levels.
+constexpr double LEVEL_REACH = 2.0;
+// Clearance of the measured stretch from each corner: the profile's half
+// length, one pixel more, and at least this share of the side.
+constexpr double CORNER_CLEARANCE = EDGE_PROFILE_HALF + 1.0;
+constexpr double CORNER_SHARE = 0.05;
+// Spacing of the measured points along a side, pixels.
+constexpr double POINT_SPACING = 1.0;
+// Fewest points a side needs to be refitted.
+constexpr int SIDE_POINTS_MIN = 4;
+// Residual (pixels) at which a point's weight has halved, and the reweighting rounds.
+constexpr double WEIGHT_SCALE = 0.3;
+constexpr int REWEIGHT_ROUNDS = 4;
+
+// Blue + green + red at (x, y), bilinear between the four pixels around it;
+// false outside the frame's pixel centres.
+bool greyAt(const FrameImage& frame, double x, double y, double* grey) {
+    if (!(x >= 0.0 && y >= 0.0 && x <= frame.width - 1 && y <= frame.height - 1)) {
+        return false;
+    }
+    int x0 = static_cast<int>(x);
+    int y0 = static_cast<int>(y);
+    if (x0 == frame.width - 1) {
+        x0--;
+    }
+    if (y0 == frame.height - 1) {
+        y0--;
+    }
+    if (x0 < 0 || y0 < 0) {
+        return false;
+    }
+    const double fx = x - x0;
+    const double fy = y - y0;
+    const unsigned char* p = frame.pixels + 4 * (static_cast<long>(y0) * frame.width + x0);
+    const unsigned char* q = p + 4 * static_cast<long>(frame.width);
+    const double g00 = p[0] + p[1] + p[2];
+    const double g10 = p[4] + p[5] + p[6];
+    const double g01 = q[0] + q[1] + q[2];
+    const double g11 = q[4] + q[5] + q[6];
+    *grey = (1.0 - fy) * ((1.0 - fx) * g00 + fx * g10) + fy * ((1.0 - fx) * g01 + fx * g11);
+    return true;
+}
+
+// Reads `count` samples `step` apart along `normal`, the first at `start`
+// from `origin`; false when one falls outside the frame.
+bool readProfile(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double start,
+                 double step, int count, double* profile) {
+    for (int j = 0; j < count; j++) {
+        const double t = start + j * step;
+        if (!greyAt(frame, origin.x + t * normal.x, origin.y + t * normal.y, &profile[j])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Means of the samples at least LEVEL_REACH from the profile's middle, on
+// the dark (first) and the light (last) side.
+void profileLevels(const double* profile, int count, double step, double* dark, double* light) {
+    const int reach = static_cast<int>((count - 1) / 2 - LEVEL_REACH / step);
+    double darkSum = 0.0;
+    double lightSum = 0.0;
+    for (int j = 0; j <= reach; j++) {
+        darkSum += profile[j];
+        lightSum += profile[count - 1 - j];
+    }
+    *dark = darkSum / (reach + 1);
+    *light = lightSum / (reach + 1);
+}
+
+// Where the profile crosses halfway between its levels, nearest its middle.
+bool findCrossing(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
+    double profile[CROSSING_SAMPLES];
+    const double start = -EDGE_PROFILE_HALF;
+    if (!readProfile(frame, origin, normal, start, CROSSING_STEP, CROSSING_SAMPLES, profile)) {
+        return false;
+    }
+    double dark;
+    double light;
+    profileLevels(profile, CROSSING_SAMPLES, CROSSING_STEP, &dark, &light);
+    if (!(light - dark >= EDGE_CONTRAST_MIN)) {
+        return false;
+    }
+    const double middle = 0.5 * (dark + light);
+    bool found = false;
+    for (int j = 0; j + 1 < CROSSING_SAMPLES; j++) {
+        if (!(profile[j] < middle && profile[j + 1] >= middle)) {
+            continue;
+        }
+        const double t =
+            start + CROSSING_STEP * (j + (middle - profile[j]) / (profile[j + 1] - profile[j]));
+        if (!found || std::fabs(t) < std::fabs(*offset)) {
+            *offset = t;
+            found = true;
+        }
+    }
+    return found;
+}
+
+// The edge from the profile's area about `centre`: the light share of a
+// window from centre - EDGE_PROFILE_HALF to centre + EDGE_PROFILE_HALF is
+// the stretch of it beyond the edge.
+bool areaEdge(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double centre,
+              double* offset) {
+    double profile[AREA_SAMPLES];
+    const double start = centre - EDGE_PROFILE_HALF;
+    if (!readProfile(frame, origin, normal, start, AREA_STEP, AREA_SAMPLES, profile)) {
+        return false;
+    }
+    double dark;
+    double light;
+    profileLevels(profile, AREA_SAMPLES, AREA_STEP, &dark, &light);
+    if (!(light - dark >= EDGE_CONTRAST_MIN)) {
+        return false;
+    }
+    double sum = 0.5 * (profile[0] + profile[AREA_SAMPLES - 1]);
+    for (int j = 1; j + 1 < AREA_SAMPLES; j++) {
+        sum += profile[j];
+    }
+    const double lightLength = AREA_STEP * (sum - (AREA_SAMPLES - 1) * dark) / (light - dark);
+    const double edge = centre + EDGE_PROFILE_HALF - lightLength;
+    if (!(std::fabs(edge - centre) <= 1.0)) {
+        return false;
+    }
+    *offset = edge;
+    return true;
+}
+
+ImagePoint toObserved(const double distFactor[4], ImagePoint p) {
+    ImagePoint o;
+    arIdealToObserved(distFactor, p.x, p.y, &o.x, &o.y);
+    return o;
+}
+
+// Measures up to EDGE_REFINE_POINT_MAX edge points (ideal coordinates)
+// between corners `from` and `to` of a side whose outward unit normal is
+// `out`; returns how many.
+int measureSide(const FrameImage& frame, const double distFactor[4], ImagePoint from, ImagePoint to,
+                ImagePoint out, ImagePoint* points) {
+    const double dx = to.x - from.x;
+    const double dy = to.y - from.y;
+    const double length = std::hypot(dx, dy);
+    double clearance = CORNER_SHARE * length;
+    if (clearance < CORNER_CLEARANCE) {
+        clearance = CORNER_CLEARANCE;
+    }
+    const double usable = length - 2.0 * clearance;
+    if (!(usable > 0.0)) {
+        return 0;
+    }
+    int count = static_cast<int>(usable / POINT_SPACING) + 1;
+    if (count > EDGE_REFINE_POINT_MAX) {
+        count = EDGE_REFINE_POINT_MAX;
+    }
+    const double spacing = count > 1 ? usable / (count - 1) : 0.0;
+    int measured = 0;
+    for (int k = 0; k < count; k++) {
+        const double s = (clearance + k * spacing) / length;
+        const ImagePoint ideal{from.x + s * dx, from.y + s * dy};
+        // The outward direction as the lens shows it at this point.
+        const ImagePoint origin = toObserved(distFactor, ideal);
+        const ImagePoint ahead = toObserved(distFactor, {ideal.x + out.x, ideal.y + out.y});
+        const double nx = ahead.x - origin.x;
+        const double ny = ahead.y - origin.y;
+        const double norm = std::hypot(nx, ny);
+        if (!(norm > 0.0)) {
+            continue;
+        }
+        const ImagePoint normal{nx / norm, ny / norm};
+        double t = 0.0;
+        if (!arEdgeAcross(frame, origin, normal, &t)) {
+            continue;
+        }
+        ImagePoint& p = points[measured++];
+        arObservedToIdeal(distFactor, origin.x + t * normal.x, origin.y + t * normal.y, &p.x, &p.y);
+    }
+    return measured;
+}
+
+// Weighted total least squares line through the points; false when they do
+// not span a line.
+bool fitWeighted(const ImagePoint* points, const double* weights, int count, EdgeLine* line) {
+    double w = 0.0;
+    double mx = 0.0;
+    double my = 0.0;
+    for (int k = 0; k < count; k++) {
+        w += weights[k];
+        mx += weights[k] * points[k].x;
+        my += weights[k] * points[k].y;
+    }
+    if (!(w > 0.0)) {
+        return false;
+    }
+    mx /= w;
+    my /= w;
+    double sxx = 0.0;
+    double sxy = 0.0;
+    double syy = 0.0;
+    for (int k = 0; k < count; k++) {
+        const double x = points[k].x - mx;
+        const double y = points[k].y - my;
+        sxx += weights[k] * x * x;
+        sxy += weights[k] * x * y;
+        syy += weights[k] * y * y;
+    }
+    if (!(sxx + syy > 0.0)) {
+        return false;
+    }
+    // Direction of the largest spread; the normal is across it.
+    const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
+    const double ux = std::cos(angle);
+    const double uy = std::sin(angle);
+    line->a = -uy;
+    line->b = ux;
+    line->c = -(line->a * mx + line->b * my);
+    return true;
+}
+
+// The line through the points, reweighting them by their distance from it.
+bool fitRobust(EdgeRefineStorage& storage, int count, EdgeLine* line) {
+    for (int k = 0; k < count; k++) {
+        storage.weights[k] = 1.0;
+    }
+    for (int round = 0; round < REWEIGHT_ROUNDS; round++) {
+        if (!fitWeighted(storage.points, storage.weights, count, line)) {
+            return false;
+        }
+        for (int k = 0; k < count; k++) {
+            const double r =
+                (line->a * storage.points[k].x + line->b * storage.points[k].y + line->c) /
+                WEIGHT_SCALE;
+            storage.weights[k] = 1.0 / (1.0 + r * r);
+        }
+    }
+    return fitWeighted(storage.points, storage.weights, count, line);
+}
+
+double distance(const EdgeLine& line, ImagePoint p) {
+    return std::fabs(line.a * p.x + line.b * p.y + line.c);
+}
+
+bool intersect(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
+    const double w = p.a * q.b - q.a * p.b;
+    if (w == 0.0) {
+        return false;
+    }
+    corner->x = (p.b * q.c - q.b * p.c) / w;
+    corner->y = (q.a * p.c - p.a * q.c) / w;
+    return true;
+}
+
+}  // namespace
+
+bool arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
+    double crossing = 0.0;
+    return findCrossing(frame, origin, normal, &crossing) &&
+           areaEdge(frame, origin, normal, crossing, offset);
+}
+
+int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
+                  EdgeLine edgeLines[4], ImagePoint vertices[4]) {
+    ImagePoint centre{0.0, 0.0};
+    for (int i = 0; i < 4; i++) {
+        centre.x += 0.25 * vertices[i].x;
+        centre.y += 0.25 * vertices[i].y;
+    }
+    EdgeLine refined[4];
+    int refinedCount = 0;
+    for (int i = 0; i < 4; i++) {
+        const EdgeLine& plain = edgeLines[i];
+        refined[i] = plain;
+        const ImagePoint from = vertices[i];
+        const ImagePoint to = vertices[(i + 1) % 4];
+        // The normal pointing away from the marker's middle.
+        const double sign = plain.a * centre.x + plain.b * centre.y + plain.c > 0.0 ? -1.0 : 1.0;
+        const ImagePoint out{sign * plain.a, sign * plain.b};
+        const int count = measureSide(frame, distFactor, from, to, out, storage.points);
+        EdgeLine line;
+        if (count < SIDE_POINTS_MIN || !fitRobust(storage, count, &line) ||
+            !(distance(line, from) <= EDGE_SHIFT_MAX && distance(line, to) <= EDGE_SHIFT_MAX)) {
+            continue;
+        }
+        if (line.a * plain.a + line.b * plain.b < 0.0) {
+            // The same orientation as the plain line.
+            line = EdgeLine{-line.a, -line.b, -line.c};
+        }
+        refined[i] = line;
+        refinedCount++;
+    }
+    ImagePoint corners[4];
+    for (int j = 0; j < 4; j++) {
+        if (!intersect(refined[(j + 3) % 4], refined[j], &corners[j])) {
+            return 0;
+        }
+    }
+    for (int i = 0; i < 4; i++) {
+        edgeLines[i] = refined[i];
+        vertices[i] = corners[i];
+    }
+    return refinedCount;
+}
