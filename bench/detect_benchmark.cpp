@@ -143,6 +143,7 @@ void BM_LabelImage(benchmark::State& state) {
     LabelResult result{};
     for (auto _ : state) {
         benchmark::DoNotOptimize(arLabelImage(*storage, frame.image(), 100, &result));
+        benchmark::DoNotOptimize(result);
     }
     state.counters["regions"] = result.labelCount;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "camera/camera_param.h"
@@ -27,12 +28,29 @@
 // - contour tracing records why it gave up on a region in the pass's trace
 //   (trace().contourFailures, codes 1, 2, 3 in the order traced); the run
 //   flow prints "??? <code>\n" for each after the pass.
+// How a detector is set up; the defaults are Lumeko's normal detection.
+struct DetectorSettings {
+    // Most provisional labels one labeling pass may make. 0 sizes the
+    // labeling for the worst frame of the camera's size (arLabelBound), so
+    // that no frame exceeds it; a small capacity lets tests reach
+    // DETECT_CAPACITY_EXCEEDED.
+    int32_t labelCapacity = 0;
+};
+
+// What Detector::detect returns.
+enum DetectStatus : int {
+    DETECT_OK = 0,
+    DETECT_BAD_FRAME = -1,          // no pixels, or not of the camera's size
+    DETECT_CAPACITY_EXCEEDED = -2,  // the frame needed more labels than the capacity
+};
+
 class Detector {
   public:
     // Working storage for frames of camera.xsize x camera.ysize, allocated
     // here once (no exception escapes). nullptr when the size is not positive
     // or memory runs out.
-    static std::unique_ptr<Detector> create(const CameraParam& camera);
+    static std::unique_ptr<Detector> create(const CameraParam& camera,
+                                            const DetectorSettings& settings = {});
 
     Detector(const Detector&) = delete;
     Detector& operator=(const Detector&) = delete;
@@ -41,9 +59,13 @@ class Detector {
     // the reason in *error.
     int loadPattern(const char* filename, PatternLoadError* error);
 
-    // One detection pass with the history: 0 and the list (valid until the
-    // next call), or -1 with *count 0 (frame not of the working size, or
-    // labeling capacity exceeded; history left as it was).
+    // One detection pass with the history: DETECT_OK and the list (valid
+    // until the next call). Otherwise *count is 0 and:
+    // - DETECT_BAD_FRAME: the history is left as it was;
+    // - DETECT_CAPACITY_EXCEEDED: the history takes the step of a frame in
+    //   which no marker was seen (remembered markers age, as on any frame
+    //   without them), and the markers it would hold on to are not handed
+    //   out: the frame is one without markers.
     int detect(const FrameImage& frame, int threshold, const MarkerInfo** markers, int* count);
 
     // Per-stage times, what each stage produced and the tracer's

@@ -1,5 +1,6 @@
 #include "marker/labeling.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -49,12 +50,12 @@ void clearBorder(LabelValue* image, int width, int height) {
 }
 
 // Labels the dark pixel (x, y) from its already visited neighbours U, UR, UL
-// and L; returns the label it takes, or 0 when a new label would exceed
-// LABEL_MAX. `made` counts the provisional labels made so far.
+// and L; returns the label it takes, or 0 when a new label would exceed the
+// storage's capacity. `made` counts the provisional labels made so far.
 int32_t labelDarkPixel(LabelStorage& storage, const LabelValue* here, int width, int x, int y,
                        int32_t& made) {
-    int32_t* equivalence = storage.equivalence;
-    LabelAccumulator* accumulators = storage.accumulators;
+    int32_t* equivalence = storage.equivalence.get();
+    LabelAccumulator* accumulators = storage.accumulators.get();
     int32_t u = here[-width];
     int32_t ur = here[-width + 1];
     int32_t ul = here[-width - 1];
@@ -103,7 +104,7 @@ int32_t labelDarkPixel(LabelStorage& storage, const LabelValue* here, int width,
         }
         return l;
     }
-    if (made >= LABEL_MAX) {
+    if (made >= storage.labelCapacity) {
         return 0;
     }
     made++;
@@ -152,11 +153,11 @@ int32_t renumberLabels(int32_t* equivalence, int32_t made) {
 
 void gatherRegionStatistics(LabelStorage& storage, int32_t made, int32_t regions, int width,
                             int height) {
-    const int32_t* equivalence = storage.equivalence;
-    const LabelAccumulator* accumulators = storage.accumulators;
-    int32_t* regionAreas = storage.regionAreas;
-    ImagePoint* regionCentroids = storage.regionCentroids;
-    RegionBox* regionBoxes = storage.regionBoxes;
+    const int32_t* equivalence = storage.equivalence.get();
+    const LabelAccumulator* accumulators = storage.accumulators.get();
+    int32_t* regionAreas = storage.regionAreas.get();
+    ImagePoint* regionCentroids = storage.regionCentroids.get();
+    RegionBox* regionBoxes = storage.regionBoxes.get();
     for (int32_t l = 0; l < regions; l++) {
         regionAreas[l] = 0;
         regionCentroids[l] = ImagePoint{0.0, 0.0};
@@ -186,38 +187,60 @@ void gatherRegionStatistics(LabelStorage& storage, int32_t made, int32_t regions
 
 }  // namespace
 
-int arInitLabeling(LabelStorage& storage, int width, int height) {
-    if (width <= 0 || height <= 0) {
+int64_t arLabelBound(int width, int height) {
+    if (width < 3 || height < 3) {
+        return 0;
+    }
+    return static_cast<int64_t>((width - 1) / 2) * ((height - 1) / 2);
+}
+
+int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCapacity) {
+    if (width <= 0 || height <= 0 || labelCapacity < 0) {
         return -1;
     }
     const size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (cells > static_cast<size_t>(INT32_MAX)) {
         return -1;
     }
-    if (cells > storage.labelImage.size()) {
-        try {
-            storage.labelImage.assign(cells, 0);
-        } catch (const std::bad_alloc&) {
-            return -1;
+    // At least one entry, so that the tables always exist.
+    const int32_t capacity =
+        labelCapacity > 0 ? labelCapacity
+                          : static_cast<int32_t>(std::max<int64_t>(arLabelBound(width, height), 1));
+    try {
+        if (cells > storage.imageCells) {
+            storage.labelImage.reset();
+            storage.labelImage = std::make_unique_for_overwrite<LabelValue[]>(cells);
+            storage.imageCells = cells;
         }
+        if (capacity > storage.labelCapacity) {
+            storage.labelCapacity = 0;
+            storage.equivalence = std::make_unique_for_overwrite<int32_t[]>(capacity);
+            storage.accumulators = std::make_unique_for_overwrite<LabelAccumulator[]>(capacity);
+            storage.regionAreas = std::make_unique_for_overwrite<int32_t[]>(capacity);
+            storage.regionCentroids = std::make_unique_for_overwrite<ImagePoint[]>(capacity);
+            storage.regionBoxes = std::make_unique_for_overwrite<RegionBox[]>(capacity);
+            storage.labelCapacity = capacity;
+        }
+    } catch (const std::bad_alloc&) {
+        return -1;
     }
     return 0;
 }
 
-const LabelValue* arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
-                               LabelResult* result) {
+LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                         LabelResult* result) {
     if (frame.width <= 0 || frame.height <= 0 ||
         static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height) >
-            storage.labelImage.size()) {
-        return nullptr;
+            storage.imageCells) {
+        return LABEL_BAD_FRAME;
     }
-    LabelValue* image = storage.labelImage.data();
+    LabelValue* image = storage.labelImage.get();
     clearBorder(image, frame.width, frame.height);
     const int32_t made = labelPixels(storage, frame, threshold, image);
     if (made < 0) {
-        return nullptr;
+        return LABEL_CAPACITY_EXCEEDED;
     }
-    const int32_t regions = renumberLabels(storage.equivalence, made);
+    const int32_t regions = renumberLabels(storage.equivalence.get(), made);
     if (regions > 0) {
         gatherRegionStatistics(storage, made, regions, frame.width, frame.height);
     }
@@ -225,9 +248,9 @@ const LabelValue* arLabelImage(LabelStorage& storage, const FrameImage& frame, i
     result->width = frame.width;
     result->height = frame.height;
     result->labelCount = regions;
-    result->labelMap = storage.equivalence;
-    result->areas = storage.regionAreas;
-    result->centroids = storage.regionCentroids;
-    result->boxes = storage.regionBoxes;
-    return image;
+    result->labelMap = storage.equivalence.get();
+    result->areas = storage.regionAreas.get();
+    result->centroids = storage.regionCentroids.get();
+    result->boxes = storage.regionBoxes.get();
+    return LABEL_OK;
 }

@@ -28,9 +28,10 @@ struct Stages {
     std::unique_ptr<SquareStorage> squares = std::make_unique<SquareStorage>();
     LabelResult result{};
 
+    Stages() { arInitSquareStorage(*squares, 1 << 16); }
     const LabelResult& label(TestFrame& frame) {
         EXPECT_EQ(arInitLabeling(*labels, frame.width, frame.height), 0);
-        EXPECT_NE(arLabelImage(*labels, frame.image(), 100, &result), nullptr);
+        EXPECT_EQ(arLabelImage(*labels, frame.image(), 100, &result), LABEL_OK);
         return result;
     }
     std::span<const MarkerCandidate> findSquares(TestFrame& frame) {
@@ -39,7 +40,7 @@ struct Stages {
         return {squares->candidates, static_cast<size_t>(n)};
     }
     std::span<const uint8_t> contourFailures() const {
-        return {squares->contourFailures, static_cast<size_t>(squares->contourFailureCount)};
+        return {squares->contourFailures.get(), static_cast<size_t>(squares->contourFailureCount)};
     }
 };
 
@@ -68,20 +69,20 @@ TEST(Labeling, SumOfThreeTimesTheThresholdIsDarkAndOneMoreIsNot) {
 
 // The product merges classes with a smallest-root union-find; the rules say
 // to rewrite the table. Both must give the same labels on any frame, and the
-// statistics must be those of the final regions.
-TEST(Labeling, MatchesTheTableRewriteOnRandomFrames) {
+// statistics must be those of the final regions. Frames of every density,
+// from single specks to nearly solid, many of them touching the border.
+TEST(Labeling, MatchesTheTableRewriteOnThousandsOfRandomFrames) {
     Stages stages;
     std::mt19937 random(20261206);
-    for (int round = 0; round < 40; round++) {
-        const int w = 3 + random() % 90, h = 3 + random() % 70, dark = random() % 90 + 5;
+    for (int round = 0; round < 3000; round++) {
+        const int w = 3 + random() % 60, h = 3 + random() % 40, dark = random() % 96 + 2;
         TestFrame frame(w, h);
         for (int i = 0; i < w * h; i++) {
-            if (static_cast<int>(random() % 100) < dark) {
-                frame.set(i % w, i / w, BLACK);  // often touching the frame's edge
-            }
+            const int grey = static_cast<int>(random() % 100) < dark ? 100 : 101;
+            frame.set(i % w, i / w, {static_cast<unsigned char>(grey), 100, 100});
         }
         const LabelResult r = stages.label(frame);
-        const auto ref = lumeko_test::referenceLabelImage(frame.image(), 100, LABEL_MAX);
+        const auto ref = lumeko_test::referenceLabelImage(frame.image(), 100, INT32_MAX);
         ASSERT_EQ(r.labelCount, ref.labelCount) << round;
         ASSERT_TRUE(std::equal(ref.labelMap.begin(), ref.labelMap.end(), r.labelMap)) << round;
         std::vector<std::array<double, 7>> want(ref.labelCount, {0, 0, 0, 1.0 * w, 0, 1.0 * h, 0});
@@ -101,30 +102,64 @@ TEST(Labeling, MatchesTheTableRewriteOnRandomFrames) {
     }
 }
 
-// 512 isolated dark pixels on every other row: 64 rows need exactly
-// LABEL_MAX provisional labels, one pixel more fails the pass, and so does a
-// frame larger than the storage was sized for.
-TEST(Labeling, Label32768ReadsBackPositiveAndOneMoreOrAnOversizedFrameFails) {
+// The bound in labeling.h, checked exhaustively on every binary frame with
+// an inside of up to 4 x 4 pixels: no frame needs more labels, one needs
+// exactly that many.
+TEST(Labeling, NoFrameNeedsMoreLabelsThanTheBoundAndSomeNeedExactlyThat) {
     Stages stages;
-    TestFrame frame(1026, 132);
-    for (int i = 0; i < 64 * 512; i++) {
-        frame.set(1 + 2 * (i % 512), 1 + 2 * (i / 512), BLACK);
+    for (int w = 1; w <= 6; w++) {
+        for (int h = 1; h <= 6; h++) {
+            const int inside = std::max(w - 2, 0) * std::max(h - 2, 0);
+            const int64_t bound = arLabelBound(w, h);
+            ASSERT_EQ(arInitLabeling(*stages.labels, w, h, std::max<int32_t>(bound, 1)), 0);
+            int most = 0;
+            for (int bits = 0; bits < 1 << inside; bits++) {
+                TestFrame frame(w, h);
+                for (int i = 0; i < inside; i++) {
+                    if (bits >> i & 1) {
+                        frame.set(1 + i % (w - 2), 1 + i / (w - 2), BLACK);
+                    }
+                }
+                LabelResult r{};
+                ASSERT_EQ(arLabelImage(*stages.labels, frame.image(), 100, &r), LABEL_OK)
+                    << w << "x" << h << " " << bits;
+                most = std::max(most, *std::max_element(r.labelImage, r.labelImage + w * h));
+            }
+            EXPECT_EQ(most, bound) << w << "x" << h;
+        }
     }
+}
+
+// Dark pixels at every odd x and y of a 640 x 480 inside: 319 x 239 labels,
+// the bound, and more than 16 bits can hold. One label less of capacity
+// fails the pass; so does a frame larger than the storage was sized for.
+TEST(Labeling, TheBusiestFrameFitsAndASmallerCapacityOrAnOversizedFrameFails) {
+    TestFrame frame(640, 480);
+    for (int i = 0; i < 319 * 239; i++) {
+        frame.set(1 + 2 * (i % 319), 1 + 2 * (i / 319), BLACK);
+    }
+    ASSERT_EQ(arLabelBound(640, 480), 319 * 239);
+    ASSERT_EQ(arLabelBound(641, 481), 320 * 240);
+    Stages stages;
     const LabelResult r = stages.label(frame);
-    ASSERT_EQ(r.labelCount, LABEL_MAX);
-    const int last = r.labelImage[127 * 1026 + 1023];
-    EXPECT_EQ(last, LABEL_MAX);
-    EXPECT_EQ(r.labelMap[last - 1], LABEL_MAX);
-    EXPECT_EQ(stats(r, LABEL_MAX - 1), (std::array<double, 7>{1, 1023, 127, 1023, 1023, 127, 127}));
-    frame.set(1, 129, BLACK);
+    ASSERT_EQ(r.labelCount, 319 * 239);
+    const int last = r.labelImage[477 * 640 + 637];
+    EXPECT_EQ(last, 319 * 239);
+    EXPECT_EQ(r.labelMap[last - 1], last);
+    EXPECT_EQ(stats(r, last - 1), (std::array<double, 7>{1, 637, 477, 637, 637, 477, 477}));
+
+    Stages tight;
+    ASSERT_EQ(arInitLabeling(*tight.labels, 640, 480, 319 * 239 - 1), 0);
     LabelResult untouched{};
     untouched.labelCount = -7;
-    EXPECT_EQ(arLabelImage(*stages.labels, frame.image(), 100, &untouched), nullptr);
+    EXPECT_EQ(arLabelImage(*tight.labels, frame.image(), 100, &untouched), LABEL_CAPACITY_EXCEEDED);
     EXPECT_EQ(untouched.labelCount, -7);
-    ASSERT_EQ(arInitLabeling(*stages.labels, 1920, 1080), 0);
-    TestFrame larger(2000, 1100);
-    EXPECT_EQ(arLabelImage(*stages.labels, larger.image(), 100, &untouched), nullptr);
-    EXPECT_EQ(arInitLabeling(*stages.labels, 0, 10), -1);
+    frame.set(637, 477, lumeko_test::WHITE);  // one dot less fits
+    EXPECT_EQ(arLabelImage(*tight.labels, frame.image(), 100, &untouched), LABEL_OK);
+    TestFrame larger(641, 480);
+    EXPECT_EQ(arLabelImage(*tight.labels, larger.image(), 100, &untouched), LABEL_BAD_FRAME);
+    EXPECT_EQ(arInitLabeling(*tight.labels, 0, 10), -1);
+    EXPECT_EQ(arInitLabeling(*tight.labels, 10, 10, -1), -1);
 }
 
 TEST(SquareCandidates, AreaLimitsAreInclusiveAndBoxesMustStayClearOfTheBorder) {
