@@ -27,6 +27,9 @@ struct LabelAccumulator {
 struct LabelStorage {
     std::unique_ptr<LabelValue[]> labelImage;
     size_t imageCells = 0;
+    // One row's dark-pixel mask, rowWidth + 8 bytes.
+    std::unique_ptr<uint8_t[]> darkRow;
+    int rowWidth = 0;
     // Most provisional labels a pass may make; every table below has this
     // many entries.
     int32_t labelCapacity = 0;
