@@ -1,6 +1,9 @@
 #include "marker/detector.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <new>
 
 #include "marker/pattern_match.h"
@@ -42,6 +45,15 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
 
 }  // namespace
 
+int arRegionAreaMax(int width, int height, const DetectorSettings& settings) {
+    if (!settings.largeMarkers) {
+        return REGION_AREA_MAX;
+    }
+    const double scale = static_cast<double>(width) * height / (640.0 * 480.0);
+    const double scaled = std::floor(REGION_AREA_MAX * scale);
+    return static_cast<int>(std::clamp<double>(scaled, REGION_AREA_MAX, INT32_MAX));
+}
+
 Detector::Detector(const CameraParam& camera) : camera_(camera) {}
 
 std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
@@ -59,6 +71,7 @@ std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
     if (arInitSquareStorage(detector->squareStorage_, detector->labelStorage_.labelCapacity) < 0) {
         return nullptr;
     }
+    detector->regionAreaMax_ = arRegionAreaMax(camera.xsize, camera.ysize, settings);
     return detector;
 }
 
@@ -86,7 +99,7 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
     trace_.labeling = lap(stageStart);
     trace_.labels = &labelResult_;
 
-    const int candidateCount = arDetectSquares(labelResult_, REGION_AREA_MAX, REGION_AREA_MIN,
+    const int candidateCount = arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN,
                                                SQUARE_FIT_FACTOR, squareStorage_);
     trace_.squares = lap(stageStart);
     trace_.candidates = squareStorage_.candidates;

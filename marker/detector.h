@@ -35,7 +35,17 @@ struct DetectorSettings {
     // that no frame exceeds it; a small capacity lets tests reach
     // DETECT_CAPACITY_EXCEEDED.
     int32_t labelCapacity = 0;
+    // Markers larger than Lumeko's usual ones: the largest region area that
+    // can become a candidate (REGION_AREA_MAX, sized for 640 x 480 frames)
+    // grows with the frame's pixel count relative to 640 x 480, never below
+    // REGION_AREA_MAX. The smallest area stays REGION_AREA_MIN: a small
+    // marker is as small in a large frame.
+    bool largeMarkers = false;
 };
+
+// The largest region area a detector with `settings` takes as a candidate
+// in frames of width x height pixels.
+int arRegionAreaMax(int width, int height, const DetectorSettings& settings);
 
 // What Detector::detect returns.
 enum DetectStatus : int {
@@ -73,6 +83,9 @@ class Detector {
     const DetectionTrace& trace() const { return trace_; }
     const PatternSet& patterns() const { return patterns_; }
     const CameraParam& camera() const { return camera_; }
+    // Region areas (inclusive) that can become candidates.
+    int regionAreaMin() const { return REGION_AREA_MIN; }
+    int regionAreaMax() const { return regionAreaMax_; }
 
     // Replaces the loaded patterns by a copy of `patterns` (ids stay those of
     // `patterns`); for handing patterns on to a detector of another size.
@@ -82,6 +95,7 @@ class Detector {
     explicit Detector(const CameraParam& camera);
 
     CameraParam camera_;
+    int regionAreaMax_ = REGION_AREA_MAX;
     PatternSet patterns_{};
     LabelStorage labelStorage_{};
     SquareStorage squareStorage_{};

@@ -244,6 +244,45 @@ TEST_F(Detection, TracerDiagnosticsReachTheTraceAndAFailedPassKeepsTheHistory) {
     EXPECT_EQ(markers[0].id, slot);
 }
 
+// A marker 700 pixels wide fills much of a full-HD frame: its border alone
+// covers 367,500 pixels, beyond the usual largest region. With large
+// markers the limit grows with the frame (675,000 at 1920 x 1080) and the
+// marker is found, as is a 40-pixel one; at 640 x 480 nothing changes.
+TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
+    DetectorSettings large;
+    large.largeMarkers = true;
+    EXPECT_EQ(arRegionAreaMax(640, 480, large), REGION_AREA_MAX);
+    EXPECT_EQ(arRegionAreaMax(320, 240, large), REGION_AREA_MAX);
+    EXPECT_EQ(arRegionAreaMax(1920, 1080, large), 675000);
+    EXPECT_EQ(arRegionAreaMax(1920, 1080, DetectorSettings{}), REGION_AREA_MAX);
+    TestFrame near(1920, 1080), far(1920, 1080);
+    near.drawMarker({960.5, 540.5}, 700, 0.2, picture);
+    far.drawMarker({300.5, 200.5}, 40, 0.2, picture);
+    for (const bool setting : {false, true}) {
+        DetectorSettings settings;
+        settings.largeMarkers = setting;
+        detector = Detector::create(lumeko_test::undistortedCamera(1920, 1080), settings);
+        ASSERT_NE(detector, nullptr);
+        slot = load(lumeko_test::patternFileText(picture));
+        EXPECT_EQ(detector->regionAreaMax(), setting ? 675000 : REGION_AREA_MAX);
+        const int n = detect(near);
+        const auto found = std::find_if(markers, markers + n, [&](const MarkerInfo& m) {
+            return m.id == slot && m.confidence > 0.9;
+        });
+        EXPECT_EQ(found != markers + n, setting);
+        if (setting) {
+            ASSERT_EQ(n, 1);                        // nothing else taken for a marker
+            const ImagePoint* v = found->vertices;  // the corners' mean: the square's centre
+            EXPECT_NEAR((v[0].x + v[1].x + v[2].x + v[3].x) / 4, 960.5, 1.0);
+            EXPECT_NEAR((v[0].y + v[1].y + v[2].y + v[3].y) / 4, 540.5, 1.0);
+        }
+        detector = Detector::create(lumeko_test::undistortedCamera(1920, 1080), settings);
+        slot = load(lumeko_test::patternFileText(picture));
+        ASSERT_EQ(detect(far), 1) << setting;
+        EXPECT_EQ(markers[0].id, slot);
+    }
+}
+
 MarkerInfo square(double x, double y, int area, int id, double confidence) {
     MarkerInfo m{};
     m.area = area, m.id = id, m.confidence = confidence, m.centre = {x, y};
