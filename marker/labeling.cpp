@@ -48,6 +48,12 @@ void clearBorder(LabelValue* image, int width, int height) {
 // Marks the dark pixels of one row: dark[x] = 1 when B + G + R <= limit,
 // else 0. Each pixel is read as one 32-bit word whose three colour bytes are
 // added up (alpha left out), so that the compiler can vectorise the loop.
+#if defined(__x86_64__) && defined(__GLIBC__)
+// Built twice, for AVX2 (twice the pixels per step) and for any x86-64; the
+// machine's processor picks one at start-up. Integer work: both give the
+// same mask.
+__attribute__((target_clones("avx2", "default")))
+#endif
 void classifyRow(const unsigned char* __restrict pixels, int width, int limit,
                  uint8_t* __restrict dark) {
     // The alpha byte, last in memory, is the word's top byte on a
