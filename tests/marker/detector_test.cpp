@@ -180,7 +180,7 @@ TEST_F(Detection, UnidentifiedSquaresHaveIdMinusOneAndFramesOfAnotherSizeFail) {
     EXPECT_EQ(detector->trace().labels, nullptr);
 }
 
-// Sensor noise on a textured full-HD frame makes far more dark specks than
+// Sensor noise on a textured full-HD frame makes far more dark dots than
 // the 32,768 provisional labels labeling once held: the marker is found.
 TEST_F(Detection, ABusyNoisyFullHdFrameIsLabelledAndItsMarkerFound) {
     useFrameSize(1920, 1080);

@@ -125,7 +125,7 @@ void expectSameAsReference(Stages& stages, TestFrame& frame, int threshold, cons
 // The product merges classes with a smallest-root union-find, gathers
 // statistics per provisional label and skips light pixels row by row; the
 // rules say to rewrite the table on every merge. Both must give the same
-// labels on any frame. Frames of every density, from single specks to nearly
+// labels on any frame. Frames of every density, from single dots to nearly
 // solid, many touching the border, dark and light one step either side of
 // the threshold.
 TEST(Labeling, MatchesTheTableRewriteOnThousandsOfRandomFrames) {
