@@ -1,6 +1,9 @@
 #include "marker/detector.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdint>
 #include <new>
 
 #include "marker/pattern_match.h"
@@ -42,17 +45,33 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
 
 }  // namespace
 
+int arRegionAreaMax(int width, int height, const DetectorSettings& settings) {
+    if (!settings.largeMarkers) {
+        return REGION_AREA_MAX;
+    }
+    const double scale = static_cast<double>(width) * height / (640.0 * 480.0);
+    const double scaled = std::floor(REGION_AREA_MAX * scale);
+    return static_cast<int>(std::clamp<double>(scaled, REGION_AREA_MAX, INT32_MAX));
+}
+
 Detector::Detector(const CameraParam& camera) : camera_(camera) {}
 
-std::unique_ptr<Detector> Detector::create(const CameraParam& camera) {
-    if (camera.xsize <= 0 || camera.ysize <= 0) {
+std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
+                                           const DetectorSettings& settings) {
+    if (camera.xsize <= 0 || camera.ysize <= 0 || settings.labelCapacity < 0) {
         return nullptr;
     }
     std::unique_ptr<Detector> detector(new (std::nothrow) Detector(camera));
-    if (detector == nullptr ||
-        arInitLabeling(detector->labelStorage_, camera.xsize, camera.ysize) < 0) {
+    if (detector == nullptr || arInitLabeling(detector->labelStorage_, camera.xsize, camera.ysize,
+                                              settings.labelCapacity) < 0) {
         return nullptr;
     }
+    // Tracing gives up at most once per region, and there are no more
+    // regions than provisional labels.
+    if (arInitSquareStorage(detector->squareStorage_, detector->labelStorage_.labelCapacity) < 0) {
+        return nullptr;
+    }
+    detector->regionAreaMax_ = arRegionAreaMax(camera.xsize, camera.ysize, settings);
     return detector;
 }
 
@@ -67,19 +86,25 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
     const Clock::time_point passStart = Clock::now();
     Clock::time_point stageStart = passStart;
 
-    if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize ||
-        arLabelImage(labelStorage_, frame, threshold, &labelResult_) == nullptr) {
-        return -1;
+    if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize) {
+        return DETECT_BAD_FRAME;
+    }
+    if (arLabelImage(labelStorage_, frame, threshold, &labelResult_) != LABEL_OK) {
+        // A frame in which nothing was seen, for the history as well.
+        markerList_.count = 0;
+        arSteadyMarkers(history_, markerList_);
+        markerList_.count = 0;
+        return DETECT_CAPACITY_EXCEEDED;
     }
     trace_.labeling = lap(stageStart);
     trace_.labels = &labelResult_;
 
-    const int candidateCount = arDetectSquares(labelResult_, REGION_AREA_MAX, REGION_AREA_MIN,
+    const int candidateCount = arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN,
                                                SQUARE_FIT_FACTOR, squareStorage_);
     trace_.squares = lap(stageStart);
     trace_.candidates = squareStorage_.candidates;
     trace_.candidateCount = candidateCount;
-    trace_.contourFailures = {squareStorage_.contourFailures,
+    trace_.contourFailures = {squareStorage_.contourFailures.get(),
                               static_cast<size_t>(squareStorage_.contourFailureCount)};
 
     markerList_.count =
@@ -102,5 +127,5 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
 
     *markers = markerList_.markers;
     *count = markerList_.count;
-    return 0;
+    return DETECT_OK;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "camera/camera_param.h"
@@ -28,12 +29,39 @@
 // - contour tracing records why it gave up on a region in the pass's trace
 //   (trace().contourFailures, codes 1, 2, 3 in the order traced); the run
 //   flow prints "??? <code>\n" for each after the pass.
+// How a detector is set up; the defaults are Lumeko's normal detection.
+struct DetectorSettings {
+    // Most provisional labels one labeling pass may make. 0 sizes the
+    // labeling for the worst frame of the camera's size (arLabelBound), so
+    // that no frame exceeds it; a small capacity lets tests reach
+    // DETECT_CAPACITY_EXCEEDED.
+    int32_t labelCapacity = 0;
+    // Markers larger than Lumeko's usual ones: the largest region area that
+    // can become a candidate (REGION_AREA_MAX, sized for 640 x 480 frames)
+    // grows with the frame's pixel count relative to 640 x 480, never below
+    // REGION_AREA_MAX. The smallest area stays REGION_AREA_MIN: a small
+    // marker is as small in a large frame.
+    bool largeMarkers = false;
+};
+
+// The largest region area a detector with `settings` takes as a candidate
+// in frames of width x height pixels.
+int arRegionAreaMax(int width, int height, const DetectorSettings& settings);
+
+// What Detector::detect returns.
+enum DetectStatus : int {
+    DETECT_OK = 0,
+    DETECT_BAD_FRAME = -1,          // no pixels, or not of the camera's size
+    DETECT_CAPACITY_EXCEEDED = -2,  // the frame needed more labels than the capacity
+};
+
 class Detector {
   public:
     // Working storage for frames of camera.xsize x camera.ysize, allocated
     // here once (no exception escapes). nullptr when the size is not positive
     // or memory runs out.
-    static std::unique_ptr<Detector> create(const CameraParam& camera);
+    static std::unique_ptr<Detector> create(const CameraParam& camera,
+                                            const DetectorSettings& settings = {});
 
     Detector(const Detector&) = delete;
     Detector& operator=(const Detector&) = delete;
@@ -42,9 +70,13 @@ class Detector {
     // the reason in *error.
     int loadPattern(const char* filename, PatternLoadError* error);
 
-    // One detection pass with the history: 0 and the list (valid until the
-    // next call), or -1 with *count 0 (frame not of the working size, or
-    // labeling capacity exceeded; history left as it was).
+    // One detection pass with the history: DETECT_OK and the list (valid
+    // until the next call). Otherwise *count is 0 and:
+    // - DETECT_BAD_FRAME: the history is left as it was;
+    // - DETECT_CAPACITY_EXCEEDED: the history takes the step of a frame in
+    //   which no marker was seen (remembered markers age, as on any frame
+    //   without them), and the markers it would hold on to are not handed
+    //   out: the frame is one without markers.
     int detect(const FrameImage& frame, int threshold, const MarkerInfo** markers, int* count);
 
     // Per-stage times, what each stage produced and the tracer's
@@ -52,6 +84,9 @@ class Detector {
     const DetectionTrace& trace() const { return trace_; }
     const PatternSet& patterns() const { return patterns_; }
     const CameraParam& camera() const { return camera_; }
+    // Region areas (inclusive) that can become candidates.
+    int regionAreaMin() const { return REGION_AREA_MIN; }
+    int regionAreaMax() const { return regionAreaMax_; }
 
     // Replaces the loaded patterns by a copy of `patterns` (ids stay those of
     // `patterns`); for handing patterns on to a detector of another size.
@@ -67,6 +102,7 @@ class Detector {
     explicit Detector(const CameraParam& camera);
 
     CameraParam camera_;
+    int regionAreaMax_ = REGION_AREA_MAX;
     PatternSet patterns_{};
     LabelStorage labelStorage_{};
     SquareStorage squareStorage_{};

@@ -1,7 +1,10 @@
 #include "marker/labeling.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -31,12 +34,6 @@ int32_t mergeClasses(int32_t* equivalence, int32_t a, int32_t b) {
     return ra;
 }
 
-void addPixel(LabelAccumulator& acc, int x, int y) {
-    acc.count++;
-    acc.sumX += x;
-    acc.sumY += y;
-}
-
 void clearBorder(LabelValue* image, int width, int height) {
     for (int x = 0; x < width; x++) {
         image[x] = 0;
@@ -48,90 +45,181 @@ void clearBorder(LabelValue* image, int width, int height) {
     }
 }
 
-// Labels the dark pixel (x, y) from its already visited neighbours U, UR, UL
-// and L; returns the label it takes, or 0 when a new label would exceed
-// LABEL_MAX. `made` counts the provisional labels made so far.
-int32_t labelDarkPixel(LabelStorage& storage, const LabelValue* here, int width, int x, int y,
-                       int32_t& made) {
-    int32_t* equivalence = storage.equivalence;
-    LabelAccumulator* accumulators = storage.accumulators;
-    int32_t u = here[-width];
-    int32_t ur = here[-width + 1];
-    int32_t ul = here[-width - 1];
-    int32_t l = here[-1];
-    if (u > 0) {
-        LabelAccumulator& acc = accumulators[u - 1];
-        addPixel(acc, x, y);
-        acc.maxY = y;
-        return u;
+// Marks the dark pixels of one row: dark[x] = 1 when B + G + R <= limit,
+// else 0. Each pixel is read as one 32-bit word whose three colour bytes are
+// added up (alpha left out), so that the compiler can vectorise the loop.
+#if defined(__x86_64__) && defined(__GLIBC__)
+// Built twice, for AVX2 (twice the pixels per step) and for any x86-64; the
+// machine's processor picks one at start-up. Integer work: both give the
+// same mask.
+__attribute__((target_clones("avx2", "default")))
+#endif
+void classifyRow(const unsigned char* __restrict pixels, int width, int limit,
+                 uint8_t* __restrict dark) {
+    // The alpha byte, last in memory, is the word's top byte on a
+    // little-endian machine and its bottom byte on a big-endian one.
+    constexpr int shift = std::endian::native == std::endian::little ? 0 : 8;
+    for (int x = 0; x < width; x++) {
+        uint32_t p;
+        std::memcpy(&p, pixels + 4 * static_cast<size_t>(x), sizeof p);
+        p >>= shift;
+        const int sum = static_cast<int>((p & 0xff) + ((p >> 8) & 0xff) + ((p >> 16) & 0xff));
+        dark[x] = static_cast<uint8_t>(sum <= limit);
     }
-    if (ur > 0 && ul > 0) {
-        int32_t label = mergeClasses(equivalence, ur, ul);
-        LabelAccumulator& acc = accumulators[label - 1];
-        addPixel(acc, x, y);
-        acc.maxY = y;
-        return label;
-    }
-    if (ur > 0 && l > 0) {
-        int32_t label = mergeClasses(equivalence, ur, l);
-        addPixel(accumulators[label - 1], x, y);
-        return label;
-    }
-    if (ur > 0) {
-        LabelAccumulator& acc = accumulators[ur - 1];
-        addPixel(acc, x, y);
-        if (x < acc.minX) {
-            acc.minX = x;
-        }
-        acc.maxY = y;
-        return ur;
-    }
-    if (ul > 0) {
-        LabelAccumulator& acc = accumulators[ul - 1];
-        addPixel(acc, x, y);
-        if (x > acc.maxX) {
-            acc.maxX = x;
-        }
-        acc.maxY = y;
-        return ul;
-    }
-    if (l > 0) {
-        LabelAccumulator& acc = accumulators[l - 1];
-        addPixel(acc, x, y);
-        if (x > acc.maxX) {
-            acc.maxX = x;
-        }
-        return l;
-    }
-    if (made >= LABEL_MAX) {
-        return 0;
-    }
-    made++;
-    equivalence[made - 1] = made;
-    accumulators[made - 1] = LabelAccumulator{1, x, y, x, x, y, y};
-    return made;
 }
 
+// First x from `x` on whose mask byte is set; `dark` holds a set byte at
+// or before the end of the row and 8 readable bytes beyond it.
+int nextDark(const uint8_t* dark, int x) {
+    for (;;) {
+        uint64_t word;
+        std::memcpy(&word, dark + x, sizeof word);
+        if (word != 0) {
+            break;
+        }
+        x += 8;
+    }
+    while (dark[x] == 0) {
+        x++;
+    }
+    return x;
+}
+
+// How a pixel's label was found, which decides the parts of its label's box
+// it may extend (see LabelAccumulator): every case counts the pixel into
+// count, sumX and sumY.
+enum BoxUpdate : uint8_t {
+    BOX_NONE = 0,
+    BOX_MAX_Y = 1,  // maxY = y
+    BOX_MIN_X = 2,  // minX = min(minX, x)
+    BOX_MAX_X = 4,  // maxX = max(maxX, x)
+};
+
+// Pixels of one row that took the same label one after another, gathered
+// before they are added to the label's accumulator. Sums and extremes do not
+// depend on the order pixels are added in, so the accumulators come out as
+// if each pixel had been added on its own.
+struct PendingPixels {
+    int32_t label = 0;
+    int32_t count = 0;
+    int64_t sumX = 0;
+    int32_t minX = INT32_MAX;
+    int32_t maxX = INT32_MIN;
+    uint8_t updates = BOX_NONE;
+
+    void add(int x, uint8_t update) {
+        count++;
+        sumX += x;
+        if ((update & BOX_MIN_X) && x < minX) {
+            minX = x;
+        }
+        if ((update & BOX_MAX_X) && x > maxX) {
+            maxX = x;
+        }
+        updates |= update;
+    }
+    void flush(LabelAccumulator* accumulators, int y) {
+        if (count == 0) {
+            return;
+        }
+        LabelAccumulator& acc = accumulators[label - 1];
+        acc.count += count;
+        acc.sumX += sumX;
+        acc.sumY += static_cast<int64_t>(count) * y;
+        if (minX < acc.minX) {
+            acc.minX = minX;
+        }
+        if (maxX > acc.maxX) {
+            acc.maxX = maxX;
+        }
+        if (updates & BOX_MAX_Y) {
+            acc.maxY = y;
+        }
+        *this = PendingPixels{};
+    }
+};
+
 // The raster pass; returns the number of provisional labels made, or -1.
+//
+// Each dark pixel (x, y) takes its label from its already visited
+// neighbours U, UR, UL and L, in this order of preference:
+//   U                  U's label                              box: maxY
+//   UR and UL          the merged class of UR and UL          box: maxY
+//   UR and L           the merged class of UR and L           box: none
+//   UR alone           UR's label                             box: minX, maxY
+//   UL (no UR)         UL's label                             box: maxX, maxY
+//   L alone            L's label                              box: maxX
+//   none               a new label                            box: the pixel
+// Rows are classified into a mask first; runs of light pixels are skipped
+// word by word and only set to 0, and within a run of dark pixels L is the
+// label just given.
 int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, int threshold,
                     LabelValue* image) {
     const int width = frame.width;
-    const int64_t limit = 3 * static_cast<int64_t>(threshold);
+    const int limit =
+        static_cast<int>(std::clamp<int64_t>(3 * static_cast<int64_t>(threshold), -1, 765));
+    int32_t* equivalence = storage.equivalence.get();
+    LabelAccumulator* accumulators = storage.accumulators.get();
+    uint8_t* dark = storage.darkRow.get();
+    const int end = width - 1;  // the right border column
     int32_t made = 0;
     for (int y = 1; y < frame.height - 1; y++) {
-        const unsigned char* pixel = frame.pixels + 4 * (static_cast<size_t>(y) * width + 1);
-        LabelValue* here = image + static_cast<size_t>(y) * width + 1;
-        for (int x = 1; x < width - 1; x++, pixel += 4, here++) {
-            if (pixel[0] + pixel[1] + pixel[2] > limit) {
-                *here = 0;
-                continue;
+        classifyRow(frame.pixels + 4 * static_cast<size_t>(y) * width, width, limit, dark);
+        dark[end] = 1;  // stops the search for dark pixels at the border
+        LabelValue* row = image + static_cast<size_t>(y) * width;
+        const LabelValue* above = row - width;
+        PendingPixels pending;
+        int x = 1;
+        while (x < end) {
+            const int next = nextDark(dark, x);
+            std::memset(row + x, 0, static_cast<size_t>(next - x) * sizeof(LabelValue));
+            x = next;
+            int32_t l = 0;
+            for (; x < end && dark[x]; x++) {
+                const int32_t u = above[x];
+                const int32_t ur = above[x + 1];
+                const int32_t ul = above[x - 1];
+                int32_t label;
+                uint8_t update;
+                if (u > 0) {
+                    label = u;
+                    update = BOX_MAX_Y;
+                } else if (ur > 0 && ul > 0) {
+                    label = mergeClasses(equivalence, ur, ul);
+                    update = BOX_MAX_Y;
+                } else if (ur > 0 && l > 0) {
+                    label = mergeClasses(equivalence, ur, l);
+                    update = BOX_NONE;
+                } else if (ur > 0) {
+                    label = ur;
+                    update = BOX_MIN_X | BOX_MAX_Y;
+                } else if (ul > 0) {
+                    label = ul;
+                    update = BOX_MAX_X | BOX_MAX_Y;
+                } else if (l > 0) {
+                    label = l;
+                    update = BOX_MAX_X;
+                } else {
+                    if (made >= storage.labelCapacity) {
+                        return -1;
+                    }
+                    made++;
+                    equivalence[made - 1] = made;
+                    accumulators[made - 1] = LabelAccumulator{1, x, y, x, x, y, y};
+                    row[x] = made;
+                    l = made;
+                    continue;
+                }
+                if (label != pending.label) {
+                    pending.flush(accumulators, y);
+                    pending.label = label;
+                }
+                pending.add(x, update);
+                row[x] = label;
+                l = label;
             }
-            int32_t label = labelDarkPixel(storage, here, width, x, y, made);
-            if (label == 0) {
-                return -1;
-            }
-            *here = static_cast<LabelValue>(label);
         }
+        pending.flush(accumulators, y);
     }
     return made;
 }
@@ -152,11 +240,11 @@ int32_t renumberLabels(int32_t* equivalence, int32_t made) {
 
 void gatherRegionStatistics(LabelStorage& storage, int32_t made, int32_t regions, int width,
                             int height) {
-    const int32_t* equivalence = storage.equivalence;
-    const LabelAccumulator* accumulators = storage.accumulators;
-    int32_t* regionAreas = storage.regionAreas;
-    ImagePoint* regionCentroids = storage.regionCentroids;
-    RegionBox* regionBoxes = storage.regionBoxes;
+    const int32_t* equivalence = storage.equivalence.get();
+    const LabelAccumulator* accumulators = storage.accumulators.get();
+    int32_t* regionAreas = storage.regionAreas.get();
+    ImagePoint* regionCentroids = storage.regionCentroids.get();
+    RegionBox* regionBoxes = storage.regionBoxes.get();
     for (int32_t l = 0; l < regions; l++) {
         regionAreas[l] = 0;
         regionCentroids[l] = ImagePoint{0.0, 0.0};
@@ -186,38 +274,66 @@ void gatherRegionStatistics(LabelStorage& storage, int32_t made, int32_t regions
 
 }  // namespace
 
-int arInitLabeling(LabelStorage& storage, int width, int height) {
-    if (width <= 0 || height <= 0) {
+int64_t arLabelBound(int width, int height) {
+    if (width < 3 || height < 3) {
+        return 0;
+    }
+    return static_cast<int64_t>((width - 1) / 2) * ((height - 1) / 2);
+}
+
+int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCapacity) {
+    if (width <= 0 || height <= 0 || labelCapacity < 0) {
         return -1;
     }
     const size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (cells > static_cast<size_t>(INT32_MAX)) {
         return -1;
     }
-    if (cells > storage.labelImage.size()) {
-        try {
-            storage.labelImage.assign(cells, 0);
-        } catch (const std::bad_alloc&) {
-            return -1;
+    // At least one entry, so that the tables always exist.
+    const int32_t capacity =
+        labelCapacity > 0 ? labelCapacity
+                          : static_cast<int32_t>(std::max<int64_t>(arLabelBound(width, height), 1));
+    try {
+        if (width > storage.rowWidth) {
+            // 8 bytes more for the word-wise search, zeroed so that it never
+            // reads unset bytes.
+            storage.darkRow = std::make_unique<uint8_t[]>(static_cast<size_t>(width) + 8);
+            storage.rowWidth = width;
         }
+        if (cells > storage.imageCells) {
+            storage.labelImage.reset();
+            storage.labelImage = std::make_unique_for_overwrite<LabelValue[]>(cells);
+            storage.imageCells = cells;
+        }
+        if (capacity > storage.labelCapacity) {
+            storage.labelCapacity = 0;
+            storage.equivalence = std::make_unique_for_overwrite<int32_t[]>(capacity);
+            storage.accumulators = std::make_unique_for_overwrite<LabelAccumulator[]>(capacity);
+            storage.regionAreas = std::make_unique_for_overwrite<int32_t[]>(capacity);
+            storage.regionCentroids = std::make_unique_for_overwrite<ImagePoint[]>(capacity);
+            storage.regionBoxes = std::make_unique_for_overwrite<RegionBox[]>(capacity);
+            storage.labelCapacity = capacity;
+        }
+    } catch (const std::bad_alloc&) {
+        return -1;
     }
     return 0;
 }
 
-const LabelValue* arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
-                               LabelResult* result) {
-    if (frame.width <= 0 || frame.height <= 0 ||
+LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                         LabelResult* result) {
+    if (frame.width <= 0 || frame.height <= 0 || frame.width > storage.rowWidth ||
         static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height) >
-            storage.labelImage.size()) {
-        return nullptr;
+            storage.imageCells) {
+        return LABEL_BAD_FRAME;
     }
-    LabelValue* image = storage.labelImage.data();
+    LabelValue* image = storage.labelImage.get();
     clearBorder(image, frame.width, frame.height);
     const int32_t made = labelPixels(storage, frame, threshold, image);
     if (made < 0) {
-        return nullptr;
+        return LABEL_CAPACITY_EXCEEDED;
     }
-    const int32_t regions = renumberLabels(storage.equivalence, made);
+    const int32_t regions = renumberLabels(storage.equivalence.get(), made);
     if (regions > 0) {
         gatherRegionStatistics(storage, made, regions, frame.width, frame.height);
     }
@@ -225,9 +341,9 @@ const LabelValue* arLabelImage(LabelStorage& storage, const FrameImage& frame, i
     result->width = frame.width;
     result->height = frame.height;
     result->labelCount = regions;
-    result->labelMap = storage.equivalence;
-    result->areas = storage.regionAreas;
-    result->centroids = storage.regionCentroids;
-    result->boxes = storage.regionBoxes;
-    return image;
+    result->labelMap = storage.equivalence.get();
+    result->areas = storage.regionAreas.get();
+    result->centroids = storage.regionCentroids.get();
+    result->boxes = storage.regionBoxes.get();
+    return LABEL_OK;
 }

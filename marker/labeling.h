@@ -1,7 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "marker/frame_image.h"
 #include "marker/marker_records.h"
@@ -19,30 +20,60 @@ struct LabelAccumulator {
     int32_t maxY;
 };
 
-// Labeling's working storage: the label image, sized once by arInitLabeling,
+// Labeling's working storage, sized once by arInitLabeling: the label image
 // and the per-label tables the LabelResult of the last pass points into.
+// The tables are allocated without being filled, so pages a pass never
+// reaches take no memory.
 struct LabelStorage {
-    std::vector<LabelValue> labelImage;
+    std::unique_ptr<LabelValue[]> labelImage;
+    size_t imageCells = 0;
+    // One row's dark-pixel mask, rowWidth + 8 bytes.
+    std::unique_ptr<uint8_t[]> darkRow;
+    int rowWidth = 0;
+    // Most provisional labels a pass may make; every table below has this
+    // many entries.
+    int32_t labelCapacity = 0;
     // Equivalence table, entry p - 1 for provisional label p. During the
     // raster pass it is a forest whose roots are the smallest label of their
     // class; after renumbering it holds final labels (the result's labelMap).
-    int32_t equivalence[LABEL_MAX];
-    LabelAccumulator accumulators[LABEL_MAX];
-    int32_t regionAreas[LABEL_MAX];
-    ImagePoint regionCentroids[LABEL_MAX];
-    RegionBox regionBoxes[LABEL_MAX];
+    std::unique_ptr<int32_t[]> equivalence;
+    std::unique_ptr<LabelAccumulator[]> accumulators;
+    std::unique_ptr<int32_t[]> regionAreas;
+    std::unique_ptr<ImagePoint[]> regionCentroids;
+    std::unique_ptr<RegionBox[]> regionBoxes;
 };
 
-// Sizes `storage`'s label image for frames of up to width x height pixels
-// (it never shrinks). Called once at set-up; 0, or -1 for a size that is not
-// positive or too large, or when memory runs out.
-int arInitLabeling(LabelStorage& storage, int width, int height);
+// What a labeling pass gives back.
+enum LabelStatus : int {
+    LABEL_OK = 0,
+    LABEL_BAD_FRAME = -1,          // no pixels, or larger than the storage was sized for
+    LABEL_CAPACITY_EXCEEDED = -2,  // more provisional labels than the storage holds
+};
+
+// The most provisional labels a pass over a width x height frame can make.
+//
+// A dark pixel makes a new label only when none of the neighbours visited
+// before it (up-left, up, up-right, left) holds a label. Every dark pixel
+// inside the one-pixel border gets a label, so of two 8-neighbouring dark
+// pixels the later one (in raster order) always finds the earlier one
+// labelled: no two label-making pixels are 8-neighbours. Cut the inside,
+// (width - 2) x (height - 2) pixels, into blocks of 2 x 2 (the last ones
+// cut short): any two pixels of a block are 8-neighbours, so each block
+// holds at most one label-making pixel. Hence at most
+// ceil((width - 2) / 2) * ceil((height - 2) / 2) labels, and a dark pixel at
+// every odd x and odd y inside makes exactly that many: the bound is tight.
+int64_t arLabelBound(int width, int height);
+
+// Sizes `storage` for frames of up to width x height pixels and for
+// `labelCapacity` provisional labels per pass (0: arLabelBound(width,
+// height), so that no frame of that size exceeds it; a smaller capacity is
+// for tests). Tables never shrink. Called once at set-up; 0, or -1 for a size
+// that is not positive or too large, or when memory runs out.
+int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCapacity = 0);
 
 // Binarises `frame` (dark: B + G + R <= 3 * threshold) and labels its
 // 8-connected dark regions into `storage`, leaving the outer border of the
-// frame unlabelled. Returns the label image and fills `result` (pointing into
-// `storage`); returns null (and leaves `result` alone) when more than
-// LABEL_MAX provisional labels are needed or the frame is larger than the
-// storage was sized for.
-const LabelValue* arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
-                               LabelResult* result);
+// frame unlabelled. On LABEL_OK fills `result` (pointing into `storage`);
+// otherwise leaves `result` alone.
+LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                         LabelResult* result);

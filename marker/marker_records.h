@@ -9,8 +9,6 @@
 #include "marker/marker_info.h"
 #include "math/image_point.h"
 
-// Most provisional labels of one labeling pass; one more makes the pass fail.
-inline constexpr int LABEL_MAX = 32768;
 // Region areas (pixels, both limits inclusive) that can become candidates.
 inline constexpr int REGION_AREA_MIN = 70;
 inline constexpr int REGION_AREA_MAX = 100000;
@@ -33,9 +31,9 @@ inline constexpr int HISTORY_AGE_LIMIT = 4;
 // Starting best sum of the corner-order search; only smaller sums count.
 inline constexpr double CORNER_ORDER_SUM_START = 1e8;
 
-// A provisional label as stored in the label image. Unsigned, so that every
-// label up to LABEL_MAX (32,768 included) reads back as positive.
-using LabelValue = uint16_t;
+// A provisional label as stored in the label image: wide enough for every
+// label a frame of up to INT32_MAX pixels can need (about a quarter of them).
+using LabelValue = int32_t;
 
 // Smallest and largest x and y of a region's pixels.
 struct RegionBox {

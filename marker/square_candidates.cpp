@@ -1,5 +1,7 @@
 #include "marker/square_candidates.h"
 
+#include <new>
+
 #include "marker/contour_trace.h"
 
 namespace {
@@ -177,6 +179,23 @@ int checkSquare(int area, MarkerCandidate* candidate, double factor) {
 
 }  // namespace
 
+int arInitSquareStorage(SquareStorage& storage, int32_t regions) {
+    if (regions < 0) {
+        return -1;
+    }
+    if (regions > storage.contourFailureCapacity) {
+        try {
+            storage.contourFailures = std::make_unique_for_overwrite<uint8_t[]>(regions);
+        } catch (const std::bad_alloc&) {
+            storage.contourFailures.reset();
+            storage.contourFailureCapacity = 0;
+            return -1;
+        }
+        storage.contourFailureCapacity = regions;
+    }
+    return 0;
+}
+
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage) {
     MarkerCandidate* candidates = storage.candidates;
@@ -194,7 +213,10 @@ int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double 
         MarkerCandidate* candidate = &candidates[found];
         const int failure = arTraceContour(labels, l, box, candidate);
         if (failure != 0) {
-            storage.contourFailures[storage.contourFailureCount++] = static_cast<uint8_t>(failure);
+            if (storage.contourFailureCount < storage.contourFailureCapacity) {
+                storage.contourFailures[storage.contourFailureCount++] =
+                    static_cast<uint8_t>(failure);
+            }
             continue;
         }
         if (checkSquare(area, candidate, factor) < 0) {

@@ -1,17 +1,24 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "marker/marker_records.h"
 
 // Candidate detection's storage: the candidate list and why tracing gave up
 // on regions (ContourFailure codes, in the order the regions were traced; at
-// most one per region, so LABEL_MAX of them at most). Overwritten by each pass.
+// most one per region, so no more than labeling's label capacity).
+// Overwritten by each pass.
 struct SquareStorage {
     MarkerCandidate candidates[MARKER_MAX];
-    uint8_t contourFailures[LABEL_MAX];
-    int contourFailureCount;
+    std::unique_ptr<uint8_t[]> contourFailures;
+    int32_t contourFailureCapacity = 0;
+    int32_t contourFailureCount = 0;
 };
+
+// Sizes the failure list of `storage` for `regions` regions (it never
+// shrinks); 0, or -1 when the count is negative or memory runs out.
+int arInitSquareStorage(SquareStorage& storage, int32_t regions);
 
 // Keeps the labelled regions that can be markers: area within [areaMin,
 // areaMax], box clear of the frame's border, traced contour with exactly four
@@ -19,6 +26,7 @@ struct SquareStorage {
 // chord between its neighbouring corners exceeds area * 4/3 * 0.01 *
 // factor); then drops the smaller of two candidates whose centres lie close
 // together. Fills `storage` and returns the number of candidates in
-// storage.candidates, at most MARKER_MAX.
+// storage.candidates, at most MARKER_MAX. Failure codes beyond the list's
+// capacity are not kept.
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage);

@@ -165,8 +165,8 @@ TEST_F(Detection, IdentityOutlivesABadReadingAndALostMarkerStaysForTwoFrames) {
     EXPECT_EQ(detect(empty), 0);
 }
 
-TEST_F(Detection, UnidentifiedSquaresHaveIdMinusOneAndUnlabellableFramesFail) {
-    TestFrame frame(640, 480), wrongSize(320, 240), dots(640, 480);
+TEST_F(Detection, UnidentifiedSquaresHaveIdMinusOneAndFramesOfAnotherSizeFail) {
+    TestFrame frame(640, 480), wrongSize(320, 240);
     frame.drawMarker({120.5, 120.5}, 100, 0.0, picture);
     frame.drawMarker({400.5, 120.5}, 100, 0.0, picture);
     frame.fillRect(376, 96, 50, 50, lumeko_test::WHITE);  // a uniform interior
@@ -176,13 +176,50 @@ TEST_F(Detection, UnidentifiedSquaresHaveIdMinusOneAndUnlabellableFramesFail) {
     EXPECT_EQ(std::tuple(markers[1].id, markers[1].confidence), std::tuple(-1, -1.0));
     EXPECT_EQ(markers[2].id, -1);
     EXPECT_LT(markers[2].confidence, CONFIDENCE_MIN);
-    for (int i = 0; i < 319 * 239; i++) {  // more than LABEL_MAX isolated dark pixels
-        dots.set(1 + 2 * (i % 319), 1 + 2 * (i / 319), lumeko_test::BLACK);
-    }
-    for (TestFrame* bad : {&wrongSize, &dots}) {
-        EXPECT_EQ(std::tuple(detect(*bad), status), std::tuple(0, -1));
-    }
+    EXPECT_EQ(std::tuple(detect(wrongSize), status), std::tuple(0, DETECT_BAD_FRAME));
     EXPECT_EQ(detector->trace().labels, nullptr);
+}
+
+// Sensor noise on a textured full-HD frame makes far more dark dots than
+// the 32,768 provisional labels labeling once held: the marker is found.
+TEST_F(Detection, ABusyNoisyFullHdFrameIsLabelledAndItsMarkerFound) {
+    useFrameSize(1920, 1080);
+    TestFrame frame(1920, 1080, lumeko_test::Colour{150, 150, 150});
+    for (int i = 0; i < 64; i++) {  // texture: darker and lighter tiles
+        const unsigned char g = static_cast<unsigned char>(120 + 9 * (i * 7 % 8));
+        frame.fillRect(240 * (i % 8), 135 * (i / 8), 240, 135, {g, g, g});
+    }
+    frame.drawMarker({900.5, 500.5}, 220, 0.3, picture);
+    frame.addNoise(42, 70);
+    ASSERT_EQ(detect(frame), 1);
+    EXPECT_EQ(status, DETECT_OK);
+    EXPECT_EQ(markers[0].id, slot);
+    EXPECT_GT(detector->trace().labels->labelCount, 32768);
+}
+
+// With a capacity too small for a frame, the pass says so, hands out no
+// markers and counts as a frame without the marker: of the two frames a
+// lost marker is held for, the busy frame took one.
+TEST_F(Detection, AFrameOverTheLabelCapacityIsOneWithoutMarkers) {
+    DetectorSettings settings;
+    settings.labelCapacity = 400;
+    detector = Detector::create(lumeko_test::undistortedCamera(640, 480), settings);
+    ASSERT_NE(detector, nullptr);
+    slot = load(lumeko_test::patternFileText(picture));
+    TestFrame seen(640, 480), busy(640, 480), empty(640, 480);
+    seen.drawMarker({300.5, 250.5}, 140, 0.0, picture);
+    for (int i = 0; i < 401; i++) {
+        busy.set(1 + 2 * (i % 300), 1 + 2 * (i / 300), lumeko_test::BLACK);
+    }
+    ASSERT_EQ(detect(seen), 1);
+    ASSERT_LE(detector->trace().labels->labelCount, 400);
+    EXPECT_EQ(std::tuple(detect(busy), status), std::tuple(0, DETECT_CAPACITY_EXCEEDED));
+    EXPECT_EQ(detector->trace().labels, nullptr);
+    ASSERT_EQ(detect(empty), 1);  // the second frame of the hold
+    EXPECT_EQ(markers[0].id, slot);
+    EXPECT_EQ(detect(empty), 0);
+    settings.labelCapacity = -1;
+    EXPECT_EQ(Detector::create(lumeko_test::undistortedCamera(640, 480), settings), nullptr);
 }
 
 // A comb whose outline is too long to trace: the pass records code 3 in its
@@ -200,11 +237,50 @@ TEST_F(Detection, TracerDiagnosticsReachTheTraceAndAFailedPassKeepsTheHistory) {
     const auto failures = detector->trace().contourFailures;
     EXPECT_EQ(std::vector<uint8_t>(failures.begin(), failures.end()), std::vector<uint8_t>{3});
     for (int pass = 0; pass < 3; pass++) {
-        EXPECT_EQ(std::tuple(detect(wrongSize), status), std::tuple(0, -1));
+        EXPECT_EQ(std::tuple(detect(wrongSize), status), std::tuple(0, DETECT_BAD_FRAME));
     }
     EXPECT_TRUE(detector->trace().contourFailures.empty());
     ASSERT_EQ(detect(empty), 1);  // still remembered: the failed passes did not age it
     EXPECT_EQ(markers[0].id, slot);
+}
+
+// A marker 700 pixels wide fills much of a full-HD frame: its border alone
+// covers 367,500 pixels, beyond the usual largest region. With large
+// markers the limit grows with the frame (675,000 at 1920 x 1080) and the
+// marker is found, as is a 40-pixel one; at 640 x 480 nothing changes.
+TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
+    DetectorSettings large;
+    large.largeMarkers = true;
+    EXPECT_EQ(arRegionAreaMax(640, 480, large), REGION_AREA_MAX);
+    EXPECT_EQ(arRegionAreaMax(320, 240, large), REGION_AREA_MAX);
+    EXPECT_EQ(arRegionAreaMax(1920, 1080, large), 675000);
+    EXPECT_EQ(arRegionAreaMax(1920, 1080, DetectorSettings{}), REGION_AREA_MAX);
+    TestFrame near(1920, 1080), far(1920, 1080);
+    near.drawMarker({960.5, 540.5}, 700, 0.2, picture);
+    far.drawMarker({300.5, 200.5}, 40, 0.2, picture);
+    for (const bool setting : {false, true}) {
+        DetectorSettings settings;
+        settings.largeMarkers = setting;
+        detector = Detector::create(lumeko_test::undistortedCamera(1920, 1080), settings);
+        ASSERT_NE(detector, nullptr);
+        slot = load(lumeko_test::patternFileText(picture));
+        EXPECT_EQ(detector->regionAreaMax(), setting ? 675000 : REGION_AREA_MAX);
+        const int n = detect(near);
+        const auto found = std::find_if(markers, markers + n, [&](const MarkerInfo& m) {
+            return m.id == slot && m.confidence > 0.9;
+        });
+        EXPECT_EQ(found != markers + n, setting);
+        if (setting) {
+            ASSERT_EQ(n, 1);                        // nothing else taken for a marker
+            const ImagePoint* v = found->vertices;  // the corners' mean: the square's centre
+            EXPECT_NEAR((v[0].x + v[1].x + v[2].x + v[3].x) / 4, 960.5, 1.0);
+            EXPECT_NEAR((v[0].y + v[1].y + v[2].y + v[3].y) / 4, 540.5, 1.0);
+        }
+        detector = Detector::create(lumeko_test::undistortedCamera(1920, 1080), settings);
+        slot = load(lumeko_test::patternFileText(picture));
+        ASSERT_EQ(detect(far), 1) << setting;
+        EXPECT_EQ(markers[0].id, slot);
+    }
 }
 
 MarkerInfo square(double x, double y, int area, int id, double confidence) {

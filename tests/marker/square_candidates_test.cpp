@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "marker/contour_trace.h"
@@ -28,9 +30,10 @@ struct Stages {
     std::unique_ptr<SquareStorage> squares = std::make_unique<SquareStorage>();
     LabelResult result{};
 
+    Stages() { arInitSquareStorage(*squares, 1 << 16); }
     const LabelResult& label(TestFrame& frame) {
         EXPECT_EQ(arInitLabeling(*labels, frame.width, frame.height), 0);
-        EXPECT_NE(arLabelImage(*labels, frame.image(), 100, &result), nullptr);
+        EXPECT_EQ(arLabelImage(*labels, frame.image(), 100, &result), LABEL_OK);
         return result;
     }
     std::span<const MarkerCandidate> findSquares(TestFrame& frame) {
@@ -39,7 +42,7 @@ struct Stages {
         return {squares->candidates, static_cast<size_t>(n)};
     }
     std::span<const uint8_t> contourFailures() const {
-        return {squares->contourFailures, static_cast<size_t>(squares->contourFailureCount)};
+        return {squares->contourFailures.get(), static_cast<size_t>(squares->contourFailureCount)};
     }
 };
 
@@ -66,65 +69,186 @@ TEST(Labeling, SumOfThreeTimesTheThresholdIsDarkAndOneMoreIsNot) {
     EXPECT_EQ(r.centroids[0].x + r.centroids[1].x, 5 + 15);
 }
 
-// The product merges classes with a smallest-root union-find; the rules say
-// to rewrite the table. Both must give the same labels on any frame, and the
-// statistics must be those of the final regions.
-TEST(Labeling, MatchesTheTableRewriteOnRandomFrames) {
+// The statistics of the reference labeling's regions, from its pixels, and
+// the result they make (pointing into `regions`).
+struct ReferenceRegions {
+    std::vector<int32_t> areas;
+    std::vector<ImagePoint> centroids;
+    std::vector<RegionBox> boxes;
+    LabelResult result{};
+};
+
+void gatherReference(const lumeko_test::ReferenceLabels& ref, int w, int h, ReferenceRegions& out) {
+    std::vector<std::array<int64_t, 3>> sums(ref.labelCount, {0, 0, 0});
+    out.boxes.assign(ref.labelCount, RegionBox{w, 0, h, 0});
+    for (int i = 0; i < w * h; i++) {
+        if (ref.labelImage[i] > 0) {
+            const int l = ref.labelMap[ref.labelImage[i] - 1] - 1, x = i % w, y = i / w;
+            sums[l] = {sums[l][0] + 1, sums[l][1] + x, sums[l][2] + y};
+            RegionBox& b = out.boxes[l];
+            b = {std::min(b.minX, x), std::max(b.maxX, x), std::min(b.minY, y),
+                 std::max(b.maxY, y)};
+        }
+    }
+    for (const auto& [area, sumX, sumY] : sums) {
+        out.areas.push_back(static_cast<int32_t>(area));
+        out.centroids.push_back({1.0 * sumX / area, 1.0 * sumY / area});
+    }
+    out.result = {ref.labelImage.data(),
+                  w,
+                  h,
+                  ref.labelCount,
+                  ref.labelMap.data(),
+                  out.areas.data(),
+                  out.centroids.data(),
+                  out.boxes.data()};
+}
+
+// Labels `frame` both ways and compares everything, bit for bit: the label
+// image, the map to final labels, and each region's area, centroid and box.
+void expectSameAsReference(Stages& stages, TestFrame& frame, int threshold, const char* what) {
+    const int w = frame.width, h = frame.height;
+    ASSERT_EQ(arInitLabeling(*stages.labels, w, h), 0);
+    LabelResult r{};
+    ASSERT_EQ(arLabelImage(*stages.labels, frame.image(), threshold, &r), LABEL_OK) << what;
+    const auto ref = lumeko_test::referenceLabelImage(frame.image(), threshold, INT32_MAX);
+    ASSERT_EQ(r.labelCount, ref.labelCount) << what;
+    ASSERT_TRUE(std::equal(ref.labelImage.begin(), ref.labelImage.end(), r.labelImage)) << what;
+    ASSERT_TRUE(std::equal(ref.labelMap.begin(), ref.labelMap.end(), r.labelMap)) << what;
+    ReferenceRegions regions;
+    gatherReference(ref, w, h, regions);
+    for (int l = 0; l < ref.labelCount; l++) {
+        ASSERT_EQ(stats(r, l), stats(regions.result, l)) << what << " region " << l;
+    }
+}
+
+// The product merges classes with a smallest-root union-find, gathers
+// statistics per provisional label and skips light pixels row by row; the
+// rules say to rewrite the table on every merge. Both must give the same
+// labels on any frame. Frames of every density, from single dots to nearly
+// solid, many touching the border, dark and light one step either side of
+// the threshold.
+TEST(Labeling, MatchesTheTableRewriteOnThousandsOfRandomFrames) {
     Stages stages;
     std::mt19937 random(20261206);
-    for (int round = 0; round < 40; round++) {
-        const int w = 3 + random() % 90, h = 3 + random() % 70, dark = random() % 90 + 5;
+    for (int round = 0; round < 3000; round++) {
+        const int w = 3 + random() % 60, h = 3 + random() % 40, dark = random() % 96 + 2;
         TestFrame frame(w, h);
         for (int i = 0; i < w * h; i++) {
-            if (static_cast<int>(random() % 100) < dark) {
-                frame.set(i % w, i / w, BLACK);  // often touching the frame's edge
-            }
+            const int grey = static_cast<int>(random() % 100) < dark ? 100 : 101;
+            frame.set(i % w, i / w, {static_cast<unsigned char>(grey), 100, 100});
         }
-        const LabelResult r = stages.label(frame);
-        const auto ref = lumeko_test::referenceLabelImage(frame.image(), 100, LABEL_MAX);
-        ASSERT_EQ(r.labelCount, ref.labelCount) << round;
-        ASSERT_TRUE(std::equal(ref.labelMap.begin(), ref.labelMap.end(), r.labelMap)) << round;
-        std::vector<std::array<double, 7>> want(ref.labelCount, {0, 0, 0, 1.0 * w, 0, 1.0 * h, 0});
-        for (int i = 0; i < w * h; i++) {
-            ASSERT_EQ(r.labelImage[i], ref.labelImage[i]) << round;
-            if (ref.labelImage[i] > 0) {
-                auto& s = want[ref.labelMap[ref.labelImage[i] - 1] - 1];
-                const double x = i % w, y = i / w;
-                s = {s[0] + 1,          s[1] + x,          s[2] + y,         std::min(s[3], x),
-                     std::max(s[4], x), std::min(s[5], y), std::max(s[6], y)};
-            }
+        expectSameAsReference(stages, frame, 100, std::to_string(round).c_str());
+    }
+}
+
+// Drawn frames: markers on a textured, noisy background at thresholds around
+// Lumeko's. Labels and statistics as the reference gives them, and so the
+// same square candidates.
+TEST(Labeling, DrawnNoisyFramesGiveTheReferenceLabelsAndCandidates) {
+    Stages stages;
+    std::mt19937 random(7);
+    int candidates = 0;
+    for (int round = 0; round < 24; round++) {
+        TestFrame frame(320, 240, lumeko_test::Colour{140, 150, 160});
+        for (int i = 0; i < 12; i++) {
+            const unsigned char g = static_cast<unsigned char>(90 + random() % 120);
+            frame.fillRect(random() % 320, random() % 240, 20 + random() % 100, 10 + random() % 60,
+                           {g, static_cast<unsigned char>(g + 10), g});
         }
-        for (int l = 0; l < ref.labelCount; l++) {
-            want[l][1] /= want[l][0], want[l][2] /= want[l][0];
-            ASSERT_EQ(stats(r, l), want[l]) << round;
+        frame.drawMarker({80.5 + random() % 160, 60.5 + random() % 120}, 40 + random() % 60,
+                         0.1 * (random() % 60), lumeko_test::randomPicture(round));
+        frame.addNoise(round, static_cast<int>(random() % 90));
+        const int threshold = 70 + static_cast<int>(random() % 60);
+        const std::string what = std::to_string(round);
+        expectSameAsReference(stages, frame, threshold, what.c_str());
+
+        LabelResult r{};
+        ASSERT_EQ(arLabelImage(*stages.labels, frame.image(), threshold, &r), LABEL_OK);
+        const int n = arDetectSquares(r, REGION_AREA_MAX, REGION_AREA_MIN, SQUARE_FIT_FACTOR,
+                                      *stages.squares);
+        const std::vector<MarkerCandidate> product(stages.squares->candidates,
+                                                   stages.squares->candidates + n);
+        const auto ref = lumeko_test::referenceLabelImage(frame.image(), threshold, INT32_MAX);
+        ReferenceRegions regions;
+        gatherReference(ref, 320, 240, regions);
+        ASSERT_EQ(arDetectSquares(regions.result, REGION_AREA_MAX, REGION_AREA_MIN,
+                                  SQUARE_FIT_FACTOR, *stages.squares),
+                  n)
+            << what;
+        for (int i = 0; i < n; i++) {
+            const MarkerCandidate &a = product[i], &b = stages.squares->candidates[i];
+            EXPECT_EQ(std::tie(a.area, a.centre.x, a.centre.y, a.pointCount),
+                      std::tie(b.area, b.centre.x, b.centre.y, b.pointCount))
+                << what << " candidate " << i;
+            EXPECT_TRUE(std::equal(a.contourX, a.contourX + a.pointCount, b.contourX) &&
+                        std::equal(a.contourY, a.contourY + a.pointCount, b.contourY) &&
+                        std::equal(a.cornerIndex, a.cornerIndex + 5, b.cornerIndex))
+                << what << " candidate " << i;
+        }
+        candidates += n;
+    }
+    EXPECT_GE(candidates, 12);  // most of the markers at least
+}
+
+// The bound in labeling.h, checked exhaustively on every binary frame with
+// an inside of up to 4 x 4 pixels: no frame needs more labels, one needs
+// exactly that many.
+TEST(Labeling, NoFrameNeedsMoreLabelsThanTheBoundAndSomeNeedExactlyThat) {
+    Stages stages;
+    for (int w = 1; w <= 6; w++) {
+        for (int h = 1; h <= 6; h++) {
+            const int inside = std::max(w - 2, 0) * std::max(h - 2, 0);
+            const int64_t bound = arLabelBound(w, h);
+            ASSERT_EQ(arInitLabeling(*stages.labels, w, h, std::max<int32_t>(bound, 1)), 0);
+            int most = 0;
+            for (int bits = 0; bits < 1 << inside; bits++) {
+                TestFrame frame(w, h);
+                for (int i = 0; i < inside; i++) {
+                    if (bits >> i & 1) {
+                        frame.set(1 + i % (w - 2), 1 + i / (w - 2), BLACK);
+                    }
+                }
+                LabelResult r{};
+                ASSERT_EQ(arLabelImage(*stages.labels, frame.image(), 100, &r), LABEL_OK)
+                    << w << "x" << h << " " << bits;
+                most = std::max(most, *std::max_element(r.labelImage, r.labelImage + w * h));
+            }
+            EXPECT_EQ(most, bound) << w << "x" << h;
         }
     }
 }
 
-// 512 isolated dark pixels on every other row: 64 rows need exactly
-// LABEL_MAX provisional labels, one pixel more fails the pass, and so does a
-// frame larger than the storage was sized for.
-TEST(Labeling, Label32768ReadsBackPositiveAndOneMoreOrAnOversizedFrameFails) {
-    Stages stages;
-    TestFrame frame(1026, 132);
-    for (int i = 0; i < 64 * 512; i++) {
-        frame.set(1 + 2 * (i % 512), 1 + 2 * (i / 512), BLACK);
+// Dark pixels at every odd x and y of a 640 x 480 inside: 319 x 239 labels,
+// the bound, and more than 16 bits can hold. One label less of capacity
+// fails the pass; so does a frame larger than the storage was sized for.
+TEST(Labeling, TheBusiestFrameFitsAndASmallerCapacityOrAnOversizedFrameFails) {
+    TestFrame frame(640, 480);
+    for (int i = 0; i < 319 * 239; i++) {
+        frame.set(1 + 2 * (i % 319), 1 + 2 * (i / 319), BLACK);
     }
+    ASSERT_EQ(arLabelBound(640, 480), 319 * 239);
+    ASSERT_EQ(arLabelBound(641, 481), 320 * 240);
+    Stages stages;
     const LabelResult r = stages.label(frame);
-    ASSERT_EQ(r.labelCount, LABEL_MAX);
-    const int last = r.labelImage[127 * 1026 + 1023];
-    EXPECT_EQ(last, LABEL_MAX);
-    EXPECT_EQ(r.labelMap[last - 1], LABEL_MAX);
-    EXPECT_EQ(stats(r, LABEL_MAX - 1), (std::array<double, 7>{1, 1023, 127, 1023, 1023, 127, 127}));
-    frame.set(1, 129, BLACK);
+    ASSERT_EQ(r.labelCount, 319 * 239);
+    const int last = r.labelImage[477 * 640 + 637];
+    EXPECT_EQ(last, 319 * 239);
+    EXPECT_EQ(r.labelMap[last - 1], last);
+    EXPECT_EQ(stats(r, last - 1), (std::array<double, 7>{1, 637, 477, 637, 637, 477, 477}));
+
+    Stages tight;
+    ASSERT_EQ(arInitLabeling(*tight.labels, 640, 480, 319 * 239 - 1), 0);
     LabelResult untouched{};
     untouched.labelCount = -7;
-    EXPECT_EQ(arLabelImage(*stages.labels, frame.image(), 100, &untouched), nullptr);
+    EXPECT_EQ(arLabelImage(*tight.labels, frame.image(), 100, &untouched), LABEL_CAPACITY_EXCEEDED);
     EXPECT_EQ(untouched.labelCount, -7);
-    ASSERT_EQ(arInitLabeling(*stages.labels, 1920, 1080), 0);
-    TestFrame larger(2000, 1100);
-    EXPECT_EQ(arLabelImage(*stages.labels, larger.image(), 100, &untouched), nullptr);
-    EXPECT_EQ(arInitLabeling(*stages.labels, 0, 10), -1);
+    frame.set(637, 477, lumeko_test::WHITE);  // one dot less fits
+    EXPECT_EQ(arLabelImage(*tight.labels, frame.image(), 100, &untouched), LABEL_OK);
+    TestFrame larger(641, 480);
+    EXPECT_EQ(arLabelImage(*tight.labels, larger.image(), 100, &untouched), LABEL_BAD_FRAME);
+    EXPECT_EQ(arInitLabeling(*tight.labels, 0, 10), -1);
+    EXPECT_EQ(arInitLabeling(*tight.labels, 10, 10, -1), -1);
 }
 
 TEST(SquareCandidates, AreaLimitsAreInclusiveAndBoxesMustStayClearOfTheBorder) {

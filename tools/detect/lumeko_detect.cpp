@@ -254,8 +254,10 @@ int main(int argc, char** argv) {
     int count = 0;
     const int status = detector->detect(frame, options.threshold, &markers, &count);
     const DetectionTrace& trace = detector->trace();
-    if (status < 0) {
-        std::printf("detection failed: more than %d provisional labels\n", LABEL_MAX);
+    if (status == DETECT_CAPACITY_EXCEEDED) {
+        std::printf("detection failed: more provisional labels than the detector holds\n");
+    } else if (status < 0) {
+        std::printf("detection failed: the frame is not of the camera's size\n");
     }
     printSummary(trace, markers, count);
     RgbImage picture = drawDetection(frame, detector->camera(), trace, markers, count);
