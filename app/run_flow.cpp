@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -70,6 +71,11 @@ int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* 
             return reportFailure(MSG_NO_DECODER, name);
         case InputFailure::OutOfMemory:
             return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+        case InputFailure::FrameTooLarge:
+            std::fprintf(stderr, MSG_FRAME_TOO_LARGE, name, info->width, info->height,
+                         MAX_FRAME_SIDE);
+            waitForSpaceKey();
+            return 1;
         case InputFailure::UnsupportedColour:
             return reportFailure(MSG_UNSUPPORTED_JPEG, name);
         case InputFailure::DecoderError:
@@ -109,6 +115,22 @@ void reportFrame(ProgressLine&, long long, StillReader& reader) {
 void reportEnd(const MovieReader& reader, const char* name) {
     if (reader.lostFrames() > 0)
         std::fprintf(stderr, MSG_LOST_FRAMES, reader.lostFrames(), name);
+    if (reader.repeatedFrames() > 0)
+        std::fprintf(stderr, MSG_REPEATED_FRAMES, reader.repeatedFrames(), name);
+}
+
+// A movie whose known length does not fit the key table is refused before
+// its first frame, not after 1500 frames of work.
+int checkLength(const MovieReader& reader, const char* name) {
+    if (reader.info().length <= static_cast<unsigned>(KEY_TABLE_SIZE))
+        return 0;
+    std::fputs(MSG_KEY_TABLE_FULL, stderr);
+    std::fprintf(stderr, MSG_MOVIE_TOO_LONG, name, reader.info().length, KEY_TABLE_SIZE);
+    waitForSpaceKey();
+    return 1;
+}
+int checkLength(const StillReader&, const char*) {
+    return 0;
 }
 void reportEnd(StillReader& reader, const char*) {
     printWarnings(reader.takeWarnings());
@@ -140,6 +162,16 @@ void printDetectionDiagnostics(const Tracker& tracker) {
         std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
 }
 
+// LUMEKO_THREADS=N sets the movie decoding threads (1: all on the main
+// thread); unset or not a number leaves the choice to the reader.
+int threadsFromEnvironment() {
+    const char* text = std::getenv("LUMEKO_THREADS");
+    int count = 0;
+    if (text == nullptr || std::sscanf(text, "%d", &count) != 1 || count < 0)
+        return 0;
+    return count;
+}
+
 // Opens the input, sets the tracker up for its frames and tracks every frame.
 template <class Reader>
 int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
@@ -147,6 +179,8 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
     InputFailure failure = reader.open(inputName);
     if (failure != InputFailure::None)
         return reportReaderFailure(failure, inputName, reader);
+    if (checkLength(reader, inputName) != 0)
+        return 1;
     reportOpened(reader);
     if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker) !=
         0)
@@ -211,6 +245,7 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
                std::unique_ptr<Tracker>& tracker) {
     MovieReader reader;
+    reader.setThreads(threadsFromEnvironment());
     return trackInput(reader, patternName, patternWidth, movieName, tracker);
 }
 
