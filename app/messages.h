@@ -25,7 +25,8 @@ inline constexpr const char* MSG_UNSUPPORTED_JPEG =
 // The second line after MSG_KEY_TABLE_FULL when a movie's known length is
 // refused before its first frame.
 inline constexpr const char* MSG_MOVIE_TOO_LONG =
-    "<%s> has %u frames to track; one run tracks at most %d\n";
+    "<%s> has %u frames to track; one run tracks at most %d (track it in parts with --range "
+    "FIRST:LAST)\n";
 
 // Reports (error stream) that end no run.
 inline constexpr const char* MSG_LOST_FRAMES =

@@ -243,9 +243,11 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
 }
 
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const RunOptions& options) {
     MovieReader reader;
-    reader.setThreads(threadsFromEnvironment());
+    reader.setThreads(options.threads >= 0 ? options.threads : threadsFromEnvironment());
+    if (options.ranged)
+        reader.setRange(options.rangeFirst, options.rangeLast);
     return trackInput(reader, patternName, patternWidth, movieName, tracker);
 }
 
@@ -273,18 +275,21 @@ int runLumeko(int argc, char** argv) {
         printUsage();
         return 1;
     }
-    if (argc != 6)
+    RunOptions options;
+    const int first = parseOptions(argc, argv, options);
+    if (first < 0 || argc - first != 5)
         return rejectCommandLine();
-    RunSettings run{argv[1], 0.0, 0, argv[4], argv[5]};
-    if (!scanPatternWidth(argv[2], &run.patternWidth))
+    char** positional = argv + first - 1;  // positional[1] is the pattern file
+    RunSettings run{positional[1], 0.0, 0, positional[4], positional[5]};
+    if (!scanPatternWidth(positional[2], &run.patternWidth))
         return rejectCommandLine();
-    if (!scanCameraNumber(argv[3], &run.camNo))
+    if (!scanCameraNumber(positional[3], &run.camNo))
         return rejectCommandLine();
 
     std::unique_ptr<Tracker> tracker;
     int status;
     if (std::strcmp(run.kind, "M") == 0) {
-        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker);
+        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, options);
     } else if (std::strcmp(run.kind, "I") == 0) {
         status = trackImage(run.patternName, run.patternWidth, run.inputName, tracker);
     } else {
