@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "app/camera_motion.h"
@@ -270,7 +271,9 @@ int finishTrack(Tracker& tracker, int camNo) {
     return 1;
 }
 
-int runLumeko(int argc, char** argv) {
+namespace {
+
+int runCommandLine(int argc, char** argv) {
     if (argc == 1) {
         printUsage();
         return 1;
@@ -298,4 +301,16 @@ int runLumeko(int argc, char** argv) {
     if (status != 0)
         return status;
     return finishTrack(*tracker, run.camNo);
+}
+
+}  // namespace
+
+// Memory that runs out where the code allocates with new ends the run as
+// every other allocation failure does, not with an abort.
+int runLumeko(int argc, char** argv) {
+    try {
+        return runCommandLine(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+    }
 }
