@@ -8,7 +8,9 @@
 // sent to /dev/null.
 //
 // LUMEKO_MOVIE_BENCH_FRAMES sets the length (default 150 frames at 640 x 480
-// and 60 at 1920 x 1080, the figures in the README).
+// and 60 at 1920 x 1080, the figures in the README); LUMEKO_MOVIE_BENCH_DIR
+// keeps the footage in that folder (one folder per size, with its camera
+// file and pattern, ready for Lumeko) and uses it again on the next run.
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -76,8 +78,9 @@ class Footage {
   private:
     std::string make(int width, int height) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
-        const std::string path = dir.file(size);
-        if (fs::exists(path))
+        const char* kept = std::getenv("LUMEKO_MOVIE_BENCH_DIR");
+        const std::string path = kept != nullptr ? std::string(kept) + "/" + size : dir.file(size);
+        if (fs::exists(path + "/h264.mkv"))
             return path;
         fs::create_directories(path + "/Data");
         const std::string tools = LUMEKO_TOOLS_DIR;
