@@ -334,6 +334,7 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
     const std::string whole = output();
     ProcessResult result = track("moving.avi", nullptr, {"--range", "30:89"});
     ASSERT_EQ(result.status, 0) << result.err;
+    const std::string ranged = output();
     for (const char* channel :
          {"translateX", "translateY", "translateZ", "rotateX", "rotateY", "rotateZ"}) {
         SCOPED_TRACE(channel);
@@ -347,11 +348,18 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
     // A range past the end stops at the end; a malformed one is a usage error.
     ASSERT_EQ(track("moving.avi", nullptr, {"--range", "100:200"}).status, 0);
     EXPECT_EQ(keys(output(), "rotateX").size(), 20u);
-    for (const char* range : {"5", "9:3", "-1:4", "a:b", "3:", ":3"}) {
-        result = track("moving.avi", nullptr, {"--range", range});
-        EXPECT_EQ(result.status, 1) << range;
-        EXPECT_TRUE(result.err.find("Usage:") != std::string::npos) << range;
+    const std::vector<std::vector<std::string>> wrong = {
+        {"--range", "5"},  {"--range", "9:3"}, {"--range", "-1:4"}, {"--range", "a:b"},
+        {"--range", "3:"}, {"--range", ":3"},  {"--threads", "0"},  {"--threads", "x"},
+        {"--frames", "3"}, {"--range"}};
+    for (const std::vector<std::string>& options : wrong) {
+        result = track("moving.avi", nullptr, options);
+        EXPECT_EQ(result.status, 1) << options[0];
+        EXPECT_TRUE(result.err.find("Usage:") != std::string::npos) << options[0];
     }
+    // Both options together give the same rows.
+    ASSERT_EQ(track("moving.avi", "1", {"--threads", "3", "--range", "30:89"}).status, 0);
+    EXPECT_TRUE(output() == ranged) << "--threads with --range";
 
     // A long movie in parts, one thread or several alike.
     std::vector<Frame> scenes = movingScenes(1600);
