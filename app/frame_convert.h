@@ -1,12 +1,52 @@
 #pragma once
 
+#include "marker/frame_image.h"
+
+struct SwsContext;
+
 // Conversions of decoded pixels into frame pixels (blue, green, red, 255).
 
 // One scan line of `pixelCount` pixels (red, green, blue) into the frame at
 // `write`, which then points past them.
 void rgbRowToFrame(unsigned char*& write, const unsigned char* line, int pixelCount);
 
-// `height` rows of `width` 3-byte pixels (blue, green, red), top row first
-// and `stride` bytes apart, into the frame: the same three bytes, then 255,
-// rows unpadded.
-void dibToFrame(const unsigned char* rows, int stride, unsigned char* frame, int width, int height);
+// A decoded picture as FFmpeg describes it.
+struct PictureLayout {
+    int width;
+    int height;
+    int format;       // AVPixelFormat
+    int colourSpace;  // AVColorSpace: the colour matrix of YUV pictures
+    int fullRange;    // 1 for full-range (JPEG) YUV
+};
+
+// Converts decoded pictures straight into frames with libswscale's fast
+// paths: the colour matrix and range the picture declares, the frame's rows
+// written in place (no padding, no second pass), scaled when the picture's
+// size differs from the frame's. Uncompressed blue-green-red pictures come
+// out as exactly their bytes; YUV pictures may differ from an exactly
+// rounded conversion by the rounding of the converter's vector code, and are
+// the same on every run of a given build.
+class FrameConverter {
+  public:
+    FrameConverter() = default;
+    FrameConverter(const FrameConverter&) = delete;
+    FrameConverter& operator=(const FrameConverter&) = delete;
+    ~FrameConverter();
+
+    // Converts the picture whose planes and their strides are given into
+    // `frame`. False when the conversion is not possible (or no memory).
+    bool convert(const unsigned char* const planes[], const int strides[],
+                 const PictureLayout& picture, const FrameImage& frame);
+
+    // Frees the converter; the next convert() makes a new one.
+    void reset();
+
+  private:
+    bool prepare(const PictureLayout& picture, int width, int height);
+
+    SwsContext* context = nullptr;
+    PictureLayout madeFor{};
+    int frameWidth = 0;
+    int frameHeight = 0;
+    bool fillAlpha = false;  // the picture has an alpha the frame must not take
+};

@@ -20,4 +20,5 @@ enum class InputFailure {
     OutOfMemory,        // the frame storage cannot be allocated
     UnsupportedColour,  // a JPEG in a colour space other than colour or grey
     DecoderError,       // libjpeg gave up on the file (its message says why)
+    FrameTooLarge,      // the frames are larger than MAX_FRAME_SIDE on a side
 };

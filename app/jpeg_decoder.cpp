@@ -46,15 +46,18 @@ int JpegDecoder::start(std::FILE* file, Colours colours) {
         return -1;
     jpeg_stdio_src(&decoder, file);
     jpeg_read_header(&decoder, TRUE);
+    const bool asFrame = colours == Colours::ColourOrGreyAsFrame;
     switch (decoder.jpeg_color_space) {
         case JCS_GRAYSCALE:
-            decoder.out_color_space = JCS_RGB;
+            decoder.out_color_space = asFrame ? JCS_EXT_BGRA : JCS_RGB;
             break;
         case JCS_YCbCr:
         case JCS_RGB:
+            if (asFrame)
+                decoder.out_color_space = JCS_EXT_BGRA;
             break;
         default:
-            if (colours == Colours::ColourOrGrey)
+            if (colours != Colours::AnyAsRgb)
                 return -2;
             decoder.out_color_space = JCS_RGB;
             break;
@@ -73,6 +76,14 @@ int JpegDecoder::readRow(const unsigned char** row) {
     }
     jpeg_read_scanlines(&decoder, line, 1);
     *row = line[0];
+    return 0;
+}
+
+int JpegDecoder::readRowInto(unsigned char* row) {
+    if (setjmp(errors.jump) != 0)
+        return -1;
+    JSAMPROW rows[1] = {row};
+    jpeg_read_scanlines(&decoder, rows, 1);
     return 0;
 }
 

@@ -17,6 +17,9 @@ class JpegDecoder {
     enum class Colours {
         ColourOrGrey,  // colour files as they are, greyscale ones as RGB; others refused
         AnyAsRgb,      // whatever libjpeg can turn into RGB
+        // As ColourOrGrey, but as frame pixels: blue, green, red, 255 (the
+        // same colour conversion, written in that order by libjpeg-turbo).
+        ColourOrGreyAsFrame,
     };
 
     JpegDecoder();
@@ -36,6 +39,10 @@ class JpegDecoder {
     // Decodes the next scan line; 0 with `row` pointing at width() RGB pixels
     // (valid until the next call), or -1 on a libjpeg error.
     int readRow(const unsigned char** row);
+
+    // Decodes the next scan line into `row`, which holds width() pixels of
+    // the started colours; 0, or -1 on a libjpeg error.
+    int readRowInto(unsigned char* row);
 
     // Finishes the file after the last row; 0, or -1 on a libjpeg error.
     int finish();

@@ -17,12 +17,22 @@ inline constexpr const char* MSG_NO_DECODER = "can not AVIStreamGetFrameOpen <%s
 inline constexpr const char* MSG_NO_FRAME_RATE =
     "can not find the frame rate of <%s> (rate %u, scale %u)\n";
 inline constexpr const char* MSG_NO_FRAME_SIZE = "can not find the frame size of <%s> (%d x %d)\n";
+inline constexpr const char* MSG_FRAME_TOO_LARGE =
+    "can not track <%s>: its frames are %d x %d pixels, more than %d on a side\n";
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
+
+// The second line after MSG_KEY_TABLE_FULL when a movie's known length is
+// refused before its first frame.
+inline constexpr const char* MSG_MOVIE_TOO_LONG =
+    "<%s> has %u frames to track; one run tracks at most %d (track it in parts with --range "
+    "FIRST:LAST)\n";
 
 // Reports (error stream) that end no run.
 inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";
+inline constexpr const char* MSG_REPEATED_FRAMES =
+    "%lld frame(s) of <%s> were empty chunks and repeat the picture before them\n";
 
 // Standard output.
 inline constexpr const char* MSG_FRAME_RATE = "frame rate: %u\n";

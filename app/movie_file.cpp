@@ -1,36 +1,28 @@
 #include "app/movie_file.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/mem.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace {
 
-// Row buffers are aligned for the converter's vector code; the tail gives
-// it room to write whole vectors at the end of the last row.
-constexpr int ROW_ALIGNMENT = 32;
-constexpr int BUFFER_TAIL = 64;
 // Errors the decoder may still report for damaged frames while it hands
 // back the frames it holds at the end of the movie.
 constexpr int DRAIN_ERRORS_MAX = 64;
-// Same conversion on every machine: exact rounding, no approximate vector
-// code, full chroma resolution.
-constexpr int CONVERT_FLAGS = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT;
+// Decoders refuse (as damaged) pictures of more pixels than this, so that a
+// file claiming a huge picture cannot make them allocate it.
+constexpr int64_t MAX_PICTURE_PIXELS = int64_t{MAX_FRAME_SIDE} * MAX_FRAME_SIDE;
 
 bool isUsableRate(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
-}
-
-bool isRgbFormat(int format) {
-    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
-    return descriptor != nullptr && (descriptor->flags & AV_PIX_FMT_FLAG_RGB) != 0;
 }
 
 bool isFullRangeFormat(int format) {
@@ -39,43 +31,7 @@ bool isFullRangeFormat(int format) {
            format == AV_PIX_FMT_YUVJ411P;
 }
 
-// Converts with the colour matrix and range the stream declares, so that
-// high-definition and full-range video keep their true colours.
-void setConverterColours(MovieState& movie, const ConverterSource& source) {
-    if (isRgbFormat(source.format))
-        return;
-    int* inverseTable;
-    int* table;
-    int sourceRange, destRange, brightness, contrast, saturation;
-    if (sws_getColorspaceDetails(movie.converter, &inverseTable, &sourceRange, &table, &destRange,
-                                 &brightness, &contrast, &saturation) < 0) {
-        return;
-    }
-    sws_setColorspaceDetails(movie.converter, sws_getCoefficients(source.colourSpace),
-                             source.fullRange, table, destRange, brightness, contrast, saturation);
-}
-
-// Makes (or keeps) the converter from `source` to blue-green-red rows at the
-// movie's frame size. 0, or -1 when that conversion is not possible.
-int prepareConverter(MovieState& movie, const ConverterSource& source) {
-    const ConverterSource& current = movie.converterSource;
-    if (movie.converter != nullptr && current.width == source.width &&
-        current.height == source.height && current.format == source.format &&
-        current.colourSpace == source.colourSpace && current.fullRange == source.fullRange) {
-        return 0;
-    }
-    sws_freeContext(movie.converter);
-    movie.converter = sws_getContext(
-        source.width, source.height, static_cast<AVPixelFormat>(source.format), movie.info.width,
-        movie.info.height, AV_PIX_FMT_BGR24, CONVERT_FLAGS, nullptr, nullptr, nullptr);
-    if (movie.converter == nullptr)
-        return -1;
-    movie.converterSource = source;
-    setConverterColours(movie, source);
-    return 0;
-}
-
-ConverterSource pictureSource(const AVFrame* picture) {
+PictureLayout pictureLayout(const AVFrame* picture) {
     return {picture->width, picture->height, picture->format, picture->colorspace,
             picture->color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(picture->format)};
 }
@@ -107,25 +63,50 @@ long long pictureNumber(MovieState& movie, const AVFrame* picture) {
     return movie.lastNumber + 1;
 }
 
-// Converts the decoded picture into the row buffer. False when it cannot be.
-bool convertPicture(MovieState& movie, MovieFrame& frame) {
-    const AVFrame* picture = movie.picture;
-    if (picture->width <= 0 || picture->height <= 0 ||
-        prepareConverter(movie, pictureSource(picture)) != 0) {
-        return false;
+// Frame number of an empty packet: its presentation or decoding time, else
+// the one after the packet before it.
+long long packetNumber(MovieState& movie, const AVPacket* packet) {
+    long long number;
+    if (packet->pts != AV_NOPTS_VALUE && frameNumberAt(movie, packet->pts, number))
+        return number;
+    if (packet->dts != AV_NOPTS_VALUE && frameNumberAt(movie, packet->dts, number))
+        return number;
+    return movie.lastPacketNumber + 1;
+}
+
+// Notes the empty chunks `first` to `last`, joining them to the run before.
+void noteEmptyChunks(MovieState& movie, long long first, long long last) {
+    const int count = movie.emptyRunCount;
+    if (count > 0 && movie.emptyRuns[count - 1][1] + 1 == first) {
+        movie.emptyRuns[count - 1][1] = last;
+        return;
     }
-    uint8_t* dest[4] = {movie.rows, nullptr, nullptr, nullptr};
-    const int destStride[4] = {movie.stride, 0, 0, 0};
-    sws_scale(movie.converter, picture->data, picture->linesize, 0, picture->height, dest,
-              destStride);
-    frame.number = pictureNumber(movie, picture);
-    frame.rows = movie.rows;
-    frame.stride = movie.stride;
-    movie.lastNumber = frame.number;
-    return true;
+    constexpr int capacity = sizeof movie.emptyRuns / sizeof movie.emptyRuns[0];
+    if (count == capacity)
+        return;  // more separate runs than any decoder holds pictures back: not reached
+    movie.emptyRuns[count][0] = first;
+    movie.emptyRuns[count][1] = last;
+    movie.emptyRunCount++;
+}
+
+// Takes the oldest empty packet noted.
+long long takeEmptyChunk(MovieState& movie) {
+    long long(&first)[2] = movie.emptyRuns[0];
+    const long long number = first[0];
+    if (first[0] < first[1]) {
+        first[0]++;
+        return number;
+    }
+    for (int i = 1; i < movie.emptyRunCount; i++) {
+        movie.emptyRuns[i - 1][0] = movie.emptyRuns[i][0];
+        movie.emptyRuns[i - 1][1] = movie.emptyRuns[i][1];
+    }
+    movie.emptyRunCount--;
+    return number;
 }
 
 // Hands the decoder the next packet of the stream, or the end of the stream.
+// Empty packets are noted, not sent: the decoder would refuse them.
 void feedDecoder(MovieState& movie) {
     for (;;) {
         if (av_read_frame(movie.container, movie.packet) < 0) {
@@ -134,8 +115,18 @@ void feedDecoder(MovieState& movie) {
             return;
         }
         const bool ours = movie.packet->stream_index == movie.stream->index;
-        if (ours)
-            avcodec_send_packet(movie.decoder, movie.packet);  // a rejected packet is lost
+        if (ours) {
+            const long long number = packetNumber(movie, movie.packet);
+            // FFmpeg's AVI reader passes over empty chunks but counts them in
+            // the times of the packets after them.
+            if (movie.countsEmptyChunks && number > movie.lastPacketNumber + 1)
+                noteEmptyChunks(movie, movie.lastPacketNumber + 1, number - 1);
+            movie.lastPacketNumber = std::max(movie.lastPacketNumber, number);
+            if (movie.packet->size == 0)
+                noteEmptyChunks(movie, number, number);
+            else
+                avcodec_send_packet(movie.decoder, movie.packet);  // a rejected packet is lost
+        }
         av_packet_unref(movie.packet);
         if (ours)
             return;
@@ -161,7 +152,32 @@ int MovieFile::open(const char* fileName) {
     av_dict_free(&options);
     if (opened < 0)
         return -1;
-    if (avformat_find_stream_info(movie.container, nullptr) < 0) {
+    // The decoders that probe the streams get the same picture size limit;
+    // one refuses the size the header claims, if it is beyond it, and leaves
+    // none, so the claim is kept for the report.
+    const unsigned streams = movie.container->nb_streams;
+    for (unsigned i = 0; i < streams; i++) {
+        const AVCodecParameters* parameters = movie.container->streams[i]->codecpar;
+        if (parameters->codec_type == AVMEDIA_TYPE_VIDEO) {
+            movie.claimedStream = static_cast<int>(i);
+            movie.claimedWidth = parameters->width;
+            movie.claimedHeight = parameters->height;
+            break;
+        }
+    }
+    AVDictionary** probeOptions =
+        static_cast<AVDictionary**>(av_calloc(streams > 0 ? streams : 1, sizeof(AVDictionary*)));
+    if (probeOptions == nullptr) {
+        close();
+        return -1;
+    }
+    for (unsigned i = 0; i < streams; i++)
+        av_dict_set_int(&probeOptions[i], "max_pixels", MAX_PICTURE_PIXELS, 0);
+    const int found = avformat_find_stream_info(movie.container, probeOptions);
+    for (unsigned i = 0; i < streams; i++)
+        av_dict_free(&probeOptions[i]);
+    av_free(probeOptions);
+    if (found < 0) {
         close();
         return -1;
     }
@@ -186,10 +202,16 @@ int MovieFile::openVideoStream() {
     const AVRational rate = av_guess_frame_rate(movie.container, movie.stream, nullptr);
     movie.info.width = parameters->width;
     movie.info.height = parameters->height;
+    if (movie.stream->index == movie.claimedStream &&
+        (parameters->width <= 0 || parameters->height <= 0)) {
+        movie.info.width = movie.claimedWidth;
+        movie.info.height = movie.claimedHeight;
+    }
     movie.info.rate = isUsableRate(rate) ? static_cast<unsigned>(rate.num) : 0;
     movie.info.scale = isUsableRate(rate) ? static_cast<unsigned>(rate.den) : 0;
     movie.info.length = clampToUnsigned(movie.stream->nb_frames);
     movie.startTime = movie.stream->start_time == AV_NOPTS_VALUE ? 0 : movie.stream->start_time;
+    movie.countsEmptyChunks = std::strcmp(movie.container->iformat->name, "avi") == 0;
     return 0;
 }
 
@@ -200,68 +222,90 @@ MovieInfo MovieFile::info() const {
 int MovieFile::openDecoder(int threadCount) {
     const AVCodecParameters* parameters = movie.stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
-    if (codec == nullptr || movie.info.width <= 0 || movie.info.height <= 0)
+    if (codec == nullptr)
         return -1;
     movie.decoder = avcodec_alloc_context3(codec);
-    if (movie.decoder == nullptr || avcodec_parameters_to_context(movie.decoder, parameters) < 0) {
+    if (movie.decoder == nullptr)
+        return -2;
+    if (avcodec_parameters_to_context(movie.decoder, parameters) < 0)
         return -1;
-    }
     movie.decoder->thread_count = threadCount;
     movie.decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     movie.decoder->pkt_timebase = movie.stream->time_base;
-    if (avcodec_open2(movie.decoder, codec, nullptr) < 0)
+    movie.decoder->max_pixels = MAX_PICTURE_PIXELS;
+    const int opened = avcodec_open2(movie.decoder, codec, nullptr);
+    if (opened == AVERROR(ENOMEM))
+        return -2;
+    if (opened < 0)
         return -1;
-
     movie.packet = av_packet_alloc();
     movie.picture = av_frame_alloc();
-    const size_t rowBytes = static_cast<size_t>(movie.info.width) * 3;
-    const size_t stride = (rowBytes + ROW_ALIGNMENT - 1) / ROW_ALIGNMENT * ROW_ALIGNMENT;
-    if (stride > INT_MAX)
-        return -1;
-    movie.stride = static_cast<int>(stride);
-    movie.rows = static_cast<unsigned char*>(
-        av_malloc(stride * static_cast<size_t>(movie.info.height) + BUFFER_TAIL));
-    if (movie.packet == nullptr || movie.picture == nullptr || movie.rows == nullptr)
-        return -1;
-
-    // Formats the converter cannot take are known before the first frame.
-    if (movie.decoder->pix_fmt != AV_PIX_FMT_NONE) {
-        const ConverterSource source = {movie.info.width, movie.info.height, movie.decoder->pix_fmt,
-                                        movie.decoder->colorspace,
-                                        movie.decoder->color_range == AVCOL_RANGE_JPEG ||
-                                            isFullRangeFormat(movie.decoder->pix_fmt)};
-        if (prepareConverter(movie, source) != 0)
-            return -1;
-    }
+    if (movie.packet == nullptr || movie.picture == nullptr)
+        return -2;
     movie.lastNumber = -1;
+    movie.lastPacketNumber = -1;
     return 0;
 }
 
-int MovieFile::readFrame(MovieFrame& frame) {
-    for (;;) {
+// Decodes until a picture is held or the decoder has given its last one.
+bool MovieFile::fillPicture() {
+    while (!movie.holding && !movie.ended) {
         const int received = avcodec_receive_frame(movie.decoder, movie.picture);
         if (received == 0) {
-            const bool converted = convertPicture(movie, frame);
-            av_frame_unref(movie.picture);
-            if (converted)
-                return 1;
-            continue;
+            if (movie.picture->width > 0 && movie.picture->height > 0) {
+                movie.lastNumber = pictureNumber(movie, movie.picture);
+                movie.holding = true;
+            } else {
+                av_frame_unref(movie.picture);
+            }
+        } else if (received == AVERROR_EOF ||
+                   (movie.draining &&
+                    (received == AVERROR(EAGAIN) || ++movie.drainErrors > DRAIN_ERRORS_MAX))) {
+            movie.ended = true;
+        } else if (!movie.draining) {
+            feedDecoder(movie);
         }
-        if (received == AVERROR_EOF)
-            return 0;
-        if (movie.draining) {
-            // A damaged frame among those still held; the others follow.
-            if (received == AVERROR(EAGAIN) || ++movie.drainErrors > DRAIN_ERRORS_MAX)
-                return 0;
-            continue;
-        }
-        feedDecoder(movie);
+        // else a damaged frame among those still held; the others follow.
     }
+    return movie.holding;
+}
+
+MovieFile::Found MovieFile::decodePicture(long long& number) {
+    const bool holding = fillPicture();
+    if (movie.emptyRunCount > 0 && (!holding || movie.emptyRuns[0][0] < movie.lastNumber)) {
+        number = takeEmptyChunk(movie);
+        return Found::EmptyChunk;
+    }
+    if (!holding)
+        return Found::End;
+    number = movie.lastNumber;
+    return Found::Picture;
+}
+
+bool MovieFile::peekPictureSize(int& width, int& height) {
+    if (!fillPicture())
+        return false;
+    width = movie.picture->width;
+    height = movie.picture->height;
+    return true;
+}
+
+bool MovieFile::convertPicture(const FrameImage& frame) {
+    const AVFrame* picture = movie.picture;
+    const bool converted =
+        converter.convert(picture->data, picture->linesize, pictureLayout(picture), frame);
+    av_frame_unref(movie.picture);
+    movie.holding = false;
+    return converted;
+}
+
+void MovieFile::dropPicture() {
+    av_frame_unref(movie.picture);
+    movie.holding = false;
 }
 
 void MovieFile::close() {
-    sws_freeContext(movie.converter);
-    av_freep(&movie.rows);
+    converter.reset();
     av_frame_free(&movie.picture);
     av_packet_free(&movie.packet);
     avcodec_free_context(&movie.decoder);

@@ -2,16 +2,26 @@
 
 #include <cstdint>
 
+#include "app/frame_convert.h"
+#include "marker/frame_image.h"
+
 // The movie decoder: opens a movie file by name (FFmpeg's libavformat), takes
-// its first video stream, decodes it (libavcodec) and converts every frame
-// (libswscale) into 24-bit blue-green-red rows at the movie's frame size.
+// its first video stream, decodes it (libavcodec) and converts each decoded
+// picture (libswscale) straight into a frame: blue, green, red, 255, rows
+// unpadded.
 
 struct AVFormatContext;
 struct AVStream;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
-struct SwsContext;
+
+// The largest frame side Lumeko takes, in pixels. 8192 holds every camera's
+// footage up to DCI 8K (8192 x 4320); a frame of 8192 x 8192 is 256 MiB in
+// the tracker's four bytes a pixel, and a run holds a few frames, so anything
+// larger would ask a desktop machine for more memory than it has. Decoders
+// refuse pictures of more pixels than a frame of this side squared.
+inline constexpr int MAX_FRAME_SIDE = 8192;
 
 // What the container says about the first video stream.
 struct MovieInfo {
@@ -22,25 +32,6 @@ struct MovieInfo {
     unsigned length;  // number of frames; 0 when the container does not know it
 };
 
-// One decoded frame: its position in the movie (frame number, from its
-// timestamp: time since the stream's start x rate / scale, rounded), and
-// MovieInfo::height rows of MovieInfo::width pixels, 3 bytes each (blue,
-// green, red), top row first, `stride` bytes apart. Valid until the next read.
-struct MovieFrame {
-    long long number;
-    const unsigned char* rows;
-    int stride;
-};
-
-// The source picture a converter was made for.
-struct ConverterSource {
-    int width;
-    int height;
-    int format;
-    int colourSpace;
-    int fullRange;
-};
-
 // Everything one open movie holds; all null / zero when none is open.
 struct MovieState {
     AVFormatContext* container{};
@@ -48,15 +39,22 @@ struct MovieState {
     AVCodecContext* decoder{};
     AVPacket* packet{};
     AVFrame* picture{};
-    SwsContext* converter{};
-    ConverterSource converterSource{};
-    unsigned char* rows{};
-    int stride{};
     MovieInfo info{};
+    int claimedStream{-1};  // the first video stream, and the size its header claims
+    int claimedWidth{};
+    int claimedHeight{};
     int64_t startTime{};
     long long lastNumber{};
+    long long lastPacketNumber{};
+    bool countsEmptyChunks{};  // an AVI: gaps in the packet times are empty chunks
+    bool holding{};            // `picture` holds a decoded picture
     bool draining{};
+    bool ended{};  // the decoder has given its last picture
     int drainErrors{};
+    // Runs of empty packets (first and last frame number) read but not yet
+    // handed out, oldest first: at most a decoder's delay of them wait.
+    long long emptyRuns[64][2]{};
+    int emptyRunCount{};
 };
 
 // One movie, open from open() until close() or destruction.
@@ -74,22 +72,43 @@ class MovieFile {
     // Chooses the first video stream. 0, or -1 when there is none.
     int openVideoStream();
 
-    // Frame size, rate, scale and length of the chosen stream.
+    // Frame size (as the container claims it), rate, scale and length of the
+    // chosen stream.
     MovieInfo info() const;
 
-    // Opens the decoder and the conversion, and allocates the row buffer.
-    // threadCount 0 lets the decoder choose; the frames are the same for any
-    // count. 0, or -1 when there is no decoder or no memory for the stream.
+    // Opens the decoder. threadCount 0 lets the decoder choose; the pictures
+    // are the same for any count. 0; -1 when there is no decoder for the
+    // stream; -2 when memory runs out.
     int openDecoder(int threadCount);
 
-    // Decodes the next frame in presentation order: 1 with it, 0 at the end of
-    // the movie. Packets and frames the decoder rejects are passed over, so the
-    // frame numbers of what is delivered show the gaps.
-    int readFrame(MovieFrame& frame);
+    // What decodePicture() found.
+    enum class Found { Picture, EmptyChunk, End };
+
+    // Decodes the next picture in presentation order and holds it (Picture,
+    // with its frame number). An empty packet (a zero-size chunk, which in AVI
+    // means "the same picture as the frame before") is EmptyChunk with its
+    // frame number, handed out just before the first picture after it. End
+    // after the last picture. Packets and pictures the decoder rejects are
+    // passed over, so the frame numbers show the gaps.
+    Found decodePicture(long long& number);
+
+    // After Picture: converts the picture held into `frame` (scaled when the
+    // sizes differ) and lets it go. False when that conversion is not possible.
+    bool convertPicture(const FrameImage& frame);
+
+    // After Picture: lets the picture held go unconverted.
+    void dropPicture();
+
+    // Decodes up to the first picture, if it has not come yet, and gives its
+    // size without handing anything out. False when the movie has none.
+    bool peekPictureSize(int& width, int& height);
 
     // Releases everything opened; harmless when nothing is open.
     void close();
 
   private:
+    bool fillPicture();
+
     MovieState movie;
+    FrameConverter converter;
 };

@@ -1,12 +1,28 @@
 #include "app/movie_reader.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <system_error>
 
-#include "app/frame_convert.h"
+namespace {
+
+FrameImage allocateFrame(int width, int height) {
+    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    return {static_cast<unsigned char*>(std::malloc(bytes)), width, height};
+}
+
+}  // namespace
 
 MovieReader::~MovieReader() {
-    std::free(picture.pixels);
+    stopDecoding();
+    for (FrameImage& frame : ring)
+        std::free(frame.pixels);
     std::free(blank.pixels);
+}
+
+void MovieReader::setRange(long long first, long long last) {
+    rangeFirst = first;
+    rangeLast = last;
 }
 
 InputFailure MovieReader::open(const char* movieName) {
@@ -19,47 +35,181 @@ InputFailure MovieReader::open(const char* movieName) {
         return InputFailure::NoFrameRate;
     if (movieInfo.width <= 0 || movieInfo.height <= 0)
         return InputFailure::NoFrameSize;
+
+    // The frames take the size of the first picture that decodes; a decoder
+    // that cannot be opened is reported once the tracker is set up.
+    const int opened = movie.openDecoder(threads);
+    noDecoder = opened == -1;
+    outOfMemory = opened == -2;
+    int width, height;
+    if (opened == 0 && movie.peekPictureSize(width, height)) {
+        movieInfo.width = width;
+        movieInfo.height = height;
+    }
+    if (movieInfo.width > MAX_FRAME_SIDE || movieInfo.height > MAX_FRAME_SIDE)
+        return InputFailure::FrameTooLarge;
+
+    // The positions to deliver: the range, within the known length.
+    position = rangeFirst;
+    const long long length = movieInfo.length;
+    endPosition = rangeLast >= 0 ? rangeLast + 1 : -1;
+    if (length > 0 && (endPosition < 0 || endPosition > length))
+        endPosition = length;
+    if (endPosition >= 0 && endPosition < position)
+        endPosition = position;
+    movieInfo.length = endPosition >= 0 ? static_cast<unsigned>(endPosition - position) : 0;
     return InputFailure::None;
 }
 
 InputFailure MovieReader::prepare() {
-    if (movie.openDecoder(0) != 0)
-        return InputFailure::NoDecoder;
-    const size_t bytes =
-        static_cast<size_t>(movieInfo.width) * static_cast<size_t>(movieInfo.height) * 4;
-    picture = {static_cast<unsigned char*>(std::malloc(bytes)), movieInfo.width, movieInfo.height};
-    blank = {static_cast<unsigned char*>(std::malloc(bytes)), movieInfo.width, movieInfo.height};
-    if (picture.pixels == nullptr || blank.pixels == nullptr)
+    if (outOfMemory)
         return InputFailure::OutOfMemory;
-    std::memset(blank.pixels, 255, bytes);
+    if (noDecoder)
+        return InputFailure::NoDecoder;
+    ringSize = threads == 1 ? 2 : RING_SIZE;
+    for (int i = 0; i < ringSize; i++) {
+        ring[i] = allocateFrame(movieInfo.width, movieInfo.height);
+        if (ring[i].pixels == nullptr)
+            return InputFailure::OutOfMemory;
+    }
+    blank = allocateFrame(movieInfo.width, movieInfo.height);
+    if (blank.pixels == nullptr)
+        return InputFailure::OutOfMemory;
+    std::memset(blank.pixels, 255, static_cast<size_t>(blank.width) * blank.height * 4);
+    if (threads != 1) {
+        try {
+            decoder = std::thread(&MovieReader::decodeLoop, this);
+        } catch (const std::system_error&) {
+            // No thread to be had: decode on the caller's, with the same frames.
+        }
+    }
     return InputFailure::None;
 }
 
-ReadResult MovieReader::next(const FrameImage** frame) {
-    const bool lengthKnown = movieInfo.length > 0;
+// The next delivery in movie order, a picture decoded into `target`.
+MovieReader::Kind MovieReader::produce(const FrameImage& target) {
+    if (endPosition >= 0 && position >= endPosition)
+        return Kind::End;
     while (!pending && !ended) {
-        if (movie.readFrame(decoded) != 1) {
+        long long number;
+        const MovieFile::Found found = movie.decodePicture(number);
+        const bool picture = found == MovieFile::Found::Picture;
+        if (found == MovieFile::Found::End) {
             ended = true;
-        } else if (decoded.number < position) {
-            continue;  // before the start, or a repeated position
-        } else if (lengthKnown && decoded.number >= movieInfo.length) {
+        } else if (number < position) {
+            if (picture)
+                movie.dropPicture();  // before the start, or a repeated position
+        } else if (endPosition >= 0 && number >= endPosition) {
+            if (picture)
+                movie.dropPicture();
             ended = true;
         } else {
             pending = true;
+            pendingFound = found;
+            pendingNumber = number;
         }
     }
-    if (pending && position == decoded.number) {
-        dibToFrame(decoded.rows, decoded.stride, picture.pixels, movieInfo.width, movieInfo.height);
+    if (pending && position == pendingNumber) {
         pending = false;
         position++;
-        *frame = &picture;
-        return ReadResult::Frame;
+        if (pendingFound == MovieFile::Found::Picture) {
+            if (movie.convertPicture(target)) {
+                pictureSeen = true;
+                return Kind::Picture;
+            }
+        } else if (pictureSeen) {
+            repeated++;
+            return Kind::Repeat;
+        }
+        lost++;
+        return Kind::Blank;
     }
-    if (pending || (lengthKnown && position < movieInfo.length)) {
+    if (pending || (endPosition >= 0 && position < endPosition)) {
         position++;
         lost++;
-        *frame = &blank;
-        return ReadResult::Frame;
+        return Kind::Blank;
     }
+    return Kind::End;
+}
+
+// A ring frame neither the caller has nor a delivery waiting holds; -1 when none.
+int MovieReader::freeSlot() const {
+    for (int slot = 0; slot < ringSize; slot++) {
+        bool used = slot == held || slot == filling;
+        for (int i = 0; i < queueCount && !used; i++) {
+            const Delivery& waiting = queue[(queueStart + i) % QUEUE_SIZE];
+            used = waiting.kind == Kind::Picture && waiting.slot == slot;
+        }
+        if (!used)
+            return slot;
+    }
+    return -1;
+}
+
+// The decode thread: produces deliveries into the queue until the end, or
+// until the reader stops it.
+void MovieReader::decodeLoop() {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        changed.wait(guard,
+                     [this] { return stopping || (queueCount < QUEUE_SIZE && freeSlot() >= 0); });
+        if (stopping)
+            return;
+        filling = freeSlot();
+        guard.unlock();
+        const Kind kind = produce(ring[filling]);
+        guard.lock();
+        queue[(queueStart + queueCount) % QUEUE_SIZE] = {kind, filling};
+        queueCount++;
+        filling = -1;
+        changed.notify_all();
+        if (kind == Kind::End)
+            return;
+    }
+}
+
+void MovieReader::stopDecoding() {
+    if (!decoder.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    changed.notify_all();
+    decoder.join();
+}
+
+ReadResult MovieReader::next(const FrameImage** frame) {
+    if (finished)
+        return ReadResult::End;
+    Delivery delivery;
+    if (decoder.joinable()) {
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [this] { return queueCount > 0; });
+        delivery = queue[queueStart];
+        queueStart = (queueStart + 1) % QUEUE_SIZE;
+        queueCount--;
+        if (delivery.kind == Kind::Picture)
+            held = delivery.slot;
+        changed.notify_all();
+    } else {
+        const int slot = freeSlot();
+        delivery = {produce(ring[slot]), slot};
+        if (delivery.kind == Kind::Picture)
+            held = delivery.slot;
+    }
+    switch (delivery.kind) {
+        case Kind::Picture:
+        case Kind::Repeat:
+            *frame = &ring[held];
+            return ReadResult::Frame;
+        case Kind::Blank:
+            *frame = &blank;
+            return ReadResult::Frame;
+        case Kind::End:
+            break;
+    }
+    finished = true;
+    stopDecoding();
     return ReadResult::End;
 }

@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "app/camera_motion.h"
@@ -70,6 +72,11 @@ int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* 
             return reportFailure(MSG_NO_DECODER, name);
         case InputFailure::OutOfMemory:
             return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+        case InputFailure::FrameTooLarge:
+            std::fprintf(stderr, MSG_FRAME_TOO_LARGE, name, info->width, info->height,
+                         MAX_FRAME_SIDE);
+            waitForSpaceKey();
+            return 1;
         case InputFailure::UnsupportedColour:
             return reportFailure(MSG_UNSUPPORTED_JPEG, name);
         case InputFailure::DecoderError:
@@ -109,6 +116,22 @@ void reportFrame(ProgressLine&, long long, StillReader& reader) {
 void reportEnd(const MovieReader& reader, const char* name) {
     if (reader.lostFrames() > 0)
         std::fprintf(stderr, MSG_LOST_FRAMES, reader.lostFrames(), name);
+    if (reader.repeatedFrames() > 0)
+        std::fprintf(stderr, MSG_REPEATED_FRAMES, reader.repeatedFrames(), name);
+}
+
+// A movie whose known length does not fit the key table is refused before
+// its first frame, not after 1500 frames of work.
+int checkLength(const MovieReader& reader, const char* name) {
+    if (reader.info().length <= static_cast<unsigned>(KEY_TABLE_SIZE))
+        return 0;
+    std::fputs(MSG_KEY_TABLE_FULL, stderr);
+    std::fprintf(stderr, MSG_MOVIE_TOO_LONG, name, reader.info().length, KEY_TABLE_SIZE);
+    waitForSpaceKey();
+    return 1;
+}
+int checkLength(const StillReader&, const char*) {
+    return 0;
 }
 void reportEnd(StillReader& reader, const char*) {
     printWarnings(reader.takeWarnings());
@@ -140,6 +163,16 @@ void printDetectionDiagnostics(const Tracker& tracker) {
         std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
 }
 
+// LUMEKO_THREADS=N sets the movie decoding threads (1: all on the main
+// thread); unset or not a number leaves the choice to the reader.
+int threadsFromEnvironment() {
+    const char* text = std::getenv("LUMEKO_THREADS");
+    int count = 0;
+    if (text == nullptr || std::sscanf(text, "%d", &count) != 1 || count < 0)
+        return 0;
+    return count;
+}
+
 // Opens the input, sets the tracker up for its frames and tracks every frame.
 template <class Reader>
 int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
@@ -147,6 +180,8 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
     InputFailure failure = reader.open(inputName);
     if (failure != InputFailure::None)
         return reportReaderFailure(failure, inputName, reader);
+    if (checkLength(reader, inputName) != 0)
+        return 1;
     reportOpened(reader);
     if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker) !=
         0)
@@ -209,8 +244,11 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
 }
 
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const RunOptions& options) {
     MovieReader reader;
+    reader.setThreads(options.threads >= 0 ? options.threads : threadsFromEnvironment());
+    if (options.ranged)
+        reader.setRange(options.rangeFirst, options.rangeLast);
     return trackInput(reader, patternName, patternWidth, movieName, tracker);
 }
 
@@ -233,23 +271,28 @@ int finishTrack(Tracker& tracker, int camNo) {
     return 1;
 }
 
-int runLumeko(int argc, char** argv) {
+namespace {
+
+int runCommandLine(int argc, char** argv) {
     if (argc == 1) {
         printUsage();
         return 1;
     }
-    if (argc != 6)
+    RunOptions options;
+    const int first = parseOptions(argc, argv, options);
+    if (first < 0 || argc - first != 5)
         return rejectCommandLine();
-    RunSettings run{argv[1], 0.0, 0, argv[4], argv[5]};
-    if (!scanPatternWidth(argv[2], &run.patternWidth))
+    char** positional = argv + first - 1;  // positional[1] is the pattern file
+    RunSettings run{positional[1], 0.0, 0, positional[4], positional[5]};
+    if (!scanPatternWidth(positional[2], &run.patternWidth))
         return rejectCommandLine();
-    if (!scanCameraNumber(argv[3], &run.camNo))
+    if (!scanCameraNumber(positional[3], &run.camNo))
         return rejectCommandLine();
 
     std::unique_ptr<Tracker> tracker;
     int status;
     if (std::strcmp(run.kind, "M") == 0) {
-        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker);
+        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, options);
     } else if (std::strcmp(run.kind, "I") == 0) {
         status = trackImage(run.patternName, run.patternWidth, run.inputName, tracker);
     } else {
@@ -258,4 +301,16 @@ int runLumeko(int argc, char** argv) {
     if (status != 0)
         return status;
     return finishTrack(*tracker, run.camNo);
+}
+
+}  // namespace
+
+// Memory that runs out where the code allocates with new ends the run as
+// every other allocation failure does, not with an abort.
+int runLumeko(int argc, char** argv) {
+    try {
+        return runCommandLine(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "app/options.h"
 #include "app/tracker.h"
 #include "marker/frame_image.h"
 
@@ -22,7 +23,7 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame);
 // Open the input, set `tracker` up for its frames and track every frame:
 // every frame of a movie, or the one JPEG still.
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker);
+               std::unique_ptr<Tracker>& tracker, const RunOptions& options = {});
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
                std::unique_ptr<Tracker>& tracker);
 

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "app/frame_convert.h"
-
 StillReader::~StillReader() {
     std::free(frame.pixels);
     if (file != nullptr)
@@ -14,7 +12,7 @@ InputFailure StillReader::open(const char* imageName) {
     file = std::fopen(imageName, "rb");
     if (file == nullptr)
         return failed = InputFailure::CannotOpen;
-    const int started = jpeg.start(file, JpegDecoder::Colours::ColourOrGrey);
+    const int started = jpeg.start(file, JpegDecoder::Colours::ColourOrGreyAsFrame);
     if (started == -2)
         return failed = InputFailure::UnsupportedColour;
     if (started != 0)
@@ -38,14 +36,13 @@ ReadResult StillReader::next(const FrameImage** delivery) {
         }
         return ReadResult::End;
     }
-    unsigned char* write = frame.pixels;
-    while (!jpeg.allRowsRead()) {
-        const unsigned char* row = nullptr;
-        if (jpeg.readRow(&row) != 0) {
+    // libjpeg writes every row straight into the frame.
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+    for (int y = 0; y < frame.height && !jpeg.allRowsRead(); y++) {
+        if (jpeg.readRowInto(frame.pixels + static_cast<size_t>(y) * rowBytes) != 0) {
             failed = InputFailure::DecoderError;
             return ReadResult::Failed;
         }
-        rgbRowToFrame(write, row, frame.width);
     }
     delivered = true;
     *delivery = &frame;

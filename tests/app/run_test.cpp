@@ -247,13 +247,13 @@ TEST_F(LumekoRun, FailingInputsEndWithStatusOneAndLeaveNoNewFile) {
         EXPECT_EQ(result.out.find("SIZE ="), std::string::npos) << "set up before the failure";
         EXPECT_FALSE(fileExists(dir.file("Lumeko.cm2")));
     }
-    // A movie longer than the key table ends at row 1501 and keeps the old file.
+    // A movie longer than the key table is refused and keeps the old file.
     writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
     writeMovie(dir.file("long.avi"), {16, 16, 25, 1, MovieCodec::RawBgr24},
                std::vector(1501, Frame(16 * 16 * 3, 255)));
     const ProcessResult result = track("M", "long.avi");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "rec_tbl_idx over\n");
+    EXPECT_TRUE(result.err.starts_with("rec_tbl_idx over\n")) << result.err;
     EXPECT_EQ(output(), "earlier track\n");
     // The tracker's set-up: the pattern is loaded after the camera is printed.
     const ProcessResult noPattern = run({"absent.pat", "80", "0", "I", "whole.jpg"});

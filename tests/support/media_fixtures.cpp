@@ -1,5 +1,6 @@
 #include "tests/support/media_fixtures.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -86,7 +87,8 @@ struct MovieParts {
 }  // namespace
 
 void writeMovie(const std::string& path, const MovieFormat& format,
-                const std::vector<std::vector<unsigned char>>& frames) {
+                const std::vector<std::vector<unsigned char>>& frames,
+                const std::vector<size_t>& skipped) {
     static const char* const ENCODERS[] = {"rawvideo", "mjpeg",   "mpeg4",
                                            "msmpeg4",  "cinepak", "libx264"};
     static const AVPixelFormat PIXELS[] = {AV_PIX_FMT_BGR24,   AV_PIX_FMT_YUVJ420P,
@@ -145,6 +147,8 @@ void writeMovie(const std::string& path, const MovieFormat& format,
         encoder->pix_fmt, SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr);
     const int stride = format.width * 3;
     for (size_t i = 0; i < frames.size(); i++) {
+        if (std::find(skipped.begin(), skipped.end(), i) != skipped.end())
+            continue;
         const uint8_t* source[4] = {frames[i].data() + (flip ? (format.height - 1) * stride : 0)};
         const int sourceStride[4] = {flip ? -stride : stride};
         check(av_frame_make_writable(m.frame), "frame not writable");
@@ -171,6 +175,23 @@ void damageAviFrame(const std::string& path, int index) {
         at += 4 + size;
     }
     throw std::runtime_error("no video chunk " + std::to_string(index) + " in " + path);
+}
+
+void claimAviFrameSize(const std::string& path, int width, int height) {
+    std::string bytes = readFile(path);
+    auto put = [&](size_t at, int value) {
+        for (int i = 0; i < 4; i++)
+            bytes[at + i] = static_cast<char>(static_cast<uint32_t>(value) >> (8 * i) & 0xFF);
+    };
+    const size_t mainHeader = bytes.find("avih");
+    const size_t streamFormat = bytes.find("strf");
+    if (mainHeader == std::string::npos || streamFormat == std::string::npos)
+        throw std::runtime_error("no AVI headers in " + path);
+    put(mainHeader + 8 + 32, width);  // dwWidth, dwHeight
+    put(mainHeader + 8 + 36, height);
+    put(streamFormat + 8 + 4, width);  // biWidth, biHeight
+    put(streamFormat + 8 + 8, height);
+    writeFile(path, bytes);
 }
 
 namespace {

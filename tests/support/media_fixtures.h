@@ -30,9 +30,16 @@ struct MovieFormat {
 
 // Writes one frame after another into a movie whose container follows the
 // file name's extension. Each frame is `height` rows of `width` pixels, top
-// row first and packed, each pixel blue, green, red.
+// row first and packed, each pixel blue, green, red. The frames whose
+// indexes are in `skipped` are not encoded: the AVI muxer writes an empty
+// chunk in their place.
 void writeMovie(const std::string& path, const MovieFormat& format,
-                const std::vector<std::vector<unsigned char>>& frames);
+                const std::vector<std::vector<unsigned char>>& frames,
+                const std::vector<size_t>& skipped = {});
+
+// Makes an AVI file claim a frame size of `width` x `height` in its main and
+// stream headers, whatever its frames hold.
+void claimAviFrameSize(const std::string& path, int width, int height);
 
 // Zeroes the payload of the `index`-th "00dc" chunk of an AVI file, keeping
 // every size: the file stays readable and only that frame is damaged.

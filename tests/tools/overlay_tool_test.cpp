@@ -35,17 +35,22 @@ std::vector<DrawnFrame> readOverlay(const std::string& path) {
     EXPECT_EQ(movie.open(path.c_str()), 0) << path;
     EXPECT_EQ(movie.openVideoStream(), 0);
     EXPECT_EQ(movie.openDecoder(1), 0);
-    const MovieInfo info = movie.info();
-    MovieFrame frame{};
-    while (movie.readFrame(frame) == 1) {
-        DrawnFrame& drawn = frames.emplace_back(DrawnFrame{frame.number, {}, false});
-        for (int y = 0; y < info.height; ++y) {
-            const unsigned char* row = frame.rows + static_cast<size_t>(y) * frame.stride;
-            for (int x = 0; x < info.width; ++x) {
-                const int b = row[3 * x], g = row[3 * x + 1], r = row[3 * x + 2];
+    int width = 0, height = 0;
+    EXPECT_TRUE(movie.peekPictureSize(width, height));
+    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4);
+    const FrameImage decoded{bgra.data(), width, height};
+    long long number = 0;
+    for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
+        if (found != MovieFile::Found::Picture || !movie.convertPicture(decoded))
+            continue;
+        DrawnFrame& drawn = frames.emplace_back(DrawnFrame{number, {}, false});
+        for (int y = 0; y < height; ++y) {
+            const unsigned char* row = bgra.data() + static_cast<size_t>(y) * width * 4;
+            for (int x = 0; x < width; ++x) {
+                const int b = row[4 * x], g = row[4 * x + 1], r = row[4 * x + 2];
                 if (r >= 150 && b >= 150 && g <= 100)  // magenta
                     drawn.outline.push_back({x, y});
-                if (y < 40 && x > info.width - 140 && r >= 180 && g <= 110 && b <= 110)
+                if (y < 40 && x > width - 140 && r >= 180 && g <= 110 && b <= 110)
                     drawn.lostLabel = true;
             }
         }

@@ -234,27 +234,45 @@ int drawMovie(Run& run, Output& output, std::string& error) {
         return -1;
     }
     const MovieInfo info = movie.info();
-    if (output.open(info.width, info.height, info.rate, info.scale, error) != 0)
+    int width = info.width, height = info.height;
+    if (!movie.peekPictureSize(width, height)) {
+        error = footage + ": no frame FFmpeg can decode";
+        return -1;
+    }
+    if (output.open(width, height, info.rate, info.scale, error) != 0)
         return -1;
     Progress progress(info.length);
-    RgbImage frame = makeRgbImage(info.width, info.height, 0, 0, 0);
-    MovieFrame decoded{};
+    RgbImage frame = makeRgbImage(width, height, 0, 0, 0);
+    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4);
+    const FrameImage decodedFrame{bgra.data(), width, height};
+    bool pictureSeen = false;
+    long long number = 0;
     int status = 0;
-    while (status == 0 && movie.readFrame(decoded) == 1) {
-        run.frames = std::max(run.frames, decoded.number + 1);
-        if (!wanted(run.options, decoded.number))
+    for (MovieFile::Found found; status == 0 && (found = movie.decodePicture(number)) !=
+                                                    MovieFile::Found::End;) {
+        run.frames = std::max(run.frames, number + 1);
+        const bool picture = found == MovieFile::Found::Picture;
+        if (!wanted(run.options, number)) {
+            if (picture)
+                movie.dropPicture();
             continue;
-        progress.show(decoded.number);
-        for (int y = 0; y < info.height; y++) {
-            const unsigned char* in = decoded.rows + static_cast<size_t>(y) * decoded.stride;
-            unsigned char* out = frame.rgb.data() + static_cast<size_t>(y) * info.width * 3;
-            for (int x = 0; x < info.width; x++) {
-                out[3 * x] = in[3 * x + 2];
-                out[3 * x + 1] = in[3 * x + 1];
-                out[3 * x + 2] = in[3 * x];
-            }
         }
-        status = drawFrame(run, frame, decoded.number, output, error);
+        // An empty chunk shows the picture before it again.
+        if (picture) {
+            if (!movie.convertPicture(decodedFrame))
+                continue;
+            pictureSeen = true;
+            unsigned char* out = frame.rgb.data();
+            for (size_t i = 0; i < bgra.size(); i += 4, out += 3) {
+                out[0] = bgra[i + 2];
+                out[1] = bgra[i + 1];
+                out[2] = bgra[i];
+            }
+        } else if (!pictureSeen) {
+            continue;
+        }
+        progress.show(number);
+        status = drawFrame(run, frame, number, output, error);
     }
     progress.end();
     std::string closing;

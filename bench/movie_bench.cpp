@@ -1,0 +1,206 @@
+// A whole movie, decode-only against Lumeko's full run, on footage rendered
+// here with lumeko-render (Motion JPEG) and transcoded to H.264: 640 x 480
+// and 1920 x 1080. Each prints ms_per_frame; Lumeko's runs also the ratio to
+// the decode-only loop over the same file (run the decode-only one first:
+// the default order). The decode-only loop makes the same FFmpeg calls and
+// the same conversion into frames as Lumeko, on one thread of its own plus
+// FFmpeg's; Lumeko's run is runLumeko() in this process, with its output
+// sent to /dev/null.
+//
+// LUMEKO_MOVIE_BENCH_FRAMES sets the length (default 150 frames at 640 x 480
+// and 60 at 1920 x 1080, the figures in the README); LUMEKO_MOVIE_BENCH_DIR
+// keeps the footage in that folder (one folder per size, with its camera
+// file and pattern, ready for Lumeko) and uses it again on the next run.
+
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/movie_file.h"
+#include "app/run_flow.h"
+#include "tests/support/media_fixtures.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace lumeko_test;
+
+void mustRun(const std::string& dir, const std::vector<std::string>& argv) {
+    const ProcessResult result = runProcess(dir, argv);
+    if (result.status != 0)
+        throw std::runtime_error(argv[0] + " failed: " + result.err);
+}
+
+int framesFor(int width) {
+    const char* text = std::getenv("LUMEKO_MOVIE_BENCH_FRAMES");
+    if (text != nullptr && std::atoi(text) > 0)
+        return std::atoi(text);
+    return width > 640 ? 60 : 150;
+}
+
+// Every picture of a movie as blue, green, red rows.
+std::vector<std::vector<unsigned char>> decodeAll(const std::string& path) {
+    MovieFile movie;
+    if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 || movie.openDecoder(0) != 0)
+        throw std::runtime_error("can not read " + path);
+    const MovieInfo info = movie.info();
+    std::vector<unsigned char> bgra(static_cast<size_t>(info.width) * info.height * 4);
+    std::vector<std::vector<unsigned char>> frames;
+    long long number;
+    while (movie.decodePicture(number) == MovieFile::Found::Picture) {
+        movie.convertPicture({bgra.data(), info.width, info.height});
+        std::vector<unsigned char>& frame = frames.emplace_back(bgra.size() / 4 * 3);
+        for (size_t i = 0; i < frame.size(); i++)
+            frame[i] = bgra[i / 3 * 4 + i % 3];
+    }
+    return frames;
+}
+
+// A folder per frame size with its camera file and the pattern; the movies
+// in it, rendered on first use.
+class Footage {
+  public:
+    static std::string folder(int width, int height) {
+        static Footage footage;
+        return footage.make(width, height);
+    }
+
+  private:
+    std::string make(int width, int height) {
+        const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        const char* kept = std::getenv("LUMEKO_MOVIE_BENCH_DIR");
+        const std::string path = kept != nullptr ? std::string(kept) + "/" + size : dir.file(size);
+        if (fs::exists(path + "/h264.mkv"))
+            return path;
+        fs::create_directories(path + "/Data");
+        const std::string tools = LUMEKO_TOOLS_DIR;
+        mustRun(path, {tools + "/lumeko-camera", "write", "Data/camera_para.dat", "--size", size,
+                       "--hfov", "60"});
+        fs::copy_file(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", path + "/marker.pattern");
+        mustRun(path, {tools + "/lumeko-render", "--camera", "Data/camera_para.dat", "--picture",
+                       LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--path", "orbit",
+                       "--frames", std::to_string(framesFor(width)), "--noise", "3", "--blur",
+                       "0.7", "--supersample", "1", "--output", "mjpeg.avi"});
+        writeMovie(path + "/h264.mkv", {width, height, 30, 1, MovieCodec::H264},
+                   decodeAll(path + "/mjpeg.avi"));
+        return path;
+    }
+    TempDir dir;
+};
+
+// ms per frame of the decode-only loop, by movie, for the ratio.
+std::map<std::string, double>& decodeTimes() {
+    static std::map<std::string, double> times;
+    return times;
+}
+
+std::string movieKey(int width, const char* movie) {
+    return std::to_string(width) + movie;
+}
+
+void decodeOnly(benchmark::State& state, int width, int height, const char* name) {
+    const std::string path = Footage::folder(width, height) + "/" + name;
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+    long long frames = 0;
+    double seconds = 0.0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        MovieFile movie;
+        if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
+            movie.openDecoder(0) != 0) {
+            state.SkipWithError("can not open the movie");
+            return;
+        }
+        long long number;
+        while (movie.decodePicture(number) == MovieFile::Found::Picture) {
+            movie.convertPicture({pixels.data(), width, height});
+            frames++;
+        }
+        movie.close();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        seconds += took.count();
+        state.SetIterationTime(took.count());
+    }
+    const double msPerFrame = frames > 0 ? 1000.0 * seconds / frames : 0.0;
+    state.counters["ms_per_frame"] = msPerFrame;
+    decodeTimes()[movieKey(width, name)] = msPerFrame;
+}
+
+void lumeko(benchmark::State& state, int width, int height, const char* name) {
+    const std::string folder = Footage::folder(width, height);
+    const fs::path before = fs::current_path();
+    fs::current_path(folder);
+    std::fflush(stdout);
+    const int savedOut = dup(STDOUT_FILENO);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    const int frames = framesFor(width);
+    double seconds = 0.0;
+    int runs = 0;
+    for (auto _ : state) {
+        std::string args[] = {"Lumeko", "marker.pattern", "80", "0", "M", name};
+        char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
+                        args[3].data(), args[4].data(), args[5].data()};
+        dup2(devNull, STDOUT_FILENO);
+        const auto start = std::chrono::steady_clock::now();
+        const int status = runLumeko(6, argv);
+        std::fflush(stdout);
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        dup2(savedOut, STDOUT_FILENO);
+        if (status != 0) {
+            state.SkipWithError("Lumeko failed");
+            break;
+        }
+        seconds += took.count();
+        runs++;
+        state.SetIterationTime(took.count());
+    }
+    close(devNull);
+    close(savedOut);
+    fs::current_path(before);
+    const double msPerFrame = runs > 0 ? 1000.0 * seconds / (runs * frames) : 0.0;
+    state.counters["ms_per_frame"] = msPerFrame;
+    const auto decode = decodeTimes().find(movieKey(width, name));
+    if (decode != decodeTimes().end() && decode->second > 0.0)
+        state.counters["ratio"] = msPerFrame / decode->second;
+}
+
+void registerAll() {
+    const struct {
+        int width, height;
+        const char* movie;
+        const char* label;
+    } movies[] = {{640, 480, "mjpeg.avi", "640x480/MJPEG"},
+                  {640, 480, "h264.mkv", "640x480/H.264"},
+                  {1920, 1080, "mjpeg.avi", "1920x1080/MJPEG"},
+                  {1920, 1080, "h264.mkv", "1920x1080/H.264"}};
+    for (const auto& m : movies) {
+        benchmark::RegisterBenchmark((std::string("DecodeOnly/") + m.label).c_str(), decodeOnly,
+                                     m.width, m.height, m.movie)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("Lumeko/") + m.label).c_str(), lumeko, m.width,
+                                     m.height, m.movie)
+            ->UseManualTime()
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
