@@ -7,7 +7,6 @@
 #include <random>
 #include <vector>
 
-#include "app/frame_convert.h"
 #include "pose/marker_pose.h"
 #include "tests/pose/pose_scene.h"
 #include "tests/support/media_fixtures.h"
@@ -125,9 +124,9 @@ class WholeTracker : public ::testing::Test {
         lumeko_test::writeFile(patternFile, lumeko_test::markerScenePattern());
         for (const std::vector<unsigned char>& bgr :
              lumeko_test::markerScenes({false, true, true, false, true})) {
-            std::vector<unsigned char>& frame = frames.emplace_back(bgr.size() / 3 * 4);
-            dibToFrame(bgr.data(), lumeko_test::SCENE_WIDTH * 3, frame.data(),
-                       lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT);
+            std::vector<unsigned char>& frame = frames.emplace_back();
+            for (size_t i = 0; i < bgr.size(); i += 3)
+                frame.insert(frame.end(), {bgr[i], bgr[i + 1], bgr[i + 2], 255});
         }
     }
     std::unique_ptr<Tracker> makeTracker() {
