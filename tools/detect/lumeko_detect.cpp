@@ -13,7 +13,6 @@
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/detect/detection_overlay.h"
-#include "tools/detect/png_file.h"
 
 namespace {
 
@@ -28,7 +27,7 @@ const char* const HELP =
     "Runs one marker detection pass, as the tracker does on every frame, and\n"
     "writes a picture of what it saw.\n"
     "\n"
-    "FRAME             a JPEG or PPM picture, or raw BGRA bytes with --raw.\n"
+    "FRAME             a JPEG, PNG or PPM picture, or raw BGRA bytes with --raw.\n"
     "OUTPUT            the picture to write: .png, .ppm, .jpg or .jpeg.\n"
     "--camera FILE     camera parameter file; its first record is resized to\n"
     "                  the frame. Without it the lens has no distortion.\n"
@@ -183,13 +182,6 @@ void printSummary(const DetectionTrace& trace, const MarkerInfo* markers, int co
     }
 }
 
-int writePicture(const std::string& path, const RgbImage& image, std::string& error) {
-    if (hasSuffix(path, ".png")) {
-        return writePng(path, image, error);
-    }
-    return writeImage(path, image, 95, error);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -227,7 +219,7 @@ int main(int argc, char** argv) {
         std::printf("detection failed: more than %d provisional labels\n", LABEL_MAX);
     }
     printSummary(trace, markers, count);
-    if (writePicture(output, drawDetection(frame, trace, markers, count), error) != 0) {
+    if (writeImage(output, drawDetection(frame, trace, markers, count), 95, error) != 0) {
         return fail(error);
     }
     std::printf("wrote %s\n", output.c_str());
