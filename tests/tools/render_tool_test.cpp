@@ -119,4 +119,26 @@ TEST(RenderTool, TruthKeysAgreeWithTheTrackersConversion) {
     }
 }
 
+TEST(RenderTool, PictureMayBeAPng) {
+    lumeko_test::TempDir dir;
+    const std::string tools = LUMEKO_TOOLS_DIR;
+    std::string error;
+    RgbImage picture = makeRgbImage(4, 4, 250, 250, 250);
+    picture.rgb[0] = picture.rgb[19] = picture.rgb[47] = 0;  // a picture without turn symmetry
+    ASSERT_EQ(writeImage(dir.file("picture.ppm"), picture, 90, error), 0) << error;
+    ASSERT_EQ(writeImage(dir.file("picture.png"), picture, 90, error), 0) << error;
+    ASSERT_EQ(lumeko_test::runProcess(dir.path(), {tools + "/lumeko-camera", "write", "cam.dat",
+                                                   "--size", "96x72", "--hfov", "60"})
+                  .status,
+              0);
+    for (const char* name : {"picture.ppm", "picture.png"}) {
+        const auto result = lumeko_test::runProcess(
+            dir.path(), {tools + "/lumeko-render", "--camera", "cam.dat", "--picture", name,
+                         "--path", "still", "--output", std::string(name) + ".avi", "--raw"});
+        ASSERT_EQ(result.status, 0) << result.err;
+    }
+    EXPECT_EQ(lumeko_test::readFile(dir.file("picture.png.avi")),
+              lumeko_test::readFile(dir.file("picture.ppm.avi")));
+}
+
 }  // namespace

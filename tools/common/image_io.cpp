@@ -1,6 +1,7 @@
 #include "tools/common/image_io.h"
 
 #include <jpeglib.h>
+#include <png.h>
 
 #include <cctype>
 #include <csetjmp>
@@ -149,6 +150,59 @@ int readPpm(FILE* file, bool binary, RgbImage& image, std::string& error) {
     return 0;
 }
 
+// Bigger pictures are refused rather than risking an allocation of gigabytes.
+constexpr unsigned long long MAX_PICTURE_PIXELS = 1ull << 28;
+
+// Reads a whole PNG of any type through libpng's simplified interface: palette,
+// grey and 16-bit pictures come out as 8-bit sRGB, and transparent parts are
+// laid over white, as a picture printed on paper would show them.
+int readPng(FILE* file, RgbImage& image, std::string& error) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_stdio(&png, file) == 0) {
+        error = png.message;
+        return -1;
+    }
+    if (static_cast<unsigned long long>(png.width) * png.height > MAX_PICTURE_PIXELS) {
+        error = "larger than " + std::to_string(MAX_PICTURE_PIXELS) + " pixels";
+        png_image_free(&png);
+        return -1;
+    }
+    png.format = PNG_FORMAT_RGB;
+    image.width = static_cast<int>(png.width);
+    image.height = static_cast<int>(png.height);
+    image.rgb.assign(PNG_IMAGE_SIZE(png), 0);
+    const png_color white{255, 255, 255};
+    if (png_image_finish_read(&png, &white, image.rgb.data(), 0, nullptr) == 0) {
+        error = png.message;
+        png_image_free(&png);
+        return -1;
+    }
+    return 0;
+}
+
+// Compresses `image` as an 8-bit RGB PNG into `bytes`.
+int encodePng(const RgbImage& image, std::vector<unsigned char>& bytes, std::string& error) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(image.width);
+    png.height = static_cast<png_uint_32>(image.height);
+    png.format = PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    if (png_image_write_get_memory_size(png, size, 0, image.rgb.data(), 0, nullptr) == 0) {
+        error = std::string("PNG compression failed (") + png.message + ")";
+        return -1;
+    }
+    bytes.resize(size);
+    if (png_image_write_to_memory(&png, bytes.data(), &size, 0, image.rgb.data(), 0, nullptr) ==
+        0) {
+        error = std::string("PNG compression failed (") + png.message + ")";
+        return -1;
+    }
+    bytes.resize(size);
+    return 0;
+}
+
 }  // namespace
 
 RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, unsigned char b) {
@@ -185,8 +239,14 @@ int readImage(const std::string& path, RgbImage& image, std::string& error) {
         if (result != 0) {
             error = path + ": " + error;
         }
+    } else if (got == 2 && magic[0] == 0x89 && magic[1] == 'P') {
+        std::rewind(file);
+        result = readPng(file, image, error);
+        if (result != 0) {
+            error = path + ": not a readable PNG image (" + error + ")";
+        }
     } else {
-        error = path + ": neither a JPEG nor a PPM (P3/P6) image";
+        error = path + ": neither a JPEG, a PNG nor a PPM (P3/P6) image";
     }
     std::fclose(file);
     return result;
@@ -229,13 +289,17 @@ int writeImage(const std::string& path, const RgbImage& image, int quality, std:
         if (encodeJpeg(image, quality, bytes, error) != 0) {
             return -1;
         }
+    } else if (hasSuffix(path, ".png")) {
+        if (encodePng(image, bytes, error) != 0) {
+            return -1;
+        }
     } else if (hasSuffix(path, ".ppm")) {
         std::string header =
             "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
         bytes.assign(header.begin(), header.end());
         bytes.insert(bytes.end(), image.rgb.begin(), image.rgb.end());
     } else {
-        error = path + ": unknown image type (use .jpg, .jpeg or .ppm)";
+        error = path + ": unknown image type (use .jpg, .jpeg, .png or .ppm)";
         return -1;
     }
     return writeFileBytes(path, bytes.data(), bytes.size(), error);

@@ -14,8 +14,10 @@ struct RgbImage {
 // Allocates a width x height picture filled with one colour.
 RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, unsigned char b);
 
-// Reads a JPEG (any colour space libjpeg converts to RGB) or a PPM (P3 or P6,
-// maxval up to 255), told apart by their first bytes. 0, or -1 with `error` set.
+// Reads a JPEG (any colour space libjpeg converts to RGB), a PNG (any type:
+// grey, palette and 16-bit pictures become 8-bit RGB, transparency is laid
+// over white) or a PPM (P3 or P6, maxval up to 255), told apart by their first
+// bytes. 0, or -1 with `error` set.
 int readImage(const std::string& path, RgbImage& image, std::string& error);
 
 // Compresses `image` as a baseline JPEG of the given quality (1..100), colour
@@ -24,7 +26,8 @@ int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& b
                std::string& error);
 
 // Writes `image` as a JPEG when the name ends in .jpg or .jpeg (any case),
-// as a binary PPM when it ends in .ppm; anything else is refused.
+// as an 8-bit RGB PNG when it ends in .png, as a binary PPM when it ends in
+// .ppm; anything else is refused.
 int writeImage(const std::string& path, const RgbImage& image, int quality, std::string& error);
 
 // Writes `bytes` to a new file. 0, or -1 with `error` set.

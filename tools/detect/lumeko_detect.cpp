@@ -15,7 +15,6 @@
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/detect/detection_overlay.h"
-#include "tools/detect/png_file.h"
 
 namespace {
 
@@ -30,7 +29,7 @@ const char* const HELP =
     "Runs one marker detection pass, as the tracker does on every frame, and\n"
     "writes a picture of what it saw.\n"
     "\n"
-    "FRAME             a JPEG or PPM picture, or raw BGRA bytes with --raw.\n"
+    "FRAME             a JPEG, PNG or PPM picture, or raw BGRA bytes with --raw.\n"
     "OUTPUT            the picture to write: .png, .ppm, .jpg or .jpeg.\n"
     "--camera FILE     camera parameter file; its first record is resized to\n"
     "                  the frame. Without it the lens has no distortion.\n"
@@ -203,13 +202,6 @@ void printRefined(const DetectionTrace& trace, const MarkerInfo* plain, const Ma
     }
 }
 
-int writePicture(const std::string& path, const RgbImage& image, std::string& error) {
-    if (hasSuffix(path, ".png")) {
-        return writePng(path, image, error);
-    }
-    return writeImage(path, image, 95, error);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -278,7 +270,7 @@ int main(int argc, char** argv) {
             drawRefinedEdges(picture, camera, refined, count);
         }
     }
-    if (writePicture(output, picture, error) != 0) {
+    if (writeImage(output, picture, 95, error) != 0) {
         return fail(error);
     }
     std::printf("wrote %s\n", output.c_str());

@@ -40,7 +40,7 @@ const char* const HELP =
     "  --camera FILE        camera parameter file (default Data/camera_para.dat);\n"
     "                       rescaled to the output size by the width ratio\n"
     "  --size WxH           output size (default: the camera file's size)\n"
-    "  --picture FILE       the marker's inner picture, JPEG or PPM (default\n"
+    "  --picture FILE       the marker's inner picture, JPEG, PNG or PPM (default\n"
     "                       Data/sample_marker_picture.ppm)\n"
     "  --marker FILE        instead of --picture: a whole marker image (black\n"
     "                       square, picture in its central half)\n"

@@ -1,0 +1,96 @@
+#include <png.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "tests/support/test_support.h"
+#include "tools/common/image_io.h"
+
+namespace {
+
+// Writes a PNG of another type than 8-bit RGB with libpng itself.
+void writeOtherPng(const std::string& path, png_uint_32 format, int width, int height,
+                   const void* pixels, const void* colourMap = nullptr, int colourCount = 0) {
+    png_image png{};
+    png.version = PNG_IMAGE_VERSION;
+    png.width = static_cast<png_uint_32>(width);
+    png.height = static_cast<png_uint_32>(height);
+    png.format = format;
+    png.colormap_entries = static_cast<png_uint_32>(colourCount);
+    ASSERT_NE(png_image_write_to_file(&png, path.c_str(), 0, pixels, 0, colourMap), 0)
+        << png.message;
+}
+
+std::vector<unsigned char> pixel(const RgbImage& image, int x, int y) {
+    const auto at = image.rgb.begin() + (static_cast<ptrdiff_t>(y) * image.width + x) * 3;
+    return {at, at + 3};
+}
+
+using Rgb = std::vector<unsigned char>;
+
+TEST(ImageIo, PngWrittenIsReadBackExactlyAndIsARealPng) {
+    lumeko_test::TempDir dir;
+    std::mt19937 generator(7);
+    RgbImage picture = makeRgbImage(37, 11, 0, 0, 0);  // odd width: rows are not word-aligned
+    std::generate(picture.rgb.begin(), picture.rgb.end(), [&] { return generator() % 256; });
+    std::string error;
+    ASSERT_EQ(writeImage(dir.file("p.PNG"), picture, 10, error), 0) << error;
+    EXPECT_EQ(lumeko_test::readFile(dir.file("p.PNG")).substr(0, 8), "\x89PNG\r\n\x1a\n");
+    RgbImage back;
+    ASSERT_EQ(readImage(dir.file("p.PNG"), back, error), 0) << error;
+    EXPECT_EQ(back.width, 37);
+    EXPECT_EQ(back.height, 11);
+    EXPECT_EQ(back.rgb, picture.rgb);
+}
+
+TEST(ImageIo, PngOfEveryKindBecomesRgbWithTransparencyOnWhite) {
+    lumeko_test::TempDir dir;
+    std::string error;
+    RgbImage image;
+
+    // Grey with alpha: opaque grey stays grey, fully transparent is white.
+    const unsigned char greyAlpha[] = {40, 255, 40, 0, 200, 255};
+    writeOtherPng(dir.file("ga.png"), PNG_FORMAT_GA, 3, 1, greyAlpha);
+    ASSERT_EQ(readImage(dir.file("ga.png"), image, error), 0) << error;
+    ASSERT_EQ(image.width, 3);
+    EXPECT_EQ(pixel(image, 0, 0), Rgb({40, 40, 40}));
+    EXPECT_EQ(pixel(image, 1, 0), Rgb({255, 255, 255}));
+    EXPECT_EQ(pixel(image, 2, 0), Rgb({200, 200, 200}));
+
+    // A palette with a transparent entry.
+    const unsigned char map[] = {255, 0, 0, 255, 0, 0, 0, 0, 10, 20, 30, 255};
+    const unsigned char indices[] = {0, 1, 2, 0};
+    writeOtherPng(dir.file("pal.png"), PNG_FORMAT_RGBA_COLORMAP, 2, 2, indices, map, 3);
+    ASSERT_EQ(readImage(dir.file("pal.png"), image, error), 0) << error;
+    EXPECT_EQ(pixel(image, 0, 0), Rgb({255, 0, 0}));
+    EXPECT_EQ(pixel(image, 1, 0), Rgb({255, 255, 255}));
+    EXPECT_EQ(pixel(image, 0, 1), Rgb({10, 20, 30}));
+
+    // 16 bits a channel: full scale is 255.
+    const png_uint_16 deep[] = {65535, 0, 0, 0, 65535, 65535};
+    writeOtherPng(dir.file("deep.png"), PNG_FORMAT_LINEAR_RGB, 2, 1, deep);
+    ASSERT_EQ(readImage(dir.file("deep.png"), image, error), 0) << error;
+    EXPECT_EQ(pixel(image, 0, 0), Rgb({255, 0, 0}));
+    EXPECT_EQ(pixel(image, 1, 0), Rgb({0, 255, 255}));
+}
+
+TEST(ImageIo, BrokenPngIsRefusedWithItsNameAndTheReason) {
+    lumeko_test::TempDir dir;
+    std::string error;
+    ASSERT_EQ(writeImage(dir.file("whole.png"), makeRgbImage(64, 64, 9, 9, 9), 0, error), 0);
+    const std::string bytes = lumeko_test::readFile(dir.file("whole.png"));
+    RgbImage image;
+    for (size_t keep : {size_t{4}, size_t{20}, bytes.size() - 20}) {
+        lumeko_test::writeFile(dir.file("cut.png"), bytes.substr(0, keep));
+        EXPECT_EQ(readImage(dir.file("cut.png"), image, error), -1) << keep;
+        EXPECT_NE(error.find(dir.file("cut.png") + ": not a readable PNG image ("),
+                  std::string::npos)
+            << error;
+    }
+    EXPECT_EQ(writeImage(dir.file("x.gif"), image, 90, error), -1);
+    EXPECT_NE(error.find(".png"), std::string::npos) << error;
+}
+
+}  // namespace
