@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/options.h"
+
 namespace {
 
 constexpr const char* VERSION = LUMEKO_VERSION;
@@ -84,6 +86,14 @@ void printUsage() {
         stderr, "Usage: Lumeko <pattern_file> <pattern_width> <cam_no> <kind> <background_file>\n");
     std::fprintf(stderr, " cam_no 0:STD_CAMERA, 1:dolly#1, 2:dolly#2 ...\n");
     std::fprintf(stderr, " kind 'M':movie, 'I':image\n");
+}
+
+void printHelp() {
+    std::fputs(helpText(VERSION).c_str(), stdout);
+}
+
+void printVersion() {
+    std::printf("Lumeko %s\n", VERSION);
 }
 
 void waitForSpaceKey() {

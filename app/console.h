@@ -3,6 +3,11 @@
 // Writes the banner, the usage line and its two explanation lines to the error stream.
 void printUsage();
 
+// --help and --version: the help text (see options.h) or the version line on
+// standard output.
+void printHelp();
+void printVersion();
+
 // Prints "--- HIT SPACE KEY ---" on standard output and waits for the space
 // bar. On a terminal the keys are read unechoed and unbuffered, and the
 // terminal is restored on every way out; when standard input is not a

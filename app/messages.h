@@ -20,6 +20,10 @@ inline constexpr const char* MSG_NO_FRAME_SIZE = "can not find the frame size of
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
 
+// A command-line option that is not known or lacks its value (the line from
+// parseOptions), before the usage text.
+inline constexpr const char* MSG_BAD_OPTION = "%s\n";
+
 // Reports (error stream) that end no run.
 inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";

@@ -9,6 +9,7 @@
 #include "app/console.h"
 #include "app/messages.h"
 #include "app/movie_reader.h"
+#include "app/options.h"
 #include "app/progress_line.h"
 #include "app/still_reader.h"
 
@@ -21,6 +22,7 @@ struct RunSettings {
     int camNo;
     const char* kind;
     const char* inputName;
+    TrackerSettings tracker;
 };
 
 // The printed marker width must be a real size: NaN, infinities, zero and
@@ -143,13 +145,13 @@ void printDetectionDiagnostics(const Tracker& tracker) {
 // Opens the input, sets the tracker up for its frames and tracks every frame.
 template <class Reader>
 int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     InputFailure failure = reader.open(inputName);
     if (failure != InputFailure::None)
         return reportReaderFailure(failure, inputName, reader);
     reportOpened(reader);
-    if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker) !=
-        0)
+    if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker,
+                     settings) != 0)
         return 1;
     failure = reader.prepare();
     if (failure != InputFailure::None)
@@ -180,14 +182,14 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
 }  // namespace
 
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
-                 std::unique_ptr<Tracker>& tracker) {
+                 std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
     if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded) < 0)
         return reportFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
     CameraParam resized;
     arResizeCameraParam(loaded, width, height, resized);
     std::fputs(arFormatCameraParam(resized).c_str(), stdout);
-    tracker = Tracker::create(resized, patternWidth);
+    tracker = Tracker::create(resized, patternWidth, settings);
     if (tracker == nullptr)
         return reportFailure("%s", MSG_CAN_NOT_MALLOC);
     PatternLoadError error = PatternLoadError::None;
@@ -209,15 +211,15 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
 }
 
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     MovieReader reader;
-    return trackInput(reader, patternName, patternWidth, movieName, tracker);
+    return trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
 }
 
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     StillReader reader;
-    return trackInput(reader, patternName, patternWidth, imageName, tracker);
+    return trackInput(reader, patternName, patternWidth, imageName, tracker, settings);
 }
 
 int finishTrack(Tracker& tracker, int camNo) {
@@ -233,25 +235,54 @@ int finishTrack(Tracker& tracker, int camNo) {
     return 1;
 }
 
+namespace {
+
+// The tracker's settings from the command line's options.
+TrackerSettings trackerSettings(const RunOptions& options) {
+    TrackerSettings settings;
+    settings.autoThreshold = options.autoThreshold;
+    settings.largeMarkers = options.largeMarkers;
+    settings.refine = options.refine;
+    return settings;
+}
+
+}  // namespace
+
 int runLumeko(int argc, char** argv) {
     if (argc == 1) {
         printUsage();
         return 1;
     }
-    if (argc != 6)
+    RunOptions options;
+    std::string badOption;
+    const int first = parseOptions(argc, argv, &options, &badOption);
+    if (first < 0) {
+        std::fprintf(stderr, MSG_BAD_OPTION, badOption.c_str());
         return rejectCommandLine();
-    RunSettings run{argv[1], 0.0, 0, argv[4], argv[5]};
-    if (!scanPatternWidth(argv[2], &run.patternWidth))
+    }
+    if (options.help) {
+        printHelp();
+        return 0;
+    }
+    if (options.version) {
+        printVersion();
+        return 0;
+    }
+    if (argc - first != 5)
         return rejectCommandLine();
-    if (!scanCameraNumber(argv[3], &run.camNo))
+    char** args = argv + first;
+    RunSettings run{args[0], 0.0, 0, args[3], args[4], trackerSettings(options)};
+    if (!scanPatternWidth(args[1], &run.patternWidth))
+        return rejectCommandLine();
+    if (!scanCameraNumber(args[2], &run.camNo))
         return rejectCommandLine();
 
     std::unique_ptr<Tracker> tracker;
     int status;
     if (std::strcmp(run.kind, "M") == 0) {
-        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker);
+        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     } else if (std::strcmp(run.kind, "I") == 0) {
-        status = trackImage(run.patternName, run.patternWidth, run.inputName, tracker);
+        status = trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     } else {
         return rejectCommandLine();
     }

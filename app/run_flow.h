@@ -14,7 +14,7 @@ inline constexpr const char* CAMERA_PARAM_FILE = "./Data/camera_para.dat";
 // Loads the camera, resizes it to the frame, prints it, and makes `tracker`
 // for that size with the marker's pattern loaded.
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
-                 std::unique_ptr<Tracker>& tracker);
+                 std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {});
 
 // Tracks one frame into one key row, printing what detection could not trace.
 int trackOneFrame(Tracker& tracker, const FrameImage& frame);
@@ -22,12 +22,13 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame);
 // Open the input, set `tracker` up for its frames and track every frame:
 // every frame of a movie, or the one JPEG still.
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker);
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {});
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
-               std::unique_ptr<Tracker>& tracker);
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {});
 
 // Smooths the track and writes it as the camera-motion file for `camNo`.
 int finishTrack(Tracker& tracker, int camNo);
 
-// The whole run for a command line; returns the process exit status.
+// The whole run for a command line, `Lumeko [options] <five arguments>` (see
+// options.h); returns the process exit status.
 int runLumeko(int argc, char** argv);

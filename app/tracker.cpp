@@ -66,7 +66,8 @@ int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInf
     return 1;
 }
 
-std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patternWidth) {
+std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patternWidth,
+                                         const TrackerSettings& settings) {
     std::unique_ptr<Tracker> tracker(new (std::nothrow) Tracker());
     if (tracker == nullptr)
         return nullptr;
@@ -75,6 +76,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     if (tracker->markerDetector == nullptr || tracker->table == nullptr)
         return nullptr;
     tracker->state.patternWidth = patternWidth;
+    tracker->trackerSettings = settings;
     return tracker;
 }
 

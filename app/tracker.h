@@ -36,6 +36,20 @@ int chooseMarker(const MarkerInfo* markers, int count, int patternId);
 int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
                  int count, CameraKey* key);
 
+// How a Tracker works, from the command line's options; the defaults are
+// Lumeko's behaviour without options.
+struct TrackerSettings {
+    // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
+    // detected again at a threshold chosen from the frame (--auto-threshold).
+    bool autoThreshold = false;
+    // Region area limits scaled to the frame size (--large-markers); for the
+    // Detector's large-marker setting.
+    bool largeMarkers = false;
+    // Sub-pixel edges and a converged pose (--refine); for the Detector's and
+    // the pose's refinement settings.
+    bool refine = false;
+};
+
 enum class TrackStatus {
     Tracked,          // one row appended, found or not
     DetectionFailed,  // the frame could not be labelled; nothing appended
@@ -47,9 +61,10 @@ enum class TrackStatus {
 class Tracker {
   public:
     // A tracker for frames of `camera`'s size (the camera already resized to
-    // the frame) and a marker `patternWidth` wide; null when its working
-    // storage cannot be allocated.
-    static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth);
+    // the frame) and a marker `patternWidth` wide, working as `settings` say;
+    // null when its working storage cannot be allocated.
+    static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth,
+                                           const TrackerSettings& settings = {});
 
     // Loads the marker's pattern file; 0, or -1 with the reason in `error`.
     int loadPattern(const char* patternName, PatternLoadError* error);
@@ -62,6 +77,7 @@ class Tracker {
 
     const KeyTable& keys() const { return *table; }
     const Detector& detector() const { return *markerDetector; }
+    const TrackerSettings& settings() const { return trackerSettings; }
 
   private:
     Tracker() = default;
@@ -69,4 +85,5 @@ class Tracker {
     std::unique_ptr<Detector> markerDetector;
     std::unique_ptr<KeyTable> table;
     TrackerState state;
+    TrackerSettings trackerSettings;
 };

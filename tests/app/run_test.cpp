@@ -155,6 +155,40 @@ TEST_F(LumekoRun, RejectedCommandLines) {
         expectUsage(track(kind, "in"), PROMPT, kind);
 }
 
+// --help and --version answer on standard output and never pause; a bad option
+// is refused as a wrong command line, named on the line before the usage text.
+TEST_F(LumekoRun, OptionsBeforeThePositionals) {
+    for (const char* option : {"--help", "--version"}) {
+        SCOPED_TRACE(option);
+        const ProcessResult result = run({option}, "xy ");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.out.find(PROMPT), std::string::npos);
+        EXPECT_TRUE(result.out.starts_with(option == std::string("--help")
+                                               ? "Lumeko ver.1.0.0\n\nUsage: Lumeko [options] "
+                                               : "Lumeko 1.0.0\n"))
+            << result.out;
+    }
+    EXPECT_EQ(run({"--help", "marker.pat", "80", "0", "I", "absent.jpg"}).status, 0);
+
+    ProcessResult result = run({"--bogus", "marker.pat", "80", "0", "I", "in.jpg"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, std::string("unknown option --bogus\n") + USAGE);
+    EXPECT_EQ(result.out, PROMPT);
+    expectUsage(run({"marker.pat", "80", "0", "I", "in.jpg", "--refine"}), PROMPT,
+                "an option after the positionals");
+    expectUsage(run({"--refine"}), PROMPT, "options alone");
+
+    writeStill("in.jpg", JpegColour::Rgb);
+    const ProcessResult plain = track("I", "in.jpg");
+    const std::string plainRows = output();
+    result =
+        run({"--auto-threshold", "--large-markers", "--", "marker.pat", "80", "0", "I", "in.jpg"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, plain.out);
+    EXPECT_EQ(output(), plainRows);
+}
+
 // Stills (one repaired by the decoder) and every codec users meet, padded
 // uncompressed rows among them, show the camera turned as the colour still.
 TEST_F(LumekoRun, StillsAndEveryCodecShowTheCameraAlike) {

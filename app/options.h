@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+// What the options before the five positional arguments ask for. Every
+// option is off by default; with none given Lumeko behaves as it always has.
+struct RunOptions {
+    bool help = false;           // --help: print the help text and end
+    bool version = false;        // --version: print the version and end
+    bool autoThreshold = false;  // --auto-threshold: retry a frame at a threshold of its own
+    bool largeMarkers = false;   // --large-markers: region size limits scaled to the frame
+    bool refine = false;         // --refine: sub-pixel marker edges and a converged pose
+};
+
+// Reads the options at the front of argv (from argv[1]): arguments beginning
+// with "--", up to the first other argument or a lone "--", which ends the
+// options and is skipped. Returns the index of the first positional argument
+// (argc when there is none), or -1 for an option that is not known or has a
+// bad value, with a line saying which in *bad (no newline). Options after the first positional are
+// not looked at: they count as positionals.
+int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad);
+
+// The help text for --help: the usage line with [options], what the
+// positional arguments mean and what every option does.
+std::string helpText(const char* version);
