@@ -99,11 +99,10 @@ void printVersion() {
 void waitForSpaceKey() {
     std::fputs("--- HIT SPACE KEY ---\n", stdout);
     std::fflush(stdout);
-    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
+    // Only a person at a terminal can answer; from a pipe, a file or nothing
+    // the run goes on at once (a silent open pipe would wait forever).
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &savedTerminal) == 0)
         waitForSpaceOnTerminal();
-    } else {
-        discardUntilSpace();
-    }
 }
 
 int reportFailure(const char* format, const char* name) {

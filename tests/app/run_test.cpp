@@ -5,6 +5,7 @@
 #include <unistd.h>
 #include <utmp.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -56,6 +57,12 @@ int runOnTerminal(const char* keys, std::string& output, bool& restored) {
 }
 
 TEST(PauseOnTerminal, ReadsUnechoedKeysUntilSpaceAndRestoresTheTerminalEvenOnCtrlC) {
+    int master, slave;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        GTEST_SKIP() << "no pseudo-terminal can be opened here (" << std::strerror(errno)
+                     << "; is /dev/pts mounted?), so the pause on a terminal cannot be tried";
+    close(slave);
+    close(master);
     std::string output;
     bool restored = false;
     int status = runOnTerminal("qz ", output, restored);
@@ -69,6 +76,52 @@ TEST(PauseOnTerminal, ReadsUnechoedKeysUntilSpaceAndRestoresTheTerminalEvenOnCtr
     ASSERT_TRUE(WIFSIGNALED(status)) << output;
     EXPECT_EQ(WTERMSIG(status), SIGINT);
     EXPECT_TRUE(restored);
+}
+
+// A wrong command line with standard input an open pipe that never sends
+// anything: the prompt is printed and the program ends at once. Wait status,
+// or -1 when it was still running after ten seconds.
+int runWithSilentPipe(std::string& output) {
+    int input[2], out[2];
+    if (pipe(input) != 0 || pipe(out) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(input[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO);
+        close(input[1]);
+        execl(LUMEKO_BINARY, LUMEKO_BINARY, "a", "80", "0", "M", nullptr);
+        _exit(127);
+    }
+    close(input[0]);
+    close(out[1]);
+    int status = -1;
+    for (int i = 0; i < 1000 && status == -1; i++) {
+        if (waitpid(pid, &status, WNOHANG) != pid) {
+            status = -1;
+            usleep(10000);
+        }
+    }
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        output.append(buffer, n);
+    close(out[0]);
+    close(input[1]);
+    return status;
+}
+
+TEST(PauseWithoutTerminal, ASilentOpenPipeDoesNotHoldTheProgram) {
+    std::string output;
+    const int status = runWithSilentPipe(output);
+    ASSERT_NE(status, -1) << "still waiting after ten seconds";
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(output, "--- HIT SPACE KEY ---\n");
 }
 
 using Frame = std::vector<unsigned char>;
@@ -139,8 +192,8 @@ void expectUsage(const ProcessResult& result, const char* out, const std::string
     EXPECT_EQ(result.out, out) << why;
 }
 
-// Usage text and status 1; the pause (except without arguments) ends at a
-// space or at the end of the input.
+// Usage text and status 1; the pause (except without arguments) prints its
+// prompt and, with no terminal to answer it, goes on at once.
 TEST_F(LumekoRun, RejectedCommandLines) {
     expectUsage(run({}), "", "no arguments");
     expectUsage(run({"a", "80", "0", "M"}, "xy "), PROMPT, "four arguments");
