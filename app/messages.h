@@ -28,6 +28,13 @@ inline constexpr const char* MSG_BAD_OPTION = "%s\n";
 inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";
 
+// The summary after Lumeko.cm2 is written, and the hint when the marker was
+// found in fewer than half of the frames.
+inline constexpr const char* MSG_SUMMARY = "%s: %d frame%s, marker found in %d\n";
+inline constexpr const char* MSG_SUMMARY_HINT =
+    "hint: for dim footage or a flat picture profile try --auto-threshold; for a marker "
+    "wider than about 360 pixels, --large-markers (see Lumeko --help)\n";
+
 // Standard output.
 inline constexpr const char* MSG_FRAME_RATE = "frame rate: %u\n";
 inline constexpr const char* MSG_PATTERN_FILE_MISSING = "\"%s\" not found!!\n";

@@ -142,6 +142,18 @@ void printDetectionDiagnostics(const Tracker& tracker) {
         std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
 }
 
+// What the written file holds, on the error stream so that nothing reading
+// standard output sees it; with a hint when the marker was mostly missed.
+void reportSummary(const KeyTable& keys) {
+    int found = 0;
+    for (int i = 0; i < keys.count; i++)
+        found += keys.rows[i].found != 0;
+    std::fprintf(stderr, MSG_SUMMARY, CAMERA_MOTION_FILE, keys.count, keys.count == 1 ? "" : "s",
+                 found);
+    if (keys.count > 0 && 2 * found < keys.count)
+        std::fputs(MSG_SUMMARY_HINT, stderr);
+}
+
 // Opens the input, sets the tracker up for its frames and tracks every frame.
 template <class Reader>
 int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
@@ -226,6 +238,7 @@ int finishTrack(Tracker& tracker, int camNo) {
     tracker.smooth();
     switch (writeCameraMotion(tracker.keys(), camNo)) {
         case CameraMotionStatus::Written:
+            reportSummary(tracker.keys());
             return 0;
         case CameraMotionStatus::OpenFailed:
             return reportFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE);

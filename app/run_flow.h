@@ -26,7 +26,9 @@ int trackMovie(const char* patternName, double patternWidth, const char* movieNa
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
                std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {});
 
-// Smooths the track and writes it as the camera-motion file for `camNo`.
+// Smooths the track, writes it as the camera-motion file for `camNo` and says
+// on the error stream how many rows it holds and in how many the marker was
+// found.
 int finishTrack(Tracker& tracker, int camNo);
 
 // The whole run for a command line, `Lumeko [options] <five arguments>` (see

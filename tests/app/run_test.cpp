@@ -255,7 +255,10 @@ TEST_F(LumekoRun, StillsAndEveryCodecShowTheCameraAlike) {
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_NE(result.out.find("SIZE = 161, 120\n"), std::string::npos);
         EXPECT_EQ(foundRows(still = output()), std::vector<bool>{true});
-        EXPECT_EQ(result.err, name == std::string("cut.jpg") ? "Premature end of JPEG file\n" : "");
+        EXPECT_EQ(
+            result.err,
+            std::string(name == std::string("cut.jpg") ? "Premature end of JPEG file\n" : "") +
+                "Lumeko.cm2: 1 frame, marker found in 1\n");
     }
     using enum MovieCodec;
     const std::pair<const char*, MovieCodec> movies[] = {
@@ -270,7 +273,7 @@ TEST_F(LumekoRun, StillsAndEveryCodecShowTheCameraAlike) {
         const ProcessResult result = track("M", name);
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_TRUE(result.out.starts_with("frame rate: 29\n--------")) << result.out;
-        EXPECT_EQ(result.err, "");
+        EXPECT_EQ(result.err, "Lumeko.cm2: 3 frames, marker found in 2\n");
         ASSERT_EQ(foundRows(output()), (std::vector<bool>{false, true, true}));
         for (const char* channel : {"rotateZ", "rotateX", "rotateY"}) {
             EXPECT_NEAR(keys(output(), channel)[1], keys(still, channel)[0], 2.0) << channel;
@@ -281,6 +284,7 @@ TEST_F(LumekoRun, StillsAndEveryCodecShowTheCameraAlike) {
 
 // Frame i is row i by its position: with frame 1 damaged, a source counting
 // decoded frames would find the marker a row early. Empty and cut movies too.
+// The summary names the options when the marker was found in under half.
 TEST_F(LumekoRun, MovieFramesBecomeRowsInOrder) {
     writeMovie(dir.file("damaged.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::Mjpeg},
                scenes({false, true, false, true, true}));
@@ -290,10 +294,15 @@ TEST_F(LumekoRun, MovieFramesBecomeRowsInOrder) {
     EXPECT_TRUE(result.out.starts_with("frame rate: 25\n--------")) << result.out;
     EXPECT_EQ(foundRows(output()), (std::vector<bool>{false, false, false, true, true}));
     EXPECT_EQ(result.err,
-              "1 frame(s) of <damaged.avi> could not be decoded and count as not found\n");
+              "1 frame(s) of <damaged.avi> could not be decoded and count as not found\n"
+              "Lumeko.cm2: 5 frames, marker found in 2\n"
+              "hint: for dim footage or a flat picture profile try --auto-threshold; for a "
+              "marker wider than about 360 pixels, --large-markers (see Lumeko --help)\n");
 
     writeMovie(dir.file("empty.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::RawBgr24}, {});
-    ASSERT_EQ(track("M", "empty.avi").status, 0);
+    result = track("M", "empty.avi");
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "Lumeko.cm2: 0 frames, marker found in 0\n");
     EXPECT_NE(output().find("clearFigureKeys 0\n"), std::string::npos);
     EXPECT_TRUE(foundRows(output()).empty());
 
