@@ -28,6 +28,10 @@ inline constexpr const char* MSG_BAD_OPTION = "%s\n";
 inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";
 
+inline constexpr const char* MSG_BUSY_FRAMES =
+    "%lld frame(s) of <%s> held more dark regions than detection can take and count as not "
+    "found\n";
+
 // The summary after Lumeko.cm2 is written, and the hint when the marker was
 // found in fewer than half of the frames.
 inline constexpr const char* MSG_SUMMARY = "%s: %d frame%s, marker found in %d\n";

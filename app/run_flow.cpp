@@ -188,6 +188,8 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
     }
     progress.erase();
     reportEnd(reader, inputName);
+    if (tracker->busyFrames() > 0)
+        std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), inputName);
     return 0;
 }
 

@@ -86,10 +86,18 @@ int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
 }
 
 TrackStatus Tracker::track(const FrameImage& frame) {
+    const CameraParam& camera = markerDetector->camera();
+    if (frame.pixels == nullptr || frame.width != camera.xsize || frame.height != camera.ysize)
+        return TrackStatus::DetectionFailed;
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    if (markerDetector->detect(frame, DETECT_THRESHOLD, &markers, &count) < 0)
-        return TrackStatus::DetectionFailed;
+    // For a frame of the right size, detection fails only when the frame is
+    // too busy for its storage: the frame is a row without the marker.
+    if (markerDetector->detect(frame, DETECT_THRESHOLD, &markers, &count) < 0) {
+        busy++;
+        markers = nullptr;
+        count = 0;
+    }
     CameraKey key{};
     const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
     if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)

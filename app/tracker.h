@@ -52,7 +52,7 @@ struct TrackerSettings {
 
 enum class TrackStatus {
     Tracked,          // one row appended, found or not
-    DetectionFailed,  // the frame could not be labelled; nothing appended
+    DetectionFailed,  // the frame is not of the tracker's size; nothing appended
     TableFull,        // the key table already holds KEY_TABLE_SIZE rows
 };
 
@@ -70,7 +70,13 @@ class Tracker {
     int loadPattern(const char* patternName, PatternLoadError* error);
 
     // Detects the marker in `frame`, estimates the camera and appends one row.
+    // A frame too busy for detection (more dark regions than its working
+    // storage holds) becomes a not-found row, counted in busyFrames(), and
+    // the next frame starts its pose afresh.
     TrackStatus track(const FrameImage& frame);
+
+    // Frames that became not-found rows because detection could not hold them.
+    long long busyFrames() const { return busy; }
 
     // Smooths the rows once the last frame has been tracked.
     void smooth();
@@ -86,4 +92,5 @@ class Tracker {
     std::unique_ptr<KeyTable> table;
     TrackerState state;
     TrackerSettings trackerSettings;
+    long long busy = 0;
 };
