@@ -17,8 +17,8 @@ struct OptionSpec {
 const OptionSpec OPTIONS[] = {
     {"--auto-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold of 100,\n"
-     "look again at a threshold chosen from the frame (from the grey levels\n"
-     "where the marker was last found, else from the frame's histogram):\n"
+     "look again at a threshold chosen from the frame (Otsu's method on the\n"
+     "grey levels where the marker was last seen, else on the whole frame):\n"
      "for dim footage and flat (log) picture profiles. Frames found at 100\n"
      "give the same rows as without the option.",
      [](RunOptions& o, const char*) { return o.autoThreshold = true; }},

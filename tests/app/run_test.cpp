@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 #include "camera/camera_param.h"
@@ -342,6 +343,28 @@ TEST_F(LumekoRun, ABusyFrameIsARowWithoutTheMarker) {
               "1 frame(s) of <busy.avi> held more dark regions than detection can take and count "
               "as not found\n"
               "Lumeko.cm2: 3 frames, marker found in 2\n");
+}
+
+// With --auto-threshold a dim marker is found by a second pass, and the
+// history counts one pass per frame: the lost marker is held for the same two
+// frames as at normal exposure, though every noisy frame after it is retried.
+TEST_F(LumekoRun, AutoThresholdRetriesWithoutAgeingTheHistoryTwice) {
+    std::vector<Frame> normal = scenes({true, false, false, false, false});
+    std::vector<Frame> dim = normal;
+    std::mt19937 random(7);
+    for (size_t i = 0; i < dim.size(); i++)
+        for (unsigned char& byte : dim[i])
+            byte = static_cast<unsigned char>(byte * 0.3 + (i > 0 ? random() % 24 : 0));
+    writeMovie(dir.file("normal.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::RawBgr24}, normal);
+    writeMovie(dir.file("dim.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::RawBgr24}, dim);
+    const std::vector<bool> held{true, true, true, false, false};
+    ASSERT_EQ(track("M", "normal.avi").status, 0);
+    EXPECT_EQ(foundRows(output()), held);
+    ASSERT_EQ(track("M", "dim.avi").status, 0);
+    EXPECT_EQ(foundRows(output()), std::vector<bool>(5, false));
+    const ProcessResult result = run({"--auto-threshold", "marker.pat", "80", "0", "M", "dim.avi"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(foundRows(output()), held);
 }
 
 TEST_F(LumekoRun, FailingInputsEndWithStatusOneAndLeaveNoNewFile) {

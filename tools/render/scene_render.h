@@ -29,3 +29,8 @@ void blurImage(RgbImage& image, double sigma);
 // Adds nearly Gaussian noise of standard deviation `sigma` to every byte,
 // from a generator seeded with `seed`; the same on every platform.
 void addNoise(RgbImage& image, double sigma, unsigned seed);
+
+// Exposure and picture profile: every byte v becomes black + (255 - black) *
+// gain * v / 255, so gain < 1 dims the picture and black > 0 lifts its
+// blacks as a flat (log) profile does. Nothing changes for gain 1, black 0.
+void applyExposure(RgbImage& image, double gain, double black);
