@@ -20,6 +20,24 @@ inline constexpr const char* MSG_NO_FRAME_SIZE = "can not find the frame size of
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
 
+// The line after a failure's message that concerns a file: the file and why
+// (the operating system's words, or one of the MSG_REASON texts).
+inline constexpr const char* MSG_FILE_REASON = "%s: %s\n";
+inline constexpr const char* MSG_REASON_NOT_MOVIE = "Not a movie that can be read";
+inline constexpr const char* MSG_REASON_NOT_JPEG =
+    "Not a JPEG picture that can be decoded: not a JPEG file, or damaged";
+inline constexpr const char* MSG_REASON_NOT_PATTERN =
+    "Not a pattern file (3072 numbers from 0 to 255: four directions of three 16 x 16 colour "
+    "planes)";
+inline constexpr const char* MSG_REASON_SHORT_CAMERA =
+    "Holds %lld bytes, less than one camera record (%d bytes)";
+
+// Frames of another aspect ratio than the camera file's (error stream; the run goes on).
+inline constexpr const char* MSG_OTHER_ASPECT =
+    "warning: the frames are %d x %d but %s is for %d x %d, another aspect ratio; it is resized "
+    "by the width alone and the track will be wrong. Make a camera file for the frames, e.g. "
+    "lumeko-camera write Data/camera_para.dat --size %dx%d --hfov <degrees>\n";
+
 // A command-line option that is not known or lacks its value (the line from
 // parseOptions), before the usage text.
 inline constexpr const char* MSG_BAD_OPTION = "%s\n";

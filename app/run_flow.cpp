@@ -1,5 +1,6 @@
 #include "app/run_flow.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +8,7 @@
 
 #include "app/camera_motion.h"
 #include "app/console.h"
+#include "app/file_reason.h"
 #include "app/messages.h"
 #include "app/movie_reader.h"
 #include "app/options.h"
@@ -46,9 +48,48 @@ void printWarnings(const std::vector<std::string>& warnings) {
         std::fprintf(stderr, "%s\n", warning.c_str());
 }
 
-// libjpeg's own fatal message ends the run without the pause.
-int reportDecoderError(const std::string& message) {
+// The line after a failure's documented message that says why, naming the file.
+void printReason(const char* name, const std::string& reason) {
+    if (!reason.empty())
+        std::fprintf(stderr, MSG_FILE_REASON, name, reason.c_str());
+}
+
+// A documented failure message about the file `name`, the reason line, the
+// pause; returns 1.
+int reportFileFailure(const char* format, const char* name, const std::string& reason) {
+    std::fprintf(stderr, format, name);
+    printReason(name, reason);
+    waitForSpaceKey();
+    return 1;
+}
+
+// Why a file that was there to read could not be used: the operating
+// system's reason, else what its contents are not.
+std::string readReason(const char* name, const char* contentReason) {
+    const std::string problem = fileReadProblem(name);
+    return problem.empty() ? contentReason : problem;
+}
+
+// Why the camera file could not be loaded, as far as the file itself tells.
+std::string cameraFileReason(const char* name) {
+    const std::string problem = fileReadProblem(name);
+    if (!problem.empty())
+        return problem;
+    const long long size = fileSize(name);
+    if (size >= 0 && size < CAMERA_PARAM_RECORD_SIZE) {
+        char reason[128];
+        std::snprintf(reason, sizeof reason, MSG_REASON_SHORT_CAMERA, size,
+                      CAMERA_PARAM_RECORD_SIZE);
+        return reason;
+    }
+    return "";
+}
+
+// libjpeg's own fatal message ends the run without the pause; the file it
+// concerns follows.
+int reportDecoderError(const std::string& message, const char* name) {
     std::fprintf(stderr, "%s\n", message.c_str());
+    printReason(name, readReason(name, MSG_REASON_NOT_JPEG));
     return 1;
 }
 
@@ -56,8 +97,10 @@ int reportDecoderError(const std::string& message) {
 int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* info) {
     switch (failure) {
         case InputFailure::CannotOpen:
-            return reportFailure(info != nullptr ? MSG_CAN_NOT_OPEN_MOVIE : MSG_CAN_NOT_OPEN_FILE,
-                                 name);
+            if (info != nullptr)
+                return reportFileFailure(MSG_CAN_NOT_OPEN_MOVIE, name,
+                                         readReason(name, MSG_REASON_NOT_MOVIE));
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, name, fileReadProblem(name));
         case InputFailure::NoVideoStream:
             return reportFailure(MSG_NO_VIDEO_STREAM, name);
         case InputFailure::NoFrameRate:
@@ -88,7 +131,7 @@ int reportReaderFailure(InputFailure failure, const char* name, const MovieReade
 int reportReaderFailure(InputFailure failure, const char* name, StillReader& reader) {
     printWarnings(reader.takeWarnings());
     if (failure == InputFailure::DecoderError)
-        return reportDecoderError(reader.decoderError());
+        return reportDecoderError(reader.decoderError(), name);
     return reportInputFailure(failure, name, nullptr);
 }
 
@@ -134,6 +177,16 @@ void printPatternLoadError(PatternLoadError error, const char* patternName) {
         std::printf(MSG_PATTERN_FILE_MISSING, patternName);
     if (error == PatternLoadError::ReadError)
         std::fputs(MSG_PATTERN_READ_ERROR, stdout);
+}
+
+// A camera file for frames of another shape is resized by the width ratio
+// alone and gives a wrong track: say so, and how to make a matching file.
+void warnOfOtherAspect(const CameraParam& camera, int width, int height) {
+    const double ratio =
+        (static_cast<double>(width) / height) / (static_cast<double>(camera.xsize) / camera.ysize);
+    if (std::fabs(ratio - 1.0) > 0.01)
+        std::fprintf(stderr, MSG_OTHER_ASPECT, width, height, CAMERA_PARAM_FILE, camera.xsize,
+                     camera.ysize, width, height);
 }
 
 // What detection could not trace, as it always reported it.
@@ -199,7 +252,9 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
                  std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
     if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded) < 0)
-        return reportFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
+        return reportFileFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE,
+                                 cameraFileReason(CAMERA_PARAM_FILE));
+    warnOfOtherAspect(loaded, width, height);
     CameraParam resized;
     arResizeCameraParam(loaded, width, height, resized);
     std::fputs(arFormatCameraParam(resized).c_str(), stdout);
@@ -209,7 +264,8 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
     PatternLoadError error = PatternLoadError::None;
     if (tracker->loadPattern(patternName, &error) != 0) {
         printPatternLoadError(error, patternName);
-        return reportFailure(MSG_CAN_NOT_LOAD_PATTERN, patternName);
+        return reportFileFailure(MSG_CAN_NOT_LOAD_PATTERN, patternName,
+                                 readReason(patternName, MSG_REASON_NOT_PATTERN));
     }
     return 0;
 }
@@ -238,14 +294,16 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
 
 int finishTrack(Tracker& tracker, int camNo) {
     tracker.smooth();
-    switch (writeCameraMotion(tracker.keys(), camNo)) {
+    const CameraMotionStatus written = writeCameraMotion(tracker.keys(), camNo);
+    const std::string reason = std::strerror(errno);
+    switch (written) {
         case CameraMotionStatus::Written:
             reportSummary(tracker.keys());
             return 0;
         case CameraMotionStatus::OpenFailed:
-            return reportFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE);
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, reason);
         case CameraMotionStatus::CloseFailed:
-            return reportFailure(MSG_CAN_NOT_CLOSE_FILE, CAMERA_MOTION_FILE);
+            return reportFileFailure(MSG_CAN_NOT_CLOSE_FILE, CAMERA_MOTION_FILE, reason);
     }
     return 1;
 }
@@ -291,6 +349,11 @@ int runLumeko(int argc, char** argv) {
         return rejectCommandLine();
     if (!scanCameraNumber(args[2], &run.camNo))
         return rejectCommandLine();
+
+    // Refused before the first frame rather than after the last.
+    const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
+    if (!outputReason.empty())
+        return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
 
     std::unique_ptr<Tracker> tracker;
     int status;

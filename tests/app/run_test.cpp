@@ -394,19 +394,114 @@ TEST_F(LumekoRun, FailingInputsEndWithStatusOneAndLeaveNoNewFile) {
                std::vector(1501, Frame(16 * 16 * 3, 255)));
     const ProcessResult result = track("M", "long.avi");
     EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "rec_tbl_idx over\n");
+    EXPECT_TRUE(result.err.ends_with("rec_tbl_idx over\n")) << result.err;
     EXPECT_EQ(output(), "earlier track\n");
     // The tracker's set-up: the pattern is loaded after the camera is printed.
     const ProcessResult noPattern = run({"absent.pat", "80", "0", "I", "whole.jpg"});
     EXPECT_EQ(noPattern.status, 1);
-    EXPECT_EQ(noPattern.err, "can not load pattern <absent.pat>\n");
+    EXPECT_EQ(noPattern.err,
+              "can not load pattern <absent.pat>\nabsent.pat: No such file or directory\n");
     EXPECT_NE(noPattern.out.find("SIZE = 161, 120\n"), std::string::npos);
     EXPECT_NE(noPattern.out.find("\"absent.pat\" not found!!\n"), std::string::npos);
     std::filesystem::remove(dir.file("Data/camera_para.dat"));
     const ProcessResult noCamera = track("I", "whole.jpg");
     EXPECT_EQ(noCamera.status, 1);
-    EXPECT_EQ(noCamera.err, "can not load camera parameter <./Data/camera_para.dat>\n");
+    EXPECT_EQ(noCamera.err,
+              "can not load camera parameter <./Data/camera_para.dat>\n"
+              "./Data/camera_para.dat: No such file or directory\n");
     EXPECT_EQ(output(), "earlier track\n");
+}
+
+// After each failure about a file, a line naming it and saying why.
+TEST_F(LumekoRun, FailuresAboutFilesSayWhy) {
+    writeFile(dir.file("empty.avi"), "");
+    writeFile(dir.file("notes.avi"), "a text file, not a movie\n");
+    writeFile(dir.file("notes.jpg"), "a text file, not a picture\n");
+    std::filesystem::create_directory(dir.file("folder.avi"));
+    std::filesystem::create_directory(dir.file("folder.jpg"));
+    std::filesystem::create_directory(dir.file("folder.pat"));
+    writeStill("in.jpg", JpegColour::Rgb);
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"marker.pat", "80", "0", "M", "folder.avi"},
+         "can not AVIFileOpen <folder.avi>\nfolder.avi: Is a folder, not a file\n"},
+        {{"marker.pat", "80", "0", "M", "empty.avi"},
+         "can not AVIFileOpen <empty.avi>\nempty.avi: Is empty\n"},
+        {{"marker.pat", "80", "0", "M", "notes.avi"},
+         "can not AVIFileOpen <notes.avi>\nnotes.avi: Not a movie that can be read\n"},
+        {{"marker.pat", "80", "0", "I", "absent.jpg"},
+         "can not open absent.jpg\nabsent.jpg: No such file or directory\n"},
+        {{"marker.pat", "80", "0", "I", "folder.jpg"}, "folder.jpg: Is a folder, not a file\n"},
+        {{"marker.pat", "80", "0", "I", "notes.jpg"},
+         "notes.jpg: Not a JPEG picture that can be decoded: not a JPEG file, or damaged\n"},
+        {{"folder.pat", "80", "0", "I", "in.jpg"},
+         "can not load pattern <folder.pat>\nfolder.pat: Is a folder, not a file\n"},
+        {{"notes.avi", "80", "0", "I", "in.jpg"},
+         "can not load pattern <notes.avi>\nnotes.avi: Not a pattern file (3072 numbers from 0 "
+         "to 255: four directions of three 16 x 16 colour planes)\n"},
+    };
+    for (const auto& [args, errorEnd] : cases) {
+        SCOPED_TRACE(args.back());
+        const ProcessResult result = run(args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(result.err.ends_with(errorEnd)) << result.err;
+    }
+    const std::string camera = readFile(dir.file("Data/camera_para.dat"));
+    writeFile(dir.file("Data/camera_para.dat"), camera.substr(0, 135));
+    ProcessResult result = track("I", "in.jpg");
+    EXPECT_EQ(result.err,
+              "can not load camera parameter <./Data/camera_para.dat>\n"
+              "./Data/camera_para.dat: Holds 135 bytes, less than one camera record "
+              "(136 bytes)\n");
+    writeFile(dir.file("Data/camera_para.dat"), camera);
+
+    // Refused before the camera is even loaded: the output could not be put in place.
+    std::filesystem::create_directory(dir.file("Lumeko.cm2"));
+    result = track("I", "in.jpg");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "can not open Lumeko.cm2\nLumeko.cm2: Is a folder, not a file\n");
+    EXPECT_EQ(result.out, PROMPT);
+}
+
+// Frames of another shape than the camera file's: a warning, and the run goes on.
+TEST_F(LumekoRun, WarnsOfAnotherAspectRatio) {
+    writeMovie(dir.file("wide.avi"), {214, HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               scenes({true}, 214));
+    ProcessResult result = track("M", "wide.avi");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.err.starts_with(
+        "warning: the frames are 214 x 120 but ./Data/camera_para.dat is for 161 x 120, another "
+        "aspect ratio; it is resized by the width alone and the track will be wrong. Make a "
+        "camera file for the frames, e.g. lumeko-camera write Data/camera_para.dat --size "
+        "214x120 --hfov <degrees>\n"))
+        << result.err;
+    // Within 1 %: 162 x 120 against 161 x 120 says nothing.
+    writeMovie(dir.file("near.avi"), {162, HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               scenes({true}, 162));
+    result = track("M", "near.avi");
+    EXPECT_EQ(result.err, "Lumeko.cm2: 1 frame, marker found in 1\n");
+}
+
+// A folder Lumeko may not write in is refused before the first frame, with the
+// reason. Root may write anywhere, so as root the program runs as nobody.
+TEST_F(LumekoRun, AReadOnlyFolderIsRefusedBeforeTracking) {
+    const bool root = geteuid() == 0;
+    if (root && access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "running as root without setpriv to drop the privileges";
+    writeStill("in.jpg", JpegColour::Rgb);
+    std::filesystem::permissions(
+        dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
+                        std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
+    std::vector<std::string> args{LUMEKO_BINARY, "marker.pat", "80", "0", "I", "in.jpg"};
+    if (root)
+        args.insert(args.begin(),
+                    {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    const ProcessResult result = runProcess(dir.path(), args);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_all);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "can not open Lumeko.cm2\nLumeko.cm2: The working folder can not be "
+              "written: Permission denied\n");
+    EXPECT_EQ(result.out, PROMPT);
 }
 
 }  // namespace
