@@ -350,20 +350,19 @@ int runLumeko(int argc, char** argv) {
     if (!scanCameraNumber(args[2], &run.camNo))
         return rejectCommandLine();
 
+    const bool movie = std::strcmp(run.kind, "M") == 0;
+    if (!movie && std::strcmp(run.kind, "I") != 0)
+        return rejectCommandLine();
+
     // Refused before the first frame rather than after the last.
     const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
     if (!outputReason.empty())
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
 
     std::unique_ptr<Tracker> tracker;
-    int status;
-    if (std::strcmp(run.kind, "M") == 0) {
-        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
-    } else if (std::strcmp(run.kind, "I") == 0) {
-        status = trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
-    } else {
-        return rejectCommandLine();
-    }
+    const int status =
+        movie ? trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker)
+              : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;
     return finishTrack(*tracker, run.camNo);

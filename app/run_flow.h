@@ -32,5 +32,6 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
 int finishTrack(Tracker& tracker, int camNo);
 
 // The whole run for a command line, `Lumeko [options] <five arguments>` (see
-// options.h); returns the process exit status.
+// options.h): checks the command line, that Lumeko.cm2 can be written in the
+// working folder, then tracks the input; returns the process exit status.
 int runLumeko(int argc, char** argv);
