@@ -45,7 +45,6 @@ inline constexpr const char* MSG_BAD_OPTION = "%s\n";
 // Reports (error stream) that end no run.
 inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";
-
 inline constexpr const char* MSG_BUSY_FRAMES =
     "%lld frame(s) of <%s> held more dark regions than detection can take and count as not "
     "found\n";
