@@ -5,8 +5,8 @@
 // The run's documented entry points, over one tracker of the process. The
 // run flow itself passes its own tracker down; these keep the documented
 // calls usable (the key table's and the writer's take their table
-// explicitly: see key_table.h and camera_motion.h). Fatal errors print their message, pause and end the process
-// with status 1.
+// explicitly: see key_table.h and camera_motion.h). Fatal errors print their message, pause and end
+// the process with status 1.
 
 // Sets the tracker up once the frame size is known.
 void setupTracker(const char* patternName, double patternWidth, int width, int height);
