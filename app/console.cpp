@@ -7,6 +7,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "app/options.h"
+
 namespace {
 
 constexpr const char* VERSION = LUMEKO_VERSION;
@@ -86,14 +88,21 @@ void printUsage() {
     std::fprintf(stderr, " kind 'M':movie, 'I':image\n");
 }
 
+void printHelp() {
+    std::fputs(helpText(VERSION).c_str(), stdout);
+}
+
+void printVersion() {
+    std::printf("Lumeko %s\n", VERSION);
+}
+
 void waitForSpaceKey() {
     std::fputs("--- HIT SPACE KEY ---\n", stdout);
     std::fflush(stdout);
-    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
+    // Only a person at a terminal can answer; from a pipe, a file or nothing
+    // the run goes on at once (a silent open pipe would wait forever).
+    if (isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &savedTerminal) == 0)
         waitForSpaceOnTerminal();
-    } else {
-        discardUntilSpace();
-    }
 }
 
 int reportFailure(const char* format, const char* name) {

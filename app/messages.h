@@ -27,12 +27,43 @@ inline constexpr const char* MSG_UNSUPPORTED_JPEG =
 inline constexpr const char* MSG_MOVIE_TOO_LONG =
     "<%s> has %u frames to track; one run tracks at most %d (track it in parts with --range "
     "FIRST:LAST)\n";
+// The line after a failure's message that concerns a file: the file and why
+// (the operating system's words, or one of the MSG_REASON texts).
+inline constexpr const char* MSG_FILE_REASON = "%s: %s\n";
+inline constexpr const char* MSG_REASON_NOT_MOVIE = "Not a movie that can be read";
+inline constexpr const char* MSG_REASON_NOT_JPEG =
+    "Not a JPEG picture that can be decoded: not a JPEG file, or damaged";
+inline constexpr const char* MSG_REASON_NOT_PATTERN =
+    "Not a pattern file (3072 numbers from 0 to 255: four directions of three 16 x 16 colour "
+    "planes)";
+inline constexpr const char* MSG_REASON_SHORT_CAMERA =
+    "Holds %lld bytes, less than one camera record (%d bytes)";
+
+// Frames of another aspect ratio than the camera file's (error stream; the run goes on).
+inline constexpr const char* MSG_OTHER_ASPECT =
+    "warning: the frames are %d x %d but %s is for %d x %d, another aspect ratio; it is resized "
+    "by the width alone and the track will be wrong. Make a camera file for the frames, e.g. "
+    "lumeko-camera write Data/camera_para.dat --size %dx%d --hfov <degrees>\n";
+
+// A command-line option that is not known or lacks its value (the line from
+// parseOptions), before the usage text.
+inline constexpr const char* MSG_BAD_OPTION = "%s\n";
 
 // Reports (error stream) that end no run.
 inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";
 inline constexpr const char* MSG_REPEATED_FRAMES =
     "%lld frame(s) of <%s> were empty chunks and repeat the picture before them\n";
+inline constexpr const char* MSG_BUSY_FRAMES =
+    "%lld frame(s) of <%s> held more dark regions than detection can take and count as not "
+    "found\n";
+
+// The summary after Lumeko.cm2 is written, and the hint when the marker was
+// found in fewer than half of the frames.
+inline constexpr const char* MSG_SUMMARY = "%s: %d frame%s, marker found in %d\n";
+inline constexpr const char* MSG_SUMMARY_HINT =
+    "hint: for dim footage or a flat picture profile try --auto-threshold; for a marker "
+    "wider than about 360 pixels, --large-markers (see Lumeko --help)\n";
 
 // Standard output.
 inline constexpr const char* MSG_FRAME_RATE = "frame rate: %u\n";

@@ -12,6 +12,7 @@ bool scanCount(const char* text, long long& value) {
            text[used] == '\0' && value >= 0;
 }
 
+// "FIRST:LAST", both whole numbers, FIRST <= LAST.
 bool scanRange(const char* text, RunOptions& options) {
     const char* colon = std::strchr(text, ':');
     if (colon == nullptr || colon == text || colon - text > 15)
@@ -27,27 +28,124 @@ bool scanRange(const char* text, RunOptions& options) {
     return true;
 }
 
+bool scanThreads(const char* text, RunOptions& options) {
+    long long count;
+    if (!scanCount(text, count) || count < 1 || count > 64)
+        return false;
+    options.threads = static_cast<int>(count);
+    return true;
+}
+
+// One option: its name, the name of its value (nullptr for a flag), what it
+// does (for --help) and how it is taken into RunOptions (false for a bad
+// value). A value follows as the next argument or after '=' ("--name=value").
+struct OptionSpec {
+    const char* name;
+    const char* valueName;
+    const char* help;
+    bool (*apply)(RunOptions& options, const char* value);
+};
+
+const OptionSpec OPTIONS[] = {
+    {"--auto-threshold", nullptr,
+     "when the marker is not found in a frame at the fixed threshold of 100,\n"
+     "look again at a threshold chosen from the frame (Otsu's method on the\n"
+     "grey levels where the marker was last seen, else on the whole frame):\n"
+     "for dim footage and flat (log) picture profiles. Frames found at 100\n"
+     "give the same rows as without the option.",
+     [](RunOptions& o, const char*) { return o.autoThreshold = true; }},
+    {"--large-markers", nullptr,
+     "let a marker cover more of a large frame: the limits on the size of a\n"
+     "dark region grow with the frame's pixel count relative to 640 x 480\n"
+     "(never below the usual limits, which stop a marker wider than about\n"
+     "360 pixels).",
+     [](RunOptions& o, const char*) { return o.largeMarkers = true; }},
+    {"--refine", nullptr,
+     "fit the marker's edges to sub-pixel precision and fit the pose until\n"
+     "it converges: a more accurate track, a little slower.",
+     [](RunOptions& o, const char*) { return o.refine = true; }},
+    {"--range", "FIRST:LAST",
+     "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
+     "included); the rows of Lumeko.cm2 are numbered from 0. For shots longer\n"
+     "than the 1500 frames one run can track.",
+     [](RunOptions& o, const char* value) { return scanRange(value, o); }},
+    {"--threads", "N",
+     "decoding threads for a movie (1 to 64); 1 decodes on the tracking\n"
+     "thread. The output is the same for any number.",
+     [](RunOptions& o, const char* value) { return scanThreads(value, o); }},
+    {"--help", nullptr, "print this text and end.",
+     [](RunOptions& o, const char*) { return o.help = true; }},
+    {"--version", nullptr, "print the version and end.",
+     [](RunOptions& o, const char*) { return o.version = true; }},
+};
+
+const OptionSpec* findOption(const char* argument, size_t nameLength) {
+    for (const OptionSpec& spec : OPTIONS)
+        if (std::strlen(spec.name) == nameLength &&
+            std::strncmp(spec.name, argument, nameLength) == 0)
+            return &spec;
+    return nullptr;
+}
+
 }  // namespace
 
-int parseOptions(int argc, char** argv, RunOptions& options) {
-    int at = 1;
-    while (at < argc && std::strncmp(argv[at], "--", 2) == 0) {
-        const char* name = argv[at];
-        if (at + 1 >= argc)
-            return -1;
-        const char* value = argv[at + 1];
-        long long count;
-        if (std::strcmp(name, "--range") == 0) {
-            if (!scanRange(value, options))
-                return -1;
-        } else if (std::strcmp(name, "--threads") == 0) {
-            if (!scanCount(value, count) || count < 1 || count > 64)
-                return -1;
-            options.threads = static_cast<int>(count);
-        } else {
+int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad) {
+    int i = 1;
+    while (i < argc && std::strncmp(argv[i], "--", 2) == 0) {
+        const char* argument = argv[i++];
+        if (argument[2] == '\0')
+            return i;  // "--": the positionals follow
+        const char* equals = std::strchr(argument, '=');
+        const size_t nameLength = equals != nullptr ? equals - argument : std::strlen(argument);
+        const OptionSpec* spec = findOption(argument, nameLength);
+        if (spec == nullptr) {
+            *bad = std::string("unknown option ") + argument;
             return -1;
         }
-        at += 2;
+        const char* value = nullptr;
+        if (spec->valueName != nullptr)
+            value = equals != nullptr ? equals + 1 : (i < argc ? argv[i++] : nullptr);
+        const bool wellFormed = spec->valueName == nullptr ? equals == nullptr : value != nullptr;
+        if (!wellFormed || !spec->apply(*options, value)) {
+            *bad = spec->valueName != nullptr
+                       ? std::string(spec->name) + " needs a value " + spec->valueName
+                       : std::string(spec->name) + " takes no value";
+            return -1;
+        }
     }
-    return at;
+    return i;
+}
+
+std::string helpText(const char* version) {
+    std::string text = std::string("Lumeko ver.") + version +
+                       "\n\n"
+                       "Usage: Lumeko [options] <pattern_file> <pattern_width> <cam_no> <kind> "
+                       "<background_file>\n"
+                       " cam_no 0:STD_CAMERA, 1:dolly#1, 2:dolly#2 ...\n"
+                       " kind 'M':movie, 'I':image\n"
+                       "\n"
+                       "Tracks the marker of <pattern_file>, printed <pattern_width> wide, in a\n"
+                       "movie or a JPEG still, with the camera of ./Data/camera_para.dat, and\n"
+                       "writes the camera's move to Lumeko.cm2 in the working folder.\n"
+                       "\n"
+                       "Options (before the five arguments):\n";
+    for (const OptionSpec& spec : OPTIONS) {
+        text += "  ";
+        text += spec.name;
+        if (spec.valueName != nullptr)
+            text += std::string(" ") + spec.valueName;
+        text += "\n";
+        for (const char* line = spec.help; *line != '\0';) {
+            const char* end = std::strchr(line, '\n');
+            const size_t length = end != nullptr ? end - line : std::strlen(line);
+            text += "      " + std::string(line, length) + "\n";
+            line += length + (end != nullptr ? 1 : 0);
+        }
+    }
+    text +=
+        "\n"
+        "On an error Lumeko prints the reason on the error stream and ends with\n"
+        "status 1; when standard input is a terminal it first waits for the space\n"
+        "bar (\"--- HIT SPACE KEY ---\"), otherwise it goes on at once.\n";
+    return text;
 }

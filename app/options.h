@@ -1,16 +1,29 @@
 #pragma once
 
-// The options before the five positional arguments:
-//   --range FIRST:LAST  track movie frames FIRST to LAST only (frame numbers
-//                       from 0, inclusive); the rows are numbered from 0
-//   --threads N         movie decoding threads; 1 decodes on the main thread
+#include <string>
+
+// What the options before the five positional arguments ask for. Every
+// option is off by default; with none given Lumeko behaves as it always has.
 struct RunOptions {
-    bool ranged = false;
+    bool help = false;           // --help: print the help text and end
+    bool version = false;        // --version: print the version and end
+    bool autoThreshold = false;  // --auto-threshold: retry a frame at a threshold of its own
+    bool largeMarkers = false;   // --large-markers: region size limits scaled to the frame
+    bool refine = false;         // --refine: sub-pixel marker edges and a converged pose
+    bool ranged = false;         // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;
     long long rangeLast = 0;
-    int threads = -1;  // -1: not given
+    int threads = -1;  // --threads N: movie decoding threads; -1 when not given
 };
 
-// Reads the options at the start of argv[1..]. Returns the index of the
-// first positional argument, or -1 for an unknown or malformed option.
-int parseOptions(int argc, char** argv, RunOptions& options);
+// Reads the options at the front of argv (from argv[1]): arguments beginning
+// with "--", up to the first other argument or a lone "--", which ends the
+// options and is skipped. Returns the index of the first positional argument
+// (argc when there is none), or -1 for an option that is not known or has a
+// bad value, with a line saying which in *bad (no newline). Options after the first positional are
+// not looked at: they count as positionals.
+int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad);
+
+// The help text for --help: the usage line with [options], what the
+// positional arguments mean and what every option does.
+std::string helpText(const char* version);

@@ -1,5 +1,6 @@
 #include "app/run_flow.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -9,8 +10,10 @@
 
 #include "app/camera_motion.h"
 #include "app/console.h"
+#include "app/file_reason.h"
 #include "app/messages.h"
 #include "app/movie_reader.h"
+#include "app/options.h"
 #include "app/progress_line.h"
 #include "app/still_reader.h"
 
@@ -23,6 +26,7 @@ struct RunSettings {
     int camNo;
     const char* kind;
     const char* inputName;
+    TrackerSettings tracker;
 };
 
 // The printed marker width must be a real size: NaN, infinities, zero and
@@ -46,9 +50,48 @@ void printWarnings(const std::vector<std::string>& warnings) {
         std::fprintf(stderr, "%s\n", warning.c_str());
 }
 
-// libjpeg's own fatal message ends the run without the pause.
-int reportDecoderError(const std::string& message) {
+// The line after a failure's documented message that says why, naming the file.
+void printReason(const char* name, const std::string& reason) {
+    if (!reason.empty())
+        std::fprintf(stderr, MSG_FILE_REASON, name, reason.c_str());
+}
+
+// A documented failure message about the file `name`, the reason line, the
+// pause; returns 1.
+int reportFileFailure(const char* format, const char* name, const std::string& reason) {
+    std::fprintf(stderr, format, name);
+    printReason(name, reason);
+    waitForSpaceKey();
+    return 1;
+}
+
+// Why a file that was there to read could not be used: the operating
+// system's reason, else what its contents are not.
+std::string readReason(const char* name, const char* contentReason) {
+    const std::string problem = fileReadProblem(name);
+    return problem.empty() ? contentReason : problem;
+}
+
+// Why the camera file could not be loaded, as far as the file itself tells.
+std::string cameraFileReason(const char* name) {
+    const std::string problem = fileReadProblem(name);
+    if (!problem.empty())
+        return problem;
+    const long long size = fileSize(name);
+    if (size >= 0 && size < CAMERA_PARAM_RECORD_SIZE) {
+        char reason[128];
+        std::snprintf(reason, sizeof reason, MSG_REASON_SHORT_CAMERA, size,
+                      CAMERA_PARAM_RECORD_SIZE);
+        return reason;
+    }
+    return "";
+}
+
+// libjpeg's own fatal message ends the run without the pause; the file it
+// concerns follows.
+int reportDecoderError(const std::string& message, const char* name) {
     std::fprintf(stderr, "%s\n", message.c_str());
+    printReason(name, readReason(name, MSG_REASON_NOT_JPEG));
     return 1;
 }
 
@@ -56,8 +99,10 @@ int reportDecoderError(const std::string& message) {
 int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* info) {
     switch (failure) {
         case InputFailure::CannotOpen:
-            return reportFailure(info != nullptr ? MSG_CAN_NOT_OPEN_MOVIE : MSG_CAN_NOT_OPEN_FILE,
-                                 name);
+            if (info != nullptr)
+                return reportFileFailure(MSG_CAN_NOT_OPEN_MOVIE, name,
+                                         readReason(name, MSG_REASON_NOT_MOVIE));
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, name, fileReadProblem(name));
         case InputFailure::NoVideoStream:
             return reportFailure(MSG_NO_VIDEO_STREAM, name);
         case InputFailure::NoFrameRate:
@@ -93,7 +138,7 @@ int reportReaderFailure(InputFailure failure, const char* name, const MovieReade
 int reportReaderFailure(InputFailure failure, const char* name, StillReader& reader) {
     printWarnings(reader.takeWarnings());
     if (failure == InputFailure::DecoderError)
-        return reportDecoderError(reader.decoderError());
+        return reportDecoderError(reader.decoderError(), name);
     return reportInputFailure(failure, name, nullptr);
 }
 
@@ -157,6 +202,16 @@ void printPatternLoadError(PatternLoadError error, const char* patternName) {
         std::fputs(MSG_PATTERN_READ_ERROR, stdout);
 }
 
+// A camera file for frames of another shape is resized by the width ratio
+// alone and gives a wrong track: say so, and how to make a matching file.
+void warnOfOtherAspect(const CameraParam& camera, int width, int height) {
+    const double ratio =
+        (static_cast<double>(width) / height) / (static_cast<double>(camera.xsize) / camera.ysize);
+    if (std::fabs(ratio - 1.0) > 0.01)
+        std::fprintf(stderr, MSG_OTHER_ASPECT, width, height, CAMERA_PARAM_FILE, camera.xsize,
+                     camera.ysize, width, height);
+}
+
 // What detection could not trace, as it always reported it.
 void printDetectionDiagnostics(const Tracker& tracker) {
     for (int code : tracker.detector().trace().contourFailures)
@@ -173,18 +228,30 @@ int threadsFromEnvironment() {
     return count;
 }
 
+// What the written file holds, on the error stream so that nothing reading
+// standard output sees it; with a hint when the marker was mostly missed.
+void reportSummary(const KeyTable& keys) {
+    int found = 0;
+    for (int i = 0; i < keys.count; i++)
+        found += keys.rows[i].found != 0;
+    std::fprintf(stderr, MSG_SUMMARY, CAMERA_MOTION_FILE, keys.count, keys.count == 1 ? "" : "s",
+                 found);
+    if (keys.count > 0 && 2 * found < keys.count)
+        std::fputs(MSG_SUMMARY_HINT, stderr);
+}
+
 // Opens the input, sets the tracker up for its frames and tracks every frame.
 template <class Reader>
 int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     InputFailure failure = reader.open(inputName);
     if (failure != InputFailure::None)
         return reportReaderFailure(failure, inputName, reader);
     if (checkLength(reader, inputName) != 0)
         return 1;
     reportOpened(reader);
-    if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker) !=
-        0)
+    if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker,
+                     settings) != 0)
         return 1;
     failure = reader.prepare();
     if (failure != InputFailure::None)
@@ -209,26 +276,31 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
     }
     progress.erase();
     reportEnd(reader, inputName);
+    if (tracker->busyFrames() > 0)
+        std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), inputName);
     return 0;
 }
 
 }  // namespace
 
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
-                 std::unique_ptr<Tracker>& tracker) {
+                 std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
     if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded) < 0)
-        return reportFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
+        return reportFileFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE,
+                                 cameraFileReason(CAMERA_PARAM_FILE));
+    warnOfOtherAspect(loaded, width, height);
     CameraParam resized;
     arResizeCameraParam(loaded, width, height, resized);
     std::fputs(arFormatCameraParam(resized).c_str(), stdout);
-    tracker = Tracker::create(resized, patternWidth);
+    tracker = Tracker::create(resized, patternWidth, settings);
     if (tracker == nullptr)
         return reportFailure("%s", MSG_CAN_NOT_MALLOC);
     PatternLoadError error = PatternLoadError::None;
     if (tracker->loadPattern(patternName, &error) != 0) {
         printPatternLoadError(error, patternName);
-        return reportFailure(MSG_CAN_NOT_LOAD_PATTERN, patternName);
+        return reportFileFailure(MSG_CAN_NOT_LOAD_PATTERN, patternName,
+                                 readReason(patternName, MSG_REASON_NOT_PATTERN));
     }
     return 0;
 }
@@ -244,34 +316,47 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
 }
 
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker, const RunOptions& options) {
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings,
+               const RunOptions& options) {
     MovieReader reader;
     reader.setThreads(options.threads >= 0 ? options.threads : threadsFromEnvironment());
     if (options.ranged)
         reader.setRange(options.rangeFirst, options.rangeLast);
-    return trackInput(reader, patternName, patternWidth, movieName, tracker);
+    return trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
 }
 
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
-               std::unique_ptr<Tracker>& tracker) {
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     StillReader reader;
-    return trackInput(reader, patternName, patternWidth, imageName, tracker);
+    return trackInput(reader, patternName, patternWidth, imageName, tracker, settings);
 }
 
 int finishTrack(Tracker& tracker, int camNo) {
     tracker.smooth();
-    switch (writeCameraMotion(tracker.keys(), camNo)) {
+    const CameraMotionStatus written = writeCameraMotion(tracker.keys(), camNo);
+    const std::string reason = std::strerror(errno);
+    switch (written) {
         case CameraMotionStatus::Written:
+            reportSummary(tracker.keys());
             return 0;
         case CameraMotionStatus::OpenFailed:
-            return reportFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE);
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, reason);
         case CameraMotionStatus::CloseFailed:
-            return reportFailure(MSG_CAN_NOT_CLOSE_FILE, CAMERA_MOTION_FILE);
+            return reportFileFailure(MSG_CAN_NOT_CLOSE_FILE, CAMERA_MOTION_FILE, reason);
     }
     return 1;
 }
 
 namespace {
+
+// The tracker's settings from the command line's options.
+TrackerSettings trackerSettings(const RunOptions& options) {
+    TrackerSettings settings;
+    settings.autoThreshold = options.autoThreshold;
+    settings.largeMarkers = options.largeMarkers;
+    settings.refine = options.refine;
+    return settings;
+}
 
 int runCommandLine(int argc, char** argv) {
     if (argc == 1) {
@@ -279,25 +364,43 @@ int runCommandLine(int argc, char** argv) {
         return 1;
     }
     RunOptions options;
-    const int first = parseOptions(argc, argv, options);
-    if (first < 0 || argc - first != 5)
-        return rejectCommandLine();
-    char** positional = argv + first - 1;  // positional[1] is the pattern file
-    RunSettings run{positional[1], 0.0, 0, positional[4], positional[5]};
-    if (!scanPatternWidth(positional[2], &run.patternWidth))
-        return rejectCommandLine();
-    if (!scanCameraNumber(positional[3], &run.camNo))
-        return rejectCommandLine();
-
-    std::unique_ptr<Tracker> tracker;
-    int status;
-    if (std::strcmp(run.kind, "M") == 0) {
-        status = trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, options);
-    } else if (std::strcmp(run.kind, "I") == 0) {
-        status = trackImage(run.patternName, run.patternWidth, run.inputName, tracker);
-    } else {
+    std::string badOption;
+    const int first = parseOptions(argc, argv, &options, &badOption);
+    if (first < 0) {
+        std::fprintf(stderr, MSG_BAD_OPTION, badOption.c_str());
         return rejectCommandLine();
     }
+    if (options.help) {
+        printHelp();
+        return 0;
+    }
+    if (options.version) {
+        printVersion();
+        return 0;
+    }
+    if (argc - first != 5)
+        return rejectCommandLine();
+    char** args = argv + first;
+    RunSettings run{args[0], 0.0, 0, args[3], args[4], trackerSettings(options)};
+    if (!scanPatternWidth(args[1], &run.patternWidth))
+        return rejectCommandLine();
+    if (!scanCameraNumber(args[2], &run.camNo))
+        return rejectCommandLine();
+
+    const bool movie = std::strcmp(run.kind, "M") == 0;
+    if (!movie && std::strcmp(run.kind, "I") != 0)
+        return rejectCommandLine();
+
+    // Refused before the first frame rather than after the last.
+    const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
+    if (!outputReason.empty())
+        return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
+
+    std::unique_ptr<Tracker> tracker;
+    const int status =
+        movie ? trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker,
+                         options)
+              : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;
     return finishTrack(*tracker, run.camNo);

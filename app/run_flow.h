@@ -15,7 +15,7 @@ inline constexpr const char* CAMERA_PARAM_FILE = "./Data/camera_para.dat";
 // Loads the camera, resizes it to the frame, prints it, and makes `tracker`
 // for that size with the marker's pattern loaded.
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
-                 std::unique_ptr<Tracker>& tracker);
+                 std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {});
 
 // Tracks one frame into one key row, printing what detection could not trace.
 int trackOneFrame(Tracker& tracker, const FrameImage& frame);
@@ -23,12 +23,17 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame);
 // Open the input, set `tracker` up for its frames and track every frame:
 // every frame of a movie, or the one JPEG still.
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker, const RunOptions& options = {});
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {},
+               const RunOptions& options = {});
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
-               std::unique_ptr<Tracker>& tracker);
+               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings = {});
 
-// Smooths the track and writes it as the camera-motion file for `camNo`.
+// Smooths the track, writes it as the camera-motion file for `camNo` and says
+// on the error stream how many rows it holds and in how many the marker was
+// found.
 int finishTrack(Tracker& tracker, int camNo);
 
-// The whole run for a command line; returns the process exit status.
+// The whole run for a command line, `Lumeko [options] <five arguments>` (see
+// options.h): checks the command line, that Lumeko.cm2 can be written in the
+// working folder, then tracks the input; returns the process exit status.
 int runLumeko(int argc, char** argv);

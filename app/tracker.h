@@ -38,9 +38,23 @@ int chooseMarker(const MarkerInfo* markers, int count, int patternId);
 int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
                  int count, CameraKey* key);
 
+// How a Tracker works, from the command line's options; the defaults are
+// Lumeko's behaviour without options.
+struct TrackerSettings {
+    // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
+    // detected again at a threshold chosen from the frame (--auto-threshold).
+    bool autoThreshold = false;
+    // Region area limits scaled to the frame size (--large-markers); for the
+    // Detector's large-marker setting.
+    bool largeMarkers = false;
+    // Sub-pixel edges and a converged pose (--refine); for the Detector's and
+    // the pose's refinement settings.
+    bool refine = false;
+};
+
 enum class TrackStatus {
     Tracked,          // one row appended, found or not
-    DetectionFailed,  // the frame could not be labelled; nothing appended
+    DetectionFailed,  // the frame is not of the tracker's size; nothing appended
     TableFull,        // the key table already holds KEY_TABLE_SIZE rows
 };
 
@@ -49,9 +63,10 @@ enum class TrackStatus {
 class Tracker {
   public:
     // A tracker for frames of `camera`'s size (the camera already resized to
-    // the frame) and a marker `patternWidth` wide; null when its working
-    // storage cannot be allocated.
-    static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth);
+    // the frame) and a marker `patternWidth` wide, working as `settings` say;
+    // null when its working storage cannot be allocated.
+    static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth,
+                                           const TrackerSettings& settings = {});
 
     // With `on`, refines the markers' edges (Detector::setRefineEdges) and
     // fits poses with PoseSettings::refine; off (the default) tracks exactly
@@ -62,18 +77,44 @@ class Tracker {
     int loadPattern(const char* patternName, PatternLoadError* error);
 
     // Detects the marker in `frame`, estimates the camera and appends one row.
+    // A frame too busy for detection (more dark regions than its working
+    // storage holds) becomes a not-found row, counted in busyFrames(), and
+    // the next frame starts its pose afresh.
     TrackStatus track(const FrameImage& frame);
+
+    // Frames that became not-found rows because detection could not hold them.
+    long long busyFrames() const { return busy; }
 
     // Smooths the rows once the last frame has been tracked.
     void smooth();
 
     const KeyTable& keys() const { return *table; }
     const Detector& detector() const { return *markerDetector; }
+    const TrackerSettings& settings() const { return trackerSettings; }
 
   private:
     Tracker() = default;
 
+    // --auto-threshold: after the pass at DETECT_THRESHOLD (`historyBefore`
+    // holding the history as it was before it), detects the frame again when
+    // that pass did not see the loaded marker in it. Keeps a retry that sees
+    // it; otherwise puts back the first pass's markers and history.
+    void retryAtChosenThreshold(const FrameImage& frame, const MarkerInfo** markers, int* count);
+    // Remembers where the loaded marker was seen in the last pass, when it was.
+    bool rememberSeenMarker(const MarkerInfo* markers);
+
     std::unique_ptr<Detector> markerDetector;
     std::unique_ptr<KeyTable> table;
     TrackerState state;
+    TrackerSettings trackerSettings;
+    long long busy = 0;
+
+    // --auto-threshold's working copies (no allocation per frame): the
+    // history before the frame's first pass and after it, that pass's
+    // markers, and where the marker was last seen (area 0: never).
+    MarkerHistory historyBefore{};
+    MarkerHistory historyAfterFirst{};
+    MarkerList firstPass{};
+    ImagePoint lastSeenCentre{0.0, 0.0};
+    int lastSeenArea = 0;
 };

@@ -82,6 +82,7 @@ int Detector::loadPattern(const char* filename, PatternLoadError* error) {
 int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** markers,
                      int* count) {
     *count = 0;
+    seenCount_ = 0;
     trace_ = DetectionTrace{};
     const Clock::time_point passStart = Clock::now();
     Clock::time_point stageStart = passStart;
@@ -111,6 +112,7 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
         identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
                         candidateCount, markerList_.markers);
     trace_.identification = lap(stageStart);
+    seenCount_ = markerList_.count;
 
     if (refineEdges_) {
         for (int i = 0; i < markerList_.count; i++) {

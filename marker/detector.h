@@ -79,6 +79,17 @@ class Detector {
     //   out: the frame is one without markers.
     int detect(const FrameImage& frame, int threshold, const MarkerInfo** markers, int* count);
 
+    // How many of the last pass's markers were found in the frame itself; the
+    // rest of the list are markers held from the history.
+    int seenCount() const { return seenCount_; }
+
+    // The history of earlier frames, for a caller that detects one frame more
+    // than once and keeps one pass: it puts the history back before the next
+    // pass (or after one it discards), so that the history counts one pass
+    // per frame.
+    const MarkerHistory& history() const { return history_; }
+    void restoreHistory(const MarkerHistory& history) { history_ = history; }
+
     // Per-stage times, what each stage produced and the tracer's
     // diagnostics, for the last pass (all zero before the first).
     const DetectionTrace& trace() const { return trace_; }
@@ -112,5 +123,6 @@ class Detector {
     LabelResult labelResult_{};
     MarkerList markerList_{};
     MarkerHistory history_{};
+    int seenCount_ = 0;
     DetectionTrace trace_{};
 };

@@ -66,6 +66,10 @@ const char* const HELP =
     "Image quality:\n"
     "  --supersample N      N x N samples per pixel (default 2)\n"
     "  --blur SIGMA         Gaussian blur in pixels (default 0)\n"
+    "  --gain G             exposure: scales every byte by G (0 < G <= 1, default\n"
+    "                       1), before blur and noise\n"
+    "  --black B            flat profile: lifts black to B of 255 (0 <= B < 255,\n"
+    "                       default 0): v becomes B + (255 - B) x G x v / 255\n"
     "  --noise SIGMA        Gaussian noise per colour byte (default 0)\n"
     "  --seed N             noise seed (default 1)\n"
     "\n"
@@ -95,7 +99,7 @@ struct RenderOptions {
     int quality = 90, fps = 30, frames = -1, supersample = 2, seed = 1;
     int width = 0, height = 0;
     double markerWidth = 80.0, paperMargin = -1.0, distance = -1.0;
-    double blur = 0.0, noise = 0.0, roll = 0.0;
+    double blur = 0.0, noise = 0.0, roll = 0.0, gain = 1.0, black = 0.0;
     int boardColumns = 0, boardRows = 0;
     double boardSquare = -1.0;
     bool still = false, havePosition = false;
@@ -141,6 +145,10 @@ bool readOption(const std::string& name, const std::string& value, RenderOptions
         return parseDouble(value, o.distance) && o.distance > 0.0;
     } else if (name == "--blur") {
         return parseDouble(value, o.blur) && o.blur >= 0.0 && o.blur <= 50.0;
+    } else if (name == "--gain") {
+        return parseDouble(value, o.gain) && o.gain > 0.0 && o.gain <= 1.0;
+    } else if (name == "--black") {
+        return parseDouble(value, o.black) && o.black >= 0.0 && o.black < 255.0;
     } else if (name == "--noise") {
         return parseDouble(value, o.noise) && o.noise >= 0.0;
     } else if (name == "--roll") {
@@ -351,6 +359,7 @@ int render(RenderOptions& o) {
         } else {
             renderFrame(scene, camera, pose, o.supersample, frame);
         }
+        applyExposure(frame, o.gain, o.black);
         blurImage(frame, o.blur);
         addNoise(frame, o.noise, static_cast<unsigned>(o.seed) * 7919u + static_cast<unsigned>(i));
         if (writeFrame(out, frame, i, o.quality, o.output, error) != 0) {

@@ -289,6 +289,16 @@ void blurImage(RgbImage& image, double sigma) {
     }
 }
 
+void applyExposure(RgbImage& image, double gain, double black) {
+    if (gain == 1.0 && black == 0.0) {
+        return;
+    }
+    const double scale = (255.0 - black) * gain / 255.0;
+    for (unsigned char& v : image.rgb) {
+        v = toByte(black + scale * v);
+    }
+}
+
 void addNoise(RgbImage& image, double sigma, unsigned seed) {
     if (!(sigma > 0.0)) {
         return;

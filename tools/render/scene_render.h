@@ -48,3 +48,8 @@ struct Chessboard {
 // whose four corners see the same surface takes that surface's colour.
 void renderChessboard(const Chessboard& board, const CameraParam& camera, const CameraPose& pose,
                       int supersample, RgbImage& frame);
+
+// Exposure and picture profile: every byte v becomes black + (255 - black) *
+// gain * v / 255, so gain < 1 dims the picture and black > 0 lifts its
+// blacks as a flat (log) profile does. Nothing changes for gain 1, black 0.
+void applyExposure(RgbImage& image, double gain, double black);

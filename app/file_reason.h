@@ -1,0 +1,18 @@
+#pragma once
+
+#include <string>
+
+// Why `path` cannot be read as a file, in the operating system's words where
+// it has them: "No such file or directory", "Permission denied", "Is a
+// folder, not a file", "Is empty". Empty when the file opens and holds at
+// least one byte (then only its contents can be wrong).
+std::string fileReadProblem(const char* path);
+
+// The size of a file that can be read, -1 when it cannot.
+long long fileSize(const char* path);
+
+// Why the working folder cannot take the file `name` (written as a temporary
+// file beside it, then renamed over it): tried by creating and removing such
+// a temporary file, in the operating system's words, or "Is a folder" when
+// `name` is one. Empty when it can.
+std::string outputProblem(const char* name);
