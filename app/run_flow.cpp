@@ -218,16 +218,6 @@ void printDetectionDiagnostics(const Tracker& tracker) {
         std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
 }
 
-// LUMEKO_THREADS=N sets the movie decoding threads (1: all on the main
-// thread); unset or not a number leaves the choice to the reader.
-int threadsFromEnvironment() {
-    const char* text = std::getenv("LUMEKO_THREADS");
-    int count = 0;
-    if (text == nullptr || std::sscanf(text, "%d", &count) != 1 || count < 0)
-        return 0;
-    return count;
-}
-
 // What the written file holds, on the error stream so that nothing reading
 // standard output sees it; with a hint when the marker was mostly missed.
 void reportSummary(const KeyTable& keys) {
@@ -319,7 +309,8 @@ int trackMovie(const char* patternName, double patternWidth, const char* movieNa
                std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings,
                const RunOptions& options) {
     MovieReader reader;
-    reader.setThreads(options.threads >= 0 ? options.threads : threadsFromEnvironment());
+    if (options.threads >= 0)
+        reader.setThreads(options.threads);
     if (options.ranged)
         reader.setRange(options.rangeFirst, options.rangeLast);
     return trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
@@ -399,7 +390,7 @@ int runCommandLine(int argc, char** argv) {
     std::unique_ptr<Tracker> tracker;
     const int status =
         movie ? trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker,
-                         options)
+                           options)
               : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;

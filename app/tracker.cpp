@@ -74,12 +74,16 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     std::unique_ptr<Tracker> tracker(new (std::nothrow) Tracker());
     if (tracker == nullptr)
         return nullptr;
-    tracker->markerDetector = Detector::create(camera);
+    DetectorSettings detection;
+    detection.largeMarkers = settings.largeMarkers;
+    detection.labelCapacity = settings.labelCapacity;
+    tracker->markerDetector = Detector::create(camera, detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
     if (tracker->markerDetector == nullptr || tracker->table == nullptr)
         return nullptr;
     tracker->state.patternWidth = patternWidth;
     tracker->trackerSettings = settings;
+    tracker->setRefine(settings.refine);
     return tracker;
 }
 

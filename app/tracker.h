@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 #include "app/camera_key.h"
@@ -50,6 +51,10 @@ struct TrackerSettings {
     // Sub-pixel edges and a converged pose (--refine); for the Detector's and
     // the pose's refinement settings.
     bool refine = false;
+    // Most provisional labels of one labeling pass; 0 sizes labeling for the
+    // busiest frame of the camera's size. Tests set a small one to reach the
+    // busy-frame path, which the full size never takes.
+    int32_t labelCapacity = 0;
 };
 
 enum class TrackStatus {

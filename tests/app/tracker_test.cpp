@@ -190,4 +190,26 @@ TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// A frame with more dark regions than detection's storage takes is a row
+// without the marker; the run goes on, and the frame is counted.
+TEST_F(WholeTracker, ABusyFrameIsANotFoundRowAndIsCounted) {
+    TrackerSettings settings;
+    settings.labelCapacity = 3;
+    std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH, settings);
+    PatternLoadError error = PatternLoadError::None;
+    ASSERT_EQ(tracker->loadPattern(patternFile.c_str(), &error), 0);
+    std::vector<unsigned char> busy = frames[1];
+    for (int x = 2; x < 20; x += 4)  // four specks in the top row, away from the marker
+        std::fill_n(&busy[(2 * lumeko_test::SCENE_WIDTH + x) * 4], 3, 0);
+    EXPECT_EQ(tracker->track(frame(1)), TrackStatus::Tracked);
+    EXPECT_EQ(tracker->track({busy.data(), lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT}),
+              TrackStatus::Tracked);
+    EXPECT_EQ(tracker->track(frame(1)), TrackStatus::Tracked);
+    ASSERT_EQ(tracker->keys().count, 3);
+    EXPECT_EQ(tracker->keys().rows[0].found, 1);
+    EXPECT_EQ(tracker->keys().rows[1].found, 0);
+    EXPECT_EQ(tracker->keys().rows[2].found, 1);
+    EXPECT_EQ(tracker->busyFrames(), 1);
+}
+
 }  // namespace

@@ -248,8 +248,8 @@ int drawMovie(Run& run, Output& output, std::string& error) {
     bool pictureSeen = false;
     long long number = 0;
     int status = 0;
-    for (MovieFile::Found found; status == 0 && (found = movie.decodePicture(number)) !=
-                                                    MovieFile::Found::End;) {
+    for (MovieFile::Found found;
+         status == 0 && (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
         run.frames = std::max(run.frames, number + 1);
         const bool picture = found == MovieFile::Found::Picture;
         if (!wanted(run.options, number)) {
