@@ -80,10 +80,10 @@ const OptionSpec OPTIONS[] = {
 };
 
 const OptionSpec* findOption(const char* argument, size_t nameLength) {
-    for (const OptionSpec& spec : OPTIONS)
-        if (std::strlen(spec.name) == nameLength &&
-            std::strncmp(spec.name, argument, nameLength) == 0)
-            return &spec;
+    for (const OptionSpec& entry : OPTIONS)
+        if (std::strlen(entry.name) == nameLength &&
+            std::strncmp(entry.name, argument, nameLength) == 0)
+            return &entry;
     return nullptr;
 }
 
@@ -97,19 +97,19 @@ int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad) {
             return i;  // "--": the positionals follow
         const char* equals = std::strchr(argument, '=');
         const size_t nameLength = equals != nullptr ? equals - argument : std::strlen(argument);
-        const OptionSpec* spec = findOption(argument, nameLength);
-        if (spec == nullptr) {
+        const OptionSpec* entry = findOption(argument, nameLength);
+        if (entry == nullptr) {
             *bad = std::string("unknown option ") + argument;
             return -1;
         }
         const char* value = nullptr;
-        if (spec->valueName != nullptr)
+        if (entry->valueName != nullptr)
             value = equals != nullptr ? equals + 1 : (i < argc ? argv[i++] : nullptr);
-        const bool wellFormed = spec->valueName == nullptr ? equals == nullptr : value != nullptr;
-        if (!wellFormed || !spec->apply(*options, value)) {
-            *bad = spec->valueName != nullptr
-                       ? std::string(spec->name) + " needs a value " + spec->valueName
-                       : std::string(spec->name) + " takes no value";
+        const bool wellFormed = entry->valueName == nullptr ? equals == nullptr : value != nullptr;
+        if (!wellFormed || !entry->apply(*options, value)) {
+            *bad = entry->valueName != nullptr
+                       ? std::string(entry->name) + " needs a value " + entry->valueName
+                       : std::string(entry->name) + " takes no value";
             return -1;
         }
     }
@@ -129,13 +129,13 @@ std::string helpText(const char* version) {
                        "writes the camera's move to Lumeko.cm2 in the working folder.\n"
                        "\n"
                        "Options (before the five arguments):\n";
-    for (const OptionSpec& spec : OPTIONS) {
+    for (const OptionSpec& entry : OPTIONS) {
         text += "  ";
-        text += spec.name;
-        if (spec.valueName != nullptr)
-            text += std::string(" ") + spec.valueName;
+        text += entry.name;
+        if (entry.valueName != nullptr)
+            text += std::string(" ") + entry.valueName;
         text += "\n";
-        for (const char* line = spec.help; *line != '\0';) {
+        for (const char* line = entry.help; *line != '\0';) {
             const char* end = std::strchr(line, '\n');
             const size_t length = end != nullptr ? end - line : std::strlen(line);
             text += "      " + std::string(line, length) + "\n";

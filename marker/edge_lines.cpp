@@ -34,17 +34,6 @@ int fitSide(const double distFactor[4], double* sidePoints, const int32_t* conto
     return 0;
 }
 
-// Where line p meets line q; false when they are exactly parallel.
-bool intersect(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
-    const double w = p.a * q.b - q.a * p.b;
-    if (w == 0.0) {
-        return false;
-    }
-    corner->x = (p.b * q.c - q.b * p.c) / w;
-    corner->y = (q.a * p.c - p.a * q.c) / w;
-    return true;
-}
-
 }  // namespace
 
 int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
@@ -63,7 +52,7 @@ int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const i
         }
     }
     for (int j = 0; j < 4; j++) {
-        if (!intersect(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j])) {
+        if (!arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j])) {
             return -1;
         }
     }

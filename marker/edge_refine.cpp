@@ -253,16 +253,6 @@ double distance(const EdgeLine& line, ImagePoint p) {
     return std::fabs(line.a * p.x + line.b * p.y + line.c);
 }
 
-bool intersect(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
-    const double w = p.a * q.b - q.a * p.b;
-    if (w == 0.0) {
-        return false;
-    }
-    corner->x = (p.b * q.c - q.b * p.c) / w;
-    corner->y = (q.a * p.c - p.a * q.c) / w;
-    return true;
-}
-
 }  // namespace
 
 bool arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
@@ -303,7 +293,7 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
     }
     ImagePoint corners[4];
     for (int j = 0; j < 4; j++) {
-        if (!intersect(refined[(j + 3) % 4], refined[j], &corners[j])) {
+        if (!arIntersectLines(refined[(j + 3) % 4], refined[j], &corners[j])) {
             return 0;
         }
     }
