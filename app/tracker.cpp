@@ -34,13 +34,21 @@ TrackerState trackerState;
 // the previous pose when there is one, else from the marker alone.
 void updatePose(TrackerState& state, const MarkerInfo& marker) {
     MarkerSquare square = markerSquare(marker);
+    // A pose that broke down numerically leaves no pose: the frame counts as
+    // not found and the next one starts afresh from its marker.
     if (state.poseContinues == 1) {
-        arMarkerPoseCont(square, state.cameraPose, state.patternCentre, state.patternWidth,
-                         state.cameraPose);
+        if (arMarkerPoseCont(square, state.cameraPose, state.patternCentre, state.patternWidth,
+                             state.cameraPose) == POSE_BROKE_DOWN) {
+            state.poseKnown = 0;
+        }
         return;
     }
-    if (arMarkerPose(square, state.patternCentre, state.patternWidth, state.cameraPose) >= 0.0) {
+    const double err =
+        arMarkerPose(square, state.patternCentre, state.patternWidth, state.cameraPose);
+    if (err >= 0.0) {
         state.poseKnown = 1;
+    } else if (err == POSE_BROKE_DOWN) {
+        state.poseKnown = 0;
     }
     state.poseContinues = 1;
 }

@@ -34,8 +34,8 @@ SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre,
 
 // Up to POSE_LOOP_MAX refinement passes from R, stopping at the first error
 // below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
-// left. Writes `pose` and returns the last error, or returns -1.0 with
-// `pose` untouched when a pass could not run.
+// left. Writes `pose` and returns the last error, or returns the pass's
+// failure with `pose` untouched when a pass could not run.
 double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorrespondences& pairs,
                     double pose[3][4]) {
     double refined[3][4];
@@ -43,7 +43,7 @@ double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorre
     for (int pass = 0; pass < POSE_LOOP_MAX; pass++) {
         err = arRefinePose(R, pairs.image, pairs.object, 4, refined, camera.distFactor, camera.mat);
         if (err < 0.0) {
-            return -1.0;
+            return err;
         }
         if (err < POSE_ERROR_GOOD) {
             break;
@@ -57,13 +57,12 @@ double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorre
     return err;
 }
 
-// The refinement passes from the rotation of `previousPose`; fails only on a
-// direction outside 0..3.
+// The refinement passes from the rotation of `previousPose`.
 double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
                         const double previousPose[3][4], ImagePoint centre, double width,
                         double pose[3][4]) {
     if (!validDirection(marker.direction)) {
-        return -1.0;
+        return POSE_NO_START;
     }
     double R[3][3];
     for (int j = 0; j < 3; j++) {
@@ -80,19 +79,20 @@ double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, Image
                     double width, double pose[3][4]) {
     double R[3][3];
     if (!validDirection(marker.direction) || arInitialRotation(marker, camera.mat, R) < 0) {
-        return -1.0;
+        return POSE_NO_START;
     }
     return refinePasses(camera, R, pairCorners(marker, centre, width), pose);
 }
 
 double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
                             ImagePoint centre, double width, double pose[3][4]) {
-    if (!(err > POSE_CONT_ERROR_MAX)) {
+    const bool failed = err < 0.0;
+    if (!failed && !(err > POSE_CONT_ERROR_MAX)) {
         return err;
     }
     double fresh[3][4];
     double freshErr = arMarkerPose(camera, marker, centre, width, fresh);
-    if (freshErr < 0.0 || !(freshErr < err)) {
+    if (freshErr < 0.0 || (!failed && !(freshErr < err))) {
         return err;
     }
     for (int j = 0; j < 3; j++) {
