@@ -39,6 +39,8 @@ const KeyTable& keyTable();
 void appendKeyRow(int found, double x, double y, double z, double rotY, double rotX, double rotZ);
 
 // Five-point smoothing of the six value columns of the found rows, in place.
+// Ends for every input; a value that is not finite stays as it is and is not
+// weighed into its neighbours (its weight falls on their own value).
 void smoothKeyTable();
 
 // Read access to the rows stored so far, in frame order.
