@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/console.h"
-
 namespace {
 
 // "ドリーカメラ" in UTF-8.
@@ -110,12 +108,6 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-[[noreturn]] void failWith(const char* format) {
-    std::fprintf(stderr, format, CAMERA_MOTION_FILE);
-    waitForSpaceKey();
-    std::exit(1);
-}
-
 // All data written, flushed to the disk and the file closed without an error.
 bool finishFile(std::FILE* file) {
     bool complete = std::fflush(file) == 0 && !std::ferror(file) && fsync(fileno(file)) == 0;
@@ -126,28 +118,25 @@ bool finishFile(std::FILE* file) {
 
 // The track goes to a temporary file beside "Lumeko.cm2" that replaces it only
 // once complete, so a failure part-way never costs the previous file.
-void writeCameraMotion(const KeyTable& table, int camNo) {
+CameraMotionStatus writeCameraMotion(const KeyTable& table, int camNo) {
     char tempName[] = "Lumeko.cm2.XXXXXX";
     int descriptor = mkstemp(tempName);
     if (descriptor < 0)
-        failWith("can not open %s\n");
+        return CameraMotionStatus::OpenFailed;
     std::FILE* file = fchmod(descriptor, newFileMode()) == 0 ? fdopen(descriptor, "wb") : nullptr;
     if (file == nullptr) {
         close(descriptor);
         unlink(tempName);
-        failWith("can not open %s\n");
+        return CameraMotionStatus::OpenFailed;
     }
     putCameraMotion(table, camNo, file);
     if (!finishFile(file)) {
         unlink(tempName);
-        failWith("can not close %s\n");
+        return CameraMotionStatus::CloseFailed;
     }
     if (std::rename(tempName, CAMERA_MOTION_FILE) != 0) {
         unlink(tempName);
-        failWith("can not open %s\n");
+        return CameraMotionStatus::OpenFailed;
     }
-}
-
-void writeCameraMotion(int camNo) {
-    writeCameraMotion(keyTable(), camNo);
+    return CameraMotionStatus::Written;
 }

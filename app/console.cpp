@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr const char* VERSION = "1.0.0";
+constexpr const char* VERSION = LUMEKO_VERSION;
 
 // Terminal settings in force before the pause; restored by every way out.
 struct termios savedTerminal;

@@ -1,14 +1,8 @@
 #include "app/key_table.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-
-#include "app/console.h"
 
 namespace {
-
-KeyTable programTable;
 
 // Placeholder values of a frame without the marker, before the axes are exchanged.
 constexpr double NOT_FOUND_X = 0.0;
@@ -95,13 +89,10 @@ double smoothValue(const KeyRow* rows, int i, int column) {
 
 }  // namespace
 
-void appendKeyRow(KeyTable& table, int found, double x, double y, double z, double rotY,
-                  double rotX, double rotZ) {
-    if (table.count >= KEY_TABLE_SIZE) {
-        std::fprintf(stderr, "rec_tbl_idx over\n");
-        waitForSpaceKey();
-        std::exit(1);
-    }
+int appendKeyRow(KeyTable& table, int found, double x, double y, double z, double rotY, double rotX,
+                 double rotZ) {
+    if (table.count >= KEY_TABLE_SIZE)
+        return -1;
     if (found == 0) {
         x = NOT_FOUND_X;
         y = NOT_FOUND_Y;
@@ -119,6 +110,7 @@ void appendKeyRow(KeyTable& table, int found, double x, double y, double z, doub
     row.rotateX = rotX;
     row.rotateZ = rotZ;
     table.count++;
+    return 0;
 }
 
 // Every result is computed from unsmoothed neighbours first and copied back
@@ -138,24 +130,4 @@ void smoothKeyTable(KeyTable& table) {
             table.rows[i].*VALUE_COLUMNS[column] = table.smoothed[i][column];
         }
     }
-}
-
-const KeyTable& keyTable() {
-    return programTable;
-}
-
-void appendKeyRow(int found, double x, double y, double z, double rotY, double rotX, double rotZ) {
-    appendKeyRow(programTable, found, x, y, z, rotY, rotX, rotZ);
-}
-
-void smoothKeyTable() {
-    smoothKeyTable(programTable);
-}
-
-int keyRowCount() {
-    return programTable.count;
-}
-
-const KeyRow* keyRows() {
-    return programTable.rows;
 }

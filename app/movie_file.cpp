@@ -24,34 +24,6 @@ constexpr int DRAIN_ERRORS_MAX = 64;
 // code, full chroma resolution.
 constexpr int CONVERT_FLAGS = SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT;
 
-// The source picture a converter was made for.
-struct ConverterSource {
-    int width;
-    int height;
-    int format;
-    int colourSpace;
-    int fullRange;
-};
-
-struct Movie {
-    AVFormatContext* container;
-    AVStream* stream;
-    AVCodecContext* decoder;
-    AVPacket* packet;
-    AVFrame* picture;
-    SwsContext* converter;
-    ConverterSource converterSource;
-    unsigned char* rows;
-    int stride;
-    MovieInfo info;
-    int64_t startTime;
-    long long lastNumber;
-    bool draining;
-    int drainErrors;
-};
-
-Movie movie;
-
 bool isUsableRate(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
@@ -69,7 +41,7 @@ bool isFullRangeFormat(int format) {
 
 // Converts with the colour matrix and range the stream declares, so that
 // high-definition and full-range video keep their true colours.
-void setConverterColours(const ConverterSource& source) {
+void setConverterColours(MovieState& movie, const ConverterSource& source) {
     if (isRgbFormat(source.format))
         return;
     int* inverseTable;
@@ -85,7 +57,7 @@ void setConverterColours(const ConverterSource& source) {
 
 // Makes (or keeps) the converter from `source` to blue-green-red rows at the
 // movie's frame size. 0, or -1 when that conversion is not possible.
-int prepareConverter(const ConverterSource& source) {
+int prepareConverter(MovieState& movie, const ConverterSource& source) {
     const ConverterSource& current = movie.converterSource;
     if (movie.converter != nullptr && current.width == source.width &&
         current.height == source.height && current.format == source.format &&
@@ -99,7 +71,7 @@ int prepareConverter(const ConverterSource& source) {
     if (movie.converter == nullptr)
         return -1;
     movie.converterSource = source;
-    setConverterColours(source);
+    setConverterColours(movie, source);
     return 0;
 }
 
@@ -110,7 +82,7 @@ ConverterSource pictureSource(const AVFrame* picture) {
 
 // Frame number of a stream time: time since the stream's start in frames,
 // rounded; false when the time is too far out to subtract.
-bool frameNumberAt(int64_t time, long long& number) {
+bool frameNumberAt(MovieState& movie, int64_t time, long long& number) {
     int64_t sinceStart;
     if (__builtin_sub_overflow(time, movie.startTime, &sinceStart))
         return false;
@@ -125,28 +97,28 @@ bool frameNumberAt(int64_t time, long long& number) {
 // without presentation times (AVI) give the decoding time of the packet that
 // let the picture out, which runs ahead by the decoder's reordering depth.
 // A picture with neither follows the previous one.
-long long pictureNumber(const AVFrame* picture) {
+long long pictureNumber(MovieState& movie, const AVFrame* picture) {
     long long number;
-    if (picture->pts != AV_NOPTS_VALUE && frameNumberAt(picture->pts, number))
+    if (picture->pts != AV_NOPTS_VALUE && frameNumberAt(movie, picture->pts, number))
         return number;
-    if (picture->pkt_dts != AV_NOPTS_VALUE && frameNumberAt(picture->pkt_dts, number)) {
+    if (picture->pkt_dts != AV_NOPTS_VALUE && frameNumberAt(movie, picture->pkt_dts, number)) {
         return number - movie.decoder->has_b_frames;
     }
     return movie.lastNumber + 1;
 }
 
 // Converts the decoded picture into the row buffer. False when it cannot be.
-bool convertPicture(MovieFrame& frame) {
+bool convertPicture(MovieState& movie, MovieFrame& frame) {
     const AVFrame* picture = movie.picture;
     if (picture->width <= 0 || picture->height <= 0 ||
-        prepareConverter(pictureSource(picture)) != 0) {
+        prepareConverter(movie, pictureSource(picture)) != 0) {
         return false;
     }
     uint8_t* dest[4] = {movie.rows, nullptr, nullptr, nullptr};
     const int destStride[4] = {movie.stride, 0, 0, 0};
     sws_scale(movie.converter, picture->data, picture->linesize, 0, picture->height, dest,
               destStride);
-    frame.number = pictureNumber(picture);
+    frame.number = pictureNumber(movie, picture);
     frame.rows = movie.rows;
     frame.stride = movie.stride;
     movie.lastNumber = frame.number;
@@ -154,7 +126,7 @@ bool convertPicture(MovieFrame& frame) {
 }
 
 // Hands the decoder the next packet of the stream, or the end of the stream.
-void feedDecoder() {
+void feedDecoder(MovieState& movie) {
     for (;;) {
         if (av_read_frame(movie.container, movie.packet) < 0) {
             avcodec_send_packet(movie.decoder, nullptr);
@@ -178,8 +150,8 @@ unsigned clampToUnsigned(int64_t value) {
 
 }  // namespace
 
-int openMovieFile(const char* fileName) {
-    closeMovieFile();
+int MovieFile::open(const char* fileName) {
+    close();
     av_log_set_level(AV_LOG_QUIET);
     // Only the times the container stores: guessed presentation times of
     // reordered frames in AVI files are off by the reordering depth.
@@ -190,13 +162,13 @@ int openMovieFile(const char* fileName) {
     if (opened < 0)
         return -1;
     if (avformat_find_stream_info(movie.container, nullptr) < 0) {
-        closeMovieFile();
+        close();
         return -1;
     }
     return 0;
 }
 
-int openMovieVideoStream() {
+int MovieFile::openVideoStream() {
     for (unsigned i = 0; i < movie.container->nb_streams; i++) {
         AVStream* stream = movie.container->streams[i];
         const bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
@@ -221,11 +193,11 @@ int openMovieVideoStream() {
     return 0;
 }
 
-MovieInfo movieFileInfo() {
+MovieInfo MovieFile::info() const {
     return movie.info;
 }
 
-int openMovieDecoder(int threadCount) {
+int MovieFile::openDecoder(int threadCount) {
     const AVCodecParameters* parameters = movie.stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     if (codec == nullptr || movie.info.width <= 0 || movie.info.height <= 0)
@@ -258,18 +230,18 @@ int openMovieDecoder(int threadCount) {
                                         movie.decoder->colorspace,
                                         movie.decoder->color_range == AVCOL_RANGE_JPEG ||
                                             isFullRangeFormat(movie.decoder->pix_fmt)};
-        if (prepareConverter(source) != 0)
+        if (prepareConverter(movie, source) != 0)
             return -1;
     }
     movie.lastNumber = -1;
     return 0;
 }
 
-int readMovieFrame(MovieFrame& frame) {
+int MovieFile::readFrame(MovieFrame& frame) {
     for (;;) {
         const int received = avcodec_receive_frame(movie.decoder, movie.picture);
         if (received == 0) {
-            const bool converted = convertPicture(frame);
+            const bool converted = convertPicture(movie, frame);
             av_frame_unref(movie.picture);
             if (converted)
                 return 1;
@@ -283,16 +255,20 @@ int readMovieFrame(MovieFrame& frame) {
                 return 0;
             continue;
         }
-        feedDecoder();
+        feedDecoder(movie);
     }
 }
 
-void closeMovieFile() {
+void MovieFile::close() {
     sws_freeContext(movie.converter);
     av_freep(&movie.rows);
     av_frame_free(&movie.picture);
     av_packet_free(&movie.packet);
     avcodec_free_context(&movie.decoder);
     avformat_close_input(&movie.container);
-    movie = Movie{};
+    movie = MovieState{};
+}
+
+MovieFile::~MovieFile() {
+    close();
 }

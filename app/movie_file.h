@@ -1,9 +1,17 @@
 #pragma once
 
+#include <cstdint>
+
 // The movie decoder: opens a movie file by name (FFmpeg's libavformat), takes
 // its first video stream, decodes it (libavcodec) and converts every frame
 // (libswscale) into 24-bit blue-green-red rows at the movie's frame size.
-// One movie is open at a time; its state is this module's own storage.
+
+struct AVFormatContext;
+struct AVStream;
+struct AVCodecContext;
+struct AVPacket;
+struct AVFrame;
+struct SwsContext;
 
 // What the container says about the first video stream.
 struct MovieInfo {
@@ -24,25 +32,64 @@ struct MovieFrame {
     int stride;
 };
 
-// Opens and reads the container. 0, or -1 when the file cannot be opened or is
-// not a movie. Closes a movie still open.
-int openMovieFile(const char* fileName);
+// The source picture a converter was made for.
+struct ConverterSource {
+    int width;
+    int height;
+    int format;
+    int colourSpace;
+    int fullRange;
+};
 
-// Chooses the first video stream. 0, or -1 when there is none.
-int openMovieVideoStream();
+// Everything one open movie holds; all null / zero when none is open.
+struct MovieState {
+    AVFormatContext* container{};
+    AVStream* stream{};
+    AVCodecContext* decoder{};
+    AVPacket* packet{};
+    AVFrame* picture{};
+    SwsContext* converter{};
+    ConverterSource converterSource{};
+    unsigned char* rows{};
+    int stride{};
+    MovieInfo info{};
+    int64_t startTime{};
+    long long lastNumber{};
+    bool draining{};
+    int drainErrors{};
+};
 
-// Frame size, rate, scale and length of the chosen stream.
-MovieInfo movieFileInfo();
+// One movie, open from open() until close() or destruction.
+class MovieFile {
+  public:
+    MovieFile() = default;
+    MovieFile(const MovieFile&) = delete;
+    MovieFile& operator=(const MovieFile&) = delete;
+    ~MovieFile();
 
-// Opens the decoder and the conversion, and allocates the row buffer.
-// threadCount 0 lets the decoder choose; the frames are the same for any
-// count. 0, or -1 when there is no decoder or no memory for the stream.
-int openMovieDecoder(int threadCount);
+    // Opens and reads the container. 0, or -1 when the file cannot be opened or is
+    // not a movie. Closes a movie still open.
+    int open(const char* fileName);
 
-// Decodes the next frame in presentation order: 1 with it, 0 at the end of
-// the movie. Packets and frames the decoder rejects are passed over, so the
-// frame numbers of what is delivered show the gaps.
-int readMovieFrame(MovieFrame& frame);
+    // Chooses the first video stream. 0, or -1 when there is none.
+    int openVideoStream();
 
-// Releases everything opened; harmless when nothing is open.
-void closeMovieFile();
+    // Frame size, rate, scale and length of the chosen stream.
+    MovieInfo info() const;
+
+    // Opens the decoder and the conversion, and allocates the row buffer.
+    // threadCount 0 lets the decoder choose; the frames are the same for any
+    // count. 0, or -1 when there is no decoder or no memory for the stream.
+    int openDecoder(int threadCount);
+
+    // Decodes the next frame in presentation order: 1 with it, 0 at the end of
+    // the movie. Packets and frames the decoder rejects are passed over, so the
+    // frame numbers of what is delivered show the gaps.
+    int readFrame(MovieFrame& frame);
+
+    // Releases everything opened; harmless when nothing is open.
+    void close();
+
+  private:
+    MovieState movie;
+};

@@ -1,7 +1,33 @@
 #pragma once
 
-// Smooths the key table and writes the camera-motion file for `camNo`.
-void finishTrack(int camNo);
+#include <memory>
+
+#include "app/tracker.h"
+#include "marker/frame_image.h"
+
+// The calibrated camera, relative to the working directory.
+inline constexpr const char* CAMERA_PARAM_FILE = "./Data/camera_para.dat";
+
+// The run flow's steps. Each returns 0, or 1 after it has printed the
+// failure's message and paused (libjpeg's own errors end without the pause).
+
+// Loads the camera, resizes it to the frame, prints it, and makes `tracker`
+// for that size with the marker's pattern loaded.
+int setUpTracker(const char* patternName, double patternWidth, int width, int height,
+                 std::unique_ptr<Tracker>& tracker);
+
+// Tracks one frame into one key row, printing what detection could not trace.
+int trackOneFrame(Tracker& tracker, const FrameImage& frame);
+
+// Open the input, set `tracker` up for its frames and track every frame:
+// every frame of a movie, or the one JPEG still.
+int trackMovie(const char* patternName, double patternWidth, const char* movieName,
+               std::unique_ptr<Tracker>& tracker);
+int trackImage(const char* patternName, double patternWidth, const char* imageName,
+               std::unique_ptr<Tracker>& tracker);
+
+// Smooths the track and writes it as the camera-motion file for `camNo`.
+int finishTrack(Tracker& tracker, int camNo);
 
 // The whole run for a command line; returns the process exit status.
 int runLumeko(int argc, char** argv);

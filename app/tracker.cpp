@@ -1,14 +1,7 @@
 #include "app/tracker.h"
 
-#include <cstdio>
-#include <cstdlib>
+#include <new>
 
-#include "app/console.h"
-#include "app/key_table.h"
-#include "camera/camera_param.h"
-#include "marker/detect_marker.h"
-#include "marker/pattern.h"
-#include "math/matrix.h"
 #include "pose/marker_pose.h"
 
 namespace {
@@ -24,27 +17,21 @@ MarkerSquare markerSquare(const MarkerInfo& marker) {
     return square;
 }
 
-TrackerState trackerState;
-
-[[noreturn]] void failWith(const char* message, const char* name) {
-    std::exit(reportFailure(message, name));
-}
-
 // Updates the marker-to-camera pose from the chosen marker: continuing from
 // the previous pose when there is one, else from the marker alone.
-void updatePose(TrackerState& state, const MarkerInfo& marker) {
+void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo& marker) {
     MarkerSquare square = markerSquare(marker);
     // A pose that broke down numerically leaves no pose: the frame counts as
     // not found and the next one starts afresh from its marker.
     if (state.poseContinues == 1) {
-        if (arMarkerPoseCont(square, state.cameraPose, state.patternCentre, state.patternWidth,
-                             state.cameraPose) == POSE_BROKE_DOWN) {
+        if (arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
+                             state.patternWidth, state.cameraPose) == POSE_BROKE_DOWN) {
             state.poseKnown = 0;
         }
         return;
     }
     const double err =
-        arMarkerPose(square, state.patternCentre, state.patternWidth, state.cameraPose);
+        arMarkerPose(camera, square, state.patternCentre, state.patternWidth, state.cameraPose);
     if (err >= 0.0) {
         state.poseKnown = 1;
     } else if (err == POSE_BROKE_DOWN) {
@@ -54,37 +41,6 @@ void updatePose(TrackerState& state, const MarkerInfo& marker) {
 }
 
 }  // namespace
-
-void setupTracker(const char* patternName, double patternWidth, int width, int height) {
-    CameraParam loaded;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded) < 0) {
-        failWith("can not load camera parameter <%s>\n", CAMERA_PARAM_FILE);
-    }
-    CameraParam resized;
-    arResizeCameraParam(loaded, width, height, resized);
-    arSetCameraParam(resized);
-    arPrintCameraParam(resized);
-    if (arInitDetection(width, height) < 0) {
-        failWith("%s", "can not malloc\n");
-    }
-    trackerState.patternName = patternName;
-    trackerState.patternWidth = patternWidth;
-    trackerState.patternId = arLoadPattern(patternName);
-    if (trackerState.patternId < 0) {
-        failWith("can not load pattern <%s>\n", patternName);
-    }
-}
-
-void trackFrame(const FrameImage& frame) {
-    const MarkerInfo* markers = nullptr;
-    int count = 0;
-    if (arDetectMarker(frame, DETECT_THRESHOLD, &markers, &count) < 0) {
-        failWith("%s", "error at arDetectMarker\n");
-    }
-    CameraKey key{};
-    int found = trackMarkers(trackerState, markers, count, &key);
-    appendKeyRow(found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ);
-}
 
 int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
     int chosen = -1;
@@ -99,13 +55,14 @@ int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
     return chosen;
 }
 
-int trackMarkers(TrackerState& state, const MarkerInfo* markers, int count, CameraKey* key) {
+int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
+                 int count, CameraKey* key) {
     state.chosenMarker = chooseMarker(markers, count, state.patternId);
     if (state.chosenMarker < 0) {
         state.poseContinues = 0;
         return 0;
     }
-    updatePose(state, markers[state.chosenMarker]);
+    updatePose(state, camera, markers[state.chosenMarker]);
     if (state.poseKnown == 0 || poseToCameraKey(state.cameraPose, key) < 0) {
         // No pose yet, or one that broke down numerically: the frame counts
         // as not found and the next one starts afresh from its marker.
@@ -114,4 +71,37 @@ int trackMarkers(TrackerState& state, const MarkerInfo* markers, int count, Came
         return 0;
     }
     return 1;
+}
+
+std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patternWidth) {
+    std::unique_ptr<Tracker> tracker(new (std::nothrow) Tracker());
+    if (tracker == nullptr)
+        return nullptr;
+    tracker->markerDetector = Detector::create(camera);
+    tracker->table.reset(new (std::nothrow) KeyTable{});
+    if (tracker->markerDetector == nullptr || tracker->table == nullptr)
+        return nullptr;
+    tracker->state.patternWidth = patternWidth;
+    return tracker;
+}
+
+int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
+    state.patternId = markerDetector->loadPattern(patternName, error);
+    return state.patternId < 0 ? -1 : 0;
+}
+
+TrackStatus Tracker::track(const FrameImage& frame) {
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    if (markerDetector->detect(frame, DETECT_THRESHOLD, &markers, &count) < 0)
+        return TrackStatus::DetectionFailed;
+    CameraKey key{};
+    const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
+    if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
+        return TrackStatus::TableFull;
+    return TrackStatus::Tracked;
+}
+
+void Tracker::smooth() {
+    smoothKeyTable(*table);
 }

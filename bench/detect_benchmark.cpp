@@ -6,12 +6,11 @@
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
-#include "marker/detect_marker.h"
-#include "marker/detection_trace.h"
+#include "marker/detector.h"
 #include "marker/labeling.h"
-#include "marker/pattern.h"
 #include "tests/marker/reference_labeling.h"
 #include "tests/marker/test_frames.h"
 
@@ -60,21 +59,18 @@ TestFrame benchFrame(const benchmark::State& state) {
                                : speckledFrame(width, height, amount);
 }
 
-void loadPatternOnce() {
-    static bool loaded = false;
-    if (loaded) {
-        return;
-    }
+// Loads the frames' marker into `detector`.
+void loadPattern(Detector& detector) {
     char path[] = "/tmp/lumeko-bench-XXXXXX";
     const int fd = mkstemp(path);
     const std::string text = lumeko_test::patternFileText(lumeko_test::randomPicture(5));
     if (fd >= 0) {
         (void)!write(fd, text.data(), text.size());
         close(fd);
-        arLoadPattern(path);
+        PatternLoadError error = PatternLoadError::None;
+        detector.loadPattern(path, &error);
         unlink(path);
     }
-    loaded = true;
 }
 
 double micros(std::chrono::steady_clock::duration d) {
@@ -84,29 +80,36 @@ double micros(std::chrono::steady_clock::duration d) {
 void BM_DetectMarker(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
-    lumeko_test::useUndistortedCamera(width, height);
-    loadPatternOnce();
+    const std::unique_ptr<Detector> detector =
+        Detector::create(lumeko_test::undistortedCamera(width, height));
+    if (detector == nullptr) {
+        state.SkipWithError("cannot create the detector");
+        return;
+    }
+    loadPattern(*detector);
     TestFrame frame = benchFrame(state);
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    double labeling = 0, squares = 0, identification = 0, history = 0;
+    double labeling = 0, squares = 0, identification = 0, history = 0, total = 0;
     int status = 0;
     for (auto _ : state) {
-        status = arDetectMarker(frame.image(), 100, &markers, &count);
-        const DetectionTrace& trace = arDetectionTrace();
+        status = detector->detect(frame.image(), 100, &markers, &count);
+        const DetectionTrace& trace = detector->trace();
         labeling += micros(trace.labeling);
         squares += micros(trace.squares);
         identification += micros(trace.identification);
         history += micros(trace.history);
+        total += micros(trace.total);
     }
     const double n = static_cast<double>(state.iterations());
     state.counters["label_us"] = labeling / n;
     state.counters["squares_us"] = squares / n;
     state.counters["identify_us"] = identification / n;
     state.counters["history_us"] = history / n;
+    state.counters["total_us"] = total / n;
     state.counters["markers"] = count;
     state.counters["status"] = status;
-    const DetectionTrace& trace = arDetectionTrace();
+    const DetectionTrace& trace = detector->trace();
     state.counters["regions"] = trace.labels ? trace.labels->labelCount : -1;
 }
 BENCHMARK(BM_DetectMarker)
@@ -134,11 +137,12 @@ void noisyFrames(benchmark::internal::Benchmark* b) {
 void BM_LabelImage(benchmark::State& state) {
     const int width = static_cast<int>(state.range(0));
     const int height = static_cast<int>(state.range(1));
-    arInitLabeling(width, height);
+    const auto storage = std::make_unique<LabelStorage>();
+    arInitLabeling(*storage, width, height);
     TestFrame frame = benchFrame(state);
     LabelResult result{};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(arLabelImage(frame.image(), 100, &result));
+        benchmark::DoNotOptimize(arLabelImage(*storage, frame.image(), 100, &result));
     }
     state.counters["regions"] = result.labelCount;
 }

@@ -120,6 +120,9 @@ std::string cameraFault(CameraParam param) {
         return describe("the principal point (%g, %g) lies outside the %d x %d picture", m[0][2],
                         m[1][2], param.xsize, param.ysize);
     const double* f = param.distFactor;
+    if (!(f[0] >= 0.0 && f[0] <= param.xsize && f[1] >= 0.0 && f[1] <= param.ysize))
+        return describe("the distortion centre (%g, %g) lies outside the %d x %d picture", f[0],
+                        f[1], param.xsize, param.ysize);
     if (!(f[3] > 0.0))
         return describe("the distortion scale %g is not positive", f[3]);
     // The farthest corner from the distortion centre bounds every observed radius.

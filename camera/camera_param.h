@@ -25,11 +25,12 @@ inline constexpr double CAMERA_LENS_ROUND_TRIP_MAX = 0.5;
 // Whether `param` can be a camera: 0, or -1 with the reason in `reason` (when
 // not null) as one line of text without a newline. A camera has a positive
 // size, finite numbers, a projection matrix [[fx, skew, cx, tx], [0, fy, cy,
-// ty], [0, 0, 1, 0]] with positive focal lengths and the principal point
-// inside the picture (edges included), a positive distortion scale, and a lens
-// map that stays monotonic over the picture (it must not fold back before the
-// picture's farthest corner) and that the three Newton steps of
-// arObservedToIdeal undo to within CAMERA_LENS_ROUND_TRIP_MAX everywhere in it.
+// ty], [0, 0, 1, 0]] with positive focal lengths, the principal point and the
+// distortion centre inside the picture (edges included), a positive distortion
+// scale, and a lens map that stays monotonic over the picture (it must not
+// fold back before the picture's farthest corner) and that the three Newton
+// steps of arObservedToIdeal undo to within CAMERA_LENS_ROUND_TRIP_MAX
+// everywhere in it.
 int arCheckCameraParam(const CameraParam& param, std::string* reason);
 
 // Reads `count` records from `filename` into `params`. 0 when all were read;

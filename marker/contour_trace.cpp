@@ -1,17 +1,13 @@
 #include "marker/contour_trace.h"
 
+#include <algorithm>
 #include <cstddef>
-#include <cstdio>
 
 namespace {
 
 // Steps of the tracer; increasing d turns clockwise on the screen, starting up.
 constexpr int STEP_X[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr int STEP_Y[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
-
-// Scratch for turning a traced contour to its new start.
-int32_t scratchX[CONTOUR_POINT_MAX];
-int32_t scratchY[CONTOUR_POINT_MAX];
 
 // First pixel of `label` on the box's top row, left to right; false if none.
 bool findStartPixel(const LabelResult& labels, int label, const RegionBox& box, int* startX) {
@@ -27,7 +23,7 @@ bool findStartPixel(const LabelResult& labels, int label, const RegionBox& box, 
 }
 
 // Walks the outline from point 0 until it comes back there; returns the number
-// of points walked, or -1 after printing the diagnostic.
+// of points walked, or minus the ContourFailure.
 int walkOutline(const LabelResult& labels, MarkerCandidate* c) {
     int count = 1;
     int d = 5;
@@ -44,8 +40,7 @@ int walkOutline(const LabelResult& labels, MarkerCandidate* c) {
             tries++;
         }
         if (tries == 8) {
-            std::printf("??? 2\n");
-            return -1;
+            return -CONTOUR_DEAD_END;
         }
         c->contourX[count] = x + STEP_X[d];
         c->contourY[count] = y + STEP_Y[d];
@@ -54,8 +49,7 @@ int walkOutline(const LabelResult& labels, MarkerCandidate* c) {
         }
         count++;
         if (count == CONTOUR_TRACE_LIMIT) {
-            std::printf("??? 3\n");
-            return -1;
+            return -CONTOUR_TOO_LONG;
         }
     }
 }
@@ -78,19 +72,8 @@ int farthestFromStart(const int32_t* xs, const int32_t* ys, int count) {
 
 // Turns the contour to start at point v and closes it with a copy of the new start.
 void rotateContour(MarkerCandidate* c, int count, int v) {
-    for (int i = 0; i < count; i++) {
-        scratchX[i] = c->contourX[i];
-        scratchY[i] = c->contourY[i];
-    }
-    int k = 0;
-    for (int i = v; i < count; i++, k++) {
-        c->contourX[k] = scratchX[i];
-        c->contourY[k] = scratchY[i];
-    }
-    for (int i = 0; i < v; i++, k++) {
-        c->contourX[k] = scratchX[i];
-        c->contourY[k] = scratchY[i];
-    }
+    std::rotate(c->contourX, c->contourX + v, c->contourX + count);
+    std::rotate(c->contourY, c->contourY + v, c->contourY + count);
     c->contourX[count] = c->contourX[0];
     c->contourY[count] = c->contourY[0];
     c->pointCount = count + 1;
@@ -102,14 +85,13 @@ int arTraceContour(const LabelResult& labels, int label, const RegionBox& box,
                    MarkerCandidate* candidate) {
     int startX = 0;
     if (!findStartPixel(labels, label, box, &startX)) {
-        std::printf("??? 1\n");
-        return -1;
+        return CONTOUR_NO_START;
     }
     candidate->contourX[0] = startX;
     candidate->contourY[0] = box.minY;
     const int count = walkOutline(labels, candidate);
     if (count < 0) {
-        return -1;
+        return -count;
     }
     rotateContour(candidate, count,
                   farthestFromStart(candidate->contourX, candidate->contourY, count));

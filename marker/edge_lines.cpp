@@ -1,25 +1,21 @@
 #include "marker/edge_lines.h"
 
-#include "camera/camera_param.h"
 #include "camera/distortion.h"
 #include "math/matrix.h"
 #include "math/principal_axes.h"
 
 namespace {
 
-// Ideal positions of one side's points, row by row.
-double sidePoints[CONTOUR_POINT_MAX * 2];
-
 // Fits the line through the contour points first..last (ideal coordinates);
 // -1 when fewer than two points or the points do not span a line.
-int fitSide(const int32_t* contourX, const int32_t* contourY, int first, int last, EdgeLine* line) {
+int fitSide(const double distFactor[4], double* sidePoints, const int32_t* contourX,
+            const int32_t* contourY, int first, int last, EdgeLine* line) {
     const int count = last - first + 1;
     if (count < 2) {
         return -1;
     }
-    const double* dist = arCurrentCameraParam().distFactor;
     for (int k = 0; k < count; k++) {
-        arObservedToIdeal(dist, contourX[first + k], contourY[first + k], &sidePoints[2 * k],
+        arObservedToIdeal(distFactor, contourX[first + k], contourY[first + k], &sidePoints[2 * k],
                           &sidePoints[2 * k + 1]);
     }
     double axesData[4];
@@ -51,8 +47,9 @@ bool intersect(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
 
 }  // namespace
 
-int arFitEdgeLines(const int32_t* contourX, const int32_t* contourY, int /*pointCount*/,
-                   const int32_t cornerIndex[5], EdgeLine edgeLines[4], ImagePoint vertices[4]) {
+int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
+                   const int32_t* contourY, const int32_t cornerIndex[5], EdgeLine edgeLines[4],
+                   ImagePoint vertices[4]) {
     for (int i = 0; i < 4; i++) {
         const int st = cornerIndex[i];
         const int ed = cornerIndex[i + 1];
@@ -60,7 +57,8 @@ int arFitEdgeLines(const int32_t* contourX, const int32_t* contourY, int /*point
         const double trim = 0.05 * n + 0.5;
         const int first = static_cast<int>(st + trim);
         const int last = static_cast<int>(ed - trim);
-        if (fitSide(contourX, contourY, first, last, &edgeLines[i]) < 0) {
+        if (fitSide(distFactor, storage.sidePoints, contourX, contourY, first, last,
+                    &edgeLines[i]) < 0) {
             return -1;
         }
     }

@@ -1,13 +1,24 @@
 #pragma once
 
-#include "math/image_point.h"
+#include <cstdint>
+
 #include "marker/marker_records.h"
 #include "math/edge_line.h"
+#include "math/image_point.h"
 
-// Fits each side's line (ideal coordinates) to the middle stretch of its
-// contour points, about 5 % being left out at each end, and intersects
+// Edge fitting's storage: the ideal positions of one side's points, row by row.
+struct EdgeLineStorage {
+    double sidePoints[CONTOUR_POINT_MAX * 2];
+};
+
+// Fits each side's line (ideal coordinates, through the lens model
+// `distFactor`) to the middle stretch of its contour points, and intersects
 // consecutive lines into the corners: corner j where side j - 1 meets side j.
-// 0, or -1 when a side has too few points, a fit fails or two consecutive
-// lines are exactly parallel (the outputs then hold a partial result).
-int arFitEdgeLines(const int32_t* contourX, const int32_t* contourY, int pointCount,
-                   const int32_t cornerIndex[5], EdgeLine edgeLines[4], ImagePoint vertices[4]);
+// Side i runs from contour point st = cornerIndex[i] to ed = cornerIndex[i +
+// 1], n = ed - st + 1 points; with trim = 0.05 n + 0.5 the fit uses points
+// int(st + trim) to int(ed - trim). 0, or -1 when a side has too few points,
+// a fit fails or two consecutive lines are exactly parallel (the outputs then
+// hold a partial result).
+int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
+                   const int32_t* contourY, const int32_t cornerIndex[5], EdgeLine edgeLines[4],
+                   ImagePoint vertices[4]);

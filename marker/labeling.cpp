@@ -2,38 +2,13 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <new>
 
 namespace {
 
-// What one provisional label has gathered of its pixels. The box is updated
-// only partially per pixel (see labelDarkPixel), which still gives exact
-// region boxes once all labels of a region are combined.
-struct LabelAccumulator {
-    int32_t count;
-    int64_t sumX;
-    int64_t sumY;
-    int32_t minX;
-    int32_t maxX;
-    int32_t minY;
-    int32_t maxY;
-};
-
-std::vector<LabelValue> labelImage;
-int labelImageCells = 0;
-
-// Equivalence table, entry p - 1 for provisional label p. During the raster
-// pass it is a forest whose roots are the smallest label of their class;
-// after renumbering it holds final labels and is handed out as labelMap.
-int32_t equivalence[LABEL_MAX];
-LabelAccumulator accumulators[LABEL_MAX];
-int32_t regionAreas[LABEL_MAX];
-ImagePoint regionCentroids[LABEL_MAX];
-RegionBox regionBoxes[LABEL_MAX];
-
 // Smallest label of p's class. Parents are always smaller than their
 // children, and halving the path keeps that true.
-int32_t representative(int32_t p) {
+int32_t representative(int32_t* equivalence, int32_t p) {
     while (equivalence[p - 1] != p) {
         int32_t parent = equivalence[p - 1];
         equivalence[p - 1] = equivalence[parent - 1];
@@ -43,9 +18,9 @@ int32_t representative(int32_t p) {
 }
 
 // Joins the classes of labels a and b; the smaller representative stays.
-int32_t mergeClasses(int32_t a, int32_t b) {
-    int32_t ra = representative(a);
-    int32_t rb = representative(b);
+int32_t mergeClasses(int32_t* equivalence, int32_t a, int32_t b) {
+    int32_t ra = representative(equivalence, a);
+    int32_t rb = representative(equivalence, b);
     if (ra > rb) {
         equivalence[ra - 1] = rb;
         return rb;
@@ -76,7 +51,10 @@ void clearBorder(LabelValue* image, int width, int height) {
 // Labels the dark pixel (x, y) from its already visited neighbours U, UR, UL
 // and L; returns the label it takes, or 0 when a new label would exceed
 // LABEL_MAX. `made` counts the provisional labels made so far.
-int32_t labelDarkPixel(const LabelValue* here, int width, int x, int y, int32_t& made) {
+int32_t labelDarkPixel(LabelStorage& storage, const LabelValue* here, int width, int x, int y,
+                       int32_t& made) {
+    int32_t* equivalence = storage.equivalence;
+    LabelAccumulator* accumulators = storage.accumulators;
     int32_t u = here[-width];
     int32_t ur = here[-width + 1];
     int32_t ul = here[-width - 1];
@@ -88,14 +66,14 @@ int32_t labelDarkPixel(const LabelValue* here, int width, int x, int y, int32_t&
         return u;
     }
     if (ur > 0 && ul > 0) {
-        int32_t label = mergeClasses(ur, ul);
+        int32_t label = mergeClasses(equivalence, ur, ul);
         LabelAccumulator& acc = accumulators[label - 1];
         addPixel(acc, x, y);
         acc.maxY = y;
         return label;
     }
     if (ur > 0 && l > 0) {
-        int32_t label = mergeClasses(ur, l);
+        int32_t label = mergeClasses(equivalence, ur, l);
         addPixel(accumulators[label - 1], x, y);
         return label;
     }
@@ -135,7 +113,8 @@ int32_t labelDarkPixel(const LabelValue* here, int width, int x, int y, int32_t&
 }
 
 // The raster pass; returns the number of provisional labels made, or -1.
-int32_t labelPixels(const FrameImage& frame, int threshold, LabelValue* image) {
+int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, int threshold,
+                    LabelValue* image) {
     const int width = frame.width;
     const int64_t limit = 3 * static_cast<int64_t>(threshold);
     int32_t made = 0;
@@ -147,7 +126,7 @@ int32_t labelPixels(const FrameImage& frame, int threshold, LabelValue* image) {
                 *here = 0;
                 continue;
             }
-            int32_t label = labelDarkPixel(here, width, x, y, made);
+            int32_t label = labelDarkPixel(storage, here, width, x, y, made);
             if (label == 0) {
                 return -1;
             }
@@ -159,7 +138,7 @@ int32_t labelPixels(const FrameImage& frame, int threshold, LabelValue* image) {
 
 // Numbers the classes 1, 2, ... in the order of their smallest label (the
 // raster order of their first pixel); returns the number of classes.
-int32_t renumberLabels(int32_t made) {
+int32_t renumberLabels(int32_t* equivalence, int32_t made) {
     int32_t next = 1;
     for (int32_t p = 1; p <= made; p++) {
         if (equivalence[p - 1] == p) {
@@ -171,7 +150,13 @@ int32_t renumberLabels(int32_t made) {
     return next - 1;
 }
 
-void gatherRegionStatistics(int32_t made, int32_t regions, int width, int height) {
+void gatherRegionStatistics(LabelStorage& storage, int32_t made, int32_t regions, int width,
+                            int height) {
+    const int32_t* equivalence = storage.equivalence;
+    const LabelAccumulator* accumulators = storage.accumulators;
+    int32_t* regionAreas = storage.regionAreas;
+    ImagePoint* regionCentroids = storage.regionCentroids;
+    RegionBox* regionBoxes = storage.regionBoxes;
     for (int32_t l = 0; l < regions; l++) {
         regionAreas[l] = 0;
         regionCentroids[l] = ImagePoint{0.0, 0.0};
@@ -201,7 +186,7 @@ void gatherRegionStatistics(int32_t made, int32_t regions, int width, int height
 
 }  // namespace
 
-int arInitLabeling(int width, int height) {
+int arInitLabeling(LabelStorage& storage, int width, int height) {
     if (width <= 0 || height <= 0) {
         return -1;
     }
@@ -209,35 +194,40 @@ int arInitLabeling(int width, int height) {
     if (cells > static_cast<size_t>(INT32_MAX)) {
         return -1;
     }
-    if (static_cast<int>(cells) > labelImageCells) {
-        labelImage.assign(cells, 0);
-        labelImageCells = static_cast<int>(cells);
+    if (cells > storage.labelImage.size()) {
+        try {
+            storage.labelImage.assign(cells, 0);
+        } catch (const std::bad_alloc&) {
+            return -1;
+        }
     }
     return 0;
 }
 
-const LabelValue* arLabelImage(const FrameImage& frame, int threshold, LabelResult* result) {
+const LabelValue* arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                               LabelResult* result) {
     if (frame.width <= 0 || frame.height <= 0 ||
-        static_cast<int64_t>(frame.width) * frame.height > labelImageCells) {
+        static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height) >
+            storage.labelImage.size()) {
         return nullptr;
     }
-    LabelValue* image = labelImage.data();
+    LabelValue* image = storage.labelImage.data();
     clearBorder(image, frame.width, frame.height);
-    const int32_t made = labelPixels(frame, threshold, image);
+    const int32_t made = labelPixels(storage, frame, threshold, image);
     if (made < 0) {
         return nullptr;
     }
-    const int32_t regions = renumberLabels(made);
+    const int32_t regions = renumberLabels(storage.equivalence, made);
     if (regions > 0) {
-        gatherRegionStatistics(made, regions, frame.width, frame.height);
+        gatherRegionStatistics(storage, made, regions, frame.width, frame.height);
     }
     result->labelImage = image;
     result->width = frame.width;
     result->height = frame.height;
     result->labelCount = regions;
-    result->labelMap = equivalence;
-    result->areas = regionAreas;
-    result->centroids = regionCentroids;
-    result->boxes = regionBoxes;
+    result->labelMap = storage.equivalence;
+    result->areas = storage.regionAreas;
+    result->centroids = storage.regionCentroids;
+    result->boxes = storage.regionBoxes;
     return image;
 }

@@ -52,20 +52,10 @@ bool matchesAny(const MarkerInfo& remembered, const MarkerList& list) {
     return false;
 }
 
-}  // namespace
-
-bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, double* r) {
-    const double ratio = static_cast<double>(remembered.area) / current.area;
-    if (ratio < TRACK_AREA_RATIO_MIN || ratio > TRACK_AREA_RATIO_MAX) {
-        return false;
-    }
-    const double dx = current.centre.x - remembered.centre.x;
-    const double dy = current.centre.y - remembered.centre.y;
-    *r = (dx * dx + dy * dy) / current.area;
-    return *r < TRACK_DISTANCE_MAX;
-}
-
-void arCarryIdentities(const MarkerHistory& history, MarkerList& list) {
+// Gives a current marker the identity of the remembered marker it matches
+// best when that one was matched more confidently, with the direction turned
+// by how far the corner list turned.
+void carryIdentities(const MarkerHistory& history, MarkerList& list) {
     for (int e = 0; e < history.count; e++) {
         const MarkerInfo& remembered = history.entries[e].marker;
         const int i = bestMatch(remembered, list);
@@ -80,7 +70,8 @@ void arCarryIdentities(const MarkerHistory& history, MarkerList& list) {
     }
 }
 
-void arDropUnconfidentIds(MarkerList& list) {
+// Takes the id from markers matched less well than CONFIDENCE_MIN.
+void dropUnconfidentIds(MarkerList& list) {
     for (int i = 0; i < list.count; i++) {
         if (list.markers[i].confidence < CONFIDENCE_MIN) {
             list.markers[i].id = -1;
@@ -88,7 +79,8 @@ void arDropUnconfidentIds(MarkerList& list) {
     }
 }
 
-void arAgeHistory(MarkerHistory& history) {
+// Ages every entry and forgets those reaching HISTORY_AGE_LIMIT.
+void ageHistory(MarkerHistory& history) {
     int kept = 0;
     for (int e = 0; e < history.count; e++) {
         history.entries[e].age++;
@@ -99,7 +91,8 @@ void arAgeHistory(MarkerHistory& history) {
     history.count = kept;
 }
 
-void arRememberMarkers(MarkerHistory& history, const MarkerList& list) {
+// Stores or refreshes each identified marker, one entry per id.
+void rememberMarkers(MarkerHistory& history, const MarkerList& list) {
     for (int i = 0; i < list.count; i++) {
         const MarkerInfo& marker = list.markers[i];
         if (marker.id < 0) {
@@ -120,7 +113,8 @@ void arRememberMarkers(MarkerHistory& history, const MarkerList& list) {
     }
 }
 
-void arReaddUnseenMarkers(const MarkerHistory& history, MarkerList& list) {
+// Appends the remembered markers that no current marker matches.
+void readdUnseenMarkers(const MarkerHistory& history, MarkerList& list) {
     for (int e = 0; e < history.count && list.count < MARKER_MAX; e++) {
         const MarkerInfo& remembered = history.entries[e].marker;
         if (!matchesAny(remembered, list)) {
@@ -129,10 +123,23 @@ void arReaddUnseenMarkers(const MarkerHistory& history, MarkerList& list) {
     }
 }
 
+}  // namespace
+
+bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, double* r) {
+    const double ratio = static_cast<double>(remembered.area) / current.area;
+    if (ratio < TRACK_AREA_RATIO_MIN || ratio > TRACK_AREA_RATIO_MAX) {
+        return false;
+    }
+    const double dx = current.centre.x - remembered.centre.x;
+    const double dy = current.centre.y - remembered.centre.y;
+    *r = (dx * dx + dy * dy) / current.area;
+    return *r < TRACK_DISTANCE_MAX;
+}
+
 void arSteadyMarkers(MarkerHistory& history, MarkerList& list) {
-    arCarryIdentities(history, list);
-    arDropUnconfidentIds(list);
-    arAgeHistory(history);
-    arRememberMarkers(history, list);
-    arReaddUnseenMarkers(history, list);
+    carryIdentities(history, list);
+    dropUnconfidentIds(list);
+    ageHistory(history);
+    rememberMarkers(history, list);
+    readdUnseenMarkers(history, list);
 }

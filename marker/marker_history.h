@@ -27,10 +27,3 @@ bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, dou
 // markers and re-adds remembered markers that no current marker matches.
 // Neither store grows past MARKER_MAX.
 void arSteadyMarkers(MarkerHistory& history, MarkerList& list);
-
-// The steps of arSteadyMarkers.
-void arCarryIdentities(const MarkerHistory& history, MarkerList& list);
-void arDropUnconfidentIds(MarkerList& list);
-void arAgeHistory(MarkerHistory& history);
-void arRememberMarkers(MarkerHistory& history, const MarkerList& list);
-void arReaddUnseenMarkers(const MarkerHistory& history, MarkerList& list);

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "math/image_point.h"
 #include "math/edge_line.h"
+#include "math/image_point.h"
 
 // Capacity of the candidate list, the marker list and the history.
 inline constexpr int MARKER_MAX = 30;

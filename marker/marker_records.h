@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "math/image_point.h"
 #include "marker/marker_info.h"
+#include "math/image_point.h"
 
 // Most provisional labels of one labeling pass; one more makes the pass fail.
 inline constexpr int LABEL_MAX = 32768;

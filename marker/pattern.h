@@ -1,7 +1,19 @@
 #pragma once
 
-// Loads a pattern file into the next free template slot; returns the slot
-// number (the pattern's id), or -1.
+#include "marker/detect_marker.h"  // arLoadPattern, over the default detector
+#include "marker/pattern_set.h"
+
+// Why a pattern file could not be loaded.
+enum class PatternLoadError {
+    None,
+    FileMissing,  // the file cannot be opened
+    ReadError,    // fewer than 3072 readable integers
+    SetFull,      // all PATTERN_SLOT_MAX slots are in use
+};
+
+// Loads a pattern file into the lowest free slot of `set`; returns the slot
+// number (the pattern's id), or -1 with the reason in `*error` (`set` is then
+// unchanged as far as its users can tell: the slot stays free). Prints nothing.
 //
 // The file holds 3072 integers 0..255 separated by white space: four
 // direction blocks, each of three colour planes (blue, green, red), each of
@@ -10,4 +22,4 @@
 // picture turned d x 90 degrees counter-clockwise. The picture fills the
 // central half of the black square (a quarter of its side is border on
 // each side).
-int arLoadPattern(const char* filename);
+int arLoadPatternFile(PatternSet& set, const char* filename, PatternLoadError* error);

@@ -37,9 +37,11 @@ void addSample(const FrameImage& frame, double x, double y, int* sums) {
     sums[2] += pixel[2];
 }
 
-}  // namespace
-
-int arSolveHomography(const double plane[4][2], const double image[4][2], double h[3][3]) {
+// Solves the homography h that maps the four plane points onto the four image
+// points: X = (h00 x + h01 y + h02) / D, Y = (h10 x + h11 y + h12) / D with
+// D = h20 x + h21 y + 1 (h22 is 1). 0, or -1 when the points leave the system
+// singular (three of them on one line); h is then not written.
+int solveHomography(const double plane[4][2], const double image[4][2], double h[3][3]) {
     double aData[64];
     double bData[8];
     double hData[8];
@@ -68,6 +70,8 @@ int arSolveHomography(const double plane[4][2], const double image[4][2], double
     return 0;
 }
 
+}  // namespace
+
 int arPatternSampleCount(int squaredSide) {
     int samples = PATTERN_SIZE;
     while (samples < PATTERN_SAMPLE_MAX && samples * samples < squaredSide / 4) {
@@ -84,7 +88,7 @@ int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int
         corners[i][1] = contourY[cornerIndex[i]];
     }
     double h[3][3];
-    if (arSolveHomography(PLANE_SQUARE, corners, h) < 0) {
+    if (solveHomography(PLANE_SQUARE, corners, h) < 0) {
         return -1;
     }
     const int lx =

@@ -5,12 +5,6 @@
 #include "marker/frame_image.h"
 #include "marker/pattern_set.h"
 
-// Solves the homography h that maps the four plane points onto the four image
-// points: X = (h00 x + h01 y + h02) / D, Y = (h10 x + h11 y + h12) / D with
-// D = h20 x + h21 y + 1 (h22 is 1). 0, or -1 when the points leave the system
-// singular (three of them on one line); h is then not written.
-int arSolveHomography(const double plane[4][2], const double image[4][2], double h[3][3]);
-
 // Samples per side of a candidate whose longer pair of opposite sides has
 // squared length `squaredSide`: 16, 32 or 64.
 int arPatternSampleCount(int squaredSide);

@@ -2,15 +2,12 @@
 #include <cstdio>
 
 #include "marker/pattern.h"
-#include "marker/pattern_set.h"
 
 namespace {
 
-PatternSet patternSet;
-
-int lowestFreeSlot() {
+int lowestFreeSlot(const PatternSet& set) {
     for (int slot = 0; slot < PATTERN_SLOT_MAX; slot++) {
-        if (!patternSet.inUse[slot]) {
+        if (!set.inUse[slot]) {
             return slot;
         }
     }
@@ -47,31 +44,29 @@ double readDirection(std::FILE* file, int32_t* values) {
 
 }  // namespace
 
-const PatternSet& arPatternSet() {
-    return patternSet;
-}
-
-int arLoadPattern(const char* filename) {
-    const int slot = lowestFreeSlot();
+int arLoadPatternFile(PatternSet& set, const char* filename, PatternLoadError* error) {
+    const int slot = lowestFreeSlot(set);
     if (slot < 0) {
+        *error = PatternLoadError::SetFull;
         return -1;
     }
     std::FILE* file = std::fopen(filename, "r");
     if (file == nullptr) {
-        std::printf("\"%s\" not found!!\n", filename);
+        *error = PatternLoadError::FileMissing;
         return -1;
     }
     for (int d = 0; d < 4; d++) {
-        const double norm = readDirection(file, patternSet.templates[slot][d]);
+        const double norm = readDirection(file, set.templates[slot][d]);
         if (norm < 0.0) {
-            std::printf("Pattern Data read error!!\n");
             std::fclose(file);
+            *error = PatternLoadError::ReadError;
             return -1;
         }
-        patternSet.templateNorms[slot][d] = norm;
+        set.templateNorms[slot][d] = norm;
     }
     std::fclose(file);
-    patternSet.inUse[slot] = 1;
-    patternSet.count++;
+    set.inUse[slot] = 1;
+    set.count++;
+    *error = PatternLoadError::None;
     return slot;
 }

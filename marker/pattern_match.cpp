@@ -4,7 +4,8 @@
 
 #include "marker/pattern_extract.h"
 
-int arMatchPattern(const PatternImage& pattern, int* id, int* direction, double* confidence) {
+int arMatchPattern(const PatternSet& set, const PatternImage& pattern, int* id, int* direction,
+                   double* confidence) {
     int total = 0;
     for (int k = 0; k < PATTERN_VALUES; k++) {
         total += 255 - pattern.values[k];
@@ -23,7 +24,6 @@ int arMatchPattern(const PatternImage& pattern, int* id, int* direction, double*
         *confidence = -1.0;
         return -1;
     }
-    const PatternSet& set = arPatternSet();
     double best = 0.0;
     *id = -1;
     *direction = -1;
@@ -49,8 +49,9 @@ int arMatchPattern(const PatternImage& pattern, int* id, int* direction, double*
     return 0;
 }
 
-int arPatternCode(const FrameImage& frame, const int32_t* contourX, const int32_t* contourY,
-                  const int32_t cornerIndex[5], int* id, int* direction, double* confidence) {
+int arPatternCode(const PatternSet& set, const FrameImage& frame, const int32_t* contourX,
+                  const int32_t* contourY, const int32_t cornerIndex[5], int* id, int* direction,
+                  double* confidence) {
     PatternImage pattern;
     if (arExtractPattern(frame, contourX, contourY, cornerIndex, &pattern) < 0) {
         *id = -1;
@@ -58,6 +59,6 @@ int arPatternCode(const FrameImage& frame, const int32_t* contourX, const int32_
         *confidence = 0.0;
         return 0;
     }
-    arMatchPattern(pattern, id, direction, confidence);
+    arMatchPattern(set, pattern, id, direction, confidence);
     return 0;
 }

@@ -28,6 +28,3 @@ struct PatternSet {
 struct PatternImage {
     unsigned char values[PATTERN_VALUES];
 };
-
-// The module's pattern set, filled by arLoadPattern.
-const PatternSet& arPatternSet();

@@ -4,8 +4,6 @@
 
 namespace {
 
-MarkerCandidate candidates[MARKER_MAX];
-
 bool touchesBorder(const RegionBox& box, int width, int height) {
     return box.minX == 1 || box.maxX == width - 2 || box.minY == 1 || box.maxY == height - 2;
 }
@@ -27,6 +25,42 @@ int farthestFromStart(const MarkerCandidate& c) {
     return best;
 }
 
+// Appends, in contour order, the corners found strictly between contour
+// points s and e: the point farthest from the chord s-e, when its squared
+// distance exceeds `threshold`, and recursively those on both sides of it.
+// -1 when the list would exceed CORNER_SPLIT_MAX entries.
+int findVertices(const int32_t* xs, const int32_t* ys, int s, int e, double threshold, int* corners,
+                 int* cornerCount) {
+    const int ia = ys[e] - ys[s];
+    const int ib = xs[s] - xs[e];
+    const int ic = xs[e] * ys[s] - ys[e] * xs[s];
+    const double a = ia;
+    const double b = ib;
+    const double c = ic;
+    int v = 0;
+    double farthest = 0.0;
+    for (int i = s + 1; i < e; i++) {
+        const double d = a * xs[i] + b * ys[i] + c;
+        if (d * d > farthest) {
+            farthest = d * d;
+            v = i;
+        }
+    }
+    if (farthest / (a * a + b * b) > threshold) {
+        if (findVertices(xs, ys, s, v, threshold, corners, cornerCount) < 0) {
+            return -1;
+        }
+        if (*cornerCount > CORNER_SPLIT_MAX - 1) {
+            return -1;
+        }
+        corners[(*cornerCount)++] = v;
+        if (findVertices(xs, ys, v, e, threshold, corners, cornerCount) < 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
 // Runs the corner search on (s, m) and (m, e) with fresh lists; true when
 // each half holds exactly one corner, given back in `first` and `second`.
 bool oneCornerEachSide(const MarkerCandidate& c, int s, int m, int e, double threshold, int* first,
@@ -35,8 +69,8 @@ bool oneCornerEachSide(const MarkerCandidate& c, int s, int m, int e, double thr
     int listB[CORNER_SPLIT_MAX];
     int countA = 0;
     int countB = 0;
-    if (arFindVertices(c.contourX, c.contourY, s, m, threshold, listA, &countA) < 0 ||
-        arFindVertices(c.contourX, c.contourY, m, e, threshold, listB, &countB) < 0) {
+    if (findVertices(c.contourX, c.contourY, s, m, threshold, listA, &countA) < 0 ||
+        findVertices(c.contourX, c.contourY, m, e, threshold, listB, &countB) < 0) {
         return false;
     }
     if (countA != 1 || countB != 1) {
@@ -102,41 +136,9 @@ int removeMarked(MarkerCandidate* list, int count) {
     return kept;
 }
 
-}  // namespace
-
-int arFindVertices(const int32_t* xs, const int32_t* ys, int s, int e, double threshold,
-                   int* corners, int* cornerCount) {
-    const int ia = ys[e] - ys[s];
-    const int ib = xs[s] - xs[e];
-    const int ic = xs[e] * ys[s] - ys[e] * xs[s];
-    const double a = ia;
-    const double b = ib;
-    const double c = ic;
-    int v = 0;
-    double farthest = 0.0;
-    for (int i = s + 1; i < e; i++) {
-        const double d = a * xs[i] + b * ys[i] + c;
-        if (d * d > farthest) {
-            farthest = d * d;
-            v = i;
-        }
-    }
-    if (farthest / (a * a + b * b) > threshold) {
-        if (arFindVertices(xs, ys, s, v, threshold, corners, cornerCount) < 0) {
-            return -1;
-        }
-        if (*cornerCount > CORNER_SPLIT_MAX - 1) {
-            return -1;
-        }
-        corners[(*cornerCount)++] = v;
-        if (arFindVertices(xs, ys, v, e, threshold, corners, cornerCount) < 0) {
-            return -1;
-        }
-    }
-    return 0;
-}
-
-int arCheckSquare(int area, MarkerCandidate* candidate, double factor) {
+// Finds the four corners of the candidate's contour into its cornerIndex;
+// 0 when there are exactly four, -1 otherwise.
+int checkSquare(int area, MarkerCandidate* candidate, double factor) {
     const int n = candidate->pointCount;
     const int v = farthestFromStart(*candidate);
     const double threshold = area * 4.0 / 3.0 * 0.01 * factor;
@@ -144,10 +146,10 @@ int arCheckSquare(int area, MarkerCandidate* candidate, double factor) {
     int listB[CORNER_SPLIT_MAX];
     int countA = 0;
     int countB = 0;
-    if (arFindVertices(candidate->contourX, candidate->contourY, 0, v, threshold, listA, &countA) <
+    if (findVertices(candidate->contourX, candidate->contourY, 0, v, threshold, listA, &countA) <
             0 ||
-        arFindVertices(candidate->contourX, candidate->contourY, v, n - 1, threshold, listB,
-                       &countB) < 0) {
+        findVertices(candidate->contourX, candidate->contourY, v, n - 1, threshold, listB,
+                     &countB) < 0) {
         return -1;
     }
     if (countA == 1 && countB == 1) {
@@ -173,8 +175,12 @@ int arCheckSquare(int area, MarkerCandidate* candidate, double factor) {
     return -1;
 }
 
-MarkerCandidate* arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                                 int* count) {
+}  // namespace
+
+int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
+                    SquareStorage& storage) {
+    MarkerCandidate* candidates = storage.candidates;
+    storage.contourFailureCount = 0;
     int found = 0;
     for (int l = 1; l <= labels.labelCount && found < MARKER_MAX; l++) {
         const int area = labels.areas[l - 1];
@@ -186,10 +192,12 @@ MarkerCandidate* arDetectSquares(const LabelResult& labels, int areaMax, int are
             continue;
         }
         MarkerCandidate* candidate = &candidates[found];
-        if (arTraceContour(labels, l, box, candidate) < 0) {
+        const int failure = arTraceContour(labels, l, box, candidate);
+        if (failure != 0) {
+            storage.contourFailures[storage.contourFailureCount++] = static_cast<uint8_t>(failure);
             continue;
         }
-        if (arCheckSquare(area, candidate, factor) < 0) {
+        if (checkSquare(area, candidate, factor) < 0) {
             continue;
         }
         candidate->area = area;
@@ -197,6 +205,5 @@ MarkerCandidate* arDetectSquares(const LabelResult& labels, int areaMax, int are
         found++;
     }
     markOverlaps(candidates, found);
-    *count = removeMarked(candidates, found);
-    return candidates;
+    return removeMarked(candidates, found);
 }

@@ -259,7 +259,9 @@ TEST_F(LumekoRun, FailingInputsEndWithStatusOneAndLeaveNoNewFile) {
     std::filesystem::remove(dir.file("Data/camera_para.dat"));
     const ProcessResult noCamera = track("I", "whole.jpg");
     EXPECT_EQ(noCamera.status, 1);
-    EXPECT_EQ(noCamera.err, "can not load camera parameter <./Data/camera_para.dat>\n");
+    EXPECT_EQ(noCamera.err,
+              "can not load camera parameter <./Data/camera_para.dat>\n"
+              "./Data/camera_para.dat: No such file or directory\n");
     EXPECT_EQ(output(), "earlier track\n");
 }
 

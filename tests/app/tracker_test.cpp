@@ -7,8 +7,11 @@
 #include <random>
 #include <vector>
 
+#include "app/frame_convert.h"
 #include "pose/marker_pose.h"
 #include "tests/pose/pose_scene.h"
+#include "tests/support/media_fixtures.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -38,7 +41,6 @@ TEST(ChooseMarker, TakesTheMostConfidentMarkerOfThePatternEarlierOnTies) {
 class TrackingStep : public ::testing::Test {
   protected:
     void SetUp() override {
-        arSetCameraParam(camera);
         state.patternId = 0;
         state.patternWidth = MARKER_WIDTH;
     }
@@ -47,7 +49,7 @@ class TrackingStep : public ::testing::Test {
         return {markerOf(square, 1, 0.9), markerOf(square, 0, 0.7), markerOf(square, 0, 0.45)};
     }
     int step(const std::vector<MarkerInfo>& markers) {
-        return trackMarkers(state, markers.data(), static_cast<int>(markers.size()), &key);
+        return trackMarkers(state, camera, markers.data(), static_cast<int>(markers.size()), &key);
     }
     CameraParam camera = makeCamera(true);
     std::mt19937 rng{52};
@@ -74,9 +76,9 @@ TEST_F(TrackingStep, ContinuesFromThePreviousPoseUntilAFrameIsLost) {
         EXPECT_EQ(state.chosenMarker, 1);
         EXPECT_EQ(state.poseContinues, 1);
         if (frame == 1)
-            arMarkerPoseCont(square, previous, {0, 0}, MARKER_WIDTH, expected);
+            arMarkerPoseCont(camera, square, previous, {0, 0}, MARKER_WIDTH, expected);
         else
-            arMarkerPose(square, {0, 0}, MARKER_WIDTH, expected);
+            arMarkerPose(camera, square, {0, 0}, MARKER_WIDTH, expected);
         EXPECT_TRUE(samePose(state.cameraPose, expected)) << "frame " << frame;
         // The camera at p = -R^T t in marker coordinates, scaled by 0.005.
         double p[3] = {};
@@ -112,6 +114,81 @@ TEST_F(TrackingStep, AFailedPoseKeepsAnEarlierPoseOnlyAndANonFinitePoseIsNotStor
     EXPECT_EQ(state.poseContinues, 0);
     EXPECT_EQ(state.poseKnown, 0);
     EXPECT_EQ(step(good), 1);
+}
+
+// Whole trackers on the small test scene: frames 1, 2 and 4 show the marker.
+class WholeTracker : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CameraParam file = makeCamera(false);
+        arResizeCameraParam(file, lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT, camera);
+        lumeko_test::writeFile(patternFile, lumeko_test::markerScenePattern());
+        for (const std::vector<unsigned char>& bgr :
+             lumeko_test::markerScenes({false, true, true, false, true})) {
+            std::vector<unsigned char>& frame = frames.emplace_back(bgr.size() / 3 * 4);
+            dibToFrame(bgr.data(), lumeko_test::SCENE_WIDTH * 3, frame.data(),
+                       lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT);
+        }
+    }
+    std::unique_ptr<Tracker> makeTracker() {
+        std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH);
+        PatternLoadError error = PatternLoadError::None;
+        EXPECT_EQ(tracker->loadPattern(patternFile.c_str(), &error), 0);
+        return tracker;
+    }
+    FrameImage frame(int i) {
+        return {frames[i].data(), lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT};
+    }
+    std::vector<KeyRow> track(Tracker& tracker) {
+        for (int i = 0; i < static_cast<int>(frames.size()); i++)
+            EXPECT_EQ(tracker.track(frame(i)), TrackStatus::Tracked);
+        return {tracker.keys().rows, tracker.keys().rows + tracker.keys().count};
+    }
+    static bool sameRows(const std::vector<KeyRow>& a, const std::vector<KeyRow>& b) {
+        return a.size() == b.size() &&
+               std::memcmp(a.data(), b.data(), a.size() * sizeof(KeyRow)) == 0;
+    }
+    lumeko_test::TempDir dir;
+    std::string patternFile = dir.file("scene.pattern");
+    CameraParam camera;
+    std::vector<std::vector<unsigned char>> frames;
+};
+
+// Trackers share nothing and start afresh: the same frames give the same
+// rows through every new tracker, also while another one tracks other frames.
+TEST_F(WholeTracker, FreshTrackersGiveTheSameRowsAndShareNothing) {
+    const std::vector<KeyRow> first = track(*makeTracker());
+    ASSERT_EQ(first.size(), 5u);
+    EXPECT_EQ(first[0].found + first[1].found + first[2].found + first[4].found, 3);
+    EXPECT_EQ(first[1].found, 1);
+    for (int run = 0; run < 3; run++) {
+        std::unique_ptr<Tracker> other = makeTracker();
+        std::unique_ptr<Tracker> tracker = makeTracker();
+        other->track(frame(2));
+        other->track(frame(1));
+        EXPECT_TRUE(sameRows(track(*tracker), first)) << "run " << run;
+    }
+}
+
+// Failures come back as statuses, with nothing printed and nothing stored.
+TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH);
+    PatternLoadError error = PatternLoadError::None;
+    EXPECT_EQ(tracker->loadPattern(dir.file("absent.pattern").c_str(), &error), -1);
+    EXPECT_EQ(error, PatternLoadError::FileMissing);
+    lumeko_test::writeFile(dir.file("short.pattern"), "1 2 3");
+    EXPECT_EQ(tracker->loadPattern(dir.file("short.pattern").c_str(), &error), -1);
+    EXPECT_EQ(error, PatternLoadError::ReadError);
+    EXPECT_EQ(tracker->track({frames[0].data(), 100, 100}), TrackStatus::DetectionFailed);
+    EXPECT_EQ(tracker->keys().count, 0);
+    for (int i = 0; i < KEY_TABLE_SIZE; i++)
+        ASSERT_EQ(tracker->track(frame(0)), TrackStatus::Tracked);
+    EXPECT_EQ(tracker->track(frame(0)), TrackStatus::TableFull);
+    EXPECT_EQ(tracker->keys().count, KEY_TABLE_SIZE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
 }  // namespace

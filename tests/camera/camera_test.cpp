@@ -82,6 +82,7 @@ TEST(CameraParamCheck, RefusesRecordsThatCannotBeACameraWithAReason) {
         {"centre right", [](CameraParam& c) { c.mat[0][2] = 640.5; }, "(640.5, 240) lies outside"},
         {"centre above", [](CameraParam& c) { c.mat[1][2] = -1; }, "outside the 640 x 480"},
         {"not finite", [](CameraParam& c) { c.distFactor[0] = NAN; }, "not finite"},
+        {"lens centre", [](CameraParam& c) { c.distFactor[1] = 481; }, "centre (320, 481) lies"},
         {"height 0", [](CameraParam& c) { c.ysize = 0; }, "640 x 0 is not positive"},
         {"tiny scale", [](CameraParam& c) { c.distFactor[3] = 1e-320; }, "too strong"},
     };

@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <memory>
 #include <random>
 #include <span>
 #include <vector>
 
+#include "marker/contour_trace.h"
 #include "marker/edge_lines.h"
 #include "marker/labeling.h"
 #include "tests/marker/reference_labeling.h"
@@ -20,19 +22,26 @@ using lumeko_test::BLACK;
 using lumeko_test::TestFrame;
 using lumeko_test::WHITE;
 
-LabelResult label(TestFrame& frame) {
-    arInitLabeling(frame.width, frame.height);
-    static LabelResult result;
-    EXPECT_NE(arLabelImage(frame.image(), 100, &result), nullptr);
-    return result;
-}
+// Labeling's and candidate detection's storage, sized for each frame.
+struct Stages {
+    std::unique_ptr<LabelStorage> labels = std::make_unique<LabelStorage>();
+    std::unique_ptr<SquareStorage> squares = std::make_unique<SquareStorage>();
+    LabelResult result{};
 
-std::span<const MarkerCandidate> findSquares(TestFrame& frame) {
-    int n = 0;
-    const MarkerCandidate* list =
-        arDetectSquares(label(frame), REGION_AREA_MAX, REGION_AREA_MIN, SQUARE_FIT_FACTOR, &n);
-    return {list, static_cast<size_t>(n)};
-}
+    const LabelResult& label(TestFrame& frame) {
+        EXPECT_EQ(arInitLabeling(*labels, frame.width, frame.height), 0);
+        EXPECT_NE(arLabelImage(*labels, frame.image(), 100, &result), nullptr);
+        return result;
+    }
+    std::span<const MarkerCandidate> findSquares(TestFrame& frame) {
+        const int n = arDetectSquares(label(frame), REGION_AREA_MAX, REGION_AREA_MIN,
+                                      SQUARE_FIT_FACTOR, *squares);
+        return {squares->candidates, static_cast<size_t>(n)};
+    }
+    std::span<const uint8_t> contourFailures() const {
+        return {squares->contourFailures, static_cast<size_t>(squares->contourFailureCount)};
+    }
+};
 
 // Area, centroid x and y, box smallest and largest x, smallest and largest y.
 std::array<double, 7> stats(const LabelResult& r, int i) {
@@ -44,14 +53,15 @@ std::array<double, 7> stats(const LabelResult& r, int i) {
 // Corner contacts, merges, statistics and the unlabelled frame border are
 // checked against the literal rules below; the threshold here.
 TEST(Labeling, SumOfThreeTimesTheThresholdIsDarkAndOneMoreIsNot) {
+    Stages stages;
     TestFrame frame(20, 10);
-    const LabelResult bright = label(frame);
+    const LabelResult bright = stages.label(frame);
     EXPECT_EQ(bright.labelCount, 0);
     EXPECT_EQ(std::count(bright.labelImage, bright.labelImage + 200, 0), 200);
     frame.set(5, 5, {100, 100, 100});
     frame.set(10, 5, {100, 100, 101});
     frame.set(15, 5, {0, 45, 255});  // 300 in unequal parts
-    const LabelResult r = label(frame);
+    const LabelResult r = stages.label(frame);
     ASSERT_EQ(r.labelCount, 2);
     EXPECT_EQ(r.centroids[0].x + r.centroids[1].x, 5 + 15);
 }
@@ -60,6 +70,7 @@ TEST(Labeling, SumOfThreeTimesTheThresholdIsDarkAndOneMoreIsNot) {
 // to rewrite the table. Both must give the same labels on any frame, and the
 // statistics must be those of the final regions.
 TEST(Labeling, MatchesTheTableRewriteOnRandomFrames) {
+    Stages stages;
     std::mt19937 random(20261206);
     for (int round = 0; round < 40; round++) {
         const int w = 3 + random() % 90, h = 3 + random() % 70, dark = random() % 90 + 5;
@@ -69,7 +80,7 @@ TEST(Labeling, MatchesTheTableRewriteOnRandomFrames) {
                 frame.set(i % w, i / w, BLACK);  // often touching the frame's edge
             }
         }
-        const LabelResult r = label(frame);
+        const LabelResult r = stages.label(frame);
         const auto ref = lumeko_test::referenceLabelImage(frame.image(), 100, LABEL_MAX);
         ASSERT_EQ(r.labelCount, ref.labelCount) << round;
         ASSERT_TRUE(std::equal(ref.labelMap.begin(), ref.labelMap.end(), r.labelMap)) << round;
@@ -94,11 +105,12 @@ TEST(Labeling, MatchesTheTableRewriteOnRandomFrames) {
 // LABEL_MAX provisional labels, one pixel more fails the pass, and so does a
 // frame larger than the storage was sized for.
 TEST(Labeling, Label32768ReadsBackPositiveAndOneMoreOrAnOversizedFrameFails) {
+    Stages stages;
     TestFrame frame(1026, 132);
     for (int i = 0; i < 64 * 512; i++) {
         frame.set(1 + 2 * (i % 512), 1 + 2 * (i / 512), BLACK);
     }
-    const LabelResult r = label(frame);
+    const LabelResult r = stages.label(frame);
     ASSERT_EQ(r.labelCount, LABEL_MAX);
     const int last = r.labelImage[127 * 1026 + 1023];
     EXPECT_EQ(last, LABEL_MAX);
@@ -107,15 +119,16 @@ TEST(Labeling, Label32768ReadsBackPositiveAndOneMoreOrAnOversizedFrameFails) {
     frame.set(1, 129, BLACK);
     LabelResult untouched{};
     untouched.labelCount = -7;
-    EXPECT_EQ(arLabelImage(frame.image(), 100, &untouched), nullptr);
+    EXPECT_EQ(arLabelImage(*stages.labels, frame.image(), 100, &untouched), nullptr);
     EXPECT_EQ(untouched.labelCount, -7);
-    arInitLabeling(1920, 1080);
+    ASSERT_EQ(arInitLabeling(*stages.labels, 1920, 1080), 0);
     TestFrame larger(2000, 1100);
-    EXPECT_EQ(arLabelImage(larger.image(), 100, &untouched), nullptr);
-    EXPECT_EQ(arInitLabeling(0, 10), -1);
+    EXPECT_EQ(arLabelImage(*stages.labels, larger.image(), 100, &untouched), nullptr);
+    EXPECT_EQ(arInitLabeling(*stages.labels, 0, 10), -1);
 }
 
 TEST(SquareCandidates, AreaLimitsAreInclusiveAndBoxesMustStayClearOfTheBorder) {
+    Stages stages;
     // x0, y0, w, h, white holes inside (same outline, less area), candidates.
     const int cases[12][6] = {
         {100, 100, 8, 10, 10, 1},     {100, 100, 8, 10, 11, 0},      // areas 70 and 69
@@ -131,11 +144,12 @@ TEST(SquareCandidates, AreaLimitsAreInclusiveAndBoxesMustStayClearOfTheBorder) {
         for (int i = 0; i < c[4]; i++) {
             frame.set(c[0] + 2 + i % (c[2] - 4), c[1] + 2 + i / (c[2] - 4), WHITE);
         }
-        EXPECT_EQ(findSquares(frame).size(), c[5]) << c[0] << "," << c[1] << " " << c[4];
+        EXPECT_EQ(stages.findSquares(frame).size(), c[5]) << c[0] << "," << c[1] << " " << c[4];
     }
 }
 
 TEST(SquareCandidates, OverlapsAndShapesWithOtherThanFourCorners) {
+    Stages stages;
     TestFrame frame(640, 480);
     frame.fillRect(20, 20, 100, 100, BLACK);  // a square inside a square: the smaller goes
     frame.fillRect(40, 40, 60, 60, WHITE);
@@ -150,7 +164,7 @@ TEST(SquareCandidates, OverlapsAndShapesWithOtherThanFourCorners) {
     // test has to take its second search.
     const ImagePoint a{100, 300}, b{400, 360}, c{330, 400}, d{110, 350}, corners[4] = {b, c, d, a};
     frame.fillPolygon({a, b, c, d}, BLACK);
-    const auto s = findSquares(frame);
+    const auto s = stages.findSquares(frame);
     ASSERT_EQ(s.size(), 3u);
     EXPECT_EQ(s[0].area, 10000 - 3600);
     EXPECT_EQ(std::pair(s[1].area, s[1].contourX[0]), std::pair(900, 189));  // the inner square
@@ -162,64 +176,121 @@ TEST(SquareCandidates, OverlapsAndShapesWithOtherThanFourCorners) {
 }
 
 TEST(SquareCandidates, TheThirtyFirstSquareLookingRegionIsNeverTraced) {
-    // A comb whose outline is longer than a contour may be: tracing it prints
-    // a diagnostic.
+    Stages stages;
+    // A comb whose outline is longer than a contour may be: tracing records
+    // why it gave up, and prints nothing.
     TestFrame frame(640, 480);
     frame.fillRect(100, 380, 300, 2, BLACK);
     for (int k = 0; k < 150; k++) {
         frame.fillRect(100 + 2 * k, 382, 1, 40, BLACK);
     }
     testing::internal::CaptureStdout();
-    EXPECT_EQ(findSquares(frame).size(), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "??? 3\n");
+    EXPECT_EQ(stages.findSquares(frame).size(), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(
+        std::vector<uint8_t>(stages.contourFailures().begin(), stages.contourFailures().end()),
+        std::vector<uint8_t>{CONTOUR_TOO_LONG});
     for (int k = 0; k < 31; k++) {
         frame.fillRect(20 + 70 * (k % 8), 20 + 60 * (k / 8), 14, 14, BLACK);
     }
-    testing::internal::CaptureStdout();
-    const auto s = findSquares(frame);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    const auto s = stages.findSquares(frame);
+    EXPECT_TRUE(stages.contourFailures().empty());
     ASSERT_EQ(s.size(), static_cast<size_t>(MARKER_MAX));
     EXPECT_EQ(s.back().centre.x, 20 + 70 * 5 + 6.5);  // the 30th square
     EXPECT_EQ(s.back().centre.y, 20 + 60 * 3 + 6.5);
 }
 
-const double CORNERS[5][2] = {{100, 100}, {300, 100}, {300, 260}, {100, 260}, {100, 100}};
-
-// Fits the edges of the rectangle above, traced clockwise with counts[s]
-// points on side s. The points the fit must leave out at each end (0.05 n +
-// 0.5 of them: 5.5 of 100, 1.5 of 20, 0.65 of 3) are pushed 3 pixels inwards,
-// so only the right stretches give the exact sides.
-int fitRectangle(const int counts[4], ImagePoint vertices[4]) {
-    const int from[4] = {5, 1, 0, 1}, to[4] = {93, 17, 1, 17};
-    const double inwards[4][2] = {{0, 3}, {-3, 0}, {0, -3}, {3, 0}};
-    std::vector<int32_t> xy[2];
-    int32_t starts[5] = {0};
-    for (int s = 0; s < 4; s++) {
-        for (int k = s == 0 ? 0 : 1; k < counts[s]; k++) {
-            const double t = static_cast<double>(k) / (counts[s] - 1);
-            const bool out = k > 0 && k < counts[s] - 1 && (k < from[s] || k > to[s]);
-            for (int axis = 0; axis < 2; axis++) {
-                const double v = CORNERS[s][axis] * (1 - t) + CORNERS[s + 1][axis] * t;
-                xy[axis].push_back(std::lround(v + (out ? inwards[s][axis] : 0)));
-            }
+// A 40 x 40 square with a one-pixel spike 4 pixels tall on its top side,
+// and white holes that leave `area` pixels. The spike's tip lies 4 pixels
+// (squared: 16) off the side's chord; it splits the side when 16 exceeds
+// area * 4/3 * 0.01: areas 1199 (15.99) and 1201 (16.01) fall either side.
+TEST(SquareCandidates, ASpikeIsACornerJustWhenItPassesTheSplitThreshold) {
+    for (const auto& [area, squares] : {std::pair{1201, 1u}, {1199, 0u}}) {
+        Stages stages;
+        TestFrame frame(640, 480);
+        frame.fillRect(100, 100, 40, 40, BLACK);
+        frame.fillRect(120, 96, 1, 4, BLACK);
+        for (int i = 0; i < 1604 - area; i++) {
+            frame.set(104 + i % 32, 104 + i / 32, WHITE);
         }
-        starts[s + 1] = static_cast<int32_t>(xy[0].size()) - 1;
+        const auto s = stages.findSquares(frame);
+        ASSERT_EQ(stages.result.areas[0], area);
+        EXPECT_EQ(s.size(), squares) << area;
     }
-    lumeko_test::useUndistortedCamera(640, 480);
-    EdgeLine lines[4];
-    return arFitEdgeLines(xy[0].data(), xy[1].data(), static_cast<int>(xy[0].size()), starts, lines,
-                          vertices);
 }
 
-TEST(EdgeLines, SidesAreFittedToTheirTrimmedMiddleOnlyAndTwoPointsAreTooFew) {
-    const int counts[4] = {100, 20, 3, 20}, tooFew[4] = {100, 20, 2, 20};
-    ImagePoint vertices[4];
-    ASSERT_EQ(fitRectangle(counts, vertices), 0);
-    for (int j = 0; j < 4; j++) {  // corner j, where side j - 1 meets side j
-        EXPECT_NEAR(vertices[j].x, CORNERS[j][0], 1e-9) << j;
-        EXPECT_NEAR(vertices[j].y, CORNERS[j][1], 1e-9) << j;
+// A kite symmetric about x = 300: apex (300, 100), widest row y = 110 (the
+// two wing tips, 1700 squared from the apex, the farthest points), bottom
+// (300, 130). Traced clockwise from the apex, the right wing comes first and
+// the contour starts there.
+TEST(SquareCandidates, OfTwoFarthestPointsTheContourStartsAtTheFirstInTraceOrder) {
+    Stages stages;
+    TestFrame frame(640, 480);
+    for (int y = 100; y <= 130; y++) {
+        const int half = y <= 110 ? 4 * (y - 100) : 2 * (130 - y);
+        frame.fillRect(300 - half, y, 2 * half + 1, 1, BLACK);
     }
-    EXPECT_EQ(fitRectangle(tooFew, vertices), -1);
+    const auto s = stages.findSquares(frame);
+    ASSERT_EQ(s.size(), 1u);
+    EXPECT_EQ(std::pair(s[0].contourX[0], s[0].contourY[0]), std::pair(340, 110));
+}
+
+// A 30 x 10 pixel rectangle traced clockwise from its top-left corner: sides
+// of 30, 10, 30 and 10 points, corners included. The fit of a side of n
+// points drops int(0.05 n + 0.5) at each end, an exact 2 and 1 here. The
+// dropped points (the corners among them) are pushed 3 pixels inwards, the
+// first and last kept ones 1 pixel outwards, so each fitted side lies 2 / m
+// outside the true one (m points kept) only when exactly the right points
+// are used.
+TEST(EdgeLines, EachSideIsFittedToExactlyItsTrimmedMiddle) {
+    const int corners[5][2] = {{100, 100}, {129, 100}, {129, 109}, {100, 109}, {100, 100}};
+    const int outward[4][2] = {{0, -1}, {1, 0}, {0, 1}, {-1, 0}};
+    auto fit = [&](const int counts[4], ImagePoint vertices[4]) {
+        std::vector<int32_t> xy[2];
+        int32_t cornerIndex[5] = {0};
+        for (int s = 0; s < 4; s++) {
+            const int n = counts[s], trim = (n + 10) / 20;  // int(0.05 n + 0.5)
+            for (int k = s == 0 ? 0 : 1; k < n; k++) {
+                const int corner = k == 0 ? s : k == n - 1 ? (s + 1) % 4 : -1;
+                for (int axis = 0; axis < 2; axis++) {
+                    const double t = static_cast<double>(k) / (n - 1);
+                    int v = static_cast<int>(
+                        std::lround(corners[s][axis] * (1 - t) + corners[s + 1][axis] * t));
+                    if (corner >= 0) {
+                        v -= 3 * (outward[(corner + 3) % 4][axis] + outward[corner][axis]);
+                    } else if (k < trim || k > n - 1 - trim) {
+                        v -= 3 * outward[s][axis];
+                    } else if (k == trim || k == n - 1 - trim) {
+                        v += outward[s][axis];
+                    }
+                    xy[axis].push_back(v);
+                }
+            }
+            cornerIndex[s + 1] = static_cast<int32_t>(xy[0].size()) - 1;
+        }
+        const auto storage = std::make_unique<EdgeLineStorage>();
+        EdgeLine lines[4];
+        return arFitEdgeLines(lumeko_test::undistortedCamera(640, 480).distFactor, *storage,
+                              xy[0].data(), xy[1].data(), cornerIndex, lines, vertices);
+    };
+    const int counts[4] = {30, 10, 30, 10};
+    ImagePoint vertices[4];
+    ASSERT_EQ(fit(counts, vertices), 0);
+    const double shift[4] = {2.0 / 26, 2.0 / 8, 2.0 / 26, 2.0 / 8};  // 2 / points kept
+    for (int j = 0; j < 4; j++) {  // corner j, where side j - 1 meets side j
+        const int before = (j + 3) % 4;
+        const double shiftBefore = shift[before], shiftAfter = shift[j];
+        EXPECT_NEAR(vertices[j].x,
+                    corners[j][0] + shiftBefore * outward[before][0] + shiftAfter * outward[j][0],
+                    1e-9)
+            << j;
+        EXPECT_NEAR(vertices[j].y,
+                    corners[j][1] + shiftBefore * outward[before][1] + shiftAfter * outward[j][1],
+                    1e-9)
+            << j;
+    }
+    const int tooFew[4] = {30, 10, 2, 10};  // two points, both dropped
+    EXPECT_EQ(fit(tooFew, vertices), -1);
 }
 
 }  // namespace

@@ -6,9 +6,6 @@
 #include <span>
 #include <tuple>
 
-#include "camera/camera_param.h"
-#include "marker/detect_marker.h"
-
 namespace lumeko_test {
 
 TestFrame::TestFrame(int w, int h, Colour background)
@@ -98,15 +95,14 @@ std::string patternFileText(const Picture& picture) {
     return text;
 }
 
-void useUndistortedCamera(int width, int height) {
+CameraParam undistortedCamera(int width, int height) {
     CameraParam param{};
     param.xsize = width, param.ysize = height;
     param.mat[0][0] = param.mat[1][1] = 700.0;
     param.mat[0][2] = param.distFactor[0] = width / 2.0;
     param.mat[1][2] = param.distFactor[1] = height / 2.0;
     param.mat[2][2] = param.distFactor[3] = 1.0;
-    arSetCameraParam(param);
-    arInitDetection(width, height);
+    return param;
 }
 
 }  // namespace lumeko_test

@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "math/image_point.h"
+#include "camera/camera_param.h"
 #include "marker/frame_image.h"
+#include "math/image_point.h"
 
 namespace lumeko_test {
 
@@ -40,7 +41,8 @@ Picture randomPicture(unsigned seed);
 // Block d: the picture turned d x 90 degrees counter-clockwise; planes blue,
 // green, red; rows top first.
 std::string patternFileText(const Picture& picture);
-// Makes a distortion-free camera of this size current and sizes detection.
-void useUndistortedCamera(int width, int height);
+// A distortion-free camera of this size (focal length 700, principal point
+// and distortion centre in the middle).
+CameraParam undistortedCamera(int width, int height);
 
 }  // namespace lumeko_test

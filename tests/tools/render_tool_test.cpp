@@ -63,15 +63,16 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
     const std::string truth = lumeko_test::readFile(dir.file("truth.csv"));
     EXPECT_EQ(std::count(truth.begin(), truth.end(), '\n'), 4);
     EXPECT_EQ(lumeko_test::readFile(dir.file("raw.csv")), truth);
-    ASSERT_EQ(openMovieFile(dir.file("raw.avi").c_str()), 0);
-    ASSERT_EQ(openMovieVideoStream(), 0);
-    EXPECT_EQ(movieFileInfo().length, 3u);
-    ASSERT_EQ(openMovieDecoder(1), 0);
+    MovieFile movie;
+    ASSERT_EQ(movie.open(dir.file("raw.avi").c_str()), 0);
+    ASSERT_EQ(movie.openVideoStream(), 0);
+    EXPECT_EQ(movie.info().length, 3u);
+    ASSERT_EQ(movie.openDecoder(1), 0);
     MovieFrame frame;
     for (int i = 0; i < 3; ++i) {
         RgbImage still;
         ASSERT_EQ(readImage(dir.file("f_00" + std::to_string(i) + ".jpg"), still, error), 0);
-        ASSERT_EQ(readMovieFrame(frame), 1);
+        ASSERT_EQ(movie.readFrame(frame), 1);
         double mean = 0.0;  // of |movie - still|; the movie's rows hold blue, green, red
         for (int k = 0; k < 161 * 121 * 3; ++k) {
             const int got = frame.rows[k / 483 * frame.stride + k % 483];
@@ -79,7 +80,6 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
         }
         EXPECT_LT(mean, 2.0) << "frame " << i;  // the stills' JPEG loss
     }
-    closeMovieFile();
     EXPECT_EQ(run({"--output", "f.jpg"}), 1);  // more than one frame needs a number field
 }
 

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/jpeg_decoder.h"
+
 namespace {
 
 // libjpeg reports fatal errors through error_exit; this one jumps back to the
@@ -25,32 +27,27 @@ void jpegErrorExit(j_common_ptr cinfo) {
 
 void jpegOutputMessage(j_common_ptr) {}
 
-// Decodes from an open file. Only plain records live in this frame, so the
-// jump back from libjpeg skips no destructor.
-int decodeJpeg(FILE* file, RgbImage* image, JpegErrorManager* errors) {
-    jpeg_decompress_struct cinfo;
-    cinfo.err = jpeg_std_error(&errors->base);
-    errors->base.error_exit = jpegErrorExit;
-    errors->base.output_message = jpegOutputMessage;
-    if (setjmp(errors->jump) != 0) {
-        jpeg_destroy_decompress(&cinfo);
+// Decodes from an open file with the tracker's own JPEG reader.
+int decodeJpeg(FILE* file, RgbImage& image, std::string& message) {
+    JpegDecoder jpeg;
+    if (jpeg.start(file, JpegDecoder::Colours::AnyAsRgb) != 0) {
+        message = jpeg.error();
         return -1;
     }
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, file);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    image->width = static_cast<int>(cinfo.output_width);
-    image->height = static_cast<int>(cinfo.output_height);
-    image->rgb.assign(static_cast<size_t>(image->width) * image->height * 3, 0);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row =
-            image->rgb.data() + static_cast<size_t>(cinfo.output_scanline) * image->width * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
+    image = makeRgbImage(jpeg.width(), jpeg.height(), 0, 0, 0);
+    const size_t rowBytes = static_cast<size_t>(image.width) * 3;
+    for (int y = 0; y < image.height; y++) {
+        const unsigned char* row = nullptr;
+        if (jpeg.readRow(&row) != 0) {
+            message = jpeg.error();
+            return -1;
+        }
+        std::memcpy(image.rgb.data() + y * rowBytes, row, rowBytes);
     }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
+    if (jpeg.finish() != 0) {
+        message = jpeg.error();
+        return -1;
+    }
     return 0;
 }
 
@@ -178,10 +175,10 @@ int readImage(const std::string& path, RgbImage& image, std::string& error) {
     int result = -1;
     if (got == 2 && magic[0] == 0xFF && magic[1] == 0xD8) {
         std::rewind(file);
-        JpegErrorManager errors;
-        result = decodeJpeg(file, &image, &errors);
+        std::string message;
+        result = decodeJpeg(file, image, message);
         if (result != 0) {
-            error = path + ": not a readable JPEG image (" + errors.message + ")";
+            error = path + ": not a readable JPEG image (" + message + ")";
         }
     } else if (got == 2 && magic[0] == 'P' && (magic[1] == '3' || magic[1] == '6')) {
         result = readPpm(file, magic[1] == '6', image, error);

@@ -120,9 +120,9 @@ void text(RgbImage& image, int x, int y, const char* s, int scale) {
     }
 }
 
-ImagePoint observed(const ImagePoint& ideal) {
+ImagePoint observed(const double distFactor[4], const ImagePoint& ideal) {
     ImagePoint p{};
-    arIdealToObserved(arCurrentCameraParam().distFactor, ideal.x, ideal.y, &p.x, &p.y);
+    arIdealToObserved(distFactor, ideal.x, ideal.y, &p.x, &p.y);
     return p;
 }
 
@@ -138,13 +138,13 @@ void drawCandidates(RgbImage& image, const DetectionTrace& trace) {
     }
 }
 
-void drawMarker(RgbImage& image, const MarkerInfo& m, int scale) {
+void drawMarker(RgbImage& image, const double distFactor[4], const MarkerInfo& m, int scale) {
     for (int k = 0; k < 4; k++) {
-        const ImagePoint p = observed(m.vertices[k]);
+        const ImagePoint p = observed(distFactor, m.vertices[k]);
         cross(image, p.x, p.y, 4, RED);
     }
     if (m.direction >= 0) {
-        const ImagePoint first = observed(m.vertices[(4 - m.direction) % 4]);
+        const ImagePoint first = observed(distFactor, m.vertices[(4 - m.direction) % 4]);
         ring(image, first.x, first.y, 7, GREEN);
         ring(image, first.x, first.y, 8, GREEN);
     }
@@ -156,13 +156,13 @@ void drawMarker(RgbImage& image, const MarkerInfo& m, int scale) {
 
 }  // namespace
 
-RgbImage drawDetection(const FrameImage& frame, const DetectionTrace& trace,
-                       const MarkerInfo* markers, int count) {
+RgbImage drawDetection(const FrameImage& frame, const CameraParam& camera,
+                       const DetectionTrace& trace, const MarkerInfo* markers, int count) {
     RgbImage image = fadedFrameWithRegions(frame, trace.labels);
     drawCandidates(image, trace);
     const int scale = frame.width >= 1280 ? 3 : 2;
     for (int i = 0; i < count; i++) {
-        drawMarker(image, markers[i], scale);
+        drawMarker(image, camera.distFactor, markers[i], scale);
     }
     return image;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "camera/camera_param.h"
 #include "marker/detection_trace.h"
 #include "marker/frame_image.h"
 #include "marker/marker_info.h"
@@ -9,6 +10,7 @@
 // the dark regions (each in its own tint), the square candidates' contours
 // (yellow) with their corner pixels (orange), the fitted corners (red, the
 // first marker-ordered corner in green) and each marker's id, direction and
-// confidence next to it.
-RgbImage drawDetection(const FrameImage& frame, const DetectionTrace& trace,
-                       const MarkerInfo* markers, int count);
+// confidence next to it. `camera` is the one detection worked for (its lens
+// model turns the ideal corners back into frame pixels).
+RgbImage drawDetection(const FrameImage& frame, const CameraParam& camera,
+                       const DetectionTrace& trace, const MarkerInfo* markers, int count);

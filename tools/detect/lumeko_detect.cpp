@@ -1,14 +1,15 @@
 // lumeko-detect: runs one detection pass on a frame and draws what it saw.
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/frame_convert.h"
 #include "camera/camera_param.h"
-#include "marker/detect_marker.h"
-#include "marker/detection_trace.h"
-#include "marker/pattern.h"
+#include "marker/detector.h"
 #include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
@@ -128,17 +129,14 @@ int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, in
     width = image.width;
     height = image.height;
     bgra.resize(static_cast<size_t>(width) * height * 4);
-    for (size_t i = 0; i < static_cast<size_t>(width) * height; i++) {
-        bgra[4 * i] = image.rgb[3 * i + 2];
-        bgra[4 * i + 1] = image.rgb[3 * i + 1];
-        bgra[4 * i + 2] = image.rgb[3 * i];
-        bgra[4 * i + 3] = 255;
-    }
+    unsigned char* write = bgra.data();
+    rgbRowToFrame(write, image.rgb.data(), width * height);
     return 0;
 }
 
-int setUpCamera(const DetectOptions& options, int width, int height, std::string& error) {
-    CameraParam camera{};
+// The camera the frame was taken with, resized to the frame.
+int readCamera(const DetectOptions& options, int width, int height, CameraParam& camera,
+               std::string& error) {
     if (options.cameraPath.empty()) {
         // Focal length the frame's width, principal point its centre, no distortion.
         const CameraSettings settings{width,       height,       1.0 * width, 1.0 * width,
@@ -158,12 +156,6 @@ int setUpCamera(const DetectOptions& options, int width, int height, std::string
             return -1;
         }
     }
-    arSetCameraParam(camera);
-    if (arInitDetection(width, height) < 0) {
-        error = "cannot size detection for " + std::to_string(width) + " x " +
-                std::to_string(height) + " pixels";
-        return -1;
-    }
     return 0;
 }
 
@@ -172,6 +164,9 @@ double millis(std::chrono::steady_clock::duration d) {
 }
 
 void printSummary(const DetectionTrace& trace, const MarkerInfo* markers, int count) {
+    for (const uint8_t code : trace.contourFailures) {
+        std::printf("??? %d\n", code);
+    }
     std::printf("labeling %.3f ms, squares %.3f ms, identification %.3f ms, history %.3f ms\n",
                 millis(trace.labeling), millis(trace.squares), millis(trace.identification),
                 millis(trace.history));
@@ -213,25 +208,37 @@ int main(int argc, char** argv) {
     int width = 0;
     int height = 0;
     std::string error;
+    CameraParam camera{};
     if (readFrame(options, bgra, width, height, error) != 0 ||
-        setUpCamera(options, width, height, error) != 0) {
+        readCamera(options, width, height, camera, error) != 0) {
         return fail(error);
     }
+    const std::unique_ptr<Detector> detector = Detector::create(camera);
+    if (detector == nullptr) {
+        return fail("cannot size detection for " + std::to_string(width) + " x " +
+                    std::to_string(height) + " pixels");
+    }
     for (const std::string& pattern : options.patterns) {
-        if (arLoadPattern(pattern.c_str()) < 0) {
-            return fail(pattern + ": cannot load the pattern");
+        PatternLoadError loadError = PatternLoadError::None;
+        if (detector->loadPattern(pattern.c_str(), &loadError) < 0) {
+            return fail(pattern + (loadError == PatternLoadError::FileMissing
+                                       ? ": cannot open the pattern"
+                                   : loadError == PatternLoadError::ReadError
+                                       ? ": not a pattern file (fewer than 3072 values)"
+                                       : ": cannot load the pattern"));
         }
     }
     const FrameImage frame{bgra.data(), width, height};
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    const int status = arDetectMarker(frame, options.threshold, &markers, &count);
-    const DetectionTrace& trace = arDetectionTrace();
+    const int status = detector->detect(frame, options.threshold, &markers, &count);
+    const DetectionTrace& trace = detector->trace();
     if (status < 0) {
         std::printf("detection failed: more than %d provisional labels\n", LABEL_MAX);
     }
     printSummary(trace, markers, count);
-    if (writePicture(output, drawDetection(frame, trace, markers, count), error) != 0) {
+    if (writePicture(output, drawDetection(frame, detector->camera(), trace, markers, count),
+                     error) != 0) {
         return fail(error);
     }
     std::printf("wrote %s\n", output.c_str());

@@ -1,0 +1,53 @@
+#include "app/still_reader.h"
+
+#include <cstdlib>
+
+#include "app/frame_convert.h"
+
+StillReader::~StillReader() {
+    std::free(frame.pixels);
+    if (file != nullptr)
+        std::fclose(file);
+}
+
+InputFailure StillReader::open(const char* imageName) {
+    file = std::fopen(imageName, "rb");
+    if (file == nullptr)
+        return failed = InputFailure::CannotOpen;
+    const int started = jpeg.start(file, JpegDecoder::Colours::ColourOrGrey);
+    if (started == -2)
+        return failed = InputFailure::UnsupportedColour;
+    if (started != 0)
+        return failed = InputFailure::DecoderError;
+    return InputFailure::None;
+}
+
+InputFailure StillReader::prepare() {
+    const size_t bytes = static_cast<size_t>(width()) * static_cast<size_t>(height()) * 4;
+    frame = {static_cast<unsigned char*>(std::malloc(bytes)), width(), height()};
+    if (frame.pixels == nullptr)
+        return failed = InputFailure::OutOfMemory;
+    return InputFailure::None;
+}
+
+ReadResult StillReader::next(const FrameImage** delivery) {
+    if (delivered) {
+        if (jpeg.finish() != 0) {
+            failed = InputFailure::DecoderError;
+            return ReadResult::Failed;
+        }
+        return ReadResult::End;
+    }
+    unsigned char* write = frame.pixels;
+    while (!jpeg.allRowsRead()) {
+        const unsigned char* row = nullptr;
+        if (jpeg.readRow(&row) != 0) {
+            failed = InputFailure::DecoderError;
+            return ReadResult::Failed;
+        }
+        rgbRowToFrame(write, row, frame.width);
+    }
+    delivered = true;
+    *delivery = &frame;
+    return ReadResult::Frame;
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/frame_reader.h"
+#include "app/jpeg_decoder.h"
+#include "marker/frame_image.h"
+
+// Delivers one JPEG still (colour, or greyscale as colour) as a single frame.
+class StillReader {
+  public:
+    StillReader() = default;
+    StillReader(const StillReader&) = delete;
+    StillReader& operator=(const StillReader&) = delete;
+    ~StillReader();
+
+    // Opens the file, reads its header and starts decoding.
+    InputFailure open(const char* imageName);
+    int width() const { return jpeg.width(); }
+    int height() const { return jpeg.height(); }
+
+    // Allocates the frame.
+    InputFailure prepare();
+
+    // The first call decodes the picture into the frame; the next one
+    // finishes the file and gives End.
+    ReadResult next(const FrameImage** frame);
+
+    InputFailure failure() const { return failed; }
+    // libjpeg's message when it gave up on the file.
+    const std::string& decoderError() const { return jpeg.error(); }
+    // libjpeg's warnings since the last call, oldest first.
+    std::vector<std::string> takeWarnings() { return jpeg.takeWarnings(); }
+
+  private:
+    std::FILE* file = nullptr;
+    JpegDecoder jpeg;
+    FrameImage frame{};
+    bool delivered = false;
+    InputFailure failed = InputFailure::None;
+};
