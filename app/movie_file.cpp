@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstring>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -148,10 +149,50 @@ unsigned clampToUnsigned(int64_t value) {
     return value > UINT_MAX ? UINT_MAX : static_cast<unsigned>(value);
 }
 
-}  // namespace
+// Size of the buffer FFmpeg reads a movie in memory through.
+constexpr int MEMORY_READ_BUFFER = 4096;
 
-int MovieFile::open(const char* fileName) {
-    close();
+int readMemory(void* opaque, uint8_t* buffer, int size) {
+    MemoryInput& input = *static_cast<MemoryInput*>(opaque);
+    const size_t left = input.size - input.position;
+    const size_t count = left < static_cast<size_t>(size) ? left : static_cast<size_t>(size);
+    if (count == 0)
+        return AVERROR_EOF;
+    std::memcpy(buffer, input.data + input.position, count);
+    input.position += count;
+    return static_cast<int>(count);
+}
+
+int64_t seekMemory(void* opaque, int64_t offset, int whence) {
+    MemoryInput& input = *static_cast<MemoryInput*>(opaque);
+    if ((whence & AVSEEK_SIZE) != 0)
+        return static_cast<int64_t>(input.size);
+    int64_t base = 0;
+    switch (whence & ~AVSEEK_FORCE) {
+        case SEEK_SET:
+            base = 0;
+            break;
+        case SEEK_CUR:
+            base = static_cast<int64_t>(input.position);
+            break;
+        case SEEK_END:
+            base = static_cast<int64_t>(input.size);
+            break;
+        default:
+            return -1;
+    }
+    int64_t target;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0 ||
+        target > static_cast<int64_t>(input.size)) {
+        return -1;
+    }
+    input.position = static_cast<size_t>(target);
+    return target;
+}
+
+// Opens the container (already given its input in `movie.container`, or
+// named by `fileName`) and reads its streams.
+int openContainer(MovieState& movie, const char* fileName) {
     av_log_set_level(AV_LOG_QUIET);
     // Only the times the container stores: guessed presentation times of
     // reordered frames in AVI files are off by the reordering depth.
@@ -161,7 +202,37 @@ int MovieFile::open(const char* fileName) {
     av_dict_free(&options);
     if (opened < 0)
         return -1;
-    if (avformat_find_stream_info(movie.container, nullptr) < 0) {
+    return avformat_find_stream_info(movie.container, nullptr) < 0 ? -1 : 0;
+}
+
+}  // namespace
+
+int MovieFile::open(const char* fileName) {
+    close();
+    if (openContainer(movie, fileName) != 0) {
+        close();
+        return -1;
+    }
+    return 0;
+}
+
+int MovieFile::openMemory(const unsigned char* data, size_t size) {
+    close();
+    movie.memory = {data, size, 0};
+    unsigned char* buffer = static_cast<unsigned char*>(av_malloc(MEMORY_READ_BUFFER));
+    movie.container = avformat_alloc_context();
+    if (buffer != nullptr)
+        movie.io = avio_alloc_context(buffer, MEMORY_READ_BUFFER, 0, &movie.memory, readMemory,
+                                      nullptr, seekMemory);
+    if (movie.io == nullptr || movie.container == nullptr) {
+        if (movie.io == nullptr)
+            av_free(buffer);
+        close();
+        return -1;
+    }
+    movie.container->pb = movie.io;
+    movie.container->flags |= AVFMT_FLAG_CUSTOM_IO;
+    if (openContainer(movie, "") != 0) {
         close();
         return -1;
     }
@@ -266,6 +337,10 @@ void MovieFile::close() {
     av_packet_free(&movie.packet);
     avcodec_free_context(&movie.decoder);
     avformat_close_input(&movie.container);
+    if (movie.io != nullptr) {
+        av_freep(&movie.io->buffer);
+        avio_context_free(&movie.io);
+    }
     movie = MovieState{};
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 // The movie decoder: opens a movie file by name (FFmpeg's libavformat), takes
@@ -7,6 +8,7 @@
 // (libswscale) into 24-bit blue-green-red rows at the movie's frame size.
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVStream;
 struct AVCodecContext;
 struct AVPacket;
@@ -41,9 +43,18 @@ struct ConverterSource {
     int fullRange;
 };
 
+// A movie held in memory by its caller, read through `io`.
+struct MemoryInput {
+    const unsigned char* data{};
+    size_t size{};
+    size_t position{};
+};
+
 // Everything one open movie holds; all null / zero when none is open.
 struct MovieState {
     AVFormatContext* container{};
+    AVIOContext* io{};  // only for a movie opened from memory
+    MemoryInput memory{};
     AVStream* stream{};
     AVCodecContext* decoder{};
     AVPacket* packet{};
@@ -70,6 +81,10 @@ class MovieFile {
     // Opens and reads the container. 0, or -1 when the file cannot be opened or is
     // not a movie. Closes a movie still open.
     int open(const char* fileName);
+
+    // The same for a movie of `size` bytes at `data`, which must stay in place
+    // until the movie is closed (for tests and fuzzing without files).
+    int openMemory(const unsigned char* data, size_t size);
 
     // Chooses the first video stream. 0, or -1 when there is none.
     int openVideoStream();

@@ -12,6 +12,16 @@ MovieReader::~MovieReader() {
 InputFailure MovieReader::open(const char* movieName) {
     if (movie.open(movieName) != 0)
         return InputFailure::CannotOpen;
+    return readInfo();
+}
+
+InputFailure MovieReader::openMemory(const unsigned char* data, size_t size) {
+    if (movie.openMemory(data, size) != 0)
+        return InputFailure::CannotOpen;
+    return readInfo();
+}
+
+InputFailure MovieReader::readInfo() {
     if (movie.openVideoStream() != 0)
         return InputFailure::NoVideoStream;
     movieInfo = movie.info();

@@ -20,6 +20,8 @@ class MovieReader {
 
     // Opens the movie and reads its video stream's size, rate and length.
     InputFailure open(const char* movieName);
+    // The same for a movie in memory (see MovieFile::openMemory).
+    InputFailure openMemory(const unsigned char* data, size_t size);
     const MovieInfo& info() const { return movieInfo; }
 
     // Opens the decoder and allocates the two frames.
@@ -35,6 +37,9 @@ class MovieReader {
     long long lostFrames() const { return lost; }
 
   private:
+    // The stream and its size, rate and length, once the container is open.
+    InputFailure readInfo();
+
     MovieFile movie;
     MovieInfo movieInfo{};
     FrameImage picture{};
