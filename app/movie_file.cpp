@@ -274,14 +274,17 @@ int MovieFile::openDecoder(int threadCount) {
     if (codec == nullptr || movie.info.width <= 0 || movie.info.height <= 0)
         return -1;
     movie.decoder = avcodec_alloc_context3(codec);
-    if (movie.decoder == nullptr || avcodec_parameters_to_context(movie.decoder, parameters) < 0) {
-        return -1;
-    }
+    if (movie.decoder == nullptr)
+        return DECODER_OUT_OF_MEMORY;
+    int result = avcodec_parameters_to_context(movie.decoder, parameters);
+    if (result < 0)
+        return result == AVERROR(ENOMEM) ? DECODER_OUT_OF_MEMORY : -1;
     movie.decoder->thread_count = threadCount;
     movie.decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     movie.decoder->pkt_timebase = movie.stream->time_base;
-    if (avcodec_open2(movie.decoder, codec, nullptr) < 0)
-        return -1;
+    result = avcodec_open2(movie.decoder, codec, nullptr);
+    if (result < 0)
+        return result == AVERROR(ENOMEM) ? DECODER_OUT_OF_MEMORY : -1;
 
     movie.packet = av_packet_alloc();
     movie.picture = av_frame_alloc();
@@ -293,7 +296,7 @@ int MovieFile::openDecoder(int threadCount) {
     movie.rows = static_cast<unsigned char*>(
         av_malloc(stride * static_cast<size_t>(movie.info.height) + BUFFER_TAIL));
     if (movie.packet == nullptr || movie.picture == nullptr || movie.rows == nullptr)
-        return -1;
+        return DECODER_OUT_OF_MEMORY;
 
     // Formats the converter cannot take are known before the first frame.
     if (movie.decoder->pix_fmt != AV_PIX_FMT_NONE) {
@@ -301,8 +304,10 @@ int MovieFile::openDecoder(int threadCount) {
                                         movie.decoder->colorspace,
                                         movie.decoder->color_range == AVCOL_RANGE_JPEG ||
                                             isFullRangeFormat(movie.decoder->pix_fmt)};
-        if (prepareConverter(movie, source) != 0)
-            return -1;
+        if (prepareConverter(movie, source) != 0) {
+            // A format the converter takes failed for want of memory.
+            return sws_isSupportedInput(movie.decoder->pix_fmt) > 0 ? DECODER_OUT_OF_MEMORY : -1;
+        }
     }
     movie.lastNumber = -1;
     return 0;

@@ -70,6 +70,9 @@ struct MovieState {
     int drainErrors{};
 };
 
+// openDecoder's result when an allocation failed.
+inline constexpr int DECODER_OUT_OF_MEMORY = -2;
+
 // One movie, open from open() until close() or destruction.
 class MovieFile {
   public:
@@ -94,7 +97,8 @@ class MovieFile {
 
     // Opens the decoder and the conversion, and allocates the row buffer.
     // threadCount 0 lets the decoder choose; the frames are the same for any
-    // count. 0, or -1 when there is no decoder or no memory for the stream.
+    // count. 0; DECODER_OUT_OF_MEMORY when memory runs out on the way; -1 when
+    // there is no decoder or conversion for the stream.
     int openDecoder(int threadCount);
 
     // Decodes the next frame in presentation order: 1 with it, 0 at the end of

@@ -33,7 +33,10 @@ InputFailure MovieReader::readInfo() {
 }
 
 InputFailure MovieReader::prepare() {
-    if (movie.openDecoder(0) != 0)
+    const int opened = movie.openDecoder(0);
+    if (opened == DECODER_OUT_OF_MEMORY)
+        return InputFailure::OutOfMemory;
+    if (opened != 0)
         return InputFailure::NoDecoder;
     const size_t bytes =
         static_cast<size_t>(movieInfo.width) * static_cast<size_t>(movieInfo.height) * 4;
