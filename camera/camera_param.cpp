@@ -74,10 +74,10 @@ std::string describe(const char* format, Args... args) {
 }
 
 // The lens map along the line from the distortion centre to the picture's
-// farthest corner, whose distance is `farthest`: observed points at
-// LENS_SAMPLES + 1 even steps are undistorted and distorted again. The
-// largest miss, or infinity when a result is not finite. The map is radial,
-// so one line stands for every direction.
+// farthest corner (cornerX, cornerY): observed points at LENS_SAMPLES + 1 even
+// steps are undistorted and distorted again. The largest miss, or infinity
+// when a result is not finite. The map is radial, so one line stands for
+// every direction.
 constexpr int LENS_SAMPLES = 64;
 
 double worstLensRoundTrip(const CameraParam& param, double cornerX, double cornerY) {
@@ -202,10 +202,10 @@ int arLoadCameraParam(const char* filename, int count, CameraParam* params, std:
         unsigned char record[CAMERA_PARAM_RECORD_SIZE];
         const std::size_t got = std::fread(record, 1, sizeof record, file);
         if (got != sizeof record) {
-            const bool failed = std::ferror(file) != 0;
+            const int readError = std::ferror(file) != 0 ? errno : 0;
             std::fclose(file);
-            if (failed)
-                setReason(reason, which + "it cannot be read");
+            if (readError != 0)
+                setReason(reason, which + std::strerror(readError));
             else if (i == 0 && got == 0)
                 setReason(reason, "the file is empty");
             else

@@ -125,7 +125,8 @@ TEST(CameraParamCheck, RefusesRecordsThatCannotBeACameraWithAReason) {
         {"text.dat", "third row"},
         {"empty.dat", "the file is empty"},
         {"short.dat", "the file ends 100 bytes into the 136-byte record"},
-        {"missing.dat", "No such file"}};
+        {"missing.dat", "No such file"},
+        {"", "Is a directory"}};
     for (const auto& [name, reasonPart] : files) {
         CameraParam loaded;
         EXPECT_EQ(arLoadCameraParam(dir.file(name).c_str(), 1, &loaded, &reason), -1) << name;
