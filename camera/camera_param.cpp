@@ -80,6 +80,11 @@ std::string describe(const char* format, Args... args) {
 // every direction.
 constexpr int LENS_SAMPLES = 64;
 
+void farthestCorner(const CameraParam& param, double* x, double* y) {
+    *x = param.distFactor[0] < param.xsize / 2.0 ? param.xsize : 0.0;
+    *y = param.distFactor[1] < param.ysize / 2.0 ? param.ysize : 0.0;
+}
+
 double worstLensRoundTrip(const CameraParam& param, double cornerX, double cornerY) {
     const double* f = param.distFactor;
     double worst = 0.0;
@@ -126,8 +131,9 @@ std::string cameraFault(CameraParam param) {
     if (!(f[3] > 0.0))
         return describe("the distortion scale %g is not positive", f[3]);
     // The farthest corner from the distortion centre bounds every observed radius.
-    const double cornerX = f[0] < param.xsize / 2.0 ? param.xsize : 0.0;
-    const double cornerY = f[1] < param.ysize / 2.0 ? param.ysize : 0.0;
+    double cornerX;
+    double cornerY;
+    farthestCorner(param, &cornerX, &cornerY);
     const double farthest = std::hypot(cornerX - f[0], cornerY - f[1]);
     // The observed radius r (1 - k r^2) of a scaled ideal radius r peaks at
     // 2 / (3 sqrt(3 k)) for k > 0; beyond that the lens would fold back.
@@ -246,6 +252,13 @@ int arResizeCameraParam(const CameraParam& source, int width, int height, Camera
     resized.distFactor[2] = source.distFactor[2] / (scale * scale);
     resized.distFactor[3] = source.distFactor[3];
     if (!allFinite(resized))
+        return -1;
+    // A picture larger than the record's reaches further out in the lens map,
+    // where a tiny distortion scale can overflow the undistorted offsets.
+    double cornerX;
+    double cornerY;
+    farthestCorner(resized, &cornerX, &cornerY);
+    if (!std::isfinite(worstLensRoundTrip(resized, cornerX, cornerY)))
         return -1;
     dest = resized;
     return 0;

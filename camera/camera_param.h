@@ -45,8 +45,9 @@ int arLoadCameraParam(const char* filename, int count, CameraParam* params,
 void arEncodeCameraParam(const CameraParam& param, unsigned char* record);
 
 // Rescales `source` to a frame of `width` x `height` by the width ratio alone.
-// 0; -1 with `dest` untouched when a size is not positive or a rescaled value
-// would not be finite (a factor that overflows, say).
+// 0; -1 with `dest` untouched when a size is not positive, a rescaled value
+// would not be finite (a factor that overflows, say), or the lens maps would
+// not stay finite over the new picture (a tiny distortion scale, say).
 int arResizeCameraParam(const CameraParam& source, int width, int height, CameraParam& dest);
 
 // `param` as the text arPrintCameraParam prints: a rule, the size, the four

@@ -144,6 +144,13 @@ TEST(CameraParamResize, RefusesValuesThatStopBeingFinite) {
     camera.mat[0][0] = 1e308;  // times the width ratio 4
     EXPECT_EQ(arResizeCameraParam(camera, 2560, 1920, resized), -1);
     EXPECT_EQ(arResizeCameraParam(SAMPLE, 0, 480, resized), -1);
+    // A scale of 1e-305 undistorts the record's own picture to finite offsets
+    // (as a fuzzer found) but not a picture six times as wide.
+    camera = {640, 480, {{1e-40, 0, 320, 0}, {0, 554, 240, 0}, {0, 0, 1, 0}}, {0, 0, 0, 1e-305}};
+    ASSERT_EQ(arCheckCameraParam(camera, nullptr), 0);
+    EXPECT_EQ(arResizeCameraParam(camera, 640, 480, resized), 0);
+    resized = SAMPLE;
+    EXPECT_EQ(arResizeCameraParam(camera, 4000, 3000, resized), -1);
     EXPECT_EQ(arResizeCameraParam(SAMPLE, 640, -1, resized), -1);
     EXPECT_TRUE(sameCamera(resized, SAMPLE));
 }
