@@ -49,7 +49,8 @@ TEST(CameraRefusal, EachImplausibleRecordIsRefusedWithItsReason) {
          "the focal lengths (160, 0) are not both positive"},
         {withCamera([](CameraParam& c) { c.distFactor[2] = 1e156; }),
          "the distortion factor 1e+156 folds the lens map back inside the picture"},
-        {encoded(half), "resized to the 161 x 120 frame, its values are no longer finite"},
+        {encoded(half),
+         "resized to the 161 x 120 frame, its values or its lens map are no longer finite"},
         {text, "the third row of the projection matrix is ("},
         {encoded(SCENE_CAMERA).substr(0, 135), "the file ends 135 bytes into the 136-byte record"},
     };
