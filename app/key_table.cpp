@@ -1,5 +1,7 @@
 #include "app/key_table.h"
 
+#include <cmath>
+
 namespace {
 
 // Placeholder values of a frame without the marker, before the axes are exchanged.
@@ -27,6 +29,24 @@ double valueOf(const KeyRow& row, int column) {
     return row.*VALUE_COLUMNS[column];
 }
 
+// Neighbours at most this many turns from the centre row are brought nearer
+// one turn at a time, as the smoothing always has, so every step rounds as it
+// always did; farther ones (no tracker makes them) in one step.
+constexpr int STEPWISE_TURNS_MAX = 16;
+
+// `v` moved by whole turns to within half a turn of `c`; both finite. Ends
+// for every input: the steps are counted, and beyond STEPWISE_TURNS_MAX the
+// exact remainders of both angles give the offset without any overflow.
+double nearerTurn(double v, double c) {
+    if (!(std::fabs(v - c) <= STEPWISE_TURNS_MAX * 360.0))
+        return c + std::remainder(std::remainder(v, 360.0) - std::remainder(c, 360.0), 360.0);
+    for (int step = 0; step <= STEPWISE_TURNS_MAX && v - c > 180.0; step++)
+        v -= 360.0;
+    for (int step = 0; step <= STEPWISE_TURNS_MAX && v - c < -180.0; step++)
+        v += 360.0;
+    return v;
+}
+
 // A neighbour's value as the smoothing weighs it. An angle that lies more than
 // half a turn from the centre row's has wrapped round (a camera turning through
 // +-180 degrees): it is taken a whole turn nearer, so that the average stays
@@ -35,28 +55,32 @@ double neighbourValue(const KeyRow& centre, const KeyRow& neighbour, int column)
     double v = valueOf(neighbour, column);
     if (column < FIRST_ROTATION_COLUMN)
         return v;
-    double c = valueOf(centre, column);
-    while (v - c > 180.0)
-        v -= 360.0;
-    while (v - c < -180.0)
-        v += 360.0;
-    return v;
+    return nearerTurn(v, valueOf(centre, column));
+}
+
+// Whether a neighbour's value takes part: the marker was found there and the
+// value is finite (a non-finite one would spread to every row it touches).
+bool weighs(const KeyRow& neighbour, int column) {
+    return neighbour.found != 0 && std::isfinite(valueOf(neighbour, column));
 }
 
 // The weights of one side (nearer, farther neighbour) added to s; the weight
-// of a neighbour without the marker falls on the centre row instead.
+// of a neighbour that does not take part falls on the centre row instead.
 double addSide(const KeyRow& centre, const KeyRow& nearer, const KeyRow& farther, int column,
                double s) {
     double v = valueOf(centre, column);
-    if (nearer.found == 0)
+    if (!weighs(nearer, column))
         return (WEIGHT_NEAR * v + WEIGHT_FAR * v) + s;
     double vNear = neighbourValue(centre, nearer, column);
-    if (farther.found == 0)
+    if (!weighs(farther, column))
         return (WEIGHT_NEAR * vNear + WEIGHT_FAR * v) + s;
     return (WEIGHT_NEAR * vNear + WEIGHT_FAR * neighbourValue(centre, farther, column)) + s;
 }
 
+// The smoothed value of row i's column; a value that is not finite is left as it is.
 double smoothValue(const KeyRow* rows, int i, int column) {
+    if (!std::isfinite(valueOf(rows[i], column)))
+        return valueOf(rows[i], column);
     double s = WEIGHT_CENTRE * valueOf(rows[i], column);
     s = addSide(rows[i], rows[i - 1], rows[i - 2], column, s);
     s = addSide(rows[i], rows[i + 1], rows[i + 2], column, s);

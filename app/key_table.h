@@ -33,4 +33,6 @@ int appendKeyRow(KeyTable& table, int found, double x, double y, double z, doubl
                  double rotZ);
 
 // Five-point smoothing of the six value columns of the found rows, in place.
+// Ends for every input; a value that is not finite stays as it is and is not
+// weighed into its neighbours (its weight falls on their own value).
 void smoothKeyTable(KeyTable& table);

@@ -8,6 +8,11 @@ inline constexpr const char* MSG_CAN_NOT_OPEN_FILE = "can not open %s\n";
 inline constexpr const char* MSG_CAN_NOT_CLOSE_FILE = "can not close %s\n";
 inline constexpr const char* MSG_CAN_NOT_MALLOC = "can not malloc\n";
 inline constexpr const char* MSG_CAN_NOT_LOAD_CAMERA = "can not load camera parameter <%s>\n";
+// The second line after it: the file name and why (no such file, too short,
+// a record that cannot be a camera, values that overflow when resized).
+inline constexpr const char* MSG_CAMERA_REASON = "%s: %s\n";
+inline constexpr const char* MSG_CAMERA_RESIZE_REASON =
+    "%s: resized to the %d x %d frame, its values or its lens map are no longer finite\n";
 inline constexpr const char* MSG_CAN_NOT_LOAD_PATTERN = "can not load pattern <%s>\n";
 inline constexpr const char* MSG_DETECTION_FAILED = "error at arDetectMarker\n";
 inline constexpr const char* MSG_KEY_TABLE_FULL = "rec_tbl_idx over\n";

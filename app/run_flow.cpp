@@ -72,21 +72,6 @@ std::string readReason(const char* name, const char* contentReason) {
     return problem.empty() ? contentReason : problem;
 }
 
-// Why the camera file could not be loaded, as far as the file itself tells.
-std::string cameraFileReason(const char* name) {
-    const std::string problem = fileReadProblem(name);
-    if (!problem.empty())
-        return problem;
-    const long long size = fileSize(name);
-    if (size >= 0 && size < CAMERA_PARAM_RECORD_SIZE) {
-        char reason[128];
-        std::snprintf(reason, sizeof reason, MSG_REASON_SHORT_CAMERA, size,
-                      CAMERA_PARAM_RECORD_SIZE);
-        return reason;
-    }
-    return "";
-}
-
 // libjpeg's own fatal message ends the run without the pause; the file it
 // concerns follows.
 int reportDecoderError(const std::string& message, const char* name) {
@@ -276,12 +261,17 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
                  std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded) < 0)
-        return reportFileFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE,
-                                 cameraFileReason(CAMERA_PARAM_FILE));
+    std::string reason;
+    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded, &reason) < 0)
+        return reportFileFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE, reason);
     warnOfOtherAspect(loaded, width, height);
     CameraParam resized;
-    arResizeCameraParam(loaded, width, height, resized);
+    if (arResizeCameraParam(loaded, width, height, resized) < 0) {
+        std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
+        std::fprintf(stderr, MSG_CAMERA_RESIZE_REASON, CAMERA_PARAM_FILE, width, height);
+        waitForSpaceKey();
+        return 1;
+    }
     std::fputs(arFormatCameraParam(resized).c_str(), stdout);
     tracker = Tracker::create(resized, patternWidth, settings);
     if (tracker == nullptr)

@@ -24,14 +24,22 @@ MarkerSquare markerSquare(const MarkerInfo& marker) {
 // the previous pose when there is one, else from the marker alone.
 void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo& marker) {
     MarkerSquare square = markerSquare(marker);
+    // A pose that broke down numerically leaves no pose: the frame counts as
+    // not found and the next one starts afresh from its marker.
     if (state.poseContinues == 1) {
-        arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre, state.patternWidth,
-                         state.cameraPose, state.poseSettings);
+        if (arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
+                             state.patternWidth, state.cameraPose,
+                             state.poseSettings) == POSE_BROKE_DOWN) {
+            state.poseKnown = 0;
+        }
         return;
     }
-    if (arMarkerPose(camera, square, state.patternCentre, state.patternWidth, state.cameraPose,
-                     state.poseSettings) >= 0.0) {
+    const double err = arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
+                                    state.cameraPose, state.poseSettings);
+    if (err >= 0.0) {
         state.poseKnown = 1;
+    } else if (err == POSE_BROKE_DOWN) {
+        state.poseKnown = 0;
     }
     state.poseContinues = 1;
 }

@@ -18,15 +18,36 @@ struct CameraParam {
 // sixteen big-endian binary64 values, no padding.
 inline constexpr int CAMERA_PARAM_RECORD_SIZE = 136;
 
+// Largest distance, in observed pixels, by which undistorting a point of the
+// picture with arObservedToIdeal and distorting it again may miss the point.
+inline constexpr double CAMERA_LENS_ROUND_TRIP_MAX = 0.5;
+
+// Whether `param` can be a camera: 0, or -1 with the reason in `reason` (when
+// not null) as one line of text without a newline. A camera has a positive
+// size, finite numbers, a projection matrix [[fx, skew, cx, tx], [0, fy, cy,
+// ty], [0, 0, 1, 0]] with positive focal lengths, the principal point and the
+// distortion centre inside the picture (edges included), a positive distortion
+// scale, and a lens map that stays monotonic over the picture (it must not
+// fold back before the picture's farthest corner) and that the three Newton
+// steps of arObservedToIdeal undo to within CAMERA_LENS_ROUND_TRIP_MAX
+// everywhere in it.
+int arCheckCameraParam(const CameraParam& param, std::string* reason);
+
 // Reads `count` records from `filename` into `params`. 0 when all were read;
 // -1 for count < 1, a file that cannot be opened, one that is too short, or a
-// record that describes no usable camera (size not positive, a value not finite).
-int arLoadCameraParam(const char* filename, int count, CameraParam* params);
+// record that arCheckCameraParam refuses; then `reason` (when not null) says
+// which and why in one line, naming the record when count > 1. Records read
+// before a failure may already be stored.
+int arLoadCameraParam(const char* filename, int count, CameraParam* params,
+                      std::string* reason = nullptr);
 
 // Writes `param` as one big-endian record of CAMERA_PARAM_RECORD_SIZE bytes.
 void arEncodeCameraParam(const CameraParam& param, unsigned char* record);
 
 // Rescales `source` to a frame of `width` x `height` by the width ratio alone.
+// 0; -1 with `dest` untouched when a size is not positive, a rescaled value
+// would not be finite (a factor that overflows, say), or the lens maps would
+// not stay finite over the new picture (a tiny distortion scale, say).
 int arResizeCameraParam(const CameraParam& source, int width, int height, CameraParam& dest);
 
 // `param` as the text arPrintCameraParam prints: a rule, the size, the four

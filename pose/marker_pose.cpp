@@ -34,10 +34,6 @@ SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre,
     return pairs;
 }
 
-// Up to POSE_LOOP_MAX refinement passes from R, stopping at the first error
-// below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
-// left. Writes `pose` and returns the last error, or returns -1.0 with
-// `pose` untouched when a pass could not run.
 void copyPose(const double from[3][4], double to[3][4]) {
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 4; k++) {
@@ -57,7 +53,7 @@ double convergedPasses(const CameraParam& camera, double R[3][3],
     for (int pass = 0; pass < POSE_REFINED_LOOP_MAX; pass++) {
         const double err = arRefinePoseIdeal(R, pairs.image, pairs.object, 4, refined, camera.mat);
         if (err < 0.0) {
-            return -1.0;
+            return err;
         }
         const double previous = bestErr;
         if (bestErr < 0.0 || err < bestErr) {
@@ -76,6 +72,10 @@ double convergedPasses(const CameraParam& camera, double R[3][3],
     return bestErr;
 }
 
+// Up to POSE_LOOP_MAX refinement passes from R, stopping at the first error
+// below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
+// left. Writes `pose` and returns the last error, or returns the pass's
+// failure with `pose` untouched when a pass could not run.
 double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorrespondences& pairs,
                     double pose[3][4], const PoseSettings& settings) {
     if (settings.refine) {
@@ -86,7 +86,7 @@ double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorre
     for (int pass = 0; pass < POSE_LOOP_MAX; pass++) {
         err = arRefinePose(R, pairs.image, pairs.object, 4, refined, camera.distFactor, camera.mat);
         if (err < 0.0) {
-            return -1.0;
+            return err;
         }
         if (err < POSE_ERROR_GOOD) {
             break;
@@ -100,13 +100,12 @@ double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorre
     return err;
 }
 
-// The refinement passes from the rotation of `previousPose`; fails only on a
-// direction outside 0..3.
+// The refinement passes from the rotation of `previousPose`.
 double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
                         const double previousPose[3][4], ImagePoint centre, double width,
                         double pose[3][4], const PoseSettings& settings) {
     if (!validDirection(marker.direction)) {
-        return -1.0;
+        return POSE_NO_START;
     }
     double R[3][3];
     for (int j = 0; j < 3; j++) {
@@ -123,14 +122,14 @@ double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, Image
                     double width, double pose[3][4], const PoseSettings& settings) {
     double R[3][3];
     if (!validDirection(marker.direction)) {
-        return -1.0;
+        return POSE_NO_START;
     }
     // Sides refined onto the edges can give axes perpendicular to rounding,
     // where the plain start fails; the refined fit then starts from the
     // bisecting one.
     if (arInitialRotation(marker, camera.mat, R) < 0 &&
         (!settings.refine || arInitialRotationBisecting(marker, camera.mat, R) < 0)) {
-        return -1.0;
+        return POSE_NO_START;
     }
     return refinePasses(camera, R, pairCorners(marker, centre, width), pose, settings);
 }
@@ -138,12 +137,13 @@ double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, Image
 double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
                             ImagePoint centre, double width, double pose[3][4],
                             const PoseSettings& settings) {
-    if (!(err > POSE_CONT_ERROR_MAX)) {
+    const bool failed = err < 0.0;
+    if (!failed && !(err > POSE_CONT_ERROR_MAX)) {
         return err;
     }
     double fresh[3][4];
     double freshErr = arMarkerPose(camera, marker, centre, width, fresh, settings);
-    if (freshErr < 0.0 || !(freshErr < err)) {
+    if (freshErr < 0.0 || (!failed && !(freshErr < err))) {
         return err;
     }
     copyPose(fresh, pose);

@@ -30,22 +30,29 @@ struct PoseSettings {
 
 // Marker-to-camera pose of a square of side `width` centred on `centre`
 // (marker coordinates), seen by `camera`, starting from the rotation its edges
-// imply. Returns the mean squared reprojection error in pixels, or -1.0 with
-// `pose` left untouched when no pose can be computed. Reads nothing but its
-// arguments.
+// imply. Returns the mean squared reprojection error in pixels, or a negative
+// result with `pose` left untouched when no pose can be computed:
+// POSE_NO_START for a direction outside 0..3 or edges that give no first
+// rotation, POSE_BROKE_DOWN when a refinement pass cannot be computed or a
+// value is not finite (pose/pose.h). A pose returned is always finite. Reads
+// nothing but its arguments.
 double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
                     double width, double pose[3][4]);
 
 // Continuous tracking: from the rotation of `previousPose`, falling back to
-// arMarkerPose when that fits poorly and keeping the better of the two.
-// `previousPose` and `pose` may be the same array.
+// arMarkerPose when that fits poorly or fails and keeping the better of the
+// two. The same contract as arMarkerPose: a negative result with `pose`
+// untouched when neither gives a pose (the continuing one's failure). `previousPose` and `pose` may
+// be the same array.
 double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
                         const double previousPose[3][4], ImagePoint centre, double width,
                         double pose[3][4]);
 
 // The second half of continuous mode: when `err`, the error of `pose`, is
 // above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and takes its pose only
-// when it succeeds with a strictly smaller error. Returns the error kept.
+// when it succeeds with a strictly smaller error. When `err` is negative (the
+// continuing pose failed), takes arMarkerPose's pose whenever it succeeds.
+// Returns the error kept: negative, with `pose` untouched, when both failed.
 double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
                             ImagePoint centre, double width, double pose[3][4]);
 

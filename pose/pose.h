@@ -14,3 +14,11 @@ struct Pose {
     // Component i (0 x, 1 y, 2 z) of t.
     constexpr double translation(int i) const { return m[i][3]; }
 };
+
+// The two ways a pose can fail; either way the pose is left untouched.
+// The marker gives no pose to start from: a direction outside 0..3, or edges
+// without a first rotation.
+inline constexpr double POSE_NO_START = -1.0;
+// The computation broke down on the way: a singular translation fit, a
+// rotation search without a finite error, or a value that is not finite.
+inline constexpr double POSE_BROKE_DOWN = -2.0;

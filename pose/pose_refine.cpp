@@ -5,6 +5,7 @@
 
 #include "camera/distortion.h"
 #include "math/matrix.h"
+#include "pose/pose.h"
 #include "pose/rotation_angles.h"
 
 namespace {
@@ -46,10 +47,11 @@ double reprojectionError(const double M[3][4], const double centredPoints[][3],
 }
 
 // Least-squares translation t for the fixed rotation R, from the observed
-// image points, in the arrays of `s`.
-void solveTranslation(const double R[3][3], const double centredPoints[][3],
-                      const ImagePoint* observedPoints, int n, const double P[3][4],
-                      TranslationSystem& s, double t[3]) {
+// image points, in the arrays of `s`. -1 with t untouched when the normal
+// equations are singular (the points give no translation).
+int solveTranslation(const double R[3][3], const double centredPoints[][3],
+                     const ImagePoint* observedPoints, int n, const double P[3][4],
+                     TranslationSystem& s, double t[3]) {
     for (int i = 0; i < n; i++) {
         const double* p = centredPoints[i];
         double wx = R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2];
@@ -75,12 +77,23 @@ void solveTranslation(const double R[3][3], const double centredPoints[][3],
     Matrix e{s.e, 3, 1};
     arMatrixMultiply(&N, &At, &A);
     arMatrixMultiply(&d, &At, &b);
-    // A singular N leaves it partly inverted, and t follows from that.
-    arMatrixInvertInPlace(&N);
+    if (arMatrixInvertInPlace(&N) < 0) {
+        return -1;
+    }
     arMatrixMultiply(&e, &N, &d);
     t[0] = s.e[0];
     t[1] = s.e[1];
     t[2] = s.e[2];
+    return 0;
+}
+
+bool allFinite(const double* values, int count) {
+    for (int i = 0; i < count; i++) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // M = P * [R(a, b, c) | t].
@@ -97,8 +110,11 @@ void composeProjection(double a, double b, double c, const double t[3], const do
 }
 
 // The pass itself on centred object points (x, y, z): translation, rotation
-// search, translation, rotation search; n already checked.
-// With `distFactor` null the image points are compared as they are.
+// search, translation, rotation search; n already checked. With `distFactor`
+// null the image points are compared as they are. Works on a copy of R and
+// writes R and pose only when every step could be computed; POSE_BROKE_DOWN
+// when one could not (a singular translation fit, a search without a finite
+// error).
 double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
                          const double centredPoints[][3], int n, double pose[3][4],
                          const double* distFactor, const double P[3][4]) {
@@ -112,14 +128,26 @@ double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
                               &observed[i].y);
         }
     }
-    double t[3];
-    solveTranslation(R, centredPoints, observed, n, P, system, t);
-    arSearchRotation(R, t, P, centredPoints, observed, n);
-    solveTranslation(R, centredPoints, observed, n, P, system, t);
-    double err = arSearchRotation(R, t, P, centredPoints, observed, n);
+    double rotation[3][3];
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 3; k++) {
-            pose[j][k] = R[j][k];
+            rotation[j][k] = R[j][k];
+        }
+    }
+    double t[3];
+    if (solveTranslation(rotation, centredPoints, observed, n, P, system, t) < 0 ||
+        arSearchRotation(rotation, t, P, centredPoints, observed, n) < 0.0 ||
+        solveTranslation(rotation, centredPoints, observed, n, P, system, t) < 0) {
+        return POSE_BROKE_DOWN;
+    }
+    double err = arSearchRotation(rotation, t, P, centredPoints, observed, n);
+    if (err < 0.0 || !allFinite(t, 3)) {
+        return POSE_BROKE_DOWN;
+    }
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = rotation[j][k];
+            pose[j][k] = rotation[j][k];
         }
         pose[j][3] = t[j];
     }
@@ -154,10 +182,32 @@ double refinePass(double R[3][3], const ImagePoint* imagePoints, const double ob
         centred[i][1] = objectPoints[i][1] + offset[1];
         centred[i][2] = 0.0;
     }
-    const double err = refinePoseCentred(R, imagePoints, centred, n, pose, distFactor, P);
+    double rotation[3][3];
+    double centredPose[3][4];
     for (int j = 0; j < 3; j++) {
-        pose[j][3] =
-            pose[j][0] * offset[0] + pose[j][1] * offset[1] + pose[j][2] * offset[2] + pose[j][3];
+        for (int k = 0; k < 3; k++) {
+            rotation[j][k] = R[j][k];
+        }
+    }
+    const double err =
+        refinePoseCentred(rotation, imagePoints, centred, n, centredPose, distFactor, P);
+    if (err < 0.0) {
+        return err;
+    }
+    for (int j = 0; j < 3; j++) {
+        centredPose[j][3] = centredPose[j][0] * offset[0] + centredPose[j][1] * offset[1] +
+                            centredPose[j][2] * offset[2] + centredPose[j][3];
+    }
+    if (!allFinite(&centredPose[0][0], 12)) {
+        return POSE_BROKE_DOWN;
+    }
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 4; k++) {
+            pose[j][k] = centredPose[j][k];
+        }
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = rotation[j][k];
+        }
     }
     return err;
 }
@@ -409,6 +459,11 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
                     }
                 }
             }
+        }
+        if (!(minErr < SEARCH_ERROR_START)) {
+            // No rotation of the sweep gave an error below the start value
+            // (every error infinite or NaN, say): there is nothing to return.
+            return -1.0;
         }
         if (bestOffset[0] == 0 && bestOffset[1] == 0 && bestOffset[2] == 0) {
             step *= 0.5;

@@ -15,9 +15,11 @@ inline constexpr double SEARCH_ERROR_START = 1e9;
 // their bounding box; then translation, rotation search, translation, rotation
 // search run on them, and the translation is moved back to the caller's object
 // origin. R is refined in place and the whole pose written. Returns the mean
-// squared reprojection error in observed pixels, or -1.0 with R and pose
-// untouched when n is outside 1..POSE_POINT_MAX. Its working arrays are on
-// the stack (about 80 KB): it allocates nothing, and calls share nothing.
+// squared reprojection error in observed pixels; R and pose stay untouched
+// and the result is -1.0 when n is outside 1..POSE_POINT_MAX, POSE_BROKE_DOWN
+// (pose/pose.h) when the pass cannot be computed: the translation fit is
+// singular, a search finds no finite error, or a value of the pose is not finite. Its working
+// arrays are on the stack (about 80 KB): it allocates nothing, and calls share nothing.
 double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
                     int n, double pose[3][4], const double distFactor[4], const double P[3][4]);
 
@@ -49,6 +51,8 @@ double arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2
 // of equals, in order of a, b, c offsets); the step, SEARCH_START_STEP at
 // first, is halved after a sweep whose best is the centre itself. R is
 // replaced by the best rotation and the mean squared error of the last sweep
-// is returned.
+// is returned. A sweep in which no combination has an error below
+// SEARCH_ERROR_START (all of them NaN or infinite, say) ends the search:
+// -1.0 with R untouched.
 double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
                         const double centredPoints[][3], const ImagePoint* observedPoints, int n);

@@ -457,8 +457,7 @@ TEST_F(LumekoRun, FailuresAboutFilesSayWhy) {
     ProcessResult result = track("I", "in.jpg");
     EXPECT_EQ(result.err,
               "can not load camera parameter <./Data/camera_para.dat>\n"
-              "./Data/camera_para.dat: Holds 135 bytes, less than one camera record "
-              "(136 bytes)\n");
+              "./Data/camera_para.dat: the file ends 135 bytes into the 136-byte record\n");
     writeFile(dir.file("Data/camera_para.dat"), camera);
 
     // Refused before the camera is even loaded: the output could not be put in place.

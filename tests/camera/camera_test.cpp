@@ -31,7 +31,11 @@ static bool sameCamera(const CameraParam& a, const CameraParam& b) {
 // positive, a value not finite) fail and leave the records alone.
 TEST(CameraParamFile, LoadsWholeUsableBigEndianRecordsOnly) {
     lumeko_test::TempDir dir;
-    CameraParam other = {320, 240, {}, {1, 2, 3, 4}}, loaded[2]{};
+    CameraParam other = {320,
+                         240,
+                         {{300, 0, 160, 0}, {0, 300, 120, 0}, {0, 0, 1, 0}},
+                         {1, 2, 3, 4}},
+                loaded[2]{};
     CameraParam bad[4] = {other, other, other, other};
     bad[0].xsize = 0;
     bad[1].ysize = -480;
@@ -51,6 +55,104 @@ TEST(CameraParamFile, LoadsWholeUsableBigEndianRecordsOnly) {
         EXPECT_EQ(arLoadCameraParam(dir.file(name).c_str(), 1, loaded), -1) << name;
         EXPECT_TRUE(sameCamera(loaded[0], SAMPLE)) << name;
     }
+}
+
+// A record that cannot be a camera is refused with a reason naming what is
+// wrong, by the check and by the loader alike; cameras at the edges of what is
+// allowed pass.
+TEST(CameraParamCheck, RefusesRecordsThatCannotBeACameraWithAReason) {
+    const CameraParam plain = {
+        640, 480, {{554.256, 0, 320, 0}, {0, 554.256, 240, 0}, {0, 0, 1, 0}}, {320, 240, 0, 1}};
+    struct Case {
+        const char* what;
+        void (*change)(CameraParam&);
+        const char* reasonPart;
+    };
+    const Case refused[] = {
+        {"scale 0", [](CameraParam& c) { c.distFactor[3] = 0; }, "distortion scale 0 is not"},
+        {"negative scale", [](CameraParam& c) { c.distFactor[3] = -1; }, "scale -1 is not"},
+        {"focal 0", [](CameraParam& c) { c.mat[0][0] = 0; }, "focal lengths (0, 554.256)"},
+        {"negative fy", [](CameraParam& c) { c.mat[1][1] = -554; }, "not both positive"},
+        {"factor 1e156", [](CameraParam& c) { c.distFactor[2] = 1e156; }, "folds the lens map"},
+        {"factor just past the fold", [](CameraParam& c) { c.distFactor[2] = 92.6; }, "folds"},
+        {"factor -1e156", [](CameraParam& c) { c.distFactor[2] = -1e156; }, "too strong"},
+        {"third row", [](CameraParam& c) { c.mat[2][3] = 1; }, "(0, 0, 1, 1), not (0, 0, 1, 0)"},
+        {"zero matrix", [](CameraParam& c) { c.mat[2][2] = 0; }, "third row"},
+        {"lower triangle", [](CameraParam& c) { c.mat[1][0] = 3; }, "starts with 3, not 0"},
+        {"centre right", [](CameraParam& c) { c.mat[0][2] = 640.5; }, "(640.5, 240) lies outside"},
+        {"centre above", [](CameraParam& c) { c.mat[1][2] = -1; }, "outside the 640 x 480"},
+        {"not finite", [](CameraParam& c) { c.distFactor[0] = NAN; }, "not finite"},
+        {"lens centre", [](CameraParam& c) { c.distFactor[1] = 481; }, "centre (320, 481) lies"},
+        {"height 0", [](CameraParam& c) { c.ysize = 0; }, "640 x 0 is not positive"},
+        {"tiny scale", [](CameraParam& c) { c.distFactor[3] = 1e-320; }, "too strong"},
+    };
+    lumeko_test::TempDir dir;
+    std::string reason;
+    for (const Case& c : refused) {
+        CameraParam camera = plain;
+        c.change(camera);
+        reason.clear();
+        EXPECT_EQ(arCheckCameraParam(camera, &reason), -1) << c.what;
+        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << c.what << ": " << reason;
+        lumeko_test::writeFile(dir.file("cam.dat"), encode(plain) + encode(camera));
+        CameraParam loaded[2];
+        EXPECT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 2, loaded, &reason), -1);
+        EXPECT_EQ(reason.rfind("record 2 of 2: ", 0), 0u) << reason;
+    }
+    EXPECT_EQ(arCheckCameraParam(plain, nullptr), 0);
+    const Case accepted[] = {
+        {"plain", [](CameraParam&) {}, ""},
+        {"centre on the corner", [](CameraParam& c) { c.mat[0][2] = 640, c.mat[1][2] = 0; }, ""},
+        {"skew and offsets", [](CameraParam& c) { c.mat[0][1] = 2, c.mat[1][3] = 5; }, ""},
+        {"strong barrel", [](CameraParam& c) { c.distFactor[2] = 85; }, ""},
+        {"pincushion", [](CameraParam& c) { c.distFactor[2] = -500; }, ""},
+        {"scale", [](CameraParam& c) { c.distFactor[3] = 0.5; }, ""},
+    };
+    for (const Case& c : accepted) {
+        CameraParam camera = plain;
+        c.change(camera);
+        EXPECT_EQ(arCheckCameraParam(camera, &reason), 0) << c.what << ": " << reason;
+    }
+
+    // A text file in place of the camera file, an empty one, a short one, none.
+    std::string text;
+    for (int line = 0; line < 12; line++)
+        text += "camera 640 480 focal 554.256 centre 320 240\n";
+    lumeko_test::writeFile(dir.file("text.dat"), text);
+    lumeko_test::writeFile(dir.file("empty.dat"), "");
+    lumeko_test::writeFile(dir.file("short.dat"), encode(plain).substr(0, 100));
+    const std::pair<const char*, const char*> files[] = {
+        {"text.dat", "third row"},
+        {"empty.dat", "the file is empty"},
+        {"short.dat", "the file ends 100 bytes into the 136-byte record"},
+        {"missing.dat", "No such file"},
+        {"", "Is a directory"}};
+    for (const auto& [name, reasonPart] : files) {
+        CameraParam loaded;
+        EXPECT_EQ(arLoadCameraParam(dir.file(name).c_str(), 1, &loaded, &reason), -1) << name;
+        EXPECT_NE(reason.find(reasonPart), std::string::npos) << name << ": " << reason;
+    }
+}
+
+// Resizing refuses sizes that are not positive and factors that overflow, and
+// leaves the destination alone then.
+TEST(CameraParamResize, RefusesValuesThatStopBeingFinite) {
+    CameraParam camera = SAMPLE, resized = SAMPLE;
+    camera.distFactor[2] = 1e307;  // divided by the squared width ratio 1 / 64
+    EXPECT_EQ(arResizeCameraParam(camera, 80, 60, resized), -1);
+    camera = SAMPLE;
+    camera.mat[0][0] = 1e308;  // times the width ratio 4
+    EXPECT_EQ(arResizeCameraParam(camera, 2560, 1920, resized), -1);
+    EXPECT_EQ(arResizeCameraParam(SAMPLE, 0, 480, resized), -1);
+    // A scale of 1e-305 undistorts the record's own picture to finite offsets
+    // (as a fuzzer found) but not a picture six times as wide.
+    camera = {640, 480, {{1e-40, 0, 320, 0}, {0, 554, 240, 0}, {0, 0, 1, 0}}, {0, 0, 0, 1e-305}};
+    ASSERT_EQ(arCheckCameraParam(camera, nullptr), 0);
+    EXPECT_EQ(arResizeCameraParam(camera, 640, 480, resized), 0);
+    resized = SAMPLE;
+    EXPECT_EQ(arResizeCameraParam(camera, 4000, 3000, resized), -1);
+    EXPECT_EQ(arResizeCameraParam(SAMPLE, 640, -1, resized), -1);
+    EXPECT_TRUE(sameCamera(resized, SAMPLE));
 }
 
 TEST(CameraParamResize, ScalesByTheWidthRatioOnly) {

@@ -27,10 +27,24 @@ TEST(CameraTool, WritesWhatLumekoReadsBackAndRefusesNonsense) {
               "0.00000 0.00000 1.00000 0.00000 \n"
               "--------------------------------------\n");
     EXPECT_EQ(run({"print", "missing.dat"}).status, 1);
+    // A text file in place of a camera file: refused with Lumeko's message and a reason.
+    std::string text;
+    for (int line = 0; line < 20; line++)
+        text += "fx 554.256 fy 554.256 cx 320 cy 240\n";
+    lumeko_test::writeFile(dir.file("text.dat"), text);
+    const auto textRun = run({"print", "text.dat"});
+    EXPECT_EQ(textRun.status, 1);
+    EXPECT_EQ(textRun.out, "");
+    EXPECT_EQ(textRun.err.rfind("lumeko-camera: can not load camera parameter <text.dat>\n"
+                                "text.dat: record 1 of 5: the third row of the projection matrix",
+                                0),
+              0u)
+        << textRun.err;
 
     for (const char* nonsense :
          {"--size 0x480 --hfov 60", "--focal -5,500", "--focal 500,0", "--hfov 60 --distortion 1,0",
-          "--hfov 180", "--focal nan,500", ""}) {
+          "--hfov 180", "--focal nan,500", "", "--hfov 60 --centre 641,240",
+          "--hfov 60 --distortion 1e156,1", "--hfov 60 --distortion 93,1"}) {
         std::vector<std::string> args = {"write", "bad.dat", "--size", "640x480"};
         std::istringstream words(nonsense);
         args.insert(args.end(), std::istream_iterator<std::string>(words), {});

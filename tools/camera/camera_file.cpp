@@ -48,7 +48,8 @@ int makeCameraParam(const CameraSettings& settings, CameraParam& param, std::str
     param.distFactor[1] = settings.cy;
     param.distFactor[2] = settings.distortionCoefficient;
     param.distFactor[3] = settings.distortionScale;
-    return 0;
+    // What Lumeko would refuse to load is not written either.
+    return arCheckCameraParam(param, &error);
 }
 
 int writeCameraFile(const std::string& path, const CameraParam* params, int count,

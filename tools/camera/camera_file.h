@@ -25,8 +25,9 @@ double focalFromHorizontalFov(int width, double fovDegrees);
 
 // Builds the record: projection [[fx, 0, cx, 0], [0, fy, cy, 0], [0, 0, 1, 0]],
 // distortion factors (cx, cy, f, s). Refuses sizes or focal lengths that are
-// not positive, a scale that is not positive, and values that are not finite:
-// -1 with `error` set.
+// not positive, a scale that is not positive, values that are not finite, and
+// whatever else arCheckCameraParam refuses (the principal point outside the
+// picture, a distortion too strong for it): -1 with `error` set.
 int makeCameraParam(const CameraSettings& settings, CameraParam& param, std::string& error);
 
 // Writes the records as a camera parameter file. 0, or -1 with `error` set.

@@ -48,9 +48,9 @@ int printFile(const std::string& path) {
         return fail(path + " is shorter than one 136-byte camera record");
     }
     std::vector<CameraParam> params(static_cast<size_t>(count));
-    if (arLoadCameraParam(path.c_str(), count, params.data()) != 0) {
-        return fail(path +
-                    " holds no valid camera record (size not positive or a value not finite)");
+    std::string reason;
+    if (arLoadCameraParam(path.c_str(), count, params.data(), &reason) != 0) {
+        return fail("can not load camera parameter <" + path + ">\n" + path + ": " + reason);
     }
     for (const CameraParam& param : params) {
         arPrintCameraParam(param);

@@ -156,11 +156,15 @@ int readCamera(const DetectOptions& options, int width, int height, CameraParam&
         }
     } else {
         CameraParam stored{};
-        if (arLoadCameraParam(options.cameraPath.c_str(), 1, &stored) < 0) {
-            error = options.cameraPath + ": not a readable camera parameter file";
+        std::string reason;
+        if (arLoadCameraParam(options.cameraPath.c_str(), 1, &stored, &reason) < 0) {
+            error = options.cameraPath + ": not a usable camera parameter file: " + reason;
             return -1;
         }
-        arResizeCameraParam(stored, width, height, camera);
+        if (arResizeCameraParam(stored, width, height, camera) < 0) {
+            error = options.cameraPath + ": values stop being finite when resized to the frame";
+            return -1;
+        }
     }
     return 0;
 }

@@ -301,12 +301,16 @@ int loadScene(const RenderOptions& o, Scene& scene) {
 
 int loadCamera(const RenderOptions& o, CameraParam& camera) {
     CameraParam file;
-    if (arLoadCameraParam(o.cameraPath.c_str(), 1, &file) != 0) {
-        return fail("cannot load camera parameter file " + o.cameraPath);
+    std::string reason;
+    if (arLoadCameraParam(o.cameraPath.c_str(), 1, &file, &reason) != 0) {
+        return fail("cannot load camera parameter file " + o.cameraPath + ": " + reason);
     }
     const int width = o.width > 0 ? o.width : file.xsize;
     const int height = o.height > 0 ? o.height : file.ysize;
-    arResizeCameraParam(file, width, height, camera);
+    if (arResizeCameraParam(file, width, height, camera) != 0) {
+        return fail("camera parameter file " + o.cameraPath +
+                    ": values stop being finite when resized to the frame");
+    }
     return 0;
 }
 

@@ -1,0 +1,94 @@
+// Detection and pose on small frames: a few frames in a row through one
+// Detector (the history carries across calls) and the tracking step. Every
+// pass succeeds or fails as a status; every marker's fields are in range; any
+// marker's pose is finite or a failure; a found row's camera values are finite.
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "app/tracker.h"
+#include "fuzz/fuzz_support.h"
+#include "marker/detector.h"
+#include "pose/marker_pose.h"
+
+namespace {
+
+bool finitePose(const double (&pose)[3][4]) {
+    for (const auto& row : pose) {
+        for (double v : row) {
+            if (!std::isfinite(v))
+                return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// Input: width and height (16..143), threshold, frame count (1..4), a lens
+// factor, then grey pixels row by row, frame after frame; white where the
+// input has run out.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::Bytes in(data, size);
+    const int width = 16 + in.byte() % 128, height = 16 + in.byte() % 128;
+    const int threshold = in.byte();
+    const int frames = 1 + in.byte() % 4;
+    const double lens = in.byte() % 32;
+    CameraParam camera{
+        width,
+        height,
+        {{0.9 * width, 0, width / 2.0, 0}, {0, 0.9 * width, height / 2.0, 0}, {0, 0, 1, 0}},
+        {width / 2.0, height / 2.0, lens * 640.0 * 640.0 / (width * width), 1.0}};
+    if (arCheckCameraParam(camera, nullptr) != 0)
+        camera.distFactor[2] = 0.0;
+    std::unique_ptr<Detector> detector = Detector::create(camera);
+    fuzz::require(detector != nullptr, "a detector for a small frame");
+    PatternLoadError error;
+    const int id = detector->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", &error);
+    fuzz::require(id == 0, "the sample pattern loads");
+
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+    FrameImage frame{pixels.data(), width, height};
+    TrackerState state;
+    state.patternId = id;
+    state.patternWidth = 80.0;
+    for (int f = 0; f < frames; f++) {
+        for (size_t p = 0; p < pixels.size(); p += 4) {
+            const unsigned char grey = in.left() > 0 ? in.byte() : 255;
+            pixels[p] = pixels[p + 1] = pixels[p + 2] = grey;
+            pixels[p + 3] = 255;
+        }
+        const MarkerInfo* markers = nullptr;
+        int count = -1;
+        if (detector->detect(frame, threshold, &markers, &count) != 0) {
+            fuzz::require(count == 0, "a failed pass reports no marker");
+            continue;
+        }
+        fuzz::require(count >= 0 && (count == 0 || markers != nullptr), "a list of markers");
+        for (int m = 0; m < count; m++) {
+            const MarkerInfo& marker = markers[m];
+            fuzz::require(marker.id == -1 || marker.id == id, "ids are loaded patterns");
+            fuzz::require(marker.direction >= -1 && marker.direction <= 3, "directions in range");
+            fuzz::require(std::isfinite(marker.confidence), "confidence is finite");
+            MarkerSquare square{};
+            square.direction = marker.direction;
+            for (int k = 0; k < 4; k++) {
+                square.vertices[k] = marker.vertices[k];
+                square.edgeLines[k] = marker.edgeLines[k];
+            }
+            double pose[3][4] = {{7.0}};
+            const double err = arMarkerPose(camera, square, {0.0, 0.0}, 80.0, pose);
+            fuzz::require(err < 0.0 ? pose[0][0] == 7.0 : std::isfinite(err) && finitePose(pose),
+                          "a marker's pose is finite or a failure");
+        }
+        CameraKey key{};
+        if (trackMarkers(state, camera, markers, count, &key) == 1) {
+            fuzz::require(std::isfinite(key.x) && std::isfinite(key.y) && std::isfinite(key.z) &&
+                              std::isfinite(key.rotX) && std::isfinite(key.rotY) &&
+                              std::isfinite(key.rotZ),
+                          "a found row's camera values are finite");
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,45 @@
+// The movie reader on a movie in memory (FFmpeg through a custom I/O
+// context): any bytes open and prepare or fail with a status; frames come in
+// order with the movie's size, a known length bounds their number, and every
+// byte of every frame is readable.
+
+#include "app/movie_reader.h"
+#include "fuzz/fuzz_support.h"
+
+// As for stills: storage follows the size the container claims; beyond this
+// the input is skipped after opening (a size limit's business, not this target's).
+constexpr long long PIXELS_MAX = 1024LL * 1024;
+// Frames read per input at most, to keep each run short.
+constexpr int FRAMES_MAX = 64;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    MovieReader reader;
+    if (reader.openMemory(data, size) != InputFailure::None)
+        return 0;
+    const MovieInfo& info = reader.info();
+    fuzz::require(info.width > 0 && info.height > 0 && info.rate > 0 && info.scale > 0,
+                  "an opened movie has a size and a rate");
+    if (static_cast<long long>(info.width) * info.height > PIXELS_MAX)
+        return 0;
+    if (reader.prepare() != InputFailure::None)
+        return 0;
+    const FrameImage* frame = nullptr;
+    long long frames = 0;
+    for (; frames < FRAMES_MAX; frames++) {
+        const ReadResult read = reader.next(&frame);
+        if (read == ReadResult::End)
+            break;
+        fuzz::require(read == ReadResult::Frame, "a prepared movie never fails");
+        fuzz::require(frame->width == info.width && frame->height == info.height,
+                      "frames have the movie's size");
+        const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;
+        unsigned sum = 0;
+        for (size_t i = 0; i < bytes; i += 4)
+            sum += frame->pixels[i] + frame->pixels[i + 3];
+        (void)sum;
+    }
+    if (info.length > 0 && frames < FRAMES_MAX)
+        fuzz::require(frames <= info.length, "a known length bounds the frames");
+    fuzz::require(reader.lostFrames() <= frames, "lost frames are among those delivered");
+    return 0;
+}
