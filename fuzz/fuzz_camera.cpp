@@ -22,16 +22,6 @@ EdgeLine lineThrough(ImagePoint p, ImagePoint q) {
     return line;
 }
 
-bool finite(const double (&pose)[3][4]) {
-    for (const auto& row : pose) {
-        for (double v : row) {
-            if (!std::isfinite(v))
-                return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -91,10 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fuzz::require(pose[0][0] == 7.0, "a failed pose leaves the pose alone");
         return 0;
     }
-    fuzz::require(std::isfinite(err) && finite(pose), "a pose is finite");
+    fuzz::require(std::isfinite(err) && fuzz::finitePose(pose), "a pose is finite");
     double cont[3][4] = {{7.0}};
     const double contErr = arMarkerPoseCont(camera, square, pose, {0.0, 0.0}, markerWidth, cont);
-    fuzz::require(contErr < 0.0 ? cont[0][0] == 7.0 : std::isfinite(contErr) && finite(cont),
-                  "a continued pose is finite or a failure");
+    fuzz::require(
+        contErr < 0.0 ? cont[0][0] == 7.0 : std::isfinite(contErr) && fuzz::finitePose(cont),
+        "a continued pose is finite or a failure");
     return 0;
 }

@@ -12,19 +12,7 @@
 #include "marker/detector.h"
 #include "pose/marker_pose.h"
 
-namespace {
-
-bool finitePose(const double (&pose)[3][4]) {
-    for (const auto& row : pose) {
-        for (double v : row) {
-            if (!std::isfinite(v))
-                return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 // Input: width and height (16..143), threshold, frame count (1..4), a lens
 // factor, then grey pixels row by row, frame after frame; white where the
@@ -79,8 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
             double pose[3][4] = {{7.0}};
             const double err = arMarkerPose(camera, square, {0.0, 0.0}, 80.0, pose);
-            fuzz::require(err < 0.0 ? pose[0][0] == 7.0 : std::isfinite(err) && finitePose(pose),
-                          "a marker's pose is finite or a failure");
+            fuzz::require(
+                err < 0.0 ? pose[0][0] == 7.0 : std::isfinite(err) && fuzz::finitePose(pose),
+                "a marker's pose is finite or a failure");
         }
         CameraKey key{};
         if (trackMarkers(state, camera, markers, count, &key) == 1) {

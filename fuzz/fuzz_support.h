@@ -4,6 +4,7 @@
 // files by name, a reader of the input's bytes, and the contract check that
 // stops the fuzzer with a message when a promise is broken.
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,6 +25,17 @@ inline void require(bool ok, const char* what) {
 }
 
 // A file of this process's own in the temporary folder, rewritten per input.
+// Every value of a 3x4 pose is a number.
+inline bool finitePose(const double (&pose)[3][4]) {
+    for (const auto& row : pose) {
+        for (double v : row) {
+            if (!std::isfinite(v))
+                return false;
+        }
+    }
+    return true;
+}
+
 inline const std::string& scratchPath(const char* name) {
     static std::string path;
     if (path.empty()) {

@@ -203,18 +203,26 @@ unsigned char toByte(double v) {
     return static_cast<unsigned char>(std::clamp(std::lround(v), 0L, 255L));
 }
 
+// Sizes `frame` for the camera; false (the frame all sky) when the camera lies
+// in the plane and sees it edge-on.
+bool prepareFrame(const PlaneMapping& mapping, int width, int height, RgbImage& frame) {
+    if (!mapping.valid) {
+        frame = makeRgbImage(width, height, toByte(SKY[0]), toByte(SKY[1]), toByte(SKY[2]));
+        return false;
+    }
+    if (frame.width != width || frame.height != height) {
+        frame = makeRgbImage(width, height, 0, 0, 0);
+    }
+    return true;
+}
+
 }  // namespace
 
 void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
                  int supersample, RgbImage& frame) {
     const int width = camera.xsize, height = camera.ysize;
-    if (frame.width != width || frame.height != height) {
-        frame = makeRgbImage(width, height, 0, 0, 0);
-    }
     const PlaneMapping mapping = planeMapping(camera, pose);
-    if (!mapping.valid) {
-        // The camera lies in the marker plane: it sees the plane edge-on.
-        frame = makeRgbImage(width, height, toByte(SKY[0]), toByte(SKY[1]), toByte(SKY[2]));
+    if (!prepareFrame(mapping, width, height, frame)) {
         return;
     }
     const int n = std::max(1, supersample);
@@ -319,12 +327,8 @@ void addNoise(RgbImage& image, double sigma, unsigned seed) {
 void renderChessboard(const Chessboard& board, const CameraParam& camera, const CameraPose& pose,
                       int supersample, RgbImage& frame) {
     const int width = camera.xsize, height = camera.ysize;
-    if (frame.width != width || frame.height != height) {
-        frame = makeRgbImage(width, height, 0, 0, 0);
-    }
     const PlaneMapping mapping = planeMapping(camera, pose);
-    if (!mapping.valid) {
-        frame = makeRgbImage(width, height, toByte(SKY[0]), toByte(SKY[1]), toByte(SKY[2]));
+    if (!prepareFrame(mapping, width, height, frame)) {
         return;
     }
     // What the corners of the pixels see, one row of corners ahead.
