@@ -13,6 +13,7 @@
 #include "app/camera_motion_reader.h"
 #include "app/frame_convert.h"
 #include "camera/camera_param.h"
+#include "tests/app/found_rows.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
 
@@ -144,17 +145,6 @@ class MovieRun : public ::testing::Test {
     }
     TempDir dir;
 };
-
-// Which rows of the file found the marker.
-std::vector<bool> foundRows(const std::string& file) {
-    CameraMotion motion;
-    std::string error;
-    EXPECT_EQ(parseCameraMotion(file, motion, error), 0) << error;
-    std::vector<bool> found;
-    for (const KeyRow& row : motion.rows)
-        found.push_back(row.found != 0);
-    return found;
-}
 
 // An empty chunk repeats the picture before it: a movie with empty chunks
 // tracks as the same movie with the pictures written out again, and only a

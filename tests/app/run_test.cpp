@@ -14,6 +14,7 @@
 
 #include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
+#include "tests/app/found_rows.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
 
@@ -143,16 +144,6 @@ std::vector<double> keys(const std::string& file, double KeyRow::*channel) {
     for (const KeyRow& row : motion.rows)
         values.push_back(row.*channel);
     return values;
-}
-
-std::vector<bool> foundRows(const std::string& file) {
-    CameraMotion motion;
-    std::string error;
-    EXPECT_EQ(parseCameraMotion(file, motion, error), 0) << error;
-    std::vector<bool> found;
-    for (const KeyRow& row : motion.rows)
-        found.push_back(row.found == 1);
-    return found;
 }
 
 // The real program in a fresh directory with its own camera and pattern files.
