@@ -7,6 +7,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 namespace {
 
 // Smallest label of p's class. Parents are always smaller than their
@@ -45,44 +49,96 @@ void clearBorder(LabelValue* image, int width, int height) {
     }
 }
 
-// Marks the dark pixels of one row: dark[x] = 1 when B + G + R <= limit,
-// else 0. Each pixel is read as one 32-bit word whose three colour bytes are
-// added up (alpha left out), so that the compiler can vectorise the loop.
-#if defined(__x86_64__) && defined(__GLIBC__)
-// Built twice, for AVX2 (twice the pixels per step) and for any x86-64; the
-// machine's processor picks one at start-up. Integer work: both give the
-// same mask.
-__attribute__((target_clones("avx2", "default")))
-#endif
-void classifyRow(const unsigned char* __restrict pixels, int width, int limit,
-                 uint8_t* __restrict dark) {
-    // The alpha byte, last in memory, is the word's top byte on a
-    // little-endian machine and its bottom byte on a big-endian one.
-    constexpr int shift = std::endian::native == std::endian::little ? 0 : 8;
+// Marks the dark pixels of one row in a bit mask, bit x % 64 of word
+// x / 64 for pixel x: set when B + G + R <= limit. `dark` has room for
+// width bits.
+void classifyRowPlain(const unsigned char* pixels, int width, int limit, uint64_t* dark) {
+    for (int w = 0; w < (width + 63) / 64; w++) {
+        dark[w] = 0;
+    }
     for (int x = 0; x < width; x++) {
-        uint32_t p;
-        std::memcpy(&p, pixels + 4 * static_cast<size_t>(x), sizeof p);
-        p >>= shift;
-        const int sum = static_cast<int>((p & 0xff) + ((p >> 8) & 0xff) + ((p >> 16) & 0xff));
-        dark[x] = static_cast<uint8_t>(sum <= limit);
+        const unsigned char* p = pixels + 4 * static_cast<size_t>(x);
+        const int sum = p[0] + p[1] + p[2];
+        dark[x / 64] |= static_cast<uint64_t>(sum <= limit) << (x % 64);
     }
 }
 
-// First x from `x` on whose mask byte is set; `dark` holds a set byte at
-// or before the end of the row and 8 readable bytes beyond it.
-int nextDark(const uint8_t* dark, int x) {
-    for (;;) {
-        uint64_t word;
-        std::memcpy(&word, dark + x, sizeof word);
-        if (word != 0) {
-            break;
+#if defined(__x86_64__) && defined(__GNUC__)
+// Whether each of the 8 pixels at `pixels` is light, as all-ones or zero
+// 32-bit lanes: the three colour bytes added by two multiply-adds (weights
+// 1, 1, 1, 0: alpha left out), compared with the limit.
+__attribute__((target("avx2"))) inline __m256i lightLanes(const unsigned char* pixels,
+                                                          __m256i limits) {
+    const __m256i weights = _mm256_set1_epi32(0x00010101);
+    const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
+    const __m256i sums = _mm256_madd_epi16(_mm256_maddubs_epi16(p, weights), _mm256_set1_epi16(1));
+    return _mm256_cmpgt_epi32(sums, limits);
+}
+
+// The same mask 32 pixels a step, the comparisons packed into one bit each.
+// Integer work: the mask equals classifyRowPlain's.
+__attribute__((target("avx2"))) void classifyRowAvx2(const unsigned char* pixels, int width,
+                                                     int limit, uint64_t* dark) {
+    const __m256i limits = _mm256_set1_epi32(limit);
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    uint32_t* halves = reinterpret_cast<uint32_t*>(dark);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const unsigned char* p = pixels + 4 * static_cast<size_t>(x);
+        const __m256i first = _mm256_packs_epi32(lightLanes(p, limits), lightLanes(p + 32, limits));
+        const __m256i second =
+            _mm256_packs_epi32(lightLanes(p + 64, limits), lightLanes(p + 96, limits));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packs_epi16(first, second), order);
+        const uint32_t bits = ~static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
+        std::memcpy(halves + x / 32, &bits, sizeof bits);
+    }
+    if (x < width) {
+        uint64_t tail[1];
+        classifyRowPlain(pixels + 4 * static_cast<size_t>(x), width - x, limit, tail);
+        const uint32_t bits = static_cast<uint32_t>(tail[0]);
+        std::memcpy(halves + x / 32, &bits, sizeof bits);
+    }
+}
+#endif
+
+using ClassifyRow = void (*)(const unsigned char*, int, int, uint64_t*);
+
+// The processor's fastest way to classify a row, chosen once.
+ClassifyRow pickClassifier() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2")) {
+        return classifyRowAvx2;
+    }
+#endif
+    return classifyRowPlain;
+}
+
+const ClassifyRow classifyRow = pickClassifier();
+
+// First dark x from `x` on; the mask has a dark pixel at or before the end
+// of the row.
+int nextDark(const uint64_t* dark, int x) {
+    int w = x / 64;
+    uint64_t word = dark[w] >> (x % 64);
+    while (word == 0) {
+        word = dark[++w];
+        x = 64 * w;
+    }
+    return x + std::countr_zero(word);
+}
+
+// First light x from `x` on, or `end` when none comes before it.
+int nextLight(const uint64_t* dark, int x, int end) {
+    int w = x / 64;
+    uint64_t word = ~dark[w] >> (x % 64);
+    while (word == 0) {
+        if (64 * ++w > end) {
+            return end;
         }
-        x += 8;
+        word = ~dark[w];
+        x = 64 * w;
     }
-    while (dark[x] == 0) {
-        x++;
-    }
-    return x;
+    return std::min(x + std::countr_zero(word), end);
 }
 
 // How a pixel's label was found, which decides the parts of its label's box
@@ -160,12 +216,12 @@ int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, int threshol
         static_cast<int>(std::clamp<int64_t>(3 * static_cast<int64_t>(threshold), -1, 765));
     int32_t* equivalence = storage.equivalence.get();
     LabelAccumulator* accumulators = storage.accumulators.get();
-    uint8_t* dark = storage.darkRow.get();
+    uint64_t* dark = storage.darkRow.get();
     const int end = width - 1;  // the right border column
     int32_t made = 0;
     for (int y = 1; y < frame.height - 1; y++) {
         classifyRow(frame.pixels + 4 * static_cast<size_t>(y) * width, width, limit, dark);
-        dark[end] = 1;  // stops the search for dark pixels at the border
+        dark[end / 64] |= uint64_t{1} << (end % 64);  // the search for dark pixels stops here
         LabelValue* row = image + static_cast<size_t>(y) * width;
         const LabelValue* above = row - width;
         PendingPixels pending;
@@ -174,8 +230,9 @@ int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, int threshol
             const int next = nextDark(dark, x);
             std::memset(row + x, 0, static_cast<size_t>(next - x) * sizeof(LabelValue));
             x = next;
+            const int runEnd = nextLight(dark, x, end);
             int32_t l = 0;
-            for (; x < end && dark[x]; x++) {
+            for (; x < runEnd; x++) {
                 const int32_t u = above[x];
                 const int32_t ur = above[x + 1];
                 const int32_t ul = above[x - 1];
@@ -295,9 +352,8 @@ int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCa
                           : static_cast<int32_t>(std::max<int64_t>(arLabelBound(width, height), 1));
     try {
         if (width > storage.rowWidth) {
-            // 8 bytes more for the word-wise search, zeroed so that it never
-            // reads unset bytes.
-            storage.darkRow = std::make_unique<uint8_t[]>(static_cast<size_t>(width) + 8);
+            // Whole words, and one to spare.
+            storage.darkRow = std::make_unique<uint64_t[]>(static_cast<size_t>(width) / 64 + 2);
             storage.rowWidth = width;
         }
         if (cells > storage.imageCells) {

@@ -27,8 +27,8 @@ struct LabelAccumulator {
 struct LabelStorage {
     std::unique_ptr<LabelValue[]> labelImage;
     size_t imageCells = 0;
-    // One row's dark-pixel mask, rowWidth + 8 bytes.
-    std::unique_ptr<uint8_t[]> darkRow;
+    // One row's dark-pixel mask, a bit a pixel, rowWidth / 64 + 2 words.
+    std::unique_ptr<uint64_t[]> darkRow;
     int rowWidth = 0;
     // Most provisional labels a pass may make; every table below has this
     // many entries.

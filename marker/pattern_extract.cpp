@@ -24,7 +24,7 @@ int squaredDistance(const double p[2], const double q[2]) {
 // toward zero, to `sums`; points outside the frame add nothing. The range
 // test on the doubles is the same as on the truncated integers, without
 // converting values that do not fit an int.
-void addSample(const FrameImage& frame, double x, double y, int* sums) {
+void addSample(const FrameImage& frame, double x, double y, int sums[3]) {
     if (!(x > -1.0 && x < frame.width && y > -1.0 && y < frame.height)) {
         return;
     }
@@ -80,16 +80,26 @@ int arPatternSampleCount(int squaredSide) {
     return samples;
 }
 
-int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int32_t* contourY,
-                     const int32_t cornerIndex[5], PatternImage* pattern) {
+int arPatternHomography(const int32_t* contourX, const int32_t* contourY,
+                        const int32_t cornerIndex[5], double h[3][3]) {
     double corners[4][2];
     for (int i = 0; i < 4; i++) {
         corners[i][0] = contourX[cornerIndex[i]];
         corners[i][1] = contourY[cornerIndex[i]];
     }
+    return solveHomography(PLANE_SQUARE, corners, h);
+}
+
+int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int32_t* contourY,
+                     const int32_t cornerIndex[5], PatternImage* pattern) {
     double h[3][3];
-    if (solveHomography(PLANE_SQUARE, corners, h) < 0) {
+    if (arPatternHomography(contourX, contourY, cornerIndex, h) < 0) {
         return -1;
+    }
+    double corners[4][2];
+    for (int i = 0; i < 4; i++) {
+        corners[i][0] = contourX[cornerIndex[i]];
+        corners[i][1] = contourY[cornerIndex[i]];
     }
     const int lx =
         std::max(squaredDistance(corners[0], corners[1]), squaredDistance(corners[2], corners[3]));
@@ -100,18 +110,48 @@ int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int
     const int cx = nx / PATTERN_SIZE;
     const int cy = ny / PATTERN_SIZE;
 
+    // The sample positions along a row, the same for every row.
+    double xs[PATTERN_SAMPLE_MAX];
+    for (int i = 0; i < nx; i++) {
+        xs[i] = SAMPLE_START + SAMPLE_SPAN * (i + 0.5) / nx;
+    }
+    // Two samples are mapped at a time (each lane computes exactly what one
+    // sample on its own would; nx is a multiple of PATTERN_SIZE, so even).
+    // The samples of one pattern cell in one row are added up in a local sum
+    // first (integer sums: the order does not matter).
+    using Pair = double __attribute__((vector_size(16)));
     int sums[PATTERN_VALUES] = {};
     for (int j = 0; j < ny; j++) {
         const double y = SAMPLE_START + SAMPLE_SPAN * (j + 0.5) / ny;
-        for (int i = 0; i < nx; i++) {
-            const double x = SAMPLE_START + SAMPLE_SPAN * (i + 0.5) / nx;
-            const double d = h[2][0] * x + h[2][1] * y + 1.0;
-            if (d == 0.0) {
+        int* rowSums = &sums[(j / cy) * PATTERN_SIZE * 3];
+        const Pair rowD = Pair{h[2][1] * y, h[2][1] * y};
+        const Pair rowX = Pair{h[0][1] * y, h[0][1] * y};
+        const Pair rowY = Pair{h[1][1] * y, h[1][1] * y};
+        int cell = 0;
+        int cellSums[3] = {0, 0, 0};
+        const auto add = [&](int i, double imageX, double imageY) {
+            if (i / cx != cell) {
+                for (int k = 0; k < 3; k++) {
+                    rowSums[3 * cell + k] += cellSums[k];
+                    cellSums[k] = 0;
+                }
+                cell = i / cx;
+            }
+            addSample(frame, imageX, imageY, cellSums);
+        };
+        for (int i = 0; i < nx; i += 2) {
+            const Pair x = Pair{xs[i], xs[i + 1]};
+            const Pair d = h[2][0] * x + rowD + 1.0;
+            if (d[0] == 0.0 || d[1] == 0.0) {
                 return -1;
             }
-            const double imageX = (h[0][0] * x + h[0][1] * y + h[0][2]) / d;
-            const double imageY = (h[1][0] * x + h[1][1] * y + h[1][2]) / d;
-            addSample(frame, imageX, imageY, &sums[((j / cy) * PATTERN_SIZE + i / cx) * 3]);
+            const Pair imageX = (h[0][0] * x + rowX + h[0][2]) / d;
+            const Pair imageY = (h[1][0] * x + rowY + h[1][2]) / d;
+            add(i, imageX[0], imageY[0]);
+            add(i + 1, imageX[1], imageY[1]);
+        }
+        for (int k = 0; k < 3; k++) {
+            rowSums[3 * cell + k] += cellSums[k];
         }
     }
     const unsigned divisor = static_cast<unsigned>(cx * cy);
