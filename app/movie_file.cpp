@@ -224,6 +224,10 @@ int MovieFile::openContainer(const char* url) {
     // reordered frames in AVI files are off by the reordering depth.
     AVDictionary* options = nullptr;
     av_dict_set(&options, "fflags", "nofillin", 0);
+    // A movie in memory is all its bytes: formats that would open more (a
+    // playlist's segments, a list's files, wherever they point) may not.
+    if (url == nullptr)
+        av_dict_set(&options, "protocol_whitelist", "", 0);
     const int opened = avformat_open_input(&movie.container, url, nullptr, &options);
     av_dict_free(&options);
     if (opened < 0) {

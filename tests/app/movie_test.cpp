@@ -167,6 +167,17 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
                   std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
                              fromFile.repeatedFrames()));
     }
+    // A list naming another movie opens from the file, but a movie in memory
+    // opens nothing more, not even from the working folder.
+    writeFile(dir.file("list.ffconcat"), "ffconcat version 1.0\nfile mjpeg.avi\n");
+    const std::string list = readFile(dir.file("list.ffconcat"));
+    const std::filesystem::path working = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    MovieReader fromFile, fromMemory;
+    EXPECT_EQ(fromFile.open("list.ffconcat"), InputFailure::None);
+    EXPECT_EQ(fromMemory.openMemory(reinterpret_cast<const uint8_t*>(list.data()), list.size()),
+              InputFailure::CannotOpen);
+    std::filesystem::current_path(working);
 }
 
 // Memory that runs out while a prepared movie is read or decoded (FFmpeg's
