@@ -114,8 +114,12 @@ class MovieFile {
     void dropPicture();
 
     // Decodes up to the first picture, if it has not come yet, and gives its
-    // size without handing anything out. False when the movie has none.
+    // size without handing anything out. False when the movie has none, or
+    // when memory ran out (see outOfMemory()).
     bool peekPictureSize(int& width, int& height);
+
+    // Reading or decoding has run out of memory.
+    bool outOfMemory() const { return movie.outOfMemory; }
 
     // Releases everything opened; harmless when nothing is open.
     void close();

@@ -51,12 +51,14 @@ InputFailure MovieReader::examine(int opened) {
     // that cannot be opened is reported once the tracker is set up.
     const int decoding = movie.openDecoder(threads);
     noDecoder = decoding == -1;
-    outOfMemory = decoding == -2;
     int width, height;
     if (decoding == 0 && movie.peekPictureSize(width, height)) {
         movieInfo.width = width;
         movieInfo.height = height;
     }
+    // Memory that ran out opening the decoder or decoding the first picture
+    // is reported there too, as the frames' storage would be.
+    outOfMemory = decoding == -2 || movie.outOfMemory();
     if (movieInfo.width > MAX_FRAME_SIDE || movieInfo.height > MAX_FRAME_SIDE)
         return InputFailure::FrameTooLarge;
 
