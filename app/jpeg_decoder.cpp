@@ -39,13 +39,18 @@ JpegDecoder::~JpegDecoder() {
         jpeg_destroy_decompress(&decoder);
 }
 
-int JpegDecoder::start(std::FILE* file, Colours colours) {
+int JpegDecoder::start(std::FILE* file, Colours colours, int maxSide) {
     if (!created)
         return -1;
     if (setjmp(errors.jump) != 0)
         return -1;
     jpeg_stdio_src(&decoder, file);
     jpeg_read_header(&decoder, TRUE);
+    // Before jpeg_start_decompress(), which allocates for the claimed size
+    // (a progressive file: coefficients for the whole picture).
+    if (maxSide > 0 && (decoder.image_width > static_cast<JDIMENSION>(maxSide) ||
+                        decoder.image_height > static_cast<JDIMENSION>(maxSide)))
+        return -3;
     const bool asFrame = colours == Colours::ColourOrGreyAsFrame;
     switch (decoder.jpeg_color_space) {
         case JCS_GRAYSCALE:

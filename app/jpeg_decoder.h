@@ -29,8 +29,15 @@ class JpegDecoder {
 
     // Reads the header from `file` (left open; not owned) and starts
     // decompression. 0; -1 on a libjpeg error (see error()); -2 when the
-    // file's colour space cannot be delivered as asked.
-    int start(std::FILE* file, Colours colours);
+    // file's colour space cannot be delivered as asked; -3 when `maxSide` is
+    // positive and the header claims a side longer than that (then nothing
+    // is allocated for the picture; imageWidth() and imageHeight() give the
+    // claim).
+    int start(std::FILE* file, Colours colours, int maxSide = 0);
+
+    // The picture's size as the header gives it, once it has been read.
+    int imageWidth() const { return static_cast<int>(decoder.image_width); }
+    int imageHeight() const { return static_cast<int>(decoder.image_height); }
 
     int width() const { return static_cast<int>(decoder.output_width); }
     int height() const { return static_cast<int>(decoder.output_height); }

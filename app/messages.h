@@ -24,6 +24,8 @@ inline constexpr const char* MSG_NO_FRAME_RATE =
 inline constexpr const char* MSG_NO_FRAME_SIZE = "can not find the frame size of <%s> (%d x %d)\n";
 inline constexpr const char* MSG_FRAME_TOO_LARGE =
     "can not track <%s>: its frames are %d x %d pixels, more than %d on a side\n";
+inline constexpr const char* MSG_STILL_TOO_LARGE =
+    "can not track %s: the picture is %d x %d pixels, more than %d on a side\n";
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
 

@@ -1,6 +1,7 @@
 #include "app/movie_file.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,48 @@ constexpr int DRAIN_ERRORS_MAX = 64;
 // Decoders refuse (as damaged) pictures of more pixels than this, so that a
 // file claiming a huge picture cannot make them allocate it.
 constexpr int64_t MAX_PICTURE_PIXELS = int64_t{MAX_FRAME_SIDE} * MAX_FRAME_SIDE;
+// The I/O buffer of a movie read from memory, as libavformat's own file I/O uses.
+constexpr int MEMORY_BUFFER_SIZE = 32768;
+
+// libavformat's reads of a movie in memory: the next bytes, or the end.
+int readMemory(void* opaque, uint8_t* buffer, int size) {
+    MemorySource& source = *static_cast<MemorySource*>(opaque);
+    const size_t left = source.size - source.position;
+    const size_t count = std::min(left, static_cast<size_t>(size > 0 ? size : 0));
+    if (count == 0)
+        return AVERROR_EOF;
+    std::memcpy(buffer, source.data + source.position, count);
+    source.position += count;
+    return static_cast<int>(count);
+}
+
+// libavformat's seeks in a movie in memory: from the start, the position or
+// the end, anywhere up to the end; AVSEEK_SIZE asks for the size.
+int64_t seekMemory(void* opaque, int64_t offset, int whence) {
+    MemorySource& source = *static_cast<MemorySource*>(opaque);
+    const int64_t size = static_cast<int64_t>(source.size);
+    int64_t base;
+    switch (whence & ~AVSEEK_FORCE) {
+        case AVSEEK_SIZE:
+            return size;
+        case SEEK_SET:
+            base = 0;
+            break;
+        case SEEK_CUR:
+            base = static_cast<int64_t>(source.position);
+            break;
+        case SEEK_END:
+            base = size;
+            break;
+        default:
+            return AVERROR(EINVAL);
+    }
+    int64_t target;
+    if (__builtin_add_overflow(base, offset, &target) || target < 0 || target > size)
+        return AVERROR(EINVAL);
+    source.position = static_cast<size_t>(target);
+    return target;
+}
 
 bool isUsableRate(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
@@ -109,7 +152,12 @@ long long takeEmptyChunk(MovieState& movie) {
 // Empty packets are noted, not sent: the decoder would refuse them.
 void feedDecoder(MovieState& movie) {
     for (;;) {
-        if (av_read_frame(movie.container, movie.packet) < 0) {
+        const int read = av_read_frame(movie.container, movie.packet);
+        if (read == AVERROR(ENOMEM)) {
+            movie.outOfMemory = true;
+            return;
+        }
+        if (read < 0) {
             avcodec_send_packet(movie.decoder, nullptr);
             movie.draining = true;
             return;
@@ -124,8 +172,9 @@ void feedDecoder(MovieState& movie) {
             movie.lastPacketNumber = std::max(movie.lastPacketNumber, number);
             if (movie.packet->size == 0)
                 noteEmptyChunks(movie, number, number);
-            else
-                avcodec_send_packet(movie.decoder, movie.packet);  // a rejected packet is lost
+            else if (avcodec_send_packet(movie.decoder, movie.packet) == AVERROR(ENOMEM))
+                movie.outOfMemory = true;
+            // (any other packet the decoder rejects is lost, as damaged)
         }
         av_packet_unref(movie.packet);
         if (ours)
@@ -143,15 +192,48 @@ unsigned clampToUnsigned(int64_t value) {
 
 int MovieFile::open(const char* fileName) {
     close();
+    return openContainer(fileName);
+}
+
+int MovieFile::openMemory(const uint8_t* data, size_t size) {
+    close();
+    movie.memory = {data, size, 0};
+    unsigned char* buffer = static_cast<unsigned char*>(av_malloc(MEMORY_BUFFER_SIZE));
+    if (buffer == nullptr)
+        return -1;
+    movie.io = avio_alloc_context(buffer, MEMORY_BUFFER_SIZE, 0, &movie.memory, readMemory, nullptr,
+                                  seekMemory);
+    if (movie.io == nullptr) {
+        av_free(buffer);
+        return -1;
+    }
+    movie.container = avformat_alloc_context();
+    if (movie.container == nullptr) {
+        close();
+        return -1;
+    }
+    movie.container->pb = movie.io;
+    return openContainer(nullptr);
+}
+
+// Opens the container, by name or (`url` null) through the I/O context
+// already set on it, and probes its streams.
+int MovieFile::openContainer(const char* url) {
     av_log_set_level(AV_LOG_QUIET);
     // Only the times the container stores: guessed presentation times of
     // reordered frames in AVI files are off by the reordering depth.
     AVDictionary* options = nullptr;
     av_dict_set(&options, "fflags", "nofillin", 0);
-    const int opened = avformat_open_input(&movie.container, fileName, nullptr, &options);
+    // A movie in memory is all its bytes: formats that would open more (a
+    // playlist's segments, a list's files, wherever they point) may not.
+    if (url == nullptr)
+        av_dict_set(&options, "protocol_whitelist", "", 0);
+    const int opened = avformat_open_input(&movie.container, url, nullptr, &options);
     av_dict_free(&options);
-    if (opened < 0)
+    if (opened < 0) {
+        close();  // (the container is freed on failure; the I/O context is ours)
         return -1;
+    }
     // The decoders that probe the streams get the same picture size limit;
     // one refuses the size the header claims, if it is beyond it, and leaves
     // none, so the claim is kept for the report.
@@ -249,9 +331,11 @@ int MovieFile::openDecoder(int threadCount) {
 
 // Decodes until a picture is held or the decoder has given its last one.
 bool MovieFile::fillPicture() {
-    while (!movie.holding && !movie.ended) {
+    while (!movie.holding && !movie.ended && !movie.outOfMemory) {
         const int received = avcodec_receive_frame(movie.decoder, movie.picture);
-        if (received == 0) {
+        if (received == AVERROR(ENOMEM)) {
+            movie.outOfMemory = true;
+        } else if (received == 0) {
             if (movie.picture->width > 0 && movie.picture->height > 0) {
                 movie.lastNumber = pictureNumber(movie, movie.picture);
                 movie.holding = true;
@@ -272,6 +356,8 @@ bool MovieFile::fillPicture() {
 
 MovieFile::Found MovieFile::decodePicture(long long& number) {
     const bool holding = fillPicture();
+    if (movie.outOfMemory)
+        return Found::OutOfMemory;
     if (movie.emptyRunCount > 0 && (!holding || movie.emptyRuns[0][0] < movie.lastNumber)) {
         number = takeEmptyChunk(movie);
         return Found::EmptyChunk;
@@ -310,6 +396,10 @@ void MovieFile::close() {
     av_packet_free(&movie.packet);
     avcodec_free_context(&movie.decoder);
     avformat_close_input(&movie.container);
+    if (movie.io != nullptr) {
+        av_freep(&movie.io->buffer);  // (libavformat may have replaced the one given)
+        avio_context_free(&movie.io);
+    }
     movie = MovieState{};
 }
 

@@ -1,27 +1,24 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "app/frame_convert.h"
+#include "app/frame_reader.h"
 #include "marker/frame_image.h"
 
-// The movie decoder: opens a movie file by name (FFmpeg's libavformat), takes
+// The movie decoder: opens a movie file by name, or the bytes of one in
+// memory (FFmpeg's libavformat), takes
 // its first video stream, decodes it (libavcodec) and converts each decoded
 // picture (libswscale) straight into a frame: blue, green, red, 255, rows
 // unpadded.
 
 struct AVFormatContext;
+struct AVIOContext;
 struct AVStream;
 struct AVCodecContext;
 struct AVPacket;
 struct AVFrame;
-
-// The largest frame side Lumeko takes, in pixels. 8192 holds every camera's
-// footage up to DCI 8K (8192 x 4320); a frame of 8192 x 8192 is 256 MiB in
-// the tracker's four bytes a pixel, and a run holds a few frames, so anything
-// larger would ask a desktop machine for more memory than it has. Decoders
-// refuse pictures of more pixels than a frame of this side squared.
-inline constexpr int MAX_FRAME_SIDE = 8192;
 
 // What the container says about the first video stream.
 struct MovieInfo {
@@ -32,9 +29,18 @@ struct MovieInfo {
     unsigned length;  // number of frames; 0 when the container does not know it
 };
 
+// A movie in memory as libavformat reads it through a custom I/O context.
+struct MemorySource {
+    const uint8_t* data{};
+    size_t size{};
+    size_t position{};
+};
+
 // Everything one open movie holds; all null / zero when none is open.
 struct MovieState {
     AVFormatContext* container{};
+    AVIOContext* io{};  // the I/O context over `memory` of a movie opened from memory
+    MemorySource memory{};
     AVStream* stream{};
     AVCodecContext* decoder{};
     AVPacket* packet{};
@@ -49,7 +55,8 @@ struct MovieState {
     bool countsEmptyChunks{};  // an AVI: gaps in the packet times are empty chunks
     bool holding{};            // `picture` holds a decoded picture
     bool draining{};
-    bool ended{};  // the decoder has given its last picture
+    bool ended{};        // the decoder has given its last picture
+    bool outOfMemory{};  // reading or decoding ran out of memory
     int drainErrors{};
     // Runs of empty packets (first and last frame number) read but not yet
     // handed out, oldest first: at most a decoder's delay of them wait.
@@ -69,6 +76,11 @@ class MovieFile {
     // not a movie. Closes a movie still open.
     int open(const char* fileName);
 
+    // As open(), on the `size` bytes at `data`. The bytes are read where they
+    // are, not copied: the caller keeps them alive and unchanged until close()
+    // or destruction.
+    int openMemory(const uint8_t* data, size_t size);
+
     // Chooses the first video stream. 0, or -1 when there is none.
     int openVideoStream();
 
@@ -82,14 +94,16 @@ class MovieFile {
     int openDecoder(int threadCount);
 
     // What decodePicture() found.
-    enum class Found { Picture, EmptyChunk, End };
+    enum class Found { Picture, EmptyChunk, End, OutOfMemory };
 
     // Decodes the next picture in presentation order and holds it (Picture,
     // with its frame number). An empty packet (a zero-size chunk, which in AVI
     // means "the same picture as the frame before") is EmptyChunk with its
     // frame number, handed out just before the first picture after it. End
     // after the last picture. Packets and pictures the decoder rejects are
-    // passed over, so the frame numbers show the gaps.
+    // passed over, so the frame numbers show the gaps. OutOfMemory when
+    // reading or decoding ran out of memory (FFmpeg's ENOMEM): the movie
+    // cannot go on, and every later call gives it again.
     Found decodePicture(long long& number);
 
     // After Picture: converts the picture held into `frame` (scaled when the
@@ -100,13 +114,18 @@ class MovieFile {
     void dropPicture();
 
     // Decodes up to the first picture, if it has not come yet, and gives its
-    // size without handing anything out. False when the movie has none.
+    // size without handing anything out. False when the movie has none, or
+    // when memory ran out (see outOfMemory()).
     bool peekPictureSize(int& width, int& height);
+
+    // Reading or decoding has run out of memory.
+    bool outOfMemory() const { return movie.outOfMemory; }
 
     // Releases everything opened; harmless when nothing is open.
     void close();
 
   private:
+    int openContainer(const char* url);
     bool fillPicture();
 
     MovieState movie;

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <system_error>
 
 namespace {
@@ -26,7 +27,17 @@ void MovieReader::setRange(long long first, long long last) {
 }
 
 InputFailure MovieReader::open(const char* movieName) {
-    if (movie.open(movieName) != 0)
+    return examine(movie.open(movieName));
+}
+
+InputFailure MovieReader::openMemory(const uint8_t* data, size_t size) {
+    return examine(movie.openMemory(data, size));
+}
+
+// The checks after opening the container (`opened` is its status), whether
+// from a file or from memory.
+InputFailure MovieReader::examine(int opened) {
+    if (opened != 0)
         return InputFailure::CannotOpen;
     if (movie.openVideoStream() != 0)
         return InputFailure::NoVideoStream;
@@ -38,14 +49,16 @@ InputFailure MovieReader::open(const char* movieName) {
 
     // The frames take the size of the first picture that decodes; a decoder
     // that cannot be opened is reported once the tracker is set up.
-    const int opened = movie.openDecoder(threads);
-    noDecoder = opened == -1;
-    outOfMemory = opened == -2;
+    const int decoding = movie.openDecoder(threads);
+    noDecoder = decoding == -1;
     int width, height;
-    if (opened == 0 && movie.peekPictureSize(width, height)) {
+    if (decoding == 0 && movie.peekPictureSize(width, height)) {
         movieInfo.width = width;
         movieInfo.height = height;
     }
+    // Memory that ran out opening the decoder or decoding the first picture
+    // is reported there too, as the frames' storage would be.
+    outOfMemory = decoding == -2 || movie.outOfMemory();
     if (movieInfo.width > MAX_FRAME_SIDE || movieInfo.height > MAX_FRAME_SIDE)
         return InputFailure::FrameTooLarge;
 
@@ -94,6 +107,8 @@ MovieReader::Kind MovieReader::produce(const FrameImage& target) {
         long long number;
         const MovieFile::Found found = movie.decodePicture(number);
         const bool picture = found == MovieFile::Found::Picture;
+        if (found == MovieFile::Found::OutOfMemory)
+            return Kind::OutOfMemory;
         if (found == MovieFile::Found::End) {
             ended = true;
         } else if (number < position) {
@@ -157,13 +172,18 @@ void MovieReader::decodeLoop() {
             return;
         filling = freeSlot();
         guard.unlock();
-        const Kind kind = produce(ring[filling]);
+        Kind kind;
+        try {
+            kind = produce(ring[filling]);
+        } catch (const std::bad_alloc&) {
+            kind = Kind::OutOfMemory;  // (nothing may leave the thread)
+        }
         guard.lock();
         queue[(queueStart + queueCount) % QUEUE_SIZE] = {kind, filling};
         queueCount++;
         filling = -1;
         changed.notify_all();
-        if (kind == Kind::End)
+        if (kind == Kind::End || kind == Kind::OutOfMemory)
             return;
     }
 }
@@ -207,9 +227,14 @@ ReadResult MovieReader::next(const FrameImage** frame) {
             *frame = &blank;
             return ReadResult::Frame;
         case Kind::End:
+        case Kind::OutOfMemory:
             break;
     }
     finished = true;
     stopDecoding();
+    if (delivery.kind == Kind::OutOfMemory) {
+        failed = InputFailure::OutOfMemory;
+        return ReadResult::Failed;
+    }
     return ReadResult::End;
 }

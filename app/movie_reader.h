@@ -38,6 +38,9 @@ class MovieReader {
     // Opens the movie, reads its video stream's size, rate and length, and
     // decodes up to its first picture for the frame size.
     InputFailure open(const char* movieName);
+    // As open(), on a movie of `size` bytes at `data`, read where it is: the
+    // caller keeps the bytes alive and unchanged as long as the reader lives.
+    InputFailure openMemory(const uint8_t* data, size_t size);
     // The frame size, rate and the number of frames to deliver (0 when unknown).
     const MovieInfo& info() const { return movieInfo; }
 
@@ -47,8 +50,9 @@ class MovieReader {
     // The next frame in movie order, valid until the next call.
     ReadResult next(const FrameImage** frame);
 
-    // A movie never fails once prepared: undecodable pictures become stand-ins.
-    InputFailure failure() const { return InputFailure::None; }
+    // Undecodable pictures become stand-ins, so a prepared movie fails only
+    // when memory runs out while decoding (next() gives Failed, OutOfMemory).
+    InputFailure failure() const { return failed; }
 
     // Positions so far that had no decodable picture, and those that repeated
     // the picture before them (empty chunks).
@@ -56,7 +60,7 @@ class MovieReader {
     long long repeatedFrames() const { return repeated; }
 
   private:
-    enum class Kind { Picture, Repeat, Blank, End };
+    enum class Kind { Picture, Repeat, Blank, End, OutOfMemory };
     struct Delivery {
         Kind kind;
         int slot;  // the ring frame of a Picture
@@ -64,6 +68,7 @@ class MovieReader {
     static constexpr int RING_SIZE = 3;
     static constexpr int QUEUE_SIZE = 8;
 
+    InputFailure examine(int opened);
     Kind produce(const FrameImage& target);
     int freeSlot() const;
     void decodeLoop();
@@ -76,6 +81,7 @@ class MovieReader {
     long long rangeLast = -1;
     bool noDecoder = false;
     bool outOfMemory = false;
+    InputFailure failed = InputFailure::None;
 
     // Frames: the ring (decoded pictures) and the stand-in.
     FrameImage ring[RING_SIZE]{};

@@ -124,6 +124,12 @@ int reportReaderFailure(InputFailure failure, const char* name, StillReader& rea
     printWarnings(reader.takeWarnings());
     if (failure == InputFailure::DecoderError)
         return reportDecoderError(reader.decoderError(), name);
+    if (failure == InputFailure::FrameTooLarge) {
+        std::fprintf(stderr, MSG_STILL_TOO_LARGE, name, reader.claimedWidth(),
+                     reader.claimedHeight(), MAX_FRAME_SIDE);
+        waitForSpaceKey();
+        return 1;
+    }
     return reportInputFailure(failure, name, nullptr);
 }
 

@@ -12,7 +12,9 @@ InputFailure StillReader::open(const char* imageName) {
     file = std::fopen(imageName, "rb");
     if (file == nullptr)
         return failed = InputFailure::CannotOpen;
-    const int started = jpeg.start(file, JpegDecoder::Colours::ColourOrGreyAsFrame);
+    const int started = jpeg.start(file, JpegDecoder::Colours::ColourOrGreyAsFrame, MAX_FRAME_SIDE);
+    if (started == -3)
+        return failed = InputFailure::FrameTooLarge;
     if (started == -2)
         return failed = InputFailure::UnsupportedColour;
     if (started != 0)

@@ -16,10 +16,15 @@ class StillReader {
     StillReader& operator=(const StillReader&) = delete;
     ~StillReader();
 
-    // Opens the file, reads its header and starts decoding.
+    // Opens the file, reads its header and starts decoding. A picture larger
+    // than MAX_FRAME_SIDE on a side is refused (FrameTooLarge) from its
+    // header, before anything is allocated for it.
     InputFailure open(const char* imageName);
     int width() const { return jpeg.width(); }
     int height() const { return jpeg.height(); }
+    // The size the header claims (the refused one after FrameTooLarge).
+    int claimedWidth() const { return jpeg.imageWidth(); }
+    int claimedHeight() const { return jpeg.imageHeight(); }
 
     // Allocates the frame.
     InputFailure prepare();

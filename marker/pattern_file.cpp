@@ -1,3 +1,5 @@
+#include <cctype>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
@@ -14,6 +16,33 @@ int lowestFreeSlot(const PatternSet& set) {
     return -1;
 }
 
+// Reads the next decimal number as fscanf's "%d" does (white space skipped,
+// an optional sign, then digits up to the first other character, which stays
+// unread) into `value`. False at the end of the file, when no digit follows,
+// and when the number is out of int's range (undefined for fscanf).
+bool readNumber(std::FILE* file, int* value) {
+    int c = std::fgetc(file);
+    while (c != EOF && std::isspace(c))
+        c = std::fgetc(file);
+    const bool negative = c == '-';
+    if (c == '-' || c == '+')
+        c = std::fgetc(file);
+    if (c == EOF || !std::isdigit(c))
+        return false;
+    // Up to INT_MAX, or one more for a negative number.
+    const long long limit = negative ? -static_cast<long long>(INT_MIN) : INT_MAX;
+    long long magnitude = 0;
+    for (; c != EOF && std::isdigit(c); c = std::fgetc(file)) {
+        magnitude = magnitude * 10 + (c - '0');
+        if (magnitude > limit)
+            return false;
+    }
+    if (c != EOF)
+        std::ungetc(c, file);
+    *value = static_cast<int>(negative ? -magnitude : magnitude);
+    return true;
+}
+
 // Reads one direction block into `values` (inverted, in template order) and
 // removes its mean; returns its norm, or a negative value when a value
 // cannot be read.
@@ -23,7 +52,7 @@ double readDirection(std::FILE* file, int32_t* values) {
         for (int row = 0; row < PATTERN_SIZE; row++) {
             for (int column = 0; column < PATTERN_SIZE; column++) {
                 int v = 0;
-                if (std::fscanf(file, "%d", &v) != 1) {
+                if (!readNumber(file, &v)) {
                     return -1.0;
                 }
                 const int64_t inverted = 255 - static_cast<int64_t>(v);

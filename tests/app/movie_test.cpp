@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "app/camera_motion_reader.h"
 #include "app/frame_convert.h"
+#include "app/movie_reader.h"
 #include "camera/camera_param.h"
 #include "tests/app/found_rows.h"
 #include "tests/support/media_fixtures.h"
@@ -20,6 +22,7 @@
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
@@ -111,6 +114,98 @@ TEST(FrameConverter, WritesWholeUnpaddedFramesCloseToTheExactConversion) {
             for (size_t i = bytes; i < pixels.size(); i++)
                 ASSERT_EQ(pixels[i], 0xAB) << "written past the frame at " << i - bytes;
             av_frame_free(&picture);
+        }
+    }
+}
+
+// Every frame a reader delivers, with its size, or "failed" / "refused".
+std::vector<Frame> readAll(MovieReader& reader, InputFailure opened) {
+    if (opened != InputFailure::None || reader.prepare() != InputFailure::None)
+        return {Frame{'r'}};
+    std::vector<Frame> frames;
+    const FrameImage* frame = nullptr;
+    for (ReadResult read; (read = reader.next(&frame)) != ReadResult::End;) {
+        if (read == ReadResult::Failed)
+            return {Frame{'f'}};
+        Frame& copy = frames.emplace_back(frame->pixels,
+                                          frame->pixels + size_t{4} * frame->width * frame->height);
+        copy.push_back(static_cast<unsigned char>(frame->width));
+    }
+    return frames;
+}
+
+// A movie read from memory gives the frames, size, rate and length the same
+// file gives (a container that seeks and one that is read straight through),
+// and bytes that are no movie are refused as the file is.
+TEST(MovieFromMemory, GivesWhatTheFileGives) {
+    TempDir dir;
+    const std::vector<Frame> scenes = markerScenes({true, false, true}, 160);
+    writeMovie(dir.file("mjpeg.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg}, scenes, {1});
+    writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 30, 1, MovieCodec::H264}, scenes);
+    writeMovie(dir.file("raw.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes({true, false, true}));
+    writeFile(dir.file("text.avi"), "RIFF, but not a movie\n");
+    writeFile(dir.file("empty.avi"), "");
+    for (const auto& [name, count] : {std::pair{"mjpeg.avi", 3},
+                                      {"h264.mkv", 3},
+                                      {"raw.avi", 3},
+                                      {"text.avi", 1},
+                                      {"empty.avi", 1}}) {
+        SCOPED_TRACE(name);
+        const std::string bytes = readFile(dir.file(name));
+        MovieReader fromFile, fromMemory;
+        fromFile.setThreads(1);
+        const std::vector<Frame> expected =
+            readAll(fromFile, fromFile.open(dir.file(name).c_str()));
+        const std::vector<Frame> frames = readAll(
+            fromMemory,
+            fromMemory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        EXPECT_EQ(expected.size(), static_cast<size_t>(count));
+        EXPECT_TRUE(frames == expected);
+        EXPECT_EQ(std::tuple(fromMemory.info().width, fromMemory.info().rate,
+                             fromMemory.info().length, fromMemory.repeatedFrames()),
+                  std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
+                             fromFile.repeatedFrames()));
+    }
+    // A list naming another movie opens from the file, but a movie in memory
+    // opens nothing more, not even from the working folder.
+    writeFile(dir.file("list.ffconcat"), "ffconcat version 1.0\nfile mjpeg.avi\n");
+    const std::string list = readFile(dir.file("list.ffconcat"));
+    const std::filesystem::path working = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    MovieReader fromFile, fromMemory;
+    EXPECT_EQ(fromFile.open("list.ffconcat"), InputFailure::None);
+    EXPECT_EQ(fromMemory.openMemory(reinterpret_cast<const uint8_t*>(list.data()), list.size()),
+              InputFailure::CannotOpen);
+    std::filesystem::current_path(working);
+}
+
+// Memory that runs out while a prepared movie is read or decoded (FFmpeg's
+// allocations capped after the first frame; FFmpeg answers ENOMEM) fails the
+// reader with OutOfMemory, on the calling thread and on the decode thread,
+// instead of turning the rest into undecodable frames.
+TEST(MovieReaderMemory, RunningOutWhileDecodingFailsTheReader) {
+    TempDir dir;
+    const std::vector<Frame> scenes = markerScenes({true, true, true, true}, 160);
+    writeMovie(dir.file("mjpeg.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg}, scenes);
+    writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::H264}, scenes);
+    for (const char* name : {"mjpeg.avi", "h264.mkv"}) {
+        for (int threads : {1, 0}) {
+            SCOPED_TRACE(std::string(name) + " threads " + std::to_string(threads));
+            MovieReader reader;
+            reader.setThreads(threads);
+            ASSERT_EQ(reader.open(dir.file(name).c_str()), InputFailure::None);
+            ASSERT_EQ(reader.prepare(), InputFailure::None);
+            const FrameImage* frame = nullptr;
+            ASSERT_EQ(reader.next(&frame), ReadResult::Frame);
+            av_max_alloc(16);
+            ReadResult read = ReadResult::Frame;
+            for (int i = 0; i < 4 && read == ReadResult::Frame; i++)
+                read = reader.next(&frame);
+            av_max_alloc(INT_MAX);
+            EXPECT_EQ(read, ReadResult::Failed);
+            EXPECT_EQ(reader.failure(), InputFailure::OutOfMemory);
+            EXPECT_EQ(reader.lostFrames(), 0);
         }
     }
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -86,6 +88,31 @@ TEST_F(Detection, PatternLoadErrorsComeBackAsReasonsAndAUniformBlockGetsTheNormF
     EXPECT_EQ(set.templateNorms[first][0], PATTERN_NORM_FLOOR);
     EXPECT_EQ(std::count(set.templates[first][0], set.templates[first][0] + PATTERN_VALUES, 0),
               PATTERN_VALUES);
+}
+
+// Numbers are read as "%d" reads them: any white space between them, a sign
+// and leading zeros give the same templates. A number outside int's range
+// fails the load as any unreadable value does.
+TEST_F(Detection, PatternNumbersReadAsScanfReadsThemAndOutOfRangeOnesFail) {
+    std::istringstream tokens(lumeko_test::patternFileText(picture));
+    std::string respelled, outOfRange;
+    bool first = true;
+    for (std::string token; tokens >> token; first = false) {
+        respelled += (first ? "\v\f" : "\t\r\n ") + std::string("+00") + token;
+        outOfRange += first ? "2147483648" : " " + token;
+    }
+    PatternLoadError error = PatternLoadError::None;
+    const int id = load(respelled + "\n", &error);
+    ASSERT_EQ(std::pair(id, error), std::pair(1, PatternLoadError::None));
+    const PatternSet& set = detector->patterns();
+    EXPECT_TRUE(std::equal(&set.templates[slot][0][0], &set.templates[slot][3][PATTERN_VALUES],
+                           &set.templates[id][0][0]));
+    for (const std::string& bad : {outOfRange, "-2147483649" + outOfRange.substr(10),
+                                   "99999999999999999999999" + outOfRange.substr(10)}) {
+        EXPECT_EQ(load(bad, &error), -1) << bad.substr(0, 30);
+        EXPECT_EQ(error, PatternLoadError::ReadError);
+    }
+    EXPECT_EQ(load("-2147483648" + outOfRange.substr(10), &error), 2) << "in range";
 }
 
 TEST_F(Detection, SampleCountsUniformImagesAndDegenerateOrOffFrameCorners) {
