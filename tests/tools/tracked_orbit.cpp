@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 
 #include "app/camera_motion.h"
 #include "app/key_table.h"
@@ -28,19 +25,7 @@ void makeTrackedOrbit(TrackedOrbit& orbit) {
              "--output", "orbit.avi", "--truth", "orbit.csv"}));
     ASSERT_NO_FATAL_FAILURE(run({LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
                                  "80", "0", "M", "orbit.avi"}));
-    std::ifstream in(orbit.dir.file("orbit.csv"));
-    std::string line;
-    for (std::getline(in, line); std::getline(in, line);) {
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream cells(line);
-        const std::vector<double> f{std::istream_iterator<double>(cells), {}};
-        ASSERT_EQ(f.size(), 24u) << line;
-        TruthFrame frame{static_cast<int>(f[1]), {}, {}};
-        for (int i = 0; i < 12; ++i)
-            frame.pose[i / 4][i % 4] = f[6 + i];
-        std::copy(f.begin() + 18, f.end(), frame.keys.begin());
-        orbit.truth.push_back(frame);
-    }
+    orbit.truth = lumeko_test::readTruthTable(orbit.dir.file("orbit.csv"));
     ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
     std::string error;
     ASSERT_EQ(readCameraMotion(orbit.track(), orbit.motion, error), 0) << error;
