@@ -19,16 +19,20 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Writes `table` through the real writer in a fresh directory and reads it back.
-CameraMotion roundTrip(const KeyTable& table, int camNo) {
+// The text the real writer makes of `table`, written in a fresh directory.
+std::string written(const KeyTable& table, int camNo) {
     lumeko_test::TempDir dir;
     const fs::path home = fs::current_path();
     fs::current_path(dir.path());
     writeCameraMotion(table, camNo);
     fs::current_path(home);
+    return lumeko_test::readFile(dir.file("Lumeko.cm2"));
+}
+
+CameraMotion roundTrip(const KeyTable& table, int camNo) {
     CameraMotion motion;
     std::string error;
-    EXPECT_EQ(readCameraMotion(dir.file("Lumeko.cm2"), motion, error), 0) << error;
+    EXPECT_EQ(parseCameraMotion(written(table, camNo), motion, error), 0) << error;
     return motion;
 }
 
@@ -66,19 +70,6 @@ TEST(CameraMotionReader, ReadsBackWhatTheWriterWroteForEveryCameraNumber) {
     EXPECT_EQ(roundTrip(*table, 0).rowCount(), 0);
 }
 
-// A well-formed file of two rows to damage line by line.
-std::string goodFile() {
-    auto table = std::make_unique<KeyTable>();
-    appendKeyRow(*table, 1, 1, 2, 3, 4, 5, 6);
-    appendKeyRow(*table, 0, 0, 0, 0, 0, 0, 0);
-    lumeko_test::TempDir dir;
-    const fs::path home = fs::current_path();
-    fs::current_path(dir.path());
-    writeCameraMotion(*table, 0);
-    fs::current_path(home);
-    return lumeko_test::readFile(dir.file("Lumeko.cm2"));
-}
-
 std::string replaced(std::string text, const std::string& from, const std::string& to) {
     const size_t at = text.find(from);
     EXPECT_NE(at, std::string::npos) << from;
@@ -86,7 +77,10 @@ std::string replaced(std::string text, const std::string& from, const std::strin
 }
 
 TEST(CameraMotionReader, RefusesMalformedFilesNamingTheLine) {
-    const std::string good = goodFile();
+    auto table = std::make_unique<KeyTable>();  // a well-formed file to damage line by line
+    appendKeyRow(*table, 1, 1, 2, 3, 4, 5, 6);
+    appendKeyRow(*table, 0, 0, 0, 0, 0, 0, 0);
+    const std::string good = written(*table, 0);
     CameraMotion motion;
     std::string error;
     ASSERT_EQ(parseCameraMotion(good, motion, error), 0) << error;

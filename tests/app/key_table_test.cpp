@@ -1,4 +1,5 @@
-// The key table, its smoothing, and the camera-motion file written from it.
+// The key table, its smoothing, and the camera-motion file written from it (the
+// smoothing's angles and odd values: key_smoothing_test.cpp).
 
 #include "app/key_table.h"
 #include "app/camera_motion.h"
@@ -7,13 +8,11 @@
 #include <sys/resource.h>
 
 #include <array>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 
 #include "tests/support/test_support.h"
 
@@ -22,23 +21,6 @@ namespace {
 int appendFound(KeyTable& table, double base) {
     return appendKeyRow(table, 1, base + 1.0, base + 2.0, base + 3.0, base + 4.0, base + 5.0,
                         base + 6.0);
-}
-
-// Equal flags and bit-identical values (a negative zero differs from zero).
-void expectRowsEqual(const KeyRow& a, const KeyRow& b) {
-    EXPECT_EQ(a.found, b.found);
-    EXPECT_EQ(std::memcmp(&a.translateX, &b.translateX, 6 * sizeof(double)), 0);
-}
-
-TEST(KeyTableAppend, StoresRow1500AndRefusesThe1501st) {
-    auto table = std::make_unique<KeyTable>();
-    for (int i = 0; i < KEY_TABLE_SIZE; i++)
-        ASSERT_EQ(appendKeyRow(*table, 1, i + 1.0, i + 2.0, i + 3.0, i + 4.0, i + 5.0, i + 6.0), 0);
-    ASSERT_EQ(table->count, 1500);
-    EXPECT_EQ(table->rows[1499].translateX, 1500.0);
-    EXPECT_EQ(appendKeyRow(*table, 0, 0, 0, 0, 0, 0, 0), -1);
-    EXPECT_EQ(table->count, 1500);
-    EXPECT_EQ(table->rows[1499].translateX, 1500.0);
 }
 
 // From the unsmoothed rows in a fixed order; a missing neighbour's weight
@@ -57,53 +39,6 @@ TEST(KeyTableSmooth, MissingNeighboursLendTheirWeightToTheCentre) {
     EXPECT_EQ(table->rows[7].translateX, sum(21, 31, 41, 51, 71));
     EXPECT_EQ(table->rows[7].rotateZ, sum(26, 36, 46, 56, 76));
     EXPECT_EQ(table->rows[7].translateZ, sum(-22, -32, -42, -52, -72));
-}
-
-// A camera turning steadily through +-180 degrees: the angles jump by a whole
-// turn between rows; the smoothed rows stay on the turn, not half a turn away.
-TEST(KeyTableSmooth, AnglesWrappingThroughHalfATurnStayOnTheTurn) {
-    auto table = std::make_unique<KeyTable>();
-    const double turn[] = {176.0, 178.0, -180.0, -178.0, -176.0, -174.0};
-    for (double angle : turn)
-        appendKeyRow(*table, 1, 1.0, 2.0, 3.0, angle - 90.0, 10.0, angle);
-    smoothKeyTable(*table);
-    for (int i = 2; i <= 3; i++) {
-        const KeyRow& row = table->rows[i];
-        EXPECT_NEAR(std::remainder(row.rotateZ - turn[i], 360.0), 0.0, 1e-9) << "row " << i;
-        EXPECT_NEAR(row.rotateZ, turn[i], 1.0) << "stays beside its own row's value";
-        EXPECT_NEAR(std::remainder(row.rotateY - (turn[i] - 90.0), 360.0), 0.0, 1e-9);
-        EXPECT_EQ(row.translateX, 1.0);
-    }
-}
-
-// Random tracks of every length: rows without the marker keep their fixed
-// values, two rows at either end stay, a constant column stays constant.
-TEST(KeyTableSmooth, PropertiesOverRandomTracks) {
-    std::mt19937 random(42);
-    std::uniform_real_distribution<double> value(-500.0, 500.0);
-    std::bernoulli_distribution found(0.7);
-    const KeyRow notFound{0, 0.0, -9.999999, -0.0, 0.0, -45.0, 0.0};
-    for (int trial = 0; trial < 55; trial++) {
-        const int count = trial < 5 ? trial : 5 + (trial - 5) * 3;
-        const double constant = value(random) * 1000.0 / 3.0;
-        auto table = std::make_unique<KeyTable>();
-        for (int i = 0; i < count; i++) {
-            appendKeyRow(*table, found(random) ? 1 : 0, value(random), value(random), constant,
-                         value(random), value(random), value(random));
-        }
-        const KeyTable before = *table;
-        smoothKeyTable(*table);
-        for (int i = 0; i < count; i++) {
-            const KeyRow& row = table->rows[i];
-            EXPECT_EQ(row.found, before.rows[i].found);
-            if (row.found == 0 || i < 2 || i > count - 3)
-                expectRowsEqual(row, before.rows[i]);
-            if (row.found == 0)
-                expectRowsEqual(row, notFound);
-            else
-                EXPECT_NEAR(row.translateY, constant, 1e-9);
-        }
-    }
 }
 
 namespace fs = std::filesystem;
