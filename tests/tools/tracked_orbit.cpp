@@ -72,3 +72,19 @@ PoseError poseError(const double c[3][4], const double t[3][4]) {
     const double angle = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
     return {off / distance, angle};
 }
+
+// One orbit for every tool: rendering and tracking it is the slow part.
+TEST(ViewTools, ExportOverlayAndPlotCarryTheTrackedOrbit) {
+    TrackedOrbit orbit;
+    ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
+    {
+        SCOPED_TRACE("lumeko-export");
+        checkExports(orbit);
+    }
+    {
+        SCOPED_TRACE("lumeko-overlay");
+        checkOverlay(orbit);
+    }
+    SCOPED_TRACE("lumeko-plot");
+    checkPlot(orbit);
+}

@@ -45,3 +45,9 @@ struct PoseError {
     double angle;
 };
 PoseError poseError(const double cameraInMarker[3][4], const double truthPose[3][4]);
+
+// The checks of lumeko-export, lumeko-overlay and lumeko-plot on the orbit
+// (export_tool_test.cpp, overlay_tool_test.cpp, plot_tool_test.cpp).
+void checkExports(const TrackedOrbit& orbit);
+void checkOverlay(const TrackedOrbit& orbit);
+void checkPlot(const TrackedOrbit& orbit);
