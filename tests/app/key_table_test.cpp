@@ -1,5 +1,5 @@
-// The key table, its smoothing, and the camera-motion file written from it (the
-// smoothing's angles and odd values: key_smoothing_test.cpp).
+// The camera-motion file written from the key table (the table's smoothing:
+// key_smoothing_test.cpp; its size: the tracker tests).
 
 #include "app/key_table.h"
 #include "app/camera_motion.h"
@@ -17,29 +17,6 @@
 #include "tests/support/test_support.h"
 
 namespace {
-
-int appendFound(KeyTable& table, double base) {
-    return appendKeyRow(table, 1, base + 1.0, base + 2.0, base + 3.0, base + 4.0, base + 5.0,
-                        base + 6.0);
-}
-
-// From the unsmoothed rows in a fixed order; a missing neighbour's weight
-// falls on the row itself (row 2 misses i +- 1, 5 and 6 miss i - 2).
-TEST(KeyTableSmooth, MissingNeighboursLendTheirWeightToTheCentre) {
-    auto table = std::make_unique<KeyTable>();
-    for (double base : {100.0, -1.0, 10.0, -1.0, -1.0, 20.0, 30.0, 40.0, 50.0, 70.0})
-        base < 0 ? appendKeyRow(*table, 0, 7, 7, 7, 7, 7, 7) : appendFound(*table, base);
-    smoothKeyTable(*table);
-    auto sum = [](double a2, double a1, double self, double b1, double b2) {
-        return (0.15 * b1 + 0.1 * b2) + ((0.15 * a1 + 0.1 * a2) + 0.5 * self);
-    };
-    EXPECT_EQ(table->rows[2].translateX, sum(11, 11, 11, 11, 11));
-    EXPECT_EQ(table->rows[5].translateX, sum(21, 21, 21, 31, 41));
-    EXPECT_EQ(table->rows[6].translateX, sum(31, 21, 31, 41, 51));
-    EXPECT_EQ(table->rows[7].translateX, sum(21, 31, 41, 51, 71));
-    EXPECT_EQ(table->rows[7].rotateZ, sum(26, 36, 46, 56, 76));
-    EXPECT_EQ(table->rows[7].translateZ, sum(-22, -32, -42, -52, -72));
-}
 
 namespace fs = std::filesystem;
 using Keys = std::array<const char*, 6>;  // one row's values, rotateZ to translateX

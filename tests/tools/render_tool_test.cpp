@@ -45,18 +45,6 @@ TEST(RenderTool, MarkerLandsWhereThePoseProjectsIt) {
     }
 }
 
-TEST(RenderTool, ExposureDimsAndLiftsEveryByte) {
-    RgbImage image = makeRgbImage(2, 1, 0, 0, 0);
-    image.rgb = {0, 100, 255, 255, 10, 200};
-    applyExposure(image, 1.0, 0.0);
-    EXPECT_EQ(image.rgb, (std::vector<unsigned char>{0, 100, 255, 255, 10, 200}));
-    applyExposure(image, 0.3, 0.0);
-    EXPECT_EQ(image.rgb, (std::vector<unsigned char>{0, 30, 77, 77, 3, 60}));
-    image.rgb = {0, 100, 255, 255, 10, 200};
-    applyExposure(image, 0.4, 120.0);  // 120 + 135 * 0.4 * v / 255
-    EXPECT_EQ(image.rgb, (std::vector<unsigned char>{120, 141, 174, 174, 122, 162}));
-}
-
 // Numbered stills and a raw movie (odd width: padded rows), read by Lumeko's reader, agree;
 // the picture may be a PNG.
 TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
