@@ -9,8 +9,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
-#include <sstream>
 
 #include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
@@ -22,10 +22,27 @@ namespace {
 
 using namespace lumeko_test;
 
+// Waits up to `ticks` x 10 ms for `pid` to end, calling `tick` after each
+// wait, and kills it when it is still running then. Wait status, or -1.
+int waitOrKill(pid_t pid, int ticks, const std::function<void()>& tick) {
+    int status = -1;
+    for (int i = 0; i < ticks && status == -1; i++) {
+        usleep(10000);
+        if (waitpid(pid, &status, WNOHANG) != pid)
+            status = -1;
+        tick();
+    }
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return status;
+}
+
 // Runs the program (wrong argument count) on a pseudo-terminal of its own,
 // typing `keys` once it has switched to single keys. Wait status, or -1.
 int runOnTerminal(const char* keys, std::string& output, bool& restored) {
-    int master, slave, status = -1;
+    int master, slave;
     termios before{}, now{};
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || tcgetattr(slave, &before))
         return -1;
@@ -39,18 +56,11 @@ int runOnTerminal(const char* keys, std::string& output, bool& restored) {
     for (int i = 0; i < 500 && tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON); i++)
         usleep(10000);
     const bool typed = (now.c_lflag & ICANON) == 0 && write(master, keys, std::strlen(keys)) > 0;
-    for (int i = 0; typed && i < 500 && status == -1; i++) {
-        usleep(10000);
-        if (waitpid(pid, &status, WNOHANG) != pid)
-            status = -1;
+    const int status = waitOrKill(pid, typed ? 500 : 0, [&] {
         char buffer[512];
         for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
             output.append(buffer, n);
-    }
-    if (status == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    });
     tcgetattr(slave, &now);
     restored = now.c_lflag == before.c_lflag && now.c_cc[VMIN] == before.c_cc[VMIN] &&
                now.c_cc[VTIME] == before.c_cc[VTIME];
@@ -99,17 +109,7 @@ int runWithSilentPipe(std::string& output) {
     }
     close(input[0]);
     close(out[1]);
-    int status = -1;
-    for (int i = 0; i < 1000 && status == -1; i++) {
-        if (waitpid(pid, &status, WNOHANG) != pid) {
-            status = -1;
-            usleep(10000);
-        }
-    }
-    if (status == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    const int status = waitOrKill(pid, 1000, [] {});
     char buffer[512];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
         output.append(buffer, n);
