@@ -147,15 +147,20 @@ std::vector<double> keys(const std::string& file, double KeyRow::*channel) {
 }
 
 // The real program in a fresh directory with its own camera and pattern files.
+const CameraParam SCENE_CAMERA{
+    WIDTH, HEIGHT, {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}}, {80, 60, 0, 1}};
+
+std::string encoded(const CameraParam& camera) {
+    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
+    arEncodeCameraParam(camera, record);
+    return std::string(record, record + sizeof record);
+}
+
 class LumekoRun : public ::testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::create_directory(dir.file("Data"));
-        CameraParam camera{
-            WIDTH, HEIGHT, {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}}, {80, 60, 0, 1}};
-        unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-        arEncodeCameraParam(camera, record);
-        writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
+        writeFile(dir.file("Data/camera_para.dat"), encoded(SCENE_CAMERA));
         writeFile(dir.file("marker.pat"), markerScenePattern());
     }
     ProcessResult run(std::vector<std::string> args) {
@@ -322,6 +327,37 @@ TEST_F(LumekoRun, FailuresAboutFoldersSayWhy) {
         EXPECT_TRUE(result.err.ends_with(errorEnd)) << result.err;
         EXPECT_EQ(result.out.find("SIZE =") != std::string::npos, args[0] == "folder.pat")
             << result.out;
+    }
+}
+
+// A camera file that cannot describe a camera is refused before anything is
+// tracked: the message, a line with the reason, the pause, status 1 and no
+// Lumeko.cm2. The checks' other reasons are the camera tests', a short record
+// a golden run; resizing to the frames is the run's own.
+TEST_F(LumekoRun, ImplausibleCameraRecordsAreRefusedWithTheirReason) {
+    writeStill("still.jpg", JpegColour::Rgb);
+    CameraParam zeroScale = SCENE_CAMERA, half = SCENE_CAMERA;
+    zeroScale.distFactor[3] = 0;
+    half.xsize = 80;  // half the frame's width: resizing doubles a focal length of 1e308
+    half.mat[0][0] = 1e308;
+    half.mat[0][2] = half.distFactor[0] = 40;
+    const std::pair<CameraParam, std::string> cases[] = {
+        {zeroScale, "the distortion scale 0 is not positive"},
+        {half, "resized to the 161 x 120 frame, its values or its lens map are no longer finite"},
+    };
+    for (const auto& [camera, reason] : cases) {
+        SCOPED_TRACE(reason);
+        writeFile(dir.file("Data/camera_para.dat"), encoded(camera));
+        const ProcessResult result = track("I", "still.jpg");
+        EXPECT_EQ(result.status, 1);
+        // A camera file of another shape is first warned about; the refusal follows.
+        const std::string err = result.err.substr(result.err.find("can not load"));
+        EXPECT_EQ(err,
+                  "can not load camera parameter <./Data/camera_para.dat>\n"
+                  "./Data/camera_para.dat: " +
+                      reason + "\n");
+        EXPECT_EQ(result.out, PROMPT);
+        EXPECT_FALSE(fileExists(dir.file("Lumeko.cm2")));
     }
 }
 
