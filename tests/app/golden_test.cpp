@@ -71,6 +71,17 @@ class Inputs {
     }
     void make(const std::string& name) {
         using enum MovieCodec;
+        // The scene in each codec, and as each kind of JPEG still.
+        static const std::map<std::string, std::pair<int, MovieCodec>> MOVIES = {
+            {"raw161.avi", {SCENE_WIDTH, RawBgr24}},
+            {"mjpeg.avi", {160, Mjpeg}},
+            {"mpeg4.avi", {160, Mpeg4}},
+            {"mpeg4.mkv", {160, Mpeg4}},
+            {"h264.mp4", {160, H264}},
+            {"h264.mkv", {160, H264}}};
+        static const std::map<std::string, JpegColour> STILLS = {{"colour.jpg", JpegColour::Rgb},
+                                                                 {"grey.jpg", JpegColour::Grey},
+                                                                 {"cmyk.jpg", JpegColour::Cmyk}};
         const std::string path = dir_.file(name);
         // The same five frames in every codec: no marker, marker, marker, none, marker.
         const std::vector<bool> five{false, true, true, false, true};
@@ -100,18 +111,8 @@ class Inputs {
             render(name, {"--path", "shake", "--frames", "20", "--noise", "3", "--blur", "0.7"});
         } else if (name == "rendered.jpg") {
             render(name, {"--path", "still", "--position", "100,-250,300", "--roll", "15"});
-        } else if (name == "raw161.avi") {
-            movie(name, SCENE_WIDTH, RawBgr24, five);
-        } else if (name == "mjpeg.avi") {
-            movie(name, 160, Mjpeg, five);
-        } else if (name == "mpeg4.avi") {
-            movie(name, 160, Mpeg4, five);
-        } else if (name == "mpeg4.mkv") {
-            movie(name, 160, Mpeg4, five);
-        } else if (name == "h264.mp4") {
-            movie(name, 160, H264, five);
-        } else if (name == "h264.mkv") {
-            movie(name, 160, H264, five);
+        } else if (MOVIES.count(name)) {
+            movie(name, MOVIES.at(name).first, MOVIES.at(name).second, five);
         } else if (name == "damaged.avi") {  // frame 1 of five zeroed
             movie(name, SCENE_WIDTH, Mjpeg, five);
             damageAviFrame(path, 1);
@@ -120,12 +121,8 @@ class Inputs {
         } else if (name == "long.avi") {  // one frame more than the key table holds
             writeMovie(path, {16, 16, 25, 1, RawBgr24},
                        std::vector(1501, std::vector<unsigned char>(16 * 16 * 3, 255)));
-        } else if (name == "colour.jpg") {
-            writeMarkerStill(path, JpegColour::Rgb);
-        } else if (name == "grey.jpg") {
-            writeMarkerStill(path, JpegColour::Grey);
-        } else if (name == "cmyk.jpg") {
-            writeMarkerStill(path, JpegColour::Cmyk);
+        } else if (STILLS.count(name)) {
+            writeMarkerStill(path, STILLS.at(name));
         } else if (name == "cut_end.jpg") {  // the decoder repairs the missing end
             const std::string bytes = readFile(get("colour.jpg"));
             writeFile(path, bytes.substr(0, bytes.size() - 8));

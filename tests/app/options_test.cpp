@@ -67,15 +67,4 @@ TEST(ParseOptions, UnknownOrMalformedOptionsAreRefusedWithTheReason) {
     }
 }
 
-TEST(HelpText, NamesEveryOptionUnderTheUsageLine) {
-    const std::string text = helpText("9.9.9");
-    EXPECT_TRUE(
-        text.starts_with("Lumeko ver.9.9.9\n\nUsage: Lumeko [options] <pattern_file> "
-                         "<pattern_width> <cam_no> <kind> <background_file>\n"));
-    for (const char* option : {"\n  --auto-threshold\n", "\n  --large-markers\n", "\n  --refine\n",
-                               "\n  --help\n", "\n  --version\n"})
-        EXPECT_NE(text.find(option), std::string::npos) << option;
-    EXPECT_EQ(text.back(), '\n');
-}
-
 }  // namespace

@@ -9,8 +9,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <random>
-#include <sstream>
 
 #include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
@@ -22,10 +22,27 @@ namespace {
 
 using namespace lumeko_test;
 
+// Waits up to `ticks` x 10 ms for `pid` to end, calling `tick` after each
+// wait, and kills it when it is still running then. Wait status, or -1.
+int waitOrKill(pid_t pid, int ticks, const std::function<void()>& tick) {
+    int status = -1;
+    for (int i = 0; i < ticks && status == -1; i++) {
+        usleep(10000);
+        if (waitpid(pid, &status, WNOHANG) != pid)
+            status = -1;
+        tick();
+    }
+    if (status == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return status;
+}
+
 // Runs the program (wrong argument count) on a pseudo-terminal of its own,
 // typing `keys` once it has switched to single keys. Wait status, or -1.
 int runOnTerminal(const char* keys, std::string& output, bool& restored) {
-    int master, slave, status = -1;
+    int master, slave;
     termios before{}, now{};
     if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0 || tcgetattr(slave, &before))
         return -1;
@@ -39,18 +56,11 @@ int runOnTerminal(const char* keys, std::string& output, bool& restored) {
     for (int i = 0; i < 500 && tcgetattr(slave, &now) == 0 && (now.c_lflag & ICANON); i++)
         usleep(10000);
     const bool typed = (now.c_lflag & ICANON) == 0 && write(master, keys, std::strlen(keys)) > 0;
-    for (int i = 0; typed && i < 500 && status == -1; i++) {
-        usleep(10000);
-        if (waitpid(pid, &status, WNOHANG) != pid)
-            status = -1;
+    const int status = waitOrKill(pid, typed ? 500 : 0, [&] {
         char buffer[512];
         for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;)
             output.append(buffer, n);
-    }
-    if (status == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    });
     tcgetattr(slave, &now);
     restored = now.c_lflag == before.c_lflag && now.c_cc[VMIN] == before.c_cc[VMIN] &&
                now.c_cc[VTIME] == before.c_cc[VTIME];
@@ -99,17 +109,7 @@ int runWithSilentPipe(std::string& output) {
     }
     close(input[0]);
     close(out[1]);
-    int status = -1;
-    for (int i = 0; i < 1000 && status == -1; i++) {
-        if (waitpid(pid, &status, WNOHANG) != pid) {
-            status = -1;
-            usleep(10000);
-        }
-    }
-    if (status == -1) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-    }
+    const int status = waitOrKill(pid, 1000, [] {});
     char buffer[512];
     for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
         output.append(buffer, n);
@@ -147,20 +147,25 @@ std::vector<double> keys(const std::string& file, double KeyRow::*channel) {
 }
 
 // The real program in a fresh directory with its own camera and pattern files.
+const CameraParam SCENE_CAMERA{
+    WIDTH, HEIGHT, {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}}, {80, 60, 0, 1}};
+
+std::string encoded(const CameraParam& camera) {
+    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
+    arEncodeCameraParam(camera, record);
+    return std::string(record, record + sizeof record);
+}
+
 class LumekoRun : public ::testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::create_directory(dir.file("Data"));
-        CameraParam camera{
-            WIDTH, HEIGHT, {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}}, {80, 60, 0, 1}};
-        unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-        arEncodeCameraParam(camera, record);
-        writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
+        writeFile(dir.file("Data/camera_para.dat"), encoded(SCENE_CAMERA));
         writeFile(dir.file("marker.pat"), markerScenePattern());
     }
-    ProcessResult run(std::vector<std::string> args, const char* input = nullptr) {
+    ProcessResult run(std::vector<std::string> args) {
         args.insert(args.begin(), LUMEKO_BINARY);
-        return runProcess(dir.path(), args, input);
+        return runProcess(dir.path(), args);
     }
     ProcessResult track(const char* kind, const std::string& input, const char* width = "80",
                         const char* camNo = "0") {
@@ -189,19 +194,16 @@ void expectUsage(const ProcessResult& result, const char* out, const std::string
     EXPECT_EQ(result.out, out) << why;
 }
 
-// Usage text and status 1; the pause (except without arguments) prints its
-// prompt and, with no terminal to answer it, goes on at once.
+// Usage text and status 1; the pause prints its prompt and, with no terminal
+// to answer it, goes on at once (a pipe: above). The golden
+// runs hold the commoner wrong command lines byte for byte.
 TEST_F(LumekoRun, RejectedCommandLines) {
-    expectUsage(run({}), "", "no arguments");
-    expectUsage(run({"a", "80", "0", "M"}, "xy "), PROMPT, "four arguments");
-    expectUsage(run({"a", "80", "0", "M", "b", "c"}, "xy "), PROMPT, "six arguments");
-    expectUsage(run({"a"}), PROMPT, "one argument, input at /dev/null");
-    for (const char* width :
-         {"abc", "", "nan", "NAN", "inf", "-inf", "infinity", "0", "0.0", "-0", "-80", "1e999"})
+    expectUsage(run({"a", "80", "0", "M"}), PROMPT, "four arguments");
+    for (const char* width : {"", "inf", "-inf", "-0"})
         expectUsage(track("I", "in", width), PROMPT, width);
-    for (const char* camNo : {"x", "", " ", "-"})
+    for (const char* camNo : {"", "-"})
         expectUsage(track("I", "in", "80", camNo), PROMPT, camNo);
-    for (const char* kind : {"m", "i", "MOVIE", "Image", "M ", " I", "", "X"})
+    for (const char* kind : {"MOVIE", " I"})
         expectUsage(track(kind, "in"), PROMPT, kind);
 }
 
@@ -210,7 +212,7 @@ TEST_F(LumekoRun, RejectedCommandLines) {
 TEST_F(LumekoRun, OptionsBeforeThePositionals) {
     for (const char* option : {"--help", "--version"}) {
         SCOPED_TRACE(option);
-        const ProcessResult result = run({option}, "xy ");
+        const ProcessResult result = run({option});
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(result.out.find(PROMPT), std::string::npos);
@@ -219,14 +221,16 @@ TEST_F(LumekoRun, OptionsBeforeThePositionals) {
                                                : "Lumeko 1.0.0\n"))
             << result.out;
     }
-    EXPECT_EQ(run({"--help", "marker.pat", "80", "0", "I", "absent.jpg"}).status, 0);
+    const ProcessResult help = run({"--help", "marker.pat", "80", "0", "I", "absent.jpg"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"\n  --auto-threshold\n", "\n  --large-markers\n", "\n  --refine\n",
+                               "\n  --help\n", "\n  --version\n"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
     ProcessResult result = run({"--bogus", "marker.pat", "80", "0", "I", "in.jpg"});
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, std::string("unknown option --bogus\n") + USAGE);
     EXPECT_EQ(result.out, PROMPT);
-    expectUsage(run({"marker.pat", "80", "0", "I", "in.jpg", "--refine"}), PROMPT,
-                "an option after the positionals");
     expectUsage(run({"--refine"}), PROMPT, "options alone");
 
     writeStill("in.jpg", JpegColour::Rgb);
@@ -239,108 +243,41 @@ TEST_F(LumekoRun, OptionsBeforeThePositionals) {
     EXPECT_EQ(output(), plainRows);
 }
 
-// Stills (one repaired by the decoder) and every codec users meet, padded
-// uncompressed rows among them, show the camera turned as the colour still.
-TEST_F(LumekoRun, StillsAndEveryCodecShowTheCameraAlike) {
+// The codecs users meet beyond the golden runs' show the camera turned as the
+// colour still does.
+TEST_F(LumekoRun, EveryCodecShowsTheCameraAsTheStillDoes) {
     writeStill("colour.jpg", JpegColour::Rgb);
-    writeStill("grey.jpg", JpegColour::Grey);
-    cut("colour.jpg", "cut.jpg", readFile(dir.file("colour.jpg")).size() - 8);
-    std::string still;
-    for (const char* name : {"grey.jpg", "cut.jpg", "colour.jpg"}) {
-        SCOPED_TRACE(name);
-        const ProcessResult result = track("I", name);
-        ASSERT_EQ(result.status, 0) << result.err;
-        EXPECT_NE(result.out.find("SIZE = 161, 120\n"), std::string::npos);
-        EXPECT_EQ(foundRows(still = output()), std::vector<bool>{true});
-        EXPECT_EQ(
-            result.err,
-            std::string(name == std::string("cut.jpg") ? "Premature end of JPEG file\n" : "") +
-                "Lumeko.cm2: 1 frame, marker found in 1\n");
-    }
+    ASSERT_EQ(track("I", "colour.jpg").status, 0);
+    const std::string still = output();
     using enum MovieCodec;
-    const std::pair<const char*, MovieCodec> movies[] = {
-        {"raw.avi", RawBgr24},    {"mpeg4.avi", Mpeg4}, {"div3.avi", MsMpeg4v3},
-        {"cinepak.avi", Cinepak}, {"h264.avi", H264},   {"h264.mp4", H264},
-        {"h264.mkv", H264},       {"mjpeg.mov", Mjpeg}};
+    const std::pair<const char*, MovieCodec> movies[] = {{"div3.avi", MsMpeg4v3},
+                                                         {"cinepak.avi", Cinepak},
+                                                         {"h264.avi", H264},
+                                                         {"mjpeg.mov", Mjpeg}};
     for (auto [name, codec] : movies) {
         SCOPED_TRACE(name);
-        const int width = codec == RawBgr24 ? WIDTH : 160;  // the others want even sizes
-        writeMovie(dir.file(name), {width, HEIGHT, 30000, 1001, codec},
-                   scenes({false, true, true}, width));
+        writeMovie(dir.file(name), {160, HEIGHT, 30000, 1001, codec}, scenes({false, true}, 160));
         const ProcessResult result = track("M", name);
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_TRUE(result.out.starts_with("frame rate: 29\n--------")) << result.out;
-        EXPECT_EQ(result.err, "Lumeko.cm2: 3 frames, marker found in 2\n");
-        ASSERT_EQ(foundRows(output()), (std::vector<bool>{false, true, true}));
-        for (auto channel : {&KeyRow::rotateZ, &KeyRow::rotateX, &KeyRow::rotateY}) {
+        ASSERT_EQ(foundRows(output()), (std::vector<bool>{false, true}));
+        for (auto channel : {&KeyRow::rotateZ, &KeyRow::rotateX, &KeyRow::rotateY})
             EXPECT_NEAR(keys(output(), channel)[1], keys(still, channel)[0], 2.0);
-            EXPECT_NEAR(keys(output(), channel)[2], keys(still, channel)[0], 2.0);
-        }
     }
 }
 
-// Frame i is row i by its position: with frame 1 damaged, a source counting
-// decoded frames would find the marker a row early. Empty and cut movies too.
-// The summary names the options when the marker was found in under half.
-TEST_F(LumekoRun, MovieFramesBecomeRowsInOrder) {
-    writeMovie(dir.file("damaged.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::Mjpeg},
-               scenes({false, true, false, true, true}));
-    damageAviFrame(dir.file("damaged.avi"), 1);
-    ProcessResult result = track("M", "damaged.avi");
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(result.out.starts_with("frame rate: 25\n--------")) << result.out;
-    EXPECT_EQ(foundRows(output()), (std::vector<bool>{false, false, false, true, true}));
-    EXPECT_EQ(result.err,
-              "1 frame(s) of <damaged.avi> could not be decoded and count as not found\n"
-              "Lumeko.cm2: 5 frames, marker found in 2\n"
-              "hint: for dim footage or a flat picture profile try --auto-threshold; for a "
-              "marker wider than about 360 pixels, --large-markers (see Lumeko --help)\n");
-
-    writeMovie(dir.file("empty.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::RawBgr24}, {});
-    result = track("M", "empty.avi");
-    ASSERT_EQ(result.status, 0);
-    EXPECT_EQ(result.err, "Lumeko.cm2: 0 frames, marker found in 0\n");
-    EXPECT_NE(output().find("clearFigureKeys 0\n"), std::string::npos);
-    EXPECT_TRUE(foundRows(output()).empty());
-
+// A movie cut off in the middle: the frames after the cut do not decode and
+// still count as rows.
+TEST_F(LumekoRun, ACutMovieKeepsItsRows) {
     writeMovie(dir.file("whole.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::Mjpeg},
                scenes(std::vector(6, true)));
     const std::string bytes = readFile(dir.file("whole.avi"));
     cut("whole.avi", "cut.avi", (bytes.find("movi") + bytes.find("idx1")) / 2);
-    result = track("M", "cut.avi");
+    const ProcessResult result = track("M", "cut.avi");
     ASSERT_EQ(result.status, 0) << result.err;
     ASSERT_EQ(foundRows(output()).size(), 6u);
     EXPECT_TRUE(foundRows(output())[0]);
     EXPECT_NE(result.err.find("could not be decoded"), std::string::npos) << result.err;
-}
-
-// A frame with more dark regions than detection's storage holds (specks every
-// seventh pixel of a full-HD frame: 42,000 regions) is a row without the
-// marker; the run goes on, finds the marker again and counts the busy frame.
-// A full-HD frame with about 42,000 dark specks (more regions than the fixed
-// label tables of old could take, which ended the whole run) is tracked like
-// any other.
-TEST_F(LumekoRun, ABusyFrameIsTracked) {
-    constexpr int W = 1920, H = 1080;
-    CameraParam camera{
-        W, H, {{1600, 0, 960, 0}, {0, 1600, 540, 0}, {0, 0, 1, 0}}, {960, 540, 0, 1}};
-    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-    arEncodeCameraParam(camera, record);
-    writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
-    const Frame scene = scenes({true})[0];
-    Frame marker(W * H * 3, 255), specks(W * H * 3, 255);
-    for (int y = 1; y < H - 1; y += 7)
-        for (int x = 1; x < W - 1; x += 7)
-            std::fill_n(&specks[(y * W + x) * 3], 3, 0);
-    for (int y = 0; y < HEIGHT; y++) {
-        std::copy_n(&scene[y * WIDTH * 3], WIDTH * 3, &marker[y * W * 3]);
-        std::copy_n(&scene[y * WIDTH * 3], WIDTH * 3, &specks[y * W * 3]);
-    }
-    writeMovie(dir.file("busy.avi"), {W, H, 25, 1, MovieCodec::RawBgr24}, {marker, specks, marker});
-    const ProcessResult result = track("M", "busy.avi");
-    ASSERT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(foundRows(output()), (std::vector<bool>{true, true, true}));
-    EXPECT_EQ(result.err, "Lumeko.cm2: 3 frames, marker found in 3\n");
 }
 
 // With --auto-threshold a dim marker is found by a second pass, and the
@@ -365,98 +302,63 @@ TEST_F(LumekoRun, AutoThresholdRetriesWithoutAgeingTheHistoryTwice) {
     EXPECT_EQ(foundRows(output()), held);
 }
 
-TEST_F(LumekoRun, FailingInputsEndWithStatusOneAndLeaveNoNewFile) {
-    writeFile(dir.file("notes.avi"), "a text file, not a movie\n");
-    writeStill("whole.jpg", JpegColour::Rgb);
-    cut("whole.jpg", "cut.jpg", 150);
-    writeStill("print.jpg", JpegColour::Cmyk);
-    // Trailing characters after the numbers are accepted: the source's own message.
-    const std::tuple<const char*, const char*, const char*, const char*, const char*, bool>
-        cases[] = {{"M", "absent.avi", "80abc", "0", "can not AVIFileOpen <absent.avi>\n", true},
-                   {"M", "notes.avi", "80", "3x", "can not AVIFile", true},
-                   {"I", "absent.jpg", " 1.5e1", "-5", "can not open absent.jpg\n", true},
-                   {"I", "print.jpg", "80", "0", "can not track print.jpg", true},
-                   {"I", "cut.jpg", "80", "0", "Premature end of JPEG file\n", false}};
-    for (auto [kind, input, width, camNo, errorStart, pauses] : cases) {
-        SCOPED_TRACE(input);
-        const ProcessResult result = track(kind, input, width, camNo);
-        EXPECT_EQ(result.status, 1);
-        EXPECT_TRUE(result.err.starts_with(errorStart)) << result.err;
-        EXPECT_EQ(result.out.find("--- HIT SPACE KEY ---") != std::string::npos, pauses);
-        EXPECT_EQ(result.out.find("SIZE ="), std::string::npos) << "set up before the failure";
-        EXPECT_FALSE(fileExists(dir.file("Lumeko.cm2")));
-    }
-    // A movie longer than the key table is refused and keeps the old file.
-    writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
-    writeMovie(dir.file("long.avi"), {16, 16, 25, 1, MovieCodec::RawBgr24},
-               std::vector(1501, Frame(16 * 16 * 3, 255)));
-    const ProcessResult result = track("M", "long.avi");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.starts_with("rec_tbl_idx over\n")) << result.err;
-    EXPECT_EQ(output(), "earlier track\n");
-    // The tracker's set-up: the pattern is loaded after the camera is printed.
-    const ProcessResult noPattern = run({"absent.pat", "80", "0", "I", "whole.jpg"});
-    EXPECT_EQ(noPattern.status, 1);
-    EXPECT_EQ(noPattern.err,
-              "can not load pattern <absent.pat>\nabsent.pat: No such file or directory\n");
-    EXPECT_NE(noPattern.out.find("SIZE = 161, 120\n"), std::string::npos);
-    EXPECT_NE(noPattern.out.find("\"absent.pat\" not found!!\n"), std::string::npos);
-    std::filesystem::remove(dir.file("Data/camera_para.dat"));
-    const ProcessResult noCamera = track("I", "whole.jpg");
-    EXPECT_EQ(noCamera.status, 1);
-    EXPECT_EQ(noCamera.err,
-              "can not load camera parameter <./Data/camera_para.dat>\n"
-              "./Data/camera_para.dat: No such file or directory\n");
-    EXPECT_EQ(output(), "earlier track\n");
-}
-
-// After each failure about a file, a line naming it and saying why.
-TEST_F(LumekoRun, FailuresAboutFilesSayWhy) {
-    writeFile(dir.file("empty.avi"), "");
-    writeFile(dir.file("notes.avi"), "a text file, not a movie\n");
-    writeFile(dir.file("notes.jpg"), "a text file, not a picture\n");
-    std::filesystem::create_directory(dir.file("folder.avi"));
-    std::filesystem::create_directory(dir.file("folder.jpg"));
-    std::filesystem::create_directory(dir.file("folder.pat"));
+// After each failure about a file, a line naming it and saying why (the
+// golden runs hold missing, empty and unreadable files).
+TEST_F(LumekoRun, FailuresAboutFoldersSayWhy) {
+    for (const char* folder : {"folder.avi", "folder.jpg", "folder.pat"})
+        std::filesystem::create_directory(dir.file(folder));
     writeStill("in.jpg", JpegColour::Rgb);
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"marker.pat", "80", "0", "M", "folder.avi"},
          "can not AVIFileOpen <folder.avi>\nfolder.avi: Is a folder, not a file\n"},
-        {{"marker.pat", "80", "0", "M", "empty.avi"},
-         "can not AVIFileOpen <empty.avi>\nempty.avi: Is empty\n"},
-        {{"marker.pat", "80", "0", "M", "notes.avi"},
-         "can not AVIFileOpen <notes.avi>\nnotes.avi: Not a movie that can be read\n"},
-        {{"marker.pat", "80", "0", "I", "absent.jpg"},
-         "can not open absent.jpg\nabsent.jpg: No such file or directory\n"},
         {{"marker.pat", "80", "0", "I", "folder.jpg"}, "folder.jpg: Is a folder, not a file\n"},
-        {{"marker.pat", "80", "0", "I", "notes.jpg"},
-         "notes.jpg: Not a JPEG picture that can be decoded: not a JPEG file, or damaged\n"},
         {{"folder.pat", "80", "0", "I", "in.jpg"},
          "can not load pattern <folder.pat>\nfolder.pat: Is a folder, not a file\n"},
-        {{"notes.avi", "80", "0", "I", "in.jpg"},
-         "can not load pattern <notes.avi>\nnotes.avi: Not a pattern file (3072 numbers from 0 "
-         "to 255: four directions of three 16 x 16 colour planes)\n"},
+        // Refused before the camera is even loaded: the output could not be put in place.
+        {{"marker.pat", "80", "0", "I", "in.jpg"},
+         "can not open Lumeko.cm2\nLumeko.cm2: Is a folder, not a file\n"},
     };
     for (const auto& [args, errorEnd] : cases) {
         SCOPED_TRACE(args.back());
+        if (errorEnd == cases[3].second)  // the folder in the way of the output
+            std::filesystem::create_directory(dir.file("Lumeko.cm2"));
         const ProcessResult result = run(args);
         EXPECT_EQ(result.status, 1);
         EXPECT_TRUE(result.err.ends_with(errorEnd)) << result.err;
+        EXPECT_EQ(result.out.find("SIZE =") != std::string::npos, args[0] == "folder.pat")
+            << result.out;
     }
-    const std::string camera = readFile(dir.file("Data/camera_para.dat"));
-    writeFile(dir.file("Data/camera_para.dat"), camera.substr(0, 135));
-    ProcessResult result = track("I", "in.jpg");
-    EXPECT_EQ(result.err,
-              "can not load camera parameter <./Data/camera_para.dat>\n"
-              "./Data/camera_para.dat: the file ends 135 bytes into the 136-byte record\n");
-    writeFile(dir.file("Data/camera_para.dat"), camera);
+}
 
-    // Refused before the camera is even loaded: the output could not be put in place.
-    std::filesystem::create_directory(dir.file("Lumeko.cm2"));
-    result = track("I", "in.jpg");
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.err, "can not open Lumeko.cm2\nLumeko.cm2: Is a folder, not a file\n");
-    EXPECT_EQ(result.out, PROMPT);
+// A camera file that cannot describe a camera is refused before anything is
+// tracked: the message, a line with the reason, the pause, status 1 and no
+// Lumeko.cm2. The checks' other reasons are the camera tests', a short record
+// a golden run; resizing to the frames is the run's own.
+TEST_F(LumekoRun, ImplausibleCameraRecordsAreRefusedWithTheirReason) {
+    writeStill("still.jpg", JpegColour::Rgb);
+    CameraParam zeroScale = SCENE_CAMERA, half = SCENE_CAMERA;
+    zeroScale.distFactor[3] = 0;
+    half.xsize = 80;  // half the frame's width: resizing doubles a focal length of 1e308
+    half.mat[0][0] = 1e308;
+    half.mat[0][2] = half.distFactor[0] = 40;
+    const std::pair<CameraParam, std::string> cases[] = {
+        {zeroScale, "the distortion scale 0 is not positive"},
+        {half, "resized to the 161 x 120 frame, its values or its lens map are no longer finite"},
+    };
+    for (const auto& [camera, reason] : cases) {
+        SCOPED_TRACE(reason);
+        writeFile(dir.file("Data/camera_para.dat"), encoded(camera));
+        const ProcessResult result = track("I", "still.jpg");
+        EXPECT_EQ(result.status, 1);
+        // A camera file of another shape is first warned about; the refusal follows.
+        const std::string err = result.err.substr(result.err.find("can not load"));
+        EXPECT_EQ(err,
+                  "can not load camera parameter <./Data/camera_para.dat>\n"
+                  "./Data/camera_para.dat: " +
+                      reason + "\n");
+        EXPECT_EQ(result.out, PROMPT);
+        EXPECT_FALSE(fileExists(dir.file("Lumeko.cm2")));
+    }
 }
 
 // Frames of another shape than the camera file's: a warning, and the run goes on.

@@ -57,7 +57,8 @@ class TrackingStep : public ::testing::Test {
 };
 
 // Frames 0 and 3 start from the marker alone, frame 1 continues from frame
-// 0's pose, frame 2 is lost. The key holds the camera's position * 0.005.
+// 0's pose, frame 2 is lost. The key is the pose's (the conversion: the
+// camera-motion and renderer tests).
 TEST_F(TrackingStep, ContinuesFromThePreviousPoseUntilAFrameIsLost) {
     double truth[3][4], expected[3][4], previous[3][4];
     for (int frame = 0; frame < 4; frame++) {
@@ -79,13 +80,6 @@ TEST_F(TrackingStep, ContinuesFromThePreviousPoseUntilAFrameIsLost) {
         else
             arMarkerPose(camera, square, {0, 0}, MARKER_WIDTH, expected);
         EXPECT_TRUE(samePose(state.cameraPose, expected)) << "frame " << frame;
-        // The camera at p = -R^T t in marker coordinates, scaled by 0.005.
-        double p[3] = {};
-        for (int k = 0; k < 9; k++)
-            p[k / 3] -= expected[k % 3][k / 3] * expected[k % 3][3];
-        EXPECT_NEAR(key.x, 0.005 * p[0], 1e-9);
-        EXPECT_NEAR(key.y, 0.005 * p[1], 1e-9);
-        EXPECT_NEAR(key.z, 0.005 * p[2], 1e-9);
         CameraKey expectedKey;
         poseToCameraKey(expected, &expectedKey);
         EXPECT_EQ(std::memcmp(&key, &expectedKey, sizeof key), 0);
@@ -176,10 +170,7 @@ TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
     std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH);
     PatternLoadError error = PatternLoadError::None;
     EXPECT_EQ(tracker->loadPattern(dir.file("absent.pattern").c_str(), &error), -1);
-    EXPECT_EQ(error, PatternLoadError::FileMissing);
-    lumeko_test::writeFile(dir.file("short.pattern"), "1 2 3");
-    EXPECT_EQ(tracker->loadPattern(dir.file("short.pattern").c_str(), &error), -1);
-    EXPECT_EQ(error, PatternLoadError::ReadError);
+    EXPECT_EQ(error, PatternLoadError::FileMissing);  // the other reasons: detector tests
     EXPECT_EQ(tracker->track({frames[0].data(), 100, 100}), TrackStatus::DetectionFailed);
     EXPECT_EQ(tracker->keys().count, 0);
     for (int i = 0; i < KEY_TABLE_SIZE; i++)

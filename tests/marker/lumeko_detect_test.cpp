@@ -31,16 +31,6 @@ TEST(LumekoDetect, DrawsTheMarkersOfAFrameAndListsThem) {
     EXPECT_EQ(seen.width, 320);
     EXPECT_EQ(seen.height, 240);
 
-    // The frame as a PNG gives the same detection (all but the first line, the timings).
-    RgbImage framePicture;
-    ASSERT_EQ(readImage(dir.file("frame.ppm"), framePicture, error), 0) << error;
-    ASSERT_EQ(writeImage(dir.file("frame.png"), framePicture, 0, error), 0) << error;
-    const auto fromPng = lumeko_test::runProcess(
-        dir.path(), {LUMEKO_DETECT_BINARY, "frame.png", "seen.png", "--pattern", "marker.pat"});
-    EXPECT_EQ(fromPng.status, 0) << fromPng.err;
-    const auto afterTimings = [](const std::string& out) { return out.substr(out.find('\n')); };
-    EXPECT_EQ(afterTimings(fromPng.out), afterTimings(result.out));
-
     // With --refine the refined corners follow, each moved by under a pixel, and the
     // picture still comes out.
     const auto refined = lumeko_test::runProcess(

@@ -41,9 +41,6 @@ struct Stages {
                                       SQUARE_FIT_FACTOR, *squares);
         return {squares->candidates, static_cast<size_t>(n)};
     }
-    std::span<const uint8_t> contourFailures() const {
-        return {squares->contourFailures.get(), static_cast<size_t>(squares->contourFailureCount)};
-    }
 };
 
 // Area, centroid x and y, box smallest and largest x, smallest and largest y.
@@ -301,25 +298,12 @@ TEST(SquareCandidates, OverlapsAndShapesWithOtherThanFourCorners) {
 }
 
 TEST(SquareCandidates, TheThirtyFirstSquareLookingRegionIsNeverTraced) {
-    Stages stages;
-    // A comb whose outline is longer than a contour may be: tracing records
-    // why it gave up, and prints nothing.
+    Stages stages;  // (a contour too long to trace: the detector tests)
     TestFrame frame(640, 480);
-    frame.fillRect(100, 380, 300, 2, BLACK);
-    for (int k = 0; k < 150; k++) {
-        frame.fillRect(100 + 2 * k, 382, 1, 40, BLACK);
-    }
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(stages.findSquares(frame).size(), 0u);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(
-        std::vector<uint8_t>(stages.contourFailures().begin(), stages.contourFailures().end()),
-        std::vector<uint8_t>{CONTOUR_TOO_LONG});
     for (int k = 0; k < 31; k++) {
         frame.fillRect(20 + 70 * (k % 8), 20 + 60 * (k / 8), 14, 14, BLACK);
     }
     const auto s = stages.findSquares(frame);
-    EXPECT_TRUE(stages.contourFailures().empty());
     ASSERT_EQ(s.size(), static_cast<size_t>(MARKER_MAX));
     EXPECT_EQ(s.back().centre.x, 20 + 70 * 5 + 6.5);  // the 30th square
     EXPECT_EQ(s.back().centre.y, 20 + 60 * 3 + 6.5);

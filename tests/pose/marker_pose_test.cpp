@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <vector>
 
 #include "pose/marker_pose.h"
 #include "pose/pose_refine.h"
@@ -83,59 +84,42 @@ TEST(RotationAngles, TurnsAboutZAndTheZAxisTurnedRound) {
     }
 }
 
-// With the best fit 3/4 of the last step away, the search keeps its centre and
-// halves the step in the first nine sweeps; the tenth, at 10 degrees / 2^9,
-// steps once. With the best fit at the start it keeps the centre throughout.
-TEST(RotationSearch, HalvesItsStepInEverySweepThatKeepsTheCentre) {
+// The search halves its step (from SEARCH_START_STEP = s) after each sweep
+// that keeps the centre, also when only c moved. With the best fit at the
+// start it keeps the centre throughout; 3/4 of the last step (s / 512) away,
+// it keeps the centre in the first nine sweeps and steps once in the tenth.
+// With the best fit 1.4 s away in c alone (d = +1 or -1) it must: move d s
+// and keep s; keep the centre (s/2); move d s/2; keep it twice (s/4, s/8);
+// move -d s/8; keep it twice; move d s/32; keep it. Halving after a sweep that
+// moved only c, or not halving after one that kept the centre, ends elsewhere.
+TEST(RotationSearch, HalvesItsStepExactlyAfterTheSweepsThatKeepTheCentre) {
     const double square[4][3] = {{-40, 40, 0}, {40, 40, 0}, {40, -40, 0}, {-40, -40, 0}};
-    const double t[3] = {12.0, -7.0, 520.0}, lastStep = SEARCH_START_STEP / 512.0;
-    CameraParam camera = makeCamera(false);
-    std::mt19937 rng(31);
-    std::uniform_real_distribution<double> turn(-3.0, 3.0), tilt(1.0, 2.2);
-    for (int i = 0; i < 100; i++) {
+    const double t[3] = {12.0, -7.0, 520.0}, s = SEARCH_START_STEP, last = s / 512.0;
+    // The best fit's offset in c, and the steps the search takes (added in turn, as it does).
+    const std::vector<double> cases[4] = {{0.0},
+                                          {0.75 * last, last},
+                                          {1.4 * s, s, s / 2, -s / 8, s / 32},
+                                          {-1.4 * s, -s, -s / 2, s / 8, -s / 32}};
+    const CameraParam camera = makeCamera(false);
+    std::mt19937 rng(32);
+    std::uniform_real_distribution<double> turn(-2.5, 2.5), tilt(1.2, 2.0);
+    for (int i = 0; i < 60; i++) {
+        const std::vector<double>& steps = cases[i % 4];
         double a, b, c, R[3][3], copy[3][3], expected[3][3], pose[3][4];
         arAnglesToRotation(turn(rng), tilt(rng), turn(rng), R);
         std::memcpy(copy, R, sizeof copy);
         arRotationToAngles(copy, &a, &b, &c);  // the angles the search starts from
-        const double offset = i % 2 == 0 ? 0.0 : 0.75 * lastStep;
-        makePose(a, b, c + offset, t, pose);
+        makePose(a, b, c + steps[0], t, pose);
         ImagePoint observed[4];
-        for (int k = 0; k < 4; k++) {
+        for (int k = 0; k < 4; k++)
             observed[k] = projectCorner(camera, pose, k);
-        }
         const double err = arSearchRotation(R, t, camera.mat, square, observed, 4);
-        arAnglesToRotation(a, b, offset == 0.0 ? c : c + lastStep, expected);
+        double end = c;
+        for (size_t k = 1; k < steps.size(); k++)
+            end += steps[k];
+        arAnglesToRotation(a, b, end, expected);
         EXPECT_EQ(std::memcmp(R, expected, sizeof R), 0) << i;
-        EXPECT_LT(err, offset == 0.0 ? 1e-18 : 1e-3);
-    }
-}
-
-// The best fit 1.4 steps away in c alone (either way, d = +1 or -1), the
-// search (step s) must: move d s and keep s (the centre was not best, though
-// a and b stayed); keep the centre, halving to s/2; move d s/2; keep it twice
-// (s/4, s/8); move -d s/8; keep it twice (s/16, s/32); move d s/32; keep it.
-// Halving after a sweep that moved only c, or not halving after one that
-// kept the centre, ends elsewhere.
-TEST(RotationSearch, StepHalvesOnlyAfterSweepsThatKeepTheCentreAlsoWhenOnlyCMoves) {
-    const double square[4][3] = {{-40, 40, 0}, {40, 40, 0}, {40, -40, 0}, {-40, -40, 0}};
-    const double t[3] = {12.0, -7.0, 520.0}, s = SEARCH_START_STEP;
-    const CameraParam camera = makeCamera(false);
-    std::mt19937 rng(32);
-    std::uniform_real_distribution<double> turn(-2.5, 2.5), tilt(1.2, 2.0);
-    for (int i = 0; i < 20; i++) {
-        double a, b, c, R[3][3], copy[3][3], expected[3][3], pose[3][4];
-        arAnglesToRotation(turn(rng), tilt(rng), turn(rng), R);
-        std::memcpy(copy, R, sizeof copy);
-        arRotationToAngles(copy, &a, &b, &c);
-        const double d = i % 2 == 0 ? 1.0 : -1.0;
-        makePose(a, b, c + d * 1.4 * s, t, pose);
-        ImagePoint observed[4];
-        for (int k = 0; k < 4; k++) {
-            observed[k] = projectCorner(camera, pose, k);
-        }
-        arSearchRotation(R, t, camera.mat, square, observed, 4);
-        arAnglesToRotation(a, b, c + d * s + d * (s / 2) - d * (s / 8) + d * (s / 32), expected);
-        EXPECT_EQ(std::memcmp(R, expected, sizeof R), 0) << i;
+        EXPECT_LT(err, i % 4 == 0 ? 1e-18 : i % 4 == 1 ? 1e-3 : INFINITY);
     }
 }
 

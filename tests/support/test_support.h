@@ -27,11 +27,9 @@ struct ProcessResult {
     std::string err;
 };
 
-// Runs `argv` (argv[0] the program's path) in `workDir` with `input` on its
-// standard input (a pipe closed after the input is written) and collects its
-// output. Pass nullptr as input to give it /dev/null.
-ProcessResult runProcess(const std::string& workDir, const std::vector<std::string>& argv,
-                         const char* input = nullptr);
+// Runs `argv` (argv[0] the program's path) in `workDir` with standard input
+// from /dev/null and collects its output.
+ProcessResult runProcess(const std::string& workDir, const std::vector<std::string>& argv);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

@@ -4,79 +4,40 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <numeric>
-#include <sstream>
 
 #include "app/camera_motion_reader.h"
 #include "app/movie_reader.h"
 #include "app/tracker.h"
 #include "camera/camera_param.h"
 #include "marker/detector.h"
-#include "pose/rotation_angles.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/truth_table.h"
 
 namespace {
+
+using namespace lumeko_test;
 
 // Detection takes dark regions up to 100,000 pixels; the border is 3/4 of the square.
 constexpr double LARGEST_TRACKABLE_AREA = 0.95 * 100000.0 / 0.75;
 
-using Keys = std::array<double, 6>;  // translate X, Y, Z, rotate Y, X, Z
-
-struct Frame {  // the truth table's view of the marker, its true keys and what Lumeko wrote
-    int visible;
-    double minSide, area;
-    Keys truth, got;
-    bool found;
-};
-
-// Appends the rows of a truth table (a header line, then 24 columns a row).
-void readTruth(const std::string& path, std::vector<Frame>& frames) {
-    std::ifstream in(path);
-    std::string line;
-    for (std::getline(in, line); std::getline(in, line);) {
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream cells(line);
-        const std::vector<double> f{std::istream_iterator<double>(cells), {}};
-        ASSERT_EQ(f.size(), 24u) << line;
-        frames.push_back({static_cast<int>(f[1]), f[2], f[3], {}, {}, false});
-        std::copy(f.begin() + 18, f.end(), frames.back().truth.begin());
-    }
+// Runs a program in `dir`, failing the test when it fails.
+void mustRun(const TempDir& dir, const std::vector<std::string>& args) {
+    const ProcessResult result = runProcess(dir.path(), args);
+    ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
 }
 
-// Fills in the keys Lumeko.cm2 holds for frames[first..].
-void readMotion(const std::string& path, std::vector<Frame>& frames, size_t first) {
-    CameraMotion motion;
-    std::string error;
-    ASSERT_EQ(readCameraMotion(path, motion, error), 0) << error;
-    ASSERT_EQ(first + motion.rows.size(), frames.size());
-    for (size_t i = 0; i < motion.rows.size(); ++i) {
-        const KeyRow& r = motion.rows[i];
-        frames[first + i].got = {r.translateX, r.translateY, r.translateZ,
-                                 r.rotateY,    r.rotateX,    r.rotateZ};
-        frames[first + i].found = r.found == 1;
-    }
-}
-
-// Angle in degrees between two camera orientations given by their key angles
-// (a = rotateY + 90, b = 90 - rotateX, c = a - rotateZ - 90): whole rotations,
-// as single angles are ill-conditioned near a straight-down view.
-double orientationError(const Keys& x, const Keys& y) {
-    double R[2][3][3], trace = 0.0;
-    for (int n = 0; n < 2; ++n) {
-        const Keys& k = n == 0 ? x : y;
-        const double d = M_PI / 180.0, a = (k[3] + 90.0) * d;
-        arAnglesToRotation(a, (90.0 - k[4]) * d, a - (k[5] + 90.0) * d, R[n]);
-    }
-    for (int i = 0; i < 9; ++i) {
-        trace += R[0][i / 3][i % 3] * R[1][i / 3][i % 3];
-    }
-    return std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
+// lumeko-render's command for the sample marker, 80 units wide.
+std::vector<std::string> renderCommand(const std::string& camera, const std::string& size,
+                                       const std::string& noise, const std::string& blur) {
+    std::vector<std::string> args{LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", camera};
+    args.insert(args.end(), {"--picture", LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm"});
+    args.insert(args.end(), {"--marker-width", "80", "--size", size});
+    args.insert(args.end(), {"--noise", noise, "--blur", blur});
+    return args;
 }
 
 struct Footage {
@@ -112,51 +73,49 @@ TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
                              std::to_string(-ground * std::cos(v[0] * deg)) + "," +
                              std::to_string(d * std::sin(v[1] * deg))});
     }
-    if (!stills) {
+    if (!stills)
         shots.push_back({"--path", footage.path, "--frames", std::to_string(footage.frames)});
-    }
-    lumeko_test::TempDir dir;
-    const auto run = [&](const std::vector<std::string>& args) {
-        const auto result = lumeko_test::runProcess(dir.path(), args);
-        ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
-    };
+    TempDir dir;
     // Lumeko reads Data/camera_para.dat: a 60 degree horizontal field of view.
     std::filesystem::create_directory(dir.file("Data"));
-    run({LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "Data/camera_para.dat", "--size", footage.size,
-         "--hfov", "60"});
+    ASSERT_NO_FATAL_FAILURE(
+        mustRun(dir, {LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "Data/camera_para.dat", "--size",
+                      footage.size, "--hfov", "60"}));
     const std::string output = stills ? "shot.jpg" : "shot.avi";
-    std::vector<Frame> frames;
-    for (std::vector<std::string>& shot : shots) {
-        shot.insert(
-            shot.begin(),
-            {LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", "Data/camera_para.dat", "--picture",
-             LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--marker-width", "80", "--size",
-             footage.size, "--noise", footage.noise, "--blur", footage.blur, "--output", output});
-        run(shot);
-        const size_t first = frames.size();
-        readTruth(dir.file("shot.csv"), frames);
-        run({LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
-             stills ? "I" : "M", output});
-        readMotion(dir.file("Lumeko.cm2"), frames, first);
+    std::vector<TruthRow> truth;
+    std::vector<KeyRow> got;
+    for (const std::vector<std::string>& shot : shots) {
+        std::vector<std::string> render =
+            renderCommand("Data/camera_para.dat", footage.size, footage.noise, footage.blur);
+        render.insert(render.end(), shot.begin(), shot.end());
+        render.insert(render.end(), {"--output", output});
+        ASSERT_NO_FATAL_FAILURE(mustRun(dir, render));
+        const std::vector<TruthRow> rows = readTruthTable(dir.file("shot.csv"));
+        truth.insert(truth.end(), rows.begin(), rows.end());
+        ASSERT_NO_FATAL_FAILURE(
+            mustRun(dir, {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
+                          stills ? "I" : "M", output}));
+        CameraMotion motion;
+        std::string error;
+        ASSERT_EQ(readCameraMotion(dir.file("Lumeko.cm2"), motion, error), 0) << error;
+        got.insert(got.end(), motion.rows.begin(), motion.rows.end());
+        ASSERT_EQ(got.size(), truth.size());
     }
 
     int trackable = 0, trackableFound = 0, hidden = 0, hiddenFound = 0;
     std::vector<double> position, angle;  // errors of the frames measured
-    for (size_t i = 0; i < frames.size(); ++i) {
-        const Frame& f = frames[i];
-        // Detection keeps reporting a lost marker for two more frames.
-        const bool held = (i >= 1 && frames[i - 1].visible) || (i >= 2 && frames[i - 2].visible);
-        hidden += f.visible == 0;
-        hiddenFound += f.visible == 0 && f.found && !held;
-        if (f.visible != 0 && f.minSide >= 40.0 && f.area <= LARGEST_TRACKABLE_AREA) {
+    for (size_t i = 0; i < truth.size(); ++i) {
+        const TruthRow& t = truth[i];
+        const bool found = got[i].found == 1;
+        hidden += t.visible == 0;
+        hiddenFound += t.visible == 0 && found && !heldAfterLoss(truth, i);
+        if (t.visible != 0 && t.minSide >= 40.0 && t.area <= LARGEST_TRACKABLE_AREA) {
             ++trackable;
-            trackableFound += f.found;
+            trackableFound += found;
         }
-        if (f.visible != 0 && f.found) {
-            const Keys& t = f.truth;
-            position.push_back(std::hypot(f.got[0] - t[0], f.got[1] - t[1], f.got[2] - t[2]) /
-                               std::hypot(t[0], t[1], t[2]));
-            angle.push_back(orientationError(t, f.got));
+        if (t.visible != 0 && found) {
+            position.push_back(positionError(t.keys, keysOf(got[i])));
+            angle.push_back(orientationError(t.keys, keysOf(got[i])));
         }
     }
     ASSERT_FALSE(position.empty());
@@ -228,18 +187,15 @@ double median(std::vector<double> v) {
 
 // Ideal image of the printed square's corners (80 units, centred on the
 // origin) for the marker-to-camera pose of a truth row.
-std::array<ImagePoint, 4> trueCorners(const CameraParam& camera, const std::vector<double>& row) {
+std::array<ImagePoint, 4> trueCorners(const CameraParam& camera, const TruthRow& row) {
     std::array<ImagePoint, 4> corners;
     for (int k = 0; k < 4; ++k) {
         const double x = (k == 0 || k == 3 ? -40.0 : 40.0), y = (k < 2 ? 40.0 : -40.0);
-        double X[3], h[3];
-        for (int j = 0; j < 3; ++j) {
-            X[j] = row[6 + 4 * j] * x + row[7 + 4 * j] * y + row[9 + 4 * j];
-        }
-        for (int j = 0; j < 3; ++j) {
-            h[j] = camera.mat[j][0] * X[0] + camera.mat[j][1] * X[1] + camera.mat[j][2] * X[2] +
-                   camera.mat[j][3];
-        }
+        double X[4] = {0, 0, 0, 1}, h[3] = {};
+        for (int j = 0; j < 3; ++j)
+            X[j] = row.pose[j][0] * x + row.pose[j][1] * y + row.pose[j][3];
+        for (int j = 0; j < 12; ++j)
+            h[j / 4] += camera.mat[j / 4][j % 4] * X[j % 4];
         corners[k] = {h[0] / h[2], h[1] / h[2]};
     }
     return corners;
@@ -249,48 +205,18 @@ class RefineAccuracy : public testing::TestWithParam<RefineFootage> {};
 
 TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     const RefineFootage& footage = GetParam();
-    lumeko_test::TempDir dir;
-    const auto run = [&](const std::vector<std::string>& args) {
-        const auto result = lumeko_test::runProcess(dir.path(), args);
-        ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
-    };
-    run({LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "camera.dat", "--size", footage.size, "--hfov",
-         "60", "--distortion", footage.distortion});
-    std::vector<std::string> render{LUMEKO_TOOLS_DIR "/lumeko-render",
-                                    "--camera",
-                                    "camera.dat",
-                                    "--picture",
-                                    LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm",
-                                    "--marker-width",
-                                    "80",
-                                    "--size",
-                                    footage.size,
-                                    "--noise",
-                                    std::to_string(footage.noise),
-                                    "--blur",
-                                    std::to_string(footage.blur),
-                                    "--path",
-                                    footage.path,
-                                    "--frames",
-                                    std::to_string(footage.frames),
-                                    "--output",
-                                    "shot.avi"};
-    if (*footage.distance != '\0') {
+    TempDir dir;
+    ASSERT_NO_FATAL_FAILURE(
+        mustRun(dir, {LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "camera.dat", "--size",
+                      footage.size, "--hfov", "60", "--distortion", footage.distortion}));
+    std::vector<std::string> render = renderCommand(
+        "camera.dat", footage.size, std::to_string(footage.noise), std::to_string(footage.blur));
+    render.insert(render.end(), {"--path", footage.path, "--frames", std::to_string(footage.frames),
+                                 "--output", "shot.avi"});
+    if (*footage.distance != '\0')
         render.insert(render.end(), {"--distance", footage.distance});
-    }
-    run(render);
-    std::vector<std::vector<double>> truth;  // the 24 columns of each truth row
-    {
-        std::ifstream in(dir.file("shot.csv"));
-        std::string line;
-        for (std::getline(in, line); std::getline(in, line);) {
-            std::replace(line.begin(), line.end(), ',', ' ');
-            std::istringstream cells(line);
-            truth.emplace_back(std::istream_iterator<double>(cells),
-                               std::istream_iterator<double>());
-            ASSERT_EQ(truth.back().size(), 24u);
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(mustRun(dir, render));
+    const std::vector<TruthRow> truth = readTruthTable(dir.file("shot.csv"));
     ASSERT_EQ(truth.size(), static_cast<size_t>(footage.frames));
 
     MovieReader reader;
@@ -307,30 +233,26 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     detector->setRefineEdges(true);
     const std::string pattern = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
     PatternLoadError error;
-    for (auto& tracker : trackers) {
+    for (auto& tracker : trackers)
         ASSERT_EQ(tracker->loadPattern(pattern.c_str(), &error), 0);
-    }
     ASSERT_EQ(detector->loadPattern(pattern.c_str(), &error), 0);
     std::vector<double> cornerErrors;
     const FrameImage* frame = nullptr;
     for (size_t n = 0; reader.next(&frame) == ReadResult::Frame; ++n) {
         ASSERT_LT(n, truth.size());
-        for (auto& tracker : trackers) {
+        for (auto& tracker : trackers)
             ASSERT_EQ(tracker->track(*frame), TrackStatus::Tracked);
-        }
         const MarkerInfo* markers = nullptr;
         int count = 0;
         ASSERT_EQ(detector->detect(*frame, DETECT_THRESHOLD, &markers, &count), 0);
         const int chosen = chooseMarker(markers, count, 0);
-        if (chosen < 0 || truth[n][1] == 0.0) {
+        if (chosen < 0 || truth[n].visible == 0)
             continue;
-        }
         // Each refined corner against the nearest true one.
         for (const ImagePoint& v : markers[chosen].vertices) {
             double nearest = 1e9;
-            for (const ImagePoint& c : trueCorners(camera, truth[n])) {
+            for (const ImagePoint& c : trueCorners(camera, truth[n]))
                 nearest = std::min(nearest, std::hypot(v.x - c.x, v.y - c.y));
-            }
             cornerErrors.push_back(nearest);
         }
     }
@@ -339,17 +261,11 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
         const KeyTable& keys = trackers[m]->keys();
         ASSERT_EQ(keys.count, footage.frames);
         for (int n = 0; n < keys.count; ++n) {
-            const KeyRow& row = keys.rows[n];
-            modes[m].found.push_back(row.found);
-            if (row.found == 0 || truth[n][1] == 0.0) {
+            modes[m].found.push_back(keys.rows[n].found);
+            if (keys.rows[n].found == 0 || truth[n].visible == 0)
                 continue;
-            }
-            Keys t, got{row.translateX, row.translateY, row.translateZ,
-                        row.rotateY,    row.rotateX,    row.rotateZ};
-            std::copy(truth[n].begin() + 18, truth[n].end(), t.begin());
-            modes[m].position.push_back(std::hypot(got[0] - t[0], got[1] - t[1], got[2] - t[2]) /
-                                        std::hypot(t[0], t[1], t[2]));
-            modes[m].angle.push_back(orientationError(t, got));
+            modes[m].position.push_back(positionError(truth[n].keys, keysOf(keys.rows[n])));
+            modes[m].angle.push_back(orientationError(truth[n].keys, keysOf(keys.rows[n])));
         }
     }
     std::sort(cornerErrors.begin(), cornerErrors.end());
@@ -367,9 +283,8 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     // The same frames found, and no frame more than 1 % of its distance worse.
     EXPECT_EQ(modes[1].found, modes[0].found);
     ASSERT_EQ(modes[1].position.size(), modes[0].position.size());
-    for (size_t i = 0; i < modes[0].position.size(); ++i) {
+    for (size_t i = 0; i < modes[0].position.size(); ++i)
         EXPECT_LE(modes[1].position[i], modes[0].position[i] + 0.01) << "frame " << i;
-    }
     EXPECT_LE(median(modes[1].position), footage.medianPosition);
     EXPECT_LE(median(modes[1].angle), footage.medianAngle);
     EXPECT_LE(median(cornerErrors), CORNER_MEDIAN_MAX);

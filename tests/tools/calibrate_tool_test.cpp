@@ -349,7 +349,7 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
         std::vector<std::string> args;
         const char* message;
     } cases[] = {
-        {{"--output", "cam.dat", "blank.png", "blank.png"}, "no chessboard found in any view"},
+        {{"--output", "cam.dat", "blank.png"}, "no chessboard found in any view"},
         {{"--output", "cam.dat", "v0.png", "v1.png", "blank.png"},
          "too few views: 2 usable, at least 3 are needed"},
         {{"--output", "cam.dat", "v0.png", "small.png"},

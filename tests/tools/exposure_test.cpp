@@ -4,77 +4,17 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
 
-#include "pose/rotation_angles.h"
+#include "app/camera_motion_reader.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/truth_table.h"
 
 namespace {
 
-using Keys = std::array<double, 6>;  // translate X, Y, Z, rotate Y, X, Z
-
-struct Frame {
-    int visible;
-    double minSide;
-    Keys truth, got;
-    // A frame without the marker carries the keys rotateX -45 and translateY -9.999999.
-    bool found() const { return !(got[4] == -45.0 && got[1] == -9.999999); }
-};
-
-std::vector<Frame> readTruth(const std::string& path) {
-    std::vector<Frame> frames;
-    std::ifstream in(path);
-    std::string line;
-    for (std::getline(in, line); std::getline(in, line);) {
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream cells(line);
-        const std::vector<double> f{std::istream_iterator<double>(cells), {}};
-        if (f.size() != 24u)
-            throw std::runtime_error("bad truth line " + line);
-        frames.push_back({static_cast<int>(f[1]), f[2], {}, {}});
-        std::copy(f.begin() + 18, f.end(), frames.back().truth.begin());
-    }
-    return frames;
-}
-
-void readCameraMotion(const std::string& text, std::vector<Frame>& frames) {
-    const std::string names[6] = {"translateX", "translateY", "translateZ",
-                                  "rotateY",    "rotateX",    "rotateZ"};
-    std::istringstream in(text);
-    size_t count[6] = {};
-    int channel = -1;
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        std::string a, b, c;
-        words >> a >> b >> c;
-        const int named = static_cast<int>(std::find(names, names + 6, a) - names);
-        if (named < 6)
-            channel = named;
-        else if (a == "k" && channel >= 0 && count[channel] < frames.size())
-            frames[count[channel]++].got[channel] = std::strtod(c.c_str(), nullptr);
-    }
-}
-
-// Angle in degrees between two camera orientations given by their key angles.
-double orientationError(const Keys& x, const Keys& y) {
-    double R[2][3][3], trace = 0.0;
-    for (int n = 0; n < 2; ++n) {
-        const Keys& k = n == 0 ? x : y;
-        const double d = M_PI / 180.0, a = (k[3] + 90.0) * d;
-        arAnglesToRotation(a, (90.0 - k[4]) * d, a - (k[5] + 90.0) * d, R[n]);
-    }
-    for (int i = 0; i < 9; ++i)
-        trace += R[0][i / 3][i % 3] * R[1][i / 3][i % 3];
-    return std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
-}
+using namespace lumeko_test;
 
 // How one track of a clip went against the truth.
 struct Outcome {
@@ -119,28 +59,27 @@ class Clips {
         lumeko.insert(lumeko.end(), {LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
                                      "M", clip + ".avi"});
         run(lumeko);
-        std::vector<Frame> frames = readTruth(dir.file(clip + ".csv"));
+        const std::vector<TruthRow> truth = readTruthTable(dir.file(clip + ".csv"));
         Outcome& outcome = outcomes[key];
-        outcome.cm2 = lumeko_test::readFile(dir.file("Lumeko.cm2"));
-        readCameraMotion(outcome.cm2, frames);
+        outcome.cm2 = readFile(dir.file("Lumeko.cm2"));
+        CameraMotion motion;
+        std::string error;
+        if (parseCameraMotion(outcome.cm2, motion, error) != 0 ||
+            motion.rows.size() != truth.size())
+            throw std::runtime_error(clip + ": " + error);
         int measured = 0;
-        for (size_t i = 0; i < frames.size(); ++i) {
-            const Frame& f = frames[i];
-            // Detection keeps reporting a lost marker for two more frames.
-            const bool held =
-                (i >= 1 && frames[i - 1].visible) || (i >= 2 && frames[i - 2].visible);
-            outcome.found += f.found();
-            outcome.hiddenFound += !f.visible && f.found() && !held;
-            if (f.visible && f.minSide >= 40.0) {
+        for (size_t i = 0; i < truth.size(); ++i) {
+            const TruthRow& t = truth[i];
+            const bool found = motion.rows[i].found == 1;
+            outcome.found += found;
+            outcome.hiddenFound += !t.visible && found && !heldAfterLoss(truth, i);
+            if (t.visible && t.minSide >= 40.0) {
                 outcome.trackable++;
-                outcome.trackableFound += f.found();
+                outcome.trackableFound += found;
             }
-            if (f.visible && f.found()) {
-                const Keys& t = f.truth;
-                outcome.meanPosition +=
-                    std::hypot(f.got[0] - t[0], f.got[1] - t[1], f.got[2] - t[2]) /
-                    std::hypot(t[0], t[1], t[2]);
-                outcome.meanAngle += orientationError(t, f.got);
+            if (t.visible && found) {
+                outcome.meanPosition += positionError(t.keys, keysOf(motion.rows[i]));
+                outcome.meanAngle += orientationError(t.keys, keysOf(motion.rows[i]));
                 measured++;
             }
         }
@@ -159,11 +98,11 @@ class Clips {
 
   private:
     void run(const std::vector<std::string>& args) {
-        const auto result = lumeko_test::runProcess(dir.path(), args);
+        const auto result = runProcess(dir.path(), args);
         if (result.status != 0)
             throw std::runtime_error(args[0] + ": " + result.err);
     }
-    lumeko_test::TempDir dir;
+    TempDir dir;
     std::map<std::string, Outcome> outcomes;
 };
 

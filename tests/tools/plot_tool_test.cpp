@@ -54,9 +54,9 @@ uint32_t shade() {
     return c;
 }
 
-TEST(PlotTool, EveryPanelIsDrawnAndLostFramesAreShaded) {
-    TrackedOrbit orbit;
-    ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
+}  // namespace
+
+void checkPlot(const TrackedOrbit& orbit) {
     writeTruthTrack(orbit, "lost.cm2", -1, {20, 21, 22});
     for (auto [track, size] : {std::pair{"Lumeko.cm2", "1200x900"}, {"lost.cm2", "800x600"}}) {
         SCOPED_TRACE(track);
@@ -104,5 +104,3 @@ TEST(PlotTool, EveryPanelIsDrawnAndLostFramesAreShaded) {
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     }
 }
-
-}  // namespace

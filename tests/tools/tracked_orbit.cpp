@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
-#include <sstream>
 
 #include "app/camera_motion.h"
 #include "app/key_table.h"
@@ -28,19 +25,7 @@ void makeTrackedOrbit(TrackedOrbit& orbit) {
              "--output", "orbit.avi", "--truth", "orbit.csv"}));
     ASSERT_NO_FATAL_FAILURE(run({LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
                                  "80", "0", "M", "orbit.avi"}));
-    std::ifstream in(orbit.dir.file("orbit.csv"));
-    std::string line;
-    for (std::getline(in, line); std::getline(in, line);) {
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream cells(line);
-        const std::vector<double> f{std::istream_iterator<double>(cells), {}};
-        ASSERT_EQ(f.size(), 24u) << line;
-        TruthFrame frame{static_cast<int>(f[1]), {}, {}};
-        for (int i = 0; i < 12; ++i)
-            frame.pose[i / 4][i % 4] = f[6 + i];
-        std::copy(f.begin() + 18, f.end(), frame.keys.begin());
-        orbit.truth.push_back(frame);
-    }
+    orbit.truth = lumeko_test::readTruthTable(orbit.dir.file("orbit.csv"));
     ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
     std::string error;
     ASSERT_EQ(readCameraMotion(orbit.track(), orbit.motion, error), 0) << error;
@@ -86,4 +71,20 @@ PoseError poseError(const double c[3][4], const double t[3][4]) {
         std::hypot(c[0][3] - position[0], c[1][3] - position[1], c[2][3] - position[2]);
     const double angle = std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
     return {off / distance, angle};
+}
+
+// One orbit for every tool: rendering and tracking it is the slow part.
+TEST(ViewTools, ExportOverlayAndPlotCarryTheTrackedOrbit) {
+    TrackedOrbit orbit;
+    ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
+    {
+        SCOPED_TRACE("lumeko-export");
+        checkExports(orbit);
+    }
+    {
+        SCOPED_TRACE("lumeko-overlay");
+        checkOverlay(orbit);
+    }
+    SCOPED_TRACE("lumeko-plot");
+    checkPlot(orbit);
 }

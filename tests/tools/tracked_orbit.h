@@ -1,20 +1,16 @@
 #pragma once
 
-#include <array>
 #include <string>
 #include <vector>
 
 #include "app/camera_motion_reader.h"
 #include "tests/support/test_support.h"
+#include "tests/tools/truth_table.h"
 
 // A short orbit (640 x 480, 60 frames, the sample marker 80 units wide, the
 // camera 60 degrees wide) rendered by lumeko-render and tracked by Lumeko in a
 // fresh directory, for the tools that read Lumeko.cm2.
-struct TruthFrame {
-    int visible;
-    double pose[3][4];           // marker-to-camera
-    std::array<double, 6> keys;  // translateX .. rotateZ before smoothing
-};
+using TruthFrame = lumeko_test::TruthRow;
 
 struct TrackedOrbit {
     static constexpr int FRAMES = 60;
@@ -49,3 +45,9 @@ struct PoseError {
     double angle;
 };
 PoseError poseError(const double cameraInMarker[3][4], const double truthPose[3][4]);
+
+// The checks of lumeko-export, lumeko-overlay and lumeko-plot on the orbit
+// (export_tool_test.cpp, overlay_tool_test.cpp, plot_tool_test.cpp).
+void checkExports(const TrackedOrbit& orbit);
+void checkOverlay(const TrackedOrbit& orbit);
+void checkPlot(const TrackedOrbit& orbit);
