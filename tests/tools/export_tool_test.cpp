@@ -18,7 +18,7 @@ using lumeko_test::ProcessResult;
 
 // A camera in the Y-up world (position, columns right / up / backward) in the
 // marker's coordinates (columns x right, y down, z forward): X = x, Y = z, Z = -y.
-void markerCameraOfWorld(const double position[3], const double r[3][3], double c[3][4]) {
+void markerCameraOfWorld(const double position[3], const lumeko_test::Rotation& r, double c[3][4]) {
     const double sign[3] = {1.0, -1.0, -1.0};
     for (int k = 0; k < 3; ++k) {
         c[0][k] = sign[k] * r[0][k];
@@ -28,29 +28,6 @@ void markerCameraOfWorld(const double position[3], const double r[3][3], double 
     c[0][3] = position[0];
     c[1][3] = -position[2];
     c[2][3] = position[1];
-}
-
-void rotationOfQuaternion(const double* q, double r[3][3]) {
-    const double x = q[0], y = q[1], z = q[2], w = q[3];
-    const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
-    std::copy(&m[0][0], &m[0][0] + 9, &r[0][0]);
-}
-
-// Ry(ry) Rx(rx) Rz(rz), angles in degrees.
-void rotationOfAngles(double rx, double ry, double rz, double r[3][3]) {
-    const double d = M_PI / 180.0, x = rx * d, y = ry * d, z = rz * d;
-    const double a[3][3] = {{cos(y), 0, sin(y)}, {0, 1, 0}, {-sin(y), 0, cos(y)}};
-    const double b[3][3] = {{1, 0, 0}, {0, cos(x), -sin(x)}, {0, sin(x), cos(x)}};
-    const double c[3][3] = {{cos(z), -sin(z), 0}, {sin(z), cos(z), 0}, {0, 0, 1}};
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) {
-            r[i][j] = 0.0;
-            for (int k = 0; k < 3; ++k)
-                for (int l = 0; l < 3; ++l)
-                    r[i][j] += a[i][k] * b[k][l] * c[l][j];
-        }
 }
 
 template <typename T>
@@ -112,10 +89,10 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
         const int frame = static_cast<int>(std::lround(times[n] * 30.0));
         const double position[3] = {moves[3 * n] / 0.001, moves[3 * n + 1] / 0.001,
                                     moves[3 * n + 2] / 0.001};
-        const double q[4] = {turns[4 * n], turns[4 * n + 1], turns[4 * n + 2], turns[4 * n + 3]};
-        double r[3][3], camera[3][4];
-        rotationOfQuaternion(q, r);
-        markerCameraOfWorld(position, r, camera);
+        const float* q = &turns[4 * n];  // x, y, z, w
+        double camera[3][4];
+        markerCameraOfWorld(position, lumeko_test::quaternionRotation(q[3], q[0], q[1], q[2]),
+                            camera);
         worst.add(poseError(camera, orbit.truth.at(frame).pose));
     }
     return worst;
@@ -182,9 +159,14 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
         EXPECT_NEAR(v[4], rows[i].rotateY, 5e-7);
         EXPECT_NEAR(v[5], rows[i].rotateZ, 5e-7);
         EXPECT_NEAR(v[6], 2.0 * std::atan(0.75 * std::tan(M_PI / 6)) * 180.0 / M_PI, 5e-7);
-        double r[3][3], camera[3][4];
-        rotationOfAngles(v[3], v[4], v[5], r);
-        markerCameraOfWorld(v, r, camera);
+        // Ry Rx Rz of the angles in degrees.
+        const double d = M_PI / 180.0;
+        double camera[3][4];
+        markerCameraOfWorld(v,
+                            lumeko_test::axisRotation(1, v[4] * d) *
+                                lumeko_test::axisRotation(0, v[3] * d) *
+                                lumeko_test::axisRotation(2, v[5] * d),
+                            camera);
         chanWorst.add(poseError(camera, orbit.truth[i].pose));
     }
     const auto csv = cells(lumeko_test::readFile(orbit.dir.file("track.csv")), ',');
@@ -205,8 +187,9 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
             m[k / 4][k % 4] = std::stod(c[8 + k]);
         EXPECT_EQ(m[3][3], 1.0);
         const double position[3] = {m[0][3], m[1][3], m[2][3]};
-        const double r[3][3] = {
-            {m[0][0], m[0][1], m[0][2]}, {m[1][0], m[1][1], m[1][2]}, {m[2][0], m[2][1], m[2][2]}};
+        lumeko_test::Rotation r;
+        for (int k = 0; k < 9; ++k)
+            r[k / 3][k % 3] = m[k / 3][k % 3];
         double camera[3][4];
         markerCameraOfWorld(position, r, camera);
         csvWorst.add(poseError(camera, orbit.truth[i].pose));

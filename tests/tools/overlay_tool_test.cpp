@@ -69,7 +69,6 @@ struct OutlineError {
     double worstCorner = 0.0;  // from a true corner to the nearest outline pixel
     double meanLine = 0.0;     // from the outline pixels to the true outline
     double worstLine = 0.0;
-    int frames = 0;
 };
 
 // The drawn outline against the true one in the frames `numbers` picks. Pixels
@@ -112,7 +111,6 @@ OutlineError measure(const TrackedOrbit& orbit, const std::vector<DrawnFrame>& f
             ++lineCount;
             error.worstLine = std::max(error.worstLine, d);
         }
-        ++error.frames;
     }
     error.meanLine = lineCount > 0 ? lineSum / lineCount : 1e9;
     return error;
