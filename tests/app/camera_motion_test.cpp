@@ -213,10 +213,7 @@ void randomPose(std::mt19937& random, double pose[3][4]) {
     }
     for (double& v : q)
         v /= std::sqrt(norm);
-    const double w = q[0], x = q[1], y = q[2], z = q[3];
-    const double r[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+    const lumeko_test::Rotation r = lumeko_test::quaternionRotation(q[0], q[1], q[2], q[3]);
     const double distance = 100.0 + 1900.0 * (unit(random) + 1.0) / 2.0;
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 3; k++)
@@ -258,23 +255,15 @@ TEST(CameraKeyConversion, KeyAnglesAreYawPitchRollInTheKeyRowAxes) {
         const CameraKey key{0.1, 0.2, 0.3, angle(random), angle(random) / 2.0, angle(random)};
         double m[3][4];
         cameraKeyToCameraInMarker(key, m);
-        const double y = degToRad(key.rotY), x = degToRad(key.rotX), z = degToRad(key.rotZ);
-        const double ry[3][3] = {{cos(y), 0, sin(y)}, {0, 1, 0}, {-sin(y), 0, cos(y)}};
-        const double rx[3][3] = {{1, 0, 0}, {0, cos(x), -sin(x)}, {0, sin(x), cos(x)}};
-        const double rz[3][3] = {{cos(z), -sin(z), 0}, {sin(z), cos(z), 0}, {0, 0, 1}};
+        const lumeko_test::Rotation r = lumeko_test::axisRotation(1, degToRad(key.rotY)) *
+                                        lumeko_test::axisRotation(0, degToRad(key.rotX)) *
+                                        lumeko_test::axisRotation(2, degToRad(key.rotZ));
         // World axes of the camera: E M diag(1, -1, -1), E the axis exchange.
         const double world[3][3] = {{m[0][0], -m[0][1], -m[0][2]},
                                     {m[2][0], -m[2][1], -m[2][2]},
                                     {-m[1][0], m[1][1], m[1][2]}};
-        for (int i = 0; i < 3; i++) {
-            for (int j = 0; j < 3; j++) {
-                double v = 0.0;
-                for (int k = 0; k < 3; k++)
-                    for (int l = 0; l < 3; l++)
-                        v += ry[i][k] * rx[k][l] * rz[l][j];
-                EXPECT_NEAR(v, world[i][j], 1e-12) << n;
-            }
-        }
+        for (int i = 0; i < 9; i++)
+            EXPECT_NEAR(r[i / 3][i % 3], world[i / 3][i % 3], 1e-12) << n;
         EXPECT_NEAR(m[0][3], 20.0, 1e-12);  // 0.1 / 0.005
     }
 }

@@ -12,7 +12,6 @@
 #include <functional>
 #include <random>
 
-#include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
 #include "tests/app/found_rows.h"
 #include "tests/support/media_fixtures.h"
@@ -131,21 +130,6 @@ using Frame = std::vector<unsigned char>;
 
 constexpr int WIDTH = SCENE_WIDTH, HEIGHT = SCENE_HEIGHT;
 
-std::vector<Frame> scenes(const std::vector<bool>& markers, int width = WIDTH) {
-    return markerScenes(markers, width);
-}
-
-// The keys of one channel of a camera-motion file, in frame order.
-std::vector<double> keys(const std::string& file, double KeyRow::*channel) {
-    CameraMotion motion;
-    std::string error;
-    EXPECT_EQ(parseCameraMotion(file, motion, error), 0) << error;
-    std::vector<double> values;
-    for (const KeyRow& row : motion.rows)
-        values.push_back(row.*channel);
-    return values;
-}
-
 // The real program in a fresh directory with its own camera and pattern files.
 const CameraParam SCENE_CAMERA{
     WIDTH, HEIGHT, {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}}, {80, 60, 0, 1}};
@@ -243,34 +227,11 @@ TEST_F(LumekoRun, OptionsBeforeThePositionals) {
     EXPECT_EQ(output(), plainRows);
 }
 
-// The codecs users meet beyond the golden runs' show the camera turned as the
-// colour still does.
-TEST_F(LumekoRun, EveryCodecShowsTheCameraAsTheStillDoes) {
-    writeStill("colour.jpg", JpegColour::Rgb);
-    ASSERT_EQ(track("I", "colour.jpg").status, 0);
-    const std::string still = output();
-    using enum MovieCodec;
-    const std::pair<const char*, MovieCodec> movies[] = {{"div3.avi", MsMpeg4v3},
-                                                         {"cinepak.avi", Cinepak},
-                                                         {"h264.avi", H264},
-                                                         {"mjpeg.mov", Mjpeg}};
-    for (auto [name, codec] : movies) {
-        SCOPED_TRACE(name);
-        writeMovie(dir.file(name), {160, HEIGHT, 30000, 1001, codec}, scenes({false, true}, 160));
-        const ProcessResult result = track("M", name);
-        ASSERT_EQ(result.status, 0) << result.err;
-        EXPECT_TRUE(result.out.starts_with("frame rate: 29\n--------")) << result.out;
-        ASSERT_EQ(foundRows(output()), (std::vector<bool>{false, true}));
-        for (auto channel : {&KeyRow::rotateZ, &KeyRow::rotateX, &KeyRow::rotateY})
-            EXPECT_NEAR(keys(output(), channel)[1], keys(still, channel)[0], 2.0);
-    }
-}
-
 // A movie cut off in the middle: the frames after the cut do not decode and
 // still count as rows.
 TEST_F(LumekoRun, ACutMovieKeepsItsRows) {
     writeMovie(dir.file("whole.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::Mjpeg},
-               scenes(std::vector(6, true)));
+               markerScenes(std::vector(6, true)));
     const std::string bytes = readFile(dir.file("whole.avi"));
     cut("whole.avi", "cut.avi", (bytes.find("movi") + bytes.find("idx1")) / 2);
     const ProcessResult result = track("M", "cut.avi");
@@ -284,7 +245,7 @@ TEST_F(LumekoRun, ACutMovieKeepsItsRows) {
 // history counts one pass per frame: the lost marker is held for the same two
 // frames as at normal exposure, though every noisy frame after it is retried.
 TEST_F(LumekoRun, AutoThresholdRetriesWithoutAgeingTheHistoryTwice) {
-    std::vector<Frame> normal = scenes({true, false, false, false, false});
+    std::vector<Frame> normal = markerScenes({true, false, false, false, false});
     std::vector<Frame> dim = normal;
     std::mt19937 random(7);
     for (size_t i = 0; i < dim.size(); i++)
@@ -364,7 +325,7 @@ TEST_F(LumekoRun, ImplausibleCameraRecordsAreRefusedWithTheirReason) {
 // Frames of another shape than the camera file's: a warning, and the run goes on.
 TEST_F(LumekoRun, WarnsOfAnotherAspectRatio) {
     writeMovie(dir.file("wide.avi"), {214, HEIGHT, 25, 1, MovieCodec::RawBgr24},
-               scenes({true}, 214));
+               markerScenes({true}, 214));
     ProcessResult result = track("M", "wide.avi");
     EXPECT_EQ(result.status, 0);
     EXPECT_TRUE(result.err.starts_with(
@@ -375,7 +336,7 @@ TEST_F(LumekoRun, WarnsOfAnotherAspectRatio) {
         << result.err;
     // Within 1 %: 162 x 120 against 161 x 120 says nothing.
     writeMovie(dir.file("near.avi"), {162, HEIGHT, 25, 1, MovieCodec::RawBgr24},
-               scenes({true}, 162));
+               markerScenes({true}, 162));
     result = track("M", "near.avi");
     EXPECT_EQ(result.err, "Lumeko.cm2: 1 frame, marker found in 1\n");
 }

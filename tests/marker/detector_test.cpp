@@ -38,8 +38,8 @@ class Detection : public testing::Test {
   protected:
     void SetUp() override { useFrameSize(640, 480); }
     // A fresh detector for frames of w x h, the test's picture loaded as id 0.
-    void useFrameSize(int w, int h) {
-        detector = Detector::create(lumeko_test::undistortedCamera(w, h));
+    void useFrameSize(int w, int h, const DetectorSettings& settings = {}) {
+        detector = Detector::create(lumeko_test::undistortedCamera(w, h), settings);
         ASSERT_NE(detector, nullptr);
         slot = load(lumeko_test::patternFileText(picture));
     }
@@ -228,9 +228,7 @@ TEST_F(Detection, ABusyNoisyFullHdFrameIsLabelledAndItsMarkerFound) {
 TEST_F(Detection, AFrameOverTheLabelCapacityIsOneWithoutMarkers) {
     DetectorSettings settings;
     settings.labelCapacity = 400;
-    detector = Detector::create(lumeko_test::undistortedCamera(640, 480), settings);
-    ASSERT_NE(detector, nullptr);
-    slot = load(lumeko_test::patternFileText(picture));
+    useFrameSize(640, 480, settings);
     TestFrame seen(640, 480), busy(640, 480), empty(640, 480);
     seen.drawMarker({300.5, 250.5}, 140, 0.0, picture);
     for (int i = 0; i < 401; i++) {
@@ -286,9 +284,7 @@ TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
     for (const bool setting : {false, true}) {
         DetectorSettings settings;
         settings.largeMarkers = setting;
-        detector = Detector::create(lumeko_test::undistortedCamera(1920, 1080), settings);
-        ASSERT_NE(detector, nullptr);
-        slot = load(lumeko_test::patternFileText(picture));
+        useFrameSize(1920, 1080, settings);
         EXPECT_EQ(detector->regionAreaMax(), setting ? 675000 : REGION_AREA_MAX);
         const int n = detect(near);
         const auto found = std::find_if(markers, markers + n, [&](const MarkerInfo& m) {
@@ -301,8 +297,7 @@ TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
             EXPECT_NEAR((v[0].x + v[1].x + v[2].x + v[3].x) / 4, 960.5, 1.0);
             EXPECT_NEAR((v[0].y + v[1].y + v[2].y + v[3].y) / 4, 540.5, 1.0);
         }
-        detector = Detector::create(lumeko_test::undistortedCamera(1920, 1080), settings);
-        slot = load(lumeko_test::patternFileText(picture));
+        useFrameSize(1920, 1080, settings);
         ASSERT_EQ(detect(far), 1) << setting;
         EXPECT_EQ(markers[0].id, slot);
     }

@@ -284,10 +284,6 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
     EXPECT_EQ(pose[0][0], 7.0);
 }
 
-}  // namespace
-
-namespace {
-
 // Corners and sides exactly where the pinhole camera puts them (ideal
 // coordinates, whatever the lens): the refined fit finds the true pose to
 // rounding, first frame and continuing, through a distorted camera too, also

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -110,6 +111,33 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 bool fileExists(const std::string& path) {
     return std::filesystem::exists(path);
+}
+
+Rotation axisRotation(int axis, double radians) {
+    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+    Rotation r{};
+    r[axis][axis] = 1.0;
+    r[i][i] = r[j][j] = std::cos(radians);
+    r[j][i] = std::sin(radians);
+    r[i][j] = -r[j][i];
+    return r;
+}
+
+Rotation operator*(const Rotation& a, const Rotation& b) {
+    Rotation r{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k)
+                r[i][j] += a[i][k] * b[k][j];
+    return r;
+}
+
+Rotation quaternionRotation(double w, double x, double y, double z) {
+    Rotation r;
+    r[0] = {1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)};
+    r[1] = {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)};
+    r[2] = {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)};
+    return r;
 }
 
 }  // namespace lumeko_test

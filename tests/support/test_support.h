@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,12 @@ ProcessResult runProcess(const std::string& workDir, const std::vector<std::stri
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
+
+// Rotation matrices: by `radians` about axis 0 (x), 1 (y) or 2 (z), right-handed;
+// the product a b; and that of a unit quaternion (w, x, y, z).
+struct Rotation : std::array<std::array<double, 3>, 3> {};
+Rotation axisRotation(int axis, double radians);
+Rotation operator*(const Rotation& a, const Rotation& b);
+Rotation quaternionRotation(double w, double x, double y, double z);
 
 }  // namespace lumeko_test

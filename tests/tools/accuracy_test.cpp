@@ -24,22 +24,6 @@ using namespace lumeko_test;
 // Detection takes dark regions up to 100,000 pixels; the border is 3/4 of the square.
 constexpr double LARGEST_TRACKABLE_AREA = 0.95 * 100000.0 / 0.75;
 
-// Runs a program in `dir`, failing the test when it fails.
-void mustRun(const TempDir& dir, const std::vector<std::string>& args) {
-    const ProcessResult result = runProcess(dir.path(), args);
-    ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
-}
-
-// lumeko-render's command for the sample marker, 80 units wide.
-std::vector<std::string> renderCommand(const std::string& camera, const std::string& size,
-                                       const std::string& noise, const std::string& blur) {
-    std::vector<std::string> args{LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", camera};
-    args.insert(args.end(), {"--picture", LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm"});
-    args.insert(args.end(), {"--marker-width", "80", "--size", size});
-    args.insert(args.end(), {"--noise", noise, "--blur", blur});
-    return args;
-}
-
 struct Footage {
     const char* size;
     const char* path;                         // a camera path of lumeko-render, or "stills"
@@ -78,23 +62,21 @@ TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
     TempDir dir;
     // Lumeko reads Data/camera_para.dat: a 60 degree horizontal field of view.
     std::filesystem::create_directory(dir.file("Data"));
-    ASSERT_NO_FATAL_FAILURE(
-        mustRun(dir, {LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "Data/camera_para.dat", "--size",
-                      footage.size, "--hfov", "60"}));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", footage.size));
     const std::string output = stills ? "shot.jpg" : "shot.avi";
     std::vector<TruthRow> truth;
     std::vector<KeyRow> got;
     for (const std::vector<std::string>& shot : shots) {
-        std::vector<std::string> render =
-            renderCommand("Data/camera_para.dat", footage.size, footage.noise, footage.blur);
+        std::vector<std::string> render = renderCommand(
+            "Data/camera_para.dat",
+            {"--size", footage.size, "--noise", footage.noise, "--blur", footage.blur});
         render.insert(render.end(), shot.begin(), shot.end());
         render.insert(render.end(), {"--output", output});
-        ASSERT_NO_FATAL_FAILURE(mustRun(dir, render));
+        mustRun(dir.path(), render);
         const std::vector<TruthRow> rows = readTruthTable(dir.file("shot.csv"));
         truth.insert(truth.end(), rows.begin(), rows.end());
-        ASSERT_NO_FATAL_FAILURE(
-            mustRun(dir, {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
-                          stills ? "I" : "M", output}));
+        mustRun(dir.path(), {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80",
+                             "0", stills ? "I" : "M", output});
         CameraMotion motion;
         std::string error;
         ASSERT_EQ(readCameraMotion(dir.file("Lumeko.cm2"), motion, error), 0) << error;
@@ -206,16 +188,15 @@ class RefineAccuracy : public testing::TestWithParam<RefineFootage> {};
 TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     const RefineFootage& footage = GetParam();
     TempDir dir;
-    ASSERT_NO_FATAL_FAILURE(
-        mustRun(dir, {LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "camera.dat", "--size",
-                      footage.size, "--hfov", "60", "--distortion", footage.distortion}));
+    mustRun(dir.path(),
+            cameraCommand("camera.dat", footage.size, {"--distortion", footage.distortion}));
     std::vector<std::string> render = renderCommand(
-        "camera.dat", footage.size, std::to_string(footage.noise), std::to_string(footage.blur));
-    render.insert(render.end(), {"--path", footage.path, "--frames", std::to_string(footage.frames),
-                                 "--output", "shot.avi"});
+        "camera.dat", {"--size", footage.size, "--noise", std::to_string(footage.noise), "--blur",
+                       std::to_string(footage.blur), "--path", footage.path, "--frames",
+                       std::to_string(footage.frames), "--output", "shot.avi"});
     if (*footage.distance != '\0')
         render.insert(render.end(), {"--distance", footage.distance});
-    ASSERT_NO_FATAL_FAILURE(mustRun(dir, render));
+    mustRun(dir.path(), render);
     const std::vector<TruthRow> truth = readTruthTable(dir.file("shot.csv"));
     ASSERT_EQ(truth.size(), static_cast<size_t>(footage.frames));
 

@@ -39,8 +39,7 @@ class Clips {
   public:
     Clips() {
         std::filesystem::create_directory(dir.file("Data"));
-        run({LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "Data/camera_para.dat", "--size",
-             "640x480", "--hfov", "60"});
+        mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
     }
     // Renders `path` once per exposure and tracks it with `options` once.
     const Outcome& track(const std::string& path, const Exposure& exposure, bool autoThreshold) {
@@ -49,16 +48,16 @@ class Clips {
         if (outcomes.count(key))
             return outcomes[key];
         if (!std::filesystem::exists(dir.file(clip + ".avi")))
-            run({LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", "Data/camera_para.dat", "--picture",
-                 LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--path", path, "--frames",
-                 "24", "--noise", "2", "--gain", exposure.gain, "--black", exposure.black,
-                 "--output", clip + ".avi"});
+            mustRun(dir.path(), renderCommand("Data/camera_para.dat",
+                                              {"--path", path, "--frames", "24", "--noise", "2",
+                                               "--gain", exposure.gain, "--black", exposure.black,
+                                               "--output", clip + ".avi"}));
         std::vector<std::string> lumeko{LUMEKO_BINARY};
         if (autoThreshold)
             lumeko.push_back("--auto-threshold");
         lumeko.insert(lumeko.end(), {LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
                                      "M", clip + ".avi"});
-        run(lumeko);
+        mustRun(dir.path(), lumeko);
         const std::vector<TruthRow> truth = readTruthTable(dir.file(clip + ".csv"));
         Outcome& outcome = outcomes[key];
         outcome.cm2 = readFile(dir.file("Lumeko.cm2"));
@@ -97,11 +96,6 @@ class Clips {
     }
 
   private:
-    void run(const std::vector<std::string>& args) {
-        const auto result = runProcess(dir.path(), args);
-        if (result.status != 0)
-            throw std::runtime_error(args[0] + ": " + result.err);
-    }
     TempDir dir;
     std::map<std::string, Outcome> outcomes;
 };

@@ -69,7 +69,6 @@ struct OutlineError {
     double worstCorner = 0.0;  // from a true corner to the nearest outline pixel
     double meanLine = 0.0;     // from the outline pixels to the true outline
     double worstLine = 0.0;
-    int frames = 0;
 };
 
 // The drawn outline against the true one in the frames `numbers` picks. Pixels
@@ -112,7 +111,6 @@ OutlineError measure(const TrackedOrbit& orbit, const std::vector<DrawnFrame>& f
             ++lineCount;
             error.worstLine = std::max(error.worstLine, d);
         }
-        ++error.frames;
     }
     error.meanLine = lineCount > 0 ? lineSum / lineCount : 1e9;
     return error;
@@ -134,10 +132,6 @@ void checkOutline(const TrackedOrbit& orbit) {
         ASSERT_EQ(frames.size(), orbit.truth.size());
         const bool truth = track == std::string("truth.cm2");
         const OutlineError e = measure(orbit, frames, [](long long) { return true; });
-        std::printf(
-            "[overlay] %s: %d frames; true corner to outline worst %.2f px; outline to "
-            "true edges mean %.2f, worst %.2f px\n",
-            output, e.frames, e.worstCorner, e.meanLine, e.worstLine);
         if (truth) {
             EXPECT_LE(e.worstCorner, 1.5);
             EXPECT_LE(e.meanLine, 0.75);
@@ -149,10 +143,6 @@ void checkOutline(const TrackedOrbit& orbit) {
             // same smoothing of the true keys gives 3.2 px).
             const OutlineError ends =
                 measure(orbit, frames, [](long long n) { return n < 2 || n >= 58; });
-            std::printf(
-                "[overlay] %s, unsmoothed frames 0, 1, 58, 59: true corner to outline "
-                "worst %.2f px\n",
-                output, ends.worstCorner);
             EXPECT_LE(ends.worstCorner, 1.5);
             EXPECT_LE(e.worstCorner, 6.0);
             EXPECT_LE(e.meanLine, 2.0);

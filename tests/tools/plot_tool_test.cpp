@@ -68,23 +68,16 @@ void checkPlot(const TrackedOrbit& orbit) {
         ASSERT_EQ(page.width, lost ? 800 : 1200);
         ASSERT_EQ(page.height, lost ? 600 : 900);
         const PlotLayout layout = plotLayout(page.width, page.height);
-        int least = 1 << 30;
         for (const PlotRect& r : layout.curves) {
-            const int drawn = drawnPixels(page, r);
-            least = std::min(least, drawn);
             // A curve runs across the whole width.
-            EXPECT_GE(drawn, static_cast<int>(r.width)) << r.y;
+            EXPECT_GE(drawnPixels(page, r), static_cast<int>(r.width)) << r.y;
             // Frame 21 of 60 lies 21.5 / 60 of the way along: shaded only when lost.
             const int x = static_cast<int>(r.x + 21.5 / 60.0 * r.width);
             const int y = static_cast<int>(r.y + r.height - 4);
             EXPECT_EQ(page.at(x, y) == shade(), lost) << r.y;
         }
-        for (const PlotRect& r : {layout.top, layout.side}) {
-            const int drawn = drawnPixels(page, r);
-            least = std::min(least, drawn);
-            EXPECT_GE(drawn, 400) << r.y;
-        }
-        std::printf("[plot] %s %s: least drawn pixels in a panel %d\n", track, size, least);
+        for (const PlotRect& r : {layout.top, layout.side})
+            EXPECT_GE(drawnPixels(page, r), 400) << r.y;
     }
     for (const char* output : {"plot.svg", "plot.pdf"}) {
         ASSERT_EQ(runTool(orbit, "lumeko-plot", {"Lumeko.cm2", output}).status, 0);

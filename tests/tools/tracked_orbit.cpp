@@ -12,19 +12,15 @@
 
 void makeTrackedOrbit(TrackedOrbit& orbit) {
     std::filesystem::create_directory(orbit.dir.file("Data"));
-    const auto run = [&](const std::vector<std::string>& args) {
-        const auto result = lumeko_test::runProcess(orbit.dir.path(), args);
-        ASSERT_EQ(result.status, 0) << args[0] << ": " << result.err;
-    };
-    ASSERT_NO_FATAL_FAILURE(run({LUMEKO_TOOLS_DIR "/lumeko-camera", "write", "Data/camera_para.dat",
-                                 "--size", "640x480", "--hfov", "60"}));
-    ASSERT_NO_FATAL_FAILURE(
-        run({LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", "Data/camera_para.dat", "--picture",
-             LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--marker-width", "80", "--size",
-             "640x480", "--path", "orbit", "--frames", std::to_string(TrackedOrbit::FRAMES),
-             "--output", "orbit.avi", "--truth", "orbit.csv"}));
-    ASSERT_NO_FATAL_FAILURE(run({LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
-                                 "80", "0", "M", "orbit.avi"}));
+    const std::string& dir = orbit.dir.path();
+    lumeko_test::mustRun(dir, lumeko_test::cameraCommand("Data/camera_para.dat", "640x480"));
+    lumeko_test::mustRun(
+        dir, lumeko_test::renderCommand("Data/camera_para.dat",
+                                        {"--size", "640x480", "--path", "orbit", "--frames",
+                                         std::to_string(TrackedOrbit::FRAMES), "--output",
+                                         "orbit.avi", "--truth", "orbit.csv"}));
+    lumeko_test::mustRun(dir, {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80",
+                               "0", "M", "orbit.avi"});
     orbit.truth = lumeko_test::readTruthTable(orbit.dir.file("orbit.csv"));
     ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
     std::string error;

@@ -1,7 +1,8 @@
 #pragma once
 
-// The truth table lumeko-render writes beside its footage (a header line, then
-// 24 columns a frame), and how far a tracked key row lies from it.
+// Footage of the sample marker made with the tools, the truth table
+// lumeko-render writes beside it (a header line, then 24 columns a frame), and
+// how far a tracked key row lies from it.
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,45 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app/key_table.h"
 #include "pose/rotation_angles.h"
+#include "tests/support/test_support.h"
 
 namespace lumeko_test {
+
+// Runs `args` in `dir`; throws (failing the test) when the program fails.
+inline void mustRun(const std::string& dir, const std::vector<std::string>& args) {
+    const ProcessResult result = runProcess(dir, args);
+    if (result.status != 0)
+        throw std::runtime_error(args[0] + ": " + result.err);
+}
+
+// lumeko-camera writing `file` for frames of `size` 60 degrees wide, then `options`.
+inline std::vector<std::string> cameraCommand(const std::string& file, const std::string& size,
+                                              const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args{
+        LUMEKO_TOOLS_DIR "/lumeko-camera", "write", file, "--size", size, "--hfov", "60"};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
+}
+
+// lumeko-render of the sample marker, 80 units wide, through `camera`, then `options`.
+inline std::vector<std::string> renderCommand(const std::string& camera,
+                                              const std::vector<std::string>& options) {
+    std::vector<std::string> args{LUMEKO_TOOLS_DIR "/lumeko-render",
+                                  "--camera",
+                                  camera,
+                                  "--picture",
+                                  LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm",
+                                  "--marker-width",
+                                  "80"};
+    args.insert(args.end(), options.begin(), options.end());
+    return args;
+}
 
 using Keys = std::array<double, 6>;  // translate X, Y, Z, rotate Y, X, Z
 
