@@ -54,12 +54,13 @@ std::vector<std::vector<unsigned char>> decodeAll(const std::string& path) {
     if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 || movie.openDecoder(0) != 0)
         throw std::runtime_error("can not read " + path);
     const MovieInfo info = movie.info();
-    std::vector<unsigned char> bgra(static_cast<size_t>(info.width) * info.height * 4);
+    const size_t pixelCount = static_cast<size_t>(info.width) * info.height;
+    std::vector<unsigned char> bgra(pixelCount * 4 + FRAME_CONVERT_SLACK);
     std::vector<std::vector<unsigned char>> frames;
     long long number;
     while (movie.decodePicture(number) == MovieFile::Found::Picture) {
         movie.convertPicture({bgra.data(), info.width, info.height});
-        std::vector<unsigned char>& frame = frames.emplace_back(bgra.size() / 4 * 3);
+        std::vector<unsigned char>& frame = frames.emplace_back(pixelCount * 3);
         for (size_t i = 0; i < frame.size(); i++)
             frame[i] = bgra[i / 3 * 4 + i % 3];
     }
@@ -110,7 +111,8 @@ std::string movieKey(int width, const char* movie) {
 
 void decodeOnly(benchmark::State& state, int width, int height, const char* name) {
     const std::string path = Footage::folder(width, height) + "/" + name;
-    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4 +
+                                      FRAME_CONVERT_SLACK);
     long long frames = 0;
     double seconds = 0.0;
     for (auto _ : state) {
