@@ -19,6 +19,13 @@ struct PictureLayout {
     int fullRange;    // 1 for full-range (JPEG) YUV
 };
 
+// The bytes after a frame's last pixel that a conversion into it may write:
+// libswscale's vector code for YUV pictures writes whole groups of 16 pixels
+// on the last row (32 bytes too many on rows of 8 more than a multiple of 16
+// pixels, e.g. 1080 wide), and at most 8 bytes too many elsewhere (tiny
+// pictures). The frame's own bytes come out the same either way.
+inline constexpr int FRAME_CONVERT_SLACK = 64;
+
 // Converts decoded pictures straight into frames with libswscale's fast
 // paths: the colour matrix and range the picture declares, the frame's rows
 // written in place (no padding, no second pass), scaled when the picture's
@@ -34,7 +41,9 @@ class FrameConverter {
     ~FrameConverter();
 
     // Converts the picture whose planes and their strides are given into
-    // `frame`. False when the conversion is not possible (or no memory).
+    // `frame`, whose pixels must be followed by FRAME_CONVERT_SLACK bytes the
+    // converter may write over. False when the conversion is not possible (or
+    // no memory).
     bool convert(const unsigned char* const planes[], const int strides[],
                  const PictureLayout& picture, const FrameImage& frame);
 

@@ -182,6 +182,23 @@ void feedDecoder(MovieState& movie) {
     }
 }
 
+// FFmpeg's frame-threaded H.264 decoder can abort (a failed assertion) when
+// it is freed after one of its threads ran out of memory mid-picture. After
+// running out of memory such a decoder is kept here, still reachable, instead:
+// the run is ending, and its memory goes with the process.
+constexpr int KEPT_DECODERS_MAX = 16;
+AVCodecContext* keptDecoders[KEPT_DECODERS_MAX];
+int keptDecoderCount = 0;
+
+void keepDecoder(AVCodecContext*& decoder) {
+    if (keptDecoderCount == KEPT_DECODERS_MAX) {
+        avcodec_free_context(&decoder);
+        return;
+    }
+    keptDecoders[keptDecoderCount++] = decoder;
+    decoder = nullptr;
+}
+
 unsigned clampToUnsigned(int64_t value) {
     if (value <= 0)
         return 0;
@@ -394,6 +411,9 @@ void MovieFile::close() {
     converter.reset();
     av_frame_free(&movie.picture);
     av_packet_free(&movie.packet);
+    if (movie.outOfMemory && movie.decoder != nullptr &&
+        (movie.decoder->active_thread_type & FF_THREAD_FRAME) != 0)
+        keepDecoder(movie.decoder);
     avcodec_free_context(&movie.decoder);
     avformat_close_input(&movie.container);
     if (movie.io != nullptr) {

@@ -107,7 +107,8 @@ class MovieFile {
     Found decodePicture(long long& number);
 
     // After Picture: converts the picture held into `frame` (scaled when the
-    // sizes differ) and lets it go. False when that conversion is not possible.
+    // sizes differ; FRAME_CONVERT_SLACK bytes after its pixels may be
+    // written) and lets it go. False when that conversion is not possible.
     bool convertPicture(const FrameImage& frame);
 
     // After Picture: lets the picture held go unconverted.

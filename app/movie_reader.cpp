@@ -7,8 +7,10 @@
 
 namespace {
 
+// A frame to convert pictures into, with the converter's slack after it.
 FrameImage allocateFrame(int width, int height) {
-    const size_t bytes = static_cast<size_t>(width) * static_cast<size_t>(height) * 4;
+    const size_t bytes =
+        static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + FRAME_CONVERT_SLACK;
     return {static_cast<unsigned char*>(std::malloc(bytes)), width, height};
 }
 

@@ -20,7 +20,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -54,12 +53,13 @@ std::vector<std::vector<unsigned char>> decodeAll(const std::string& path) {
     if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 || movie.openDecoder(0) != 0)
         throw std::runtime_error("can not read " + path);
     const MovieInfo info = movie.info();
-    std::vector<unsigned char> bgra(static_cast<size_t>(info.width) * info.height * 4);
+    const size_t pixelCount = static_cast<size_t>(info.width) * info.height;
+    std::vector<unsigned char> bgra(pixelCount * 4 + FRAME_CONVERT_SLACK);
     std::vector<std::vector<unsigned char>> frames;
     long long number;
     while (movie.decodePicture(number) == MovieFile::Found::Picture) {
         movie.convertPicture({bgra.data(), info.width, info.height});
-        std::vector<unsigned char>& frame = frames.emplace_back(bgra.size() / 4 * 3);
+        std::vector<unsigned char>& frame = frames.emplace_back(pixelCount * 3);
         for (size_t i = 0; i < frame.size(); i++)
             frame[i] = bgra[i / 3 * 4 + i % 3];
     }
@@ -146,7 +146,8 @@ void movieAgainstDecode(benchmark::State& state, int width, int height, const ch
     const fs::path before = fs::current_path();
     fs::current_path(folder);
     const int devNull = ::open("/dev/null", O_WRONLY);
-    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
+    std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4 +
+                                      FRAME_CONVERT_SLACK);
     std::vector<double> decodeTimes, lumekoTimes, ratios;
     long long frames = 0;
     bool decodeFirst = true;

@@ -22,6 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const MovieInfo& info = reader.info();
     fuzz::require(info.width > 0 && info.height > 0 && info.rate > 0 && info.scale > 0,
                   "an opened movie has a size and a rate");
+    fuzz::require(info.width <= MAX_FRAME_SIDE && info.height <= MAX_FRAME_SIDE,
+                  "an opened movie is within the side limit");
     if (static_cast<long long>(info.width) * info.height > PIXELS_MAX)
         return 0;
     if (reader.prepare() != InputFailure::None)

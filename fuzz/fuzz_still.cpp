@@ -2,6 +2,7 @@
 // the size the header gave, or fail with a status (libjpeg's message for its
 // own errors); the frame's every byte is readable and alpha is 255.
 
+#include <algorithm>
 #include <string>
 
 #include "app/still_reader.h"
@@ -22,9 +23,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (failure != InputFailure::None) {
         fuzz::require(failure != InputFailure::DecoderError || !reader.decoderError().empty(),
                       "libjpeg's failure comes with its message");
+        fuzz::require(failure != InputFailure::FrameTooLarge ||
+                          std::max(reader.claimedWidth(), reader.claimedHeight()) > MAX_FRAME_SIDE,
+                      "only a still beyond the side limit is refused as too large");
         return 0;
     }
     fuzz::require(reader.width() > 0 && reader.height() > 0, "an opened still has a size");
+    fuzz::require(reader.width() <= MAX_FRAME_SIDE && reader.height() <= MAX_FRAME_SIDE,
+                  "an opened still is within the side limit");
     if (static_cast<long long>(reader.width()) * reader.height() > PIXELS_MAX)
         return 0;
     failure = reader.prepare();

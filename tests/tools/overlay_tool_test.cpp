@@ -37,7 +37,7 @@ std::vector<DrawnFrame> readOverlay(const std::string& path) {
     EXPECT_EQ(movie.openDecoder(1), 0);
     int width = 0, height = 0;
     EXPECT_TRUE(movie.peekPictureSize(width, height));
-    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4);
+    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
     const FrameImage decoded{bgra.data(), width, height};
     long long number = 0;
     for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {

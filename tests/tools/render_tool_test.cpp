@@ -71,7 +71,7 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
     ASSERT_EQ(movie.openVideoStream(), 0);
     EXPECT_EQ(movie.info().length, 3u);
     ASSERT_EQ(movie.openDecoder(1), 0);
-    std::vector<unsigned char> pixels(161 * 121 * 4);
+    std::vector<unsigned char> pixels(161 * 121 * 4 + FRAME_CONVERT_SLACK);
     const FrameImage frame{pixels.data(), 161, 121};
     for (int i = 0; i < 3; ++i) {
         RgbImage still;

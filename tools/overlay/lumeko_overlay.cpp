@@ -243,7 +243,8 @@ int drawMovie(Run& run, Output& output, std::string& error) {
         return -1;
     Progress progress(info.length);
     RgbImage frame = makeRgbImage(width, height, 0, 0, 0);
-    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4);
+    const size_t frameBytes = static_cast<size_t>(width) * height * 4;
+    std::vector<unsigned char> bgra(frameBytes + FRAME_CONVERT_SLACK);
     const FrameImage decodedFrame{bgra.data(), width, height};
     bool pictureSeen = false;
     long long number = 0;
@@ -263,7 +264,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
                 continue;
             pictureSeen = true;
             unsigned char* out = frame.rgb.data();
-            for (size_t i = 0; i < bgra.size(); i += 4, out += 3) {
+            for (size_t i = 0; i < frameBytes; i += 4, out += 3) {
                 out[0] = bgra[i + 2];
                 out[1] = bgra[i + 1];
                 out[2] = bgra[i];
