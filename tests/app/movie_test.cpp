@@ -216,17 +216,7 @@ TEST(MovieReaderMemory, RunningOutWhileDecodingFailsTheReader) {
 // The real program in a fresh directory with the scene's camera and pattern.
 class MovieRun : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::filesystem::create_directory(dir.file("Data"));
-        CameraParam camera{SCENE_WIDTH,
-                           SCENE_HEIGHT,
-                           {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}},
-                           {80, 60, 0, 1}};
-        unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-        arEncodeCameraParam(camera, record);
-        writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
-        writeFile(dir.file("marker.pat"), markerScenePattern());
-    }
+    void SetUp() override { writeSceneFiles(dir.path()); }
     // Lumeko with `options` before the positionals, and --threads as given
     // (nullptr: the reader's own choice).
     ProcessResult track(const std::string& movie, const char* threads = nullptr,

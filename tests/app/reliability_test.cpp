@@ -36,15 +36,7 @@ ProcessResult runWithin(const TempDir& dir, long kilobytes, const std::string& a
 
 // The scene's camera and pattern in `dir`, and an earlier track to keep.
 void prepareSceneRun(const TempDir& dir) {
-    std::filesystem::create_directory(dir.file("Data"));
-    const CameraParam camera = {SCENE_WIDTH,
-                                SCENE_HEIGHT,
-                                {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}},
-                                {80, 60, 0, 1}};
-    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-    arEncodeCameraParam(camera, record);
-    writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
-    writeFile(dir.file("marker.pat"), markerScenePattern());
+    writeSceneFiles(dir.path());
     writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
 }
 
@@ -69,13 +61,9 @@ TEST(OutOfMemory, SetUpFailsWithTheDocumentedMessageAndNeverAborts) {
     GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
 #endif
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    const CameraParam camera = {
-        640, 480, {{554, 0, 320, 0}, {0, 554, 240, 0}, {0, 0, 1, 0}}, {320, 240, 0, 1}};
-    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-    arEncodeCameraParam(camera, record);
-    writeFile(dir.file("Data/camera_para.dat"), std::string(record, record + sizeof record));
-    writeFile(dir.file("marker.pat"), markerScenePattern());
+    writeSceneFiles(
+        dir.path(),
+        {640, 480, {{554, 0, 320, 0}, {0, 554, 240, 0}, {0, 0, 1, 0}}, {320, 240, 0, 1}});
     const int width = 1920, height = 1080;
     const std::vector<unsigned char> white(size_t{width} * height * 3, 255);
     writeJpeg(dir.file("big.jpg"), white.data(), width, height, JpegColour::Rgb);

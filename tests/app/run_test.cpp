@@ -131,22 +131,11 @@ using Frame = std::vector<unsigned char>;
 constexpr int WIDTH = SCENE_WIDTH, HEIGHT = SCENE_HEIGHT;
 
 // The real program in a fresh directory with its own camera and pattern files.
-const CameraParam SCENE_CAMERA{
-    WIDTH, HEIGHT, {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}}, {80, 60, 0, 1}};
-
-std::string encoded(const CameraParam& camera) {
-    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
-    arEncodeCameraParam(camera, record);
-    return std::string(record, record + sizeof record);
-}
+const CameraParam SCENE_CAMERA = sceneCamera();
 
 class LumekoRun : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::filesystem::create_directory(dir.file("Data"));
-        writeFile(dir.file("Data/camera_para.dat"), encoded(SCENE_CAMERA));
-        writeFile(dir.file("marker.pat"), markerScenePattern());
-    }
+    void SetUp() override { writeSceneFiles(dir.path()); }
     ProcessResult run(std::vector<std::string> args) {
         args.insert(args.begin(), LUMEKO_BINARY);
         return runProcess(dir.path(), args);
@@ -308,7 +297,7 @@ TEST_F(LumekoRun, ImplausibleCameraRecordsAreRefusedWithTheirReason) {
     };
     for (const auto& [camera, reason] : cases) {
         SCOPED_TRACE(reason);
-        writeFile(dir.file("Data/camera_para.dat"), encoded(camera));
+        writeFile(dir.file("Data/camera_para.dat"), cameraFileBytes(camera));
         const ProcessResult result = track("I", "still.jpg");
         EXPECT_EQ(result.status, 1);
         // A camera file of another shape is first warned about; the refusal follows.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -233,6 +234,25 @@ void writeMarkerStill(const std::string& path, JpegColour colour) {
     for (size_t i = 0; i < pixels.size(); i++)
         pixels[i] = components == 1 ? scene[i * 3 + 1] : scene[i / components * 3 + 2 - i % 3];
     writeJpeg(path, pixels.data(), SCENE_WIDTH, SCENE_HEIGHT, colour);
+}
+
+CameraParam sceneCamera() {
+    return {SCENE_WIDTH,
+            SCENE_HEIGHT,
+            {{160, 0, 80, 0}, {0, 160, 60, 0}, {0, 0, 1, 0}},
+            {80, 60, 0, 1}};
+}
+
+std::string cameraFileBytes(const CameraParam& camera) {
+    unsigned char record[CAMERA_PARAM_RECORD_SIZE];
+    arEncodeCameraParam(camera, record);
+    return std::string(record, record + sizeof record);
+}
+
+void writeSceneFiles(const std::string& folder, const CameraParam& camera) {
+    std::filesystem::create_directories(folder + "/Data");
+    writeFile(folder + "/Data/camera_para.dat", cameraFileBytes(camera));
+    writeFile(folder + "/marker.pat", markerScenePattern());
 }
 
 }  // namespace lumeko_test

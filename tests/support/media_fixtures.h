@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "camera/camera_param.h"
+
 // Writers for the inputs Lumeko reads: JPEG stills (libjpeg) and movies
 // (libavformat / libavcodec), so that tests make their own media instead of
 // shipping files. Failures throw std::runtime_error.
@@ -55,6 +57,17 @@ std::vector<std::vector<unsigned char>> markerScenes(const std::vector<bool>& ma
 
 // The pattern file text that identifies the scene's marker.
 std::string markerScenePattern();
+
+// The scene's camera: focal length 160, principal point and distortion
+// centre in the middle, no distortion.
+CameraParam sceneCamera();
+
+// The camera file's bytes for `camera`.
+std::string cameraFileBytes(const CameraParam& camera);
+
+// `folder` made ready for Lumeko on the scene: Data/camera_para.dat holding
+// `camera` and marker.pat the scene's pattern.
+void writeSceneFiles(const std::string& folder, const CameraParam& camera = sceneCamera());
 
 // One scene with the marker as a JPEG still (grey: the green bytes).
 void writeMarkerStill(const std::string& path, JpegColour colour);
