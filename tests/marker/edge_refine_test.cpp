@@ -48,6 +48,15 @@ EdgeLine lineThrough(ImagePoint p, ImagePoint q) {
     return line;
 }
 
+// The sides and corners of the square with corners `start`, as the plain fit
+// hands them to the refinement.
+void plainFit(const std::vector<ImagePoint>& start, EdgeLine lines[4], ImagePoint vertices[4]) {
+    for (int i = 0; i < 4; ++i) {
+        lines[i] = lineThrough(start[i], start[(i + 1) % 4]);
+        vertices[i] = start[i];
+    }
+}
+
 bool inside(const std::vector<ImagePoint>& corners, double x, double y) {
     for (int i = 0; i < 4; ++i) {
         const ImagePoint p = corners[i], q = corners[(i + 1) % 4];
@@ -140,10 +149,7 @@ TEST_P(EdgeRefine, MovesPlainSidesOntoTheTrueEdges) {
     const std::vector<ImagePoint> start = squareCorners(shrunk);
     EdgeLine lines[4];
     ImagePoint vertices[4];
-    for (int i = 0; i < 4; ++i) {
-        lines[i] = lineThrough(start[i], start[(i + 1) % 4]);
-        vertices[i] = start[i];
-    }
+    plainFit(start, lines, vertices);
     EdgeRefineStorage storage;
     ASSERT_EQ(arRefineEdges(frame, NO_DISTORTION, storage, lines, vertices), 4);
     for (int i = 0; i < 4; ++i) {
@@ -206,10 +212,7 @@ TEST(EdgeRefineSides, ASideWithoutContrastKeepsItsPlainLine) {
     const std::vector<ImagePoint> start = squareCorners(shrunk);
     EdgeLine lines[4];
     ImagePoint vertices[4];
-    for (int i = 0; i < 4; ++i) {
-        lines[i] = lineThrough(start[i], start[(i + 1) % 4]);
-        vertices[i] = start[i];
-    }
+    plainFit(start, lines, vertices);
     const EdgeLine left = lines[3];  // from corner 3 (bottom left) to corner 0 (top left)
     EdgeRefineStorage storage;
     EXPECT_EQ(arRefineEdges(frame, NO_DISTORTION, storage, lines, vertices), 3);
