@@ -8,14 +8,14 @@
 #include <new>
 #include <string>
 
-#include "app/camera_motion.h"
 #include "app/console.h"
 #include "app/file_reason.h"
 #include "app/messages.h"
-#include "app/movie_reader.h"
 #include "app/options.h"
 #include "app/progress_line.h"
-#include "app/still_reader.h"
+#include "media/movie_reader.h"
+#include "media/still_reader.h"
+#include "track/camera_motion.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "app/options.h"
-#include "app/tracker.h"
 #include "marker/frame_image.h"
+#include "track/tracker.h"
 
 // The calibrated camera, relative to the working directory.
 inline constexpr const char* CAMERA_PARAM_FILE = "./Data/camera_para.dat";

@@ -24,8 +24,8 @@
 #include <string>
 #include <vector>
 
-#include "app/movie_file.h"
 #include "app/run_flow.h"
+#include "media/movie_file.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
 

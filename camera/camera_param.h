@@ -57,14 +57,3 @@ std::string arFormatCameraParam(const CameraParam& param);
 
 // Prints arFormatCameraParam(param) on standard output; always 0.
 int arPrintCameraParam(const CameraParam& param);
-
-// The default instance (camera/current_camera.cpp), for code written against
-// one camera per process. New code passes its CameraParam explicitly instead.
-
-// Makes a copy of `param` the current camera; its size becomes the working size.
-int arSetCameraParam(const CameraParam& param);
-
-// The current camera and working size; all zero before the first arSetCameraParam.
-const CameraParam& arCurrentCameraParam();
-int arWorkingWidth();
-int arWorkingHeight();

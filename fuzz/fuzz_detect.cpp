@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
-#include "app/tracker.h"
 #include "fuzz/fuzz_support.h"
 #include "marker/detector.h"
 #include "pose/marker_pose.h"
+#include "track/tracker.h"
 
 namespace {}  // namespace
 

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/camera_motion.h"
-#include "app/key_table.h"
 #include "fuzz/fuzz_support.h"
+#include "track/camera_motion.h"
+#include "track/key_table.h"
 
 namespace {
 

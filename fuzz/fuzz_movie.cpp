@@ -3,8 +3,8 @@
 // order with the movie's size, a known length bounds their number, and every
 // byte of every frame is readable.
 
-#include "app/movie_reader.h"
 #include "fuzz/fuzz_support.h"
+#include "media/movie_reader.h"
 
 // As for stills: storage follows the size the container claims; beyond this
 // the input is skipped after opening (a size limit's business, not this target's).

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <string>
 
-#include "app/still_reader.h"
 #include "fuzz/fuzz_support.h"
+#include "media/still_reader.h"
 
 // Pictures above this many pixels are skipped after the header: frame storage
 // and decoding time follow the size the header claims, which is the business

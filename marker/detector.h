@@ -107,7 +107,6 @@ class Detector {
     // grey-level edge (arRefineEdges) before the history step; off (the
     // default) leaves the sides and corners as the contour gives them.
     void setRefineEdges(bool on) { refineEdges_ = on; }
-    bool refineEdges() const { return refineEdges_; }
 
   private:
     explicit Detector(const CameraParam& camera);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "marker/detect_marker.h"  // arLoadPattern, over the default detector
 #include "marker/pattern_set.h"
 
 // Why a pattern file could not be loaded.

@@ -77,9 +77,3 @@ inline double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& ma
                                Pose& pose) {
     return arMarkerPoseCont(camera, marker, previousPose.m, centre, width, pose.m);
 }
-
-// The default instance (pose/default_camera_pose.cpp): the same with the
-// camera made current by arSetCameraParam.
-double arMarkerPose(const MarkerSquare& marker, ImagePoint centre, double width, double pose[3][4]);
-double arMarkerPoseCont(const MarkerSquare& marker, const double previousPose[3][4],
-                        ImagePoint centre, double width, double pose[3][4]);

@@ -6,13 +6,6 @@
 // and compares bytewise, and `pose.m` goes wherever a double[3][4] is taken.
 struct Pose {
     double m[3][4];
-
-    static constexpr Pose identity() {
-        return Pose{{{1.0, 0.0, 0.0, 0.0}, {0.0, 1.0, 0.0, 0.0}, {0.0, 0.0, 1.0, 0.0}}};
-    }
-
-    // Component i (0 x, 1 y, 2 z) of t.
-    constexpr double translation(int i) const { return m[i][3]; }
 };
 
 // The two ways a pose can fail; either way the pose is left untouched.

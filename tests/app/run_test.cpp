@@ -13,7 +13,7 @@
 #include <random>
 
 #include "camera/camera_param.h"
-#include "tests/app/found_rows.h"
+#include "tests/support/found_rows.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
 

@@ -13,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "marker/detect_marker.h"
 #include "marker/marker_history.h"
 #include "marker/pattern_extract.h"
 #include "marker/pattern_match.h"
@@ -449,30 +448,6 @@ TEST(Detectors, TwoDetectorsShareNeitherPatternsNorHistory) {
     EXPECT_EQ(count, 0);  // nothing carried over from the last detector
     EXPECT_EQ(Detector::create(lumeko_test::undistortedCamera(0, 240)), nullptr);
     EXPECT_EQ(Detector::create(lumeko_test::undistortedCamera(320, -1)), nullptr);
-}
-
-// The documented entry points over the default detector: patterns loaded
-// before arInitDetection keep their ids, the size must be the camera's.
-TEST(DefaultDetector, EntryPointsWorkOnTheDefaultDetector) {
-    lumeko_test::TempDir dir;
-    const Picture p = lumeko_test::randomPicture(23);
-    const std::string path = dir.file("p.pattern");
-    lumeko_test::writeFile(path, lumeko_test::patternFileText(p));
-    const int id = arLoadPattern(path.c_str());
-    ASSERT_GE(id, 0);
-    EXPECT_EQ(arLoadPattern(dir.file("missing").c_str()), -1);
-    arSetCameraParam(lumeko_test::undistortedCamera(320, 240));
-    EXPECT_EQ(arInitDetection(640, 480), -1);
-    ASSERT_EQ(arInitDetection(320, 240), 0);
-    EXPECT_TRUE(arPatternSet().inUse[id]);
-    TestFrame frame(320, 240);
-    frame.drawMarker({150.5, 120.5}, 80, 0.2, p);
-    const MarkerInfo* markers = nullptr;
-    int count = 0;
-    ASSERT_EQ(arDetectMarker(frame.image(), 100, &markers, &count), 0);
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(markers[0].id, id);
-    EXPECT_EQ(arDetectionTrace().candidateCount, 1);
 }
 
 }  // namespace

@@ -141,7 +141,6 @@ class MarkerPoseScene : public ::testing::TestWithParam<bool> {};
 // flipped, the same pose; centred at c, the translation moves by -R c.
 TEST_P(MarkerPoseScene, PosesFitRandomMarkersWhateverTheNumberingSignsAndCentre) {
     const CameraParam camera = makeCamera(GetParam());
-    arSetCameraParam(camera);
     std::mt19937 rng(41);
     std::uniform_real_distribution<double> turn(-0.2 * PI / 180, 0.2 * PI / 180);
     for (int i = 0; i < 200; i++) {
@@ -156,8 +155,9 @@ TEST_P(MarkerPoseScene, PosesFitRandomMarkersWhateverTheNumberingSignsAndCentre)
             line.c = -(line.a * (p.x + q.x) + line.b * (p.y + q.y)) / 2.0;
         }
         turnedPose(truth, 0.04, -0.05, previous);
-        const double err = arMarkerPose(square, ORIGIN, MARKER_WIDTH, first);
-        const double contErr = arMarkerPoseCont(square, previous, ORIGIN, MARKER_WIDTH, cont);
+        const double err = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, first);
+        const double contErr =
+            arMarkerPoseCont(camera, square, previous, ORIGIN, MARKER_WIDTH, cont);
         expectFits(camera, err, first, truth);
         expectFits(camera, contErr, cont, truth);
         for (int d = 1; d < 4; d++) {
@@ -166,24 +166,26 @@ TEST_P(MarkerPoseScene, PosesFitRandomMarkersWhateverTheNumberingSignsAndCentre)
                 turned.vertices[(k + 4 - d) % 4] = square.vertices[k];
                 turned.edgeLines[(k + 4 - d) % 4] = square.edgeLines[k];
             }
-            EXPECT_EQ(arMarkerPose(turned, ORIGIN, MARKER_WIDTH, pose), err);
+            EXPECT_EQ(arMarkerPose(camera, turned, ORIGIN, MARKER_WIDTH, pose), err);
             EXPECT_TRUE(samePose(pose, first)) << "direction " << d;
-            EXPECT_EQ(arMarkerPoseCont(turned, previous, ORIGIN, MARKER_WIDTH, pose), contErr);
+            EXPECT_EQ(arMarkerPoseCont(camera, turned, previous, ORIGIN, MARKER_WIDTH, pose),
+                      contErr);
             EXPECT_TRUE(samePose(pose, cont)) << "direction " << d;
         }
-        EXPECT_EQ(arMarkerPose(square, {16.0, -24.0}, MARKER_WIDTH, pose), err);
+        EXPECT_EQ(arMarkerPose(camera, square, {16.0, -24.0}, MARKER_WIDTH, pose), err);
         for (int r = 0; r < 3; r++) {
             EXPECT_EQ(std::memcmp(pose[r], first[r], 3 * sizeof(double)), 0);
             EXPECT_EQ(pose[r][3],
                       first[r][0] * -16.0 + first[r][1] * 24.0 + first[r][2] * -0.0 + first[r][3]);
         }
-        EXPECT_EQ(arMarkerPoseCont(square, previous, ORIGIN, MARKER_WIDTH, previous), contErr);
+        EXPECT_EQ(arMarkerPoseCont(camera, square, previous, ORIGIN, MARKER_WIDTH, previous),
+                  contErr);
         EXPECT_TRUE(samePose(previous, cont));  // one stored pose passed as both arrays
         for (int k = i % 2; k < 4; k += 2) {
             EdgeLine& line = square.edgeLines[k];
             line = {-line.a, -line.b, -line.c};
         }
-        EXPECT_EQ(arMarkerPose(square, ORIGIN, MARKER_WIDTH, pose), err);
+        EXPECT_EQ(arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, pose), err);
         EXPECT_TRUE(samePose(pose, first));
     }
 }
@@ -191,11 +193,10 @@ TEST_P(MarkerPoseScene, PosesFitRandomMarkersWhateverTheNumberingSignsAndCentre)
 INSTANTIATE_TEST_SUITE_P(Lens, MarkerPoseScene, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Distorted" : "Pinhole"; });
 
-// The explicit-camera entry points give the wrappers' results to the bit with
-// that camera current, whatever camera is current meanwhile; two cameras used
-// alternately each give their own (different) poses, so no call leaves state
-// behind for the next. The Pose overloads are the same functions.
-TEST(ExplicitCamera, MatchesTheWrappersBitForBitAndCamerasAlternateWithoutSharingState) {
+// Two cameras used alternately each give their own (different) poses, so no
+// call leaves state behind for the next. The Pose overloads are the same
+// functions.
+TEST(ExplicitCamera, CamerasAlternateWithoutSharingState) {
     CameraParam cameras[2] = {makeCamera(false), makeCamera(true)};
     cameras[1].mat[0][0] = 760.0;
     cameras[1].mat[1][1] = 745.0;
@@ -210,14 +211,13 @@ TEST(ExplicitCamera, MatchesTheWrappersBitForBitAndCamerasAlternateWithoutSharin
         square.edgeLines[0] = lineThrough(square.vertices[0], square.vertices[1]);
         square.edgeLines[3] = lineThrough(square.vertices[3], square.vertices[0]);
         for (int c = 0; c < 2; c++) {
-            arSetCameraParam(cameras[c]);
-            err[c] = arMarkerPose(square, ORIGIN, MARKER_WIDTH, first[c]);
-            contErr[c] = arMarkerPoseCont(square, previous, ORIGIN, MARKER_WIDTH, cont[c]);
+            err[c] = arMarkerPose(cameras[c], square, ORIGIN, MARKER_WIDTH, first[c]);
+            contErr[c] =
+                arMarkerPoseCont(cameras[c], square, previous, ORIGIN, MARKER_WIDTH, cont[c]);
             ASSERT_TRUE(err[c] >= 0.0 && contErr[c] >= 0.0) << i;
         }
         EXPECT_FALSE(samePose(first[0], first[1]));
         EXPECT_FALSE(samePose(cont[0], cont[1]));
-        arSetCameraParam(CameraParam{});  // a camera that would give nothing usable
         for (int round = 0; round < 4; round++) {
             const int c = round % 2;
             EXPECT_EQ(arMarkerPose(cameras[c], square, ORIGIN, MARKER_WIDTH, pose), err[c]);
@@ -241,13 +241,12 @@ TEST(ExplicitCamera, MatchesTheWrappersBitForBitAndCamerasAlternateWithoutSharin
 // true rotation comes out (to the square-root precision of a near-zero one).
 TEST(MarkerPoseExact, PerpendicularVanishingDirectionsEitherFailOrAreExact) {
     CameraParam camera = makeCamera(false);
-    arSetCameraParam(camera);
     std::mt19937 rng(42);
     int failed = 0;
     for (int i = 0; i < 100; i++) {
         double truth[3][4], pose[3][4] = {{7.0}};
         randomPose(rng, 50 * PI / 180, truth);
-        double err = arMarkerPose(squareOf(camera, truth), ORIGIN, MARKER_WIDTH, pose);
+        double err = arMarkerPose(camera, squareOf(camera, truth), ORIGIN, MARKER_WIDTH, pose);
         failed += err == -1.0;
         EXPECT_TRUE(err == -1.0 ? pose[0][0] == 7.0
                                 : err < 1e-6 && rotationDifference(pose, truth) < 1e-5)
@@ -261,14 +260,13 @@ TEST(MarkerPoseExact, PerpendicularVanishingDirectionsEitherFailOrAreExact) {
 // within a pixel; one that fails changes nothing.
 TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyBeaten) {
     CameraParam camera = makeCamera(true);
-    arSetCameraParam(camera);
     std::mt19937 rng(43);
     double truth[3][4], fresh[3][4], pose[3][4];
     randomPose(rng, 0.6, truth);
     MarkerSquare square = squareOf(camera, truth);
     for (bool poor : {false, true}) {
         square.vertices[2].x += poor ? 6.0 : 0.0;
-        const double freshErr = arMarkerPose(square, ORIGIN, MARKER_WIDTH, fresh);
+        const double freshErr = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, fresh);
         ASSERT_TRUE(freshErr >= 0.0 && (freshErr > POSE_CONT_ERROR_MAX) == poor) << freshErr;
         const double kept = poor ? freshErr : 1.0, beaten = std::nextafter(kept, 2.0 * kept);
         pose[0][0] = 7.0;

@@ -9,13 +9,13 @@
 #include <filesystem>
 #include <numeric>
 
-#include "app/camera_motion_reader.h"
-#include "app/movie_reader.h"
-#include "app/tracker.h"
 #include "camera/camera_param.h"
 #include "marker/detector.h"
+#include "media/movie_reader.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/truth_table.h"
+#include "track/camera_motion_reader.h"
+#include "track/tracker.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/camera_key.h"
 #include "tests/tools/tracked_orbit.h"
+#include "track/camera_key.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <map>
 
-#include "app/camera_motion_reader.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/truth_table.h"
+#include "track/camera_motion_reader.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <numeric>
 
-#include "app/movie_file.h"
 #include "camera/camera_param.h"
+#include "media/movie_file.h"
 #include "tests/tools/tracked_orbit.h"
 #include "tools/render/pose_truth.h"
 

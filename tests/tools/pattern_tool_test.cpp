@@ -46,7 +46,9 @@ TEST(PatternTool, PrintedMarkerGivesThePatternOfItsPictureAndLoads) {
     ASSERT_EQ(run({"print.ppm", "--pattern", "whole.pattern"}), 0);
     EXPECT_EQ(lumeko_test::readFile(dir.file("whole.pattern")),
               lumeko_test::readFile(dir.file("inner.pattern")));
-    EXPECT_GE(arLoadPattern(dir.file("whole.pattern").c_str()), 0);
+    PatternSet set{};
+    PatternLoadError loadError = PatternLoadError::None;
+    EXPECT_GE(arLoadPatternFile(set, dir.file("whole.pattern").c_str(), &loadError), 0);
     EXPECT_EQ(run({"picture.ppm", "--inner"}), 1);                 // nothing to write
     EXPECT_EQ(run({"picture.ppm", "--pattern", "x.pattern"}), 1);  // no black border in it
 }

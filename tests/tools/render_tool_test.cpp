@@ -4,12 +4,12 @@
 #include <cmath>
 #include <random>
 
-#include "app/camera_key.h"
-#include "app/movie_file.h"
+#include "media/movie_file.h"
 #include "tests/support/test_support.h"
 #include "tools/camera/camera_file.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
+#include "track/camera_key.h"
 
 namespace {
 

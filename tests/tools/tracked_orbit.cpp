@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/camera_motion.h"
-#include "app/key_table.h"
+#include "track/camera_motion.h"
+#include "track/key_table.h"
 
 void makeTrackedOrbit(TrackedOrbit& orbit) {
     std::filesystem::create_directory(orbit.dir.file("Data"));

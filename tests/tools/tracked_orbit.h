@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/camera_motion_reader.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/truth_table.h"
+#include "track/camera_motion_reader.h"
 
 // A short orbit (640 x 480, 60 frames, the sample marker 80 units wide, the
 // camera 60 degrees wide) rendered by lumeko-render and tracked by Lumeko in a

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "app/key_table.h"
 #include "pose/rotation_angles.h"
 #include "tests/support/test_support.h"
+#include "track/key_table.h"
 
 namespace lumeko_test {
 

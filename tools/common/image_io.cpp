@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/jpeg_decoder.h"
+#include "media/jpeg_decoder.h"
 
 namespace {
 

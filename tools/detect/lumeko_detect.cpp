@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/frame_convert.h"
 #include "camera/camera_param.h"
 #include "marker/detector.h"
+#include "media/frame_convert.h"
 #include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/export/track_export.h"
+#include "track/camera_motion_reader.h"
 
 namespace {
 

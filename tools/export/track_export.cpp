@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/camera_key.h"
+#include "track/camera_key.h"
 
 #define TINYGLTF_IMPLEMENTATION
 #include <tiny_gltf.h>

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/camera_motion_reader.h"
 #include "camera/camera_param.h"
+#include "track/camera_motion_reader.h"
 
 // Conversion of a camera-motion file to interchange formats. All of them use
 // the world of the key rows: X = the marker's x (right on the printed marker),

@@ -8,14 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "app/camera_motion_reader.h"
-#include "app/movie_file.h"
 #include "camera/camera_param.h"
+#include "media/movie_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/overlay/h264_writer.h"
 #include "tools/overlay/overlay_draw.h"
 #include "tools/render/avi_writer.h"
+#include "track/camera_motion_reader.h"
 
 namespace {
 

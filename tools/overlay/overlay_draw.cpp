@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/camera_key.h"
 #include "camera/distortion.h"
+#include "track/camera_key.h"
 
 namespace {
 

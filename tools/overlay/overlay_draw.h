@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "app/key_table.h"
 #include "camera/camera_param.h"
 #include "tools/common/image_io.h"
+#include "track/key_table.h"
 
 // Drawing the track over a frame: the marker's outline, its axes and a wire
 // cube standing on it, seen from the camera of the frame's key row through

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "app/camera_motion_reader.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/plot/track_plot.h"
+#include "track/camera_motion_reader.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/camera_key.h"
 #include "tools/common/image_io.h"
+#include "track/camera_key.h"
 
 namespace {
 

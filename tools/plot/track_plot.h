@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "app/camera_motion_reader.h"
+#include "track/camera_motion_reader.h"
 
 // A one-page picture of a track: the six key curves against the frame number
 // (frames without the marker shaded), and a top and a side view of the camera

@@ -1,0 +1,105 @@
+#include "media/jpeg_decoder.h"
+
+#include <utility>
+
+// Every call that can reach libjpeg's error exit sets the jump point first.
+// Only plain records live between the jump point and libjpeg, so the jump
+// back skips no destructor.
+
+void JpegDecoder::onError(j_common_ptr info) {
+    ErrorManager* manager = reinterpret_cast<ErrorManager*>(info->err);
+    char text[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, text);
+    manager->owner->errorText = text;
+    std::longjmp(manager->jump, 1);
+}
+
+// libjpeg's standard manager prints what it emits; here it is kept for the
+// caller, who decides where it goes.
+void JpegDecoder::onMessage(j_common_ptr info) {
+    ErrorManager* manager = reinterpret_cast<ErrorManager*>(info->err);
+    char text[JMSG_LENGTH_MAX];
+    (*info->err->format_message)(info, text);
+    manager->owner->warnings.emplace_back(text);
+}
+
+JpegDecoder::JpegDecoder() {
+    decoder.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = onError;
+    errors.base.output_message = onMessage;
+    errors.owner = this;
+    if (setjmp(errors.jump) != 0)
+        return;
+    jpeg_create_decompress(&decoder);
+    created = true;
+}
+
+JpegDecoder::~JpegDecoder() {
+    if (created)
+        jpeg_destroy_decompress(&decoder);
+}
+
+int JpegDecoder::start(std::FILE* file, Colours colours, int maxSide) {
+    if (!created)
+        return -1;
+    if (setjmp(errors.jump) != 0)
+        return -1;
+    jpeg_stdio_src(&decoder, file);
+    jpeg_read_header(&decoder, TRUE);
+    // Before jpeg_start_decompress(), which allocates for the claimed size
+    // (a progressive file: coefficients for the whole picture).
+    if (maxSide > 0 && (decoder.image_width > static_cast<JDIMENSION>(maxSide) ||
+                        decoder.image_height > static_cast<JDIMENSION>(maxSide)))
+        return -3;
+    const bool asFrame = colours == Colours::ColourOrGreyAsFrame;
+    switch (decoder.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+            decoder.out_color_space = asFrame ? JCS_EXT_BGRA : JCS_RGB;
+            break;
+        case JCS_YCbCr:
+        case JCS_RGB:
+            if (asFrame)
+                decoder.out_color_space = JCS_EXT_BGRA;
+            break;
+        default:
+            if (colours != Colours::AnyAsRgb)
+                return -2;
+            decoder.out_color_space = JCS_RGB;
+            break;
+    }
+    jpeg_start_decompress(&decoder);
+    return 0;
+}
+
+int JpegDecoder::readRow(const unsigned char** row) {
+    if (setjmp(errors.jump) != 0)
+        return -1;
+    if (line == nullptr) {
+        line = (*decoder.mem->alloc_sarray)(
+            reinterpret_cast<j_common_ptr>(&decoder), JPOOL_IMAGE,
+            decoder.output_width * static_cast<JDIMENSION>(decoder.output_components), 1);
+    }
+    jpeg_read_scanlines(&decoder, line, 1);
+    *row = line[0];
+    return 0;
+}
+
+int JpegDecoder::readRowInto(unsigned char* row) {
+    if (setjmp(errors.jump) != 0)
+        return -1;
+    JSAMPROW rows[1] = {row};
+    jpeg_read_scanlines(&decoder, rows, 1);
+    return 0;
+}
+
+int JpegDecoder::finish() {
+    if (setjmp(errors.jump) != 0)
+        return -1;
+    jpeg_finish_decompress(&decoder);
+    line = nullptr;
+    return 0;
+}
+
+std::vector<std::string> JpegDecoder::takeWarnings() {
+    return std::exchange(warnings, {});
+}

@@ -1,0 +1,242 @@
+#include "media/movie_reader.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+namespace {
+
+// A frame to convert pictures into, with the converter's slack after it.
+FrameImage allocateFrame(int width, int height) {
+    const size_t bytes =
+        static_cast<size_t>(width) * static_cast<size_t>(height) * 4 + FRAME_CONVERT_SLACK;
+    return {static_cast<unsigned char*>(std::malloc(bytes)), width, height};
+}
+
+}  // namespace
+
+MovieReader::~MovieReader() {
+    stopDecoding();
+    for (FrameImage& frame : ring)
+        std::free(frame.pixels);
+    std::free(blank.pixels);
+}
+
+void MovieReader::setRange(long long first, long long last) {
+    rangeFirst = first;
+    rangeLast = last;
+}
+
+InputFailure MovieReader::open(const char* movieName) {
+    return examine(movie.open(movieName));
+}
+
+InputFailure MovieReader::openMemory(const uint8_t* data, size_t size) {
+    return examine(movie.openMemory(data, size));
+}
+
+// The checks after opening the container (`opened` is its status), whether
+// from a file or from memory.
+InputFailure MovieReader::examine(int opened) {
+    if (opened != 0)
+        return InputFailure::CannotOpen;
+    if (movie.openVideoStream() != 0)
+        return InputFailure::NoVideoStream;
+    movieInfo = movie.info();
+    if (movieInfo.rate == 0 || movieInfo.scale == 0)
+        return InputFailure::NoFrameRate;
+    if (movieInfo.width <= 0 || movieInfo.height <= 0)
+        return InputFailure::NoFrameSize;
+
+    // The frames take the size of the first picture that decodes; a decoder
+    // that cannot be opened is reported once the tracker is set up.
+    const int decoding = movie.openDecoder(threads);
+    noDecoder = decoding == -1;
+    int width, height;
+    if (decoding == 0 && movie.peekPictureSize(width, height)) {
+        movieInfo.width = width;
+        movieInfo.height = height;
+    }
+    // Memory that ran out opening the decoder or decoding the first picture
+    // is reported there too, as the frames' storage would be.
+    outOfMemory = decoding == -2 || movie.outOfMemory();
+    if (movieInfo.width > MAX_FRAME_SIDE || movieInfo.height > MAX_FRAME_SIDE)
+        return InputFailure::FrameTooLarge;
+
+    // The positions to deliver: the range, within the known length.
+    position = rangeFirst;
+    const long long length = movieInfo.length;
+    endPosition = rangeLast >= 0 ? rangeLast + 1 : -1;
+    if (length > 0 && (endPosition < 0 || endPosition > length))
+        endPosition = length;
+    if (endPosition >= 0 && endPosition < position)
+        endPosition = position;
+    movieInfo.length = endPosition >= 0 ? static_cast<unsigned>(endPosition - position) : 0;
+    return InputFailure::None;
+}
+
+InputFailure MovieReader::prepare() {
+    if (outOfMemory)
+        return InputFailure::OutOfMemory;
+    if (noDecoder)
+        return InputFailure::NoDecoder;
+    ringSize = threads == 1 ? 2 : RING_SIZE;
+    for (int i = 0; i < ringSize; i++) {
+        ring[i] = allocateFrame(movieInfo.width, movieInfo.height);
+        if (ring[i].pixels == nullptr)
+            return InputFailure::OutOfMemory;
+    }
+    blank = allocateFrame(movieInfo.width, movieInfo.height);
+    if (blank.pixels == nullptr)
+        return InputFailure::OutOfMemory;
+    std::memset(blank.pixels, 255, static_cast<size_t>(blank.width) * blank.height * 4);
+    if (threads != 1) {
+        try {
+            decoder = std::thread(&MovieReader::decodeLoop, this);
+        } catch (const std::system_error&) {
+            // No thread to be had: decode on the caller's, with the same frames.
+        }
+    }
+    return InputFailure::None;
+}
+
+// The next delivery in movie order, a picture decoded into `target`.
+MovieReader::Kind MovieReader::produce(const FrameImage& target) {
+    if (endPosition >= 0 && position >= endPosition)
+        return Kind::End;
+    while (!pending && !ended) {
+        long long number;
+        const MovieFile::Found found = movie.decodePicture(number);
+        const bool picture = found == MovieFile::Found::Picture;
+        if (found == MovieFile::Found::OutOfMemory)
+            return Kind::OutOfMemory;
+        if (found == MovieFile::Found::End) {
+            ended = true;
+        } else if (number < position) {
+            if (picture)
+                movie.dropPicture();  // before the start, or a repeated position
+        } else if (endPosition >= 0 && number >= endPosition) {
+            if (picture)
+                movie.dropPicture();
+            ended = true;
+        } else {
+            pending = true;
+            pendingFound = found;
+            pendingNumber = number;
+        }
+    }
+    if (pending && position == pendingNumber) {
+        pending = false;
+        position++;
+        if (pendingFound == MovieFile::Found::Picture) {
+            if (movie.convertPicture(target)) {
+                pictureSeen = true;
+                return Kind::Picture;
+            }
+        } else if (pictureSeen) {
+            repeated++;
+            return Kind::Repeat;
+        }
+        lost++;
+        return Kind::Blank;
+    }
+    if (pending || (endPosition >= 0 && position < endPosition)) {
+        position++;
+        lost++;
+        return Kind::Blank;
+    }
+    return Kind::End;
+}
+
+// A ring frame neither the caller has nor a delivery waiting holds; -1 when none.
+int MovieReader::freeSlot() const {
+    for (int slot = 0; slot < ringSize; slot++) {
+        bool used = slot == held || slot == filling;
+        for (int i = 0; i < queueCount && !used; i++) {
+            const Delivery& waiting = queue[(queueStart + i) % QUEUE_SIZE];
+            used = waiting.kind == Kind::Picture && waiting.slot == slot;
+        }
+        if (!used)
+            return slot;
+    }
+    return -1;
+}
+
+// The decode thread: produces deliveries into the queue until the end, or
+// until the reader stops it.
+void MovieReader::decodeLoop() {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        changed.wait(guard,
+                     [this] { return stopping || (queueCount < QUEUE_SIZE && freeSlot() >= 0); });
+        if (stopping)
+            return;
+        filling = freeSlot();
+        guard.unlock();
+        Kind kind;
+        try {
+            kind = produce(ring[filling]);
+        } catch (const std::bad_alloc&) {
+            kind = Kind::OutOfMemory;  // (nothing may leave the thread)
+        }
+        guard.lock();
+        queue[(queueStart + queueCount) % QUEUE_SIZE] = {kind, filling};
+        queueCount++;
+        filling = -1;
+        changed.notify_all();
+        if (kind == Kind::End || kind == Kind::OutOfMemory)
+            return;
+    }
+}
+
+void MovieReader::stopDecoding() {
+    if (!decoder.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    changed.notify_all();
+    decoder.join();
+}
+
+ReadResult MovieReader::next(const FrameImage** frame) {
+    if (finished)
+        return ReadResult::End;
+    Delivery delivery;
+    if (decoder.joinable()) {
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [this] { return queueCount > 0; });
+        delivery = queue[queueStart];
+        queueStart = (queueStart + 1) % QUEUE_SIZE;
+        queueCount--;
+        if (delivery.kind == Kind::Picture)
+            held = delivery.slot;
+        changed.notify_all();
+    } else {
+        const int slot = freeSlot();
+        delivery = {produce(ring[slot]), slot};
+        if (delivery.kind == Kind::Picture)
+            held = delivery.slot;
+    }
+    switch (delivery.kind) {
+        case Kind::Picture:
+        case Kind::Repeat:
+            *frame = &ring[held];
+            return ReadResult::Frame;
+        case Kind::Blank:
+            *frame = &blank;
+            return ReadResult::Frame;
+        case Kind::End:
+        case Kind::OutOfMemory:
+            break;
+    }
+    finished = true;
+    stopDecoding();
+    if (delivery.kind == Kind::OutOfMemory) {
+        failed = InputFailure::OutOfMemory;
+        return ReadResult::Failed;
+    }
+    return ReadResult::End;
+}

@@ -1,0 +1,454 @@
+// The movie path: conversion into frames, empty chunks, the length check, the
+// frame size limit and the decode thread, each through the real program.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "camera/camera_param.h"
+#include "media/frame_convert.h"
+#include "media/movie_reader.h"
+#include "tests/support/found_rows.h"
+#include "tests/support/media_fixtures.h"
+#include "tests/support/test_support.h"
+#include "track/camera_motion_reader.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+#include <libavutil/log.h>
+#include <libavutil/mem.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace {
+
+using namespace lumeko_test;
+using Frame = std::vector<unsigned char>;
+
+// A smooth picture of `format` (gradients in every plane), so that any two
+// sound conversions of it agree to a few levels.
+AVFrame* smoothPicture(AVPixelFormat format, int width, int height) {
+    AVFrame* bgr = av_frame_alloc();
+    bgr->format = AV_PIX_FMT_BGR24;
+    bgr->width = width;
+    bgr->height = height;
+    av_frame_get_buffer(bgr, 0);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            for (int c = 0; c < 3; c++)
+                bgr->data[0][y * bgr->linesize[0] + x * 3 + c] = static_cast<unsigned char>(
+                    40 + 170 * (x * (c + 1) + y * (3 - c)) / (width * (c + 1) + height * (3 - c)));
+    AVFrame* picture = av_frame_alloc();
+    picture->format = format;
+    picture->width = width;
+    picture->height = height;
+    av_frame_get_buffer(picture, 0);
+    SwsContext* to = sws_getContext(width, height, AV_PIX_FMT_BGR24, width, height, format,
+                                    SWS_POINT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+    sws_scale(to, bgr->data, bgr->linesize, 0, height, picture->data, picture->linesize);
+    sws_freeContext(to);
+    av_frame_free(&bgr);
+    return picture;
+}
+
+// The exactly rounded conversion the movie path used to make, into blue,
+// green, red rows.
+Frame exactBgr(const AVFrame* picture) {
+    Frame rows(picture->width * picture->height * 3);
+    SwsContext* to =
+        sws_getContext(picture->width, picture->height, static_cast<AVPixelFormat>(picture->format),
+                       picture->width, picture->height, AV_PIX_FMT_BGR24,
+                       SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT, nullptr,
+                       nullptr, nullptr);
+    uint8_t* dest[4] = {rows.data()};
+    const int stride[4] = {picture->width * 3};
+    sws_scale(to, picture->data, picture->linesize, 0, picture->height, dest, stride);
+    sws_freeContext(to);
+    return rows;
+}
+
+// Every pixel of every row written (also the last pixels of rows whose width
+// is no multiple of 8, which libswscale's fast path leaves out), alpha 255,
+// nothing written past the frame's slack (rows of 1080 pixels, 8 more than a
+// multiple of 16, run 32 bytes past the frame; tiny pictures 8), colours
+// within a few levels of the exact conversion and raw blue-green-red pictures
+// byte for byte.
+TEST(FrameConverter, WritesWholeUnpaddedFramesCloseToTheExactConversion) {
+    const AVPixelFormat formats[] = {AV_PIX_FMT_YUV420P,  AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUV422P,
+                                     AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV444P,  AV_PIX_FMT_RGB24,
+                                     AV_PIX_FMT_BGR24,    AV_PIX_FMT_BGRA,     AV_PIX_FMT_GRAY8};
+    const int sizes[][2] = {{160, 120}, {161, 120}, {166, 120}, {162, 2},
+                            {2, 2},     {2, 3},     {640, 481}, {1080, 2}};
+    av_log_set_level(AV_LOG_QUIET);
+    for (AVPixelFormat format : formats) {
+        for (const auto [width, height] : sizes) {
+            SCOPED_TRACE(std::string(av_get_pix_fmt_name(format)) + " " + std::to_string(width) +
+                         "x" + std::to_string(height));
+            AVFrame* picture = smoothPicture(format, width, height);
+            if (format == AV_PIX_FMT_BGRA)  // an alpha the frame must not take
+                for (int y = 0; y < height; y++)
+                    for (int x = 0; x < width; x++)
+                        picture->data[0][y * picture->linesize[0] + x * 4 + 3] = 7;
+            const size_t bytes = static_cast<size_t>(width) * height * 4;
+            Frame pixels(bytes + 256, 0xAB);
+            FrameConverter converter;
+            const PictureLayout layout{
+                width, height, format, AVCOL_SPC_BT470BG,
+                format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P};
+            ASSERT_TRUE(converter.convert(picture->data, picture->linesize, layout,
+                                          {pixels.data(), width, height}));
+            const Frame exact = exactBgr(picture);
+            int worst = 0;
+            for (size_t i = 0; i < bytes; i++) {
+                if (i % 4 == 3) {
+                    ASSERT_EQ(pixels[i], 255) << "pixel " << i / 4;
+                    continue;
+                }
+                worst = std::max(worst, std::abs(pixels[i] - exact[i / 4 * 3 + i % 4]));
+            }
+            EXPECT_LE(worst, format == AV_PIX_FMT_BGR24 ? 0 : 4);
+            for (size_t i = bytes + FRAME_CONVERT_SLACK; i < pixels.size(); i++)
+                ASSERT_EQ(pixels[i], 0xAB) << "written past the slack at " << i - bytes;
+            av_frame_free(&picture);
+        }
+    }
+}
+
+// Every frame a reader delivers, with its size, or "failed" / "refused".
+std::vector<Frame> readAll(MovieReader& reader, InputFailure opened) {
+    if (opened != InputFailure::None || reader.prepare() != InputFailure::None)
+        return {Frame{'r'}};
+    std::vector<Frame> frames;
+    const FrameImage* frame = nullptr;
+    for (ReadResult read; (read = reader.next(&frame)) != ReadResult::End;) {
+        if (read == ReadResult::Failed)
+            return {Frame{'f'}};
+        Frame& copy = frames.emplace_back(frame->pixels,
+                                          frame->pixels + size_t{4} * frame->width * frame->height);
+        copy.push_back(static_cast<unsigned char>(frame->width));
+    }
+    return frames;
+}
+
+// A movie read from memory gives the frames, size, rate and length the same
+// file gives (a container that seeks and one that is read straight through),
+// and bytes that are no movie are refused as the file is.
+TEST(MovieFromMemory, GivesWhatTheFileGives) {
+    TempDir dir;
+    const std::vector<Frame> scenes = markerScenes({true, false, true}, 160);
+    writeMovie(dir.file("mjpeg.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg}, scenes, {1});
+    writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 30, 1, MovieCodec::H264}, scenes);
+    writeMovie(dir.file("raw.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes({true, false, true}));
+    writeFile(dir.file("text.avi"), "RIFF, but not a movie\n");
+    writeFile(dir.file("empty.avi"), "");
+    for (const auto& [name, count] : {std::pair{"mjpeg.avi", 3},
+                                      {"h264.mkv", 3},
+                                      {"raw.avi", 3},
+                                      {"text.avi", 1},
+                                      {"empty.avi", 1}}) {
+        SCOPED_TRACE(name);
+        const std::string bytes = readFile(dir.file(name));
+        MovieReader fromFile, fromMemory;
+        fromFile.setThreads(1);
+        const std::vector<Frame> expected =
+            readAll(fromFile, fromFile.open(dir.file(name).c_str()));
+        const std::vector<Frame> frames = readAll(
+            fromMemory,
+            fromMemory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+        EXPECT_EQ(expected.size(), static_cast<size_t>(count));
+        EXPECT_TRUE(frames == expected);
+        EXPECT_EQ(std::tuple(fromMemory.info().width, fromMemory.info().rate,
+                             fromMemory.info().length, fromMemory.repeatedFrames()),
+                  std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
+                             fromFile.repeatedFrames()));
+    }
+    // A list naming another movie opens from the file, but a movie in memory
+    // opens nothing more, not even from the working folder.
+    writeFile(dir.file("list.ffconcat"), "ffconcat version 1.0\nfile mjpeg.avi\n");
+    const std::string list = readFile(dir.file("list.ffconcat"));
+    const std::filesystem::path working = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    MovieReader fromFile, fromMemory;
+    EXPECT_EQ(fromFile.open("list.ffconcat"), InputFailure::None);
+    EXPECT_EQ(fromMemory.openMemory(reinterpret_cast<const uint8_t*>(list.data()), list.size()),
+              InputFailure::CannotOpen);
+    std::filesystem::current_path(working);
+}
+
+// Memory that runs out while a prepared movie is read or decoded (FFmpeg's
+// allocations capped after the first frame; FFmpeg answers ENOMEM) fails the
+// reader with OutOfMemory, on the calling thread and on the decode thread,
+// instead of turning the rest into undecodable frames.
+TEST(MovieReaderMemory, RunningOutWhileDecodingFailsTheReader) {
+    TempDir dir;
+    const std::vector<Frame> scenes = markerScenes({true, true, true, true}, 160);
+    writeMovie(dir.file("mjpeg.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg}, scenes);
+    writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::H264}, scenes);
+    for (const char* name : {"mjpeg.avi", "h264.mkv"}) {
+        for (int threads : {1, 0}) {
+            SCOPED_TRACE(std::string(name) + " threads " + std::to_string(threads));
+            MovieReader reader;
+            reader.setThreads(threads);
+            ASSERT_EQ(reader.open(dir.file(name).c_str()), InputFailure::None);
+            ASSERT_EQ(reader.prepare(), InputFailure::None);
+            const FrameImage* frame = nullptr;
+            ASSERT_EQ(reader.next(&frame), ReadResult::Frame);
+            av_max_alloc(16);
+            ReadResult read = ReadResult::Frame;
+            for (int i = 0; i < 4 && read == ReadResult::Frame; i++)
+                read = reader.next(&frame);
+            av_max_alloc(INT_MAX);
+            EXPECT_EQ(read, ReadResult::Failed);
+            EXPECT_EQ(reader.failure(), InputFailure::OutOfMemory);
+            EXPECT_EQ(reader.lostFrames(), 0);
+        }
+    }
+}
+
+// The real program in a fresh directory with the scene's camera and pattern.
+class MovieRun : public ::testing::Test {
+  protected:
+    void SetUp() override { writeSceneFiles(dir.path()); }
+    // Lumeko with `options` before the positionals, and --threads as given
+    // (nullptr: the reader's own choice).
+    ProcessResult track(const std::string& movie, const char* threads = nullptr,
+                        std::vector<std::string> options = {}) {
+        std::vector<std::string> argv{LUMEKO_BINARY};
+        if (threads != nullptr)
+            argv.insert(argv.end(), {"--threads", threads});
+        argv.insert(argv.end(), options.begin(), options.end());
+        argv.insert(argv.end(), {"marker.pat", "80", "0", "M", movie});
+        return runProcess(dir.path(), argv);
+    }
+    std::string output() {
+        return fileExists(dir.file("Lumeko.cm2")) ? readFile(dir.file("Lumeko.cm2")) : "";
+    }
+    TempDir dir;
+};
+
+// An empty chunk repeats the picture before it: a movie with empty chunks
+// tracks as the same movie with the pictures written out again, and only a
+// damaged frame, or an empty first chunk with no picture before it, is a
+// stand-in.
+TEST_F(MovieRun, EmptyChunksRepeatThePictureBefore) {
+    for (MovieCodec codec : {MovieCodec::Mjpeg, MovieCodec::Cinepak}) {
+        SCOPED_TRACE(static_cast<int>(codec));
+        const MovieFormat format{160, SCENE_HEIGHT, 25, 1, codec};
+        std::vector<Frame> scenes =
+            markerScenes({true, true, false, false, false, true, false, false}, 160);
+        writeMovie(dir.file("gaps.avi"), format, scenes, {2, 3, 4, 6});
+        for (size_t i : {2, 3, 4, 6})
+            scenes[i] = scenes[i - 1];
+        writeMovie(dir.file("full.avi"), format, scenes);
+        ProcessResult result = track("full.avi");
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string full = output();
+        EXPECT_EQ(foundRows(full).size(), 8u);
+        result = track("gaps.avi");
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(output() == full) << "the rows differ from the movie written out";
+        EXPECT_EQ(result.err,
+                  "4 frame(s) of <gaps.avi> were empty chunks and repeat the picture before "
+                  "them\nLumeko.cm2: 8 frames, marker found in 8\n");
+
+        // A damaged picture is a stand-in; the empty chunk after it repeats the
+        // picture before that.
+        writeMovie(dir.file("damaged.avi"), format, markerScenes({true, true, true, true}, 160),
+                   {2});
+        damageAviFrame(dir.file("damaged.avi"), 1);
+        result = track("damaged.avi");
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(foundRows(output()).size(), 4u);
+        EXPECT_EQ(result.err,
+                  "1 frame(s) of <damaged.avi> could not be decoded and count as not found\n"
+                  "1 frame(s) of <damaged.avi> were empty chunks and repeat the picture before "
+                  "them\nLumeko.cm2: 4 frames, marker found in 4\n");
+    }
+}
+
+// One thread or several: the same bytes out, on several codecs, a damaged
+// movie with empty chunks and a movie of unknown length that fills the key
+// table (and a movie longer than the key table, in parts, below).
+TEST_F(MovieRun, OneThreadOrSeveralGiveTheSameBytes) {
+    using enum MovieCodec;
+    const std::vector<bool> markers{false, true, true, false, true, true, true, false, true};
+    const std::pair<const char*, MovieCodec> movies[] = {{"mjpeg.avi", Mjpeg},
+                                                         {"mpeg4.avi", Mpeg4},
+                                                         {"h264.mkv", H264},
+                                                         {"h264.avi", H264},
+                                                         {"cinepak.avi", Cinepak}};
+    for (auto [name, codec] : movies)
+        writeMovie(dir.file(name), {160, SCENE_HEIGHT, 25, 1, codec}, markerScenes(markers, 160));
+    writeMovie(dir.file("damaged.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, Mjpeg},
+               markerScenes(markers), {3, 4});
+    damageAviFrame(dir.file("damaged.avi"), 1);
+    // No length in the container: the run stops at the key table's limit
+    // with the decode thread still working ahead.
+    writeMovie(dir.file("unknown_length.mkv"), {32, 32, 25, 1, Mpeg4},
+               std::vector(1501, Frame(32 * 32 * 3, 255)));
+    for (const char* name : {"mjpeg.avi", "mpeg4.avi", "h264.mkv", "h264.avi", "cinepak.avi",
+                             "damaged.avi", "unknown_length.mkv"}) {
+        SCOPED_TRACE(name);
+        const ProcessResult one = track(name, "1");
+        const std::string oneTrack = output();
+        std::filesystem::remove(dir.file("Lumeko.cm2"));
+        if (name == std::string("unknown_length.mkv"))
+            EXPECT_TRUE(one.err.ends_with("rec_tbl_idx over\n")) << one.err;
+        else
+            EXPECT_EQ(one.status, 0) << one.err;
+        for (const char* threads : {static_cast<const char*>(nullptr), "2", "4"}) {
+            const ProcessResult several = track(name, threads);
+            EXPECT_EQ(several.status, one.status);
+            EXPECT_EQ(several.out, one.out);
+            EXPECT_EQ(several.err, one.err);
+            EXPECT_TRUE(output() == oneTrack) << "Lumeko.cm2 differs";
+            std::filesystem::remove(dir.file("Lumeko.cm2"));
+        }
+    }
+}
+
+// A movie whose known length does not fit the key table is refused before
+// the tracker is even set up, and an earlier Lumeko.cm2 stays.
+TEST_F(MovieRun, TooLongMovieIsRefusedAtOnce) {
+    writeMovie(dir.file("long.avi"), {16, 16, 25, 1, MovieCodec::RawBgr24},
+               std::vector(2000, Frame(16 * 16 * 3, 255)));
+    writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
+    const auto start = std::chrono::steady_clock::now();
+    const ProcessResult result = track("long.avi");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "rec_tbl_idx over\n<long.avi> has 2000 frames to track; one run tracks at most "
+              "1500 (track it in parts with --range FIRST:LAST)\n");
+    EXPECT_EQ(result.out, "--- HIT SPACE KEY ---\n");
+    EXPECT_EQ(output(), "earlier track\n");
+    EXPECT_LT(seconds, 10.0) << "a generous bound: the refusal comes before any decoding";
+}
+
+// Frame storage follows what the movie holds, not what its header claims: a
+// header claiming 16000 x 16000 over 161 x 120 pictures tracks them at their
+// size within 1 GiB of address space. Frames beyond the limit are refused.
+TEST_F(MovieRun, FrameStorageFollowsThePicturesNotTheHeader) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer reserves more than the limit";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    GTEST_SKIP() << "the address sanitizer reserves more than the limit";
+#endif
+#endif
+    auto limited = [&](const std::string& movie) {
+        return runProcess(
+            dir.path(), {"/bin/sh", "-c",
+                         "ulimit -v 1048576 && exec " LUMEKO_BINARY " marker.pat 80 0 M " + movie});
+    };
+    writeMovie(dir.file("claims.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg},
+               markerScenes({true, true}));
+    claimAviFrameSize(dir.file("claims.avi"), 16000, 16000);
+    ProcessResult result = limited("claims.avi");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("SIZE = 161, 120\n"), std::string::npos) << result.out;
+    EXPECT_EQ(foundRows(output()), (std::vector<bool>{true, true}));
+    // Uncompressed pictures too small for the claimed size never decode:
+    // the claim is all there is, and it is refused.
+    writeMovie(dir.file("raw.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes({true, true}));
+    claimAviFrameSize(dir.file("raw.avi"), 16000, 16000);
+    result = limited("raw.avi");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err,
+              "can not track <raw.avi>: its frames are 16000 x 16000 pixels, more than 8192 on a "
+              "side\n");
+
+    writeMovie(dir.file("wide.avi"), {8200, 16, 25, 1, MovieCodec::RawBgr24},
+               {Frame(8200 * 16 * 3, 255)});
+    const ProcessResult wide = track("wide.avi");
+    EXPECT_EQ(wide.status, 1);
+    EXPECT_EQ(wide.err,
+              "can not track <wide.avi>: its frames are 8200 x 16 pixels, more than 8192 on a "
+              "side\n");
+}
+
+// Scenes with the marker moving right a pixel a frame and back.
+std::vector<Frame> movingScenes(int count) {
+    const Frame scene = markerScenes({true}, 160)[0];
+    std::vector<Frame> frames;
+    for (int i = 0; i < count; i++) {
+        const int shift = i % 40 < 20 ? i % 40 : 40 - i % 40;
+        Frame& frame = frames.emplace_back(scene.size(), 255);
+        for (int y = 0; y < SCENE_HEIGHT; y++)
+            std::copy_n(&scene[y * 160 * 3], (160 - 20) * 3, &frame[(y * 160 + shift) * 3]);
+    }
+    return frames;
+}
+
+// The keys of one channel of a camera-motion file, in frame order.
+std::vector<double> keys(const std::string& file, const std::string& channel) {
+    std::istringstream lines(file.substr(file.find("\t\t" + channel + " ")));
+    std::vector<double> values;
+    for (std::string line; std::getline(lines, line) && line != "\t\t\t}";)
+        if (line.starts_with("\t\t\t\tk  "))
+            values.push_back(std::stod(line.substr(line.rfind(' '))));
+    return values;
+}
+
+// --range tracks part of a movie, rows from 0, and lets a movie longer than
+// the key table be tracked in parts. The pose continuity and the smoothing
+// start afresh at the range's first frame, so rows are compared a few frames
+// in from either end of the part: there they agree with the whole run's.
+TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
+    writeMovie(dir.file("moving.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg},
+               movingScenes(120));
+    ASSERT_EQ(track("moving.avi").status, 0);
+    const std::string whole = output();
+    ProcessResult result = track("moving.avi", nullptr, {"--range", "30:89"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string ranged = output();
+    for (const char* channel :
+         {"translateX", "translateY", "translateZ", "rotateX", "rotateY", "rotateZ"}) {
+        SCOPED_TRACE(channel);
+        const std::vector<double> all = keys(whole, channel), part = keys(output(), channel);
+        ASSERT_EQ(all.size(), 120u);
+        ASSERT_EQ(part.size(), 60u);
+        for (int row = 5; row < 55; row++)
+            EXPECT_NEAR(part[row], all[30 + row], 1e-3 * (1 + std::abs(all[30 + row])))
+                << "row " << row;
+    }
+    // A range past the end stops at the end; a malformed one is a usage error.
+    ASSERT_EQ(track("moving.avi", nullptr, {"--range", "100:200"}).status, 0);
+    EXPECT_EQ(keys(output(), "rotateX").size(), 20u);
+    const std::vector<std::vector<std::string>> wrong = {
+        {"--range", "5"},  {"--range", "9:3"}, {"--range", "-1:4"}, {"--range", "a:b"},
+        {"--range", "3:"}, {"--range", ":3"},  {"--threads", "0"},  {"--threads", "x"},
+        {"--frames", "3"}, {"--range"}};
+    for (const std::vector<std::string>& options : wrong) {
+        result = track("moving.avi", nullptr, options);
+        EXPECT_EQ(result.status, 1) << options[0];
+        EXPECT_TRUE(result.err.find("Usage:") != std::string::npos) << options[0];
+    }
+    // Both options together give the same rows.
+    ASSERT_EQ(track("moving.avi", "1", {"--threads", "3", "--range", "30:89"}).status, 0);
+    EXPECT_TRUE(output() == ranged) << "--threads with --range";
+
+    // A long movie in parts, one thread or several alike.
+    std::vector<Frame> scenes = movingScenes(1600);
+    writeMovie(dir.file("long.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg}, scenes);
+    result = track("long.avi", "1", {"--range", "100:1599"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const std::string part = output();
+    EXPECT_EQ(keys(part, "rotateX").size(), 1500u);
+    const ProcessResult threaded = track("long.avi", "3", {"--range", "100:1599"});
+    EXPECT_EQ(threaded.out, result.out);
+    EXPECT_EQ(threaded.err, result.err);
+    EXPECT_TRUE(output() == part) << "Lumeko.cm2 differs between thread counts";
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+// Memory: running out during set-up or while decoding, and inputs claiming
+// more than they hold.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "camera/camera_param.h"
+#include "media/movie_reader.h"
+#include "tests/support/media_fixtures.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace lumeko_test;
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMEKO_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define LUMEKO_ASAN 1
+#endif
+
+// Lumeko in `dir` under an address-space limit, stdin /dev/null.
+ProcessResult runWithin(const TempDir& dir, long kilobytes, const std::string& arguments) {
+    const std::string command =
+        "ulimit -v " + std::to_string(kilobytes) + "; exec " + LUMEKO_BINARY + " " + arguments;
+    return runProcess(dir.path(), {"/bin/sh", "-c", command});
+}
+
+// The scene's camera and pattern in `dir`, and an earlier track to keep.
+void prepareSceneRun(const TempDir& dir) {
+    writeSceneFiles(dir.path());
+    writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
+}
+
+// A JPEG of `bytes` with its frame header (SOF0) changed to claim `width` x `height`.
+std::string claimJpegSize(std::string bytes, int width, int height) {
+    const size_t frame = bytes.find("\xFF\xC0");
+    EXPECT_NE(frame, std::string::npos);
+    bytes[frame + 5] = static_cast<char>(height >> 8);
+    bytes[frame + 6] = static_cast<char>(height & 255);
+    bytes[frame + 7] = static_cast<char>(width >> 8);
+    bytes[frame + 8] = static_cast<char>(width & 255);
+    return bytes;
+}
+
+// Lumeko under an address-space limit that grows in steps of a megabyte
+// across its set-up (detection storage, key table, frame, decoder): every run
+// ends with status 0, or status 1 after "can not malloc" and the pause, and
+// never with a signal (no std::bad_alloc escapes). Below the limit at which
+// the program loads at all, the loader refuses it (127) before main.
+TEST(OutOfMemory, SetUpFailsWithTheDocumentedMessageAndNeverAborts) {
+#ifdef LUMEKO_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+#endif
+    TempDir dir;
+    writeSceneFiles(
+        dir.path(),
+        {640, 480, {{554, 0, 320, 0}, {0, 554, 240, 0}, {0, 0, 1, 0}}, {320, 240, 0, 1}});
+    const int width = 1920, height = 1080;
+    const std::vector<unsigned char> white(size_t{width} * height * 3, 255);
+    writeJpeg(dir.file("big.jpg"), white.data(), width, height, JpegColour::Rgb);
+    writeMovie(dir.file("big.avi"), {width, height, 25, 1, MovieCodec::Mjpeg}, {white});
+
+    auto run = [&](long kilobytes, const char* kind, const char* input) {
+        return runWithin(dir, kilobytes, std::string("marker.pat 80 0 ") + kind + " " + input);
+    };
+    // The least limit at which the program starts, to the megabyte.
+    long low = 16 * 1024, high = 2048 * 1024;
+    while (high - low > 1024) {
+        const long mid = (low + high) / 2;
+        (run(mid, "I", "big.jpg").status == 127 ? low : high) = mid;
+    }
+    for (const auto& [kind, input] : {std::pair{"I", "big.jpg"}, std::pair{"M", "big.avi"}}) {
+        int refused = 0;
+        for (long kilobytes = high; kilobytes < high + 40 * 1024; kilobytes += 1024) {
+            SCOPED_TRACE(std::string(input) + " within " + std::to_string(kilobytes) + " KB");
+            const ProcessResult result = run(kilobytes, kind, input);
+            ASSERT_TRUE(result.status == 0 || result.status == 1) << result.status << result.err;
+            if (result.status == 1) {
+                // (after the warning that the camera file is of another shape)
+                EXPECT_TRUE(result.err.ends_with("\ncan not malloc\n")) << result.err;
+                EXPECT_TRUE(result.out.ends_with("--- HIT SPACE KEY ---\n")) << result.out;
+                refused++;
+            }
+        }
+        EXPECT_GT(refused, 0) << input << ": the limits never reached the set-up";
+    }
+}
+
+// A tiny still whose header claims a picture beyond the side limit (a frame
+// of 16384 x 16384 is 1 GiB) is refused from its header, within 512 MiB of
+// address space: the message, the pause, status 1, the earlier track kept.
+TEST(OutOfMemory, AStillClaimingAHugePictureIsRefusedBeforeAllocatingIt) {
+#ifdef LUMEKO_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+#endif
+    TempDir dir;
+    prepareSceneRun(dir);
+    const std::vector<unsigned char> grey(8 * 8, 90);
+    writeJpeg(dir.file("small.jpg"), grey.data(), 8, 8, JpegColour::Grey);
+    for (const auto& [width, height] : {std::pair{16384, 16384}, {46000, 46000}, {8193, 8}}) {
+        const std::string huge = claimJpegSize(readFile(dir.file("small.jpg")), width, height);
+        ASSERT_LT(huge.size(), 1000u);
+        writeFile(dir.file("huge.jpg"), huge);
+        const ProcessResult result = runWithin(dir, 512 * 1024, "marker.pat 80 0 I huge.jpg");
+        EXPECT_EQ(result.status, 1);
+        char message[200];
+        std::snprintf(message, sizeof message,
+                      "can not track huge.jpg: the picture is %d x %d pixels, more than 8192 on a "
+                      "side\n",
+                      width, height);
+        EXPECT_EQ(result.err, message);
+        EXPECT_EQ(result.out, "--- HIT SPACE KEY ---\n");
+        EXPECT_EQ(readFile(dir.file("Lumeko.cm2")), "earlier track\n");
+    }
+}
+
+}  // namespace

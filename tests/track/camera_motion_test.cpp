@@ -1,0 +1,271 @@
+// The camera-motion file: the writer's odd values and failures, the reader
+// against the writer and its refusals, and the conversion between camera keys,
+// key rows and poses (the key table's smoothing: key_smoothing_test.cpp; its
+// size: the tracker tests).
+
+#include "track/camera_motion_reader.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <tuple>
+
+#include "tests/support/test_support.h"
+#include "track/camera_key.h"
+#include "track/camera_motion.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The text the real writer makes of `table`, written in a fresh directory.
+std::string written(const KeyTable& table, int camNo) {
+    lumeko_test::TempDir dir;
+    const fs::path home = fs::current_path();
+    fs::current_path(dir.path());
+    writeCameraMotion(table, camNo);
+    fs::current_path(home);
+    return lumeko_test::readFile(dir.file("Lumeko.cm2"));
+}
+
+CameraMotion roundTrip(const KeyTable& table, int camNo) {
+    CameraMotion motion;
+    std::string error;
+    EXPECT_EQ(parseCameraMotion(written(table, camNo), motion, error), 0) << error;
+    return motion;
+}
+
+// The value printed for key `row` of `channel` (its name and the key line's third word).
+std::string keyValue(const std::string& text, const std::string& channel, int row) {
+    const std::string key = "k  " + std::to_string(row) + "  ";
+    const size_t at = text.find(key, text.find("\t\t" + channel + " ")) + key.size();
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+class CameraMotionFile : public testing::Test {
+  protected:
+    void SetUp() override {
+        // y = -0.0000001 is stored negated and prints as -0.000000.
+        appendKeyRow(*table, 1, 2.0, 0.0000001, 1e20, 0.0000006, 1234567.125, -3.5);
+        appendKeyRow(*table, 0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0);
+        lumeko_test::writeFile(dir.file("Lumeko.cm2"), "old track");
+        fs::current_path(dir.path());
+    }
+    void TearDown() override { fs::current_path(home); }
+    std::string write(int camNo) {
+        EXPECT_EQ(writeCameraMotion(*table, camNo), CameraMotionStatus::Written);
+        return lumeko_test::readFile("Lumeko.cm2");
+    }
+    // In a child process, so that the file size limit stays there.
+    void expectFailure(CameraMotionStatus expected, rlim_t fileSizeLimit) {
+        const rlimit limit = {fileSizeLimit, fileSizeLimit};
+        EXPECT_EXIT(
+            {
+                std::signal(SIGXFSZ, SIG_IGN);
+                setrlimit(RLIMIT_FSIZE, &limit);
+                std::exit(writeCameraMotion(*table, 0) == expected ? 0 : 1);
+            },
+            testing::ExitedWithCode(0), "");
+    }
+    long entryCount() const { return std::distance(fs::directory_iterator("."), {}); }
+    std::unique_ptr<KeyTable> table = std::make_unique<KeyTable>();
+    const fs::path home = fs::current_path();
+    lumeko_test::TempDir dir;
+};
+
+// The layout and the names for camera numbers 0 to 3 and -5 are the golden
+// runs'; here the printing of odd values, each in its channel, the largest
+// camera number and an empty table. Each write replaces the earlier file,
+// keeping its permissions.
+TEST_F(CameraMotionFile, OddValuesLargestCameraNumberAndAnEmptyTable) {
+    fs::permissions(dir.file("Lumeko.cm2"), fs::perms(0640));
+    const std::string text = write(0);
+    const std::tuple<const char*, int, const char*> keys[] = {
+        {"rotateZ", 0, "-3.500000"},
+        {"rotateX", 0, "1234567.125000"},
+        {"rotateY", 0, "0.000001"},
+        {"translateZ", 0, "-0.000000"},
+        {"translateY", 0, "100000000000000000000.000000"},
+        {"translateX", 0, "2.000000"},
+        {"rotateX", 1, "-45.000000"},
+        {"translateZ", 1, "-0.000000"},
+        {"translateY", 1, "-9.999999"},
+        {"focal", 0, "30.000000"}};
+    for (const auto& [channel, row, value] : keys)
+        EXPECT_EQ(keyValue(text, channel, row), value) << channel << " " << row;
+    const std::string dolly =  // "ドリーカメラ" in UTF-8
+        "\xE3\x83\x89\xE3\x83\xAA\xE3\x83\xBC\xE3\x82\xAB\xE3\x83\xA1\xE3\x83\xA9";
+    const std::string largest = write(2147483647);
+    EXPECT_NE(largest.find("\ncamera " + dolly + " 2147483646\n"), std::string::npos);
+    EXPECT_NE(largest.find("\tuseCamera " + dolly + " 2147483646\n"), std::string::npos);
+    table->count = 0;
+    const std::string empty = write(0);
+    EXPECT_NE(empty.find("\nclearFigureKeys 0\n"), std::string::npos);
+    EXPECT_EQ(empty.find("k  0  -"), std::string::npos);
+    EXPECT_EQ(fs::status(dir.file("Lumeko.cm2")).permissions(), fs::perms(0640));
+    EXPECT_EQ(entryCount(), 1);
+}
+
+// A write failing part-way (the file size limit holds for root too), and a
+// "Lumeko.cm2" that cannot be replaced, leave the previous file and no other.
+TEST_F(CameraMotionFile, FailedWritesKeepThePreviousFile) {
+    expectFailure(CameraMotionStatus::CloseFailed, 200);
+    EXPECT_EQ(lumeko_test::readFile(dir.file("Lumeko.cm2")), "old track");
+    EXPECT_EQ(entryCount(), 1);
+    fs::remove(dir.file("Lumeko.cm2"));
+    fs::create_directories(dir.file("Lumeko.cm2/keep"));
+    expectFailure(CameraMotionStatus::OpenFailed, RLIM_INFINITY);
+    EXPECT_TRUE(fs::is_directory(dir.file("Lumeko.cm2/keep")));
+    EXPECT_EQ(entryCount(), 1);
+}
+
+TEST(CameraMotionReader, ReadsBackWhatTheWriterWroteForEveryCameraNumber) {
+    auto table = std::make_unique<KeyTable>();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-500.0, 500.0);
+    for (int i = 0; i < 40; i++) {
+        const int found = i % 7 == 3 ? 0 : 1;
+        appendKeyRow(*table, found, value(random), value(random), value(random), value(random),
+                     value(random), value(random));
+    }
+    for (int camNo : {0, 1, 5}) {
+        const CameraMotion motion = roundTrip(*table, camNo);
+        ASSERT_EQ(motion.rowCount(), 40);
+        EXPECT_EQ(motion.focal, 30.0);
+        EXPECT_EQ(motion.cameraName.starts_with("STD_CAMERA"), camNo == 0) << motion.cameraName;
+        if (camNo == 5) {
+            EXPECT_TRUE(motion.cameraName.ends_with(" 4")) << motion.cameraName;
+        }
+        EXPECT_EQ(motion.foundCount(), 34);
+        for (int i = 0; i < 40; i++) {
+            const KeyRow& got = motion.rows[i];
+            const KeyRow& put = table->rows[i];
+            EXPECT_EQ(got.found, put.found) << i;
+            const double pairs[6][2] = {
+                {got.translateX, put.translateX}, {got.translateY, put.translateY},
+                {got.translateZ, put.translateZ}, {got.rotateY, put.rotateY},
+                {got.rotateX, put.rotateX},       {got.rotateZ, put.rotateZ}};
+            for (const auto& p : pairs)
+                EXPECT_NEAR(p[0], p[1], 5e-7) << i;  // six decimals
+        }
+    }
+    table->count = 0;
+    EXPECT_EQ(roundTrip(*table, 0).rowCount(), 0);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return text.replace(at, from.size(), to);
+}
+
+TEST(CameraMotionReader, RefusesMalformedFilesNamingTheLine) {
+    auto table = std::make_unique<KeyTable>();  // a well-formed file to damage line by line
+    appendKeyRow(*table, 1, 1, 2, 3, 4, 5, 6);
+    appendKeyRow(*table, 0, 0, 0, 0, 0, 0, 0);
+    const std::string good = written(*table, 0);
+    CameraMotion motion;
+    std::string error;
+    ASSERT_EQ(parseCameraMotion(good, motion, error), 0) << error;
+    EXPECT_EQ(motion.foundCount(), 1);
+    // A file with spaces for tabs and blank lines removed is the same file.
+    std::string loose = replaced(good, "\t\t\t\tk  1  -45.000000", "  k 1 -45.000000  ");
+    ASSERT_EQ(parseCameraMotion(loose, motion, error), 0) << error;
+
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "line 1: the file ends"},
+        {good.substr(0, good.find("\t\trotateY")), "the file ends"},
+        {replaced(good, "number 7", "number 8"), "line 5: expected \"number 7\""},
+        {replaced(good, "clearFigureKeys 2", "clearFigureKeys 3"),
+         "rotateZ has 2 keys, clearFigureKeys 3"},
+        {replaced(good, "clearFigureKeys 2", "clearFigureKeys 1"), "more keys than"},
+        {replaced(good, "clearFigureKeys 2", "clearFigureKeys two"), "line 8:"},
+        {replaced(good, "k  1  -45.000000", "k  1  -45.0x"), "not a finite decimal number"},
+        {replaced(good, "k  1  -45.000000", "k  1  nan"), "not a finite decimal number"},
+        {replaced(good, "k  1  -45.000000", "k  2  -45.000000"), "expected key number 1"},
+        {replaced(good, "rotateX pitch", "rotateZ roll"), "a second rotateZ channel"},
+        {replaced(good, "rotateX pitch", "rotateX yaw"), "expected \"rotateX pitch\""},
+        {replaced(good, "trackingScaleMult 1\n", "trackingScaleMult 2\n"), "trackingScaleMult 1"},
+        {replaced(good, "useCamera STD_CAMERA", "useCamera other"), "not the camera"},
+        {good + "}\n", "text after the end"},
+    };
+    for (const auto& [text, message] : cases) {
+        EXPECT_EQ(parseCameraMotion(text, motion, error), -1) << message;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+    }
+    EXPECT_EQ(readCameraMotion("/nonexistent/Lumeko.cm2", motion, error), -1);
+    EXPECT_EQ(error, "/nonexistent/Lumeko.cm2: cannot open");
+}
+
+// Marker-to-camera poses: any rotation, the camera 100 to 2000 units away.
+void randomPose(std::mt19937& random, double pose[3][4]) {
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    double q[4], norm = 0.0;
+    for (double& v : q) {
+        v = unit(random);
+        norm += v * v;
+    }
+    for (double& v : q)
+        v /= std::sqrt(norm);
+    const lumeko_test::Rotation r = lumeko_test::quaternionRotation(q[0], q[1], q[2], q[3]);
+    const double distance = 100.0 + 1900.0 * (unit(random) + 1.0) / 2.0;
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++)
+            pose[j][k] = r[j][k];
+        pose[j][3] = distance * unit(random) / std::sqrt(3.0);
+    }
+}
+
+TEST(CameraKeyConversion, PoseToKeyToPoseRoundTripsAndRowsExchangeTheAxes) {
+    std::mt19937 random(11);
+    for (int n = 0; n < 2000; n++) {
+        double pose[3][4], back[3][4];
+        randomPose(random, pose);
+        CameraKey key;
+        ASSERT_EQ(poseToCameraKey(pose, &key), 0);
+        cameraKeyToPose(key, back);
+        for (int i = 0; i < 12; i++) {
+            const double scale = i % 4 == 3 ? 1e-8 * 2000.0 : 1e-9;
+            EXPECT_NEAR(back[i / 4][i % 4], pose[i / 4][i % 4], scale) << n << " " << i;
+        }
+        // Through a key row, as appendKeyRow stores it.
+        auto table = std::make_unique<KeyTable>();
+        appendKeyRow(*table, 1, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ);
+        const KeyRow row = keyRowOfCameraKey(key, 1);
+        EXPECT_EQ(row.found, table->rows[0].found);
+        EXPECT_EQ(std::memcmp(&row.translateX, &table->rows[0].translateX, 6 * sizeof(double)), 0);
+        const CameraKey again = cameraKeyOfRow(row);
+        EXPECT_EQ(std::memcmp(&again, &key, sizeof key), 0);
+    }
+}
+
+// The key angles are a yaw-pitch-roll of a camera in a Y-up world (X = marker
+// x, Y = marker z, Z = -marker y) that looks down its -Z with +Y up:
+// R = Ry(rotY) Rx(rotX) Rz(rotZ). The exporters rely on it.
+TEST(CameraKeyConversion, KeyAnglesAreYawPitchRollInTheKeyRowAxes) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> angle(-180.0, 180.0);
+    for (int n = 0; n < 200; n++) {
+        const CameraKey key{0.1, 0.2, 0.3, angle(random), angle(random) / 2.0, angle(random)};
+        double m[3][4];
+        cameraKeyToCameraInMarker(key, m);
+        const lumeko_test::Rotation r = lumeko_test::axisRotation(1, degToRad(key.rotY)) *
+                                        lumeko_test::axisRotation(0, degToRad(key.rotX)) *
+                                        lumeko_test::axisRotation(2, degToRad(key.rotZ));
+        // World axes of the camera: E M diag(1, -1, -1), E the axis exchange.
+        const double world[3][3] = {{m[0][0], -m[0][1], -m[0][2]},
+                                    {m[2][0], -m[2][1], -m[2][2]},
+                                    {-m[1][0], m[1][1], m[1][2]}};
+        for (int i = 0; i < 9; i++)
+            EXPECT_NEAR(r[i / 3][i % 3], world[i / 3][i % 3], 1e-12) << n;
+        EXPECT_NEAR(m[0][3], 20.0, 1e-12);  // 0.1 / 0.005
+    }
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+#include "track/camera_key.h"
+
+#include <cmath>
+
+#include "math/matrix.h"
+#include "pose/rotation_angles.h"
+
+namespace {
+
+constexpr double PI = 3.141592653589793;
+constexpr double HALF_PI = 1.5707963267948966;
+
+bool allFinite(const double* values, int count) {
+    for (int i = 0; i < count; i++) {
+        if (!std::isfinite(values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+double radToDeg(double radians) {
+    return radians * 180.0 / PI;
+}
+
+int poseToCameraKey(const double pose[3][4], CameraKey* key) {
+    if (!allFinite(&pose[0][0], 12)) {
+        return -1;
+    }
+    double cameraInMarker[3][4];
+    arPoseInvert(pose, cameraInMarker);
+    double rotation[3][3];
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            rotation[j][k] = cameraInMarker[j][k];
+        }
+    }
+    double a;
+    double b;
+    double c;
+    arRotationToAngles(rotation, &a, &b, &c);
+    CameraKey values;
+    values.rotY = radToDeg(a - HALF_PI);
+    values.rotX = radToDeg(HALF_PI - b);
+    values.rotZ = radToDeg((a - c) - HALF_PI);
+    values.x = TRANSLATION_SCALE * cameraInMarker[0][3];
+    values.y = TRANSLATION_SCALE * cameraInMarker[1][3];
+    values.z = TRANSLATION_SCALE * cameraInMarker[2][3];
+    const double all[6] = {values.x, values.y, values.z, values.rotY, values.rotX, values.rotZ};
+    if (!allFinite(all, 6)) {
+        return -1;
+    }
+    *key = values;
+    return 0;
+}
+
+double degToRad(double degrees) {
+    return degrees * PI / 180.0;
+}
+
+void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]) {
+    const double a = degToRad(key.rotY) + HALF_PI;
+    const double b = HALF_PI - degToRad(key.rotX);
+    const double c = a - HALF_PI - degToRad(key.rotZ);
+    double rotation[3][3];
+    arAnglesToRotation(a, b, c, rotation);
+    const double position[3] = {key.x / TRANSLATION_SCALE, key.y / TRANSLATION_SCALE,
+                                key.z / TRANSLATION_SCALE};
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            cameraInMarker[j][k] = rotation[j][k];
+        }
+        cameraInMarker[j][3] = position[j];
+    }
+}
+
+void cameraKeyToPose(const CameraKey& key, double pose[3][4]) {
+    double cameraInMarker[3][4];
+    cameraKeyToCameraInMarker(key, cameraInMarker);
+    arPoseInvert(cameraInMarker, pose);
+}
+
+KeyRow keyRowOfCameraKey(const CameraKey& key, int found) {
+    return KeyRow{found, key.x, key.z, -key.y, key.rotY, key.rotX, key.rotZ};
+}
+
+CameraKey cameraKeyOfRow(const KeyRow& row) {
+    return CameraKey{row.translateX, -row.translateZ, row.translateY,
+                     row.rotateY,    row.rotateX,     row.rotateZ};
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "track/key_table.h"
+
+// The camera values one found frame stores, and their derivation from the
+// marker-to-camera pose.
+
+// Factor applied to every translation before it is stored.
+inline constexpr double TRANSLATION_SCALE = 0.005;
+
+// The camera values of one found frame: position in marker coordinates
+// (scaled by TRANSLATION_SCALE) and the three rotations in degrees.
+struct CameraKey {
+    double x;
+    double y;
+    double z;
+    double rotY;
+    double rotX;
+    double rotZ;
+};
+
+// Camera values of the marker-to-camera `pose` (the camera seen from the
+// marker); -1 when the pose or a value is not finite.
+int poseToCameraKey(const double pose[3][4], CameraKey* key);
+
+double radToDeg(double radians);
+
+// The inverse of poseToCameraKey. The rotation is rebuilt from the three
+// angles (a = rotY + 90, b = 90 - rotX, c = a - 90 - rotZ in radians, R =
+// Rz(a) Ry(b) Rz(c - a)), the position is the key's divided by
+// TRANSLATION_SCALE. `cameraInMarker` is the camera's pose in marker
+// coordinates: its columns are the camera's x (right), y (down) and z
+// (viewing direction) axes and its position.
+void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]);
+
+// The marker-to-camera pose of the key (the inverse of the above).
+void cameraKeyToPose(const CameraKey& key, double pose[3][4]);
+
+// The values a key row stores for the key (translateX = x, translateY = z,
+// translateZ = -y, rotations as they are), and back.
+KeyRow keyRowOfCameraKey(const CameraKey& key, int found);
+CameraKey cameraKeyOfRow(const KeyRow& row);
+
+double degToRad(double degrees);

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "camera/camera_param.h"
+#include "marker/detector.h"
+#include "marker/frame_image.h"
+#include "marker/marker_info.h"
+#include "math/image_point.h"
+#include "pose/marker_pose.h"
+#include "track/camera_key.h"
+#include "track/key_table.h"
+
+// Binarisation threshold handed to detection on every frame.
+inline constexpr int DETECT_THRESHOLD = 100;
+// Least confidence a marker must have to be chosen.
+inline constexpr double CHOOSE_CONFIDENCE_MIN = 0.5;
+
+// What the tracking step keeps from frame to frame.
+struct TrackerState {
+    int patternId = -1;     // id of the loaded pattern; markers are matched against it
+    int chosenMarker = -1;  // index in the current frame's marker list, -1 when none
+    int poseContinues = 0;  // 1 when the next pose may continue from cameraPose
+    double patternWidth = 0.0;
+    ImagePoint patternCentre = {0.0, 0.0};
+    double cameraPose[3][4] = {};  // last marker-to-camera pose
+    int poseKnown = 0;             // 1 while cameraPose holds a pose that converts to a key
+    PoseSettings poseSettings{};   // how every pose is fitted (the plain fit by default)
+};
+
+// Index of the marker carrying `patternId` with the highest confidence of at
+// least CHOOSE_CONFIDENCE_MIN, the earlier one on equal confidence; -1 when none.
+int chooseMarker(const MarkerInfo* markers, int count, int patternId);
+
+// The tracking step on a frame's marker list: chooses the marker, updates the
+// pose in `state` against `camera` and returns 1 with the frame's camera
+// values in `key`, or 0 for a not-found row.
+int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
+                 int count, CameraKey* key);
+
+// How a Tracker works, from the command line's options; the defaults are
+// Lumeko's behaviour without options.
+struct TrackerSettings {
+    // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
+    // detected again at a threshold chosen from the frame (--auto-threshold).
+    bool autoThreshold = false;
+    // Region area limits scaled to the frame size (--large-markers); for the
+    // Detector's large-marker setting.
+    bool largeMarkers = false;
+    // Sub-pixel edges and a converged pose (--refine); for the Detector's and
+    // the pose's refinement settings.
+    bool refine = false;
+    // Most provisional labels of one labeling pass; 0 sizes labeling for the
+    // busiest frame of the camera's size. Tests set a small one to reach the
+    // busy-frame path, which the full size never takes.
+    int32_t labelCapacity = 0;
+};
+
+enum class TrackStatus {
+    Tracked,          // one row appended, found or not
+    DetectionFailed,  // the frame is not of the tracker's size; nothing appended
+    TableFull,        // the key table already holds KEY_TABLE_SIZE rows
+};
+
+// Turns frames of one size into key rows: owns the detection, the pose
+// continuity from frame to frame and the key table of the track.
+class Tracker {
+  public:
+    // A tracker for frames of `camera`'s size (the camera already resized to
+    // the frame) and a marker `patternWidth` wide, working as `settings` say;
+    // null when its working storage cannot be allocated.
+    static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth,
+                                           const TrackerSettings& settings = {});
+
+    // With `on`, refines the markers' edges (Detector::setRefineEdges) and
+    // fits poses with PoseSettings::refine; off (the default) tracks exactly
+    // as before. Set before the first frame.
+    void setRefine(bool on);
+
+    // Loads the marker's pattern file; 0, or -1 with the reason in `error`.
+    int loadPattern(const char* patternName, PatternLoadError* error);
+
+    // Detects the marker in `frame`, estimates the camera and appends one row.
+    // A frame too busy for detection (more dark regions than its working
+    // storage holds) becomes a not-found row, counted in busyFrames(), and
+    // the next frame starts its pose afresh.
+    TrackStatus track(const FrameImage& frame);
+
+    // Frames that became not-found rows because detection could not hold them.
+    long long busyFrames() const { return busy; }
+
+    // Smooths the rows once the last frame has been tracked.
+    void smooth();
+
+    const KeyTable& keys() const { return *table; }
+    const Detector& detector() const { return *markerDetector; }
+    const TrackerSettings& settings() const { return trackerSettings; }
+
+  private:
+    Tracker() = default;
+
+    // --auto-threshold: after the pass at DETECT_THRESHOLD (`historyBefore`
+    // holding the history as it was before it), detects the frame again when
+    // that pass did not see the loaded marker in it. Keeps a retry that sees
+    // it; otherwise puts back the first pass's markers and history.
+    void retryAtChosenThreshold(const FrameImage& frame, const MarkerInfo** markers, int* count);
+    // Remembers where the loaded marker was seen in the last pass, when it was.
+    bool rememberSeenMarker(const MarkerInfo* markers);
+
+    std::unique_ptr<Detector> markerDetector;
+    std::unique_ptr<KeyTable> table;
+    TrackerState state;
+    TrackerSettings trackerSettings;
+    long long busy = 0;
+
+    // --auto-threshold's working copies (no allocation per frame): the
+    // history before the frame's first pass and after it, that pass's
+    // markers, and where the marker was last seen (area 0: never).
+    MarkerHistory historyBefore{};
+    MarkerHistory historyAfterFirst{};
+    MarkerList firstPass{};
+    ImagePoint lastSeenCentre{0.0, 0.0};
+    int lastSeenArea = 0;
+};
