@@ -124,7 +124,7 @@ void detectMarker(benchmark::State& state, bool refine) {
     double labeling = 0, squares = 0, identification = 0, history = 0, total = 0;
     int status = 0;
     for (auto _ : state) {
-        status = detector->detect(frame.image(), 100, &markers, &count);
+        status = detector->detect(frame.image(), &markers, &count);
         const DetectionTrace& trace = detector->trace();
         labeling += micros(trace.labeling);
         squares += micros(trace.squares);
@@ -186,8 +186,7 @@ void BM_RefineEdges(benchmark::State& state) {
     TestFrame frame = benchFrame(state);
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    if (detector == nullptr || detector->detect(frame.image(), 100, &markers, &count) < 0 ||
-        count < 1) {
+    if (detector == nullptr || detector->detect(frame.image(), &markers, &count) < 0 || count < 1) {
         state.SkipWithError("no marker to refine");
         return;
     }

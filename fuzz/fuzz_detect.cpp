@@ -30,7 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         {width / 2.0, height / 2.0, lens * 640.0 * 640.0 / (width * width), 1.0}};
     if (arCheckCameraParam(camera, nullptr) != 0)
         camera.distFactor[2] = 0.0;
-    std::unique_ptr<Detector> detector = Detector::create(camera);
+    DetectorSettings settings;
+    settings.threshold = threshold;
+    std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     fuzz::require(detector != nullptr, "a detector for a small frame");
     PatternLoadError error;
     const int id = detector->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", &error);
@@ -49,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const MarkerInfo* markers = nullptr;
         int count = -1;
-        if (detector->detect(frame, threshold, &markers, &count) != 0) {
+        if (detector->detect(frame, &markers, &count) != 0) {
             fuzz::require(count == 0, "a failed pass reports no marker");
             continue;
         }

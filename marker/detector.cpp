@@ -54,14 +54,15 @@ int arRegionAreaMax(int width, int height, const DetectorSettings& settings) {
     return static_cast<int>(std::clamp<double>(scaled, REGION_AREA_MAX, INT32_MAX));
 }
 
-Detector::Detector(const CameraParam& camera) : camera_(camera) {}
+Detector::Detector(const CameraParam& camera, const DetectorSettings& settings)
+    : camera_(camera), settings_(settings) {}
 
 std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
                                            const DetectorSettings& settings) {
     if (camera.xsize <= 0 || camera.ysize <= 0 || settings.labelCapacity < 0) {
         return nullptr;
     }
-    std::unique_ptr<Detector> detector(new (std::nothrow) Detector(camera));
+    std::unique_ptr<Detector> detector(new (std::nothrow) Detector(camera, settings));
     if (detector == nullptr || arInitLabeling(detector->labelStorage_, camera.xsize, camera.ysize,
                                               settings.labelCapacity) < 0) {
         return nullptr;
@@ -79,22 +80,62 @@ int Detector::loadPattern(const char* filename, PatternLoadError* error) {
     return arLoadPatternFile(patterns_, filename, error);
 }
 
-int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** markers,
-                     int* count) {
+int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* count) {
     *count = 0;
     seenCount_ = 0;
+    if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize) {
+        trace_ = DetectionTrace{};
+        return DETECT_BAD_FRAME;
+    }
+    DetectionPass* kept = &passes_[0];
+    const int status = detectPending(frame, settings_.threshold, *kept);
+    if (status == DETECT_OK && settings_.thresholdRetry &&
+        !arSeenMarker(kept->list, kept->seenCount, &lastSeen_)) {
+        kept = &retryAtChosenThresholds(frame, *kept);
+    }
+    commit(*kept);
+    if (status != DETECT_OK) {
+        return status;
+    }
+    *markers = kept->list.markers;
+    *count = kept->list.count;
+    return DETECT_OK;
+}
+
+Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& frame,
+                                                           DetectionPass& first) {
+    int thresholds[RETRY_THRESHOLD_MAX];
+    const int tries = arRetryThresholds(frame, lastSeen_, settings_.threshold, thresholds);
+    DetectionPass& retry = passes_[1];
+    for (int i = 0; i < tries; i++) {
+        if (detectPending(frame, thresholds[i], retry) == DETECT_OK &&
+            arSeenMarker(retry.list, retry.seenCount, &lastSeen_)) {
+            return retry;
+        }
+    }
+    return first;
+}
+
+void Detector::commit(const DetectionPass& pass) {
+    history_.count = pass.history.count;
+    std::copy_n(pass.history.entries, pass.history.count, history_.entries);
+    seenCount_ = pass.seenCount;
+}
+
+int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPass& pass) {
     trace_ = DetectionTrace{};
     const Clock::time_point passStart = Clock::now();
     Clock::time_point stageStart = passStart;
+    MarkerList& list = pass.list;
+    pass.history.count = history_.count;
+    std::copy_n(history_.entries, history_.count, pass.history.entries);
+    pass.seenCount = 0;
 
-    if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize) {
-        return DETECT_BAD_FRAME;
-    }
     if (arLabelImage(labelStorage_, frame, threshold, &labelResult_) != LABEL_OK) {
         // A frame in which nothing was seen, for the history as well.
-        markerList_.count = 0;
-        arSteadyMarkers(history_, markerList_);
-        markerList_.count = 0;
+        list.count = 0;
+        arSteadyMarkers(pass.history, list);
+        list.count = 0;
         return DETECT_CAPACITY_EXCEEDED;
     }
     trace_.labeling = lap(stageStart);
@@ -108,26 +149,22 @@ int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** 
     trace_.contourFailures = {squareStorage_.contourFailures.get(),
                               static_cast<size_t>(squareStorage_.contourFailureCount)};
 
-    markerList_.count =
-        identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
-                        candidateCount, markerList_.markers);
+    list.count = identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
+                                 candidateCount, list.markers);
     trace_.identification = lap(stageStart);
-    seenCount_ = markerList_.count;
+    pass.seenCount = list.count;
 
     if (refineEdges_) {
-        for (int i = 0; i < markerList_.count; i++) {
-            MarkerInfo& marker = markerList_.markers[i];
+        for (int i = 0; i < list.count; i++) {
+            MarkerInfo& marker = list.markers[i];
             arRefineEdges(frame, camera_.distFactor, refineStorage_, marker.edgeLines,
                           marker.vertices);
         }
         trace_.refinement = lap(stageStart);
     }
 
-    arSteadyMarkers(history_, markerList_);
+    arSteadyMarkers(pass.history, list);
     trace_.history = lap(stageStart);
     trace_.total = Clock::now() - passStart;
-
-    *markers = markerList_.markers;
-    *count = markerList_.count;
     return DETECT_OK;
 }

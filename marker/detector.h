@@ -14,11 +14,12 @@
 #include "marker/pattern.h"
 #include "marker/pattern_set.h"
 #include "marker/square_candidates.h"
+#include "marker/threshold_choice.h"
 
 // Everything one detection run needs: the camera it works for, the loaded
 // patterns, the working storage of every stage (sized once, for frames of the
-// camera's size), the marker list handed out, the history of earlier frames
-// and the trace of the last pass. Detectors share nothing: two in one process
+// camera's size), the passes' marker lists, the history of earlier frames and
+// the trace of the last pass. Detectors share nothing: two in one process
 // keep their own patterns and history. No pass allocates memory.
 //
 // Detection prints nothing. Where it has something to say, it says it in
@@ -42,6 +43,14 @@ struct DetectorSettings {
     // REGION_AREA_MAX. The smallest area stays REGION_AREA_MIN: a small
     // marker is as small in a large frame.
     bool largeMarkers = false;
+    // Threshold of a frame's first pass: a pixel is dark when blue + green +
+    // red <= 3 x threshold.
+    int threshold = DETECT_THRESHOLD;
+    // A frame whose first pass sees no identified marker in the frame itself
+    // is detected again at the thresholds arRetryThresholds chooses from it;
+    // the first retry that sees one is kept, else the first pass. Either way
+    // the history takes one step per frame (--auto-threshold).
+    bool thresholdRetry = false;
 };
 
 // The largest region area a detector with `settings` takes as a candidate
@@ -70,25 +79,21 @@ class Detector {
     // the reason in *error.
     int loadPattern(const char* filename, PatternLoadError* error);
 
-    // One detection pass with the history: DETECT_OK and the list (valid
-    // until the next call). Otherwise *count is 0 and:
+    // Detects the markers of `frame` as the settings say (one pass, or a
+    // retry at thresholds chosen from the frame) and steps the history once:
+    // DETECT_OK and the list (valid until the next call). Otherwise *count is
+    // 0 and:
     // - DETECT_BAD_FRAME: the history is left as it was;
-    // - DETECT_CAPACITY_EXCEEDED: the history takes the step of a frame in
-    //   which no marker was seen (remembered markers age, as on any frame
-    //   without them), and the markers it would hold on to are not handed
-    //   out: the frame is one without markers.
-    int detect(const FrameImage& frame, int threshold, const MarkerInfo** markers, int* count);
+    // - DETECT_CAPACITY_EXCEEDED (the first pass needed more labels than the
+    //   capacity): the history takes the step of a frame in which no marker
+    //   was seen (remembered markers age, as on any frame without them), and
+    //   the markers it would hold on to are not handed out: the frame is one
+    //   without markers.
+    int detect(const FrameImage& frame, const MarkerInfo** markers, int* count);
 
-    // How many of the last pass's markers were found in the frame itself; the
+    // How many of the markers handed out were found in the frame itself; the
     // rest of the list are markers held from the history.
     int seenCount() const { return seenCount_; }
-
-    // The history of earlier frames, for a caller that detects one frame more
-    // than once and keeps one pass: it puts the history back before the next
-    // pass (or after one it discards), so that the history counts one pass
-    // per frame.
-    const MarkerHistory& history() const { return history_; }
-    void restoreHistory(const MarkerHistory& history) { history_ = history; }
 
     // Per-stage times, what each stage produced and the tracer's
     // diagnostics, for the last pass (all zero before the first).
@@ -109,9 +114,29 @@ class Detector {
     void setRefineEdges(bool on) { refineEdges_ = on; }
 
   private:
-    explicit Detector(const CameraParam& camera);
+    // One pass's outcome, kept pending until it is committed: the markers it
+    // hands out, the history as it leaves it and how many of the markers it
+    // found in the frame itself.
+    struct DetectionPass {
+        MarkerList list;
+        MarkerHistory history;
+        int seenCount;
+    };
+
+    explicit Detector(const CameraParam& camera, const DetectorSettings& settings);
+
+    // One pass at `threshold` into `pass`; the history is stepped on a copy,
+    // the detector's own stays as it was. DETECT_OK, or DETECT_CAPACITY_EXCEEDED
+    // with `pass` holding the step of a frame without markers.
+    int detectPending(const FrameImage& frame, int threshold, DetectionPass& pass);
+    // After a first pass that saw no identified marker: the first retry pass
+    // that sees one, or `first`.
+    DetectionPass& retryAtChosenThresholds(const FrameImage& frame, DetectionPass& first);
+    // Makes `pass` the frame's outcome: its history becomes the detector's.
+    void commit(const DetectionPass& pass);
 
     CameraParam camera_;
+    DetectorSettings settings_;
     int regionAreaMax_ = REGION_AREA_MAX;
     PatternSet patterns_{};
     LabelStorage labelStorage_{};
@@ -120,8 +145,9 @@ class Detector {
     EdgeRefineStorage refineStorage_{};
     bool refineEdges_ = false;
     LabelResult labelResult_{};
-    MarkerList markerList_{};
+    DetectionPass passes_[2]{};  // a frame's first pass and its retries
     MarkerHistory history_{};
+    SeenMarker lastSeen_{};  // for the retry thresholds
     int seenCount_ = 0;
     DetectionTrace trace_{};
 };

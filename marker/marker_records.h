@@ -9,6 +9,8 @@
 #include "marker/marker_info.h"
 #include "math/image_point.h"
 
+// Binarisation threshold of a frame's first pass.
+inline constexpr int DETECT_THRESHOLD = 100;
 // Region areas (pixels, both limits inclusive) that can become candidates.
 inline constexpr int REGION_AREA_MIN = 70;
 inline constexpr int REGION_AREA_MAX = 100000;

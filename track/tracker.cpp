@@ -1,9 +1,6 @@
 #include "track/tracker.h"
 
-#include <algorithm>
 #include <new>
-
-#include "track/auto_threshold.h"
 
 #include "pose/marker_pose.h"
 
@@ -85,6 +82,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     DetectorSettings detection;
     detection.largeMarkers = settings.largeMarkers;
     detection.labelCapacity = settings.labelCapacity;
+    detection.thresholdRetry = settings.autoThreshold;
     tracker->markerDetector = Detector::create(camera, detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
     if (tracker->markerDetector == nullptr || tracker->table == nullptr)
@@ -113,62 +111,16 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     int count = 0;
     // For a frame of the right size, detection fails only when the frame is
     // too busy for its storage: the frame is a row without the marker.
-    if (trackerSettings.autoThreshold)
-        historyBefore = markerDetector->history();
-    if (markerDetector->detect(frame, DETECT_THRESHOLD, &markers, &count) < 0) {
+    if (markerDetector->detect(frame, &markers, &count) < 0) {
         busy++;
         markers = nullptr;
         count = 0;
-    } else if (trackerSettings.autoThreshold) {
-        retryAtChosenThreshold(frame, &markers, &count);
     }
     CameraKey key{};
     const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
     if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
         return TrackStatus::TableFull;
     return TrackStatus::Tracked;
-}
-
-bool Tracker::rememberSeenMarker(const MarkerInfo* markers) {
-    const int seen = chooseMarker(markers, markerDetector->seenCount(), state.patternId);
-    if (seen < 0)
-        return false;
-    lastSeenCentre = markers[seen].centre;
-    lastSeenArea = markers[seen].area;
-    return true;
-}
-
-void Tracker::retryAtChosenThreshold(const FrameImage& frame, const MarkerInfo** markers,
-                                     int* count) {
-    if (rememberSeenMarker(*markers))
-        return;
-    historyAfterFirst = markerDetector->history();
-    std::copy_n(*markers, *count, firstPass.markers);
-    firstPass.count = *count;
-    // Around where the marker was last seen the grey levels are mostly its
-    // ink and the paper around it; before the first find, the whole frame's.
-    int thresholds[2] = {-1, chooseThreshold(frame, {0, 0, frame.width, frame.height})};
-    if (lastSeenArea > 0)
-        thresholds[0] = chooseThreshold(
-            frame, boxAroundMarker(lastSeenCentre.x, lastSeenCentre.y, lastSeenArea));
-    for (int i = 0; i < 2; i++) {
-        const int threshold = thresholds[i];
-        if (threshold < 0 || threshold == DETECT_THRESHOLD ||
-            (i == 1 && threshold == thresholds[0]))
-            continue;
-        markerDetector->restoreHistory(historyBefore);
-        const MarkerInfo* retried = nullptr;
-        int retriedCount = 0;
-        if (markerDetector->detect(frame, threshold, &retried, &retriedCount) == 0 &&
-            rememberSeenMarker(retried)) {
-            *markers = retried;
-            *count = retriedCount;
-            return;
-        }
-    }
-    markerDetector->restoreHistory(historyAfterFirst);
-    *markers = firstPass.markers;
-    *count = firstPass.count;
 }
 
 void Tracker::smooth() {

@@ -12,8 +12,6 @@
 #include "track/camera_key.h"
 #include "track/key_table.h"
 
-// Binarisation threshold handed to detection on every frame.
-inline constexpr int DETECT_THRESHOLD = 100;
 // Least confidence a marker must have to be chosen.
 inline constexpr double CHOOSE_CONFIDENCE_MIN = 0.5;
 
@@ -43,7 +41,8 @@ int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInf
 // Lumeko's behaviour without options.
 struct TrackerSettings {
     // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
-    // detected again at a threshold chosen from the frame (--auto-threshold).
+    // detected again at a threshold chosen from the frame (--auto-threshold;
+    // the Detector's threshold retry).
     bool autoThreshold = false;
     // Region area limits scaled to the frame size (--large-markers); for the
     // Detector's large-marker setting.
@@ -100,26 +99,9 @@ class Tracker {
   private:
     Tracker() = default;
 
-    // --auto-threshold: after the pass at DETECT_THRESHOLD (`historyBefore`
-    // holding the history as it was before it), detects the frame again when
-    // that pass did not see the loaded marker in it. Keeps a retry that sees
-    // it; otherwise puts back the first pass's markers and history.
-    void retryAtChosenThreshold(const FrameImage& frame, const MarkerInfo** markers, int* count);
-    // Remembers where the loaded marker was seen in the last pass, when it was.
-    bool rememberSeenMarker(const MarkerInfo* markers);
-
     std::unique_ptr<Detector> markerDetector;
     std::unique_ptr<KeyTable> table;
     TrackerState state;
     TrackerSettings trackerSettings;
     long long busy = 0;
-
-    // --auto-threshold's working copies (no allocation per frame): the
-    // history before the frame's first pass and after it, that pass's
-    // markers, and where the marker was last seen (area 0: never).
-    MarkerHistory historyBefore{};
-    MarkerHistory historyAfterFirst{};
-    MarkerList firstPass{};
-    ImagePoint lastSeenCentre{0.0, 0.0};
-    int lastSeenArea = 0;
 };

@@ -46,7 +46,7 @@ class Detection : public testing::Test {
         return loadText(*detector, dir, text, error);
     }
     int detect(TestFrame& frame) {
-        status = detector->detect(frame.image(), 100, &markers, &count);
+        status = detector->detect(frame.image(), &markers, &count);
         return count;
     }
     std::tuple<int, int, double> identity(int i) {
@@ -429,22 +429,22 @@ TEST(Detectors, TwoDetectorsShareNeitherPatternsNorHistory) {
     withQ.drawMarker({300.5, 250.5}, 140, 0.0, q);
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    ASSERT_EQ(a->detect(withP.image(), 100, &markers, &count), 0);
+    ASSERT_EQ(a->detect(withP.image(), &markers, &count), 0);
     ASSERT_EQ(count, 1);
     EXPECT_EQ(markers[0].id, 0);
-    ASSERT_EQ(b->detect(withP.image(), 100, &markers, &count), 0);  // q's detector: unknown
+    ASSERT_EQ(b->detect(withP.image(), &markers, &count), 0);  // q's detector: unknown
     ASSERT_EQ(count, 1);
     EXPECT_EQ(markers[0].id, -1);
-    ASSERT_EQ(b->detect(empty.image(), 100, &markers, &count), 0);
+    ASSERT_EQ(b->detect(empty.image(), &markers, &count), 0);
     EXPECT_EQ(count, 0);  // a's marker is not in b's history
-    ASSERT_EQ(b->detect(withQ.image(), 100, &markers, &count), 0);
-    ASSERT_EQ(a->detect(empty.image(), 100, &markers, &count), 0);
+    ASSERT_EQ(b->detect(withQ.image(), &markers, &count), 0);
+    ASSERT_EQ(a->detect(empty.image(), &markers, &count), 0);
     ASSERT_EQ(count, 1);  // a remembers its own marker, untouched by b
     EXPECT_EQ(markers[0].id, 0);
     EXPECT_GT(markers[0].confidence, 0.9);
     a = Detector::create(lumeko_test::undistortedCamera(640, 480));
     ASSERT_EQ(loadText(*a, dir, lumeko_test::patternFileText(p)), 0);
-    ASSERT_EQ(a->detect(empty.image(), 100, &markers, &count), 0);
+    ASSERT_EQ(a->detect(empty.image(), &markers, &count), 0);
     EXPECT_EQ(count, 0);  // nothing carried over from the last detector
     EXPECT_EQ(Detector::create(lumeko_test::undistortedCamera(0, 240)), nullptr);
     EXPECT_EQ(Detector::create(lumeko_test::undistortedCamera(320, -1)), nullptr);

@@ -225,7 +225,7 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
             ASSERT_EQ(tracker->track(*frame), TrackStatus::Tracked);
         const MarkerInfo* markers = nullptr;
         int count = 0;
-        ASSERT_EQ(detector->detect(*frame, DETECT_THRESHOLD, &markers, &count), 0);
+        ASSERT_EQ(detector->detect(*frame, &markers, &count), 0);
         const int chosen = chooseMarker(markers, count, 0);
         if (chosen < 0 || truth[n].visible == 0)
             continue;

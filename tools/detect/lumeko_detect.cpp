@@ -230,7 +230,9 @@ int main(int argc, char** argv) {
         readCamera(options, width, height, camera, error) != 0) {
         return fail(error);
     }
-    const std::unique_ptr<Detector> detector = Detector::create(camera);
+    DetectorSettings settings;
+    settings.threshold = options.threshold;
+    const std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     if (detector == nullptr) {
         return fail("cannot size detection for " + std::to_string(width) + " x " +
                     std::to_string(height) + " pixels");
@@ -248,7 +250,7 @@ int main(int argc, char** argv) {
     const FrameImage frame{bgra.data(), width, height};
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    const int status = detector->detect(frame, options.threshold, &markers, &count);
+    const int status = detector->detect(frame, &markers, &count);
     const DetectionTrace& trace = detector->trace();
     if (status == DETECT_CAPACITY_EXCEEDED) {
         std::printf("detection failed: more provisional labels than the detector holds\n");
@@ -260,7 +262,7 @@ int main(int argc, char** argv) {
     if (options.refine && status == 0) {
         // A second detector of its own, so that the plain pass's history
         // plays no part: the same candidates, their sides refined.
-        const std::unique_ptr<Detector> refining = Detector::create(camera);
+        const std::unique_ptr<Detector> refining = Detector::create(camera, settings);
         if (refining == nullptr) {
             return fail("cannot size detection for the refined pass");
         }
@@ -268,8 +270,7 @@ int main(int argc, char** argv) {
         refining->setRefineEdges(true);
         const MarkerInfo* refined = nullptr;
         int refinedCount = 0;
-        if (refining->detect(frame, options.threshold, &refined, &refinedCount) == 0 &&
-            refinedCount == count) {
+        if (refining->detect(frame, &refined, &refinedCount) == 0 && refinedCount == count) {
             printRefined(refining->trace(), markers, refined, count);
             drawRefinedEdges(picture, camera, refined, count);
         }

@@ -1,4 +1,4 @@
-#include "track/auto_threshold.h"
+#include "marker/threshold_choice.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "track/auto_threshold.h"
+#include "marker/threshold_choice.h"
 
 #include <algorithm>
 #include <cmath>
@@ -56,11 +56,40 @@ int chooseThreshold(const FrameImage& frame, PixelBox box) {
     return std::clamp(level / 3, 1, 254);
 }
 
-PixelBox boxAroundMarker(double centreX, double centreY, int borderArea) {
-    const double side = std::sqrt(std::max(borderArea, 1) / 0.75);
+PixelBox boxAroundMarker(const SeenMarker& marker) {
+    const double side = std::sqrt(std::max(marker.area, 1) / 0.75);
     const double reach = 2.0 * side;
-    return {static_cast<int>(std::floor(centreX - reach)),
-            static_cast<int>(std::floor(centreY - reach)),
-            static_cast<int>(std::ceil(centreX + reach)) + 1,
-            static_cast<int>(std::ceil(centreY + reach)) + 1};
+    return {static_cast<int>(std::floor(marker.centre.x - reach)),
+            static_cast<int>(std::floor(marker.centre.y - reach)),
+            static_cast<int>(std::ceil(marker.centre.x + reach)) + 1,
+            static_cast<int>(std::ceil(marker.centre.y + reach)) + 1};
+}
+
+bool arSeenMarker(const MarkerList& list, int seenCount, SeenMarker* seen) {
+    int chosen = -1;
+    for (int i = 0; i < seenCount; i++) {
+        const MarkerInfo& marker = list.markers[i];
+        if (!(marker.confidence >= CONFIDENCE_MIN) || marker.id < 0)
+            continue;
+        if (chosen < 0 || marker.confidence > list.markers[chosen].confidence)
+            chosen = i;
+    }
+    if (chosen < 0)
+        return false;
+    seen->centre = list.markers[chosen].centre;
+    seen->area = list.markers[chosen].area;
+    return true;
+}
+
+int arRetryThresholds(const FrameImage& frame, const SeenMarker& lastSeen, int tried,
+                      int thresholds[RETRY_THRESHOLD_MAX]) {
+    const int aroundMarker =
+        lastSeen.area > 0 ? chooseThreshold(frame, boxAroundMarker(lastSeen)) : -1;
+    const int wholeFrame = chooseThreshold(frame, {0, 0, frame.width, frame.height});
+    int count = 0;
+    if (aroundMarker >= 0 && aroundMarker != tried)
+        thresholds[count++] = aroundMarker;
+    if (wholeFrame >= 0 && wholeFrame != tried && wholeFrame != aroundMarker)
+        thresholds[count++] = wholeFrame;
+    return count;
 }
