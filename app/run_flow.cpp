@@ -1,6 +1,5 @@
 #include "app/run_flow.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -320,9 +319,9 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
 
 int finishTrack(Tracker& tracker, int camNo) {
     tracker.smooth();
-    const CameraMotionStatus written = writeCameraMotion(tracker.keys(), camNo);
-    const std::string reason = std::strerror(errno);
-    switch (written) {
+    const CameraMotionWrite written = writeCameraMotion(tracker.keys(), camNo);
+    const std::string reason = std::strerror(written.error);
+    switch (written.status) {
         case CameraMotionStatus::Written:
             reportSummary(tracker.keys());
             return 0;

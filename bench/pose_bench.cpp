@@ -17,7 +17,7 @@ using namespace pose_scene;
 struct Scene {
     CameraParam camera;
     std::vector<MarkerSquare> squares;
-    std::vector<std::vector<double>> previous;  // 12 values per square
+    std::vector<Pose> previous;
 };
 
 const Scene& scene() {
@@ -27,11 +27,9 @@ const Scene& scene() {
         s.camera = camera;
         std::mt19937 rng(61);
         for (int i = 0; i < 64; i++) {
-            double truth[3][4], previous[3][4];
-            randomPose(rng, 50 * PI / 180, truth);
-            turnedPose(truth, 0.04, -0.05, previous);
+            const Pose truth = randomPose(rng, 50 * PI / 180);
             s.squares.push_back(squareOf(camera, truth));
-            s.previous.emplace_back(&previous[0][0], &previous[0][0] + 12);
+            s.previous.push_back(turnedPose(truth, 0.04, -0.05));
         }
         return s;
     }();
@@ -40,11 +38,10 @@ const Scene& scene() {
 
 void BM_MarkerPose(benchmark::State& state) {
     const Scene& s = scene();
-    double pose[3][4];
     size_t i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(
-            arMarkerPose(s.camera, s.squares[i % s.squares.size()], {0, 0}, MARKER_WIDTH, pose));
+            arMarkerPose(s.camera, s.squares[i % s.squares.size()], {0, 0}, MARKER_WIDTH));
         i++;
     }
 }
@@ -52,13 +49,11 @@ BENCHMARK(BM_MarkerPose);
 
 void BM_MarkerPoseCont(benchmark::State& state) {
     const Scene& s = scene();
-    double pose[3][4];
     size_t i = 0;
     for (auto _ : state) {
-        size_t k = i % s.squares.size();
-        const auto* previous = reinterpret_cast<const double(*)[4]>(s.previous[k].data());
+        const size_t k = i % s.squares.size();
         benchmark::DoNotOptimize(
-            arMarkerPoseCont(s.camera, s.squares[k], previous, {0, 0}, MARKER_WIDTH, pose));
+            arMarkerPoseCont(s.camera, s.squares[k], s.previous[k], {0, 0}, MARKER_WIDTH));
         i++;
     }
 }

@@ -10,21 +10,18 @@
 static void BM_PrincipalAxesOf100Points(benchmark::State& state) {
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 0.3);
-    Matrix* points = arMatrixCreate(100, 2);
+    double data[100 * 2];
     for (int i = 0; i < 100; i++) {
-        points->data[2 * i] = 120.0 + 0.8 * i + noise(rng);
-        points->data[2 * i + 1] = 80.0 + 0.6 * i + noise(rng);
+        data[2 * i] = 120.0 + 0.8 * i + noise(rng);
+        data[2 * i + 1] = 80.0 + 0.6 * i + noise(rng);
     }
-    Matrix* axes = arMatrixCreate(2, 2);
-    Vector* shares = arVectorCreate(2);
-    Vector* mean = arVectorCreate(2);
+    double axesData[4], sharesData[2], meanData[2], scratchData[100 * 2 + 4 + 2];
+    Matrix points{data, 100, 2}, axes{axesData, 2, 2};
+    Vector shares{sharesData, 2}, mean{meanData, 2};
+    const PrincipalAxesScratch scratch{scratchData, 100 * 2 + 4 + 2};
     for (auto _ : state) {
-        benchmark::DoNotOptimize(arMatrixPrincipalAxes(points, axes, shares, mean));
+        benchmark::DoNotOptimize(arMatrixPrincipalAxes(&points, &axes, &shares, &mean, scratch));
         benchmark::ClobberMemory();
     }
-    arMatrixDestroy(points);
-    arMatrixDestroy(axes);
-    arVectorDestroy(shares);
-    arVectorDestroy(mean);
 }
 BENCHMARK(BM_PrincipalAxesOf100Points);

@@ -284,8 +284,7 @@ std::string arFormatCameraParam(const CameraParam& param) {
     return text;
 }
 
-int arPrintCameraParam(const CameraParam& param) {
+void arPrintCameraParam(const CameraParam& param) {
     const std::string text = arFormatCameraParam(param);
     std::fwrite(text.data(), 1, text.size(), stdout);
-    return 0;
 }

@@ -55,5 +55,5 @@ int arResizeCameraParam(const CameraParam& source, int width, int height, Camera
 // Numbers always use a full stop, whatever the C locale.
 std::string arFormatCameraParam(const CameraParam& param);
 
-// Prints arFormatCameraParam(param) on standard output; always 0.
-int arPrintCameraParam(const CameraParam& param);
+// Prints arFormatCameraParam(param) on standard output.
+void arPrintCameraParam(const CameraParam& param);

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-int arIdealToObserved(const double distFactor[4], double ix, double iy, double* ox, double* oy) {
+void arIdealToObserved(const double distFactor[4], double ix, double iy, double* ox, double* oy) {
     double x0 = distFactor[0];
     double y0 = distFactor[1];
     double f = distFactor[2];
@@ -12,17 +12,16 @@ int arIdealToObserved(const double distFactor[4], double ix, double iy, double* 
     if (u == 0.0 && v == 0.0) {
         *ox = x0;
         *oy = y0;
-        return 0;
+        return;
     }
     double d = 1.0 - (u * u + v * v) * (1e-8 * f);
     *ox = u * d + x0;
     *oy = v * d + y0;
-    return 0;
 }
 
 // Inverts r * (1 - k r^2) = p0 for the ideal radius with a fixed number of
 // Newton steps, scaling the offset (dx, dy) along with the radius.
-int arObservedToIdeal(const double distFactor[4], double ox, double oy, double* ix, double* iy) {
+void arObservedToIdeal(const double distFactor[4], double ox, double oy, double* ix, double* iy) {
     double x0 = distFactor[0];
     double y0 = distFactor[1];
     double k = distFactor[2] * 1e-8;
@@ -48,5 +47,4 @@ int arObservedToIdeal(const double distFactor[4], double ox, double oy, double* 
     }
     *ix = dx / s + x0;
     *iy = dy / s + y0;
-    return 0;
 }

@@ -4,8 +4,8 @@
 inline constexpr int DISTORTION_ITERATIONS = 3;
 
 // Maps an ideal (undistorted) point to where the lens puts it in the frame.
-int arIdealToObserved(const double distFactor[4], double ix, double iy, double* ox, double* oy);
+void arIdealToObserved(const double distFactor[4], double ix, double iy, double* ox, double* oy);
 
 // Maps an observed point back to ideal coordinates with exactly
 // DISTORTION_ITERATIONS Newton steps on the radial model.
-int arObservedToIdeal(const double distFactor[4], double ox, double oy, double* ix, double* iy);
+void arObservedToIdeal(const double distFactor[4], double ox, double oy, double* ix, double* iy);

@@ -67,11 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 square.vertices[k] = marker.vertices[k];
                 square.edgeLines[k] = marker.edgeLines[k];
             }
-            double pose[3][4] = {{7.0}};
-            const double err = arMarkerPose(camera, square, {0.0, 0.0}, 80.0, pose);
-            fuzz::require(
-                err < 0.0 ? pose[0][0] == 7.0 : std::isfinite(err) && fuzz::finitePose(pose),
-                "a marker's pose is finite or a failure");
+            const PoseFit fit = arMarkerPose(camera, square, {0.0, 0.0}, 80.0);
+            fuzz::require(!fit.ok() || (std::isfinite(fit.error) && fuzz::finitePose(fit.pose)),
+                          "a marker's pose is finite or a failure");
         }
         CameraKey key{};
         if (trackMarkers(state, camera, markers, count, &key) == 1) {

@@ -14,6 +14,8 @@
 
 #include <unistd.h>
 
+#include "math/matrix.h"
+
 namespace fuzz {
 
 // Stops the run (libFuzzer records the input) when `ok` is false.
@@ -26,8 +28,8 @@ inline void require(bool ok, const char* what) {
 
 // A file of this process's own in the temporary folder, rewritten per input.
 // Every value of a 3x4 pose is a number.
-inline bool finitePose(const double (&pose)[3][4]) {
-    for (const auto& row : pose) {
+inline bool finitePose(const Pose& pose) {
+    for (const auto& row : pose.m) {
         for (double v : row) {
             if (!std::isfinite(v))
                 return false;

@@ -4,12 +4,15 @@
 #include "math/matrix.h"
 #include "math/principal_axes.h"
 
+#include <iterator>
+
 namespace {
 
 // Fits the line through the contour points first..last (ideal coordinates);
 // -1 when fewer than two points or the points do not span a line.
-int fitSide(const double distFactor[4], double* sidePoints, const int32_t* contourX,
+int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
             const int32_t* contourY, int first, int last, EdgeLine* line) {
+    double* sidePoints = storage.sidePoints;
     const int count = last - first + 1;
     if (count < 2) {
         return -1;
@@ -25,7 +28,9 @@ int fitSide(const double distFactor[4], double* sidePoints, const int32_t* conto
     Matrix axes{axesData, 2, 2};
     Vector shares{sharesData, 2};
     Vector mean{meanData, 2};
-    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean) < 0) {
+    const PrincipalAxesScratch scratch{storage.fitScratch,
+                                       static_cast<int>(std::size(storage.fitScratch))};
+    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean, scratch) < 0) {
         return -1;
     }
     line->a = axesData[1];
@@ -46,13 +51,12 @@ int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const i
         const double trim = 0.05 * n + 0.5;
         const int first = static_cast<int>(st + trim);
         const int last = static_cast<int>(ed - trim);
-        if (fitSide(distFactor, storage.sidePoints, contourX, contourY, first, last,
-                    &edgeLines[i]) < 0) {
+        if (fitSide(distFactor, storage, contourX, contourY, first, last, &edgeLines[i]) < 0) {
             return -1;
         }
     }
     for (int j = 0; j < 4; j++) {
-        if (!arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j])) {
+        if (arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j]) < 0) {
             return -1;
         }
     }

@@ -6,9 +6,11 @@
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
-// Edge fitting's storage: the ideal positions of one side's points, row by row.
+// Edge fitting's storage: the ideal positions of one side's points, row by
+// row, and the line fit's intermediate values for as many points.
 struct EdgeLineStorage {
     double sidePoints[CONTOUR_POINT_MAX * 2];
+    double fitScratch[CONTOUR_POINT_MAX * 2 + 2 * 2 + 2];
 };
 
 // Fits each side's line (ideal coordinates, through the lens model

@@ -9,14 +9,14 @@ struct EdgeLine {
     double c;
 };
 
-// Where line p meets line q; false (corner untouched) when they are exactly
+// Where line p meets line q; -1 (corner untouched) when they are exactly
 // parallel.
-inline bool arIntersectLines(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
+inline int arIntersectLines(const EdgeLine& p, const EdgeLine& q, ImagePoint* corner) {
     const double w = p.a * q.b - q.a * p.b;
     if (w == 0.0) {
-        return false;
+        return -1;
     }
     corner->x = (p.b * q.c - q.b * p.c) / w;
     corner->y = (q.a * p.c - p.a * q.c) / w;
-    return true;
+    return 0;
 }

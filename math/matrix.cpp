@@ -1,80 +1,6 @@
 #include "math/matrix.h"
 
-#include <climits>
 #include <cmath>
-#include <cstdlib>
-#include <limits>
-
-namespace {
-
-// Room for `count` doubles; at least one so that an empty matrix or vector
-// still has an array of its own.
-double* allocateDoubles(int count) {
-    const std::size_t n = count > 0 ? static_cast<std::size_t>(count) : 1;
-    return static_cast<double*>(std::malloc(n * sizeof(double)));
-}
-
-void swapValues(double& a, double& b) {
-    const double t = a;
-    a = b;
-    b = t;
-}
-
-// Copies src into dest of the same shape; -1 (dest untouched) for another shape.
-int assignMatrix(Matrix* dest, const Matrix* src) {
-    if (dest->rows != src->rows || dest->cols != src->cols) {
-        return -1;
-    }
-    const int count = src->rows * src->cols;
-    for (int i = 0; i < count; i++) {
-        dest->data[i] = src->data[i];
-    }
-    return 0;
-}
-
-}  // namespace
-
-Matrix* arMatrixCreate(int rows, int cols) {
-    if (rows < 0 || cols < 0) {
-        return nullptr;
-    }
-    const long long count = static_cast<long long>(rows) * cols;
-    if (count > INT_MAX) {
-        return nullptr;
-    }
-    Matrix* m = static_cast<Matrix*>(std::malloc(sizeof(Matrix)));
-    if (m == nullptr) {
-        return nullptr;
-    }
-    m->data = allocateDoubles(static_cast<int>(count));
-    if (m->data == nullptr) {
-        std::free(m);
-        return nullptr;
-    }
-    m->rows = rows;
-    m->cols = cols;
-    return m;
-}
-
-int arMatrixDestroy(Matrix* m) {
-    if (m != nullptr) {
-        std::free(m->data);
-        std::free(m);
-    }
-    return 0;
-}
-
-Matrix* arMatrixClone(const Matrix* src) {
-    Matrix* dest = arMatrixCreate(src->rows, src->cols);
-    if (dest == nullptr) {
-        return nullptr;
-    }
-    if (assignMatrix(dest, src) < 0) {
-        arMatrixDestroy(dest);
-        return nullptr;
-    }
-    return dest;
-}
 
 int arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b) {
     if (b->rows != a->cols || dest->rows != a->rows || dest->cols != b->cols) {
@@ -93,13 +19,16 @@ int arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b) {
 }
 
 int arMatrixInvertInPlace(Matrix* m) {
-    if (arGaussJordanInvert(m->data, m->rows, m->rows) == nullptr) {
-        return -1;
-    }
-    return 0;
+    return arGaussJordanInvert(m->data, m->rows, m->rows);
 }
 
 namespace {
+
+void swapValues(double& a, double& b) {
+    const double t = a;
+    a = b;
+    b = t;
+}
 
 // Row of the largest |a(i, 0)| among rows k ... n-1 (first of equals), and
 // that magnitude; the magnitude stays 0 when every candidate is 0.
@@ -166,13 +95,13 @@ void unpermuteColumns(double* a, int n, int stride, int* order) {
 
 }  // namespace
 
-double* arGaussJordanInvert(double* a, int n, int stride) {
+int arGaussJordanInvert(double* a, int n, int stride) {
     if (n < 1 || n > GAUSS_JORDAN_MAX) {
-        return nullptr;
+        return -1;
     }
     if (n == 1) {
         a[0] = 1.0 / a[0];
-        return a;
+        return 0;
     }
 
     int order[GAUSS_JORDAN_MAX];
@@ -184,7 +113,7 @@ double* arGaussJordanInvert(double* a, int n, int stride) {
         double magnitude = 0.0;
         const int p = findPivotRow(a, n, stride, k, &magnitude);
         if (magnitude <= PIVOT_FLOOR) {
-            return nullptr;
+            return -1;
         }
         const int entry = order[k];
         order[k] = order[p];
@@ -194,52 +123,14 @@ double* arGaussJordanInvert(double* a, int n, int stride) {
     }
 
     unpermuteColumns(a, n, stride, order);
-    return a;
-}
-
-Vector* arVectorCreate(int length) {
-    if (length < 0) {
-        return nullptr;
-    }
-    Vector* v = static_cast<Vector*>(std::malloc(sizeof(Vector)));
-    if (v == nullptr) {
-        return nullptr;
-    }
-    v->data = allocateDoubles(length);
-    if (v->data == nullptr) {
-        std::free(v);
-        return nullptr;
-    }
-    v->length = length;
-    return v;
-}
-
-int arVectorDestroy(Vector* v) {
-    if (v != nullptr) {
-        std::free(v->data);
-        std::free(v);
-    }
     return 0;
 }
 
-double arVectorDot(const Vector* a, const Vector* b) {
-    if (a->length != b->length) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
-    double sum = 0.0;
-    for (int i = 0; i < a->length; i++) {
-        sum += a->data[i] * b->data[i];
-    }
-    return sum;
-}
-
-int arPoseInvert(const double in[3][4], double out[3][4]) {
-    // The 4 x 4 working copy lives on the stack: same arithmetic as a heap
-    // matrix, and no allocation that could fail.
+Pose arPoseInvert(const Pose& pose) {
     double work[4 * 4];
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 4; j++) {
-            work[i * 4 + j] = in[i][j];
+            work[i * 4 + j] = pose.m[i][j];
         }
     }
     work[12] = 0.0;
@@ -247,13 +138,15 @@ int arPoseInvert(const double in[3][4], double out[3][4]) {
     work[14] = 0.0;
     work[15] = 1.0;
 
+    // A rigid transformation always inverts.
     Matrix m{work, 4, 4};
     arMatrixInvertInPlace(&m);
 
+    Pose inverse;
     for (int i = 0; i < 3; i++) {
         for (int j = 0; j < 4; j++) {
-            out[i][j] = work[i * 4 + j];
+            inverse.m[i][j] = work[i * 4 + j];
         }
     }
-    return 0;
+    return inverse;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-// Small dense matrices and vectors of doubles, heap-allocated per call.
-// Operations that can fail return 0 or -1; creators return null when memory
-// runs out. A failed shape check leaves every argument unchanged.
+// Small dense matrices and vectors of doubles: views over arrays their user
+// holds, so that nothing here allocates. Operations that can fail return 0 or
+// -1; a failed shape check leaves every argument unchanged.
 
 struct Matrix {
     double* data;  // rows * cols values, row by row; element (i, j) at i * cols + j
@@ -10,8 +10,6 @@ struct Matrix {
     int cols;
 };
 
-// Either owns its array (made by arVectorCreate) or is a view into another
-// array held by its user; views are never destroyed.
 struct Vector {
     double* data;
     int length;
@@ -22,22 +20,22 @@ inline constexpr double PIVOT_FLOOR = 1e-10;
 // Largest dimension the Gauss-Jordan inversion handles (its permutation record).
 inline constexpr int GAUSS_JORDAN_MAX = 50;
 
-Matrix* arMatrixCreate(int rows, int cols);
-int arMatrixDestroy(Matrix* m);
-Matrix* arMatrixClone(const Matrix* src);
 // dest = a * b; dest must be a different matrix from a and b.
 int arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b);
 // Inverts m (square, m->rows as dimension and stride) in place; -1 if singular.
 int arMatrixInvertInPlace(Matrix* m);
 // Inverts the n x n matrix at `a` (element (i, j) at i * stride + j) in place;
-// returns `a`, or null on failure (the array is then partly transformed).
-double* arGaussJordanInvert(double* a, int n, int stride);
+// -1 for n outside 1..GAUSS_JORDAN_MAX (`a` untouched) or a pivot not above
+// PIVOT_FLOOR (`a` then partly transformed).
+int arGaussJordanInvert(double* a, int n, int stride);
 
-Vector* arVectorCreate(int length);
-int arVectorDestroy(Vector* v);
-// Sum of a[i] * b[i], i ascending; NaN when the lengths differ (a NaN then
-// spreads through whatever is computed from it instead of ending the process).
-double arVectorDot(const Vector* a, const Vector* b);
+// A rigid transformation [R | t] by value: R the left 3x3 block of m, t its
+// last column; a point p goes to R p + t. A marker pose maps marker
+// coordinates into camera coordinates. A plain struct of one array: it copies
+// and compares bytewise.
+struct Pose {
+    double m[3][4];
+};
 
-// Inverse of the rigid transformation [R | t]; `in` and `out` may be the same.
-int arPoseInvert(const double in[3][4], double out[3][4]);
+// Inverse of the rigid transformation.
+Pose arPoseInvert(const Pose& pose);

@@ -6,6 +6,7 @@
 
 #include "math/principal_axes_steps.h"
 
+#include <climits>
 #include <cmath>
 
 namespace {
@@ -129,22 +130,19 @@ int arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* e
     return 0;
 }
 
-int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev) {
+int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vector* work) {
     const int r = x->rows;
     const int c = x->cols;
     const int m = r < c ? r : c;
-    if (r < 2 || c < 2 || evec->cols != c || evec->rows != m || ev->length != m) {
+    if (r < 2 || c < 2 || evec->cols != c || evec->rows != m || ev->length != m ||
+        products->rows != m || products->cols != m) {
         return -1;
     }
-    Matrix* u = arMatrixCreate(m, m);
-    if (u == nullptr) {
-        return -1;
-    }
-
+    Matrix* u = products;
     const bool throughRows = c > r;
     int status = throughRows ? arMatrixRowProducts(x, u) : arMatrixColumnProducts(x, u);
     if (status == 0) {
-        status = arSymmetricEigen(u, ev);
+        status = arSymmetricEigen(u, ev, work);
     }
     if (status == 0) {
         if (throughRows) {
@@ -154,12 +152,17 @@ int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev) {
             copyRows(u, evec, kept);
         }
     }
-
-    arMatrixDestroy(u);
     return status == 0 ? 0 : -1;
 }
 
-int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mean) {
+int arPrincipalAxesScratchLength(int rows, int cols) {
+    const long long m = rows < cols ? rows : cols;
+    const long long length = static_cast<long long>(rows) * cols + m * m + m;
+    return rows < 0 || cols < 0 || length > INT_MAX ? -1 : static_cast<int>(length);
+}
+
+int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mean,
+                          PrincipalAxesScratch scratch) {
     const int r = x->rows;
     const int c = x->cols;
     const int m = r < c ? r : c;
@@ -167,22 +170,25 @@ int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mea
         mean->length != c) {
         return -1;
     }
-    Matrix* w = arMatrixClone(x);
-    if (w == nullptr) {
+    const int needed = arPrincipalAxesScratchLength(r, c);
+    if (needed < 0 || scratch.length < needed) {
         return -1;
     }
-    if (columnMean(w, mean) < 0 || centreColumns(w, mean) < 0) {
-        arMatrixDestroy(w);
+    Matrix w{scratch.data, r, c};
+    Matrix products{scratch.data + r * c, m, m};
+    Vector work{products.data + m * m, m};
+    for (int i = 0; i < r * c; i++) {
+        w.data[i] = x->data[i];
+    }
+    if (columnMean(&w, mean) < 0 || centreColumns(&w, mean) < 0) {
         return -1;
     }
     const double scale = std::sqrt(static_cast<double>(r));
     for (int i = 0; i < r * c; i++) {
-        w->data[i] /= scale;
+        w.data[i] /= scale;
     }
 
-    const int status = arEigenAxes(w, evec, ev);
-    arMatrixDestroy(w);
-    if (status < 0) {
+    if (arEigenAxes(&w, evec, ev, &products, &work) < 0) {
         return -1;
     }
 

@@ -10,5 +10,6 @@ int arMatrixRowProducts(const Matrix* x, Matrix* out);
 int arMatrixColumnProducts(const Matrix* x, Matrix* out);
 // Eigenvectors of x^T x from those (u) of x x^T.
 int arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* ev);
-// Principal axes of centred data x (r x c) into evec (m x c), m = min(r, c).
-int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev);
+// Principal axes of centred data x (r x c) into evec (m x c), m = min(r, c),
+// through the product matrix `products` (m x m) and `work` (at least m long).
+int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vector* work);

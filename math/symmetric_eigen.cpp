@@ -9,6 +9,15 @@
 
 namespace {
 
+// Sum of a[i] * b[i], i ascending, over vectors of equal length.
+double dot(const Vector* a, const Vector* b) {
+    double sum = 0.0;
+    for (int i = 0; i < a->length; i++) {
+        sum += a->data[i] * b->data[i];
+    }
+    return sum;
+}
+
 // A view of row `row` of square `a` from column `from` to the end.
 Vector rowTail(Matrix* a, int row, int from) {
     return Vector{a->data + row * a->cols + from, a->cols - from};
@@ -28,7 +37,7 @@ void swapRows(Matrix* a, int r1, int r2) {
 
 // Turns x into a Householder vector in place; returns minus the signed norm.
 double householderReflect(Vector* x) {
-    double s = std::sqrt(arVectorDot(x, x));
+    double s = std::sqrt(dot(x, x));
     if (s != 0.0) {
         if (x->data[0] < 0.0) {
             s = -s;
@@ -69,7 +78,7 @@ void reduceRowAndColumn(Matrix* a, Vector* d, Vector* e, int k) {
     }
 
     Vector dTail{dv + k + 1, n - k - 1};
-    const double t = arVectorDot(&v, &dTail) / 2.0;
+    const double t = dot(&v, &dTail) / 2.0;
 
     for (int i = n - 1; i > k; i--) {
         const double p = m[k * n + i];
@@ -91,7 +100,7 @@ void accumulateReflections(Matrix* a) {
             Vector v = rowTail(a, k, k + 1);
             for (int i = k + 1; i < n; i++) {
                 Vector row = rowTail(a, i, k + 1);
-                const double t = arVectorDot(&v, &row);
+                const double t = dot(&v, &row);
                 for (int j = k + 1; j < n; j++) {
                     m[i * n + j] -= t * m[k * n + j];
                 }
@@ -105,26 +114,19 @@ void accumulateReflections(Matrix* a) {
 }
 
 // Householder reduction of symmetric a (upper triangle read) to tridiagonal
-// d / e; a is replaced by the accumulated transformation.
-int reduceTridiagonal(Matrix* a, Vector* d, Vector* e) {
-    if (a->cols != a->rows || a->rows != d->length || d->length != e->length + 1) {
-        return -1;
-    }
+// d / e (a n x n with n >= 2, d n long, e n - 1 long); a is replaced by the
+// accumulated transformation.
+void reduceTridiagonal(Matrix* a, Vector* d, Vector* e) {
     const int n = a->rows;
     double* m = a->data;
 
     for (int k = 0; k < n - 2; k++) {
         reduceRowAndColumn(a, d, e, k);
     }
-    if (n >= 2) {
-        d->data[n - 2] = m[(n - 2) * n + (n - 2)];
-        e->data[n - 2] = m[(n - 2) * n + (n - 1)];
-    }
-    if (n >= 1) {
-        d->data[n - 1] = m[(n - 1) * n + (n - 1)];
-    }
+    d->data[n - 2] = m[(n - 2) * n + (n - 2)];
+    e->data[n - 2] = m[(n - 2) * n + (n - 1)];
+    d->data[n - 1] = m[(n - 1) * n + (n - 1)];
     accumulateReflections(a);
-    return 0;
 }
 
 double offDiagonalTolerance(const double* d, int j) {
@@ -244,26 +246,18 @@ void sortDescending(Matrix* a, double* d) {
 
 }  // namespace
 
-int arSymmetricEigen(Matrix* a, Vector* d) {
-    if (a->rows != a->cols || a->rows < 2 || d->length != a->rows) {
+int arSymmetricEigen(Matrix* a, Vector* d, Vector* work) {
+    if (a->rows != a->cols || a->rows < 2 || d->length != a->rows || work->length < a->rows) {
         return -1;
     }
     const int n = a->rows;
-    Vector* w = arVectorCreate(n);
-    if (w == nullptr) {
-        return -1;
-    }
+    double* w = work->data;
     // w[i] is the off-diagonal element between rows i - 1 and i.
-    Vector e{w->data + 1, n - 1};
-    if (reduceTridiagonal(a, d, &e) < 0) {
-        arVectorDestroy(w);
-        return -1;
-    }
-    w->data[0] = 0.0;
+    Vector e{w + 1, n - 1};
+    reduceTridiagonal(a, d, &e);
+    w[0] = 0.0;
 
-    diagonalise(a, d->data, w->data);
+    diagonalise(a, d->data, w);
     sortDescending(a, d->data);
-
-    arVectorDestroy(w);
     return 0;
 }

@@ -10,6 +10,7 @@ inline constexpr int QR_MAX_SWEEPS = 100;
 inline constexpr double EIGEN_VALUE_FLOOR = 1e-16;
 
 // Eigenvalues of symmetric a (upper triangle read) into d, descending;
-// eigenvectors into a's rows. -1 on bad shapes (a not square, below 2 x 2,
-// d of another length) or when memory runs out.
-int arSymmetricEigen(Matrix* a, Vector* d);
+// eigenvectors into a's rows; `work` (at least a's dimension long) holds the
+// off-diagonal on the way. -1 on bad shapes (a not square, below 2 x 2, d of
+// another length, work too short).
+int arSymmetricEigen(Matrix* a, Vector* d, Vector* work);

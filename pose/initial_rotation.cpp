@@ -228,21 +228,8 @@ int orthogonaliseAxesBisecting(double X[3], double Y[3]) {
     return 0;
 }
 
-int initialRotation(const MarkerSquare& marker, const double P[3][4], bool bisecting,
-                    double R[3][3]);
-
-}  // namespace
-
-int arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
-    return initialRotation(marker, P, false, R);
-}
-
-int arInitialRotationBisecting(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
-    return initialRotation(marker, P, true, R);
-}
-
-namespace {
-
+// The first rotation, the axes made perpendicular by orthogonaliseAxes or
+// (`bisecting`) by orthogonaliseAxesBisecting. 0, or -1 with R untouched.
 int initialRotation(const MarkerSquare& marker, const double P[3][4], bool bisecting,
                     double R[3][3]) {
     int d = marker.direction;
@@ -285,3 +272,12 @@ int initialRotation(const MarkerSquare& marker, const double P[3][4], bool bisec
 }
 
 }  // namespace
+
+PoseStatus arInitialRotation(const MarkerSquare& marker, const double P[3][4], double R[3][3]) {
+    return initialRotation(marker, P, false, R) == 0 ? PoseStatus::Ok : PoseStatus::NoStart;
+}
+
+PoseStatus arInitialRotationBisecting(const MarkerSquare& marker, const double P[3][4],
+                                      double R[3][3]) {
+    return initialRotation(marker, P, true, R) == 0 ? PoseStatus::Ok : PoseStatus::NoStart;
+}

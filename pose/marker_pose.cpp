@@ -34,10 +34,10 @@ SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre,
     return pairs;
 }
 
-void copyPose(const double from[3][4], double to[3][4]) {
+void rotationOf(const Pose& pose, double R[3][3]) {
     for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 4; k++) {
-            to[j][k] = from[j][k];
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = pose.m[j][k];
         }
     }
 }
@@ -45,130 +45,100 @@ void copyPose(const double from[3][4], double to[3][4]) {
 // The refined fit: passes in ideal coordinates until the error settles,
 // keeping the best pose, then the joint polish. Same contract as
 // refinePasses.
-double convergedPasses(const CameraParam& camera, double R[3][3],
-                       const SquareCorrespondences& pairs, double pose[3][4]) {
-    double refined[3][4];
-    double best[3][4];
+PoseFit convergedPasses(const CameraParam& camera, double R[3][3],
+                        const SquareCorrespondences& pairs) {
+    PoseFit best;
     double bestErr = -1.0;
     for (int pass = 0; pass < POSE_REFINED_LOOP_MAX; pass++) {
-        const double err = arRefinePoseIdeal(R, pairs.image, pairs.object, 4, refined, camera.mat);
-        if (err < 0.0) {
-            return err;
+        const PoseFit fit = arRefinePoseIdeal(R, pairs.image, pairs.object, 4, camera.mat);
+        if (!fit.ok()) {
+            return fit;
         }
+        rotationOf(fit.pose, R);
         const double previous = bestErr;
-        if (bestErr < 0.0 || err < bestErr) {
-            copyPose(refined, best);
-            bestErr = err;
+        if (bestErr < 0.0 || fit.error < bestErr) {
+            best = fit;
+            bestErr = fit.error;
         }
-        if (previous >= 0.0 && std::fabs(previous - err) <= POSE_REFINED_CHANGE_MIN * previous) {
+        if (previous >= 0.0 &&
+            std::fabs(previous - fit.error) <= POSE_REFINED_CHANGE_MIN * previous) {
             break;
         }
     }
-    const double polished = arPolishPose(pairs.image, pairs.object, 4, camera.mat, best);
-    if (polished >= 0.0) {
-        bestErr = polished;
-    }
-    copyPose(best, pose);
-    return bestErr;
+    const PoseFit polished = arPolishPose(pairs.image, pairs.object, 4, camera.mat, best.pose);
+    return polished.ok() ? polished : best;
 }
 
 // Up to POSE_LOOP_MAX refinement passes from R, stopping at the first error
 // below POSE_ERROR_GOOD; each pass starts from the rotation the previous one
-// left. Writes `pose` and returns the last error, or returns the pass's
-// failure with `pose` untouched when a pass could not run.
-double refinePasses(const CameraParam& camera, double R[3][3], const SquareCorrespondences& pairs,
-                    double pose[3][4], const PoseSettings& settings) {
+// left. The last pass's fit, or the failure of a pass that could not run.
+PoseFit refinePasses(const CameraParam& camera, double R[3][3], const SquareCorrespondences& pairs,
+                     const PoseSettings& settings) {
     if (settings.refine) {
-        return convergedPasses(camera, R, pairs, pose);
+        return convergedPasses(camera, R, pairs);
     }
-    double refined[3][4];
-    double err = -1.0;
+    PoseFit fit;
     for (int pass = 0; pass < POSE_LOOP_MAX; pass++) {
-        err = arRefinePose(R, pairs.image, pairs.object, 4, refined, camera.distFactor, camera.mat);
-        if (err < 0.0) {
-            return err;
+        fit = arRefinePose(R, pairs.image, pairs.object, 4, camera.distFactor, camera.mat);
+        if (!fit.ok()) {
+            return fit;
         }
-        if (err < POSE_ERROR_GOOD) {
+        rotationOf(fit.pose, R);
+        if (fit.error < POSE_ERROR_GOOD) {
             break;
         }
     }
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 4; k++) {
-            pose[j][k] = refined[j][k];
-        }
-    }
-    return err;
+    return fit;
 }
 
-// The refinement passes from the rotation of `previousPose`.
-double poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
-                        const double previousPose[3][4], ImagePoint centre, double width,
-                        double pose[3][4], const PoseSettings& settings) {
+// The refinement passes from the rotation of `previous`.
+PoseFit poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
+                         const Pose& previous, ImagePoint centre, double width,
+                         const PoseSettings& settings) {
     if (!validDirection(marker.direction)) {
-        return POSE_NO_START;
+        return poseFailure(PoseStatus::NoStart);
     }
     double R[3][3];
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            R[j][k] = previousPose[j][k];
-        }
-    }
-    return refinePasses(camera, R, pairCorners(marker, centre, width), pose, settings);
+    rotationOf(previous, R);
+    return refinePasses(camera, R, pairCorners(marker, centre, width), settings);
 }
 
 }  // namespace
 
-double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
-                    double width, double pose[3][4], const PoseSettings& settings) {
+PoseFit arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                     double width, const PoseSettings& settings) {
     double R[3][3];
     if (!validDirection(marker.direction)) {
-        return POSE_NO_START;
+        return poseFailure(PoseStatus::NoStart);
     }
     // Sides refined onto the edges can give axes perpendicular to rounding,
     // where the plain start fails; the refined fit then starts from the
     // bisecting one.
-    if (arInitialRotation(marker, camera.mat, R) < 0 &&
-        (!settings.refine || arInitialRotationBisecting(marker, camera.mat, R) < 0)) {
-        return POSE_NO_START;
+    if (arInitialRotation(marker, camera.mat, R) != PoseStatus::Ok &&
+        (!settings.refine || arInitialRotationBisecting(marker, camera.mat, R) != PoseStatus::Ok)) {
+        return poseFailure(PoseStatus::NoStart);
     }
-    return refinePasses(camera, R, pairCorners(marker, centre, width), pose, settings);
+    return refinePasses(camera, R, pairCorners(marker, centre, width), settings);
 }
 
-double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
-                            ImagePoint centre, double width, double pose[3][4],
-                            const PoseSettings& settings) {
-    const bool failed = err < 0.0;
-    if (!failed && !(err > POSE_CONT_ERROR_MAX)) {
-        return err;
+PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker,
+                             const PoseFit& continued, ImagePoint centre, double width,
+                             const PoseSettings& settings) {
+    const bool failed = !continued.ok();
+    if (!failed && !(continued.error > POSE_CONT_ERROR_MAX)) {
+        return continued;
     }
-    double fresh[3][4];
-    double freshErr = arMarkerPose(camera, marker, centre, width, fresh, settings);
-    if (freshErr < 0.0 || (!failed && !(freshErr < err))) {
-        return err;
+    const PoseFit fresh = arMarkerPose(camera, marker, centre, width, settings);
+    if (!fresh.ok() || (!failed && !(fresh.error < continued.error))) {
+        return continued;
     }
-    copyPose(fresh, pose);
-    return freshErr;
+    return fresh;
 }
 
-double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
-                        const double previousPose[3][4], ImagePoint centre, double width,
-                        double pose[3][4], const PoseSettings& settings) {
-    double err = poseFromPrevious(camera, marker, previousPose, centre, width, pose, settings);
-    return arMarkerPoseFallback(camera, marker, err, centre, width, pose, settings);
-}
-
-double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
-                    double width, double pose[3][4]) {
-    return arMarkerPose(camera, marker, centre, width, pose, PoseSettings{});
-}
-
-double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
-                            ImagePoint centre, double width, double pose[3][4]) {
-    return arMarkerPoseFallback(camera, marker, err, centre, width, pose, PoseSettings{});
-}
-
-double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
-                        const double previousPose[3][4], ImagePoint centre, double width,
-                        double pose[3][4]) {
-    return arMarkerPoseCont(camera, marker, previousPose, centre, width, pose, PoseSettings{});
+PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                         const Pose& previous, ImagePoint centre, double width,
+                         const PoseSettings& settings) {
+    return arMarkerPoseFallback(camera, marker,
+                                poseFromPrevious(camera, marker, previous, centre, width, settings),
+                                centre, width, settings);
 }

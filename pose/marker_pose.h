@@ -30,50 +30,24 @@ struct PoseSettings {
 
 // Marker-to-camera pose of a square of side `width` centred on `centre`
 // (marker coordinates), seen by `camera`, starting from the rotation its edges
-// imply. Returns the mean squared reprojection error in pixels, or a negative
-// result with `pose` left untouched when no pose can be computed:
-// POSE_NO_START for a direction outside 0..3 or edges that give no first
-// rotation, POSE_BROKE_DOWN when a refinement pass cannot be computed or a
-// value is not finite (pose/pose.h). A pose returned is always finite. Reads
-// nothing but its arguments.
-double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
-                    double width, double pose[3][4]);
+// imply: the pose and its mean squared reprojection error in pixels. NoStart
+// for a direction outside 0..3 or edges that give no first rotation,
+// BrokeDown when a refinement pass cannot be computed or a value is not
+// finite. A pose given is always finite. Reads nothing but its arguments.
+PoseFit arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
+                     double width, const PoseSettings& settings = {});
 
-// Continuous tracking: from the rotation of `previousPose`, falling back to
-// arMarkerPose when that fits poorly or fails and keeping the better of the
-// two. The same contract as arMarkerPose: a negative result with `pose`
-// untouched when neither gives a pose (the continuing one's failure). `previousPose` and `pose` may
-// be the same array.
-double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
-                        const double previousPose[3][4], ImagePoint centre, double width,
-                        double pose[3][4]);
+// Continuous tracking: the refinement passes from the rotation of `previous`,
+// then arMarkerPoseFallback. Fails only when neither gives a pose, with the
+// continuing fit's status.
+PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
+                         const Pose& previous, ImagePoint centre, double width,
+                         const PoseSettings& settings = {});
 
-// The second half of continuous mode: when `err`, the error of `pose`, is
-// above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and takes its pose only
-// when it succeeds with a strictly smaller error. When `err` is negative (the
-// continuing pose failed), takes arMarkerPose's pose whenever it succeeds.
-// Returns the error kept: negative, with `pose` untouched, when both failed.
-double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
-                            ImagePoint centre, double width, double pose[3][4]);
-
-// The three entry points fitted as `settings` say; with the default
-// settings each gives exactly what the one above gives.
-double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
-                    double width, double pose[3][4], const PoseSettings& settings);
-double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
-                        const double previousPose[3][4], ImagePoint centre, double width,
-                        double pose[3][4], const PoseSettings& settings);
-double arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker, double err,
-                            ImagePoint centre, double width, double pose[3][4],
-                            const PoseSettings& settings);
-
-// The same two entry points on Pose values.
-inline double arMarkerPose(const CameraParam& camera, const MarkerSquare& marker, ImagePoint centre,
-                           double width, Pose& pose) {
-    return arMarkerPose(camera, marker, centre, width, pose.m);
-}
-inline double arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
-                               const Pose& previousPose, ImagePoint centre, double width,
-                               Pose& pose) {
-    return arMarkerPoseCont(camera, marker, previousPose.m, centre, width, pose.m);
-}
+// The second half of continuous mode: when the continuing fit's error is
+// above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and takes its fit only
+// when it succeeds with a strictly smaller error; when the continuing fit
+// failed, takes arMarkerPose's whenever it succeeds. Otherwise `continued`.
+PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker,
+                             const PoseFit& continued, ImagePoint centre, double width,
+                             const PoseSettings& settings = {});

@@ -1,17 +1,32 @@
 #pragma once
 
-// A rigid transformation [R | t] by value: R the left 3x3 block of m, t its
-// last column; a point p goes to R p + t. A marker pose maps marker
-// coordinates into camera coordinates. A plain struct of one array: it copies
-// and compares bytewise, and `pose.m` goes wherever a double[3][4] is taken.
-struct Pose {
-    double m[3][4];
+#include "math/matrix.h"
+
+// How a pose step ended.
+enum class PoseStatus {
+    Ok,
+    // The marker gives no pose to start from: a direction outside 0..3, or
+    // edges without a first rotation.
+    NoStart,
+    // The computation broke down on the way: a singular translation fit, a
+    // rotation search without a finite error, a point on or behind the
+    // camera, or a value that is not finite.
+    BrokeDown,
+    // A point count outside 1..POSE_POINT_MAX, the passes' working arrays.
+    BadPointCount,
 };
 
-// The two ways a pose can fail; either way the pose is left untouched.
-// The marker gives no pose to start from: a direction outside 0..3, or edges
-// without a first rotation.
-inline constexpr double POSE_NO_START = -1.0;
-// The computation broke down on the way: a singular translation fit, a
-// rotation search without a finite error, or a value that is not finite.
-inline constexpr double POSE_BROKE_DOWN = -2.0;
+// What a pose fit gives: with PoseStatus::Ok a finite pose and its error (the
+// mean squared reprojection error in pixels); otherwise the status alone.
+struct PoseFit {
+    PoseStatus status = PoseStatus::BrokeDown;
+    Pose pose{};
+    double error = 0.0;
+
+    bool ok() const { return status == PoseStatus::Ok; }
+};
+
+// A fit that failed with `status`.
+inline PoseFit poseFailure(PoseStatus status) {
+    return PoseFit{status, Pose{}, 0.0};
+}

@@ -5,7 +5,6 @@
 
 #include "camera/distortion.h"
 #include "math/matrix.h"
-#include "pose/pose.h"
 #include "pose/rotation_angles.h"
 
 namespace {
@@ -109,15 +108,34 @@ void composeProjection(double a, double b, double c, const double t[3], const do
     }
 }
 
+// The pose [R | t].
+Pose poseOf(const double R[3][3], const double t[3]) {
+    Pose pose;
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            pose.m[j][k] = R[j][k];
+        }
+        pose.m[j][3] = t[j];
+    }
+    return pose;
+}
+
+void rotationOf(const Pose& pose, double R[3][3]) {
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = pose.m[j][k];
+        }
+    }
+}
+
 // The pass itself on centred object points (x, y, z): translation, rotation
 // search, translation, rotation search; n already checked. With `distFactor`
-// null the image points are compared as they are. Works on a copy of R and
-// writes R and pose only when every step could be computed; POSE_BROKE_DOWN
-// when one could not (a singular translation fit, a search without a finite
-// error).
-double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
-                         const double centredPoints[][3], int n, double pose[3][4],
-                         const double* distFactor, const double P[3][4]) {
+// null the image points are compared as they are. BrokeDown when a step could
+// not be computed (a singular translation fit, a search without a finite
+// error) or the translation is not finite.
+PoseFit refinePoseCentred(const double R[3][3], const ImagePoint* imagePoints,
+                          const double centredPoints[][3], int n, const double* distFactor,
+                          const double P[3][4]) {
     TranslationSystem system;
     ImagePoint observed[POSE_POINT_MAX];
     for (int i = 0; i < n; i++) {
@@ -129,36 +147,31 @@ double refinePoseCentred(double R[3][3], const ImagePoint* imagePoints,
         }
     }
     double rotation[3][3];
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            rotation[j][k] = R[j][k];
-        }
-    }
     double t[3];
-    if (solveTranslation(rotation, centredPoints, observed, n, P, system, t) < 0 ||
-        arSearchRotation(rotation, t, P, centredPoints, observed, n) < 0.0 ||
-        solveTranslation(rotation, centredPoints, observed, n, P, system, t) < 0) {
-        return POSE_BROKE_DOWN;
+    if (solveTranslation(R, centredPoints, observed, n, P, system, t) < 0) {
+        return poseFailure(PoseStatus::BrokeDown);
     }
-    double err = arSearchRotation(rotation, t, P, centredPoints, observed, n);
-    if (err < 0.0 || !allFinite(t, 3)) {
-        return POSE_BROKE_DOWN;
+    const PoseFit first = arSearchRotation(R, t, P, centredPoints, observed, n);
+    if (!first.ok()) {
+        return poseFailure(PoseStatus::BrokeDown);
     }
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            R[j][k] = rotation[j][k];
-            pose[j][k] = rotation[j][k];
-        }
-        pose[j][3] = t[j];
+    rotationOf(first.pose, rotation);
+    if (solveTranslation(rotation, centredPoints, observed, n, P, system, t) < 0) {
+        return poseFailure(PoseStatus::BrokeDown);
     }
-    return err;
+    const PoseFit second = arSearchRotation(rotation, t, P, centredPoints, observed, n);
+    if (!second.ok() || !allFinite(t, 3)) {
+        return poseFailure(PoseStatus::BrokeDown);
+    }
+    return second;
 }
 
 // The pass on object points centred on their bounding box; see arRefinePose.
-double refinePass(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
-                  int n, double pose[3][4], const double* distFactor, const double P[3][4]) {
+PoseFit refinePass(const double R[3][3], const ImagePoint* imagePoints,
+                   const double objectPoints[][2], int n, const double* distFactor,
+                   const double P[3][4]) {
     if (!validPointCount(n)) {
-        return -1.0;
+        return poseFailure(PoseStatus::BadPointCount);
     }
     double maxPoint[3] = {-BOX_START, -BOX_START, -BOX_START};
     double minPoint[3] = {BOX_START, BOX_START, BOX_START};
@@ -182,34 +195,18 @@ double refinePass(double R[3][3], const ImagePoint* imagePoints, const double ob
         centred[i][1] = objectPoints[i][1] + offset[1];
         centred[i][2] = 0.0;
     }
-    double rotation[3][3];
-    double centredPose[3][4];
+    PoseFit fit = refinePoseCentred(R, imagePoints, centred, n, distFactor, P);
+    if (!fit.ok()) {
+        return fit;
+    }
+    double(&m)[3][4] = fit.pose.m;
     for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            rotation[j][k] = R[j][k];
-        }
+        m[j][3] = m[j][0] * offset[0] + m[j][1] * offset[1] + m[j][2] * offset[2] + m[j][3];
     }
-    const double err =
-        refinePoseCentred(rotation, imagePoints, centred, n, centredPose, distFactor, P);
-    if (err < 0.0) {
-        return err;
+    if (!allFinite(&m[0][0], 12)) {
+        return poseFailure(PoseStatus::BrokeDown);
     }
-    for (int j = 0; j < 3; j++) {
-        centredPose[j][3] = centredPose[j][0] * offset[0] + centredPose[j][1] * offset[1] +
-                            centredPose[j][2] * offset[2] + centredPose[j][3];
-    }
-    if (!allFinite(&centredPose[0][0], 12)) {
-        return POSE_BROKE_DOWN;
-    }
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 4; k++) {
-            pose[j][k] = centredPose[j][k];
-        }
-        for (int k = 0; k < 3; k++) {
-            R[j][k] = rotation[j][k];
-        }
-    }
-    return err;
+    return fit;
 }
 
 // Squared distances between the image points and the projection of the
@@ -317,35 +314,33 @@ void movePose(const double R[3][3], const double t[3], const double d[6], double
 
 }  // namespace
 
-double arRefinePose(double R[3][3], const ImagePoint* imagePoints, const double objectPoints[][2],
-                    int n, double pose[3][4], const double distFactor[4], const double P[3][4]) {
-    return refinePass(R, imagePoints, objectPoints, n, pose, distFactor, P);
+PoseFit arRefinePose(const double R[3][3], const ImagePoint* imagePoints,
+                     const double objectPoints[][2], int n, const double distFactor[4],
+                     const double P[3][4]) {
+    return refinePass(R, imagePoints, objectPoints, n, distFactor, P);
 }
 
-double arRefinePoseIdeal(double R[3][3], const ImagePoint* imagePoints,
-                         const double objectPoints[][2], int n, double pose[3][4],
-                         const double P[3][4]) {
-    return refinePass(R, imagePoints, objectPoints, n, pose, nullptr, P);
+PoseFit arRefinePoseIdeal(const double R[3][3], const ImagePoint* imagePoints,
+                          const double objectPoints[][2], int n, const double P[3][4]) {
+    return refinePass(R, imagePoints, objectPoints, n, nullptr, P);
 }
 
-double arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
-                    const double P[3][4], double pose[3][4]) {
+PoseFit arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
+                     const double P[3][4], const Pose& start) {
     if (!validPointCount(n)) {
-        return -1.0;
+        return poseFailure(PoseStatus::BadPointCount);
     }
     double R[3][3];
     double t[3];
+    rotationOf(start, R);
     for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            R[j][k] = pose[j][k];
-        }
-        t[j] = pose[j][3];
+        t[j] = start.m[j][3];
     }
     double r[2 * POSE_POINT_MAX];
     double J[2 * POSE_POINT_MAX][6];
     double err = 0.0;
     if (!projectResiduals(R, t, imagePoints, objectPoints, n, P, r, &err)) {
-        return -1.0;
+        return poseFailure(PoseStatus::BrokeDown);
     }
     double damping = 1e-3;
     for (int step = 0; step < POLISH_STEP_MAX && err > 0.0; step++) {
@@ -362,12 +357,12 @@ double arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2
             d[p] = h;
             movePose(R, t, d, R2, t2);
             if (!projectResiduals(R2, t2, imagePoints, objectPoints, n, P, plus, &ignored)) {
-                return -1.0;
+                return poseFailure(PoseStatus::BrokeDown);
             }
             d[p] = -h;
             movePose(R, t, d, R2, t2);
             if (!projectResiduals(R2, t2, imagePoints, objectPoints, n, P, minus, &ignored)) {
-                return -1.0;
+                return poseFailure(PoseStatus::BrokeDown);
             }
             for (int i = 0; i < 2 * n; i++) {
                 J[i][p] = (plus[i] - minus[i]) / (2.0 * h);
@@ -417,17 +412,11 @@ double arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2
             break;
         }
     }
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            pose[j][k] = R[j][k];
-        }
-        pose[j][3] = t[j];
-    }
-    return err / n;
+    return PoseFit{PoseStatus::Ok, poseOf(R, t), err / n};
 }
 
-double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
-                        const double centredPoints[][3], const ImagePoint* observedPoints, int n) {
+PoseFit arSearchRotation(const double R[3][3], const double t[3], const double P[3][4],
+                         const double centredPoints[][3], const ImagePoint* observedPoints, int n) {
     double a;
     double b;
     double c;
@@ -463,7 +452,7 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
         if (!(minErr < SEARCH_ERROR_START)) {
             // No rotation of the sweep gave an error below the start value
             // (every error infinite or NaN, say): there is nothing to return.
-            return -1.0;
+            return poseFailure(PoseStatus::BrokeDown);
         }
         if (bestOffset[0] == 0 && bestOffset[1] == 0 && bestOffset[2] == 0) {
             step *= 0.5;
@@ -472,6 +461,7 @@ double arSearchRotation(double R[3][3], const double t[3], const double P[3][4],
         centre[1] = best[1];
         centre[2] = best[2];
     }
-    arAnglesToRotation(best[0], best[1], best[2], R);
-    return minErr / n;
+    double rotation[3][3];
+    arAnglesToRotation(best[0], best[1], best[2], rotation);
+    return PoseFit{PoseStatus::Ok, poseOf(rotation, t), minErr / n};
 }

@@ -41,13 +41,14 @@ double angleOf(double cosValue, double sinValue) {
 
 }  // namespace
 
-int arRotationToAngles(double R[3][3], double* a, double* b, double* c) {
-    if (R[2][2] > 1.0) {
-        R[2][2] = 1.0;
-    } else if (R[2][2] < -1.0) {
-        R[2][2] = -1.0;
+void arRotationToAngles(const double R[3][3], double* a, double* b, double* c) {
+    double r22 = R[2][2];
+    if (r22 > 1.0) {
+        r22 = 1.0;
+    } else if (r22 < -1.0) {
+        r22 = -1.0;
     }
-    double bb = std::acos(R[2][2]);
+    double bb = std::acos(r22);
     double sb = std::sin(bb);
     if (bb >= ANGLE_DEGENERACY || bb <= -ANGLE_DEGENERACY) {
         double q = R[0][2] * R[0][2] + R[1][2] * R[1][2];
@@ -58,7 +59,7 @@ int arRotationToAngles(double R[3][3], double* a, double* b, double* c) {
             *a = 0.0;
             *b = bb;
             *c = angleOf(-R[0][0], R[1][0]);
-            return 0;
+            return;
         }
         double aa = angleOf(R[0][2] / sb, R[1][2] / sb);
         double sinC = (R[2][1] * R[0][2] - R[2][0] * R[1][2]) / q;
@@ -71,10 +72,9 @@ int arRotationToAngles(double R[3][3], double* a, double* b, double* c) {
         *b = 0.0;
         *c = angleOf(R[0][0], R[1][0]);
     }
-    return 0;
 }
 
-int arAnglesToRotation(double a, double b, double c, double R[3][3]) {
+void arAnglesToRotation(double a, double b, double c, double R[3][3]) {
     double sa = std::sin(a);
     double ca = std::cos(a);
     double sb = std::sin(b);
@@ -90,5 +90,4 @@ int arAnglesToRotation(double a, double b, double c, double R[3][3]) {
     R[2][0] = -ca * sb * cc - sa * sb * sc;
     R[2][1] = ca * sb * sc - sa * sb * cc;
     R[2][2] = cb;
-    return 0;
 }

@@ -25,12 +25,12 @@ double radToDeg(double radians) {
     return radians * 180.0 / PI;
 }
 
-int poseToCameraKey(const double pose[3][4], CameraKey* key) {
-    if (!allFinite(&pose[0][0], 12)) {
-        return -1;
+std::optional<CameraKey> poseToCameraKey(const Pose& pose) {
+    if (!allFinite(&pose.m[0][0], 12)) {
+        return std::nullopt;
     }
-    double cameraInMarker[3][4];
-    arPoseInvert(pose, cameraInMarker);
+    const Pose inverse = arPoseInvert(pose);
+    const double(&cameraInMarker)[3][4] = inverse.m;
     double rotation[3][3];
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 3; k++) {
@@ -50,17 +50,16 @@ int poseToCameraKey(const double pose[3][4], CameraKey* key) {
     values.z = TRANSLATION_SCALE * cameraInMarker[2][3];
     const double all[6] = {values.x, values.y, values.z, values.rotY, values.rotX, values.rotZ};
     if (!allFinite(all, 6)) {
-        return -1;
+        return std::nullopt;
     }
-    *key = values;
-    return 0;
+    return values;
 }
 
 double degToRad(double degrees) {
     return degrees * PI / 180.0;
 }
 
-void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]) {
+Pose cameraKeyToCameraInMarker(const CameraKey& key) {
     const double a = degToRad(key.rotY) + HALF_PI;
     const double b = HALF_PI - degToRad(key.rotX);
     const double c = a - HALF_PI - degToRad(key.rotZ);
@@ -68,18 +67,18 @@ void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]
     arAnglesToRotation(a, b, c, rotation);
     const double position[3] = {key.x / TRANSLATION_SCALE, key.y / TRANSLATION_SCALE,
                                 key.z / TRANSLATION_SCALE};
+    Pose cameraInMarker;
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 3; k++) {
-            cameraInMarker[j][k] = rotation[j][k];
+            cameraInMarker.m[j][k] = rotation[j][k];
         }
-        cameraInMarker[j][3] = position[j];
+        cameraInMarker.m[j][3] = position[j];
     }
+    return cameraInMarker;
 }
 
-void cameraKeyToPose(const CameraKey& key, double pose[3][4]) {
-    double cameraInMarker[3][4];
-    cameraKeyToCameraInMarker(key, cameraInMarker);
-    arPoseInvert(cameraInMarker, pose);
+Pose cameraKeyToPose(const CameraKey& key) {
+    return arPoseInvert(cameraKeyToCameraInMarker(key));
 }
 
 KeyRow keyRowOfCameraKey(const CameraKey& key, int found) {

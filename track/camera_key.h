@@ -1,5 +1,8 @@
 #pragma once
 
+#include <optional>
+
+#include "math/matrix.h"
 #include "track/key_table.h"
 
 // The camera values one found frame stores, and their derivation from the
@@ -20,21 +23,21 @@ struct CameraKey {
 };
 
 // Camera values of the marker-to-camera `pose` (the camera seen from the
-// marker); -1 when the pose or a value is not finite.
-int poseToCameraKey(const double pose[3][4], CameraKey* key);
+// marker); none when the pose or a value is not finite.
+std::optional<CameraKey> poseToCameraKey(const Pose& pose);
 
 double radToDeg(double radians);
 
 // The inverse of poseToCameraKey. The rotation is rebuilt from the three
 // angles (a = rotY + 90, b = 90 - rotX, c = a - 90 - rotZ in radians, R =
 // Rz(a) Ry(b) Rz(c - a)), the position is the key's divided by
-// TRANSLATION_SCALE. `cameraInMarker` is the camera's pose in marker
+// TRANSLATION_SCALE. The result is the camera's pose in marker
 // coordinates: its columns are the camera's x (right), y (down) and z
 // (viewing direction) axes and its position.
-void cameraKeyToCameraInMarker(const CameraKey& key, double cameraInMarker[3][4]);
+Pose cameraKeyToCameraInMarker(const CameraKey& key);
 
 // The marker-to-camera pose of the key (the inverse of the above).
-void cameraKeyToPose(const CameraKey& key, double pose[3][4]);
+Pose cameraKeyToPose(const CameraKey& key);
 
 // The values a key row stores for the key (translateX = x, translateY = z,
 // translateZ = -y, rotations as they are), and back.

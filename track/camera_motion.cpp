@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -108,35 +109,48 @@ mode_t newFileMode() {
     return 0666 & ~mask;
 }
 
-// All data written, flushed to the disk and the file closed without an error.
-bool finishFile(std::FILE* file) {
-    bool complete = std::fflush(file) == 0 && !std::ferror(file) && fsync(fileno(file)) == 0;
-    return std::fclose(file) == 0 && complete;
+// errno as a failed call left it; EIO when it left none.
+int failure() {
+    return errno != 0 ? errno : EIO;
+}
+
+// All data written (errno cleared before the writes), flushed to the disk
+// and the file closed: 0, or the errno of the first step that failed.
+int finishFile(std::FILE* file) {
+    int error = 0;
+    if (std::fflush(file) != 0 || std::ferror(file) || fsync(fileno(file)) != 0)
+        error = failure();
+    if (std::fclose(file) != 0 && error == 0)
+        error = failure();
+    return error;
 }
 
 }  // namespace
 
 // The track goes to a temporary file beside "Lumeko.cm2" that replaces it only
 // once complete, so a failure part-way never costs the previous file.
-CameraMotionStatus writeCameraMotion(const KeyTable& table, int camNo) {
+CameraMotionWrite writeCameraMotion(const KeyTable& table, int camNo) {
     char tempName[] = "Lumeko.cm2.XXXXXX";
     int descriptor = mkstemp(tempName);
     if (descriptor < 0)
-        return CameraMotionStatus::OpenFailed;
+        return {CameraMotionStatus::OpenFailed, failure()};
     std::FILE* file = fchmod(descriptor, newFileMode()) == 0 ? fdopen(descriptor, "wb") : nullptr;
     if (file == nullptr) {
+        const int error = failure();
         close(descriptor);
         unlink(tempName);
-        return CameraMotionStatus::OpenFailed;
+        return {CameraMotionStatus::OpenFailed, error};
     }
+    errno = 0;
     putCameraMotion(table, camNo, file);
-    if (!finishFile(file)) {
+    if (const int error = finishFile(file); error != 0) {
         unlink(tempName);
-        return CameraMotionStatus::CloseFailed;
+        return {CameraMotionStatus::CloseFailed, error};
     }
     if (std::rename(tempName, CAMERA_MOTION_FILE) != 0) {
+        const int error = failure();
         unlink(tempName);
-        return CameraMotionStatus::OpenFailed;
+        return {CameraMotionStatus::OpenFailed, error};
     }
-    return CameraMotionStatus::Written;
+    return {CameraMotionStatus::Written, 0};
 }

@@ -11,7 +11,15 @@ enum class CameraMotionStatus {
     CloseFailed,  // writing, flushing or closing it failed
 };
 
+// How writing the file ended: on a failure, the errno of the call that failed
+// (EIO for a write that failed without one), taken before anything was
+// cleaned up.
+struct CameraMotionWrite {
+    CameraMotionStatus status;
+    int error;
+};
+
 // Writes the whole key table as "Lumeko.cm2" for camera number `camNo`. A
 // previous file is replaced only by a complete new one, and survives every
 // failure.
-CameraMotionStatus writeCameraMotion(const KeyTable& table, int camNo);
+CameraMotionWrite writeCameraMotion(const KeyTable& table, int camNo);

@@ -1,6 +1,7 @@
 #include "track/tracker.h"
 
 #include <new>
+#include <optional>
 
 #include "pose/marker_pose.h"
 
@@ -18,24 +19,24 @@ MarkerSquare markerSquare(const MarkerInfo& marker) {
 }
 
 // Updates the marker-to-camera pose from the chosen marker: continuing from
-// the previous pose when there is one, else from the marker alone.
+// the previous pose when there is one, else from the marker alone. A fit that
+// fails keeps the pose there was, except that one which broke down
+// numerically leaves no pose: the frame counts as not found and the next one
+// starts afresh from its marker.
 void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo& marker) {
-    MarkerSquare square = markerSquare(marker);
-    // A pose that broke down numerically leaves no pose: the frame counts as
-    // not found and the next one starts afresh from its marker.
-    if (state.poseContinues == 1) {
-        if (arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
-                             state.patternWidth, state.cameraPose,
-                             state.poseSettings) == POSE_BROKE_DOWN) {
-            state.poseKnown = 0;
+    const MarkerSquare square = markerSquare(marker);
+    const bool continuing = state.poseContinues == 1;
+    const PoseFit fit =
+        continuing ? arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
+                                      state.patternWidth, state.poseSettings)
+                   : arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
+                                  state.poseSettings);
+    if (fit.ok()) {
+        state.cameraPose = fit.pose;
+        if (!continuing) {
+            state.poseKnown = 1;
         }
-        return;
-    }
-    const double err = arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
-                                    state.cameraPose, state.poseSettings);
-    if (err >= 0.0) {
-        state.poseKnown = 1;
-    } else if (err == POSE_BROKE_DOWN) {
+    } else if (fit.status == PoseStatus::BrokeDown) {
         state.poseKnown = 0;
     }
     state.poseContinues = 1;
@@ -64,13 +65,16 @@ int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInf
         return 0;
     }
     updatePose(state, camera, markers[state.chosenMarker]);
-    if (state.poseKnown == 0 || poseToCameraKey(state.cameraPose, key) < 0) {
+    const std::optional<CameraKey> values =
+        state.poseKnown == 0 ? std::nullopt : poseToCameraKey(state.cameraPose);
+    if (!values) {
         // No pose yet, or one that broke down numerically: the frame counts
         // as not found and the next one starts afresh from its marker.
         state.poseKnown = 0;
         state.poseContinues = 0;
         return 0;
     }
+    *key = *values;
     return 1;
 }
 

@@ -22,9 +22,9 @@ struct TrackerState {
     int poseContinues = 0;  // 1 when the next pose may continue from cameraPose
     double patternWidth = 0.0;
     ImagePoint patternCentre = {0.0, 0.0};
-    double cameraPose[3][4] = {};  // last marker-to-camera pose
-    int poseKnown = 0;             // 1 while cameraPose holds a pose that converts to a key
-    PoseSettings poseSettings{};   // how every pose is fitted (the plain fit by default)
+    Pose cameraPose{};            // last marker-to-camera pose
+    int poseKnown = 0;            // 1 while cameraPose holds a pose that converts to a key
+    PoseSettings poseSettings{};  // how every pose is fitted (the plain fit by default)
 };
 
 // Index of the marker carrying `patternId` with the highest confidence of at

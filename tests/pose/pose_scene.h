@@ -9,6 +9,7 @@
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
 #include "pose/marker_square.h"
+#include "pose/pose.h"
 #include "pose/rotation_angles.h"
 
 namespace pose_scene {
@@ -24,51 +25,54 @@ inline CameraParam makeCamera(bool distorted) {
     return camera;
 }
 
-inline bool samePose(const double A[3][4], const double B[3][4]) {
-    return std::memcmp(A, B, sizeof(double[3][4])) == 0;
+inline bool samePose(const Pose& a, const Pose& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 // The rotation of angles (a, b, c) with translation t.
-inline void makePose(double a, double b, double c, const double t[3], double pose[3][4]) {
+inline Pose makePose(double a, double b, double c, const double t[3]) {
     double R[3][3];
     arAnglesToRotation(a, b, c, R);
+    Pose pose;
     for (int r = 0; r < 3; r++) {
-        std::memcpy(pose[r], R[r], sizeof R[r]);
-        pose[r][3] = t[r];
+        std::memcpy(pose.m[r], R[r], sizeof R[r]);
+        pose.m[r][3] = t[r];
     }
+    return pose;
 }
 
 // A marker facing the camera (its z axis at most `maxTilt` from the camera's
 // -z axis, b near pi), 300 to 900 units away, seen in the middle of the frame.
-inline void randomPose(std::mt19937& rng, double maxTilt, double pose[3][4]) {
+inline Pose randomPose(std::mt19937& rng, double maxTilt) {
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     double z = 300.0 + unit(rng) * 600.0;
     double y = (unit(rng) * 160.0 - 80.0) * z / 690.0;
     double t[3] = {(unit(rng) * 200.0 - 100.0) * z / 700.0, y, z};
-    makePose((unit(rng) * 2 - 1) * PI, PI - unit(rng) * maxTilt, (unit(rng) * 2 - 1) * PI, t, pose);
+    return makePose((unit(rng) * 2 - 1) * PI, PI - unit(rng) * maxTilt, (unit(rng) * 2 - 1) * PI,
+                    t);
 }
 
 // `pose` with its tilt and turn angles changed by db and dc and a meaningless
 // translation: a previous pose for continuous mode.
-inline void turnedPose(const double pose[3][4], double db, double dc, double out[3][4]) {
+inline Pose turnedPose(const Pose& pose, double db, double dc) {
     double R[3][3], a, b, c;
     for (int r = 0; r < 3; r++) {
-        std::memcpy(R[r], pose[r], sizeof R[r]);
+        std::memcpy(R[r], pose.m[r], sizeof R[r]);
     }
     arRotationToAngles(R, &a, &b, &c);
     const double t[3] = {1, 2, 3};
-    makePose(a, b + db, c + dc, t, out);
+    return makePose(a, b + db, c + dc, t);
 }
 
 // Pinhole image of corner k (0..3) of the marker square around (0, 0).
-inline ImagePoint projectCorner(const CameraParam& camera, const double pose[3][4], int k) {
+inline ImagePoint projectCorner(const CameraParam& camera, const Pose& pose, int k) {
     const double x = (k == 0 || k == 3 ? -1 : 1) * MARKER_WIDTH / 2.0;
     const double y = (k < 2 ? 1 : -1) * MARKER_WIDTH / 2.0;
     double h[3];
     for (int r = 0; r < 3; r++) {
         h[r] = camera.mat[r][3];
         for (int j = 0; j < 3; j++) {
-            h[r] += camera.mat[r][j] * (pose[j][0] * x + pose[j][1] * y + pose[j][3]);
+            h[r] += camera.mat[r][j] * (pose.m[j][0] * x + pose.m[j][1] * y + pose.m[j][3]);
         }
     }
     return {h[0] / h[2], h[1] / h[2]};
@@ -84,7 +88,7 @@ inline EdgeLine lineThrough(ImagePoint p, ImagePoint q) {
 // The square as detection reports it with direction 0: corners in ideal
 // coordinates placed so that the lens maps them onto the pinhole image of
 // the marker, and the sides through them.
-inline MarkerSquare squareOf(const CameraParam& camera, const double pose[3][4]) {
+inline MarkerSquare squareOf(const CameraParam& camera, const Pose& pose) {
     MarkerSquare square{};
     for (int k = 0; k < 4; k++) {
         ImagePoint observed = projectCorner(camera, pose, k);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <random>
 
 #include "media/movie_file.h"
@@ -101,21 +102,20 @@ TEST(RenderTool, TruthKeysAgreeWithTheTrackersConversion) {
         const CameraPose pose =
             lookAt(position, {20.0 * unit(random), 20.0 * unit(random), 0.0}, 180.0 * unit(random));
         const KeyValues truth = keyValuesOfPose(pose);
-        CameraKey key;
-        ASSERT_EQ(poseToCameraKey(pose.m, &key), 0);
-        const KeyRow row = keyRowOfCameraKey(key, 1);
+        const std::optional<CameraKey> key = poseToCameraKey(pose);
+        ASSERT_TRUE(key);
+        const KeyRow row = keyRowOfCameraKey(*key, 1);
         EXPECT_NEAR(row.translateX, truth.translateX, 1e-12);
         EXPECT_NEAR(row.translateY, truth.translateY, 1e-12);
         EXPECT_NEAR(row.translateZ, truth.translateZ, 1e-12);
         EXPECT_NEAR(row.rotateY, truth.rotateY, 1e-9);
         EXPECT_NEAR(row.rotateX, truth.rotateX, 1e-9);
         EXPECT_NEAR(row.rotateZ, truth.rotateZ, 1e-9);
-        double back[3][4];
-        cameraKeyToPose(cameraKeyOfRow({1, truth.translateX, truth.translateY, truth.translateZ,
-                                        truth.rotateY, truth.rotateX, truth.rotateZ}),
-                        back);
+        const Pose back =
+            cameraKeyToPose(cameraKeyOfRow({1, truth.translateX, truth.translateY, truth.translateZ,
+                                            truth.rotateY, truth.rotateX, truth.rotateZ}));
         for (int i = 0; i < 12; ++i) {
-            EXPECT_NEAR(back[i / 4][i % 4], pose.m[i / 4][i % 4], i % 4 == 3 ? 1e-9 : 1e-12);
+            EXPECT_NEAR(back.m[i / 4][i % 4], pose.m[i / 4][i % 4], i % 4 == 3 ? 1e-9 : 1e-12);
         }
     }
 }

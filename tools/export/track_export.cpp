@@ -111,8 +111,8 @@ Lens lensOfCamera(const CameraParam& camera) {
 }
 
 WorldCamera worldCameraOfRow(const KeyRow& row) {
-    double m[3][4];
-    cameraKeyToCameraInMarker(cameraKeyOfRow(row), m);
+    const Pose cameraInMarker = cameraKeyToCameraInMarker(cameraKeyOfRow(row));
+    const double(&m)[3][4] = cameraInMarker.m;
     // World axes from marker axes: X = x, Y = z, Z = -y; camera axes from ours:
     // right = x, up = -y, backward = -z.
     WorldCamera camera;

@@ -57,8 +57,8 @@ void strokeEdges(cairo_t* cr, const CameraParam& camera, const double pose[3][4]
 }
 
 void drawTrack(cairo_t* cr, const CameraParam& camera, const KeyRow& row, double width) {
-    double pose[3][4];
-    cameraKeyToPose(cameraKeyOfRow(row), pose);
+    const Pose markerPose = cameraKeyToPose(cameraKeyOfRow(row));
+    const double(&pose)[3][4] = markerPose.m;
     const double h = width / 2.0;
     const double corners[8][3] = {{-h, h, 0},     {h, h, 0},     {h, -h, 0},     {-h, -h, 0},
                                   {-h, h, width}, {h, h, width}, {h, -h, width}, {-h, -h, width}};

@@ -4,10 +4,10 @@
 // marker coordinates (x right and y up on the printed marker, z out of it
 // towards the camera). Lengths are in the unit of the marker width.
 
+#include "math/matrix.h"
+
 // Marker-to-camera transformation [R | t]: camera x right, y down, z forward.
-struct CameraPose {
-    double m[3][4];
-};
+using CameraPose = Pose;
 
 struct Point3 {
     double x, y, z;

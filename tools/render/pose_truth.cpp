@@ -41,8 +41,8 @@ ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& p
 // the truth table is an oracle for it, so it must not share its code (a test
 // compares the two on random poses).
 KeyValues keyValuesOfPose(const CameraPose& pose) {
-    double inverse[3][4];
-    arPoseInvert(pose.m, inverse);
+    const Pose cameraInMarker = arPoseInvert(pose);
+    const double(&inverse)[3][4] = cameraInMarker.m;
     double rotation[3][3];
     for (int j = 0; j < 3; ++j) {
         for (int k = 0; k < 3; ++k) {
