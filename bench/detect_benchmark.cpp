@@ -13,10 +13,10 @@
 #include <memory>
 #include <string>
 
+#include "bench/reference_labeling.h"
 #include "marker/detector.h"
 #include "marker/edge_refine.h"
 #include "marker/labeling.h"
-#include "tests/marker/reference_labeling.h"
 #include "tests/marker/test_frames.h"
 
 namespace {

@@ -182,7 +182,7 @@ int measureSide(const FrameImage& frame, const double distFactor[4], ImagePoint 
         }
         const ImagePoint normal{nx / norm, ny / norm};
         double t = 0.0;
-        if (!arEdgeAcross(frame, origin, normal, &t)) {
+        if (arEdgeAcross(frame, origin, normal, &t) < 0) {
             continue;
         }
         ImagePoint& p = points[measured++];
@@ -255,10 +255,12 @@ double distance(const EdgeLine& line, ImagePoint p) {
 
 }  // namespace
 
-bool arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
+int arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
     double crossing = 0.0;
     return findCrossing(frame, origin, normal, &crossing) &&
-           areaEdge(frame, origin, normal, crossing, offset);
+                   areaEdge(frame, origin, normal, crossing, offset)
+               ? 0
+               : -1;
 }
 
 int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,

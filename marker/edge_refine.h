@@ -42,7 +42,7 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
 
 // The edge across one grey profile: `origin` (observed coordinates) and the
 // unit direction `normal` from the dark towards the light side. Gives the
-// signed distance along `normal` from `origin` to the edge, or false when the
+// signed distance along `normal` from `origin` to the edge: 0, or -1 when the
 // profile leaves the frame, is too flat, or does not cross its middle level
 // within EDGE_PROFILE_HALF.
-bool arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset);
+int arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset);

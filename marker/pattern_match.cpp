@@ -49,16 +49,15 @@ int arMatchPattern(const PatternSet& set, const PatternImage& pattern, int* id, 
     return 0;
 }
 
-int arPatternCode(const PatternSet& set, const FrameImage& frame, const int32_t* contourX,
-                  const int32_t* contourY, const int32_t cornerIndex[5], int* id, int* direction,
-                  double* confidence) {
+void arPatternCode(const PatternSet& set, const FrameImage& frame, const int32_t* contourX,
+                   const int32_t* contourY, const int32_t cornerIndex[5], int* id, int* direction,
+                   double* confidence) {
     PatternImage pattern;
     if (arExtractPattern(frame, contourX, contourY, cornerIndex, &pattern) < 0) {
         *id = -1;
         *direction = -1;
         *confidence = 0.0;
-        return 0;
+        return;
     }
     arMatchPattern(set, pattern, id, direction, confidence);
-    return 0;
 }

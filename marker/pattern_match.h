@@ -15,7 +15,7 @@ int arMatchPattern(const PatternSet& set, const PatternImage& pattern, int* id, 
 
 // Identifies a candidate: samples its interior and matches it against `set`. When no
 // pattern image can be sampled (degenerate corners) it gives id -1,
-// direction -1 and confidence 0. Always returns 0.
-int arPatternCode(const PatternSet& set, const FrameImage& frame, const int32_t* contourX,
-                  const int32_t* contourY, const int32_t cornerIndex[5], int* id, int* direction,
-                  double* confidence);
+// direction -1 and confidence 0.
+void arPatternCode(const PatternSet& set, const FrameImage& frame, const int32_t* contourX,
+                   const int32_t* contourY, const int32_t cornerIndex[5], int* id, int* direction,
+                   double* confidence);

@@ -9,7 +9,6 @@
 #include "math/matrix.h"
 #include "math/principal_axes.h"
 #include "math/principal_axes_steps.h"
-#include "pose/rotation_angles.h"
 
 namespace {
 
@@ -29,19 +28,6 @@ Owned randomMatrix(std::mt19937& rng, int rows, int cols, double range = 1.0) {
     return a;
 }
 
-// Largest deviation of a * inverse(a) from the identity, or -1 when the
-// inversion fails.
-double productWithInverseError(const Owned& a) {
-    const int n = a.m.rows;
-    Owned inverse = a, product(n, n);
-    if (arMatrixInvertInPlace(&inverse.m) != 0 || arMatrixMultiply(&product.m, &a.m, &inverse.m))
-        return -1.0;
-    double error = 0.0;
-    for (int i = 0; i < n * n; i++)
-        error = std::fmax(error, std::fabs(product.values[i] - (i % (n + 1) == 0)));
-    return error;
-}
-
 // Rows v of `vectors`: A v = lambda v (as v^T A, A symmetric) to `residual`,
 // unit to `unit`, orthogonal to `orthogonal`; the values descend.
 void expectEigenpairs(const Matrix& a, const Matrix& vectors, const Vector& values, double residual,
@@ -58,26 +44,6 @@ void expectEigenpairs(const Matrix& a, const Matrix& vectors, const Vector& valu
 }
 
 }  // namespace
-
-// Random matrices up to the largest size, and Hilbert matrices (condition up
-// to 5e8).
-TEST(GaussJordan, WellAndIllConditionedMatricesTimesInverseGiveIdentity) {
-    std::mt19937 rng(3);
-    for (int trial = 0; trial < 300; trial++) {
-        const int n = trial == 0 ? GAUSS_JORDAN_MAX : 1 + trial % 8;
-        const double error = productWithInverseError(randomMatrix(rng, n, n, 10.0));
-        if (error >= 0.0) {  // a random matrix is singular only by chance
-            EXPECT_LT(error, 1e-8) << "n = " << n << ", trial " << trial;
-        }
-    }
-    for (int n = 2; n <= 7; n++) {
-        Owned h(n, n);
-        for (int i = 0; i < n * n; i++)
-            h.values[i] = 1.0 / (i / n + i % n + 1);
-        const double error = productWithInverseError(h);
-        EXPECT_TRUE(error >= 0.0 && error < 1e-6) << "n = " << n << ": " << error;
-    }
-}
 
 // A pivot at or below the floor fails, also at a later step; equal candidates
 // take the first row (the last leaves 0.6 one ulp off); larger sizes are
@@ -96,26 +62,6 @@ TEST(GaussJordan, PivotRuleFloorAndSizeLimit) {
     std::vector<double> tooBig(big * big, 2.0), before = tooBig;
     EXPECT_EQ(arGaussJordanInvert(tooBig.data(), big, big), -1);
     EXPECT_EQ(tooBig, before);
-}
-
-TEST(PoseInvert, GivesTransposedRotationAndMinusRTransposeT) {
-    std::mt19937 rng(6);
-    std::uniform_real_distribution<double> angle(-4.0, 4.0), offset(-500.0, 500.0);
-    for (int trial = 0; trial < 200; trial++) {
-        double r[3][3];
-        arAnglesToRotation(angle(rng), angle(rng), angle(rng), r);
-        Pose pose;
-        for (int i = 0; i < 12; i++)
-            pose.m[i / 4][i % 4] = i % 4 < 3 ? r[i / 4][i % 4] : offset(rng);
-        const Pose inverse = arPoseInvert(pose);
-        for (int i = 0; i < 3; i++) {
-            for (int j = 0; j < 3; j++)
-                EXPECT_NEAR(inverse.m[i][j], r[j][i], 1e-12);
-            const double t =
-                r[0][i] * pose.m[0][3] + r[1][i] * pose.m[1][3] + r[2][i] * pose.m[2][3];
-            EXPECT_NEAR(inverse.m[i][3], -t, 1e-9);
-        }
-    }
 }
 
 // Sums of random outer products with alternating signs, some of rank below

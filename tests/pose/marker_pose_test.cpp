@@ -30,14 +30,6 @@ double distance(const Pose& a, const Pose& b) {
     return std::hypot(a.m[0][3] - b.m[0][3], a.m[1][3] - b.m[1][3], a.m[2][3] - b.m[2][3]);
 }
 
-bool finitePose(const Pose& pose) {
-    for (int i = 0; i < 12; i++) {
-        if (!std::isfinite(pose.m[i / 4][i % 4]))
-            return false;
-    }
-    return true;
-}
-
 // The passes stop below a mean squared error of one pixel, as close as the
 // pose comes; the error given is that of the pose.
 void expectFits(const CameraParam& camera, const PoseFit& fit, const Pose& truth) {
@@ -54,34 +46,16 @@ void expectFits(const CameraParam& camera, const PoseFit& fit, const Pose& truth
     EXPECT_LT(distance(fit.pose, truth), 0.02 * truth.m[2][3]);
 }
 
-// Round trips and near-rotations give angles in range; turns about z (the
-// identity among them) with R22 just above 1, and the z axis turned exactly
-// round (b = pi), which must not give NaN from 0 / 0.
-TEST(RotationAngles, RoundTripsNearRotationsAndTurnsAboutZ) {
-    std::mt19937 rng(11);
-    std::uniform_real_distribution<double> turn(-PI, PI), tilt(1e-3, PI - 1e-3), scale(0.97, 1.03);
-    for (int i = 0; i < 2000; i++) {
-        double a = turn(rng), b = tilt(rng), c = turn(rng), a2, b2, c2, R[3][3], back[3][3];
-        arAnglesToRotation(a, b, c, R);
-        arRotationToAngles(R, &a2, &b2, &c2);
-        EXPECT_NEAR(std::remainder(a2 - a, 2 * PI), 0.0, 1e-9);
-        EXPECT_NEAR(b2, b, 1e-9);
-        EXPECT_NEAR(std::remainder(c2 - c, 2 * PI), 0.0, 1e-9);
-        arAnglesToRotation(a2, b2, c2, back);
-        for (int k = 0; k < 9; k++) {
-            EXPECT_NEAR(back[k / 3][k % 3], R[k / 3][k % 3], 1e-10);
-            R[k / 3][k % 3] *= scale(rng);
-        }
-        arRotationToAngles(R, &a2, &b2, &c2);
-        EXPECT_TRUE(std::fabs(a2) <= PI && b2 >= 0.0 && b2 <= PI && std::fabs(c2) <= PI) << i;
-    }
+// Turns about z (the identity among them) with R22 just above 1 give a = b =
+// 0; the z axis turned exactly round (b = pi) must not give NaN from 0 / 0.
+// Near-rotations give angles in range.
+TEST(RotationAngles, TurnsAboutZTheZAxisTurnedRoundAndNearRotations) {
     for (double theta : {0.0, 0.3, -2.9, PI / 2, 3.0}) {
         const double cs = std::cos(theta), sn = std::sin(theta);
         double a, b, c, back[3][3];
         const double Rz[3][3] = {{cs, -sn, 0}, {sn, cs, 0}, {0, 0, 1.0 + 1e-15}};
         arRotationToAngles(Rz, &a, &b, &c);
-        EXPECT_TRUE(a == 0.0 && b == 0.0) << theta;
-        EXPECT_NEAR(c, theta, 1e-15);
+        EXPECT_TRUE(a == 0.0 && b == 0.0 && std::fabs(c - theta) < 1e-15) << theta;
         const double round[3][3] = {{-cs, sn, 0}, {sn, cs, 0}, {0, 0, -1.0 - 1e-15}};
         arRotationToAngles(round, &a, &b, &c);
         EXPECT_TRUE(a == 0.0 && b == PI) << theta;
@@ -89,48 +63,15 @@ TEST(RotationAngles, RoundTripsNearRotationsAndTurnsAboutZ) {
         for (int k = 0; k < 9; k++)
             EXPECT_NEAR(back[k / 3][k % 3], round[k / 3][k % 3], 2e-15);
     }
-}
-
-// The search halves its step (from SEARCH_START_STEP = s) after each sweep
-// that keeps the centre, also when only c moved. With the best fit at the
-// start it keeps the centre throughout; 3/4 of the last step (s / 512) away,
-// it keeps the centre in the first nine sweeps and steps once in the tenth.
-// With the best fit 1.4 s away in c alone (d = +1 or -1) it must: move d s
-// and keep s; keep the centre (s/2); move d s/2; keep it twice (s/4, s/8);
-// move -d s/8; keep it twice; move d s/32; keep it. A translation that is
-// not a number leaves no finite error: the search breaks down.
-TEST(RotationSearch, HalvesItsStepExactlyAfterTheSweepsThatKeepTheCentre) {
-    const double square[4][3] = {{-40, 40, 0}, {40, 40, 0}, {40, -40, 0}, {-40, -40, 0}};
-    const double t[3] = {12.0, -7.0, 520.0}, s = SEARCH_START_STEP, last = s / 512.0;
-    // The best fit's offset in c, and the steps the search takes (added in turn, as it does).
-    const std::vector<double> cases[4] = {{0.0},
-                                          {0.75 * last, last},
-                                          {1.4 * s, s, s / 2, -s / 8, s / 32},
-                                          {-1.4 * s, -s, -s / 2, s / 8, -s / 32}};
-    const CameraParam camera = makeCamera(false);
-    std::mt19937 rng(32);
-    std::uniform_real_distribution<double> turn(-2.5, 2.5), tilt(1.2, 2.0);
-    for (int i = 0; i < 60; i++) {
-        const std::vector<double>& steps = cases[i % 4];
-        double a, b, c, R[3][3], expected[3][3];
-        arAnglesToRotation(turn(rng), tilt(rng), turn(rng), R);
-        arRotationToAngles(R, &a, &b, &c);  // the angles the search starts from
-        const Pose truth = makePose(a, b, c + steps[0], t);
-        ImagePoint observed[4];
-        for (int k = 0; k < 4; k++)
-            observed[k] = projectCorner(camera, truth, k);
-        const PoseFit fit = arSearchRotation(R, t, camera.mat, square, observed, 4);
-        double end = c;
-        for (size_t k = 1; k < steps.size(); k++)
-            end += steps[k];
-        arAnglesToRotation(a, b, end, expected);
-        ASSERT_TRUE(fit.ok());
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> turn(-PI, PI), scale(0.97, 1.03);
+    for (int i = 0; i < 200; i++) {
+        double a, b, c, R[3][3];
+        arAnglesToRotation(turn(rng), turn(rng) / 2 + PI / 2, turn(rng), R);
         for (int k = 0; k < 9; k++)
-            EXPECT_EQ(fit.pose.m[k / 3][k % 3], expected[k / 3][k % 3]) << i;
-        EXPECT_LT(fit.error, i % 4 == 0 ? 1e-18 : i % 4 == 1 ? 1e-3 : INFINITY);
-        const double nanT[3] = {0.0, NAN, 500.0};
-        EXPECT_EQ(arSearchRotation(R, nanT, camera.mat, square, observed, 4).status,
-                  PoseStatus::BrokeDown);
+            R[k / 3][k % 3] *= scale(rng);
+        arRotationToAngles(R, &a, &b, &c);
+        EXPECT_TRUE(std::fabs(a) <= PI && b >= 0.0 && b <= PI && std::fabs(c) <= PI) << i;
     }
 }
 
@@ -190,25 +131,6 @@ TEST_P(MarkerPoseScene, PosesFitRandomMarkersWhateverTheNumberingSignsAndCentre)
 INSTANTIATE_TEST_SUITE_P(Lens, MarkerPoseScene, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Distorted" : "Pinhole"; });
 
-// Exact sides through a pinhole camera: rounding decides whether a
-// discriminant falls below zero, failing the initial rotation (no start), or
-// the true rotation comes out (to the square-root precision of a near-zero
-// one).
-TEST(MarkerPoseExact, PerpendicularVanishingDirectionsEitherFailOrAreExact) {
-    CameraParam camera = makeCamera(false);
-    std::mt19937 rng(42);
-    int failed = 0;
-    for (int i = 0; i < 100; i++) {
-        const Pose truth = randomPose(rng, 50 * PI / 180);
-        const PoseFit fit = arMarkerPose(camera, squareOf(camera, truth), ORIGIN, MARKER_WIDTH);
-        failed += fit.status == PoseStatus::NoStart;
-        EXPECT_TRUE(fit.status == PoseStatus::NoStart ||
-                    (fit.error < 1e-6 && rotationDifference(fit.pose, truth) < 1e-5))
-            << i;
-    }
-    EXPECT_TRUE(failed > 0 && failed < 100) << failed;
-}
-
 // The first-frame method runs only above an error of 1.0 and its fit is taken
 // only when strictly better, for a marker fitting well and one fitting no
 // pose within a pixel; after a continuing fit that failed (a previous pose of
@@ -251,8 +173,11 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
 
 // Corners and sides exactly where the pinhole camera puts them (ideal
 // coordinates, whatever the lens): the refined fit finds the true pose to
-// rounding, first frame and continuing, through a distorted camera too, also
-// where the plain start fails.
+// rounding, first frame and continuing, through a distorted camera too. The
+// plain fit through the pinhole camera either has no start (rounding decides
+// whether a discriminant of these exactly perpendicular vanishing directions
+// falls below zero) or is exact; the refined one then starts from the
+// bisecting start.
 TEST(RefinedFit, RecoversTheTruePoseFromIdealCorners) {
     std::mt19937 rng(52);
     for (const bool distorted : {false, true}) {
@@ -266,7 +191,10 @@ TEST(RefinedFit, RecoversTheTruePoseFromIdealCorners) {
                 square.vertices[k] = projectCorner(camera, truth, k);
             for (int k = 0; k < 4; k++)
                 square.edgeLines[k] = lineThrough(square.vertices[k], square.vertices[(k + 1) % 4]);
-            plainFailed += !arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH).ok();
+            const PoseFit plain = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH);
+            plainFailed += plain.status == PoseStatus::NoStart;
+            EXPECT_TRUE(distorted || !plain.ok() ||
+                        (plain.error < 1e-6 && rotationDifference(plain.pose, truth) < 1e-5));
             const PoseFit first = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, {true});
             const PoseFit cont =
                 arMarkerPoseCont(camera, square, previous, ORIGIN, MARKER_WIDTH, {true});
@@ -277,7 +205,7 @@ TEST(RefinedFit, RecoversTheTruePoseFromIdealCorners) {
                 EXPECT_LT(distance(fit.pose, truth), 1e-7 * truth.m[2][3]) << i;
             }
         }
-        EXPECT_GT(plainFailed, 0);  // the case of the bisecting start did come up
+        EXPECT_TRUE(plainFailed > 0 && plainFailed < 60) << plainFailed;
     }
 }
 
@@ -332,42 +260,6 @@ TEST(PoseContract, SingularFitsBreakDownAndPointCountsAreChecked) {
     for (int n : {0, POSE_POINT_MAX + 1})
         EXPECT_EQ(arRefinePose(R, image, object, n, camera.distFactor, camera.mat).status,
                   PoseStatus::BadPointCount);
-}
-
-// Markers, centres, widths and cameras bent out of shape at random (huge,
-// tiny, NaN and infinite values, points piled up): every call either fails
-// or gives a finite error and a finite pose.
-TEST(PoseContract, AnyInputGivesAFinitePoseOrAFailure) {
-    std::mt19937 rng(11);
-    const double odd[] = {NAN, INFINITY, -INFINITY, 1e300, -1e300, 1e-300, 0.0, 1e154};
-    int succeeded = 0;
-    for (int trial = 0; trial < 400; trial++) {
-        CameraParam camera = makeCamera(trial % 2 == 1);
-        const Pose truth = randomPose(rng, 1.2), previous = turnedPose(truth, 0.1, 0.1);
-        MarkerSquare square = squareOf(camera, truth);
-        square.vertices[0].x += 0.25;
-        square.edgeLines[0] = lineThrough(square.vertices[0], square.vertices[1]);
-        ImagePoint centre = ORIGIN;
-        double width = MARKER_WIDTH;
-        for (int change = 0; change < 1 + trial % 3; change++) {
-            const double v = odd[rng() % 8];
-            double* targets[6] = {
-                &(&square.vertices[0].x)[rng() % 8], &(&square.edgeLines[0].a)[rng() % 12],
-                rng() % 2 ? &centre.x : &width,      &camera.mat[rng() % 2][rng() % 4],
-                &camera.distFactor[rng() % 4],       nullptr};
-            double* target = targets[rng() % 6];
-            if (target != nullptr)
-                *target = v;
-            else
-                square.vertices[rng() % 4] = square.vertices[rng() % 4];
-        }
-        const PoseFit fit = arMarkerPose(camera, square, centre, width);
-        const PoseFit cont = arMarkerPoseCont(camera, square, previous, centre, width);
-        for (const PoseFit& f : {fit, cont})
-            EXPECT_TRUE(!f.ok() || (std::isfinite(f.error) && finitePose(f.pose))) << trial;
-        succeeded += fit.ok();
-    }
-    EXPECT_GT(succeeded, 40);  // the odd values did not make every call fail
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/marker/reference_labeling.h"
+#include "bench/reference_labeling.h"
 
 #include <algorithm>
 
