@@ -24,7 +24,7 @@ Colour colourOf(const unsigned char c[3]) {
 }
 
 // The 3D edge from a to b as a polyline; pieces behind the camera are left out.
-void strokeEdge(cairo_t* cr, const CameraParam& camera, const double pose[3][4], const double a[3],
+void strokeEdge(cairo_t* cr, const CameraParam& camera, const Pose& pose, const double a[3],
                 const double b[3]) {
     bool drawing = false;
     for (int i = 0; i <= EDGE_PIECES; i++) {
@@ -45,7 +45,7 @@ void strokeEdge(cairo_t* cr, const CameraParam& camera, const double pose[3][4],
     }
 }
 
-void strokeEdges(cairo_t* cr, const CameraParam& camera, const double pose[3][4],
+void strokeEdges(cairo_t* cr, const CameraParam& camera, const Pose& pose,
                  const double (*points)[3], const int (*edges)[2], int edgeCount, Colour colour,
                  double lineWidth) {
     cairo_new_path(cr);
@@ -57,8 +57,7 @@ void strokeEdges(cairo_t* cr, const CameraParam& camera, const double pose[3][4]
 }
 
 void drawTrack(cairo_t* cr, const CameraParam& camera, const KeyRow& row, double width) {
-    const Pose markerPose = cameraKeyToPose(cameraKeyOfRow(row));
-    const double(&pose)[3][4] = markerPose.m;
+    const Pose pose = cameraKeyToPose(cameraKeyOfRow(row));
     const double h = width / 2.0;
     const double corners[8][3] = {{-h, h, 0},     {h, h, 0},     {h, -h, 0},     {-h, -h, 0},
                                   {-h, h, width}, {h, h, width}, {h, -h, width}, {-h, -h, width}};
@@ -95,11 +94,12 @@ void label(cairo_t* cr, const char* text, double x, double y, double size, Colou
 
 }  // namespace
 
-bool projectPoint(const CameraParam& camera, const double pose[3][4], const double point[3],
-                  double& x, double& y) {
+bool projectPoint(const CameraParam& camera, const Pose& pose, const double point[3], double& x,
+                  double& y) {
+    const double(&m)[3][4] = pose.m;
     double c[3];
     for (int j = 0; j < 3; j++)
-        c[j] = pose[j][0] * point[0] + pose[j][1] * point[1] + pose[j][2] * point[2] + pose[j][3];
+        c[j] = m[j][0] * point[0] + m[j][1] * point[1] + m[j][2] * point[2] + m[j][3];
     double h[3];
     for (int i = 0; i < 3; i++)
         h[i] = camera.mat[i][0] * c[0] + camera.mat[i][1] * c[1] + camera.mat[i][2] * c[2] +

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "camera/camera_param.h"
+#include "math/matrix.h"
 #include "tools/common/image_io.h"
 #include "track/key_table.h"
 
@@ -18,8 +19,8 @@ inline constexpr unsigned char CUBE_COLOUR[3] = {0, 230, 255};
 // in the frame for the marker-to-camera `pose`: observed pixel coordinates,
 // the centre of the top-left pixel at (0, 0). False when it is not in front
 // of the camera.
-bool projectPoint(const CameraParam& camera, const double pose[3][4], const double point[3],
-                  double& x, double& y);
+bool projectPoint(const CameraParam& camera, const Pose& pose, const double point[3], double& x,
+                  double& y);
 
 // What one frame shows besides the picture.
 enum class FrameState { Found, NotFound, NoKey };
