@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
 
-    fuzz::require(writeCameraMotion(*table, camNo) == CameraMotionStatus::Written,
+    fuzz::require(writeCameraMotion(*table, camNo).status == CameraMotionStatus::Written,
                   "the camera-motion file is written");
     std::FILE* file = std::fopen(CAMERA_MOTION_FILE, "rb");
     fuzz::require(file != nullptr, "the file is there");
