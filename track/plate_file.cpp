@@ -86,13 +86,12 @@ PlateStatus readPlateFile(const std::string& trackPath, PlateFrames& plate) {
     PlateFrames read;
     Fingerprint claimed;
     std::string hash;
-    in >> key[0] >> word >> version >> key[1] >> read.firstFrame >> key[2] >> read.fps >>
-        key[3] >> claimed.bytes >> key[4] >> hash;
+    in >> key[0] >> word >> version >> key[1] >> read.firstFrame >> key[2] >> read.fps >> key[3] >>
+        claimed.bytes >> key[4] >> hash;
     const bool wellFormed = in && key[0] == "lumeko" && word == "plate" && version == "1" &&
-                            key[1] == "first_frame" && key[2] == "fps" &&
-                            key[3] == "track_bytes" && key[4] == "track_fnv1a64" &&
-                            read.firstFrame >= 0 && std::isfinite(read.fps) && read.fps > 0.0 &&
-                            hash.size() == 16 &&
+                            key[1] == "first_frame" && key[2] == "fps" && key[3] == "track_bytes" &&
+                            key[4] == "track_fnv1a64" && read.firstFrame >= 0 &&
+                            std::isfinite(read.fps) && read.fps > 0.0 && hash.size() == 16 &&
                             std::sscanf(hash.c_str(), "%16" SCNx64, &claimed.hash) == 1;
     if (!wellFormed)
         return PlateStatus::Malformed;

@@ -128,8 +128,7 @@ void takePlateDefaults(const std::string& trackPath, Options& options) {
                          name.c_str());
             break;
         case PlateStatus::Malformed:
-            std::fprintf(stderr, "lumeko-export: %s is not a plate file; not used\n",
-                         name.c_str());
+            std::fprintf(stderr, "lumeko-export: %s is not a plate file; not used\n", name.c_str());
             break;
         case PlateStatus::Absent:
             break;
