@@ -184,7 +184,9 @@ void writePicture(const std::string& path, PictureFormat format,
     m.frame->format = PIXELS[index];
     m.encoder->time_base = {1, 24};
     if (format == PictureFormat::ExrHalf)
-        av_opt_set(m.encoder->priv_data, "format", "half", 0);
+        av_opt_set(m.encoder->priv_data, "format", "half", 0);  // zip-compressed scanlines
+    if (format == PictureFormat::ExrHalf)
+        av_opt_set(m.encoder->priv_data, "compression", "zip1", 0);
     check(avcodec_open2(m.encoder, codec, nullptr), "opening the encoder");
     check(av_frame_get_buffer(m.frame, 0), "frame buffer");
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PIXELS[index]);
