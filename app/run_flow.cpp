@@ -361,7 +361,7 @@ int trackMovie(const char* patternName, double patternWidth, const char* movieNa
     if (options.fpsRate > 0)
         reader.setSequenceRate(options.fpsRate, options.fpsScale);
     const int status = trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
-    if (plate != nullptr && reader.isSequence()) {
+    if (status == 0 && plate != nullptr && reader.isSequence()) {
         const MovieInfo& info = reader.info();
         *plate = PlateFrames{reader.firstNumber(), static_cast<double>(info.rate) / info.scale};
     }
