@@ -22,7 +22,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     reader.setThreads(1);
     const InputFailure failure = reader.open((folder + "/p.%d").c_str());
     if (failure != InputFailure::None) {
-        fuzz::require(failure == InputFailure::CannotOpen || failure == InputFailure::FrameTooLarge ||
+        fuzz::require(failure == InputFailure::CannotOpen ||
+                          failure == InputFailure::FrameTooLarge ||
                           failure == InputFailure::OutOfMemory,
                       "one file: it opens, or it is no picture, or too large");
         return 0;
@@ -40,9 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ReadResult first = reader.next(&frame);
     if (first == ReadResult::Failed)
         return 0;  // (memory ran out)
-    fuzz::require(first == ReadResult::Frame && frame->width == info.width &&
-                      frame->height == info.height,
-                  "one frame of the sequence's size");
+    fuzz::require(
+        first == ReadResult::Frame && frame->width == info.width && frame->height == info.height,
+        "one frame of the sequence's size");
     const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;
     for (size_t i = 3; i < bytes; i += 4)
         fuzz::require(frame->pixels[i] == 255, "alpha is 255");
