@@ -95,6 +95,10 @@ class Detector {
     // rest of the list are markers held from the history.
     int seenCount() const { return seenCount_; }
 
+    // Forgets the markers held from earlier frames, for a frame that has no
+    // picture: the next pass starts afresh (the retry's last-seen place stays).
+    void forgetHistory() { history_.count = 0; }
+
     // Per-stage times, what each stage produced and the tracer's
     // diagnostics, for the last pass (all zero before the first).
     const DetectionTrace& trace() const { return trace_; }

@@ -127,6 +127,15 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     return TrackStatus::Tracked;
 }
 
+TrackStatus Tracker::trackAbsent() {
+    markerDetector->forgetHistory();
+    state.poseKnown = 0;
+    state.poseContinues = 0;
+    if (appendKeyRow(*table, 0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0) < 0)
+        return TrackStatus::TableFull;
+    return TrackStatus::Tracked;
+}
+
 void Tracker::smooth() {
     smoothKeyTable(*table);
 }
