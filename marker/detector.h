@@ -100,7 +100,8 @@ class Detector {
     void forgetHistory() { history_.count = 0; }
 
     // Per-stage times, what each stage produced and the tracer's
-    // diagnostics, for the last pass (all zero before the first).
+    // diagnostics, for the last pass run (all zero before the first): on a
+    // retried frame, its last retry, kept or not.
     const DetectionTrace& trace() const { return trace_; }
     const PatternSet& patterns() const { return patterns_; }
     const CameraParam& camera() const { return camera_; }
