@@ -10,6 +10,7 @@
 
 #include "camera/camera_param.h"
 #include "media/movie_file.h"
+#include "tests/support/media_fixtures.h"
 #include "tests/tools/tracked_orbit.h"
 #include "tools/render/pose_truth.h"
 
@@ -130,6 +131,13 @@ void checkOutline(const TrackedOrbit& orbit) {
         EXPECT_EQ(result.err.find("frame"), std::string::npos);  // no progress off a terminal
         const std::vector<DrawnFrame> frames = readOverlay(orbit.dir.file(output));
         ASSERT_EQ(frames.size(), orbit.truth.size());
+        // As a player counts them: every frame, at the footage's 30 a second.
+        const ProcessResult probe = lumeko_test::runProcess(
+            orbit.dir.path(), {"/usr/bin/ffprobe", "-v", "error", "-count_frames", "-show_entries",
+                               "stream=nb_read_frames,r_frame_rate,duration", "-of",
+                               "default=noprint_wrappers=1", output});
+        EXPECT_EQ(probe.out, "r_frame_rate=30/1\nduration=2.000000\nnb_read_frames=60\n")
+            << probe.err;
         const bool truth = track == std::string("truth.cm2");
         const OutlineError e = measure(orbit, frames, [](long long) { return true; });
         if (truth) {
@@ -174,7 +182,7 @@ void checkLostFramesAndRefusals(const TrackedOrbit& orbit) {
         {{"orbit.avi", "absent.cm2", "o.avi", "--width", "80"}, "absent.cm2: cannot open"},
         {{"orbit.avi", "orbit.csv", "o.avi", "--width", "80"}, "not a camera-motion file: line 1"},
         {{"orbit.avi", "Lumeko.cm2", "o.avi", "--width", "80", "--camera", "bad.dat"},
-         "bad.dat: not a readable camera parameter file"},
+         "parameter file bad.dat: the file ends 5 bytes"},
         {{"orbit.avi", "Lumeko.cm2", "o.avi"}, "give the marker width with --width"},
         {{"orbit.avi", "Lumeko.cm2", "o.gif", "--width", "80"}, "the output must end in"},
         {{"orbit.csv", "Lumeko.cm2", "o.avi", "--width", "80"}, "orbit.csv: not a movie"},
@@ -184,6 +192,22 @@ void checkLostFramesAndRefusals(const TrackedOrbit& orbit) {
         EXPECT_EQ(result.status, 1) << message;
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
     }
+    // A frame that does not decode: black, named, and the frames after it in place.
+    std::filesystem::copy_file(orbit.movie(), orbit.dir.file("damaged.avi"));
+    lumeko_test::damageAviFrame(orbit.dir.file("damaged.avi"), 5);
+    result = runTool(orbit, "lumeko-overlay",
+                     {"damaged.avi", "Lumeko.cm2", "damaged_overlay.avi", "--width", "80",
+                      "--camera", orbit.camera()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_NE(result.err.find("1 frame(s) of damaged.avi could not be decoded; they are black, "
+                              "with nothing drawn: 5\n"),
+              std::string::npos)
+        << result.err;
+    const std::vector<DrawnFrame> damaged = readOverlay(orbit.dir.file("damaged_overlay.avi"));
+    ASSERT_EQ(damaged.size(), 60u);
+    EXPECT_TRUE(damaged[5].outline.empty() && !damaged[5].lostLabel);
+    EXPECT_EQ(damaged[6].number, 6);
+    EXPECT_GT(damaged[6].outline.size(), 100u);
 }
 
 }  // namespace

@@ -68,7 +68,13 @@ void checkPlot(const TrackedOrbit& orbit) {
         ASSERT_EQ(page.width, lost ? 800 : 1200);
         ASSERT_EQ(page.height, lost ? 600 : 900);
         const PlotLayout layout = plotLayout(page.width, page.height);
+        const double font = plotFont(page.height);
+        const PlotRect& last = layout.curves[5];
+        EXPECT_GE(drawnPixels(page, {last.x, last.y + last.height, last.width, 2.8 * font}), 100)
+            << "frame numbers under the curves";
         for (const PlotRect& r : layout.curves) {
+            // Its name above it, clear of the curve.
+            EXPECT_GE(drawnPixels(page, {r.x, r.y - 1.5 * font, r.width / 2, 1.5 * font}), 40);
             // A curve runs across the whole width.
             EXPECT_GE(drawnPixels(page, r), static_cast<int>(r.width)) << r.y;
             // Frame 21 of 60 lies 21.5 / 60 of the way along: shaded only when lost.

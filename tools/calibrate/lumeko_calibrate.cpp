@@ -68,10 +68,7 @@ constexpr int MIN_VIEWS = 3;
 constexpr int ENOUGH_VIEWS = 10;
 constexpr double WARN_RMS = 1.0;
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-calibrate: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-calibrate";
 
 void warn(const std::string& message) {
     std::fprintf(stderr, "lumeko-calibrate: warning: %s\n", message.c_str());
@@ -112,7 +109,7 @@ int readOptions(ArgWalker& walker, Options& o) {
         }
         std::string value;
         if (!optionValue(walker, value)) {
-            return fail(name + " needs a value");
+            return missingValue(TOOL, name);
         }
         bool ok = true;
         if (name == "--board") {
@@ -135,10 +132,10 @@ int readOptions(ArgWalker& walker, Options& o) {
         } else if (name == "--square-pixels") {
             ok = parseInt(value, o.squarePixels) && o.squarePixels >= 4 && o.squarePixels <= 1000;
         } else {
-            return fail("unknown option " + name + "\n" + USAGE);
+            return unknownOption(TOOL, name, USAGE);
         }
         if (!ok) {
-            return fail("bad value for " + name + ": " + value);
+            return badValue(TOOL, name, value);
         }
     }
     return 0;
@@ -192,9 +189,10 @@ int addView(const Options& o, const std::string& name, const cv::Mat& grey, Coll
         c.height = grey.rows;
         c.firstName = name;
     } else if (grey.cols != c.width || grey.rows != c.height) {
-        fail("inconsistent image sizes: " + name + " is " + std::to_string(grey.cols) + " x " +
-             std::to_string(grey.rows) + ", " + c.firstName + " is " + std::to_string(c.width) +
-             " x " + std::to_string(c.height) + "; calibrate one camera setting at a time");
+        toolError(TOOL, "inconsistent image sizes: " + name + " is " + std::to_string(grey.cols) +
+                            " x " + std::to_string(grey.rows) + ", " + c.firstName + " is " +
+                            std::to_string(c.width) + " x " + std::to_string(c.height) +
+                            "; calibrate one camera setting at a time");
         return -1;
     }
     View view;
@@ -222,21 +220,22 @@ bool isStill(const std::string& path) {
 int readInput(const Options& o, const std::string& path, Collection& c) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
-        return fail("cannot open " + path + ": " + std::strerror(errno));
+        return toolError(TOOL, "cannot open " + path + ": " + std::strerror(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        return fail("cannot open " + path + ": not a file");
+        return toolError(TOOL, "cannot open " + path + ": not a file");
     }
     if (isStill(path)) {
         const cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
         if (grey.empty()) {
-            return fail("cannot read " + path + " as a picture");
+            return toolError(TOOL, "cannot read " + path + " as a picture");
         }
         return addView(o, path, grey, c) == 0 ? 0 : 1;
     }
     cv::VideoCapture movie(path, cv::CAP_FFMPEG);
     if (!movie.isOpened()) {
-        return fail("cannot open " + path + " as a movie (stills must end in .jpg, .png or .ppm)");
+        return toolError(
+            TOOL, "cannot open " + path + " as a movie (stills must end in .jpg, .png or .ppm)");
     }
     cv::Mat frame, grey;
     int looked = 0;
@@ -258,7 +257,7 @@ int readInput(const Options& o, const std::string& path, Collection& c) {
         ++looked;
     }
     if (looked == 0) {
-        return fail("no frame could be read from " + path);
+        return toolError(TOOL, "no frame could be read from " + path);
     }
     return 0;
 }
@@ -273,12 +272,12 @@ std::string temporaryName(const std::string& output) {
 int checkOutput(const std::string& output) {
     struct stat info;
     if (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return fail("cannot write " + output + ": it is a folder");
+        return toolError(TOOL, "cannot write " + output + ": it is a folder");
     }
     const std::string temporary = temporaryName(output);
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
-        return fail("cannot write " + output + ": " + std::strerror(errno));
+        return toolError(TOOL, "cannot write " + output + ": " + std::strerror(errno));
     }
     std::fclose(file);
     std::remove(temporary.c_str());
@@ -290,12 +289,12 @@ int writeOutput(const std::string& output, const CameraParam& camera) {
     std::string error;
     if (writeCameraFile(temporary, &camera, 1, error) != 0) {
         std::remove(temporary.c_str());
-        return fail(error + "; " + output + " is left as it was");
+        return toolError(TOOL, error + "; " + output + " is left as it was");
     }
     if (std::rename(temporary.c_str(), output.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temporary.c_str());
-        return fail("cannot replace " + output + ": " + reason);
+        return toolError(TOOL, "cannot replace " + output + ": " + reason);
     }
     return 0;
 }
@@ -318,10 +317,11 @@ int printBoard(const Options& o) {
     const cv::Mat picture = boardPicture(o.board, o.squarePixels);
     try {
         if (!cv::imwrite(o.boardPicture, picture)) {
-            return fail("cannot write " + o.boardPicture);
+            return toolError(TOOL, "cannot write " + o.boardPicture);
         }
     } catch (const cv::Exception& e) {
-        return fail("cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
+        return toolError(TOOL,
+                         "cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
     }
     std::printf(
         "wrote %s: %d x %d squares (%d x %d inner corners), %d pixels each, on a white margin.\n"
@@ -367,22 +367,22 @@ int calibrate(const Options& o) {
     }
     if (!anyBoard) {
         listViews(false);
-        return fail(
-            "no chessboard found in any view; check --board (inner corners, e.g. 9x6 "
-            "for 10 x 7 squares) and that the whole board is in the picture");
+        return toolError(TOOL,
+                         "no chessboard found in any view; check --board (inner corners, e.g. 9x6 "
+                         "for 10 x 7 squares) and that the whole board is in the picture");
     }
     if (used < MIN_VIEWS) {
         listViews(false);
-        return fail("too few views: " + std::to_string(used) + " usable, at least " +
-                    std::to_string(MIN_VIEWS) + " are needed (" + std::to_string(ENOUGH_VIEWS) +
-                    " or more for a good result)");
+        return toolError(TOOL, "too few views: " + std::to_string(used) + " usable, at least " +
+                                   std::to_string(MIN_VIEWS) + " are needed (" +
+                                   std::to_string(ENOUGH_VIEWS) + " or more for a good result)");
     }
 
     FitResult result;
     std::string error;
     if (fitCamera(o.board, found, c.width, c.height, o.fit, result, error) != 0) {
         listViews(false);
-        return fail(error);
+        return toolError(TOOL, error);
     }
     for (size_t i = 0, k = 0; i < c.views.size(); ++i) {
         if (c.views[i].used) {
@@ -455,7 +455,7 @@ int calibrate(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP)) {
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP)) {
         return 0;
     }
     if (argc < 2) {
@@ -468,19 +468,19 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (!options.haveBoard) {
-        return fail("--board COLSxROWS is needed (inner corners, e.g. 9x6)");
+        return toolError(TOOL, "--board COLSxROWS is needed (inner corners, e.g. 9x6)");
     }
     if (!options.boardPicture.empty()) {
         return printBoard(options);
     }
     if (options.board.square <= 0.0) {
-        return fail("--square SIZE is needed (the printed side of one square)");
+        return toolError(TOOL, "--square SIZE is needed (the printed side of one square)");
     }
     if (options.output.empty() == !options.printOnly) {
-        return fail("give exactly one of --output FILE and --print-only");
+        return toolError(TOOL, "give exactly one of --output FILE and --print-only");
     }
     if (options.inputs.empty()) {
-        return fail("no INPUT given: name the photos or movies of the board");
+        return toolError(TOOL, "no INPUT given: name the photos or movies of the board");
     }
     return calibrate(options);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/export/track_export.h"
@@ -15,7 +16,7 @@ namespace {
 const char* const USAGE =
     "Usage:\n"
     "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv [--camera FILE] [--fps N]\n"
-    "                [--width W] [--metres-per-unit M] [--first-frame N]\n"
+    "                [--width W] [--metres-per-unit M] [--first-frame N] [--marker-mesh]\n"
     "  lumeko-export Lumeko.cm2 --summary\n"
     "  lumeko-export --help\n";
 
@@ -26,7 +27,8 @@ const char* const HELP =
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
-    "               as a square at the origin.\n"
+    "               at the origin: a node with a node at each corner (empties\n"
+    "               in Blender), and with --marker-mesh a dark square as well.\n"
     ".chan          one line per found frame: frame tx ty tz rx ry rz vfov.\n"
     ".csv           every frame: frame, found, the six keys, and the camera's\n"
     "               4x4 camera-to-world matrix.\n"
@@ -41,17 +43,17 @@ const char* const HELP =
     "--width W            printed marker width (default 80): the glTF marker's size.\n"
     "--metres-per-unit M  glTF scale: metres per unit of the width (default 0.001).\n"
     "--first-frame N      number of the first frame in .chan and CSV (default 0).\n"
+    "--marker-mesh        glTF: the marker as a square mesh too (Debian 12's\n"
+    "                     Blender 3.4 cannot import meshes with its default\n"
+    "                     settings there; other viewers show it).\n"
     "--summary            print \"frames N found M\" and write nothing.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-export: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-export";
 
 struct Options {
     std::vector<std::string> positional;
-    std::string cameraPath = "Data/camera_para.dat";
+    std::string cameraPath = DEFAULT_CAMERA_FILE;
     ExportSettings settings;
     bool summary = false;
 };
@@ -62,16 +64,16 @@ int readOptions(ArgWalker& walker, Options& options) {
             options.positional.push_back(argument(walker));
             continue;
         }
-        if (walker.name == "--summary") {
-            options.summary = true;
+        if (walker.name == "--summary" || walker.name == "--marker-mesh") {
+            (walker.name == "--summary" ? options.summary : options.settings.markerMesh) = true;
             continue;
         }
         std::string value;
         if (walker.name != "--camera" && walker.name != "--fps" && walker.name != "--width" &&
             walker.name != "--metres-per-unit" && walker.name != "--first-frame")
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         bool ok = true;
         ExportSettings& s = options.settings;
         if (walker.name == "--camera")
@@ -85,19 +87,20 @@ int readOptions(ArgWalker& walker, Options& options) {
         else
             ok = parseInt(value, s.firstFrame) && s.firstFrame >= 0;
         if (!ok)
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
     }
     if (options.positional.size() != (options.summary ? 1u : 2u))
-        return fail(std::string(options.summary ? "give one Lumeko.cm2"
-                                                : "give one Lumeko.cm2 and one OUTPUT") +
-                    "\n" + USAGE);
+        return toolError(TOOL, std::string(options.summary ? "give one Lumeko.cm2"
+                                                           : "give one Lumeko.cm2 and one OUTPUT") +
+                                   "\n" + USAGE);
     return 0;
 }
 
 int loadLens(const std::string& path, Lens& lens) {
     CameraParam camera{};
-    if (arLoadCameraParam(path.c_str(), 1, &camera) < 0)
-        return fail(path + ": not a readable camera parameter file");
+    std::string error;
+    if (loadCameraFile(path, camera, error) != 0)
+        return toolError(TOOL, error);
     lens = lensOfCamera(camera);
     return 0;
 }
@@ -105,7 +108,7 @@ int loadLens(const std::string& path, Lens& lens) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     ArgWalker walker{argc, argv};
     Options options;
@@ -114,7 +117,7 @@ int main(int argc, char** argv) {
     CameraMotion motion;
     std::string error;
     if (readCameraMotion(options.positional[0], motion, error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     if (options.summary) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
@@ -123,19 +126,19 @@ int main(int argc, char** argv) {
     const bool gltf = hasSuffix(output, ".gltf"), glb = hasSuffix(output, ".glb");
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");
     if (!gltf && !glb && !chan && !csv)
-        return fail(output + ": the output must end in .gltf, .glb, .chan or .csv");
+        return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan or .csv");
     Lens lens{};
     if (!csv && loadLens(options.cameraPath, lens) != 0)
         return 1;
     if (gltf || glb) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
-            return fail(error);
+            return toolError(TOOL, error);
     } else {
         const std::string text =
             chan ? chanText(motion, lens, options.settings) : csvText(motion, options.settings);
         if (writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
                            error) != 0)
-            return fail(error);
+            return toolError(TOOL, error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
                 motion.foundCount());
