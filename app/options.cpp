@@ -89,6 +89,12 @@ const OptionSpec* findOption(const char* argument, size_t nameLength) {
 
 }  // namespace
 
+bool isOption(const char* argument) {
+    const char* equals = std::strchr(argument, '=');
+    return findOption(argument, equals != nullptr ? equals - argument : std::strlen(argument)) !=
+           nullptr;
+}
+
 int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad) {
     int i = 1;
     while (i < argc && std::strncmp(argv[i], "--", 2) == 0) {
@@ -125,8 +131,9 @@ std::string helpText(const char* version) {
                        " kind 'M':movie, 'I':image\n"
                        "\n"
                        "Tracks the marker of <pattern_file>, printed <pattern_width> wide, in a\n"
-                       "movie or a JPEG still, with the camera of ./Data/camera_para.dat, and\n"
-                       "writes the camera's move to Lumeko.cm2 in the working folder.\n"
+                       "movie or a JPEG or PNG still (kind I), with the camera of\n"
+                       "./Data/camera_para.dat, and writes the camera's move to Lumeko.cm2 in\n"
+                       "the working folder.\n"
                        "\n"
                        "Options (before the five arguments):\n";
     for (const OptionSpec& entry : OPTIONS) {

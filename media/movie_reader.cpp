@@ -66,7 +66,9 @@ InputFailure MovieReader::examine(int opened) {
 
     // The positions to deliver: the range, within the known length.
     position = rangeFirst;
-    const long long length = movieInfo.length;
+    const long long length = wholeLength = movieInfo.length;
+    if (length > 0 && rangeFirst >= length)
+        return InputFailure::RangePastEnd;
     endPosition = rangeLast >= 0 ? rangeLast + 1 : -1;
     if (length > 0 && (endPosition < 0 || endPosition > length))
         endPosition = length;
@@ -220,12 +222,15 @@ ReadResult MovieReader::next(const FrameImage** frame) {
         if (delivery.kind == Kind::Picture)
             held = delivery.slot;
     }
+    blankDelivered = delivery.kind == Kind::Blank;
     switch (delivery.kind) {
         case Kind::Picture:
         case Kind::Repeat:
+            delivered++;
             *frame = &ring[held];
             return ReadResult::Frame;
         case Kind::Blank:
+            delivered++;
             *frame = &blank;
             return ReadResult::Frame;
         case Kind::End:

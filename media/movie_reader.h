@@ -32,8 +32,12 @@ class MovieReader {
     void setThreads(int count) { threads = count; }
 
     // Before open(): delivers only movie frames `first` to `last` (inclusive,
-    // frame numbers from 0; `last` -1 for the end).
+    // frame numbers from 0; `last` -1 for the end). open() refuses a range
+    // that starts after the last frame of a movie of known length
+    // (RangePastEnd); one that goes past it ends with the last frame.
     void setRange(long long first, long long last);
+    long long rangeStart() const { return rangeFirst; }
+    long long rangeEnd() const { return rangeLast; }
 
     // Opens the movie, reads its video stream's size, rate and length, and
     // decodes up to its first picture for the frame size.
@@ -43,12 +47,19 @@ class MovieReader {
     InputFailure openMemory(const uint8_t* data, size_t size);
     // The frame size, rate and the number of frames to deliver (0 when unknown).
     const MovieInfo& info() const { return movieInfo; }
+    // The number of frames of the whole movie (0 when unknown).
+    unsigned movieLength() const { return wholeLength; }
 
     // Allocates the frames and starts decoding.
     InputFailure prepare();
 
     // The next frame in movie order, valid until the next call.
     ReadResult next(const FrameImage** frame);
+    // Whether the frame next() gave last is the blank stand-in of a position
+    // without a decodable picture.
+    bool deliveredBlank() const { return blankDelivered; }
+    // The frames next() has given so far.
+    long long framesDelivered() const { return delivered; }
 
     // Undecodable pictures become stand-ins, so a prepared movie fails only
     // when memory runs out while decoding (next() gives Failed, OutOfMemory).
@@ -76,6 +87,7 @@ class MovieReader {
 
     MovieFile movie;
     MovieInfo movieInfo{};
+    unsigned wholeLength = 0;
     int threads = 0;
     long long rangeFirst = 0;
     long long rangeLast = -1;
@@ -109,5 +121,7 @@ class MovieReader {
     int filling = -1;  // the ring frame being decoded into
     bool stopping = false;
     bool finished = false;  // End has been delivered
+    bool blankDelivered = false;
+    long long delivered = 0;
     std::thread decoder;
 };

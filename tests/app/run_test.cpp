@@ -167,17 +167,100 @@ void expectUsage(const ProcessResult& result, const char* out, const std::string
     EXPECT_EQ(result.out, out) << why;
 }
 
-// Usage text and status 1; the pause prints its prompt and, with no terminal
-// to answer it, goes on at once (a pipe: above). The golden
-// runs hold the commoner wrong command lines byte for byte.
-TEST_F(LumekoRun, RejectedCommandLines) {
-    expectUsage(run({"a", "80", "0", "M"}), PROMPT, "four arguments");
-    for (const char* width : {"", "inf", "-inf", "-0"})
-        expectUsage(track("I", "in", width), PROMPT, width);
-    for (const char* camNo : {"", "-"})
-        expectUsage(track("I", "in", "80", camNo), PROMPT, camNo);
-    for (const char* kind : {"MOVIE", " I"})
-        expectUsage(track(kind, "in"), PROMPT, kind);
+// What newcomers get wrong, through the programs: the message says what is
+// wrong (with the usage text and the pause for Lumeko's command line), the
+// status is 1 and an earlier Lumeko.cm2 stays; what now works (a PNG still,
+// a range clipped to the movie, --version on every tool) ends with status 0.
+TEST_F(LumekoRun, NewcomerMistakesSayWhatIsWrongAndKeepTheEarlierTrack) {
+    writeStill("in.jpg", JpegColour::Rgb);
+    writeMarkerPng(dir.file("in.png"));
+    writeMovie(dir.file("six.avi"), {WIDTH, HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes(std::vector(6, true)));
+    const std::string usage = USAGE;
+    ASSERT_EQ(track("I", "in.jpg").status, 0);
+    std::filesystem::rename(dir.file("Lumeko.cm2"), dir.file("track.cm2"));
+    struct Case {
+        std::string program;  // a tool's name, or "" for Lumeko
+        std::vector<std::string> args;
+        int status;
+        std::string says;  // on the error stream (standard output for --version)
+        int rows = -1;     // rows of the new Lumeko.cm2; -1: the earlier one stays
+    };
+    const std::string width =
+        "pattern_width must be the marker's printed width, a finite number "
+        "above 0; got ";
+    const Case cases[] = {
+        {"",
+         {"marker.pat", "80", "0", "M", "six.avi", "--refine"},
+         1,
+         "--refine: options go before the five arguments\n" + usage},
+        {"", {"six.avi", "marker.pat", "80", "0", "M"}, 1, width + "\"marker.pat\"\n" + usage},
+        {"", {"marker.pat", "0", "80", "M", "six.avi"}, 1, width + "\"0\"\n" + usage},
+        {"", {"marker.pat", "-0", "0", "I", "in.jpg"}, 1, width + "\"-0\"\n" + usage},
+        {"",
+         {"marker.pat", "80", "-", "I", "in.jpg"},
+         1,
+         "cam_no must be a whole number (0 for STD_CAMERA); got \"-\"\n" + usage},
+        {"",
+         {"marker.pat", "80", "0", " I", "in.jpg"},
+         1,
+         "kind must be M (movie) or I (image); got \" I\"\n" + usage},
+        {"", {"marker.pat", "80", "0", "M"}, 1, usage},
+        {"",
+         {"marker.pat", "80", "0", "I", "in.png"},
+         0,
+         "Lumeko.cm2: 1 frame, marker found in 1\n",
+         1},
+        // The range's edges: starting after the last frame, ending on it and past it.
+        {"",
+         {"--range", "6:9", "marker.pat", "80", "0", "M", "six.avi"},
+         1,
+         "--range 6:9 starts after the end of <six.avi>: it has 6 frames, 0 to 5\n"},
+        {"",
+         {"--range", "5:5", "marker.pat", "80", "0", "M", "six.avi"},
+         0,
+         "Lumeko.cm2: 1 frame, marker found in 1\n",
+         1},
+        {"",
+         {"--range", "4:400", "marker.pat", "80", "0", "M", "six.avi"},
+         0,
+         "warning: --range 4:400 goes past the end of <six.avi>: tracked frames 4 to 5\n"
+         "Lumeko.cm2: 2 frames, marker found in 2\n",
+         2},
+        {"lumeko-export",
+         {"track.cm2", "out.glb", "--camera", "absent.dat"},
+         1,
+         "lumeko-export: cannot load the camera parameter file absent.dat: No such file or "
+         "directory\n"},
+        // The last: it takes the Data folder away.
+        {"lumeko-overlay",
+         {"in.jpg", "track.cm2", "out.png", "--width", "80"},
+         1,
+         "Data/camera_para.dat: No such file or directory\n  it is read from the Data folder"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.program + " " + c.args.back());
+        writeFile(dir.file("Lumeko.cm2"), "an earlier track\n");
+        if (c.program == "lumeko-overlay")
+            std::filesystem::remove_all(dir.file("Data"));
+        std::vector<std::string> argv = c.args;
+        argv.insert(argv.begin(),
+                    c.program.empty() ? LUMEKO_BINARY : LUMEKO_TOOLS_DIR "/" + c.program);
+        const ProcessResult result = runProcess(dir.path(), argv);
+        EXPECT_EQ(result.status, c.status) << result.err;
+        EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
+        if (c.rows < 0)
+            EXPECT_EQ(output(), "an earlier track\n");
+        else
+            EXPECT_EQ(foundRows(output()).size(), static_cast<size_t>(c.rows));
+    }
+    for (const char* tool : {"lumeko-camera", "lumeko-pattern", "lumeko-render", "lumeko-detect",
+                             "lumeko-overlay", "lumeko-plot", "lumeko-export"}) {
+        const ProcessResult result =
+            runProcess(dir.path(), {LUMEKO_TOOLS_DIR "/" + std::string(tool), "--version"});
+        EXPECT_EQ(result.status, 0) << tool;
+        EXPECT_EQ(result.out, std::string(tool) + " 1.0.0\n");
+    }
 }
 
 // --help and --version answer on standard output and never pause; a bad option
