@@ -1,37 +1,15 @@
 #include "tests/support/blender.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
-#include <sstream>
-
 namespace lumeko_test {
 
-namespace {
-
-// The first "blender" on the PATH that can be run.
-std::string findOnPath() {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path != nullptr ? path : "/usr/bin");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        const std::string candidate = (folder.empty() ? "." : folder) + "/blender";
-        if (access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-    }
-    return "";
-}
-
-}  // namespace
-
 std::string blenderPath() {
-    // Found and tried once: one that cannot start without a display is no use.
+    // Looked for and tried once: one that cannot start without a display is no use.
     static const std::string found = [] {
-        const std::string candidate = findOnPath();
-        if (candidate.empty())
-            return candidate;
         const ProcessResult tried =
-            runProcess(".", {candidate, "-b", "--factory-startup", "--version"});
-        return tried.status == 0 ? candidate : std::string();
+            runProcess(".", {"/bin/sh", "-c",
+                             "command -v blender && blender -b --factory-startup --version "
+                             ">/dev/null 2>&1"});
+        return tried.status == 0 ? tried.out.substr(0, tried.out.find('\n')) : std::string();
     }();
     return found;
 }

@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include <jpeglib.h>
-#include <png.h>
 
 #include "tests/support/test_support.h"
 
@@ -235,25 +234,6 @@ void writeMarkerStill(const std::string& path, JpegColour colour) {
     for (size_t i = 0; i < pixels.size(); i++)
         pixels[i] = components == 1 ? scene[i * 3 + 1] : scene[i / components * 3 + 2 - i % 3];
     writeJpeg(path, pixels.data(), SCENE_WIDTH, SCENE_HEIGHT, colour);
-}
-
-void writeMarkerPng(const std::string& path) {
-    const std::vector<unsigned char> scene = markerScenes({true})[0];
-    std::vector<unsigned char> rgba(SCENE_WIDTH * SCENE_HEIGHT * 4);
-    for (size_t i = 0; i < rgba.size() / 4; i++) {
-        const bool paper =
-            scene[3 * i] == 255 && scene[3 * i + 1] == 255 && scene[3 * i + 2] == 255;
-        for (int k = 0; k < 3; k++)
-            rgba[4 * i + k] = paper ? 0 : scene[3 * i + 2 - k];
-        rgba[4 * i + 3] = paper ? 0 : 255;
-    }
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = SCENE_WIDTH;
-    png.height = SCENE_HEIGHT;
-    png.format = PNG_FORMAT_RGBA;
-    if (png_image_write_to_file(&png, path.c_str(), 0, rgba.data(), 0, nullptr) == 0)
-        throw std::runtime_error("cannot write " + path + ": " + png.message);
 }
 
 CameraParam sceneCamera() {

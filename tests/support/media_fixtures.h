@@ -71,7 +71,5 @@ void writeSceneFiles(const std::string& folder, const CameraParam& camera = scen
 
 // One scene with the marker as a JPEG still (grey: the green bytes).
 void writeMarkerStill(const std::string& path, JpegColour colour);
-// The same scene as a PNG with an alpha channel, its white paper transparent.
-void writeMarkerPng(const std::string& path);
 
 }  // namespace lumeko_test

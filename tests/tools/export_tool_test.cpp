@@ -210,34 +210,6 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
     }
 }
 
-TEST(ExportTool, RefusesBadInputWithAMessage) {
-    TrackedOrbit orbit;  // only its directory: no footage needed
-    lumeko_test::writeFile(orbit.dir.file("bad.cm2"), "{\n\nversion\n");
-    writeTruthTrack(orbit, "empty.cm2", 0);
-    lumeko_test::writeFile(orbit.dir.file("camera.dat"), "short");
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open"},
-        {{"bad.cm2", "out.csv"}, "bad.cm2: not a camera-motion file: line 4: the file ends"},
-        {{"empty.cm2", "out.gltf", "--camera", "camera.dat"},
-         "file camera.dat: the file ends 5 bytes into"},
-        {{"empty.cm2", "out.txt"}, "must end in .gltf, .glb, .chan or .csv"},
-        {{"empty.cm2", "out.csv", "--fps", "0"}, "bad value for --fps"},
-        {{"empty.cm2"}, "give one Lumeko.cm2 and one OUTPUT"},
-    };
-    for (const auto& [args, message] : cases) {
-        const ProcessResult result = runTool(orbit, "lumeko-export", args);
-        EXPECT_EQ(result.status, 1) << args[0];
-        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
-        EXPECT_FALSE(std::filesystem::exists(orbit.dir.file("out.txt")));
-    }
-    // No found frame: a CSV of nothing, no glTF (the default camera file is absent too).
-    EXPECT_EQ(runTool(orbit, "lumeko-export", {"empty.cm2", "--summary"}).out,
-              "frames 0 found 0\n");
-    const ProcessResult noCamera = runTool(orbit, "lumeko-export", {"empty.cm2", "out.glb"});
-    EXPECT_EQ(noCamera.status, 1);
-    EXPECT_NE(noCamera.err.find("Data/camera_para.dat: No such file"), std::string::npos);
-}
-
 }  // namespace
 
 void checkExports(const TrackedOrbit& orbit) {

@@ -175,10 +175,12 @@ int readOptions(ArgWalker& walker, RenderOptions& options) {
             continue;
         }
         std::string value;
-        if (!optionValue(walker, value)) {
-            return missingValue(TOOL, walker.name);
-        }
         bool known = true;
+        if (!optionValue(walker, value)) {
+            readOption(walker.name, value, options, known);
+            return known ? missingValue(TOOL, walker.name)
+                         : unknownOption(TOOL, walker.name, USAGE);
+        }
         if (!readOption(walker.name, value, options, known)) {
             return badValue(TOOL, walker.name, value);
         }
