@@ -278,8 +278,8 @@ TEST_F(LumekoRun, NewcomerMistakesSayWhatIsWrongAndKeepTheEarlierTrack) {
             EXPECT_EQ(foundRows(output()).size(), static_cast<size_t>(c.rows));
     }
     for (const std::string tool :
-         {"lumeko-camera", "lumeko-pattern", "lumeko-render", "lumeko-detect", "lumeko-overlay",
-          "lumeko-plot", "lumeko-export"})
+         {"lumeko-camera", "lumeko-pattern", "lumeko-render", "lumeko-compare", "lumeko-detect",
+          "lumeko-overlay", "lumeko-plot", "lumeko-export"})
         EXPECT_EQ(runProcess(dir.path(), {LUMEKO_TOOLS_DIR "/" + tool, "--version"}).out,
                   tool + " 1.0.0\n");
 }
