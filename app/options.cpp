@@ -67,7 +67,8 @@ const OptionSpec OPTIONS[] = {
     {"--range", "FIRST:LAST",
      "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
      "included); the rows of Lumeko.cm2 are numbered from 0. For shots longer\n"
-     "than the 1500 frames one run can track.",
+     "than the 1500 frames one run can track. A FIRST after the movie's last\n"
+     "frame is refused; a LAST after it ends with that frame, with a warning.",
      [](RunOptions& o, const char* value) { return scanRange(value, o); }},
     {"--threads", "N",
      "decoding threads for a movie (1 to 64); 1 decodes on the tracking\n"
