@@ -16,8 +16,11 @@ RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, u
 
 // Reads a JPEG (any colour space libjpeg converts to RGB), a PNG (any type:
 // grey, palette and 16-bit pictures become 8-bit RGB, transparency is laid
-// over white) or a PPM (P3 or P6, maxval up to 255), told apart by their first
-// bytes. 0, or -1 with `error` set.
+// over white), a PPM (P3 or P6) or a PGM (P2 or P5, grey as RGB), maxval up
+// to 255, told apart by their first bytes. A picture more than
+// MAX_FRAME_SIDE (8192) pixels on a side is refused from its header, before
+// anything is allocated for it, as Lumeko refuses such a still. 0, or -1
+// with `error` naming the file and saying why (`image` is then empty).
 int readImage(const std::string& path, RgbImage& image, std::string& error);
 
 // Compresses `image` as a baseline JPEG of the given quality (1..100), colour
