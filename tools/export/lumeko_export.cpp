@@ -131,10 +131,11 @@ int main(int argc, char** argv) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
             return fail(error);
     } else {
-        const std::string text =
-            chan ? chanText(motion, lens, options.settings) : csvText(motion, options.settings);
-        if (writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                           error) != 0)
+        std::string text;
+        const int made = chan ? chanText(motion, lens, options.settings, text, error)
+                              : csvText(motion, options.settings, text, error);
+        if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
+                                        text.size(), error) != 0)
             return fail(error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
