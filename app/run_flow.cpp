@@ -251,7 +251,8 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
         }
         if (framesDone >= KEY_TABLE_SIZE)
             progress.erase();
-        if (trackOneFrame(*tracker, *frame) != 0)
+        if (read == ReadResult::NoPicture ? trackNoPicture(*tracker) != 0
+                                          : trackOneFrame(*tracker, *frame) != 0)
             return 1;
         reportFrame(progress, ++framesDone, reader);
     }
@@ -297,6 +298,12 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
     if (status == TrackStatus::DetectionFailed)
         return reportFailure("%s", MSG_DETECTION_FAILED);
     if (status == TrackStatus::TableFull)
+        return reportFailure("%s", MSG_KEY_TABLE_FULL);
+    return 0;
+}
+
+int trackNoPicture(Tracker& tracker) {
+    if (tracker.trackNothing() == TrackStatus::TableFull)
         return reportFailure("%s", MSG_KEY_TABLE_FULL);
     return 0;
 }

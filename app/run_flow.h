@@ -20,6 +20,9 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
 // Tracks one frame into one key row, printing what detection could not trace.
 int trackOneFrame(Tracker& tracker, const FrameImage& frame);
 
+// The row of a frame whose picture could not be decoded, without detection.
+int trackNoPicture(Tracker& tracker);
+
 // Open the input, set `tracker` up for its frames and track every frame:
 // every frame of a movie, or the one JPEG still.
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,

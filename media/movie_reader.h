@@ -10,15 +10,16 @@
 
 // Delivers frame i of a movie as the i-th frame: every decoded picture at the
 // position its timestamp gives; for an empty chunk (AVI's "same picture as
-// before") the picture before it again; and a blank (all-white) stand-in for
-// every other position with no decodable picture, which then tracks as a
-// frame without the marker. A known length bounds the positions; an unknown
-// one ends with the last decoded picture.
+// before") the picture before it again; and NoPicture for every other
+// position with no decodable picture, which then tracks as a blank frame
+// would. A known length bounds the positions; an unknown one ends with the
+// last decoded picture.
 //
 // The frames are the size of the first decoded picture (the container's
-// claim only when none decodes), at most MAX_FRAME_SIDE on a side. Decoding
-// runs on a thread of its own that fills a ring of frames allocated once,
-// a few ahead of the caller; one thread or several deliver the same frames.
+// claim only when none decodes: then no frame is allocated at all), at most
+// MAX_FRAME_SIDE on a side. Decoding runs on a thread of its own that fills a
+// ring of frames allocated once, a few ahead of the caller; one thread or
+// several deliver the same frames.
 class MovieReader {
   public:
     MovieReader() = default;
@@ -47,7 +48,8 @@ class MovieReader {
     // Allocates the frames and starts decoding.
     InputFailure prepare();
 
-    // The next frame in movie order, valid until the next call.
+    // The next frame in movie order, valid until the next call; null with
+    // NoPicture.
     ReadResult next(const FrameImage** frame);
 
     // Undecodable pictures become stand-ins, so a prepared movie fails only
@@ -69,7 +71,7 @@ class MovieReader {
     static constexpr int QUEUE_SIZE = 8;
 
     InputFailure examine(int opened);
-    Kind produce(const FrameImage& target);
+    Kind produce(int slot);
     int freeSlot() const;
     void decodeLoop();
     void stopDecoding();
@@ -80,13 +82,13 @@ class MovieReader {
     long long rangeFirst = 0;
     long long rangeLast = -1;
     bool noDecoder = false;
+    bool anyPicture = false;  // a picture decoded at opening
     bool outOfMemory = false;
     InputFailure failed = InputFailure::None;
 
-    // Frames: the ring (decoded pictures) and the stand-in.
+    // The frames decoded pictures go into.
     FrameImage ring[RING_SIZE]{};
     int ringSize = 0;
-    FrameImage blank{};
 
     // What the decoding side keeps.
     MovieFile::Found pendingFound = MovieFile::Found::End;

@@ -87,6 +87,11 @@ class Tracker {
     // the next frame starts its pose afresh.
     TrackStatus track(const FrameImage& frame);
 
+    // A frame with no picture (one that could not be decoded) has nothing to
+    // find: appends the row a blank frame gives (the marker the history still
+    // holds for its two frames, else not found) without detecting anything.
+    TrackStatus trackNothing();
+
     // Frames that became not-found rows because detection could not hold them.
     long long busyFrames() const { return busy; }
 

@@ -130,6 +130,10 @@ std::vector<Frame> readAll(MovieReader& reader, InputFailure opened) {
     for (ReadResult read; (read = reader.next(&frame)) != ReadResult::End;) {
         if (read == ReadResult::Failed)
             return {Frame{'f'}};
+        if (read == ReadResult::NoPicture) {
+            frames.push_back(Frame{'n'});
+            continue;
+        }
         Frame& copy = frames.emplace_back(frame->pixels,
                                           frame->pixels + size_t{4} * frame->width * frame->height);
         copy.push_back(static_cast<unsigned char>(frame->width));
