@@ -11,18 +11,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "media/frame_reader.h"
 #include "media/jpeg_decoder.h"
 
 namespace {
 
-// The tools take pictures of the size Lumeko takes frames: a side of at most
-// MAX_FRAME_SIDE, checked from the header before anything is allocated.
-bool withinSideLimit(unsigned long long width, unsigned long long height, std::string& error) {
-    if (width <= MAX_FRAME_SIDE && height <= MAX_FRAME_SIDE)
+// A picture's size from its header against the side limit, checked before
+// anything is allocated for it.
+bool withinSideLimit(unsigned long long width, unsigned long long height, int maxSide,
+                     std::string& error) {
+    const auto side = static_cast<unsigned long long>(maxSide);
+    if (width <= side && height <= side)
         return true;
     error = "the picture is " + std::to_string(width) + " x " + std::to_string(height) +
-            " pixels, more than " + std::to_string(MAX_FRAME_SIDE) + " on a side";
+            " pixels, more than " + std::to_string(maxSide) + " on a side";
     return false;
 }
 
@@ -44,11 +45,11 @@ void jpegOutputMessage(j_common_ptr) {}
 
 // Decodes from an open file with the tracker's own JPEG reader. -2 when the
 // picture is too large (`message` says so), -1 when libjpeg gives up.
-int decodeJpeg(FILE* file, RgbImage& image, std::string& message) {
+int decodeJpeg(FILE* file, int maxSide, RgbImage& image, std::string& message) {
     JpegDecoder jpeg;
-    const int started = jpeg.start(file, JpegDecoder::Colours::AnyAsRgb, MAX_FRAME_SIDE);
+    const int started = jpeg.start(file, JpegDecoder::Colours::AnyAsRgb, maxSide);
     if (started == -3) {
-        withinSideLimit(jpeg.imageWidth(), jpeg.imageHeight(), message);
+        withinSideLimit(jpeg.imageWidth(), jpeg.imageHeight(), maxSide, message);
         return -2;
     }
     if (started != 0) {
@@ -144,7 +145,8 @@ long long bytesLeft(FILE* file) {
 }
 
 // A PPM (`channels` 3) or PGM (1), binary or text; grey becomes RGB.
-int readPnm(FILE* file, bool binary, int channels, RgbImage& image, std::string& error) {
+int readPnm(FILE* file, bool binary, int channels, int maxSide, RgbImage& image,
+            std::string& error) {
     int width = 0, height = 0, maxval = 0;
     if (!readPpmNumber(file, width) || !readPpmNumber(file, height) ||
         !readPpmNumber(file, maxval)) {
@@ -155,7 +157,7 @@ int readPnm(FILE* file, bool binary, int channels, RgbImage& image, std::string&
         error = "unsupported PPM size or maximum value (need maxval 1..255)";
         return -1;
     }
-    if (!withinSideLimit(width, height, error))
+    if (!withinSideLimit(width, height, maxSide, error))
         return -1;
     const size_t count = static_cast<size_t>(width) * height * channels;
     if (binary)
@@ -202,14 +204,14 @@ int readPnm(FILE* file, bool binary, int channels, RgbImage& image, std::string&
 // Reads a whole PNG of any type through libpng's simplified interface: palette,
 // grey and 16-bit pictures come out as 8-bit sRGB, and transparent parts are
 // laid over white, as a picture printed on paper would show them.
-int readPng(FILE* file, RgbImage& image, std::string& error) {
+int readPng(FILE* file, int maxSide, RgbImage& image, std::string& error) {
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
     if (png_image_begin_read_from_stdio(&png, file) == 0) {
         error = png.message;
         return -1;
     }
-    if (!withinSideLimit(png.width, png.height, error)) {
+    if (!withinSideLimit(png.width, png.height, maxSide, error)) {
         png_image_free(&png);
         return -2;
     }
@@ -263,7 +265,7 @@ RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, u
     return image;
 }
 
-int readImage(const std::string& path, RgbImage& image, std::string& error) {
+int readImage(const std::string& path, RgbImage& image, std::string& error, int maxSide) {
     FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = "cannot open " + path + ": " + std::strerror(errno);
@@ -281,18 +283,18 @@ int readImage(const std::string& path, RgbImage& image, std::string& error) {
     std::string reason;
     if (got == 2 && magic[0] == 0xFF && magic[1] == 0xD8) {
         std::rewind(file);
-        result = decodeJpeg(file, image, reason);
+        result = decodeJpeg(file, maxSide, image, reason);
         error =
             path + (result == -2 ? ": " + reason : ": not a readable JPEG image (" + reason + ")");
     } else if (got == 2 && magic[0] == 'P' && magic[1] >= '2' && magic[1] <= '6' &&
                magic[1] != '4') {
         const bool binary = magic[1] >= '5';
         const int channels = magic[1] == '3' || magic[1] == '6' ? 3 : 1;
-        result = readPnm(file, binary, channels, image, reason);
+        result = readPnm(file, binary, channels, maxSide, image, reason);
         error = path + ": " + reason;
     } else if (got == 2 && magic[0] == 0x89 && magic[1] == 'P') {
         std::rewind(file);
-        result = readPng(file, image, reason);
+        result = readPng(file, maxSide, image, reason);
         error =
             path + (result == -2 ? ": " + reason : ": not a readable PNG image (" + reason + ")");
     } else {
