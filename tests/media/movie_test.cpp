@@ -151,11 +151,17 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
     writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 30, 1, MovieCodec::H264}, scenes);
     writeMovie(dir.file("raw.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
                markerScenes({true, false, true}));
+    // Raw pictures too small for the size claimed never decode: three
+    // positions without a picture, and no frame of 8192 x 8192 allocated.
+    writeMovie(dir.file("claims.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes({true, false, true}));
+    claimAviFrameSize(dir.file("claims.avi"), 8192, 8192);
     writeFile(dir.file("text.avi"), "RIFF, but not a movie\n");
     writeFile(dir.file("empty.avi"), "");
     for (const auto& [name, count] : {std::pair{"mjpeg.avi", 3},
                                       {"h264.mkv", 3},
                                       {"raw.avi", 3},
+                                      {"claims.avi", 3},
                                       {"text.avi", 1},
                                       {"empty.avi", 1}}) {
         SCOPED_TRACE(name);
@@ -169,6 +175,7 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
             fromMemory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
         EXPECT_EQ(expected.size(), static_cast<size_t>(count));
         EXPECT_TRUE(frames == expected);
+        EXPECT_EQ(name == std::string("claims.avi"), frames[0] == Frame{'n'});
         EXPECT_EQ(std::tuple(fromMemory.info().width, fromMemory.info().rate,
                              fromMemory.info().length, fromMemory.repeatedFrames()),
                   std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
