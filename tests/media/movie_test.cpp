@@ -270,6 +270,20 @@ TEST_F(MovieRun, EmptyChunksRepeatThePictureBefore) {
                   "4 frame(s) of <gaps.avi> were empty chunks and repeat the picture before "
                   "them\nLumeko.cm2: 8 frames, marker found in 8\n");
 
+        // An empty chunk before any picture has decoded (after a damaged one)
+        // is a frame without a picture; exactly half the frames found needs
+        // no hint. (Motion JPEG: every Cinepak picture builds on the first.)
+        if (codec == MovieCodec::Mjpeg) {
+            writeMovie(dir.file("first.avi"), format, markerScenes({true, true, true, true}, 160),
+                       {1});
+            damageAviFrame(dir.file("first.avi"), 0);
+            result = track("first.avi");
+            EXPECT_EQ(foundRows(output()), (std::vector<bool>{false, false, true, true}));
+            EXPECT_EQ(result.err,
+                      "2 frame(s) of <first.avi> could not be decoded and count as not found\n"
+                      "Lumeko.cm2: 4 frames, marker found in 2\n");
+        }
+
         // A damaged picture is a stand-in; the empty chunk after it repeats the
         // picture before that.
         writeMovie(dir.file("damaged.avi"), format, markerScenes({true, true, true, true}, 160),
@@ -433,9 +447,12 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
             EXPECT_NEAR(part[row], all[30 + row], 1e-3 * (1 + std::abs(all[30 + row])))
                 << "row " << row;
     }
-    // A range past the end stops at the end; a malformed one is a usage error.
+    // A range past the end stops at the end, one of a frame is that frame; a
+    // malformed one is a usage error.
     ASSERT_EQ(track("moving.avi", nullptr, {"--range", "100:200"}).status, 0);
     EXPECT_EQ(keys(output(), "rotateX").size(), 20u);
+    ASSERT_EQ(track("moving.avi", nullptr, {"--range", "40:40"}).status, 0);
+    EXPECT_EQ(keys(output(), "rotateX"), std::vector<double>{keys(ranged, "rotateX")[10]});
     const std::vector<std::vector<std::string>> wrong = {
         {"--range", "5"},  {"--range", "9:3"}, {"--range", "-1:4"}, {"--range", "a:b"},
         {"--range", "3:"}, {"--range", ":3"},  {"--threads", "0"},  {"--threads", "x"},
