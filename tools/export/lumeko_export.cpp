@@ -22,7 +22,8 @@ const char* const USAGE =
 const char* const HELP =
     "\n"
     "Converts a camera-motion file to a format other packages import. Only the\n"
-    "frames where the marker was found carry a camera.\n"
+    "frames where the marker was found carry a camera; a track without any, or\n"
+    "with a value that is not finite once converted, is refused.\n"
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
