@@ -1,7 +1,6 @@
 #include "media/movie_reader.h"
 
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <system_error>
 

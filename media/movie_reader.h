@@ -52,7 +52,7 @@ class MovieReader {
     // NoPicture.
     ReadResult next(const FrameImage** frame);
 
-    // Undecodable pictures become stand-ins, so a prepared movie fails only
+    // Undecodable pictures become NoPicture, so a prepared movie fails only
     // when memory runs out while decoding (next() gives Failed, OutOfMemory).
     InputFailure failure() const { return failed; }
 

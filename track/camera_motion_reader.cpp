@@ -47,7 +47,7 @@ class Lines {
     bool atEnd() const { return ended_; }
     const std::vector<std::string>& words() const { return words_; }
     const std::string& text() const { return text_; }
-    int number() const { return ended_ ? number_ + 1 : number_; }
+    long long number() const { return ended_ ? number_ + 1 : number_; }
     bool overlong() const { return overlong_; }
     void advance() {
         words_.clear();
@@ -95,7 +95,7 @@ class Lines {
     std::streambuf& in_;
     std::string text_;
     std::vector<std::string> words_;
-    int number_ = 0;
+    long long number_ = 0;
     bool ended_ = false;
     bool overlong_ = false;
 };

@@ -230,7 +230,7 @@ int readStill(const Options& o, const std::string& path, Collection& c) {
     RgbImage picture;
     std::string error;
     if (readImage(path, picture, error) != 0) {
-        return fail("cannot read " + error);
+        return fail(error.starts_with("cannot open") ? error : "cannot read " + error);
     }
     const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());
     cv::Mat grey;
