@@ -194,11 +194,12 @@ void reportEnd(StillReader& reader, const char*) {
 }
 
 // A picture sequence's position without a picture (a missing number, or a
-// file that does not decode) is a not-found row, not a frame to detect in.
-bool hasNoPicture(const MovieReader& reader, const FrameImage* frame) {
-    return reader.isSequence() && reader.isStandIn(frame);
+// file that does not decode) is a not-found row that forgets the markers
+// held; a movie's undecodable frame tracks as a blank frame would.
+bool isSequence(const MovieReader& reader) {
+    return reader.isSequence();
 }
-bool hasNoPicture(const StillReader&, const FrameImage*) {
+bool isSequence(const StillReader&) {
     return false;
 }
 
@@ -296,12 +297,9 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
         }
         if (framesDone >= KEY_TABLE_SIZE)
             progress.erase();
-        if (hasNoPicture(reader, frame)) {
-            if (tracker->trackAbsent() == TrackStatus::TableFull)
-                return reportFailure("%s", MSG_KEY_TABLE_FULL);
-        } else if (trackOneFrame(*tracker, *frame) != 0) {
+        if (read == ReadResult::NoPicture ? trackNoPicture(*tracker, isSequence(reader)) != 0
+                                          : trackOneFrame(*tracker, *frame) != 0)
             return 1;
-        }
         reportFrame(progress, ++framesDone, reader);
     }
     progress.erase();
@@ -345,6 +343,13 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
     printDetectionDiagnostics(tracker);
     if (status == TrackStatus::DetectionFailed)
         return reportFailure("%s", MSG_DETECTION_FAILED);
+    if (status == TrackStatus::TableFull)
+        return reportFailure("%s", MSG_KEY_TABLE_FULL);
+    return 0;
+}
+
+int trackNoPicture(Tracker& tracker, bool sequence) {
+    const TrackStatus status = sequence ? tracker.trackAbsent() : tracker.trackNothing();
     if (status == TrackStatus::TableFull)
         return reportFailure("%s", MSG_KEY_TABLE_FULL);
     return 0;

@@ -13,9 +13,10 @@ inline constexpr int MAX_FRAME_SIDE = 8192;
 // once the tracker is set up), then next until it gives End or Failed.
 
 enum class ReadResult {
-    Frame,   // a frame to track
-    End,     // every frame has been delivered
-    Failed,  // see the reader's failure()
+    Frame,      // a frame to track
+    NoPicture,  // a frame whose picture could not be decoded: nothing to find in it
+    End,        // every frame has been delivered
+    Failed,     // see the reader's failure()
 };
 
 enum class InputFailure {

@@ -13,15 +13,16 @@
 // Delivers frame i of a movie, or of a numbered picture sequence, as the
 // i-th frame: every decoded picture at the
 // position its timestamp gives; for an empty chunk (AVI's "same picture as
-// before") the picture before it again; and a blank (all-white) stand-in for
-// every other position with no decodable picture, which then tracks as a
-// frame without the marker. A known length bounds the positions; an unknown
-// one ends with the last decoded picture.
+// before") the picture before it again; and NoPicture for every other
+// position with no decodable picture, which then tracks as a blank frame
+// would. A known length bounds the positions; an unknown one ends with the
+// last decoded picture.
 //
 // The frames are the size of the first decoded picture (the container's
-// claim only when none decodes), at most MAX_FRAME_SIDE on a side. Decoding
-// runs on a thread of its own that fills a ring of frames allocated once,
-// a few ahead of the caller; one thread or several deliver the same frames.
+// claim only when none decodes: then no frame is allocated at all), at most
+// MAX_FRAME_SIDE on a side. Decoding runs on a thread of its own that fills a
+// ring of frames allocated once, a few ahead of the caller; one thread or
+// several deliver the same frames.
 class MovieReader {
   public:
     MovieReader() = default;
@@ -45,7 +46,7 @@ class MovieReader {
     // decodes up to its first picture for the frame size. A name that is no
     // file but a sequence pattern (see sequence_name.h) opens the sequence:
     // from its lowest number present (or the range's first) to its highest
-    // (or the range's last), a missing number a stand-in; its files' sizes
+    // (or the range's last), a missing number NoPicture; its files' sizes
     // are read, and a file of another size than the first is refused
     // (MixedSizes) before any frame is delivered.
     InputFailure open(const char* movieName);
@@ -58,14 +59,11 @@ class MovieReader {
     // Allocates the frames and starts decoding.
     InputFailure prepare();
 
-    // The next frame in movie order, valid until the next call.
+    // The next frame in movie order, valid until the next call; null with
+    // NoPicture.
     ReadResult next(const FrameImage** frame);
 
-    // Whether a frame next() gave is the blank stand-in of a position with
-    // no picture.
-    bool isStandIn(const FrameImage* frame) const { return frame == &blank; }
-
-    // Undecodable pictures become stand-ins, so a prepared movie fails only
+    // Undecodable pictures become NoPicture, so a prepared movie fails only
     // when memory runs out while decoding (next() gives Failed, OutOfMemory).
     InputFailure failure() const { return failed; }
 
@@ -101,7 +99,7 @@ class MovieReader {
     MovieFile::Found decodeNext(long long& number);
     void dropHeld();
     bool convertHeld(const FrameImage& target);
-    Kind produce(const FrameImage& target);
+    Kind produce(int slot);
     int freeSlot() const;
     void decodeLoop();
     void stopDecoding();
@@ -121,13 +119,13 @@ class MovieReader {
     long long rangeFirst = 0;
     long long rangeLast = -1;
     bool noDecoder = false;
+    bool anyPicture = false;  // a picture decoded at opening
     bool outOfMemory = false;
     InputFailure failed = InputFailure::None;
 
-    // Frames: the ring (decoded pictures) and the stand-in.
+    // The frames decoded pictures go into.
     FrameImage ring[RING_SIZE]{};
     int ringSize = 0;
-    FrameImage blank{};
 
     // What the decoding side keeps.
     MovieFile::Found pendingFound = MovieFile::Found::End;

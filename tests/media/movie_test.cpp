@@ -133,6 +133,10 @@ std::vector<Frame> readAll(MovieReader& reader, InputFailure opened) {
     for (ReadResult read; (read = reader.next(&frame)) != ReadResult::End;) {
         if (read == ReadResult::Failed)
             return {Frame{'f'}};
+        if (read == ReadResult::NoPicture) {
+            frames.push_back(Frame{'n'});
+            continue;
+        }
         Frame& copy = frames.emplace_back(frame->pixels,
                                           frame->pixels + size_t{4} * frame->width * frame->height);
         copy.push_back(static_cast<unsigned char>(frame->width));
@@ -150,11 +154,17 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
     writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 30, 1, MovieCodec::H264}, scenes);
     writeMovie(dir.file("raw.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
                markerScenes({true, false, true}));
+    // Raw pictures too small for the size claimed never decode: three
+    // positions without a picture, and no frame of 8192 x 8192 allocated.
+    writeMovie(dir.file("claims.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes({true, false, true}));
+    claimAviFrameSize(dir.file("claims.avi"), 8192, 8192);
     writeFile(dir.file("text.avi"), "RIFF, but not a movie\n");
     writeFile(dir.file("empty.avi"), "");
     for (const auto& [name, count] : {std::pair{"mjpeg.avi", 3},
                                       {"h264.mkv", 3},
                                       {"raw.avi", 3},
+                                      {"claims.avi", 3},
                                       {"text.avi", 1},
                                       {"empty.avi", 1}}) {
         SCOPED_TRACE(name);
@@ -168,6 +178,7 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
             fromMemory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
         EXPECT_EQ(expected.size(), static_cast<size_t>(count));
         EXPECT_TRUE(frames == expected);
+        EXPECT_EQ(name == std::string("claims.avi"), frames[0] == Frame{'n'});
         EXPECT_EQ(std::tuple(fromMemory.info().width, fromMemory.info().rate,
                              fromMemory.info().length, fromMemory.repeatedFrames()),
                   std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
@@ -261,6 +272,20 @@ TEST_F(MovieRun, EmptyChunksRepeatThePictureBefore) {
         EXPECT_EQ(result.err,
                   "4 frame(s) of <gaps.avi> were empty chunks and repeat the picture before "
                   "them\nLumeko.cm2: 8 frames, marker found in 8\n");
+
+        // An empty chunk before any picture has decoded (after a damaged one)
+        // is a frame without a picture; exactly half the frames found needs
+        // no hint. (Motion JPEG: every Cinepak picture builds on the first.)
+        if (codec == MovieCodec::Mjpeg) {
+            writeMovie(dir.file("first.avi"), format, markerScenes({true, true, true, true}, 160),
+                       {1});
+            damageAviFrame(dir.file("first.avi"), 0);
+            result = track("first.avi");
+            EXPECT_EQ(foundRows(output()), (std::vector<bool>{false, false, true, true}));
+            EXPECT_EQ(result.err,
+                      "2 frame(s) of <first.avi> could not be decoded and count as not found\n"
+                      "Lumeko.cm2: 4 frames, marker found in 2\n");
+        }
 
         // A damaged picture is a stand-in; the empty chunk after it repeats the
         // picture before that.
@@ -425,9 +450,12 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
             EXPECT_NEAR(part[row], all[30 + row], 1e-3 * (1 + std::abs(all[30 + row])))
                 << "row " << row;
     }
-    // A range past the end stops at the end; a malformed one is a usage error.
+    // A range past the end stops at the end, one of a frame is that frame; a
+    // malformed one is a usage error.
     ASSERT_EQ(track("moving.avi", nullptr, {"--range", "100:200"}).status, 0);
     EXPECT_EQ(keys(output(), "rotateX").size(), 20u);
+    ASSERT_EQ(track("moving.avi", nullptr, {"--range", "40:40"}).status, 0);
+    EXPECT_EQ(keys(output(), "rotateX"), std::vector<double>{keys(ranged, "rotateX")[10]});
     const std::vector<std::vector<std::string>> wrong = {
         {"--range", "5"},  {"--range", "9:3"}, {"--range", "-1:4"}, {"--range", "a:b"},
         {"--range", "3:"}, {"--range", ":3"},  {"--threads", "0"},  {"--threads", "x"},

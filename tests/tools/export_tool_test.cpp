@@ -212,22 +212,32 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
     TrackedOrbit orbit;  // only its directory: no footage needed
     lumeko_test::writeFile(orbit.dir.file("bad.cm2"), "{\n\nversion\n");
     writeTruthTrack(orbit, "empty.cm2", 0);
+    orbit.truth.resize(2);  // two found frames, the second with a key beyond any position
+    writeTruthTrack(orbit, "two.cm2");
+    orbit.truth[1].keys[0] = 1e308;
+    writeTruthTrack(orbit, "huge.cm2");
     lumeko_test::writeFile(orbit.dir.file("camera.dat"), "short");
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open"},
+        {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open: No such file or directory"},
+        {{".", "out.csv"}, ".: cannot open: Is a folder, not a file"},
         {{"bad.cm2", "out.csv"}, "bad.cm2: not a camera-motion file: line 4: the file ends"},
         {{"empty.cm2", "out.gltf", "--camera", "camera.dat"}, "camera.dat: not a readable"},
         {{"empty.cm2", "out.txt"}, "must end in .gltf, .glb, .chan or .csv"},
         {{"empty.cm2", "out.csv", "--fps", "0"}, "bad value for --fps"},
         {{"empty.cm2"}, "give one Lumeko.cm2 and one OUTPUT"},
+        // Every format refuses a track without a found frame, and a value
+        // or frame number that the conversion takes out of range.
+        {{"empty.cm2", "out.csv"}, "no frame of the track has the marker"},
+        {{"huge.cm2", "out.csv"}, "row 1, channel m03: the value is inf once converted"},
+        {{"two.cm2", "out.csv", "--first-frame", "2147483647"},
+         "row 1: the frame number 2147483648 (--first-frame 2147483647) is beyond 2147483647"},
     };
     for (const auto& [args, message] : cases) {
         const ProcessResult result = runTool(orbit, "lumeko-export", args);
         EXPECT_EQ(result.status, 1) << args[0];
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
-        EXPECT_FALSE(std::filesystem::exists(orbit.dir.file("out.txt")));
+        EXPECT_FALSE(std::filesystem::exists(orbit.dir.file(args.size() > 1 ? args[1] : "out")));
     }
-    // No found frame: a CSV of nothing, no glTF (the default camera file is absent too).
     EXPECT_EQ(runTool(orbit, "lumeko-export", {"empty.cm2", "--summary"}).out,
               "frames 0 found 0\n");
     const ProcessResult noCamera = runTool(orbit, "lumeko-export", {"empty.cm2", "out.glb"});

@@ -23,7 +23,8 @@ const char* const USAGE =
 const char* const HELP =
     "\n"
     "Converts a camera-motion file to a format other packages import. Only the\n"
-    "frames where the marker was found carry a camera.\n"
+    "frames where the marker was found carry a camera; a track without any, or\n"
+    "with a value that is not finite once converted, is refused.\n"
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
@@ -165,10 +166,11 @@ int main(int argc, char** argv) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
             return fail(error);
     } else {
-        const std::string text =
-            chan ? chanText(motion, lens, options.settings) : csvText(motion, options.settings);
-        if (writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                           error) != 0)
+        std::string text;
+        const int made = chan ? chanText(motion, lens, options.settings, text, error)
+                              : csvText(motion, options.settings, text, error);
+        if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
+                                        text.size(), error) != 0)
             return fail(error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
