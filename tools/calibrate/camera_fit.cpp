@@ -80,6 +80,94 @@ double viewReprojectionRms(const CameraParam& camera, const std::vector<TargetPo
     return corners.empty() ? 0.0 : std::sqrt(sum / corners.size());
 }
 
+// Views OpenCV's calibration starts from at most: it solves for the poses of
+// all its views at once with dense matrices, which grow with their square.
+// Beyond this many, an even selection of the views gives the camera's start,
+// and the other views' poses come from that camera.
+constexpr size_t START_VIEWS_MAX = 30;
+
+// The start of the fit: OpenCV's calibration with one radial term (k1 on
+// normalised coordinates) and no tangential terms, its lens (fx, fy, cx, cy),
+// the distortion as the fraction it pulls a frame corner in, and every view's
+// pose (angle-axis rotation, translation). 0, or -1 with `error` set.
+int openCvStart(const std::vector<TargetPoint>& target,
+                const std::vector<std::vector<BoardCorner>>& views, int width, int height,
+                const FitSettings& settings, double lens[4], double& pull,
+                std::vector<double>& poses, double& startRms, std::string& error) {
+    std::vector<std::vector<cv::Point3f>> objectPoints(views.size());
+    std::vector<std::vector<cv::Point2f>> imagePoints(views.size());
+    for (size_t v = 0; v < views.size(); ++v) {
+        for (size_t n = 0; n < target.size(); ++n) {
+            objectPoints[v].emplace_back(static_cast<float>(target[n].x),
+                                         static_cast<float>(target[n].y), 0.0f);
+            imagePoints[v].emplace_back(static_cast<float>(views[v][n].x),
+                                        static_cast<float>(views[v][n].y));
+        }
+    }
+    std::vector<size_t> chosen;
+    for (size_t i = 0; i < std::min(views.size(), START_VIEWS_MAX); ++i) {
+        chosen.push_back(i * views.size() / std::min(views.size(), START_VIEWS_MAX));
+    }
+    std::vector<std::vector<cv::Point3f>> chosenObjects;
+    std::vector<std::vector<cv::Point2f>> chosenImages;
+    for (size_t v : chosen) {
+        chosenObjects.push_back(objectPoints[v]);
+        chosenImages.push_back(imagePoints[v]);
+    }
+    cv::Mat cameraMatrix, distCoeffs = cv::Mat::zeros(5, 1, CV_64F);
+    std::vector<cv::Mat> rvecs, tvecs;
+    int flags = cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3 | cv::CALIB_ZERO_TANGENT_DIST;
+    if (!settings.fitDistortion || target.size() < 8) {
+        // Few points a view fix the poses before the lens: OpenCV starts
+        // better without the distortion, which our own fit then adds.
+        flags |= cv::CALIB_FIX_K1;
+    }
+    if (settings.oneFocalLength) {
+        // OpenCV keeps the ratio of the focal lengths it is given.
+        flags |= cv::CALIB_FIX_ASPECT_RATIO;
+        cameraMatrix = cv::Mat::eye(3, 3, CV_64F);
+    }
+    if (!settings.fitPrincipalPoint) {
+        flags |= cv::CALIB_FIX_PRINCIPAL_POINT;
+    }
+    try {
+        startRms = cv::calibrateCamera(chosenObjects, chosenImages, cv::Size(width, height),
+                                       cameraMatrix, distCoeffs, rvecs, tvecs, flags);
+        const double from[4] = {cameraMatrix.at<double>(0, 0), cameraMatrix.at<double>(1, 1),
+                                cameraMatrix.at<double>(0, 2), cameraMatrix.at<double>(1, 2)};
+        std::copy(from, from + 4, lens);
+        if (!(std::isfinite(lens[0] + lens[1] + lens[2] + lens[3]) && lens[0] > 0.0 &&
+              lens[1] > 0.0)) {
+            // Views that are all alike (square on, say) leave the focal length open.
+            error =
+                "the views are too alike to fix the focal length (OpenCV's calibration found "
+                "none)";
+            return -1;
+        }
+        for (size_t v = 0, k = 0; v < views.size(); ++v) {
+            cv::Mat rvec, tvec;
+            if (k < chosen.size() && chosen[k] == v) {
+                rvec = rvecs[k];
+                tvec = tvecs[k++];
+            } else {
+                cv::solvePnP(objectPoints[v], imagePoints[v], cameraMatrix, distCoeffs, rvec, tvec,
+                             false, cv::SOLVEPNP_IPPE);
+            }
+            for (int i = 0; i < 3; ++i) {
+                poses[v * 6 + i] = rvec.at<double>(i);
+                poses[v * 6 + 3 + i] = tvec.at<double>(i);
+            }
+        }
+    } catch (const cv::Exception& e) {
+        error = std::string("OpenCV's calibration failed: ") + e.what();
+        return -1;
+    }
+    // OpenCV moves a point by k1 * r^2 with r in focal lengths; ours moves it
+    // by -k * r^2 with r in pixels.
+    pull = -distCoeffs.at<double>(0) / (lens[0] * lens[1]) * cornerRadiusSquared(width, height);
+    return 0;
+}
+
 // The sigmas of the fitted unknowns (FitResult), from the covariance of the
 // fit scaled by the residuals' variance; false when the views do not fix them.
 bool estimateSigmas(ceres::Problem& problem, const double* lens, const double* distortion,
@@ -146,72 +234,37 @@ int fitCamera(const std::vector<TargetPoint>& target,
         error = "no views to fit";
         return -1;
     }
-    std::vector<std::vector<cv::Point3f>> objectPoints(views.size());
-    std::vector<std::vector<cv::Point2f>> imagePoints(views.size());
-    for (size_t v = 0; v < views.size(); ++v) {
-        if (views[v].size() != perView) {
+    for (const std::vector<BoardCorner>& view : views) {
+        if (view.size() != perView) {
             error = "a view does not hold every point of the target";
             return -1;
         }
-        for (size_t n = 0; n < perView; ++n) {
-            objectPoints[v].emplace_back(static_cast<float>(target[n].x),
-                                         static_cast<float>(target[n].y), 0.0f);
-            imagePoints[v].emplace_back(static_cast<float>(views[v][n].x),
-                                        static_cast<float>(views[v][n].y));
-        }
     }
-
-    // The start: OpenCV's calibration with one radial term (k1 on normalised
-    // coordinates), no tangential terms.
-    cv::Mat cameraMatrix, distCoeffs = cv::Mat::zeros(5, 1, CV_64F);
-    std::vector<cv::Mat> rvecs, tvecs;
-    int flags = cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3 | cv::CALIB_ZERO_TANGENT_DIST;
-    if (!settings.fitDistortion || perView < 8) {
-        // Few points a view fix the poses before the lens: OpenCV starts
-        // better without the distortion, which our own fit then adds.
-        flags |= cv::CALIB_FIX_K1;
-    }
-    if (settings.oneFocalLength) {
-        // OpenCV keeps the ratio of the focal lengths it is given.
-        flags |= cv::CALIB_FIX_ASPECT_RATIO;
-        cameraMatrix = cv::Mat::eye(3, 3, CV_64F);
-    }
-    if (!settings.fitPrincipalPoint) {
-        flags |= cv::CALIB_FIX_PRINCIPAL_POINT;
-    }
-    try {
-        result.startRms = cv::calibrateCamera(objectPoints, imagePoints, cv::Size(width, height),
-                                              cameraMatrix, distCoeffs, rvecs, tvecs, flags);
-    } catch (const cv::Exception& e) {
-        error = std::string("OpenCV's calibration failed: ") + e.what();
-        return -1;
-    }
-
     const double radiusSquared = cornerRadiusSquared(width, height);
-    double lens[4] = {cameraMatrix.at<double>(0, 0), cameraMatrix.at<double>(1, 1),
-                      cameraMatrix.at<double>(0, 2), cameraMatrix.at<double>(1, 2)};
-    if (!(std::isfinite(lens[0] + lens[1] + lens[2] + lens[3]) && lens[0] > 0.0 && lens[1] > 0.0)) {
-        // Views that are all alike (square on, say) leave the focal length open.
-        error = "the views are too alike to fix the focal length (OpenCV's calibration found none)";
+    double lens[4], distortion[1];
+    std::vector<double> poses(views.size() * 6);
+    if (settings.start != nullptr) {
+        const CameraParam& c = settings.start->camera;
+        const double from[4] = {c.mat[0][0], c.mat[1][1], c.mat[0][2], c.mat[1][2]};
+        std::copy(from, from + 4, lens);
+        distortion[0] = settings.start->cornerPull;
+        for (size_t v = 0; v < views.size(); ++v) {
+            std::copy(settings.start->poses.at(v).begin(), settings.start->poses[v].end(),
+                      &poses[v * 6]);
+        }
+        result.startRms = settings.start->startRms;
+    } else if (openCvStart(target, views, width, height, settings, lens, distortion[0], poses,
+                           result.startRms, error) != 0) {
         return -1;
     }
     if (!settings.fitPrincipalPoint) {
         lens[2] = width / 2.0;
         lens[3] = height / 2.0;
     }
-    // OpenCV moves a point by k1 * r^2 with r in focal lengths; ours moves it
-    // by -k * r^2 with r in pixels.
-    double distortion[1] = {settings.fitDistortion
-                                ? -distCoeffs.at<double>(0) / (lens[0] * lens[1]) * radiusSquared
-                                : 0.0};
-    double centre[2] = {lens[2], lens[3]};
-    std::vector<double> poses(views.size() * 6);
-    for (size_t v = 0; v < views.size(); ++v) {
-        for (int k = 0; k < 3; ++k) {
-            poses[v * 6 + k] = rvecs[v].at<double>(k);
-            poses[v * 6 + 3 + k] = tvecs[v].at<double>(k);
-        }
+    if (!settings.fitDistortion) {
+        distortion[0] = 0.0;
     }
+    double centre[2] = {lens[2], lens[3]};
 
     ceres::Problem problem;
     for (size_t v = 0; v < views.size(); ++v) {
@@ -318,5 +371,7 @@ int fitOneFocalLength(const std::vector<TargetPoint>& target,
         return 0;
     }
     principalPoint = settings.fitPrincipalPoint = false;
+    const FitResult free = result;
+    settings.start = &free;
     return fitCamera(target, views, width, height, settings, result, error);
 }

@@ -30,6 +30,9 @@ struct FitSettings {
     // True: also estimate how well the views fix the camera (the sigmas of
     // FitResult).
     bool estimateSigmas = false;
+    // A fit of the same views to start from (its camera and poses) instead of
+    // OpenCV's calibration; its distortion is taken only when fitDistortion.
+    const struct FitResult* start = nullptr;
 };
 
 struct FitResult {

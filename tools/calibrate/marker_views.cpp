@@ -104,6 +104,7 @@ int fitMarkerCamera(double markerWidth, const std::vector<std::vector<BoardCorne
     settings.oneFocalLength = true;
     settings.fitPrincipalPoint = model.principalPoint;
     settings.estimateSigmas = true;
+    settings.start = &result;
     FitResult distorted;
     if (fitCamera(target, views, width, height, settings, distorted, error) != 0) {
         return -1;
@@ -118,6 +119,7 @@ int fitMarkerCamera(double markerWidth, const std::vector<std::vector<BoardCorne
             }
         }
         FitResult next;
+        settings.start = &distorted;
         if (fitCamera(target, straightened, width, height, settings, next, error) != 0) {
             return -1;
         }
