@@ -10,7 +10,7 @@
 // A short orbit (640 x 480, 60 frames, the sample marker 80 units wide, the
 // camera 60 degrees wide) rendered by lumeko-render and tracked by Lumeko in a
 // fresh directory, for the tools that read Lumeko.cm2.
-using TruthFrame = lumeko_test::TruthRow;
+using TruthFrame = TruthRow;
 
 struct TrackedOrbit {
     static constexpr int FRAMES = 60;
