@@ -176,28 +176,24 @@ bool estimateSigmas(ceres::Problem& problem, const double* lens, const double* d
     options.algorithm_type = ceres::SPARSE_QR;
     options.num_threads = 1;
     ceres::Covariance covariance(options);
-    std::vector<std::pair<const double*, const double*>> blocks = {{lens, lens}};
+    std::vector<std::pair<const double*, const double*>> wanted = {{lens, lens}};
     if (settings.fitDistortion) {
-        blocks.push_back({distortion, distortion});
+        wanted.push_back({distortion, distortion});
     }
-    if (!covariance.Compute(blocks, &problem)) {
+    if (!covariance.Compute(wanted, &problem)) {
         return false;
     }
     double cost = 0.0;
     problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, nullptr);
     const int residuals = problem.NumResiduals();
-    const int unknowns = problem.NumParameters() - [&] {
-        int fixed = 0;
-        std::vector<double*> all;
-        problem.GetParameterBlocks(&all);
-        for (double* block : all) {
-            const int size = problem.ParameterBlockSize(block);
-            fixed += problem.IsParameterBlockConstant(block)
-                         ? size
-                         : size - problem.ParameterBlockTangentSize(block);
+    int unknowns = 0;
+    std::vector<double*> parameters;
+    problem.GetParameterBlocks(&parameters);
+    for (double* block : parameters) {
+        if (!problem.IsParameterBlockConstant(block)) {
+            unknowns += problem.ParameterBlockTangentSize(block);
         }
-        return fixed;
-    }();
+    }
     if (residuals <= unknowns) {
         return false;
     }

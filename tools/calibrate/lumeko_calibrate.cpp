@@ -400,35 +400,22 @@ int printBoard(const Options& o) {
     return 0;
 }
 
-// Reads every input into `c`; 0, or 1 after printing the error.
-int collectViews(const Options& o, Collection& c) {
+int calibrate(const Options& o) {
+    if (!o.printOnly && checkOutput(o.output) != 0) {
+        return 1;
+    }
+    Collection c;
     for (const std::string& input : o.inputs) {
         if (readInput(o, input, c) != 0) {
             return 1;
         }
     }
-    return 0;
-}
-
-std::vector<std::vector<BoardCorner>> usedCorners(const Collection& c) {
     std::vector<std::vector<BoardCorner>> found;
     for (const View& view : c.views) {
         if (view.used) {
             found.push_back(view.corners);
         }
     }
-    return found;
-}
-
-int calibrate(const Options& o) {
-    if (!o.printOnly && checkOutput(o.output) != 0) {
-        return 1;
-    }
-    Collection c;
-    if (collectViews(o, c) != 0) {
-        return 1;
-    }
-    std::vector<std::vector<BoardCorner>> found = usedCorners(c);
     const int used = static_cast<int>(found.size());
     const auto listViews = [&](bool withRms) {
         for (size_t i = 0; i < c.views.size(); ++i) {
