@@ -29,4 +29,5 @@ enum class InputFailure {
     UnsupportedColour,  // a JPEG in a colour space other than colour or grey
     DecoderError,       // libjpeg gave up on the file (its message says why)
     FrameTooLarge,      // the frames are larger than MAX_FRAME_SIDE on a side
+    MixedSizes,         // a picture sequence's files are not all one size
 };

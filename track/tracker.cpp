@@ -129,6 +129,15 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     return TrackStatus::Tracked;
 }
 
+TrackStatus Tracker::trackAbsent() {
+    markerDetector->restoreHistory(MarkerHistory{});
+    state.poseKnown = 0;
+    state.poseContinues = 0;
+    if (appendKeyRow(*table, 0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0) < 0)
+        return TrackStatus::TableFull;
+    return TrackStatus::Tracked;
+}
+
 bool Tracker::rememberSeenMarker(const MarkerInfo* markers) {
     const int seen = chooseMarker(markers, markerDetector->seenCount(), state.patternId);
     if (seen < 0)

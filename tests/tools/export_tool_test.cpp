@@ -14,6 +14,7 @@
 #include "tests/tools/tracked_orbit.h"
 #include "tools/render/pose_truth.h"
 #include "track/camera_key.h"
+#include "track/plate_file.h"
 
 namespace {
 
@@ -54,8 +55,9 @@ struct Worst {
 };
 
 // Reads the glTF back: the camera's lens, the marker's size and one key per
-// frame, compared with the truth.
-Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool binary) {
+// frame (row r at (firstFrame + r) / fps seconds), compared with the truth.
+Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool binary,
+                       int firstFrame, double fps) {
     tinygltf::TinyGLTF loader;
     tinygltf::Model model;
     std::string error, warning;
@@ -89,7 +91,7 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
     EXPECT_EQ(turns.size(), 4 * times.size());
     for (size_t n = 0; n < times.size() && 4 * n + 3 < turns.size() && 3 * n + 2 < moves.size();
          ++n) {
-        const int frame = static_cast<int>(std::lround(times[n] * 30.0));
+        const int frame = static_cast<int>(std::lround(times[n] * fps)) - firstFrame;
         const double position[3] = {moves[3 * n] / 0.001, moves[3 * n + 1] / 0.001,
                                     moves[3 * n + 2] / 0.001};
         const float* q = &turns[4 * n];  // x, y, z, w
@@ -102,9 +104,13 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
 }
 
 // glTF from the true keys and from Lumeko's: the poses read back with the
-// library.
+// library. Lumeko's track is taken as frames 1001 on of a 24-frame plate by
+// its plate file; a plate file that belongs to another track is not believed.
 void checkGltf(const TrackedOrbit& orbit) {
     writeTruthTrack(orbit, "truth.cm2");
+    ASSERT_EQ(writePlateFile(orbit.track(), {1001, 24.0}), 0);
+    std::filesystem::copy_file(orbit.track() + ".plate", orbit.dir.file("truth.cm2.plate"),
+                               std::filesystem::copy_options::overwrite_existing);
     for (const char* output : {"truth.glb", "truth.gltf", "tracked.glb"}) {
         SCOPED_TRACE(output);
         const bool truth = std::string(output).starts_with("truth");
@@ -112,8 +118,10 @@ void checkGltf(const TrackedOrbit& orbit) {
             runTool(orbit, "lumeko-export",
                     {truth ? "truth.cm2" : "Lumeko.cm2", output, "--camera", orbit.camera()});
         ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(result.err.find("belongs to an earlier track") != std::string::npos, truth);
         const Worst worst =
-            gltfAgainstTruth(orbit, orbit.dir.file(output), std::string(output).ends_with("glb"));
+            gltfAgainstTruth(orbit, orbit.dir.file(output), std::string(output).ends_with("glb"),
+                             truth ? 0 : 1001, truth ? 30.0 : 24.0);
         // From the true keys only the file's precision counts; the tracked orbit
         // is held to the tracker's own bars (see accuracy_tests).
         EXPECT_LE(worst.position, truth ? 1e-5 : 0.034);
@@ -137,7 +145,7 @@ std::vector<std::vector<std::string>> cells(const std::string& text, char separa
 }
 
 // .chan and CSV read back as text: the key rows within the printed precision,
-// and the poses against the truth.
+// and the poses against the truth. --first-frame wins over the plate file's.
 void checkChanAndCsv(const TrackedOrbit& orbit) {
     const std::vector<KeyRow>& rows = orbit.motion.rows;
     for (const char* output : {"track.chan", "track.csv"})

@@ -15,8 +15,9 @@ import bpy
 
 
 def footage_file(path):
-    """The file to load: the movie, or the first picture of a sequence whose
-    name holds a run of '#' (or a %04d field) for the frame number."""
+    """The file to load: the movie, or of a sequence whose name holds a run of
+    '#' (or a %04d field) for the frame number the picture numbered as the
+    first frame, else the lowest numbered one."""
     folder, name = os.path.split(path)
     name = re.sub(r"%0(\d)d", lambda field: "#" * int(field.group(1)), name)
     run = re.match(r"(.*?)(#+)(.*)$", name)
@@ -29,8 +30,8 @@ def footage_file(path):
         for entry in os.listdir(folder or "."):
             match = numbered.match(entry)
             if match:
-                found.append((int(match.group(1)), entry))
-    return os.path.join(folder, min(found)[1]) if found else path
+                found.append((int(match.group(1)) != FIRST_FRAME, int(match.group(1)), entry))
+    return os.path.join(folder, min(found)[2]) if found else path
 
 
 def load_footage(scene):

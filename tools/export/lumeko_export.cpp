@@ -15,6 +15,7 @@
 #include "tools/export/track_export.h"
 #include "tools/pattern/marker_picture.h"
 #include "track/camera_motion_reader.h"
+#include "track/plate_file.h"
 
 namespace {
 
@@ -55,14 +56,18 @@ const char* const HELP =
     "                     Blender scene (default the footage's, else 30).\n"
     "--width W            printed marker width (default 80): the glTF marker's size.\n"
     "--metres-per-unit M  glTF scale: metres per unit of the width (default 0.001).\n"
-    "--first-frame N      number of the first frame in .chan and CSV (default 0)\n"
-    "                     and in the Blender scene (default 1).\n"
+    "--first-frame N      number of the first frame (default 0; 1 for the Blender\n"
+    "                     scene); glTF keys lie at (N + row) / fps seconds.\n"
     "--footage FILE       .py: the movie or image sequence (plate.####.exr) that\n"
     "                     was tracked, shown behind the camera.\n"
     "--picture FILE       .py: the marker's picture (JPEG, PNG or PPM), drawn in\n"
     "                     the middle of its black square; --marker FILE: a picture\n"
     "                     of the whole marker (as lumeko-pattern --print makes it).\n"
     "--summary            print \"frames N found M\" and write nothing.\n"
+    "\n"
+    "A track of a picture sequence has a plate file beside it (Lumeko.cm2.plate,\n"
+    "written by Lumeko): its first frame and frame rate are then the defaults of\n"
+    "--first-frame and --fps, so that the keys lie on the plate's frames.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
 int fail(const std::string& message) {
@@ -75,7 +80,7 @@ struct Options {
     std::string cameraPath = "Data/camera_para.dat";
     ExportSettings settings;
     bool summary = false;
-    bool fpsGiven = false, firstFrameGiven = false;
+    bool fpsGiven = false, firstFrameGiven = false;  // by the option or the plate file
     std::string footage, picture;
     bool wholeMarker = false;  // `picture` shows the whole marker
 };
@@ -99,8 +104,6 @@ int readOptions(ArgWalker& walker, Options& options) {
             return fail(walker.name + " needs a value");
         bool ok = true;
         ExportSettings& s = options.settings;
-        options.fpsGiven = options.fpsGiven || walker.name == "--fps";
-        options.firstFrameGiven = options.firstFrameGiven || walker.name == "--first-frame";
         if (walker.name == "--camera")
             options.cameraPath = value;
         else if (walker.name == "--footage")
@@ -109,13 +112,13 @@ int readOptions(ArgWalker& walker, Options& options) {
             ok = !(options.picture = value).empty();
             options.wholeMarker = walker.name == "--marker";
         } else if (walker.name == "--fps")
-            ok = parseDouble(value, s.fps) && s.fps > 0.0 && s.fps <= 1000.0;
+            ok = (options.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
         else if (walker.name == "--width")
             ok = parseDouble(value, s.markerWidth) && s.markerWidth > 0.0;
         else if (walker.name == "--metres-per-unit")
             ok = parseDouble(value, s.metresPerUnit) && s.metresPerUnit > 0.0;
         else
-            ok = parseInt(value, s.firstFrame) && s.firstFrame >= 0;
+            ok = (options.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
         if (!ok)
             return fail("bad value for " + walker.name + ": " + value);
     }
@@ -185,6 +188,35 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
     return 0;
 }
 
+// The plate file's first frame and rate, for the options not given.
+void takePlateDefaults(const std::string& trackPath, Options& options) {
+    PlateFrames plate;
+    const std::string name = trackPath + PLATE_FILE_SUFFIX;
+    switch (readPlateFile(trackPath, plate)) {
+        case PlateStatus::Found:
+            if (!options.firstFrameGiven && plate.firstFrame <= 0x7fffffff) {
+                options.settings.firstFrame = static_cast<int>(plate.firstFrame);
+                options.firstFrameGiven = true;
+            }
+            if (!options.fpsGiven && plate.fps <= 1000.0) {
+                options.settings.fps = plate.fps;
+                options.fpsGiven = true;
+            }
+            std::printf("%s: first frame %d, %g frames a second\n", name.c_str(),
+                        options.settings.firstFrame, options.settings.fps);
+            break;
+        case PlateStatus::OtherTrack:
+            std::fprintf(stderr, "lumeko-export: %s belongs to an earlier track; not used\n",
+                         name.c_str());
+            break;
+        case PlateStatus::Malformed:
+            std::fprintf(stderr, "lumeko-export: %s is not a plate file; not used\n", name.c_str());
+            break;
+        case PlateStatus::Absent:
+            break;
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -202,6 +234,7 @@ int main(int argc, char** argv) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
     }
+    takePlateDefaults(options.positional[0], options);
     const std::string& output = options.positional[1];
     const bool gltf = hasSuffix(output, ".gltf"), glb = hasSuffix(output, ".glb");
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");

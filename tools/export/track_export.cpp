@@ -212,7 +212,7 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
         if (motion.rows[i].found != 1)
             continue;
         const WorldCamera camera = worldCameraOfRow(motion.rows[i]);
-        times.push_back(static_cast<float>(i / settings.fps));
+        times.push_back(static_cast<float>((settings.firstFrame + i) / settings.fps));
         for (double v : camera.position)
             translations.push_back(static_cast<float>(v * settings.metresPerUnit));
         double q[4];

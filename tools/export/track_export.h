@@ -18,7 +18,7 @@ struct ExportSettings {
     double fps = 30.0;             // frame rate of the footage
     double markerWidth = 80.0;     // printed marker width, in the unit positions use
     double metresPerUnit = 0.001;  // glTF only: metres per unit of the marker width
-    int firstFrame = 0;            // number of the first frame (.chan and CSV)
+    int firstFrame = 0;            // number of the first frame (all formats)
 };
 
 // The lens as the camera file describes it, for its own image size.
@@ -48,8 +48,8 @@ std::string chanText(const CameraMotion& motion, const Lens& lens, const ExportS
 std::string csvText(const CameraMotion& motion, const ExportSettings& settings);
 
 // glTF 2.0: a perspective camera node animated by linear translation and
-// rotation samplers with one key per found frame (time = frame / fps), and the
-// marker as a square mesh at the origin. `binary` writes .glb, otherwise
-// .gltf with the buffer embedded. 0, or -1 with `error` set.
+// rotation samplers with one key per found frame (time = (firstFrame + row) /
+// fps), and the marker as a square mesh at the origin. `binary` writes .glb,
+// otherwise .gltf with the buffer embedded. 0, or -1 with `error` set.
 int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
               const ExportSettings& settings, bool binary, std::string& error);
