@@ -1,5 +1,7 @@
 #include "tools/export/track_export.h"
 
+#include <unistd.h>
+
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -345,8 +347,13 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     model.scenes.push_back(scene);
     model.defaultScene = 0;
 
+    // Written whole beside an earlier file, which it then replaces: a failed
+    // write leaves the earlier one as it was.
+    const std::string written = path + ".tmp" + std::to_string(getpid());
     tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToFile(&model, path, false, true, true, binary)) {
+    if (!writer.WriteGltfSceneToFile(&model, written, false, true, true, binary) ||
+        std::rename(written.c_str(), path.c_str()) != 0) {
+        std::remove(written.c_str());
         error = path + ": cannot write";
         return -1;
     }
