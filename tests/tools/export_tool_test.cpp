@@ -283,6 +283,7 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
     orbit.truth[1].keys[0] = 1e308;
     writeTruthTrack(orbit, "huge.cm2");
     lumeko_test::writeFile(orbit.dir.file("camera.dat"), "short");
+    lumeko_test::mustRun(orbit.dir.path(), lumeko_test::cameraCommand("good.dat", "640x480"));
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open: No such file or directory"},
         {{".", "out.csv"}, ".: cannot open: Is a folder, not a file"},
@@ -296,6 +297,7 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
         // or frame number that the conversion takes out of range.
         {{"empty.cm2", "out.csv"}, "no frame of the track has the marker"},
         {{"huge.cm2", "out.csv"}, "row 1, channel m03: the value is inf once converted"},
+        {{"huge.cm2", "out.py", "--camera", "good.dat"}, "row 1, channel location x: the value"},
         {{"two.cm2", "out.csv", "--first-frame", "2147483647"},
          "row 1: the frame number 2147483648 (--first-frame 2147483647) is beyond 2147483647"},
     };

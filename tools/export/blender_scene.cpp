@@ -1,5 +1,6 @@
 #include "tools/export/blender_scene.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "track/camera_key.h"
@@ -182,8 +183,10 @@ std::string textureData(const RgbImage& texture) {
 
 }  // namespace
 
-std::string blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& input,
-                               const ExportSettings& settings) {
+int blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& input,
+                       const ExportSettings& settings, std::string& script, std::string& error) {
+    if (checkTrack(motion, settings, error) != 0)
+        return -1;
     std::string keys;
     double previous[4] = {0.0, 0.0, 0.0, 1.0};
     bool first = true;
@@ -214,54 +217,61 @@ std::string blenderSceneScript(const CameraMotion& motion, const BlenderSceneInp
         first = false;
         keys += "    (" + std::to_string(settings.firstFrame + i);
         for (int j = 0; j < 3; j++) {
-            keys += number(", %.9g", m[j][3] * settings.metresPerUnit);
+            const double v = m[j][3] * settings.metresPerUnit;
+            if (!finiteOut(v, i,
+                           j == 0   ? "location x"
+                           : j == 1 ? "location y"
+                                    : "location z",
+                           error))
+                return -1;
+            keys += number(", %.9g", v);
         }
         for (int j : {3, 0, 1, 2}) {
             keys += number(", %.9f", q[j]);
         }
         keys += "),\n";
     }
-    if (first) {
-        return "";
+    if (!std::isfinite(settings.markerWidth * settings.metresPerUnit)) {
+        error = "the marker width is not finite in metres (--width, --metres-per-unit)";
+        return -1;
     }
     const CameraParam& c = input.camera;
-    std::string script =
-        "# A Blender scene of the camera track " + input.trackName +
-        ", made by lumeko-export.\n"
-        "# Run it in Blender 3.4 or later: blender -P this.py, or open it in the Text\n"
-        "# Editor and press Run Script. It makes a scene named Lumeko: the tracked camera\n"
-        "# (one key per frame where the marker was found), its lens from the camera file,\n"
-        "# the footage as the camera's background and the marker at the origin. Z is up,\n"
-        "# lengths are in metres; the marker lies in the XY plane, its picture upright\n"
-        "# seen from -Y. Blender's camera has no lens distortion.\n\n"
-        "CAMERA_NAME = " +
-        quoted(motion.cameraName) +
-        "\n"
-        "FOOTAGE = " +
-        (input.footage.empty() ? std::string("None") : quoted(input.footage)) +
-        "\n"
-        "FIRST_FRAME = " +
-        std::to_string(settings.firstFrame) +
-        "\n"
-        "FRAMES = " +
-        std::to_string(motion.rowCount()) +
-        "\n"
-        "FPS = " +
-        (input.fpsGiven ? number("%.9g", settings.fps) : std::string("None")) +
-        "  # None: the footage's rate, or 30\n"
-        "# The camera file: its frame size, focal lengths and principal point in pixels.\n"
-        "CAMERA_SIZE = (" +
-        std::to_string(c.xsize) + ", " + std::to_string(c.ysize) +
-        ")\n"
-        "CAMERA_LENS = (" +
-        number("%.9g", c.mat[0][0]) + number(", %.9g", c.mat[1][1]) +
-        number(", %.9g", c.mat[0][2]) + number(", %.9g", c.mat[1][2]) +
-        ")\n"
-        "MARKER_WIDTH = " +
-        number("%.9g", settings.markerWidth * settings.metresPerUnit) +
-        "\n"
-        "# frame, location x, y, z, rotation quaternion w, x, y, z\n"
-        "KEYS = [\n" +
-        keys + "]\n" + textureData(input.markerTexture);
-    return script + BUILD_SCENE;
+    script = "# A Blender scene of the camera track " + input.trackName +
+             ", made by lumeko-export.\n"
+             "# Run it in Blender 3.4 or later: blender -P this.py, or open it in the Text\n"
+             "# Editor and press Run Script. It makes a scene named Lumeko: the tracked camera\n"
+             "# (one key per frame where the marker was found), its lens from the camera file,\n"
+             "# the footage as the camera's background and the marker at the origin. Z is up,\n"
+             "# lengths are in metres; the marker lies in the XY plane, its picture upright\n"
+             "# seen from -Y. Blender's camera has no lens distortion.\n\n"
+             "CAMERA_NAME = " +
+             quoted(motion.cameraName) +
+             "\n"
+             "FOOTAGE = " +
+             (input.footage.empty() ? std::string("None") : quoted(input.footage)) +
+             "\n"
+             "FIRST_FRAME = " +
+             std::to_string(settings.firstFrame) +
+             "\n"
+             "FRAMES = " +
+             std::to_string(motion.rowCount()) +
+             "\n"
+             "FPS = " +
+             (input.fpsGiven ? number("%.9g", settings.fps) : std::string("None")) +
+             "  # None: the footage's rate, or 30\n"
+             "# The camera file: its frame size, focal lengths and principal point in pixels.\n"
+             "CAMERA_SIZE = (" +
+             std::to_string(c.xsize) + ", " + std::to_string(c.ysize) +
+             ")\n"
+             "CAMERA_LENS = (" +
+             number("%.9g", c.mat[0][0]) + number(", %.9g", c.mat[1][1]) +
+             number(", %.9g", c.mat[0][2]) + number(", %.9g", c.mat[1][2]) +
+             ")\n"
+             "MARKER_WIDTH = " +
+             number("%.9g", settings.markerWidth * settings.metresPerUnit) +
+             "\n"
+             "# frame, location x, y, z, rotation quaternion w, x, y, z\n"
+             "KEYS = [\n" +
+             keys + "]\n" + textureData(input.markerTexture) + BUILD_SCENE;
+    return 0;
 }

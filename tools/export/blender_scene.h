@@ -25,6 +25,7 @@ struct BlenderSceneInput {
 // at the origin. Blender's world is Z-up in metres: X = the marker's x, Y =
 // its y (up on the printed marker), Z = out of it; lengths are the marker
 // width's unit times settings.metresPerUnit. The script uses bpy alone (no
-// add-on, no importer, no numpy). "" when no frame has the marker.
-std::string blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& input,
-                               const ExportSettings& settings);
+// add-on, no importer, no numpy). 0, or -1 with `error` set on the refusals
+// every format makes (track_export.h).
+int blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& input,
+                       const ExportSettings& settings, std::string& script, std::string& error);

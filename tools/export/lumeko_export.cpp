@@ -175,10 +175,9 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
     ExportSettings settings = options.settings;
     if (!options.firstFrameGiven)
         settings.firstFrame = 1;
-    const std::string text = blenderSceneScript(motion, input, settings);
-    if (text.empty())
-        return fail("no frame of the track has the marker: there is no camera to export");
-    std::string error;
+    std::string text, error;
+    if (blenderSceneScript(motion, input, settings, text, error) != 0)
+        return fail(error);
     if (writeFileBytes(options.positional[1], reinterpret_cast<const unsigned char*>(text.data()),
                        text.size(), error) != 0)
         return fail(error);

@@ -26,33 +26,6 @@ std::string format(const char* pattern, double value) {
     return text;
 }
 
-// A value on its way out of the tool: refused, naming its row and channel,
-// when it is not finite (a key so large that converting it overflowed).
-bool finiteOut(double value, int row, const char* channel, std::string& error) {
-    if (std::isfinite(value))
-        return true;
-    error = "row " + std::to_string(row) + ", channel " + channel + ": the value is " +
-            format("%g", value) + " once converted; nothing is written";
-    return false;
-}
-
-// What every format needs of the track as a whole: a frame with the marker
-// (without one there is no camera to export) and frame numbers that fit.
-int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error) {
-    if (motion.foundCount() == 0) {
-        error = "no frame of the track has the marker: there is no camera to export";
-        return -1;
-    }
-    const long long last = static_cast<long long>(settings.firstFrame) + motion.rowCount() - 1;
-    if (last > INT_MAX) {
-        error = "row " + std::to_string(motion.rowCount() - 1) + ": the frame number " +
-                std::to_string(last) + " (--first-frame " + std::to_string(settings.firstFrame) +
-                ") is beyond " + std::to_string(INT_MAX);
-        return -1;
-    }
-    return 0;
-}
-
 // Appends values to the buffer as little-endian floats (the host's order on
 // every machine Debian builds this for that is little-endian; checked below).
 template <typename T>
@@ -135,6 +108,33 @@ void addMarker(tinygltf::Model& model, std::vector<unsigned char>& buffer, doubl
 }
 
 }  // namespace
+
+// A value on its way out of the tool: refused, naming its row and channel,
+// when it is not finite (a key so large that converting it overflowed).
+bool finiteOut(double value, int row, const char* channel, std::string& error) {
+    if (std::isfinite(value))
+        return true;
+    error = "row " + std::to_string(row) + ", channel " + channel + ": the value is " +
+            format("%g", value) + " once converted; nothing is written";
+    return false;
+}
+
+// What every format needs of the track as a whole: a frame with the marker
+// (without one there is no camera to export) and frame numbers that fit.
+int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error) {
+    if (motion.foundCount() == 0) {
+        error = "no frame of the track has the marker: there is no camera to export";
+        return -1;
+    }
+    const long long last = static_cast<long long>(settings.firstFrame) + motion.rowCount() - 1;
+    if (last > INT_MAX) {
+        error = "row " + std::to_string(motion.rowCount() - 1) + ": the frame number " +
+                std::to_string(last) + " (--first-frame " + std::to_string(settings.firstFrame) +
+                ") is beyond " + std::to_string(INT_MAX);
+        return -1;
+    }
+    return 0;
+}
 
 Lens lensOfCamera(const CameraParam& camera) {
     const double tanHalfX = camera.xsize / 2.0 / camera.mat[0][0];
