@@ -237,8 +237,6 @@ TEST_F(LumekoRun, NewcomerMistakesSayWhatIsWrongAndKeepTheEarlierTrack) {
          "lumeko-plot: bad value for --size: 10x10\n"},
         {"lumeko-plot track.cm2 p.gif", 1,
          "lumeko-plot: p.gif: the output must end in .png, .svg or .pdf\n"},
-        {"lumeko-export track.cm2 out.txt", 1,
-         "lumeko-export: out.txt: the output must end in .gltf, .glb, .chan or .csv\n"},
         {"lumeko-render --output x.avi --bogus", 1,
          "lumeko-render: unknown option --bogus\nUsage:"},
         {"lumeko-overlay 214.avi marker.pat o.avi --width 80", 1,

@@ -5,16 +5,15 @@
 
 #include "tests/support/test_support.h"
 
-// Blender run headless by the tests that check what it makes of our exports.
+// Blender for the tests of what Lumeko's tools make for it.
 
 namespace lumeko_test {
 
-// Path of a Blender that runs headless, or "" when none is installed (the test then fails in CI
-// and is skipped with a message elsewhere).
+// A Blender on the PATH that runs headless, or "" when there is none.
 std::string blenderPath();
 
-// Runs `blender -b --factory-startup --python-exit-code 1 -P <script> -- <args...>` in `dir`;
-// stdin closed.
+// Runs `script` in Blender in `dir`: blender -b --factory-startup
+// --python-exit-code 1 -P script -- args..., standard input closed.
 ProcessResult runBlender(const std::string& dir, const std::string& script,
                          const std::vector<std::string>& args);
 

@@ -1,6 +1,10 @@
-// lumeko-export: converts Lumeko.cm2 to glTF, .chan or CSV.
+// lumeko-export: converts Lumeko.cm2 to glTF, .chan or CSV, or makes a
+// Blender scene of it.
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,22 +12,27 @@
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
+#include "tools/export/blender_scene.h"
 #include "tools/export/track_export.h"
+#include "tools/pattern/marker_picture.h"
 #include "track/camera_motion_reader.h"
+#include "track/plate_file.h"
 
 namespace {
 
 const char* const USAGE =
     "Usage:\n"
-    "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv [--camera FILE] [--fps N]\n"
+    "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv|py [--camera FILE] [--fps N]\n"
     "                [--width W] [--metres-per-unit M] [--first-frame N] [--marker-mesh]\n"
+    "                [--footage FILE] [--picture FILE | --marker FILE]\n"
     "  lumeko-export Lumeko.cm2 --summary\n"
     "  lumeko-export --help\n";
 
 const char* const HELP =
     "\n"
     "Converts a camera-motion file to a format other packages import. Only the\n"
-    "frames where the marker was found carry a camera.\n"
+    "frames where the marker was found carry a camera; a track without any, or\n"
+    "with a value that is not finite once converted, is refused.\n"
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
@@ -32,6 +41,13 @@ const char* const HELP =
     ".chan          one line per found frame: frame tx ty tz rx ry rz vfov.\n"
     ".csv           every frame: frame, found, the six keys, and the camera's\n"
     "               4x4 camera-to-world matrix.\n"
+    ".py            a Python script for Blender 3.4 or later (blender -P scene.py,\n"
+    "               or Run Script in its Text Editor) that makes a scene: the\n"
+    "               camera with one key per found frame, its lens, sensor and\n"
+    "               principal point (as lens shift) from the camera file, the\n"
+    "               frame range and rate, the footage as the camera's\n"
+    "               background and the marker as a textured square. Z up,\n"
+    "               metres, the first frame 1 unless --first-frame says otherwise.\n"
     "\n"
     "The world is Y-up: X = the marker's x, Y = out of the marker, Z = -(the\n"
     "marker's y); rotations R = Ry(rotateY) Rx(rotateX) Rz(rotateZ) in degrees.\n"
@@ -39,14 +55,25 @@ const char* const HELP =
     "\n"
     "--camera FILE        camera parameter file for the field of view and aspect\n"
     "                     ratio (default Data/camera_para.dat; .chan and glTF).\n"
-    "--fps N              frame rate for glTF key times (default 30).\n"
+    "--fps N              frame rate for glTF key times (default 30) and the\n"
+    "                     Blender scene (default the footage's, else 30).\n"
     "--width W            printed marker width (default 80): the glTF marker's size.\n"
     "--metres-per-unit M  glTF scale: metres per unit of the width (default 0.001).\n"
-    "--first-frame N      number of the first frame in .chan and CSV (default 0).\n"
+    "--first-frame N      number of the first frame (default 0; 1 for the Blender\n"
+    "                     scene); glTF keys lie at (N + row) / fps seconds.\n"
+    "--footage FILE       .py: the movie or image sequence (plate.####.exr) that\n"
+    "                     was tracked, shown behind the camera.\n"
+    "--picture FILE       .py: the marker's picture (JPEG, PNG or PPM), drawn in\n"
+    "                     the middle of its black square; --marker FILE: a picture\n"
+    "                     of the whole marker (as lumeko-pattern --print makes it).\n"
     "--marker-mesh        glTF: the marker as a square mesh too (Debian 12's\n"
     "                     Blender 3.4 cannot import meshes with its default\n"
     "                     settings there; other viewers show it).\n"
     "--summary            print \"frames N found M\" and write nothing.\n"
+    "\n"
+    "A track of a picture sequence has a plate file beside it (Lumeko.cm2.plate,\n"
+    "written by Lumeko): its first frame and frame rate are then the defaults of\n"
+    "--first-frame and --fps, so that the keys lie on the plate's frames.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
 const char* const TOOL = "lumeko-export";
@@ -56,6 +83,9 @@ struct Options {
     std::string cameraPath = DEFAULT_CAMERA_FILE;
     ExportSettings settings;
     bool summary = false;
+    bool fpsGiven = false, firstFrameGiven = false;  // by the option or the plate file
+    std::string footage, picture;
+    bool wholeMarker = false;  // `picture` shows the whole marker
 };
 
 int readOptions(ArgWalker& walker, Options& options) {
@@ -70,7 +100,8 @@ int readOptions(ArgWalker& walker, Options& options) {
         }
         std::string value;
         if (walker.name != "--camera" && walker.name != "--fps" && walker.name != "--width" &&
-            walker.name != "--metres-per-unit" && walker.name != "--first-frame")
+            walker.name != "--metres-per-unit" && walker.name != "--first-frame" &&
+            walker.name != "--footage" && walker.name != "--picture" && walker.name != "--marker")
             return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
             return missingValue(TOOL, walker.name);
@@ -78,14 +109,19 @@ int readOptions(ArgWalker& walker, Options& options) {
         ExportSettings& s = options.settings;
         if (walker.name == "--camera")
             options.cameraPath = value;
-        else if (walker.name == "--fps")
-            ok = parseDouble(value, s.fps) && s.fps > 0.0 && s.fps <= 1000.0;
+        else if (walker.name == "--footage")
+            ok = !(options.footage = value).empty();
+        else if (walker.name == "--picture" || walker.name == "--marker") {
+            ok = !(options.picture = value).empty();
+            options.wholeMarker = walker.name == "--marker";
+        } else if (walker.name == "--fps")
+            ok = (options.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
         else if (walker.name == "--width")
             ok = parseDouble(value, s.markerWidth) && s.markerWidth > 0.0;
         else if (walker.name == "--metres-per-unit")
             ok = parseDouble(value, s.metresPerUnit) && s.metresPerUnit > 0.0;
         else
-            ok = parseInt(value, s.firstFrame) && s.firstFrame >= 0;
+            ok = (options.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
         if (!ok)
             return badValue(TOOL, walker.name, value);
     }
@@ -96,13 +132,92 @@ int readOptions(ArgWalker& walker, Options& options) {
     return 0;
 }
 
-int loadLens(const std::string& path, Lens& lens) {
-    CameraParam camera{};
+int loadCamera(const std::string& path, CameraParam& camera) {
     std::string error;
     if (loadCameraFile(path, camera, error) != 0)
         return toolError(TOOL, error);
-    lens = lensOfCamera(camera);
     return 0;
+}
+
+// The marker as printed, for the Blender scene: a black square with the
+// picture in its central half (white without one).
+int markerTexture(const Options& options, RgbImage& texture) {
+    constexpr int SIDE = 128;
+    RgbImage picture = makeRgbImage(1, 1, 255, 255, 255);
+    PictureRect inner = wholePicture(picture);
+    std::string error;
+    if (!options.picture.empty()) {
+        if (readImage(options.picture, picture, error) != 0)
+            return toolError(TOOL, error);
+        inner = wholePicture(picture);
+        if (options.wholeMarker && findInnerPicture(picture, inner, error) != 0)
+            return toolError(TOOL, options.picture + ": " + error);
+    }
+    texture = composePrintableMarker(picture, inner, SIDE, 0);
+    return 0;
+}
+
+// The Blender scene: the script's text, written whole or not at all.
+int writeBlenderScene(const Options& options, const CameraMotion& motion,
+                      const CameraParam& camera) {
+    BlenderSceneInput input;
+    input.camera = camera;
+    input.fpsGiven = options.fpsGiven;
+    input.trackName = options.positional[0];
+    if (markerTexture(options, input.markerTexture) != 0)
+        return 1;
+    if (!options.footage.empty()) {
+        std::error_code failure;
+        input.footage =
+            std::filesystem::absolute(options.footage, failure).lexically_normal().string();
+        const std::string name = std::filesystem::path(options.footage).filename().string();
+        if (name.find('#') == std::string::npos && name.find('%') == std::string::npos &&
+            access(options.footage.c_str(), R_OK) != 0)
+            return toolError(TOOL, options.footage + ": cannot read it");
+    }
+    ExportSettings settings = options.settings;
+    if (!options.firstFrameGiven)
+        settings.firstFrame = 1;
+    std::string text, error;
+    if (blenderSceneScript(motion, input, settings, text, error) != 0)
+        return toolError(TOOL, error);
+    if (writeFileBytes(options.positional[1], reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size(), error) != 0)
+        return toolError(TOOL, error);
+    if (camera.distFactor[2] != 0.0)
+        std::fprintf(stderr,
+                     "lumeko-export: note: Blender's camera has no lens distortion; the scene "
+                     "matches the footage best near the middle of the frame\n");
+    return 0;
+}
+
+// The plate file's first frame and rate, for the options not given.
+void takePlateDefaults(const std::string& trackPath, Options& options) {
+    PlateFrames plate;
+    const std::string name = trackPath + PLATE_FILE_SUFFIX;
+    switch (readPlateFile(trackPath, plate)) {
+        case PlateStatus::Found:
+            if (!options.firstFrameGiven && plate.firstFrame <= 0x7fffffff) {
+                options.settings.firstFrame = static_cast<int>(plate.firstFrame);
+                options.firstFrameGiven = true;
+            }
+            if (!options.fpsGiven && plate.fps <= 1000.0) {
+                options.settings.fps = plate.fps;
+                options.fpsGiven = true;
+            }
+            std::printf("%s: first frame %d, %g frames a second\n", name.c_str(),
+                        options.settings.firstFrame, options.settings.fps);
+            break;
+        case PlateStatus::OtherTrack:
+            std::fprintf(stderr, "lumeko-export: %s belongs to an earlier track; not used\n",
+                         name.c_str());
+            break;
+        case PlateStatus::Malformed:
+            std::fprintf(stderr, "lumeko-export: %s is not a plate file; not used\n", name.c_str());
+            break;
+        case PlateStatus::Absent:
+            break;
+    }
 }
 
 }  // namespace
@@ -122,22 +237,31 @@ int main(int argc, char** argv) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
     }
+    takePlateDefaults(options.positional[0], options);
     const std::string& output = options.positional[1];
     const bool gltf = hasSuffix(output, ".gltf"), glb = hasSuffix(output, ".glb");
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");
-    if (!gltf && !glb && !chan && !csv)
-        return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan or .csv");
-    Lens lens{};
-    if (!csv && loadLens(options.cameraPath, lens) != 0)
+    const bool python = hasSuffix(output, ".py");
+    if (!gltf && !glb && !chan && !csv && !python)
+        return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan, .csv or .py");
+    if (!python && (!options.footage.empty() || !options.picture.empty()))
+        return toolError(TOOL, "--footage, --picture and --marker are for the Blender scene (.py)");
+    CameraParam camera{};
+    if (!csv && loadCamera(options.cameraPath, camera) != 0)
         return 1;
-    if (gltf || glb) {
+    const Lens lens = csv ? Lens{} : lensOfCamera(camera);
+    if (python) {
+        if (writeBlenderScene(options, motion, camera) != 0)
+            return 1;
+    } else if (gltf || glb) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
             return toolError(TOOL, error);
     } else {
-        const std::string text =
-            chan ? chanText(motion, lens, options.settings) : csvText(motion, options.settings);
-        if (writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                           error) != 0)
+        std::string text;
+        const int made = chan ? chanText(motion, lens, options.settings, text, error)
+                              : csvText(motion, options.settings, text, error);
+        if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
+                                        text.size(), error) != 0)
             return toolError(TOOL, error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),

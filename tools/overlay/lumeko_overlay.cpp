@@ -13,6 +13,7 @@
 #include "tools/common/image_io.h"
 #include "tools/common/progress_line.h"
 #include "tools/common/tool_args.h"
+#include "tools/common/track_range.h"
 #include "tools/overlay/h264_writer.h"
 #include "tools/overlay/overlay_draw.h"
 #include "tools/render/avi_writer.h"
@@ -239,13 +240,14 @@ int drawMovie(Run& run, Output& output, std::string& error) {
     const FrameImage* decoded = nullptr;
     int status = 0;
     ReadResult read;
-    for (long long number = 0; status == 0 && (read = movie.next(&decoded)) == ReadResult::Frame;
+    for (long long number = 0; status == 0 && ((read = movie.next(&decoded)) == ReadResult::Frame ||
+                                               read == ReadResult::NoPicture);
          number++) {
         run.frames = number + 1;
         progress.show(number + 1);
         if (!wanted(run.options, number))
             continue;
-        if (movie.deliveredBlank()) {
+        if (read == ReadResult::NoPicture) {
             undecoded.push_back(number);
             std::fill(frame.rgb.begin(), frame.rgb.end(), 0);
             status = output.write(frame, error);
@@ -308,6 +310,8 @@ int main(int argc, char** argv) {
     std::string error;
     if (readCameraMotion(run.options.positional[1], run.motion, error) != 0)
         return toolError(TOOL, error);
+    if (const std::string beyond = rowBeyondDrawing(run.motion); !beyond.empty())
+        return toolError(TOOL, run.options.positional[1] + ": " + beyond);
     if (loadCameraFile(run.options.cameraPath, run.stored, error) != 0)
         return toolError(TOOL, error);
     OutputKind kind = OutputKind::H264;
