@@ -31,4 +31,5 @@ enum class InputFailure {
     DecoderError,       // libjpeg gave up on the file (its message says why)
     FrameTooLarge,      // the frames are larger than MAX_FRAME_SIDE on a side
     MixedSizes,         // a picture sequence's files are not all one size
+    RangePastEnd,       // the range asked for starts after the movie's last frame
 };

@@ -178,7 +178,9 @@ InputFailure MovieReader::examine(int opened) {
 
     // The positions to deliver: the range, within the known length.
     position = rangeFirst;
-    const long long length = movieInfo.length;
+    const long long length = wholeLength = movieInfo.length;
+    if (length > 0 && rangeFirst >= length)
+        return InputFailure::RangePastEnd;
     endPosition = rangeLast >= 0 ? rangeLast + 1 : -1;
     if (length > 0 && (endPosition < 0 || endPosition > length))
         endPosition = length;
@@ -335,9 +337,11 @@ ReadResult MovieReader::next(const FrameImage** frame) {
     switch (delivery.kind) {
         case Kind::Picture:
         case Kind::Repeat:
+            delivered++;
             *frame = &ring[held];
             return ReadResult::Frame;
         case Kind::Blank:
+            delivered++;
             *frame = nullptr;
             return ReadResult::NoPicture;
         case Kind::End:

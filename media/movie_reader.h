@@ -37,7 +37,12 @@ class MovieReader {
 
     // Before open(): delivers only movie frames `first` to `last` (inclusive,
     // frame numbers from 0, or a sequence's own numbers; `last` -1 for the end).
+    // open() refuses a range that starts after the last frame of a movie of
+    // known length (RangePastEnd); one that goes past it ends with the last
+    // frame.
     void setRange(long long first, long long last);
+    long long rangeStart() const { return rangeFirst; }
+    long long rangeEnd() const { return rangeLast; }
 
     // Before open(): the frame rate of a picture sequence (default 24 / 1).
     void setSequenceRate(unsigned rate, unsigned scale);
@@ -55,6 +60,8 @@ class MovieReader {
     InputFailure openMemory(const uint8_t* data, size_t size);
     // The frame size, rate and the number of frames to deliver (0 when unknown).
     const MovieInfo& info() const { return movieInfo; }
+    // The number of frames of the whole movie (0 when unknown).
+    unsigned movieLength() const { return wholeLength; }
 
     // Allocates the frames and starts decoding.
     InputFailure prepare();
@@ -62,6 +69,8 @@ class MovieReader {
     // The next frame in movie order, valid until the next call; null with
     // NoPicture.
     ReadResult next(const FrameImage** frame);
+    // The frames next() has given so far, NoPicture ones included.
+    long long framesDelivered() const { return delivered; }
 
     // Undecodable pictures become NoPicture, so a prepared movie fails only
     // when memory runs out while decoding (next() gives Failed, OutOfMemory).
@@ -114,6 +123,7 @@ class MovieReader {
     std::string problemName;
     std::string problemReason;
     MovieInfo movieInfo{};
+    unsigned wholeLength = 0;
     int threads = 0;
     bool ranged = false;
     long long rangeFirst = 0;
@@ -148,5 +158,6 @@ class MovieReader {
     int filling = -1;  // the ring frame being decoded into
     bool stopping = false;
     bool finished = false;  // End has been delivered
+    long long delivered = 0;
     std::thread decoder;
 };

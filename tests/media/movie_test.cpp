@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <optional>
 #include <sstream>
+#include <tuple>
 
 #include "camera/camera_param.h"
 #include "media/frame_convert.h"
@@ -450,10 +451,23 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
             EXPECT_NEAR(part[row], all[30 + row], 1e-3 * (1 + std::abs(all[30 + row])))
                 << "row " << row;
     }
-    // A range past the end stops at the end, one of a frame is that frame; a
+    // A range that ends on the last frame, or past it (clipped, with a
+    // warning), or starts after it (refused, the earlier file kept); a
     // malformed one is a usage error.
-    ASSERT_EQ(track("moving.avi", nullptr, {"--range", "100:200"}).status, 0);
-    EXPECT_EQ(keys(output(), "rotateX").size(), 20u);
+    const std::tuple<const char*, const char*, size_t> ranges[] = {
+        {"119:119", "", 1},
+        {"100:200",
+         "warning: --range 100:200 goes past the end of <moving.avi>: tracked frames 100 to 119\n",
+         20},
+        {"120:121",
+         "--range 120:121 starts after the end of <moving.avi>: it has 120 frames, 0 to 119\n", 20},
+    };
+    for (const auto& [range, says, rows] : ranges) {
+        result = track("moving.avi", nullptr, {"--range", range});
+        EXPECT_EQ(result.status, *says == '-' ? 1 : 0) << range;
+        EXPECT_EQ(result.err.substr(0, result.err.find("Lumeko.cm2:")), says);
+        EXPECT_EQ(keys(output(), "rotateX").size(), rows) << range;
+    }
     ASSERT_EQ(track("moving.avi", nullptr, {"--range", "40:40"}).status, 0);
     EXPECT_EQ(keys(output(), "rotateX"), std::vector<double>{keys(ranged, "rotateX")[10]});
     const std::vector<std::vector<std::string>> wrong = {

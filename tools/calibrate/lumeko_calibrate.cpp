@@ -90,10 +90,7 @@ constexpr double WARN_RMS = 1.0;
 constexpr double WARN_FOCAL_DOUBT = 0.01;
 constexpr double REFUSE_FOCAL_DOUBT = 0.2;
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-calibrate: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-calibrate";
 
 void warn(const std::string& message) {
     std::fprintf(stderr, "lumeko-calibrate: warning: %s\n", message.c_str());
@@ -137,7 +134,7 @@ int readOptions(ArgWalker& walker, Options& o) {
         }
         std::string value;
         if (!optionValue(walker, value)) {
-            return fail(name + " needs a value");
+            return missingValue(TOOL, name);
         }
         bool ok = true;
         if (name == "--board") {
@@ -165,10 +162,10 @@ int readOptions(ArgWalker& walker, Options& o) {
         } else if (name == "--square-pixels") {
             ok = parseInt(value, o.squarePixels) && o.squarePixels >= 4 && o.squarePixels <= 1000;
         } else {
-            return fail("unknown option " + name + "\n" + USAGE);
+            return unknownOption(TOOL, name, USAGE);
         }
         if (!ok) {
-            return fail("bad value for " + name + ": " + value);
+            return badValue(TOOL, name, value);
         }
     }
     return 0;
@@ -247,14 +244,15 @@ int addView(const Options& o, const std::string& name, const cv::Mat& picture, C
             std::string error;
             c.markerFinder = MarkerFinder::create(o.markerPattern, c.width, c.height, error);
             if (c.markerFinder == nullptr) {
-                fail(error);
+                toolError(TOOL, error);
                 return -1;
             }
         }
     } else if (picture.cols != c.width || picture.rows != c.height) {
-        fail("inconsistent image sizes: " + name + " is " + std::to_string(picture.cols) + " x " +
-             std::to_string(picture.rows) + ", " + c.firstName + " is " + std::to_string(c.width) +
-             " x " + std::to_string(c.height) + "; calibrate one camera setting at a time");
+        toolError(TOOL, "inconsistent image sizes: " + name + " is " +
+                            std::to_string(picture.cols) + " x " + std::to_string(picture.rows) +
+                            ", " + c.firstName + " is " + std::to_string(c.width) + " x " +
+                            std::to_string(c.height) + "; calibrate one camera setting at a time");
         return -1;
     }
     View view;
@@ -292,7 +290,7 @@ int readStill(const Options& o, const std::string& path, Collection& c) {
     RgbImage picture;
     std::string error;
     if (readImage(path, picture, error) != 0) {
-        return fail(error.starts_with("cannot open") ? error : "cannot read " + error);
+        return toolError(TOOL, error.starts_with("cannot open") ? error : "cannot read " + error);
     }
     const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());
     cv::Mat view;
@@ -307,12 +305,13 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
     int width = 0, height = 0;
     if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
         movie.openDecoder(0) != 0) {
-        return fail("cannot open " + path +
-                    " as a movie (stills must end in .jpg, .jpeg, .png, .ppm or .pgm)");
+        return toolError(TOOL,
+                         "cannot open " + path +
+                             " as a movie (stills must end in .jpg, .jpeg, .png, .ppm or .pgm)");
     }
     if (!movie.peekPictureSize(width, height)) {
-        return fail(movie.outOfMemory() ? "memory ran out decoding " + path
-                                        : "no frame could be read from " + path);
+        return toolError(TOOL, movie.outOfMemory() ? "memory ran out decoding " + path
+                                                   : "no frame could be read from " + path);
     }
     std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
     const cv::Mat frame(height, width, CV_8UC4, bgra.data());
@@ -322,7 +321,7 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
     const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
     for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
         if (found == MovieFile::Found::OutOfMemory) {
-            return fail("memory ran out decoding " + path);
+            return toolError(TOOL, "memory ran out decoding " + path);
         }
         if (found != MovieFile::Found::Picture) {
             continue;  // an empty chunk: the same view as the frame before
@@ -341,7 +340,7 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
         ++looked;
     }
     if (looked == 0) {
-        return fail("no frame could be read from " + path);
+        return toolError(TOOL, "no frame could be read from " + path);
     }
     return 0;
 }
@@ -349,10 +348,10 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
 int readInput(const Options& o, const std::string& path, Collection& c) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
-        return fail("cannot open " + path + ": " + std::strerror(errno));
+        return toolError(TOOL, "cannot open " + path + ": " + std::strerror(errno));
     }
     if (!S_ISREG(info.st_mode)) {
-        return fail("cannot open " + path + ": not a file");
+        return toolError(TOOL, "cannot open " + path + ": not a file");
     }
     return isStill(path) ? readStill(o, path, c) : readMovie(o, path, c);
 }
@@ -367,12 +366,12 @@ std::string temporaryName(const std::string& output) {
 int checkOutput(const std::string& output) {
     struct stat info;
     if (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return fail("cannot write " + output + ": it is a folder");
+        return toolError(TOOL, "cannot write " + output + ": it is a folder");
     }
     const std::string temporary = temporaryName(output);
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
-        return fail("cannot write " + output + ": " + std::strerror(errno));
+        return toolError(TOOL, "cannot write " + output + ": " + std::strerror(errno));
     }
     std::fclose(file);
     std::remove(temporary.c_str());
@@ -384,12 +383,12 @@ int writeOutput(const std::string& output, const CameraParam& camera) {
     std::string error;
     if (writeCameraFile(temporary, &camera, 1, error) != 0) {
         std::remove(temporary.c_str());
-        return fail(error + "; " + output + " is left as it was");
+        return toolError(TOOL, error + "; " + output + " is left as it was");
     }
     if (std::rename(temporary.c_str(), output.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temporary.c_str());
-        return fail("cannot replace " + output + ": " + reason);
+        return toolError(TOOL, "cannot replace " + output + ": " + reason);
     }
     return 0;
 }
@@ -412,10 +411,11 @@ int printBoard(const Options& o) {
     const cv::Mat picture = boardPicture(o.board, o.squarePixels);
     try {
         if (!cv::imwrite(o.boardPicture, picture)) {
-            return fail("cannot write " + o.boardPicture);
+            return toolError(TOOL, "cannot write " + o.boardPicture);
         }
     } catch (const cv::Exception& e) {
-        return fail("cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
+        return toolError(TOOL,
+                         "cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
     }
     std::printf(
         "wrote %s: %d x %d squares (%d x %d inner corners), %d pixels each, on a white margin.\n"
@@ -462,17 +462,18 @@ int calibrate(const Options& o) {
     }
     if (!anyBoard) {
         listViews(false);
-        return fail(o.marker()
-                        ? "the marker was not found in any view; check the pattern file and that "
-                          "the whole marker with its white surround is in the picture"
-                        : "no chessboard found in any view; check --board (inner corners, e.g. "
-                          "9x6 for 10 x 7 squares) and that the whole board is in the picture");
+        return toolError(
+            TOOL, o.marker()
+                      ? "the marker was not found in any view; check the pattern file and that "
+                        "the whole marker with its white surround is in the picture"
+                      : "no chessboard found in any view; check --board (inner corners, e.g. "
+                        "9x6 for 10 x 7 squares) and that the whole board is in the picture");
     }
     if (used < MIN_VIEWS) {
         listViews(false);
-        return fail("too few views: " + std::to_string(used) + " usable, at least " +
-                    std::to_string(MIN_VIEWS) + " are needed (" + std::to_string(ENOUGH_VIEWS) +
-                    " or more for a good result)");
+        return toolError(TOOL, "too few views: " + std::to_string(used) + " usable, at least " +
+                                   std::to_string(MIN_VIEWS) + " are needed (" +
+                                   std::to_string(ENOUGH_VIEWS) + " or more for a good result)");
     }
 
     FitResult result;
@@ -484,18 +485,19 @@ int calibrate(const Options& o) {
                               : fitCamera(o.board, found, c.width, c.height, o.fit, result, error);
     if (fitStatus != 0) {
         listViews(false);
-        return fail(error);
+        return toolError(TOOL, error);
     }
     // How far off the focal length could be: three sigmas, as a fraction of it.
     const double focalDoubt = 3.0 * result.focalSigma / result.camera.mat[0][0];
     if (o.marker() && !(focalDoubt <= REFUSE_FOCAL_DOUBT)) {
         listViews(false);
-        return fail(
-            "the views are too alike to fix the focal length" +
-            (std::isfinite(focalDoubt)
-                 ? " (it could be off by " + std::to_string(std::lround(100 * focalDoubt)) + " %)"
-                 : std::string()) +
-            ": film the marker from more directions, tilted by 30 to 60 degrees");
+        return toolError(TOOL,
+                         "the views are too alike to fix the focal length" +
+                             (std::isfinite(focalDoubt)
+                                  ? " (it could be off by " +
+                                        std::to_string(std::lround(100 * focalDoubt)) + " %)"
+                                  : std::string()) +
+                             ": film the marker from more directions, tilted by 30 to 60 degrees");
     }
     for (size_t i = 0, k = 0; i < c.views.size(); ++i) {
         if (c.views[i].used) {
@@ -598,7 +600,7 @@ int calibrate(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP)) {
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP)) {
         return 0;
     }
     if (argc < 2) {
@@ -611,32 +613,34 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (options.haveBoard == options.marker()) {
-        return fail("give either --board COLSxROWS (inner corners, e.g. 9x6) or --marker PATTERN");
+        return toolError(
+            TOOL, "give either --board COLSxROWS (inner corners, e.g. 9x6) or --marker PATTERN");
     }
     if (!options.boardPicture.empty()) {
-        return options.haveBoard ? printBoard(options) : fail("--print-board needs --board");
+        return options.haveBoard ? printBoard(options)
+                                 : toolError(TOOL, "--print-board needs --board");
     }
     if (options.marker() && options.markerWidth <= 0.0) {
-        return fail("--width W is needed (the marker's printed width)");
+        return toolError(TOOL, "--width W is needed (the marker's printed width)");
     }
     if (options.marker() && options.fit.fitCentre) {
-        return fail("--fit-centre needs a board: four corners a view cannot fix it");
+        return toolError(TOOL, "--fit-centre needs a board: four corners a view cannot fix it");
     }
     if (options.haveBoard && options.board.square <= 0.0) {
-        return fail("--square SIZE is needed (the printed side of one square)");
+        return toolError(TOOL, "--square SIZE is needed (the printed side of one square)");
     }
     if (options.output.empty() == !options.printOnly) {
-        return fail("give exactly one of --output FILE and --print-only");
+        return toolError(TOOL, "give exactly one of --output FILE and --print-only");
     }
     if (options.inputs.empty()) {
-        return fail("no INPUT given: name the photos or movies of the board");
+        return toolError(TOOL, "no INPUT given: name the photos or movies of the board");
     }
     // Whatever OpenCV or memory still throws ends the run with a message.
     try {
         return calibrate(options);
     } catch (const cv::Exception& e) {
-        return fail(std::string("OpenCV failed: ") + e.what());
+        return toolError(TOOL, std::string("OpenCV failed: ") + e.what());
     } catch (const std::bad_alloc&) {
-        return fail("memory ran out");
+        return toolError(TOOL, "memory ran out");
     }
 }

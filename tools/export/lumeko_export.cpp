@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
 #include "tools/export/blender_scene.h"
@@ -22,7 +23,7 @@ namespace {
 const char* const USAGE =
     "Usage:\n"
     "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv|py [--camera FILE] [--fps N]\n"
-    "                [--width W] [--metres-per-unit M] [--first-frame N]\n"
+    "                [--width W] [--metres-per-unit M] [--first-frame N] [--marker-mesh]\n"
     "                [--footage FILE] [--picture FILE | --marker FILE]\n"
     "  lumeko-export Lumeko.cm2 --summary\n"
     "  lumeko-export --help\n";
@@ -35,7 +36,8 @@ const char* const HELP =
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
-    "               as a square at the origin.\n"
+    "               at the origin: a node with a node at each corner (empties\n"
+    "               in Blender), and with --marker-mesh a dark square as well.\n"
     ".chan          one line per found frame: frame tx ty tz rx ry rz vfov.\n"
     ".csv           every frame: frame, found, the six keys, and the camera's\n"
     "               4x4 camera-to-world matrix.\n"
@@ -64,6 +66,9 @@ const char* const HELP =
     "--picture FILE       .py: the marker's picture (JPEG, PNG or PPM), drawn in\n"
     "                     the middle of its black square; --marker FILE: a picture\n"
     "                     of the whole marker (as lumeko-pattern --print makes it).\n"
+    "--marker-mesh        glTF: the marker as a square mesh too (Debian 12's\n"
+    "                     Blender 3.4 cannot import meshes with its default\n"
+    "                     settings there; other viewers show it).\n"
     "--summary            print \"frames N found M\" and write nothing.\n"
     "\n"
     "A track of a picture sequence has a plate file beside it (Lumeko.cm2.plate,\n"
@@ -71,14 +76,11 @@ const char* const HELP =
     "--first-frame and --fps, so that the keys lie on the plate's frames.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-export: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-export";
 
 struct Options {
     std::vector<std::string> positional;
-    std::string cameraPath = "Data/camera_para.dat";
+    std::string cameraPath = DEFAULT_CAMERA_FILE;
     ExportSettings settings;
     bool summary = false;
     bool fpsGiven = false, firstFrameGiven = false;  // by the option or the plate file
@@ -92,17 +94,17 @@ int readOptions(ArgWalker& walker, Options& options) {
             options.positional.push_back(argument(walker));
             continue;
         }
-        if (walker.name == "--summary") {
-            options.summary = true;
+        if (walker.name == "--summary" || walker.name == "--marker-mesh") {
+            (walker.name == "--summary" ? options.summary : options.settings.markerMesh) = true;
             continue;
         }
         std::string value;
         if (walker.name != "--camera" && walker.name != "--fps" && walker.name != "--width" &&
             walker.name != "--metres-per-unit" && walker.name != "--first-frame" &&
             walker.name != "--footage" && walker.name != "--picture" && walker.name != "--marker")
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         bool ok = true;
         ExportSettings& s = options.settings;
         if (walker.name == "--camera")
@@ -121,18 +123,19 @@ int readOptions(ArgWalker& walker, Options& options) {
         else
             ok = (options.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
         if (!ok)
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
     }
     if (options.positional.size() != (options.summary ? 1u : 2u))
-        return fail(std::string(options.summary ? "give one Lumeko.cm2"
-                                                : "give one Lumeko.cm2 and one OUTPUT") +
-                    "\n" + USAGE);
+        return toolError(TOOL, std::string(options.summary ? "give one Lumeko.cm2"
+                                                           : "give one Lumeko.cm2 and one OUTPUT") +
+                                   "\n" + USAGE);
     return 0;
 }
 
 int loadCamera(const std::string& path, CameraParam& camera) {
-    if (arLoadCameraParam(path.c_str(), 1, &camera) < 0)
-        return fail(path + ": not a readable camera parameter file");
+    std::string error;
+    if (loadCameraFile(path, camera, error) != 0)
+        return toolError(TOOL, error);
     return 0;
 }
 
@@ -145,10 +148,10 @@ int markerTexture(const Options& options, RgbImage& texture) {
     std::string error;
     if (!options.picture.empty()) {
         if (readImage(options.picture, picture, error) != 0)
-            return fail(error);
+            return toolError(TOOL, error);
         inner = wholePicture(picture);
         if (options.wholeMarker && findInnerPicture(picture, inner, error) != 0)
-            return fail(options.picture + ": " + error);
+            return toolError(TOOL, options.picture + ": " + error);
     }
     texture = composePrintableMarker(picture, inner, SIDE, 0);
     return 0;
@@ -170,17 +173,17 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
         const std::string name = std::filesystem::path(options.footage).filename().string();
         if (name.find('#') == std::string::npos && name.find('%') == std::string::npos &&
             access(options.footage.c_str(), R_OK) != 0)
-            return fail(options.footage + ": cannot read it");
+            return toolError(TOOL, options.footage + ": cannot read it");
     }
     ExportSettings settings = options.settings;
     if (!options.firstFrameGiven)
         settings.firstFrame = 1;
     std::string text, error;
     if (blenderSceneScript(motion, input, settings, text, error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     if (writeFileBytes(options.positional[1], reinterpret_cast<const unsigned char*>(text.data()),
                        text.size(), error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     if (camera.distFactor[2] != 0.0)
         std::fprintf(stderr,
                      "lumeko-export: note: Blender's camera has no lens distortion; the scene "
@@ -220,7 +223,7 @@ void takePlateDefaults(const std::string& trackPath, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     ArgWalker walker{argc, argv};
     Options options;
@@ -229,7 +232,7 @@ int main(int argc, char** argv) {
     CameraMotion motion;
     std::string error;
     if (readCameraMotion(options.positional[0], motion, error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     if (options.summary) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
@@ -240,9 +243,9 @@ int main(int argc, char** argv) {
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");
     const bool python = hasSuffix(output, ".py");
     if (!gltf && !glb && !chan && !csv && !python)
-        return fail(output + ": the output must end in .gltf, .glb, .chan, .csv or .py");
+        return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan, .csv or .py");
     if (!python && (!options.footage.empty() || !options.picture.empty()))
-        return fail("--footage, --picture and --marker are for the Blender scene (.py)");
+        return toolError(TOOL, "--footage, --picture and --marker are for the Blender scene (.py)");
     CameraParam camera{};
     if (!csv && loadCamera(options.cameraPath, camera) != 0)
         return 1;
@@ -252,14 +255,14 @@ int main(int argc, char** argv) {
             return 1;
     } else if (gltf || glb) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
-            return fail(error);
+            return toolError(TOOL, error);
     } else {
         std::string text;
         const int made = chan ? chanText(motion, lens, options.settings, text, error)
                               : csvText(motion, options.settings, text, error);
         if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
                                         text.size(), error) != 0)
-            return fail(error);
+            return toolError(TOOL, error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
                 motion.foundCount());

@@ -77,10 +77,14 @@ int addFloats(tinygltf::Model& model, std::vector<unsigned char>& buffer,
     return index;
 }
 
-void addMarker(tinygltf::Model& model, std::vector<unsigned char>& buffer, double halfWidth) {
+// Marker corners (x, y) = (-h, h), (h, h), (h, -h), (-h, -h) in the world: (x, 0, -y).
+std::vector<float> markerCorners(double halfWidth) {
     const float h = static_cast<float>(halfWidth);
-    // Marker corners (x, y) = (-h, h), (h, h), (h, -h), (-h, -h) in the world: (x, 0, -y).
-    const std::vector<float> positions = {-h, 0, -h, h, 0, -h, h, 0, h, -h, 0, h};
+    return {-h, 0, -h, h, 0, -h, h, 0, h, -h, 0, h};
+}
+
+void addMarkerMesh(tinygltf::Model& model, std::vector<unsigned char>& buffer, double halfWidth) {
+    const std::vector<float> positions = markerCorners(halfWidth);
     const std::vector<float> normals = {0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0};
     const std::vector<unsigned short> indices = {0, 3, 2, 0, 2, 1};  // counter-clockwise from +Y
     tinygltf::Primitive primitive;
@@ -311,11 +315,25 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     cameraNode.translation.assign(translations.begin(), translations.begin() + 3);
     cameraNode.rotation.assign(rotations.begin(), rotations.begin() + 4);
     model.nodes.push_back(cameraNode);
+    // The marker: its corners as nodes of their own, which every package
+    // imports (Blender 3.4 with numpy 1.24, as Debian 12 has them, fails on
+    // any mesh with its default import settings); the mesh only when asked.
+    const double halfWidth = settings.markerWidth * settings.metresPerUnit / 2.0;
     tinygltf::Node markerNode;
     markerNode.name = "marker";
-    markerNode.mesh = 0;
+    markerNode.children = {2, 3, 4, 5};
+    if (settings.markerMesh) {
+        markerNode.mesh = 0;
+        addMarkerMesh(model, data, halfWidth);
+    }
     model.nodes.push_back(markerNode);
-    addMarker(model, data, settings.markerWidth * settings.metresPerUnit / 2.0);
+    const std::vector<float> corners = markerCorners(halfWidth);
+    for (int k = 0; k < 4; k++) {
+        tinygltf::Node corner;
+        corner.name = "marker corner " + std::to_string(k + 1);
+        corner.translation.assign(corners.begin() + 3 * k, corners.begin() + 3 * k + 3);
+        model.nodes.push_back(corner);
+    }
 
     const int input = addFloats(model, data, times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
     const int moves = addFloats(model, data, translations, TINYGLTF_TYPE_VEC3, 3, 0, false);

@@ -19,6 +19,7 @@ struct ExportSettings {
     double markerWidth = 80.0;     // printed marker width, in the unit positions use
     double metresPerUnit = 0.001;  // glTF only: metres per unit of the marker width
     int firstFrame = 0;            // number of the first frame (all formats)
+    bool markerMesh = false;       // glTF only: the marker as a dark square mesh as well
 };
 
 // The lens as the camera file describes it, for its own image size.
@@ -65,9 +66,10 @@ int csvText(const CameraMotion& motion, const ExportSettings& settings, std::str
 
 // glTF 2.0: a perspective camera node animated by linear translation and
 // rotation samplers with one key per found frame (time = (firstFrame + row) /
-// fps), and the marker as a square mesh at the origin. `binary` writes .glb,
-// otherwise .gltf with the buffer embedded. Its values are 32-bit floats: one
-// beyond their range is refused as one that is not finite. 0, or -1 with
-// `error` set.
+// fps), and a "marker" node at the origin with a node at each of its corners
+// (a 3D package shows them as empties), and with `markerMesh` the marker as a
+// dark square mesh on it. `binary` writes .glb, otherwise .gltf with the
+// buffer embedded. Its values are 32-bit floats: one beyond their range is
+// refused as one that is not finite. 0, or -1 with `error` set.
 int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
               const ExportSettings& settings, bool binary, std::string& error);
