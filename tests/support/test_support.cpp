@@ -97,6 +97,12 @@ ProcessResult runProcess(const std::string& workDir, const std::vector<std::stri
     return result;
 }
 
+void mustRun(const std::string& workDir, const std::vector<std::string>& argv) {
+    const ProcessResult result = runProcess(workDir, argv);
+    if (result.status != 0)
+        throw std::runtime_error(argv[0] + " failed: " + result.err);
+}
+
 std::string readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream content;
