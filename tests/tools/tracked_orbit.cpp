@@ -24,7 +24,7 @@ void makeTrackedOrbit(TrackedOrbit& orbit) {
     orbit.truth = lumeko_test::readTruthTable(orbit.dir.file("orbit.csv"));
     ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
     std::string error;
-    ASSERT_EQ(readCameraMotion(orbit.track(), orbit.motion, error), 0) << error;
+    ASSERT_EQ(readCameraMotion(orbit.dir.file("Lumeko.cm2"), orbit.motion, error), 0) << error;
     ASSERT_EQ(orbit.motion.rowCount(), TrackedOrbit::FRAMES);
     ASSERT_EQ(orbit.motion.foundCount(), TrackedOrbit::FRAMES);
 }
@@ -73,14 +73,11 @@ PoseError poseError(const double c[3][4], const double t[3][4]) {
 TEST(ViewTools, ExportOverlayAndPlotCarryTheTrackedOrbit) {
     TrackedOrbit orbit;
     ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
-    {
-        SCOPED_TRACE("lumeko-export");
-        checkExports(orbit);
+    using Check = void (*)(const TrackedOrbit&);
+    for (auto [tool, check] : {std::pair<const char*, Check>{"lumeko-export", checkExports},
+                               {"lumeko-overlay", checkOverlay},
+                               {"lumeko-plot", checkPlot}}) {
+        SCOPED_TRACE(tool);
+        check(orbit);
     }
-    {
-        SCOPED_TRACE("lumeko-overlay");
-        checkOverlay(orbit);
-    }
-    SCOPED_TRACE("lumeko-plot");
-    checkPlot(orbit);
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// Footage of the sample marker made with the tools, the truth table
-// lumeko-render writes beside it (a header line, then 24 columns a frame), and
-// how far a tracked key row lies from it.
+// Footage of the sample marker made with the tools, and the truth table
+// lumeko-render writes beside it (a header line, then 24 columns a frame).
 
 #include <gtest/gtest.h>
 
@@ -16,18 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "pose/rotation_angles.h"
 #include "tests/support/test_support.h"
-#include "track/key_table.h"
 
 namespace lumeko_test {
-
-// Runs `args` in `dir`; throws (failing the test) when the program fails.
-inline void mustRun(const std::string& dir, const std::vector<std::string>& args) {
-    const ProcessResult result = runProcess(dir, args);
-    if (result.status != 0)
-        throw std::runtime_error(args[0] + ": " + result.err);
-}
 
 // lumeko-camera writing `file` for frames of `size` 60 degrees wide, then `options`.
 inline std::vector<std::string> cameraCommand(const std::string& file, const std::string& size,
@@ -78,36 +68,6 @@ inline std::vector<TruthRow> readTruthTable(const std::string& path) {
         std::copy(f.begin() + 18, f.end(), row.keys.begin());
     }
     return rows;
-}
-
-inline Keys keysOf(const KeyRow& r) {
-    return {r.translateX, r.translateY, r.translateZ, r.rotateY, r.rotateX, r.rotateZ};
-}
-
-// The position error as a fraction of the true distance.
-inline double positionError(const Keys& truth, const Keys& got) {
-    return std::hypot(got[0] - truth[0], got[1] - truth[1], got[2] - truth[2]) /
-           std::hypot(truth[0], truth[1], truth[2]);
-}
-
-// Angle in degrees between two camera orientations given by their key angles
-// (a = rotateY + 90, b = 90 - rotateX, c = a - rotateZ - 90): whole rotations,
-// as single angles are ill-conditioned near a straight-down view.
-inline double orientationError(const Keys& x, const Keys& y) {
-    double R[2][3][3], trace = 0.0;
-    for (int n = 0; n < 2; ++n) {
-        const Keys& k = n == 0 ? x : y;
-        const double d = M_PI / 180.0, a = (k[3] + 90.0) * d;
-        arAnglesToRotation(a, (90.0 - k[4]) * d, a - (k[5] + 90.0) * d, R[n]);
-    }
-    for (int i = 0; i < 9; ++i)
-        trace += R[0][i / 3][i % 3] * R[1][i / 3][i % 3];
-    return std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
-}
-
-// Detection keeps reporting a lost marker for two more frames.
-inline bool heldAfterLoss(const std::vector<TruthRow>& rows, size_t i) {
-    return (i >= 1 && rows[i - 1].visible) || (i >= 2 && rows[i - 2].visible);
 }
 
 }  // namespace lumeko_test
