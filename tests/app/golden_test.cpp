@@ -150,6 +150,23 @@ class Inputs {
                 for (unsigned char& byte : frames[i])
                     byte = static_cast<unsigned char>(byte * 0.3 + (i > 0 ? random() % 24 : 0));
             writeMovie(path, {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, RawBgr24}, frames);
+        } else if (name.starts_with("gaps_") || name.starts_with("written_out_")) {
+            // Empty chunks in place of frames 2, 3, 4 and 6, or those pictures written out again.
+            const MovieCodec codec = name.ends_with("cinepak.avi") ? Cinepak : Mjpeg;
+            const std::vector<size_t> gaps{2, 3, 4, 6};
+            writeMovie(path, {160, SCENE_HEIGHT, 25, 1, codec},
+                       markerScenes({true, true, name.starts_with("written_out_"), false, false,
+                                     true, name.starts_with("written_out_"), false},
+                                    160),
+                       name.starts_with("gaps_") ? gaps : std::vector<size_t>{});
+        } else if (name.starts_with("damaged_gap_")) {  // frame 1 damaged, 2 an empty chunk
+            writeMovie(path,
+                       {160, SCENE_HEIGHT, 25, 1, name.ends_with("cinepak.avi") ? Cinepak : Mjpeg},
+                       markerScenes(std::vector(4, true), 160), {2});
+            damageAviFrame(path, 1);
+        } else if (name == "unknown_length.mkv") {  // no length in the container
+            writeMovie(path, {32, 32, 25, 1, Mpeg4},
+                       std::vector(1501, std::vector<unsigned char>(32 * 32 * 3, 255)));
         } else if (name == "empty") {
             writeFile(path, "");
         } else if (name == "text") {
@@ -205,6 +222,11 @@ GoldenRun still(const std::string& name, const std::string& file, const std::str
     return with(scene(name, "I", file), file, input);
 }
 
+GoldenRun withOptions(GoldenRun run, const std::vector<std::string>& options) {
+    run.args.insert(run.args.begin(), options.begin(), options.end());
+    return run;
+}
+
 GoldenRun commandLine(const std::string& name, std::vector<std::string> args) {
     return {name, std::move(args), {{"scene.pattern", "scene.pattern"}, {"in.jpg", "colour.jpg"}}};
 }
@@ -226,6 +248,31 @@ const GoldenRun RUNS[] = {
     movie("movie_8200_wide", "wide.avi", "wide8200.avi"),
     movie("movie_aspect_warning", "wide.avi", "wide214.avi"),
     movie("movie_aspect_within_1_percent", "near.avi", "near162.avi"),
+    // Empty chunks repeat the picture before them (as written out again); a damaged
+    // picture is a stand-in, and the empty chunk after it repeats the picture before that.
+    movie("movie_empty_chunks_mjpeg", "gaps.avi", "gaps_mjpeg.avi"),
+    movie("movie_written_out_mjpeg", "full.avi", "written_out_mjpeg.avi"),
+    movie("movie_empty_chunks_cinepak", "gaps.avi", "gaps_cinepak.avi"),
+    movie("movie_written_out_cinepak", "full.avi", "written_out_cinepak.avi"),
+    movie("movie_damaged_then_empty_cinepak", "damaged.avi", "damaged_gap_cinepak.avi"),
+    movie("movie_damaged_then_empty_mjpeg", "damaged.avi", "damaged_gap_mjpeg.avi"),
+    // One decoding thread or several (and the reader's own choice, above)
+    withOptions(movie("threads_1_mjpeg", "mjpeg.avi", "mjpeg.avi"), {"--threads", "1"}),
+    withOptions(movie("threads_3_mjpeg", "mjpeg.avi", "mjpeg.avi"), {"--threads", "3"}),
+    withOptions(movie("threads_1_mpeg4_avi", "mpeg4.avi", "mpeg4.avi"), {"--threads", "1"}),
+    withOptions(movie("threads_3_mpeg4_avi", "mpeg4.avi", "mpeg4.avi"), {"--threads", "3"}),
+    withOptions(movie("threads_1_h264_mkv", "h264.mkv", "h264.mkv"), {"--threads", "1"}),
+    withOptions(movie("threads_3_h264_mkv", "h264.mkv", "h264.mkv"), {"--threads", "3"}),
+    withOptions(movie("threads_1_damaged_then_empty", "damaged.avi", "damaged_gap_mjpeg.avi"),
+                {"--threads", "1"}),
+    withOptions(movie("threads_3_damaged_then_empty", "damaged.avi", "damaged_gap_mjpeg.avi"),
+                {"--threads", "3"}),
+    // No length known: the run stops at the key table's limit, the decode thread working ahead.
+    movie("movie_unknown_length_full_table", "long.mkv", "unknown_length.mkv"),
+    withOptions(movie("threads_1_unknown_length", "long.mkv", "unknown_length.mkv"),
+                {"--threads", "1"}),
+    withOptions(movie("threads_3_unknown_length", "long.mkv", "unknown_length.mkv"),
+                {"--threads", "3"}),
     // A dim marker, lost at the fixed threshold, found with --auto-threshold and held
     // after it as at normal exposure
     movie("auto_threshold_normal", "normal.avi", "normal.avi"),
@@ -392,6 +439,33 @@ TEST(GoldenFolders, EachBelongsToARun) {
                                 [&](const GoldenRun& run) { return run.name == name; }))
             << GOLDEN_DIR << "/" << name << " belongs to no run";
     }
+}
+
+// Runs whose recorded outputs must agree in the parts named: empty chunks track as the
+// pictures written out again, and one decoding thread or several give the same bytes.
+TEST(GoldenFolders, RunsThatMustAgreeDo) {
+    const std::pair<std::vector<std::string>, std::vector<std::string>> groups[] = {
+        {{"cm2"}, {"movie_empty_chunks_mjpeg", "movie_written_out_mjpeg"}},
+        {{"cm2"}, {"movie_empty_chunks_cinepak", "movie_written_out_cinepak"}},
+        {{"cm2", "stdout", "stderr", "status"},
+         {"movie_mjpeg_scene", "threads_1_mjpeg", "threads_3_mjpeg"}},
+        {{"cm2", "stdout", "stderr", "status"},
+         {"movie_mpeg4_avi", "threads_1_mpeg4_avi", "threads_3_mpeg4_avi"}},
+        {{"cm2", "stdout", "stderr", "status"},
+         {"movie_h264_mkv", "threads_1_h264_mkv", "threads_3_h264_mkv"}},
+        {{"cm2", "stdout", "stderr", "status"},
+         {"movie_damaged_then_empty_mjpeg", "threads_1_damaged_then_empty",
+          "threads_3_damaged_then_empty"}},
+        {{"stdout", "stderr", "status"},
+         {"movie_unknown_length_full_table", "threads_1_unknown_length",
+          "threads_3_unknown_length"}},
+    };
+    for (const auto& [parts, runs] : groups)
+        for (const std::string& part : parts)
+            for (const std::string& run : runs)
+                EXPECT_EQ(readFile(GOLDEN_DIR + "/" + run + "/" + part),
+                          readFile(GOLDEN_DIR + "/" + runs[0] + "/" + part))
+                    << run << "/" << part << " differs from " << runs[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, Golden, testing::ValuesIn(RUNS),
