@@ -26,6 +26,8 @@ inline constexpr const char* MSG_FRAME_TOO_LARGE =
     "can not track <%s>: its frames are %d x %d pixels, more than %d on a side\n";
 inline constexpr const char* MSG_STILL_TOO_LARGE =
     "can not track %s: the picture is %d x %d pixels, more than %d on a side\n";
+inline constexpr const char* MSG_MIXED_SIZES =
+    "can not track <%s>: its pictures are not all one size\n";
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
 
@@ -61,6 +63,8 @@ inline constexpr const char* MSG_LOST_FRAMES =
     "%lld frame(s) of <%s> could not be decoded and count as not found\n";
 inline constexpr const char* MSG_REPEATED_FRAMES =
     "%lld frame(s) of <%s> were empty chunks and repeat the picture before them\n";
+inline constexpr const char* MSG_MISSING_FRAMES =
+    "%lld frame(s) of <%s> are missing from the sequence and count as not found\n";
 inline constexpr const char* MSG_BUSY_FRAMES =
     "%lld frame(s) of <%s> held more dark regions than detection can take and count as not "
     "found\n";
@@ -71,6 +75,14 @@ inline constexpr const char* MSG_SUMMARY = "%s: %d frame%s, marker found in %d\n
 inline constexpr const char* MSG_SUMMARY_HINT =
     "hint: for dim footage or a flat picture profile try --auto-threshold; for a marker "
     "wider than about 360 pixels, --large-markers (see Lumeko --help)\n";
+
+// After the summary of a track of a picture sequence: its plate file, or
+// why it could not be written.
+inline constexpr const char* MSG_PLATE_WRITTEN =
+    "%s: the track starts at frame %lld of the sequence, at %.10g frames a second (for "
+    "lumeko-export)\n";
+inline constexpr const char* MSG_PLATE_FAILED =
+    "warning: can not write %s (%s); give lumeko-export --first-frame %lld --fps %.10g\n";
 
 // Standard output.
 inline constexpr const char* MSG_FRAME_RATE = "frame rate: %u\n";

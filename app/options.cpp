@@ -1,7 +1,10 @@
 #include "app/options.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -36,6 +39,21 @@ bool scanThreads(const char* text, RunOptions& options) {
     return true;
 }
 
+// A frame rate above 0 and at most 1000, to a thousandth ("24", "23.976").
+bool scanFps(const char* text, RunOptions& options) {
+    char* end = nullptr;
+    const double fps = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(fps > 0.0 && fps <= 1000.0))
+        return false;
+    const long long thousandths = std::llround(fps * 1000.0);
+    if (thousandths == 0)
+        return false;
+    const long long common = std::gcd(thousandths, 1000LL);
+    options.fpsRate = static_cast<unsigned>(thousandths / common);
+    options.fpsScale = static_cast<unsigned>(1000 / common);
+    return true;
+}
+
 // One option: its name, the name of its value (nullptr for a flag), what it
 // does (for --help) and how it is taken into RunOptions (false for a bad
 // value). A value follows as the next argument or after '=' ("--name=value").
@@ -66,13 +84,18 @@ const OptionSpec OPTIONS[] = {
      [](RunOptions& o, const char*) { return o.refine = true; }},
     {"--range", "FIRST:LAST",
      "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
-     "included); the rows of Lumeko.cm2 are numbered from 0. For shots longer\n"
-     "than the 1500 frames one run can track.",
+     "included; for a picture sequence its own numbers); the rows of\n"
+     "Lumeko.cm2 are numbered from 0. For shots longer than the 1500 frames\n"
+     "one run can track.",
      [](RunOptions& o, const char* value) { return scanRange(value, o); }},
     {"--threads", "N",
      "decoding threads for a movie (1 to 64); 1 decodes on the tracking\n"
      "thread. The output is the same for any number.",
      [](RunOptions& o, const char* value) { return scanThreads(value, o); }},
+    {"--fps", "N",
+     "the frame rate of a picture sequence (default 24; \"23.976\" and the\n"
+     "like are taken). A movie keeps its own rate.",
+     [](RunOptions& o, const char* value) { return scanFps(value, o); }},
     {"--help", nullptr, "print this text and end.",
      [](RunOptions& o, const char*) { return o.help = true; }},
     {"--version", nullptr, "print the version and end.",
@@ -127,6 +150,10 @@ std::string helpText(const char* version) {
                        "Tracks the marker of <pattern_file>, printed <pattern_width> wide, in a\n"
                        "movie or a JPEG still, with the camera of ./Data/camera_para.dat, and\n"
                        "writes the camera's move to Lumeko.cm2 in the working folder.\n"
+                       "With kind M, <background_file> may also name a numbered picture\n"
+                       "sequence (JPEG, PNG, TIFF, OpenEXR, DPX, ...): plate.%04d.exr or\n"
+                       "plate.####.exr, from its lowest number to its highest; its first\n"
+                       "number goes to Lumeko.cm2.plate for lumeko-export.\n"
                        "\n"
                        "Options (before the five arguments):\n";
     for (const OptionSpec& entry : OPTIONS) {

@@ -13,7 +13,9 @@ struct RunOptions {
     bool ranged = false;         // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;
     long long rangeLast = 0;
-    int threads = -1;  // --threads N: movie decoding threads; -1 when not given
+    int threads = -1;       // --threads N: movie decoding threads; -1 when not given
+    unsigned fpsRate = 0;   // --fps N: a picture sequence's rate, fpsRate / fpsScale a
+    unsigned fpsScale = 0;  // second; both 0 when not given
 };
 
 // Reads the options at the front of argv (from argv[1]): arguments beginning

@@ -65,6 +65,16 @@ int reportFileFailure(const char* format, const char* name, const std::string& r
     return 1;
 }
 
+// A picture sequence's failure: the documented message about the sequence,
+// then the line naming the file (or folder) concerned and why; the pause.
+int reportSequenceFailure(const char* format, const char* name, const std::string& file,
+                          const std::string& reason) {
+    std::fprintf(stderr, format, name);
+    printReason(file.c_str(), reason);
+    waitForSpaceKey();
+    return 1;
+}
+
 // Why a file that was there to read could not be used: the operating
 // system's reason, else what its contents are not.
 std::string readReason(const char* name, const char* contentReason) {
@@ -80,10 +90,14 @@ int reportDecoderError(const std::string& message, const char* name) {
     return 1;
 }
 
-// The failure of opening or preparing an input, reported as the run's end.
-int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* info) {
+// The failure of opening or preparing an input, reported as the run's end;
+// for a picture sequence, the file (or folder) concerned and why.
+int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* info,
+                       const std::string& problemFile = "", const std::string& problem = "") {
     switch (failure) {
         case InputFailure::CannotOpen:
+            if (info != nullptr && !problemFile.empty())
+                return reportSequenceFailure(MSG_CAN_NOT_OPEN_MOVIE, name, problemFile, problem);
             if (info != nullptr)
                 return reportFileFailure(MSG_CAN_NOT_OPEN_MOVIE, name,
                                          readReason(name, MSG_REASON_NOT_MOVIE));
@@ -109,6 +123,8 @@ int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* 
             return 1;
         case InputFailure::UnsupportedColour:
             return reportFailure(MSG_UNSUPPORTED_JPEG, name);
+        case InputFailure::MixedSizes:
+            return reportSequenceFailure(MSG_MIXED_SIZES, name, problemFile, problem);
         case InputFailure::DecoderError:
         case InputFailure::None:
             break;
@@ -117,7 +133,8 @@ int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* 
 }
 
 int reportReaderFailure(InputFailure failure, const char* name, const MovieReader& reader) {
-    return reportInputFailure(failure, name, &reader.info());
+    return reportInputFailure(failure, name, &reader.info(), reader.problemFile(),
+                              reader.problem());
 }
 
 int reportReaderFailure(InputFailure failure, const char* name, StillReader& reader) {
@@ -150,8 +167,11 @@ void reportFrame(ProgressLine&, long long, StillReader& reader) {
 }
 
 void reportEnd(const MovieReader& reader, const char* name) {
-    if (reader.lostFrames() > 0)
-        std::fprintf(stderr, MSG_LOST_FRAMES, reader.lostFrames(), name);
+    const long long undecoded = reader.lostFrames() - reader.missingFrames();
+    if (undecoded > 0)
+        std::fprintf(stderr, MSG_LOST_FRAMES, undecoded, name);
+    if (reader.missingFrames() > 0)
+        std::fprintf(stderr, MSG_MISSING_FRAMES, reader.missingFrames(), name);
     if (reader.repeatedFrames() > 0)
         std::fprintf(stderr, MSG_REPEATED_FRAMES, reader.repeatedFrames(), name);
 }
@@ -171,6 +191,16 @@ int checkLength(const StillReader&, const char*) {
 }
 void reportEnd(StillReader& reader, const char*) {
     printWarnings(reader.takeWarnings());
+}
+
+// A picture sequence's position without a picture (a missing number, or a
+// file that does not decode) is a not-found row that forgets the markers
+// held; a movie's undecodable frame tracks as a blank frame would.
+bool isSequence(const MovieReader& reader) {
+    return reader.isSequence();
+}
+bool isSequence(const StillReader&) {
+    return false;
 }
 
 int frameWidth(const MovieReader& reader) {
@@ -221,6 +251,22 @@ void reportSummary(const KeyTable& keys) {
         std::fputs(MSG_SUMMARY_HINT, stderr);
 }
 
+// The plate file beside the new Lumeko.cm2: a sequence's, or none (an
+// earlier one would mislabel this track).
+void finishPlateFile(const std::optional<PlateFrames>& plate) {
+    if (!plate.has_value()) {
+        removePlateFile(CAMERA_MOTION_FILE);
+        return;
+    }
+    const std::string name = std::string(CAMERA_MOTION_FILE) + PLATE_FILE_SUFFIX;
+    const int error = writePlateFile(CAMERA_MOTION_FILE, *plate);
+    if (error == 0)
+        std::fprintf(stderr, MSG_PLATE_WRITTEN, name.c_str(), plate->firstFrame, plate->fps);
+    else
+        std::fprintf(stderr, MSG_PLATE_FAILED, name.c_str(), std::strerror(error),
+                     plate->firstFrame, plate->fps);
+}
+
 // Opens the input, sets the tracker up for its frames and tracks every frame.
 template <class Reader>
 int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
@@ -251,7 +297,8 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
         }
         if (framesDone >= KEY_TABLE_SIZE)
             progress.erase();
-        if (trackOneFrame(*tracker, *frame) != 0)
+        if (read == ReadResult::NoPicture ? trackNoPicture(*tracker, isSequence(reader)) != 0
+                                          : trackOneFrame(*tracker, *frame) != 0)
             return 1;
         reportFrame(progress, ++framesDone, reader);
     }
@@ -301,15 +348,29 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
     return 0;
 }
 
+int trackNoPicture(Tracker& tracker, bool sequence) {
+    const TrackStatus status = sequence ? tracker.trackAbsent() : tracker.trackNothing();
+    if (status == TrackStatus::TableFull)
+        return reportFailure("%s", MSG_KEY_TABLE_FULL);
+    return 0;
+}
+
 int trackMovie(const char* patternName, double patternWidth, const char* movieName,
                std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings,
-               const RunOptions& options) {
+               const RunOptions& options, std::optional<PlateFrames>* plate) {
     MovieReader reader;
     if (options.threads >= 0)
         reader.setThreads(options.threads);
     if (options.ranged)
         reader.setRange(options.rangeFirst, options.rangeLast);
-    return trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
+    if (options.fpsRate > 0)
+        reader.setSequenceRate(options.fpsRate, options.fpsScale);
+    const int status = trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
+    if (status == 0 && plate != nullptr && reader.isSequence()) {
+        const MovieInfo& info = reader.info();
+        *plate = PlateFrames{reader.firstNumber(), static_cast<double>(info.rate) / info.scale};
+    }
+    return status;
 }
 
 int trackImage(const char* patternName, double patternWidth, const char* imageName,
@@ -318,13 +379,14 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
     return trackInput(reader, patternName, patternWidth, imageName, tracker, settings);
 }
 
-int finishTrack(Tracker& tracker, int camNo) {
+int finishTrack(Tracker& tracker, int camNo, const std::optional<PlateFrames>& plate) {
     tracker.smooth();
     const CameraMotionStatus written = writeCameraMotion(tracker.keys(), camNo);
     const std::string reason = std::strerror(errno);
     switch (written) {
         case CameraMotionStatus::Written:
             reportSummary(tracker.keys());
+            finishPlateFile(plate);
             return 0;
         case CameraMotionStatus::OpenFailed:
             return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, reason);
@@ -384,13 +446,14 @@ int runCommandLine(int argc, char** argv) {
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
 
     std::unique_ptr<Tracker> tracker;
+    std::optional<PlateFrames> plate;
     const int status =
         movie ? trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker,
-                           options)
+                           options, &plate)
               : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;
-    return finishTrack(*tracker, run.camNo);
+    return finishTrack(*tracker, run.camNo, plate);
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // A whole movie, decode-only against Lumeko's full run, on footage rendered
 // here with lumeko-render (Motion JPEG) and transcoded to H.264: 640 x 480
-// and 1920 x 1080. The decode-only loop makes the same FFmpeg calls and the
-// same conversion into frames as Lumeko, on one thread of its own plus
+// and 1920 x 1080; and the same frames as picture sequences (numbered from
+// 1001) in JPEG, 16-bit PNG, half-float OpenEXR and 10-bit DPX. The decode-only loop makes the same
+// FFmpeg calls and the same conversion into frames as Lumeko, on one thread of its own plus
 // FFmpeg's; Lumeko's run is runLumeko() in this process, with its output
 // sent to /dev/null. The two take turns within each iteration; the counters
 // give each one's fastest pass in ms per frame and their ratio.
@@ -26,6 +27,7 @@
 
 #include "app/run_flow.h"
 #include "media/movie_file.h"
+#include "media/sequence_file.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
 
@@ -66,6 +68,27 @@ std::vector<std::vector<unsigned char>> decodeAll(const std::string& path) {
     return frames;
 }
 
+// The frames as sequences, one folder per format: plate.1001.jpg on.
+void writeSequences(const std::string& path, const std::vector<std::vector<unsigned char>>& frames,
+                    int width, int height) {
+    const std::pair<const char*, PictureFormat> formats[] = {{"png", PictureFormat::Png16},
+                                                             {"exr", PictureFormat::ExrHalf},
+                                                             {"dpx", PictureFormat::Dpx10}};
+    for (const char* folder : {"jpg", "png", "exr", "dpx"})
+        fs::create_directories(path + "/" + folder);
+    for (size_t i = 0; i < frames.size(); i++) {
+        const std::string number = std::to_string(1001 + i);
+        std::vector<unsigned char> rgb = frames[i];
+        for (size_t k = 0; k < rgb.size(); k += 3)
+            std::swap(rgb[k], rgb[k + 2]);
+        writeJpeg(path + "/jpg/plate." + number + ".jpg", rgb.data(), width, height,
+                  JpegColour::Rgb);
+        for (const auto& [folder, format] : formats)
+            writePicture(path + "/" + folder + "/plate." + number + "." + folder, format, frames[i],
+                         width, height);
+    }
+}
+
 // A folder per frame size with its camera file and the pattern; the movies
 // in it, rendered on first use.
 class Footage {
@@ -80,7 +103,7 @@ class Footage {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
         const char* kept = std::getenv("LUMEKO_MOVIE_BENCH_DIR");
         const std::string path = kept != nullptr ? std::string(kept) + "/" + size : dir.file(size);
-        if (fs::exists(path + "/h264.mkv"))
+        if (fs::exists(path + "/dpx"))
             return path;
         fs::create_directories(path + "/Data");
         const std::string tools = LUMEKO_TOOLS_DIR;
@@ -91,8 +114,9 @@ class Footage {
                        LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--path", "orbit",
                        "--frames", std::to_string(framesFor(width)), "--noise", "3", "--blur",
                        "0.7", "--supersample", "1", "--output", "mjpeg.avi"});
-        writeMovie(path + "/h264.mkv", {width, height, 30, 1, MovieCodec::H264},
-                   decodeAll(path + "/mjpeg.avi"));
+        const std::vector<std::vector<unsigned char>> frames = decodeAll(path + "/mjpeg.avi");
+        writeMovie(path + "/h264.mkv", {width, height, 30, 1, MovieCodec::H264}, frames);
+        writeSequences(path, frames, width, height);
         return path;
     }
     TempDir dir;
@@ -104,12 +128,30 @@ double decodeOnce(const std::string& path, int width, int height,
                   std::vector<unsigned char>& pixels, long long& frames) {
     const auto start = std::chrono::steady_clock::now();
     MovieFile movie;
-    if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 || movie.openDecoder(0) != 0)
+    SequenceFile sequence;
+    SequencePattern pattern;
+    std::vector<long long> numbers;
+    const bool isSequence = parseSequencePattern(path, pattern);
+    if (isSequence) {
+        if (listSequence(pattern, numbers) != 0 || numbers.empty())
+            return -1.0;
+        sequence.setFiles(pattern, numbers, numbers[0]);
+        if (sequence.openDecoder(0) != 0)
+            return -1.0;
+        sequence.setFrameSize(width, height);
+    } else if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
+               movie.openDecoder(0) != 0) {
         return -1.0;
+    }
     long long number;
     frames = 0;
-    while (movie.decodePicture(number) == MovieFile::Found::Picture) {
-        movie.convertPicture({pixels.data(), width, height});
+    const FrameImage frame{pixels.data(), width, height};
+    while ((isSequence ? sequence.decodePicture(number) : movie.decodePicture(number)) ==
+           MovieFile::Found::Picture) {
+        if (isSequence)
+            sequence.convertPicture(frame);
+        else
+            movie.convertPicture(frame);
         frames++;
     }
     movie.close();
@@ -192,7 +234,11 @@ void registerAll() {
     } movies[] = {{640, 480, "mjpeg.avi", "640x480/MJPEG"},
                   {640, 480, "h264.mkv", "640x480/H.264"},
                   {1920, 1080, "mjpeg.avi", "1920x1080/MJPEG"},
-                  {1920, 1080, "h264.mkv", "1920x1080/H.264"}};
+                  {1920, 1080, "h264.mkv", "1920x1080/H.264"},
+                  {1920, 1080, "jpg/plate.%04d.jpg", "1920x1080/JPEG sequence"},
+                  {1920, 1080, "png/plate.####.png", "1920x1080/PNG 16-bit sequence"},
+                  {1920, 1080, "exr/plate.####.exr", "1920x1080/EXR half sequence"},
+                  {1920, 1080, "dpx/plate.####.dpx", "1920x1080/DPX 10-bit sequence"}};
     for (const auto& m : movies) {
         benchmark::RegisterBenchmark((std::string("Movie/") + m.label).c_str(), movieAgainstDecode,
                                      m.width, m.height, m.movie)

@@ -79,6 +79,16 @@ int Detector::loadPattern(const char* filename, PatternLoadError* error) {
     return arLoadPatternFile(patterns_, filename, error);
 }
 
+int Detector::detectNothing(const MarkerInfo** markers, int* count) {
+    seenCount_ = 0;
+    trace_ = DetectionTrace{};
+    markerList_.count = 0;
+    arSteadyMarkers(history_, markerList_);
+    *markers = markerList_.markers;
+    *count = markerList_.count;
+    return DETECT_OK;
+}
+
 int Detector::detect(const FrameImage& frame, int threshold, const MarkerInfo** markers,
                      int* count) {
     *count = 0;

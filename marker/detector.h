@@ -79,6 +79,12 @@ class Detector {
     //   out: the frame is one without markers.
     int detect(const FrameImage& frame, int threshold, const MarkerInfo** markers, int* count);
 
+    // The pass over a frame with nothing in it (a position of a movie whose
+    // picture could not be decoded): the history takes its step and the
+    // markers it still holds are handed out, as a pass over a blank frame
+    // gives them, without a frame. Always DETECT_OK.
+    int detectNothing(const MarkerInfo** markers, int* count);
+
     // How many of the last pass's markers were found in the frame itself; the
     // rest of the list are markers held from the history.
     int seenCount() const { return seenCount_; }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 extern "C" {
+#include <libavutil/frame.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -18,6 +19,21 @@ void rgbRowToFrame(unsigned char*& write, const unsigned char* line, int pixelCo
         write += 4;
         line += 3;
     }
+}
+
+namespace {
+
+bool isFullRangeFormat(int format) {
+    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
+           format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
+           format == AV_PIX_FMT_YUVJ411P;
+}
+
+}  // namespace
+
+PictureLayout pictureLayout(const AVFrame* picture) {
+    return {picture->width, picture->height, picture->format, picture->colorspace,
+            picture->color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(picture->format)};
 }
 
 namespace {

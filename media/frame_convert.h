@@ -2,6 +2,7 @@
 
 #include "marker/frame_image.h"
 
+struct AVFrame;
 struct SwsContext;
 
 // Conversions of decoded pixels into frame pixels (blue, green, red, 255).
@@ -18,6 +19,9 @@ struct PictureLayout {
     int colourSpace;  // AVColorSpace: the colour matrix of YUV pictures
     int fullRange;    // 1 for full-range (JPEG) YUV
 };
+
+// The layout of a decoded picture.
+PictureLayout pictureLayout(const AVFrame* picture);
 
 // The bytes after a frame's last pixel that a conversion into it may write:
 // libswscale's vector code for YUV pictures writes whole groups of 16 pixels

@@ -68,17 +68,6 @@ bool isUsableRate(AVRational rate) {
     return rate.num > 0 && rate.den > 0;
 }
 
-bool isFullRangeFormat(int format) {
-    return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
-           format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
-           format == AV_PIX_FMT_YUVJ411P;
-}
-
-PictureLayout pictureLayout(const AVFrame* picture) {
-    return {picture->width, picture->height, picture->format, picture->colorspace,
-            picture->color_range == AVCOL_RANGE_JPEG || isFullRangeFormat(picture->format)};
-}
-
 // Frame number of a stream time: time since the stream's start in frames,
 // rounded; false when the time is too far out to subtract.
 bool frameNumberAt(MovieState& movie, int64_t time, long long& number) {

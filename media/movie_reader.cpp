@@ -1,5 +1,9 @@
 #include "media/movie_reader.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,16 +24,123 @@ MovieReader::~MovieReader() {
     stopDecoding();
     for (FrameImage& frame : ring)
         std::free(frame.pixels);
-    std::free(blank.pixels);
 }
 
 void MovieReader::setRange(long long first, long long last) {
+    ranged = true;
     rangeFirst = first;
     rangeLast = last;
 }
 
+void MovieReader::setSequenceRate(unsigned rate, unsigned scale) {
+    sequenceRate = rate;
+    sequenceScale = scale;
+}
+
 InputFailure MovieReader::open(const char* movieName) {
+    SequencePattern pattern;
+    struct stat status {};
+    if (stat(movieName, &status) != 0 && parseSequencePattern(movieName, pattern))
+        return openSequence(pattern, movieName);
     return examine(movie.open(movieName));
+}
+
+InputFailure MovieReader::refuseSequence(InputFailure failure, const std::string& file,
+                                         const std::string& reason) {
+    problemName = file;
+    problemReason = reason;
+    return failure;
+}
+
+// The numbers to deliver: the range's, or from the lowest file to the
+// highest; the files among them, their decoder and their size.
+InputFailure MovieReader::openSequence(const SequencePattern& pattern, const char* name) {
+    sequenceOpen = true;
+    const std::string folder =
+        pattern.folder.empty() ? "the working folder" : "the folder " + pattern.folder;
+    std::vector<long long> numbers;
+    const int error = listSequence(pattern, numbers);
+    if (error != 0)
+        return refuseSequence(InputFailure::CannotOpen, pattern.folder, std::strerror(error));
+    const long long first = ranged ? rangeFirst : numbers.empty() ? 0 : numbers.front();
+    long long last = numbers.empty() ? -1 : numbers.back();
+    if (ranged && rangeLast >= 0)
+        last = std::min(last, rangeLast);
+    std::vector<long long> present;
+    for (long long number : numbers)
+        if (number >= first && number <= last)
+            present.push_back(number);
+    if (present.empty()) {
+        std::string reason = "No file in " + folder + " matches the pattern " +
+                             std::string(name).substr(pattern.folder.size());
+        if (ranged)
+            reason += " with a number from " + std::to_string(rangeFirst) +
+                      (rangeLast >= 0 ? " to " + std::to_string(rangeLast) : " on");
+        return refuseSequence(InputFailure::CannotOpen, name, reason);
+    }
+    sequence.setFiles(pattern, present, first);
+    const int decoding = sequence.openDecoder(threads);
+    if (decoding == -2)
+        return InputFailure::OutOfMemory;
+    if (decoding != 0)
+        return refuseSequence(InputFailure::CannotOpen, sequenceFileName(pattern, present[0]),
+                              "Not a picture that can be read");
+    const InputFailure sizes = checkSequenceSizes(pattern, present);
+    if (sizes != InputFailure::None)
+        return sizes;
+    sequence.setFrameSize(movieInfo.width, movieInfo.height);
+    anyPicture = true;  // a file of the sequence gave its size
+    sequenceFirst = first;
+    position = 0;
+    endPosition = last - first + 1;
+    missing = endPosition - static_cast<long long>(present.size());
+    movieInfo.rate = sequenceRate;
+    movieInfo.scale = sequenceScale;
+    movieInfo.length = static_cast<unsigned>(std::min<long long>(endPosition, UINT_MAX));
+    return InputFailure::None;
+}
+
+// The frame size is that of the first file whose size can be read; every
+// other file must have it. Files that cannot be read are gaps.
+InputFailure MovieReader::checkSequenceSizes(const SequencePattern& pattern,
+                                             const std::vector<long long>& present) {
+    std::string sizedFile;
+    for (long long number : present) {
+        int width, height;
+        if (!sequence.pictureSize(number, width, height))
+            continue;
+        if (sizedFile.empty()) {
+            sizedFile = sequenceFileName(pattern, number);
+            movieInfo.width = width;
+            movieInfo.height = height;
+            if (width > MAX_FRAME_SIDE || height > MAX_FRAME_SIDE)
+                return InputFailure::FrameTooLarge;
+        } else if (width != movieInfo.width || height != movieInfo.height) {
+            return refuseSequence(InputFailure::MixedSizes, sequenceFileName(pattern, number),
+                                  std::to_string(width) + " x " + std::to_string(height) +
+                                      " pixels, not " + std::to_string(movieInfo.width) + " x " +
+                                      std::to_string(movieInfo.height) + " as " + sizedFile);
+        }
+    }
+    if (sizedFile.empty())
+        return refuseSequence(InputFailure::CannotOpen, sequenceFileName(pattern, present[0]),
+                              "Not a picture that can be read");
+    return InputFailure::None;
+}
+
+MovieFile::Found MovieReader::decodeNext(long long& number) {
+    return sequenceOpen ? sequence.decodePicture(number) : movie.decodePicture(number);
+}
+
+void MovieReader::dropHeld() {
+    if (sequenceOpen)
+        sequence.dropPicture();
+    else
+        movie.dropPicture();
+}
+
+bool MovieReader::convertHeld(const FrameImage& target) {
+    return sequenceOpen ? sequence.convertPicture(target) : movie.convertPicture(target);
 }
 
 InputFailure MovieReader::openMemory(const uint8_t* data, size_t size) {
@@ -54,7 +165,8 @@ InputFailure MovieReader::examine(int opened) {
     const int decoding = movie.openDecoder(threads);
     noDecoder = decoding == -1;
     int width, height;
-    if (decoding == 0 && movie.peekPictureSize(width, height)) {
+    anyPicture = decoding == 0 && movie.peekPictureSize(width, height);
+    if (anyPicture) {
         movieInfo.width = width;
         movieInfo.height = height;
     }
@@ -81,17 +193,15 @@ InputFailure MovieReader::prepare() {
         return InputFailure::OutOfMemory;
     if (noDecoder)
         return InputFailure::NoDecoder;
-    ringSize = threads == 1 ? 2 : RING_SIZE;
+    // A movie none of whose pictures decodes needs no frames: every position
+    // is one without a picture, whatever size the header claims.
+    ringSize = !anyPicture ? 0 : threads == 1 ? 2 : RING_SIZE;
     for (int i = 0; i < ringSize; i++) {
         ring[i] = allocateFrame(movieInfo.width, movieInfo.height);
         if (ring[i].pixels == nullptr)
             return InputFailure::OutOfMemory;
     }
-    blank = allocateFrame(movieInfo.width, movieInfo.height);
-    if (blank.pixels == nullptr)
-        return InputFailure::OutOfMemory;
-    std::memset(blank.pixels, 255, static_cast<size_t>(blank.width) * blank.height * 4);
-    if (threads != 1) {
+    if (threads != 1 && ringSize > 0) {
         try {
             decoder = std::thread(&MovieReader::decodeLoop, this);
         } catch (const std::system_error&) {
@@ -101,13 +211,13 @@ InputFailure MovieReader::prepare() {
     return InputFailure::None;
 }
 
-// The next delivery in movie order, a picture decoded into `target`.
-MovieReader::Kind MovieReader::produce(const FrameImage& target) {
+// The next delivery in movie order, a picture decoded into ring frame `slot`.
+MovieReader::Kind MovieReader::produce(int slot) {
     if (endPosition >= 0 && position >= endPosition)
         return Kind::End;
     while (!pending && !ended) {
         long long number;
-        const MovieFile::Found found = movie.decodePicture(number);
+        const MovieFile::Found found = decodeNext(number);
         const bool picture = found == MovieFile::Found::Picture;
         if (found == MovieFile::Found::OutOfMemory)
             return Kind::OutOfMemory;
@@ -115,10 +225,10 @@ MovieReader::Kind MovieReader::produce(const FrameImage& target) {
             ended = true;
         } else if (number < position) {
             if (picture)
-                movie.dropPicture();  // before the start, or a repeated position
+                dropHeld();  // before the start, or a repeated position
         } else if (endPosition >= 0 && number >= endPosition) {
             if (picture)
-                movie.dropPicture();
+                dropHeld();
             ended = true;
         } else {
             pending = true;
@@ -130,7 +240,9 @@ MovieReader::Kind MovieReader::produce(const FrameImage& target) {
         pending = false;
         position++;
         if (pendingFound == MovieFile::Found::Picture) {
-            if (movie.convertPicture(target)) {
+            if (slot < 0) {
+                dropHeld();  // (no frames: the movie had no picture at opening)
+            } else if (convertHeld(ring[slot])) {
                 pictureSeen = true;
                 return Kind::Picture;
             }
@@ -176,7 +288,7 @@ void MovieReader::decodeLoop() {
         guard.unlock();
         Kind kind;
         try {
-            kind = produce(ring[filling]);
+            kind = produce(filling);
         } catch (const std::bad_alloc&) {
             kind = Kind::OutOfMemory;  // (nothing may leave the thread)
         }
@@ -216,7 +328,7 @@ ReadResult MovieReader::next(const FrameImage** frame) {
         changed.notify_all();
     } else {
         const int slot = freeSlot();
-        delivery = {produce(ring[slot]), slot};
+        delivery = {produce(slot), slot};
         if (delivery.kind == Kind::Picture)
             held = delivery.slot;
     }
@@ -226,8 +338,8 @@ ReadResult MovieReader::next(const FrameImage** frame) {
             *frame = &ring[held];
             return ReadResult::Frame;
         case Kind::Blank:
-            *frame = &blank;
-            return ReadResult::Frame;
+            *frame = nullptr;
+            return ReadResult::NoPicture;
         case Kind::End:
         case Kind::OutOfMemory:
             break;

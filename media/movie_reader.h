@@ -2,23 +2,27 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "marker/frame_image.h"
 #include "media/frame_reader.h"
 #include "media/movie_file.h"
+#include "media/sequence_file.h"
 
-// Delivers frame i of a movie as the i-th frame: every decoded picture at the
+// Delivers frame i of a movie, or of a numbered picture sequence, as the
+// i-th frame: every decoded picture at the
 // position its timestamp gives; for an empty chunk (AVI's "same picture as
-// before") the picture before it again; and a blank (all-white) stand-in for
-// every other position with no decodable picture, which then tracks as a
-// frame without the marker. A known length bounds the positions; an unknown
-// one ends with the last decoded picture.
+// before") the picture before it again; and NoPicture for every other
+// position with no decodable picture, which then tracks as a blank frame
+// would. A known length bounds the positions; an unknown one ends with the
+// last decoded picture.
 //
 // The frames are the size of the first decoded picture (the container's
-// claim only when none decodes), at most MAX_FRAME_SIDE on a side. Decoding
-// runs on a thread of its own that fills a ring of frames allocated once,
-// a few ahead of the caller; one thread or several deliver the same frames.
+// claim only when none decodes: then no frame is allocated at all), at most
+// MAX_FRAME_SIDE on a side. Decoding runs on a thread of its own that fills a
+// ring of frames allocated once, a few ahead of the caller; one thread or
+// several deliver the same frames.
 class MovieReader {
   public:
     MovieReader() = default;
@@ -32,11 +36,19 @@ class MovieReader {
     void setThreads(int count) { threads = count; }
 
     // Before open(): delivers only movie frames `first` to `last` (inclusive,
-    // frame numbers from 0; `last` -1 for the end).
+    // frame numbers from 0, or a sequence's own numbers; `last` -1 for the end).
     void setRange(long long first, long long last);
 
+    // Before open(): the frame rate of a picture sequence (default 24 / 1).
+    void setSequenceRate(unsigned rate, unsigned scale);
+
     // Opens the movie, reads its video stream's size, rate and length, and
-    // decodes up to its first picture for the frame size.
+    // decodes up to its first picture for the frame size. A name that is no
+    // file but a sequence pattern (see sequence_name.h) opens the sequence:
+    // from its lowest number present (or the range's first) to its highest
+    // (or the range's last), a missing number NoPicture; its files' sizes
+    // are read, and a file of another size than the first is refused
+    // (MixedSizes) before any frame is delivered.
     InputFailure open(const char* movieName);
     // As open(), on a movie of `size` bytes at `data`, read where it is: the
     // caller keeps the bytes alive and unchanged as long as the reader lives.
@@ -47,10 +59,11 @@ class MovieReader {
     // Allocates the frames and starts decoding.
     InputFailure prepare();
 
-    // The next frame in movie order, valid until the next call.
+    // The next frame in movie order, valid until the next call; null with
+    // NoPicture.
     ReadResult next(const FrameImage** frame);
 
-    // Undecodable pictures become stand-ins, so a prepared movie fails only
+    // Undecodable pictures become NoPicture, so a prepared movie fails only
     // when memory runs out while decoding (next() gives Failed, OutOfMemory).
     InputFailure failure() const { return failed; }
 
@@ -58,6 +71,15 @@ class MovieReader {
     // the picture before them (empty chunks).
     long long lostFrames() const { return lost; }
     long long repeatedFrames() const { return repeated; }
+
+    // A picture sequence: its number of the first frame delivered, and how
+    // many of the numbers to deliver have no file (counted in lostFrames()).
+    bool isSequence() const { return sequenceOpen; }
+    long long firstNumber() const { return sequenceFirst; }
+    long long missingFrames() const { return missing; }
+    // After a sequence failed to open: the file (or pattern) concerned and why.
+    const std::string& problemFile() const { return problemName; }
+    const std::string& problem() const { return problemReason; }
 
   private:
     enum class Kind { Picture, Repeat, Blank, End, OutOfMemory };
@@ -69,24 +91,41 @@ class MovieReader {
     static constexpr int QUEUE_SIZE = 8;
 
     InputFailure examine(int opened);
-    Kind produce(const FrameImage& target);
+    InputFailure openSequence(const SequencePattern& pattern, const char* name);
+    InputFailure checkSequenceSizes(const SequencePattern& pattern,
+                                    const std::vector<long long>& present);
+    InputFailure refuseSequence(InputFailure failure, const std::string& file,
+                                const std::string& reason);
+    MovieFile::Found decodeNext(long long& number);
+    void dropHeld();
+    bool convertHeld(const FrameImage& target);
+    Kind produce(int slot);
     int freeSlot() const;
     void decodeLoop();
     void stopDecoding();
 
     MovieFile movie;
+    SequenceFile sequence;
+    bool sequenceOpen = false;
+    long long sequenceFirst = 0;
+    long long missing = 0;
+    unsigned sequenceRate = 24;
+    unsigned sequenceScale = 1;
+    std::string problemName;
+    std::string problemReason;
     MovieInfo movieInfo{};
     int threads = 0;
+    bool ranged = false;
     long long rangeFirst = 0;
     long long rangeLast = -1;
     bool noDecoder = false;
+    bool anyPicture = false;  // a picture decoded at opening
     bool outOfMemory = false;
     InputFailure failed = InputFailure::None;
 
-    // Frames: the ring (decoded pictures) and the stand-in.
+    // The frames decoded pictures go into.
     FrameImage ring[RING_SIZE]{};
     int ringSize = 0;
-    FrameImage blank{};
 
     // What the decoding side keeps.
     MovieFile::Found pendingFound = MovieFile::Found::End;

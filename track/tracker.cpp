@@ -129,6 +129,27 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     return TrackStatus::Tracked;
 }
 
+TrackStatus Tracker::trackAbsent() {
+    markerDetector->restoreHistory(MarkerHistory{});
+    state.poseKnown = 0;
+    state.poseContinues = 0;
+    if (appendKeyRow(*table, 0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0) < 0)
+        return TrackStatus::TableFull;
+    return TrackStatus::Tracked;
+}
+
+TrackStatus Tracker::trackNothing() {
+    // (A retry at another threshold sees nothing in a blank frame either.)
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    markerDetector->detectNothing(&markers, &count);
+    CameraKey key{};
+    const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
+    if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
+        return TrackStatus::TableFull;
+    return TrackStatus::Tracked;
+}
+
 bool Tracker::rememberSeenMarker(const MarkerInfo* markers) {
     const int seen = chooseMarker(markers, markerDetector->seenCount(), state.patternId);
     if (seen < 0)

@@ -164,6 +164,10 @@ class Inputs {
                        {160, SCENE_HEIGHT, 25, 1, name.ends_with("cinepak.avi") ? Cinepak : Mjpeg},
                        markerScenes(std::vector(4, true), 160), {2});
             damageAviFrame(path, 1);
+        } else if (name == "damaged_first_gap.avi") {  // frame 0 damaged, 1 an empty chunk
+            writeMovie(path, {160, SCENE_HEIGHT, 25, 1, Mjpeg},
+                       markerScenes(std::vector(4, true), 160), {1});
+            damageAviFrame(path, 0);
         } else if (name == "unknown_length.mkv") {  // no length in the container
             writeMovie(path, {32, 32, 25, 1, Mpeg4},
                        std::vector(1501, std::vector<unsigned char>(32 * 32 * 3, 255)));
@@ -256,6 +260,8 @@ const GoldenRun RUNS[] = {
     movie("movie_written_out_cinepak", "full.avi", "written_out_cinepak.avi"),
     movie("movie_damaged_then_empty_cinepak", "damaged.avi", "damaged_gap_cinepak.avi"),
     movie("movie_damaged_then_empty_mjpeg", "damaged.avi", "damaged_gap_mjpeg.avi"),
+    // An empty chunk before any picture has decoded is a frame without a picture.
+    movie("movie_damaged_first_then_empty", "first.avi", "damaged_first_gap.avi"),
     // One decoding thread or several (and the reader's own choice, above)
     withOptions(movie("threads_1_mjpeg", "mjpeg.avi", "mjpeg.avi"), {"--threads", "1"}),
     withOptions(movie("threads_3_mjpeg", "mjpeg.avi", "mjpeg.avi"), {"--threads", "3"}),
@@ -333,6 +339,8 @@ const GoldenRun RUNS[] = {
     commandLine("range_negative", {"--range", "-1:4"}),
     commandLine("range_no_last", {"--range", "3:"}),
     commandLine("range_no_first", {"--range=:3"}),
+    commandLine("fps_0", {"--fps", "0"}),
+    commandLine("fps_not_a_number", {"--fps", "2x"}),
     // Options end at the first positional or at "--"; a single dash is a positional.
     commandLine("option_after_positionals", {"scene.pattern", "80", "0", "I", "--refine"}),
     commandLine("options_end_at_dashes",

@@ -1,5 +1,5 @@
-// The movie path: conversion into frames, empty chunks, the length check, the
-// frame size limit and the decode thread, each through the real program.
+// The movie path: conversion into frames, the frame size limit, the decode
+// thread, ranges and picture sequences, each through the real program.
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <sstream>
 
 #include "media/frame_convert.h"
 #include "media/movie_reader.h"
+#include "media/sequence_name.h"
 #include "tests/support/found_rows.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
@@ -99,6 +101,10 @@ std::vector<Frame> readAll(MovieReader& reader, InputFailure opened) {
     for (ReadResult read; (read = reader.next(&frame)) != ReadResult::End;) {
         if (read == ReadResult::Failed)
             return {Frame{'f'}};
+        if (read == ReadResult::NoPicture) {
+            frames.push_back(Frame{'n'});
+            continue;
+        }
         Frame& copy = frames.emplace_back(frame->pixels,
                                           frame->pixels + size_t{4} * frame->width * frame->height);
         copy.push_back(static_cast<unsigned char>(frame->width));
@@ -114,9 +120,14 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
     const std::vector<Frame> scenes = markerScenes({true, false, true}, 160);
     writeMovie(dir.file("mjpeg.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg}, scenes, {1});
     writeMovie(dir.file("h264.mkv"), {160, SCENE_HEIGHT, 30, 1, MovieCodec::H264}, scenes);
+    // Raw pictures too small for the size claimed never decode: three
+    // positions without a picture, and no frame of 8192 x 8192 allocated.
+    writeMovie(dir.file("claims.avi"), {SCENE_WIDTH, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24},
+               markerScenes({true, false, true}));
+    claimAviFrameSize(dir.file("claims.avi"), 8192, 8192);
     writeFile(dir.file("text.avi"), "RIFF, but not a movie\n");
     for (const auto& [name, count] :
-         {std::pair{"mjpeg.avi", 3}, {"h264.mkv", 3}, {"text.avi", 1}}) {
+         {std::pair{"mjpeg.avi", 3}, {"h264.mkv", 3}, {"claims.avi", 3}, {"text.avi", 1}}) {
         SCOPED_TRACE(name);
         const std::string bytes = readFile(dir.file(name));
         MovieReader fromFile, fromMemory;
@@ -128,6 +139,7 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
             fromMemory.openMemory(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
         EXPECT_EQ(expected.size(), static_cast<size_t>(count));
         EXPECT_TRUE(frames == expected);
+        EXPECT_EQ(name == std::string("claims.avi"), frames[0] == Frame{'n'});
         EXPECT_EQ(std::tuple(fromMemory.info().width, fromMemory.info().rate,
                              fromMemory.info().length, fromMemory.repeatedFrames()),
                   std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
@@ -277,9 +289,11 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
             EXPECT_NEAR(part[row], all[30 + row], 1e-3 * (1 + std::abs(all[30 + row])))
                 << "row " << row;
     }
-    // A range past the end stops at the end.
+    // A range past the end stops at the end, one of a frame is that frame.
     ASSERT_EQ(track("moving.avi", nullptr, {"--range", "100:200"}).status, 0);
     EXPECT_EQ(keys(output(), "rotateX").size(), 20u);
+    ASSERT_EQ(track("moving.avi", nullptr, {"--range", "40:40"}).status, 0);
+    EXPECT_EQ(keys(output(), "rotateX"), std::vector<double>{keys(ranged, "rotateX")[10]});
     // Both options together give the same rows.
     ASSERT_EQ(track("moving.avi", "1", {"--threads", "3", "--range", "30:89"}).status, 0);
     EXPECT_TRUE(output() == ranged) << "--threads with --range";
@@ -295,6 +309,153 @@ TEST_F(MovieRun, RangeTracksPartOfAMovieAsTheWholeRunDoes) {
     EXPECT_EQ(threaded.out, result.out);
     EXPECT_EQ(threaded.err, result.err);
     EXPECT_TRUE(output() == part) << "Lumeko.cm2 differs between thread counts";
+}
+
+// Every 8-bit level written at a higher depth (or as the linear light it
+// stands for) comes back as that level, in each colour.
+TEST(PictureSequence, HighBitDepthSamplesComeBackAtTheirLevels) {
+    TempDir dir;
+    Frame levels(256 * 3);  // blue x, green 255 - x, red 7x
+    for (int x = 0; x < 256; x++)
+        levels[3 * x] = x, levels[3 * x + 1] = 255 - x, levels[3 * x + 2] = 7 * x % 256;
+    using enum PictureFormat;
+    for (PictureFormat format : {Png16, Tiff16, ExrHalf, Dpx10, Bmp}) {
+        SCOPED_TRACE(static_cast<int>(format));
+        const std::string name = dir.file("ramp" + std::to_string(static_cast<int>(format)));
+        writePicture(name + ".1", format, levels, 256, 1);
+        MovieReader reader;
+        ASSERT_EQ(reader.open((name + ".%d").c_str()), InputFailure::None);
+        ASSERT_EQ(reader.prepare(), InputFailure::None);
+        const FrameImage* frame = nullptr;
+        ASSERT_EQ(reader.next(&frame), ReadResult::Frame);
+        for (int i = 0; i < 256 * 3; i++)
+            ASSERT_EQ(frame->pixels[i / 3 * 4 + i % 3], levels[i]) << "sample " << i;
+    }
+}
+
+// A picture sequence tracks as the movie of the same frames: numbered from
+// any start, in either notation, at 8 bits a sample or more (high-bit-depth
+// samples scaled, float ones through the sRGB curve, back to the same levels),
+// JPEG within its rounding. A missing number is a not-found row in its place;
+// --range counts in the sequence's numbers; the first number goes to the
+// plate file, which a movie's run removes.
+TEST_F(MovieRun, PictureSequencesTrackAsTheMovieOfTheirFrames) {
+    const std::vector<Frame> scenes = movingScenes(16);
+    writeMovie(dir.file("movie.avi"), {160, SCENE_HEIGHT, 25, 1, MovieCodec::RawBgr24}, scenes);
+    ASSERT_EQ(track("movie.avi").status, 0);
+    const std::string movie = output();
+    ASSERT_EQ(track("movie.avi", nullptr, {"--range", "2:9"}).status, 0);
+    const std::string movieRange = output();
+    struct Sequence {
+        const char* name;
+        std::optional<PictureFormat> format;  // none: JPEG
+        long long start;
+        std::vector<int> gaps;  // rows without a file
+        std::vector<std::string> options;
+    };
+    using enum PictureFormat;
+    const Sequence sequences[] = {
+        {"a/plate.%04d.png", Png16, 1001, {}, {}},
+        {"a/plate.%04d.png", Png16, 1003, {}, {"--range", "1003:1010"}},
+        {"b/plate.####.tif", Tiff16, 0, {}, {"--threads", "1"}},
+        {"c/p_#.dpx", Dpx10, 7, {}, {}},
+        {"d/plate.%d.bmp", Bmp, 98, {}, {}},
+        {"e/plate.####.exr", ExrHalf, 1001, {4, 5, 6}, {}},
+        {"f/shot_####.jpg", std::nullopt, 1001, {10}, {"--fps", "25"}},
+    };
+    for (const Sequence& sequence : sequences) {
+        SCOPED_TRACE(sequence.name);
+        const SequencePattern pattern = [&] {
+            SequencePattern p;
+            EXPECT_TRUE(parseSequencePattern(dir.file(sequence.name), p));
+            return p;
+        }();
+        std::filesystem::create_directories(pattern.folder);
+        const bool written = fileExists(sequenceFileName(pattern, sequence.start));
+        for (int row = 0; row < 16 && !written; row++) {
+            if (std::find(sequence.gaps.begin(), sequence.gaps.end(), row) != sequence.gaps.end())
+                continue;
+            const std::string file = sequenceFileName(pattern, sequence.start + row);
+            Frame rgb = scenes[row];
+            for (size_t i = 0; i < rgb.size(); i += 3)
+                std::swap(rgb[i], rgb[i + 2]);
+            if (sequence.format.has_value())
+                writePicture(file, *sequence.format, scenes[row], 160, SCENE_HEIGHT);
+            else
+                writeJpeg(file, rgb.data(), 160, SCENE_HEIGHT, JpegColour::Rgb);
+        }
+        const ProcessResult result = track(sequence.name, nullptr, sequence.options);
+        ASSERT_EQ(result.status, 0) << result.err;
+        const std::string rate =
+            sequence.options == std::vector<std::string>{"--fps", "25"} ? "25" : "24";
+        EXPECT_TRUE(result.out.starts_with("frame rate: " + rate + "\n")) << result.out;
+        EXPECT_TRUE(readFile(dir.file("Lumeko.cm2.plate"))
+                        .starts_with("lumeko plate 1\nfirst_frame " +
+                                     std::to_string(sequence.start) + "\nfps " + rate + "\n"));
+        const std::string& expected = sequence.start == 1003 ? movieRange : movie;
+        if (sequence.gaps.empty() && sequence.format.has_value()) {
+            EXPECT_TRUE(output() == expected) << "Lumeko.cm2 differs from the movie's";
+            continue;
+        }
+        std::vector<bool> found(16, true);
+        for (int row : sequence.gaps)
+            found[row] = false;
+        EXPECT_EQ(foundRows(output()), found);
+        EXPECT_NE(result.err.find(std::to_string(sequence.gaps.size()) + " frame(s) of <" +
+                                  sequence.name + "> are missing from the sequence"),
+                  std::string::npos)
+            << result.err;
+        // Rows away from a gap (the smoothing's reach) keep the movie's values.
+        for (const char* channel : {"translateX", "translateZ", "rotateX", "rotateZ"}) {
+            const std::vector<double> want = keys(expected, channel), got = keys(output(), channel);
+            for (int row = 0; row < 16; row++) {
+                if (std::any_of(sequence.gaps.begin(), sequence.gaps.end(),
+                                [&](int gap) { return std::abs(gap - row) <= 2; }))
+                    continue;
+                EXPECT_NEAR(got[row], want[row], 0.01 * (1 + std::abs(want[row])))
+                    << channel << " row " << row;
+            }
+        }
+    }
+    ASSERT_EQ(track("movie.avi").status, 0);
+    EXPECT_FALSE(fileExists(dir.file("Lumeko.cm2.plate"))) << "a plate file outlived its track";
+}
+
+// A sequence that cannot be tracked is refused before anything is tracked,
+// naming the folder and pattern, or the first file of another size; the
+// earlier Lumeko.cm2 stays.
+TEST_F(MovieRun, PictureSequenceErrorsLeaveTheEarlierTrack) {
+    std::filesystem::create_directories(dir.file("s"));
+    const Frame scene = markerScenes({true}, 160)[0];
+    for (const char* name : {"s/plate.0001.png", "s/plate.0002.png", "s/f.1.png", "s/f.1600.png"})
+        writePicture(dir.file(name), PictureFormat::Png16, scene, 160, SCENE_HEIGHT);
+    writePicture(dir.file("s/plate.0003.png"), PictureFormat::Png16, Frame(80 * 60 * 3, 255), 80,
+                 60);
+    writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"s/none.%04d.png"},
+         "can not AVIFileOpen <s/none.%04d.png>\ns/none.%04d.png: No file in the folder s/ "
+         "matches the pattern none.%04d.png\n"},
+        {{"--range", "5:9", "s/plate.####.png"},
+         "can not AVIFileOpen <s/plate.####.png>\ns/plate.####.png: No file in the folder s/ "
+         "matches the pattern plate.####.png with a number from 5 to 9\n"},
+        {{"gone/plate.%04d.png"},
+         "can not AVIFileOpen <gone/plate.%04d.png>\ngone/: No such file "
+         "or directory\n"},
+        {{"s/plate.####.png"},
+         "can not track <s/plate.####.png>: its pictures are not all one size\ns/plate.0003.png: "
+         "80 x 60 pixels, not 160 x 120 as s/plate.0001.png\n"},
+        {{"s/f.%d.png"},
+         "rec_tbl_idx over\n<s/f.%d.png> has 1600 frames to track; one run tracks at most 1500 "
+         "(track it in parts with --range FIRST:LAST)\n"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::vector<std::string> options(args.begin(), args.end() - 1);
+        const ProcessResult result = track(args.back(), nullptr, options);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, message);
+        EXPECT_EQ(output(), "earlier track\n");
+    }
 }
 
 }  // namespace

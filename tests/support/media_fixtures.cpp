@@ -1,6 +1,8 @@
 #include "tests/support/media_fixtures.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -14,6 +16,8 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
 }
 
@@ -161,6 +165,53 @@ void writeMovie(const std::string& path, const MovieFormat& format,
     m.encode(nullptr);
     check(av_write_trailer(m.container), "finishing the file");
     check(avio_closep(&m.container->pb), "closing the file");
+}
+
+void writePicture(const std::string& path, PictureFormat format,
+                  const std::vector<unsigned char>& frame, int width, int height) {
+    static const char* const ENCODERS[] = {"png", "tiff", "exr", "dpx", "bmp"};
+    static const AVPixelFormat PIXELS[] = {AV_PIX_FMT_RGB48BE, AV_PIX_FMT_RGB48LE,
+                                           AV_PIX_FMT_GBRPF32LE, AV_PIX_FMT_GBRP10LE,
+                                           AV_PIX_FMT_BGR24};
+    const int index = static_cast<int>(format);
+    MovieParts m;
+    const AVCodec* codec = avcodec_find_encoder_by_name(ENCODERS[index]);
+    if (codec == nullptr || (m.encoder = avcodec_alloc_context3(codec)) == nullptr)
+        throw std::runtime_error("no encoder " + std::string(ENCODERS[index]));
+    m.encoder->width = m.frame->width = width;
+    m.encoder->height = m.frame->height = height;
+    m.encoder->pix_fmt = PIXELS[index];
+    m.frame->format = PIXELS[index];
+    m.encoder->time_base = {1, 24};
+    if (format == PictureFormat::ExrHalf)
+        av_opt_set(m.encoder->priv_data, "format", "half", 0);  // zip-compressed scanlines
+    if (format == PictureFormat::ExrHalf)
+        av_opt_set(m.encoder->priv_data, "compression", "zip1", 0);
+    check(avcodec_open2(m.encoder, codec, nullptr), "opening the encoder");
+    check(av_frame_get_buffer(m.frame, 0), "frame buffer");
+    const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(PIXELS[index]);
+    for (int i = 0; i < width * height * 3; i++) {
+        const int v = frame[i], x = i / 3 % width, y = i / 3 / width;
+        const AVComponentDescriptor& k = d->comp[2 - i % 3];  // (red, green, blue)
+        unsigned char* at =
+            m.frame->data[k.plane] + y * m.frame->linesize[k.plane] + x * k.step + k.offset;
+        const double level = v / 255.0;
+        const uint32_t value =
+            format == PictureFormat::ExrHalf
+                ? std::bit_cast<uint32_t>(static_cast<float>(
+                      level <= 0.04045 ? level / 12.92 : std::pow((level + 0.055) / 1.055, 2.4)))
+            : format == PictureFormat::Dpx10 ? static_cast<uint32_t>((v * 1023 + 127) / 255)
+            : format == PictureFormat::Bmp   ? static_cast<uint32_t>(v)
+                                             : static_cast<uint32_t>(v * 257);
+        const int bytes = format == PictureFormat::Bmp ? 1 : k.step == 4 ? 4 : 2;
+        for (int b = 0; b < bytes; b++)  // (little-endian, but PNG's big-endian words)
+            at[format == PictureFormat::Png16 ? bytes - 1 - b : b] =
+                static_cast<unsigned char>(value >> (8 * b));
+    }
+    check(avcodec_send_frame(m.encoder, m.frame), "encoding");
+    check(avcodec_send_frame(m.encoder, nullptr), "encoding");
+    check(avcodec_receive_packet(m.encoder, m.packet), "encoding");
+    writeFile(path, std::string(m.packet->data, m.packet->data + m.packet->size));
 }
 
 void damageAviFrame(const std::string& path, int index) {

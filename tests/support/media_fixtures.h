@@ -39,6 +39,15 @@ void writeMovie(const std::string& path, const MovieFormat& format,
                 const std::vector<std::vector<unsigned char>>& frames,
                 const std::vector<size_t>& skipped = {});
 
+// One picture file of a sequence, from `height` rows of `width` pixels
+// (blue, green, red): PNG of 16-bit and TIFF of 16-bit samples (v x 257),
+// half-float OpenEXR (zip-compressed) of the linear light the sRGB levels
+// stand for, DPX of
+// 10-bit samples (v x 1023 / 255, rounded) and 8-bit BMP.
+enum class PictureFormat { Png16, Tiff16, ExrHalf, Dpx10, Bmp };
+void writePicture(const std::string& path, PictureFormat format,
+                  const std::vector<unsigned char>& frame, int width, int height);
+
 // Makes an AVI file claim a frame size of `width` x `height` in its main and
 // stream headers, whatever its frames hold.
 void claimAviFrameSize(const std::string& path, int width, int height);

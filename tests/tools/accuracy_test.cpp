@@ -15,7 +15,6 @@
 #include "camera/camera_param.h"
 #include "marker/detector.h"
 #include "media/movie_reader.h"
-#include "pose/rotation_angles.h"
 #include "tests/support/test_support.h"
 #include "tests/tools/truth_table.h"
 #include "track/camera_motion_reader.h"
@@ -24,31 +23,6 @@
 namespace {
 
 using namespace lumeko_test;
-
-Keys keysOf(const KeyRow& r) {
-    return {r.translateX, r.translateY, r.translateZ, r.rotateY, r.rotateX, r.rotateZ};
-}
-
-// The position error as a fraction of the true distance.
-double positionError(const Keys& truth, const Keys& got) {
-    return std::hypot(got[0] - truth[0], got[1] - truth[1], got[2] - truth[2]) /
-           std::hypot(truth[0], truth[1], truth[2]);
-}
-
-// Angle in degrees between two camera orientations given by their key angles
-// (a = rotateY + 90, b = 90 - rotateX, c = a - rotateZ - 90): whole rotations,
-// as single angles are ill-conditioned near a straight-down view.
-double orientationError(const Keys& x, const Keys& y) {
-    double R[2][3][3], trace = 0.0;
-    for (int n = 0; n < 2; ++n) {
-        const Keys& k = n == 0 ? x : y;
-        const double d = M_PI / 180.0, a = (k[3] + 90.0) * d;
-        arAnglesToRotation(a, (90.0 - k[4]) * d, a - (k[5] + 90.0) * d, R[n]);
-    }
-    for (int i = 0; i < 9; ++i)
-        trace += R[0][i / 3][i % 3] * R[1][i / 3][i % 3];
-    return std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
-}
 
 double mean(const std::vector<double>& v) {
     return v.empty() ? NAN : std::reduce(v.begin(), v.end()) / v.size();
@@ -92,10 +66,9 @@ void renderAndTrack(const TempDir& dir, std::vector<std::string> render, const s
     for (size_t i = 0; i < truth.size(); ++i) {
         const TruthRow& t = truth[i];
         const bool found = motion.rows[i].found == 1;
-        const bool held = (i >= 1 && truth[i - 1].visible) || (i >= 2 && truth[i - 2].visible);
         outcome.found += found;
         outcome.hidden += !t.visible;
-        outcome.hiddenFound += !t.visible && found && !held;
+        outcome.hiddenFound += !t.visible && found && !heldAfterLoss(truth, i);
         if (t.visible && t.minSide >= 40.0 && t.area <= largestArea) {
             outcome.trackable++;
             outcome.trackableFound += found;

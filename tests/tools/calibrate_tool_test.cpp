@@ -254,6 +254,7 @@ TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     EXPECT_NEAR(small.distFactor[2], truth.distFactor[2], 0.1 * truth.distFactor[2]);
 
     // --print-only reports the same record for the views' size and writes nothing.
+    lumeko_test::writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
     lumeko_test::writeFile(dir.file("cam.dat"), "old");
     args[0] = "--print-only";
     args.erase(args.begin() + 1, args.begin() + 4);
@@ -298,6 +299,7 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
     writeView(dir, "v1.png", frame(truth, 1));
     writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
     writeView(dir, "small.png", blank(320, 240));
+    lumeko_test::writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
     lumeko_test::writeFile(dir.file("cam.dat"), "old");
     const struct {
         std::vector<std::string> args;
@@ -309,6 +311,8 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
         {{"--output", "cam.dat", "v0.png", "small.png"},
          "inconsistent image sizes: small.png is 320 x 240, v0.png is 640 x 360"},
         {{"--output", "nowhere/cam.dat", "v0.png"}, "cannot write nowhere/cam.dat"},
+        {{"--output", "cam.dat", "v0.png", "huge.ppm"},
+         "cannot read huge.ppm: the picture is 46000 x 46000 pixels, more than 8192 on a side"},
     };
     for (const auto& c : cases) {
         const auto run = calibrate(dir, c.args);

@@ -63,19 +63,39 @@ TEST(ImageIo, PngOfEveryKindBecomesRgbWithTransparencyOnWhite) {
     }
 }
 
-TEST(ImageIo, BrokenPngIsRefusedWithItsNameAndTheReason) {
+// Broken pictures and pictures claiming more than 8192 pixels on a side are
+// refused with the file's name and the reason (those too large from the
+// header: a tiny file cannot make the reader allocate gigabytes).
+TEST(ImageIo, BrokenOrTooLargePicturesAreRefusedWithTheNameAndTheReason) {
     lumeko_test::TempDir dir;
     std::string error;
+    std::vector<unsigned char> jpeg;
+    ASSERT_EQ(encodeJpeg(makeRgbImage(8, 8, 9, 9, 9), 90, jpeg, error), 0);
+    std::string huge(jpeg.begin(), jpeg.end());
+    const size_t frame = huge.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    huge.replace(frame + 5, 4, "\xB3\xB0\xB3\xB0");  // 46000 x 46000
     ASSERT_EQ(writeImage(dir.file("whole.png"), makeRgbImage(64, 64, 9, 9, 9), 0, error), 0);
-    const std::string bytes = lumeko_test::readFile(dir.file("whole.png"));
+    const std::string png = lumeko_test::readFile(dir.file("whole.png"));
+    const std::pair<std::string, std::string> cases[] = {
+        {png.substr(0, 4), "not a readable PNG image ("},
+        {png.substr(0, 20), "not a readable PNG image ("},
+        {png.substr(0, png.size() - 20), "not a readable PNG image ("},
+        {huge, "the picture is 46000 x 46000 pixels, more than 8192 on a side"},
+        {"P6 8193 1 255\n", "the picture is 8193 x 1 pixels, more than 8192 on a side"},
+        {"P5 100 100 255\n" + std::string(9999, 'x'), "PPM pixel data ends early"},
+        {"GIF89a", "neither a JPEG, a PNG nor a PPM or PGM"},
+    };
     RgbImage image;
-    for (size_t keep : {size_t{4}, size_t{20}, bytes.size() - 20}) {
-        lumeko_test::writeFile(dir.file("cut.png"), bytes.substr(0, keep));
-        EXPECT_EQ(readImage(dir.file("cut.png"), image, error), -1) << keep;
-        EXPECT_NE(error.find(dir.file("cut.png") + ": not a readable PNG image ("),
-                  std::string::npos)
-            << error;
+    for (const auto& [bytes, message] : cases) {
+        lumeko_test::writeFile(dir.file("in"), bytes);
+        EXPECT_EQ(readImage(dir.file("in"), image, error), -1) << message;
+        EXPECT_EQ(error.find(dir.file("in") + ": "), 0u) << error;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+        EXPECT_TRUE(image.rgb.empty());
     }
+    EXPECT_EQ(readImage(dir.path(), image, error), -1);
+    EXPECT_EQ(error, "cannot open " + dir.path() + ": Is a folder, not a file");
     EXPECT_EQ(writeImage(dir.file("x.gif"), image, 90, error), -1);
     EXPECT_NE(error.find(".png"), std::string::npos) << error;
 }

@@ -79,8 +79,14 @@ void checkPlot(const TrackedOrbit& orbit) {
         const std::string bytes = lumeko_test::readFile(orbit.dir.file(output));
         EXPECT_TRUE(bytes.starts_with(output == std::string("plot.svg") ? "<?xml" : "%PDF"));
     }
+    std::string huge = lumeko_test::readFile(orbit.track());
+    const size_t key = huge.find("k  0  ", huge.find("translateX"));
+    huge.replace(key, huge.find('\n', key) - key, "k  0  1" + std::string(308, '0'));
+    lumeko_test::writeFile(orbit.dir.file("huge.cm2"), huge);
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"absent.cm2", "p.png"}, "absent.cm2: cannot open"},
+        {{"huge.cm2", "p.png"}, "row 0, channel translateX: the value 1e+308 is too large to draw"},
+        {{"Lumeko.cm2", "nowhere/p.svg"}, "cannot create nowhere/p.svg: No such file or directory"},
         {{"orbit.csv", "p.png"}, "orbit.csv: not a camera-motion file: line 1"},
         {{"Lumeko.cm2", "p.gif"}, "the output must end in .png, .svg or .pdf"},
         {{"Lumeko.cm2", "p.png", "--size", "10x10"}, "bad value for --size"},

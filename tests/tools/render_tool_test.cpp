@@ -2,10 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 #include "media/movie_file.h"
 #include "tests/support/test_support.h"
+#include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
+#include "tools/compare/truth_table.h"
+#include "tools/render/pose_truth.h"
+#include "tools/render/scene_render.h"
 
 namespace {
 
@@ -52,6 +57,135 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
         EXPECT_LT(mean, 2.0) << "frame " << i;  // the stills' JPEG loss
     }
     EXPECT_EQ(run({"--output", "f.jpg"}), 1);  // more than one frame needs a number field
+}
+
+// Whether the ray from `eye` to plane point p passes within r of the segment a-b held
+// at some height from z0 to z1 (followed in steps).
+bool passesNear(const double p[2], const double eye[3], const double ab[4], double r, double z0,
+                double z1) {
+    for (int k = 0; k <= 16; ++k) {
+        const double f = (z0 + (z1 - z0) * k / 16) / eye[2], dx = ab[2] - ab[0], dy = ab[3] - ab[1];
+        const double qx = p[0] + f * (eye[0] - p[0]) - ab[0],
+                     qy = p[1] + f * (eye[1] - p[1]) - ab[1];
+        const double t =
+            dx || dy ? std::clamp((qx * dx + qy * dy) / (dx * dx + dy * dy), 0., 1.) : 0.;
+        if (std::hypot(qx - t * dx, qy - t * dy) < r)
+            return true;
+    }
+    return false;
+}
+
+struct SceneOption {
+    const char* name;
+    std::vector<std::string> options;
+    // Whether plane point p, seen from `eye`, may change; none: only pixels near edges may.
+    std::function<bool(const double p[2], const double eye[3])> mayChange;
+    bool covers;  // hides some of the border
+};
+
+// Each scene option changes the frames only where what it adds is seen (with a margin), leaves
+// the pose and keys of the truth as they were, and reports the border it hides or the streak
+// it draws.
+TEST(RenderTool, SceneOptionsChangeTheFramesOnlyWhereTheyShouldAndKeepTheTruth) {
+    constexpr double FINGER[4] = {0, -40, 0, -70}, DISC[4] = {40, 40, 40, 40},
+                     BOX[4] = {90, 0, 90, 0};
+    const std::vector<SceneOption> cases = {
+        {"gradient", {"--gradient", "0.4,0"}, [](auto p, auto) { return p[0] > -43; }, false},
+        {"shadow", {"--shadow", "90,10,0.5"}, [](auto p, auto) { return p[1] > 7; }, false},
+        {"disc",
+         {"--occluder", "40,40,10"},
+         [&](auto p, auto eye) { return passesNear(p, eye, DISC, 13, 0, 0); },
+         true},
+        {"finger",
+         {"--occluder", "0,-40,6,20,colour=220:170:140,length=30:-90"},
+         [&](auto p, auto eye) { return passesNear(p, eye, FINGER, 9, 20, 20); },
+         true},
+        {"box",
+         {"--box", "90,0,30,30,30"},
+         [&](auto p, auto eye) { return passesNear(p, eye, BOX, 24, 0, 30); },
+         false},
+        {"table",
+         {"--table", "table.png", "--table-tile", "50"},
+         [](auto p, auto) { return std::max(std::fabs(p[0]), std::fabs(p[1])) > 57; },
+         false},
+        {"motion blur", {"--motion-blur", "0.1"}, nullptr, false}};
+    lumeko_test::TempDir dir;
+    CameraParam camera;
+    std::string error;
+    ASSERT_EQ(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera, error), 0);
+    ASSERT_EQ(writeCameraFile(dir.file("cam.dat"), &camera, 1, error), 0);
+    RgbImage table = makeRgbImage(4, 4, 40, 200, 90);
+    std::fill(table.rgb.begin(), table.rgb.begin() + 24, 250);
+    ASSERT_EQ(writeImage(dir.file("table.png"), table, 90, error), 0);
+    const auto render = [&](const std::string& name, std::vector<std::string> options) {
+        options.insert(options.begin(),
+                       {LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", "cam.dat", "--picture",
+                        "table.png", "--path", "exit", "--frames", "3", "--output",
+                        name + "_%d.png", "--truth", name + ".csv"});
+        const lumeko_test::ProcessResult run = lumeko_test::runProcess(dir.path(), options);
+        EXPECT_EQ(run.status, 0) << run.err;
+        std::vector<TruthRow> truth;
+        EXPECT_EQ(readTruthTable(dir.file(name + ".csv"), truth, error), 0) << error;
+        std::vector<RgbImage> frames(truth.size());
+        for (size_t i = 0; i < frames.size(); ++i)
+            EXPECT_EQ(
+                readImage(dir.file(name + "_" + std::to_string(i) + ".png"), frames[i], error), 0);
+        return std::pair{truth, frames};
+    };
+    const auto [plainTruth, plain] = render("plain", {});
+    ASSERT_EQ(plain.size(), 3u);
+    for (const SceneOption& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto [truth, frames] = render(c.name, c.options);
+        ASSERT_EQ(frames.size(), 3u);
+        int changed = 0, covered = 0, wrong = 0;
+        std::string where;
+        for (size_t n = 0; n < 3; ++n) {
+            const auto& pose = truth[n].pose;
+            for (int k = 0; k < 18; ++k)  // the pose and the keys, as without the option
+                EXPECT_EQ(k < 12 ? pose[k / 4][k % 4] : truth[n].keys[k - 12],
+                          k < 12 ? plainTruth[n].pose[k / 4][k % 4] : plainTruth[n].keys[k - 12]);
+            EXPECT_EQ(truth[n].blurPx > 0, !c.mayChange);
+            covered += truth[n].borderCovered > 0;
+            const double eye[3] = {
+                -(pose[0][0] * pose[0][3] + pose[1][0] * pose[1][3] + pose[2][0] * pose[2][3]),
+                -(pose[0][1] * pose[0][3] + pose[1][1] * pose[1][3] + pose[2][1] * pose[2][3]),
+                -(pose[0][2] * pose[0][3] + pose[1][2] * pose[1][3] + pose[2][2] * pose[2][3])};
+            CameraPose cameraPose;
+            std::copy(&pose[0][0], &pose[0][0] + 12, &cameraPose.m[0][0]);
+            const auto differs = [](const RgbImage& a, const RgbImage& b, int i, int j) {
+                for (int k = 0; k < 3; ++k)
+                    if (std::abs(a.rgb[i * 3 + k] - b.rgb[j * 3 + k]) > 3)
+                        return true;
+                return false;
+            };
+            const int reach = static_cast<int>(truth[n].blurPx) + 2;
+            for (int i = 0; i < 200 * 150; ++i) {
+                if (!differs(plain[n], frames[n], i, i))
+                    continue;
+                ++changed;
+                const int x = i % 200, y = i / 200;
+                double p[2];
+                bool allowed = false;
+                if (c.mayChange) {
+                    allowed =
+                        planePointSeen(camera, cameraPose, x, y, p[0], p[1]) && c.mayChange(p, eye);
+                } else {  // blur: an edge of the sharp frame within the streak's reach
+                    for (int v = std::max(0, y - reach); v <= std::min(148, y + reach) && !allowed;
+                         ++v)
+                        for (int u = std::max(0, x - reach);
+                             u <= std::min(198, x + reach) && !allowed; ++u)
+                            allowed = differs(plain[n], plain[n], v * 200 + u, v * 200 + u + 1) ||
+                                      differs(plain[n], plain[n], v * 200 + u, v * 200 + u + 200);
+                }
+                if (!allowed && wrong++ == 0)
+                    where = "frame " + std::to_string(n) + " pixel " + std::to_string(i);
+            }
+        }
+        EXPECT_EQ(wrong, 0) << "changed where it should not, first at " << where;
+        EXPECT_GE(changed, 40);
+        EXPECT_EQ(covered > 0, c.covers);
+    }
 }
 
 }  // namespace

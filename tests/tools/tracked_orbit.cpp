@@ -24,7 +24,7 @@ void makeTrackedOrbit(TrackedOrbit& orbit) {
     orbit.truth = lumeko_test::readTruthTable(orbit.dir.file("orbit.csv"));
     ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
     std::string error;
-    ASSERT_EQ(readCameraMotion(orbit.dir.file("Lumeko.cm2"), orbit.motion, error), 0) << error;
+    ASSERT_EQ(readCameraMotion(orbit.track(), orbit.motion, error), 0) << error;
     ASSERT_EQ(orbit.motion.rowCount(), TrackedOrbit::FRAMES);
     ASSERT_EQ(orbit.motion.foundCount(), TrackedOrbit::FRAMES);
 }

@@ -14,9 +14,10 @@ struct TrackedOrbit {
     static constexpr int FRAMES = 60;
     static constexpr double MARKER_WIDTH = 80.0;
     lumeko_test::TempDir dir;
-    std::vector<lumeko_test::TruthRow> truth;
+    std::vector<TruthRow> truth;
     CameraMotion motion;  // what Lumeko wrote
     std::string camera() const { return dir.file("Data/camera_para.dat"); }
+    std::string track() const { return dir.file("Lumeko.cm2"); }
 };
 
 // Renders and tracks; fails the test (fatally) when a step fails.

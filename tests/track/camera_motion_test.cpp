@@ -194,13 +194,19 @@ TEST(CameraMotionReader, RefusesMalformedFilesNamingTheLine) {
         {replaced(good, "trackingScaleMult 1\n", "trackingScaleMult 2\n"), "trackingScaleMult 1"},
         {replaced(good, "useCamera STD_CAMERA", "useCamera other"), "not the camera"},
         {good + "}\n", "text after the end"},
+        // Read no further than a line longer than any of the layout's.
+        {"{\n" + std::string(5000, '7') + "\n", "line 2: longer than 4096 characters"},
     };
     for (const auto& [text, message] : cases) {
         EXPECT_EQ(parseCameraMotion(text, motion, error), -1) << message;
         EXPECT_NE(error.find(message), std::string::npos) << error;
     }
-    EXPECT_EQ(readCameraMotion("/nonexistent/Lumeko.cm2", motion, error), -1);
-    EXPECT_EQ(error, "/nonexistent/Lumeko.cm2: cannot open");
+    for (const auto& [path, reason] :
+         {std::pair{"/nonexistent/Lumeko.cm2", "No such file or directory"},
+          std::pair{"/", "Is a folder, not a file"}}) {
+        EXPECT_EQ(readCameraMotion(path, motion, error), -1);
+        EXPECT_EQ(error, std::string(path) + ": cannot open: " + reason);
+    }
 }
 
 // Marker-to-camera poses: any rotation, the camera 100 to 2000 units away.

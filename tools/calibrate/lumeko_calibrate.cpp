@@ -8,15 +8,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 #include <string>
 #include <vector>
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
+#include "media/movie_file.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
 #include "tools/camera/camera_file.h"
@@ -34,7 +35,7 @@ const char* const USAGE =
 
 const char* const HELP =
     "\n"
-    "Finds a printed chessboard in every INPUT (JPEG, PNG or PPM stills, or a\n"
+    "Finds a printed chessboard in every INPUT (JPEG, PNG, PPM or PGM stills, or a\n"
     "movie: every Nth frame) and fits the camera's focal lengths, principal point\n"
     "and radial lens distortion to the corners found, then writes the camera\n"
     "parameter file Lumeko reads (one 136-byte record).\n"
@@ -200,8 +201,13 @@ int addView(const Options& o, const std::string& name, const cv::Mat& grey, Coll
     View view;
     view.name = name;
     double edgeWidth = 0.0;
-    view.boardFound = findBoardCorners(grey, o.board, view.corners, edgeWidth);
-    view.reason = rejection(o, c, view, edgeWidth);
+    try {
+        view.boardFound = findBoardCorners(grey, o.board, view.corners, edgeWidth);
+        view.reason = rejection(o, c, view, edgeWidth);
+    } catch (const cv::Exception& e) {
+        view.boardFound = false;
+        view.reason = std::string("the board search failed: ") + e.what();
+    }
     view.used = view.reason.empty();
     if (!view.used) {
         view.corners.clear();
@@ -211,12 +217,70 @@ int addView(const Options& o, const std::string& name, const cv::Mat& grey, Coll
 }
 
 bool isStill(const std::string& path) {
-    for (const char* suffix : {".jpg", ".jpeg", ".png", ".ppm", ".pgm", ".bmp"}) {
+    for (const char* suffix : {".jpg", ".jpeg", ".png", ".ppm", ".pgm"}) {
         if (hasSuffix(path, suffix)) {
             return true;
         }
     }
     return false;
+}
+
+// A still through the tools' picture reader, as grey.
+int readStill(const Options& o, const std::string& path, Collection& c) {
+    RgbImage picture;
+    std::string error;
+    if (readImage(path, picture, error) != 0) {
+        return fail(error.starts_with("cannot open") ? error : "cannot read " + error);
+    }
+    const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());
+    cv::Mat grey;
+    cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
+    return addView(o, path, grey, c) == 0 ? 0 : 1;
+}
+
+// Every Nth frame of a movie, decoded as Lumeko decodes movies: frames of at
+// most 8192 pixels on a side, whatever the header claims.
+int readMovie(const Options& o, const std::string& path, Collection& c) {
+    MovieFile movie;
+    int width = 0, height = 0;
+    if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
+        movie.openDecoder(0) != 0) {
+        return fail("cannot open " + path +
+                    " as a movie (stills must end in .jpg, .jpeg, .png, .ppm or .pgm)");
+    }
+    if (!movie.peekPictureSize(width, height)) {
+        return fail(movie.outOfMemory() ? "memory ran out decoding " + path
+                                        : "no frame could be read from " + path);
+    }
+    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
+    const cv::Mat frame(height, width, CV_8UC4, bgra.data());
+    cv::Mat grey;
+    int looked = 0;
+    long long number = 0;
+    for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
+        if (found == MovieFile::Found::OutOfMemory) {
+            return fail("memory ran out decoding " + path);
+        }
+        if (found != MovieFile::Found::Picture) {
+            continue;  // an empty chunk: the same view as the frame before
+        }
+        if (number % o.every != 0) {
+            movie.dropPicture();
+            continue;
+        }
+        if (!movie.convertPicture({bgra.data(), width, height})) {
+            continue;
+        }
+        cv::cvtColor(frame, grey, cv::COLOR_BGRA2GRAY);
+        if (addView(o, path + " frame " + std::to_string(number), grey, c) != 0) {
+            return 1;
+        }
+        ++looked;
+    }
+    if (looked == 0) {
+        return fail("no frame could be read from " + path);
+    }
+    return 0;
 }
 
 int readInput(const Options& o, const std::string& path, Collection& c) {
@@ -227,40 +291,7 @@ int readInput(const Options& o, const std::string& path, Collection& c) {
     if (!S_ISREG(info.st_mode)) {
         return fail("cannot open " + path + ": not a file");
     }
-    if (isStill(path)) {
-        const cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        if (grey.empty()) {
-            return fail("cannot read " + path + " as a picture");
-        }
-        return addView(o, path, grey, c) == 0 ? 0 : 1;
-    }
-    cv::VideoCapture movie(path, cv::CAP_FFMPEG);
-    if (!movie.isOpened()) {
-        return fail("cannot open " + path + " as a movie (stills must end in .jpg, .png or .ppm)");
-    }
-    cv::Mat frame, grey;
-    int looked = 0;
-    for (int index = 0; movie.grab(); ++index) {
-        if (index % o.every != 0) {
-            continue;
-        }
-        if (!movie.retrieve(frame) || frame.empty()) {
-            break;
-        }
-        if (frame.channels() == 1) {
-            grey = frame;
-        } else {
-            cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
-        }
-        if (addView(o, path + " frame " + std::to_string(index), grey, c) != 0) {
-            return 1;
-        }
-        ++looked;
-    }
-    if (looked == 0) {
-        return fail("no frame could be read from " + path);
-    }
-    return 0;
+    return isStill(path) ? readStill(o, path, c) : readMovie(o, path, c);
 }
 
 // A name next to the output for writing it first: the old file stays until
@@ -482,5 +513,12 @@ int main(int argc, char** argv) {
     if (options.inputs.empty()) {
         return fail("no INPUT given: name the photos or movies of the board");
     }
-    return calibrate(options);
+    // Whatever OpenCV or memory still throws ends the run with a message.
+    try {
+        return calibrate(options);
+    } catch (const cv::Exception& e) {
+        return fail(std::string("OpenCV failed: ") + e.what());
+    } catch (const std::bad_alloc&) {
+        return fail("memory ran out");
+    }
 }

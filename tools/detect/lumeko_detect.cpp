@@ -120,9 +120,17 @@ int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, in
             error = path + ": cannot open";
             return -1;
         }
-        bgra.resize(size);
-        const size_t got = std::fread(bgra.data(), 1, size, file);
-        const bool longer = std::fgetc(file) != EOF;
+        // The file's length is checked before the frame is allocated.
+        const bool seekable = std::fseek(file, 0, SEEK_END) == 0;
+        const long length = seekable ? std::ftell(file) : -1;
+        std::rewind(file);
+        size_t got = 0;
+        bool longer = false;
+        if (length < 0 || static_cast<unsigned long>(length) == size) {
+            bgra.resize(size);
+            got = std::fread(bgra.data(), 1, size, file);
+            longer = std::fgetc(file) != EOF;
+        }
         std::fclose(file);
         if (got != size || longer) {
             error = path + ": not " + std::to_string(size) + " bytes of raw BGRA";

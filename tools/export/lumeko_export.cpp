@@ -9,6 +9,7 @@
 #include "tools/common/tool_args.h"
 #include "tools/export/track_export.h"
 #include "track/camera_motion_reader.h"
+#include "track/plate_file.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ const char* const USAGE =
 const char* const HELP =
     "\n"
     "Converts a camera-motion file to a format other packages import. Only the\n"
-    "frames where the marker was found carry a camera.\n"
+    "frames where the marker was found carry a camera; a track without any, or\n"
+    "with a value that is not finite once converted, is refused.\n"
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
@@ -40,8 +42,13 @@ const char* const HELP =
     "--fps N              frame rate for glTF key times (default 30).\n"
     "--width W            printed marker width (default 80): the glTF marker's size.\n"
     "--metres-per-unit M  glTF scale: metres per unit of the width (default 0.001).\n"
-    "--first-frame N      number of the first frame in .chan and CSV (default 0).\n"
+    "--first-frame N      number of the first frame (default 0); glTF keys lie at\n"
+    "                     (N + row) / fps seconds.\n"
     "--summary            print \"frames N found M\" and write nothing.\n"
+    "\n"
+    "A track of a picture sequence has a plate file beside it (Lumeko.cm2.plate,\n"
+    "written by Lumeko): its first frame and frame rate are then the defaults of\n"
+    "--first-frame and --fps, so that the keys lie on the plate's frames.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
 int fail(const std::string& message) {
@@ -54,6 +61,8 @@ struct Options {
     std::string cameraPath = "Data/camera_para.dat";
     ExportSettings settings;
     bool summary = false;
+    bool fpsGiven = false;
+    bool firstFrameGiven = false;
 };
 
 int readOptions(ArgWalker& walker, Options& options) {
@@ -77,13 +86,13 @@ int readOptions(ArgWalker& walker, Options& options) {
         if (walker.name == "--camera")
             options.cameraPath = value;
         else if (walker.name == "--fps")
-            ok = parseDouble(value, s.fps) && s.fps > 0.0 && s.fps <= 1000.0;
+            ok = (options.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
         else if (walker.name == "--width")
             ok = parseDouble(value, s.markerWidth) && s.markerWidth > 0.0;
         else if (walker.name == "--metres-per-unit")
             ok = parseDouble(value, s.metresPerUnit) && s.metresPerUnit > 0.0;
         else
-            ok = parseInt(value, s.firstFrame) && s.firstFrame >= 0;
+            ok = (options.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
         if (!ok)
             return fail("bad value for " + walker.name + ": " + value);
     }
@@ -100,6 +109,31 @@ int loadLens(const std::string& path, Lens& lens) {
         return fail(path + ": not a readable camera parameter file");
     lens = lensOfCamera(camera);
     return 0;
+}
+
+// The plate file's first frame and rate, for the options not given.
+void takePlateDefaults(const std::string& trackPath, Options& options) {
+    PlateFrames plate;
+    const std::string name = trackPath + PLATE_FILE_SUFFIX;
+    switch (readPlateFile(trackPath, plate)) {
+        case PlateStatus::Found:
+            if (!options.firstFrameGiven && plate.firstFrame <= 0x7fffffff)
+                options.settings.firstFrame = static_cast<int>(plate.firstFrame);
+            if (!options.fpsGiven && plate.fps <= 1000.0)
+                options.settings.fps = plate.fps;
+            std::printf("%s: first frame %d, %g frames a second\n", name.c_str(),
+                        options.settings.firstFrame, options.settings.fps);
+            break;
+        case PlateStatus::OtherTrack:
+            std::fprintf(stderr, "lumeko-export: %s belongs to an earlier track; not used\n",
+                         name.c_str());
+            break;
+        case PlateStatus::Malformed:
+            std::fprintf(stderr, "lumeko-export: %s is not a plate file; not used\n", name.c_str());
+            break;
+        case PlateStatus::Absent:
+            break;
+    }
 }
 
 }  // namespace
@@ -119,6 +153,7 @@ int main(int argc, char** argv) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
     }
+    takePlateDefaults(options.positional[0], options);
     const std::string& output = options.positional[1];
     const bool gltf = hasSuffix(output, ".gltf"), glb = hasSuffix(output, ".glb");
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");
@@ -131,10 +166,11 @@ int main(int argc, char** argv) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
             return fail(error);
     } else {
-        const std::string text =
-            chan ? chanText(motion, lens, options.settings) : csvText(motion, options.settings);
-        if (writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                           error) != 0)
+        std::string text;
+        const int made = chan ? chanText(motion, lens, options.settings, text, error)
+                              : csvText(motion, options.settings, text, error);
+        if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
+                                        text.size(), error) != 0)
             return fail(error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),

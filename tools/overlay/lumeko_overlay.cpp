@@ -12,6 +12,7 @@
 #include "media/movie_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
+#include "tools/common/track_range.h"
 #include "tools/overlay/h264_writer.h"
 #include "tools/overlay/overlay_draw.h"
 #include "tools/render/avi_writer.h"
@@ -314,6 +315,8 @@ int main(int argc, char** argv) {
     std::string error;
     if (readCameraMotion(run.options.positional[1], run.motion, error) != 0)
         return fail(error);
+    if (const std::string beyond = rowBeyondDrawing(run.motion); !beyond.empty())
+        return fail(run.options.positional[1] + ": " + beyond);
     if (arLoadCameraParam(run.options.cameraPath.c_str(), 1, &run.stored) < 0)
         return fail(run.options.cameraPath + ": not a readable camera parameter file");
     OutputKind kind = OutputKind::H264;

@@ -6,6 +6,7 @@
 
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
+#include "tools/common/track_range.h"
 #include "tools/plot/track_plot.h"
 #include "track/camera_motion_reader.h"
 
@@ -68,6 +69,8 @@ int main(int argc, char** argv) {
     std::string error;
     if (readCameraMotion(positional[0], motion, error) != 0)
         return fail(error);
+    if (const std::string beyond = rowBeyondDrawing(motion); !beyond.empty())
+        return fail(positional[0] + ": " + beyond);
     if (writePlot(output, motion, markerWidth, width, height, error) != 0)
         return fail(error);
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),

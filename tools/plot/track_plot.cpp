@@ -232,16 +232,29 @@ PlotLayout plotLayout(double width, double height) {
     return layout;
 }
 
+namespace {
+
+// Collects what cairo writes, so that the file is written in one piece, with
+// the system's reason when it cannot be.
+cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
+    auto* bytes = static_cast<std::vector<unsigned char>*>(closure);
+    bytes->insert(bytes->end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
 int writePlot(const std::string& path, const CameraMotion& motion, double markerWidth, int width,
               int height, std::string& error) {
+    std::vector<unsigned char> bytes;
     cairo_surface_t* surface = nullptr;
     const bool png = hasSuffix(path, ".png");
     if (png)
         surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     else if (hasSuffix(path, ".svg"))
-        surface = cairo_svg_surface_create(path.c_str(), width, height);
+        surface = cairo_svg_surface_create_for_stream(appendBytes, &bytes, width, height);
     else if (hasSuffix(path, ".pdf"))
-        surface = cairo_pdf_surface_create(path.c_str(), width, height);
+        surface = cairo_pdf_surface_create_for_stream(appendBytes, &bytes, width, height);
     else {
         error = path + ": the output must end in .png, .svg or .pdf";
         return -1;
@@ -252,14 +265,14 @@ int writePlot(const std::string& path, const CameraMotion& motion, double marker
     cairo_surface_flush(surface);
     cairo_status_t status = cairo_surface_status(surface);
     if (png && status == CAIRO_STATUS_SUCCESS)
-        status = cairo_surface_write_to_png(surface, path.c_str());
+        status = cairo_surface_write_to_png_stream(surface, appendBytes, &bytes);
     cairo_surface_finish(surface);  // SVG and PDF are written out here
     if (status == CAIRO_STATUS_SUCCESS)
         status = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
     if (status != CAIRO_STATUS_SUCCESS) {
-        error = path + ": cannot write (" + cairo_status_to_string(status) + ")";
+        error = path + ": cannot draw the page (" + cairo_status_to_string(status) + ")";
         return -1;
     }
-    return 0;
+    return writeFileBytes(path, bytes.data(), bytes.size(), error);
 }

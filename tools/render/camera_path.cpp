@@ -30,8 +30,8 @@ Point3 onSphere(double distance, double azimuth, double elevation) {
 }
 
 // Fraction of the way through the path: 0 at the first frame, 1 at the last.
-double progress(int frame, int frameCount) {
-    return frameCount > 1 ? static_cast<double>(frame) / (frameCount - 1) : 0.0;
+double progress(double frame, int frameCount) {
+    return frameCount > 1 ? frame / (frameCount - 1) : 0.0;
 }
 
 // Smooth hand tremor: a sum of sines at unrelated frequencies, in [-1, 1].
@@ -74,7 +74,8 @@ bool pathFromName(const char* name, PathKind& kind) {
     static const Entry entries[] = {{"orbit", PathKind::Orbit},
                                     {"approach", PathKind::Approach},
                                     {"shake", PathKind::Shake},
-                                    {"exit", PathKind::Exit}};
+                                    {"exit", PathKind::Exit},
+                                    {"pan", PathKind::Pan}};
     for (const Entry& entry : entries) {
         if (std::strcmp(name, entry.name) == 0) {
             kind = entry.kind;
@@ -84,7 +85,8 @@ bool pathFromName(const char* name, PathKind& kind) {
     return false;
 }
 
-CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth, double distance) {
+CameraPose pathPose(PathKind kind, double frame, int frameCount, double markerWidth,
+                    double distance) {
     const double p = progress(frame, frameCount);
     const Point3 origin{0.0, 0.0, 0.0};
     switch (kind) {
@@ -111,6 +113,13 @@ CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth
             const double sweep = std::sin(2.0 * M_PI * p);
             const Point3 target{0.75 * distance * sweep, 0.0, 0.0};
             return lookAt(onSphere(distance, 0.0, 60.0), target, 0.0);
+        }
+        case PathKind::Pan: {
+            const double out = std::sin(M_PI * p), sway = std::sin(2.0 * M_PI * p);
+            Point3 position = onSphere(distance, 0.0, 55.0);
+            position.x += 0.6 * distance * out;
+            const Point3 target{0.7 * distance * out, 0.1 * distance * sway, 0.0};
+            return lookAt(position, target, 4.0 * sway);
         }
     }
     return lookAt(onSphere(distance, 0.0, 60.0), origin, 0.0);

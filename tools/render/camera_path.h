@@ -20,16 +20,21 @@ struct Point3 {
 // south of the marker (at negative y) sees it upright.
 CameraPose lookAt(const Point3& position, const Point3& target, double rollDegrees);
 
-enum class PathKind { Orbit, Approach, Shake, Exit };
+enum class PathKind { Orbit, Approach, Shake, Exit, Pan };
 
-// Returns false for an unknown name; names are "orbit", "approach", "shake", "exit".
+// Returns false for an unknown name; names are "orbit", "approach", "shake", "exit", "pan".
 bool pathFromName(const char* name, PathKind& kind);
 
-// The pose of frame `frame` of `frameCount` on the path, for a marker of
-// `markerWidth` seen from a base distance `distance`:
+// The pose at frame `frame` of `frameCount` on the path (fractional frames lie
+// between their neighbours, for motion blur), for a marker of `markerWidth`
+// seen from a base distance `distance`:
 // - orbit: once around the marker, elevation swinging between 35 and 70 degrees;
 // - approach: from 2.4 x distance in to half the distance, slightly sideways;
 // - shake: a hand-held camera about a fixed view, jittering in position and roll;
 // - exit: a fixed camera panning sideways so the marker leaves the picture on
-//   one side and then the other.
-CameraPose pathPose(PathKind kind, int frame, int frameCount, double markerWidth, double distance);
+//   one side and then the other;
+// - pan: a camera moving sideways and turning further that way, so the marker
+//   leaves the picture for about the middle half of the path and comes back;
+//   the picture shows the table all the while.
+CameraPose pathPose(PathKind kind, double frame, int frameCount, double markerWidth,
+                    double distance);

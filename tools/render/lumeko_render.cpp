@@ -1,8 +1,12 @@
 // lumeko-render: synthetic footage of a marker with a known camera path, and
 // the true pose of every frame.
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "camera/camera_param.h"
 #include "tools/common/image_io.h"
@@ -12,6 +16,7 @@
 #include "tools/render/camera_path.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
+#include "tools/render/shot_render.h"
 
 namespace {
 
@@ -28,8 +33,9 @@ const char* const HELP =
     "\n"
     "Output:\n"
     "  --output FILE        .avi: one movie (Motion JPEG unless --raw);\n"
-    "                       .jpg/.jpeg: stills; for more than one frame the name\n"
-    "                       needs a frame-number field such as frame_%04d.jpg\n"
+    "                       .jpg/.jpeg (or lossless .png/.ppm): stills; for more\n"
+    "                       than one frame the name needs a frame-number field\n"
+    "                       such as frame_%04d.jpg\n"
     "  --raw                uncompressed 24-bit movie instead of Motion JPEG\n"
     "  --truth FILE         the ground-truth CSV (default: the output name with\n"
     "                       .csv for its extension; for numbered stills,\n"
@@ -51,12 +57,43 @@ const char* const HELP =
     "                       corners on a grey table, for lumeko-calibrate\n"
     "  --square S           its squares' side (default W/4); one square of white\n"
     "                       paper around it\n"
+    "  --table PICTURE      the table under the sheet: a JPEG, PNG or PPM picture\n"
+    "                       tiled over the plane (top row towards +y) instead of\n"
+    "                       the plain light wood\n"
+    "  --table-tile SIZE    width of one tile of it (default 4 x W)\n"
+    "  --box X,Y,W,D,H      a box standing on the table, its base centred on (X, Y),\n"
+    "                       W along x, D along y, H high; its faces are squares in\n"
+    "                       many shades; it hides what lies behind it. Repeatable\n"
+    "  --occluder X,Y,R[,H][,colour=R:G:B][,frames=A:B][,to=X2:Y2][,length=L:DEG]\n"
+    "                       a disc of radius R parallel to the plane, centred over\n"
+    "                       (X, Y) at height H (default 0: lying on the sheet;\n"
+    "                       above it, it moves against the sheet as the camera\n"
+    "                       moves, like a fingertip or a hand), of colour R:G:B\n"
+    "                       (0..255, default 30:30:30); only in frames A to B;\n"
+    "                       moving in a straight line to (X2, Y2) over its frames\n"
+    "                       (or the clip); swept L units towards DEG degrees (0:\n"
+    "                       +x, 90: +y) into a rounded bar, a finger with its tip\n"
+    "                       at (X, Y). Repeatable\n"
+    "Light:\n"
+    "  --gradient F,DEGREES[,SPAN]\n"
+    "                       brightness falling linearly from 1 to F (0 < F <= 1)\n"
+    "                       along the direction DEGREES in marker coordinates (0:\n"
+    "                       +x, 90: +y), over SPAN units centred on the marker\n"
+    "                       (default the marker's width: the paper on one side is\n"
+    "                       at F all along the border), constant beyond\n"
+    "  --shadow DEGREES,OFFSET,FACTOR[,SOFT]\n"
+    "                       a shadow: points p with p . (cos, sin)(DEGREES) beyond\n"
+    "                       OFFSET are dimmed to FACTOR (0..1) of their light; the\n"
+    "                       edge ramps over SOFT units (default 0: hard)\n"
     "Camera path:\n"
     "  --path NAME          orbit (default): once around, elevation 35..70 degrees;\n"
     "                       approach: from far (2.4 x distance) to near (0.5 x);\n"
     "                       shake: hand-held jitter about a fixed view;\n"
     "                       exit: panning so the marker leaves the picture and\n"
-    "                       comes back; still: one view given by --position\n"
+    "                       comes back; pan: moving sideways and turning, so the\n"
+    "                       marker leaves the picture for the middle half of the\n"
+    "                       clip and comes back, the table always in view;\n"
+    "                       still: one view given by --position\n"
     "  --frames N           number of frames (default 90; 1 for still)\n"
     "  --distance D         base camera distance (default 5 x marker width)\n"
     "  --position X,Y,Z     still: camera position (default: 5 widths away,\n"
@@ -71,6 +108,13 @@ const char* const HELP =
     "  --black B            flat profile: lifts black to B of 255 (0 <= B < 255,\n"
     "                       default 0): v becomes B + (255 - B) x G x v / 255\n"
     "  --noise SIGMA        Gaussian noise per colour byte (default 0)\n"
+    "  --motion-blur SHUTTER[,MOMENTS]\n"
+    "                       blur along the camera's movement: each frame is the\n"
+    "                       mean of MOMENTS renders (default: enough that the\n"
+    "                       picture moves about a pixel between them, at most 64)\n"
+    "                       over the SHUTTER fraction (0 < SHUTTER <= 1) of the\n"
+    "                       frame interval centred on the frame's time; occluders\n"
+    "                       move with it. The truth is the pose at the frame's time\n"
     "  --seed N             noise seed (default 1)\n"
     "\n"
     "Marker coordinates: x right and y up on the printed marker, z out of it\n"
@@ -79,7 +123,9 @@ const char* const HELP =
     "area in pixels), centre_x, centre_y (where the marker centre\n"
     "lands), r00..t2 (the marker-to-camera pose [R|t] row by row), and the\n"
     "values Lumeko should store before smoothing: translateX, translateY,\n"
-    "translateZ, rotateY, rotateX, rotateZ.\n"
+    "translateZ, rotateY, rotateX, rotateZ; then border_covered (the fraction of\n"
+    "the black border that occluders and boxes hide) and blur_px (the longest way\n"
+    "a corner of the square travels in the picture while the shutter is open).\n"
     "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
@@ -106,7 +152,155 @@ struct RenderOptions {
     PathKind path = PathKind::Orbit;
     double position[3] = {0.0, 0.0, 0.0};
     double target[3] = {0.0, 0.0, 0.0};
+    Lighting light;
+    double gradientSpan = -1.0;  // -1: the marker's width
+    std::string tablePath;
+    double tableTile = -1.0;
+    std::vector<Box> boxes;
+    std::vector<Occluder> occluders;
+    double shutter = 0.0;
+    int shutterMoments = 0;
 };
+
+// Whether any of the light, table, boxes, occluders or motion blur is asked for.
+bool hasSceneExtras(const RenderOptions& o) {
+    return o.light.gradientFloor != 1.0 || o.light.shadow || !o.tablePath.empty() ||
+           o.tableTile > 0.0 || !o.boxes.empty() || !o.occluders.empty() || o.shutter > 0.0;
+}
+
+// Splits "a,b,c" at its commas.
+std::vector<std::string> splitList(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    for (size_t comma; (comma = text.find(separator, start)) != std::string::npos;
+         start = comma + 1) {
+        parts.push_back(text.substr(start, comma - start));
+    }
+    parts.push_back(text.substr(start));
+    return parts;
+}
+
+// "a,b[,c...]": between `least` and `most` numbers into `values`; their count in `count`.
+bool parseNumbers(const std::string& text, size_t least, size_t most, double* values,
+                  size_t& count) {
+    const std::vector<std::string> parts = splitList(text, ',');
+    count = parts.size();
+    if (count < least || count > most) {
+        return false;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        if (!parseDouble(parts[i], values[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// "X,Y,R[,H][,colour=R:G:B][,frames=A:B][,to=X2:Y2][,length=L:DEGREES]".
+bool parseOccluder(const std::string& text, Occluder& o) {
+    const std::vector<std::string> parts = splitList(text, ',');
+    o.disc = Disc{0.0, 0.0, 0.0, 0.0, {30.0, 30.0, 30.0}};
+    double* numbers[4] = {&o.disc.x, &o.disc.y, &o.disc.radius, &o.disc.height};
+    size_t count = 0;
+    for (const std::string& part : parts) {
+        const size_t equals = part.find('=');
+        if (equals == std::string::npos) {
+            if (count == 4 || !parseDouble(part, *numbers[count])) {
+                return false;
+            }
+            ++count;
+            continue;
+        }
+        const std::string key = part.substr(0, equals);
+        const std::vector<std::string> v = splitList(part.substr(equals + 1), ':');
+        double a[3] = {0.0, 0.0, 0.0};
+        const bool colour = key == "colour" || key == "color";
+        const size_t want = colour ? 3 : 2;
+        if (v.size() != want) {
+            return false;
+        }
+        for (size_t i = 0; i < want; ++i) {
+            if (!parseDouble(v[i], a[i])) {
+                return false;
+            }
+        }
+        if (colour) {
+            if (*std::min_element(a, a + 3) < 0.0 || *std::max_element(a, a + 3) > 255.0) {
+                return false;
+            }
+            std::copy(a, a + 3, o.disc.colour);
+        } else if (key == "frames") {
+            if (a[0] != std::floor(a[0]) || a[1] != std::floor(a[1]) || a[0] < 0.0 || a[1] < a[0] ||
+                a[1] > 100000.0) {
+                return false;
+            }
+            o.first = static_cast<int>(a[0]);
+            o.last = static_cast<int>(a[1]);
+        } else if (key == "to") {
+            o.moves = true;
+            o.toX = a[0];
+            o.toY = a[1];
+        } else if (key == "length") {
+            o.disc.reachX = a[0] * std::cos(a[1] * M_PI / 180.0);
+            o.disc.reachY = a[0] * std::sin(a[1] * M_PI / 180.0);
+            if (a[0] < 0.0) {
+                return false;
+            }
+        } else {
+            return false;
+        }
+    }
+    return count >= 3 && o.disc.radius > 0.0 && o.disc.height >= 0.0;
+}
+
+// The light, table, boxes, occluders and motion blur.
+bool readSceneOption(const std::string& name, const std::string& value, RenderOptions& o,
+                     bool& known) {
+    known = true;
+    double v[5];
+    size_t count = 0;
+    if (name == "--gradient") {
+        if (!parseNumbers(value, 2, 3, v, count) || !(v[0] > 0.0 && v[0] <= 1.0) ||
+            (count == 3 && !(v[2] > 0.0))) {
+            return false;
+        }
+        o.light.gradientFloor = v[0];
+        o.light.gradientDegrees = v[1];
+        o.gradientSpan = count == 3 ? v[2] : -1.0;
+    } else if (name == "--shadow") {
+        Lighting& l = o.light;
+        if (!parseNumbers(value, 3, 4, v, count) || v[2] < 0.0 || v[2] > 1.0 ||
+            (count == 4 && v[3] < 0.0)) {
+            return false;
+        }
+        l.shadow = true;
+        l.shadowDegrees = v[0];
+        l.shadowOffset = v[1];
+        l.shadowFactor = v[2];
+        l.shadowSoftness = count == 4 ? v[3] : 0.0;
+    } else if (name == "--table") {
+        o.tablePath = value;
+    } else if (name == "--table-tile") {
+        return parseDouble(value, o.tableTile) && o.tableTile > 0.0;
+    } else if (name == "--box") {
+        if (!parseNumbers(value, 5, 5, v, count) || v[2] <= 0.0 || v[3] <= 0.0 || v[4] <= 0.0) {
+            return false;
+        }
+        o.boxes.push_back(Box{v[0], v[1], v[2], v[3], v[4]});
+    } else if (name == "--occluder") {
+        return parseOccluder(value, o.occluders.emplace_back());
+    } else if (name == "--motion-blur") {
+        if (!parseNumbers(value, 1, 2, v, count) || !(v[0] > 0.0 && v[0] <= 1.0) ||
+            (count == 2 && (v[1] != std::floor(v[1]) || v[1] < 1.0 || v[1] > 256.0))) {
+            return false;
+        }
+        o.shutter = v[0];
+        o.shutterMoments = count == 2 ? static_cast<int>(v[1]) : 0;
+    } else {
+        known = false;
+    }
+    return true;
+}
 
 bool readOption(const std::string& name, const std::string& value, RenderOptions& o, bool& known) {
     known = true;
@@ -162,7 +356,7 @@ bool readOption(const std::string& name, const std::string& value, RenderOptions
         o.still = value == "still";
         return o.still || pathFromName(value.c_str(), o.path);
     } else {
-        known = false;
+        return readSceneOption(name, value, o, known);
     }
     return true;
 }
@@ -244,8 +438,9 @@ int prepareOutput(RenderOptions& o, int frameCount, Output& out) {
         return fail(std::string("--output FILE is needed\n") + USAGE);
     }
     out.movie = hasSuffix(o.output, ".avi");
-    if (!out.movie && !hasSuffix(o.output, ".jpg") && !hasSuffix(o.output, ".jpeg")) {
-        return fail(o.output + ": the output must end in .avi, .jpg or .jpeg");
+    if (!out.movie && !hasSuffix(o.output, ".jpg") && !hasSuffix(o.output, ".jpeg") &&
+        !hasSuffix(o.output, ".png") && !hasSuffix(o.output, ".ppm")) {
+        return fail(o.output + ": the output must end in .avi, .jpg, .jpeg, .png or .ppm");
     }
     if (o.raw && !out.movie) {
         return fail("--raw applies to .avi movies only");
@@ -273,7 +468,8 @@ int prepareOutput(RenderOptions& o, int frameCount, Output& out) {
     return 0;
 }
 
-int loadScene(const RenderOptions& o, Scene& scene) {
+int loadScene(const RenderOptions& o, Shot& shot) {
+    Scene& scene = shot.scene;
     std::string error;
     RgbImage image;
     if (readImage(o.picturePath, image, error) != 0) {
@@ -296,6 +492,20 @@ int loadScene(const RenderOptions& o, Scene& scene) {
     scene.picture = image;
     scene.markerWidth = o.markerWidth;
     scene.paperMargin = o.paperMargin >= 0.0 ? o.paperMargin : o.markerWidth / 4.0;
+    scene.light = o.light;
+    scene.light.gradientSpan = o.gradientSpan > 0.0 ? o.gradientSpan : scene.markerWidth;
+    scene.boxes = o.boxes;
+    shot.occluders = o.occluders;
+    shot.shutter = o.shutter;
+    shot.shutterSamples = o.shutterMoments;
+    if (!o.tablePath.empty()) {
+        RgbImage table;
+        if (readImage(o.tablePath, table, error) != 0) {
+            return fail(error);
+        }
+        const double tile = o.tableTile > 0.0 ? o.tableTile : 4.0 * o.markerWidth;
+        scene.table = std::make_shared<const TableTexture>(table, tile);
+    }
     return 0;
 }
 
@@ -314,7 +524,7 @@ int loadCamera(const RenderOptions& o, CameraParam& camera) {
     return 0;
 }
 
-CameraPose poseOfFrame(const RenderOptions& o, int frame, int frameCount) {
+CameraPose poseOfFrame(const RenderOptions& o, double frame, int frameCount) {
     const double distance = o.distance > 0.0 ? o.distance : 5.0 * o.markerWidth;
     if (o.still) {
         Point3 position{0.0, -0.5 * distance, 0.8660254037844386 * distance};
@@ -339,10 +549,15 @@ int writeFrame(Output& out, const RgbImage& frame, int index, int quality, const
 int render(RenderOptions& o) {
     const int frameCount = o.frames > 0 ? o.frames : (o.still ? 1 : 90);
     Output out;
-    Scene scene;
+    Shot shot;
+    shot.poseAt = [&](double t) { return poseOfFrame(o, t, frameCount); };
+    shot.frameCount = frameCount;
     CameraParam camera;
     const bool chessboard = o.boardColumns > 0;
-    if (prepareOutput(o, frameCount, out) != 0 || (!chessboard && loadScene(o, scene) != 0) ||
+    if (chessboard && hasSceneExtras(o)) {
+        return fail("the table, boxes, occluders, light and motion blur are for the marker only");
+    }
+    if (prepareOutput(o, frameCount, out) != 0 || (!chessboard && loadScene(o, shot) != 0) ||
         loadCamera(o, camera) != 0) {
         return 1;
     }
@@ -355,13 +570,15 @@ int render(RenderOptions& o) {
     }
     std::string csv = truthCsvHeader();
     RgbImage frame;
+    ShotStorage storage;
     int visible = 0;
     for (int i = 0; i < frameCount; ++i) {
         const CameraPose pose = poseOfFrame(o, i, frameCount);
+        SceneTruth sceneTruth;
         if (chessboard) {
             renderChessboard(board, camera, pose, o.supersample, frame);
         } else {
-            renderFrame(scene, camera, pose, o.supersample, frame);
+            sceneTruth = renderShotFrame(shot, camera, i, o.supersample, frame, storage);
         }
         applyExposure(frame, o.gain, o.black);
         blurImage(frame, o.blur);
@@ -375,7 +592,7 @@ int render(RenderOptions& o) {
         }
         const MarkerView view = viewOfMarker(camera, pose, o.markerWidth);
         visible += view.visible;
-        csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose));
+        csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose), sceneTruth);
     }
     if (out.movie && aviClose(out.avi, error) != 0) {
         return fail(error);

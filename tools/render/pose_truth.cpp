@@ -95,11 +95,11 @@ MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, doubl
 std::string truthCsvHeader() {
     return "frame,visible,min_side_px,area_px,centre_x,centre_y,"
            "r00,r01,r02,t0,r10,r11,r12,t1,r20,r21,r22,t2,"
-           "translateX,translateY,translateZ,rotateY,rotateX,rotateZ\n";
+           "translateX,translateY,translateZ,rotateY,rotateX,rotateZ,border_covered,blur_px\n";
 }
 
 std::string truthCsvLine(int frame, const MarkerView& view, const CameraPose& pose,
-                         const KeyValues& keys) {
+                         const KeyValues& keys, const SceneTruth& scene) {
     char buffer[128];
     std::snprintf(buffer, sizeof buffer, "%d,%d,%.3f,%.1f,%.3f,%.3f", frame, view.visible,
                   view.minSide, view.area, view.centreX, view.centreY);
@@ -116,5 +116,6 @@ std::string truthCsvLine(int frame, const MarkerView& view, const CameraPose& po
         std::snprintf(buffer, sizeof buffer, ",%.12g", v);
         line += buffer;
     }
-    return line + "\n";
+    std::snprintf(buffer, sizeof buffer, ",%.4f,%.2f\n", scene.borderCovered, scene.blurPx);
+    return line + buffer;
 }

@@ -39,8 +39,15 @@ ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& p
 // projection and its distortion (ideal to observed).
 MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, double markerWidth);
 
+// What the scene does to the marker in a frame, besides the pose.
+struct SceneTruth {
+    double borderCovered = 0.0;  // fraction of the black border hidden by discs and boxes
+    double blurPx = 0.0;  // longest way a corner of the square travels while the shutter is open
+};
+
 // The ground-truth table: one header line, then one line per frame with the
-// frame number, the view, the 3x4 pose row by row and the key values.
+// frame number, the view, the 3x4 pose row by row, the key values and the
+// scene's truth.
 std::string truthCsvHeader();
 std::string truthCsvLine(int frame, const MarkerView& view, const CameraPose& pose,
-                         const KeyValues& keys);
+                         const KeyValues& keys, const SceneTruth& scene);

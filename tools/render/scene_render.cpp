@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "camera/distortion.h"
@@ -15,6 +16,8 @@ constexpr double INK = 25.0;
 constexpr double PAPER = 235.0;
 constexpr double SKY[3] = {175.0, 195.0, 215.0};
 constexpr double TABLE[3] = {190.0, 172.0, 150.0};
+// Rendering uses at most this many threads.
+constexpr int RENDER_THREADS = 8;
 
 struct Colour {
     double r, g, b;
@@ -74,47 +77,23 @@ Colour tableColour(double x, double y, double width) {
     return {TABLE[0] * shade, TABLE[1] * shade, TABLE[2] * shade};
 }
 
-// The table's texture has no sharp edges, so one sample of it per pixel is
-// enough; the first sample of a pixel that hits the table sets it.
+// The table's texture has no sharp edges, or a picture on it is filtered to
+// the pixel's footprint, so one sample of it per pixel is enough; the first
+// sample of a pixel that hits the table sets it.
 struct TableSample {
     bool taken = false;
     Colour colour{0.0, 0.0, 0.0};
 };
 
-Colour planeColour(const Scene& scene, double x, double y, TableSample& table) {
-    const double half = 0.5 * scene.markerWidth;
-    const double ax = std::fabs(x), ay = std::fabs(y);
-    if (ax < half && ay < half) {
-        const double quarter = 0.5 * half;
-        if (ax < quarter && ay < quarter) {
-            const RgbImage& pic = scene.picture;
-            int col = static_cast<int>((x + quarter) / (2.0 * quarter) * pic.width);
-            int row = static_cast<int>((quarter - y) / (2.0 * quarter) * pic.height);
-            col = std::clamp(col, 0, pic.width - 1);
-            row = std::clamp(row, 0, pic.height - 1);
-            const unsigned char* p = &pic.rgb[(static_cast<size_t>(row) * pic.width + col) * 3];
-            const double k = (PAPER - INK) / 255.0;
-            return {INK + k * p[0], INK + k * p[1], INK + k * p[2]};
-        }
-        return {INK, INK, INK};
-    }
-    const double paper = half + scene.paperMargin;
-    if (ax < paper && ay < paper) {
-        return {PAPER, PAPER, PAPER};
-    }
-    if (!table.taken) {
-        table.colour = tableColour(x, y, scene.markerWidth);
-        table.taken = true;
-    }
-    return table.colour;
-}
-
 // Maps ideal image points to the marker plane: the inverse of the plane's
-// homography, plus the camera-depth row to reject points behind the camera.
+// homography, plus the camera-depth row to reject points behind the camera;
+// and the rays in marker coordinates, for what stands on the plane.
 struct PlaneMapping {
     double imageToPlane[3][3];
     double depth[3];  // camera z of plane point (x, y): depth . (x, y, 1)
     bool valid;
+    double eye[3];            // the camera's centre
+    double imageToRay[3][3];  // the direction of the ray through ideal point (x, y, 1)
 };
 
 PlaneMapping planeMapping(const CameraParam& camera, const CameraPose& pose) {
@@ -136,16 +115,35 @@ PlaneMapping planeMapping(const CameraParam& camera, const CameraPose& pose) {
     mapping.depth[0] = M[2][0];
     mapping.depth[1] = M[2][1];
     mapping.depth[2] = M[2][3];
+    // The projection is A X + b for camera point X: the rays leave the centre
+    // -A^-1 b along A^-1 (x, y, 1); the rotation's transpose takes them to
+    // marker coordinates.
+    const double A[3][3] = {
+        {P[0][0], P[0][1], P[0][2]}, {P[1][0], P[1][1], P[1][2]}, {P[2][0], P[2][1], P[2][2]}};
+    double Ainv[3][3] = {};
+    invert3(A, Ainv);
+    double fromOrigin[3];  // the centre less the marker's origin, in camera coordinates
+    for (int j = 0; j < 3; ++j) {
+        fromOrigin[j] =
+            -(Ainv[j][0] * P[0][3] + Ainv[j][1] * P[1][3] + Ainv[j][2] * P[2][3]) - M[j][3];
+    }
+    for (int i = 0; i < 3; ++i) {
+        mapping.eye[i] =
+            M[0][i] * fromOrigin[0] + M[1][i] * fromOrigin[1] + M[2][i] * fromOrigin[2];
+        for (int k = 0; k < 3; ++k) {
+            mapping.imageToRay[i][k] =
+                M[0][i] * Ainv[0][k] + M[1][i] * Ainv[1][k] + M[2][i] * Ainv[2][k];
+        }
+    }
     return mapping;
 }
 
-// Takes observed image point (ox, oy) back through the distortion and the
-// projection to the plane; false when it looks past the plane or the plane
-// lies behind the camera there.
+// Takes observed image point (ox, oy) back through the distortion to ideal
+// point (ix, iy) and through the projection to the plane; false when it looks
+// past the plane or the plane lies behind the camera there.
 bool observedToPlane(const CameraParam& camera, const PlaneMapping& mapping, double ox, double oy,
-                     double& x, double& y) {
+                     double& ix, double& iy, double& x, double& y) {
     const double* d = camera.distFactor;
-    double ix = 0.0, iy = 0.0;
     if (d[2] == 0.0) {
         // No radial term: the mapping is the scale about the centre alone.
         ix = (ox - d[0]) / d[3] + d[0];
@@ -164,11 +162,116 @@ bool observedToPlane(const CameraParam& camera, const PlaneMapping& mapping, dou
     return depth > 0.0 && std::isfinite(x) && std::isfinite(y);
 }
 
+// How many plane units one observed pixel spans at plane point (x, y), seen
+// at ideal point (ix, iy): the longer of the homography's two image steps.
+double planeUnitsPerPixel(const CameraParam& camera, const PlaneMapping& mapping, double ix,
+                          double iy, double x, double y) {
+    const double(&h)[3][3] = mapping.imageToPlane;
+    const double w = h[2][0] * ix + h[2][1] * iy + h[2][2];
+    const double across = std::hypot(h[0][0] - x * h[2][0], h[1][0] - y * h[2][0]);
+    const double down = std::hypot(h[0][1] - x * h[2][1], h[1][1] - y * h[2][1]);
+    return std::max(across, down) / std::fabs(w) / camera.distFactor[3];
+}
+
+// Where a sample lands: its observed and its ideal image point.
+struct SamplePoint {
+    double ox, oy, ix, iy;
+};
+
+Colour planeColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
+                   const SamplePoint& at, double x, double y, TableSample& table) {
+    const double half = 0.5 * scene.markerWidth;
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    if (ax < half && ay < half) {
+        const double quarter = 0.5 * half;
+        if (ax < quarter && ay < quarter) {
+            const RgbImage& pic = scene.picture;
+            int col = static_cast<int>((x + quarter) / (2.0 * quarter) * pic.width);
+            int row = static_cast<int>((quarter - y) / (2.0 * quarter) * pic.height);
+            col = std::clamp(col, 0, pic.width - 1);
+            row = std::clamp(row, 0, pic.height - 1);
+            const unsigned char* p = &pic.rgb[(static_cast<size_t>(row) * pic.width + col) * 3];
+            const double k = (PAPER - INK) / 255.0;
+            return {INK + k * p[0], INK + k * p[1], INK + k * p[2]};
+        }
+        return {INK, INK, INK};
+    }
+    const double paper = half + scene.paperMargin;
+    if (ax < paper && ay < paper) {
+        return {PAPER, PAPER, PAPER};
+    }
+    if (!table.taken && scene.table) {
+        // The picture filtered over the whole pixel's footprint.
+        double c[3];
+        scene.table->sample(x, y, planeUnitsPerPixel(camera, mapping, at.ix, at.iy, x, y), c);
+        table.colour = {c[0], c[1], c[2]};
+        table.taken = true;
+    }
+    if (!table.taken) {
+        table.colour = tableColour(x, y, scene.markerWidth);
+        table.taken = true;
+    }
+    return table.colour;
+}
+
+// The light falling on plane point (x, y): 1 without a gradient or a shadow.
+double lightAt(const Lighting& light, double x, double y) {
+    double factor = 1.0;
+    if (light.gradientFloor != 1.0) {
+        const double a = light.gradientDegrees * M_PI / 180.0;
+        const double t = (x * std::cos(a) + y * std::sin(a)) / light.gradientSpan + 0.5;
+        factor *= 1.0 + std::clamp(t, 0.0, 1.0) * (light.gradientFloor - 1.0);
+    }
+    if (light.shadow) {
+        const double a = light.shadowDegrees * M_PI / 180.0;
+        const double beyond = x * std::cos(a) + y * std::sin(a) - light.shadowOffset;
+        const double dark = light.shadowSoftness > 0.0
+                                ? std::clamp(beyond / light.shadowSoftness + 0.5, 0.0, 1.0)
+                                : (beyond > 0.0 ? 1.0 : 0.0);
+        factor *= 1.0 + dark * (light.shadowFactor - 1.0);
+    }
+    return factor;
+}
+
+Colour lit(const Scene& scene, Colour c, double x, double y) {
+    if (scene.light.gradientFloor == 1.0 && !scene.light.shadow) {
+        return c;
+    }
+    const double factor = lightAt(scene.light, x, y);
+    return {c.r * factor, c.g * factor, c.b * factor};
+}
+
+Ray rayThrough(const PlaneMapping& mapping, double ix, double iy) {
+    Ray ray;
+    for (int i = 0; i < 3; ++i) {
+        const double(&r)[3] = mapping.imageToRay[i];
+        ray.origin[i] = mapping.eye[i];
+        ray.direction[i] = r[0] * ix + r[1] * iy + r[2];
+    }
+    return ray;
+}
+
 Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
-                    double ox, double oy, TableSample& table) {
-    double x = 0.0, y = 0.0;
-    if (observedToPlane(camera, mapping, ox, oy, x, y)) {
-        return planeColour(scene, x, y, table);
+                    const SamplePoint& at, TableSample& table) {
+    double ix = 0.0, iy = 0.0, x = 0.0, y = 0.0;
+    const bool onPlane = observedToPlane(camera, mapping, at.ox, at.oy, ix, iy, x, y);
+    if (!scene.discs.empty() || !scene.boxes.empty()) {
+        const Ray ray = rayThrough(mapping, ix, iy);
+        // On the plane the ray reaches z = 0 at the point found; a disc lying
+        // on the sheet (height 0) is met there too and lies on top.
+        double limit = INFINITY;
+        if (onPlane && ray.direction[2] != 0.0) {
+            limit = -ray.origin[2] / ray.direction[2] * (1.0 + 1e-9);
+        }
+        double s = 0.0, c[3];
+        if (nearestObject(scene.discs, scene.boxes, ray, limit, s, c)) {
+            return lit(scene, {c[0], c[1], c[2]}, ray.origin[0] + s * ray.direction[0],
+                       ray.origin[1] + s * ray.direction[1]);
+        }
+    }
+    if (onPlane) {
+        const SamplePoint ideal{at.ox, at.oy, ix, iy};
+        return lit(scene, planeColour(scene, camera, mapping, ideal, x, y, table), x, y);
     }
     return {SKY[0], SKY[1], SKY[2]};
 }
@@ -180,8 +283,8 @@ constexpr double BOARD_GREY[4] = {INK, PAPER, 120.0, SKY[1]};
 
 BoardSurface boardSurface(const Chessboard& board, const CameraParam& camera,
                           const PlaneMapping& mapping, double ox, double oy) {
-    double x = 0.0, y = 0.0;
-    if (!observedToPlane(camera, mapping, ox, oy, x, y)) {
+    double ix = 0.0, iy = 0.0, x = 0.0, y = 0.0;
+    if (!observedToPlane(camera, mapping, ox, oy, ix, iy, x, y)) {
         return BOARD_SKY;
     }
     // Distances from the board's top-left outer corner, in squares.
@@ -219,7 +322,7 @@ bool prepareFrame(const PlaneMapping& mapping, int width, int height, RgbImage& 
 }  // namespace
 
 void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
-                 int supersample, RgbImage& frame) {
+                 int supersample, RgbImage& frame, double offsetX, double offsetY) {
     const int width = camera.xsize, height = camera.ysize;
     const PlaneMapping mapping = planeMapping(camera, pose);
     if (!prepareFrame(mapping, width, height, frame)) {
@@ -227,25 +330,77 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
     }
     const int n = std::max(1, supersample);
     const double step = 1.0 / n, first = 0.5 * step - 0.5, share = 1.0 / (n * n);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            Colour sum{0.0, 0.0, 0.0};
-            TableSample table;
-            for (int j = 0; j < n; ++j) {
-                for (int i = 0; i < n; ++i) {
-                    Colour c = sampleColour(scene, camera, mapping, x + first + i * step,
-                                            y + first + j * step, table);
-                    sum.r += c.r;
-                    sum.g += c.g;
-                    sum.b += c.b;
+    const double firstX = first + offsetX, firstY = first + offsetY;
+    // Every pixel on its own, so bands of rows go to threads of their own
+    // and the frame is the same whatever their number.
+    const auto band = [&](int top, int bottom) {
+        for (int y = top; y < bottom; ++y) {
+            for (int x = 0; x < width; ++x) {
+                Colour sum{0.0, 0.0, 0.0};
+                TableSample table;
+                for (int j = 0; j < n; ++j) {
+                    for (int i = 0; i < n; ++i) {
+                        const SamplePoint at{x + firstX + i * step, y + firstY + j * step, 0.0,
+                                             0.0};
+                        Colour c = sampleColour(scene, camera, mapping, at, table);
+                        sum.r += c.r;
+                        sum.g += c.g;
+                        sum.b += c.b;
+                    }
                 }
+                unsigned char* p = &frame.rgb[(static_cast<size_t>(y) * width + x) * 3];
+                p[0] = toByte(sum.r * share);
+                p[1] = toByte(sum.g * share);
+                p[2] = toByte(sum.b * share);
             }
-            unsigned char* p = &frame.rgb[(static_cast<size_t>(y) * width + x) * 3];
-            p[0] = toByte(sum.r * share);
-            p[1] = toByte(sum.g * share);
-            p[2] = toByte(sum.b * share);
+        }
+    };
+    const int bands = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                                 std::min(RENDER_THREADS, height));
+    std::vector<std::thread> threads;
+    for (int k = 1; k < bands; ++k) {
+        threads.emplace_back(band, height * k / bands, height * (k + 1) / bands);
+    }
+    band(0, height / bands);
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+bool planePointSeen(const CameraParam& camera, const CameraPose& pose, double ox, double oy,
+                    double& x, double& y) {
+    const PlaneMapping mapping = planeMapping(camera, pose);
+    double ix = 0.0, iy = 0.0;
+    return mapping.valid && observedToPlane(camera, mapping, ox, oy, ix, iy, x, y);
+}
+
+double borderCovered(const Scene& scene, const CameraParam& camera, const CameraPose& pose) {
+    if (scene.discs.empty() && scene.boxes.empty()) {
+        return 0.0;
+    }
+    const PlaneMapping mapping = planeMapping(camera, pose);
+    // A grid of cells over the square; the border is what lies outside its central half.
+    constexpr int CELLS = 48;
+    int border = 0, hidden = 0;
+    for (int j = 0; j < CELLS; ++j) {
+        for (int i = 0; i < CELLS; ++i) {
+            const double u = (i + 0.5) / CELLS - 0.5, v = (j + 0.5) / CELLS - 0.5;
+            if (std::fabs(u) < 0.25 && std::fabs(v) < 0.25) {
+                continue;
+            }
+            // The ray from the camera's centre to the point, which it reaches at s = 1.
+            Ray ray;
+            const double point[3] = {u * scene.markerWidth, v * scene.markerWidth, 0.0};
+            for (int k = 0; k < 3; ++k) {
+                ray.origin[k] = mapping.eye[k];
+                ray.direction[k] = point[k] - mapping.eye[k];
+            }
+            double s = 0.0, colour[3];
+            ++border;
+            hidden += nearestObject(scene.discs, scene.boxes, ray, 1.0 + 1e-9, s, colour);
         }
     }
+    return static_cast<double>(hidden) / border;
 }
 
 void blurImage(RgbImage& image, double sigma) {

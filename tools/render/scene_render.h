@@ -1,27 +1,61 @@
 #pragma once
 
+#include <memory>
+#include <vector>
+
 #include "camera/camera_param.h"
 #include "tools/common/image_io.h"
 #include "tools/render/camera_path.h"
+#include "tools/render/scene_objects.h"
+#include "tools/render/table_texture.h"
+
+// The light on the plane and on everything on it, by the point's place in
+// marker coordinates (x, y); each surface's colour is multiplied by it.
+struct Lighting {
+    // Brightness falling linearly from 1 to `gradientFloor` over
+    // `gradientSpan` units along the direction `gradientDegrees` (0: +x,
+    // 90: +y), centred on the marker, constant beyond; 1 means no gradient.
+    double gradientFloor = 1.0, gradientDegrees = 0.0, gradientSpan = 1.0;
+    // A shadow: the half-plane of points p with p . (cos, sin)(shadowDegrees)
+    // beyond `shadowOffset` is multiplied by `shadowFactor`, the edge ramping
+    // over `shadowSoftness` units about the line (0: a hard edge).
+    bool shadow = false;
+    double shadowDegrees = 0.0, shadowOffset = 0.0, shadowFactor = 1.0, shadowSoftness = 0.0;
+};
 
 // What the renderer draws: a printed marker of `markerWidth` (the black
 // square) centred on the origin of the z = 0 plane, its `picture` in the
 // central half (top row towards +y), on a sheet of white paper reaching
-// `paperMargin` beyond the square, lying on a textured table that fills the
-// rest of the plane.
+// `paperMargin` beyond the square, lying on a table that fills the rest of
+// the plane: a light blotchy wood, or the picture `table` tiled over it.
+// Discs and boxes may lie or stand on it and hide what is behind them.
 struct Scene {
     RgbImage picture;
     double markerWidth = 80.0;
     double paperMargin = 20.0;
+    Lighting light = {};
+    std::shared_ptr<const TableTexture> table = {};
+    std::vector<Disc> discs = {};
+    std::vector<Box> boxes = {};
 };
 
 // Renders one frame of camera.xsize x camera.ysize pixels into `frame`
 // (resized when needed). Each pixel is the mean of supersample x supersample
 // samples spread evenly over it; pixel (x, y) is centred on observed image
-// coordinates (x, y). Each sample is taken back through the camera's
-// distortion (observed to ideal) and projection to the marker plane.
+// coordinates (x, y), the samples shifted by (offsetX, offsetY) pixels. Each
+// sample is taken back through the camera's distortion (observed to ideal)
+// and projection to the nearest disc or box it meets or to the marker plane.
 void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
-                 int supersample, RgbImage& frame);
+                 int supersample, RgbImage& frame, double offsetX = 0.0, double offsetY = 0.0);
+
+// The plane point (x, y) seen at observed pixel (ox, oy); false when the
+// pixel looks past the plane.
+bool planePointSeen(const CameraParam& camera, const CameraPose& pose, double ox, double oy,
+                    double& x, double& y);
+
+// The fraction of the marker's black border that discs and boxes hide from
+// the camera (measured on a grid of points over the border).
+double borderCovered(const Scene& scene, const CameraParam& camera, const CameraPose& pose);
 
 // Gaussian blur with standard deviation `sigma` pixels (nothing for sigma <= 0).
 void blurImage(RgbImage& image, double sigma);

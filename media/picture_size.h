@@ -1,0 +1,7 @@
+#pragma once
+
+// The size of a picture file read from its header alone, without decoding
+// it: PNG, JPEG, TIFF (the first picture), OpenEXR (the display window, as
+// FFmpeg delivers it) and DPX (the first image element). False for other
+// formats and for a header that is cut short or makes no sense.
+bool readPictureSize(const char* path, int& width, int& height);
