@@ -331,4 +331,86 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
     EXPECT_TRUE(findBoardCorners(board, BOARD, corners, edgeWidth));
 }
 
+// Runs one of the tools in `dir`.
+lumeko_test::ProcessResult tool(const lumeko_test::TempDir& dir, const std::string& name,
+                                std::vector<std::string> args) {
+    args.insert(args.begin(), std::string(LUMEKO_TOOLS_DIR) + "/" + name);
+    return lumeko_test::runProcess(dir.path(), args);
+}
+
+const std::string SAMPLE = std::string(LUMEKO_SOURCE_DIR) + "/Data/sample_marker";
+
+// A camera of 1280 x 720 with a 50 mm lens on a 36 mm wide sensor.
+void writeLens(const lumeko_test::TempDir& dir, const std::string& distortion) {
+    ASSERT_EQ(tool(dir, "lumeko-camera",
+                   {"write", "lens.dat", "--size", "1280x720", "--focal-mm", "50", "--sensor-width",
+                    "36", "--distortion", distortion})
+                  .status,
+              0);
+}
+
+lumeko_test::ProcessResult calibrateMarker(const lumeko_test::TempDir& dir,
+                                           std::vector<std::string> inputs) {
+    inputs.insert(inputs.begin(),
+                  {"--marker", SAMPLE + ".pattern", "--width", "80", "--output", "cam.dat"});
+    return tool(dir, "lumeko-calibrate", inputs);
+}
+
+// An orbit of the sample marker through the lens: the focal length from the
+// marker alone within 1 % of the truth, the lens distortion found when there
+// is one.
+void expectFocalLengthFromAnOrbit(const std::string& distortion, const char* report) {
+    lumeko_test::TempDir dir;
+    writeLens(dir, distortion);
+    ASSERT_EQ(tool(dir, "lumeko-render",
+                   {"--camera", "lens.dat", "--picture", SAMPLE + "_picture.ppm", "--frames", "36",
+                    "--noise", "2", "--blur", "0.6", "--output", "orbit.avi"})
+                  .status,
+              0);
+    const auto run = calibrateMarker(dir, {"orbit.avi"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, report)) << run.out;
+    CameraParam got;
+    ASSERT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &got), 0);
+    EXPECT_NEAR(got.mat[0][0] / (50.0 * 1280 / 36), 1.0, 0.01);
+    EXPECT_EQ(got.mat[1][1], got.mat[0][0]);
+}
+
+TEST(CalibrateMarker, FindsTheFocalLengthOfAPlainLens) {
+    expectFocalLengthFromAnOrbit("0,1", "distortion: none (the views do not tell it from none)");
+}
+
+TEST(CalibrateMarker, FindsTheFocalLengthAndTheDistortionOfADistortedLens) {
+    expectFocalLengthFromAnOrbit("10,1", "distortion: fitted");
+}
+
+TEST(CalibrateMarker, RefusesViewsTooFewOrTooAlike) {
+    lumeko_test::TempDir dir;
+    writeLens(dir, "0,1");
+    // Seen from above at three heights (square on), and from two directions.
+    for (const char* still : {"0,0,500", "0,0,600", "0,0,700", "-300,-300,300", "200,-300,250"}) {
+        ASSERT_EQ(
+            tool(dir, "lumeko-render",
+                 {"--camera", "lens.dat", "--size", "640x360", "--picture", SAMPLE + "_picture.ppm",
+                  "--path", "still", "--position", still, "--output", std::string(still) + ".jpg"})
+                .status,
+            0);
+    }
+    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    const struct {
+        std::vector<std::string> inputs;
+        const char* message;
+    } cases[] = {
+        {{"0,0,500.jpg", "0,0,600.jpg", "0,0,700.jpg"}, "too alike to fix the focal length"},
+        {{"-300,-300,300.jpg", "200,-300,250.jpg", "-300,-300,300.jpg"},
+         "too few views: 2 usable, at least 3 are needed"},
+    };
+    for (const auto& c : cases) {
+        const auto run = calibrateMarker(dir, c.inputs);
+        EXPECT_EQ(run.status, 1) << c.message;
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old") << c.message;
+    }
+}
+
 }  // namespace

@@ -1,5 +1,5 @@
-// lumeko-calibrate: finds a printed chessboard in photos or movies of it and
-// fits the camera parameter file Lumeko reads.
+// lumeko-calibrate: finds a printed chessboard, or Lumeko's marker, in photos
+// or movies of it and fits the camera parameter file Lumeko reads.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -20,6 +21,7 @@
 #include "media/movie_file.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
+#include "tools/calibrate/marker_views.h"
 #include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
@@ -30,6 +32,8 @@ const char* const USAGE =
     "Usage:\n"
     "  lumeko-calibrate --board COLSxROWS --square SIZE --output FILE [options] INPUT...\n"
     "  lumeko-calibrate --board COLSxROWS --square SIZE --print-only [options] INPUT...\n"
+    "  lumeko-calibrate --marker PATTERN --width W --output FILE [options] INPUT...\n"
+    "  lumeko-calibrate --marker PATTERN --width W --print-only [options] INPUT...\n"
     "  lumeko-calibrate --board COLSxROWS --print-board PICTURE [--square-pixels N]\n"
     "  lumeko-calibrate --help\n";
 
@@ -44,12 +48,16 @@ const char* const HELP =
     "                       across and down, e.g. 9x6 for a board of 10 x 7 squares\n"
     "  --square SIZE        printed side of one square (any unit; only its ratio\n"
     "                       to other lengths matters)\n"
+    "  --marker PATTERN     instead of a board: Lumeko's marker, by its pattern\n"
+    "                       file, in every frame where it is found (see below)\n"
+    "  --width W            the marker's printed width (any unit)\n"
     "  --output FILE        the camera file to write, e.g. Data/camera_para.dat;\n"
     "                       an existing file is replaced only when all went well\n"
     "  --print-only         report and print the record, write nothing\n"
     "  --size WxH           write the record for frames of W x H (scaled from the\n"
     "                       views' size by the width ratio, as Lumeko does)\n"
-    "  --every N            movies: look at every Nth frame (default 10)\n"
+    "  --every N            movies: look at every Nth frame (default 10; 1 for\n"
+    "                       the marker)\n"
     "  --max-edge-width PX  reject views whose black-to-white edges are wider than\n"
     "                       PX pixels, i.e. blurred (default 4)\n"
     "  --fit-centre         fit the distortion centre apart from the principal\n"
@@ -63,11 +71,24 @@ const char* const HELP =
     "average). At least 3 usable views are needed; 10 or more, with the board\n"
     "reaching every corner of the frame in some of them, give a good file.\n"
     "\n"
+    "With --marker the views are the marker's four corners, measured on its\n"
+    "edges to a fraction of a pixel (a view whose edges cannot all be measured\n"
+    "is rejected). Four corners a view fix less than a board: one focal length\n"
+    "is fitted; the principal point only when the views fix it (else the middle\n"
+    "of the frame), and the lens distortion only when the views tell it from\n"
+    "none; the report says which, and how far off the focal length could be.\n"
+    "Film the marker from many directions, tilted by 30 to 60 degrees, near\n"
+    "and far, and let it reach the frame's corners.\n"
+    "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
 constexpr int MIN_VIEWS = 3;
 constexpr int ENOUGH_VIEWS = 10;
 constexpr double WARN_RMS = 1.0;
+// The marker: how far off the focal length may be (three sigmas, as a fraction)
+// before a warning, and before the views are refused as too alike.
+constexpr double WARN_FOCAL_DOUBT = 0.01;
+constexpr double REFUSE_FOCAL_DOUBT = 0.2;
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "lumeko-calibrate: %s\n", message.c_str());
@@ -81,10 +102,13 @@ void warn(const std::string& message) {
 struct Options {
     BoardGeometry board;
     bool haveBoard = false;
+    std::string markerPattern;  // the marker's pattern file, instead of a board
+    double markerWidth = 0.0;
+    bool marker() const { return !markerPattern.empty(); }
     std::string output;
     bool printOnly = false;
     int width = 0, height = 0;
-    int every = 10;
+    int every = 0;  // 0: the default, 10 for the board and 1 for the marker
     double maxEdgeWidth = 4.0;
     FitSettings fit;
     std::string boardPicture;
@@ -123,6 +147,11 @@ int readOptions(ArgWalker& walker, Options& o) {
         } else if (name == "--square") {
             ok = parseDouble(value, o.board.square) && o.board.square > 0.0 &&
                  std::isfinite(o.board.square);
+        } else if (name == "--marker") {
+            o.markerPattern = value;
+            ok = !value.empty();
+        } else if (name == "--width") {
+            ok = parseDouble(value, o.markerWidth) && o.markerWidth > 0.0;
         } else if (name == "--output") {
             o.output = value;
         } else if (name == "--size") {
@@ -148,7 +177,7 @@ int readOptions(ArgWalker& walker, Options& o) {
 // One input picture or movie frame and what became of it.
 struct View {
     std::string name;
-    bool boardFound = false;
+    bool boardFound = false;  // the board, or the marker
     bool used = false;
     std::string reason;  // why it was rejected
     std::vector<BoardCorner> corners;
@@ -159,11 +188,21 @@ struct Collection {
     std::vector<View> views;
     int width = 0, height = 0;
     std::string firstName;
+    std::unique_ptr<MarkerFinder> markerFinder;  // the marker's, for frames of this size
+    cv::Mat frame;                               // a view as Lumeko's frames hold it
 };
 
-// Why a view is not used, or "" when it is.
+// Why a view is not used, or "" when it is; `edgeWidth` is the board's, or
+// for the marker negative when its edges could not be measured.
 std::string rejection(const Options& o, const Collection& c, const View& view, double edgeWidth) {
     char text[200];
+    if (o.marker() && !view.boardFound) {
+        return "marker not found";
+    }
+    if (o.marker() && edgeWidth < 0.0) {
+        return "the marker's edges could not all be measured (blurred, cut by the frame's "
+               "border or against a dark background)";
+    }
     if (!view.boardFound) {
         std::snprintf(text, sizeof text, "no chessboard of %d x %d inner corners found",
                       o.board.columns, o.board.rows);
@@ -185,16 +224,36 @@ std::string rejection(const Options& o, const Collection& c, const View& view, d
     return "";
 }
 
-// Looks for the board in one grey picture and records the view. -1 when the
-// picture's size differs from the first one's (the run cannot go on).
-int addView(const Options& o, const std::string& name, const cv::Mat& grey, Collection& c) {
+// Looks for the marker in a colour picture (blue, green, red); false when it
+// was not found, with `edgeWidth` negative when its edges could not be measured.
+bool findMarker(const cv::Mat& colour, Collection& c, std::vector<BoardCorner>& corners,
+                double& edgeWidth) {
+    cv::cvtColor(colour, c.frame, cv::COLOR_BGR2BGRA);
+    const FrameImage frame{c.frame.data, c.frame.cols, c.frame.rows};
+    const MarkerSight sight = c.markerFinder->find(frame, corners);
+    edgeWidth = sight == MarkerSight::NotRefined ? -1.0 : 0.0;
+    return sight != MarkerSight::NotFound;
+}
+
+// Looks for the board (in a grey picture) or the marker (in a colour one) and
+// records the view. -1 when the picture's size differs from the first one's,
+// or the marker's pattern cannot be loaded (the run cannot go on).
+int addView(const Options& o, const std::string& name, const cv::Mat& picture, Collection& c) {
     if (c.views.empty()) {
-        c.width = grey.cols;
-        c.height = grey.rows;
+        c.width = picture.cols;
+        c.height = picture.rows;
         c.firstName = name;
-    } else if (grey.cols != c.width || grey.rows != c.height) {
-        fail("inconsistent image sizes: " + name + " is " + std::to_string(grey.cols) + " x " +
-             std::to_string(grey.rows) + ", " + c.firstName + " is " + std::to_string(c.width) +
+        if (o.marker()) {
+            std::string error;
+            c.markerFinder = MarkerFinder::create(o.markerPattern, c.width, c.height, error);
+            if (c.markerFinder == nullptr) {
+                fail(error);
+                return -1;
+            }
+        }
+    } else if (picture.cols != c.width || picture.rows != c.height) {
+        fail("inconsistent image sizes: " + name + " is " + std::to_string(picture.cols) + " x " +
+             std::to_string(picture.rows) + ", " + c.firstName + " is " + std::to_string(c.width) +
              " x " + std::to_string(c.height) + "; calibrate one camera setting at a time");
         return -1;
     }
@@ -202,11 +261,14 @@ int addView(const Options& o, const std::string& name, const cv::Mat& grey, Coll
     view.name = name;
     double edgeWidth = 0.0;
     try {
-        view.boardFound = findBoardCorners(grey, o.board, view.corners, edgeWidth);
+        view.boardFound = o.marker() ? findMarker(picture, c, view.corners, edgeWidth)
+                                     : findBoardCorners(picture, o.board, view.corners, edgeWidth);
         view.reason = rejection(o, c, view, edgeWidth);
     } catch (const cv::Exception& e) {
         view.boardFound = false;
-        view.reason = std::string("the board search failed: ") + e.what();
+        view.reason =
+            std::string(o.marker() ? "the marker search failed: " : "the board search failed: ") +
+            e.what();
     }
     view.used = view.reason.empty();
     if (!view.used) {
@@ -233,9 +295,9 @@ int readStill(const Options& o, const std::string& path, Collection& c) {
         return fail(error.starts_with("cannot open") ? error : "cannot read " + error);
     }
     const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());
-    cv::Mat grey;
-    cv::cvtColor(rgb, grey, cv::COLOR_RGB2GRAY);
-    return addView(o, path, grey, c) == 0 ? 0 : 1;
+    cv::Mat view;
+    cv::cvtColor(rgb, view, o.marker() ? cv::COLOR_RGB2BGR : cv::COLOR_RGB2GRAY);
+    return addView(o, path, view, c) == 0 ? 0 : 1;
 }
 
 // Every Nth frame of a movie, decoded as Lumeko decodes movies: frames of at
@@ -254,9 +316,10 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
     }
     std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
     const cv::Mat frame(height, width, CV_8UC4, bgra.data());
-    cv::Mat grey;
+    cv::Mat view;
     int looked = 0;
     long long number = 0;
+    const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
     for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
         if (found == MovieFile::Found::OutOfMemory) {
             return fail("memory ran out decoding " + path);
@@ -264,15 +327,15 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
         if (found != MovieFile::Found::Picture) {
             continue;  // an empty chunk: the same view as the frame before
         }
-        if (number % o.every != 0) {
+        if (number % every != 0) {
             movie.dropPicture();
             continue;
         }
         if (!movie.convertPicture({bgra.data(), width, height})) {
             continue;
         }
-        cv::cvtColor(frame, grey, cv::COLOR_BGRA2GRAY);
-        if (addView(o, path + " frame " + std::to_string(number), grey, c) != 0) {
+        cv::cvtColor(frame, view, o.marker() ? cv::COLOR_BGRA2BGR : cv::COLOR_BGRA2GRAY);
+        if (addView(o, path + " frame " + std::to_string(number), view, c) != 0) {
             return 1;
         }
         ++looked;
@@ -386,7 +449,8 @@ int calibrate(const Options& o) {
             if (v.used && withRms) {
                 std::printf("view %zu %s: used, RMS %.3f px\n", i + 1, v.name.c_str(), v.rms);
             } else if (v.used) {
-                std::printf("view %zu %s: board found\n", i + 1, v.name.c_str());
+                std::printf("view %zu %s: %s found\n", i + 1, v.name.c_str(),
+                            o.marker() ? "marker" : "board");
             } else {
                 std::printf("view %zu %s: rejected, %s\n", i + 1, v.name.c_str(), v.reason.c_str());
             }
@@ -398,9 +462,11 @@ int calibrate(const Options& o) {
     }
     if (!anyBoard) {
         listViews(false);
-        return fail(
-            "no chessboard found in any view; check --board (inner corners, e.g. 9x6 "
-            "for 10 x 7 squares) and that the whole board is in the picture");
+        return fail(o.marker()
+                        ? "the marker was not found in any view; check the pattern file and that "
+                          "the whole marker with its white surround is in the picture"
+                        : "no chessboard found in any view; check --board (inner corners, e.g. "
+                          "9x6 for 10 x 7 squares) and that the whole board is in the picture");
     }
     if (used < MIN_VIEWS) {
         listViews(false);
@@ -410,10 +476,26 @@ int calibrate(const Options& o) {
     }
 
     FitResult result;
+    FittedModel model;
     std::string error;
-    if (fitCamera(o.board, found, c.width, c.height, o.fit, result, error) != 0) {
+    const int fitStatus = o.marker()
+                              ? fitMarkerCamera(o.markerWidth, found, c.width, c.height,
+                                                o.fit.fitDistortion, result, model, error)
+                              : fitCamera(o.board, found, c.width, c.height, o.fit, result, error);
+    if (fitStatus != 0) {
         listViews(false);
         return fail(error);
+    }
+    // How far off the focal length could be: three sigmas, as a fraction of it.
+    const double focalDoubt = 3.0 * result.focalSigma / result.camera.mat[0][0];
+    if (o.marker() && !(focalDoubt <= REFUSE_FOCAL_DOUBT)) {
+        listViews(false);
+        return fail(
+            "the views are too alike to fix the focal length" +
+            (std::isfinite(focalDoubt)
+                 ? " (it could be off by " + std::to_string(std::lround(100 * focalDoubt)) + " %)"
+                 : std::string()) +
+            ": film the marker from more directions, tilted by 30 to 60 degrees");
     }
     for (size_t i = 0, k = 0; i < c.views.size(); ++i) {
         if (c.views[i].used) {
@@ -428,11 +510,32 @@ int calibrate(const Options& o) {
                 result.startRms);
     std::printf("focal lengths %.3f, %.3f px; principal point %.3f, %.3f px\n", fitted.mat[0][0],
                 fitted.mat[1][1], fitted.mat[0][2], fitted.mat[1][2]);
-    std::printf(
-        "distortion centre %.3f, %.3f px, coefficient %.4f, scale %.1f: the frame "
-        "corners move by %.2f px\n",
-        fitted.distFactor[0], fitted.distFactor[1], fitted.distFactor[2], fitted.distFactor[3],
-        largestCornerShift(fitted));
+    if (o.marker()) {
+        std::printf(
+            "focal length: one for both axes, %.3f px +- %.3f (%.2f mm on a 36 mm wide "
+            "sensor)\n",
+            fitted.mat[0][0], result.focalSigma, fitted.mat[0][0] * 36.0 / c.width);
+        if (model.principalPoint) {
+            std::printf("principal point: fitted, +- %.2f, %.2f px\n",
+                        result.principalPointSigma[0], result.principalPointSigma[1]);
+        } else {
+            std::printf("principal point: the middle of the frame (the views do not fix it)\n");
+        }
+    }
+    if (o.marker() && !model.distortion) {
+        std::printf("distortion: none (%s)\n",
+                    o.fit.fitDistortion ? "the views do not tell it from none" : "--no-distortion");
+    } else {
+        if (o.marker()) {
+            std::printf("distortion: fitted, it pulls the frame corners in by %.2f %% +- %.2f\n",
+                        100.0 * result.cornerPull, 100.0 * result.distortionSigma);
+        }
+        std::printf(
+            "distortion centre %.3f, %.3f px, coefficient %.4f, scale %.1f: the frame "
+            "corners move by %.2f px\n",
+            fitted.distFactor[0], fitted.distFactor[1], fitted.distFactor[2], fitted.distFactor[3],
+            largestCornerShift(fitted));
+    }
 
     CameraParam camera = fitted;
     if (o.width > 0 && (o.width != c.width || o.height != c.height)) {
@@ -460,6 +563,15 @@ int calibrate(const Options& o) {
             warn(text);
         }
     }
+    if (o.marker() && focalDoubt > WARN_FOCAL_DOUBT) {
+        char text[300];
+        std::snprintf(text, sizeof text,
+                      "the views are too few or too alike to pin the focal length: it could be "
+                      "off by %.1f %% (%.0f px); film the marker from more directions, tilted by "
+                      "30 to 60 degrees",
+                      100.0 * focalDoubt, 3.0 * result.focalSigma);
+        warn(text);
+    }
     if (used < ENOUGH_VIEWS) {
         warn("only " + std::to_string(used) + " usable views; " + std::to_string(ENOUGH_VIEWS) +
              " or more give a more reliable file");
@@ -470,8 +582,8 @@ int calibrate(const Options& o) {
         for (const std::string& name : uncovered) {
             list += (list.empty() ? "" : ", ") + name;
         }
-        warn("no view shows the board in the frame's " + list +
-             " corner; the distortion there is guessed");
+        warn(std::string("no view shows the ") + (o.marker() ? "marker" : "board") +
+             " in the frame's " + list + " corner; the distortion there is guessed");
     }
     if (!o.printOnly) {
         if (writeOutput(o.output, camera) != 0) {
@@ -498,13 +610,19 @@ int main(int argc, char** argv) {
     if (readOptions(walker, options) != 0) {
         return 1;
     }
-    if (!options.haveBoard) {
-        return fail("--board COLSxROWS is needed (inner corners, e.g. 9x6)");
+    if (options.haveBoard == options.marker()) {
+        return fail("give either --board COLSxROWS (inner corners, e.g. 9x6) or --marker PATTERN");
     }
     if (!options.boardPicture.empty()) {
-        return printBoard(options);
+        return options.haveBoard ? printBoard(options) : fail("--print-board needs --board");
     }
-    if (options.board.square <= 0.0) {
+    if (options.marker() && options.markerWidth <= 0.0) {
+        return fail("--width W is needed (the marker's printed width)");
+    }
+    if (options.marker() && options.fit.fitCentre) {
+        return fail("--fit-centre needs a board: four corners a view cannot fix it");
+    }
+    if (options.haveBoard && options.board.square <= 0.0) {
         return fail("--square SIZE is needed (the printed side of one square)");
     }
     if (options.output.empty() == !options.printOnly) {

@@ -15,6 +15,8 @@ const char* const USAGE =
     "Usage:\n"
     "  lumeko-camera write FILE --size WxH --focal FX,FY [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera write FILE --size WxH --hfov DEGREES [--centre CX,CY] [--distortion F,S]\n"
+    "  lumeko-camera write FILE --size WxH --focal-mm F --sensor-width S [--sensor-height S]\n"
+    "               [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera print FILE\n"
     "  lumeko-camera --help\n";
 
@@ -23,7 +25,10 @@ const char* const HELP =
     "write  makes a camera parameter file (one 136-byte big-endian record) for a\n"
     "       camera of W x H pixels. Give the focal lengths in pixels with --focal,\n"
     "       or the horizontal field of view in degrees with --hfov (then\n"
-    "       fx = fy = W / 2 / tan(hfov / 2)). The principal point is (W/2, H/2)\n"
+    "       fx = fy = W / 2 / tan(hfov / 2)), or the lens's focal length and the\n"
+    "       sensor's width in millimetres with --focal-mm and --sensor-width (then\n"
+    "       fx = F x W / S, and fy = F x H / --sensor-height, which defaults to\n"
+    "       S x H / W: square pixels). The principal point is (W/2, H/2)\n"
     "       unless --centre gives it. --distortion gives the radial distortion\n"
     "       coefficient f (used as f * 1e-8 per squared pixel) and the scale s;\n"
     "       the distortion centre is the principal point. Default: f = 0, s = 1\n"
@@ -64,7 +69,9 @@ int printFile(const std::string& path) {
 struct WriteOptions {
     std::string path;
     bool haveSize = false, haveFocal = false, haveFov = false, haveCentre = false;
+    bool haveMillimetres = false;
     double focal[2] = {0.0, 0.0};
+    double focalMm = 0.0, sensorWidth = 0.0, sensorHeight = 0.0;
     double centre[2] = {0.0, 0.0};
     double distortion[2] = {0.0, 1.0};
     double fov = 0.0;
@@ -100,6 +107,13 @@ int readWriteOptions(ArgWalker& walker, WriteOptions& options) {
         } else if (walker.name == "--hfov") {
             ok = parseDouble(value, options.fov);
             options.haveFov = true;
+        } else if (walker.name == "--focal-mm") {
+            ok = parseDouble(value, options.focalMm) && options.focalMm > 0.0;
+            options.haveMillimetres = true;
+        } else if (walker.name == "--sensor-width") {
+            ok = parseDouble(value, options.sensorWidth) && options.sensorWidth > 0.0;
+        } else if (walker.name == "--sensor-height") {
+            ok = parseDouble(value, options.sensorHeight) && options.sensorHeight > 0.0;
         } else {
             return fail("unknown option " + walker.name + "\n" + USAGE);
         }
@@ -121,11 +135,24 @@ int writeFile(ArgWalker& walker) {
     if (!options.haveSize) {
         return fail("write needs --size WxH");
     }
-    if (options.haveFocal == options.haveFov) {
-        return fail("write needs exactly one of --focal FX,FY and --hfov DEGREES");
+    if (options.haveFocal + options.haveFov + options.haveMillimetres != 1) {
+        return fail("write needs exactly one of --focal FX,FY, --hfov DEGREES and --focal-mm F");
+    }
+    if (options.haveMillimetres != (options.sensorWidth > 0.0)) {
+        return fail(options.haveMillimetres ? "--focal-mm needs --sensor-width S (millimetres)"
+                                            : "--sensor-width goes with --focal-mm");
+    }
+    if (options.sensorHeight > 0.0 && !options.haveMillimetres) {
+        return fail("--sensor-height goes with --focal-mm and --sensor-width");
     }
     CameraSettings& settings = options.settings;
-    if (options.haveFov) {
+    if (options.haveMillimetres) {
+        const double sensorHeight = options.sensorHeight > 0.0
+                                        ? options.sensorHeight
+                                        : options.sensorWidth * settings.height / settings.width;
+        settings.fx = options.focalMm * settings.width / options.sensorWidth;
+        settings.fy = options.focalMm * settings.height / sensorHeight;
+    } else if (options.haveFov) {
         if (!(options.fov > 0.0 && options.fov < 180.0)) {
             return fail("--hfov must lie between 0 and 180 degrees");
         }

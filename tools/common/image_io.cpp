@@ -2,6 +2,8 @@
 
 #include <jpeglib.h>
 #include <png.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sys/stat.h>
 
@@ -326,15 +328,27 @@ int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& b
 
 int writeFileBytes(const std::string& path, const unsigned char* bytes, size_t count,
                    std::string& error) {
-    FILE* file = std::fopen(path.c_str(), "wb");
+    // A file is written whole beside the old one and then takes its place, so
+    // that a failed write leaves the old file as it was. What is not a file
+    // (a device, a pipe) is written to as it is.
+    struct stat info;
+    const bool replace = stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode);
+    const std::string target = replace ? path + ".tmp" + std::to_string(getpid()) : path;
+    FILE* file = std::fopen(target.c_str(), "wb");
     if (file == nullptr) {
         error = "cannot create " + path + ": " + std::strerror(errno);
         return -1;
     }
     bool ok = std::fwrite(bytes, 1, count, file) == count;
     ok = (std::fclose(file) == 0) && ok;
+    if (ok && replace && std::rename(target.c_str(), path.c_str()) != 0) {
+        ok = false;
+    }
     if (!ok) {
         error = "cannot write " + path + ": " + std::strerror(errno);
+        if (replace) {
+            std::remove(target.c_str());
+        }
         return -1;
     }
     return 0;

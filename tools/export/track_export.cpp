@@ -1,5 +1,7 @@
 #include "tools/export/track_export.h"
 
+#include <unistd.h>
+
 #include <bit>
 #include <climits>
 #include <cmath>
@@ -22,33 +24,6 @@ std::string format(const char* pattern, double value) {
     char text[512];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
-}
-
-// A value on its way out of the tool: refused, naming its row and channel,
-// when it is not finite (a key so large that converting it overflowed).
-bool finiteOut(double value, int row, const char* channel, std::string& error) {
-    if (std::isfinite(value))
-        return true;
-    error = "row " + std::to_string(row) + ", channel " + channel + ": the value is " +
-            format("%g", value) + " once converted; nothing is written";
-    return false;
-}
-
-// What every format needs of the track as a whole: a frame with the marker
-// (without one there is no camera to export) and frame numbers that fit.
-int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error) {
-    if (motion.foundCount() == 0) {
-        error = "no frame of the track has the marker: there is no camera to export";
-        return -1;
-    }
-    const long long last = static_cast<long long>(settings.firstFrame) + motion.rowCount() - 1;
-    if (last > INT_MAX) {
-        error = "row " + std::to_string(motion.rowCount() - 1) + ": the frame number " +
-                std::to_string(last) + " (--first-frame " + std::to_string(settings.firstFrame) +
-                ") is beyond " + std::to_string(INT_MAX);
-        return -1;
-    }
-    return 0;
 }
 
 // Appends values to the buffer as little-endian floats (the host's order on
@@ -133,6 +108,33 @@ void addMarker(tinygltf::Model& model, std::vector<unsigned char>& buffer, doubl
 }
 
 }  // namespace
+
+// A value on its way out of the tool: refused, naming its row and channel,
+// when it is not finite (a key so large that converting it overflowed).
+bool finiteOut(double value, int row, const char* channel, std::string& error) {
+    if (std::isfinite(value))
+        return true;
+    error = "row " + std::to_string(row) + ", channel " + channel + ": the value is " +
+            format("%g", value) + " once converted; nothing is written";
+    return false;
+}
+
+// What every format needs of the track as a whole: a frame with the marker
+// (without one there is no camera to export) and frame numbers that fit.
+int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error) {
+    if (motion.foundCount() == 0) {
+        error = "no frame of the track has the marker: there is no camera to export";
+        return -1;
+    }
+    const long long last = static_cast<long long>(settings.firstFrame) + motion.rowCount() - 1;
+    if (last > INT_MAX) {
+        error = "row " + std::to_string(motion.rowCount() - 1) + ": the frame number " +
+                std::to_string(last) + " (--first-frame " + std::to_string(settings.firstFrame) +
+                ") is beyond " + std::to_string(INT_MAX);
+        return -1;
+    }
+    return 0;
+}
 
 Lens lensOfCamera(const CameraParam& camera) {
     const double tanHalfX = camera.xsize / 2.0 / camera.mat[0][0];
@@ -345,8 +347,13 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     model.scenes.push_back(scene);
     model.defaultScene = 0;
 
+    // Written whole beside an earlier file, which it then replaces: a failed
+    // write leaves the earlier one as it was.
+    const std::string written = path + ".tmp" + std::to_string(getpid());
     tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToFile(&model, path, false, true, true, binary)) {
+    if (!writer.WriteGltfSceneToFile(&model, written, false, true, true, binary) ||
+        std::rename(written.c_str(), path.c_str()) != 0) {
+        std::remove(written.c_str());
         error = path + ": cannot write";
         return -1;
     }

@@ -44,6 +44,14 @@ void quaternionOfRotation(const double r[3][3], double q[4]);
 // INT_MAX, and a value that is not finite once converted (a key so large that
 // it overflows), naming its row (the key number, from 0) and channel.
 
+// A value on its way out: true when finite, else false with `error` naming
+// its row and channel.
+bool finiteOut(double value, int row, const char* channel, std::string& error);
+
+// The checks on the track as a whole that every format makes: 0, or -1 with
+// `error` set.
+int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error);
+
 // ".chan" into `text`: one line per found frame, "frame tx ty tz rx ry rz
 // vfov", the angles and the vertical field of view in degrees. 0 or -1.
 int chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings,
