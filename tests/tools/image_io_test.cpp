@@ -23,13 +23,6 @@ void writeOtherPng(const std::string& path, png_uint_32 format, int width, int h
         << png.message;
 }
 
-std::vector<unsigned char> pixel(const RgbImage& image, int x, int y) {
-    const auto at = image.rgb.begin() + (static_cast<ptrdiff_t>(y) * image.width + x) * 3;
-    return {at, at + 3};
-}
-
-using Rgb = std::vector<unsigned char>;
-
 TEST(ImageIo, PngWrittenIsReadBackExactlyAndIsARealPng) {
     lumeko_test::TempDir dir;
     std::mt19937 generator(7);
@@ -45,35 +38,29 @@ TEST(ImageIo, PngWrittenIsReadBackExactlyAndIsARealPng) {
     EXPECT_EQ(back.rgb, picture.rgb);
 }
 
+// Grey with alpha, a palette with a transparent entry, 16 bits a channel (full
+// scale is 255): RGB, with what is fully transparent white.
 TEST(ImageIo, PngOfEveryKindBecomesRgbWithTransparencyOnWhite) {
     lumeko_test::TempDir dir;
-    std::string error;
-    RgbImage image;
-
-    // Grey with alpha: opaque grey stays grey, fully transparent is white.
     const unsigned char greyAlpha[] = {40, 255, 40, 0, 200, 255};
+    const unsigned char map[] = {255, 0, 0, 255, 0, 0, 0, 0, 10, 20, 30, 255},
+                        indices[] = {0, 1, 2};
+    const png_uint_16 deep[] = {65535, 0, 0, 0, 65535, 65535, 0, 0, 0};
     writeOtherPng(dir.file("ga.png"), PNG_FORMAT_GA, 3, 1, greyAlpha);
-    ASSERT_EQ(readImage(dir.file("ga.png"), image, error), 0) << error;
-    ASSERT_EQ(image.width, 3);
-    EXPECT_EQ(pixel(image, 0, 0), Rgb({40, 40, 40}));
-    EXPECT_EQ(pixel(image, 1, 0), Rgb({255, 255, 255}));
-    EXPECT_EQ(pixel(image, 2, 0), Rgb({200, 200, 200}));
-
-    // A palette with a transparent entry.
-    const unsigned char map[] = {255, 0, 0, 255, 0, 0, 0, 0, 10, 20, 30, 255};
-    const unsigned char indices[] = {0, 1, 2, 0};
-    writeOtherPng(dir.file("pal.png"), PNG_FORMAT_RGBA_COLORMAP, 2, 2, indices, map, 3);
-    ASSERT_EQ(readImage(dir.file("pal.png"), image, error), 0) << error;
-    EXPECT_EQ(pixel(image, 0, 0), Rgb({255, 0, 0}));
-    EXPECT_EQ(pixel(image, 1, 0), Rgb({255, 255, 255}));
-    EXPECT_EQ(pixel(image, 0, 1), Rgb({10, 20, 30}));
-
-    // 16 bits a channel: full scale is 255.
-    const png_uint_16 deep[] = {65535, 0, 0, 0, 65535, 65535};
-    writeOtherPng(dir.file("deep.png"), PNG_FORMAT_LINEAR_RGB, 2, 1, deep);
-    ASSERT_EQ(readImage(dir.file("deep.png"), image, error), 0) << error;
-    EXPECT_EQ(pixel(image, 0, 0), Rgb({255, 0, 0}));
-    EXPECT_EQ(pixel(image, 1, 0), Rgb({0, 255, 255}));
+    writeOtherPng(dir.file("pal.png"), PNG_FORMAT_RGBA_COLORMAP, 3, 1, indices, map, 3);
+    writeOtherPng(dir.file("deep.png"), PNG_FORMAT_LINEAR_RGB, 3, 1, deep);
+    const std::pair<const char*, std::vector<unsigned char>> cases[] = {
+        {"ga.png", {40, 40, 40, 255, 255, 255, 200, 200, 200}},
+        {"pal.png", {255, 0, 0, 255, 255, 255, 10, 20, 30}},
+        {"deep.png", {255, 0, 0, 0, 255, 255, 0, 0, 0}},
+    };
+    for (const auto& [name, rgb] : cases) {
+        RgbImage image;
+        std::string error;
+        ASSERT_EQ(readImage(dir.file(name), image, error), 0) << error;
+        EXPECT_EQ(image.width, 3);
+        EXPECT_EQ(image.rgb, rgb) << name;
+    }
 }
 
 // Broken pictures and pictures claiming more than 8192 pixels on a side are
