@@ -36,12 +36,22 @@ inline constexpr const char* MSG_UNSUPPORTED_JPEG =
 inline constexpr const char* MSG_MOVIE_TOO_LONG =
     "<%s> has %u frames to track; one run tracks at most %d (track it in parts with --range "
     "FIRST:LAST)\n";
+// A --range that starts after the movie's last frame (then the pause and
+// status 1), and one that goes past it (the run goes on).
+inline constexpr const char* MSG_RANGE_PAST_END =
+    "--range %lld:%lld starts after the end of <%s>: it has %u frames, 0 to %u\n";
+inline constexpr const char* MSG_RANGE_NO_FRAME =
+    "--range %lld:%lld starts after the end of <%s>: it has no frame %lld\n";
+inline constexpr const char* MSG_RANGE_CLIPPED =
+    "warning: --range %lld:%lld goes past the end of <%s>: tracked frames %lld to %lld\n";
+
 // The line after a failure's message that concerns a file: the file and why
 // (the operating system's words, or one of the MSG_REASON texts).
 inline constexpr const char* MSG_FILE_REASON = "%s: %s\n";
 inline constexpr const char* MSG_REASON_NOT_MOVIE = "Not a movie that can be read";
 inline constexpr const char* MSG_REASON_NOT_JPEG =
     "Not a JPEG picture that can be decoded: not a JPEG file, or damaged";
+inline constexpr const char* MSG_REASON_NOT_PNG = "Not a PNG picture that can be decoded: damaged";
 inline constexpr const char* MSG_REASON_NOT_PATTERN =
     "Not a pattern file (3072 numbers from 0 to 255: four directions of three 16 x 16 colour "
     "planes)";
@@ -57,6 +67,20 @@ inline constexpr const char* MSG_OTHER_ASPECT =
 // A command-line option that is not known or lacks its value (the line from
 // parseOptions), before the usage text.
 inline constexpr const char* MSG_BAD_OPTION = "%s\n";
+// What is wrong with the positional arguments, before the usage text.
+inline constexpr const char* MSG_MISPLACED_OPTION = "%s: options go before the five arguments\n";
+inline constexpr const char* MSG_BAD_WIDTH =
+    "pattern_width must be the marker's printed width, a finite number above 0; got \"%s\"\n";
+inline constexpr const char* MSG_BAD_CAM_NO =
+    "cam_no must be a whole number (0 for STD_CAMERA); got \"%s\"\n";
+inline constexpr const char* MSG_BAD_KIND = "kind must be M (movie) or I (image); got \"%s\"\n";
+
+// After the camera file's failure when it is missing: where it comes from.
+inline constexpr const char* MSG_CAMERA_MISSING_HINT =
+    "Lumeko reads the camera from Data/camera_para.dat in the folder it runs in: copy the Data "
+    "folder that comes with Lumeko here (from its source folder, or share/lumeko/Data where it "
+    "is installed, e.g. cp -r /usr/share/lumeko/Data .), then put your camera's file in it "
+    "(lumeko-calibrate or lumeko-camera make one)\n";
 
 // Reports (error stream) that end no run.
 inline constexpr const char* MSG_LOST_FRAMES =

@@ -86,7 +86,8 @@ const OptionSpec OPTIONS[] = {
      "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
      "included; for a picture sequence its own numbers); the rows of\n"
      "Lumeko.cm2 are numbered from 0. For shots longer than the 1500 frames\n"
-     "one run can track.",
+     "one run can track. A FIRST after the movie's last frame is refused; a\n"
+     "LAST after it ends with that frame, with a warning.",
      [](RunOptions& o, const char* value) { return scanRange(value, o); }},
     {"--threads", "N",
      "decoding threads for a movie (1 to 64); 1 decodes on the tracking\n"
@@ -111,6 +112,12 @@ const OptionSpec* findOption(const char* argument, size_t nameLength) {
 }
 
 }  // namespace
+
+bool isOption(const char* argument) {
+    const char* equals = std::strchr(argument, '=');
+    return findOption(argument, equals != nullptr ? equals - argument : std::strlen(argument)) !=
+           nullptr;
+}
 
 int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad) {
     int i = 1;
@@ -148,8 +155,9 @@ std::string helpText(const char* version) {
                        " kind 'M':movie, 'I':image\n"
                        "\n"
                        "Tracks the marker of <pattern_file>, printed <pattern_width> wide, in a\n"
-                       "movie or a JPEG still, with the camera of ./Data/camera_para.dat, and\n"
-                       "writes the camera's move to Lumeko.cm2 in the working folder.\n"
+                       "movie or a JPEG or PNG still (kind I), with the camera of\n"
+                       "./Data/camera_para.dat, and writes the camera's move to Lumeko.cm2 in\n"
+                       "the working folder.\n"
                        "With kind M, <background_file> may also name a numbered picture\n"
                        "sequence (JPEG, PNG, TIFF, OpenEXR, DPX, ...): plate.%04d.exr or\n"
                        "plate.####.exr, from its lowest number to its highest; its first\n"

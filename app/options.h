@@ -26,6 +26,9 @@ struct RunOptions {
 // not looked at: they count as positionals.
 int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad);
 
+// Whether `argument` is one of the options above ("--name" or "--name=value").
+bool isOption(const char* argument);
+
 // The help text for --help: the usage line with [options], what the
 // positional arguments mean and what every option does.
 std::string helpText(const char* version);

@@ -1,5 +1,8 @@
 #include "app/run_flow.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,10 +41,25 @@ bool scanCameraNumber(const char* text, int* camNo) {
     return std::sscanf(text, "%d", camNo) == 1;
 }
 
-int rejectCommandLine() {
+// The usage text after a line saying what is wrong (`format` with `text`,
+// when given), the pause; returns 1.
+int rejectCommandLine(const char* format = nullptr, const char* text = nullptr) {
+    if (format != nullptr)
+        std::fprintf(stderr, format, text);
     printUsage();
     waitForSpaceKey();
     return 1;
+}
+
+// An option given among the positional arguments: one that begins with "--"
+// when their count is wrong, else one of Lumeko's options (a file may begin
+// with "--"). The pattern file, first, may be anything.
+const char* misplacedOption(char** args, int count) {
+    for (int i = 1; i < count; i++)
+        if (std::strncmp(args[i], "--", 2) == 0 && args[i][2] != '\0' &&
+            (count != 5 || isOption(args[i])))
+            return args[i];
+    return nullptr;
 }
 
 void printWarnings(const std::vector<std::string>& warnings) {
@@ -81,11 +99,11 @@ std::string readReason(const char* name, const char* contentReason) {
     return problem.empty() ? contentReason : problem;
 }
 
-// libjpeg's own fatal message ends the run without the pause; the file it
-// concerns follows.
-int reportDecoderError(const std::string& message, const char* name) {
+// libjpeg's (or libpng's) own fatal message ends the run without the pause;
+// the file it concerns follows.
+int reportDecoderError(const std::string& message, const char* name, const char* contentReason) {
     std::fprintf(stderr, "%s\n", message.c_str());
-    printReason(name, readReason(name, MSG_REASON_NOT_JPEG));
+    printReason(name, readReason(name, contentReason));
     return 1;
 }
 
@@ -125,6 +143,7 @@ int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* 
         case InputFailure::MixedSizes:
             return reportSequenceFailure(MSG_MIXED_SIZES, name, problemFile, problem);
         case InputFailure::DecoderError:
+        case InputFailure::RangePastEnd:
         case InputFailure::None:
             break;
     }
@@ -132,6 +151,12 @@ int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* 
 }
 
 int reportReaderFailure(InputFailure failure, const char* name, const MovieReader& reader) {
+    if (failure == InputFailure::RangePastEnd) {
+        std::fprintf(stderr, MSG_RANGE_PAST_END, reader.rangeStart(), reader.rangeEnd(), name,
+                     reader.movieLength(), reader.movieLength() - 1);
+        waitForSpaceKey();
+        return 1;
+    }
     return reportInputFailure(failure, name, &reader.info(), reader.problemFile(),
                               reader.problem());
 }
@@ -139,7 +164,8 @@ int reportReaderFailure(InputFailure failure, const char* name, const MovieReade
 int reportReaderFailure(InputFailure failure, const char* name, StillReader& reader) {
     printWarnings(reader.takeWarnings());
     if (failure == InputFailure::DecoderError)
-        return reportDecoderError(reader.decoderError(), name);
+        return reportDecoderError(reader.decoderError(), name,
+                                  reader.isPng() ? MSG_REASON_NOT_PNG : MSG_REASON_NOT_JPEG);
     if (failure == InputFailure::FrameTooLarge) {
         std::fprintf(stderr, MSG_STILL_TOO_LARGE, name, reader.claimedWidth(),
                      reader.claimedHeight(), MAX_FRAME_SIDE);
@@ -165,7 +191,10 @@ void reportFrame(ProgressLine&, long long, StillReader& reader) {
     printWarnings(reader.takeWarnings());
 }
 
-void reportEnd(const MovieReader& reader, const char* name) {
+// What the last frame leaves to say. A range of a movie of unknown length
+// may turn out to start after its end: nothing was tracked, and the run
+// fails; one that goes past its end was tracked up to it.
+int reportEnd(const MovieReader& reader, const char* name) {
     const long long undecoded = reader.lostFrames() - reader.missingFrames();
     if (undecoded > 0)
         std::fprintf(stderr, MSG_LOST_FRAMES, undecoded, name);
@@ -173,6 +202,17 @@ void reportEnd(const MovieReader& reader, const char* name) {
         std::fprintf(stderr, MSG_MISSING_FRAMES, reader.missingFrames(), name);
     if (reader.repeatedFrames() > 0)
         std::fprintf(stderr, MSG_REPEATED_FRAMES, reader.repeatedFrames(), name);
+    const long long first = reader.rangeStart(), last = reader.rangeEnd();
+    const long long tracked = first + reader.framesDelivered() - 1;
+    if (last < 0 || tracked >= last)
+        return 0;
+    if (reader.framesDelivered() == 0) {
+        std::fprintf(stderr, MSG_RANGE_NO_FRAME, first, last, name, first);
+        waitForSpaceKey();
+        return 1;
+    }
+    std::fprintf(stderr, MSG_RANGE_CLIPPED, first, last, name, first, tracked);
+    return 0;
 }
 
 // A movie whose known length does not fit the key table is refused before
@@ -188,16 +228,18 @@ int checkLength(const MovieReader& reader, const char* name) {
 int checkLength(const StillReader&, const char*) {
     return 0;
 }
-void reportEnd(StillReader& reader, const char*) {
+int reportEnd(StillReader& reader, const char*) {
     printWarnings(reader.takeWarnings());
+    return 0;
 }
 
 // A picture sequence's position without a picture (a missing number, or a
-// file that does not decode) is a not-found row, not a frame to detect in.
-bool hasNoPicture(const MovieReader& reader, const FrameImage* frame) {
-    return reader.isSequence() && reader.isStandIn(frame);
+// file that does not decode) is a not-found row that forgets the markers
+// held; a movie's undecodable frame tracks as a blank frame would.
+bool isSequence(const MovieReader& reader) {
+    return reader.isSequence();
 }
-bool hasNoPicture(const StillReader&, const FrameImage*) {
+bool isSequence(const StillReader&) {
     return false;
 }
 
@@ -295,16 +337,14 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
         }
         if (framesDone >= KEY_TABLE_SIZE)
             progress.erase();
-        if (hasNoPicture(reader, frame)) {
-            if (tracker->trackAbsent() == TrackStatus::TableFull)
-                return reportFailure("%s", MSG_KEY_TABLE_FULL);
-        } else if (trackOneFrame(*tracker, *frame) != 0) {
+        if (read == ReadResult::NoPicture ? trackNoPicture(*tracker, isSequence(reader)) != 0
+                                          : trackOneFrame(*tracker, *frame) != 0)
             return 1;
-        }
         reportFrame(progress, ++framesDone, reader);
     }
     progress.erase();
-    reportEnd(reader, inputName);
+    if (reportEnd(reader, inputName) != 0)
+        return 1;
     if (tracker->busyFrames() > 0)
         std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), inputName);
     return 0;
@@ -316,8 +356,14 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
                  std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
     std::string reason;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded, &reason) < 0)
-        return reportFileFailure(MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE, reason);
+    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded, &reason) < 0) {
+        std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
+        printReason(CAMERA_PARAM_FILE, reason);
+        if (access(CAMERA_PARAM_FILE, F_OK) != 0 && errno == ENOENT)
+            std::fputs(MSG_CAMERA_MISSING_HINT, stderr);
+        waitForSpaceKey();
+        return 1;
+    }
     warnOfOtherAspect(loaded, width, height);
     CameraParam resized;
     if (arResizeCameraParam(loaded, width, height, resized) < 0) {
@@ -344,6 +390,13 @@ int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
     printDetectionDiagnostics(tracker);
     if (status == TrackStatus::DetectionFailed)
         return reportFailure("%s", MSG_DETECTION_FAILED);
+    if (status == TrackStatus::TableFull)
+        return reportFailure("%s", MSG_KEY_TABLE_FULL);
+    return 0;
+}
+
+int trackNoPicture(Tracker& tracker, bool sequence) {
+    const TrackStatus status = sequence ? tracker.trackAbsent() : tracker.trackNothing();
     if (status == TrackStatus::TableFull)
         return reportFailure("%s", MSG_KEY_TABLE_FULL);
     return 0;
@@ -421,18 +474,21 @@ int runCommandLine(int argc, char** argv) {
         printVersion();
         return 0;
     }
-    if (argc - first != 5)
-        return rejectCommandLine();
     char** args = argv + first;
+    const int count = argc - first;
+    if (const char* option = misplacedOption(args, count))
+        return rejectCommandLine(MSG_MISPLACED_OPTION, option);
+    if (count != 5)
+        return rejectCommandLine();
     RunSettings run{args[0], 0.0, 0, args[3], args[4], trackerSettings(options)};
     if (!scanPatternWidth(args[1], &run.patternWidth))
-        return rejectCommandLine();
+        return rejectCommandLine(MSG_BAD_WIDTH, args[1]);
     if (!scanCameraNumber(args[2], &run.camNo))
-        return rejectCommandLine();
+        return rejectCommandLine(MSG_BAD_CAM_NO, args[2]);
 
     const bool movie = std::strcmp(run.kind, "M") == 0;
     if (!movie && std::strcmp(run.kind, "I") != 0)
-        return rejectCommandLine();
+        return rejectCommandLine(MSG_BAD_KIND, run.kind);
 
     // Refused before the first frame rather than after the last.
     const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);

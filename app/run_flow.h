@@ -22,6 +22,12 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
 // Tracks one frame into one key row, printing what detection could not trace.
 int trackOneFrame(Tracker& tracker, const FrameImage& frame);
 
+// The row of a frame without a picture, without detection: for a number of a
+// picture sequence (`sequence`) a not-found row after which the next frame
+// starts afresh; for a movie frame that could not be decoded, the row a
+// blank frame gives.
+int trackNoPicture(Tracker& tracker, bool sequence);
+
 // Open the input, set `tracker` up for its frames and track every frame:
 // every frame of a movie or picture sequence, or the one JPEG still. For a
 // sequence `plate` (when given) receives its first number and rate.

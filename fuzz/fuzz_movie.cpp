@@ -39,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           "a prepared movie fails only when memory runs out");
             return 0;
         }
+        if (read == ReadResult::NoPicture) {
+            fuzz::require(frame == nullptr, "no frame for a position without a picture");
+            continue;
+        }
         fuzz::require(frame->width == info.width && frame->height == info.height,
                       "frames have the movie's size");
         const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;

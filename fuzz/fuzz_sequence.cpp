@@ -2,7 +2,7 @@
 // header (or a decode), the probed decoder and the conversion, high bit
 // depths and floats included. Opening gives a frame size within the side
 // limit or a status; a prepared sequence gives one frame of that size
-// (the picture, or the blank stand-in when it does not decode), then the end.
+// (or no frame when the picture does not decode), then the end.
 
 #include <sys/stat.h>
 
@@ -41,12 +41,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const ReadResult first = reader.next(&frame);
     if (first == ReadResult::Failed)
         return 0;  // (memory ran out)
-    fuzz::require(
-        first == ReadResult::Frame && frame->width == info.width && frame->height == info.height,
-        "one frame of the sequence's size");
-    const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;
-    for (size_t i = 3; i < bytes; i += 4)
-        fuzz::require(frame->pixels[i] == 255, "alpha is 255");
+    if (first == ReadResult::NoPicture) {
+        fuzz::require(frame == nullptr, "no frame without a picture");
+    } else {
+        fuzz::require(first == ReadResult::Frame && frame->width == info.width &&
+                          frame->height == info.height,
+                      "one frame of the sequence's size");
+        const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;
+        for (size_t i = 3; i < bytes; i += 4)
+            fuzz::require(frame->pixels[i] == 255, "alpha is 255");
+    }
     fuzz::require(reader.next(&frame) == ReadResult::End, "then the end");
     return 0;
 }

@@ -80,6 +80,17 @@ int Detector::loadPattern(const char* filename, PatternLoadError* error) {
     return arLoadPatternFile(patterns_, filename, error);
 }
 
+int Detector::detectNothing(const MarkerInfo** markers, int* count) {
+    trace_ = DetectionTrace{};
+    DetectionPass& pass = passes_[0];
+    startPass(pass);
+    arSteadyMarkers(pass.history, pass.list);
+    commit(pass);
+    *markers = pass.list.markers;
+    *count = pass.list.count;
+    return DETECT_OK;
+}
+
 int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* count) {
     *count = 0;
     seenCount_ = 0;
@@ -90,7 +101,7 @@ int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* c
     DetectionPass* kept = &passes_[0];
     const int status = detectPending(frame, settings_.threshold, *kept);
     if (status == DETECT_OK && settings_.thresholdRetry &&
-        !arSeenMarker(kept->list, kept->seenCount, &lastSeen_)) {
+        !arSeenMarker(kept->list, kept->seenCount, soughtPattern_, &lastSeen_)) {
         kept = &retryAtChosenThresholds(frame, *kept);
     }
     commit(*kept);
@@ -109,7 +120,7 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
     DetectionPass& retry = passes_[1];
     for (int i = 0; i < tries; i++) {
         if (detectPending(frame, thresholds[i], retry) == DETECT_OK &&
-            arSeenMarker(retry.list, retry.seenCount, &lastSeen_)) {
+            arSeenMarker(retry.list, retry.seenCount, soughtPattern_, &lastSeen_)) {
             return retry;
         }
     }
@@ -122,14 +133,19 @@ void Detector::commit(const DetectionPass& pass) {
     seenCount_ = pass.seenCount;
 }
 
+void Detector::startPass(DetectionPass& pass) const {
+    pass.list.count = 0;
+    pass.history.count = history_.count;
+    std::copy_n(history_.entries, history_.count, pass.history.entries);
+    pass.seenCount = 0;
+}
+
 int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPass& pass) {
     trace_ = DetectionTrace{};
     const Clock::time_point passStart = Clock::now();
     Clock::time_point stageStart = passStart;
     MarkerList& list = pass.list;
-    pass.history.count = history_.count;
-    std::copy_n(history_.entries, history_.count, pass.history.entries);
-    pass.seenCount = 0;
+    startPass(pass);
 
     if (arLabelImage(labelStorage_, frame, threshold, &labelResult_) != LABEL_OK) {
         // A frame in which nothing was seen, for the history as well.

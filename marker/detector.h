@@ -46,10 +46,11 @@ struct DetectorSettings {
     // Threshold of a frame's first pass: a pixel is dark when blue + green +
     // red <= 3 x threshold.
     int threshold = DETECT_THRESHOLD;
-    // A frame whose first pass sees no identified marker in the frame itself
-    // is detected again at the thresholds arRetryThresholds chooses from it;
-    // the first retry that sees one is kept, else the first pass. Either way
-    // the history takes one step per frame (--auto-threshold).
+    // A frame whose first pass does not see the sought pattern's marker in
+    // the frame itself (Detector::seekPattern) is detected again at the
+    // thresholds arRetryThresholds chooses from it; the first retry that sees
+    // it is kept, else the first pass. Either way the history takes one step
+    // per frame (--auto-threshold).
     bool thresholdRetry = false;
 };
 
@@ -79,6 +80,10 @@ class Detector {
     // the reason in *error.
     int loadPattern(const char* filename, PatternLoadError* error);
 
+    // The pattern whose marker the threshold retry looks for; -1 (the
+    // default): any identified marker.
+    void seekPattern(int patternId) { soughtPattern_ = patternId; }
+
     // Detects the markers of `frame` as the settings say (one pass, or a
     // retry at thresholds chosen from the frame) and steps the history once:
     // DETECT_OK and the list (valid until the next call). Otherwise *count is
@@ -91,9 +96,18 @@ class Detector {
     //   without markers.
     int detect(const FrameImage& frame, const MarkerInfo** markers, int* count);
 
+    // The frame's step over a position with nothing in it (one of a movie
+    // whose picture could not be decoded): the history takes its step and the
+    // markers it still holds are handed out, as detect gives them for a blank
+    // frame (a retry has nothing to choose a threshold from there either),
+    // without a frame. Always DETECT_OK.
+    int detectNothing(const MarkerInfo** markers, int* count);
+
     // How many of the markers handed out were found in the frame itself; the
     // rest of the list are markers held from the history.
     int seenCount() const { return seenCount_; }
+    // The markers remembered from earlier frames.
+    const MarkerHistory& history() const { return history_; }
 
     // Forgets the markers held from earlier frames, for a frame that has no
     // picture: the next pass starts afresh (the retry's last-seen place stays).
@@ -130,12 +144,14 @@ class Detector {
 
     explicit Detector(const CameraParam& camera, const DetectorSettings& settings);
 
+    // Starts `pass` from the detector's history, with no markers.
+    void startPass(DetectionPass& pass) const;
     // One pass at `threshold` into `pass`; the history is stepped on a copy,
     // the detector's own stays as it was. DETECT_OK, or DETECT_CAPACITY_EXCEEDED
     // with `pass` holding the step of a frame without markers.
     int detectPending(const FrameImage& frame, int threshold, DetectionPass& pass);
-    // After a first pass that saw no identified marker: the first retry pass
-    // that sees one, or `first`.
+    // After a first pass that did not see the sought marker: the first retry
+    // pass that sees it, or `first`.
     DetectionPass& retryAtChosenThresholds(const FrameImage& frame, DetectionPass& first);
     // Makes `pass` the frame's outcome: its history becomes the detector's.
     void commit(const DetectionPass& pass);
@@ -152,7 +168,8 @@ class Detector {
     LabelResult labelResult_{};
     DetectionPass passes_[2]{};  // a frame's first pass and its retries
     MarkerHistory history_{};
-    SeenMarker lastSeen_{};  // for the retry thresholds
+    int soughtPattern_ = -1;
+    SeenMarker lastSeen_{};  // where the sought marker was last seen
     int seenCount_ = 0;
     DetectionTrace trace_{};
 };

@@ -65,11 +65,12 @@ PixelBox boxAroundMarker(const SeenMarker& marker) {
             static_cast<int>(std::ceil(marker.centre.y + reach)) + 1};
 }
 
-bool arSeenMarker(const MarkerList& list, int seenCount, SeenMarker* seen) {
+bool arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMarker* seen) {
     int chosen = -1;
     for (int i = 0; i < seenCount; i++) {
         const MarkerInfo& marker = list.markers[i];
-        if (!(marker.confidence >= CONFIDENCE_MIN) || marker.id < 0)
+        if (!(marker.confidence >= CONFIDENCE_MIN) || marker.id < 0 ||
+            (patternId >= 0 && marker.id != patternId))
             continue;
         if (chosen < 0 || marker.confidence > list.markers[chosen].confidence)
             chosen = i;

@@ -43,14 +43,15 @@ int chooseThreshold(const FrameImage& frame, PixelBox box);
 // to twice the square's side each way so that it holds ink and paper.
 PixelBox boxAroundMarker(const SeenMarker& marker);
 
-// The most confident identified marker (confidence at least CONFIDENCE_MIN,
-// the earlier one on equal confidence) among the first `seenCount` markers of
-// `list`, those found in the frame itself: true with it in `seen`, false
-// (`seen` untouched) when there is none.
-bool arSeenMarker(const MarkerList& list, int seenCount, SeenMarker* seen);
+// The most confident marker of pattern `patternId` (any identified marker
+// for -1) with a confidence of at least CONFIDENCE_MIN, the earlier one on
+// equal confidence, among the first `seenCount` markers of `list`, those
+// found in the frame itself: true with it in `seen`, false (`seen` untouched)
+// when there is none.
+bool arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMarker* seen);
 
-// The thresholds a frame is detected again at after its pass at `tried` saw
-// no identified marker, in the order they are tried: Otsu's threshold of the
+// The thresholds a frame is detected again at after its pass at `tried` did
+// not see the marker sought, in the order they are tried: Otsu's threshold of the
 // box around `lastSeen` (the marker's ink and the paper around it), when a
 // marker has been seen, then the whole frame's. One equal to `tried` or to the
 // box's, or none (pixels all alike), is left out. Returns how many were

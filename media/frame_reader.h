@@ -13,9 +13,10 @@ inline constexpr int MAX_FRAME_SIDE = 8192;
 // once the tracker is set up), then next until it gives End or Failed.
 
 enum class ReadResult {
-    Frame,   // a frame to track
-    End,     // every frame has been delivered
-    Failed,  // see the reader's failure()
+    Frame,      // a frame to track
+    NoPicture,  // a frame whose picture could not be decoded: nothing to find in it
+    End,        // every frame has been delivered
+    Failed,     // see the reader's failure()
 };
 
 enum class InputFailure {
@@ -30,4 +31,5 @@ enum class InputFailure {
     DecoderError,       // libjpeg gave up on the file (its message says why)
     FrameTooLarge,      // the frames are larger than MAX_FRAME_SIDE on a side
     MixedSizes,         // a picture sequence's files are not all one size
+    RangePastEnd,       // the range asked for starts after the movie's last frame
 };

@@ -24,7 +24,6 @@ MovieReader::~MovieReader() {
     stopDecoding();
     for (FrameImage& frame : ring)
         std::free(frame.pixels);
-    std::free(blank.pixels);
 }
 
 void MovieReader::setRange(long long first, long long last) {
@@ -90,6 +89,7 @@ InputFailure MovieReader::openSequence(const SequencePattern& pattern, const cha
     if (sizes != InputFailure::None)
         return sizes;
     sequence.setFrameSize(movieInfo.width, movieInfo.height);
+    anyPicture = true;  // a file of the sequence gave its size
     sequenceFirst = first;
     position = 0;
     endPosition = last - first + 1;
@@ -165,7 +165,8 @@ InputFailure MovieReader::examine(int opened) {
     const int decoding = movie.openDecoder(threads);
     noDecoder = decoding == -1;
     int width, height;
-    if (decoding == 0 && movie.peekPictureSize(width, height)) {
+    anyPicture = decoding == 0 && movie.peekPictureSize(width, height);
+    if (anyPicture) {
         movieInfo.width = width;
         movieInfo.height = height;
     }
@@ -177,7 +178,9 @@ InputFailure MovieReader::examine(int opened) {
 
     // The positions to deliver: the range, within the known length.
     position = rangeFirst;
-    const long long length = movieInfo.length;
+    const long long length = wholeLength = movieInfo.length;
+    if (length > 0 && rangeFirst >= length)
+        return InputFailure::RangePastEnd;
     endPosition = rangeLast >= 0 ? rangeLast + 1 : -1;
     if (length > 0 && (endPosition < 0 || endPosition > length))
         endPosition = length;
@@ -192,17 +195,15 @@ InputFailure MovieReader::prepare() {
         return InputFailure::OutOfMemory;
     if (noDecoder)
         return InputFailure::NoDecoder;
-    ringSize = threads == 1 ? 2 : RING_SIZE;
+    // A movie none of whose pictures decodes needs no frames: every position
+    // is one without a picture, whatever size the header claims.
+    ringSize = !anyPicture ? 0 : threads == 1 ? 2 : RING_SIZE;
     for (int i = 0; i < ringSize; i++) {
         ring[i] = allocateFrame(movieInfo.width, movieInfo.height);
         if (ring[i].pixels == nullptr)
             return InputFailure::OutOfMemory;
     }
-    blank = allocateFrame(movieInfo.width, movieInfo.height);
-    if (blank.pixels == nullptr)
-        return InputFailure::OutOfMemory;
-    std::memset(blank.pixels, 255, static_cast<size_t>(blank.width) * blank.height * 4);
-    if (threads != 1) {
+    if (threads != 1 && ringSize > 0) {
         try {
             decoder = std::thread(&MovieReader::decodeLoop, this);
         } catch (const std::system_error&) {
@@ -212,8 +213,8 @@ InputFailure MovieReader::prepare() {
     return InputFailure::None;
 }
 
-// The next delivery in movie order, a picture decoded into `target`.
-MovieReader::Kind MovieReader::produce(const FrameImage& target) {
+// The next delivery in movie order, a picture decoded into ring frame `slot`.
+MovieReader::Kind MovieReader::produce(int slot) {
     if (endPosition >= 0 && position >= endPosition)
         return Kind::End;
     while (!pending && !ended) {
@@ -241,7 +242,9 @@ MovieReader::Kind MovieReader::produce(const FrameImage& target) {
         pending = false;
         position++;
         if (pendingFound == MovieFile::Found::Picture) {
-            if (convertHeld(target)) {
+            if (slot < 0) {
+                dropHeld();  // (no frames: the movie had no picture at opening)
+            } else if (convertHeld(ring[slot])) {
                 pictureSeen = true;
                 return Kind::Picture;
             }
@@ -287,7 +290,7 @@ void MovieReader::decodeLoop() {
         guard.unlock();
         Kind kind;
         try {
-            kind = produce(ring[filling]);
+            kind = produce(filling);
         } catch (const std::bad_alloc&) {
             kind = Kind::OutOfMemory;  // (nothing may leave the thread)
         }
@@ -327,18 +330,20 @@ ReadResult MovieReader::next(const FrameImage** frame) {
         changed.notify_all();
     } else {
         const int slot = freeSlot();
-        delivery = {produce(ring[slot]), slot};
+        delivery = {produce(slot), slot};
         if (delivery.kind == Kind::Picture)
             held = delivery.slot;
     }
     switch (delivery.kind) {
         case Kind::Picture:
         case Kind::Repeat:
+            delivered++;
             *frame = &ring[held];
             return ReadResult::Frame;
         case Kind::Blank:
-            *frame = &blank;
-            return ReadResult::Frame;
+            delivered++;
+            *frame = nullptr;
+            return ReadResult::NoPicture;
         case Kind::End:
         case Kind::OutOfMemory:
             break;

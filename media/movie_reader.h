@@ -13,15 +13,16 @@
 // Delivers frame i of a movie, or of a numbered picture sequence, as the
 // i-th frame: every decoded picture at the
 // position its timestamp gives; for an empty chunk (AVI's "same picture as
-// before") the picture before it again; and a blank (all-white) stand-in for
-// every other position with no decodable picture, which then tracks as a
-// frame without the marker. A known length bounds the positions; an unknown
-// one ends with the last decoded picture.
+// before") the picture before it again; and NoPicture for every other
+// position with no decodable picture, which then tracks as a blank frame
+// would. A known length bounds the positions; an unknown one ends with the
+// last decoded picture.
 //
 // The frames are the size of the first decoded picture (the container's
-// claim only when none decodes), at most MAX_FRAME_SIDE on a side. Decoding
-// runs on a thread of its own that fills a ring of frames allocated once,
-// a few ahead of the caller; one thread or several deliver the same frames.
+// claim only when none decodes: then no frame is allocated at all), at most
+// MAX_FRAME_SIDE on a side. Decoding runs on a thread of its own that fills a
+// ring of frames allocated once, a few ahead of the caller; one thread or
+// several deliver the same frames.
 class MovieReader {
   public:
     MovieReader() = default;
@@ -36,7 +37,12 @@ class MovieReader {
 
     // Before open(): delivers only movie frames `first` to `last` (inclusive,
     // frame numbers from 0, or a sequence's own numbers; `last` -1 for the end).
+    // open() refuses a range that starts after the last frame of a movie of
+    // known length (RangePastEnd); one that goes past it ends with the last
+    // frame.
     void setRange(long long first, long long last);
+    long long rangeStart() const { return rangeFirst; }
+    long long rangeEnd() const { return rangeLast; }
 
     // Before open(): the frame rate of a picture sequence (default 24 / 1).
     void setSequenceRate(unsigned rate, unsigned scale);
@@ -45,7 +51,7 @@ class MovieReader {
     // decodes up to its first picture for the frame size. A name that is no
     // file but a sequence pattern (see sequence_name.h) opens the sequence:
     // from its lowest number present (or the range's first) to its highest
-    // (or the range's last), a missing number a stand-in; its files' sizes
+    // (or the range's last), a missing number NoPicture; its files' sizes
     // are read, and a file of another size than the first is refused
     // (MixedSizes) before any frame is delivered.
     InputFailure open(const char* movieName);
@@ -54,18 +60,19 @@ class MovieReader {
     InputFailure openMemory(const uint8_t* data, size_t size);
     // The frame size, rate and the number of frames to deliver (0 when unknown).
     const MovieInfo& info() const { return movieInfo; }
+    // The number of frames of the whole movie (0 when unknown).
+    unsigned movieLength() const { return wholeLength; }
 
     // Allocates the frames and starts decoding.
     InputFailure prepare();
 
-    // The next frame in movie order, valid until the next call.
+    // The next frame in movie order, valid until the next call; null with
+    // NoPicture.
     ReadResult next(const FrameImage** frame);
+    // The frames next() has given so far, NoPicture ones included.
+    long long framesDelivered() const { return delivered; }
 
-    // Whether a frame next() gave is the blank stand-in of a position with
-    // no picture.
-    bool isStandIn(const FrameImage* frame) const { return frame == &blank; }
-
-    // Undecodable pictures become stand-ins, so a prepared movie fails only
+    // Undecodable pictures become NoPicture, so a prepared movie fails only
     // when memory runs out while decoding (next() gives Failed, OutOfMemory).
     InputFailure failure() const { return failed; }
 
@@ -101,7 +108,7 @@ class MovieReader {
     MovieFile::Found decodeNext(long long& number);
     void dropHeld();
     bool convertHeld(const FrameImage& target);
-    Kind produce(const FrameImage& target);
+    Kind produce(int slot);
     int freeSlot() const;
     void decodeLoop();
     void stopDecoding();
@@ -116,18 +123,19 @@ class MovieReader {
     std::string problemName;
     std::string problemReason;
     MovieInfo movieInfo{};
+    unsigned wholeLength = 0;
     int threads = 0;
     bool ranged = false;
     long long rangeFirst = 0;
     long long rangeLast = -1;
     bool noDecoder = false;
+    bool anyPicture = false;  // a picture decoded at opening
     bool outOfMemory = false;
     InputFailure failed = InputFailure::None;
 
-    // Frames: the ring (decoded pictures) and the stand-in.
+    // The frames decoded pictures go into.
     FrameImage ring[RING_SIZE]{};
     int ringSize = 0;
-    FrameImage blank{};
 
     // What the decoding side keeps.
     MovieFile::Found pendingFound = MovieFile::Found::End;
@@ -150,5 +158,6 @@ class MovieReader {
     int filling = -1;  // the ring frame being decoded into
     bool stopping = false;
     bool finished = false;  // End has been delivered
+    long long delivered = 0;
     std::thread decoder;
 };

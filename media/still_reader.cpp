@@ -12,7 +12,13 @@ InputFailure StillReader::open(const char* imageName) {
     file = std::fopen(imageName, "rb");
     if (file == nullptr)
         return failed = InputFailure::CannotOpen;
-    const int started = jpeg.start(file, JpegDecoder::Colours::ColourOrGreyAsFrame, MAX_FRAME_SIDE);
+    unsigned char signature[8] = {};
+    png = std::fread(signature, 1, sizeof signature, file) == sizeof signature &&
+          PngDecoder::isPng(signature);
+    std::rewind(file);
+    const int started =
+        png ? pngDecoder.start(file, MAX_FRAME_SIDE)
+            : jpeg.start(file, JpegDecoder::Colours::ColourOrGreyAsFrame, MAX_FRAME_SIDE);
     if (started == -3)
         return failed = InputFailure::FrameTooLarge;
     if (started == -2)
@@ -32,15 +38,19 @@ InputFailure StillReader::prepare() {
 
 ReadResult StillReader::next(const FrameImage** delivery) {
     if (delivered) {
-        if (jpeg.finish() != 0) {
+        if (!png && jpeg.finish() != 0) {
             failed = InputFailure::DecoderError;
             return ReadResult::Failed;
         }
         return ReadResult::End;
     }
+    if (png && pngDecoder.readFrame(frame.pixels) != 0) {
+        failed = InputFailure::DecoderError;
+        return ReadResult::Failed;
+    }
     // libjpeg writes every row straight into the frame.
     const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
-    for (int y = 0; y < frame.height && !jpeg.allRowsRead(); y++) {
+    for (int y = 0; !png && y < frame.height && !jpeg.allRowsRead(); y++) {
         if (jpeg.readRowInto(frame.pixels + static_cast<size_t>(y) * rowBytes) != 0) {
             failed = InputFailure::DecoderError;
             return ReadResult::Failed;

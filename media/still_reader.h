@@ -7,8 +7,10 @@
 #include "marker/frame_image.h"
 #include "media/frame_reader.h"
 #include "media/jpeg_decoder.h"
+#include "media/png_decoder.h"
 
-// Delivers one JPEG still (colour, or greyscale as colour) as a single frame.
+// Delivers one still as a single frame: a JPEG (colour, or greyscale as
+// colour) or a PNG (any kind, as colour), told apart by their first bytes.
 class StillReader {
   public:
     StillReader() = default;
@@ -20,11 +22,12 @@ class StillReader {
     // than MAX_FRAME_SIDE on a side is refused (FrameTooLarge) from its
     // header, before anything is allocated for it.
     InputFailure open(const char* imageName);
-    int width() const { return jpeg.width(); }
-    int height() const { return jpeg.height(); }
+    int width() const { return png ? pngDecoder.width() : jpeg.width(); }
+    int height() const { return png ? pngDecoder.height() : jpeg.height(); }
     // The size the header claims (the refused one after FrameTooLarge).
-    int claimedWidth() const { return jpeg.imageWidth(); }
-    int claimedHeight() const { return jpeg.imageHeight(); }
+    int claimedWidth() const { return png ? pngDecoder.width() : jpeg.imageWidth(); }
+    int claimedHeight() const { return png ? pngDecoder.height() : jpeg.imageHeight(); }
+    bool isPng() const { return png; }
 
     // Allocates the frame.
     InputFailure prepare();
@@ -34,14 +37,18 @@ class StillReader {
     ReadResult next(const FrameImage** frame);
 
     InputFailure failure() const { return failed; }
-    // libjpeg's message when it gave up on the file.
-    const std::string& decoderError() const { return jpeg.error(); }
-    // libjpeg's warnings since the last call, oldest first.
-    std::vector<std::string> takeWarnings() { return jpeg.takeWarnings(); }
+    // libjpeg's (or libpng's) message when it gave up on the file.
+    const std::string& decoderError() const { return png ? pngDecoder.error() : jpeg.error(); }
+    // The decoder's warnings since the last call, oldest first.
+    std::vector<std::string> takeWarnings() {
+        return png ? pngDecoder.takeWarnings() : jpeg.takeWarnings();
+    }
 
   private:
     std::FILE* file = nullptr;
+    bool png = false;
     JpegDecoder jpeg;
+    PngDecoder pngDecoder;
     FrameImage frame{};
     bool delivered = false;
     InputFailure failed = InputFailure::None;

@@ -1,7 +1,12 @@
 #include "track/camera_motion_reader.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -28,46 +33,81 @@ constexpr int CHANNEL_COUNT = 6;
 // The largest key table a file may describe: the program never writes more.
 constexpr long MAX_ROWS = 1000000;
 
-// Walks the non-blank lines, each split into words at spaces and tabs.
+// The longest line the layout has room for: a key of any finite value in
+// plain digits is some 330 characters, a camera's name a few dozen.
+constexpr size_t MAX_LINE = 4096;
+
+// Walks the non-blank lines of a stream one at a time, each split into words
+// at white space, so that reading stops at the first wrong line and holds
+// no more than one line. A line longer than MAX_LINE is read no further and
+// matches nothing.
 class Lines {
   public:
-    explicit Lines(const std::string& text) {
-        std::istringstream in(text);
-        int number = 0;
-        for (std::string line; std::getline(in, line);) {
-            number++;
-            std::istringstream split(line);
-            std::vector<std::string> words;
-            for (std::string word; split >> word;)
-                words.push_back(word);
-            if (!words.empty())
-                lines_.push_back({number, line, std::move(words)});
+    explicit Lines(std::istream& in) : in_(*in.rdbuf()) { advance(); }
+    bool atEnd() const { return ended_; }
+    const std::vector<std::string>& words() const { return words_; }
+    const std::string& text() const { return text_; }
+    long long number() const { return ended_ ? number_ + 1 : number_; }
+    bool overlong() const { return overlong_; }
+    void advance() {
+        words_.clear();
+        while (words_.empty() && !ended_ && !overlong_) {
+            ended_ = !readLine();
+            split();
         }
-        lastNumber_ = number;
     }
-    bool atEnd() const { return next_ >= lines_.size(); }
-    const std::vector<std::string>& words() const { return lines_[next_].words; }
-    const std::string& text() const { return lines_[next_].text; }
-    int number() const { return atEnd() ? lastNumber_ + 1 : lines_[next_].number; }
-    void advance() { next_++; }
 
   private:
-    struct Line {
-        int number;
-        std::string text;
-        std::vector<std::string> words;
-    };
-    std::vector<Line> lines_;
-    size_t next_ = 0;
-    int lastNumber_ = 0;
+    // The next line into text_; false at the end of the stream.
+    bool readLine() {
+        text_.clear();
+        int c = in_.sbumpc();
+        if (c == std::char_traits<char>::eof())
+            return false;
+        number_++;
+        for (; c != std::char_traits<char>::eof() && c != '\n'; c = in_.sbumpc()) {
+            if (text_.size() == MAX_LINE) {
+                overlong_ = true;
+                return true;
+            }
+            text_.push_back(static_cast<char>(c));
+        }
+        return true;
+    }
+    void split() {
+        if (overlong_) {
+            words_.assign(1, "\n");  // a word no line has: the line matches nothing
+            return;
+        }
+        size_t at = 0;
+        for (;;) {
+            while (at < text_.size() && std::isspace(static_cast<unsigned char>(text_[at])))
+                at++;
+            if (at == text_.size())
+                return;
+            const size_t start = at;
+            while (at < text_.size() && !std::isspace(static_cast<unsigned char>(text_[at])))
+                at++;
+            words_.push_back(text_.substr(start, at - start));
+        }
+    }
+
+    std::streambuf& in_;
+    std::string text_;
+    std::vector<std::string> words_;
+    long long number_ = 0;
+    bool ended_ = false;
+    bool overlong_ = false;
 };
 
 class Parser {
   public:
-    Parser(const std::string& text, std::string& error) : lines_(text), error_(error) {}
+    Parser(std::istream& in, std::string& error) : lines_(in), error_(error) {}
 
     bool fail(const std::string& what) {
-        error_ = "line " + std::to_string(lines_.number()) + ": " + what;
+        error_ =
+            "line " + std::to_string(lines_.number()) + ": " +
+            (lines_.overlong() ? "longer than " + std::to_string(MAX_LINE) + " characters" : what);
         return false;
     }
 
@@ -153,7 +193,7 @@ class Parser {
     }
 
     // One of the six key channels, in any order, each once.
-    bool channel(std::vector<KeyRow>& rows, bool seen[CHANNEL_COUNT]) {
+    bool channel(long rowCount, std::vector<KeyRow>& rows, bool seen[CHANNEL_COUNT]) {
         if (lines_.atEnd())
             return fail("the file ends where a channel belongs");
         int c = 0;
@@ -174,16 +214,19 @@ class Parser {
         lines_.advance();
         if (!expect({"{"}) || !expect({"keys"}) || !expect({"{"}))
             return false;
-        for (size_t i = 0; i < rows.size(); i++) {
+        for (long i = 0; i < rowCount; i++) {
             if (!lines_.atEnd() && lines_.words()[0] == "}")
                 return fail(std::string(ch.keyword) + " has " + std::to_string(i) +
-                            " keys, clearFigureKeys " + std::to_string(rows.size()));
-            if (!key(static_cast<long>(i), rows[i].*ch.value))
+                            " keys, clearFigureKeys " + std::to_string(rowCount));
+            // Rows are made as their keys are read, never ahead of the file.
+            if (static_cast<size_t>(i) == rows.size())
+                rows.emplace_back();
+            if (!key(i, rows[static_cast<size_t>(i)].*ch.value))
                 return false;
         }
         if (!lines_.atEnd() && lines_.words()[0] == "k")
             return fail(std::string(ch.keyword) + " has more keys than clearFigureKeys " +
-                        std::to_string(rows.size()));
+                        std::to_string(rowCount));
         if (!expect({"}"}))
             return false;
         if (!lines_.atEnd() && lines_.words()[0] == "trackingScaleMult") {
@@ -218,10 +261,10 @@ class Parser {
         if (!header(rowCount) || !name("camera", motion.cameraName) || !expect({"{"}) ||
             !expect({"channels"}) || !expect({"{"}) || !focal(motion.focal))
             return false;
-        motion.rows.assign(static_cast<size_t>(rowCount), KeyRow{});
+        motion.rows.clear();
         bool seen[CHANNEL_COUNT] = {};
         for (int i = 0; i < CHANNEL_COUNT; i++) {
-            if (!channel(motion.rows, seen))
+            if (!channel(rowCount, motion.rows, seen))
                 return false;
         }
         if (!footer(motion.cameraName))
@@ -250,24 +293,33 @@ bool isNotFoundRow(const KeyRow& row) {
            row.translateZ == 0.0 && row.translateY == -9.999999 && row.translateX == 0.0;
 }
 
-int parseCameraMotion(const std::string& text, CameraMotion& motion, std::string& error) {
-    Parser parser(text, error);
+int parseCameraMotion(std::istream& in, CameraMotion& motion, std::string& error) {
+    Parser parser(in, error);
     return parser.parse(motion) ? 0 : -1;
 }
 
+int parseCameraMotion(const std::string& text, CameraMotion& motion, std::string& error) {
+    std::istringstream in(text);
+    return parseCameraMotion(in, motion, error);
+}
+
 int readCameraMotion(const std::string& path, CameraMotion& motion, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open";
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        error = path + ": cannot open: Is a folder, not a file";
         return -1;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": cannot open: " + std::strerror(errno);
+        return -1;
+    }
+    const int parsed = parseCameraMotion(in, motion, error);
     if (in.bad()) {
         error = path + ": cannot read";
         return -1;
     }
-    if (parseCameraMotion(text.str(), motion, error) != 0) {
+    if (parsed != 0) {
         error = path + ": not a camera-motion file: " + error;
         return -1;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <istream>
 #include <string>
 #include <vector>
 
@@ -24,10 +25,14 @@ struct CameraMotion {
 // -9.999999, translateX 0.
 bool isNotFoundRow(const KeyRow& row);
 
-// Parses the text of a camera-motion file. 0, or -1 with `error` set to
-// "line N: what is wrong"; `motion` is then unspecified.
+// Parses a camera-motion file as it is read, a line at a time: it stops at
+// the first line that does not belong (or that is longer than any line of
+// the layout), and holds no more rows than the keys read so far. 0, or -1
+// with `error` set to "line N: what is wrong"; `motion` is then unspecified.
+int parseCameraMotion(std::istream& in, CameraMotion& motion, std::string& error);
 int parseCameraMotion(const std::string& text, CameraMotion& motion, std::string& error);
 
-// Reads and parses the file. 0, or -1 with `error` naming the file and, for a
-// malformed file, the line.
+// Reads and parses the file. 0, or -1 with `error` naming the file and
+// saying why: the system's reason it cannot be opened, or for a malformed
+// file the line.
 int readCameraMotion(const std::string& path, CameraMotion& motion, std::string& error);

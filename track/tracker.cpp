@@ -104,6 +104,7 @@ void Tracker::setRefine(bool on) {
 
 int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
     state.patternId = markerDetector->loadPattern(patternName, error);
+    markerDetector->seekPattern(state.patternId);
     return state.patternId < 0 ? -1 : 0;
 }
 
@@ -132,6 +133,17 @@ TrackStatus Tracker::trackAbsent() {
     state.poseKnown = 0;
     state.poseContinues = 0;
     if (appendKeyRow(*table, 0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0) < 0)
+        return TrackStatus::TableFull;
+    return TrackStatus::Tracked;
+}
+
+TrackStatus Tracker::trackNothing() {
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    markerDetector->detectNothing(&markers, &count);
+    CameraKey key{};
+    const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
+    if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
         return TrackStatus::TableFull;
     return TrackStatus::Tracked;
 }

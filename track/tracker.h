@@ -91,6 +91,11 @@ class Tracker {
     // forgets the markers it holds, so that the next frame starts afresh.
     TrackStatus trackAbsent();
 
+    // A frame with no picture (one that could not be decoded) has nothing to
+    // find: appends the row a blank frame gives (the marker the history still
+    // holds for its two frames, else not found) without detecting anything.
+    TrackStatus trackNothing();
+
     // Frames that became not-found rows because detection could not hold them.
     long long busyFrames() const { return busy; }
 

@@ -1,7 +1,6 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,72 +28,42 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-
-// Reads both output pipes until the child closes them, so that neither fills up and blocks.
-void pumpPipes(int outFd, int errFd, ProcessResult& result) {
-    char buffer[4096];
-    while (outFd >= 0 || errFd >= 0) {
-        pollfd fds[2];
-        int n = 0;
-        if (outFd >= 0)
-            fds[n++] = {outFd, POLLIN, 0};
-        if (errFd >= 0)
-            fds[n++] = {errFd, POLLIN, 0};
-        if (poll(fds, n, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        for (int i = 0; i < n; i++) {
-            if (fds[i].revents == 0)
-                continue;
-            ssize_t k = read(fds[i].fd, buffer, sizeof buffer);
-            std::string& sink = fds[i].fd == outFd ? result.out : result.err;
-            if (k > 0) {
-                sink.append(buffer, static_cast<size_t>(k));
-            } else {
-                close(fds[i].fd);
-                (fds[i].fd == outFd ? outFd : errFd) = -1;
-            }
-        }
-    }
-}
-
-}  // namespace
-
+// The child's output goes to files, read once it has ended: no pipe can fill
+// up and block it. Everything the child needs is made before the fork.
 ProcessResult runProcess(const std::string& workDir, const std::vector<std::string>& argv) {
-    int outPipe[2], errPipe[2];
-    if (pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        throw std::runtime_error("pipe failed");
-    pid_t pid = fork();
+    TempDir capture;
+    const std::string outPath = capture.file("out"), errPath = capture.file("err");
+    std::vector<char*> args;
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    const pid_t pid = fork();
     if (pid < 0)
         throw std::runtime_error("fork failed");
     if (pid == 0) {
-        dup2(open("/dev/null", O_RDONLY), 0);
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        for (int fd : {outPipe[0], outPipe[1], errPipe[0], errPipe[1]})
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir(workDir.c_str()) != 0)
+            _exit(126);
+        for (int fd : {in, out, err})
             if (fd > 2)
                 close(fd);
-        if (chdir(workDir.c_str()) != 0)
-            _exit(126);
-        std::vector<char*> args;
-        for (const std::string& a : argv)
-            args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
         execv(args[0], args.data());
         _exit(127);
     }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    ProcessResult result{};
-    pumpPipes(outPipe[0], errPipe[0], result);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), readFile(outPath),
+            readFile(errPath)};
+}
+
+void mustRun(const std::string& workDir, const std::vector<std::string>& argv) {
+    const ProcessResult result = runProcess(workDir, argv);
+    if (result.status != 0)
+        throw std::runtime_error(argv[0] + " failed: " + result.err);
 }
 
 std::string readFile(const std::string& path) {

@@ -31,6 +31,8 @@ struct ProcessResult {
 // Runs `argv` (argv[0] the program's path) in `workDir` with standard input
 // from /dev/null and collects its output.
 ProcessResult runProcess(const std::string& workDir, const std::vector<std::string>& argv);
+// The same, throwing (and so failing the test) when the program fails.
+void mustRun(const std::string& workDir, const std::vector<std::string>& argv);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

@@ -123,30 +123,11 @@ const cv::Mat& frame(const CameraParam& truth, int view) {
 
 // The corners found in all fifteen views of a camera.
 std::vector<std::vector<BoardCorner>> cornersOfAllViews(const CameraParam& truth) {
-    std::vector<std::vector<BoardCorner>> views;
+    std::vector<std::vector<BoardCorner>> views(15);
     for (int i = 0; i < 15; ++i) {
-        std::vector<BoardCorner> corners;
         double edgeWidth = 0.0;
-        EXPECT_TRUE(findBoardCorners(frame(truth, i), BOARD, corners, edgeWidth)) << "view " << i;
+        EXPECT_TRUE(findBoardCorners(frame(truth, i), BOARD, views[i], edgeWidth)) << "view " << i;
         EXPECT_LT(edgeWidth, 3.0) << "view " << i;
-        // Every corner found lies where the true camera puts a board corner:
-        // the renderer and the detector agree with the model.
-        const CameraPose pose = poseOf(truth, PLANS[i]);
-        double worst = 0.0;
-        for (const BoardCorner& c : corners) {
-            double nearest = INFINITY;
-            for (int j = 0; j < BOARD.rows; ++j) {
-                for (int k = 0; k < BOARD.columns; ++k) {
-                    const ProjectedPoint p = projectMarkerPoint(
-                        truth, pose, (k - 0.5 * (BOARD.columns - 1)) * BOARD.square,
-                        (0.5 * (BOARD.rows - 1) - j) * BOARD.square);
-                    nearest = std::min(nearest, std::hypot(p.x - c.x, p.y - c.y));
-                }
-            }
-            worst = std::max(worst, nearest);
-        }
-        EXPECT_LT(worst, 0.3) << "view " << i;
-        views.push_back(corners);
     }
     return views;
 }
@@ -176,10 +157,16 @@ void expectRecovers(const CameraParam& truth, const FitResult& fit) {
     EXPECT_LT(fit.rms, 0.3);
 }
 
-TEST(CalibrateFit, RecoversADistortedCameraWithItsPrincipalPointOffCentre) {
-    const auto corners = cornersOfAllViews(distortedTruth());
-    FitResult fit;
+TEST(CalibrateFit, RecoversTheCameraWithOrWithoutDistortion) {
     std::string error;
+    // No distortion where there is none: no point of the frame moves by a tenth of a pixel.
+    FitResult fit;
+    ASSERT_EQ(fitCamera(BOARD, cornersOfAllViews(pinholeTruth()), WIDTH, HEIGHT, {}, fit, error), 0)
+        << error;
+    expectRecovers(pinholeTruth(), fit);
+    EXPECT_LT(largestMappingDifference(fit.camera, pinholeTruth()), 0.1);
+
+    const auto corners = cornersOfAllViews(distortedTruth());
     ASSERT_EQ(fitCamera(BOARD, corners, WIDTH, HEIGHT, {}, fit, error), 0) << error;
     expectRecovers(distortedTruth(), fit);
     EXPECT_EQ(fit.camera.distFactor[0], fit.camera.mat[0][2]);
@@ -199,16 +186,6 @@ TEST(CalibrateFit, RecoversADistortedCameraWithItsPrincipalPointOffCentre) {
     EXPECT_NEAR(fit.camera.distFactor[0], distortedTruth().distFactor[0], 5.0);
     EXPECT_NEAR(fit.camera.distFactor[1], distortedTruth().distFactor[1], 5.0);
     EXPECT_LT(largestMappingDifference(fit.camera, distortedTruth()), 0.5);
-}
-
-TEST(CalibrateFit, FindsNoDistortionWhereThereIsNone) {
-    const auto corners = cornersOfAllViews(pinholeTruth());
-    FitResult fit;
-    std::string error;
-    ASSERT_EQ(fitCamera(BOARD, corners, WIDTH, HEIGHT, {}, fit, error), 0) << error;
-    expectRecovers(pinholeTruth(), fit);
-    // The fitted distortion moves no point of the frame by a tenth of a pixel.
-    EXPECT_LT(largestMappingDifference(fit.camera, pinholeTruth()), 0.1);
 }
 
 // Runs lumeko-calibrate in `dir` on views of a 9 x 6 board of 30-unit squares.
@@ -246,14 +223,11 @@ TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     args.insert(args.end(), inputs.begin(), inputs.end());
     const auto run = calibrate(dir, args);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(contains(run.out, "view 1 v0.png: used, RMS 0.")) << run.out;
-    EXPECT_TRUE(contains(run.out, "view 7 blurred.png: rejected, blurred: edges")) << run.out;
-    EXPECT_TRUE(contains(run.out,
-                         "view 8 blank.png: rejected, no chessboard of 9 x 6 inner "
-                         "corners found"))
-        << run.out;
-    EXPECT_TRUE(contains(run.out, "view 9 again.png: rejected, repeats v0.png")) << run.out;
-    EXPECT_TRUE(contains(run.out, "used 6 of 9 views of 640 x 360 pixels")) << run.out;
+    for (const char* line :
+         {"view 1 v0.png: used, RMS 0.", "view 7 blurred.png: rejected, blurred: edges",
+          "view 8 blank.png: rejected, no chessboard of 9 x 6 inner corners found",
+          "view 9 again.png: rejected, repeats v0.png", "used 6 of 9 views of 640 x 360 pixels"})
+        EXPECT_TRUE(contains(run.out, line)) << run.out;
     EXPECT_TRUE(contains(run.err, "warning: only 6 usable views")) << run.err;
     EXPECT_TRUE(contains(run.err,
                          "warning: no view shows the board in the frame's bottom left, "
@@ -280,6 +254,7 @@ TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     EXPECT_NEAR(small.distFactor[2], truth.distFactor[2], 0.1 * truth.distFactor[2]);
 
     // --print-only reports the same record for the views' size and writes nothing.
+    lumeko_test::writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
     lumeko_test::writeFile(dir.file("cam.dat"), "old");
     args[0] = "--print-only";
     args.erase(args.begin() + 1, args.begin() + 4);
@@ -303,14 +278,14 @@ TEST(CalibrateTool, TakesEveryNthMovieFrameAndSkipsStandingViews) {
     }
     lumeko_test::writeMovie(dir.file("board.avi"),
                             {WIDTH / 2, HEIGHT / 2, 25, 1, lumeko_test::MovieCodec::Mjpeg}, frames);
+    // Every frame, then every other frame: the repeats are never looked at.
     const auto run = calibrate(dir, {"--print-only", "--every", "1", "board.avi"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(contains(run.out, "view 3 board.avi frame 2: used")) << run.out;
-    EXPECT_TRUE(contains(run.out, "view 4 board.avi frame 3: rejected, repeats board.avi frame 2"))
-        << run.out;
-    EXPECT_TRUE(contains(run.out, "view 9 board.avi frame 8: rejected, no chessboard")) << run.out;
-    EXPECT_TRUE(contains(run.out, "used 4 of 9 views")) << run.out;
-    // Every other frame: the repeats are never looked at.
+    for (const char* line :
+         {"view 3 board.avi frame 2: used",
+          "view 4 board.avi frame 3: rejected, repeats board.avi frame 2",
+          "view 9 board.avi frame 8: rejected, no chessboard", "used 4 of 9 views"})
+        EXPECT_TRUE(contains(run.out, line)) << run.out;
     const auto every2 = calibrate(dir, {"--print-only", "--every", "2", "board.avi"});
     ASSERT_EQ(every2.status, 0) << every2.err;
     EXPECT_TRUE(contains(every2.out, "view 2 board.avi frame 2: used")) << every2.out;
@@ -324,6 +299,7 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
     writeView(dir, "v1.png", frame(truth, 1));
     writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
     writeView(dir, "small.png", blank(320, 240));
+    lumeko_test::writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
     lumeko_test::writeFile(dir.file("cam.dat"), "old");
     const struct {
         std::vector<std::string> args;
@@ -335,6 +311,8 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
         {{"--output", "cam.dat", "v0.png", "small.png"},
          "inconsistent image sizes: small.png is 320 x 240, v0.png is 640 x 360"},
         {{"--output", "nowhere/cam.dat", "v0.png"}, "cannot write nowhere/cam.dat"},
+        {{"--output", "cam.dat", "v0.png", "huge.ppm"},
+         "cannot read huge.ppm: the picture is 46000 x 46000 pixels, more than 8192 on a side"},
     };
     for (const auto& c : cases) {
         const auto run = calibrate(dir, c.args);
@@ -351,6 +329,88 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
     std::vector<BoardCorner> corners;
     double edgeWidth = 0.0;
     EXPECT_TRUE(findBoardCorners(board, BOARD, corners, edgeWidth));
+}
+
+// Runs one of the tools in `dir`.
+lumeko_test::ProcessResult tool(const lumeko_test::TempDir& dir, const std::string& name,
+                                std::vector<std::string> args) {
+    args.insert(args.begin(), std::string(LUMEKO_TOOLS_DIR) + "/" + name);
+    return lumeko_test::runProcess(dir.path(), args);
+}
+
+const std::string SAMPLE = std::string(LUMEKO_SOURCE_DIR) + "/Data/sample_marker";
+
+// A camera of 1280 x 720 with a 50 mm lens on a 36 mm wide sensor.
+void writeLens(const lumeko_test::TempDir& dir, const std::string& distortion) {
+    ASSERT_EQ(tool(dir, "lumeko-camera",
+                   {"write", "lens.dat", "--size", "1280x720", "--focal-mm", "50", "--sensor-width",
+                    "36", "--distortion", distortion})
+                  .status,
+              0);
+}
+
+lumeko_test::ProcessResult calibrateMarker(const lumeko_test::TempDir& dir,
+                                           std::vector<std::string> inputs) {
+    inputs.insert(inputs.begin(),
+                  {"--marker", SAMPLE + ".pattern", "--width", "80", "--output", "cam.dat"});
+    return tool(dir, "lumeko-calibrate", inputs);
+}
+
+// An orbit of the sample marker through the lens: the focal length from the
+// marker alone within 1 % of the truth, the lens distortion found when there
+// is one.
+void expectFocalLengthFromAnOrbit(const std::string& distortion, const char* report) {
+    lumeko_test::TempDir dir;
+    writeLens(dir, distortion);
+    ASSERT_EQ(tool(dir, "lumeko-render",
+                   {"--camera", "lens.dat", "--picture", SAMPLE + "_picture.ppm", "--frames", "36",
+                    "--noise", "2", "--blur", "0.6", "--output", "orbit.avi"})
+                  .status,
+              0);
+    const auto run = calibrateMarker(dir, {"orbit.avi"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(contains(run.out, report)) << run.out;
+    CameraParam got;
+    ASSERT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &got), 0);
+    EXPECT_NEAR(got.mat[0][0] / (50.0 * 1280 / 36), 1.0, 0.01);
+    EXPECT_EQ(got.mat[1][1], got.mat[0][0]);
+}
+
+TEST(CalibrateMarker, FindsTheFocalLengthOfAPlainLens) {
+    expectFocalLengthFromAnOrbit("0,1", "distortion: none (the views do not tell it from none)");
+}
+
+TEST(CalibrateMarker, FindsTheFocalLengthAndTheDistortionOfADistortedLens) {
+    expectFocalLengthFromAnOrbit("10,1", "distortion: fitted");
+}
+
+TEST(CalibrateMarker, RefusesViewsTooFewOrTooAlike) {
+    lumeko_test::TempDir dir;
+    writeLens(dir, "0,1");
+    // Seen from above at three heights (square on), and from two directions.
+    for (const char* still : {"0,0,500", "0,0,600", "0,0,700", "-300,-300,300", "200,-300,250"}) {
+        ASSERT_EQ(
+            tool(dir, "lumeko-render",
+                 {"--camera", "lens.dat", "--size", "640x360", "--picture", SAMPLE + "_picture.ppm",
+                  "--path", "still", "--position", still, "--output", std::string(still) + ".jpg"})
+                .status,
+            0);
+    }
+    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    const struct {
+        std::vector<std::string> inputs;
+        const char* message;
+    } cases[] = {
+        {{"0,0,500.jpg", "0,0,600.jpg", "0,0,700.jpg"}, "too alike to fix the focal length"},
+        {{"-300,-300,300.jpg", "200,-300,250.jpg", "-300,-300,300.jpg"},
+         "too few views: 2 usable, at least 3 are needed"},
+    };
+    for (const auto& c : cases) {
+        const auto run = calibrateMarker(dir, c.inputs);
+        EXPECT_EQ(run.status, 1) << c.message;
+        EXPECT_TRUE(contains(run.err, c.message)) << run.err;
+        EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old") << c.message;
+    }
 }
 
 }  // namespace

@@ -26,6 +26,17 @@ TEST(CameraTool, WritesWhatLumekoReadsBackAndRefusesNonsense) {
               "0.00000 320.00000 238.25000 0.00000 \n"
               "0.00000 0.00000 1.00000 0.00000 \n"
               "--------------------------------------\n");
+    // Millimetres: fx = F x W / S, fy = F x H / sensor height (by default square pixels).
+    for (const auto& [sensor, rows] :
+         {std::pair{"36", "622.22222 0.00000 320.00000 0.00000 \n0.00000 622.22222 "},
+          std::pair{"36 --sensor-height 24",
+                    "622.22222 0.00000 320.00000 0.00000 \n0.00000 700.00000 "}}) {
+        std::vector<std::string> args = {"write",      "mm.dat", "--size",        "640x480",
+                                         "--focal-mm", "35",     "--sensor-width"};
+        std::istringstream words(sensor);
+        args.insert(args.end(), std::istream_iterator<std::string>(words), {});
+        EXPECT_NE(run(args).out.find(rows), std::string::npos) << sensor;
+    }
     EXPECT_EQ(run({"print", "missing.dat"}).status, 1);
     // A text file in place of a camera file: refused with Lumeko's message and a reason.
     std::string text;
@@ -44,7 +55,8 @@ TEST(CameraTool, WritesWhatLumekoReadsBackAndRefusesNonsense) {
     for (const char* nonsense :
          {"--size 0x480 --hfov 60", "--focal -5,500", "--focal 500,0", "--hfov 60 --distortion 1,0",
           "--hfov 180", "--focal nan,500", "", "--hfov 60 --centre 641,240",
-          "--hfov 60 --distortion 1e156,1", "--hfov 60 --distortion 93,1"}) {
+          "--hfov 60 --distortion 1e156,1", "--hfov 60 --distortion 93,1", "--focal-mm 35",
+          "--hfov 60 --focal-mm 35 --sensor-width 36"}) {
         std::vector<std::string> args = {"write", "bad.dat", "--size", "640x480"};
         std::istringstream words(nonsense);
         args.insert(args.end(), std::istream_iterator<std::string>(words), {});

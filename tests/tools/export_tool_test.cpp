@@ -1,5 +1,6 @@
 // lumeko-export on a tracked orbit: glTF read back with the library, .chan and
-// CSV read back as text, all against the renderer's true poses.
+// CSV read back as text, the Blender scene built by Blender, all against the
+// renderer's true poses.
 
 #include <gtest/gtest.h>
 #include <tiny_gltf.h>
@@ -9,7 +10,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/blender.h"
 #include "tests/tools/tracked_orbit.h"
+#include "tools/render/pose_truth.h"
 #include "track/camera_key.h"
 #include "track/plate_file.h"
 
@@ -51,10 +54,11 @@ struct Worst {
     }
 };
 
-// Reads the glTF back: the camera's lens, the marker's size and one key per
-// frame (row r at (firstFrame + r) / fps seconds), compared with the truth.
+// Reads the glTF back: the camera's lens, the marker's size (its corner nodes,
+// and its mesh when asked for) and one key per frame (row r at
+// (firstFrame + r) / fps seconds), compared with the truth.
 Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool binary,
-                       int firstFrame, double fps) {
+                       int firstFrame, double fps, bool mesh) {
     tinygltf::TinyGLTF loader;
     tinygltf::Model model;
     std::string error, warning;
@@ -68,10 +72,17 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
     EXPECT_NEAR(model.cameras[0].perspective.yfov, 2.0 * std::atan(0.75 * std::tan(M_PI / 6)),
                 1e-9);
     EXPECT_NEAR(model.cameras[0].perspective.aspectRatio, 4.0 / 3.0, 1e-9);
-    const tinygltf::Mesh& marker = model.meshes.at(0);
-    const tinygltf::Accessor& corners =
-        model.accessors.at(marker.primitives.at(0).attributes.at("POSITION"));
-    EXPECT_NEAR(corners.maxValues.at(0) - corners.minValues.at(0), 0.08, 1e-6);  // 80 mm
+    const std::vector<int>& corners = model.nodes.at(1).children;
+    EXPECT_EQ(corners.size(), 4u);
+    EXPECT_NEAR(model.nodes.at(corners.at(1)).translation.at(0) -
+                    model.nodes.at(corners.at(0)).translation.at(0),
+                0.08, 1e-6);  // 80 mm
+    EXPECT_EQ(model.meshes.size(), mesh ? 1u : 0u);
+    if (mesh) {
+        const tinygltf::Accessor& points =
+            model.accessors.at(model.meshes[0].primitives.at(0).attributes.at("POSITION"));
+        EXPECT_NEAR(points.maxValues.at(0) - points.minValues.at(0), 0.08, 1e-6);
+    }
     const tinygltf::Animation& animation = model.animations.at(0);
     EXPECT_EQ(animation.channels.size(), 2u);
     std::vector<float> times, moves, turns;
@@ -111,14 +122,17 @@ void checkGltf(const TrackedOrbit& orbit) {
     for (const char* output : {"truth.glb", "truth.gltf", "tracked.glb"}) {
         SCOPED_TRACE(output);
         const bool truth = std::string(output).starts_with("truth");
-        const ProcessResult result =
-            runTool(orbit, "lumeko-export",
-                    {truth ? "truth.cm2" : "Lumeko.cm2", output, "--camera", orbit.camera()});
+        const bool mesh = std::string(output) == "truth.gltf";
+        std::vector<std::string> args = {truth ? "truth.cm2" : "Lumeko.cm2", output, "--camera",
+                                         orbit.camera()};
+        if (mesh)
+            args.push_back("--marker-mesh");
+        const ProcessResult result = runTool(orbit, "lumeko-export", args);
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.err.find("belongs to an earlier track") != std::string::npos, truth);
         const Worst worst =
             gltfAgainstTruth(orbit, orbit.dir.file(output), std::string(output).ends_with("glb"),
-                             truth ? 0 : 1001, truth ? 30.0 : 24.0);
+                             truth ? 0 : 1001, truth ? 30.0 : 24.0, mesh);
         // From the true keys only the file's precision counts; the tracked orbit
         // is held to the tracker's own bars (see accuracy_tests).
         EXPECT_LE(worst.position, truth ? 1e-5 : 0.034);
@@ -208,31 +222,107 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
     }
 }
 
+// Builds the scene in Blender as a user would (the script run as a file), then
+// prints the scene's settings and where Blender's own camera math puts the
+// marker's corners (pixel centres at whole numbers, as the footage's) in the
+// frames given after the script's name.
+const char* const BLENDER_CHECK = R"PY(
+import os
+import sys
+import bpy
+from bpy_extras.object_utils import world_to_camera_view
+from mathutils import Vector
+args = sys.argv[sys.argv.index("--") + 1:]
+bpy.ops.script.python_file_run(filepath=os.path.abspath(args[0]))
+scene = bpy.data.scenes["Lumeko"]
+size = scene.render.resolution_x, scene.render.resolution_y
+print("scene", scene.frame_start, scene.frame_end, scene.render.fps, *size)
+print("clip", scene.active_clip.source, scene.active_clip.frame_start)
+h = bpy.data.objects["marker"].dimensions.x / 2
+for frame in map(int, args[1:]):
+    scene.frame_set(frame)
+    for x, y in [(-h, h), (h, h), (h, -h), (-h, -h)]:
+        p = world_to_camera_view(scene, scene.camera, Vector((x, y, 0)))
+        print("corner", frame, p.x * size[0] - 0.5, (1 - p.y) * size[1] - 0.5)
+)PY";
+
+// The Blender scene of the true keys: built by Blender's own Python without an
+// error, its camera puts the marker's corners where the footage has them.
+void checkBlenderScene(const TrackedOrbit& orbit) {
+    if (lumeko_test::blenderPath().empty()) {
+        std::printf("[blender] no Blender that runs headless: the scene is not checked\n");
+        return;
+    }
+    writeTruthTrack(orbit, "truth.cm2");
+    const ProcessResult exported = runTool(
+        orbit, "lumeko-export",
+        {"truth.cm2", "scene.py", "--camera", orbit.camera(), "--footage", "orbit.avi", "--picture",
+         LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--width", "80"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    lumeko_test::writeFile(orbit.dir.file("check.py"), BLENDER_CHECK);
+    const ProcessResult run =
+        lumeko_test::runBlender(orbit.dir.path(), "check.py", {"scene.py", "1", "20", "45"});
+    ASSERT_EQ(run.status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("scene 1 60 30 640 480\nclip MOVIE 1\n"), std::string::npos) << run.out;
+    CameraParam camera;
+    ASSERT_EQ(arLoadCameraParam(orbit.camera().c_str(), 1, &camera), 0);
+    std::istringstream lines(run.out);
+    int corners = 0;
+    for (std::string word; lines >> word;) {
+        if (word != "corner")
+            continue;
+        int frame = 0, k = corners++ % 4;
+        double x = 0.0, y = 0.0;
+        lines >> frame >> x >> y;
+        CameraPose pose;
+        std::copy(&orbit.truth.at(frame - 1).pose[0][0], &orbit.truth[frame - 1].pose[0][0] + 12,
+                  &pose.m[0][0]);
+        const ProjectedPoint seen =
+            projectMarkerPoint(camera, pose, k == 0 || k == 3 ? -40 : 40, k < 2 ? 40 : -40);
+        EXPECT_NEAR(x, seen.x, 0.05) << "frame " << frame << " corner " << k;
+        EXPECT_NEAR(y, seen.y, 0.05) << "frame " << frame << " corner " << k;
+    }
+    EXPECT_EQ(corners, 12);
+}
+
 TEST(ExportTool, RefusesBadInputWithAMessage) {
     TrackedOrbit orbit;  // only its directory: no footage needed
     lumeko_test::writeFile(orbit.dir.file("bad.cm2"), "{\n\nversion\n");
     writeTruthTrack(orbit, "empty.cm2", 0);
+    orbit.truth.resize(2);  // two found frames, the second with a key beyond any position
+    writeTruthTrack(orbit, "two.cm2");
+    orbit.truth[1].keys[0] = 1e308;
+    writeTruthTrack(orbit, "huge.cm2");
     lumeko_test::writeFile(orbit.dir.file("camera.dat"), "short");
+    lumeko_test::mustRun(orbit.dir.path(), lumeko_test::cameraCommand("good.dat", "640x480"));
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open"},
+        {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open: No such file or directory"},
+        {{".", "out.csv"}, ".: cannot open: Is a folder, not a file"},
         {{"bad.cm2", "out.csv"}, "bad.cm2: not a camera-motion file: line 4: the file ends"},
-        {{"empty.cm2", "out.gltf", "--camera", "camera.dat"}, "camera.dat: not a readable"},
-        {{"empty.cm2", "out.txt"}, "must end in .gltf, .glb, .chan or .csv"},
+        {{"empty.cm2", "out.gltf", "--camera", "camera.dat"}, "camera.dat: the file ends 5 bytes"},
+        {{"empty.cm2", "out.txt"}, "must end in .gltf, .glb, .chan, .csv or .py"},
+        {{"empty.cm2", "out.py", "--camera", "camera.dat"}, "camera.dat: the file ends 5 bytes"},
         {{"empty.cm2", "out.csv", "--fps", "0"}, "bad value for --fps"},
         {{"empty.cm2"}, "give one Lumeko.cm2 and one OUTPUT"},
+        // Every format refuses a track without a found frame, and a value
+        // or frame number that the conversion takes out of range.
+        {{"empty.cm2", "out.csv"}, "no frame of the track has the marker"},
+        {{"huge.cm2", "out.csv"}, "row 1, channel m03: the value is inf once converted"},
+        {{"huge.cm2", "out.py", "--camera", "good.dat"}, "row 1, channel location x: the value"},
+        {{"two.cm2", "out.csv", "--first-frame", "2147483647"},
+         "row 1: the frame number 2147483648 (--first-frame 2147483647) is beyond 2147483647"},
     };
     for (const auto& [args, message] : cases) {
         const ProcessResult result = runTool(orbit, "lumeko-export", args);
         EXPECT_EQ(result.status, 1) << args[0];
         EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
-        EXPECT_FALSE(std::filesystem::exists(orbit.dir.file("out.txt")));
+        EXPECT_FALSE(std::filesystem::exists(orbit.dir.file(args.size() > 1 ? args[1] : "out")));
     }
-    // No found frame: a CSV of nothing, no glTF (the default camera file is absent too).
     EXPECT_EQ(runTool(orbit, "lumeko-export", {"empty.cm2", "--summary"}).out,
               "frames 0 found 0\n");
     const ProcessResult noCamera = runTool(orbit, "lumeko-export", {"empty.cm2", "out.glb"});
     EXPECT_EQ(noCamera.status, 1);
-    EXPECT_NE(noCamera.err.find("Data/camera_para.dat: not a readable"), std::string::npos);
+    EXPECT_NE(noCamera.err.find("Data/camera_para.dat: No such file"), std::string::npos);
 }
 
 }  // namespace
@@ -242,6 +332,10 @@ void checkExports(const TrackedOrbit& orbit) {
         SCOPED_TRACE("glTF");
         checkGltf(orbit);
     }
-    SCOPED_TRACE(".chan and CSV");
-    checkChanAndCsv(orbit);
+    {
+        SCOPED_TRACE(".chan and CSV");
+        checkChanAndCsv(orbit);
+    }
+    SCOPED_TRACE("Blender scene");
+    checkBlenderScene(orbit);
 }

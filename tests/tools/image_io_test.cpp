@@ -23,13 +23,6 @@ void writeOtherPng(const std::string& path, png_uint_32 format, int width, int h
         << png.message;
 }
 
-std::vector<unsigned char> pixel(const RgbImage& image, int x, int y) {
-    const auto at = image.rgb.begin() + (static_cast<ptrdiff_t>(y) * image.width + x) * 3;
-    return {at, at + 3};
-}
-
-using Rgb = std::vector<unsigned char>;
-
 TEST(ImageIo, PngWrittenIsReadBackExactlyAndIsARealPng) {
     lumeko_test::TempDir dir;
     std::mt19937 generator(7);
@@ -45,50 +38,64 @@ TEST(ImageIo, PngWrittenIsReadBackExactlyAndIsARealPng) {
     EXPECT_EQ(back.rgb, picture.rgb);
 }
 
+// Grey with alpha, a palette with a transparent entry, 16 bits a channel (full
+// scale is 255): RGB, with what is fully transparent white.
 TEST(ImageIo, PngOfEveryKindBecomesRgbWithTransparencyOnWhite) {
     lumeko_test::TempDir dir;
-    std::string error;
-    RgbImage image;
-
-    // Grey with alpha: opaque grey stays grey, fully transparent is white.
     const unsigned char greyAlpha[] = {40, 255, 40, 0, 200, 255};
+    const unsigned char map[] = {255, 0, 0, 255, 0, 0, 0, 0, 10, 20, 30, 255},
+                        indices[] = {0, 1, 2};
+    const png_uint_16 deep[] = {65535, 0, 0, 0, 65535, 65535, 0, 0, 0};
     writeOtherPng(dir.file("ga.png"), PNG_FORMAT_GA, 3, 1, greyAlpha);
-    ASSERT_EQ(readImage(dir.file("ga.png"), image, error), 0) << error;
-    ASSERT_EQ(image.width, 3);
-    EXPECT_EQ(pixel(image, 0, 0), Rgb({40, 40, 40}));
-    EXPECT_EQ(pixel(image, 1, 0), Rgb({255, 255, 255}));
-    EXPECT_EQ(pixel(image, 2, 0), Rgb({200, 200, 200}));
-
-    // A palette with a transparent entry.
-    const unsigned char map[] = {255, 0, 0, 255, 0, 0, 0, 0, 10, 20, 30, 255};
-    const unsigned char indices[] = {0, 1, 2, 0};
-    writeOtherPng(dir.file("pal.png"), PNG_FORMAT_RGBA_COLORMAP, 2, 2, indices, map, 3);
-    ASSERT_EQ(readImage(dir.file("pal.png"), image, error), 0) << error;
-    EXPECT_EQ(pixel(image, 0, 0), Rgb({255, 0, 0}));
-    EXPECT_EQ(pixel(image, 1, 0), Rgb({255, 255, 255}));
-    EXPECT_EQ(pixel(image, 0, 1), Rgb({10, 20, 30}));
-
-    // 16 bits a channel: full scale is 255.
-    const png_uint_16 deep[] = {65535, 0, 0, 0, 65535, 65535};
-    writeOtherPng(dir.file("deep.png"), PNG_FORMAT_LINEAR_RGB, 2, 1, deep);
-    ASSERT_EQ(readImage(dir.file("deep.png"), image, error), 0) << error;
-    EXPECT_EQ(pixel(image, 0, 0), Rgb({255, 0, 0}));
-    EXPECT_EQ(pixel(image, 1, 0), Rgb({0, 255, 255}));
+    writeOtherPng(dir.file("pal.png"), PNG_FORMAT_RGBA_COLORMAP, 3, 1, indices, map, 3);
+    writeOtherPng(dir.file("deep.png"), PNG_FORMAT_LINEAR_RGB, 3, 1, deep);
+    const std::pair<const char*, std::vector<unsigned char>> cases[] = {
+        {"ga.png", {40, 40, 40, 255, 255, 255, 200, 200, 200}},
+        {"pal.png", {255, 0, 0, 255, 255, 255, 10, 20, 30}},
+        {"deep.png", {255, 0, 0, 0, 255, 255, 0, 0, 0}},
+    };
+    for (const auto& [name, rgb] : cases) {
+        RgbImage image;
+        std::string error;
+        ASSERT_EQ(readImage(dir.file(name), image, error), 0) << error;
+        EXPECT_EQ(image.width, 3);
+        EXPECT_EQ(image.rgb, rgb) << name;
+    }
 }
 
-TEST(ImageIo, BrokenPngIsRefusedWithItsNameAndTheReason) {
+// Broken pictures and pictures claiming more than 8192 pixels on a side are
+// refused with the file's name and the reason (those too large from the
+// header: a tiny file cannot make the reader allocate gigabytes).
+TEST(ImageIo, BrokenOrTooLargePicturesAreRefusedWithTheNameAndTheReason) {
     lumeko_test::TempDir dir;
     std::string error;
+    std::vector<unsigned char> jpeg;
+    ASSERT_EQ(encodeJpeg(makeRgbImage(8, 8, 9, 9, 9), 90, jpeg, error), 0);
+    std::string huge(jpeg.begin(), jpeg.end());
+    const size_t frame = huge.find("\xFF\xC0");
+    ASSERT_NE(frame, std::string::npos);
+    huge.replace(frame + 5, 4, "\xB3\xB0\xB3\xB0");  // 46000 x 46000
     ASSERT_EQ(writeImage(dir.file("whole.png"), makeRgbImage(64, 64, 9, 9, 9), 0, error), 0);
-    const std::string bytes = lumeko_test::readFile(dir.file("whole.png"));
+    const std::string png = lumeko_test::readFile(dir.file("whole.png"));
+    const std::pair<std::string, std::string> cases[] = {
+        {png.substr(0, 4), "not a readable PNG image ("},
+        {png.substr(0, 20), "not a readable PNG image ("},
+        {png.substr(0, png.size() - 20), "not a readable PNG image ("},
+        {huge, "the picture is 46000 x 46000 pixels, more than 8192 on a side"},
+        {"P6 8193 1 255\n", "the picture is 8193 x 1 pixels, more than 8192 on a side"},
+        {"P5 100 100 255\n" + std::string(9999, 'x'), "PPM pixel data ends early"},
+        {"GIF89a", "neither a JPEG, a PNG nor a PPM or PGM"},
+    };
     RgbImage image;
-    for (size_t keep : {size_t{4}, size_t{20}, bytes.size() - 20}) {
-        lumeko_test::writeFile(dir.file("cut.png"), bytes.substr(0, keep));
-        EXPECT_EQ(readImage(dir.file("cut.png"), image, error), -1) << keep;
-        EXPECT_NE(error.find(dir.file("cut.png") + ": not a readable PNG image ("),
-                  std::string::npos)
-            << error;
+    for (const auto& [bytes, message] : cases) {
+        lumeko_test::writeFile(dir.file("in"), bytes);
+        EXPECT_EQ(readImage(dir.file("in"), image, error), -1) << message;
+        EXPECT_EQ(error.find(dir.file("in") + ": "), 0u) << error;
+        EXPECT_NE(error.find(message), std::string::npos) << error;
+        EXPECT_TRUE(image.rgb.empty());
     }
+    EXPECT_EQ(readImage(dir.path(), image, error), -1);
+    EXPECT_EQ(error, "cannot open " + dir.path() + ": Is a folder, not a file");
     EXPECT_EQ(writeImage(dir.file("x.gif"), image, 90, error), -1);
     EXPECT_NE(error.find(".png"), std::string::npos) << error;
 }

@@ -3,50 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <optional>
-#include <random>
 
 #include "media/movie_file.h"
 #include "tests/support/test_support.h"
 #include "tools/camera/camera_file.h"
+#include "tools/common/image_io.h"
 #include "tools/compare/truth_table.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
-#include "track/camera_key.h"
 
 namespace {
-
-TEST(RenderTool, MarkerLandsWhereThePoseProjectsIt) {
-    // Strong barrel distortion: taken the wrong way round, it moves the marker by pixels.
-    CameraParam camera;
-    std::string error;
-    ASSERT_EQ(makeCameraParam({320, 240, 300.0, 300.0, 161.0, 118.0, 60.0, 1.0}, camera, error), 0);
-    // Quadrants as printed: red top-left, green top-right, blue, yellow below.
-    Scene scene{makeRgbImage(2, 2, 0, 0, 0), 80.0, 20.0};
-    scene.picture.rgb = {255, 0, 0, 0, 255, 0, 0, 0, 255, 255, 255, 0};
-    RgbImage frame;
-    // Views off the image centre, where the distortion moves points most.
-    for (const CameraPose& pose :
-         {lookAt({60, -150, 260}, {-70, -40, 0}, 0.0), lookAt({-100, 60, 280}, {60, 50, 0}, 35.0),
-          lookAt({20, -250, 140}, {-30, 60, 0}, -80.0)}) {
-        renderFrame(scene, camera, pose, 2, frame);
-        const auto pixel = [&](double x, double y) {
-            const ProjectedPoint p = projectMarkerPoint(camera, pose, x, y);
-            const long px = std::lround(p.x), py = std::lround(p.y);
-            EXPECT_TRUE(px >= 0 && py >= 0 && px < 320 && py < 240) << px << "," << py;
-            return &frame.rgb[(std::clamp(py, 0L, 239L) * 320 + std::clamp(px, 0L, 319L)) * 3];
-        };
-        for (int i = 0; i < 12; ++i) {
-            // Quadrant centres in their colours (ink 25..235); ink inside corners, paper outside.
-            const int q = i / 3, k = i % 3;
-            const double sx = q % 2 ? 1 : -1, sy = q < 2 ? 1 : -1;
-            EXPECT_NEAR(pixel(10 * sx, 10 * sy)[k], scene.picture.rgb[i] ? 235 : 25, 12)
-                << "quadrant " << q << " " << k;
-            EXPECT_LT(pixel(36 * sx, 36 * sy)[k], 40) << "corner " << q;
-            EXPECT_GT(pixel(44.8 * sx, 44.8 * sy)[k], 220) << "corner " << q;
-        }
-    }
-}
 
 // Numbered stills and a raw movie (odd width: padded rows), read by Lumeko's reader, agree;
 // the picture may be a PNG.
@@ -91,35 +57,6 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
         EXPECT_LT(mean, 2.0) << "frame " << i;  // the stills' JPEG loss
     }
     EXPECT_EQ(run({"--output", "f.jpg"}), 1);  // more than one frame needs a number field
-}
-
-// The renderer's truth keys are derived on their own; they must agree with the
-// tracker's conversion (and its inverse) on any pose the paths can produce.
-TEST(RenderTool, TruthKeysAgreeWithTheTrackersConversion) {
-    std::mt19937 random(5);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0);
-    for (int n = 0; n < 500; ++n) {
-        const Point3 position{400.0 * unit(random), 400.0 * unit(random),
-                              50.0 + 400.0 * (unit(random) + 1.0)};
-        const CameraPose pose =
-            lookAt(position, {20.0 * unit(random), 20.0 * unit(random), 0.0}, 180.0 * unit(random));
-        const KeyValues truth = keyValuesOfPose(pose);
-        const std::optional<CameraKey> key = poseToCameraKey(pose);
-        ASSERT_TRUE(key);
-        const KeyRow row = keyRowOfCameraKey(*key, 1);
-        EXPECT_NEAR(row.translateX, truth.translateX, 1e-12);
-        EXPECT_NEAR(row.translateY, truth.translateY, 1e-12);
-        EXPECT_NEAR(row.translateZ, truth.translateZ, 1e-12);
-        EXPECT_NEAR(row.rotateY, truth.rotateY, 1e-9);
-        EXPECT_NEAR(row.rotateX, truth.rotateX, 1e-9);
-        EXPECT_NEAR(row.rotateZ, truth.rotateZ, 1e-9);
-        const Pose back =
-            cameraKeyToPose(cameraKeyOfRow({1, truth.translateX, truth.translateY, truth.translateZ,
-                                            truth.rotateY, truth.rotateX, truth.rotateZ}));
-        for (int i = 0; i < 12; ++i) {
-            EXPECT_NEAR(back.m[i / 4][i % 4], pose.m[i / 4][i % 4], i % 4 == 3 ? 1e-9 : 1e-12);
-        }
-    }
 }
 
 // Whether the ray from `eye` to plane point p passes within r of the segment a-b held

@@ -73,14 +73,11 @@ PoseError poseError(const double c[3][4], const double t[3][4]) {
 TEST(ViewTools, ExportOverlayAndPlotCarryTheTrackedOrbit) {
     TrackedOrbit orbit;
     ASSERT_NO_FATAL_FAILURE(makeTrackedOrbit(orbit));
-    {
-        SCOPED_TRACE("lumeko-export");
-        checkExports(orbit);
+    using Check = void (*)(const TrackedOrbit&);
+    for (auto [tool, check] : {std::pair<const char*, Check>{"lumeko-export", checkExports},
+                               {"lumeko-overlay", checkOverlay},
+                               {"lumeko-plot", checkPlot}}) {
+        SCOPED_TRACE(tool);
+        check(orbit);
     }
-    {
-        SCOPED_TRACE("lumeko-overlay");
-        checkOverlay(orbit);
-    }
-    SCOPED_TRACE("lumeko-plot");
-    checkPlot(orbit);
 }

@@ -10,17 +10,15 @@
 // A short orbit (640 x 480, 60 frames, the sample marker 80 units wide, the
 // camera 60 degrees wide) rendered by lumeko-render and tracked by Lumeko in a
 // fresh directory, for the tools that read Lumeko.cm2.
-using TruthFrame = TruthRow;
-
 struct TrackedOrbit {
     static constexpr int FRAMES = 60;
     static constexpr double MARKER_WIDTH = 80.0;
     lumeko_test::TempDir dir;
-    std::vector<TruthFrame> truth;
+    std::vector<TruthRow> truth;
     CameraMotion motion;  // what Lumeko wrote
-    std::string movie() const { return dir.file("orbit.avi"); }
     std::string camera() const { return dir.file("Data/camera_para.dat"); }
     std::string track() const { return dir.file("Lumeko.cm2"); }
+    std::string movie() const { return dir.file("orbit.avi"); }
 };
 
 // Renders and tracks; fails the test (fatally) when a step fails.

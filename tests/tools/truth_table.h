@@ -14,13 +14,6 @@
 
 namespace lumeko_test {
 
-// Runs `args` in `dir`; throws (failing the test) when the program fails.
-inline void mustRun(const std::string& dir, const std::vector<std::string>& args) {
-    const ProcessResult result = runProcess(dir, args);
-    if (result.status != 0)
-        throw std::runtime_error(args[0] + ": " + result.err);
-}
-
 // lumeko-camera writing `file` for frames of `size` 60 degrees wide, then `options`.
 inline std::vector<std::string> cameraCommand(const std::string& file, const std::string& size,
                                               const std::vector<std::string>& options = {}) {

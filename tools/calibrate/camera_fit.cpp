@@ -3,6 +3,7 @@
 #include <ceres/ceres.h>
 #include <ceres/rotation.h>
 
+#include <algorithm>
 #include <cmath>
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
@@ -19,22 +20,18 @@ double cornerRadiusSquared(int width, int height) {
     return 0.25 * (static_cast<double>(width) * width + static_cast<double>(height) * height);
 }
 
-// Board corner n (row by row) in board coordinates, z = 0.
-void boardPoint(const BoardGeometry& board, size_t n, double& x, double& y) {
-    x = static_cast<double>(n % board.columns) * board.square;
-    y = static_cast<double>(n / board.columns) * board.square;
-}
-
-// One found corner against the model: the board point taken through the
+// One found point against the model: the target point taken through the
 // view's pose and the pinhole projection to ideal pixels, then through
 // arIdealToObserved (scale 1) to observed pixels. Parameter blocks: lens
-// (fx, fy, cx, cy), distortion (q), centre (x0, y0; unused when it is the
-// principal point), pose (angle-axis rotation, translation).
+// (fx, fy, cx, cy; fy unused with one focal length), distortion (q), centre
+// (x0, y0; unused when it is the principal point), pose (angle-axis rotation,
+// translation).
 struct CornerResidual {
     double boardX, boardY;
     double seenX, seenY;
     double inverseRadiusSquared;
     bool centreIsPrincipalPoint;
+    bool oneFocalLength;
 
     template <typename T>
     bool operator()(const T* lens, const T* distortion, const T* centre, const T* pose,
@@ -46,7 +43,7 @@ struct CornerResidual {
         p[1] += pose[4];
         p[2] += pose[5];
         const T ix = lens[0] * p[0] / p[2] + lens[2];
-        const T iy = lens[1] * p[1] / p[2] + lens[3];
+        const T iy = (oneFocalLength ? lens[0] : lens[1]) * p[1] / p[2] + lens[3];
         const T x0 = centreIsPrincipalPoint ? lens[2] : centre[0];
         const T y0 = centreIsPrincipalPoint ? lens[3] : centre[1];
         const T u = ix - x0, v = iy - y0;
@@ -61,12 +58,12 @@ struct CornerResidual {
 // where `camera` puts the board's corners, the board lying at `pose`
 // (angle-axis rotation, translation): the model through the camera file's own
 // projection and arIdealToObserved.
-double viewReprojectionRms(const CameraParam& camera, const BoardGeometry& board,
+double viewReprojectionRms(const CameraParam& camera, const std::vector<TargetPoint>& target,
                            const std::vector<BoardCorner>& corners, const double pose[6]) {
     double sum = 0.0;
     for (size_t n = 0; n < corners.size(); ++n) {
-        double point[3] = {0.0, 0.0, 0.0}, p[3];
-        boardPoint(board, n, point[0], point[1]);
+        const double point[3] = {target[n].x, target[n].y, 0.0};
+        double p[3];
         ceres::AngleAxisRotatePoint(pose, point, p);
         for (int k = 0; k < 3; ++k) {
             p[k] += pose[3 + k];
@@ -83,72 +80,194 @@ double viewReprojectionRms(const CameraParam& camera, const BoardGeometry& board
     return corners.empty() ? 0.0 : std::sqrt(sum / corners.size());
 }
 
-}  // namespace
+// Views OpenCV's calibration starts from at most: it solves for the poses of
+// all its views at once with dense matrices, which grow with their square.
+// Beyond this many, an even selection of the views gives the camera's start,
+// and the other views' poses come from that camera.
+constexpr size_t START_VIEWS_MAX = 30;
 
-int fitCamera(const BoardGeometry& board, const std::vector<std::vector<BoardCorner>>& views,
-              int width, int height, const FitSettings& settings, FitResult& result,
-              std::string& error) {
-    result = FitResult{};
-    const size_t perView = static_cast<size_t>(board.columns) * board.rows;
-    if (views.empty()) {
-        error = "no views to fit";
-        return -1;
-    }
+// The start of the fit: OpenCV's calibration with one radial term (k1 on
+// normalised coordinates) and no tangential terms, its lens (fx, fy, cx, cy),
+// the distortion as the fraction it pulls a frame corner in, and every view's
+// pose (angle-axis rotation, translation). 0, or -1 with `error` set.
+int openCvStart(const std::vector<TargetPoint>& target,
+                const std::vector<std::vector<BoardCorner>>& views, int width, int height,
+                const FitSettings& settings, double lens[4], double& pull,
+                std::vector<double>& poses, double& startRms, std::string& error) {
     std::vector<std::vector<cv::Point3f>> objectPoints(views.size());
     std::vector<std::vector<cv::Point2f>> imagePoints(views.size());
     for (size_t v = 0; v < views.size(); ++v) {
-        if (views[v].size() != perView) {
-            error = "a view does not hold every corner of the board";
-            return -1;
-        }
-        for (size_t n = 0; n < perView; ++n) {
-            double x = 0.0, y = 0.0;
-            boardPoint(board, n, x, y);
-            objectPoints[v].emplace_back(static_cast<float>(x), static_cast<float>(y), 0.0f);
+        for (size_t n = 0; n < target.size(); ++n) {
+            objectPoints[v].emplace_back(static_cast<float>(target[n].x),
+                                         static_cast<float>(target[n].y), 0.0f);
             imagePoints[v].emplace_back(static_cast<float>(views[v][n].x),
                                         static_cast<float>(views[v][n].y));
         }
     }
-
-    // The start: OpenCV's calibration with one radial term (k1 on normalised
-    // coordinates), no tangential terms.
+    std::vector<size_t> chosen;
+    for (size_t i = 0; i < std::min(views.size(), START_VIEWS_MAX); ++i) {
+        chosen.push_back(i * views.size() / std::min(views.size(), START_VIEWS_MAX));
+    }
+    std::vector<std::vector<cv::Point3f>> chosenObjects;
+    std::vector<std::vector<cv::Point2f>> chosenImages;
+    for (size_t v : chosen) {
+        chosenObjects.push_back(objectPoints[v]);
+        chosenImages.push_back(imagePoints[v]);
+    }
     cv::Mat cameraMatrix, distCoeffs = cv::Mat::zeros(5, 1, CV_64F);
     std::vector<cv::Mat> rvecs, tvecs;
     int flags = cv::CALIB_FIX_K2 | cv::CALIB_FIX_K3 | cv::CALIB_ZERO_TANGENT_DIST;
-    if (!settings.fitDistortion) {
+    if (!settings.fitDistortion || target.size() < 8) {
+        // Few points a view fix the poses before the lens: OpenCV starts
+        // better without the distortion, which our own fit then adds.
         flags |= cv::CALIB_FIX_K1;
     }
+    if (settings.oneFocalLength) {
+        // OpenCV keeps the ratio of the focal lengths it is given.
+        flags |= cv::CALIB_FIX_ASPECT_RATIO;
+        cameraMatrix = cv::Mat::eye(3, 3, CV_64F);
+    }
+    if (!settings.fitPrincipalPoint) {
+        flags |= cv::CALIB_FIX_PRINCIPAL_POINT;
+    }
     try {
-        result.startRms = cv::calibrateCamera(objectPoints, imagePoints, cv::Size(width, height),
-                                              cameraMatrix, distCoeffs, rvecs, tvecs, flags);
+        startRms = cv::calibrateCamera(chosenObjects, chosenImages, cv::Size(width, height),
+                                       cameraMatrix, distCoeffs, rvecs, tvecs, flags);
+        const double from[4] = {cameraMatrix.at<double>(0, 0), cameraMatrix.at<double>(1, 1),
+                                cameraMatrix.at<double>(0, 2), cameraMatrix.at<double>(1, 2)};
+        std::copy(from, from + 4, lens);
+        if (!(std::isfinite(lens[0] + lens[1] + lens[2] + lens[3]) && lens[0] > 0.0 &&
+              lens[1] > 0.0)) {
+            // Views that are all alike (square on, say) leave the focal length open.
+            error =
+                "the views are too alike to fix the focal length (OpenCV's calibration found "
+                "none)";
+            return -1;
+        }
+        for (size_t v = 0, k = 0; v < views.size(); ++v) {
+            cv::Mat rvec, tvec;
+            if (k < chosen.size() && chosen[k] == v) {
+                rvec = rvecs[k];
+                tvec = tvecs[k++];
+            } else {
+                cv::solvePnP(objectPoints[v], imagePoints[v], cameraMatrix, distCoeffs, rvec, tvec,
+                             false, cv::SOLVEPNP_IPPE);
+            }
+            for (int i = 0; i < 3; ++i) {
+                poses[v * 6 + i] = rvec.at<double>(i);
+                poses[v * 6 + 3 + i] = tvec.at<double>(i);
+            }
+        }
     } catch (const cv::Exception& e) {
         error = std::string("OpenCV's calibration failed: ") + e.what();
         return -1;
     }
-
-    const double radiusSquared = cornerRadiusSquared(width, height);
-    double lens[4] = {cameraMatrix.at<double>(0, 0), cameraMatrix.at<double>(1, 1),
-                      cameraMatrix.at<double>(0, 2), cameraMatrix.at<double>(1, 2)};
     // OpenCV moves a point by k1 * r^2 with r in focal lengths; ours moves it
     // by -k * r^2 with r in pixels.
-    double distortion[1] = {settings.fitDistortion
-                                ? -distCoeffs.at<double>(0) / (lens[0] * lens[1]) * radiusSquared
-                                : 0.0};
-    double centre[2] = {lens[2], lens[3]};
-    std::vector<double> poses(views.size() * 6);
-    for (size_t v = 0; v < views.size(); ++v) {
-        for (int k = 0; k < 3; ++k) {
-            poses[v * 6 + k] = rvecs[v].at<double>(k);
-            poses[v * 6 + 3 + k] = tvecs[v].at<double>(k);
+    pull = -distCoeffs.at<double>(0) / (lens[0] * lens[1]) * cornerRadiusSquared(width, height);
+    return 0;
+}
+
+// The sigmas of the fitted unknowns (FitResult), from the covariance of the
+// fit scaled by the residuals' variance; false when the views do not fix them.
+bool estimateSigmas(ceres::Problem& problem, const double* lens, const double* distortion,
+                    const FitSettings& settings, FitResult& result) {
+    ceres::Covariance::Options options;
+    options.algorithm_type = ceres::SPARSE_QR;
+    options.num_threads = 1;
+    ceres::Covariance covariance(options);
+    std::vector<std::pair<const double*, const double*>> wanted = {{lens, lens}};
+    if (settings.fitDistortion) {
+        wanted.push_back({distortion, distortion});
+    }
+    if (!covariance.Compute(wanted, &problem)) {
+        return false;
+    }
+    double cost = 0.0;
+    problem.Evaluate(ceres::Problem::EvaluateOptions(), &cost, nullptr, nullptr, nullptr);
+    const int residuals = problem.NumResiduals();
+    int unknowns = 0;
+    std::vector<double*> parameters;
+    problem.GetParameterBlocks(&parameters);
+    for (double* block : parameters) {
+        if (!problem.IsParameterBlockConstant(block)) {
+            unknowns += problem.ParameterBlockTangentSize(block);
         }
     }
+    if (residuals <= unknowns) {
+        return false;
+    }
+    const double variance = 2.0 * cost / (residuals - unknowns);
+    double lensCovariance[16], distortionCovariance = 0.0;
+    covariance.GetCovarianceBlock(lens, lens, lensCovariance);
+    if (settings.fitDistortion) {
+        covariance.GetCovarianceBlock(distortion, distortion, &distortionCovariance);
+    }
+    result.focalSigma = std::sqrt(variance * lensCovariance[0]);
+    result.principalPointSigma[0] = std::sqrt(variance * lensCovariance[10]);
+    result.principalPointSigma[1] = std::sqrt(variance * lensCovariance[15]);
+    result.distortionSigma = std::sqrt(variance * distortionCovariance);
+    return true;
+}
+
+}  // namespace
+
+std::vector<TargetPoint> boardTargetPoints(const BoardGeometry& board) {
+    std::vector<TargetPoint> points;
+    for (int n = 0; n < board.columns * board.rows; ++n) {
+        points.push_back({static_cast<double>(n % board.columns) * board.square,
+                          static_cast<double>(n / board.columns) * board.square});
+    }
+    return points;
+}
+
+int fitCamera(const std::vector<TargetPoint>& target,
+              const std::vector<std::vector<BoardCorner>>& views, int width, int height,
+              const FitSettings& settings, FitResult& result, std::string& error) {
+    result = FitResult{};
+    const size_t perView = target.size();
+    if (views.empty()) {
+        error = "no views to fit";
+        return -1;
+    }
+    for (const std::vector<BoardCorner>& view : views) {
+        if (view.size() != perView) {
+            error = "a view does not hold every point of the target";
+            return -1;
+        }
+    }
+    const double radiusSquared = cornerRadiusSquared(width, height);
+    double lens[4], distortion[1];
+    std::vector<double> poses(views.size() * 6);
+    if (settings.start != nullptr) {
+        const CameraParam& c = settings.start->camera;
+        const double from[4] = {c.mat[0][0], c.mat[1][1], c.mat[0][2], c.mat[1][2]};
+        std::copy(from, from + 4, lens);
+        distortion[0] = settings.start->cornerPull;
+        for (size_t v = 0; v < views.size(); ++v) {
+            std::copy(settings.start->poses.at(v).begin(), settings.start->poses[v].end(),
+                      &poses[v * 6]);
+        }
+        result.startRms = settings.start->startRms;
+    } else if (openCvStart(target, views, width, height, settings, lens, distortion[0], poses,
+                           result.startRms, error) != 0) {
+        return -1;
+    }
+    if (!settings.fitPrincipalPoint) {
+        lens[2] = width / 2.0;
+        lens[3] = height / 2.0;
+    }
+    if (!settings.fitDistortion) {
+        distortion[0] = 0.0;
+    }
+    double centre[2] = {lens[2], lens[3]};
 
     ceres::Problem problem;
     for (size_t v = 0; v < views.size(); ++v) {
         for (size_t n = 0; n < perView; ++n) {
-            CornerResidual r{
-                0.0, 0.0, views[v][n].x, views[v][n].y, 1.0 / radiusSquared, !settings.fitCentre};
-            boardPoint(board, n, r.boardX, r.boardY);
+            const CornerResidual r{
+                target[n].x,         target[n].y,         views[v][n].x,          views[v][n].y,
+                1.0 / radiusSquared, !settings.fitCentre, settings.oneFocalLength};
             problem.AddResidualBlock(new ceres::AutoDiffCostFunction<CornerResidual, 2, 4, 1, 2, 6>(
                                          new CornerResidual(r)),
                                      nullptr, lens, distortion, centre, &poses[v * 6]);
@@ -159,6 +278,16 @@ int fitCamera(const BoardGeometry& board, const std::vector<std::vector<BoardCor
     }
     if (!settings.fitCentre || !settings.fitDistortion) {
         problem.SetParameterBlockConstant(centre);
+    }
+    std::vector<int> heldLens;
+    if (settings.oneFocalLength) {
+        heldLens.push_back(1);
+    }
+    if (!settings.fitPrincipalPoint) {
+        heldLens.insert(heldLens.end(), {2, 3});
+    }
+    if (!heldLens.empty()) {
+        problem.SetManifold(lens, new ceres::SubsetManifold(4, heldLens));
     }
     ceres::Solver::Options options;
     options.linear_solver_type = ceres::DENSE_SCHUR;
@@ -175,6 +304,9 @@ int fitCamera(const BoardGeometry& board, const std::vector<std::vector<BoardCor
         return -1;
     }
     result.iterations = static_cast<int>(summary.iterations.size());
+    if (settings.oneFocalLength) {
+        lens[1] = lens[0];
+    }
 
     for (double value : {lens[0], lens[1], lens[2], lens[3], distortion[0], centre[0], centre[1]}) {
         if (!std::isfinite(value)) {
@@ -202,10 +334,40 @@ int fitCamera(const BoardGeometry& board, const std::vector<std::vector<BoardCor
 
     double sum = 0.0;
     for (size_t v = 0; v < views.size(); ++v) {
-        const double rms = viewReprojectionRms(camera, board, views[v], &poses[v * 6]);
+        const double rms = viewReprojectionRms(camera, target, views[v], &poses[v * 6]);
         result.viewRms.push_back(rms);
         sum += rms * rms;
     }
     result.rms = std::sqrt(sum / views.size());
+    result.cornerPull = distortion[0];
+    for (size_t v = 0; v < views.size(); ++v) {
+        std::array<double, 6>& pose = result.poses.emplace_back();
+        std::copy(&poses[v * 6], &poses[v * 6] + 6, pose.begin());
+    }
+    if (settings.estimateSigmas && !estimateSigmas(problem, lens, distortion, settings, result)) {
+        result.focalSigma = result.distortionSigma = INFINITY;
+        result.principalPointSigma[0] = result.principalPointSigma[1] = INFINITY;
+    }
     return 0;
+}
+
+int fitOneFocalLength(const std::vector<TargetPoint>& target,
+                      const std::vector<std::vector<BoardCorner>>& views, int width, int height,
+                      FitResult& result, bool& principalPoint, std::string& error) {
+    FitSettings settings;
+    settings.oneFocalLength = true;
+    settings.estimateSigmas = true;
+    settings.fitDistortion = false;
+    principalPoint = true;
+    if (fitCamera(target, views, width, height, settings, result, error) != 0) {
+        return -1;
+    }
+    const double sigma = std::max(result.principalPointSigma[0], result.principalPointSigma[1]);
+    if (sigma <= PRINCIPAL_POINT_SIGMA_MAX * width) {
+        return 0;
+    }
+    principalPoint = settings.fitPrincipalPoint = false;
+    const FitResult free = result;
+    settings.start = &free;
+    return fitCamera(target, views, width, height, settings, result, error);
 }

@@ -1,5 +1,5 @@
-// lumeko-calibrate: finds a printed chessboard in photos or movies of it and
-// fits the camera parameter file Lumeko reads.
+// lumeko-calibrate: finds a printed chessboard, or Lumeko's marker, in photos
+// or movies of it and fits the camera parameter file Lumeko reads.
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,17 +8,20 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
-#include <opencv2/videoio.hpp>
 #include <string>
 #include <vector>
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
+#include "media/movie_file.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
+#include "tools/calibrate/marker_views.h"
 #include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
@@ -29,12 +32,14 @@ const char* const USAGE =
     "Usage:\n"
     "  lumeko-calibrate --board COLSxROWS --square SIZE --output FILE [options] INPUT...\n"
     "  lumeko-calibrate --board COLSxROWS --square SIZE --print-only [options] INPUT...\n"
+    "  lumeko-calibrate --marker PATTERN --width W --output FILE [options] INPUT...\n"
+    "  lumeko-calibrate --marker PATTERN --width W --print-only [options] INPUT...\n"
     "  lumeko-calibrate --board COLSxROWS --print-board PICTURE [--square-pixels N]\n"
     "  lumeko-calibrate --help\n";
 
 const char* const HELP =
     "\n"
-    "Finds a printed chessboard in every INPUT (JPEG, PNG or PPM stills, or a\n"
+    "Finds a printed chessboard in every INPUT (JPEG, PNG, PPM or PGM stills, or a\n"
     "movie: every Nth frame) and fits the camera's focal lengths, principal point\n"
     "and radial lens distortion to the corners found, then writes the camera\n"
     "parameter file Lumeko reads (one 136-byte record).\n"
@@ -43,12 +48,16 @@ const char* const HELP =
     "                       across and down, e.g. 9x6 for a board of 10 x 7 squares\n"
     "  --square SIZE        printed side of one square (any unit; only its ratio\n"
     "                       to other lengths matters)\n"
+    "  --marker PATTERN     instead of a board: Lumeko's marker, by its pattern\n"
+    "                       file, in every frame where it is found (see below)\n"
+    "  --width W            the marker's printed width (any unit)\n"
     "  --output FILE        the camera file to write, e.g. Data/camera_para.dat;\n"
     "                       an existing file is replaced only when all went well\n"
     "  --print-only         report and print the record, write nothing\n"
     "  --size WxH           write the record for frames of W x H (scaled from the\n"
     "                       views' size by the width ratio, as Lumeko does)\n"
-    "  --every N            movies: look at every Nth frame (default 10)\n"
+    "  --every N            movies: look at every Nth frame (default 10; 1 for\n"
+    "                       the marker)\n"
     "  --max-edge-width PX  reject views whose black-to-white edges are wider than\n"
     "                       PX pixels, i.e. blurred (default 4)\n"
     "  --fit-centre         fit the distortion centre apart from the principal\n"
@@ -62,16 +71,26 @@ const char* const HELP =
     "average). At least 3 usable views are needed; 10 or more, with the board\n"
     "reaching every corner of the frame in some of them, give a good file.\n"
     "\n"
+    "With --marker the views are the marker's four corners, measured on its\n"
+    "edges to a fraction of a pixel (a view whose edges cannot all be measured\n"
+    "is rejected). Four corners a view fix less than a board: one focal length\n"
+    "is fitted; the principal point only when the views fix it (else the middle\n"
+    "of the frame), and the lens distortion only when the views tell it from\n"
+    "none; the report says which, and how far off the focal length could be.\n"
+    "Film the marker from many directions, tilted by 30 to 60 degrees, near\n"
+    "and far, and let it reach the frame's corners.\n"
+    "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
 constexpr int MIN_VIEWS = 3;
 constexpr int ENOUGH_VIEWS = 10;
 constexpr double WARN_RMS = 1.0;
+// The marker: how far off the focal length may be (three sigmas, as a fraction)
+// before a warning, and before the views are refused as too alike.
+constexpr double WARN_FOCAL_DOUBT = 0.01;
+constexpr double REFUSE_FOCAL_DOUBT = 0.2;
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-calibrate: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-calibrate";
 
 void warn(const std::string& message) {
     std::fprintf(stderr, "lumeko-calibrate: warning: %s\n", message.c_str());
@@ -80,10 +99,13 @@ void warn(const std::string& message) {
 struct Options {
     BoardGeometry board;
     bool haveBoard = false;
+    std::string markerPattern;  // the marker's pattern file, instead of a board
+    double markerWidth = 0.0;
+    bool marker() const { return !markerPattern.empty(); }
     std::string output;
     bool printOnly = false;
     int width = 0, height = 0;
-    int every = 10;
+    int every = 0;  // 0: the default, 10 for the board and 1 for the marker
     double maxEdgeWidth = 4.0;
     FitSettings fit;
     std::string boardPicture;
@@ -112,7 +134,7 @@ int readOptions(ArgWalker& walker, Options& o) {
         }
         std::string value;
         if (!optionValue(walker, value)) {
-            return fail(name + " needs a value");
+            return missingValue(TOOL, name);
         }
         bool ok = true;
         if (name == "--board") {
@@ -122,6 +144,11 @@ int readOptions(ArgWalker& walker, Options& o) {
         } else if (name == "--square") {
             ok = parseDouble(value, o.board.square) && o.board.square > 0.0 &&
                  std::isfinite(o.board.square);
+        } else if (name == "--marker") {
+            o.markerPattern = value;
+            ok = !value.empty();
+        } else if (name == "--width") {
+            ok = parseDouble(value, o.markerWidth) && o.markerWidth > 0.0;
         } else if (name == "--output") {
             o.output = value;
         } else if (name == "--size") {
@@ -135,10 +162,10 @@ int readOptions(ArgWalker& walker, Options& o) {
         } else if (name == "--square-pixels") {
             ok = parseInt(value, o.squarePixels) && o.squarePixels >= 4 && o.squarePixels <= 1000;
         } else {
-            return fail("unknown option " + name + "\n" + USAGE);
+            return unknownOption(TOOL, name, USAGE);
         }
         if (!ok) {
-            return fail("bad value for " + name + ": " + value);
+            return badValue(TOOL, name, value);
         }
     }
     return 0;
@@ -147,7 +174,7 @@ int readOptions(ArgWalker& walker, Options& o) {
 // One input picture or movie frame and what became of it.
 struct View {
     std::string name;
-    bool boardFound = false;
+    bool boardFound = false;  // the board, or the marker
     bool used = false;
     std::string reason;  // why it was rejected
     std::vector<BoardCorner> corners;
@@ -158,11 +185,21 @@ struct Collection {
     std::vector<View> views;
     int width = 0, height = 0;
     std::string firstName;
+    std::unique_ptr<MarkerFinder> markerFinder;  // the marker's, for frames of this size
+    cv::Mat frame;                               // a view as Lumeko's frames hold it
 };
 
-// Why a view is not used, or "" when it is.
+// Why a view is not used, or "" when it is; `edgeWidth` is the board's, or
+// for the marker negative when its edges could not be measured.
 std::string rejection(const Options& o, const Collection& c, const View& view, double edgeWidth) {
     char text[200];
+    if (o.marker() && !view.boardFound) {
+        return "marker not found";
+    }
+    if (o.marker() && edgeWidth < 0.0) {
+        return "the marker's edges could not all be measured (blurred, cut by the frame's "
+               "border or against a dark background)";
+    }
     if (!view.boardFound) {
         std::snprintf(text, sizeof text, "no chessboard of %d x %d inner corners found",
                       o.board.columns, o.board.rows);
@@ -184,24 +221,53 @@ std::string rejection(const Options& o, const Collection& c, const View& view, d
     return "";
 }
 
-// Looks for the board in one grey picture and records the view. -1 when the
-// picture's size differs from the first one's (the run cannot go on).
-int addView(const Options& o, const std::string& name, const cv::Mat& grey, Collection& c) {
+// Looks for the marker in a colour picture (blue, green, red); false when it
+// was not found, with `edgeWidth` negative when its edges could not be measured.
+bool findMarker(const cv::Mat& colour, Collection& c, std::vector<BoardCorner>& corners,
+                double& edgeWidth) {
+    cv::cvtColor(colour, c.frame, cv::COLOR_BGR2BGRA);
+    const FrameImage frame{c.frame.data, c.frame.cols, c.frame.rows};
+    const MarkerSight sight = c.markerFinder->find(frame, corners);
+    edgeWidth = sight == MarkerSight::NotRefined ? -1.0 : 0.0;
+    return sight != MarkerSight::NotFound;
+}
+
+// Looks for the board (in a grey picture) or the marker (in a colour one) and
+// records the view. -1 when the picture's size differs from the first one's,
+// or the marker's pattern cannot be loaded (the run cannot go on).
+int addView(const Options& o, const std::string& name, const cv::Mat& picture, Collection& c) {
     if (c.views.empty()) {
-        c.width = grey.cols;
-        c.height = grey.rows;
+        c.width = picture.cols;
+        c.height = picture.rows;
         c.firstName = name;
-    } else if (grey.cols != c.width || grey.rows != c.height) {
-        fail("inconsistent image sizes: " + name + " is " + std::to_string(grey.cols) + " x " +
-             std::to_string(grey.rows) + ", " + c.firstName + " is " + std::to_string(c.width) +
-             " x " + std::to_string(c.height) + "; calibrate one camera setting at a time");
+        if (o.marker()) {
+            std::string error;
+            c.markerFinder = MarkerFinder::create(o.markerPattern, c.width, c.height, error);
+            if (c.markerFinder == nullptr) {
+                toolError(TOOL, error);
+                return -1;
+            }
+        }
+    } else if (picture.cols != c.width || picture.rows != c.height) {
+        toolError(TOOL, "inconsistent image sizes: " + name + " is " +
+                            std::to_string(picture.cols) + " x " + std::to_string(picture.rows) +
+                            ", " + c.firstName + " is " + std::to_string(c.width) + " x " +
+                            std::to_string(c.height) + "; calibrate one camera setting at a time");
         return -1;
     }
     View view;
     view.name = name;
     double edgeWidth = 0.0;
-    view.boardFound = findBoardCorners(grey, o.board, view.corners, edgeWidth);
-    view.reason = rejection(o, c, view, edgeWidth);
+    try {
+        view.boardFound = o.marker() ? findMarker(picture, c, view.corners, edgeWidth)
+                                     : findBoardCorners(picture, o.board, view.corners, edgeWidth);
+        view.reason = rejection(o, c, view, edgeWidth);
+    } catch (const cv::Exception& e) {
+        view.boardFound = false;
+        view.reason =
+            std::string(o.marker() ? "the marker search failed: " : "the board search failed: ") +
+            e.what();
+    }
     view.used = view.reason.empty();
     if (!view.used) {
         view.corners.clear();
@@ -211,7 +277,7 @@ int addView(const Options& o, const std::string& name, const cv::Mat& grey, Coll
 }
 
 bool isStill(const std::string& path) {
-    for (const char* suffix : {".jpg", ".jpeg", ".png", ".ppm", ".pgm", ".bmp"}) {
+    for (const char* suffix : {".jpg", ".jpeg", ".png", ".ppm", ".pgm"}) {
         if (hasSuffix(path, suffix)) {
             return true;
         }
@@ -219,48 +285,75 @@ bool isStill(const std::string& path) {
     return false;
 }
 
-int readInput(const Options& o, const std::string& path, Collection& c) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        return fail("cannot open " + path + ": " + std::strerror(errno));
+// A still through the tools' picture reader, as grey.
+int readStill(const Options& o, const std::string& path, Collection& c) {
+    RgbImage picture;
+    std::string error;
+    if (readImage(path, picture, error) != 0) {
+        return toolError(TOOL, error.starts_with("cannot open") ? error : "cannot read " + error);
     }
-    if (!S_ISREG(info.st_mode)) {
-        return fail("cannot open " + path + ": not a file");
+    const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());
+    cv::Mat view;
+    cv::cvtColor(rgb, view, o.marker() ? cv::COLOR_RGB2BGR : cv::COLOR_RGB2GRAY);
+    return addView(o, path, view, c) == 0 ? 0 : 1;
+}
+
+// Every Nth frame of a movie, decoded as Lumeko decodes movies: frames of at
+// most 8192 pixels on a side, whatever the header claims.
+int readMovie(const Options& o, const std::string& path, Collection& c) {
+    MovieFile movie;
+    int width = 0, height = 0;
+    if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
+        movie.openDecoder(0) != 0) {
+        return toolError(TOOL,
+                         "cannot open " + path +
+                             " as a movie (stills must end in .jpg, .jpeg, .png, .ppm or .pgm)");
     }
-    if (isStill(path)) {
-        const cv::Mat grey = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        if (grey.empty()) {
-            return fail("cannot read " + path + " as a picture");
-        }
-        return addView(o, path, grey, c) == 0 ? 0 : 1;
+    if (!movie.peekPictureSize(width, height)) {
+        return toolError(TOOL, movie.outOfMemory() ? "memory ran out decoding " + path
+                                                   : "no frame could be read from " + path);
     }
-    cv::VideoCapture movie(path, cv::CAP_FFMPEG);
-    if (!movie.isOpened()) {
-        return fail("cannot open " + path + " as a movie (stills must end in .jpg, .png or .ppm)");
-    }
-    cv::Mat frame, grey;
+    std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
+    const cv::Mat frame(height, width, CV_8UC4, bgra.data());
+    cv::Mat view;
     int looked = 0;
-    for (int index = 0; movie.grab(); ++index) {
-        if (index % o.every != 0) {
+    long long number = 0;
+    const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
+    for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
+        if (found == MovieFile::Found::OutOfMemory) {
+            return toolError(TOOL, "memory ran out decoding " + path);
+        }
+        if (found != MovieFile::Found::Picture) {
+            continue;  // an empty chunk: the same view as the frame before
+        }
+        if (number % every != 0) {
+            movie.dropPicture();
             continue;
         }
-        if (!movie.retrieve(frame) || frame.empty()) {
-            break;
+        if (!movie.convertPicture({bgra.data(), width, height})) {
+            continue;
         }
-        if (frame.channels() == 1) {
-            grey = frame;
-        } else {
-            cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
-        }
-        if (addView(o, path + " frame " + std::to_string(index), grey, c) != 0) {
+        cv::cvtColor(frame, view, o.marker() ? cv::COLOR_BGRA2BGR : cv::COLOR_BGRA2GRAY);
+        if (addView(o, path + " frame " + std::to_string(number), view, c) != 0) {
             return 1;
         }
         ++looked;
     }
     if (looked == 0) {
-        return fail("no frame could be read from " + path);
+        return toolError(TOOL, "no frame could be read from " + path);
     }
     return 0;
+}
+
+int readInput(const Options& o, const std::string& path, Collection& c) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return toolError(TOOL, "cannot open " + path + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return toolError(TOOL, "cannot open " + path + ": not a file");
+    }
+    return isStill(path) ? readStill(o, path, c) : readMovie(o, path, c);
 }
 
 // A name next to the output for writing it first: the old file stays until
@@ -273,12 +366,12 @@ std::string temporaryName(const std::string& output) {
 int checkOutput(const std::string& output) {
     struct stat info;
     if (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return fail("cannot write " + output + ": it is a folder");
+        return toolError(TOOL, "cannot write " + output + ": it is a folder");
     }
     const std::string temporary = temporaryName(output);
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
-        return fail("cannot write " + output + ": " + std::strerror(errno));
+        return toolError(TOOL, "cannot write " + output + ": " + std::strerror(errno));
     }
     std::fclose(file);
     std::remove(temporary.c_str());
@@ -290,12 +383,12 @@ int writeOutput(const std::string& output, const CameraParam& camera) {
     std::string error;
     if (writeCameraFile(temporary, &camera, 1, error) != 0) {
         std::remove(temporary.c_str());
-        return fail(error + "; " + output + " is left as it was");
+        return toolError(TOOL, error + "; " + output + " is left as it was");
     }
     if (std::rename(temporary.c_str(), output.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temporary.c_str());
-        return fail("cannot replace " + output + ": " + reason);
+        return toolError(TOOL, "cannot replace " + output + ": " + reason);
     }
     return 0;
 }
@@ -318,10 +411,11 @@ int printBoard(const Options& o) {
     const cv::Mat picture = boardPicture(o.board, o.squarePixels);
     try {
         if (!cv::imwrite(o.boardPicture, picture)) {
-            return fail("cannot write " + o.boardPicture);
+            return toolError(TOOL, "cannot write " + o.boardPicture);
         }
     } catch (const cv::Exception& e) {
-        return fail("cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
+        return toolError(TOOL,
+                         "cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
     }
     std::printf(
         "wrote %s: %d x %d squares (%d x %d inner corners), %d pixels each, on a white margin.\n"
@@ -355,7 +449,8 @@ int calibrate(const Options& o) {
             if (v.used && withRms) {
                 std::printf("view %zu %s: used, RMS %.3f px\n", i + 1, v.name.c_str(), v.rms);
             } else if (v.used) {
-                std::printf("view %zu %s: board found\n", i + 1, v.name.c_str());
+                std::printf("view %zu %s: %s found\n", i + 1, v.name.c_str(),
+                            o.marker() ? "marker" : "board");
             } else {
                 std::printf("view %zu %s: rejected, %s\n", i + 1, v.name.c_str(), v.reason.c_str());
             }
@@ -367,22 +462,42 @@ int calibrate(const Options& o) {
     }
     if (!anyBoard) {
         listViews(false);
-        return fail(
-            "no chessboard found in any view; check --board (inner corners, e.g. 9x6 "
-            "for 10 x 7 squares) and that the whole board is in the picture");
+        return toolError(
+            TOOL, o.marker()
+                      ? "the marker was not found in any view; check the pattern file and that "
+                        "the whole marker with its white surround is in the picture"
+                      : "no chessboard found in any view; check --board (inner corners, e.g. "
+                        "9x6 for 10 x 7 squares) and that the whole board is in the picture");
     }
     if (used < MIN_VIEWS) {
         listViews(false);
-        return fail("too few views: " + std::to_string(used) + " usable, at least " +
-                    std::to_string(MIN_VIEWS) + " are needed (" + std::to_string(ENOUGH_VIEWS) +
-                    " or more for a good result)");
+        return toolError(TOOL, "too few views: " + std::to_string(used) + " usable, at least " +
+                                   std::to_string(MIN_VIEWS) + " are needed (" +
+                                   std::to_string(ENOUGH_VIEWS) + " or more for a good result)");
     }
 
     FitResult result;
+    FittedModel model;
     std::string error;
-    if (fitCamera(o.board, found, c.width, c.height, o.fit, result, error) != 0) {
+    const int fitStatus = o.marker()
+                              ? fitMarkerCamera(o.markerWidth, found, c.width, c.height,
+                                                o.fit.fitDistortion, result, model, error)
+                              : fitCamera(o.board, found, c.width, c.height, o.fit, result, error);
+    if (fitStatus != 0) {
         listViews(false);
-        return fail(error);
+        return toolError(TOOL, error);
+    }
+    // How far off the focal length could be: three sigmas, as a fraction of it.
+    const double focalDoubt = 3.0 * result.focalSigma / result.camera.mat[0][0];
+    if (o.marker() && !(focalDoubt <= REFUSE_FOCAL_DOUBT)) {
+        listViews(false);
+        return toolError(TOOL,
+                         "the views are too alike to fix the focal length" +
+                             (std::isfinite(focalDoubt)
+                                  ? " (it could be off by " +
+                                        std::to_string(std::lround(100 * focalDoubt)) + " %)"
+                                  : std::string()) +
+                             ": film the marker from more directions, tilted by 30 to 60 degrees");
     }
     for (size_t i = 0, k = 0; i < c.views.size(); ++i) {
         if (c.views[i].used) {
@@ -397,11 +512,32 @@ int calibrate(const Options& o) {
                 result.startRms);
     std::printf("focal lengths %.3f, %.3f px; principal point %.3f, %.3f px\n", fitted.mat[0][0],
                 fitted.mat[1][1], fitted.mat[0][2], fitted.mat[1][2]);
-    std::printf(
-        "distortion centre %.3f, %.3f px, coefficient %.4f, scale %.1f: the frame "
-        "corners move by %.2f px\n",
-        fitted.distFactor[0], fitted.distFactor[1], fitted.distFactor[2], fitted.distFactor[3],
-        largestCornerShift(fitted));
+    if (o.marker()) {
+        std::printf(
+            "focal length: one for both axes, %.3f px +- %.3f (%.2f mm on a 36 mm wide "
+            "sensor)\n",
+            fitted.mat[0][0], result.focalSigma, fitted.mat[0][0] * 36.0 / c.width);
+        if (model.principalPoint) {
+            std::printf("principal point: fitted, +- %.2f, %.2f px\n",
+                        result.principalPointSigma[0], result.principalPointSigma[1]);
+        } else {
+            std::printf("principal point: the middle of the frame (the views do not fix it)\n");
+        }
+    }
+    if (o.marker() && !model.distortion) {
+        std::printf("distortion: none (%s)\n",
+                    o.fit.fitDistortion ? "the views do not tell it from none" : "--no-distortion");
+    } else {
+        if (o.marker()) {
+            std::printf("distortion: fitted, it pulls the frame corners in by %.2f %% +- %.2f\n",
+                        100.0 * result.cornerPull, 100.0 * result.distortionSigma);
+        }
+        std::printf(
+            "distortion centre %.3f, %.3f px, coefficient %.4f, scale %.1f: the frame "
+            "corners move by %.2f px\n",
+            fitted.distFactor[0], fitted.distFactor[1], fitted.distFactor[2], fitted.distFactor[3],
+            largestCornerShift(fitted));
+    }
 
     CameraParam camera = fitted;
     if (o.width > 0 && (o.width != c.width || o.height != c.height)) {
@@ -429,6 +565,15 @@ int calibrate(const Options& o) {
             warn(text);
         }
     }
+    if (o.marker() && focalDoubt > WARN_FOCAL_DOUBT) {
+        char text[300];
+        std::snprintf(text, sizeof text,
+                      "the views are too few or too alike to pin the focal length: it could be "
+                      "off by %.1f %% (%.0f px); film the marker from more directions, tilted by "
+                      "30 to 60 degrees",
+                      100.0 * focalDoubt, 3.0 * result.focalSigma);
+        warn(text);
+    }
     if (used < ENOUGH_VIEWS) {
         warn("only " + std::to_string(used) + " usable views; " + std::to_string(ENOUGH_VIEWS) +
              " or more give a more reliable file");
@@ -439,8 +584,8 @@ int calibrate(const Options& o) {
         for (const std::string& name : uncovered) {
             list += (list.empty() ? "" : ", ") + name;
         }
-        warn("no view shows the board in the frame's " + list +
-             " corner; the distortion there is guessed");
+        warn(std::string("no view shows the ") + (o.marker() ? "marker" : "board") +
+             " in the frame's " + list + " corner; the distortion there is guessed");
     }
     if (!o.printOnly) {
         if (writeOutput(o.output, camera) != 0) {
@@ -455,7 +600,7 @@ int calibrate(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP)) {
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP)) {
         return 0;
     }
     if (argc < 2) {
@@ -467,20 +612,35 @@ int main(int argc, char** argv) {
     if (readOptions(walker, options) != 0) {
         return 1;
     }
-    if (!options.haveBoard) {
-        return fail("--board COLSxROWS is needed (inner corners, e.g. 9x6)");
+    if (options.haveBoard == options.marker()) {
+        return toolError(
+            TOOL, "give either --board COLSxROWS (inner corners, e.g. 9x6) or --marker PATTERN");
     }
     if (!options.boardPicture.empty()) {
-        return printBoard(options);
+        return options.haveBoard ? printBoard(options)
+                                 : toolError(TOOL, "--print-board needs --board");
     }
-    if (options.board.square <= 0.0) {
-        return fail("--square SIZE is needed (the printed side of one square)");
+    if (options.marker() && options.markerWidth <= 0.0) {
+        return toolError(TOOL, "--width W is needed (the marker's printed width)");
+    }
+    if (options.marker() && options.fit.fitCentre) {
+        return toolError(TOOL, "--fit-centre needs a board: four corners a view cannot fix it");
+    }
+    if (options.haveBoard && options.board.square <= 0.0) {
+        return toolError(TOOL, "--square SIZE is needed (the printed side of one square)");
     }
     if (options.output.empty() == !options.printOnly) {
-        return fail("give exactly one of --output FILE and --print-only");
+        return toolError(TOOL, "give exactly one of --output FILE and --print-only");
     }
     if (options.inputs.empty()) {
-        return fail("no INPUT given: name the photos or movies of the board");
+        return toolError(TOOL, "no INPUT given: name the photos or movies of the board");
     }
-    return calibrate(options);
+    // Whatever OpenCV or memory still throws ends the run with a message.
+    try {
+        return calibrate(options);
+    } catch (const cv::Exception& e) {
+        return toolError(TOOL, std::string("OpenCV failed: ") + e.what());
+    } catch (const std::bad_alloc&) {
+        return toolError(TOOL, "memory ran out");
+    }
 }

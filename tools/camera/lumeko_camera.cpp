@@ -15,6 +15,8 @@ const char* const USAGE =
     "Usage:\n"
     "  lumeko-camera write FILE --size WxH --focal FX,FY [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera write FILE --size WxH --hfov DEGREES [--centre CX,CY] [--distortion F,S]\n"
+    "  lumeko-camera write FILE --size WxH --focal-mm F --sensor-width S [--sensor-height S]\n"
+    "               [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera print FILE\n"
     "  lumeko-camera --help\n";
 
@@ -23,7 +25,10 @@ const char* const HELP =
     "write  makes a camera parameter file (one 136-byte big-endian record) for a\n"
     "       camera of W x H pixels. Give the focal lengths in pixels with --focal,\n"
     "       or the horizontal field of view in degrees with --hfov (then\n"
-    "       fx = fy = W / 2 / tan(hfov / 2)). The principal point is (W/2, H/2)\n"
+    "       fx = fy = W / 2 / tan(hfov / 2)), or the lens's focal length and the\n"
+    "       sensor's width in millimetres with --focal-mm and --sensor-width (then\n"
+    "       fx = F x W / S, and fy = F x H / --sensor-height, which defaults to\n"
+    "       S x H / W: square pixels). The principal point is (W/2, H/2)\n"
     "       unless --centre gives it. --distortion gives the radial distortion\n"
     "       coefficient f (used as f * 1e-8 per squared pixel) and the scale s;\n"
     "       the distortion centre is the principal point. Default: f = 0, s = 1\n"
@@ -33,24 +38,22 @@ const char* const HELP =
     "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-camera: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-camera";
 
 int printFile(const std::string& path) {
     long extra = 0;
     int count = countCameraRecords(path, extra);
     if (count < 0) {
-        return fail("cannot read " + path);
+        return toolError(TOOL, "cannot read " + path);
     }
     if (count == 0) {
-        return fail(path + " is shorter than one 136-byte camera record");
+        return toolError(TOOL, path + " is shorter than one 136-byte camera record");
     }
     std::vector<CameraParam> params(static_cast<size_t>(count));
     std::string reason;
     if (arLoadCameraParam(path.c_str(), count, params.data(), &reason) != 0) {
-        return fail("can not load camera parameter <" + path + ">\n" + path + ": " + reason);
+        return toolError(TOOL,
+                         "can not load camera parameter <" + path + ">\n" + path + ": " + reason);
     }
     for (const CameraParam& param : params) {
         arPrintCameraParam(param);
@@ -64,7 +67,9 @@ int printFile(const std::string& path) {
 struct WriteOptions {
     std::string path;
     bool haveSize = false, haveFocal = false, haveFov = false, haveCentre = false;
+    bool haveMillimetres = false;
     double focal[2] = {0.0, 0.0};
+    double focalMm = 0.0, sensorWidth = 0.0, sensorHeight = 0.0;
     double centre[2] = {0.0, 0.0};
     double distortion[2] = {0.0, 1.0};
     double fov = 0.0;
@@ -76,14 +81,14 @@ int readWriteOptions(ArgWalker& walker, WriteOptions& options) {
     while (nextArg(walker)) {
         if (walker.name.empty()) {
             if (!options.path.empty()) {
-                return fail("more than one output file given: " + argument(walker));
+                return toolError(TOOL, "more than one output file given: " + argument(walker));
             }
             options.path = argument(walker);
             continue;
         }
         std::string value;
         if (!optionValue(walker, value)) {
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         }
         bool ok = true;
         if (walker.name == "--size") {
@@ -100,11 +105,18 @@ int readWriteOptions(ArgWalker& walker, WriteOptions& options) {
         } else if (walker.name == "--hfov") {
             ok = parseDouble(value, options.fov);
             options.haveFov = true;
+        } else if (walker.name == "--focal-mm") {
+            ok = parseDouble(value, options.focalMm) && options.focalMm > 0.0;
+            options.haveMillimetres = true;
+        } else if (walker.name == "--sensor-width") {
+            ok = parseDouble(value, options.sensorWidth) && options.sensorWidth > 0.0;
+        } else if (walker.name == "--sensor-height") {
+            ok = parseDouble(value, options.sensorHeight) && options.sensorHeight > 0.0;
         } else {
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         }
         if (!ok) {
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
         }
     }
     return 0;
@@ -116,18 +128,33 @@ int writeFile(ArgWalker& walker) {
         return 1;
     }
     if (options.path.empty()) {
-        return fail(std::string("write needs an output file\n") + USAGE);
+        return toolError(TOOL, std::string("write needs an output file\n") + USAGE);
     }
     if (!options.haveSize) {
-        return fail("write needs --size WxH");
+        return toolError(TOOL, "write needs --size WxH");
     }
-    if (options.haveFocal == options.haveFov) {
-        return fail("write needs exactly one of --focal FX,FY and --hfov DEGREES");
+    if (options.haveFocal + options.haveFov + options.haveMillimetres != 1) {
+        return toolError(
+            TOOL, "write needs exactly one of --focal FX,FY, --hfov DEGREES and --focal-mm F");
+    }
+    if (options.haveMillimetres != (options.sensorWidth > 0.0)) {
+        return toolError(TOOL, options.haveMillimetres
+                                   ? "--focal-mm needs --sensor-width S (millimetres)"
+                                   : "--sensor-width goes with --focal-mm");
+    }
+    if (options.sensorHeight > 0.0 && !options.haveMillimetres) {
+        return toolError(TOOL, "--sensor-height goes with --focal-mm and --sensor-width");
     }
     CameraSettings& settings = options.settings;
-    if (options.haveFov) {
+    if (options.haveMillimetres) {
+        const double sensorHeight = options.sensorHeight > 0.0
+                                        ? options.sensorHeight
+                                        : options.sensorWidth * settings.height / settings.width;
+        settings.fx = options.focalMm * settings.width / options.sensorWidth;
+        settings.fy = options.focalMm * settings.height / sensorHeight;
+    } else if (options.haveFov) {
         if (!(options.fov > 0.0 && options.fov < 180.0)) {
-            return fail("--hfov must lie between 0 and 180 degrees");
+            return toolError(TOOL, "--hfov must lie between 0 and 180 degrees");
         }
         settings.fx = settings.fy = focalFromHorizontalFov(settings.width, options.fov);
     } else {
@@ -142,10 +169,10 @@ int writeFile(ArgWalker& walker) {
     CameraParam param;
     std::string error;
     if (makeCameraParam(settings, param, error) != 0) {
-        return fail("refusing to write " + options.path + ": " + error);
+        return toolError(TOOL, "refusing to write " + options.path + ": " + error);
     }
     if (writeCameraFile(options.path, &param, 1, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     std::printf("wrote %s\n", options.path.c_str());
     arPrintCameraParam(param);
@@ -155,15 +182,12 @@ int writeFile(ArgWalker& walker) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
+        return 0;
     ArgWalker walker{argc, argv};
     if (!nextArg(walker)) {
         std::fputs(USAGE, stderr);
         return 1;
-    }
-    if (walker.name == "--help") {
-        std::fputs(USAGE, stdout);
-        std::fputs(HELP, stdout);
-        return 0;
     }
     std::string command = argument(walker);
     if (command == "write") {
@@ -171,13 +195,13 @@ int main(int argc, char** argv) {
     }
     if (command == "print") {
         if (!nextArg(walker) || !walker.name.empty()) {
-            return fail(std::string("print needs one camera file\n") + USAGE);
+            return toolError(TOOL, std::string("print needs one camera file\n") + USAGE);
         }
         std::string path = argument(walker);
         if (nextArg(walker)) {
-            return fail("print takes one camera file only");
+            return toolError(TOOL, "print takes one camera file only");
         }
         return printFile(path);
     }
-    return fail("unknown command " + command + "\n" + USAGE);
+    return toolError(TOOL, "unknown command " + command + "\n" + USAGE);
 }

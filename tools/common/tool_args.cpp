@@ -110,11 +110,35 @@ bool optionValue(ArgWalker& walker, std::string& value) {
     return true;
 }
 
-bool printHelpIfAsked(int argc, char** argv, const char* usage, const char* help) {
-    if (argc != 2 || (std::strcmp(argv[1], "--help") != 0 && std::strcmp(argv[1], "-h") != 0)) {
+bool answerHelpOrVersion(int argc, char** argv, const char* tool, const char* usage,
+                         const char* help) {
+    if (argc != 2)
         return false;
+    const std::string only = argv[1];
+    if (only == "--version") {
+        std::printf("%s %s\n", tool, LUMEKO_VERSION);
+        return true;
     }
+    if (only != "--help" && only != "-h")
+        return false;
     std::fputs(usage, stdout);
     std::fputs(help, stdout);
     return true;
+}
+
+int toolError(const char* tool, const std::string& message) {
+    std::fprintf(stderr, "%s: %s\n", tool, message.c_str());
+    return 1;
+}
+
+int unknownOption(const char* tool, const std::string& option, const char* usage) {
+    return toolError(tool, "unknown option " + option + "\n" + usage);
+}
+
+int missingValue(const char* tool, const std::string& option) {
+    return toolError(tool, option + " needs a value");
+}
+
+int badValue(const char* tool, const std::string& option, const std::string& value) {
+    return toolError(tool, "bad value for " + option + ": " + value);
 }

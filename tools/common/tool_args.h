@@ -13,9 +13,22 @@ bool parseDoubleList(const std::string& text, int count, double* values);
 // "640x480".
 bool parseSize(const std::string& text, int& width, int& height);
 
-// A lone "--help" or "-h": prints `usage` and `help` on standard output and
-// returns true; the tool then ends with status 0.
-bool printHelpIfAsked(int argc, char** argv, const char* usage, const char* help);
+// A lone "--help" or "-h" prints `usage` and `help` on standard output, a
+// lone "--version" prints "<tool> <version>"; true when one of them was
+// answered, and the tool then ends with status 0.
+bool answerHelpOrVersion(int argc, char** argv, const char* tool, const char* usage,
+                         const char* help);
+
+// A tool's error: "<tool>: <message>" on the error stream. Returns 1, the
+// status every tool ends with on an error.
+int toolError(const char* tool, const std::string& message);
+
+// The command-line errors every tool reports alike, through toolError: an
+// option it does not know (its usage follows), an option without its value,
+// a value the option cannot take.
+int unknownOption(const char* tool, const std::string& option, const char* usage);
+int missingValue(const char* tool, const std::string& option);
+int badValue(const char* tool, const std::string& option, const std::string& value);
 
 // Walks an argument list of options ("--name value" or "--name=value") and
 // positional arguments: ArgWalker{argc, argv} walks argv[1] .. argv[argc - 1].

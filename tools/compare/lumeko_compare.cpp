@@ -50,10 +50,7 @@ const char* const HELP =
     "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-compare: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-compare";
 
 void printError(const char* key, double value) {
     if (std::isnan(value)) {
@@ -66,7 +63,7 @@ void printError(const char* key, double value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP)) {
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP)) {
         return 0;
     }
     std::vector<std::string> files;
@@ -80,25 +77,25 @@ int main(int argc, char** argv) {
         } else if (walker.name == "--rows") {
             rows = true;
         } else if (walker.name != "--from") {
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         } else if (!optionValue(walker, value) || !parseInt(value, from) || from < 0) {
-            return fail("--from needs a frame number of 0 or more");
+            return toolError(TOOL, "--from needs a frame number of 0 or more");
         }
     }
     if (files.size() != 2) {
-        return fail(std::string("give the truth table and the track\n") + USAGE);
+        return toolError(TOOL, std::string("give the truth table and the track\n") + USAGE);
     }
     std::vector<TruthRow> truth;
     CameraMotion motion;
     std::string error;
     if (readTruthTable(files[0], truth, error) != 0 ||
         readCameraMotion(files[1], motion, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     std::vector<FrameScore> frames;
     ClipScore clip;
     if (scoreTrack(truth, motion.rows, from, frames, clip, error) != 0) {
-        return fail(files[1] + ": " + error);
+        return toolError(TOOL, files[1] + ": " + error);
     }
     if (rows) {
         std::printf("frame,visible,found,verdict,rotation_deg,position,border_covered,blur_px\n");

@@ -54,10 +54,7 @@ const char* const HELP =
     "Exit status: 0 after writing the picture (markers found or not), 1 on any\n"
     "error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-detect: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-detect";
 
 struct DetectOptions {
     std::vector<std::string> positional;
@@ -82,10 +79,10 @@ int readOptions(ArgWalker& walker, DetectOptions& options) {
         std::string value;
         if (walker.name != "--camera" && walker.name != "--pattern" &&
             walker.name != "--threshold" && walker.name != "--raw") {
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         }
         if (!optionValue(walker, value)) {
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         }
         bool ok = true;
         if (walker.name == "--camera") {
@@ -100,11 +97,11 @@ int readOptions(ArgWalker& walker, DetectOptions& options) {
                  options.rawHeight > 2 && options.rawWidth <= 16384 && options.rawHeight <= 16384;
         }
         if (!ok) {
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
         }
     }
     if (options.positional.size() != 2) {
-        return fail(std::string("give one FRAME and one OUTPUT\n") + USAGE);
+        return toolError(TOOL, std::string("give one FRAME and one OUTPUT\n") + USAGE);
     }
     return 0;
 }
@@ -120,9 +117,17 @@ int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, in
             error = path + ": cannot open";
             return -1;
         }
-        bgra.resize(size);
-        const size_t got = std::fread(bgra.data(), 1, size, file);
-        const bool longer = std::fgetc(file) != EOF;
+        // The file's length is checked before the frame is allocated.
+        const bool seekable = std::fseek(file, 0, SEEK_END) == 0;
+        const long length = seekable ? std::ftell(file) : -1;
+        std::rewind(file);
+        size_t got = 0;
+        bool longer = false;
+        if (length < 0 || static_cast<unsigned long>(length) == size) {
+            bgra.resize(size);
+            got = std::fread(bgra.data(), 1, size, file);
+            longer = std::fgetc(file) != EOF;
+        }
         std::fclose(file);
         if (got != size || longer) {
             error = path + ": not " + std::to_string(size) + " bytes of raw BGRA";
@@ -209,7 +214,7 @@ void printRefined(const DetectionTrace& trace, const MarkerInfo* plain, const Ma
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     ArgWalker walker{argc, argv};
     DetectOptions options;
@@ -219,7 +224,7 @@ int main(int argc, char** argv) {
     const std::string& output = options.positional[1];
     if (!hasSuffix(output, ".png") && !hasSuffix(output, ".ppm") && !hasSuffix(output, ".jpg") &&
         !hasSuffix(output, ".jpeg")) {
-        return fail(output + ": the output must end in .png, .ppm, .jpg or .jpeg");
+        return toolError(TOOL, output + ": the output must end in .png, .ppm, .jpg or .jpeg");
     }
     std::vector<unsigned char> bgra;
     int width = 0;
@@ -228,23 +233,23 @@ int main(int argc, char** argv) {
     CameraParam camera{};
     if (readFrame(options, bgra, width, height, error) != 0 ||
         readCamera(options, width, height, camera, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     DetectorSettings settings;
     settings.threshold = options.threshold;
     const std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     if (detector == nullptr) {
-        return fail("cannot size detection for " + std::to_string(width) + " x " +
-                    std::to_string(height) + " pixels");
+        return toolError(TOOL, "cannot size detection for " + std::to_string(width) + " x " +
+                                   std::to_string(height) + " pixels");
     }
     for (const std::string& pattern : options.patterns) {
         PatternLoadError loadError = PatternLoadError::None;
         if (detector->loadPattern(pattern.c_str(), &loadError) < 0) {
-            return fail(pattern + (loadError == PatternLoadError::FileMissing
-                                       ? ": cannot open the pattern"
-                                   : loadError == PatternLoadError::ReadError
-                                       ? ": not a pattern file (fewer than 3072 values)"
-                                       : ": cannot load the pattern"));
+            return toolError(TOOL, pattern + (loadError == PatternLoadError::FileMissing
+                                                  ? ": cannot open the pattern"
+                                              : loadError == PatternLoadError::ReadError
+                                                  ? ": not a pattern file (fewer than 3072 values)"
+                                                  : ": cannot load the pattern"));
         }
     }
     const FrameImage frame{bgra.data(), width, height};
@@ -264,7 +269,7 @@ int main(int argc, char** argv) {
         // plays no part: the same candidates, their sides refined.
         const std::unique_ptr<Detector> refining = Detector::create(camera, settings);
         if (refining == nullptr) {
-            return fail("cannot size detection for the refined pass");
+            return toolError(TOOL, "cannot size detection for the refined pass");
         }
         refining->setPatterns(detector->patterns());
         refining->setRefineEdges(true);
@@ -276,7 +281,7 @@ int main(int argc, char** argv) {
         }
     }
     if (writeImage(output, picture, 95, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     std::printf("wrote %s\n", output.c_str());
     return 0;

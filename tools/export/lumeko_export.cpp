@@ -1,13 +1,20 @@
-// lumeko-export: converts Lumeko.cm2 to glTF, .chan or CSV.
+// lumeko-export: converts Lumeko.cm2 to glTF, .chan or CSV, or makes a
+// Blender scene of it.
+
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
+#include "tools/export/blender_scene.h"
 #include "tools/export/track_export.h"
+#include "tools/pattern/marker_picture.h"
 #include "track/camera_motion_reader.h"
 #include "track/plate_file.h"
 
@@ -15,22 +22,32 @@ namespace {
 
 const char* const USAGE =
     "Usage:\n"
-    "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv [--camera FILE] [--fps N]\n"
-    "                [--width W] [--metres-per-unit M] [--first-frame N]\n"
+    "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv|py [--camera FILE] [--fps N]\n"
+    "                [--width W] [--metres-per-unit M] [--first-frame N] [--marker-mesh]\n"
+    "                [--footage FILE] [--picture FILE | --marker FILE]\n"
     "  lumeko-export Lumeko.cm2 --summary\n"
     "  lumeko-export --help\n";
 
 const char* const HELP =
     "\n"
     "Converts a camera-motion file to a format other packages import. Only the\n"
-    "frames where the marker was found carry a camera.\n"
+    "frames where the marker was found carry a camera; a track without any, or\n"
+    "with a value that is not finite once converted, is refused.\n"
     "\n"
     ".gltf / .glb   glTF 2.0 (embedded buffer / binary): a perspective camera\n"
     "               animated with one linear key per found frame, and the marker\n"
-    "               as a square at the origin.\n"
+    "               at the origin: a node with a node at each corner (empties\n"
+    "               in Blender), and with --marker-mesh a dark square as well.\n"
     ".chan          one line per found frame: frame tx ty tz rx ry rz vfov.\n"
     ".csv           every frame: frame, found, the six keys, and the camera's\n"
     "               4x4 camera-to-world matrix.\n"
+    ".py            a Python script for Blender 3.4 or later (blender -P scene.py,\n"
+    "               or Run Script in its Text Editor) that makes a scene: the\n"
+    "               camera with one key per found frame, its lens, sensor and\n"
+    "               principal point (as lens shift) from the camera file, the\n"
+    "               frame range and rate, the footage as the camera's\n"
+    "               background and the marker as a textured square. Z up,\n"
+    "               metres, the first frame 1 unless --first-frame says otherwise.\n"
     "\n"
     "The world is Y-up: X = the marker's x, Y = out of the marker, Z = -(the\n"
     "marker's y); rotations R = Ry(rotateY) Rx(rotateX) Rz(rotateZ) in degrees.\n"
@@ -38,11 +55,20 @@ const char* const HELP =
     "\n"
     "--camera FILE        camera parameter file for the field of view and aspect\n"
     "                     ratio (default Data/camera_para.dat; .chan and glTF).\n"
-    "--fps N              frame rate for glTF key times (default 30).\n"
+    "--fps N              frame rate for glTF key times (default 30) and the\n"
+    "                     Blender scene (default the footage's, else 30).\n"
     "--width W            printed marker width (default 80): the glTF marker's size.\n"
     "--metres-per-unit M  glTF scale: metres per unit of the width (default 0.001).\n"
-    "--first-frame N      number of the first frame (default 0); glTF keys lie at\n"
-    "                     (N + row) / fps seconds.\n"
+    "--first-frame N      number of the first frame (default 0; 1 for the Blender\n"
+    "                     scene); glTF keys lie at (N + row) / fps seconds.\n"
+    "--footage FILE       .py: the movie or image sequence (plate.####.exr) that\n"
+    "                     was tracked, shown behind the camera.\n"
+    "--picture FILE       .py: the marker's picture (JPEG, PNG or PPM), drawn in\n"
+    "                     the middle of its black square; --marker FILE: a picture\n"
+    "                     of the whole marker (as lumeko-pattern --print makes it).\n"
+    "--marker-mesh        glTF: the marker as a square mesh too (Debian 12's\n"
+    "                     Blender 3.4 cannot import meshes with its default\n"
+    "                     settings there; other viewers show it).\n"
     "--summary            print \"frames N found M\" and write nothing.\n"
     "\n"
     "A track of a picture sequence has a plate file beside it (Lumeko.cm2.plate,\n"
@@ -50,18 +76,16 @@ const char* const HELP =
     "--first-frame and --fps, so that the keys lie on the plate's frames.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-export: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-export";
 
 struct Options {
     std::vector<std::string> positional;
-    std::string cameraPath = "Data/camera_para.dat";
+    std::string cameraPath = DEFAULT_CAMERA_FILE;
     ExportSettings settings;
     bool summary = false;
-    bool fpsGiven = false;
-    bool firstFrameGiven = false;
+    bool fpsGiven = false, firstFrameGiven = false;  // by the option or the plate file
+    std::string footage, picture;
+    bool wholeMarker = false;  // `picture` shows the whole marker
 };
 
 int readOptions(ArgWalker& walker, Options& options) {
@@ -70,21 +94,27 @@ int readOptions(ArgWalker& walker, Options& options) {
             options.positional.push_back(argument(walker));
             continue;
         }
-        if (walker.name == "--summary") {
-            options.summary = true;
+        if (walker.name == "--summary" || walker.name == "--marker-mesh") {
+            (walker.name == "--summary" ? options.summary : options.settings.markerMesh) = true;
             continue;
         }
         std::string value;
         if (walker.name != "--camera" && walker.name != "--fps" && walker.name != "--width" &&
-            walker.name != "--metres-per-unit" && walker.name != "--first-frame")
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            walker.name != "--metres-per-unit" && walker.name != "--first-frame" &&
+            walker.name != "--footage" && walker.name != "--picture" && walker.name != "--marker")
+            return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         bool ok = true;
         ExportSettings& s = options.settings;
         if (walker.name == "--camera")
             options.cameraPath = value;
-        else if (walker.name == "--fps")
+        else if (walker.name == "--footage")
+            ok = !(options.footage = value).empty();
+        else if (walker.name == "--picture" || walker.name == "--marker") {
+            ok = !(options.picture = value).empty();
+            options.wholeMarker = walker.name == "--marker";
+        } else if (walker.name == "--fps")
             ok = (options.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
         else if (walker.name == "--width")
             ok = parseDouble(value, s.markerWidth) && s.markerWidth > 0.0;
@@ -93,20 +123,71 @@ int readOptions(ArgWalker& walker, Options& options) {
         else
             ok = (options.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
         if (!ok)
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
     }
     if (options.positional.size() != (options.summary ? 1u : 2u))
-        return fail(std::string(options.summary ? "give one Lumeko.cm2"
-                                                : "give one Lumeko.cm2 and one OUTPUT") +
-                    "\n" + USAGE);
+        return toolError(TOOL, std::string(options.summary ? "give one Lumeko.cm2"
+                                                           : "give one Lumeko.cm2 and one OUTPUT") +
+                                   "\n" + USAGE);
     return 0;
 }
 
-int loadLens(const std::string& path, Lens& lens) {
-    CameraParam camera{};
-    if (arLoadCameraParam(path.c_str(), 1, &camera) < 0)
-        return fail(path + ": not a readable camera parameter file");
-    lens = lensOfCamera(camera);
+int loadCamera(const std::string& path, CameraParam& camera) {
+    std::string error;
+    if (loadCameraFile(path, camera, error) != 0)
+        return toolError(TOOL, error);
+    return 0;
+}
+
+// The marker as printed, for the Blender scene: a black square with the
+// picture in its central half (white without one).
+int markerTexture(const Options& options, RgbImage& texture) {
+    constexpr int SIDE = 128;
+    RgbImage picture = makeRgbImage(1, 1, 255, 255, 255);
+    PictureRect inner = wholePicture(picture);
+    std::string error;
+    if (!options.picture.empty()) {
+        if (readImage(options.picture, picture, error) != 0)
+            return toolError(TOOL, error);
+        inner = wholePicture(picture);
+        if (options.wholeMarker && findInnerPicture(picture, inner, error) != 0)
+            return toolError(TOOL, options.picture + ": " + error);
+    }
+    texture = composePrintableMarker(picture, inner, SIDE, 0);
+    return 0;
+}
+
+// The Blender scene: the script's text, written whole or not at all.
+int writeBlenderScene(const Options& options, const CameraMotion& motion,
+                      const CameraParam& camera) {
+    BlenderSceneInput input;
+    input.camera = camera;
+    input.fpsGiven = options.fpsGiven;
+    input.trackName = options.positional[0];
+    if (markerTexture(options, input.markerTexture) != 0)
+        return 1;
+    if (!options.footage.empty()) {
+        std::error_code failure;
+        input.footage =
+            std::filesystem::absolute(options.footage, failure).lexically_normal().string();
+        const std::string name = std::filesystem::path(options.footage).filename().string();
+        if (name.find('#') == std::string::npos && name.find('%') == std::string::npos &&
+            access(options.footage.c_str(), R_OK) != 0)
+            return toolError(TOOL, options.footage + ": cannot read it");
+    }
+    ExportSettings settings = options.settings;
+    if (!options.firstFrameGiven)
+        settings.firstFrame = 1;
+    std::string text, error;
+    if (blenderSceneScript(motion, input, settings, text, error) != 0)
+        return toolError(TOOL, error);
+    if (writeFileBytes(options.positional[1], reinterpret_cast<const unsigned char*>(text.data()),
+                       text.size(), error) != 0)
+        return toolError(TOOL, error);
+    if (camera.distFactor[2] != 0.0)
+        std::fprintf(stderr,
+                     "lumeko-export: note: Blender's camera has no lens distortion; the scene "
+                     "matches the footage best near the middle of the frame\n");
     return 0;
 }
 
@@ -116,10 +197,14 @@ void takePlateDefaults(const std::string& trackPath, Options& options) {
     const std::string name = trackPath + PLATE_FILE_SUFFIX;
     switch (readPlateFile(trackPath, plate)) {
         case PlateStatus::Found:
-            if (!options.firstFrameGiven && plate.firstFrame <= 0x7fffffff)
+            if (!options.firstFrameGiven && plate.firstFrame <= 0x7fffffff) {
                 options.settings.firstFrame = static_cast<int>(plate.firstFrame);
-            if (!options.fpsGiven && plate.fps <= 1000.0)
+                options.firstFrameGiven = true;
+            }
+            if (!options.fpsGiven && plate.fps <= 1000.0) {
                 options.settings.fps = plate.fps;
+                options.fpsGiven = true;
+            }
             std::printf("%s: first frame %d, %g frames a second\n", name.c_str(),
                         options.settings.firstFrame, options.settings.fps);
             break;
@@ -138,7 +223,7 @@ void takePlateDefaults(const std::string& trackPath, Options& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     ArgWalker walker{argc, argv};
     Options options;
@@ -147,7 +232,7 @@ int main(int argc, char** argv) {
     CameraMotion motion;
     std::string error;
     if (readCameraMotion(options.positional[0], motion, error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     if (options.summary) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
@@ -156,20 +241,28 @@ int main(int argc, char** argv) {
     const std::string& output = options.positional[1];
     const bool gltf = hasSuffix(output, ".gltf"), glb = hasSuffix(output, ".glb");
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");
-    if (!gltf && !glb && !chan && !csv)
-        return fail(output + ": the output must end in .gltf, .glb, .chan or .csv");
-    Lens lens{};
-    if (!csv && loadLens(options.cameraPath, lens) != 0)
+    const bool python = hasSuffix(output, ".py");
+    if (!gltf && !glb && !chan && !csv && !python)
+        return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan, .csv or .py");
+    if (!python && (!options.footage.empty() || !options.picture.empty()))
+        return toolError(TOOL, "--footage, --picture and --marker are for the Blender scene (.py)");
+    CameraParam camera{};
+    if (!csv && loadCamera(options.cameraPath, camera) != 0)
         return 1;
-    if (gltf || glb) {
+    const Lens lens = csv ? Lens{} : lensOfCamera(camera);
+    if (python) {
+        if (writeBlenderScene(options, motion, camera) != 0)
+            return 1;
+    } else if (gltf || glb) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
-            return fail(error);
+            return toolError(TOOL, error);
     } else {
-        const std::string text =
-            chan ? chanText(motion, lens, options.settings) : csvText(motion, options.settings);
-        if (writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                           error) != 0)
-            return fail(error);
+        std::string text;
+        const int made = chan ? chanText(motion, lens, options.settings, text, error)
+                              : csvText(motion, options.settings, text, error);
+        if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
+                                        text.size(), error) != 0)
+            return toolError(TOOL, error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
                 motion.foundCount());

@@ -1,6 +1,9 @@
 #include "tools/export/track_export.h"
 
+#include <unistd.h>
+
 #include <bit>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +18,10 @@ namespace {
 
 constexpr double PI = 3.141592653589793;
 
+// Room for any finite double in plain digits (%f of the largest is 316
+// characters).
 std::string format(const char* pattern, double value) {
-    char text[64];
+    char text[512];
     std::snprintf(text, sizeof text, pattern, value);
     return text;
 }
@@ -72,10 +77,14 @@ int addFloats(tinygltf::Model& model, std::vector<unsigned char>& buffer,
     return index;
 }
 
-void addMarker(tinygltf::Model& model, std::vector<unsigned char>& buffer, double halfWidth) {
+// Marker corners (x, y) = (-h, h), (h, h), (h, -h), (-h, -h) in the world: (x, 0, -y).
+std::vector<float> markerCorners(double halfWidth) {
     const float h = static_cast<float>(halfWidth);
-    // Marker corners (x, y) = (-h, h), (h, h), (h, -h), (-h, -h) in the world: (x, 0, -y).
-    const std::vector<float> positions = {-h, 0, -h, h, 0, -h, h, 0, h, -h, 0, h};
+    return {-h, 0, -h, h, 0, -h, h, 0, h, -h, 0, h};
+}
+
+void addMarkerMesh(tinygltf::Model& model, std::vector<unsigned char>& buffer, double halfWidth) {
+    const std::vector<float> positions = markerCorners(halfWidth);
     const std::vector<float> normals = {0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0};
     const std::vector<unsigned short> indices = {0, 3, 2, 0, 2, 1};  // counter-clockwise from +Y
     tinygltf::Primitive primitive;
@@ -103,6 +112,33 @@ void addMarker(tinygltf::Model& model, std::vector<unsigned char>& buffer, doubl
 }
 
 }  // namespace
+
+// A value on its way out of the tool: refused, naming its row and channel,
+// when it is not finite (a key so large that converting it overflowed).
+bool finiteOut(double value, int row, const char* channel, std::string& error) {
+    if (std::isfinite(value))
+        return true;
+    error = "row " + std::to_string(row) + ", channel " + channel + ": the value is " +
+            format("%g", value) + " once converted; nothing is written";
+    return false;
+}
+
+// What every format needs of the track as a whole: a frame with the marker
+// (without one there is no camera to export) and frame numbers that fit.
+int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error) {
+    if (motion.foundCount() == 0) {
+        error = "no frame of the track has the marker: there is no camera to export";
+        return -1;
+    }
+    const long long last = static_cast<long long>(settings.firstFrame) + motion.rowCount() - 1;
+    if (last > INT_MAX) {
+        error = "row " + std::to_string(motion.rowCount() - 1) + ": the frame number " +
+                std::to_string(last) + " (--first-frame " + std::to_string(settings.firstFrame) +
+                ") is beyond " + std::to_string(INT_MAX);
+        return -1;
+    }
+    return 0;
+}
 
 Lens lensOfCamera(const CameraParam& camera) {
     const double tanHalfX = camera.xsize / 2.0 / camera.mat[0][0];
@@ -160,25 +196,37 @@ void quaternionOfRotation(const double r[3][3], double q[4]) {
         q[i] /= norm;
 }
 
-std::string chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings) {
-    std::string text;
+int chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings,
+             std::string& text, std::string& error) {
+    if (checkTrack(motion, settings, error) != 0)
+        return -1;
+    static const char* const NAMES[7] = {"tx", "ty", "tz", "rx", "ry", "rz", "vfov"};
+    text.clear();
     for (int i = 0; i < motion.rowCount(); i++) {
         const KeyRow& row = motion.rows[i];
         if (row.found != 1)
             continue;
         const WorldCamera camera = worldCameraOfRow(row);
+        const double values[7] = {
+            camera.position[0], camera.position[1], camera.position[2],     row.rotateX,
+            row.rotateY,        row.rotateZ,        lens.verticalFovDegrees};
         text += std::to_string(settings.firstFrame + i);
-        for (double v : camera.position)
-            text += format(" %.6f", v);
-        for (double v : {row.rotateX, row.rotateY, row.rotateZ})
-            text += format(" %.6f", v);
-        text += format(" %.6f\n", lens.verticalFovDegrees);
+        for (int k = 0; k < 7; k++) {
+            if (!finiteOut(values[k], i, NAMES[k], error))
+                return -1;
+            text += format(k < 6 ? " %.6f" : " %.6f\n", values[k]);
+        }
     }
-    return text;
+    return 0;
 }
 
-std::string csvText(const CameraMotion& motion, const ExportSettings& settings) {
-    std::string text =
+int csvText(const CameraMotion& motion, const ExportSettings& settings, std::string& text,
+            std::string& error) {
+    if (checkTrack(motion, settings, error) != 0)
+        return -1;
+    static const char* const MATRIX[12] = {"m00", "m01", "m02", "m03", "m10", "m11",
+                                           "m12", "m13", "m20", "m21", "m22", "m23"};
+    text =
         "frame,found,translateX,translateY,translateZ,rotateY,rotateX,rotateZ,"
         "m00,m01,m02,m03,m10,m11,m12,m13,m20,m21,m22,m23,m30,m31,m32,m33\n";
     for (int i = 0; i < motion.rowCount(); i++) {
@@ -195,26 +243,43 @@ std::string csvText(const CameraMotion& motion, const ExportSettings& settings) 
         for (int j = 0; j < 3; j++) {
             for (int k = 0; k < 3; k++)
                 text += format(",%.9f", camera.rotation[j][k]);
+            if (!finiteOut(camera.position[j], i, MATRIX[4 * j + 3], error))
+                return -1;
             text += format(",%.6f", camera.position[j]);
         }
         text += ",0,0,0,1\n";
     }
-    return text;
+    return 0;
 }
 
 int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
               const ExportSettings& settings, bool binary, std::string& error) {
+    if (checkTrack(motion, settings, error) != 0)
+        return -1;
+    // glTF holds 32-bit floats: a value beyond their range is refused too.
+    const auto fits = [&](double value, int row, const char* channel) {
+        return finiteOut(static_cast<float>(value), row, channel, error);
+    };
     std::vector<float> times, translations, rotations;
     double previous[4] = {0.0, 0.0, 0.0, 1.0};
     for (int i = 0; i < motion.rowCount(); i++) {
         if (motion.rows[i].found != 1)
             continue;
         const WorldCamera camera = worldCameraOfRow(motion.rows[i]);
-        times.push_back(static_cast<float>((settings.firstFrame + i) / settings.fps));
-        for (double v : camera.position)
-            translations.push_back(static_cast<float>(v * settings.metresPerUnit));
+        const double time = (settings.firstFrame + i) / settings.fps;
+        if (!fits(time, i, "time"))
+            return -1;
+        times.push_back(static_cast<float>(time));
+        for (int k = 0; k < 3; k++) {
+            const double v = camera.position[k] * settings.metresPerUnit;
+            if (!fits(v, i, k == 0 ? "translation x" : k == 1 ? "translation y" : "translation z"))
+                return -1;
+            translations.push_back(static_cast<float>(v));
+        }
         double q[4];
         quaternionOfRotation(camera.rotation, q);
+        if (!fits(q[0] + q[1] + q[2] + q[3], i, "rotation"))
+            return -1;
         // The shorter way from the previous key, so that interpolation does
         // not swing the camera round the long way.
         const double dot =
@@ -226,10 +291,10 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
             rotations.push_back(static_cast<float>(q[k]));
         }
     }
-    if (times.empty()) {
-        error = "no frame of the track has the marker: there is no camera to export";
+    // The lens and the marker, from the options alone.
+    const double size = settings.markerWidth * settings.metresPerUnit;
+    if (!fits(10000.0 * size, 0, "zfar (--width times --metres-per-unit)"))
         return -1;
-    }
     tinygltf::Model model;
     model.asset.version = "2.0";
     model.asset.generator = "lumeko-export";
@@ -250,11 +315,25 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     cameraNode.translation.assign(translations.begin(), translations.begin() + 3);
     cameraNode.rotation.assign(rotations.begin(), rotations.begin() + 4);
     model.nodes.push_back(cameraNode);
+    // The marker: its corners as nodes of their own, which every package
+    // imports (Blender 3.4 with numpy 1.24, as Debian 12 has them, fails on
+    // any mesh with its default import settings); the mesh only when asked.
+    const double halfWidth = settings.markerWidth * settings.metresPerUnit / 2.0;
     tinygltf::Node markerNode;
     markerNode.name = "marker";
-    markerNode.mesh = 0;
+    markerNode.children = {2, 3, 4, 5};
+    if (settings.markerMesh) {
+        markerNode.mesh = 0;
+        addMarkerMesh(model, data, halfWidth);
+    }
     model.nodes.push_back(markerNode);
-    addMarker(model, data, settings.markerWidth * settings.metresPerUnit / 2.0);
+    const std::vector<float> corners = markerCorners(halfWidth);
+    for (int k = 0; k < 4; k++) {
+        tinygltf::Node corner;
+        corner.name = "marker corner " + std::to_string(k + 1);
+        corner.translation.assign(corners.begin() + 3 * k, corners.begin() + 3 * k + 3);
+        model.nodes.push_back(corner);
+    }
 
     const int input = addFloats(model, data, times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
     const int moves = addFloats(model, data, translations, TINYGLTF_TYPE_VEC3, 3, 0, false);
@@ -286,8 +365,13 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     model.scenes.push_back(scene);
     model.defaultScene = 0;
 
+    // Written whole beside an earlier file, which it then replaces: a failed
+    // write leaves the earlier one as it was.
+    const std::string written = path + ".tmp" + std::to_string(getpid());
     tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToFile(&model, path, false, true, true, binary)) {
+    if (!writer.WriteGltfSceneToFile(&model, written, false, true, true, binary) ||
+        std::rename(written.c_str(), path.c_str()) != 0) {
+        std::remove(written.c_str());
         error = path + ": cannot write";
         return -1;
     }

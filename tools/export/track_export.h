@@ -19,6 +19,7 @@ struct ExportSettings {
     double markerWidth = 80.0;     // printed marker width, in the unit positions use
     double metresPerUnit = 0.001;  // glTF only: metres per unit of the marker width
     int firstFrame = 0;            // number of the first frame (all formats)
+    bool markerMesh = false;       // glTF only: the marker as a dark square mesh as well
 };
 
 // The lens as the camera file describes it, for its own image size.
@@ -39,17 +40,36 @@ WorldCamera worldCameraOfRow(const KeyRow& row);
 // Unit quaternion (x, y, z, w) of a rotation matrix.
 void quaternionOfRotation(const double r[3][3], double q[4]);
 
-// ".chan": one line per found frame, "frame tx ty tz rx ry rz vfov", the
-// angles and the vertical field of view in degrees.
-std::string chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings);
+// Every format refuses, with -1 and `error` set, a track without any frame
+// with the marker (there is no camera to export), frame numbers beyond
+// INT_MAX, and a value that is not finite once converted (a key so large that
+// it overflows), naming its row (the key number, from 0) and channel.
 
-// CSV with a header: frame, found, the six keys as stored, then the camera's
-// 4x4 camera-to-world matrix row by row (empty for frames without the marker).
-std::string csvText(const CameraMotion& motion, const ExportSettings& settings);
+// A value on its way out: true when finite, else false with `error` naming
+// its row and channel.
+bool finiteOut(double value, int row, const char* channel, std::string& error);
+
+// The checks on the track as a whole that every format makes: 0, or -1 with
+// `error` set.
+int checkTrack(const CameraMotion& motion, const ExportSettings& settings, std::string& error);
+
+// ".chan" into `text`: one line per found frame, "frame tx ty tz rx ry rz
+// vfov", the angles and the vertical field of view in degrees. 0 or -1.
+int chanText(const CameraMotion& motion, const Lens& lens, const ExportSettings& settings,
+             std::string& text, std::string& error);
+
+// CSV into `text` with a header: frame, found, the six keys as stored, then
+// the camera's 4x4 camera-to-world matrix row by row (empty for frames
+// without the marker). 0 or -1.
+int csvText(const CameraMotion& motion, const ExportSettings& settings, std::string& text,
+            std::string& error);
 
 // glTF 2.0: a perspective camera node animated by linear translation and
 // rotation samplers with one key per found frame (time = (firstFrame + row) /
-// fps), and the marker as a square mesh at the origin. `binary` writes .glb,
-// otherwise .gltf with the buffer embedded. 0, or -1 with `error` set.
+// fps), and a "marker" node at the origin with a node at each of its corners
+// (a 3D package shows them as empties), and with `markerMesh` the marker as a
+// dark square mesh on it. `binary` writes .glb, otherwise .gltf with the
+// buffer embedded. Its values are 32-bit floats: one beyond their range is
+// refused as one that is not finite. 0, or -1 with `error` set.
 int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
               const ExportSettings& settings, bool binary, std::string& error);

@@ -42,6 +42,10 @@ int encode(H264WriterState& s, AVFrame* frame, std::string& error) {
             return 0;
         if (code < 0)
             break;
+        // Every frame lasts one frame time. The encoder leaves the duration out, and
+        // the MP4 muxer would then end the movie at the last frame's start and cut it off.
+        if (s.packet->duration == 0)
+            s.packet->duration = 1;
         av_packet_rescale_ts(s.packet, s.codec->time_base, s.stream->time_base);
         s.packet->stream_index = s.stream->index;
         code = av_interleaved_write_frame(s.format, s.packet);

@@ -1,17 +1,19 @@
 // lumeko-overlay: draws the written camera track over the footage.
 
-#include <unistd.h>
-
 #include <cairo/cairo.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "camera/camera_param.h"
-#include "media/movie_file.h"
+#include "media/movie_reader.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
+#include "tools/common/progress_line.h"
 #include "tools/common/tool_args.h"
+#include "tools/common/track_range.h"
 #include "tools/overlay/h264_writer.h"
 #include "tools/overlay/overlay_draw.h"
 #include "tools/render/avi_writer.h"
@@ -34,28 +36,28 @@ const char* const HELP =
     "\"not found\" in frames without the marker, \"no key\" in frames the file\n"
     "has no row for; the frame number in the top-left corner.\n"
     "\n"
-    "FOOTAGE          the movie or JPEG/PPM still Lumeko tracked.\n"
+    "FOOTAGE          the movie or JPEG/PNG/PPM still Lumeko tracked.\n"
     "OUTPUT           .mp4, .mkv or .mov: H.264; .avi: Motion JPEG; for a still\n"
     "                 also .png, .jpg or .ppm.\n"
     "--width W        the marker width given to Lumeko (required).\n"
-    "--kind M|I       movie or image; by default I for .jpg, .jpeg and .ppm.\n"
+    "--kind M|I       movie or image; by default I for .jpg, .jpeg, .png and .ppm.\n"
     "--camera FILE    camera parameter file (default Data/camera_para.dat),\n"
     "                 resized to the frame as Lumeko does.\n"
     "--every N        draw every N-th frame only (default 1).\n"
     "--from F, --to T the first and last frame to draw (default all).\n"
-    "The output keeps the footage's frame rate. When the footage and the file\n"
-    "disagree on the number of frames, the frames that exist are drawn, the\n"
-    "difference is reported and the status is 1.\n"
+    "A movie gets one output frame for every frame of the footage (of those\n"
+    "--every, --from and --to pick) at the footage's frame rate; a frame that\n"
+    "does not decode is black with nothing drawn, and is named at the end.\n"
+    "When the footage and the file disagree on the number of frames, the\n"
+    "frames that exist are drawn, the difference is reported and the status\n"
+    "is 1.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-overlay: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-overlay";
 
 struct Options {
     std::vector<std::string> positional;
-    std::string cameraPath = "Data/camera_para.dat";
+    std::string cameraPath = DEFAULT_CAMERA_FILE;
     double width = 0.0;
     char kind = 0;
     int every = 1;
@@ -72,9 +74,9 @@ int readOptions(ArgWalker& walker, Options& options) {
         std::string value;
         if (walker.name != "--camera" && walker.name != "--width" && walker.name != "--kind" &&
             walker.name != "--every" && walker.name != "--from" && walker.name != "--to")
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         bool ok = true;
         int number = 0;
         if (walker.name == "--camera") {
@@ -91,18 +93,18 @@ int readOptions(ArgWalker& walker, Options& options) {
             (walker.name == "--from" ? options.from : options.to) = number;
         }
         if (!ok)
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
     }
     if (options.positional.size() != 3)
-        return fail(std::string("give FOOTAGE, Lumeko.cm2 and OUTPUT\n") + USAGE);
+        return toolError(TOOL, std::string("give FOOTAGE, Lumeko.cm2 and OUTPUT\n") + USAGE);
     if (options.width <= 0.0)
-        return fail("give the marker width with --width");
+        return toolError(TOOL, "give the marker width with --width");
     if (options.to >= 0 && options.to < options.from)
-        return fail("--to is before --from");
+        return toolError(TOOL, "--to is before --from");
     if (options.kind == 0) {
         const std::string& footage = options.positional[0];
-        const bool still =
-            hasSuffix(footage, ".jpg") || hasSuffix(footage, ".jpeg") || hasSuffix(footage, ".ppm");
+        const bool still = hasSuffix(footage, ".jpg") || hasSuffix(footage, ".jpeg") ||
+                           hasSuffix(footage, ".png") || hasSuffix(footage, ".ppm");
         options.kind = still ? 'I' : 'M';
     }
     return 0;
@@ -176,28 +178,6 @@ class Output {
     int written_ = 0;
 };
 
-class Progress {
-  public:
-    explicit Progress(long long total) : total_(total), shown_(isatty(2) == 1) {}
-    void show(long long frame) {
-        if (!shown_)
-            return;
-        if (total_ > 0)
-            std::fprintf(stderr, "\rframe %lld of %lld", frame + 1, total_);
-        else
-            std::fprintf(stderr, "\rframe %lld", frame + 1);
-        std::fflush(stderr);
-    }
-    void end() {
-        if (shown_)
-            std::fputc('\n', stderr);
-    }
-
-  private:
-    long long total_;
-    bool shown_;
-};
-
 struct Run {
     Options options;
     CameraMotion motion;
@@ -225,57 +205,73 @@ int drawFrame(Run& run, RgbImage& frame, long long number, Output& output, std::
     return output.write(frame, error);
 }
 
+// "3, 7-9, 12": frame numbers in order, runs joined.
+std::string frameList(const std::vector<long long>& numbers) {
+    std::string text;
+    for (size_t i = 0; i < numbers.size(); i++) {
+        size_t last = i;
+        while (last + 1 < numbers.size() && numbers[last + 1] == numbers[last] + 1)
+            last++;
+        text += (text.empty() ? "" : ", ") + std::to_string(numbers[i]);
+        if (last > i)
+            text += "-" + std::to_string(numbers[last]);
+        i = last;
+    }
+    return text;
+}
+
+// One output frame for every frame of the footage (of those asked for), at
+// the footage's rate, so that the preview runs frame for frame with it. A
+// frame that does not decode is written black with nothing drawn on it.
 int drawMovie(Run& run, Output& output, std::string& error) {
     const std::string& footage = run.options.positional[0];
-    MovieFile movie;
-    if (movie.open(footage.c_str()) != 0 || movie.openVideoStream() != 0 ||
-        movie.openDecoder(0) != 0) {
+    MovieReader movie;
+    if (movie.open(footage.c_str()) != InputFailure::None ||
+        movie.prepare() != InputFailure::None) {
         error = footage + ": not a movie FFmpeg can decode";
         return -1;
     }
-    const MovieInfo info = movie.info();
-    int width = info.width, height = info.height;
-    if (!movie.peekPictureSize(width, height)) {
-        error = footage + ": no frame FFmpeg can decode";
+    const MovieInfo& info = movie.info();
+    if (output.open(info.width, info.height, info.rate, info.scale, error) != 0)
         return -1;
-    }
-    if (output.open(width, height, info.rate, info.scale, error) != 0)
-        return -1;
-    Progress progress(info.length);
-    RgbImage frame = makeRgbImage(width, height, 0, 0, 0);
-    const size_t frameBytes = static_cast<size_t>(width) * height * 4;
-    std::vector<unsigned char> bgra(frameBytes + FRAME_CONVERT_SLACK);
-    const FrameImage decodedFrame{bgra.data(), width, height};
-    bool pictureSeen = false;
-    long long number = 0;
+    ToolProgress progress(info.length);
+    RgbImage frame = makeRgbImage(info.width, info.height, 0, 0, 0);
+    std::vector<long long> undecoded;
+    const FrameImage* decoded = nullptr;
     int status = 0;
-    for (MovieFile::Found found;
-         status == 0 && (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
-        run.frames = std::max(run.frames, number + 1);
-        const bool picture = found == MovieFile::Found::Picture;
-        if (!wanted(run.options, number)) {
-            if (picture)
-                movie.dropPicture();
+    ReadResult read;
+    for (long long number = 0; status == 0 && ((read = movie.next(&decoded)) == ReadResult::Frame ||
+                                               read == ReadResult::NoPicture);
+         number++) {
+        run.frames = number + 1;
+        progress.show(number + 1);
+        if (!wanted(run.options, number))
+            continue;
+        if (read == ReadResult::NoPicture) {
+            undecoded.push_back(number);
+            std::fill(frame.rgb.begin(), frame.rgb.end(), 0);
+            status = output.write(frame, error);
             continue;
         }
-        // An empty chunk shows the picture before it again.
-        if (picture) {
-            if (!movie.convertPicture(decodedFrame))
-                continue;
-            pictureSeen = true;
-            unsigned char* out = frame.rgb.data();
-            for (size_t i = 0; i < frameBytes; i += 4, out += 3) {
-                out[0] = bgra[i + 2];
-                out[1] = bgra[i + 1];
-                out[2] = bgra[i];
-            }
-        } else if (!pictureSeen) {
-            continue;
+        const unsigned char* in = decoded->pixels;
+        for (unsigned char* out = frame.rgb.data(); out != frame.rgb.data() + frame.rgb.size();
+             out += 3, in += 4) {
+            out[0] = in[2];
+            out[1] = in[1];
+            out[2] = in[0];
         }
-        progress.show(number);
         status = drawFrame(run, frame, number, output, error);
     }
     progress.end();
+    if (status == 0 && read == ReadResult::Failed) {
+        error = footage + ": out of memory while decoding";
+        status = -1;
+    }
+    if (!undecoded.empty())
+        std::fprintf(stderr,
+                     "%s: warning: %zu frame(s) of %s could not be decoded; they are black, "
+                     "with nothing drawn: %s\n",
+                     TOOL, undecoded.size(), footage.c_str(), frameList(undecoded).c_str());
     std::string closing;
     if (output.close(closing) != 0 && status == 0) {
         error = closing;
@@ -303,7 +299,7 @@ int drawStill(Run& run, Output& output, std::string& error) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     ArgWalker walker{argc, argv};
     Run run;
@@ -313,31 +309,35 @@ int main(int argc, char** argv) {
     const std::string& path = run.options.positional[2];
     std::string error;
     if (readCameraMotion(run.options.positional[1], run.motion, error) != 0)
-        return fail(error);
-    if (arLoadCameraParam(run.options.cameraPath.c_str(), 1, &run.stored) < 0)
-        return fail(run.options.cameraPath + ": not a readable camera parameter file");
+        return toolError(TOOL, error);
+    if (const std::string beyond = rowBeyondDrawing(run.motion); !beyond.empty())
+        return toolError(TOOL, run.options.positional[1] + ": " + beyond);
+    if (loadCameraFile(run.options.cameraPath, run.stored, error) != 0)
+        return toolError(TOOL, error);
     OutputKind kind = OutputKind::H264;
     if (hasSuffix(path, ".avi")) {
         kind = OutputKind::Mjpeg;
     } else if (hasSuffix(path, ".png") || hasSuffix(path, ".jpg") || hasSuffix(path, ".jpeg") ||
                hasSuffix(path, ".ppm")) {
         if (run.options.kind != 'I')
-            return fail(path + ": a picture holds one frame; give a movie name (.mp4, .avi)");
+            return toolError(TOOL,
+                             path + ": a picture holds one frame; give a movie name (.mp4, .avi)");
         kind = OutputKind::Picture;
     } else if (!hasSuffix(path, ".mp4") && !hasSuffix(path, ".mkv") && !hasSuffix(path, ".mov")) {
-        return fail(path +
-                    ": the output must end in .mp4, .mkv, .mov or .avi (or, for a "
-                    "still, .png, .jpg or .ppm)");
+        return toolError(TOOL, path +
+                                   ": the output must end in .mp4, .mkv, .mov or .avi (or, for a "
+                                   "still, .png, .jpg or .ppm)");
     }
     Output output(path, kind);
     const int status =
         run.options.kind == 'I' ? drawStill(run, output, error) : drawMovie(run, output, error);
     if (status != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     std::printf("wrote %s: %d frames drawn of %lld\n", path.c_str(), output.written(), run.frames);
     if (run.frames != run.motion.rowCount())
-        return fail(footage + " has " + std::to_string(run.frames) + " frames but " +
-                    run.options.positional[1] + " has " + std::to_string(run.motion.rowCount()) +
-                    " rows: the frames that exist are drawn; is it the track of this footage?");
+        return toolError(
+            TOOL, footage + " has " + std::to_string(run.frames) + " frames but " +
+                      run.options.positional[1] + " has " + std::to_string(run.motion.rowCount()) +
+                      " rows: the frames that exist are drawn; is it the track of this footage?");
     return 0;
 }

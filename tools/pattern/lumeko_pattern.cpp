@@ -37,10 +37,7 @@ const char* const HELP =
     "At least one of --pattern and --print is needed.\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-pattern: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-pattern";
 
 struct PatternOptions {
     std::string input;
@@ -56,7 +53,7 @@ int readOptions(ArgWalker& walker, PatternOptions& options) {
     while (nextArg(walker)) {
         if (walker.name.empty()) {
             if (!options.input.empty()) {
-                return fail("more than one picture given: " + argument(walker));
+                return toolError(TOOL, "more than one picture given: " + argument(walker));
             }
             options.input = argument(walker);
             continue;
@@ -67,7 +64,7 @@ int readOptions(ArgWalker& walker, PatternOptions& options) {
         }
         std::string value;
         if (!optionValue(walker, value)) {
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         }
         bool ok = true;
         if (walker.name == "--pattern") {
@@ -82,10 +79,10 @@ int readOptions(ArgWalker& walker, PatternOptions& options) {
         } else if (walker.name == "--quality") {
             ok = parseInt(value, options.quality) && options.quality >= 1 && options.quality <= 100;
         } else {
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         }
         if (!ok) {
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
         }
     }
     return 0;
@@ -96,27 +93,27 @@ int readOptions(ArgWalker& walker, PatternOptions& options) {
 int main(int argc, char** argv) {
     ArgWalker walker{argc, argv};
     PatternOptions options;
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     if (readOptions(walker, options) != 0) {
         return 1;
     }
     if (options.input.empty()) {
-        return fail(std::string("no picture given\n") + USAGE);
+        return toolError(TOOL, std::string("no picture given\n") + USAGE);
     }
     if (options.patternPath.empty() && options.printPath.empty()) {
-        return fail("nothing to do: give --pattern FILE and/or --print IMAGE");
+        return toolError(TOOL, "nothing to do: give --pattern FILE and/or --print IMAGE");
     }
 
     RgbImage picture;
     std::string error;
     if (readImage(options.input, picture, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     PictureRect rect = wholePicture(picture);
     if (!options.inner && findInnerPicture(picture, rect, error) != 0) {
-        return fail(options.input + ": " + error +
-                    " (give the marker's inner picture alone with --inner)");
+        return toolError(TOOL, options.input + ": " + error +
+                                   " (give the marker's inner picture alone with --inner)");
     }
 
     if (!options.patternPath.empty()) {
@@ -124,7 +121,7 @@ int main(int argc, char** argv) {
         std::string text = formatPatternFile(cells);
         if (writeFileBytes(options.patternPath, reinterpret_cast<const unsigned char*>(text.data()),
                            text.size(), error) != 0) {
-            return fail(error);
+            return toolError(TOOL, error);
         }
         std::printf("wrote pattern %s\n", options.patternPath.c_str());
     }
@@ -132,7 +129,7 @@ int main(int argc, char** argv) {
         int margin = options.margin >= 0 ? options.margin : options.printSize / 4;
         RgbImage print = composePrintableMarker(picture, rect, options.printSize, margin);
         if (writeImage(options.printPath, print, options.quality, error) != 0) {
-            return fail(error);
+            return toolError(TOOL, error);
         }
         std::printf("wrote printable marker %s (%d x %d pixels, black square %d pixels)\n",
                     options.printPath.c_str(), print.width, print.height, options.printSize);

@@ -6,6 +6,7 @@
 
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
+#include "tools/common/track_range.h"
 #include "tools/plot/track_plot.h"
 #include "track/camera_motion_reader.h"
 
@@ -28,15 +29,12 @@ const char* const HELP =
     "--size WxH    page size in pixels (points for SVG and PDF; default 1200x900).\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-plot: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-plot";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     ArgWalker walker{argc, argv};
     std::vector<std::string> positional;
@@ -49,27 +47,29 @@ int main(int argc, char** argv) {
         }
         std::string value;
         if (walker.name != "--width" && walker.name != "--size")
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
-            return fail(walker.name + " needs a value");
+            return missingValue(TOOL, walker.name);
         const bool ok = walker.name == "--width"
                             ? parseDouble(value, markerWidth) && markerWidth > 0.0
                             : parseSize(value, width, height) && width >= 200 && height >= 150 &&
                                   width <= 10000 && height <= 10000;
         if (!ok)
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
     }
     if (positional.size() != 2)
-        return fail(std::string("give one Lumeko.cm2 and one OUTPUT\n") + USAGE);
+        return toolError(TOOL, std::string("give one Lumeko.cm2 and one OUTPUT\n") + USAGE);
     const std::string& output = positional[1];
     if (!hasSuffix(output, ".png") && !hasSuffix(output, ".svg") && !hasSuffix(output, ".pdf"))
-        return fail(output + ": the output must end in .png, .svg or .pdf");
+        return toolError(TOOL, output + ": the output must end in .png, .svg or .pdf");
     CameraMotion motion;
     std::string error;
     if (readCameraMotion(positional[0], motion, error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
+    if (const std::string beyond = rowBeyondDrawing(motion); !beyond.empty())
+        return toolError(TOOL, positional[0] + ": " + beyond);
     if (writePlot(output, motion, markerWidth, width, height, error) != 0)
-        return fail(error);
+        return toolError(TOOL, error);
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
                 motion.foundCount());
     return 0;

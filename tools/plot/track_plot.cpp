@@ -15,8 +15,13 @@
 
 namespace {
 
-constexpr const char* CURVE_NAMES[6] = {"translateX", "translateY", "translateZ",
-                                        "rotateY",    "rotateX",    "rotateZ"};
+// Each curve's name in Lumeko.cm2 and what it is (the world of lumeko-export).
+constexpr const char* CURVE_NAMES[6] = {"translateX: camera right of the marker",
+                                        "translateY: camera height above the marker",
+                                        "translateZ: camera towards the viewer",
+                                        "rotateY: pan (degrees)",
+                                        "rotateX: tilt (degrees)",
+                                        "rotateZ: roll (degrees)"};
 constexpr double KeyRow::*CURVE_VALUES[6] = {&KeyRow::translateX, &KeyRow::translateY,
                                              &KeyRow::translateZ, &KeyRow::rotateY,
                                              &KeyRow::rotateX,    &KeyRow::rotateZ};
@@ -64,15 +69,57 @@ void frame(cairo_t* cr, const PlotRect& r) {
     cairo_stroke(cr);
 }
 
+// Where frame i's column is centred across a curve panel of n frames.
+double frameX(const PlotRect& r, int n, double i) {
+    return r.x + (n > 1 ? (i + 0.5) / n : 0.5) * r.width;
+}
+
+// Frames between two ticks: 1, 2 or 5 times a power of ten, for at most
+// about ten ticks.
+int tickStep(int n) {
+    for (int power = 1;; power *= 10)
+        for (int m : {1, 2, 5})
+            if (n <= 10 * m * power)
+                return m * power;
+}
+
+// Tick marks under every curve panel at the same frames, numbered under the
+// last one, with the axis's name.
+void drawFrameTicks(cairo_t* cr, const PlotLayout& layout, int n, double font) {
+    if (n < 1)
+        return;
+    const int step = tickStep(n);
+    setColour(cr, 0.35, 0.35, 0.35);
+    cairo_set_line_width(cr, 1.0);
+    for (const PlotRect& r : layout.curves)
+        for (int f = 0; f < n; f += step) {
+            const double x = std::round(frameX(r, n, f)) + 0.5;
+            cairo_move_to(cr, x, r.y + r.height);
+            cairo_line_to(cr, x, r.y + r.height + font * 0.4);
+        }
+    cairo_stroke(cr);
+    setColour(cr, 0, 0, 0);
+    const PlotRect& last = layout.curves[5];
+    cairo_text_extents_t extents;
+    for (int f = 0; f < n; f += step) {
+        const std::string label = std::to_string(f);
+        cairo_set_font_size(cr, font * 0.85);
+        cairo_text_extents(cr, label.c_str(), &extents);
+        text(cr, label, frameX(last, n, f) - extents.x_advance / 2,
+             last.y + last.height + font * 1.4, font * 0.85);
+    }
+    text(cr, "frame", last.x + last.width / 2 - font * 1.2, last.y + last.height + font * 2.6,
+         font);
+}
+
 void drawCurve(cairo_t* cr, const PlotRect& r, const CameraMotion& motion, int c, double font) {
     const int n = motion.rowCount();
-    const double x0 = r.x, x1 = r.x + r.width;
-    auto xOf = [&](double i) { return x0 + (n > 1 ? (i + 0.5) / n : 0.5) * (x1 - x0); };
+    auto xOf = [&](double i) { return frameX(r, n, i); };
     // Frames without the marker: shaded columns.
     setColour(cr, PLOT_LOST_SHADE[0], PLOT_LOST_SHADE[1], PLOT_LOST_SHADE[2]);
     for (int i = 0; i < n; i++) {
         if (motion.rows[i].found != 1) {
-            const double left = x0 + static_cast<double>(i) / n * r.width;
+            const double left = r.x + static_cast<double>(i) / n * r.width;
             cairo_rectangle(cr, left, r.y, std::max(1.0, r.width / n), r.height);
         }
     }
@@ -119,7 +166,7 @@ void drawCurve(cairo_t* cr, const PlotRect& r, const CameraMotion& motion, int c
     cairo_stroke(cr);
     frame(cr, r);
     setColour(cr, 0, 0, 0);
-    text(cr, CURVE_NAMES[c], r.x + 4, r.y + font + 2, font);
+    text(cr, CURVE_NAMES[c], r.x, r.y - font * 0.35, font);
     if (any) {
         text(cr, number(range.high), r.x + r.width + 4, yOf(range.high) + font / 3, font * 0.85);
         text(cr, number(range.low), r.x + r.width + 4, yOf(range.low) + font / 3, font * 0.85);
@@ -190,58 +237,77 @@ void drawView(cairo_t* cr, const PlotRect& r, const CameraMotion& motion, double
     }
     frame(cr, r);
     setColour(cr, 0, 0, 0);
-    text(cr, title, r.x + 4, r.y + font + 2, font);
+    text(cr, title, r.x, r.y - font * 0.35, font);
 }
 
 void drawPage(cairo_t* cr, const CameraMotion& motion, double markerWidth, int width, int height) {
     setColour(cr, PLOT_BACKGROUND[0], PLOT_BACKGROUND[1], PLOT_BACKGROUND[2]);
     cairo_paint(cr);
     const PlotLayout layout = plotLayout(width, height);
-    const double font = std::max(9.0, height / 70.0);
+    const double font = plotFont(height);
     for (int c = 0; c < 6; c++)
         drawCurve(cr, layout.curves[c], motion, c, font);
+    drawFrameTicks(cr, layout, motion.rowCount(), font);
     drawView(cr, layout.top, motion, markerWidth, 0, 1, "top view (x right, y up)", font);
     drawView(cr, layout.side, motion, markerWidth, 0, 2, "side view (x right, height up)", font);
     setColour(cr, 0, 0, 0);
-    const std::string title =
-        motion.cameraName + ": " + std::to_string(motion.rowCount()) + " frames, marker found in " +
-        std::to_string(motion.foundCount()) +
-        " (frame number left to right, lost frames shaded, angles in degrees drawn without "
-        "their whole-turn jumps)";
+    const std::string title = motion.cameraName + ": " + std::to_string(motion.rowCount()) +
+                              " frames, marker found in " + std::to_string(motion.foundCount()) +
+                              " (lost frames shaded; angles drawn without their whole-turn jumps)";
     text(cr, title, layout.curves[0].x, font * 1.4, font);
 }
 
 }  // namespace
+
+double plotFont(double height) {
+    return std::max(9.0, height / 70.0);
+}
 
 PlotLayout plotLayout(double width, double height) {
     const double margin = std::max(8.0, height / 40.0);
     const double top = 2.0 * margin;
     const double curvesWidth = width * 0.55;
     const double gap = margin / 2.0;
-    const double curveHeight = (height - top - margin - 5.0 * gap) / 6.0;
+    // Above every panel its name; under the curves the frame numbers.
+    const double label = 1.5 * plotFont(height);
+    const double axis = 2.8 * plotFont(height);
+    const double curveHeight = (height - top - margin - axis - 6.0 * label - 5.0 * gap) / 6.0;
     PlotLayout layout{};
     for (int c = 0; c < 6; c++)
-        layout.curves[c] = {margin, top + c * (curveHeight + gap), curvesWidth - 2.0 * margin,
-                            curveHeight};
+        layout.curves[c] = {margin, top + label + c * (label + curveHeight + gap),
+                            curvesWidth - 2.0 * margin, curveHeight};
     // The right column, after room for the curves' value labels.
     const double rightX = curvesWidth + 3.0 * margin;
     const double rightWidth = width - rightX - margin;
-    const double viewHeight = (height - top - margin - gap) / 2.0;
-    layout.top = {rightX, top, rightWidth, viewHeight};
-    layout.side = {rightX, top + viewHeight + gap, rightWidth, viewHeight};
+    const double viewHeight = (height - top - margin - 2.0 * label - gap) / 2.0;
+    layout.top = {rightX, top + label, rightWidth, viewHeight};
+    layout.side = {rightX, top + 2.0 * label + viewHeight + gap, rightWidth, viewHeight};
     return layout;
 }
 
+namespace {
+
+// Collects what cairo writes, so that the file is written in one piece, with
+// the system's reason when it cannot be.
+cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
+    auto* bytes = static_cast<std::vector<unsigned char>*>(closure);
+    bytes->insert(bytes->end(), data, data + length);
+    return CAIRO_STATUS_SUCCESS;
+}
+
+}  // namespace
+
 int writePlot(const std::string& path, const CameraMotion& motion, double markerWidth, int width,
               int height, std::string& error) {
+    std::vector<unsigned char> bytes;
     cairo_surface_t* surface = nullptr;
     const bool png = hasSuffix(path, ".png");
     if (png)
         surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
     else if (hasSuffix(path, ".svg"))
-        surface = cairo_svg_surface_create(path.c_str(), width, height);
+        surface = cairo_svg_surface_create_for_stream(appendBytes, &bytes, width, height);
     else if (hasSuffix(path, ".pdf"))
-        surface = cairo_pdf_surface_create(path.c_str(), width, height);
+        surface = cairo_pdf_surface_create_for_stream(appendBytes, &bytes, width, height);
     else {
         error = path + ": the output must end in .png, .svg or .pdf";
         return -1;
@@ -252,14 +318,14 @@ int writePlot(const std::string& path, const CameraMotion& motion, double marker
     cairo_surface_flush(surface);
     cairo_status_t status = cairo_surface_status(surface);
     if (png && status == CAIRO_STATUS_SUCCESS)
-        status = cairo_surface_write_to_png(surface, path.c_str());
+        status = cairo_surface_write_to_png_stream(surface, appendBytes, &bytes);
     cairo_surface_finish(surface);  // SVG and PDF are written out here
     if (status == CAIRO_STATUS_SUCCESS)
         status = cairo_surface_status(surface);
     cairo_surface_destroy(surface);
     if (status != CAIRO_STATUS_SUCCESS) {
-        error = path + ": cannot write (" + cairo_status_to_string(status) + ")";
+        error = path + ": cannot draw the page (" + cairo_status_to_string(status) + ")";
         return -1;
     }
-    return 0;
+    return writeFileBytes(path, bytes.data(), bytes.size(), error);
 }

@@ -21,7 +21,10 @@ struct PlotLayout {
     PlotRect top;
     PlotRect side;
 };
+// Each panel's name lies above it, the frame numbers under the last curve.
 PlotLayout plotLayout(double width, double height);
+// The size of the page's text for a page `height` high.
+double plotFont(double height);
 
 // Colours (red, green, blue, 0..1) the page uses, for whoever reads it back.
 inline constexpr double PLOT_BACKGROUND[3] = {1.0, 1.0, 1.0};

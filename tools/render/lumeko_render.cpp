@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
+#include "tools/common/progress_line.h"
 #include "tools/common/tool_args.h"
 #include "tools/pattern/marker_picture.h"
 #include "tools/render/avi_writer.h"
@@ -129,17 +131,12 @@ const char* const HELP =
     "\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
-const char* const DEFAULT_PICTURE = "Data/sample_marker_picture.ppm";
-
-int fail(const std::string& message) {
-    std::fprintf(stderr, "lumeko-render: %s\n", message.c_str());
-    return 1;
-}
+const char* const TOOL = "lumeko-render";
 
 struct RenderOptions {
     std::string output, truth;
-    std::string cameraPath = "Data/camera_para.dat";
-    std::string picturePath = DEFAULT_PICTURE;
+    std::string cameraPath = DEFAULT_CAMERA_FILE;
+    std::string picturePath = DEFAULT_MARKER_PICTURE;
     bool wholeMarker = false;
     bool raw = false;
     int quality = 90, fps = 30, frames = -1, supersample = 2, seed = 1;
@@ -364,22 +361,24 @@ bool readOption(const std::string& name, const std::string& value, RenderOptions
 int readOptions(ArgWalker& walker, RenderOptions& options) {
     while (nextArg(walker)) {
         if (walker.name.empty()) {
-            return fail("unexpected argument " + argument(walker) + "\n" + USAGE);
+            return toolError(TOOL, "unexpected argument " + argument(walker) + "\n" + USAGE);
         }
         if (walker.name == "--raw") {
             options.raw = true;
             continue;
         }
         std::string value;
-        if (!optionValue(walker, value)) {
-            return fail(walker.name + " needs a value");
-        }
         bool known = true;
+        if (!optionValue(walker, value)) {
+            readOption(walker.name, value, options, known);
+            return known ? missingValue(TOOL, walker.name)
+                         : unknownOption(TOOL, walker.name, USAGE);
+        }
         if (!readOption(walker.name, value, options, known)) {
-            return fail("bad value for " + walker.name + ": " + value);
+            return badValue(TOOL, walker.name, value);
         }
         if (!known) {
-            return fail("unknown option " + walker.name + "\n" + USAGE);
+            return unknownOption(TOOL, walker.name, USAGE);
         }
     }
     return 0;
@@ -435,25 +434,26 @@ struct Output {
 
 int prepareOutput(RenderOptions& o, int frameCount, Output& out) {
     if (o.output.empty()) {
-        return fail(std::string("--output FILE is needed\n") + USAGE);
+        return toolError(TOOL, std::string("--output FILE is needed\n") + USAGE);
     }
     out.movie = hasSuffix(o.output, ".avi");
     if (!out.movie && !hasSuffix(o.output, ".jpg") && !hasSuffix(o.output, ".jpeg") &&
         !hasSuffix(o.output, ".png") && !hasSuffix(o.output, ".ppm")) {
-        return fail(o.output + ": the output must end in .avi, .jpg, .jpeg, .png or .ppm");
+        return toolError(TOOL,
+                         o.output + ": the output must end in .avi, .jpg, .jpeg, .png or .ppm");
     }
     if (o.raw && !out.movie) {
-        return fail("--raw applies to .avi movies only");
+        return toolError(TOOL, "--raw applies to .avi movies only");
     }
     if (!out.movie) {
         out.numbered = splitNumberField(o.output, out.before, out.digits, out.after);
         if (!out.numbered && o.output.find('%') != std::string::npos) {
-            return fail(o.output + ": a frame-number field looks like %d or %04d");
+            return toolError(TOOL, o.output + ": a frame-number field looks like %d or %04d");
         }
         if (!out.numbered && frameCount > 1) {
-            return fail(
-                "more than one frame needs a frame-number field in the output name, "
-                "for example frame_%04d.jpg");
+            return toolError(TOOL,
+                             "more than one frame needs a frame-number field in the output name, "
+                             "for example frame_%04d.jpg");
         }
     }
     if (o.truth.empty()) {
@@ -472,17 +472,11 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     Scene& scene = shot.scene;
     std::string error;
     RgbImage image;
-    if (readImage(o.picturePath, image, error) != 0) {
-        if (o.picturePath == DEFAULT_PICTURE) {
-            error +=
-                " (the sample picture is found from the Lumeko source folder; elsewhere give "
-                "--picture FILE)";
-        }
-        return fail(error);
-    }
+    if (readImage(o.picturePath, image, error) != 0)
+        return toolError(TOOL, error + missingDataHint(o.picturePath, "--picture FILE"));
     PictureRect rect = wholePicture(image);
     if (o.wholeMarker && findInnerPicture(image, rect, error) != 0) {
-        return fail(o.picturePath + ": " + error);
+        return toolError(TOOL, o.picturePath + ": " + error);
     }
     if (o.wholeMarker) {
         const int w = static_cast<int>(rect.x1 - rect.x0 + 0.5);
@@ -501,7 +495,7 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     if (!o.tablePath.empty()) {
         RgbImage table;
         if (readImage(o.tablePath, table, error) != 0) {
-            return fail(error);
+            return toolError(TOOL, error);
         }
         const double tile = o.tableTile > 0.0 ? o.tableTile : 4.0 * o.markerWidth;
         scene.table = std::make_shared<const TableTexture>(table, tile);
@@ -511,15 +505,26 @@ int loadScene(const RenderOptions& o, Shot& shot) {
 
 int loadCamera(const RenderOptions& o, CameraParam& camera) {
     CameraParam file;
-    std::string reason;
-    if (arLoadCameraParam(o.cameraPath.c_str(), 1, &file, &reason) != 0) {
-        return fail("cannot load camera parameter file " + o.cameraPath + ": " + reason);
-    }
+    std::string error;
+    if (loadCameraFile(o.cameraPath, file, error) != 0)
+        return toolError(TOOL, error);
     const int width = o.width > 0 ? o.width : file.xsize;
     const int height = o.height > 0 ? o.height : file.ysize;
+    // Resized by the width alone, as Lumeko resizes it: for another shape
+    // the picture is stretched and the truth no camera's.
+    const double ratio =
+        (static_cast<double>(width) / height) / (static_cast<double>(file.xsize) / file.ysize);
+    if (std::fabs(ratio - 1.0) > 0.01)
+        std::fprintf(stderr,
+                     "%s: warning: --size %dx%d is another aspect ratio than %s (%d x %d); it "
+                     "is resized by the width alone, so the picture is stretched. Make a "
+                     "camera file of that size, e.g. lumeko-camera write camera.dat --size "
+                     "%dx%d --hfov <degrees>, and give it with --camera\n",
+                     TOOL, width, height, o.cameraPath.c_str(), file.xsize, file.ysize, width,
+                     height);
     if (arResizeCameraParam(file, width, height, camera) != 0) {
-        return fail("camera parameter file " + o.cameraPath +
-                    ": values stop being finite when resized to the frame");
+        return toolError(TOOL, "camera parameter file " + o.cameraPath +
+                                   ": values stop being finite when resized to the frame");
     }
     return 0;
 }
@@ -555,7 +560,8 @@ int render(RenderOptions& o) {
     CameraParam camera;
     const bool chessboard = o.boardColumns > 0;
     if (chessboard && hasSceneExtras(o)) {
-        return fail("the table, boxes, occluders, light and motion blur are for the marker only");
+        return toolError(
+            TOOL, "the table, boxes, occluders, light and motion blur are for the marker only");
     }
     if (prepareOutput(o, frameCount, out) != 0 || (!chessboard && loadScene(o, shot) != 0) ||
         loadCamera(o, camera) != 0) {
@@ -566,12 +572,13 @@ int render(RenderOptions& o) {
     std::string error;
     if (out.movie && aviOpen(out.avi, o.output, camera.xsize, camera.ysize, o.fps, !o.raw,
                              o.quality, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     std::string csv = truthCsvHeader();
     RgbImage frame;
     ShotStorage storage;
     int visible = 0;
+    ToolProgress progress(frameCount);
     for (int i = 0; i < frameCount; ++i) {
         const CameraPose pose = poseOfFrame(o, i, frameCount);
         SceneTruth sceneTruth;
@@ -588,29 +595,34 @@ int render(RenderOptions& o) {
                 std::string ignored;
                 aviClose(out.avi, ignored);
             }
-            return fail(error);
+            progress.end();
+            return toolError(TOOL, error);
         }
         const MarkerView view = viewOfMarker(camera, pose, o.markerWidth);
-        visible += view.visible;
+        visible += chessboard ? rectangleInView(camera, pose, (board.columns + 1) * square / 2.0,
+                                                (board.rows + 1) * square / 2.0)
+                              : view.visible;
         csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose), sceneTruth);
+        progress.show(i + 1);
     }
+    progress.end();
     if (out.movie && aviClose(out.avi, error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
     if (writeFileBytes(o.truth, reinterpret_cast<const unsigned char*>(csv.data()), csv.size(),
                        error) != 0) {
-        return fail(error);
+        return toolError(TOOL, error);
     }
-    std::printf("wrote %d frame%s of %d x %d to %s (marker fully in view in %d), truth in %s\n",
+    std::printf("wrote %d frame%s of %d x %d to %s (%s fully in view in %d), truth in %s\n",
                 frameCount, frameCount == 1 ? "" : "s", camera.xsize, camera.ysize,
-                o.output.c_str(), visible, o.truth.c_str());
+                o.output.c_str(), chessboard ? "board" : "marker", visible, o.truth.c_str());
     return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (printHelpIfAsked(argc, argv, USAGE, HELP))
+    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
         return 0;
     if (argc < 2) {
         std::fputs(USAGE, stderr);

@@ -64,19 +64,27 @@ KeyValues keyValuesOfPose(const CameraPose& pose) {
     return keys;
 }
 
+int rectangleInView(const CameraParam& camera, const CameraPose& pose, double halfWidth,
+                    double halfHeight) {
+    for (double x : {-halfWidth, halfWidth}) {
+        for (double y : {-halfHeight, halfHeight}) {
+            const ProjectedPoint p = projectMarkerPoint(camera, pose, x, y);
+            if (!(p.depth > 0.0 && p.x >= EDGE_MARGIN && p.y >= EDGE_MARGIN &&
+                  p.x <= camera.xsize - 1 - EDGE_MARGIN && p.y <= camera.ysize - 1 - EDGE_MARGIN))
+                return 0;
+        }
+    }
+    return 1;
+}
+
 MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, double markerWidth) {
     const double h = 0.5 * markerWidth;
     const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
     ProjectedPoint p[4];
-    bool inside = true;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         p[i] = projectMarkerPoint(camera, pose, corners[i][0], corners[i][1]);
-        inside = inside && p[i].depth > 0.0 && p[i].x >= EDGE_MARGIN && p[i].y >= EDGE_MARGIN &&
-                 p[i].x <= camera.xsize - 1 - EDGE_MARGIN &&
-                 p[i].y <= camera.ysize - 1 - EDGE_MARGIN;
-    }
     MarkerView view;
-    view.visible = inside ? 1 : 0;
+    view.visible = rectangleInView(camera, pose, h, h);
     view.minSide = 1e300;
     double twiceArea = 0.0;
     for (int i = 0; i < 4; ++i) {

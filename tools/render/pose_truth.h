@@ -35,6 +35,12 @@ struct ProjectedPoint {
 ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& pose, double x,
                                   double y);
 
+// 1 when the rectangle of the z = 0 plane centred on the origin, `halfWidth`
+// along x and `halfHeight` along y, lies in front of the camera and at least
+// 2 pixels inside every edge of the frame; else 0.
+int rectangleInView(const CameraParam& camera, const CameraPose& pose, double halfWidth,
+                    double halfHeight);
+
 // Projects the marker's corners and centre through the pose, the camera's
 // projection and its distortion (ideal to observed).
 MarkerView viewOfMarker(const CameraParam& camera, const CameraPose& pose, double markerWidth);

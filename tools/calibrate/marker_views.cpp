@@ -1,0 +1,196 @@
+#include "tools/calibrate/marker_views.h"
+
+#include <ceres/rotation.h>
+
+#include <cmath>
+
+#include "camera/distortion.h"
+#include "marker/detector.h"
+#include "marker/edge_refine.h"
+#include "pose/initial_rotation.h"
+#include "tools/camera/camera_file.h"
+#include "track/tracker.h"
+
+std::vector<TargetPoint> markerTargetPoints(double width) {
+    const double h = width / 2.0;
+    return {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
+}
+
+namespace {
+
+// Points measured along a side, between this share of it from either corner,
+// as edge refinement measures them.
+constexpr int SIDE_SAMPLES = 16;
+constexpr double SIDE_END = 0.05;
+
+struct Line {
+    double x, y;    // a point on it
+    double dx, dy;  // its unit direction
+};
+
+// Where `lens` shows marker point (x, y) with the marker at `pose`.
+BoardCorner seenPoint(const CameraParam& lens, const std::array<double, 6>& pose, double x,
+                      double y) {
+    const double point[3] = {x, y, 0.0};
+    double p[3];
+    ceres::AngleAxisRotatePoint(pose.data(), point, p);
+    for (int k = 0; k < 3; ++k) {
+        p[k] += pose[3 + k];
+    }
+    const double ix = (lens.mat[0][0] * p[0] + lens.mat[0][2] * p[2]) / p[2];
+    const double iy = (lens.mat[1][1] * p[1] + lens.mat[1][2] * p[2]) / p[2];
+    BoardCorner seen{};
+    arIdealToObserved(lens.distFactor, ix, iy, &seen.x, &seen.y);
+    return seen;
+}
+
+// The straight line closest to the side from `a` to `b` as the lens shows it.
+Line fittedSide(const CameraParam& lens, const std::array<double, 6>& pose, TargetPoint a,
+                TargetPoint b) {
+    BoardCorner points[SIDE_SAMPLES];
+    double mx = 0.0, my = 0.0;
+    for (int k = 0; k < SIDE_SAMPLES; ++k) {
+        const double s = SIDE_END + (1.0 - 2.0 * SIDE_END) * k / (SIDE_SAMPLES - 1);
+        points[k] = seenPoint(lens, pose, a.x + s * (b.x - a.x), a.y + s * (b.y - a.y));
+        mx += points[k].x / SIDE_SAMPLES;
+        my += points[k].y / SIDE_SAMPLES;
+    }
+    double sxx = 0.0, sxy = 0.0, syy = 0.0;
+    for (const BoardCorner& p : points) {
+        sxx += (p.x - mx) * (p.x - mx);
+        sxy += (p.x - mx) * (p.y - my);
+        syy += (p.y - my) * (p.y - my);
+    }
+    const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
+    return {mx, my, std::cos(angle), std::sin(angle)};
+}
+
+BoardCorner meet(const Line& a, const Line& b) {
+    const double det = a.dx * b.dy - a.dy * b.dx;
+    const double t = ((b.x - a.x) * b.dy - (b.y - a.y) * b.dx) / det;
+    return {a.x + t * a.dx, a.y + t * a.dy};
+}
+
+}  // namespace
+
+std::array<BoardCorner, 4> bentSideShifts(const CameraParam& lens, double markerWidth,
+                                          const std::array<double, 6>& pose) {
+    const std::vector<TargetPoint> corners = markerTargetPoints(markerWidth);
+    Line sides[4];
+    for (int i = 0; i < 4; ++i) {
+        sides[i] = fittedSide(lens, pose, corners[i], corners[(i + 1) % 4]);
+    }
+    std::array<BoardCorner, 4> shifts{};
+    for (int i = 0; i < 4; ++i) {
+        const BoardCorner met = meet(sides[(i + 3) % 4], sides[i]);
+        const BoardCorner seen = seenPoint(lens, pose, corners[i].x, corners[i].y);
+        shifts[i] = {met.x - seen.x, met.y - seen.y};
+    }
+    return shifts;
+}
+
+int fitMarkerCamera(double markerWidth, const std::vector<std::vector<BoardCorner>>& views,
+                    int width, int height, bool allowDistortion, FitResult& result,
+                    FittedModel& model, std::string& error) {
+    const std::vector<TargetPoint> target = markerTargetPoints(markerWidth);
+    model = FittedModel{};
+    if (fitOneFocalLength(target, views, width, height, result, model.principalPoint, error) != 0) {
+        return -1;
+    }
+    if (!allowDistortion) {
+        return 0;
+    }
+    FitSettings settings;
+    settings.oneFocalLength = true;
+    settings.fitPrincipalPoint = model.principalPoint;
+    settings.estimateSigmas = true;
+    settings.start = &result;
+    FitResult distorted;
+    if (fitCamera(target, views, width, height, settings, distorted, error) != 0) {
+        return -1;
+    }
+    std::vector<std::vector<BoardCorner>> straightened = views;
+    for (int round = 0; round < BENT_SIDE_ROUNDS; ++round) {
+        for (size_t v = 0; v < views.size(); ++v) {
+            const std::array<BoardCorner, 4> shifts =
+                bentSideShifts(distorted.camera, markerWidth, distorted.poses[v]);
+            for (int i = 0; i < 4; ++i) {
+                straightened[v][i] = {views[v][i].x - shifts[i].x, views[v][i].y - shifts[i].y};
+            }
+        }
+        FitResult next;
+        settings.start = &distorted;
+        if (fitCamera(target, straightened, width, height, settings, next, error) != 0) {
+            return -1;
+        }
+        const double change = std::fabs(next.cornerPull - distorted.cornerPull);
+        distorted = next;
+        if (change < 0.01 * distorted.distortionSigma) {
+            break;
+        }
+    }
+    if (std::fabs(distorted.cornerPull) >= DISTORTION_SIGNIFICANCE * distorted.distortionSigma) {
+        model.distortion = true;
+        result = distorted;
+    }
+    return 0;
+}
+
+std::unique_ptr<MarkerFinder> MarkerFinder::create(const std::string& patternPath, int width,
+                                                   int height, std::string& error) {
+    // A lens without distortion: detection then gives the corners where the
+    // frame shows them.
+    CameraParam lens{};
+    if (makeCameraParam(
+            {width, height, 1.0 * width, 1.0 * width, width / 2.0, height / 2.0, 0.0, 1.0}, lens,
+            error) != 0) {
+        return nullptr;
+    }
+    std::unique_ptr<MarkerFinder> finder(new MarkerFinder);
+    DetectorSettings settings;
+    settings.largeMarkers = true;
+    finder->detector = Detector::create(lens, settings);
+    finder->refineStorage = std::make_unique<EdgeRefineStorage>();
+    if (finder->detector == nullptr) {
+        error = "not enough memory for frames of " + std::to_string(lens.xsize) + " x " +
+                std::to_string(lens.ysize);
+        return nullptr;
+    }
+    PatternLoadError why = PatternLoadError::None;
+    finder->patternId = finder->detector->loadPattern(patternPath.c_str(), &why);
+    if (finder->patternId < 0) {
+        error = patternPath + (why == PatternLoadError::FileMissing
+                                   ? ": cannot open the pattern file"
+                                   : ": not a pattern file (3072 numbers 0..255)");
+        return nullptr;
+    }
+    return finder;
+}
+
+MarkerFinder::~MarkerFinder() = default;
+
+MarkerSight MarkerFinder::find(const FrameImage& frame, std::vector<BoardCorner>& corners) {
+    corners.clear();
+    detector->forgetHistory();
+    const MarkerInfo* markers = nullptr;
+    int count = 0;
+    if (detector->detect(frame, &markers, &count) != DETECT_OK) {
+        return MarkerSight::NotFound;
+    }
+    const int chosen = chooseMarker(markers, detector->seenCount(), patternId);
+    if (chosen < 0) {
+        return MarkerSight::NotFound;
+    }
+    // The plain sides run through the outermost dark pixels; only sides
+    // measured on the grey-level edge give corners good to a fraction of a pixel.
+    MarkerInfo marker = markers[chosen];
+    if (arRefineEdges(frame, detector->camera().distFactor, *refineStorage, marker.edgeLines,
+                      marker.vertices) != 4) {
+        return MarkerSight::NotRefined;
+    }
+    for (int k = 0; k < 4; ++k) {
+        const ImagePoint& corner = marker.vertices[arMarkerOrderIndex(marker.direction, k)];
+        corners.push_back({corner.x, corner.y});
+    }
+    return MarkerSight::Found;
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "camera/camera_param.h"
+#include "tools/common/image_io.h"
+#include "tools/export/track_export.h"
+#include "track/camera_motion_reader.h"
+
+// What the Blender script is made from besides the track.
+struct BlenderSceneInput {
+    CameraParam camera{};    // the camera file, for frames of its own size
+    RgbImage markerTexture;  // the whole marker as printed, square, top row first
+    std::string footage;     // absolute path of the movie or image sequence; "" for none
+    bool fpsGiven = false;   // else the footage's rate, or 30
+    std::string trackName;   // the camera-motion file, named in the script's header
+};
+
+// A Python script for Blender (3.4 and later) that makes a scene named
+// "Lumeko" in the open file: the tracked camera with one key per found frame
+// (at frame settings.firstFrame + row), its lens, sensor and lens shift from
+// the camera file (resized to the footage's width as Lumeko resizes it), the
+// scene's frame range, rate and resolution, the footage as the camera's
+// background, and the marker as a textured square settings.markerWidth wide
+// at the origin. Blender's world is Z-up in metres: X = the marker's x, Y =
+// its y (up on the printed marker), Z = out of it; lengths are the marker
+// width's unit times settings.metresPerUnit. The script uses bpy alone (no
+// add-on, no importer, no numpy). 0, or -1 with `error` set on the refusals
+// every format makes (track_export.h).
+int blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& input,
+                       const ExportSettings& settings, std::string& script, std::string& error);
