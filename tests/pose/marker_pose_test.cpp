@@ -142,33 +142,28 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
     MarkerSquare square = squareOf(camera, truth);
     const double somewhere[3] = {1.0, 2.0, 3.0};
     const Pose marked = makePose(0.1, 0.2, 0.3, somewhere);
+    auto fallback = [&](const PoseFit& continued) {
+        return arMarkerPoseFallback(camera, square, continued, ORIGIN, MARKER_WIDTH);
+    };
+    auto same = [](const PoseFit& a, const PoseFit& b) {
+        return a.status == b.status && a.error == b.error && samePose(a.pose, b.pose);
+    };
+    const PoseFit broke = poseFailure(PoseStatus::BrokeDown);
     for (bool poor : {false, true}) {
         square.vertices[2].x += poor ? 6.0 : 0.0;
         const PoseFit fresh = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH);
         ASSERT_TRUE(fresh.ok() && (fresh.error > POSE_CONT_ERROR_MAX) == poor) << fresh.error;
         const double kept = poor ? fresh.error : 1.0, beaten = std::nextafter(kept, 2.0 * kept);
-        PoseFit fit = arMarkerPoseFallback(camera, square, {PoseStatus::Ok, marked, kept}, ORIGIN,
-                                           MARKER_WIDTH);
-        EXPECT_TRUE(fit.error == kept && samePose(fit.pose, marked));
-        fit = arMarkerPoseFallback(camera, square, {PoseStatus::Ok, marked, beaten}, ORIGIN,
-                                   MARKER_WIDTH);
-        EXPECT_TRUE(fit.error == fresh.error && samePose(fit.pose, fresh.pose));
-        fit = arMarkerPoseFallback(camera, square, poseFailure(PoseStatus::BrokeDown), ORIGIN,
-                                   MARKER_WIDTH);
-        EXPECT_TRUE(fit.error == fresh.error && samePose(fit.pose, fresh.pose));
+        EXPECT_TRUE(same(fallback({PoseStatus::Ok, marked, kept}), {PoseStatus::Ok, marked, kept}));
+        EXPECT_TRUE(same(fallback({PoseStatus::Ok, marked, beaten}), fresh));
+        EXPECT_TRUE(same(fallback(broke), fresh));
         Pose broken = truth;
         broken.m[1][1] = NAN;
-        fit = arMarkerPoseCont(camera, square, broken, ORIGIN, MARKER_WIDTH);
-        EXPECT_TRUE(fit.error == fresh.error && samePose(fit.pose, fresh.pose));
+        EXPECT_TRUE(same(arMarkerPoseCont(camera, square, broken, ORIGIN, MARKER_WIDTH), fresh));
     }
     square.edgeLines[3] = square.edgeLines[1];  // no vanishing direction
-    const PoseFit fit =
-        arMarkerPoseFallback(camera, square, {PoseStatus::Ok, marked, 50.0}, ORIGIN, MARKER_WIDTH);
-    EXPECT_TRUE(fit.error == 50.0 && samePose(fit.pose, marked));
-    EXPECT_EQ(arMarkerPoseFallback(camera, square, poseFailure(PoseStatus::BrokeDown), ORIGIN,
-                                   MARKER_WIDTH)
-                  .status,
-              PoseStatus::BrokeDown);
+    EXPECT_TRUE(same(fallback({PoseStatus::Ok, marked, 50.0}), {PoseStatus::Ok, marked, 50.0}));
+    EXPECT_EQ(fallback(broke).status, PoseStatus::BrokeDown);
 }
 
 // Corners and sides exactly where the pinhole camera puts them (ideal

@@ -1,6 +1,7 @@
 // The camera-motion file: the writer's odd values and failures, the reader
-// against the writer and its refusals, and the meaning of the keys (the key
-// table's size: the tracker tests).
+// against the writer and its refusals. (The keys' meaning: the golden runs and
+// the export tests against the renderer's truth; the key table's size: the
+// tracker tests.)
 
 #include "track/camera_motion_reader.h"
 
@@ -13,12 +14,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <random>
 #include <tuple>
 
 #include "tests/support/test_support.h"
-#include "track/camera_key.h"
 #include "track/camera_motion.h"
 
 namespace {
@@ -184,47 +183,6 @@ TEST(CameraMotionReader, ReadsBackWhatTheWriterWroteAndRefusesMalformedFiles) {
           std::pair{"/", "Is a folder, not a file"}}) {
         EXPECT_EQ(readCameraMotion(path, motion, error), -1);
         EXPECT_EQ(error, std::string(path) + ": cannot open: " + reason);
-    }
-}
-
-// The key angles are a yaw-pitch-roll of a camera in a Y-up world (X = marker
-// x, Y = marker z, Z = -marker y) that looks down its -Z with +Y up:
-// R = Ry(rotY) Rx(rotX) Rz(rotZ), which the exporters rely on; the position is
-// the key's over 0.005. A pose gives the key back, through a key row as
-// appendKeyRow stores it too; a pose that is not finite gives none.
-TEST(CameraKeyConversion, KeysAreYawPitchRollInTheKeyRowAxesAndPosesGiveThemBack) {
-    std::mt19937 random(3);
-    std::uniform_real_distribution<double> angle(-180.0, 180.0);
-    auto table = std::make_unique<KeyTable>();
-    for (int n = 0; n < 200; n++) {
-        const CameraKey key{0.1, 0.2 * n, -0.3, angle(random), angle(random) / 2.0, angle(random)};
-        const Pose cameraInMarker = cameraKeyToCameraInMarker(key);
-        const double(&m)[3][4] = cameraInMarker.m;
-        const lumeko_test::Rotation r = lumeko_test::axisRotation(1, degToRad(key.rotY)) *
-                                        lumeko_test::axisRotation(0, degToRad(key.rotX)) *
-                                        lumeko_test::axisRotation(2, degToRad(key.rotZ));
-        // World axes of the camera: E M diag(1, -1, -1), E the axis exchange.
-        const double world[3][3] = {{m[0][0], -m[0][1], -m[0][2]},
-                                    {m[2][0], -m[2][1], -m[2][2]},
-                                    {-m[1][0], m[1][1], m[1][2]}};
-        for (int i = 0; i < 9; i++)
-            EXPECT_NEAR(r[i / 3][i % 3], world[i / 3][i % 3], 1e-12) << n;
-        EXPECT_NEAR(m[0][3], 20.0, 1e-12);  // 0.1 / 0.005
-        Pose pose = cameraKeyToPose(key);
-        const std::optional<CameraKey> back = poseToCameraKey(pose);
-        ASSERT_TRUE(back);
-        const double got[6] = {back->x, back->y, back->z, back->rotY, back->rotX, back->rotZ};
-        const double put[6] = {key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ};
-        for (int i = 0; i < 6; i++)
-            EXPECT_NEAR(std::remainder(got[i] - put[i], 360.0), 0.0, 1e-9) << n << " " << i;
-        table->count = 0;
-        appendKeyRow(*table, 1, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ);
-        const KeyRow row = keyRowOfCameraKey(key, 1);
-        EXPECT_EQ(std::memcmp(&row.translateX, &table->rows[0].translateX, 6 * sizeof(double)), 0);
-        const CameraKey again = cameraKeyOfRow(row);
-        EXPECT_EQ(std::memcmp(&key, &again, sizeof key), 0);
-        pose.m[n % 3][n % 4] = n % 2 ? NAN : INFINITY;
-        EXPECT_FALSE(poseToCameraKey(pose));
     }
 }
 

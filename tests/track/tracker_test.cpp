@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -130,36 +129,6 @@ class WholeTracker : public ::testing::Test {
     CameraParam camera;
     std::vector<std::vector<unsigned char>> frames;
 };
-
-// With --auto-threshold the history counts one pass per frame: when no retry
-// sees the tracked pattern, the history is the first pass's, also for the
-// patterns it is not tracking. Here the scene's marker (loaded first; the
-// second pattern, which no frame shows, is tracked) in ink of 95 on paper of
-// 140 in a black frame is seen at 100 and not at the threshold Otsu's method
-// chooses between the black and the rest.
-TEST_F(WholeTracker, AFailedRetryKeepsTheHistoryOfTheFirstPass) {
-    TrackerSettings settings;
-    settings.autoThreshold = true;
-    std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH, settings);
-    std::string other = lumeko_test::markerScenePattern();
-    std::reverse(other.begin(), other.end());  // the same numbers in another order
-    lumeko_test::writeFile(dir.file("other.pattern"), other);
-    PatternLoadError error = PatternLoadError::None;
-    ASSERT_EQ(tracker->loadPattern(patternFile.c_str(), &error), 0);
-    ASSERT_EQ(tracker->loadPattern(dir.file("other.pattern").c_str(), &error), 0);
-    std::vector<unsigned char>& dark = frames[1];
-    for (size_t i = 0; i < dark.size(); i++) {
-        const int x = static_cast<int>(i / 4 % lumeko_test::SCENE_WIDTH),
-                  y = static_cast<int>(i / 4 / lumeko_test::SCENE_WIDTH);
-        const bool paper = x >= 38 && x < 122 && y >= 18 && y < 102;
-        if (i % 4 != 3)
-            dark[i] = !paper ? 0 : dark[i] < 128 ? 95 : 140;
-    }
-    ASSERT_EQ(tracker->track(frame(1)), TrackStatus::Tracked);
-    EXPECT_EQ(tracker->keys().rows[0].found, 0);
-    ASSERT_EQ(tracker->detector().history().count, 1);
-    EXPECT_EQ(tracker->detector().history().entries[0].marker.id, 0);
-}
 
 // Failures come back as statuses, with nothing printed and nothing stored.
 TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
