@@ -64,7 +64,19 @@ struct OptionSpec {
     bool (*apply)(RunOptions& options, const char* value);
 };
 
+// --best: every option that makes detection and the pose hold up on real
+// footage.
+bool applyBest(RunOptions& o) {
+    o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory = true;
+    return true;
+}
+
 const OptionSpec OPTIONS[] = {
+    {"--best", nullptr,
+     "for real footage: every improvement at once (--refine,\n"
+     "--adaptive-threshold, --auto-threshold, --large-markers,\n"
+     "--strict-history).",
+     [](RunOptions& o, const char*) { return applyBest(o); }},
     {"--auto-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold of 100,\n"
      "look again at a threshold chosen from the frame (Otsu's method on the\n"
@@ -72,6 +84,19 @@ const OptionSpec OPTIONS[] = {
      "for dim footage and flat (log) picture profiles. Frames found at 100\n"
      "give the same rows as without the option.",
      [](RunOptions& o, const char*) { return o.autoThreshold = true; }},
+    {"--adaptive-threshold", nullptr,
+     "when the marker is not found in a frame at the fixed threshold, look\n"
+     "again with a local one: a pixel is dark when it is darker than the mean\n"
+     "of its neighbourhood (a window scaled to the frame) by a margin. For\n"
+     "uneven light: a gradient or a shadow edge across the marker. With\n"
+     "--auto-threshold this look comes first, then its thresholds; the first\n"
+     "that sees the marker is kept.",
+     [](RunOptions& o, const char*) { return o.adaptiveThreshold = true; }},
+    {"--strict-history", nullptr,
+     "hold the marker over frames it is not seen in only on a region of\n"
+     "about its size, and ask more of a small marker found inside a larger\n"
+     "dark region: an object over the marker's corner gives no wrong camera.",
+     [](RunOptions& o, const char*) { return o.strictHistory = true; }},
     {"--large-markers", nullptr,
      "let a marker cover more of a large frame: the limits on the size of a\n"
      "dark region grow with the frame's pixel count relative to 640 x 480\n"

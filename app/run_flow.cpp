@@ -15,6 +15,7 @@
 #include "app/messages.h"
 #include "app/options.h"
 #include "app/progress_line.h"
+#include "camera/distortion.h"
 #include "media/movie_reader.h"
 #include "media/still_reader.h"
 #include "track/camera_motion.h"
@@ -281,7 +282,10 @@ void printDetectionDiagnostics(const Tracker& tracker) {
 
 // What the written file holds, on the error stream so that nothing reading
 // standard output sees it; with a hint when the marker was mostly missed.
-void reportSummary(const KeyTable& keys) {
+// When the lens moves points by more than a pixel and the pose is fitted
+// without it, a line saying that --refine fits it through the lens.
+void reportSummary(const Tracker& tracker) {
+    const KeyTable& keys = tracker.keys();
     int found = 0;
     for (int i = 0; i < keys.count; i++)
         found += keys.rows[i].found != 0;
@@ -289,6 +293,10 @@ void reportSummary(const KeyTable& keys) {
                  found);
     if (keys.count > 0 && 2 * found < keys.count)
         std::fputs(MSG_SUMMARY_HINT, stderr);
+    const CameraParam& camera = tracker.detector().camera();
+    const double shift = arLargestLensShift(camera.distFactor, camera.xsize, camera.ysize);
+    if (!tracker.settings().refine && shift > 1.0)
+        std::fprintf(stderr, MSG_LENS_HINT, shift);
 }
 
 // The plate file beside the new Lumeko.cm2: a sequence's, or none (an
@@ -432,7 +440,7 @@ int finishTrack(Tracker& tracker, int camNo, const std::optional<PlateFrames>& p
     const std::string reason = std::strerror(written.error);
     switch (written.status) {
         case CameraMotionStatus::Written:
-            reportSummary(tracker.keys());
+            reportSummary(tracker);
             finishPlateFile(plate);
             return 0;
         case CameraMotionStatus::OpenFailed:
@@ -451,6 +459,8 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.autoThreshold = options.autoThreshold;
     settings.largeMarkers = options.largeMarkers;
     settings.refine = options.refine;
+    settings.adaptiveThreshold = options.adaptiveThreshold;
+    settings.strictHistory = options.strictHistory;
     return settings;
 }
 

@@ -72,6 +72,10 @@ std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
     if (arInitSquareStorage(detector->squareStorage_, detector->labelStorage_.labelCapacity) < 0) {
         return nullptr;
     }
+    if (settings.localRetry &&
+        arInitLocalThreshold(detector->localStorage_, camera.xsize, camera.ysize) < 0) {
+        return nullptr;
+    }
     detector->regionAreaMax_ = arRegionAreaMax(camera.xsize, camera.ysize, settings);
     return detector;
 }
@@ -100,7 +104,7 @@ int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* c
     }
     DetectionPass* kept = &passes_[0];
     const int status = detectPending(frame, settings_.threshold, *kept);
-    if (status == DETECT_OK && settings_.thresholdRetry &&
+    if (status == DETECT_OK && (settings_.thresholdRetry || settings_.localRetry) &&
         !arSeenMarker(kept->list, kept->seenCount, soughtPattern_, &lastSeen_)) {
         kept = &retryAtChosenThresholds(frame, *kept);
     }
@@ -115,8 +119,16 @@ int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* c
 
 Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& frame,
                                                            DetectionPass& first) {
-    int thresholds[RETRY_THRESHOLD_MAX];
-    const int tries = arRetryThresholds(frame, lastSeen_, settings_.threshold, thresholds);
+    int thresholds[RETRY_THRESHOLD_MAX + 1];
+    int tries = 0;
+    if (settings_.localRetry) {
+        thresholds[tries++] = THRESHOLD_LOCAL;
+    }
+    if (settings_.thresholdRetry) {
+        int chosen[RETRY_THRESHOLD_MAX];
+        const int count = arRetryThresholds(frame, lastSeen_, settings_.threshold, chosen);
+        tries = std::copy_n(chosen, count, thresholds + tries) - thresholds;
+    }
     DetectionPass& retry = passes_[1];
     for (int i = 0; i < tries; i++) {
         if (detectPending(frame, thresholds[i], retry) == DETECT_OK &&
@@ -147,7 +159,14 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     MarkerList& list = pass.list;
     startPass(pass);
 
-    if (arLabelImage(labelStorage_, frame, threshold, &labelResult_) != LABEL_OK) {
+    if (threshold == THRESHOLD_LOCAL) {
+        arLocalThresholds(localStorage_, frame);
+    }
+    const LabelStatus labeled =
+        threshold == THRESHOLD_LOCAL
+            ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
+            : arLabelImage(labelStorage_, frame, threshold, &labelResult_);
+    if (labeled != LABEL_OK) {
         // A frame in which nothing was seen, for the history as well.
         list.count = 0;
         arSteadyMarkers(pass.history, list);
@@ -179,7 +198,10 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
         trace_.refinement = lap(stageStart);
     }
 
-    arSteadyMarkers(pass.history, list);
+    if (settings_.strictHistory) {
+        arQuestionNestedMarkers(labelResult_, list);
+    }
+    arSteadyMarkers(pass.history, list, settings_.strictHistory);
     trace_.history = lap(stageStart);
     trace_.total = Clock::now() - passStart;
     return DETECT_OK;

@@ -28,6 +28,17 @@ inline constexpr double TRACK_AREA_RATIO_MAX = 1.43;
 inline constexpr double TRACK_DISTANCE_MAX = 0.5;
 // Markers matched less well than this lose their id after the history step.
 inline constexpr double CONFIDENCE_MIN = 0.5;
+// The strict history (--strict-history): the id is carried only onto a
+// marker matching at least STRICT_CARRY_CONFIDENCE_MIN itself and within
+// [STRICT_AREA_RATIO_MIN, STRICT_AREA_RATIO_MAX] of the remembered area; a
+// marker whose corners lie inside the box of a dark region more than
+// NESTED_AREA_FACTOR times its area (a cell of a marker whose border is
+// broken) keeps its id only from NESTED_CONFIDENCE_MIN.
+inline constexpr double STRICT_CARRY_CONFIDENCE_MIN = 0.3;
+inline constexpr double STRICT_AREA_RATIO_MIN = 0.8;
+inline constexpr double STRICT_AREA_RATIO_MAX = 1.25;
+inline constexpr int NESTED_AREA_FACTOR = 2;
+inline constexpr double NESTED_CONFIDENCE_MIN = 0.7;
 // A history entry whose age reaches this is forgotten.
 inline constexpr int HISTORY_AGE_LIMIT = 4;
 // Starting best sum of the corner-order search; only smaller sums count.

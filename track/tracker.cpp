@@ -100,6 +100,8 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     detection.largeMarkers = settings.largeMarkers;
     detection.labelCapacity = settings.labelCapacity;
     detection.thresholdRetry = settings.autoThreshold;
+    detection.localRetry = settings.adaptiveThreshold;
+    detection.strictHistory = settings.strictHistory;
     tracker->markerDetector = Detector::create(camera, detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
     if (tracker->markerDetector == nullptr || tracker->table == nullptr)

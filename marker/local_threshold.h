@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "marker/frame_image.h"
+
+// A threshold of each part of the frame, for footage lit unevenly: the frame
+// is cut into square tiles; a pixel is dark when its grey level (blue + green
+// + red) is at most its tile's limit, which lies a margin below the mean grey
+// level of the tiles around it (LOCAL_WINDOW_TILES x LOCAL_WINDOW_TILES,
+// clipped to the frame). A tile is about a hundredth of the frame's width,
+// so the window covers about a sixteenth of it whatever the frame size.
+
+// Tiles across the frame's width the tile size is chosen for, and the
+// window's width in tiles.
+inline constexpr int LOCAL_TILES_ACROSS = 96;
+inline constexpr int LOCAL_WINDOW_TILES = 7;
+// A pixel is dark when its grey level is at most LOCAL_MEAN_FRACTION / 16 of
+// the window's mean, less LOCAL_MARGIN (levels of blue + green + red): a
+// fixed part of the light, so that noise on dim paper does not turn dark.
+inline constexpr int LOCAL_MEAN_FRACTION = 13;
+inline constexpr int LOCAL_MARGIN = 9;
+
+// The local threshold's working storage, sized once by arInitLocalThreshold.
+struct LocalThresholdStorage {
+    int width = 0;
+    int height = 0;
+    int tileSize = 0;
+    int tilesX = 0;
+    int tilesY = 0;
+    std::unique_ptr<uint32_t[]> columnSums;  // one tile row's grey levels, a column each
+    std::unique_ptr<int32_t[]> tileMeans;    // tilesX x tilesY, row by row
+    std::unique_ptr<int32_t[]> tileLimits;   // tilesX x tilesY, row by row
+};
+
+// Sizes `storage` for frames of width x height pixels; 0, or -1 for a size
+// that is not positive or when memory runs out.
+int arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height);
+
+// The tiles' limits for `frame` (of the size the storage was made for) into
+// storage.tileLimits: one pass over the pixels for the tiles' means, then
+// the windows over the tiles.
+void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame);
