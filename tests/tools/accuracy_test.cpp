@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <numeric>
+#include <sstream>
 
 #include "camera/camera_param.h"
 #include "marker/detector.h"
@@ -356,5 +357,54 @@ INSTANTIATE_TEST_SUITE_P(
                     Clip{"approach",
                          {{"dim_0.3", "0.3", "0"}, HALF_DIM, {"dim_flat_0.4_120", "0.4", "120"}}}),
     [](const testing::TestParamInfo<Clip>& info) { return std::string(info.param.path); });
+
+}  // namespace
+
+namespace {
+
+// The sample picture (plain PPM) turned half way round: its pixels in reverse.
+std::string turnedSamplePicture() {
+    std::istringstream in(readFile(LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm"));
+    std::vector<std::string> tokens;
+    for (std::string line; std::getline(in, line);)
+        if (!line.starts_with("#"))
+            for (std::istringstream words(line); words >> line;)
+                tokens.push_back(line);
+    std::string out = "P3\n" + tokens[1] + " " + tokens[2] + "\n" + tokens[3] + "\n";
+    for (size_t i = tokens.size(); i >= 7; i -= 3)
+        out += tokens[i - 3] + " " + tokens[i - 2] + " " + tokens[i - 1] + "\n";
+    return out;
+}
+
+// The marker turned half way round in the sheet between two frames: the
+// pose continued from the first view reprojects onto the second with the
+// marker behind the camera. Such a pose is never kept: the frames after the
+// turn are right (those next to it are smoothed with the ones before).
+TEST(Mend, AMarkerTurnedHalfWayRoundIsNeverTrackedBehindTheCamera) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeFile(dir.file("turned.ppm"), turnedSamplePicture());
+    std::vector<TruthRow> truth;
+    for (int i = 0; i < 10; i++) {
+        const std::string name = "plate." + std::to_string(1000 + i) + ".png";
+        mustRun(dir.path(),
+                renderCommand(
+                    "Data/camera_para.dat",
+                    {"--path", "still", "--position", "120,-300,420", "--noise", "2", "--frames",
+                     "1", "--output", name, "--picture",
+                     i < 5 ? "turned.ppm" : LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm"}));
+        truth.push_back(readTruthTable(dir.file("plate." + std::to_string(1000 + i) + ".csv"))[0]);
+    }
+    mustRun(dir.path(), {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
+                         "M", "plate.%04d.png"});
+    CameraMotion motion;
+    std::string error;
+    ASSERT_EQ(parseCameraMotion(readFile(dir.file("Lumeko.cm2")), motion, error), 0) << error;
+    for (int i = 7; i < 10; i++) {
+        ASSERT_EQ(motion.rows[i].found, 1) << i;
+        EXPECT_LT(orientationError(truth[i].keys, keysOf(motion.rows[i])), 1.0) << i;
+    }
+}
 
 }  // namespace
