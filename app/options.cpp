@@ -67,7 +67,8 @@ struct OptionSpec {
 // --best: every option that makes detection and the pose hold up on real
 // footage.
 bool applyBest(RunOptions& o) {
-    o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory = true;
+    o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory =
+        o.robustSides = true;
     return true;
 }
 
@@ -75,7 +76,7 @@ const OptionSpec OPTIONS[] = {
     {"--best", nullptr,
      "for real footage: every improvement at once (--refine,\n"
      "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-     "--strict-history).",
+     "--strict-history, --robust-sides).",
      [](RunOptions& o, const char*) { return applyBest(o); }},
     {"--auto-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold of 100,\n"
@@ -97,6 +98,11 @@ const OptionSpec OPTIONS[] = {
      "about its size, and ask more of a small marker found inside a larger\n"
      "dark region: an object over the marker's corner gives no wrong camera.",
      [](RunOptions& o, const char*) { return o.strictHistory = true; }},
+    {"--robust-sides", nullptr,
+     "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
+     "about a quarter of the side): its corners are those that turn the\n"
+     "outline most, and each side is fitted without the points off it.",
+     [](RunOptions& o, const char*) { return o.robustSides = true; }},
     {"--large-markers", nullptr,
      "let a marker cover more of a large frame: the limits on the size of a\n"
      "dark region grow with the frame's pixel count relative to 640 x 480\n"

@@ -12,6 +12,7 @@ struct RunOptions {
     bool refine = false;             // --refine: sub-pixel marker edges and a converged pose
     bool adaptiveThreshold = false;  // --adaptive-threshold: retry at a local threshold
     bool strictHistory = false;      // --strict-history: a history that is not fooled
+    bool robustSides = false;        // --robust-sides: squares with a dent or a bump
     bool ranged = false;             // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;
     long long rangeLast = 0;

@@ -461,6 +461,7 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.refine = options.refine;
     settings.adaptiveThreshold = options.adaptiveThreshold;
     settings.strictHistory = options.strictHistory;
+    settings.robustSides = options.robustSides;
     return settings;
 }
 

@@ -25,7 +25,7 @@ Clock::duration lap(Clock::time_point& start) {
 // are dropped. Returns the number of markers.
 int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const PatternSet& patterns,
                     EdgeLineStorage& edgeStorage, const MarkerCandidate* candidates, int count,
-                    MarkerInfo* markers) {
+                    bool robustSides, MarkerInfo* markers) {
     int found = 0;
     for (int i = 0; i < count; i++) {
         const MarkerCandidate& candidate = candidates[i];
@@ -33,7 +33,8 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
         marker.area = candidate.area;
         marker.centre = candidate.centre;
         if (arFitEdgeLines(camera.distFactor, edgeStorage, candidate.contourX, candidate.contourY,
-                           candidate.cornerIndex, marker.edgeLines, marker.vertices) < 0) {
+                           candidate.cornerIndex, marker.edgeLines, marker.vertices,
+                           robustSides) < 0) {
             continue;
         }
         arPatternCode(patterns, frame, candidate.contourX, candidate.contourY,
@@ -176,8 +177,9 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     trace_.labeling = lap(stageStart);
     trace_.labels = &labelResult_;
 
-    const int candidateCount = arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN,
-                                               SQUARE_FIT_FACTOR, squareStorage_);
+    const int candidateCount =
+        arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN, SQUARE_FIT_FACTOR,
+                        squareStorage_, settings_.robustSides);
     trace_.squares = lap(stageStart);
     trace_.candidates = squareStorage_.candidates;
     trace_.candidateCount = candidateCount;
@@ -185,7 +187,7 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
                               static_cast<size_t>(squareStorage_.contourFailureCount)};
 
     list.count = identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
-                                 candidateCount, list.markers);
+                                 candidateCount, settings_.robustSides, list.markers);
     trace_.identification = lap(stageStart);
     pass.seenCount = list.count;
 

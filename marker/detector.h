@@ -62,6 +62,9 @@ struct DetectorSettings {
     // a small marker inside a larger dark region must match better to keep
     // its id (arQuestionNestedMarkers; --strict-history).
     bool strictHistory = false;
+    // Squares with a dent or a bump in a side are taken, and each side's
+    // line is fitted again without its outlying points (--robust-sides).
+    bool robustSides = false;
 };
 
 // The largest region area a detector with `settings` takes as a candidate

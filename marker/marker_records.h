@@ -18,6 +18,17 @@ inline constexpr int REGION_AREA_MAX = 100000;
 inline constexpr double SQUARE_FIT_FACTOR = 1.0;
 // Most corners one half of a contour may yield.
 inline constexpr int CORNER_SPLIT_MAX = 6;
+// A square with a dented or bumped side (robust sides): most corners of its
+// outline's polygon, least turn (sine of the angle) of a corner kept, and at
+// least ROBUST_SIDE_ON_LINE of each side's contour points within
+// ROBUST_SIDE_TOLERANCE of its length (and at least 1.5 pixels) of it; a
+// side's line is fitted again without the points farther than
+// ROBUST_FIT_TOLERANCE pixels from its first fit.
+inline constexpr int ROBUST_VERTEX_MAX = 12;
+inline constexpr double ROBUST_TURN_MIN = 0.4;
+inline constexpr double ROBUST_SIDE_ON_LINE = 0.6;
+inline constexpr double ROBUST_SIDE_TOLERANCE = 0.03;
+inline constexpr double ROBUST_FIT_TOLERANCE = 1.5;
 // Capacity of a candidate's contour; tracing gives up at CONTOUR_TRACE_LIMIT points.
 inline constexpr int CONTOUR_POINT_MAX = 10000;
 inline constexpr int CONTOUR_TRACE_LIMIT = 9999;

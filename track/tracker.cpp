@@ -102,6 +102,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     detection.thresholdRetry = settings.autoThreshold;
     detection.localRetry = settings.adaptiveThreshold;
     detection.strictHistory = settings.strictHistory;
+    detection.robustSides = settings.robustSides;
     tracker->markerDetector = Detector::create(camera, detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
     if (tracker->markerDetector == nullptr || tracker->table == nullptr)

@@ -58,6 +58,9 @@ struct TrackerSettings {
     // remembers, and a small square inside a larger dark region must match
     // better (--strict-history).
     bool strictHistory = false;
+    // Squares with a dented or bumped side, each side fitted without its
+    // outlying points (--robust-sides; the Detector's robust sides).
+    bool robustSides = false;
     // Most provisional labels of one labeling pass; 0 sizes labeling for the
     // busiest frame of the camera's size. Tests set a small one to reach the
     // busy-frame path, which the full size never takes.
