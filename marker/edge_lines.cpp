@@ -45,19 +45,27 @@ int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t*
         return fitLine(storage, sidePoints, count, line);
     }
     // A dent or a bump pulls a fit through all the points away from the
-    // side; the chord between the side's ends may lie off it too where an
-    // object covers a corner. Of the two, the line more points lie near is
-    // fitted to those points, then to the points near that fit.
+    // side, and an object over a corner takes one end of it. Of that fit and
+    // the chords from end to end and from each end to the middle, the line
+    // most points lie near is fitted to those points, then to the points
+    // near that fit.
     if (fitLine(storage, sidePoints, count, line) < 0) {
         return -1;
     }
-    const double x0 = sidePoints[0], y0 = sidePoints[1];
-    const double x1 = sidePoints[2 * count - 2], y1 = sidePoints[2 * count - 1];
-    const double length = std::hypot(x1 - x0, y1 - y0);
-    if (length > 0.0) {
+    int most = pointsNear(storage, count, *line);
+    const int ends[3][2] = {{0, count - 1}, {0, count / 2}, {count / 2, count - 1}};
+    for (const auto& end : ends) {
+        const double x0 = sidePoints[2 * end[0]], y0 = sidePoints[2 * end[0] + 1];
+        const double x1 = sidePoints[2 * end[1]], y1 = sidePoints[2 * end[1] + 1];
+        const double length = std::hypot(x1 - x0, y1 - y0);
+        if (!(length > 0.0)) {
+            continue;
+        }
         EdgeLine chord{(y1 - y0) / length, (x0 - x1) / length, 0.0};
         chord.c = -(chord.a * x0 + chord.b * y0);
-        if (pointsNear(storage, count, chord) > pointsNear(storage, count, *line)) {
+        const int near = pointsNear(storage, count, chord);
+        if (near > most) {
+            most = near;
             *line = chord;
         }
     }

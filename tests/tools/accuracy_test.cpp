@@ -408,3 +408,82 @@ TEST(Mend, AMarkerTurnedHalfWayRoundIsNeverTrackedBehindTheCamera) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hard shots (640 x 480, 20 frames, noise 2), each tracked plainly and with
+// the option that is for it: the option finds at least `leastFound` frames
+// right, none wrong and none out of view, within a median angle, where the
+// plain track finds at most `plainFound`.
+struct HardShot {
+    const char* name;
+    std::vector<std::string> render;  // lumeko-render's scene and path
+    const char* option;
+    int plainFound, leastFound;
+    double medianAngle;
+};
+
+void PrintTo(const HardShot& shot, std::ostream* out) {
+    *out << shot.name;
+}
+
+class HardShots : public testing::TestWithParam<HardShot> {};
+
+TEST_P(HardShots, TheOptionForTheShotFindsTheMarkerRight) {
+    const HardShot& shot = GetParam();
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    std::vector<std::string> render{"--frames", "20", "--noise", "2"};
+    render.insert(render.end(), shot.render.begin(), shot.render.end());
+    Outcome plain, opted;
+    renderAndTrack(dir, render, "shot.avi", {}, plain);
+    renderAndTrack(dir, render, "shot.avi", {shot.option}, opted);
+    const auto right = [](const Outcome& o) {
+        return std::count_if(o.angle.begin(), o.angle.end(), [](double a) { return a <= 20.0; });
+    };
+    std::printf("[hard shot] %s: plain %d right, %s %d right of %zu found, median angle %.3f\n",
+                shot.name, static_cast<int>(right(plain)), shot.option,
+                static_cast<int>(right(opted)), opted.angle.size(), median(opted.angle));
+    EXPECT_LE(right(plain), shot.plainFound) << "the plain track finds it: the shot tests nothing";
+    EXPECT_GE(right(opted), shot.leastFound);
+    EXPECT_EQ(right(opted), static_cast<long>(opted.angle.size())) << "a wrong camera";
+    EXPECT_EQ(opted.hiddenFound, 0);
+    EXPECT_LE(median(opted.angle), shot.medianAngle);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
+    HardShot{"gradient", {"--path", "orbit", "--gradient", "0.4,60"}, "--adaptive-threshold",
+             0, 20, 3.0},
+    HardShot{"shadow", {"--path", "approach", "--shadow", "120,5,0.35"}, "--adaptive-threshold",
+             10, 19, 1.0},
+    HardShot{"fingertip",
+             {"--path", "shake", "--occluder", "2,-42,7,6,colour=225:170:140,length=90:-95"},
+             "--robust-sides", 10, 20, 1.0}),
+    [](const testing::TestParamInfo<HardShot>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A lens that moves points of the frame by more than a pixel: without
+// --refine the summary says that --refine fits the pose through it.
+TEST(LensLine, NamesRefineWhenTheLensMovesPointsAndTheFitIgnoresIt) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480", {"--distortion", "15,1"}));
+    mustRun(dir.path(), renderCommand("Data/camera_para.dat",
+                                      {"--path", "still", "--frames", "1", "--output", "s.png"}));
+    const std::string line = "--refine fits the pose through the lens";
+    for (const bool refine : {false, true}) {
+        std::vector<std::string> run{LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
+                                     "80",          "0",
+                                     "I",           "s.png"};
+        if (refine)
+            run.insert(run.begin() + 1, "--refine");
+        const ProcessResult result = runProcess(dir.path(), run);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err.find(line) != std::string::npos, !refine) << result.err;
+    }
+}
+
+}  // namespace
