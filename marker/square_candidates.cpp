@@ -196,21 +196,33 @@ double turnSine(const MarkerCandidate& c, const int* corners, int count, int k, 
     return la * ld > 0.0 ? sense * static_cast<double>(turn(c, a, b, d)) / (la * ld) : -1.0;
 }
 
+// How many of contour points s..e lie within `tolerance` of the line
+// through points p and q.
+int pointsNearChord(const MarkerCandidate& c, int s, int e, int p, int q, double tolerance) {
+    const double a = c.contourY[q] - c.contourY[p], b = c.contourX[p] - c.contourX[q];
+    const double length = std::hypot(a, b);
+    int on = 0;
+    for (int i = s; i <= e; i++) {
+        const double d = a * (c.contourX[i] - c.contourX[p]) + b * (c.contourY[i] - c.contourY[p]);
+        on += std::fabs(d) <= tolerance * length;
+    }
+    return on;
+}
+
 // Whether each side's contour points (corner k to corner k + 1) lie mostly
-// on the chord between them: at least ROBUST_SIDE_ON_LINE of them within
-// ROBUST_SIDE_TOLERANCE of the side's length (at least 1.5 pixels).
+// on a line: at least ROBUST_SIDE_ON_LINE of them within
+// ROBUST_SIDE_TOLERANCE of the side's length (at least 1.5 pixels) of the
+// chord between the corners, or of one from a corner to the middle (an
+// object over the other corner).
 bool sidesMostlyStraight(const MarkerCandidate& c, const int* corners) {
     for (int k = 0; k < 4; k++) {
-        const int s = corners[k], e = k == 3 ? c.pointCount - 1 : corners[k + 1];
-        const double a = c.contourY[e] - c.contourY[s], b = c.contourX[s] - c.contourX[e];
-        const double length = std::hypot(a, b);
+        const int s = corners[k], e = k == 3 ? c.pointCount - 1 : corners[k + 1], m = (s + e) / 2;
+        const double length =
+            std::hypot(c.contourX[e] - c.contourX[s], c.contourY[e] - c.contourY[s]);
         const double tolerance = std::max(1.5, ROBUST_SIDE_TOLERANCE * length);
-        int on = 0;
-        for (int i = s; i <= e; i++) {
-            const double d =
-                a * (c.contourX[i] - c.contourX[s]) + b * (c.contourY[i] - c.contourY[s]);
-            on += std::fabs(d) <= tolerance * length;
-        }
+        const int on = std::max({pointsNearChord(c, s, e, s, e, tolerance),
+                                 pointsNearChord(c, s, e, s, m, tolerance),
+                                 pointsNearChord(c, s, e, m, e, tolerance)});
         if (on < ROBUST_SIDE_ON_LINE * (e - s + 1)) {
             return false;
         }

@@ -460,7 +460,10 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              10, 19, 1.0},
     HardShot{"fingertip",
              {"--path", "shake", "--occluder", "2,-42,7,6,colour=225:170:140,length=90:-95"},
-             "--robust-sides", 10, 20, 1.0}),
+             "--robust-sides", 10, 20, 1.0},
+    HardShot{"corner_object",
+             {"--path", "orbit", "--occluder", "40,40,12,0,colour=30:30:30,frames=0:9"}, "--best",
+             16, 20, 2.5}),
     [](const testing::TestParamInfo<HardShot>& info) {
                              return std::string(info.param.name);
                          });
