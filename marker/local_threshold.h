@@ -9,13 +9,15 @@
 // is cut into square tiles; a pixel is dark when its grey level (blue + green
 // + red) is at most its tile's limit, which lies a margin below the mean grey
 // level of the tiles around it (LOCAL_WINDOW_TILES x LOCAL_WINDOW_TILES,
-// clipped to the frame). A tile is about a hundredth of the frame's width,
-// so the window covers about a sixteenth of it whatever the frame size.
+// clipped to the frame). A tile is about 1/128 of the frame's width, so the
+// window covers about a 25th of it whatever the frame size: narrow, because
+// where a shadow's edge crosses the window, the shadowed paper within half a
+// window of it turns dark and joins the marker's border.
 
 // Tiles across the frame's width the tile size is chosen for, and the
 // window's width in tiles.
-inline constexpr int LOCAL_TILES_ACROSS = 96;
-inline constexpr int LOCAL_WINDOW_TILES = 7;
+inline constexpr int LOCAL_TILES_ACROSS = 128;
+inline constexpr int LOCAL_WINDOW_TILES = 5;
 // A pixel is dark when its grey level is at most LOCAL_MEAN_FRACTION / 16 of
 // the window's mean, less LOCAL_MARGIN (levels of blue + green + red): a
 // fixed part of the light, so that noise on dim paper does not turn dark.
