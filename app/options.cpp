@@ -87,11 +87,11 @@ const OptionSpec OPTIONS[] = {
      [](RunOptions& o, const char*) { return o.autoThreshold = true; }},
     {"--adaptive-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold, look\n"
-     "again with a local one: a pixel is dark when it is darker than the mean\n"
-     "of its neighbourhood (a window scaled to the frame) by a margin. For\n"
-     "uneven light: a gradient or a shadow edge across the marker. With\n"
-     "--auto-threshold this look comes first, then its thresholds; the first\n"
-     "that sees the marker is kept.",
+     "again with local thresholds: a pixel is dark when it is darker than\n"
+     "the mean of its neighbourhood by a margin (a narrow window scaled to\n"
+     "the frame, then a wide one). For uneven light: a gradient or a shadow\n"
+     "edge across the marker. With --auto-threshold these looks come first,\n"
+     "then its thresholds; the first that sees the marker is kept.",
      [](RunOptions& o, const char*) { return o.adaptiveThreshold = true; }},
     {"--strict-history", nullptr,
      "hold the marker over frames it is not seen in only on a region of\n"

@@ -120,10 +120,11 @@ int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* c
 
 Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& frame,
                                                            DetectionPass& first) {
-    int thresholds[RETRY_THRESHOLD_MAX + 1];
+    int thresholds[RETRY_THRESHOLD_MAX + 2];
     int tries = 0;
     if (settings_.localRetry) {
         thresholds[tries++] = THRESHOLD_LOCAL;
+        thresholds[tries++] = THRESHOLD_LOCAL_WIDE;
     }
     if (settings_.thresholdRetry) {
         int chosen[RETRY_THRESHOLD_MAX];
@@ -160,13 +161,14 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     MarkerList& list = pass.list;
     startPass(pass);
 
-    if (threshold == THRESHOLD_LOCAL) {
-        arLocalThresholds(localStorage_, frame);
+    const bool local = threshold == THRESHOLD_LOCAL || threshold == THRESHOLD_LOCAL_WIDE;
+    if (local) {
+        arLocalThresholds(localStorage_, frame,
+                          threshold == THRESHOLD_LOCAL ? LOCAL_WINDOW_NARROW : LOCAL_WINDOW_WIDE);
     }
     const LabelStatus labeled =
-        threshold == THRESHOLD_LOCAL
-            ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
-            : arLabelImage(labelStorage_, frame, threshold, &labelResult_);
+        local ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
+              : arLabelImage(labelStorage_, frame, threshold, &labelResult_);
     if (labeled != LABEL_OK) {
         // A frame in which nothing was seen, for the history as well.
         list.count = 0;

@@ -54,7 +54,8 @@ struct DetectorSettings {
     // per frame (--auto-threshold).
     bool thresholdRetry = false;
     // A frame whose first pass does not see the sought marker is detected
-    // again at the local thresholds (arLocalThresholds) before any
+    // again at the local thresholds (arLocalThresholds: the narrow window,
+    // then the wide one) before any
     // thresholdRetry; the first retry that sees it is kept
     // (--adaptive-threshold).
     bool localRetry = false;
@@ -159,9 +160,9 @@ class Detector {
 
     // Starts `pass` from the detector's history, with no markers.
     void startPass(DetectionPass& pass) const;
-    // One pass at `threshold` (THRESHOLD_LOCAL: the local thresholds) into `pass`; the history is
-    // stepped on a copy, the detector's own stays as it was. DETECT_OK, or DETECT_CAPACITY_EXCEEDED
-    // with `pass` holding the step of a frame without markers.
+    // One pass at `threshold` (THRESHOLD_LOCAL, _WIDE: the local thresholds) into `pass`; the
+    // history is stepped on a copy, the detector's own stays as it was. DETECT_OK, or
+    // DETECT_CAPACITY_EXCEEDED with `pass` holding the step of a frame without markers.
     int detectPending(const FrameImage& frame, int threshold, DetectionPass& pass);
     // After a first pass that did not see the sought marker: the first retry
     // pass that sees it (the local thresholds, then those chosen from the

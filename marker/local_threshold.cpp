@@ -59,9 +59,9 @@ int arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height) 
     return 0;
 }
 
-void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame) {
+void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame, int windowTiles) {
     tileMeans(storage, frame);
-    const int reach = LOCAL_WINDOW_TILES / 2;
+    const int reach = windowTiles / 2;
     for (int ty = 0; ty < storage.tilesY; ty++) {
         const int y0 = std::max(0, ty - reach), y1 = std::min(storage.tilesY, ty + reach + 1);
         for (int tx = 0; tx < storage.tilesX; tx++) {

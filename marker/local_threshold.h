@@ -6,18 +6,20 @@
 #include "marker/frame_image.h"
 
 // A threshold of each part of the frame, for footage lit unevenly: the frame
-// is cut into square tiles; a pixel is dark when its grey level (blue + green
-// + red) is at most its tile's limit, which lies a margin below the mean grey
-// level of the tiles around it (LOCAL_WINDOW_TILES x LOCAL_WINDOW_TILES,
-// clipped to the frame). A tile is about 1/128 of the frame's width, so the
-// window covers about a 25th of it whatever the frame size: narrow, because
-// where a shadow's edge crosses the window, the shadowed paper within half a
-// window of it turns dark and joins the marker's border.
+// is cut into square tiles about 1/128 of its width; a pixel is dark when its
+// grey level (blue + green + red) is at most its tile's limit, which lies a
+// margin below the mean grey level of the window of tiles around it (clipped
+// to the frame). A narrow window (LOCAL_WINDOW_NARROW tiles across, about a
+// 25th of the frame's width) comes first: where a shadow's edge crosses a
+// window, the shadowed paper within half a window of it turns dark and joins
+// the marker's border. A wide one (LOCAL_WINDOW_WIDE) keeps a large marker's
+// border dark through more of its width.
 
 // Tiles across the frame's width the tile size is chosen for, and the
-// window's width in tiles.
+// windows' widths in tiles.
 inline constexpr int LOCAL_TILES_ACROSS = 128;
-inline constexpr int LOCAL_WINDOW_TILES = 5;
+inline constexpr int LOCAL_WINDOW_NARROW = 5;
+inline constexpr int LOCAL_WINDOW_WIDE = 13;
 // A pixel is dark when its grey level is at most LOCAL_MEAN_FRACTION / 16 of
 // the window's mean, less LOCAL_MARGIN (levels of blue + green + red): a
 // fixed part of the light, so that noise on dim paper does not turn dark.
@@ -40,7 +42,7 @@ struct LocalThresholdStorage {
 // that is not positive or when memory runs out.
 int arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height);
 
-// The tiles' limits for `frame` (of the size the storage was made for) into
-// storage.tileLimits: one pass over the pixels for the tiles' means, then
-// the windows over the tiles.
-void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame);
+// The tiles' limits for `frame` (of the size the storage was made for) over
+// windows `windowTiles` tiles across into storage.tileLimits: one pass over
+// the pixels for the tiles' means, then the windows over the tiles.
+void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame, int windowTiles);
