@@ -10,6 +10,8 @@ struct RunOptions {
     bool autoThreshold = false;  // --auto-threshold: retry a frame at a threshold of its own
     bool largeMarkers = false;   // --large-markers: region size limits scaled to the frame
     bool refine = false;         // --refine: sub-pixel marker edges and a converged pose
+    bool bridge = false;         // --bridge: a camera from the scene while the marker is lost
+    std::string report;          // --report FILE: one CSV row per frame; empty when not given
     bool ranged = false;         // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;
     long long rangeLast = 0;

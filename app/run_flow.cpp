@@ -281,12 +281,21 @@ void printDetectionDiagnostics(const Tracker& tracker) {
 
 // What the written file holds, on the error stream so that nothing reading
 // standard output sees it; with a hint when the marker was mostly missed.
-void reportSummary(const KeyTable& keys) {
-    int found = 0;
-    for (int i = 0; i < keys.count; i++)
+// With --bridge it also counts the bridged rows, apart from the marker's.
+void reportSummary(const Tracker& tracker) {
+    const KeyTable& keys = tracker.keys();
+    int found = 0, bridged = 0;
+    for (int i = 0; i < keys.count; i++) {
         found += keys.rows[i].found != 0;
-    std::fprintf(stderr, MSG_SUMMARY, CAMERA_MOTION_FILE, keys.count, keys.count == 1 ? "" : "s",
-                 found);
+        bridged += tracker.report().rows[i].status == FrameStatus::Bridged;
+    }
+    found -= bridged;
+    if (tracker.settings().bridge)
+        std::fprintf(stderr, MSG_SUMMARY_BRIDGED, CAMERA_MOTION_FILE, keys.count,
+                     keys.count == 1 ? "" : "s", found, bridged);
+    else
+        std::fprintf(stderr, MSG_SUMMARY, CAMERA_MOTION_FILE, keys.count,
+                     keys.count == 1 ? "" : "s", found);
     if (keys.count > 0 && 2 * found < keys.count)
         std::fputs(MSG_SUMMARY_HINT, stderr);
 }
@@ -432,7 +441,7 @@ int finishTrack(Tracker& tracker, int camNo, const std::optional<PlateFrames>& p
     const std::string reason = std::strerror(written.error);
     switch (written.status) {
         case CameraMotionStatus::Written:
-            reportSummary(tracker.keys());
+            reportSummary(tracker);
             finishPlateFile(plate);
             return 0;
         case CameraMotionStatus::OpenFailed:
@@ -451,6 +460,7 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.autoThreshold = options.autoThreshold;
     settings.largeMarkers = options.largeMarkers;
     settings.refine = options.refine;
+    settings.bridge = options.bridge;
     return settings;
 }
 
@@ -494,6 +504,12 @@ int runCommandLine(int argc, char** argv) {
     const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
     if (!outputReason.empty())
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
+    const char* report = options.report.empty() ? nullptr : options.report.c_str();
+    if (report != nullptr) {
+        const std::string reportReason = outputProblem(report);
+        if (!reportReason.empty())
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, reportReason);
+    }
 
     std::unique_ptr<Tracker> tracker;
     std::optional<PlateFrames> plate;
@@ -503,7 +519,13 @@ int runCommandLine(int argc, char** argv) {
               : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;
-    return finishTrack(*tracker, run.camNo, plate);
+    if (finishTrack(*tracker, run.camNo, plate) != 0)
+        return 1;
+    if (report != nullptr) {
+        if (const int error = writeFrameReport(tracker->report(), report); error != 0)
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, std::strerror(error));
+    }
+    return 0;
 }
 
 }  // namespace
