@@ -6,9 +6,9 @@
 // What a bridged camera must have to be taken.
 struct BridgeLimits {
     int pointsMin = 20;           // points that agree with it
-    double shareMin = 0.5;        // of those followed
-    double inlierDistance = 1.5;  // ideal pixels a point may lie from its place, per working scale
-    double errorMax = 0.8;        // their root mean square distance, per working scale
+    double shareMin = 0.3;        // of those followed
+    double inlierDistance = 3.0;  // ideal pixels a point may lie from its place, per working scale
+    double errorMax = 2.0;        // their root mean square distance, per working scale
     double spreadMin = 0.3;       // of the picture's width and height their box must span
 };
 

@@ -27,7 +27,7 @@ ImagePoint idealOfWork(const BridgeStorage& s, const CameraParam& camera, cv::Po
 
 // Most poses a point's place averages: later poses still move it by at least
 // 1/PLANE_WEIGHT_MAX of their difference.
-inline constexpr int PLANE_WEIGHT_MAX = 30;
+inline constexpr int PLANE_WEIGHT_MAX = 10;
 
 // Checks and places the followed points with a pose of this frame: a point
 // placed before that lands more than `tolerance` ideal pixels from where it

@@ -10,7 +10,7 @@ namespace {
 
 // Distance, in ideal pixels per working scale, beyond which a point that a
 // marker's pose puts elsewhere leaves.
-constexpr double ANCHOR_TOLERANCE = 2.0;
+constexpr double ANCHOR_TOLERANCE = 3.0;
 // New points are picked when fewer than this many are followed.
 constexpr int FILL_BELOW = BRIDGE_POINT_MAX * 2 / 3;
 
