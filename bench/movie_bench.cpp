@@ -160,15 +160,34 @@ double decodeOnce(const std::string& path, int width, int height,
 
 // Seconds for Lumeko's whole run over `name` in the working folder (its
 // standard output sent to /dev/null), or -1 when it fails.
+// LUMEKO_MOVIE_BENCH_OPTIONS adds Lumeko options (words separated by spaces,
+// "--bridge" say) before the five arguments.
 double lumekoOnce(const char* name, int devNull) {
-    std::string args[] = {"Lumeko", "marker.pattern", "80", "0", "M", name};
-    char* argv[] = {args[0].data(), args[1].data(), args[2].data(),
-                    args[3].data(), args[4].data(), args[5].data()};
+    std::vector<std::string> args = {"Lumeko"};
+    if (const char* options = std::getenv("LUMEKO_MOVIE_BENCH_OPTIONS")) {
+        std::string word;
+        for (const char* c = options;; c++) {
+            if (*c != ' ' && *c != '\0') {
+                word += *c;
+                continue;
+            }
+            if (!word.empty())
+                args.push_back(word);
+            word.clear();
+            if (*c == '\0')
+                break;
+        }
+    }
+    for (const char* positional : {"marker.pattern", "80", "0", "M", name})
+        args.push_back(positional);
+    std::vector<char*> argv;
+    for (std::string& arg : args)
+        argv.push_back(arg.data());
     std::fflush(stdout);
     const int savedOut = dup(STDOUT_FILENO);
     dup2(devNull, STDOUT_FILENO);
     const auto start = std::chrono::steady_clock::now();
-    const int status = runLumeko(6, argv);
+    const int status = runLumeko(static_cast<int>(argv.size()), argv.data());
     std::fflush(stdout);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

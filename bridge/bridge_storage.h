@@ -16,6 +16,7 @@ struct BridgeStorage {
     cv::Mat grey;      // the frame in grey at the working size
     std::vector<cv::Mat> pyramid, previousPyramid;
     bool hasPrevious = false;
+    int framesSinceFill = 1 << 20;  // frames since new points were last picked
 
     // The followed points: where each is in the working picture, its place on
     // the marker's plane (marker units) and how many poses that place

@@ -97,8 +97,12 @@ bool anchorPoints(BridgeStorage& s, const CameraParam& camera, const Pose& pose,
         s.plane[i].y = (s.plane[i].y * w + y) / (w + 1);
         s.weight[i] = w + 1 < PLANE_WEIGHT_MAX ? w + 1 : PLANE_WEIGHT_MAX;
     }
-    if (static_cast<int>(s.at.size()) >= fillBelow)
+    // Picking corners is the costly step: at most once every FILL_INTERVAL
+    // frames, which also spares a scene without corners from looking each time.
+    s.framesSinceFill++;
+    if (static_cast<int>(s.at.size()) >= fillBelow || s.framesSinceFill < FILL_INTERVAL)
         return true;
+    s.framesSinceFill = 0;
     findFreshCorners(s);
     for (const cv::Point2f& p : s.fresh) {
         double x, y;

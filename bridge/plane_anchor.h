@@ -29,13 +29,17 @@ ImagePoint idealOfWork(const BridgeStorage& s, const CameraParam& camera, cv::Po
 // 1/PLANE_WEIGHT_MAX of their difference.
 inline constexpr int PLANE_WEIGHT_MAX = 10;
 
+// Least number of frames between two pickings of new points.
+inline constexpr int FILL_INTERVAL = 5;
+
 // Checks and places the followed points with a pose of this frame: a point
 // placed before that lands more than `tolerance` ideal pixels from where it
 // was followed to leaves (it is not on the plane, or was followed astray);
 // the others move their place towards the one the pose gives. Without
 // `placeFollowed` (a pose fitted to the points themselves) the followed
 // points stay as they are. Then, when fewer than `fillBelow` points remain,
-// new ones are picked away from them and placed. Returns false (and changes
+// new ones are picked away from them and placed (at most once every
+// FILL_INTERVAL frames). Returns false (and changes
 // nothing) when the pose gives no map.
 bool anchorPoints(BridgeStorage& s, const CameraParam& camera, const Pose& pose, double tolerance,
                   int fillBelow, bool placeFollowed);

@@ -5,7 +5,7 @@
 
 // The working picture's width the frame is reduced towards (by a whole
 // factor): points are followed about as well there and much faster.
-inline constexpr int BRIDGE_WORK_WIDTH = 640;
+inline constexpr int BRIDGE_WORK_WIDTH = 320;
 // Side of the square window a point is followed with, and the pyramid's
 // levels above the picture.
 inline constexpr int FOLLOW_WINDOW = 21;

@@ -40,6 +40,7 @@ void SceneBridge::forget() {
     storage_->plane.clear();
     storage_->weight.clear();
     storage_->hasPrevious = false;
+    storage_->framesSinceFill = 1 << 20;
 }
 
 void SceneBridge::anchor(const Pose& markerPose) {
