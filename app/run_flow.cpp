@@ -506,7 +506,7 @@ int runCommandLine(int argc, char** argv) {
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
     const char* report = options.report.empty() ? nullptr : options.report.c_str();
     if (report != nullptr) {
-        const std::string reportReason = outputProblem(report);
+        const std::string reportReason = outputProblem(report, "Its folder");
         if (!reportReason.empty())
             return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, reportReason);
     }
