@@ -8,8 +8,8 @@
 inline constexpr int BRIDGE_WORK_WIDTH = 320;
 // Side of the square window a point is followed with, and the pyramid's
 // levels above the picture.
-inline constexpr int FOLLOW_WINDOW = 21;
-inline constexpr int FOLLOW_LEVELS = 3;
+inline constexpr int FOLLOW_WINDOW = 15;
+inline constexpr int FOLLOW_LEVELS = 2;
 // Most distance, in working pixels, between a point and where following it
 // forwards and back again brings it.
 inline constexpr float FOLLOW_ROUND_TRIP_MAX = 0.5f;
