@@ -519,13 +519,13 @@ int runCommandLine(int argc, char** argv) {
               : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;
-    if (finishTrack(*tracker, run.camNo, plate) != 0)
-        return 1;
+    // The report first: when it cannot be written the run fails with the
+    // earlier Lumeko.cm2 as it was.
     if (report != nullptr) {
         if (const int error = writeFrameReport(tracker->report(), report); error != 0)
             return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, std::strerror(error));
     }
-    return 0;
+    return finishTrack(*tracker, run.camNo, plate);
 }
 
 }  // namespace
