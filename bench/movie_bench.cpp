@@ -10,7 +10,8 @@
 // LUMEKO_MOVIE_BENCH_FRAMES sets the length (default 150 frames at 640 x 480
 // and 60 at 1920 x 1080, the figures in the README); LUMEKO_MOVIE_BENCH_DIR
 // keeps the footage in that folder (one folder per size, with its camera
-// file and pattern, ready for Lumeko) and uses it again on the next run.
+// file and pattern, ready for Lumeko) and uses it again on the next run;
+// LUMEKO_MOVIE_BENCH_OPTIONS gives Lumeko's run options ("--bridge").
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
