@@ -31,7 +31,7 @@ long long fileSize(const char* path) {
     return status.st_size;
 }
 
-std::string outputProblem(const char* name) {
+std::string outputProblem(const char* name, const char* folder) {
     struct stat status {};
     if (stat(name, &status) == 0 && S_ISDIR(status.st_mode))
         return "Is a folder, not a file";
@@ -39,7 +39,7 @@ std::string outputProblem(const char* name) {
     std::string probe = pattern;
     const int descriptor = mkstemp(probe.data());
     if (descriptor < 0)
-        return std::string("The working folder can not be written: ") + std::strerror(errno);
+        return std::string(folder) + " can not be written: " + std::strerror(errno);
     close(descriptor);
     unlink(probe.c_str());
     return "";

@@ -11,8 +11,8 @@ std::string fileReadProblem(const char* path);
 // The size of a file that can be read, -1 when it cannot.
 long long fileSize(const char* path);
 
-// Why the working folder cannot take the file `name` (written as a temporary
+// Why the folder of `name` cannot take the file (written as a temporary
 // file beside it, then renamed over it): tried by creating and removing such
 // a temporary file, in the operating system's words, or "Is a folder" when
-// `name` is one. Empty when it can.
-std::string outputProblem(const char* name);
+// `name` is one; `folder` names the folder in the message. Empty when it can.
+std::string outputProblem(const char* name, const char* folder = "The working folder");

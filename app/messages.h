@@ -96,6 +96,8 @@ inline constexpr const char* MSG_BUSY_FRAMES =
 // The summary after Lumeko.cm2 is written, and the hint when the marker was
 // found in fewer than half of the frames.
 inline constexpr const char* MSG_SUMMARY = "%s: %d frame%s, marker found in %d\n";
+inline constexpr const char* MSG_SUMMARY_BRIDGED =
+    "%s: %d frame%s, marker found in %d, bridged %d\n";
 inline constexpr const char* MSG_SUMMARY_HINT =
     "hint: for real footage try --best; for dim footage or a flat picture profile, "
     "--auto-threshold; for a marker wider than about 360 pixels, --large-markers (see Lumeko "

@@ -113,6 +113,24 @@ const OptionSpec OPTIONS[] = {
      "fit the marker's edges to sub-pixel precision and fit the pose until\n"
      "it converges: a more accurate track, a little slower.",
      [](RunOptions& o, const char*) { return o.refine = true; }},
+    {"--bridge", nullptr,
+     "keep the camera while the marker is lost (out of view, covered or\n"
+     "smeared): points on the plane the marker lies on, picked and placed\n"
+     "while it is seen, are followed from frame to frame, and a frame without\n"
+     "the marker takes the camera they agree on, when enough of them, spread\n"
+     "over the picture, do (else it stays a frame without the marker). Needs a\n"
+     "table with some texture around the marker. Frames with the marker keep\n"
+     "their camera; the summary counts the bridged frames.",
+     [](RunOptions& o, const char*) { return o.bridge = true; }},
+    {"--report", "FILE",
+     "write one CSV line per frame to FILE: frame, status (marker, bridged,\n"
+     "held for a marker the detector holds from an earlier frame, lost), the\n"
+     "marker's confidence and four corners in the frame, the reprojection\n"
+     "error in pixels and the number of points the camera was fitted to.",
+     [](RunOptions& o, const char* value) {
+         o.report = value;
+         return !o.report.empty();
+     }},
     {"--range", "FIRST:LAST",
      "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
      "included; for a picture sequence its own numbers); the rows of\n"

@@ -282,15 +282,23 @@ void printDetectionDiagnostics(const Tracker& tracker) {
 
 // What the written file holds, on the error stream so that nothing reading
 // standard output sees it; with a hint when the marker was mostly missed.
+// With --bridge it also counts the bridged rows, apart from the marker's.
 // When the lens moves points by more than a pixel and the pose is fitted
 // without it, a line saying that --refine fits it through the lens.
 void reportSummary(const Tracker& tracker) {
     const KeyTable& keys = tracker.keys();
-    int found = 0;
-    for (int i = 0; i < keys.count; i++)
+    int found = 0, bridged = 0;
+    for (int i = 0; i < keys.count; i++) {
         found += keys.rows[i].found != 0;
-    std::fprintf(stderr, MSG_SUMMARY, CAMERA_MOTION_FILE, keys.count, keys.count == 1 ? "" : "s",
-                 found);
+        bridged += tracker.report().rows[i].status == FrameStatus::Bridged;
+    }
+    found -= bridged;
+    if (tracker.settings().bridge)
+        std::fprintf(stderr, MSG_SUMMARY_BRIDGED, CAMERA_MOTION_FILE, keys.count,
+                     keys.count == 1 ? "" : "s", found, bridged);
+    else
+        std::fprintf(stderr, MSG_SUMMARY, CAMERA_MOTION_FILE, keys.count,
+                     keys.count == 1 ? "" : "s", found);
     if (keys.count > 0 && 2 * found < keys.count)
         std::fputs(MSG_SUMMARY_HINT, stderr);
     const CameraParam& camera = tracker.detector().camera();
@@ -462,6 +470,7 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.adaptiveThreshold = options.adaptiveThreshold;
     settings.strictHistory = options.strictHistory;
     settings.robustSides = options.robustSides;
+    settings.bridge = options.bridge;
     return settings;
 }
 
@@ -505,6 +514,12 @@ int runCommandLine(int argc, char** argv) {
     const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
     if (!outputReason.empty())
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
+    const char* report = options.report.empty() ? nullptr : options.report.c_str();
+    if (report != nullptr) {
+        const std::string reportReason = outputProblem(report, "Its folder");
+        if (!reportReason.empty())
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, reportReason);
+    }
 
     std::unique_ptr<Tracker> tracker;
     std::optional<PlateFrames> plate;
@@ -514,6 +529,12 @@ int runCommandLine(int argc, char** argv) {
               : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
     if (status != 0)
         return status;
+    // The report first: when it cannot be written the run fails with the
+    // earlier Lumeko.cm2 as it was.
+    if (report != nullptr) {
+        if (const int error = writeFrameReport(tracker->report(), report); error != 0)
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, std::strerror(error));
+    }
     return finishTrack(*tracker, run.camNo, plate);
 }
 

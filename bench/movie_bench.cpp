@@ -10,7 +10,8 @@
 // LUMEKO_MOVIE_BENCH_FRAMES sets the length (default 150 frames at 640 x 480
 // and 60 at 1920 x 1080, the figures in the README); LUMEKO_MOVIE_BENCH_DIR
 // keeps the footage in that folder (one folder per size, with its camera
-// file and pattern, ready for Lumeko) and uses it again on the next run.
+// file and pattern, ready for Lumeko) and uses it again on the next run;
+// LUMEKO_MOVIE_BENCH_OPTIONS gives Lumeko's run options ("--bridge").
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -21,7 +22,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -160,17 +160,27 @@ double decodeOnce(const std::string& path, int width, int height,
 }
 
 // Seconds for Lumeko's whole run over `name` in the working folder (its
-// standard output sent to /dev/null), with the options in
-// LUMEKO_MOVIE_BENCH_OPTIONS (separated by spaces; none when unset), or -1
-// when it fails.
+// standard output sent to /dev/null), or -1 when it fails.
+// LUMEKO_MOVIE_BENCH_OPTIONS adds Lumeko options (words separated by spaces,
+// "--bridge" say) before the five arguments.
 double lumekoOnce(const char* name, int devNull) {
-    std::vector<std::string> args{"Lumeko"};
+    std::vector<std::string> args = {"Lumeko"};
     if (const char* options = std::getenv("LUMEKO_MOVIE_BENCH_OPTIONS")) {
-        std::istringstream words(options);
-        for (std::string word; words >> word;)
-            args.push_back(word);
+        std::string word;
+        for (const char* c = options;; c++) {
+            if (*c != ' ' && *c != '\0') {
+                word += *c;
+                continue;
+            }
+            if (!word.empty())
+                args.push_back(word);
+            word.clear();
+            if (*c == '\0')
+                break;
+        }
     }
-    args.insert(args.end(), {"marker.pattern", "80", "0", "M", name});
+    for (const char* positional : {"marker.pattern", "80", "0", "M", name})
+        args.push_back(positional);
     std::vector<char*> argv;
     for (std::string& arg : args)
         argv.push_back(arg.data());

@@ -1,8 +1,11 @@
 #include "track/tracker.h"
 
+#include <cmath>
 #include <new>
 #include <optional>
 
+#include "camera/distortion.h"
+#include "pose/initial_rotation.h"
 #include "pose/marker_pose.h"
 
 namespace {
@@ -49,6 +52,7 @@ void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo
     }
     if (fit.ok()) {
         state.cameraPose = fit.pose;
+        state.poseError = fit.error;
         state.poseKnown = 1;
     } else if (fit.status == PoseStatus::BrokeDown) {
         state.poseKnown = 0;
@@ -105,8 +109,15 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     detection.robustSides = settings.robustSides;
     tracker->markerDetector = Detector::create(camera, detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
-    if (tracker->markerDetector == nullptr || tracker->table == nullptr)
+    tracker->frames.reset(new (std::nothrow) FrameReport{});
+    if (tracker->markerDetector == nullptr || tracker->table == nullptr ||
+        tracker->frames == nullptr)
         return nullptr;
+    if (settings.bridge) {
+        tracker->sceneBridge = SceneBridge::create(camera);
+        if (tracker->sceneBridge == nullptr)
+            return nullptr;
+    }
     tracker->state.patternWidth = patternWidth;
     tracker->trackerSettings = settings;
     tracker->setRefine(settings.refine);
@@ -138,19 +149,20 @@ TrackStatus Tracker::track(const FrameImage& frame) {
         count = 0;
     }
     CameraKey key{};
-    const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
-    if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
-        return TrackStatus::TableFull;
-    return TrackStatus::Tracked;
+    int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
+    FrameRecord record = markerRecord(found, markers);
+    if (sceneBridge != nullptr)
+        bridgeFrame(frame, record, found, key);
+    return appendRow(found, key, record);
 }
 
 TrackStatus Tracker::trackAbsent() {
     markerDetector->forgetHistory();
     state.poseKnown = 0;
     state.poseContinues = 0;
-    if (appendKeyRow(*table, 0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0) < 0)
-        return TrackStatus::TableFull;
-    return TrackStatus::Tracked;
+    if (sceneBridge != nullptr)
+        sceneBridge->forget();
+    return appendRow(0, CameraKey{}, FrameRecord{});
 }
 
 TrackStatus Tracker::trackNothing() {
@@ -159,8 +171,57 @@ TrackStatus Tracker::trackNothing() {
     markerDetector->detectNothing(&markers, &count);
     CameraKey key{};
     const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
+    if (sceneBridge != nullptr)
+        sceneBridge->forget();
+    return appendRow(found, key, markerRecord(found, markers));
+}
+
+FrameRecord Tracker::markerRecord(int found, const MarkerInfo* markers) const {
+    FrameRecord record;
+    if (found == 0)
+        return record;
+    const MarkerInfo& marker = markers[state.chosenMarker];
+    const bool held = state.chosenMarker >= markerDetector->seenCount();
+    record.status = held ? FrameStatus::Held : FrameStatus::Marker;
+    record.confidence = marker.confidence;
+    for (int k = 0; k < 4; k++) {
+        const ImagePoint& ideal = marker.vertices[arMarkerOrderIndex(marker.direction, k)];
+        arIdealToObserved(markerDetector->camera().distFactor, ideal.x, ideal.y,
+                          &record.corners[k].x, &record.corners[k].y);
+    }
+    record.error = std::sqrt(state.poseError);
+    record.points = 4;
+    return record;
+}
+
+// A marker frame anchors the scene on the marker's pose (the frame's own
+// camera stays the marker's); a frame without the marker takes the scene's
+// camera when the bridge gives one. A held frame keeps its held marker and
+// only follows the scene.
+void Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, int& found,
+                          CameraKey& key) {
+    sceneBridge->follow(frame);
+    if (record.status == FrameStatus::Marker) {
+        sceneBridge->anchor(state.cameraPose);
+        return;
+    }
+    if (record.status != FrameStatus::Lost)
+        return;
+    const BridgeFit fit = sceneBridge->bridge();
+    record.points = fit.points;
+    const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
+    if (!values)
+        return;
+    key = *values;
+    found = 1;
+    record.status = FrameStatus::Bridged;
+    record.error = fit.error;
+}
+
+TrackStatus Tracker::appendRow(int found, const CameraKey& key, const FrameRecord& record) {
     if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
         return TrackStatus::TableFull;
+    frames->rows[frames->count++] = record;
     return TrackStatus::Tracked;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "bridge/scene_bridge.h"
 #include "camera/camera_param.h"
 #include "marker/detector.h"
 #include "marker/frame_image.h"
@@ -10,6 +11,7 @@
 #include "math/image_point.h"
 #include "pose/marker_pose.h"
 #include "track/camera_key.h"
+#include "track/frame_report.h"
 #include "track/key_table.h"
 
 // Least confidence a marker must have to be chosen.
@@ -25,6 +27,7 @@ struct TrackerState {
     Pose cameraPose{};            // last marker-to-camera pose
     int poseKnown = 0;            // 1 while cameraPose holds a pose that converts to a key
     PoseSettings poseSettings{};  // how every pose is fitted (the plain fit by default)
+    double poseError = 0.0;       // mean squared reprojection error of the last fit
 };
 
 // Index of the marker carrying `patternId` with the highest confidence of at
@@ -65,6 +68,10 @@ struct TrackerSettings {
     // busiest frame of the camera's size. Tests set a small one to reach the
     // busy-frame path, which the full size never takes.
     int32_t labelCapacity = 0;
+    // A frame without the marker takes its camera from the points of the
+    // marker's plane followed around it, when enough of them agree on one
+    // (--bridge; SceneBridge).
+    bool bridge = false;
 };
 
 enum class TrackStatus {
@@ -114,14 +121,25 @@ class Tracker {
     void smooth();
 
     const KeyTable& keys() const { return *table; }
+    // One record per key row: how each frame's camera came about.
+    const FrameReport& report() const { return *frames; }
     const Detector& detector() const { return *markerDetector; }
     const TrackerSettings& settings() const { return trackerSettings; }
 
   private:
     Tracker() = default;
+    // The frame's record from the marker chosen in it, if any.
+    FrameRecord markerRecord(int found, const MarkerInfo* markers) const;
+    // With --bridge: follows the scene into `frame`, re-anchors it on a
+    // marker frame and fills a lost one's camera from it.
+    void bridgeFrame(const FrameImage& frame, FrameRecord& record, int& found, CameraKey& key);
+    // Appends the key row and the frame's record.
+    TrackStatus appendRow(int found, const CameraKey& key, const FrameRecord& record);
 
     std::unique_ptr<Detector> markerDetector;
     std::unique_ptr<KeyTable> table;
+    std::unique_ptr<FrameReport> frames;
+    std::unique_ptr<SceneBridge> sceneBridge;  // with --bridge only
     TrackerState state;
     TrackerSettings trackerSettings;
     long long busy = 0;

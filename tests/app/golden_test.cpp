@@ -289,6 +289,10 @@ const GoldenRun RUNS[] = {
          "dim.avi", "dim.avi"),
     // Rendered tracks
     rendered("track_exit_lost_and_found", "M", "exit.avi"),
+    // --bridge over a plain table (nothing to follow once the marker leaves)
+    // and a report that cannot be written, refused before the first frame
+    withOptions(rendered("bridge_exit_plain_table", "M", "exit.avi"), {"--bridge"}),
+    withOptions(rendered("report_unwritable", "M", "exit.avi"), {"--report", "no/report.csv"}),
     rendered("track_shake_noise_blur", "M", "shake.avi"),
     // Stills
     rendered("still_rendered_colour", "I", "rendered.jpg"),

@@ -1,5 +1,6 @@
 // lumeko-plot: the key curves and the camera path of Lumeko.cm2 on one page.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,7 +15,7 @@ namespace {
 
 const char* const USAGE =
     "Usage:\n"
-    "  lumeko-plot Lumeko.cm2 OUTPUT.png|svg|pdf [--width W] [--size WxH]\n"
+    "  lumeko-plot Lumeko.cm2 OUTPUT.png|svg|pdf [--width W] [--size WxH] [--report FILE]\n"
     "  lumeko-plot --help\n";
 
 const char* const HELP =
@@ -27,6 +28,8 @@ const char* const HELP =
     "\n"
     "--width W     marker width in the path views (default 80).\n"
     "--size WxH    page size in pixels (points for SVG and PDF; default 1200x900).\n"
+    "--report FILE the report Lumeko --report wrote for the track: its bridged\n"
+    "              frames are shaded blue, apart from the lost ones (red).\n"
     "Exit status: 0 on success, 1 on any error.\n";
 
 const char* const TOOL = "lumeko-plot";
@@ -40,16 +43,21 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     double markerWidth = 80.0;
     int width = 1200, height = 900;
+    std::string report;
     while (nextArg(walker)) {
         if (walker.name.empty()) {
             positional.push_back(argument(walker));
             continue;
         }
         std::string value;
-        if (walker.name != "--width" && walker.name != "--size")
+        if (walker.name != "--width" && walker.name != "--size" && walker.name != "--report")
             return unknownOption(TOOL, walker.name, USAGE);
         if (!optionValue(walker, value))
             return missingValue(TOOL, walker.name);
+        if (walker.name == "--report") {
+            report = value;
+            continue;
+        }
         const bool ok = walker.name == "--width"
                             ? parseDouble(value, markerWidth) && markerWidth > 0.0
                             : parseSize(value, width, height) && width >= 200 && height >= 150 &&
@@ -68,9 +76,16 @@ int main(int argc, char** argv) {
         return toolError(TOOL, error);
     if (const std::string beyond = rowBeyondDrawing(motion); !beyond.empty())
         return toolError(TOOL, positional[0] + ": " + beyond);
-    if (writePlot(output, motion, markerWidth, width, height, error) != 0)
+    std::vector<bool> bridged;
+    if (!report.empty() && readBridgedRows(report, motion.rowCount(), bridged, error) != 0)
         return toolError(TOOL, error);
-    std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
-                motion.foundCount());
+    if (writePlot(output, motion, markerWidth, width, height, error, bridged) != 0)
+        return toolError(TOOL, error);
+    const long bridgedCount = std::count(bridged.begin(), bridged.end(), true);
+    std::printf("wrote %s: %d frames, %ld with the marker", output.c_str(), motion.rowCount(),
+                motion.foundCount() - bridgedCount);
+    if (!report.empty())
+        std::printf(", %ld bridged", bridgedCount);
+    std::printf("\n");
     return 0;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <vector>
 
 #include "tools/common/image_io.h"
@@ -112,18 +113,23 @@ void drawFrameTicks(cairo_t* cr, const PlotLayout& layout, int n, double font) {
          font);
 }
 
-void drawCurve(cairo_t* cr, const PlotRect& r, const CameraMotion& motion, int c, double font) {
+void drawCurve(cairo_t* cr, const PlotRect& r, const CameraMotion& motion, int c, double font,
+               const std::vector<bool>& bridged) {
     const int n = motion.rowCount();
     auto xOf = [&](double i) { return frameX(r, n, i); };
-    // Frames without the marker: shaded columns.
-    setColour(cr, PLOT_LOST_SHADE[0], PLOT_LOST_SHADE[1], PLOT_LOST_SHADE[2]);
-    for (int i = 0; i < n; i++) {
-        if (motion.rows[i].found != 1) {
-            const double left = r.x + static_cast<double>(i) / n * r.width;
-            cairo_rectangle(cr, left, r.y, std::max(1.0, r.width / n), r.height);
+    // Frames without the marker, and bridged ones apart: shaded columns.
+    for (const bool shadeBridged : {false, true}) {
+        const double* shade = shadeBridged ? PLOT_BRIDGED_SHADE : PLOT_LOST_SHADE;
+        setColour(cr, shade[0], shade[1], shade[2]);
+        for (int i = 0; i < n; i++) {
+            const bool isBridged = i < static_cast<int>(bridged.size()) && bridged[i];
+            if (shadeBridged ? isBridged : motion.rows[i].found != 1) {
+                const double left = r.x + static_cast<double>(i) / n * r.width;
+                cairo_rectangle(cr, left, r.y, std::max(1.0, r.width / n), r.height);
+            }
         }
+        cairo_fill(cr);
     }
-    cairo_fill(cr);
     // Angles are drawn without their whole-turn jumps (a camera turning
     // through +-180 degrees): each within half a turn of the one before.
     std::vector<double> values(n);
@@ -240,20 +246,26 @@ void drawView(cairo_t* cr, const PlotRect& r, const CameraMotion& motion, double
     text(cr, title, r.x, r.y - font * 0.35, font);
 }
 
-void drawPage(cairo_t* cr, const CameraMotion& motion, double markerWidth, int width, int height) {
+void drawPage(cairo_t* cr, const CameraMotion& motion, double markerWidth, int width, int height,
+              const std::vector<bool>& bridged) {
     setColour(cr, PLOT_BACKGROUND[0], PLOT_BACKGROUND[1], PLOT_BACKGROUND[2]);
     cairo_paint(cr);
     const PlotLayout layout = plotLayout(width, height);
     const double font = plotFont(height);
     for (int c = 0; c < 6; c++)
-        drawCurve(cr, layout.curves[c], motion, c, font);
+        drawCurve(cr, layout.curves[c], motion, c, font, bridged);
     drawFrameTicks(cr, layout, motion.rowCount(), font);
     drawView(cr, layout.top, motion, markerWidth, 0, 1, "top view (x right, y up)", font);
     drawView(cr, layout.side, motion, markerWidth, 0, 2, "side view (x right, height up)", font);
     setColour(cr, 0, 0, 0);
+    const long bridgedCount = std::count(bridged.begin(), bridged.end(), true);
     const std::string title = motion.cameraName + ": " + std::to_string(motion.rowCount()) +
-                              " frames, marker found in " + std::to_string(motion.foundCount()) +
-                              " (lost frames shaded; angles drawn without their whole-turn jumps)";
+                              " frames, marker found in " +
+                              std::to_string(motion.foundCount() - bridgedCount) +
+                              (bridged.empty() ? std::string(" (lost frames shaded")
+                                               : ", bridged " + std::to_string(bridgedCount) +
+                                                     " (lost frames shaded red, bridged blue") +
+                              "; angles drawn without their whole-turn jumps)";
     text(cr, title, layout.curves[0].x, font * 1.4, font);
 }
 
@@ -298,7 +310,7 @@ cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned in
 }  // namespace
 
 int writePlot(const std::string& path, const CameraMotion& motion, double markerWidth, int width,
-              int height, std::string& error) {
+              int height, std::string& error, const std::vector<bool>& bridged) {
     std::vector<unsigned char> bytes;
     cairo_surface_t* surface = nullptr;
     const bool png = hasSuffix(path, ".png");
@@ -313,7 +325,7 @@ int writePlot(const std::string& path, const CameraMotion& motion, double marker
         return -1;
     }
     cairo_t* cr = cairo_create(surface);
-    drawPage(cr, motion, markerWidth, width, height);
+    drawPage(cr, motion, markerWidth, width, height, bridged);
     cairo_destroy(cr);
     cairo_surface_flush(surface);
     cairo_status_t status = cairo_surface_status(surface);
@@ -328,4 +340,37 @@ int writePlot(const std::string& path, const CameraMotion& motion, double marker
         return -1;
     }
     return writeFileBytes(path, bytes.data(), bytes.size(), error);
+}
+
+int readBridgedRows(const std::string& path, int rowCount, std::vector<bool>& bridged,
+                    std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = path + ": cannot open the report";
+        return -1;
+    }
+    std::string line;
+    std::getline(file, line);
+    if (!line.starts_with("frame,status,")) {
+        error = path + ": line 1: not a report written by Lumeko --report";
+        return -1;
+    }
+    bridged.assign(rowCount, false);
+    int row = 0;
+    while (std::getline(file, line)) {
+        const std::string expected = std::to_string(row) + ",";
+        if (row >= rowCount || !line.starts_with(expected)) {
+            error = path + ": line " + std::to_string(row + 2) +
+                    (row >= rowCount ? ": more frames than the track's " + std::to_string(rowCount)
+                                     : ": expected frame " + std::to_string(row));
+            return -1;
+        }
+        bridged[row++] = line.compare(expected.size(), 8, "bridged,") == 0;
+    }
+    if (row != rowCount) {
+        error = path + ": " + std::to_string(row) + " frames, the track has " +
+                std::to_string(rowCount);
+        return -1;
+    }
+    return 0;
 }

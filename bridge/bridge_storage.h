@@ -1,0 +1,43 @@
+#pragma once
+
+#include <opencv2/core.hpp>
+#include <vector>
+
+#include "bridge/scene_bridge.h"
+#include "math/image_point.h"
+
+// The bridge's working storage, sized at creation and reused every frame.
+// Points are followed in a grey copy of the frame reduced by `scale` (a whole
+// factor), where they are cheaper to follow and still accurate enough.
+struct BridgeStorage {
+    int scale = 1;
+    cv::Size workSize;
+    cv::Mat fullGrey;  // the frame in grey at its own size (when scale > 1)
+    cv::Mat grey;      // the frame in grey at the working size
+    std::vector<cv::Mat> pyramid, previousPyramid;
+    bool hasPrevious = false;
+    int framesSinceFill = 1 << 20;  // frames since new points were last picked
+
+    // The followed points: where each is in the working picture, its place on
+    // the marker's plane (marker units) and how many poses that place
+    // averages (capped).
+    std::vector<cv::Point2f> at;
+    std::vector<cv::Point2d> plane;
+    std::vector<int> weight;
+
+    // Room for one frame's work.
+    std::vector<cv::Point2f> followed, back, fresh;
+    std::vector<unsigned char> status, backStatus;
+    std::vector<float> trackError;
+    cv::Mat freeMask;  // where new points may go (not next to a followed one)
+    std::vector<cv::Point2f> planePoints, idealPoints, inlierPoints;
+    std::vector<cv::Point3f> objectPoints;
+    std::vector<ImagePoint> fitImage;
+    std::vector<double> fitObject;  // x, y pairs
+    std::vector<unsigned char> inlier;
+};
+
+// Where a point of the working picture lies in the frame (observed pixels).
+inline ImagePoint observedOfWork(const BridgeStorage& s, cv::Point2f p) {
+    return {(p.x + 0.5) * s.scale - 0.5, (p.y + 0.5) * s.scale - 0.5};
+}

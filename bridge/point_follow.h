@@ -1,0 +1,32 @@
+#pragma once
+
+#include "bridge/bridge_storage.h"
+#include "marker/frame_image.h"
+
+// The working picture's width the frame is reduced towards (by a whole
+// factor): points are followed about as well there and much faster.
+inline constexpr int BRIDGE_WORK_WIDTH = 320;
+// Side of the square window a point is followed with, and the pyramid's
+// levels above the picture.
+inline constexpr int FOLLOW_WINDOW = 15;
+inline constexpr int FOLLOW_LEVELS = 2;
+// Most distance, in working pixels, between a point and where following it
+// forwards and back again brings it.
+inline constexpr float FOLLOW_ROUND_TRIP_MAX = 0.5f;
+// Least distance between two points, in working pixels.
+inline constexpr int POINT_SPACING = 10;
+// Least corner strength a new point must have: the smaller eigenvalue of the
+// mean gradient products over its window (grey levels squared per pixel
+// squared), so that a plain surface with its noise gives no point.
+inline constexpr double CORNER_STRENGTH_MIN = 12.0;
+
+// Sizes the storage for frames of width x height.
+void prepareFollowing(BridgeStorage& s, int width, int height);
+// Takes `frame` as the working picture and its pyramid.
+void takePicture(BridgeStorage& s, const FrameImage& frame);
+// Follows the points from the previous picture into this one, keeping those
+// that pass the round trip and stay inside the picture.
+void followPoints(BridgeStorage& s);
+// Picks new corners of the working picture (into s.fresh) away from the
+// followed points, strongest first, up to BRIDGE_POINT_MAX in all.
+void findFreshCorners(BridgeStorage& s);

@@ -1,0 +1,71 @@
+#include "bridge/scene_bridge.h"
+
+#include <new>
+
+#include "bridge/bridge_fit.h"
+#include "bridge/plane_anchor.h"
+#include "bridge/point_follow.h"
+
+namespace {
+
+// Distance, in ideal pixels per working scale, beyond which a point that a
+// marker's pose puts elsewhere leaves.
+constexpr double ANCHOR_TOLERANCE = 3.0;
+// New points are picked when fewer than this many are followed.
+constexpr int FILL_BELOW = BRIDGE_POINT_MAX * 2 / 3;
+
+}  // namespace
+
+SceneBridge::~SceneBridge() = default;
+
+std::unique_ptr<SceneBridge> SceneBridge::create(const CameraParam& camera) {
+    std::unique_ptr<SceneBridge> bridge(new (std::nothrow) SceneBridge());
+    if (bridge == nullptr)
+        return nullptr;
+    bridge->camera_ = camera;
+    bridge->storage_.reset(new (std::nothrow) BridgeStorage());
+    if (bridge->storage_ == nullptr)
+        return nullptr;
+    prepareFollowing(*bridge->storage_, camera.xsize, camera.ysize);
+    return bridge;
+}
+
+void SceneBridge::follow(const FrameImage& frame) {
+    takePicture(*storage_, frame);
+    followPoints(*storage_);
+}
+
+void SceneBridge::forget() {
+    storage_->at.clear();
+    storage_->plane.clear();
+    storage_->weight.clear();
+    storage_->hasPrevious = false;
+    storage_->framesSinceFill = 1 << 20;
+}
+
+void SceneBridge::anchor(const Pose& markerPose) {
+    anchorPoints(*storage_, camera_, markerPose, ANCHOR_TOLERANCE * storage_->scale, FILL_BELOW,
+                 true);
+}
+
+BridgeFit SceneBridge::bridge() {
+    BridgeStorage& s = *storage_;
+    const BridgeFit fit = fitBridgePose(s, camera_, BridgeLimits{});
+    if (!fit.ok)
+        return fit;
+    // Points that do not agree with the camera are off the plane or astray.
+    size_t kept = 0;
+    for (size_t i = 0; i < s.at.size(); i++) {
+        if (!s.inlier[i])
+            continue;
+        s.at[kept] = s.at[i];
+        s.plane[kept] = s.plane[i];
+        s.weight[kept] = s.weight[i];
+        kept++;
+    }
+    s.at.resize(kept);
+    s.plane.resize(kept);
+    s.weight.resize(kept);
+    anchorPoints(s, camera_, fit.pose, ANCHOR_TOLERANCE * s.scale, FILL_BELOW, false);
+    return fit;
+}

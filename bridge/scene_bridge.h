@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+
+#include "camera/camera_param.h"
+#include "marker/frame_image.h"
+#include "math/matrix.h"
+
+// Most points the bridge follows at once.
+inline constexpr int BRIDGE_POINT_MAX = 160;
+
+// The camera a bridged frame gives: `ok` with the marker-to-camera pose, the
+// root mean square reprojection error of the points used (ideal pixels of the
+// frame) and their count; otherwise `points` says how many were followed.
+struct BridgeFit {
+    bool ok = false;
+    Pose pose{};
+    double error = 0.0;
+    int points = 0;
+};
+
+struct BridgeStorage;
+
+// Keeps the camera while the marker is lost. While the marker is tracked it
+// picks distinctive points in the picture and gives each its place on the
+// marker's plane from the marker's pose; it follows them from frame to frame,
+// and in a frame without the marker it fits the camera to the points that
+// still lie where the plane puts them. Every frame with a picture goes
+// through follow() first, then anchor() when the marker's pose is known or
+// bridge() when it is not. A fixed number of points; the working storage is
+// allocated once, at creation.
+class SceneBridge {
+  public:
+    // A bridge for frames of `camera`'s size (the camera resized to the
+    // frame); null when its storage cannot be allocated.
+    static std::unique_ptr<SceneBridge> create(const CameraParam& camera);
+    ~SceneBridge();
+
+    // Follows the points into `frame` (of the camera's size), keeping those
+    // that come back to where they were when followed backwards.
+    void follow(const FrameImage& frame);
+    // Drops every point, for a frame without a picture: the next frame
+    // starts afresh.
+    void forget();
+    // The marker's pose in the frame just followed: points that are not where
+    // the pose puts them leave, the others take their place from it (averaged
+    // over the marker's frames), and new points fill up the set.
+    void anchor(const Pose& markerPose);
+    // The camera from the points followed into this frame, when enough of
+    // them, spread over the picture, agree on it; points that disagree leave.
+    BridgeFit bridge();
+
+  private:
+    SceneBridge() = default;
+    CameraParam camera_{};
+    std::unique_ptr<BridgeStorage> storage_;
+};
