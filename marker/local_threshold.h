@@ -25,6 +25,10 @@ inline constexpr int LOCAL_WINDOW_WIDE = 13;
 // fixed part of the light, so that noise on dim paper does not turn dark.
 inline constexpr int LOCAL_MEAN_FRACTION = 13;
 inline constexpr int LOCAL_MARGIN = 9;
+// Nor above the window's least grey level plus LOCAL_LEAST_SHARE / 16 of the
+// way from it to the mean: where a deep shadow's edge crosses the window,
+// the shadowed paper is darker than the mean but far lighter than the ink.
+inline constexpr int LOCAL_LEAST_SHARE = 10;
 
 // The local threshold's working storage, sized once by arInitLocalThreshold.
 struct LocalThresholdStorage {
@@ -34,7 +38,9 @@ struct LocalThresholdStorage {
     int tilesX = 0;
     int tilesY = 0;
     std::unique_ptr<uint32_t[]> columnSums;  // one tile row's grey levels, a column each
+    std::unique_ptr<uint32_t[]> columnMins;  // and the least of each column
     std::unique_ptr<int32_t[]> tileMeans;    // tilesX x tilesY, row by row
+    std::unique_ptr<int32_t[]> tileMins;     // the least grey level of each tile
     std::unique_ptr<int32_t[]> tileLimits;   // tilesX x tilesY, row by row
 };
 
