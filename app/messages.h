@@ -99,8 +99,12 @@ inline constexpr const char* MSG_SUMMARY = "%s: %d frame%s, marker found in %d\n
 inline constexpr const char* MSG_SUMMARY_BRIDGED =
     "%s: %d frame%s, marker found in %d, bridged %d\n";
 inline constexpr const char* MSG_SUMMARY_HINT =
-    "hint: for dim footage or a flat picture profile try --auto-threshold; for a marker "
-    "wider than about 360 pixels, --large-markers (see Lumeko --help)\n";
+    "hint: for real footage try --best; for dim footage or a flat picture profile, "
+    "--auto-threshold; for a marker wider than about 360 pixels, --large-markers (see Lumeko "
+    "--help)\n";
+inline constexpr const char* MSG_LENS_HINT =
+    "the camera file's lens moves points of the frame by up to %.1f pixels: --refine fits the "
+    "pose through the lens\n";
 
 // After the summary of a track of a picture sequence: its plate file, or
 // why it could not be written.

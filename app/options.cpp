@@ -64,7 +64,20 @@ struct OptionSpec {
     bool (*apply)(RunOptions& options, const char* value);
 };
 
+// --best: every option that makes detection and the pose hold up on real
+// footage.
+bool applyBest(RunOptions& o) {
+    o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory =
+        o.robustSides = true;
+    return true;
+}
+
 const OptionSpec OPTIONS[] = {
+    {"--best", nullptr,
+     "for real footage: every improvement at once (--refine,\n"
+     "--adaptive-threshold, --auto-threshold, --large-markers,\n"
+     "--strict-history, --robust-sides).",
+     [](RunOptions& o, const char*) { return applyBest(o); }},
     {"--auto-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold of 100,\n"
      "look again at a threshold chosen from the frame (Otsu's method on the\n"
@@ -72,6 +85,24 @@ const OptionSpec OPTIONS[] = {
      "for dim footage and flat (log) picture profiles. Frames found at 100\n"
      "give the same rows as without the option.",
      [](RunOptions& o, const char*) { return o.autoThreshold = true; }},
+    {"--adaptive-threshold", nullptr,
+     "when the marker is not found in a frame at the fixed threshold, look\n"
+     "again with local thresholds: a pixel is dark when it is darker than\n"
+     "the mean of its neighbourhood by a margin (a narrow window scaled to\n"
+     "the frame, then a wide one). For uneven light: a gradient or a shadow\n"
+     "edge across the marker. With --auto-threshold these looks come first,\n"
+     "then its thresholds; the first that sees the marker is kept.",
+     [](RunOptions& o, const char*) { return o.adaptiveThreshold = true; }},
+    {"--strict-history", nullptr,
+     "hold the marker over frames it is not seen in only on a region of\n"
+     "about its size, and ask more of a small marker found inside a larger\n"
+     "dark region: an object over the marker's corner gives no wrong camera.",
+     [](RunOptions& o, const char*) { return o.strictHistory = true; }},
+    {"--robust-sides", nullptr,
+     "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
+     "about a quarter of the side): its corners are those that turn the\n"
+     "outline most, and each side is fitted without the points off it.",
+     [](RunOptions& o, const char*) { return o.robustSides = true; }},
     {"--large-markers", nullptr,
      "let a marker cover more of a large frame: the limits on the size of a\n"
      "dark region grow with the frame's pixel count relative to 640 x 480\n"

@@ -15,6 +15,7 @@
 #include "app/messages.h"
 #include "app/options.h"
 #include "app/progress_line.h"
+#include "camera/distortion.h"
 #include "media/movie_reader.h"
 #include "media/still_reader.h"
 #include "track/camera_motion.h"
@@ -282,6 +283,8 @@ void printDetectionDiagnostics(const Tracker& tracker) {
 // What the written file holds, on the error stream so that nothing reading
 // standard output sees it; with a hint when the marker was mostly missed.
 // With --bridge it also counts the bridged rows, apart from the marker's.
+// When the lens moves points by more than a pixel and the pose is fitted
+// without it, a line saying that --refine fits it through the lens.
 void reportSummary(const Tracker& tracker) {
     const KeyTable& keys = tracker.keys();
     int found = 0, bridged = 0;
@@ -298,6 +301,10 @@ void reportSummary(const Tracker& tracker) {
                      keys.count == 1 ? "" : "s", found);
     if (keys.count > 0 && 2 * found < keys.count)
         std::fputs(MSG_SUMMARY_HINT, stderr);
+    const CameraParam& camera = tracker.detector().camera();
+    const double shift = arLargestLensShift(camera.distFactor, camera.xsize, camera.ysize);
+    if (!tracker.settings().refine && shift > 1.0)
+        std::fprintf(stderr, MSG_LENS_HINT, shift);
 }
 
 // The plate file beside the new Lumeko.cm2: a sequence's, or none (an
@@ -460,6 +467,9 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.autoThreshold = options.autoThreshold;
     settings.largeMarkers = options.largeMarkers;
     settings.refine = options.refine;
+    settings.adaptiveThreshold = options.adaptiveThreshold;
+    settings.strictHistory = options.strictHistory;
+    settings.robustSides = options.robustSides;
     settings.bridge = options.bridge;
     return settings;
 }

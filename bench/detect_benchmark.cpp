@@ -234,6 +234,29 @@ void BM_LabelImage(benchmark::State& state) {
 }
 BENCHMARK(BM_LabelImage)->Apply(noisyFrames)->Args({640, 480, 2, 60})->Args({1920, 1080, 2, 60});
 
+// Labeling at the local thresholds (--adaptive-threshold's retry): the
+// tiles' means and limits, then the labeling against them.
+void BM_LabelImageLocal(benchmark::State& state) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = static_cast<int>(state.range(1));
+    const auto storage = std::make_unique<LabelStorage>();
+    arInitLabeling(*storage, width, height);
+    LocalThresholdStorage local;
+    arInitLocalThreshold(local, width, height);
+    TestFrame frame = benchFrame(state);
+    LabelResult result{};
+    for (auto _ : state) {
+        arLocalThresholds(local, frame.image(), LOCAL_WINDOW_NARROW);
+        benchmark::DoNotOptimize(arLabelImageLocal(*storage, frame.image(), local, &result));
+        benchmark::DoNotOptimize(result);
+    }
+    state.counters["regions"] = result.labelCount;
+}
+BENCHMARK(BM_LabelImageLocal)
+    ->Apply(noisyFrames)
+    ->Args({640, 480, 2, 60})
+    ->Args({1920, 1080, 2, 60});
+
 // The labeling rules taken literally: every merge rewrites the table.
 void BM_TableRewriteLabelImage(benchmark::State& state) {
     TestFrame frame = benchFrame(state);

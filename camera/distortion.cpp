@@ -48,3 +48,23 @@ void arObservedToIdeal(const double distFactor[4], double ox, double oy, double*
     *ix = dx / s + x0;
     *iy = dy / s + y0;
 }
+
+double arLargestLensShift(const double distFactor[4], int width, int height) {
+    double largest = 0.0;
+    const auto measure = [&](double ox, double oy) {
+        double ix, iy;
+        arObservedToIdeal(distFactor, ox, oy, &ix, &iy);
+        largest = std::fmax(largest, std::hypot(ix - ox, iy - oy));
+    };
+    const double right = width - 1, bottom = height - 1;
+    for (int x = 0; x < width; x += 8) {
+        measure(x, 0.0);
+        measure(x, bottom);
+    }
+    for (int y = 0; y < height; y += 8) {
+        measure(0.0, y);
+        measure(right, y);
+    }
+    measure(right, bottom);
+    return largest;
+}

@@ -25,7 +25,7 @@ Clock::duration lap(Clock::time_point& start) {
 // are dropped. Returns the number of markers.
 int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const PatternSet& patterns,
                     EdgeLineStorage& edgeStorage, const MarkerCandidate* candidates, int count,
-                    MarkerInfo* markers) {
+                    bool robustSides, MarkerInfo* markers) {
     int found = 0;
     for (int i = 0; i < count; i++) {
         const MarkerCandidate& candidate = candidates[i];
@@ -33,7 +33,8 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
         marker.area = candidate.area;
         marker.centre = candidate.centre;
         if (arFitEdgeLines(camera.distFactor, edgeStorage, candidate.contourX, candidate.contourY,
-                           candidate.cornerIndex, marker.edgeLines, marker.vertices) < 0) {
+                           candidate.cornerIndex, marker.edgeLines, marker.vertices,
+                           robustSides) < 0) {
             continue;
         }
         arPatternCode(patterns, frame, candidate.contourX, candidate.contourY,
@@ -72,6 +73,10 @@ std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
     if (arInitSquareStorage(detector->squareStorage_, detector->labelStorage_.labelCapacity) < 0) {
         return nullptr;
     }
+    if (settings.localRetry &&
+        arInitLocalThreshold(detector->localStorage_, camera.xsize, camera.ysize) < 0) {
+        return nullptr;
+    }
     detector->regionAreaMax_ = arRegionAreaMax(camera.xsize, camera.ysize, settings);
     return detector;
 }
@@ -100,7 +105,7 @@ int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* c
     }
     DetectionPass* kept = &passes_[0];
     const int status = detectPending(frame, settings_.threshold, *kept);
-    if (status == DETECT_OK && settings_.thresholdRetry &&
+    if (status == DETECT_OK && (settings_.thresholdRetry || settings_.localRetry) &&
         !arSeenMarker(kept->list, kept->seenCount, soughtPattern_, &lastSeen_)) {
         kept = &retryAtChosenThresholds(frame, *kept);
     }
@@ -115,8 +120,17 @@ int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* c
 
 Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& frame,
                                                            DetectionPass& first) {
-    int thresholds[RETRY_THRESHOLD_MAX];
-    const int tries = arRetryThresholds(frame, lastSeen_, settings_.threshold, thresholds);
+    int thresholds[RETRY_THRESHOLD_MAX + 2];
+    int tries = 0;
+    if (settings_.localRetry) {
+        thresholds[tries++] = THRESHOLD_LOCAL;
+        thresholds[tries++] = THRESHOLD_LOCAL_WIDE;
+    }
+    if (settings_.thresholdRetry) {
+        int chosen[RETRY_THRESHOLD_MAX];
+        const int count = arRetryThresholds(frame, lastSeen_, settings_.threshold, chosen);
+        tries = std::copy_n(chosen, count, thresholds + tries) - thresholds;
+    }
     DetectionPass& retry = passes_[1];
     for (int i = 0; i < tries; i++) {
         if (detectPending(frame, thresholds[i], retry) == DETECT_OK &&
@@ -147,7 +161,15 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     MarkerList& list = pass.list;
     startPass(pass);
 
-    if (arLabelImage(labelStorage_, frame, threshold, &labelResult_) != LABEL_OK) {
+    const bool local = threshold == THRESHOLD_LOCAL || threshold == THRESHOLD_LOCAL_WIDE;
+    if (local) {
+        arLocalThresholds(localStorage_, frame,
+                          threshold == THRESHOLD_LOCAL ? LOCAL_WINDOW_NARROW : LOCAL_WINDOW_WIDE);
+    }
+    const LabelStatus labeled =
+        local ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
+              : arLabelImage(labelStorage_, frame, threshold, &labelResult_);
+    if (labeled != LABEL_OK) {
         // A frame in which nothing was seen, for the history as well.
         list.count = 0;
         arSteadyMarkers(pass.history, list);
@@ -157,8 +179,9 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     trace_.labeling = lap(stageStart);
     trace_.labels = &labelResult_;
 
-    const int candidateCount = arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN,
-                                               SQUARE_FIT_FACTOR, squareStorage_);
+    const int candidateCount =
+        arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN, SQUARE_FIT_FACTOR,
+                        squareStorage_, settings_.robustSides);
     trace_.squares = lap(stageStart);
     trace_.candidates = squareStorage_.candidates;
     trace_.candidateCount = candidateCount;
@@ -166,7 +189,7 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
                               static_cast<size_t>(squareStorage_.contourFailureCount)};
 
     list.count = identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
-                                 candidateCount, list.markers);
+                                 candidateCount, settings_.robustSides, list.markers);
     trace_.identification = lap(stageStart);
     pass.seenCount = list.count;
 
@@ -179,7 +202,10 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
         trace_.refinement = lap(stageStart);
     }
 
-    arSteadyMarkers(pass.history, list);
+    if (settings_.strictHistory) {
+        arQuestionNestedMarkers(labelResult_, list);
+    }
+    arSteadyMarkers(pass.history, list, settings_.strictHistory);
     trace_.history = lap(stageStart);
     trace_.total = Clock::now() - passStart;
     return DETECT_OK;

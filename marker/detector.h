@@ -9,6 +9,7 @@
 #include "marker/edge_refine.h"
 #include "marker/frame_image.h"
 #include "marker/labeling.h"
+#include "marker/local_threshold.h"
 #include "marker/marker_history.h"
 #include "marker/marker_info.h"
 #include "marker/pattern.h"
@@ -52,6 +53,19 @@ struct DetectorSettings {
     // it is kept, else the first pass. Either way the history takes one step
     // per frame (--auto-threshold).
     bool thresholdRetry = false;
+    // A frame whose first pass does not see the sought marker is detected
+    // again at the local thresholds (arLocalThresholds: the narrow window,
+    // then the wide one) before any
+    // thresholdRetry; the first retry that sees it is kept
+    // (--adaptive-threshold).
+    bool localRetry = false;
+    // The history holds markers only on squares like those it remembers, and
+    // a small marker inside a larger dark region must match better to keep
+    // its id (arQuestionNestedMarkers; --strict-history).
+    bool strictHistory = false;
+    // Squares with a dent or a bump in a side are taken, and each side's
+    // line is fitted again without its outlying points (--robust-sides).
+    bool robustSides = false;
 };
 
 // The largest region area a detector with `settings` takes as a candidate
@@ -146,12 +160,13 @@ class Detector {
 
     // Starts `pass` from the detector's history, with no markers.
     void startPass(DetectionPass& pass) const;
-    // One pass at `threshold` into `pass`; the history is stepped on a copy,
-    // the detector's own stays as it was. DETECT_OK, or DETECT_CAPACITY_EXCEEDED
-    // with `pass` holding the step of a frame without markers.
+    // One pass at `threshold` (THRESHOLD_LOCAL, _WIDE: the local thresholds) into `pass`; the
+    // history is stepped on a copy, the detector's own stays as it was. DETECT_OK, or
+    // DETECT_CAPACITY_EXCEEDED with `pass` holding the step of a frame without markers.
     int detectPending(const FrameImage& frame, int threshold, DetectionPass& pass);
     // After a first pass that did not see the sought marker: the first retry
-    // pass that sees it, or `first`.
+    // pass that sees it (the local thresholds, then those chosen from the
+    // frame, as the settings ask), or `first`.
     DetectionPass& retryAtChosenThresholds(const FrameImage& frame, DetectionPass& first);
     // Makes `pass` the frame's outcome: its history becomes the detector's.
     void commit(const DetectionPass& pass);
@@ -161,6 +176,7 @@ class Detector {
     int regionAreaMax_ = REGION_AREA_MAX;
     PatternSet patterns_{};
     LabelStorage labelStorage_{};
+    LocalThresholdStorage localStorage_{};
     SquareStorage squareStorage_{};
     EdgeLineStorage edgeStorage_{};
     EdgeRefineStorage refineStorage_{};

@@ -4,14 +4,34 @@
 #include "math/matrix.h"
 #include "math/principal_axes.h"
 
+#include <cmath>
 #include <iterator>
 
 namespace {
 
+int fitLine(EdgeLineStorage& storage, double* points, int count, EdgeLine* line);
+
+// Copies the side points within ROBUST_FIT_TOLERANCE of `line` into
+// storage.inliers; how many.
+int pointsNear(EdgeLineStorage& storage, int count, const EdgeLine& line) {
+    int kept = 0;
+    for (int k = 0; k < count; k++) {
+        const double x = storage.sidePoints[2 * k], y = storage.sidePoints[2 * k + 1];
+        if (std::fabs(line.a * x + line.b * y + line.c) <= ROBUST_FIT_TOLERANCE) {
+            storage.inliers[2 * kept] = x;
+            storage.inliers[2 * kept + 1] = y;
+            kept++;
+        }
+    }
+    return kept;
+}
+
 // Fits the line through the contour points first..last (ideal coordinates);
-// -1 when fewer than two points or the points do not span a line.
+// -1 when fewer than two points or the points do not span a line. With
+// `robust`, fits the line again without the points farther than
+// ROBUST_FIT_TOLERANCE from the first fit (a dent or a bump in the side).
 int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
-            const int32_t* contourY, int first, int last, EdgeLine* line) {
+            const int32_t* contourY, int first, int last, bool robust, EdgeLine* line) {
     double* sidePoints = storage.sidePoints;
     const int count = last - first + 1;
     if (count < 2) {
@@ -21,6 +41,50 @@ int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t*
         arObservedToIdeal(distFactor, contourX[first + k], contourY[first + k], &sidePoints[2 * k],
                           &sidePoints[2 * k + 1]);
     }
+    if (!robust) {
+        return fitLine(storage, sidePoints, count, line);
+    }
+    // A dent or a bump pulls a fit through all the points away from the
+    // side, and an object over a corner takes one end of it. Of that fit and
+    // the chords from end to end and from each end to the middle, the line
+    // most points lie near is fitted to those points, then to the points
+    // near that fit.
+    if (fitLine(storage, sidePoints, count, line) < 0) {
+        return -1;
+    }
+    int most = pointsNear(storage, count, *line);
+    const int ends[3][2] = {{0, count - 1}, {0, count / 2}, {count / 2, count - 1}};
+    for (const auto& end : ends) {
+        const double x0 = sidePoints[2 * end[0]], y0 = sidePoints[2 * end[0] + 1];
+        const double x1 = sidePoints[2 * end[1]], y1 = sidePoints[2 * end[1] + 1];
+        const double length = std::hypot(x1 - x0, y1 - y0);
+        if (!(length > 0.0)) {
+            continue;
+        }
+        EdgeLine chord{(y1 - y0) / length, (x0 - x1) / length, 0.0};
+        chord.c = -(chord.a * x0 + chord.b * y0);
+        const int near = pointsNear(storage, count, chord);
+        if (near > most) {
+            most = near;
+            *line = chord;
+        }
+    }
+    for (int pass = 0; pass < 2; pass++) {
+        const int kept = pointsNear(storage, count, *line);
+        if (kept < 2 || kept == count) {
+            return 0;
+        }
+        EdgeLine fitted;
+        if (fitLine(storage, storage.inliers, kept, &fitted) < 0) {
+            return 0;
+        }
+        *line = fitted;
+    }
+    return 0;
+}
+
+// The principal-axis line through `count` points (x, y pairs).
+int fitLine(EdgeLineStorage& storage, double* sidePoints, int count, EdgeLine* line) {
     double axesData[4];
     double sharesData[2];
     double meanData[2];
@@ -43,7 +107,7 @@ int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t*
 
 int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
                    const int32_t* contourY, const int32_t cornerIndex[5], EdgeLine edgeLines[4],
-                   ImagePoint vertices[4]) {
+                   ImagePoint vertices[4], bool robust) {
     for (int i = 0; i < 4; i++) {
         const int st = cornerIndex[i];
         const int ed = cornerIndex[i + 1];
@@ -51,7 +115,8 @@ int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const i
         const double trim = 0.05 * n + 0.5;
         const int first = static_cast<int>(st + trim);
         const int last = static_cast<int>(ed - trim);
-        if (fitSide(distFactor, storage, contourX, contourY, first, last, &edgeLines[i]) < 0) {
+        if (fitSide(distFactor, storage, contourX, contourY, first, last, robust, &edgeLines[i]) <
+            0) {
             return -1;
         }
     }

@@ -10,6 +10,7 @@
 // row, and the line fit's intermediate values for as many points.
 struct EdgeLineStorage {
     double sidePoints[CONTOUR_POINT_MAX * 2];
+    double inliers[CONTOUR_POINT_MAX * 2];  // the robust fit's points
     double fitScratch[CONTOUR_POINT_MAX * 2 + 2 * 2 + 2];
 };
 
@@ -20,7 +21,8 @@ struct EdgeLineStorage {
 // 1], n = ed - st + 1 points; with trim = 0.05 n + 0.5 the fit uses points
 // int(st + trim) to int(ed - trim). 0, or -1 when a side has too few points,
 // a fit fails or two consecutive lines are exactly parallel (the outputs then
-// hold a partial result).
+// hold a partial result). With `robust`, each side is fitted again without
+// its points farther than ROBUST_FIT_TOLERANCE from the first fit.
 int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
                    const int32_t* contourY, const int32_t cornerIndex[5], EdgeLine edgeLines[4],
-                   ImagePoint vertices[4]);
+                   ImagePoint vertices[4], bool robust = false);

@@ -101,7 +101,53 @@ __attribute__((target("avx2"))) void classifyRowAvx2(const unsigned char* pixels
 }
 #endif
 
+// The mask with a limit a pixel: pixel x is dark when B + G + R <= limits[x].
+void classifyRowLocalPlain(const unsigned char* pixels, int width, const int32_t* limits,
+                           uint64_t* dark) {
+    for (int w = 0; w < (width + 63) / 64; w++) {
+        dark[w] = 0;
+    }
+    for (int x = 0; x < width; x++) {
+        const unsigned char* p = pixels + 4 * static_cast<size_t>(x);
+        const int sum = p[0] + p[1] + p[2];
+        dark[x / 64] |= static_cast<uint64_t>(sum <= limits[x]) << (x % 64);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+// lightLanes for the 8 pixels from x on, each against its own limit.
+__attribute__((target("avx2"))) inline __m256i lightLanesAt(const unsigned char* pixels,
+                                                            const int32_t* limits, int x) {
+    return lightLanes(pixels + 4 * static_cast<size_t>(x),
+                      _mm256_loadu_si256(reinterpret_cast<const __m256i*>(limits + x)));
+}
+
+// classifyRowLocalPlain 32 pixels a step, as classifyRowAvx2.
+__attribute__((target("avx2"))) void classifyRowLocalAvx2(const unsigned char* pixels, int width,
+                                                          const int32_t* limits, uint64_t* dark) {
+    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+    uint32_t* halves = reinterpret_cast<uint32_t*>(dark);
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        const __m256i first = _mm256_packs_epi32(lightLanesAt(pixels, limits, x),
+                                                 lightLanesAt(pixels, limits, x + 8));
+        const __m256i second = _mm256_packs_epi32(lightLanesAt(pixels, limits, x + 16),
+                                                  lightLanesAt(pixels, limits, x + 24));
+        const __m256i bytes = _mm256_permutevar8x32_epi32(_mm256_packs_epi16(first, second), order);
+        const uint32_t bits = ~static_cast<uint32_t>(_mm256_movemask_epi8(bytes));
+        std::memcpy(halves + x / 32, &bits, sizeof bits);
+    }
+    if (x < width) {
+        uint64_t tail[1];
+        classifyRowLocalPlain(pixels + 4 * static_cast<size_t>(x), width - x, limits + x, tail);
+        const uint32_t bits = static_cast<uint32_t>(tail[0]);
+        std::memcpy(halves + x / 32, &bits, sizeof bits);
+    }
+}
+#endif
+
 using ClassifyRow = void (*)(const unsigned char*, int, int, uint64_t*);
+using ClassifyRowLocal = void (*)(const unsigned char*, int, const int32_t*, uint64_t*);
 
 // The processor's fastest way to classify a row, chosen once.
 ClassifyRow pickClassifier() {
@@ -114,6 +160,17 @@ ClassifyRow pickClassifier() {
 }
 
 const ClassifyRow classifyRow = pickClassifier();
+
+ClassifyRowLocal pickLocalClassifier() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx2")) {
+        return classifyRowLocalAvx2;
+    }
+#endif
+    return classifyRowLocalPlain;
+}
+
+const ClassifyRowLocal classifyRowLocal = pickLocalClassifier();
 
 // First dark x from `x` on; the mask has a dark pixel at or before the end
 // of the row.
@@ -209,18 +266,18 @@ struct PendingPixels {
 // Rows are classified into a mask first; runs of light pixels are skipped
 // word by word and only set to 0, and within a run of dark pixels L is the
 // label just given.
-int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, int threshold,
+// `classify(y, dark)` fills row y's mask.
+template <typename Classify>
+int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, Classify classify,
                     LabelValue* image) {
     const int width = frame.width;
-    const int limit =
-        static_cast<int>(std::clamp<int64_t>(3 * static_cast<int64_t>(threshold), -1, 765));
     int32_t* equivalence = storage.equivalence.get();
     LabelAccumulator* accumulators = storage.accumulators.get();
     uint64_t* dark = storage.darkRow.get();
     const int end = width - 1;  // the right border column
     int32_t made = 0;
     for (int y = 1; y < frame.height - 1; y++) {
-        classifyRow(frame.pixels + 4 * static_cast<size_t>(y) * width, width, limit, dark);
+        classify(y, dark);
         dark[end / 64] |= uint64_t{1} << (end % 64);  // the search for dark pixels stops here
         LabelValue* row = image + static_cast<size_t>(y) * width;
         const LabelValue* above = row - width;
@@ -354,6 +411,7 @@ int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCa
         if (width > storage.rowWidth) {
             // Whole words, and one to spare.
             storage.darkRow = std::make_unique<uint64_t[]>(static_cast<size_t>(width) / 64 + 2);
+            storage.rowLimits = std::make_unique<int32_t[]>(width);
             storage.rowWidth = width;
         }
         if (cells > storage.imageCells) {
@@ -376,16 +434,21 @@ int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCa
     return 0;
 }
 
-LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
-                         LabelResult* result) {
-    if (frame.width <= 0 || frame.height <= 0 || frame.width > storage.rowWidth ||
-        static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height) >
-            storage.imageCells) {
-        return LABEL_BAD_FRAME;
-    }
+namespace {
+
+bool fitsStorage(const LabelStorage& storage, const FrameImage& frame) {
+    return frame.width > 0 && frame.height > 0 && frame.width <= storage.rowWidth &&
+           static_cast<uint64_t>(frame.width) * static_cast<uint64_t>(frame.height) <=
+               storage.imageCells;
+}
+
+// Labels the regions of the dark pixels `classify` marks, as arLabelImage.
+template <typename Classify>
+LabelStatus labelRegions(LabelStorage& storage, const FrameImage& frame, LabelResult* result,
+                         Classify classify) {
     LabelValue* image = storage.labelImage.get();
     clearBorder(image, frame.width, frame.height);
-    const int32_t made = labelPixels(storage, frame, threshold, image);
+    const int32_t made = labelPixels(storage, frame, classify, image);
     if (made < 0) {
         return LABEL_CAPACITY_EXCEEDED;
     }
@@ -402,4 +465,40 @@ LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int thr
     result->centroids = storage.regionCentroids.get();
     result->boxes = storage.regionBoxes.get();
     return LABEL_OK;
+}
+
+}  // namespace
+
+LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                         LabelResult* result) {
+    if (!fitsStorage(storage, frame)) {
+        return LABEL_BAD_FRAME;
+    }
+    const int limit =
+        static_cast<int>(std::clamp<int64_t>(3 * static_cast<int64_t>(threshold), -1, 765));
+    return labelRegions(storage, frame, result, [&](int y, uint64_t* dark) {
+        classifyRow(frame.pixels + 4 * static_cast<size_t>(y) * frame.width, frame.width, limit,
+                    dark);
+    });
+}
+
+LabelStatus arLabelImageLocal(LabelStorage& storage, const FrameImage& frame,
+                              const LocalThresholdStorage& local, LabelResult* result) {
+    if (!fitsStorage(storage, frame) || frame.width != local.width ||
+        frame.height != local.height) {
+        return LABEL_BAD_FRAME;
+    }
+    int32_t* limits = storage.rowLimits.get();
+    int tileRow = -1;
+    return labelRegions(storage, frame, result, [&](int y, uint64_t* dark) {
+        if (y / local.tileSize != tileRow) {
+            tileRow = y / local.tileSize;
+            const int32_t* tiles = local.tileLimits.get() + tileRow * local.tilesX;
+            for (int x = 0; x < frame.width; x++) {
+                limits[x] = tiles[x / local.tileSize];
+            }
+        }
+        classifyRowLocal(frame.pixels + 4 * static_cast<size_t>(y) * frame.width, frame.width,
+                         limits, dark);
+    });
 }

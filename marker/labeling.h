@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "marker/frame_image.h"
+#include "marker/local_threshold.h"
 #include "marker/marker_records.h"
 
 // What one provisional label has gathered of its pixels. The box is updated
@@ -30,6 +31,8 @@ struct LabelStorage {
     // One row's dark-pixel mask, a bit a pixel, rowWidth / 64 + 2 words.
     std::unique_ptr<uint64_t[]> darkRow;
     int rowWidth = 0;
+    // One row's limits for arLabelImageLocal, rowWidth entries.
+    std::unique_ptr<int32_t[]> rowLimits;
     // Most provisional labels a pass may make; every table below has this
     // many entries.
     int32_t labelCapacity = 0;
@@ -77,3 +80,8 @@ int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCa
 // otherwise leaves `result` alone.
 LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
                          LabelResult* result);
+
+// arLabelImage with the limits of `local` (arLocalThresholds, for this frame):
+// pixel (x, y) is dark when B + G + R is at most the limit of its tile.
+LabelStatus arLabelImageLocal(LabelStorage& storage, const FrameImage& frame,
+                              const LocalThresholdStorage& local, LabelResult* result);

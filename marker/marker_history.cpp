@@ -1,5 +1,7 @@
 #include "marker/marker_history.h"
 
+#include <algorithm>
+
 namespace {
 
 // The current marker matching `remembered` best (smallest r, the first on
@@ -55,11 +57,18 @@ bool matchesAny(const MarkerInfo& remembered, const MarkerList& list) {
 // Gives a current marker the identity of the remembered marker it matches
 // best when that one was matched more confidently, with the direction turned
 // by how far the corner list turned.
-void carryIdentities(const MarkerHistory& history, MarkerList& list) {
+// The strict history carries it only onto a marker of about the
+// remembered size that matches fairly well itself.
+void carryIdentities(const MarkerHistory& history, MarkerList& list, bool strict) {
     for (int e = 0; e < history.count; e++) {
         const MarkerInfo& remembered = history.entries[e].marker;
         const int i = bestMatch(remembered, list);
         if (i < 0 || list.markers[i].confidence >= remembered.confidence) {
+            continue;
+        }
+        const double ratio = static_cast<double>(remembered.area) / list.markers[i].area;
+        if (strict && (list.markers[i].confidence < STRICT_CARRY_CONFIDENCE_MIN ||
+                       ratio < STRICT_AREA_RATIO_MIN || ratio > STRICT_AREA_RATIO_MAX)) {
             continue;
         }
         MarkerInfo& current = list.markers[i];
@@ -136,8 +145,29 @@ bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, dou
     return *r < TRACK_DISTANCE_MAX;
 }
 
-void arSteadyMarkers(MarkerHistory& history, MarkerList& list) {
-    carryIdentities(history, list);
+void arQuestionNestedMarkers(const LabelResult& labels, MarkerList& list) {
+    for (int i = 0; i < list.count; i++) {
+        MarkerInfo& marker = list.markers[i];
+        if (marker.id < 0 || marker.confidence >= NESTED_CONFIDENCE_MIN) {
+            continue;
+        }
+        for (int32_t l = 0; l < labels.labelCount; l++) {
+            const RegionBox& box = labels.boxes[l];
+            const bool inside = std::all_of(marker.vertices, marker.vertices + 4, [&](auto& v) {
+                return v.x > box.minX && v.x < box.maxX && v.y > box.minY && v.y < box.maxY;
+            });
+            if (inside &&
+                labels.areas[l] > NESTED_AREA_FACTOR * static_cast<int64_t>(marker.area)) {
+                marker.id = -1;
+                marker.confidence = 0.0;
+                break;
+            }
+        }
+    }
+}
+
+void arSteadyMarkers(MarkerHistory& history, MarkerList& list, bool strict) {
+    carryIdentities(history, list, strict);
     dropUnconfidentIds(list);
     ageHistory(history);
     rememberMarkers(history, list);

@@ -26,4 +26,11 @@ bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, dou
 // markers below CONFIDENCE_MIN, ages the history, remembers the identified
 // markers and re-adds remembered markers that no current marker matches.
 // Neither store grows past MARKER_MAX.
-void arSteadyMarkers(MarkerHistory& history, MarkerList& list);
+// With `strict`, identities are carried only as the strict history's limits
+// allow (STRICT_CARRY_CONFIDENCE_MIN, STRICT_AREA_RATIO_MIN and _MAX).
+void arSteadyMarkers(MarkerHistory& history, MarkerList& list, bool strict = false);
+
+// For the strict history: takes the id and the confidence from every marker
+// below NESTED_CONFIDENCE_MIN whose corners lie inside the box of one of
+// `labels`' regions more than NESTED_AREA_FACTOR times its area.
+void arQuestionNestedMarkers(const LabelResult& labels, MarkerList& list);

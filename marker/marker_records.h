@@ -18,6 +18,17 @@ inline constexpr int REGION_AREA_MAX = 100000;
 inline constexpr double SQUARE_FIT_FACTOR = 1.0;
 // Most corners one half of a contour may yield.
 inline constexpr int CORNER_SPLIT_MAX = 6;
+// A square with a dented or bumped side (robust sides): most corners of its
+// outline's polygon, least turn (sine of the angle) of a corner kept, and at
+// least ROBUST_SIDE_ON_LINE of each side's contour points within
+// ROBUST_SIDE_TOLERANCE of its length (and at least 1.5 pixels) of it; a
+// side's line is fitted again without the points farther than
+// ROBUST_FIT_TOLERANCE pixels from its first fit.
+inline constexpr int ROBUST_VERTEX_MAX = 12;
+inline constexpr double ROBUST_TURN_MIN = 0.4;
+inline constexpr double ROBUST_SIDE_ON_LINE = 0.6;
+inline constexpr double ROBUST_SIDE_TOLERANCE = 0.03;
+inline constexpr double ROBUST_FIT_TOLERANCE = 1.5;
 // Capacity of a candidate's contour; tracing gives up at CONTOUR_TRACE_LIMIT points.
 inline constexpr int CONTOUR_POINT_MAX = 10000;
 inline constexpr int CONTOUR_TRACE_LIMIT = 9999;
@@ -28,6 +39,17 @@ inline constexpr double TRACK_AREA_RATIO_MAX = 1.43;
 inline constexpr double TRACK_DISTANCE_MAX = 0.5;
 // Markers matched less well than this lose their id after the history step.
 inline constexpr double CONFIDENCE_MIN = 0.5;
+// The strict history (--strict-history): the id is carried only onto a
+// marker matching at least STRICT_CARRY_CONFIDENCE_MIN itself and within
+// [STRICT_AREA_RATIO_MIN, STRICT_AREA_RATIO_MAX] of the remembered area; a
+// marker whose corners lie inside the box of a dark region more than
+// NESTED_AREA_FACTOR times its area (a cell of a marker whose border is
+// broken) keeps its id only from NESTED_CONFIDENCE_MIN.
+inline constexpr double STRICT_CARRY_CONFIDENCE_MIN = 0.3;
+inline constexpr double STRICT_AREA_RATIO_MIN = 0.8;
+inline constexpr double STRICT_AREA_RATIO_MAX = 1.25;
+inline constexpr int NESTED_AREA_FACTOR = 2;
+inline constexpr double NESTED_CONFIDENCE_MIN = 0.7;
 // A history entry whose age reaches this is forgotten.
 inline constexpr int HISTORY_AGE_LIMIT = 4;
 // Starting best sum of the corner-order search; only smaller sums count.

@@ -1,5 +1,7 @@
 #include "marker/square_candidates.h"
 
+#include <algorithm>
+#include <cmath>
 #include <new>
 
 #include "marker/contour_trace.h"
@@ -32,7 +34,7 @@ int farthestFromStart(const MarkerCandidate& c) {
 // distance exceeds `threshold`, and recursively those on both sides of it.
 // -1 when the list would exceed CORNER_SPLIT_MAX entries.
 int findVertices(const int32_t* xs, const int32_t* ys, int s, int e, double threshold, int* corners,
-                 int* cornerCount) {
+                 int* cornerCount, int capacity = CORNER_SPLIT_MAX) {
     const int ia = ys[e] - ys[s];
     const int ib = xs[s] - xs[e];
     const int ic = xs[e] * ys[s] - ys[e] * xs[s];
@@ -49,14 +51,14 @@ int findVertices(const int32_t* xs, const int32_t* ys, int s, int e, double thre
         }
     }
     if (farthest / (a * a + b * b) > threshold) {
-        if (findVertices(xs, ys, s, v, threshold, corners, cornerCount) < 0) {
+        if (findVertices(xs, ys, s, v, threshold, corners, cornerCount, capacity) < 0) {
             return -1;
         }
-        if (*cornerCount > CORNER_SPLIT_MAX - 1) {
+        if (*cornerCount > capacity - 1) {
             return -1;
         }
         corners[(*cornerCount)++] = v;
-        if (findVertices(xs, ys, v, e, threshold, corners, cornerCount) < 0) {
+        if (findVertices(xs, ys, v, e, threshold, corners, cornerCount, capacity) < 0) {
             return -1;
         }
     }
@@ -177,6 +179,115 @@ int checkSquare(int area, MarkerCandidate* candidate, double factor) {
     return -1;
 }
 
+// Twice the signed area of the triangle of contour points a, b, d.
+int64_t turn(const MarkerCandidate& c, int a, int b, int d) {
+    const int64_t abx = c.contourX[b] - c.contourX[a], aby = c.contourY[b] - c.contourY[a];
+    const int64_t bdx = c.contourX[d] - c.contourX[b], bdy = c.contourY[d] - c.contourY[b];
+    return abx * bdy - aby * bdx;
+}
+
+// How far vertex k of the polygon `corners` (contour indices, `count` of
+// them) turns the outline: the sine of the angle between its two sides,
+// negative where it turns against the outline's sense `sense`.
+double turnSine(const MarkerCandidate& c, const int* corners, int count, int k, int sense) {
+    const int a = corners[(k + count - 1) % count], b = corners[k], d = corners[(k + 1) % count];
+    const double la = std::hypot(c.contourX[b] - c.contourX[a], c.contourY[b] - c.contourY[a]);
+    const double ld = std::hypot(c.contourX[d] - c.contourX[b], c.contourY[d] - c.contourY[b]);
+    return la * ld > 0.0 ? sense * static_cast<double>(turn(c, a, b, d)) / (la * ld) : -1.0;
+}
+
+// How many of contour points s..e lie within `tolerance` of the line
+// through points p and q.
+int pointsNearChord(const MarkerCandidate& c, int s, int e, int p, int q, double tolerance) {
+    const double a = c.contourY[q] - c.contourY[p], b = c.contourX[p] - c.contourX[q];
+    const double length = std::hypot(a, b);
+    int on = 0;
+    for (int i = s; i <= e; i++) {
+        const double d = a * (c.contourX[i] - c.contourX[p]) + b * (c.contourY[i] - c.contourY[p]);
+        on += std::fabs(d) <= tolerance * length;
+    }
+    return on;
+}
+
+// Whether each side's contour points (corner k to corner k + 1) lie mostly
+// on a line: at least ROBUST_SIDE_ON_LINE of them within
+// ROBUST_SIDE_TOLERANCE of the side's length (at least 1.5 pixels) of the
+// chord between the corners, or of one from a corner to the middle (an
+// object over the other corner).
+bool sidesMostlyStraight(const MarkerCandidate& c, const int* corners) {
+    for (int k = 0; k < 4; k++) {
+        const int s = corners[k], e = k == 3 ? c.pointCount - 1 : corners[k + 1], m = (s + e) / 2;
+        const double length =
+            std::hypot(c.contourX[e] - c.contourX[s], c.contourY[e] - c.contourY[s]);
+        const double tolerance = std::max(1.5, ROBUST_SIDE_TOLERANCE * length);
+        const int on = std::max({pointsNearChord(c, s, e, s, e, tolerance),
+                                 pointsNearChord(c, s, e, s, m, tolerance),
+                                 pointsNearChord(c, s, e, m, e, tolerance)});
+        if (on < ROBUST_SIDE_ON_LINE * (e - s + 1)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// For an outline a fingertip or a smudge dents or bumps: the outline's
+// polygon (the corner search's, up to ROBUST_VERTEX_MAX corners) loses the
+// vertex that turns least (or against the outline) until four are left that
+// each turn by at least ROBUST_TURN_MIN, and the sides between them must be
+// mostly straight. The contour is then turned to start at the first corner.
+// 0 with the corners set, -1 when the outline is no such square.
+int checkSquareRobust(int area, MarkerCandidate* candidate, double factor) {
+    MarkerCandidate& c = *candidate;
+    const int n = c.pointCount;
+    const int v = farthestFromStart(c);
+    const double threshold = area * 4.0 / 3.0 * 0.01 * factor;
+    int corners[ROBUST_VERTEX_MAX];
+    int count = 1;
+    corners[0] = 0;
+    if (v == 0 || findVertices(c.contourX, c.contourY, 0, v, threshold, corners, &count,
+                               ROBUST_VERTEX_MAX - 1) < 0) {
+        return -1;
+    }
+    corners[count++] = v;
+    if (findVertices(c.contourX, c.contourY, v, n - 1, threshold, corners, &count,
+                     ROBUST_VERTEX_MAX) < 0) {
+        return -1;
+    }
+    int64_t twiceArea = 0;
+    for (int k = 0; k < count; k++) {
+        const int a = corners[k], b = corners[(k + 1) % count];
+        twiceArea += static_cast<int64_t>(c.contourX[a]) * c.contourY[b] -
+                     static_cast<int64_t>(c.contourX[b]) * c.contourY[a];
+    }
+    const int sense = twiceArea > 0 ? 1 : -1;
+    while (count >= 4) {
+        int weakest = 0;
+        double least = 2.0;
+        for (int k = 0; k < count; k++) {
+            const double t = turnSine(c, corners, count, k, sense);
+            if (t < least) {
+                least = t;
+                weakest = k;
+            }
+        }
+        if (count == 4 && least >= ROBUST_TURN_MIN) {
+            break;
+        }
+        std::copy(corners + weakest + 1, corners + count, corners + weakest);
+        count--;
+    }
+    if (count != 4 || !sidesMostlyStraight(c, corners)) {
+        return -1;
+    }
+    const int start = corners[0];
+    std::rotate(c.contourX, c.contourX + start, c.contourX + n - 1);
+    std::rotate(c.contourY, c.contourY + start, c.contourY + n - 1);
+    c.contourX[n - 1] = c.contourX[0];
+    c.contourY[n - 1] = c.contourY[0];
+    setCorners(candidate, corners[1] - start, corners[2] - start, corners[3] - start);
+    return 0;
+}
+
 }  // namespace
 
 int arInitSquareStorage(SquareStorage& storage, int32_t regions) {
@@ -197,7 +308,7 @@ int arInitSquareStorage(SquareStorage& storage, int32_t regions) {
 }
 
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                    SquareStorage& storage) {
+                    SquareStorage& storage, bool robust) {
     MarkerCandidate* candidates = storage.candidates;
     storage.contourFailureCount = 0;
     int found = 0;
@@ -219,7 +330,8 @@ int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double 
             }
             continue;
         }
-        if (checkSquare(area, candidate, factor) < 0) {
+        if (checkSquare(area, candidate, factor) < 0 &&
+            (!robust || checkSquareRobust(area, candidate, factor) < 0)) {
             continue;
         }
         candidate->area = area;

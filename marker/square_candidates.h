@@ -28,5 +28,8 @@ int arInitSquareStorage(SquareStorage& storage, int32_t regions);
 // together. Fills `storage` and returns the number of candidates in
 // storage.candidates, at most MARKER_MAX. Failure codes beyond the list's
 // capacity are not kept.
+// With `robust`, an outline without exactly four corners may still be a
+// square with a dent or a bump in a side (the four corners that turn the
+// outline most, the sides between them mostly straight).
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                    SquareStorage& storage);
+                    SquareStorage& storage, bool robust = false);

@@ -23,6 +23,12 @@ struct SeenMarker {
 // Most retry thresholds one frame gets.
 inline constexpr int RETRY_THRESHOLD_MAX = 2;
 
+// Among a frame's thresholds, those that stand for the local thresholds
+// (marker/local_threshold.h) over the narrow and the wide window instead of
+// one level for the whole frame.
+inline constexpr int THRESHOLD_LOCAL = -1;
+inline constexpr int THRESHOLD_LOCAL_WIDE = -2;
+
 // Grey levels (blue + green + red, 0..765) of the frame's pixels in `box`
 // (clipped to the frame) counted into `histogram`; the number counted.
 long long countGreyLevels(const FrameImage& frame, PixelBox box, long long (&histogram)[766]);

@@ -142,3 +142,15 @@ PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
                                 poseFromPrevious(camera, marker, previous, centre, width, settings),
                                 centre, width, settings);
 }
+
+bool arMarkerInFront(const Pose& pose, ImagePoint centre, double width) {
+    const double half = width / 2.0;
+    for (int k = 0; k < 4; k++) {
+        const double x = centre.x + (k == 1 || k == 2 ? half : -half);
+        const double y = centre.y + (k < 2 ? half : -half);
+        if (!(pose.m[2][0] * x + pose.m[2][1] * y + pose.m[2][3] > 0.0)) {
+            return false;
+        }
+    }
+    return true;
+}

@@ -51,3 +51,8 @@ PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
 PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker,
                              const PoseFit& continued, ImagePoint centre, double width,
                              const PoseSettings& settings = {});
+
+// Whether the four corners of the square of side `width` centred on `centre`
+// lie in front of the camera under `pose` (every depth above 0). The mirror
+// of a right pose, every depth negated, projects onto the same picture.
+bool arMarkerInFront(const Pose& pose, ImagePoint centre, double width);

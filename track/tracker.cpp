@@ -25,25 +25,38 @@ MarkerSquare markerSquare(const MarkerInfo& marker) {
 // the previous pose when there is one, else from the marker alone. A fit that
 // fails keeps the pose there was, except that one which broke down
 // numerically leaves no pose: the frame counts as not found and the next one
-// starts afresh from its marker.
+// starts afresh from its marker. A pose with the marker behind the camera is
+// never kept: a continued fit that gives one is fitted afresh as on a first
+// frame, and when that gives one too (or fails) the frame has no pose.
 void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo& marker) {
     const MarkerSquare square = markerSquare(marker);
     const bool continuing = state.poseContinues == 1;
-    const PoseFit fit =
-        continuing ? arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
-                                      state.patternWidth, state.poseSettings)
-                   : arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
-                                  state.poseSettings);
+    PoseFit fit = continuing
+                      ? arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
+                                         state.patternWidth, state.poseSettings)
+                      : arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
+                                     state.poseSettings);
+    state.poseContinues = 1;
+    const auto behind = [&](const PoseFit& f) {
+        return f.ok() && !arMarkerInFront(f.pose, state.patternCentre, state.patternWidth);
+    };
+    if (behind(fit)) {
+        if (continuing) {
+            fit = arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
+                               state.poseSettings);
+        }
+        if (!fit.ok() || behind(fit)) {
+            state.poseKnown = 0;
+            return;
+        }
+    }
     if (fit.ok()) {
         state.cameraPose = fit.pose;
         state.poseError = fit.error;
-        if (!continuing) {
-            state.poseKnown = 1;
-        }
+        state.poseKnown = 1;
     } else if (fit.status == PoseStatus::BrokeDown) {
         state.poseKnown = 0;
     }
-    state.poseContinues = 1;
 }
 
 }  // namespace
@@ -91,6 +104,9 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     detection.largeMarkers = settings.largeMarkers;
     detection.labelCapacity = settings.labelCapacity;
     detection.thresholdRetry = settings.autoThreshold;
+    detection.localRetry = settings.adaptiveThreshold;
+    detection.strictHistory = settings.strictHistory;
+    detection.robustSides = settings.robustSides;
     tracker->markerDetector = Detector::create(camera, detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
     tracker->frames.reset(new (std::nothrow) FrameReport{});

@@ -53,6 +53,17 @@ struct TrackerSettings {
     // Sub-pixel edges and a converged pose (--refine); for the Detector's and
     // the pose's refinement settings.
     bool refine = false;
+    // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
+    // detected again at local thresholds, before any --auto-threshold retry
+    // (--adaptive-threshold; the Detector's local retry).
+    bool adaptiveThreshold = false;
+    // The history holds the marker only on a region like the one it
+    // remembers, and a small square inside a larger dark region must match
+    // better (--strict-history).
+    bool strictHistory = false;
+    // Squares with a dented or bumped side, each side fitted without its
+    // outlying points (--robust-sides; the Detector's robust sides).
+    bool robustSides = false;
     // Most provisional labels of one labeling pass; 0 sizes labeling for the
     // busiest frame of the camera's size. Tests set a small one to reach the
     // busy-frame path, which the full size never takes.

@@ -453,3 +453,134 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<BridgeClip>& info) { return std::string(info.param.name); });
 
 }  // namespace
+
+namespace {
+
+// The sample picture (plain PPM) turned half way round: its pixels in reverse.
+std::string turnedSamplePicture() {
+    std::istringstream in(readFile(LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm"));
+    std::vector<std::string> tokens;
+    for (std::string line; std::getline(in, line);)
+        if (!line.starts_with("#"))
+            for (std::istringstream words(line); words >> line;)
+                tokens.push_back(line);
+    std::string out = "P3\n" + tokens[1] + " " + tokens[2] + "\n" + tokens[3] + "\n";
+    for (size_t i = tokens.size(); i >= 7; i -= 3)
+        out += tokens[i - 3] + " " + tokens[i - 2] + " " + tokens[i - 1] + "\n";
+    return out;
+}
+
+// The marker turned half way round in the sheet between two frames: the
+// pose continued from the first view reprojects onto the second with the
+// marker behind the camera. Such a pose is never kept: the frames after the
+// turn are right (those next to it are smoothed with the ones before).
+TEST(Mend, AMarkerTurnedHalfWayRoundIsNeverTrackedBehindTheCamera) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeFile(dir.file("turned.ppm"), turnedSamplePicture());
+    std::vector<TruthRow> truth;
+    for (int i = 0; i < 10; i++) {
+        const std::string name = "plate." + std::to_string(1000 + i) + ".png";
+        mustRun(dir.path(),
+                renderCommand(
+                    "Data/camera_para.dat",
+                    {"--path", "still", "--position", "120,-300,420", "--noise", "2", "--frames",
+                     "1", "--output", name, "--picture",
+                     i < 5 ? "turned.ppm" : LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm"}));
+        truth.push_back(readTruthTable(dir.file("plate." + std::to_string(1000 + i) + ".csv"))[0]);
+    }
+    mustRun(dir.path(), {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
+                         "M", "plate.%04d.png"});
+    CameraMotion motion;
+    std::string error;
+    ASSERT_EQ(parseCameraMotion(readFile(dir.file("Lumeko.cm2")), motion, error), 0) << error;
+    for (int i = 7; i < 10; i++) {
+        ASSERT_EQ(motion.rows[i].found, 1) << i;
+        EXPECT_LT(orientationError(truth[i].keys, keysOf(motion.rows[i])), 1.0) << i;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Hard shots (640 x 480, 20 frames, noise 2), each tracked plainly and with
+// the option that is for it: the option finds at least `leastFound` frames
+// right, none wrong and none out of view, within a median angle, where the
+// plain track finds at most `plainFound`.
+struct HardShot {
+    const char* name;
+    std::vector<std::string> render;  // lumeko-render's scene and path
+    const char* option;
+    int plainFound, leastFound;
+    double medianAngle;
+};
+
+void PrintTo(const HardShot& shot, std::ostream* out) {
+    *out << shot.name;
+}
+
+class HardShots : public testing::TestWithParam<HardShot> {};
+
+TEST_P(HardShots, TheOptionForTheShotFindsTheMarkerRight) {
+    const HardShot& shot = GetParam();
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    std::vector<std::string> render{"--frames", "20", "--noise", "2"};
+    render.insert(render.end(), shot.render.begin(), shot.render.end());
+    Outcome plain, opted;
+    renderAndTrack(dir, render, "shot.avi", {}, plain);
+    renderAndTrack(dir, render, "shot.avi", {shot.option}, opted);
+    const auto right = [](const Outcome& o) {
+        return std::count_if(o.angle.begin(), o.angle.end(), [](double a) { return a <= 20.0; });
+    };
+    std::printf("[hard shot] %s: plain %d right, %s %d right of %zu found, median angle %.3f\n",
+                shot.name, static_cast<int>(right(plain)), shot.option,
+                static_cast<int>(right(opted)), opted.angle.size(), median(opted.angle));
+    EXPECT_LE(right(plain), shot.plainFound) << "the plain track finds it: the shot tests nothing";
+    EXPECT_GE(right(opted), shot.leastFound);
+    EXPECT_EQ(right(opted), static_cast<long>(opted.angle.size())) << "a wrong camera";
+    EXPECT_EQ(opted.hiddenFound, 0);
+    EXPECT_LE(median(opted.angle), shot.medianAngle);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
+    HardShot{"gradient", {"--path", "orbit", "--gradient", "0.4,60"}, "--adaptive-threshold",
+             0, 20, 3.0},
+    HardShot{"shadow", {"--path", "approach", "--shadow", "120,5,0.35"}, "--adaptive-threshold",
+             10, 19, 1.0},
+    HardShot{"fingertip",
+             {"--path", "shake", "--occluder", "2,-42,7,6,colour=225:170:140,length=90:-95"},
+             "--robust-sides", 10, 20, 1.0},
+    HardShot{"corner_object",
+             {"--path", "orbit", "--occluder", "40,40,12,0,colour=30:30:30,frames=0:9"}, "--best",
+             16, 20, 2.5}),
+    [](const testing::TestParamInfo<HardShot>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// A lens that moves points of the frame by more than a pixel: without
+// --refine the summary says that --refine fits the pose through it.
+TEST(LensLine, NamesRefineWhenTheLensMovesPointsAndTheFitIgnoresIt) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480", {"--distortion", "15,1"}));
+    mustRun(dir.path(), renderCommand("Data/camera_para.dat",
+                                      {"--path", "still", "--frames", "1", "--output", "s.png"}));
+    const std::string line = "--refine fits the pose through the lens";
+    for (const bool refine : {false, true}) {
+        std::vector<std::string> run{LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
+                                     "80",          "0",
+                                     "I",           "s.png"};
+        if (refine)
+            run.insert(run.begin() + 1, "--refine");
+        const ProcessResult result = runProcess(dir.path(), run);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err.find(line) != std::string::npos, !refine) << result.err;
+    }
+}
+
+}  // namespace
