@@ -64,11 +64,11 @@ struct OptionSpec {
     bool (*apply)(RunOptions& options, const char* value);
 };
 
-// --best: every option that makes detection and the pose hold up on real
-// footage.
+// --best: every option that makes detection, the pose and the track hold up
+// on real footage.
 bool applyBest(RunOptions& o) {
     o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory =
-        o.robustSides = true;
+        o.robustSides = o.bridge = o.noSmoothing = true;
     return true;
 }
 
@@ -76,7 +76,7 @@ const OptionSpec OPTIONS[] = {
     {"--best", nullptr,
      "for real footage: every improvement at once (--refine,\n"
      "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-     "--strict-history, --robust-sides).",
+     "--strict-history, --robust-sides, --bridge, --no-smoothing).",
      [](RunOptions& o, const char*) { return applyBest(o); }},
     {"--auto-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold of 100,\n"
@@ -113,6 +113,13 @@ const OptionSpec OPTIONS[] = {
      "fit the marker's edges to sub-pixel precision and fit the pose until\n"
      "it converges: a more accurate track, a little slower.",
      [](RunOptions& o, const char*) { return o.refine = true; }},
+    {"--no-smoothing", nullptr,
+     "write every frame's camera as tracked, without the five-frame smoothing\n"
+     "of the keys. With --refine the cameras are accurate to about a tenth of\n"
+     "a degree, and averaging each frame with its neighbours bends a turning\n"
+     "or shaking camera's path by more than that (half a degree to a degree\n"
+     "on an orbit of 4 degrees a frame).",
+     [](RunOptions& o, const char*) { return o.noSmoothing = true; }},
     {"--bridge", nullptr,
      "keep the camera while the marker is lost (out of view, covered or\n"
      "smeared): points on the plane the marker lies on, picked and placed\n"

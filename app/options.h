@@ -14,6 +14,7 @@ struct RunOptions {
     bool strictHistory = false;      // --strict-history: a history that is not fooled
     bool robustSides = false;        // --robust-sides: squares with a dent or a bump
     bool bridge = false;             // --bridge: a camera from the scene while the marker is lost
+    bool noSmoothing = false;        // --no-smoothing: the keys as tracked, not smoothed
     std::string report;              // --report FILE: one CSV row per frame; empty when not given
     bool ranged = false;             // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;

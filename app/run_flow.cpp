@@ -471,6 +471,7 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.strictHistory = options.strictHistory;
     settings.robustSides = options.robustSides;
     settings.bridge = options.bridge;
+    settings.noSmoothing = options.noSmoothing;
     return settings;
 }
 

@@ -226,5 +226,6 @@ TrackStatus Tracker::appendRow(int found, const CameraKey& key, const FrameRecor
 }
 
 void Tracker::smooth() {
-    smoothKeyTable(*table);
+    if (!trackerSettings.noSmoothing)
+        smoothKeyTable(*table);
 }

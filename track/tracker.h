@@ -72,6 +72,9 @@ struct TrackerSettings {
     // marker's plane followed around it, when enough of them agree on one
     // (--bridge; SceneBridge).
     bool bridge = false;
+    // The keys are written as tracked, without the five-frame smoothing
+    // (--no-smoothing).
+    bool noSmoothing = false;
 };
 
 enum class TrackStatus {
@@ -117,7 +120,8 @@ class Tracker {
     // Frames that became not-found rows because detection could not hold them.
     long long busyFrames() const { return busy; }
 
-    // Smooths the rows once the last frame has been tracked.
+    // Smooths the rows once the last frame has been tracked, unless the
+    // settings keep them as tracked.
     void smooth();
 
     const KeyTable& keys() const { return *table; }

@@ -557,7 +557,7 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              "--robust-sides", 10, 20, 1.0},
     HardShot{"corner_object",
              {"--path", "orbit", "--occluder", "40,40,12,0,colour=30:30:30,frames=0:9"}, "--best",
-             16, 20, 2.5}),
+             16, 20, 0.3}),
     [](const testing::TestParamInfo<HardShot>& info) {
                              return std::string(info.param.name);
                          });
