@@ -37,6 +37,23 @@ struct BridgeStorage {
     std::vector<unsigned char> inlier;
 };
 
+// Keeps the followed points whose `marked` entry is set, in their order, and
+// drops the others with their places and weights.
+inline void keepMarkedPoints(BridgeStorage& s, const std::vector<unsigned char>& marked) {
+    size_t kept = 0;
+    for (size_t i = 0; i < s.at.size(); i++) {
+        if (!marked[i])
+            continue;
+        s.at[kept] = s.at[i];
+        s.plane[kept] = s.plane[i];
+        s.weight[kept] = s.weight[i];
+        kept++;
+    }
+    s.at.resize(kept);
+    s.plane.resize(kept);
+    s.weight.resize(kept);
+}
+
 // Where a point of the working picture lies in the frame (observed pixels).
 inline ImagePoint observedOfWork(const BridgeStorage& s, cv::Point2f p) {
     return {(p.x + 0.5) * s.scale - 0.5, (p.y + 0.5) * s.scale - 0.5};

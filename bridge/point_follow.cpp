@@ -2,6 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
+#include <utility>
 
 namespace {
 
@@ -87,22 +88,17 @@ void followPoints(BridgeStorage& s) {
     cv::calcOpticalFlowPyrLK(s.pyramid, s.previousPyramid, s.followed, s.back, s.backStatus,
                              s.trackError, WINDOW, FOLLOW_LEVELS, stop,
                              cv::OPTFLOW_USE_INITIAL_FLOW);
-    size_t kept = 0;
+    // A point stays where both ways succeed, it lands inside the picture and
+    // following it back returns it near where it was.
     for (size_t i = 0; i < s.at.size(); i++) {
         const cv::Point2f p = s.followed[i];
         const bool inside = p.x >= 0.0f && p.y >= 0.0f && p.x <= s.workSize.width - 1.0f &&
                             p.y <= s.workSize.height - 1.0f;
-        if (!s.status[i] || !s.backStatus[i] || !inside ||
-            cv::norm(s.back[i] - s.at[i]) > FOLLOW_ROUND_TRIP_MAX)
-            continue;
-        s.at[kept] = p;
-        s.plane[kept] = s.plane[i];
-        s.weight[kept] = s.weight[i];
-        kept++;
+        s.status[i] = s.status[i] && s.backStatus[i] && inside &&
+                      cv::norm(s.back[i] - s.at[i]) <= FOLLOW_ROUND_TRIP_MAX;
     }
-    s.at.resize(kept);
-    s.plane.resize(kept);
-    s.weight.resize(kept);
+    std::swap(s.at, s.followed);
+    keepMarkedPoints(s, s.status);
 }
 
 void findFreshCorners(BridgeStorage& s) {

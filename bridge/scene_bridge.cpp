@@ -54,18 +54,7 @@ BridgeFit SceneBridge::bridge() {
     if (!fit.ok)
         return fit;
     // Points that do not agree with the camera are off the plane or astray.
-    size_t kept = 0;
-    for (size_t i = 0; i < s.at.size(); i++) {
-        if (!s.inlier[i])
-            continue;
-        s.at[kept] = s.at[i];
-        s.plane[kept] = s.plane[i];
-        s.weight[kept] = s.weight[i];
-        kept++;
-    }
-    s.at.resize(kept);
-    s.plane.resize(kept);
-    s.weight.resize(kept);
+    keepMarkedPoints(s, s.inlier);
     anchorPoints(s, camera_, fit.pose, ANCHOR_TOLERANCE * s.scale, FILL_BELOW, false);
     return fit;
 }
