@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "app/options.h"
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "track/plate_file.h"
 #include "track/tracker.h"
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 
 namespace lumeko_test {
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "bridge/bridge_storage.h"
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 
 // The working picture's width the frame is reduced towards (by a whole
 // factor): points are followed about as well there and much faster.

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "camera/camera_param.h"
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "math/matrix.h"
 
 // Most points the bridge follows at once.

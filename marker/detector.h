@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "camera/camera_param.h"
+#include "image/frame_image.h"
 #include "marker/detection_trace.h"
 #include "marker/edge_lines.h"
 #include "marker/edge_refine.h"
-#include "marker/frame_image.h"
 #include "marker/labeling.h"
 #include "marker/local_threshold.h"
 #include "marker/marker_history.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "marker/local_threshold.h"
 #include "marker/marker_records.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 
 // A threshold of each part of the frame, for footage lit unevenly: the frame
 // is cut into square tiles about 1/128 of its width; a pixel is dark when its

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "marker/pattern_set.h"
 
 // Samples per side of a candidate whose longer pair of opposite sides has

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "marker/pattern_set.h"
 
 // Compares `pattern` with every template of `set` in its four directions by

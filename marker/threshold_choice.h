@@ -4,7 +4,7 @@
 // the first pass, and for a frame in which that pass sees no identified
 // marker, thresholds chosen from the frame itself by Otsu's method.
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "marker/marker_history.h"
 
 // A rectangle of frame pixels, x0 <= x < x1, y0 <= y < y1.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 
 struct AVFrame;
 struct SwsContext;

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "media/frame_convert.h"
 #include "media/frame_reader.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <thread>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "media/frame_reader.h"
 #include "media/movie_file.h"
 #include "media/sequence_file.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "media/frame_convert.h"
 #include "media/movie_file.h"
 #include "media/sequence_name.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "media/frame_reader.h"
 #include "media/jpeg_decoder.h"
 #include "media/png_decoder.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 
 // Pictures of more than 8 bits a sample (16-bit PNG and TIFF, 10-bit DPX,
 // half and full float OpenEXR, ...) into frames of 8 bits a sample:

@@ -5,8 +5,8 @@
 
 #include "bridge/scene_bridge.h"
 #include "camera/camera_param.h"
+#include "image/frame_image.h"
 #include "marker/detector.h"
-#include "marker/frame_image.h"
 #include "marker/marker_info.h"
 #include "math/image_point.h"
 #include "pose/marker_pose.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "camera/camera_param.h"
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "math/image_point.h"
 
 namespace lumeko_test {

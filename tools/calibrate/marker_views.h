@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "camera/camera_param.h"
-#include "marker/frame_image.h"
+#include "image/frame_image.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "camera/camera_param.h"
+#include "image/frame_image.h"
 #include "marker/detection_trace.h"
-#include "marker/frame_image.h"
 #include "marker/marker_info.h"
 #include "tools/common/image_io.h"
 
