@@ -303,7 +303,7 @@ void reportSummary(const Tracker& tracker) {
         std::fputs(MSG_SUMMARY_HINT, stderr);
     const CameraParam& camera = tracker.detector().camera();
     const double shift = arLargestLensShift(camera.distFactor, camera.xsize, camera.ysize);
-    if (!tracker.settings().refine && shift > 1.0)
+    if (!tracker.settings().pose.refine && shift > 1.0)
         std::fprintf(stderr, MSG_LENS_HINT, shift);
 }
 
@@ -465,12 +465,13 @@ namespace {
 // The tracker's settings from the command line's options.
 TrackerSettings trackerSettings(const RunOptions& options) {
     TrackerSettings settings;
-    settings.autoThreshold = options.autoThreshold;
-    settings.largeMarkers = options.largeMarkers;
-    settings.refine = options.refine;
-    settings.adaptiveThreshold = options.adaptiveThreshold;
-    settings.strictHistory = options.strictHistory;
-    settings.robustSides = options.robustSides;
+    settings.detection.thresholdRetry = options.autoThreshold;
+    settings.detection.largeMarkers = options.largeMarkers;
+    settings.detection.refineEdges = options.refine;
+    settings.pose.refine = options.refine;
+    settings.detection.localRetry = options.adaptiveThreshold;
+    settings.detection.strictHistory = options.strictHistory;
+    settings.detection.robustSides = options.robustSides;
     settings.bridge = options.bridge;
     settings.noSmoothing = options.noSmoothing;
     return settings;

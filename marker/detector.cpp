@@ -56,7 +56,7 @@ int arRegionAreaMax(int width, int height, const DetectorSettings& settings) {
 }
 
 Detector::Detector(const CameraParam& camera, const DetectorSettings& settings)
-    : camera_(camera), settings_(settings) {}
+    : camera_(camera), settings_(settings), refineEdges_(settings.refineEdges) {}
 
 std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
                                            const DetectorSettings& settings) {

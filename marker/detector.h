@@ -66,6 +66,9 @@ struct DetectorSettings {
     // Squares with a dent or a bump in a side are taken, and each side's
     // line is fitted again without its outlying points (--robust-sides).
     bool robustSides = false;
+    // Every pass moves each marker's fitted sides onto the grey-level edge
+    // (arRefineEdges; --refine, see setRefineEdges).
+    bool refineEdges = false;
 };
 
 // The largest region area a detector with `settings` takes as a candidate

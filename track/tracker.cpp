@@ -100,14 +100,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     std::unique_ptr<Tracker> tracker(new (std::nothrow) Tracker());
     if (tracker == nullptr)
         return nullptr;
-    DetectorSettings detection;
-    detection.largeMarkers = settings.largeMarkers;
-    detection.labelCapacity = settings.labelCapacity;
-    detection.thresholdRetry = settings.autoThreshold;
-    detection.localRetry = settings.adaptiveThreshold;
-    detection.strictHistory = settings.strictHistory;
-    detection.robustSides = settings.robustSides;
-    tracker->markerDetector = Detector::create(camera, detection);
+    tracker->markerDetector = Detector::create(camera, settings.detection);
     tracker->table.reset(new (std::nothrow) KeyTable{});
     tracker->frames.reset(new (std::nothrow) FrameReport{});
     if (tracker->markerDetector == nullptr || tracker->table == nullptr ||
@@ -119,14 +112,9 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
             return nullptr;
     }
     tracker->state.patternWidth = patternWidth;
+    tracker->state.poseSettings = settings.pose;
     tracker->trackerSettings = settings;
-    tracker->setRefine(settings.refine);
     return tracker;
-}
-
-void Tracker::setRefine(bool on) {
-    markerDetector->setRefineEdges(on);
-    state.poseSettings.refine = on;
 }
 
 int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {

@@ -41,33 +41,17 @@ int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInf
                  int count, CameraKey* key);
 
 // How a Tracker works, from the command line's options; the defaults are
-// Lumeko's behaviour without options.
+// Lumeko's behaviour without options. Each option is one field of the
+// settings of the stage it changes, handed down as it is.
 struct TrackerSettings {
-    // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
-    // detected again at a threshold chosen from the frame (--auto-threshold;
-    // the Detector's threshold retry).
-    bool autoThreshold = false;
-    // Region area limits scaled to the frame size (--large-markers); for the
-    // Detector's large-marker setting.
-    bool largeMarkers = false;
-    // Sub-pixel edges and a converged pose (--refine); for the Detector's and
-    // the pose's refinement settings.
-    bool refine = false;
-    // A frame in which the loaded marker is not seen at DETECT_THRESHOLD is
-    // detected again at local thresholds, before any --auto-threshold retry
-    // (--adaptive-threshold; the Detector's local retry).
-    bool adaptiveThreshold = false;
-    // The history holds the marker only on a region like the one it
-    // remembers, and a small square inside a larger dark region must match
-    // better (--strict-history).
-    bool strictHistory = false;
-    // Squares with a dented or bumped side, each side fitted without its
-    // outlying points (--robust-sides; the Detector's robust sides).
-    bool robustSides = false;
-    // Most provisional labels of one labeling pass; 0 sizes labeling for the
-    // busiest frame of the camera's size. Tests set a small one to reach the
-    // busy-frame path, which the full size never takes.
-    int32_t labelCapacity = 0;
+    // How markers are found: the threshold retries (--auto-threshold,
+    // --adaptive-threshold), the region size limits (--large-markers), the
+    // strict history (--strict-history), dented sides (--robust-sides) and
+    // sub-pixel edges (--refine). Tests set a small labelCapacity to reach
+    // the busy-frame path, which the full size never takes.
+    DetectorSettings detection;
+    // How poses are fitted: to convergence, through the lens (--refine).
+    PoseSettings pose;
     // A frame without the marker takes its camera from the points of the
     // marker's plane followed around it, when enough of them agree on one
     // (--bridge; SceneBridge).
@@ -92,11 +76,6 @@ class Tracker {
     // null when its working storage cannot be allocated.
     static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth,
                                            const TrackerSettings& settings = {});
-
-    // With `on`, refines the markers' edges (Detector::setRefineEdges) and
-    // fits poses with PoseSettings::refine; off (the default) tracks exactly
-    // as before. Set before the first frame.
-    void setRefine(bool on);
 
     // Loads the marker's pattern file; 0, or -1 with the reason in `error`.
     int loadPattern(const char* patternName, PatternLoadError* error);

@@ -160,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 // Both modes on the same footage, tracked in-process frame by frame: the
-// plain fit and the refined one (Tracker::setRefine: sub-pixel edges and the
+// plain fit and the refined one (--refine's settings: sub-pixel edges and the
 // converged pose in ideal coordinates). Keys are compared before smoothing;
 // the refined corners must lie within 0.05 pixels (median) and 0.3 pixels (95th
 // percentile) of the true ones.
@@ -202,12 +202,12 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     ASSERT_EQ(arLoadCameraParam(dir.file("camera.dat").c_str(), 1, &loaded), 0);
     arResizeCameraParam(loaded, reader.info().width, reader.info().height, camera);
     ASSERT_EQ(reader.prepare(), InputFailure::None);
+    TrackerSettings refined;
+    refined.detection.refineEdges = refined.pose.refine = true;
     std::unique_ptr<Tracker> trackers[2] = {Tracker::create(camera, 80.0),
-                                            Tracker::create(camera, 80.0)};
-    std::unique_ptr<Detector> detector = Detector::create(camera);  // for the corners
+                                            Tracker::create(camera, 80.0, refined)};
+    std::unique_ptr<Detector> detector = Detector::create(camera, refined.detection);  // corners
     ASSERT_TRUE(trackers[0] && trackers[1] && detector);
-    trackers[1]->setRefine(true);
-    detector->setRefineEdges(true);
     const std::string pattern = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
     PatternLoadError error;
     for (auto& tracker : trackers)

@@ -152,7 +152,7 @@ TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
 // without the marker; the run goes on, and the frame is counted.
 TEST_F(WholeTracker, ABusyFrameIsANotFoundRowAndIsCounted) {
     TrackerSettings settings;
-    settings.labelCapacity = 3;
+    settings.detection.labelCapacity = 3;
     std::unique_ptr<Tracker> tracker = makeTracker(settings);
     std::vector<unsigned char> busy = frames[1];
     for (int x = 2; x < 20; x += 4)  // four specks in the top row, away from the marker
