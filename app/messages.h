@@ -20,7 +20,7 @@ inline constexpr const char* MSG_CAN_NOT_OPEN_MOVIE = "can not AVIFileOpen <%s>\
 inline constexpr const char* MSG_NO_VIDEO_STREAM = "can not AVIFileGetStream <%s>\n";
 inline constexpr const char* MSG_NO_DECODER = "can not AVIStreamGetFrameOpen <%s>\n";
 inline constexpr const char* MSG_NO_FRAME_RATE =
-    "can not find the frame rate of <%s> (rate %u, scale %u)\n";
+    "can not find the frame rate of <%s> (rate 0, scale 0)\n";
 inline constexpr const char* MSG_NO_FRAME_SIZE = "can not find the frame size of <%s> (%d x %d)\n";
 inline constexpr const char* MSG_FRAME_TOO_LARGE =
     "can not track <%s>: its frames are %d x %d pixels, more than %d on a side\n";
@@ -30,16 +30,22 @@ inline constexpr const char* MSG_MIXED_SIZES =
     "can not track <%s>: its pictures are not all one size\n";
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
+// A library failed in a way it has no other words for (what it says follows).
+inline constexpr const char* MSG_LIBRARY_FAILED = "can not go on: %s\n";
+// An output named like an input: files/'s clashMessage; and the report named
+// like another output.
+inline constexpr const char* MSG_REPORT_IS_OUTPUT =
+    "%s is the same file as the output %s: choose another name for the report\n";
 
 // The second line after MSG_KEY_TABLE_FULL when a movie's known length is
 // refused before its first frame.
 inline constexpr const char* MSG_MOVIE_TOO_LONG =
-    "<%s> has %u frames to track; one run tracks at most %d (track it in parts with --range "
+    "<%s> has %lld frames to track; one run tracks at most %d (track it in parts with --range "
     "FIRST:LAST)\n";
 // A --range that starts after the movie's last frame (then the pause and
 // status 1), and one that goes past it (the run goes on).
 inline constexpr const char* MSG_RANGE_PAST_END =
-    "--range %lld:%lld starts after the end of <%s>: it has %u frames, 0 to %u\n";
+    "--range %lld:%lld starts after the end of <%s>: it has %lld frames, 0 to %lld\n";
 inline constexpr const char* MSG_RANGE_NO_FRAME =
     "--range %lld:%lld starts after the end of <%s>: it has no frame %lld\n";
 inline constexpr const char* MSG_RANGE_CLIPPED =

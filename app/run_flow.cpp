@@ -1,13 +1,13 @@
 #include "app/run_flow.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <filesystem>
 #include <new>
+#include <optional>
 #include <string>
 
 #include "app/console.h"
@@ -16,9 +16,13 @@
 #include "app/progress_line.h"
 #include "camera/distortion.h"
 #include "files/file_reason.h"
-#include "media/movie_reader.h"
+#include "files/same_file.h"
+#include "media/frame_source.h"
 #include "media/still_reader.h"
 #include "track/camera_motion.h"
+#include "track/frame_loop.h"
+#include "track/plate_file.h"
+#include "track/setup_tracker.h"
 
 namespace {
 
@@ -27,9 +31,11 @@ struct RunSettings {
     const char* patternName;
     double patternWidth;
     int camNo;
-    const char* kind;
+    bool movie;  // kind M: a movie or a picture sequence; kind I: a still
     const char* inputName;
+    std::string report;  // --report's file; empty without it
     TrackerSettings tracker;
+    MovieSettings reading;
 };
 
 // The printed marker width must be a real size: NaN, infinities, zero and
@@ -74,21 +80,12 @@ void printReason(const char* name, const std::string& reason) {
         std::fprintf(stderr, MSG_FILE_REASON, name, reason.c_str());
 }
 
-// A documented failure message about the file `name`, the reason line, the
-// pause; returns 1.
-int reportFileFailure(const char* format, const char* name, const std::string& reason) {
+// A documented failure message about the file `name`, the line naming
+// `reasonFile` (by default `name`) and why, the pause; returns 1.
+int reportFileFailure(const char* format, const char* name, const std::string& reason,
+                      const char* reasonFile = nullptr) {
     std::fprintf(stderr, format, name);
-    printReason(name, reason);
-    waitForSpaceKey();
-    return 1;
-}
-
-// A picture sequence's failure: the documented message about the sequence,
-// then the line naming the file (or folder) concerned and why; the pause.
-int reportSequenceFailure(const char* format, const char* name, const std::string& file,
-                          const std::string& reason) {
-    std::fprintf(stderr, format, name);
-    printReason(file.c_str(), reason);
+    printReason(reasonFile != nullptr ? reasonFile : name, reason);
     waitForSpaceKey();
     return 1;
 }
@@ -100,184 +97,195 @@ std::string readReason(const char* name, const char* contentReason) {
     return problem.empty() ? contentReason : problem;
 }
 
-// libjpeg's (or libpng's) own fatal message ends the run without the pause;
-// the file it concerns follows.
-int reportDecoderError(const std::string& message, const char* name, const char* contentReason) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    printReason(name, readReason(name, contentReason));
-    return 1;
-}
-
-// The failure of opening or preparing an input, reported as the run's end;
-// for a picture sequence, the file (or folder) concerned and why.
-int reportInputFailure(InputFailure failure, const char* name, const MovieInfo* info,
-                       const std::string& problemFile = "", const std::string& problem = "") {
-    switch (failure) {
+// What an input could not be opened or read for, as the run's end.
+int reportInputProblem(const InputProblem& problem, const RunSettings& run,
+                       const FrameSource& source) {
+    const char* name = run.inputName;
+    const std::string why = !problem.reason.empty() ? problem.reason
+                            : problem.error != 0    ? std::strerror(problem.error)
+                                                    : "";
+    switch (problem.failure) {
         case InputFailure::CannotOpen:
-            if (info != nullptr && !problemFile.empty())
-                return reportSequenceFailure(MSG_CAN_NOT_OPEN_MOVIE, name, problemFile, problem);
-            if (info != nullptr)
-                return reportFileFailure(MSG_CAN_NOT_OPEN_MOVIE, name,
-                                         readReason(name, MSG_REASON_NOT_MOVIE));
-            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, name, fileReadProblem(name));
+            if (!run.movie)
+                return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, name, why);
+            if (!problem.file.empty())
+                return reportFileFailure(MSG_CAN_NOT_OPEN_MOVIE, name, why, problem.file.c_str());
+            return reportFileFailure(MSG_CAN_NOT_OPEN_MOVIE, name,
+                                     readReason(name, MSG_REASON_NOT_MOVIE));
+        case InputFailure::MixedSizes:
+            return reportFileFailure(MSG_MIXED_SIZES, name, why, problem.file.c_str());
         case InputFailure::NoVideoStream:
             return reportFailure(MSG_NO_VIDEO_STREAM, name);
         case InputFailure::NoFrameRate:
-            std::fprintf(stderr, MSG_NO_FRAME_RATE, name, info->rate, info->scale);
-            waitForSpaceKey();
-            return 1;
-        case InputFailure::NoFrameSize:
-            std::fprintf(stderr, MSG_NO_FRAME_SIZE, name, info->width, info->height);
-            waitForSpaceKey();
-            return 1;
+            return reportFailure(MSG_NO_FRAME_RATE, name);
         case InputFailure::NoDecoder:
             return reportFailure(MSG_NO_DECODER, name);
-        case InputFailure::OutOfMemory:
-            return reportFailure("%s", MSG_CAN_NOT_MALLOC);
-        case InputFailure::FrameTooLarge:
-            std::fprintf(stderr, MSG_FRAME_TOO_LARGE, name, info->width, info->height,
-                         MAX_FRAME_SIDE);
-            waitForSpaceKey();
-            return 1;
         case InputFailure::UnsupportedColour:
             return reportFailure(MSG_UNSUPPORTED_JPEG, name);
-        case InputFailure::MixedSizes:
-            return reportSequenceFailure(MSG_MIXED_SIZES, name, problemFile, problem);
-        case InputFailure::DecoderError:
-        case InputFailure::RangePastEnd:
-        case InputFailure::None:
+        case InputFailure::NoFrameSize:
+            std::fprintf(stderr, MSG_NO_FRAME_SIZE, name, source.size().width,
+                         source.size().height);
             break;
+        case InputFailure::FrameTooLarge:
+            std::fprintf(stderr, run.movie ? MSG_FRAME_TOO_LARGE : MSG_STILL_TOO_LARGE, name,
+                         source.size().width, source.size().height, MAX_FRAME_SIDE);
+            break;
+        case InputFailure::RangePastEnd:
+            if (problem.inputFrames)
+                std::fprintf(stderr, MSG_RANGE_PAST_END, run.reading.range->first,
+                             run.reading.range->last, name, *problem.inputFrames,
+                             *problem.inputFrames - 1);
+            else
+                std::fprintf(stderr, MSG_RANGE_NO_FRAME, run.reading.range->first,
+                             run.reading.range->last, name, run.reading.range->first);
+            break;
+        case InputFailure::JpegError:
+        case InputFailure::PngError:
+            // libjpeg's (or libpng's) own fatal message ends the run without
+            // the pause; the file it concerns follows.
+            std::fprintf(stderr, "%s\n", problem.reason.c_str());
+            printReason(name, readReason(name, problem.failure == InputFailure::PngError
+                                                   ? MSG_REASON_NOT_PNG
+                                                   : MSG_REASON_NOT_JPEG));
+            return 1;
+        case InputFailure::OutOfMemory:
+        case InputFailure::Unconvertible:
+        case InputFailure::None:
+            return reportFailure("%s", MSG_CAN_NOT_MALLOC);
     }
-    return 1;
-}
-
-int reportReaderFailure(InputFailure failure, const char* name, const MovieReader& reader) {
-    if (failure == InputFailure::RangePastEnd) {
-        std::fprintf(stderr, MSG_RANGE_PAST_END, reader.rangeStart(), reader.rangeEnd(), name,
-                     reader.movieLength(), reader.movieLength() - 1);
-        waitForSpaceKey();
-        return 1;
-    }
-    return reportInputFailure(failure, name, &reader.info(), reader.problemFile(),
-                              reader.problem());
-}
-
-int reportReaderFailure(InputFailure failure, const char* name, StillReader& reader) {
-    printWarnings(reader.takeWarnings());
-    if (failure == InputFailure::DecoderError)
-        return reportDecoderError(reader.decoderError(), name,
-                                  reader.isPng() ? MSG_REASON_NOT_PNG : MSG_REASON_NOT_JPEG);
-    if (failure == InputFailure::FrameTooLarge) {
-        std::fprintf(stderr, MSG_STILL_TOO_LARGE, name, reader.claimedWidth(),
-                     reader.claimedHeight(), MAX_FRAME_SIDE);
-        waitForSpaceKey();
-        return 1;
-    }
-    return reportInputFailure(failure, name, nullptr);
-}
-
-// What each kind of input says between opening and tracking, and after its
-// last frame.
-void reportOpened(const MovieReader& reader) {
-    std::printf(MSG_FRAME_RATE, reader.info().rate / reader.info().scale);
-}
-void reportOpened(StillReader& reader) {
-    printWarnings(reader.takeWarnings());
-}
-
-void reportFrame(ProgressLine& progress, long long framesDone, const MovieReader& reader) {
-    progress.show(framesDone, reader.info().length);
-}
-void reportFrame(ProgressLine&, long long, StillReader& reader) {
-    printWarnings(reader.takeWarnings());
-}
-
-// What the last frame leaves to say. A range of a movie of unknown length
-// may turn out to start after its end: nothing was tracked, and the run
-// fails; one that goes past its end was tracked up to it.
-int reportEnd(const MovieReader& reader, const char* name) {
-    const long long undecoded = reader.lostFrames() - reader.missingFrames();
-    if (undecoded > 0)
-        std::fprintf(stderr, MSG_LOST_FRAMES, undecoded, name);
-    if (reader.missingFrames() > 0)
-        std::fprintf(stderr, MSG_MISSING_FRAMES, reader.missingFrames(), name);
-    if (reader.repeatedFrames() > 0)
-        std::fprintf(stderr, MSG_REPEATED_FRAMES, reader.repeatedFrames(), name);
-    const long long first = reader.rangeStart(), last = reader.rangeEnd();
-    const long long tracked = first + reader.framesDelivered() - 1;
-    if (last < 0 || tracked >= last)
-        return 0;
-    if (reader.framesDelivered() == 0) {
-        std::fprintf(stderr, MSG_RANGE_NO_FRAME, first, last, name, first);
-        waitForSpaceKey();
-        return 1;
-    }
-    std::fprintf(stderr, MSG_RANGE_CLIPPED, first, last, name, first, tracked);
-    return 0;
-}
-
-// A movie whose known length does not fit the key table is refused before
-// its first frame, not after 1500 frames of work.
-int checkLength(const MovieReader& reader, const char* name) {
-    if (reader.info().length <= static_cast<unsigned>(KEY_TABLE_SIZE))
-        return 0;
-    std::fputs(MSG_KEY_TABLE_FULL, stderr);
-    std::fprintf(stderr, MSG_MOVIE_TOO_LONG, name, reader.info().length, KEY_TABLE_SIZE);
     waitForSpaceKey();
     return 1;
 }
-int checkLength(const StillReader&, const char*) {
-    return 0;
-}
-int reportEnd(StillReader& reader, const char*) {
-    printWarnings(reader.takeWarnings());
-    return 0;
-}
 
-// A picture sequence's position without a picture (a missing number, or a
-// file that does not decode) is a not-found row that forgets the markers
-// held; a movie's undecodable frame tracks as a blank frame would.
-bool isSequence(const MovieReader& reader) {
-    return reader.isSequence();
-}
-bool isSequence(const StillReader&) {
-    return false;
-}
-
-int frameWidth(const MovieReader& reader) {
-    return reader.info().width;
-}
-int frameWidth(const StillReader& reader) {
-    return reader.width();
-}
-int frameHeight(const MovieReader& reader) {
-    return reader.info().height;
-}
-int frameHeight(const StillReader& reader) {
-    return reader.height();
-}
-
-void printPatternLoadError(PatternLoadError error, const char* patternName) {
-    if (error == PatternLoadError::FileMissing)
-        std::printf(MSG_PATTERN_FILE_MISSING, patternName);
-    if (error == PatternLoadError::ReadError)
-        std::fputs(MSG_PATTERN_READ_ERROR, stdout);
+// What a failed step of the track says, as the run's end.
+int reportTrackFailure(const TrackResult& result, const RunSettings& run, FrameSource& source) {
+    switch (result.failure) {
+        case TrackFailure::InputFailed:
+            printWarnings(source.takeWarnings());
+            return reportInputProblem(result.input, run, source);
+        case TrackFailure::TooLong:
+            std::fputs(MSG_KEY_TABLE_FULL, stderr);
+            std::fprintf(stderr, MSG_MOVIE_TOO_LONG, run.inputName, source.length().value_or(0),
+                         KEY_TABLE_SIZE);
+            waitForSpaceKey();
+            return 1;
+        case TrackFailure::TableFull:
+            return reportFailure("%s", MSG_KEY_TABLE_FULL);
+        case TrackFailure::WrongFrameSize:
+            return reportFailure("%s", MSG_DETECTION_FAILED);
+        case TrackFailure::LibraryFailed:
+            return reportFailure(MSG_LIBRARY_FAILED, result.what.c_str());
+        default:
+            return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+    }
 }
 
 // A camera file for frames of another shape is resized by the width ratio
 // alone and gives a wrong track: say so, and how to make a matching file.
-void warnOfOtherAspect(const CameraParam& camera, int width, int height) {
-    const double ratio =
-        (static_cast<double>(width) / height) / (static_cast<double>(camera.xsize) / camera.ysize);
+void warnOfOtherAspect(const CameraParam& camera, FrameSize frames) {
+    const double ratio = (static_cast<double>(frames.width) / frames.height) /
+                         (static_cast<double>(camera.xsize) / camera.ysize);
     if (std::fabs(ratio - 1.0) > 0.01)
-        std::fprintf(stderr, MSG_OTHER_ASPECT, width, height, CAMERA_PARAM_FILE, camera.xsize,
-                     camera.ysize, width, height);
+        std::fprintf(stderr, MSG_OTHER_ASPECT, frames.width, frames.height, CAMERA_PARAM_FILE,
+                     camera.xsize, camera.ysize, frames.width, frames.height);
 }
 
-// What detection could not trace, as it always reported it.
-void printDetectionDiagnostics(const Tracker& tracker) {
-    for (int code : tracker.detector().trace().contourFailures)
-        std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
+// What setting the tracker up says: the camera file's failure, or the
+// warning about its shape and the camera as resized, then the failure.
+int reportSetup(const TrackerSetup& setup, const RunSettings& run, FrameSize frames) {
+    const TrackFailure failure = setup.result.failure;
+    if (failure == TrackFailure::CameraUnreadable) {
+        std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
+        printReason(CAMERA_PARAM_FILE, setup.result.what);
+        if (setup.result.error == ENOENT)
+            std::fputs(MSG_CAMERA_MISSING_HINT, stderr);
+        waitForSpaceKey();
+        return 1;
+    }
+    warnOfOtherAspect(setup.loaded, frames);
+    if (failure == TrackFailure::CameraUnusable) {
+        std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
+        std::fprintf(stderr, MSG_CAMERA_RESIZE_REASON, CAMERA_PARAM_FILE, frames.width,
+                     frames.height);
+        waitForSpaceKey();
+        return 1;
+    }
+    std::fputs(arFormatCameraParam(setup.camera).c_str(), stdout);
+    if (failure == TrackFailure::PatternMissing || failure == TrackFailure::PatternUnreadable) {
+        if (failure == TrackFailure::PatternMissing)
+            std::printf(MSG_PATTERN_FILE_MISSING, run.patternName);
+        else
+            std::fputs(MSG_PATTERN_READ_ERROR, stdout);
+        return reportFileFailure(MSG_CAN_NOT_LOAD_PATTERN, run.patternName,
+                                 readReason(run.patternName, MSG_REASON_NOT_PATTERN));
+    }
+    if (!setup.result.ok())
+        return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+    return 0;
+}
+
+// What the source had to say once its last frame was tracked: frames
+// without a picture or repeated, a range cut short, the decoder's warnings.
+void reportSourceEnd(const SourceEnd& end, const char* name) {
+    if (end.undecoded > 0)
+        std::fprintf(stderr, MSG_LOST_FRAMES, end.undecoded, name);
+    if (end.missing > 0)
+        std::fprintf(stderr, MSG_MISSING_FRAMES, end.missing, name);
+    if (end.repeated > 0)
+        std::fprintf(stderr, MSG_REPEATED_FRAMES, end.repeated, name);
+    if (end.clipped)
+        std::fprintf(stderr, MSG_RANGE_CLIPPED, end.clipped->first, end.clipped->last, name,
+                     end.clipped->first, end.clipped->lastDelivered);
+    printWarnings(end.warnings);
+}
+
+// Opens the input, sets `tracker` up for its frames and tracks every frame;
+// for a picture sequence, `plate` receives its first number and rate.
+int trackInput(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
+               std::optional<PlateFrames>& plate) {
+    const char* name = run.inputName;
+    std::unique_ptr<FrameSource> source;
+    if (run.movie)
+        source = makeMovieSource(name, run.reading);
+    else
+        source = std::make_unique<StillReader>();
+    if (const InputProblem opened = source->open(name); !opened.ok()) {
+        printWarnings(source->takeWarnings());
+        return reportInputProblem(opened, run, *source);
+    }
+    if (const TrackResult fits = fitsKeyTable(*source); !fits.ok())
+        return reportTrackFailure(fits, run, *source);
+    const std::optional<FrameRate> rate = source->rate();
+    if (rate)
+        std::printf(MSG_FRAME_RATE, rate->rate / rate->scale);
+    printWarnings(source->takeWarnings());
+
+    TrackerSetup setup =
+        setupTracker(run.patternName, run.patternWidth, source->size(), run.tracker);
+    if (reportSetup(setup, run, source->size()) != 0)
+        return 1;
+    tracker = std::move(setup.tracker);
+    if (const InputProblem prepared = source->prepare(); !prepared.ok())
+        return reportInputProblem(prepared, run, *source);
+
+    ProgressLine progress;
+    const unsigned length = static_cast<unsigned>(source->length().value_or(0));
+    const TrackResult tracked = trackFrames(
+        *source, *tracker, [&](long long framesDone, std::span<const uint8_t> untraced) {
+            for (const uint8_t code : untraced)
+                std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
+            if (run.movie)
+                progress.show(framesDone, length);
+        });
+    progress.erase();
+    if (!tracked.ok())
+        return reportTrackFailure(tracked, run, *source);
+    reportSourceEnd(source->end(), name);
+    if (tracker->busyFrames() > 0)
+        std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), name);
+    if (const std::optional<long long> first = source->firstNumber())
+        plate = PlateFrames{*first, static_cast<double>(rate->rate) / rate->scale};
+    return 0;
 }
 
 // What the written file holds, on the error stream so that nothing reading
@@ -315,7 +323,7 @@ void finishPlateFile(const std::optional<PlateFrames>& plate) {
         return;
     }
     const std::string name = std::string(CAMERA_MOTION_FILE) + PLATE_FILE_SUFFIX;
-    const FileResult written = writePlateFile(CAMERA_MOTION_FILE, *plate);
+    const TrackResult written = writePlateFile(CAMERA_MOTION_FILE, *plate);
     if (written.ok())
         std::fprintf(stderr, MSG_PLATE_WRITTEN, name.c_str(), plate->firstFrame, plate->fps);
     else
@@ -323,144 +331,66 @@ void finishPlateFile(const std::optional<PlateFrames>& plate) {
                      plate->firstFrame, plate->fps);
 }
 
-// Opens the input, sets the tracker up for its frames and tracks every frame.
-template <class Reader>
-int trackInput(Reader& reader, const char* patternName, double patternWidth, const char* inputName,
-               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
-    InputFailure failure = reader.open(inputName);
-    if (failure != InputFailure::None)
-        return reportReaderFailure(failure, inputName, reader);
-    if (checkLength(reader, inputName) != 0)
-        return 1;
-    reportOpened(reader);
-    if (setUpTracker(patternName, patternWidth, frameWidth(reader), frameHeight(reader), tracker,
-                     settings) != 0)
-        return 1;
-    failure = reader.prepare();
-    if (failure != InputFailure::None)
-        return reportReaderFailure(failure, inputName, reader);
-
-    ProgressLine progress;
-    long long framesDone = 0;
-    const FrameImage* frame = nullptr;
-    for (;;) {
-        const ReadResult read = reader.next(&frame);
-        if (read == ReadResult::End)
-            break;
-        if (read == ReadResult::Failed) {
-            progress.erase();
-            return reportReaderFailure(reader.failure(), inputName, reader);
-        }
-        if (framesDone >= KEY_TABLE_SIZE)
-            progress.erase();
-        if (read == ReadResult::NoPicture ? trackNoPicture(*tracker, isSequence(reader)) != 0
-                                          : trackOneFrame(*tracker, *frame) != 0)
-            return 1;
-        reportFrame(progress, ++framesDone, reader);
-    }
-    progress.erase();
-    if (reportEnd(reader, inputName) != 0)
-        return 1;
-    if (tracker->busyFrames() > 0)
-        std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), inputName);
-    return 0;
-}
-
-}  // namespace
-
-int setUpTracker(const char* patternName, double patternWidth, int width, int height,
-                 std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
-    CameraParam loaded;
-    std::string reason;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded, &reason) < 0) {
-        std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
-        printReason(CAMERA_PARAM_FILE, reason);
-        if (access(CAMERA_PARAM_FILE, F_OK) != 0 && errno == ENOENT)
-            std::fputs(MSG_CAMERA_MISSING_HINT, stderr);
-        waitForSpaceKey();
-        return 1;
-    }
-    warnOfOtherAspect(loaded, width, height);
-    CameraParam resized;
-    if (arResizeCameraParam(loaded, width, height, resized) < 0) {
-        std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
-        std::fprintf(stderr, MSG_CAMERA_RESIZE_REASON, CAMERA_PARAM_FILE, width, height);
-        waitForSpaceKey();
-        return 1;
-    }
-    std::fputs(arFormatCameraParam(resized).c_str(), stdout);
-    tracker = Tracker::create(resized, patternWidth, settings);
-    if (tracker == nullptr)
-        return reportFailure("%s", MSG_CAN_NOT_MALLOC);
-    PatternLoadError error = PatternLoadError::None;
-    if (tracker->loadPattern(patternName, &error) != 0) {
-        printPatternLoadError(error, patternName);
-        return reportFileFailure(MSG_CAN_NOT_LOAD_PATTERN, patternName,
-                                 readReason(patternName, MSG_REASON_NOT_PATTERN));
-    }
-    return 0;
-}
-
-int trackOneFrame(Tracker& tracker, const FrameImage& frame) {
-    const TrackStatus status = tracker.track(frame);
-    printDetectionDiagnostics(tracker);
-    if (status == TrackStatus::DetectionFailed)
-        return reportFailure("%s", MSG_DETECTION_FAILED);
-    if (status == TrackStatus::TableFull)
-        return reportFailure("%s", MSG_KEY_TABLE_FULL);
-    return 0;
-}
-
-int trackNoPicture(Tracker& tracker, bool sequence) {
-    const TrackStatus status = sequence ? tracker.trackAbsent() : tracker.trackNothing();
-    if (status == TrackStatus::TableFull)
-        return reportFailure("%s", MSG_KEY_TABLE_FULL);
-    return 0;
-}
-
-int trackMovie(const char* patternName, double patternWidth, const char* movieName,
-               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings,
-               const RunOptions& options, std::optional<PlateFrames>* plate) {
-    MovieReader reader;
-    if (options.threads >= 0)
-        reader.setThreads(options.threads);
-    if (options.ranged)
-        reader.setRange(options.rangeFirst, options.rangeLast);
-    if (options.fpsRate > 0)
-        reader.setSequenceRate(options.fpsRate, options.fpsScale);
-    const int status = trackInput(reader, patternName, patternWidth, movieName, tracker, settings);
-    if (status == 0 && plate != nullptr && reader.isSequence()) {
-        const MovieInfo& info = reader.info();
-        *plate = PlateFrames{reader.firstNumber(), static_cast<double>(info.rate) / info.scale};
-    }
-    return status;
-}
-
-int trackImage(const char* patternName, double patternWidth, const char* imageName,
-               std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
-    StillReader reader;
-    return trackInput(reader, patternName, patternWidth, imageName, tracker, settings);
-}
-
+// Smooths the track, writes it as the camera-motion file for `camNo` and says
+// on the error stream how many rows it holds and in how many the marker was
+// found. Writes the plate file beside it for a picture sequence's track, and
+// removes an earlier one otherwise.
 int finishTrack(Tracker& tracker, int camNo, const std::optional<PlateFrames>& plate) {
     tracker.smooth();
-    const FileResult written = writeCameraMotion(tracker.keys(), camNo);
-    const std::string reason = std::strerror(written.error);
-    switch (written.status) {
-        case FileStatus::Done:
-            reportSummary(tracker);
-            finishPlateFile(plate);
-            return 0;
-        case FileStatus::CannotCreate:
-        case FileStatus::CannotReplace:
-            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, reason);
-        case FileStatus::CannotWrite:
-            return reportFileFailure(MSG_CAN_NOT_CLOSE_FILE, CAMERA_MOTION_FILE, reason);
+    const TrackResult written = writeCameraMotion(tracker.keys(), camNo);
+    if (written.ok()) {
+        reportSummary(tracker);
+        finishPlateFile(plate);
+        return 0;
     }
-    return 1;
+    return reportFileFailure(written.failure == TrackFailure::CannotWrite ? MSG_CAN_NOT_CLOSE_FILE
+                                                                          : MSG_CAN_NOT_OPEN_FILE,
+                             CAMERA_MOTION_FILE, std::strerror(written.error));
 }
 
-namespace {
+// Whether two outputs, existing or not, are one file: the same path once
+// resolved, or the same file.
+bool sameOutput(const std::string& a, const std::string& b) {
+    std::error_code failed;
+    const std::filesystem::path first = std::filesystem::weakly_canonical(a, failed);
+    const std::filesystem::path second = std::filesystem::weakly_canonical(b, failed);
+    return (!failed && first == second) || sameFile(a, b);
+}
+
+// Nothing the user gave is written over: an output that is one of the
+// inputs (by any name or link), or a report named like the track or its
+// plate file, is refused before anything is read or written.
+int refuseClash(const RunSettings& run) {
+    const std::string track = CAMERA_MOTION_FILE;
+    std::vector<std::string> outputs = {track, track + PLATE_FILE_SUFFIX};
+    for (const std::string& output : outputs)
+        if (!run.report.empty() && sameOutput(run.report, output)) {
+            std::fprintf(stderr, MSG_REPORT_IS_OUTPUT, run.report.c_str(), output.c_str());
+            waitForSpaceKey();
+            return 1;
+        }
+    if (!run.report.empty())
+        outputs.push_back(run.report);
+    std::vector<std::string> inputs =
+        run.movie ? movieSourceFiles(run.inputName) : std::vector<std::string>{run.inputName};
+    inputs.insert(inputs.end(), {run.patternName, CAMERA_PARAM_FILE});
+    const std::optional<FileClash> clash = findClash(outputs, inputs);
+    if (clash)
+        return reportFailure("%s\n", clashMessage(*clash).c_str());
+    return 0;
+}
+
+// How the options ask the input to be read.
+MovieSettings readingSettings(const RunOptions& options) {
+    MovieSettings reading;
+    if (options.threads >= 0)
+        reading.threads = options.threads;
+    if (options.ranged)
+        reading.range = MovieSettings::Range{options.rangeFirst, options.rangeLast};
+    if (options.fpsRate > 0)
+        reading.sequenceRate = {options.fpsRate, options.fpsScale};
+    return reading;
+}
 
 // The tracker's settings from the command line's options.
 TrackerSettings trackerSettings(const RunOptions& options) {
@@ -503,52 +433,60 @@ int runCommandLine(int argc, char** argv) {
         return rejectCommandLine(MSG_MISPLACED_OPTION, option);
     if (count != 5)
         return rejectCommandLine();
-    RunSettings run{args[0], 0.0, 0, args[3], args[4], trackerSettings(options)};
+    RunSettings run{args[0],
+                    0.0,
+                    0,
+                    false,
+                    args[4],
+                    options.report,
+                    trackerSettings(options),
+                    readingSettings(options)};
     if (!scanPatternWidth(args[1], &run.patternWidth))
         return rejectCommandLine(MSG_BAD_WIDTH, args[1]);
     if (!scanCameraNumber(args[2], &run.camNo))
         return rejectCommandLine(MSG_BAD_CAM_NO, args[2]);
+    run.movie = std::strcmp(args[3], "M") == 0;
+    if (!run.movie && std::strcmp(args[3], "I") != 0)
+        return rejectCommandLine(MSG_BAD_KIND, args[3]);
 
-    const bool movie = std::strcmp(run.kind, "M") == 0;
-    if (!movie && std::strcmp(run.kind, "I") != 0)
-        return rejectCommandLine(MSG_BAD_KIND, run.kind);
-
+    if (refuseClash(run) != 0)
+        return 1;
     // Refused before the first frame rather than after the last.
     const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
     if (!outputReason.empty())
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
-    const char* report = options.report.empty() ? nullptr : options.report.c_str();
-    if (report != nullptr) {
-        const std::string reportReason = outputProblem(report, "Its folder");
+    if (!run.report.empty()) {
+        const std::string reportReason = outputProblem(run.report.c_str(), "Its folder");
         if (!reportReason.empty())
-            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, reportReason);
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, run.report.c_str(), reportReason);
     }
 
     std::unique_ptr<Tracker> tracker;
     std::optional<PlateFrames> plate;
-    const int status =
-        movie ? trackMovie(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker,
-                           options, &plate)
-              : trackImage(run.patternName, run.patternWidth, run.inputName, tracker, run.tracker);
-    if (status != 0)
-        return status;
+    if (trackInput(run, tracker, plate) != 0)
+        return 1;
     // The report first: when it cannot be written the run fails with the
     // earlier Lumeko.cm2 as it was.
-    if (report != nullptr) {
-        if (const FileResult written = writeFrameReport(tracker->report(), report); !written.ok())
-            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, std::strerror(written.error));
+    if (!run.report.empty()) {
+        const TrackResult written = writeFrameReport(tracker->report(), run.report.c_str());
+        if (!written.ok())
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, run.report.c_str(),
+                                     std::strerror(written.error));
     }
     return finishTrack(*tracker, run.camNo, plate);
 }
 
 }  // namespace
 
-// Memory that runs out where the code allocates with new ends the run as
-// every other allocation failure does, not with an abort.
+// Whatever a library throws ends the run as a failure, never with an abort:
+// memory that runs out where the code allocates with new as every other
+// allocation failure does, anything else with what the library says.
 int runLumeko(int argc, char** argv) {
     try {
         return runCommandLine(argc, argv);
     } catch (const std::bad_alloc&) {
         return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+    } catch (const std::exception& failure) {
+        return reportFailure(MSG_LIBRARY_FAILED, failure.what());
     }
 }

@@ -53,15 +53,15 @@ int framesFor(int width) {
 // Every picture of a movie as blue, green, red rows.
 std::vector<std::vector<unsigned char>> decodeAll(const std::string& path) {
     MovieFile movie;
-    if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 || movie.openDecoder(0) != 0)
+    if (!movie.open(path.c_str()).ok() || !movie.openVideoStream().ok() ||
+        !movie.openDecoder(0).ok())
         throw std::runtime_error("can not read " + path);
-    const MovieInfo info = movie.info();
-    const size_t pixelCount = static_cast<size_t>(info.width) * info.height;
+    const FrameSize size = movie.info().size;
+    const size_t pixelCount = static_cast<size_t>(size.width) * size.height;
     std::vector<unsigned char> bgra(pixelCount * 4 + FRAME_CONVERT_SLACK);
     std::vector<std::vector<unsigned char>> frames;
-    long long number;
-    while (movie.decodePicture(number) == MovieFile::Found::Picture) {
-        movie.convertPicture({bgra.data(), info.width, info.height});
+    while (movie.decodePicture().kind == PictureKind::Picture) {
+        movie.convertPicture(FrameImage{bgra.data(), size.width, size.height});
         std::vector<unsigned char>& frame = frames.emplace_back(pixelCount * 3);
         for (size_t i = 0; i < frame.size(); i++)
             frame[i] = bgra[i / 3 * 4 + i % 3];
@@ -130,29 +130,24 @@ double decodeOnce(const std::string& path, int width, int height,
     const auto start = std::chrono::steady_clock::now();
     MovieFile movie;
     SequenceFile sequence;
-    SequencePattern pattern;
-    std::vector<long long> numbers;
-    const bool isSequence = parseSequencePattern(path, pattern);
-    if (isSequence) {
-        if (listSequence(pattern, numbers) != 0 || numbers.empty())
+    PictureDecoder* decoder = &movie;
+    if (const std::optional<SequencePattern> pattern = parseSequencePattern(path)) {
+        const SequenceListing listing = listSequence(*pattern);
+        if (!listing.problem.ok() || listing.numbers.empty())
             return -1.0;
-        sequence.setFiles(pattern, numbers, numbers[0]);
-        if (sequence.openDecoder(0) != 0)
+        sequence.setFiles(*pattern, listing.numbers, listing.numbers[0]);
+        if (!sequence.openDecoder(0).ok())
             return -1.0;
-        sequence.setFrameSize(width, height);
-    } else if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
-               movie.openDecoder(0) != 0) {
+        sequence.setFrameSize({width, height});
+        decoder = &sequence;
+    } else if (!movie.open(path.c_str()).ok() || !movie.openVideoStream().ok() ||
+               !movie.openDecoder(0).ok()) {
         return -1.0;
     }
-    long long number;
     frames = 0;
     const FrameImage frame{pixels.data(), width, height};
-    while ((isSequence ? sequence.decodePicture(number) : movie.decodePicture(number)) ==
-           MovieFile::Found::Picture) {
-        if (isSequence)
-            sequence.convertPicture(frame);
-        else
-            movie.convertPicture(frame);
+    while (decoder->decodePicture().kind == PictureKind::Picture) {
+        decoder->convertPicture(frame);
         frames++;
     }
     movie.close();

@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             fuzz::require(!fit.ok() || (std::isfinite(fit.error) && fuzz::finitePose(fit.pose)),
                           "a marker's pose is finite or a failure");
         }
-        CameraKey key{};
-        if (trackMarkers(state, camera, markers, count, &key) == 1) {
-            fuzz::require(std::isfinite(key.x) && std::isfinite(key.y) && std::isfinite(key.z) &&
-                              std::isfinite(key.rotX) && std::isfinite(key.rotY) &&
-                              std::isfinite(key.rotZ),
+        const KeyRow key = trackMarkers(state, camera, markers, count);
+        if (key.found == 1) {
+            fuzz::require(std::isfinite(key.translateX) && std::isfinite(key.translateY) &&
+                              std::isfinite(key.translateZ) && std::isfinite(key.rotateX) &&
+                              std::isfinite(key.rotateY) && std::isfinite(key.rotateZ),
                           "a found row's camera values are finite");
         }
     }

@@ -70,8 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         double v[6];
         for (int c = 0; c < 6; c++)
             v[c] = (flags >> (c + 1)) & 1 ? in.raw() : in.between(-1000.0, 1000.0);
-        const int appended = appendKeyRow(*table, flags & 1, v[0], v[1], v[2], v[3], v[4], v[5]);
-        if (appended != 0) {
+        const TrackResult appended =
+            appendKeyRow(*table, {flags & 1, v[0], v[1], v[2], v[3], v[4], v[5]});
+        if (!appended.ok()) {
             fuzz::require(table->count == KEY_TABLE_SIZE, "only a full table refuses a row");
             break;
         }

@@ -13,37 +13,40 @@ constexpr long long PIXELS_MAX = 1024LL * 1024;
 constexpr int FRAMES_MAX = 64;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    MovieReader reader;
     // On the calling thread: the same frames as with decode threads (a unit
     // test checks that), and the same path through the code for one input.
-    reader.setThreads(1);
-    if (reader.openMemory(data, size) != InputFailure::None)
+    MovieSettings settings;
+    settings.threads = 1;
+    MovieReader reader(settings);
+    if (!reader.openMemory(data, size).ok())
         return 0;
-    const MovieInfo& info = reader.info();
-    fuzz::require(info.width > 0 && info.height > 0 && info.rate > 0 && info.scale > 0,
+    const FrameSize info = reader.size();
+    fuzz::require(info.width > 0 && info.height > 0 && reader.rate() && reader.rate()->rate > 0 &&
+                      reader.rate()->scale > 0,
                   "an opened movie has a size and a rate");
     fuzz::require(info.width <= MAX_FRAME_SIDE && info.height <= MAX_FRAME_SIDE,
                   "an opened movie is within the side limit");
     if (static_cast<long long>(info.width) * info.height > PIXELS_MAX)
         return 0;
-    if (reader.prepare() != InputFailure::None)
+    if (!reader.prepare().ok())
         return 0;
-    const FrameImage* frame = nullptr;
     long long frames = 0;
     for (; frames < FRAMES_MAX; frames++) {
-        const ReadResult read = reader.next(&frame);
-        if (read == ReadResult::End)
+        const Delivery read = reader.next();
+        if (read.arrival == Arrival::End)
             break;
-        if (read == ReadResult::Failed) {
-            fuzz::require(reader.failure() == InputFailure::OutOfMemory,
+        if (read.arrival == Arrival::Failed) {
+            fuzz::require(read.problem.failure == InputFailure::OutOfMemory,
                           "a prepared movie fails only when memory runs out");
             return 0;
         }
-        if (read == ReadResult::NoPicture) {
+        const FrameImage* frame = read.frame;
+        if (read.arrival == Arrival::Blank) {
             fuzz::require(frame == nullptr, "no frame for a position without a picture");
             continue;
         }
-        fuzz::require(frame->width == info.width && frame->height == info.height,
+        fuzz::require(read.arrival == Arrival::Picture && frame->width == info.width &&
+                          frame->height == info.height,
                       "frames have the movie's size");
         const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;
         unsigned sum = 0;
@@ -51,8 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             sum += frame->pixels[i] + frame->pixels[i + 3];
         (void)sum;
     }
-    if (info.length > 0 && frames < FRAMES_MAX)
-        fuzz::require(frames <= info.length, "a known length bounds the frames");
-    fuzz::require(reader.lostFrames() <= frames, "lost frames are among those delivered");
+    if (reader.length() && frames < FRAMES_MAX)
+        fuzz::require(frames <= *reader.length(), "a known length bounds the frames");
+    fuzz::require(reader.end().undecoded <= frames, "lost frames are among those delivered");
     return 0;
 }

@@ -18,32 +18,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = fuzz::scratchPath("still.jpg");
     fuzz::writeScratch(path, data, size);
     StillReader reader;
-    InputFailure failure = reader.open(path.c_str());
+    const InputProblem opened = reader.open(path.c_str());
     reader.takeWarnings();
-    if (failure != InputFailure::None) {
-        fuzz::require(failure != InputFailure::DecoderError || !reader.decoderError().empty(),
-                      "libjpeg's failure comes with its message");
-        fuzz::require(failure != InputFailure::FrameTooLarge ||
-                          std::max(reader.claimedWidth(), reader.claimedHeight()) > MAX_FRAME_SIDE,
+    const FrameSize frameSize = reader.size();
+    if (!opened.ok()) {
+        const bool library =
+            opened.failure == InputFailure::JpegError || opened.failure == InputFailure::PngError;
+        fuzz::require(!library || !opened.reason.empty(),
+                      "a library's failure comes with its message");
+        fuzz::require(opened.failure != InputFailure::FrameTooLarge ||
+                          std::max(frameSize.width, frameSize.height) > MAX_FRAME_SIDE,
                       "only a still beyond the side limit is refused as too large");
         return 0;
     }
-    fuzz::require(reader.width() > 0 && reader.height() > 0, "an opened still has a size");
-    fuzz::require(reader.width() <= MAX_FRAME_SIDE && reader.height() <= MAX_FRAME_SIDE,
+    fuzz::require(frameSize.width > 0 && frameSize.height > 0, "an opened still has a size");
+    fuzz::require(frameSize.width <= MAX_FRAME_SIDE && frameSize.height <= MAX_FRAME_SIDE,
                   "an opened still is within the side limit");
-    if (static_cast<long long>(reader.width()) * reader.height() > PIXELS_MAX)
+    if (static_cast<long long>(frameSize.width) * frameSize.height > PIXELS_MAX)
         return 0;
-    failure = reader.prepare();
-    if (failure != InputFailure::None)
+    if (!reader.prepare().ok())
         return 0;
-    const FrameImage* frame = nullptr;
-    const ReadResult first = reader.next(&frame);
-    if (first == ReadResult::Failed) {
-        fuzz::require(reader.failure() != InputFailure::None, "a failed read says why");
+    const Delivery first = reader.next();
+    if (first.arrival == Arrival::Failed) {
+        fuzz::require(!first.problem.ok(), "a failed read says why");
         return 0;
     }
-    fuzz::require(first == ReadResult::Frame && frame != nullptr, "one frame");
-    fuzz::require(frame->width == reader.width() && frame->height == reader.height(),
+    const FrameImage* frame = first.frame;
+    fuzz::require(first.arrival == Arrival::Picture && frame != nullptr, "one frame");
+    fuzz::require(frame->width == frameSize.width && frame->height == frameSize.height,
                   "the frame has the header's size");
     unsigned sum = 0;
     const size_t bytes = static_cast<size_t>(frame->width) * frame->height * 4;
@@ -52,7 +54,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sum += frame->pixels[i - 1] + frame->pixels[i - 2] + frame->pixels[i - 3];
     }
     (void)sum;
-    const ReadResult second = reader.next(&frame);
-    fuzz::require(second == ReadResult::End || second == ReadResult::Failed, "then the end");
+    fuzz::require(reader.next().arrival == Arrival::End, "then the end");
     return 0;
 }

@@ -81,9 +81,9 @@ void checkGltf(const std::string& path, bool binary, int found) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::istringstream in(std::string(reinterpret_cast<const char*>(data), size));
     CameraMotion motion;
-    std::string error;
-    if (parseCameraMotion(in, motion, error) != 0) {
-        fuzz::require(error.starts_with("line "), "a malformed file is refused at a line");
+    if (const TrackResult parsed = parseCameraMotion(in, motion); !parsed.ok()) {
+        fuzz::require(parsed.failure == TrackFailure::Malformed && parsed.line >= 1,
+                      "a malformed file is refused at a line");
         // Rows are made only as keys are read, a key at least four bytes.
         fuzz::require(motion.rows.size() <= size / 4 + 1, "no more rows than keys read");
         return 0;
@@ -92,6 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (double value : {row.translateX, row.translateY, row.translateZ, row.rotateY,
                              row.rotateX, row.rotateZ})
             fuzz::require(std::isfinite(value), "every key is finite");
+    std::string error;
     const std::string beyond = rowBeyondDrawing(motion);
     fuzz::require(beyond.empty() || beyond.starts_with("row "), "a track too large names a row");
 

@@ -119,20 +119,20 @@ bool FrameConverter::prepare(const PictureLayout& picture, int width, int height
     return true;
 }
 
-bool FrameConverter::convert(const unsigned char* const planes[], const int strides[],
-                             const PictureLayout& picture, const FrameImage& frame) {
+InputProblem FrameConverter::convert(const unsigned char* const planes[], const int strides[],
+                                     const PictureLayout& picture, const FrameImage& frame) {
     if (!prepare(picture, frame.width, frame.height))
-        return false;
+        return {InputFailure::Unconvertible};
     uint8_t* dest[4] = {frame.pixels, nullptr, nullptr, nullptr};
     const int destStride[4] = {frame.width * 4, 0, 0, 0};
     if (sws_scale(context, planes, strides, 0, picture.height, dest, destStride) <= 0)
-        return false;
+        return {InputFailure::Unconvertible};
     if (fillAlpha) {
         const size_t bytes = static_cast<size_t>(frame.width) * frame.height * 4;
         for (size_t i = 3; i < bytes; i += 4)
             frame.pixels[i] = 255;
     }
-    return true;
+    return {};
 }
 
 void FrameConverter::reset() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/frame_image.h"
+#include "media/frame_source.h"
 
 struct AVFrame;
 struct SwsContext;
@@ -46,10 +47,10 @@ class FrameConverter {
 
     // Converts the picture whose planes and their strides are given into
     // `frame`, whose pixels must be followed by FRAME_CONVERT_SLACK bytes the
-    // converter may write over. False when the conversion is not possible (or
-    // no memory).
-    bool convert(const unsigned char* const planes[], const int strides[],
-                 const PictureLayout& picture, const FrameImage& frame);
+    // converter may write over. Unconvertible when libswscale cannot (a
+    // format it does not take, or no memory for its context).
+    InputProblem convert(const unsigned char* const planes[], const int strides[],
+                         const PictureLayout& picture, const FrameImage& frame);
 
     // Frees the converter; the next convert() makes a new one.
     void reset();

@@ -39,18 +39,18 @@ JpegDecoder::~JpegDecoder() {
         jpeg_destroy_decompress(&decoder);
 }
 
-int JpegDecoder::start(std::FILE* file, Colours colours, int maxSide) {
+InputProblem JpegDecoder::start(std::FILE* file, Colours colours, int maxSide) {
     if (!created)
-        return -1;
+        return {InputFailure::OutOfMemory};
     if (setjmp(errors.jump) != 0)
-        return -1;
+        return failed();
     jpeg_stdio_src(&decoder, file);
     jpeg_read_header(&decoder, TRUE);
     // Before jpeg_start_decompress(), which allocates for the claimed size
     // (a progressive file: coefficients for the whole picture).
     if (maxSide > 0 && (decoder.image_width > static_cast<JDIMENSION>(maxSide) ||
                         decoder.image_height > static_cast<JDIMENSION>(maxSide)))
-        return -3;
+        return {InputFailure::FrameTooLarge};
     const bool asFrame = colours == Colours::ColourOrGreyAsFrame;
     switch (decoder.jpeg_color_space) {
         case JCS_GRAYSCALE:
@@ -62,42 +62,26 @@ int JpegDecoder::start(std::FILE* file, Colours colours, int maxSide) {
                 decoder.out_color_space = JCS_EXT_BGRA;
             break;
         default:
-            if (colours != Colours::AnyAsRgb)
-                return -2;
+            if (asFrame)
+                return {InputFailure::UnsupportedColour};
             decoder.out_color_space = JCS_RGB;
             break;
     }
     jpeg_start_decompress(&decoder);
-    return 0;
+    return {};
 }
 
-int JpegDecoder::readRow(const unsigned char** row) {
+InputProblem JpegDecoder::readPicture(unsigned char* pixels) {
     if (setjmp(errors.jump) != 0)
-        return -1;
-    if (line == nullptr) {
-        line = (*decoder.mem->alloc_sarray)(
-            reinterpret_cast<j_common_ptr>(&decoder), JPOOL_IMAGE,
-            decoder.output_width * static_cast<JDIMENSION>(decoder.output_components), 1);
+        return failed();
+    const size_t rowBytes =
+        static_cast<size_t>(decoder.output_width) * static_cast<size_t>(decoder.output_components);
+    while (decoder.output_scanline < decoder.output_height) {
+        JSAMPROW rows[1] = {pixels + decoder.output_scanline * rowBytes};
+        jpeg_read_scanlines(&decoder, rows, 1);
     }
-    jpeg_read_scanlines(&decoder, line, 1);
-    *row = line[0];
-    return 0;
-}
-
-int JpegDecoder::readRowInto(unsigned char* row) {
-    if (setjmp(errors.jump) != 0)
-        return -1;
-    JSAMPROW rows[1] = {row};
-    jpeg_read_scanlines(&decoder, rows, 1);
-    return 0;
-}
-
-int JpegDecoder::finish() {
-    if (setjmp(errors.jump) != 0)
-        return -1;
     jpeg_finish_decompress(&decoder);
-    line = nullptr;
-    return 0;
+    return {};
 }
 
 std::vector<std::string> JpegDecoder::takeWarnings() {

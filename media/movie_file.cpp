@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -74,8 +74,8 @@ bool frameNumberAt(MovieState& movie, int64_t time, long long& number) {
     int64_t sinceStart;
     if (__builtin_sub_overflow(time, movie.startTime, &sinceStart))
         return false;
-    const AVRational frameDuration = {static_cast<int>(movie.info.scale),
-                                      static_cast<int>(movie.info.rate)};
+    const FrameRate rate = movie.info.rate.value_or(FrameRate{});
+    const AVRational frameDuration = {static_cast<int>(rate.scale), static_cast<int>(rate.rate)};
     number = av_rescale_q_rnd(sinceStart, movie.stream->time_base, frameDuration,
                               static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
     return true;
@@ -174,49 +174,55 @@ void feedDecoder(MovieState& movie) {
 // FFmpeg's frame-threaded H.264 decoder can abort (a failed assertion) when
 // it is freed after one of its threads ran out of memory mid-picture. After
 // running out of memory such a decoder is kept here, still reachable, instead:
-// the run is ending, and its memory goes with the process.
-constexpr int KEPT_DECODERS_MAX = 16;
-AVCodecContext* keptDecoders[KEPT_DECODERS_MAX];
-int keptDecoderCount = 0;
-
-void keepDecoder(AVCodecContext*& decoder) {
-    if (keptDecoderCount == KEPT_DECODERS_MAX) {
-        avcodec_free_context(&decoder);
-        return;
+// the run is ending, and its memory goes with the process. What FFmpeg needs
+// of the process, so it is the process's, for movies closed on any thread.
+class KeptDecoders {
+  public:
+    static void keep(AVCodecContext*& decoder) {
+        static KeptDecoders kept;
+        std::lock_guard<std::mutex> guard(kept.lock);
+        if (kept.count == CAPACITY) {
+            avcodec_free_context(&decoder);
+            return;
+        }
+        kept.decoders[kept.count++] = decoder;
+        decoder = nullptr;
     }
-    keptDecoders[keptDecoderCount++] = decoder;
-    decoder = nullptr;
-}
 
-unsigned clampToUnsigned(int64_t value) {
-    if (value <= 0)
-        return 0;
-    return value > UINT_MAX ? UINT_MAX : static_cast<unsigned>(value);
+  private:
+    static constexpr int CAPACITY = 16;
+    std::mutex lock;
+    AVCodecContext* decoders[CAPACITY]{};
+    int count = 0;
+};
+
+InputProblem outOfMemory() {
+    return {InputFailure::OutOfMemory};
 }
 
 }  // namespace
 
-int MovieFile::open(const char* fileName) {
+InputProblem MovieFile::open(const char* fileName) {
     close();
     return openContainer(fileName);
 }
 
-int MovieFile::openMemory(const uint8_t* data, size_t size) {
+InputProblem MovieFile::openMemory(const uint8_t* data, size_t size) {
     close();
     movie.memory = {data, size, 0};
     unsigned char* buffer = static_cast<unsigned char*>(av_malloc(MEMORY_BUFFER_SIZE));
     if (buffer == nullptr)
-        return -1;
+        return outOfMemory();
     movie.io = avio_alloc_context(buffer, MEMORY_BUFFER_SIZE, 0, &movie.memory, readMemory, nullptr,
                                   seekMemory);
     if (movie.io == nullptr) {
         av_free(buffer);
-        return -1;
+        return outOfMemory();
     }
     movie.container = avformat_alloc_context();
     if (movie.container == nullptr) {
         close();
-        return -1;
+        return outOfMemory();
     }
     movie.container->pb = movie.io;
     return openContainer(nullptr);
@@ -224,7 +230,7 @@ int MovieFile::openMemory(const uint8_t* data, size_t size) {
 
 // Opens the container, by name or (`url` null) through the I/O context
 // already set on it, and probes its streams.
-int MovieFile::openContainer(const char* url) {
+InputProblem MovieFile::openContainer(const char* url) {
     av_log_set_level(AV_LOG_QUIET);
     // Only the times the container stores: guessed presentation times of
     // reordered frames in AVI files are off by the reordering depth.
@@ -238,7 +244,7 @@ int MovieFile::openContainer(const char* url) {
     av_dict_free(&options);
     if (opened < 0) {
         close();  // (the container is freed on failure; the I/O context is ours)
-        return -1;
+        return {InputFailure::CannotOpen};
     }
     // The decoders that probe the streams get the same picture size limit;
     // one refuses the size the header claims, if it is beyond it, and leaves
@@ -257,7 +263,7 @@ int MovieFile::openContainer(const char* url) {
         static_cast<AVDictionary**>(av_calloc(streams > 0 ? streams : 1, sizeof(AVDictionary*)));
     if (probeOptions == nullptr) {
         close();
-        return -1;
+        return outOfMemory();
     }
     for (unsigned i = 0; i < streams; i++)
         av_dict_set_int(&probeOptions[i], "max_pixels", MAX_PICTURE_PIXELS, 0);
@@ -267,12 +273,12 @@ int MovieFile::openContainer(const char* url) {
     av_free(probeOptions);
     if (found < 0) {
         close();
-        return -1;
+        return {InputFailure::CannotOpen};
     }
-    return 0;
+    return {};
 }
 
-int MovieFile::openVideoStream() {
+InputProblem MovieFile::openVideoStream() {
     for (unsigned i = 0; i < movie.container->nb_streams; i++) {
         AVStream* stream = movie.container->streams[i];
         const bool video = stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
@@ -284,55 +290,54 @@ int MovieFile::openVideoStream() {
         }
     }
     if (movie.stream == nullptr)
-        return -1;
+        return {InputFailure::NoVideoStream};
 
     const AVCodecParameters* parameters = movie.stream->codecpar;
     const AVRational rate = av_guess_frame_rate(movie.container, movie.stream, nullptr);
-    movie.info.width = parameters->width;
-    movie.info.height = parameters->height;
+    movie.info.size = {parameters->width, parameters->height};
     if (movie.stream->index == movie.claimedStream &&
-        (parameters->width <= 0 || parameters->height <= 0)) {
-        movie.info.width = movie.claimedWidth;
-        movie.info.height = movie.claimedHeight;
-    }
-    movie.info.rate = isUsableRate(rate) ? static_cast<unsigned>(rate.num) : 0;
-    movie.info.scale = isUsableRate(rate) ? static_cast<unsigned>(rate.den) : 0;
-    movie.info.length = clampToUnsigned(movie.stream->nb_frames);
+        (parameters->width <= 0 || parameters->height <= 0))
+        movie.info.size = {movie.claimedWidth, movie.claimedHeight};
+    movie.info.rate = std::nullopt;
+    if (isUsableRate(rate))
+        movie.info.rate =
+            FrameRate{static_cast<unsigned>(rate.num), static_cast<unsigned>(rate.den)};
+    movie.info.length = std::nullopt;
+    if (movie.stream->nb_frames > 0)
+        movie.info.length = movie.stream->nb_frames;
     movie.startTime = movie.stream->start_time == AV_NOPTS_VALUE ? 0 : movie.stream->start_time;
     movie.countsEmptyChunks = std::strcmp(movie.container->iformat->name, "avi") == 0;
-    return 0;
+    return {};
 }
 
-MovieInfo MovieFile::info() const {
-    return movie.info;
-}
-
-int MovieFile::openDecoder(int threadCount) {
+InputProblem MovieFile::openDecoder(int threadCount) {
     const AVCodecParameters* parameters = movie.stream->codecpar;
     const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
     if (codec == nullptr)
-        return -1;
+        return {InputFailure::NoDecoder};
     movie.decoder = avcodec_alloc_context3(codec);
     if (movie.decoder == nullptr)
-        return -2;
+        return outOfMemory();
     if (avcodec_parameters_to_context(movie.decoder, parameters) < 0)
-        return -1;
+        return {InputFailure::NoDecoder};
     movie.decoder->thread_count = threadCount;
     movie.decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     movie.decoder->pkt_timebase = movie.stream->time_base;
     movie.decoder->max_pixels = MAX_PICTURE_PIXELS;
     const int opened = avcodec_open2(movie.decoder, codec, nullptr);
     if (opened == AVERROR(ENOMEM))
-        return -2;
+        return outOfMemory();
     if (opened < 0)
-        return -1;
+        return {InputFailure::NoDecoder};
     movie.packet = av_packet_alloc();
     movie.picture = av_frame_alloc();
     if (movie.packet == nullptr || movie.picture == nullptr)
-        return -2;
+        return outOfMemory();
     movie.lastNumber = -1;
     movie.lastPacketNumber = -1;
-    return 0;
+    if (fillPicture())
+        firstSize = FrameSize{movie.picture->width, movie.picture->height};
+    return movie.outOfMemory ? outOfMemory() : InputProblem{};
 }
 
 // Decodes until a picture is held or the decoder has given its last one.
@@ -360,31 +365,20 @@ bool MovieFile::fillPicture() {
     return movie.holding;
 }
 
-MovieFile::Found MovieFile::decodePicture(long long& number) {
+Decoded MovieFile::decodePicture() {
     const bool holding = fillPicture();
     if (movie.outOfMemory)
-        return Found::OutOfMemory;
-    if (movie.emptyRunCount > 0 && (!holding || movie.emptyRuns[0][0] < movie.lastNumber)) {
-        number = takeEmptyChunk(movie);
-        return Found::EmptyChunk;
-    }
+        return {PictureKind::Failed, 0, outOfMemory()};
+    if (movie.emptyRunCount > 0 && (!holding || movie.emptyRuns[0][0] < movie.lastNumber))
+        return {PictureKind::EmptyChunk, takeEmptyChunk(movie)};
     if (!holding)
-        return Found::End;
-    number = movie.lastNumber;
-    return Found::Picture;
+        return {PictureKind::End};
+    return {PictureKind::Picture, movie.lastNumber};
 }
 
-bool MovieFile::peekPictureSize(int& width, int& height) {
-    if (!fillPicture())
-        return false;
-    width = movie.picture->width;
-    height = movie.picture->height;
-    return true;
-}
-
-bool MovieFile::convertPicture(const FrameImage& frame) {
+InputProblem MovieFile::convertPicture(const FrameImage& frame) {
     const AVFrame* picture = movie.picture;
-    const bool converted =
+    InputProblem converted =
         converter.convert(picture->data, picture->linesize, pictureLayout(picture), frame);
     av_frame_unref(movie.picture);
     movie.holding = false;
@@ -402,7 +396,7 @@ void MovieFile::close() {
     av_packet_free(&movie.packet);
     if (movie.outOfMemory && movie.decoder != nullptr &&
         (movie.decoder->active_thread_type & FF_THREAD_FRAME) != 0)
-        keepDecoder(movie.decoder);
+        KeptDecoders::keep(movie.decoder);
     avcodec_free_context(&movie.decoder);
     avformat_close_input(&movie.container);
     if (movie.io != nullptr) {
@@ -410,6 +404,7 @@ void MovieFile::close() {
         avio_context_free(&movie.io);
     }
     movie = MovieState{};
+    firstSize = std::nullopt;
 }
 
 MovieFile::~MovieFile() {

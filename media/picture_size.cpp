@@ -143,10 +143,11 @@ bool dpxSize(HeaderFile& f, int& width, int& height) {
 
 }  // namespace
 
-bool readPictureSize(const char* path, int& width, int& height) {
+std::optional<FrameSize> readPictureSize(const char* path) {
     HeaderFile f{std::fopen(path, "rb")};
     if (f.file == nullptr)
-        return false;
+        return std::nullopt;
+    int width = 0, height = 0;
     unsigned char magic[8] = {};
     bool known = false;
     if (f.read(0, magic, sizeof magic)) {
@@ -162,5 +163,7 @@ bool readPictureSize(const char* path, int& width, int& height) {
             known = dpxSize(f, width, height);
     }
     std::fclose(f.file);
-    return known;
+    if (!known)
+        return std::nullopt;
+    return FrameSize{width, height};
 }

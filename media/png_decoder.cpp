@@ -16,20 +16,18 @@ void PngDecoder::noteWarning() {
     image.warning_or_error &= ~PNG_IMAGE_WARNING;
 }
 
-int PngDecoder::start(std::FILE* file, int maxSide) {
+InputProblem PngDecoder::start(std::FILE* file, int maxSide) {
     image.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_stdio(&image, file) == 0) {
-        errorText = image.message;
-        return -1;
-    }
+    if (png_image_begin_read_from_stdio(&image, file) == 0)
+        return failed();
     noteWarning();
     if (image.width > static_cast<png_uint_32>(maxSide) ||
         image.height > static_cast<png_uint_32>(maxSide))
-        return -3;
-    return 0;
+        return {InputFailure::FrameTooLarge};
+    return {};
 }
 
-int PngDecoder::readFrame(unsigned char* frame) {
+InputProblem PngDecoder::readFrame(unsigned char* frame) {
     // libpng writes 3 bytes a pixel into the last three quarters of the
     // frame; each pixel then moves forward to its 4 bytes, which never
     // reaches a pixel not yet moved.
@@ -37,10 +35,8 @@ int PngDecoder::readFrame(unsigned char* frame) {
     unsigned char* packed = frame + pixels;
     image.format = PNG_FORMAT_BGR;
     const png_color white{255, 255, 255};
-    if (png_image_finish_read(&image, &white, packed, 0, nullptr) == 0) {
-        errorText = image.message;
-        return -1;
-    }
+    if (png_image_finish_read(&image, &white, packed, 0, nullptr) == 0)
+        return failed();
     noteWarning();
     for (size_t i = 0; i < pixels; i++) {
         const unsigned char blue = packed[3 * i], green = packed[3 * i + 1],
@@ -50,7 +46,7 @@ int PngDecoder::readFrame(unsigned char* frame) {
         frame[4 * i + 2] = red;
         frame[4 * i + 3] = 255;
     }
-    return 0;
+    return {};
 }
 
 std::vector<std::string> PngDecoder::takeWarnings() {

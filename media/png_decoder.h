@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "media/frame_source.h"
+
 // Decodes one PNG file with libpng's simplified interface into frame pixels.
 // Every kind of PNG comes out as 8-bit colour (grey, palette and 16-bit
 // pictures converted), transparent parts laid over white, as over paper.
@@ -19,25 +21,24 @@ class PngDecoder {
     PngDecoder& operator=(const PngDecoder&) = delete;
     ~PngDecoder();
 
-    // Reads the header from `file` (left open; not owned). 0; -1 when libpng
-    // refuses the file (error() gives its message); -3 when a side is longer than `maxSide`
-    // (nothing is then allocated for the picture).
-    int start(std::FILE* file, int maxSide);
+    // Reads the header from `file` (left open; not owned). PngError when
+    // libpng refuses the file (with its message); FrameTooLarge when a side
+    // is longer than `maxSide` (nothing is then allocated for the picture).
+    InputProblem start(std::FILE* file, int maxSide);
     int width() const { return static_cast<int>(image.width); }
     int height() const { return static_cast<int>(image.height); }
 
     // Decodes the picture into `frame`: width() x height() pixels of blue,
-    // green, red, 255, rows top to bottom. 0, or -1 (libpng's message in error()).
-    int readFrame(unsigned char* frame);
+    // green, red, 255, rows top to bottom. PngError with libpng's message.
+    InputProblem readFrame(unsigned char* frame);
 
-    const std::string& error() const { return errorText; }
     // libpng's warning about the file since the last call, if any.
     std::vector<std::string> takeWarnings();
 
   private:
     void noteWarning();
+    InputProblem failed() const { return {InputFailure::PngError, 0, "", image.message}; }
 
     png_image image{};
-    std::string errorText;
     std::vector<std::string> warnings;
 };

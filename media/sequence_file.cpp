@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <climits>
 
-#include "media/frame_reader.h"
 #include "media/picture_size.h"
 
 extern "C" {
@@ -51,7 +50,7 @@ void SequenceFile::setFiles(const SequencePattern& filePattern, std::vector<long
     nextFile = 0;
 }
 
-int SequenceFile::openDecoder(int threadCount) {
+InputProblem SequenceFile::openDecoder(int threadCount) {
     av_log_set_level(AV_LOG_QUIET);
     const AVCodec* codec = nullptr;
     for (size_t i = 0; i < numbers.size() && codec == nullptr; i++) {
@@ -60,19 +59,21 @@ int SequenceFile::openDecoder(int threadCount) {
             codec = avcodec_find_decoder(id);
     }
     if (codec == nullptr)
-        return -1;
+        return {InputFailure::CannotOpen};
     decoder = avcodec_alloc_context3(codec);
     packet = av_packet_alloc();
     picture = av_frame_alloc();
     if (decoder == nullptr || packet == nullptr || picture == nullptr)
-        return -2;
+        return {InputFailure::OutOfMemory};
     decoder->thread_count = threadCount;
     decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
     decoder->max_pixels = MAX_PICTURE_PIXELS;
     const int opened = avcodec_open2(decoder, codec, nullptr);
     if (opened == AVERROR(ENOMEM))
-        return -2;
-    return opened < 0 ? -1 : 0;
+        return {InputFailure::OutOfMemory};
+    if (opened < 0)
+        return {InputFailure::CannotOpen};
+    return {};
 }
 
 // Reads file `number` into the packet, stamped with its position. False
@@ -103,27 +104,21 @@ bool SequenceFile::readFile(long long number) {
     return true;
 }
 
-bool SequenceFile::pictureSize(long long number, int& width, int& height) {
-    if (readPictureSize(sequenceFileName(pattern, number).c_str(), width, height))
-        return true;
-    if (decoder == nullptr || !readFile(number))
-        return false;
+std::optional<FrameSize> SequenceFile::pictureSize(long long number) {
+    const std::optional<FrameSize> header =
+        readPictureSize(sequenceFileName(pattern, number).c_str());
+    if (header || decoder == nullptr || !readFile(number))
+        return header;
     bool decoded = avcodec_send_packet(decoder, packet) >= 0;
     av_packet_unref(packet);
     decoded = decoded && avcodec_send_packet(decoder, nullptr) >= 0 &&
               avcodec_receive_frame(decoder, picture) >= 0;
-    if (decoded) {
-        width = picture->width;
-        height = picture->height;
-    }
+    const FrameSize size{picture->width, picture->height};
     av_frame_unref(picture);
     avcodec_flush_buffers(decoder);
-    return decoded && width > 0 && height > 0;
-}
-
-void SequenceFile::setFrameSize(int width, int height) {
-    frameWidth = width;
-    frameHeight = height;
+    if (!decoded || size.width <= 0 || size.height <= 0)
+        return std::nullopt;
+    return size;
 }
 
 // Hands the decoder the next file that can be read, or the end.
@@ -144,13 +139,13 @@ bool SequenceFile::feedDecoder() {
     return true;
 }
 
-MovieFile::Found SequenceFile::decodePicture(long long& position) {
+Decoded SequenceFile::decodePicture() {
     while (!holding && !ended && !ranOut) {
         const int received = avcodec_receive_frame(decoder, picture);
         if (received == AVERROR(ENOMEM)) {
             ranOut = true;
         } else if (received == 0) {
-            holding = picture->width == frameWidth && picture->height == frameHeight &&
+            holding = picture->width == frameSize.width && picture->height == frameSize.height &&
                       picture->pts != AV_NOPTS_VALUE;
             if (!holding)
                 av_frame_unref(picture);  // another size than the sequence's: not tracked
@@ -162,15 +157,14 @@ MovieFile::Found SequenceFile::decodePicture(long long& position) {
         }
     }
     if (ranOut)
-        return MovieFile::Found::OutOfMemory;
+        return {PictureKind::Failed, 0, {InputFailure::OutOfMemory}};
     if (!holding)
-        return MovieFile::Found::End;
-    position = picture->pts;
-    return MovieFile::Found::Picture;
+        return {PictureKind::End};
+    return {PictureKind::Picture, picture->pts};
 }
 
-bool SequenceFile::convertPicture(const FrameImage& frame) {
-    const bool converted =
+InputProblem SequenceFile::convertPicture(const FrameImage& frame) {
+    InputProblem converted =
         WidePictureConverter::takes(picture->format)
             ? wide.convert(picture->data, picture->linesize, picture->format, frame)
             : converter.convert(picture->data, picture->linesize, pictureLayout(picture), frame);

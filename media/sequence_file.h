@@ -1,11 +1,13 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/frame_image.h"
 #include "media/frame_convert.h"
-#include "media/movie_file.h"
+#include "media/frame_source.h"
+#include "media/picture_decoder.h"
 #include "media/sequence_name.h"
 #include "media/wide_picture.h"
 
@@ -15,12 +17,12 @@
 // threads as a movie's frames do. A file's position is its number less the
 // sequence's first number. Pictures of more than 8 bits a sample are
 // converted by WidePictureConverter, others as movie pictures are.
-class SequenceFile {
+class SequenceFile : public PictureDecoder {
   public:
     SequenceFile() = default;
     SequenceFile(const SequenceFile&) = delete;
     SequenceFile& operator=(const SequenceFile&) = delete;
-    ~SequenceFile();
+    ~SequenceFile() override;
 
     // The files to decode: `numbers` (ascending) of `pattern`, positioned
     // from `firstNumber`.
@@ -28,25 +30,24 @@ class SequenceFile {
                   long long firstNumber);
 
     // Opens the decoder for the format of the first file that can be read;
-    // threadCount as for a movie. 0; -1 when no file is a picture FFmpeg
-    // can decode; -2 when memory runs out.
-    int openDecoder(int threadCount);
+    // threadCount as for a movie. CannotOpen when no file is a picture
+    // FFmpeg can decode; OutOfMemory when memory runs out.
+    InputProblem openDecoder(int threadCount);
 
     // The size of file `number`'s picture: from its header where the format
     // allows, else by decoding it (before decodePicture() is first called).
-    // False when it cannot be read.
-    bool pictureSize(long long number, int& width, int& height);
+    // None when it cannot be read.
+    std::optional<FrameSize> pictureSize(long long number);
 
     // From here on a picture of another size counts as one that does not decode.
-    void setFrameSize(int width, int height);
+    void setFrameSize(FrameSize size) { frameSize = size; }
 
     // As MovieFile's: the next picture in order and its position; files
     // that cannot be read or decoded are passed over, so the positions show
     // the gaps. Never EmptyChunk.
-    MovieFile::Found decodePicture(long long& position);
-    bool convertPicture(const FrameImage& frame);
-    void dropPicture();
-    bool outOfMemory() const { return ranOut; }
+    Decoded decodePicture() override;
+    InputProblem convertPicture(const FrameImage& frame) override;
+    void dropPicture() override;
 
   private:
     bool feedDecoder();
@@ -56,8 +57,7 @@ class SequenceFile {
     std::vector<long long> numbers;
     long long firstNumber = 0;
     size_t nextFile = 0;  // the next of `numbers` to feed the decoder
-    int frameWidth = 0;
-    int frameHeight = 0;
+    FrameSize frameSize;
 
     struct AVCodecContext* decoder = nullptr;
     struct AVPacket* packet = nullptr;

@@ -46,7 +46,7 @@ long long numberOf(const std::string& middle, int digits) {
 
 }  // namespace
 
-bool parseSequencePattern(const std::string& name, SequencePattern& pattern) {
+std::optional<SequencePattern> parseSequencePattern(const std::string& name) {
     const size_t slash = name.rfind('/');
     const size_t start = slash == std::string::npos ? 0 : slash + 1;
     SequencePattern found;
@@ -73,17 +73,16 @@ bool parseSequencePattern(const std::string& name, SequencePattern& pattern) {
             continue;
         }
         if (++fields > 1)
-            return false;
+            return std::nullopt;
         found.prefix = text;
         found.digits = digits;
         text.clear();
         i += length;
     }
     if (fields != 1)
-        return false;
+        return std::nullopt;
     found.suffix = text;
-    pattern = found;
-    return true;
+    return found;
 }
 
 std::string sequenceFileName(const SequencePattern& pattern, long long number) {
@@ -92,11 +91,14 @@ std::string sequenceFileName(const SequencePattern& pattern, long long number) {
     return pattern.folder + pattern.prefix + digits + pattern.suffix;
 }
 
-int listSequence(const SequencePattern& pattern, std::vector<long long>& numbers) {
+SequenceListing listSequence(const SequencePattern& pattern) {
+    SequenceListing listing;
     DIR* folder = opendir(pattern.folder.empty() ? "." : pattern.folder.c_str());
-    if (folder == nullptr)
-        return errno;
-    numbers.clear();
+    if (folder == nullptr) {
+        listing.problem = {InputFailure::CannotOpen, errno, pattern.folder};
+        return listing;
+    }
+    std::vector<long long>& numbers = listing.numbers;
     const size_t fixed = pattern.prefix.size() + pattern.suffix.size();
     while (const dirent* entry = readdir(folder)) {
         const std::string name = entry->d_name;
@@ -110,5 +112,5 @@ int listSequence(const SequencePattern& pattern, std::vector<long long>& numbers
     }
     closedir(folder);
     std::sort(numbers.begin(), numbers.end());
-    return 0;
+    return listing;
 }

@@ -131,11 +131,6 @@ void WidePictureConverter::prepareFloat() {
     }
 }
 
-uint8_t WidePictureConverter::floatLevel(float value) {
-    prepareFloat();
-    return levelOfFloat(value);
-}
-
 uint8_t WidePictureConverter::levelOfFloat(float value) const {
     const uint32_t bits = std::bit_cast<uint32_t>(value);
     if (static_cast<int32_t>(bits) <= 0 || bits > FLOAT_INFINITY_BITS)
@@ -148,10 +143,10 @@ uint8_t WidePictureConverter::levelOfFloat(float value) const {
     return static_cast<uint8_t>(level);
 }
 
-bool WidePictureConverter::convert(const unsigned char* const planes[], const int strides[],
-                                   int format, const FrameImage& frame) {
+InputProblem WidePictureConverter::convert(const unsigned char* const planes[], const int strides[],
+                                           int format, const FrameImage& frame) {
     if (!takes(format))
-        return false;
+        return {InputFailure::Unconvertible};
     const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(format));
     int components[3];
     colourComponents(d, components);
@@ -171,7 +166,7 @@ bool WidePictureConverter::convert(const unsigned char* const planes[], const in
             convertPixels(s, frame, [this](const unsigned char* p) {
                 return levelOfFloat(floatAt<false>(p));
             });
-        return true;
+        return {};
     }
     prepareDepth(d->comp[components[0]].depth);
     const uint8_t* levels = depthLevels.data();
@@ -180,5 +175,5 @@ bool WidePictureConverter::convert(const unsigned char* const planes[], const in
     else
         convertPixels(s, frame,
                       [levels](const unsigned char* p) { return levels[word<false>(p)]; });
-    return true;
+    return {};
 }

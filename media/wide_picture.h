@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "image/frame_image.h"
+#include "media/frame_source.h"
 
 // Pictures of more than 8 bits a sample (16-bit PNG and TIFF, 10-bit DPX,
 // half and full float OpenEXR, ...) into frames of 8 bits a sample:
@@ -19,12 +20,9 @@ class WidePictureConverter {
     // (packed or planar, either byte order), and 32-bit float planes.
     static bool takes(int format);
 
-    // Converts a picture of frame's size; false for a format takes() refuses.
-    bool convert(const unsigned char* const planes[], const int strides[], int format,
-                 const FrameImage& frame);
-
-    // The level of one float sample, as convert() gives it.
-    uint8_t floatLevel(float value);
+    // Converts a picture of frame's size; Unconvertible for a format takes() refuses.
+    InputProblem convert(const unsigned char* const planes[], const int strides[], int format,
+                         const FrameImage& frame);
 
   private:
     void prepareFloat();

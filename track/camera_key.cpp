@@ -25,9 +25,9 @@ double radToDeg(double radians) {
     return radians * 180.0 / PI;
 }
 
-std::optional<CameraKey> poseToCameraKey(const Pose& pose) {
+KeyRow keyRowOfPose(const Pose& pose) {
     if (!allFinite(&pose.m[0][0], 12)) {
-        return std::nullopt;
+        return KeyRow{};
     }
     const Pose inverse = arPoseInvert(pose);
     const double(&cameraInMarker)[3][4] = inverse.m;
@@ -50,9 +50,9 @@ std::optional<CameraKey> poseToCameraKey(const Pose& pose) {
     values.z = TRANSLATION_SCALE * cameraInMarker[2][3];
     const double all[6] = {values.x, values.y, values.z, values.rotY, values.rotX, values.rotZ};
     if (!allFinite(all, 6)) {
-        return std::nullopt;
+        return KeyRow{};
     }
-    return values;
+    return keyRowOfCameraKey(values);
 }
 
 double degToRad(double degrees) {
@@ -81,8 +81,8 @@ Pose cameraKeyToPose(const CameraKey& key) {
     return arPoseInvert(cameraKeyToCameraInMarker(key));
 }
 
-KeyRow keyRowOfCameraKey(const CameraKey& key, int found) {
-    return KeyRow{found, key.x, key.z, -key.y, key.rotY, key.rotX, key.rotZ};
+KeyRow keyRowOfCameraKey(const CameraKey& key) {
+    return KeyRow{1, key.x, key.z, -key.y, key.rotY, key.rotX, key.rotZ};
 }
 
 CameraKey cameraKeyOfRow(const KeyRow& row) {

@@ -1,7 +1,5 @@
 #pragma once
 
-#include <optional>
-
 #include "math/matrix.h"
 #include "track/key_table.h"
 
@@ -22,13 +20,14 @@ struct CameraKey {
     double rotZ;
 };
 
-// Camera values of the marker-to-camera `pose` (the camera seen from the
-// marker); none when the pose or a value is not finite.
-std::optional<CameraKey> poseToCameraKey(const Pose& pose);
+// The key row of a frame whose marker-to-camera pose is `pose`: found, with
+// the camera's values (the camera seen from the marker) in the file's axes;
+// not found when the pose or a value is not finite.
+KeyRow keyRowOfPose(const Pose& pose);
 
 double radToDeg(double radians);
 
-// The inverse of poseToCameraKey. The rotation is rebuilt from the three
+// The camera of a key, the inverse of keyRowOfPose's values: the rotation is rebuilt from the three
 // angles (a = rotY + 90, b = 90 - rotX, c = a - 90 - rotZ in radians, R =
 // Rz(a) Ry(b) Rz(c - a)), the position is the key's divided by
 // TRANSLATION_SCALE. The result is the camera's pose in marker
@@ -39,9 +38,9 @@ Pose cameraKeyToCameraInMarker(const CameraKey& key);
 // The marker-to-camera pose of the key (the inverse of the above).
 Pose cameraKeyToPose(const CameraKey& key);
 
-// The values a key row stores for the key (translateX = x, translateY = z,
+// The found row of the key in the file's axes (translateX = x, translateY = z,
 // translateZ = -y, rotations as they are), and back.
-KeyRow keyRowOfCameraKey(const CameraKey& key, int found);
+KeyRow keyRowOfCameraKey(const CameraKey& key);
 CameraKey cameraKeyOfRow(const KeyRow& row);
 
 double degToRad(double degrees);

@@ -98,9 +98,9 @@ void putCameraMotion(const KeyTable& table, int camNo, std::FILE* out) {
 
 // The track goes to a temporary file beside "Lumeko.cm2" that replaces it only
 // once complete, so a failure part-way never costs the previous file.
-FileResult writeCameraMotion(const KeyTable& table, int camNo) {
-    return replaceFile(CAMERA_MOTION_FILE, [&](std::FILE* file) {
+TrackResult writeCameraMotion(const KeyTable& table, int camNo) {
+    return trackResultOf(replaceFile(CAMERA_MOTION_FILE, [&](std::FILE* file) {
         putCameraMotion(table, camNo, file);
         return true;
-    });
+    }));
 }

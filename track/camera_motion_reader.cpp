@@ -102,12 +102,16 @@ class Lines {
 
 class Parser {
   public:
-    Parser(std::istream& in, std::string& error) : lines_(in), error_(error) {}
+    explicit Parser(std::istream& in) : lines_(in) {}
+
+    // What made the file fail, once parse() has failed.
+    const TrackResult& failure() const { return failure_; }
 
     bool fail(const std::string& what) {
-        error_ =
-            "line " + std::to_string(lines_.number()) + ": " +
-            (lines_.overlong() ? "longer than " + std::to_string(MAX_LINE) + " characters" : what);
+        failure_ = {
+            TrackFailure::Malformed, 0,
+            lines_.overlong() ? "longer than " + std::to_string(MAX_LINE) + " characters" : what};
+        failure_.line = lines_.number();
         return false;
     }
 
@@ -276,7 +280,7 @@ class Parser {
 
   private:
     Lines lines_;
-    std::string& error_;
+    TrackResult failure_;
 };
 
 }  // namespace
@@ -293,35 +297,38 @@ bool isNotFoundRow(const KeyRow& row) {
            row.translateZ == 0.0 && row.translateY == -9.999999 && row.translateX == 0.0;
 }
 
-int parseCameraMotion(std::istream& in, CameraMotion& motion, std::string& error) {
-    Parser parser(in, error);
-    return parser.parse(motion) ? 0 : -1;
+TrackResult parseCameraMotion(std::istream& in, CameraMotion& motion) {
+    Parser parser(in);
+    return parser.parse(motion) ? TrackResult{} : parser.failure();
 }
 
-int parseCameraMotion(const std::string& text, CameraMotion& motion, std::string& error) {
+TrackResult parseCameraMotion(const std::string& text, CameraMotion& motion) {
     std::istringstream in(text);
-    return parseCameraMotion(in, motion, error);
+    return parseCameraMotion(in, motion);
 }
 
-int readCameraMotion(const std::string& path, CameraMotion& motion, std::string& error) {
+TrackResult readCameraMotion(const std::string& path, CameraMotion& motion) {
     struct stat status {};
-    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
-        error = path + ": cannot open: Is a folder, not a file";
-        return -1;
-    }
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        return {TrackFailure::CannotRead, EISDIR};
     std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = path + ": cannot open: " + std::strerror(errno);
-        return -1;
-    }
-    const int parsed = parseCameraMotion(in, motion, error);
-    if (in.bad()) {
-        error = path + ": cannot read";
-        return -1;
-    }
-    if (parsed != 0) {
-        error = path + ": not a camera-motion file: " + error;
-        return -1;
-    }
-    return 0;
+    if (!in)
+        return {TrackFailure::CannotRead, errno};
+    const TrackResult parsed = parseCameraMotion(in, motion);
+    if (in.bad())
+        return TrackFailure::CannotRead;
+    return parsed;
+}
+
+std::string lineFailureText(const TrackResult& read) {
+    return "line " + std::to_string(read.line) + ": " + read.what;
+}
+
+std::string readFailureText(const std::string& path, const TrackResult& read) {
+    if (read.failure == TrackFailure::Malformed)
+        return path + ": not a camera-motion file: " + lineFailureText(read);
+    if (read.error == 0)
+        return path + ": cannot read";
+    return path + ": cannot open: " +
+           (read.error == EISDIR ? "Is a folder, not a file" : std::strerror(read.error));
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "track/key_table.h"
+#include "track/track_result.h"
 
 // Reads a camera-motion file as writeCameraMotion writes it ("Lumeko.cm2"):
 // the camera's name, the focal key and one key row per frame. Strict: any line
@@ -27,12 +28,19 @@ bool isNotFoundRow(const KeyRow& row);
 
 // Parses a camera-motion file as it is read, a line at a time: it stops at
 // the first line that does not belong (or that is longer than any line of
-// the layout), and holds no more rows than the keys read so far. 0, or -1
-// with `error` set to "line N: what is wrong"; `motion` is then unspecified.
-int parseCameraMotion(std::istream& in, CameraMotion& motion, std::string& error);
-int parseCameraMotion(const std::string& text, CameraMotion& motion, std::string& error);
+// the layout), and holds no more rows than the keys read so far. Malformed
+// with the line and what is wrong there; `motion` is then unspecified.
+TrackResult parseCameraMotion(std::istream& in, CameraMotion& motion);
+TrackResult parseCameraMotion(const std::string& text, CameraMotion& motion);
 
-// Reads and parses the file. 0, or -1 with `error` naming the file and
-// saying why: the system's reason it cannot be opened, or for a malformed
-// file the line.
-int readCameraMotion(const std::string& path, CameraMotion& motion, std::string& error);
+// Reads and parses the file: CannotRead with the errno when it cannot be
+// opened (EISDIR for a folder) or read, else as parseCameraMotion.
+TrackResult readCameraMotion(const std::string& path, CameraMotion& motion);
+
+// What went wrong reading `path`, in one line: "<path>: cannot open: <the
+// system's reason>", "<path>: cannot read", or "<path>: not a camera-motion
+// file: line N: <what is wrong>".
+std::string readFailureText(const std::string& path, const TrackResult& read);
+
+// "line N: <what is wrong>" of a Malformed file.
+std::string lineFailureText(const TrackResult& read);

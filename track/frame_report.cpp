@@ -36,9 +36,9 @@ void putFrameReport(const FrameReport& report, std::FILE* file) {
     }
 }
 
-FileResult writeFrameReport(const FrameReport& report, const char* name) {
-    return replaceFile(name, [&](std::FILE* file) {
+TrackResult writeFrameReport(const FrameReport& report, const char* name) {
+    return trackResultOf(replaceFile(name, [&](std::FILE* file) {
         putFrameReport(report, file);
         return true;
-    });
+    }));
 }

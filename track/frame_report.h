@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "files/replace_file.h"
 #include "math/image_point.h"
 #include "track/key_table.h"
+#include "track/track_result.h"
 
 // How a frame's camera came about.
 enum class FrameStatus {
@@ -43,4 +43,4 @@ void putFrameReport(const FrameReport& report, std::FILE* file);
 
 // Writes the report to `name` through a temporary file beside it that replaces
 // it only once complete.
-FileResult writeFrameReport(const FrameReport& report, const char* name);
+TrackResult writeFrameReport(const FrameReport& report, const char* name);

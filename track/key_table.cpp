@@ -4,13 +4,10 @@
 
 namespace {
 
-// Placeholder values of a frame without the marker, before the axes are exchanged.
-constexpr double NOT_FOUND_X = 0.0;
-constexpr double NOT_FOUND_Y = 0.0;
-constexpr double NOT_FOUND_Z = -9.999999;
-constexpr double NOT_FOUND_ROT_Y = 0.0;
-constexpr double NOT_FOUND_ROT_X = -45.0;
-constexpr double NOT_FOUND_ROT_Z = 0.0;
+// The row of a frame without the marker: the camera 9.999999 below the
+// marker's plane (translateY), looking 45 degrees down; translateZ is the
+// negated 0 of the marker's y axis, a negative zero.
+constexpr KeyRow NOT_FOUND_ROW = {0, 0.0, -9.999999, -0.0, 0.0, -45.0, 0.0};
 
 // Weights of rows i-2 .. i+2.
 constexpr double WEIGHT_FAR = 0.1;
@@ -89,28 +86,11 @@ double smoothValue(const KeyRow* rows, int i, int column) {
 
 }  // namespace
 
-int appendKeyRow(KeyTable& table, int found, double x, double y, double z, double rotY, double rotX,
-                 double rotZ) {
+TrackResult appendKeyRow(KeyTable& table, const KeyRow& row) {
     if (table.count >= KEY_TABLE_SIZE)
-        return -1;
-    if (found == 0) {
-        x = NOT_FOUND_X;
-        y = NOT_FOUND_Y;
-        z = NOT_FOUND_Z;
-        rotY = NOT_FOUND_ROT_Y;
-        rotX = NOT_FOUND_ROT_X;
-        rotZ = NOT_FOUND_ROT_Z;
-    }
-    KeyRow& row = table.rows[table.count];
-    row.found = found;
-    row.translateX = x;
-    row.translateY = z;
-    row.translateZ = -y;
-    row.rotateY = rotY;
-    row.rotateX = rotX;
-    row.rotateZ = rotZ;
-    table.count++;
-    return 0;
+        return {TrackFailure::TableFull};
+    table.rows[table.count++] = row.found == 0 ? NOT_FOUND_ROW : row;
+    return {};
 }
 
 // Every result is computed from unsmoothed neighbours first and copied back

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "track/track_result.h"
+
 // Rows the key table can hold; the next append is refused.
 inline constexpr int KEY_TABLE_SIZE = 1500;
 
@@ -25,12 +27,11 @@ struct KeyTable {
     double smoothed[KEY_TABLE_SIZE][KEY_VALUE_COUNT];
 };
 
-// Stores one row for the next frame: x, y, z are the camera position in
-// marker coordinates (already scaled), the rotations in degrees. The axes are
-// exchanged on the way in; a row with found 0 gets fixed placeholder values.
-// 0, or -1 (nothing stored) when the table already holds KEY_TABLE_SIZE rows.
-int appendKeyRow(KeyTable& table, int found, double x, double y, double z, double rotY, double rotX,
-                 double rotZ);
+// Stores `row` for the next frame; a row with found 0 is stored with the
+// fixed values of a frame without the marker (translateY -9.999999,
+// translateZ -0, rotateX -45, the others 0). TableFull, with nothing
+// stored, when the table already holds KEY_TABLE_SIZE rows.
+TrackResult appendKeyRow(KeyTable& table, const KeyRow& row);
 
 // Five-point smoothing of the six value columns of the found rows, in place.
 // Ends for every input; a value that is not finite stays as it is and is not

@@ -38,28 +38,28 @@ std::string plateName(const std::string& trackPath) {
 
 }  // namespace
 
-FileResult writePlateFile(const std::string& trackPath, const PlateFrames& plate) {
+TrackResult writePlateFile(const std::string& trackPath, const PlateFrames& plate) {
     Fingerprint print;
     errno = 0;
     if (!fingerprintOf(trackPath, print))
-        return {FileStatus::CannotCreate, errno != 0 ? errno : EIO};
-    return replaceFile(plateName(trackPath), [&](std::FILE* file) {
+        return {TrackFailure::CannotRead, errno != 0 ? errno : EIO};
+    return trackResultOf(replaceFile(plateName(trackPath), [&](std::FILE* file) {
         std::fprintf(file,
                      "lumeko plate 1\nfirst_frame %lld\nfps %.10g\ntrack_bytes %llu\n"
                      "track_fnv1a64 %016" PRIx64 "\n",
                      plate.firstFrame, plate.fps, print.bytes, print.hash);
         return true;
-    });
+    }));
 }
 
 void removePlateFile(const std::string& trackPath) {
     unlink(plateName(trackPath).c_str());
 }
 
-PlateStatus readPlateFile(const std::string& trackPath, PlateFrames& plate) {
+TrackResult readPlateFile(const std::string& trackPath, PlateFrames& plate) {
     std::ifstream in(plateName(trackPath), std::ios::binary);
     if (!in)
-        return PlateStatus::Absent;
+        return {TrackFailure::CannotRead, errno};
     std::string key[5];
     std::string word, version;
     PlateFrames read;
@@ -73,11 +73,11 @@ PlateStatus readPlateFile(const std::string& trackPath, PlateFrames& plate) {
                             std::isfinite(read.fps) && read.fps > 0.0 && hash.size() == 16 &&
                             std::sscanf(hash.c_str(), "%16" SCNx64, &claimed.hash) == 1;
     if (!wellFormed)
-        return PlateStatus::Malformed;
+        return TrackFailure::Malformed;
     Fingerprint actual;
     if (!fingerprintOf(trackPath, actual) || actual.bytes != claimed.bytes ||
         actual.hash != claimed.hash)
-        return PlateStatus::OtherTrack;
+        return TrackFailure::OtherTrack;
     plate = read;
-    return PlateStatus::Found;
+    return {};
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "files/replace_file.h"
-
 #include <string>
+
+#include "track/track_result.h"
 
 // The plate file: a small text file beside a camera-motion file tracked from
 // a numbered picture sequence, named after it with ".plate" added
@@ -26,17 +26,14 @@ struct PlateFrames {
 };
 
 // Writes the plate file of the camera-motion file at `trackPath` (which is
-// read for its fingerprint), replacing any earlier one only by a complete
-// new one.
-FileResult writePlateFile(const std::string& trackPath, const PlateFrames& plate);
+// read for its fingerprint: CannotRead when it cannot be), replacing any
+// earlier one only by a complete new one.
+TrackResult writePlateFile(const std::string& trackPath, const PlateFrames& plate);
 
 // Removes the plate file of `trackPath`, if there is one.
 void removePlateFile(const std::string& trackPath);
 
-enum class PlateStatus {
-    Found,       // `plate` holds what the file says
-    Absent,      // there is no plate file
-    OtherTrack,  // the plate file belongs to another track: not believed
-    Malformed,   // not a plate file
-};
-PlateStatus readPlateFile(const std::string& trackPath, PlateFrames& plate);
+// Reads the plate file of `trackPath` into `plate`: CannotRead when there is
+// none (or it cannot be opened), OtherTrack when it belongs to another track
+// (not believed), Malformed when it is no plate file; `plate` is then as it was.
+TrackResult readPlateFile(const std::string& trackPath, PlateFrames& plate);

@@ -1,8 +1,8 @@
 #include "track/tracker.h"
 
 #include <cmath>
+#include <exception>
 #include <new>
-#include <optional>
 
 #include "camera/distortion.h"
 #include "pose/initial_rotation.h"
@@ -30,13 +30,13 @@ MarkerSquare markerSquare(const MarkerInfo& marker) {
 // frame, and when that gives one too (or fails) the frame has no pose.
 void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo& marker) {
     const MarkerSquare square = markerSquare(marker);
-    const bool continuing = state.poseContinues == 1;
+    const bool continuing = state.poseContinues;
     PoseFit fit = continuing
                       ? arMarkerPoseCont(camera, square, state.cameraPose, state.patternCentre,
                                          state.patternWidth, state.poseSettings)
                       : arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
                                      state.poseSettings);
-    state.poseContinues = 1;
+    state.poseContinues = true;
     const auto behind = [&](const PoseFit& f) {
         return f.ok() && !arMarkerInFront(f.pose, state.patternCentre, state.patternWidth);
     };
@@ -46,16 +46,26 @@ void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo
                                state.poseSettings);
         }
         if (!fit.ok() || behind(fit)) {
-            state.poseKnown = 0;
+            state.poseKnown = false;
             return;
         }
     }
     if (fit.ok()) {
         state.cameraPose = fit.pose;
         state.poseError = fit.error;
-        state.poseKnown = 1;
+        state.poseKnown = true;
     } else if (fit.status == PoseStatus::BrokeDown) {
-        state.poseKnown = 0;
+        state.poseKnown = false;
+    }
+}
+
+// The scene bridge for frames of `camera`'s size; none when its storage
+// cannot be had (OpenCV throws where it cannot allocate).
+std::unique_ptr<SceneBridge> makeSceneBridge(const CameraParam& camera) {
+    try {
+        return SceneBridge::create(camera);
+    } catch (const std::exception&) {
+        return nullptr;
     }
 }
 
@@ -74,25 +84,22 @@ int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
     return chosen;
 }
 
-int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
-                 int count, CameraKey* key) {
+KeyRow trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
+                    int count) {
     state.chosenMarker = chooseMarker(markers, count, state.patternId);
     if (state.chosenMarker < 0) {
-        state.poseContinues = 0;
-        return 0;
+        state.poseContinues = false;
+        return KeyRow{};
     }
     updatePose(state, camera, markers[state.chosenMarker]);
-    const std::optional<CameraKey> values =
-        state.poseKnown == 0 ? std::nullopt : poseToCameraKey(state.cameraPose);
-    if (!values) {
+    const KeyRow row = state.poseKnown ? keyRowOfPose(state.cameraPose) : KeyRow{};
+    if (row.found == 0) {
         // No pose yet, or one that broke down numerically: the frame counts
         // as not found and the next one starts afresh from its marker.
-        state.poseKnown = 0;
-        state.poseContinues = 0;
-        return 0;
+        state.poseKnown = false;
+        state.poseContinues = false;
     }
-    *key = *values;
-    return 1;
+    return row;
 }
 
 std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patternWidth,
@@ -107,7 +114,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
         tracker->frames == nullptr)
         return nullptr;
     if (settings.bridge) {
-        tracker->sceneBridge = SceneBridge::create(camera);
+        tracker->sceneBridge = makeSceneBridge(camera);
         if (tracker->sceneBridge == nullptr)
             return nullptr;
     }
@@ -117,16 +124,20 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     return tracker;
 }
 
-int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
-    state.patternId = markerDetector->loadPattern(patternName, error);
+TrackResult Tracker::loadPattern(const char* patternName) {
+    PatternLoadError error = PatternLoadError::None;
+    state.patternId = markerDetector->loadPattern(patternName, &error);
     markerDetector->seekPattern(state.patternId);
-    return state.patternId < 0 ? -1 : 0;
+    if (state.patternId >= 0)
+        return {};
+    return error == PatternLoadError::FileMissing ? TrackFailure::PatternMissing
+                                                  : TrackFailure::PatternUnreadable;
 }
 
-TrackStatus Tracker::track(const FrameImage& frame) {
+TrackResult Tracker::track(const FrameImage& frame) {
     const CameraParam& camera = markerDetector->camera();
     if (frame.pixels == nullptr || frame.width != camera.xsize || frame.height != camera.ysize)
-        return TrackStatus::DetectionFailed;
+        return TrackFailure::WrongFrameSize;
     const MarkerInfo* markers = nullptr;
     int count = 0;
     // For a frame of the right size, detection fails only when the frame is
@@ -136,37 +147,37 @@ TrackStatus Tracker::track(const FrameImage& frame) {
         markers = nullptr;
         count = 0;
     }
-    CameraKey key{};
-    int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
-    FrameRecord record = markerRecord(found, markers);
-    if (sceneBridge != nullptr)
-        bridgeFrame(frame, record, found, key);
-    return appendRow(found, key, record);
+    KeyRow row = trackMarkers(state, camera, markers, count);
+    FrameRecord record = markerRecord(row, markers);
+    if (sceneBridge != nullptr) {
+        if (const TrackResult bridged = bridgeFrame(frame, record, row); !bridged.ok())
+            return bridged;
+    }
+    return appendRow(row, record);
 }
 
-TrackStatus Tracker::trackAbsent() {
-    markerDetector->forgetHistory();
-    state.poseKnown = 0;
-    state.poseContinues = 0;
-    if (sceneBridge != nullptr)
-        sceneBridge->forget();
-    return appendRow(0, CameraKey{}, FrameRecord{});
-}
-
-TrackStatus Tracker::trackNothing() {
+TrackResult Tracker::trackBlankFrame() {
     const MarkerInfo* markers = nullptr;
     int count = 0;
     markerDetector->detectNothing(&markers, &count);
-    CameraKey key{};
-    const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
+    const KeyRow row = trackMarkers(state, markerDetector->camera(), markers, count);
     if (sceneBridge != nullptr)
         sceneBridge->forget();
-    return appendRow(found, key, markerRecord(found, markers));
+    return appendRow(row, markerRecord(row, markers));
 }
 
-FrameRecord Tracker::markerRecord(int found, const MarkerInfo* markers) const {
+TrackResult Tracker::trackGap() {
+    markerDetector->forgetHistory();
+    state.poseKnown = false;
+    state.poseContinues = false;
+    if (sceneBridge != nullptr)
+        sceneBridge->forget();
+    return appendRow(KeyRow{}, FrameRecord{});
+}
+
+FrameRecord Tracker::markerRecord(const KeyRow& row, const MarkerInfo* markers) const {
     FrameRecord record;
-    if (found == 0)
+    if (row.found == 0)
         return record;
     const MarkerInfo& marker = markers[state.chosenMarker];
     const bool held = state.chosenMarker >= markerDetector->seenCount();
@@ -185,32 +196,35 @@ FrameRecord Tracker::markerRecord(int found, const MarkerInfo* markers) const {
 // A marker frame anchors the scene on the marker's pose (the frame's own
 // camera stays the marker's); a frame without the marker takes the scene's
 // camera when the bridge gives one. A held frame keeps its held marker and
-// only follows the scene.
-void Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, int& found,
-                          CameraKey& key) {
+// only follows the scene. What the bridge's library throws ends here.
+TrackResult Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, KeyRow& row) try {
     sceneBridge->follow(frame);
     if (record.status == FrameStatus::Marker) {
         sceneBridge->anchor(state.cameraPose);
-        return;
+        return {};
     }
     if (record.status != FrameStatus::Lost)
-        return;
+        return {};
     const BridgeFit fit = sceneBridge->bridge();
     record.points = fit.points;
-    const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
-    if (!values)
-        return;
-    key = *values;
-    found = 1;
+    const KeyRow bridged = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
+    if (bridged.found == 0)
+        return {};
+    row = bridged;
     record.status = FrameStatus::Bridged;
     record.error = fit.error;
+    return {};
+} catch (const std::bad_alloc&) {
+    return TrackFailure::OutOfMemory;
+} catch (const std::exception& failure) {
+    return {TrackFailure::LibraryFailed, 0, failure.what()};
 }
 
-TrackStatus Tracker::appendRow(int found, const CameraKey& key, const FrameRecord& record) {
-    if (appendKeyRow(*table, found, key.x, key.y, key.z, key.rotY, key.rotX, key.rotZ) < 0)
-        return TrackStatus::TableFull;
+TrackResult Tracker::appendRow(const KeyRow& row, const FrameRecord& record) {
+    if (const TrackResult appended = appendKeyRow(*table, row); !appended.ok())
+        return appended;
     frames->rows[frames->count++] = record;
-    return TrackStatus::Tracked;
+    return {};
 }
 
 void Tracker::smooth() {

@@ -13,19 +13,20 @@
 #include "track/camera_key.h"
 #include "track/frame_report.h"
 #include "track/key_table.h"
+#include "track/track_result.h"
 
 // Least confidence a marker must have to be chosen.
 inline constexpr double CHOOSE_CONFIDENCE_MIN = 0.5;
 
 // What the tracking step keeps from frame to frame.
 struct TrackerState {
-    int patternId = -1;     // id of the loaded pattern; markers are matched against it
-    int chosenMarker = -1;  // index in the current frame's marker list, -1 when none
-    int poseContinues = 0;  // 1 when the next pose may continue from cameraPose
+    int patternId = -1;          // id of the loaded pattern; markers are matched against it
+    int chosenMarker = -1;       // index in the current frame's marker list, -1 when none
+    bool poseContinues = false;  // the next pose may continue from cameraPose
     double patternWidth = 0.0;
     ImagePoint patternCentre = {0.0, 0.0};
     Pose cameraPose{};            // last marker-to-camera pose
-    int poseKnown = 0;            // 1 while cameraPose holds a pose that converts to a key
+    bool poseKnown = false;       // cameraPose holds a pose that converts to a key
     PoseSettings poseSettings{};  // how every pose is fitted (the plain fit by default)
     double poseError = 0.0;       // mean squared reprojection error of the last fit
 };
@@ -35,10 +36,10 @@ struct TrackerState {
 int chooseMarker(const MarkerInfo* markers, int count, int patternId);
 
 // The tracking step on a frame's marker list: chooses the marker, updates the
-// pose in `state` against `camera` and returns 1 with the frame's camera
-// values in `key`, or 0 for a not-found row.
-int trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
-                 int count, CameraKey* key);
+// pose in `state` against `camera` and gives the frame's key row (not found
+// without a marker, or without a pose).
+KeyRow trackMarkers(TrackerState& state, const CameraParam& camera, const MarkerInfo* markers,
+                    int count);
 
 // How a Tracker works, from the command line's options; the defaults are
 // Lumeko's behaviour without options. Each option is one field of the
@@ -61,12 +62,6 @@ struct TrackerSettings {
     bool noSmoothing = false;
 };
 
-enum class TrackStatus {
-    Tracked,          // one row appended, found or not
-    DetectionFailed,  // the frame is not of the tracker's size; nothing appended
-    TableFull,        // the key table already holds KEY_TABLE_SIZE rows
-};
-
 // Turns frames of one size into key rows: owns the detection, the pose
 // continuity from frame to frame and the key table of the track.
 class Tracker {
@@ -77,24 +72,30 @@ class Tracker {
     static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth,
                                            const TrackerSettings& settings = {});
 
-    // Loads the marker's pattern file; 0, or -1 with the reason in `error`.
-    int loadPattern(const char* patternName, PatternLoadError* error);
+    // Loads the marker's pattern file: PatternMissing when it cannot be
+    // opened, PatternUnreadable when it holds no pattern.
+    TrackResult loadPattern(const char* patternName);
 
-    // Detects the marker in `frame`, estimates the camera and appends one row.
-    // A frame too busy for detection (more dark regions than its working
-    // storage holds) becomes a not-found row, counted in busyFrames(), and
-    // the next frame starts its pose afresh.
-    TrackStatus track(const FrameImage& frame);
+    // Each of the three appends one row and the frame's record, or fails
+    // with nothing appended: TableFull when the table holds KEY_TABLE_SIZE
+    // rows; OutOfMemory or LibraryFailed when the scene bridge's library fails.
 
-    // A frame without a picture (a number missing from a picture sequence):
-    // appends a not-found row without detecting anything, and detection
-    // forgets the markers it holds, so that the next frame starts afresh.
-    TrackStatus trackAbsent();
+    // Detects the marker in `frame`, estimates the camera and appends its
+    // row; WrongFrameSize for a frame not of the camera's size. A frame too
+    // busy for detection (more dark regions than its working storage holds)
+    // becomes a not-found row, counted in busyFrames(), and the next frame
+    // starts its pose afresh.
+    TrackResult track(const FrameImage& frame);
 
-    // A frame with no picture (one that could not be decoded) has nothing to
-    // find: appends the row a blank frame gives (the marker the history still
+    // A movie frame whose picture did not decode has nothing to find in it:
+    // appends the row a blank frame gives (the marker the history still
     // holds for its two frames, else not found) without detecting anything.
-    TrackStatus trackNothing();
+    TrackResult trackBlankFrame();
+
+    // A gap in the footage (a number missing from a picture sequence):
+    // appends a not-found row, and detection, the pose and the bridge forget
+    // what they hold, so that the next frame starts afresh.
+    TrackResult trackGap();
 
     // Frames that became not-found rows because detection could not hold them.
     long long busyFrames() const { return busy; }
@@ -112,12 +113,12 @@ class Tracker {
   private:
     Tracker() = default;
     // The frame's record from the marker chosen in it, if any.
-    FrameRecord markerRecord(int found, const MarkerInfo* markers) const;
+    FrameRecord markerRecord(const KeyRow& row, const MarkerInfo* markers) const;
     // With --bridge: follows the scene into `frame`, re-anchors it on a
     // marker frame and fills a lost one's camera from it.
-    void bridgeFrame(const FrameImage& frame, FrameRecord& record, int& found, CameraKey& key);
+    TrackResult bridgeFrame(const FrameImage& frame, FrameRecord& record, KeyRow& row);
     // Appends the key row and the frame's record.
-    TrackStatus appendRow(int found, const CameraKey& key, const FrameRecord& record);
+    TrackResult appendRow(const KeyRow& row, const FrameRecord& record);
 
     std::unique_ptr<Detector> markerDetector;
     std::unique_ptr<KeyTable> table;

@@ -16,6 +16,7 @@
 #include "media/frame_convert.h"
 #include "media/movie_reader.h"
 #include "media/sequence_name.h"
+#include "media/sequence_reader.h"
 #include "tests/support/found_rows.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
@@ -78,9 +79,11 @@ TEST(FrameConverter, WritesWholeUnpaddedFramesOfTheRightColour) {
             Frame pixels(bytes + 256, 0xAB);
             FrameConverter converter;
             const bool full = u.format == AV_PIX_FMT_YUVJ420P || u.format == AV_PIX_FMT_YUVJ422P;
-            ASSERT_TRUE(converter.convert(picture->data, picture->linesize,
-                                          {width, height, u.format, AVCOL_SPC_BT470BG, full},
-                                          {pixels.data(), width, height}));
+            ASSERT_TRUE(converter
+                            .convert(picture->data, picture->linesize,
+                                     {width, height, u.format, AVCOL_SPC_BT470BG, full},
+                                     {pixels.data(), width, height})
+                            .ok());
             const int packed = u.planes[0].size() > 1 ? 0 : 3;  // packed pictures: exactly
             for (size_t i = 0; i < bytes; i++) {
                 const int expected = i % 4 == 3 ? 255 : std::array{u.blue, u.green, u.red}[i % 4];
@@ -93,19 +96,25 @@ TEST(FrameConverter, WritesWholeUnpaddedFramesOfTheRightColour) {
     }
 }
 
+MovieSettings onThreads(int threads) {
+    MovieSettings settings;
+    settings.threads = threads;
+    return settings;
+}
+
 // Every frame a reader delivers, with its size, or "failed" / "refused".
-std::vector<Frame> readAll(MovieReader& reader, InputFailure opened) {
-    if (opened != InputFailure::None || reader.prepare() != InputFailure::None)
+std::vector<Frame> readAll(FrameSource& reader, const InputProblem& opened) {
+    if (!opened.ok() || !reader.prepare().ok())
         return {Frame{'r'}};
     std::vector<Frame> frames;
-    const FrameImage* frame = nullptr;
-    for (ReadResult read; (read = reader.next(&frame)) != ReadResult::End;) {
-        if (read == ReadResult::Failed)
+    for (Delivery read = reader.next(); read.arrival != Arrival::End; read = reader.next()) {
+        if (read.arrival == Arrival::Failed)
             return {Frame{'f'}};
-        if (read == ReadResult::NoPicture) {
+        if (read.arrival != Arrival::Picture) {
             frames.push_back(Frame{'n'});
             continue;
         }
+        const FrameImage* frame = read.frame;
         Frame& copy = frames.emplace_back(frame->pixels,
                                           frame->pixels + size_t{4} * frame->width * frame->height);
         copy.push_back(static_cast<unsigned char>(frame->width));
@@ -131,8 +140,7 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
          {std::pair{"mjpeg.avi", 3}, {"h264.mkv", 3}, {"claims.avi", 3}, {"text.avi", 1}}) {
         SCOPED_TRACE(name);
         const std::string bytes = readFile(dir.file(name));
-        MovieReader fromFile, fromMemory;
-        fromFile.setThreads(1);
+        MovieReader fromFile(onThreads(1)), fromMemory;
         const std::vector<Frame> expected =
             readAll(fromFile, fromFile.open(dir.file(name).c_str()));
         const std::vector<Frame> frames = readAll(
@@ -141,10 +149,10 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
         EXPECT_EQ(expected.size(), static_cast<size_t>(count));
         EXPECT_TRUE(frames == expected);
         EXPECT_EQ(name == std::string("claims.avi"), frames[0] == Frame{'n'});
-        EXPECT_EQ(std::tuple(fromMemory.info().width, fromMemory.info().rate,
-                             fromMemory.info().length, fromMemory.repeatedFrames()),
-                  std::tuple(fromFile.info().width, fromFile.info().rate, fromFile.info().length,
-                             fromFile.repeatedFrames()));
+        EXPECT_EQ(std::tuple(fromMemory.size().width, fromMemory.rate().has_value(),
+                             fromMemory.length(), fromMemory.end().repeated),
+                  std::tuple(fromFile.size().width, fromFile.rate().has_value(), fromFile.length(),
+                             fromFile.end().repeated));
     }
     // A list naming another movie opens from the file, but a movie in memory
     // opens nothing more, not even from the working folder.
@@ -153,9 +161,10 @@ TEST(MovieFromMemory, GivesWhatTheFileGives) {
     const std::filesystem::path working = std::filesystem::current_path();
     std::filesystem::current_path(dir.path());
     MovieReader fromFile, fromMemory;
-    EXPECT_EQ(fromFile.open("list.ffconcat"), InputFailure::None);
-    EXPECT_EQ(fromMemory.openMemory(reinterpret_cast<const uint8_t*>(list.data()), list.size()),
-              InputFailure::CannotOpen);
+    EXPECT_TRUE(fromFile.open("list.ffconcat").ok());
+    EXPECT_EQ(
+        fromMemory.openMemory(reinterpret_cast<const uint8_t*>(list.data()), list.size()).failure,
+        InputFailure::CannotOpen);
     std::filesystem::current_path(working);
 }
 
@@ -171,20 +180,18 @@ TEST(MovieReaderMemory, RunningOutWhileDecodingFailsTheReader) {
     for (const char* name : {"mjpeg.avi", "h264.mkv"}) {
         for (int threads : {1, 0}) {
             SCOPED_TRACE(std::string(name) + " threads " + std::to_string(threads));
-            MovieReader reader;
-            reader.setThreads(threads);
-            ASSERT_EQ(reader.open(dir.file(name).c_str()), InputFailure::None);
-            ASSERT_EQ(reader.prepare(), InputFailure::None);
-            const FrameImage* frame = nullptr;
-            ASSERT_EQ(reader.next(&frame), ReadResult::Frame);
+            MovieReader reader(onThreads(threads));
+            ASSERT_TRUE(reader.open(dir.file(name).c_str()).ok());
+            ASSERT_TRUE(reader.prepare().ok());
+            ASSERT_EQ(reader.next().arrival, Arrival::Picture);
             av_max_alloc(16);
-            ReadResult read = ReadResult::Frame;
-            for (int i = 0; i < 4 && read == ReadResult::Frame; i++)
-                read = reader.next(&frame);
+            Delivery read = reader.next();
+            for (int i = 0; i < 3 && read.arrival == Arrival::Picture; i++)
+                read = reader.next();
             av_max_alloc(INT_MAX);
-            EXPECT_EQ(read, ReadResult::Failed);
-            EXPECT_EQ(reader.failure(), InputFailure::OutOfMemory);
-            EXPECT_EQ(reader.lostFrames(), 0);
+            EXPECT_EQ(read.arrival, Arrival::Failed);
+            EXPECT_EQ(read.problem.failure, InputFailure::OutOfMemory);
+            EXPECT_EQ(reader.end().undecoded, 0);
         }
     }
 }
@@ -338,11 +345,12 @@ TEST(PictureSequence, HighBitDepthSamplesComeBackAtTheirLevels) {
         SCOPED_TRACE(static_cast<int>(format));
         const std::string name = dir.file("ramp" + std::to_string(static_cast<int>(format)));
         writePicture(name + ".1", format, levels, 256, 1);
-        MovieReader reader;
-        ASSERT_EQ(reader.open((name + ".%d").c_str()), InputFailure::None);
-        ASSERT_EQ(reader.prepare(), InputFailure::None);
-        const FrameImage* frame = nullptr;
-        ASSERT_EQ(reader.next(&frame), ReadResult::Frame);
+        SequenceReader reader;
+        ASSERT_TRUE(reader.open((name + ".%d").c_str()).ok());
+        ASSERT_TRUE(reader.prepare().ok());
+        const Delivery read = reader.next();
+        ASSERT_EQ(read.arrival, Arrival::Picture);
+        const FrameImage* frame = read.frame;
         for (int i = 0; i < 256 * 3; i++)
             ASSERT_EQ(frame->pixels[i / 3 * 4 + i % 3], levels[i]) << "sample " << i;
     }
@@ -380,11 +388,7 @@ TEST_F(MovieRun, PictureSequencesTrackAsTheMovieOfTheirFrames) {
     };
     for (const Sequence& sequence : sequences) {
         SCOPED_TRACE(sequence.name);
-        const SequencePattern pattern = [&] {
-            SequencePattern p;
-            EXPECT_TRUE(parseSequencePattern(dir.file(sequence.name), p));
-            return p;
-        }();
+        const SequencePattern pattern = parseSequencePattern(dir.file(sequence.name)).value();
         std::filesystem::create_directories(pattern.folder);
         const bool written = fileExists(sequenceFileName(pattern, sequence.start));
         for (int row = 0; row < 16 && !written; row++) {

@@ -10,8 +10,8 @@
 // Which rows of a Lumeko.cm2 text found the marker.
 inline std::vector<bool> foundRows(const std::string& file) {
     CameraMotion motion;
-    std::string error;
-    EXPECT_EQ(parseCameraMotion(file, motion, error), 0) << error;
+    const TrackResult parsed = parseCameraMotion(file, motion);
+    EXPECT_TRUE(parsed.ok()) << lineFailureText(parsed);
     std::vector<bool> found;
     for (const KeyRow& row : motion.rows)
         found.push_back(row.found != 0);

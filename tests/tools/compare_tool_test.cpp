@@ -45,8 +45,8 @@ TEST(CompareTool, TellsRightHeldFalseAndMissedRowsApart) {
         for (size_t i = 0; i < plan.size(); ++i) {
             const Keys& k = truth.at(from + i).keys;
             const double scale = plan[i] == 'p' ? 1.5 : 1.0, turn = plan[i] == 't' ? 30.0 : 0.0;
-            appendKeyRow(*table, plan[i] != '.', k[0] * scale, -k[2] * scale, k[1] * scale,
-                         k[3] + turn, k[4], k[5]);
+            appendKeyRow(*table, {plan[i] != '.', k[0] * scale, k[1] * scale, k[2] * scale,
+                                  k[3] + turn, k[4], k[5]});
         }
         const std::filesystem::path home = std::filesystem::current_path();
         std::filesystem::current_path(dir.path());

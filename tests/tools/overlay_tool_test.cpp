@@ -33,18 +33,17 @@ struct DrawnFrame {
 std::vector<DrawnFrame> readOverlay(const std::string& path) {
     std::vector<DrawnFrame> frames;
     MovieFile movie;
-    EXPECT_EQ(movie.open(path.c_str()), 0) << path;
-    EXPECT_EQ(movie.openVideoStream(), 0);
-    EXPECT_EQ(movie.openDecoder(1), 0);
-    int width = 0, height = 0;
-    EXPECT_TRUE(movie.peekPictureSize(width, height));
+    EXPECT_TRUE(movie.open(path.c_str()).ok()) << path;
+    EXPECT_TRUE(movie.openVideoStream().ok());
+    EXPECT_TRUE(movie.openDecoder(1).ok());
+    const FrameSize size = movie.firstPictureSize().value_or(FrameSize{});
+    const int width = size.width, height = size.height;
     std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
     const FrameImage decoded{bgra.data(), width, height};
-    long long number = 0;
-    for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
-        if (found != MovieFile::Found::Picture || !movie.convertPicture(decoded))
+    for (Decoded found; (found = movie.decodePicture()).kind != PictureKind::End;) {
+        if (found.kind != PictureKind::Picture || !movie.convertPicture(decoded).ok())
             continue;
-        DrawnFrame& drawn = frames.emplace_back(DrawnFrame{number, {}, false});
+        DrawnFrame& drawn = frames.emplace_back(DrawnFrame{found.number, {}, false});
         for (int y = 0; y < height; ++y) {
             const unsigned char* row = bgra.data() + static_cast<size_t>(y) * width * 4;
             for (int x = 0; x < width; ++x) {

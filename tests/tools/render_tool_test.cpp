@@ -36,19 +36,19 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
     EXPECT_EQ(std::count(truth.begin(), truth.end(), '\n'), 4);
     EXPECT_EQ(lumeko_test::readFile(dir.file("raw.csv")), truth);
     MovieFile movie;
-    ASSERT_EQ(movie.open(dir.file("raw.avi").c_str()), 0);
-    ASSERT_EQ(movie.openVideoStream(), 0);
-    EXPECT_EQ(movie.info().length, 3u);
-    ASSERT_EQ(movie.openDecoder(1), 0);
+    ASSERT_TRUE(movie.open(dir.file("raw.avi").c_str()).ok());
+    ASSERT_TRUE(movie.openVideoStream().ok());
+    EXPECT_EQ(movie.info().length, 3);
+    ASSERT_TRUE(movie.openDecoder(1).ok());
     std::vector<unsigned char> pixels(161 * 121 * 4 + FRAME_CONVERT_SLACK);
     const FrameImage frame{pixels.data(), 161, 121};
     for (int i = 0; i < 3; ++i) {
         RgbImage still;
         ASSERT_EQ(readImage(dir.file("f_00" + std::to_string(i) + ".jpg"), still, error), 0);
-        long long number = -1;
-        ASSERT_EQ(movie.decodePicture(number), MovieFile::Found::Picture);
-        EXPECT_EQ(number, i);
-        ASSERT_TRUE(movie.convertPicture(frame));
+        const Decoded decoded = movie.decodePicture();
+        ASSERT_EQ(decoded.kind, PictureKind::Picture);
+        EXPECT_EQ(decoded.number, i);
+        ASSERT_TRUE(movie.convertPicture(frame).ok());
         double mean = 0.0;  // of |movie - still|; the frame holds blue, green, red, 255
         for (int k = 0; k < 161 * 121 * 3; ++k) {
             const int got = pixels[k / 3 * 4 + k % 3];

@@ -23,8 +23,8 @@ void makeTrackedOrbit(TrackedOrbit& orbit) {
                                "0", "M", "orbit.avi"});
     orbit.truth = lumeko_test::readTruthTable(orbit.dir.file("orbit.csv"));
     ASSERT_EQ(orbit.truth.size(), static_cast<size_t>(TrackedOrbit::FRAMES));
-    std::string error;
-    ASSERT_EQ(readCameraMotion(orbit.track(), orbit.motion, error), 0) << error;
+    const TrackResult read = readCameraMotion(orbit.track(), orbit.motion);
+    ASSERT_TRUE(read.ok()) << readFailureText(orbit.track(), read);
     ASSERT_EQ(orbit.motion.rowCount(), TrackedOrbit::FRAMES);
     ASSERT_EQ(orbit.motion.foundCount(), TrackedOrbit::FRAMES);
 }
@@ -41,9 +41,9 @@ void writeTruthTrack(const TrackedOrbit& orbit, const std::string& name, int row
     auto table = std::make_unique<KeyTable>();
     const int count = rows < 0 ? static_cast<int>(orbit.truth.size()) : rows;
     for (int i = 0; i < count; ++i) {
-        const auto& k = orbit.truth.at(i).keys;  // x, y, z: translateX, -translateZ, translateY
+        const auto& k = orbit.truth.at(i).keys;  // the values of a key row, in its order
         const int found = std::find(lost.begin(), lost.end(), i) == lost.end() ? 1 : 0;
-        appendKeyRow(*table, found, k[0], -k[2], k[1], k[3], k[4], k[5]);
+        appendKeyRow(*table, {found, k[0], k[1], k[2], k[3], k[4], k[5]});
     }
     // Written in a directory of its own, so that Lumeko's file stays.
     const std::filesystem::path home = std::filesystem::current_path();

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tests/tools/truth_table.h"
+#include "tests/support/truth_table.h"
 #include "track/camera_motion_reader.h"
 
 // A short orbit (640 x 480, 60 frames, the sample marker 80 units wide, the

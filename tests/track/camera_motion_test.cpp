@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "tests/support/test_support.h"
+#include "track/camera_key.h"
 #include "track/camera_motion.h"
 
 namespace {
@@ -36,8 +37,8 @@ std::string written(const KeyTable& table, int camNo) {
 
 CameraMotion roundTrip(const KeyTable& table, int camNo) {
     CameraMotion motion;
-    std::string error;
-    EXPECT_EQ(parseCameraMotion(written(table, camNo), motion, error), 0) << error;
+    const TrackResult parsed = parseCameraMotion(written(table, camNo), motion);
+    EXPECT_TRUE(parsed.ok()) << lineFailureText(parsed);
     return motion;
 }
 
@@ -51,9 +52,10 @@ std::string keyValue(const std::string& text, const std::string& channel, int ro
 class CameraMotionFile : public testing::Test {
   protected:
     void SetUp() override {
-        // y = -0.0000001 is stored negated and prints as -0.000000.
-        appendKeyRow(*table, 1, 2.0, 0.0000001, 1e20, 0.0000006, 1234567.125, -3.5);
-        appendKeyRow(*table, 0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0);
+        // y = 0.0000001 is stored negated and prints as -0.000000.
+        appendKeyRow(*table,
+                     keyRowOfCameraKey({2.0, 0.0000001, 1e20, 0.0000006, 1234567.125, -3.5}));
+        appendKeyRow(*table, {0, 9.0, 9.0, 9.0, 9.0, 9.0, 9.0});
         lumeko_test::writeFile(dir.file("Lumeko.cm2"), "old track");
         fs::current_path(dir.path());
     }
@@ -63,14 +65,14 @@ class CameraMotionFile : public testing::Test {
         return lumeko_test::readFile("Lumeko.cm2");
     }
     // In a child process, so that the file size limit stays there.
-    void expectFailure(FileStatus expected, int error, rlim_t fileSizeLimit) {
+    void expectFailure(TrackFailure expected, int error, rlim_t fileSizeLimit) {
         const rlimit limit = {fileSizeLimit, fileSizeLimit};
         EXPECT_EXIT(
             {
                 std::signal(SIGXFSZ, SIG_IGN);
                 setrlimit(RLIMIT_FSIZE, &limit);
-                const FileResult written = writeCameraMotion(*table, 0);
-                std::exit(written.status == expected && written.error == error ? 0 : 1);
+                const TrackResult written = writeCameraMotion(*table, 0);
+                std::exit(written.failure == expected && written.error == error ? 0 : 1);
             },
             testing::ExitedWithCode(0), "");
     }
@@ -117,12 +119,12 @@ TEST_F(CameraMotionFile, OddValuesLargestCameraNumberAndAnEmptyTable) {
 // "Lumeko.cm2" that cannot be replaced, leave the previous file and no other,
 // and say why as the failing call did (not as the clean-up after it).
 TEST_F(CameraMotionFile, FailedWritesKeepThePreviousFile) {
-    expectFailure(FileStatus::CannotWrite, EFBIG, 200);
+    expectFailure(TrackFailure::CannotWrite, EFBIG, 200);
     EXPECT_EQ(lumeko_test::readFile(dir.file("Lumeko.cm2")), "old track");
     EXPECT_EQ(entryCount(), 1);
     fs::remove(dir.file("Lumeko.cm2"));
     fs::create_directories(dir.file("Lumeko.cm2/keep"));
-    expectFailure(FileStatus::CannotReplace, EISDIR, RLIM_INFINITY);
+    expectFailure(TrackFailure::CannotReplace, EISDIR, RLIM_INFINITY);
     EXPECT_TRUE(fs::is_directory(dir.file("Lumeko.cm2/keep")));
     EXPECT_EQ(entryCount(), 1);
 }
@@ -141,8 +143,8 @@ TEST(CameraMotionReader, ReadsBackWhatTheWriterWroteAndRefusesMalformedFiles) {
     std::mt19937 random(7);
     std::uniform_real_distribution<double> value(-500.0, 500.0);
     for (int i = 0; i < 40; i++) {
-        appendKeyRow(*table, i % 7 == 3 ? 0 : 1, value(random), value(random), value(random),
-                     value(random), value(random), value(random));
+        appendKeyRow(*table, {i % 7 == 3 ? 0 : 1, value(random), value(random), value(random),
+                              value(random), value(random), value(random)});
     }
     for (int camNo : {0, 5}) {
         const CameraMotion motion = roundTrip(*table, camNo);
@@ -173,16 +175,18 @@ TEST(CameraMotionReader, ReadsBackWhatTheWriterWroteAndRefusesMalformedFiles) {
         {"{\n" + std::string(5000, '7') + "\n", "line 2: longer than 4096 characters"},
     };
     CameraMotion motion;
-    std::string error;
     for (const auto& [text, message] : cases) {
-        EXPECT_EQ(parseCameraMotion(text, motion, error), -1) << message;
-        EXPECT_NE(error.find(message), std::string::npos) << error;
+        const TrackResult parsed = parseCameraMotion(text, motion);
+        EXPECT_EQ(parsed.failure, TrackFailure::Malformed) << message;
+        EXPECT_NE(lineFailureText(parsed).find(message), std::string::npos)
+            << lineFailureText(parsed);
     }
     for (const auto& [path, reason] :
          {std::pair{"/nonexistent/Lumeko.cm2", "No such file or directory"},
           std::pair{"/", "Is a folder, not a file"}}) {
-        EXPECT_EQ(readCameraMotion(path, motion, error), -1);
-        EXPECT_EQ(error, std::string(path) + ": cannot open: " + reason);
+        const TrackResult read = readCameraMotion(path, motion);
+        EXPECT_EQ(read.failure, TrackFailure::CannotRead);
+        EXPECT_EQ(readFailureText(path, read), std::string(path) + ": cannot open: " + reason);
     }
 }
 

@@ -42,7 +42,7 @@ TEST(KeySmoothing, HandComputedRows) {
         auto table = std::make_unique<KeyTable>();
         for (int i = 0; i < 5; i++) {
             const double v = c.value[i];
-            appendKeyRow(*table, c.found[i], c.angle ? 0.0 : v, 0, 0, c.angle ? v : 0.0, 0, 0);
+            appendKeyRow(*table, {c.found[i], c.angle ? 0.0 : v, 0, 0, c.angle ? v : 0.0, 0, 0});
         }
         table->rows[2].found = c.found[2];  // a not-found row keeps what it holds
         table->rows[2].rotateY = c.angle ? c.value[2] : 0.0;

@@ -302,35 +302,40 @@ int readStill(const Options& o, const std::string& path, Collection& c) {
 // most 8192 pixels on a side, whatever the header claims.
 int readMovie(const Options& o, const std::string& path, Collection& c) {
     MovieFile movie;
-    int width = 0, height = 0;
-    if (movie.open(path.c_str()) != 0 || movie.openVideoStream() != 0 ||
-        movie.openDecoder(0) != 0) {
+    InputProblem opened = movie.open(path.c_str());
+    if (opened.ok())
+        opened = movie.openVideoStream();
+    if (opened.ok())
+        opened = movie.openDecoder(0);
+    if (opened.failure == InputFailure::OutOfMemory)
+        return toolError(TOOL, "memory ran out decoding " + path);
+    if (!opened.ok()) {
         return toolError(TOOL,
                          "cannot open " + path +
                              " as a movie (stills must end in .jpg, .jpeg, .png, .ppm or .pgm)");
     }
-    if (!movie.peekPictureSize(width, height)) {
-        return toolError(TOOL, movie.outOfMemory() ? "memory ran out decoding " + path
-                                                   : "no frame could be read from " + path);
-    }
+    const std::optional<FrameSize> size = movie.firstPictureSize();
+    if (!size)
+        return toolError(TOOL, "no frame could be read from " + path);
+    const int width = size->width, height = size->height;
     std::vector<unsigned char> bgra(static_cast<size_t>(width) * height * 4 + FRAME_CONVERT_SLACK);
     const cv::Mat frame(height, width, CV_8UC4, bgra.data());
     cv::Mat view;
     int looked = 0;
-    long long number = 0;
     const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
-    for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
-        if (found == MovieFile::Found::OutOfMemory) {
+    for (Decoded found; (found = movie.decodePicture()).kind != PictureKind::End;) {
+        if (found.kind == PictureKind::Failed) {
             return toolError(TOOL, "memory ran out decoding " + path);
         }
-        if (found != MovieFile::Found::Picture) {
+        if (found.kind != PictureKind::Picture) {
             continue;  // an empty chunk: the same view as the frame before
         }
+        const long long number = found.number;
         if (number % every != 0) {
             movie.dropPicture();
             continue;
         }
-        if (!movie.convertPicture({bgra.data(), width, height})) {
+        if (!movie.convertPicture({bgra.data(), width, height}).ok()) {
             continue;
         }
         cv::cvtColor(frame, view, o.marker() ? cv::COLOR_BGRA2BGR : cv::COLOR_BGRA2GRAY);

@@ -49,30 +49,19 @@ void jpegOutputMessage(j_common_ptr) {}
 // picture is too large (`message` says so), -1 when libjpeg gives up.
 int decodeJpeg(FILE* file, int maxSide, RgbImage& image, std::string& message) {
     JpegDecoder jpeg;
-    const int started = jpeg.start(file, JpegDecoder::Colours::AnyAsRgb, maxSide);
-    if (started == -3) {
+    const InputProblem started = jpeg.start(file, JpegDecoder::Colours::AnyAsRgb, maxSide);
+    if (started.failure == InputFailure::FrameTooLarge) {
         withinSideLimit(jpeg.imageWidth(), jpeg.imageHeight(), maxSide, message);
         return -2;
     }
-    if (started != 0) {
-        message = jpeg.error();
+    if (!started.ok()) {
+        message = started.reason;
         return -1;
     }
     image = makeRgbImage(jpeg.width(), jpeg.height(), 0, 0, 0);
-    const size_t rowBytes = static_cast<size_t>(image.width) * 3;
-    for (int y = 0; y < image.height; y++) {
-        const unsigned char* row = nullptr;
-        if (jpeg.readRow(&row) != 0) {
-            message = jpeg.error();
-            return -1;
-        }
-        std::memcpy(image.rgb.data() + y * rowBytes, row, rowBytes);
-    }
-    if (jpeg.finish() != 0) {
-        message = jpeg.error();
-        return -1;
-    }
-    return 0;
+    const InputProblem read = jpeg.readPicture(image.rgb.data());
+    message = read.reason;
+    return read.ok() ? 0 : -1;
 }
 
 int encodeJpegInto(const RgbImage* image, int quality, unsigned char** buffer, unsigned long* size,

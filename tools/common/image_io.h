@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "media/frame_reader.h"
+#include "media/frame_source.h"
 
 // An 8-bit colour picture, 3 bytes a pixel in the order red, green, blue,
 // rows from top to bottom with no padding.

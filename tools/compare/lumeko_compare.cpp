@@ -88,10 +88,10 @@ int main(int argc, char** argv) {
     std::vector<TruthRow> truth;
     CameraMotion motion;
     std::string error;
-    if (readTruthTable(files[0], truth, error) != 0 ||
-        readCameraMotion(files[1], motion, error) != 0) {
+    if (readTruthTable(files[0], truth, error) != 0)
         return toolError(TOOL, error);
-    }
+    if (const TrackResult read = readCameraMotion(files[1], motion); !read.ok())
+        return toolError(TOOL, readFailureText(files[1], read));
     std::vector<FrameScore> frames;
     ClipScore clip;
     if (scoreTrack(truth, motion.rows, from, frames, clip, error) != 0) {

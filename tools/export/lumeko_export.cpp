@@ -195,8 +195,8 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
 void takePlateDefaults(const std::string& trackPath, Options& options) {
     PlateFrames plate;
     const std::string name = trackPath + PLATE_FILE_SUFFIX;
-    switch (readPlateFile(trackPath, plate)) {
-        case PlateStatus::Found:
+    switch (readPlateFile(trackPath, plate).failure) {
+        case TrackFailure::None:
             if (!options.firstFrameGiven && plate.firstFrame <= 0x7fffffff) {
                 options.settings.firstFrame = static_cast<int>(plate.firstFrame);
                 options.firstFrameGiven = true;
@@ -208,14 +208,14 @@ void takePlateDefaults(const std::string& trackPath, Options& options) {
             std::printf("%s: first frame %d, %g frames a second\n", name.c_str(),
                         options.settings.firstFrame, options.settings.fps);
             break;
-        case PlateStatus::OtherTrack:
+        case TrackFailure::OtherTrack:
             std::fprintf(stderr, "lumeko-export: %s belongs to an earlier track; not used\n",
                          name.c_str());
             break;
-        case PlateStatus::Malformed:
+        case TrackFailure::Malformed:
             std::fprintf(stderr, "lumeko-export: %s is not a plate file; not used\n", name.c_str());
             break;
-        case PlateStatus::Absent:
+        default:  // no plate file
             break;
     }
 }
@@ -230,9 +230,9 @@ int main(int argc, char** argv) {
     if (readOptions(walker, options) != 0)
         return 1;
     CameraMotion motion;
+    if (const TrackResult read = readCameraMotion(options.positional[0], motion); !read.ok())
+        return toolError(TOOL, readFailureText(options.positional[0], read));
     std::string error;
-    if (readCameraMotion(options.positional[0], motion, error) != 0)
-        return toolError(TOOL, error);
     if (options.summary) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;

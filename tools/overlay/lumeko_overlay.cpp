@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "camera/camera_param.h"
-#include "media/movie_reader.h"
+#include "media/frame_source.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/progress_line.h"
@@ -225,29 +225,30 @@ std::string frameList(const std::vector<long long>& numbers) {
 // frame that does not decode is written black with nothing drawn on it.
 int drawMovie(Run& run, Output& output, std::string& error) {
     const std::string& footage = run.options.positional[0];
-    MovieReader movie;
-    if (movie.open(footage.c_str()) != InputFailure::None ||
-        movie.prepare() != InputFailure::None) {
+    const std::unique_ptr<FrameSource> movie = makeMovieSource(footage.c_str(), {});
+    if (!movie->open(footage.c_str()).ok() || !movie->rate() || !movie->prepare().ok()) {
         error = footage + ": not a movie FFmpeg can decode";
         return -1;
     }
-    const MovieInfo& info = movie.info();
-    if (output.open(info.width, info.height, info.rate, info.scale, error) != 0)
+    const FrameSize size = movie->size();
+    if (output.open(size.width, size.height, movie->rate()->rate, movie->rate()->scale, error) != 0)
         return -1;
-    ToolProgress progress(info.length);
-    RgbImage frame = makeRgbImage(info.width, info.height, 0, 0, 0);
+    ToolProgress progress(movie->length().value_or(0));
+    RgbImage frame = makeRgbImage(size.width, size.height, 0, 0, 0);
     std::vector<long long> undecoded;
-    const FrameImage* decoded = nullptr;
     int status = 0;
-    ReadResult read;
-    for (long long number = 0; status == 0 && ((read = movie.next(&decoded)) == ReadResult::Frame ||
-                                               read == ReadResult::NoPicture);
-         number++) {
+    Arrival read = Arrival::End;
+    for (long long number = 0; status == 0; number++) {
+        const Delivery delivery = movie->next();
+        read = delivery.arrival;
+        if (read == Arrival::End || read == Arrival::Failed)
+            break;
+        const FrameImage* decoded = delivery.frame;
         run.frames = number + 1;
         progress.show(number + 1);
         if (!wanted(run.options, number))
             continue;
-        if (read == ReadResult::NoPicture) {
+        if (read != Arrival::Picture) {
             undecoded.push_back(number);
             std::fill(frame.rgb.begin(), frame.rgb.end(), 0);
             status = output.write(frame, error);
@@ -263,7 +264,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
         status = drawFrame(run, frame, number, output, error);
     }
     progress.end();
-    if (status == 0 && read == ReadResult::Failed) {
+    if (status == 0 && read == Arrival::Failed) {
         error = footage + ": out of memory while decoding";
         status = -1;
     }
@@ -308,8 +309,9 @@ int main(int argc, char** argv) {
     const std::string& footage = run.options.positional[0];
     const std::string& path = run.options.positional[2];
     std::string error;
-    if (readCameraMotion(run.options.positional[1], run.motion, error) != 0)
-        return toolError(TOOL, error);
+    if (const TrackResult read = readCameraMotion(run.options.positional[1], run.motion);
+        !read.ok())
+        return toolError(TOOL, readFailureText(run.options.positional[1], read));
     if (const std::string beyond = rowBeyondDrawing(run.motion); !beyond.empty())
         return toolError(TOOL, run.options.positional[1] + ": " + beyond);
     if (loadCameraFile(run.options.cameraPath, run.stored, error) != 0)

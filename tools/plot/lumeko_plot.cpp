@@ -71,9 +71,9 @@ int main(int argc, char** argv) {
     if (!hasSuffix(output, ".png") && !hasSuffix(output, ".svg") && !hasSuffix(output, ".pdf"))
         return toolError(TOOL, output + ": the output must end in .png, .svg or .pdf");
     CameraMotion motion;
+    if (const TrackResult read = readCameraMotion(positional[0], motion); !read.ok())
+        return toolError(TOOL, readFailureText(positional[0], read));
     std::string error;
-    if (readCameraMotion(positional[0], motion, error) != 0)
-        return toolError(TOOL, error);
     if (const std::string beyond = rowBeyondDrawing(motion); !beyond.empty())
         return toolError(TOOL, positional[0] + ": " + beyond);
     std::vector<bool> bridged;

@@ -17,7 +17,7 @@
 #include "marker/detector.h"
 #include "media/movie_reader.h"
 #include "tests/support/test_support.h"
-#include "tests/tools/truth_table.h"
+#include "tests/support/truth_table.h"
 #include "track/camera_motion_reader.h"
 #include "track/tracker.h"
 
@@ -61,8 +61,7 @@ void renderAndTrack(const TempDir& dir, std::vector<std::string> render, const s
         readTruthTable(dir.file(output.substr(0, output.rfind('.')) + ".csv"));
     outcome.cm2 = readFile(dir.file("Lumeko.cm2"));
     CameraMotion motion;
-    std::string error;
-    ASSERT_EQ(parseCameraMotion(outcome.cm2, motion, error), 0) << error;
+    ASSERT_TRUE(parseCameraMotion(outcome.cm2, motion).ok());
     ASSERT_EQ(motion.rows.size(), truth.size());
     for (size_t i = 0; i < truth.size(); ++i) {
         const TruthRow& t = truth[i];
@@ -197,11 +196,11 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     ASSERT_EQ(truth.size(), static_cast<size_t>(footage.frames));
 
     MovieReader reader;
-    ASSERT_EQ(reader.open(dir.file("shot.avi").c_str()), InputFailure::None);
+    ASSERT_TRUE(reader.open(dir.file("shot.avi").c_str()).ok());
     CameraParam loaded, camera;
     ASSERT_EQ(arLoadCameraParam(dir.file("camera.dat").c_str(), 1, &loaded), 0);
-    arResizeCameraParam(loaded, reader.info().width, reader.info().height, camera);
-    ASSERT_EQ(reader.prepare(), InputFailure::None);
+    arResizeCameraParam(loaded, reader.size().width, reader.size().height, camera);
+    ASSERT_TRUE(reader.prepare().ok());
     TrackerSettings refined;
     refined.detection.refineEdges = refined.pose.refine = true;
     std::unique_ptr<Tracker> trackers[2] = {Tracker::create(camera, 80.0),
@@ -209,16 +208,19 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     std::unique_ptr<Detector> detector = Detector::create(camera, refined.detection);  // corners
     ASSERT_TRUE(trackers[0] && trackers[1] && detector);
     const std::string pattern = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
-    PatternLoadError error;
     for (auto& tracker : trackers)
-        ASSERT_EQ(tracker->loadPattern(pattern.c_str(), &error), 0);
+        ASSERT_TRUE(tracker->loadPattern(pattern.c_str()).ok());
+    PatternLoadError error;
     ASSERT_EQ(detector->loadPattern(pattern.c_str(), &error), 0);
     std::vector<double> corners;  // each refined corner from the nearest true one
-    const FrameImage* frame = nullptr;
-    for (size_t n = 0; reader.next(&frame) == ReadResult::Frame; ++n) {
+    for (size_t n = 0;; ++n) {
+        const Delivery delivery = reader.next();
+        if (delivery.arrival != Arrival::Picture)
+            break;
+        const FrameImage* frame = delivery.frame;
         ASSERT_LT(n, truth.size());
         for (auto& tracker : trackers)
-            ASSERT_EQ(tracker->track(*frame), TrackStatus::Tracked);
+            ASSERT_TRUE(tracker->track(*frame).ok());
         const MarkerInfo* markers = nullptr;
         int count = 0;
         ASSERT_EQ(detector->detect(*frame, &markers, &count), 0);
@@ -397,8 +399,7 @@ TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
     renderAndTrack(dir, GetParam().render, "clip.avi", {"--bridge", "--report", "report.csv"}, o);
     const std::vector<TruthRow> truth = readTruthTable(dir.file("clip.csv"));
     CameraMotion motion;
-    std::string error;
-    ASSERT_EQ(parseCameraMotion(o.cm2, motion, error), 0) << error;
+    ASSERT_TRUE(parseCameraMotion(o.cm2, motion).ok());
     std::istringstream text(readFile(dir.file("report.csv")));
     std::vector<std::string> report;
     for (std::string line; std::getline(text, line);)
@@ -493,8 +494,7 @@ TEST(Mend, AMarkerTurnedHalfWayRoundIsNeverTrackedBehindTheCamera) {
     mustRun(dir.path(), {LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
                          "M", "plate.%04d.png"});
     CameraMotion motion;
-    std::string error;
-    ASSERT_EQ(parseCameraMotion(readFile(dir.file("Lumeko.cm2")), motion, error), 0) << error;
+    ASSERT_TRUE(parseCameraMotion(readFile(dir.file("Lumeko.cm2")), motion).ok());
     for (int i = 7; i < 10; i++) {
         ASSERT_EQ(motion.rows[i].found, 1) << i;
         EXPECT_LT(orientationError(truth[i].keys, keysOf(motion.rows[i])), 1.0) << i;
