@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
 
 #include "camera/camera_param.h"
@@ -252,6 +253,64 @@ TEST_F(LumekoRun, NewcomerMistakesSayWhatIsWrongAndKeepTheEarlierTrack) {
           "lumeko-overlay", "lumeko-plot", "lumeko-export"})
         EXPECT_EQ(runProcess(dir.path(), {LUMEKO_TOOLS_DIR "/" + tool, "--version"}).out,
                   tool + " 1.0.0\n");
+}
+
+// Every file in `folder` and below with its bytes.
+std::map<std::string, std::string> filesIn(const std::string& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file() && !entry.is_symlink())
+            files[entry.path().string()] = readFile(entry.path().string());
+    return files;
+}
+
+// No output over an input: an output named like one of the inputs (the
+// footage, a picture of the sequence, the pattern, the camera file), by
+// another spelling or a link, and a report named like Lumeko.cm2 or its
+// plate file, are refused before anything is read or written: the line
+// naming both, the pause, status 1, every file as it was and none added.
+TEST_F(LumekoRun, AnOutputNamedLikeAnInputIsRefusedBeforeAnything) {
+    writeMarkerStill(dir.file("in.jpg"), JpegColour::Rgb);
+    writeMovie(dir.file("shot.avi"), {SCENE_WIDTH, HEIGHT, 25, 1, MovieCodec::Mjpeg},
+               markerScenes({true, true}));
+    fs::create_symlink("shot.avi", dir.file("link.avi"));
+    fs::create_directory(dir.file("seq"));
+    for (const char* picture : {"seq/p.1.jpg", "seq/p.2.jpg"})
+        writeMarkerStill(dir.file(picture), JpegColour::Rgb);
+    writeFile(dir.file("Lumeko.cm2"), "an earlier track\n");
+    const std::string input = " is the same file as the input ";
+    const std::string output = ": choose another name for the output\n";
+    const std::string report = ": choose another name for the report\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"--report shot.avi marker.pat 80 0 M shot.avi", "shot.avi" + input + "shot.avi" + output},
+        {"--report ./seq/../shot.avi marker.pat 80 0 M link.avi",
+         "./seq/../shot.avi" + input + "link.avi" + output},
+        {"--report link.avi marker.pat 80 0 M shot.avi", "link.avi" + input + "shot.avi" + output},
+        {"--report seq/p.2.jpg marker.pat 80 0 M seq/p.%d.jpg",
+         "seq/p.2.jpg" + input + "seq/p.2.jpg" + output},
+        {"--report marker.pat marker.pat 80 0 I in.jpg",
+         "marker.pat" + input + "marker.pat" + output},
+        {"--report Data/camera_para.dat marker.pat 80 0 I in.jpg",
+         "Data/camera_para.dat" + input + "./Data/camera_para.dat" + output},
+        {"marker.pat 80 0 I Lumeko.cm2", "Lumeko.cm2" + input + "Lumeko.cm2" + output},
+        {"--report ./Lumeko.cm2 marker.pat 80 0 I in.jpg",
+         "./Lumeko.cm2 is the same file as the output Lumeko.cm2" + report},
+        {"--report Lumeko.cm2.plate marker.pat 80 0 M seq/p.%d.jpg",
+         "Lumeko.cm2.plate is the same file as the output Lumeko.cm2.plate" + report},
+    };
+    const std::map<std::string, std::string> before = filesIn(dir.path());
+    for (const auto& [command, message] : cases) {
+        SCOPED_TRACE(command);
+        std::vector<std::string> argv{LUMEKO_BINARY};
+        std::istringstream words(command);
+        for (std::string word; words >> word;)
+            argv.push_back(word);
+        const ProcessResult result = runProcess(dir.path(), argv);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err, message);
+        EXPECT_EQ(result.out, "--- HIT SPACE KEY ---\n");
+        EXPECT_TRUE(filesIn(dir.path()) == before);
+    }
 }
 
 // A folder Lumeko may not write in is refused before the first frame, with the
