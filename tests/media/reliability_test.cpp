@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,60 @@ TEST(OutOfMemory, SetUpFailsWithTheDocumentedMessageAndNeverAborts) {
         }
         EXPECT_GT(refused, 0) << input << ": the limits never reached the set-up";
     }
+}
+
+// The scene's frames, `width` wide, over a textured table (blocks of grey
+// levels around the marker), which the bridge can follow while the marker is lost.
+std::vector<std::vector<unsigned char>> texturedScenes(const std::vector<bool>& markers,
+                                                       int width) {
+    std::vector<std::vector<unsigned char>> frames = markerScenes(markers, width);
+    for (std::vector<unsigned char>& frame : frames)
+        for (int y = 0; y < SCENE_HEIGHT; y++)
+            for (int x = 0; x < width; x++) {
+                const bool marker = x >= 40 && x < 120 && y >= 20 && y < 100;
+                const unsigned level = (x / 6 * 2654435761u ^ y / 6 * 40503u) % 200 + 40;
+                if (!marker)
+                    std::fill_n(&frame[(static_cast<size_t>(y) * width + x) * 3], 3, level);
+            }
+    return frames;
+}
+
+// Whatever a library throws, a run ends with status 0 or 1, never with a
+// signal: Lumeko --best (the bridge's OpenCV among them) on a small clip
+// under address-space limits a megabyte apart, below the least at which the
+// clip is tracked; where memory runs out, earlier outputs are kept.
+TEST(OutOfMemory, BestOnAClipEndsWithAStatusUnderEveryLimit) {
+#ifdef LUMEKO_ASAN
+    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+#endif
+    TempDir dir;
+    writeSceneFiles(dir.path());
+    writeMovie(dir.file("clip.avi"), {320, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg},
+               texturedScenes({true, true, true, true, false, false, false, true}, 320));
+    writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
+    auto run = [&](long kilobytes) {
+        return runWithin(dir, kilobytes, "--best marker.pat 80 0 M clip.avi");
+    };
+    long low = 16 * 1024, high = 2048 * 1024;  // the least limit at which it tracks, to 1 MB
+    while (high - low > 1024) {
+        const long mid = (low + high) / 2;
+        (run(mid).status == 0 ? high : low) = mid;
+    }
+    writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
+    int refused = 0;
+    for (long kilobytes = high - 1024; kilobytes > high - 32 * 1024; kilobytes -= 1024) {
+        SCOPED_TRACE(std::to_string(kilobytes) + " KB");
+        const ProcessResult result = run(kilobytes);
+        ASSERT_TRUE(result.status == 0 || result.status == 1 || result.status == 127)
+            << result.status << result.err;
+        if (result.status == 1) {
+            EXPECT_EQ(readFile(dir.file("Lumeko.cm2")), "earlier track\n");
+            refused++;
+        } else {
+            writeFile(dir.file("Lumeko.cm2"), "earlier track\n");
+        }
+    }
+    EXPECT_GT(refused, 0) << "the limits never reached the run";
 }
 
 // A tiny still whose header (SOF0) claims a picture beyond the side limit (a
