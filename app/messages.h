@@ -30,7 +30,9 @@ inline constexpr const char* MSG_MIXED_SIZES =
     "can not track <%s>: its pictures are not all one size\n";
 inline constexpr const char* MSG_UNSUPPORTED_JPEG =
     "can not track %s: only colour and greyscale JPEG images can be read\n";
-// A library failed in a way it has no other words for (what it says follows).
+// A library failed in a way it has no other words for (what it says
+// follows): while tracking the input, and anywhere else.
+inline constexpr const char* MSG_TRACKING_FAILED = "can not track <%s>: %s\n";
 inline constexpr const char* MSG_LIBRARY_FAILED = "can not go on: %s\n";
 // An output named like an input: files/'s clashMessage; and the report named
 // like another output.

@@ -174,7 +174,9 @@ int reportTrackFailure(const TrackResult& result, const RunSettings& run, FrameS
         case TrackFailure::WrongFrameSize:
             return reportFailure("%s", MSG_DETECTION_FAILED);
         case TrackFailure::LibraryFailed:
-            return reportFailure(MSG_LIBRARY_FAILED, result.what.c_str());
+            std::fprintf(stderr, MSG_TRACKING_FAILED, run.inputName, result.what.c_str());
+            waitForSpaceKey();
+            return 1;
         default:
             return reportFailure("%s", MSG_CAN_NOT_MALLOC);
     }

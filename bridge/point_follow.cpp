@@ -1,5 +1,7 @@
 #include "bridge/point_follow.h"
 
+#include <algorithm>
+
 #include <opencv2/imgproc.hpp>
 #include <opencv2/video/tracking.hpp>
 #include <utility>
@@ -38,7 +40,9 @@ double cornerStrength(const cv::Mat& grey, cv::Point2f p) {
 
 void prepareFollowing(BridgeStorage& s, int width, int height) {
     s.scale = width > BRIDGE_WORK_WIDTH ? (width + BRIDGE_WORK_WIDTH / 2) / BRIDGE_WORK_WIDTH : 1;
-    s.workSize = cv::Size(width / s.scale, height / s.scale);
+    // At least a pixel high: a frame only a few rows high reduced to none
+    // would make OpenCV's pyramid loop for ever.
+    s.workSize = cv::Size(width / s.scale, std::max(1, height / s.scale));
     if (s.scale > 1)
         s.fullGrey.create(height, width, CV_8UC1);
     s.grey.create(s.workSize, CV_8UC1);

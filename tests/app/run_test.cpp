@@ -313,6 +313,24 @@ TEST_F(LumekoRun, AnOutputNamedLikeAnInputIsRefusedBeforeAnything) {
     }
 }
 
+// A frame OpenCV cannot take (960 x 2 pixels, which the bridge reduces to a
+// picture less than a row high) ends the run with OpenCV's words and status 1,
+// or is tracked: never an abort, never a run that does not end.
+TEST_F(LumekoRun, AFrameOpenCvCannotTakeEndsTheRunWithAStatus) {
+    writeMovie(dir.file("flat.avi"), {960, 2, 25, 1, MovieCodec::RawBgr24},
+               std::vector<std::vector<unsigned char>>(3, std::vector<unsigned char>(960 * 2 * 3)));
+    writeFile(dir.file("Lumeko.cm2"), "an earlier track\n");
+    const ProcessResult result = runProcess(
+        dir.path(),
+        {"/bin/sh", "-c", "exec timeout 60 " LUMEKO_BINARY " --bridge marker.pat 80 0 M flat.avi"});
+    ASSERT_TRUE(result.status == 0 || result.status == 1) << result.status;
+    if (result.status == 1) {
+        EXPECT_NE(result.err.find("\ncan not track <flat.avi>: OpenCV"), std::string::npos)
+            << result.err;
+        EXPECT_EQ(output(), "an earlier track\n");
+    }
+}
+
 // A folder Lumeko may not write in is refused before the first frame, with the
 // reason. Root may write anywhere, so as root the program runs as nobody.
 TEST(ReadOnlyFolder, IsRefusedBeforeTracking) {
