@@ -424,6 +424,7 @@ TEST_F(MovieRun, PictureSequencesTrackAsTheMovieOfTheirFrames) {
                                   sequence.name + "> are missing from the sequence"),
                   std::string::npos)
             << result.err;
+        EXPECT_EQ(result.err.find("could not be decoded"), std::string::npos) << result.err;
         // Rows away from a gap (the smoothing's reach) keep the movie's values.
         for (const char* channel : {"translateX", "translateZ", "rotateX", "rotateZ"}) {
             const std::vector<double> want = keys(expected, channel), got = keys(output(), channel);

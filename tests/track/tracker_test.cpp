@@ -153,6 +153,29 @@ TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
+// A frame that did not decode is a blank frame: a marker just seen is held
+// over it (the history's two frames); a gap in a sequence forgets it, and
+// the frame after a gap starts afresh.
+TEST_F(WholeTracker, ABlankFrameHoldsTheMarkerAndAGapForgetsIt) {
+    const struct {
+        const char* steps;  // m: the marker's frame, b: a blank frame, g: a gap
+        const char* found;  // each row's found
+    } cases[] = {{"mbb", "111"}, {"mbbb", "1110"}, {"mgb", "100"}, {"mgm", "101"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.steps);
+        std::unique_ptr<Tracker> tracker = makeTracker();
+        std::string found;
+        for (const char* step = c.steps; *step != '\0'; step++) {
+            const TrackResult tracked = *step == 'm'   ? tracker->track(frame(1))
+                                        : *step == 'b' ? tracker->trackBlankFrame()
+                                                       : tracker->trackGap();
+            ASSERT_TRUE(tracked.ok());
+            found += static_cast<char>('0' + tracker->keys().rows[tracker->keys().count - 1].found);
+        }
+        EXPECT_EQ(found, c.found);
+    }
+}
+
 // A frame with more dark regions than detection's storage takes is a row
 // without the marker; the run goes on, and the frame is counted.
 TEST_F(WholeTracker, ABusyFrameIsANotFoundRowAndIsCounted) {
