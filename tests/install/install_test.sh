@@ -23,6 +23,10 @@ data=$prefix/share/lumeko/Data
 for program in Lumeko lumeko-camera lumeko-pattern lumeko-render lumeko-detect; do
   [ -x "$bin/$program" ] || fail "$program is not installed in bin/"
 done
+# The Blender add-on, a zip of the package folder lumeko/.
+addon=$prefix/share/lumeko/lumeko-blender-addon.zip
+[ "$(head -c 2 "$addon" 2>/dev/null)" = PK ] || fail "share/lumeko/lumeko-blender-addon.zip is missing"
+grep -aq 'lumeko/__init__.py' "$addon" || fail "the add-on's zip holds no lumeko/__init__.py"
 for file in camera_para.dat sample_marker.pattern sample_marker_picture.ppm \
   sample_marker_print.jpg; do
   cmp -s "$data/$file" "$(dirname "$0")/../../Data/$file" ||
