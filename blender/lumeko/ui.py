@@ -152,8 +152,9 @@ def pattern_picture(pattern, path):
     return True
 
 
-def plan_track(settings, clip, folder, programs):
-    """The job that tracks `clip` in `folder`, or a message saying why not."""
+def plan_track(settings, clip, fps, folder, programs):
+    """The job that tracks `clip` (a picture sequence at `fps`) in `folder`,
+    or a message saying why not."""
     pattern = os.path.abspath(bpy.path.abspath(settings.pattern))
     movie, pictures = clip_input(clip)
     width = "%.9g" % settings.width
@@ -180,7 +181,7 @@ def plan_track(settings, clip, folder, programs):
     options = ["--best"] if settings.best else [
         flag for key, flag, _ in OPTIONS if getattr(settings, key)]
     if clip.source == "SEQUENCE":
-        options += ["--fps", "%.6g" % clip.fps]
+        options += ["--fps", "%.6g" % fps]
     share = 1.0 - 0.1 - sum(step.share for step in steps)
     steps.append(runner.Step("Tracking", [programs["Lumeko"]] + options + [
         "--", pattern, width, "0", "M", movie], share, clip.frame_duration))
@@ -228,7 +229,9 @@ class Tracking:
                             "add-on's preferences where the programs are" % ", ".join(missing))
             return
         self.folder = tempfile.mkdtemp(prefix="lumeko-")
-        planned = plan_track(clip.lumeko, clip, self.folder, programs)
+        # A picture sequence has no rate of its own: the scene's.
+        fps = clip.fps if clip.fps > 0 else context.scene.render.fps / context.scene.render.fps_base
+        planned = plan_track(clip.lumeko, clip, fps, self.folder, programs)
         if isinstance(planned, str):
             self.failure = "Lumeko: " + planned
             self.close()
@@ -376,33 +379,38 @@ class LUMEKO_PT_track(bpy.types.Panel):
 
     def draw(self, context):
         layout = self.layout
+        layout.use_property_split = True
+        layout.use_property_decorate = False
         settings = context.edit_movieclip.lumeko
         wm = context.window_manager
-        layout.enabled = not wm.lumeko_running
-        layout.prop(settings, "pattern")
-        row = layout.row(align=True)
+        column = layout.column()
+        column.enabled = not wm.lumeko_running
+        column.prop(settings, "pattern")
+        row = column.row(align=True)
         row.prop(settings, "width")
         row.prop(settings, "unit", text="")
-        layout.prop(settings, "camera", text="Camera")
+        column.prop(settings, "camera")
         if settings.camera == "FILE":
-            layout.prop(settings, "camera_file", text="")
+            column.prop(settings, "camera_file", text="File")
         elif settings.camera == "LENS":
-            column = layout.column(align=True)
             column.prop(settings, "focal_mm")
             column.prop(settings, "sensor_width")
-        layout.prop(settings, "best")
-        box = layout.box()
-        box.prop(settings, "show_options", icon="TRIA_DOWN" if settings.show_options
-                 else "TRIA_RIGHT", emboss=False)
+        column.prop(settings, "best")
+        row = column.row()
+        row.use_property_split = False
+        row.prop(settings, "show_options", emboss=False,
+                 icon="TRIA_DOWN" if settings.show_options else "TRIA_RIGHT")
         if settings.show_options:
-            column = box.column()
-            column.active = not settings.best
+            flags = column.column(align=True)
+            flags.active = not settings.best
             for key, _, _ in OPTIONS:
-                column.prop(settings, key)
+                flags.prop(settings, key)
+        layout.separator()
         if wm.lumeko_running:
-            column = self.layout.column()
+            column = layout.column()
+            column.use_property_split = False
             column.label(text=wm.lumeko_status)
-            column.prop(wm, "lumeko_progress", text="Progress", slider=True)
+            column.prop(wm, "lumeko_progress", text="", slider=True)
             column.label(text="Esc cancels", icon="CANCEL")
         else:
             layout.operator("lumeko.track", icon="TRACKING")
