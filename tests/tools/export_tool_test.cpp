@@ -115,7 +115,7 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
 // its plate file; a plate file that belongs to another track is not believed.
 void checkGltf(const TrackedOrbit& orbit) {
     writeTruthTrack(orbit, "truth.cm2");
-    ASSERT_EQ(writePlateFile(orbit.track(), {1001, 24.0}), 0);
+    ASSERT_TRUE(writePlateFile(orbit.track(), {1001, 24.0}).ok());
     std::filesystem::copy_file(orbit.track() + ".plate", orbit.dir.file("truth.cm2.plate"),
                                std::filesystem::copy_options::overwrite_existing);
     for (const char* output : {"truth.glb", "truth.gltf", "tracked.glb"}) {
