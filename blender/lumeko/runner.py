@@ -9,8 +9,10 @@
 # the folder. Standard input is empty, so that a program that fails never
 # waits for a key. No bpy here.
 
+import atexit
 import os
 import re
+import shutil
 import signal
 import subprocess
 import time
@@ -187,3 +189,14 @@ class Job:
 def cancel_all():
     for job in list(RUNNING):
         job.cancel()
+
+
+def end_all():
+    """When Blender quits: ends the programs still running and removes their
+    folders, which no one will read."""
+    for job in list(RUNNING):
+        job.cancel()
+        shutil.rmtree(job.folder, ignore_errors=True)
+
+
+atexit.register(end_all)

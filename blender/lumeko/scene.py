@@ -152,23 +152,26 @@ def set_clip_lens(clip, lens):
 
 def set_compositor(scene, clip):
     """Render Layers -> Movie Distortion (the clip's lens) -> Composite, in a
-    scene whose compositor is unused or holds only that; False when the
-    scene composites otherwise, which is left alone."""
+    scene whose compositor holds nothing else (or is not made yet); False when
+    the scene composites otherwise, which is left as it is."""
+    tree = scene.node_tree
+    if tree is not None and tree.nodes.get(LENS_NODE) is None:
+        kinds = sorted(n.bl_idname for n in tree.nodes)
+        if kinds != ["CompositorNodeComposite", "CompositorNodeRLayers"]:
+            return False
     scene.use_nodes = True
     tree = scene.node_tree
     node = tree.nodes.get(LENS_NODE)
     if node is None:
-        layers = [n for n in tree.nodes if n.bl_idname == "CompositorNodeRLayers"]
-        composite = [n for n in tree.nodes if n.bl_idname == "CompositorNodeComposite"]
-        if len(tree.nodes) != 2 or not layers or not composite:
-            return False
+        layers = next(n for n in tree.nodes if n.bl_idname == "CompositorNodeRLayers")
+        composite = next(n for n in tree.nodes if n.bl_idname == "CompositorNodeComposite")
         node = tree.nodes.new("CompositorNodeMovieDistortion")
         node.name = node.label = LENS_NODE
         node.distortion_type = "DISTORT"
-        node.location = (layers[0].location.x + 300, layers[0].location.y)
-        composite[0].location.x += 200
-        tree.links.new(layers[0].outputs["Image"], node.inputs["Image"])
-        tree.links.new(node.outputs["Image"], composite[0].inputs["Image"])
+        node.location = (layers.location.x + 300, layers.location.y)
+        composite.location.x += 200
+        tree.links.new(layers.outputs["Image"], node.inputs["Image"])
+        tree.links.new(node.outputs["Image"], composite.inputs["Image"])
     node.clip = clip
     return True
 

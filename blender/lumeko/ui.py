@@ -64,10 +64,11 @@ def check_programs(folder):
     missing, other = [], []
     for name in PROGRAMS:
         path = find_program(name, folder)
+        version = program_version(path) if path is not None else None
         if path is None:
             missing.append(name)
-        elif program_version(path) != addon_version():
-            other.append("%s is %s" % (name, program_version(path)))
+        elif version != addon_version():
+            other.append("%s is %s" % (name, version))
     if missing:
         return "not found: %s (install the lumeko package, or say where the programs are)" % (
             ", ".join(missing))
