@@ -156,6 +156,8 @@ def pattern_picture(pattern, path):
 def plan_track(settings, clip, fps, folder, programs):
     """The job that tracks `clip` (a picture sequence at `fps`) in `folder`,
     or a message saying why not."""
+    if not settings.pattern:
+        return "give the marker's pattern file"
     pattern = os.path.abspath(bpy.path.abspath(settings.pattern))
     movie, pictures = clip_input(clip)
     width = "%.9g" % settings.width
