@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build with `cmake --install` into a temporary prefix, then runs
-# the installed programs from a folder outside the source and build trees:
+# Installs a build with `cmake --install` into a temporary prefix, checks the
+# Blender add-on's zip is there, then runs the installed programs from a
+# folder outside the source and build trees:
 # Lumeko without arguments (usage, status 1, no wait), each tool's --help,
 # and a short track of the installed sample, rendered by the installed
 # lumeko-render with its defaults.
