@@ -48,7 +48,7 @@ TEST(BlenderLens, LaysTheRenderWhereTheCameraFileHasIt) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const BlenderLens lens = fitBlenderLens(c.camera);
+        const BlenderLens lens = blenderLensOf(c.camera);
         EXPECT_LE(lens.worst, 1e-9);
         EXPECT_EQ(lens.k[1], 0.0);
         EXPECT_EQ(lens.k[2], 0.0);

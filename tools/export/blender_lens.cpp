@@ -27,7 +27,7 @@ void renderPoint(double k, const double c0[2], double ox, double oy, double& qx,
 
 }  // namespace
 
-BlenderLens fitBlenderLens(const CameraParam& camera) {
+BlenderLens blenderLensOf(const CameraParam& camera) {
     const double s = camera.distFactor[3];
     const double k = camera.distFactor[2] * 1e-8;
     BlenderLens lens{};

@@ -27,7 +27,7 @@ struct BlenderLens {
 
 // Blender's lens for `camera` (a camera the camera checks accept), measured
 // against it over the frame.
-BlenderLens fitBlenderLens(const CameraParam& camera);
+BlenderLens blenderLensOf(const CameraParam& camera);
 
 // The largest distance in pixels Blender's lens may lie from the camera
 // file's for the scene to say that it matches.

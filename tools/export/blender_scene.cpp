@@ -55,7 +55,7 @@ std::string pair(double a, double b) {
 
 // Blender's lens for the camera file (BlenderLens), as the scene module takes it.
 std::string lensData(const CameraParam& camera) {
-    const BlenderLens lens = fitBlenderLens(camera);
+    const BlenderLens lens = blenderLensOf(camera);
     return "    \"lens\": {\n"
            "        \"focal\": " +
            number("%.17g", lens.focal) +

@@ -162,7 +162,7 @@ int markerTexture(const Options& options, RgbImage& texture) {
 
 // How near Blender's lens comes to the camera file's distortion.
 void sayBlenderLens(const CameraParam& camera, bool footage) {
-    const BlenderLens lens = fitBlenderLens(camera);
+    const BlenderLens lens = blenderLensOf(camera);
     if (!footage)
         std::fprintf(stderr,
                      "lumeko-export: note: without --footage the scene has no clip to hold the "
