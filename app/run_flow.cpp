@@ -241,39 +241,35 @@ void reportSourceEnd(const SourceEnd& end, const char* name) {
     printWarnings(end.warnings);
 }
 
-// Opens the input, sets `tracker` up for its frames and tracks every frame;
-// for a picture sequence, `plate` receives its first number and rate.
-int trackInput(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
-               std::optional<PlateFrames>& plate) {
+// Opens `source` on the input, sets `tracker` up for its frames and tracks
+// every frame; for a picture sequence, `plate` receives its first number and
+// rate.
+int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tracker>& tracker,
+                std::optional<PlateFrames>& plate) {
     const char* name = run.inputName;
-    std::unique_ptr<FrameSource> source;
-    if (run.movie)
-        source = makeMovieSource(name, run.reading);
-    else
-        source = std::make_unique<StillReader>();
-    if (const InputProblem opened = source->open(name); !opened.ok()) {
-        printWarnings(source->takeWarnings());
-        return reportInputProblem(opened, run, *source);
+    if (const InputProblem opened = source.open(name); !opened.ok()) {
+        printWarnings(source.takeWarnings());
+        return reportInputProblem(opened, run, source);
     }
-    if (const TrackResult fits = fitsKeyTable(*source); !fits.ok())
-        return reportTrackFailure(fits, run, *source);
-    const std::optional<FrameRate> rate = source->rate();
+    if (const TrackResult fits = fitsKeyTable(source); !fits.ok())
+        return reportTrackFailure(fits, run, source);
+    const std::optional<FrameRate> rate = source.rate();
     if (rate)
         std::printf(MSG_FRAME_RATE, rate->rate / rate->scale);
-    printWarnings(source->takeWarnings());
+    printWarnings(source.takeWarnings());
 
     TrackerSetup setup =
-        setupTracker(run.patternName, run.patternWidth, source->size(), run.tracker);
-    if (reportSetup(setup, run, source->size()) != 0)
+        setupTracker(run.patternName, run.patternWidth, source.size(), run.tracker);
+    if (reportSetup(setup, run, source.size()) != 0)
         return 1;
     tracker = std::move(setup.tracker);
-    if (const InputProblem prepared = source->prepare(); !prepared.ok())
-        return reportInputProblem(prepared, run, *source);
+    if (const InputProblem prepared = source.prepare(); !prepared.ok())
+        return reportInputProblem(prepared, run, source);
 
     ProgressLine progress;
-    const unsigned length = static_cast<unsigned>(source->length().value_or(0));
-    const TrackResult tracked = trackFrames(
-        *source, *tracker, [&](long long framesDone, std::span<const uint8_t> untraced) {
+    const unsigned length = static_cast<unsigned>(source.length().value_or(0));
+    const TrackResult tracked =
+        trackFrames(source, *tracker, [&](long long framesDone, std::span<const uint8_t> untraced) {
             for (const uint8_t code : untraced)
                 std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
             if (run.movie)
@@ -281,13 +277,27 @@ int trackInput(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
         });
     progress.erase();
     if (!tracked.ok())
-        return reportTrackFailure(tracked, run, *source);
-    reportSourceEnd(source->end(), name);
+        return reportTrackFailure(tracked, run, source);
+    reportSourceEnd(source.end(), name);
     if (tracker->busyFrames() > 0)
         std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), name);
-    if (const std::optional<long long> first = source->firstNumber())
+    if (const std::optional<long long> first = source.firstNumber())
         plate = PlateFrames{*first, static_cast<double>(rate->rate) / rate->scale};
     return 0;
+}
+
+// Kind M: a movie, or a numbered picture sequence.
+int trackMovie(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
+               std::optional<PlateFrames>& plate) {
+    const std::unique_ptr<FrameSource> source = makeMovieSource(run.inputName, run.reading);
+    return trackSource(*source, run, tracker, plate);
+}
+
+// Kind I: one JPEG or PNG still.
+int trackImage(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
+               std::optional<PlateFrames>& plate) {
+    StillReader still;
+    return trackSource(still, run, tracker, plate);
 }
 
 // What the written file holds, on the error stream so that nothing reading
@@ -465,7 +475,9 @@ int runCommandLine(int argc, char** argv) {
 
     std::unique_ptr<Tracker> tracker;
     std::optional<PlateFrames> plate;
-    if (trackInput(run, tracker, plate) != 0)
+    const int tracked =
+        run.movie ? trackMovie(run, tracker, plate) : trackImage(run, tracker, plate);
+    if (tracked != 0)
         return 1;
     // The report first: when it cannot be written the run fails with the
     // earlier Lumeko.cm2 as it was.

@@ -5,7 +5,7 @@ namespace {
 // One frame through the tracker, as it came.
 TrackResult trackDelivery(Tracker& tracker, const Delivery& delivery) {
     if (delivery.arrival == Arrival::Picture)
-        return tracker.track(*delivery.frame);
+        return tracker.trackFrame(*delivery.frame);
     if (delivery.arrival == Arrival::Blank)
         return tracker.trackBlankFrame();
     return tracker.trackGap();

@@ -134,7 +134,7 @@ TrackResult Tracker::loadPattern(const char* patternName) {
                                                   : TrackFailure::PatternUnreadable;
 }
 
-TrackResult Tracker::track(const FrameImage& frame) {
+TrackResult Tracker::trackFrame(const FrameImage& frame) {
     const CameraParam& camera = markerDetector->camera();
     if (frame.pixels == nullptr || frame.width != camera.xsize || frame.height != camera.ysize)
         return TrackFailure::WrongFrameSize;

@@ -85,7 +85,7 @@ class Tracker {
     // busy for detection (more dark regions than its working storage holds)
     // becomes a not-found row, counted in busyFrames(), and the next frame
     // starts its pose afresh.
-    TrackResult track(const FrameImage& frame);
+    TrackResult trackFrame(const FrameImage& frame);
 
     // A movie frame whose picture did not decode has nothing to find in it:
     // appends the row a blank frame gives (the marker the history still

@@ -220,7 +220,7 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
         const FrameImage* frame = delivery.frame;
         ASSERT_LT(n, truth.size());
         for (auto& tracker : trackers)
-            ASSERT_TRUE(tracker->track(*frame).ok());
+            ASSERT_TRUE(tracker->trackFrame(*frame).ok());
         const MarkerInfo* markers = nullptr;
         int count = 0;
         ASSERT_EQ(detector->detect(*frame, &markers, &count), 0);

@@ -143,11 +143,12 @@ TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
     std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH);
     EXPECT_EQ(tracker->loadPattern(dir.file("absent.pattern").c_str()).failure,
               TrackFailure::PatternMissing);  // the other reasons: detector tests
-    EXPECT_EQ(tracker->track({frames[0].data(), 100, 100}).failure, TrackFailure::WrongFrameSize);
+    EXPECT_EQ(tracker->trackFrame({frames[0].data(), 100, 100}).failure,
+              TrackFailure::WrongFrameSize);
     EXPECT_EQ(tracker->keys().count, 0);
     for (int i = 0; i < KEY_TABLE_SIZE; i++)
-        ASSERT_TRUE(tracker->track(frame(0)).ok());
-    EXPECT_EQ(tracker->track(frame(0)).failure, TrackFailure::TableFull);
+        ASSERT_TRUE(tracker->trackFrame(frame(0)).ok());
+    EXPECT_EQ(tracker->trackFrame(frame(0)).failure, TrackFailure::TableFull);
     EXPECT_EQ(tracker->keys().count, KEY_TABLE_SIZE);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -166,7 +167,7 @@ TEST_F(WholeTracker, ABlankFrameHoldsTheMarkerAndAGapForgetsIt) {
         std::unique_ptr<Tracker> tracker = makeTracker();
         std::string found;
         for (const char* step = c.steps; *step != '\0'; step++) {
-            const TrackResult tracked = *step == 'm'   ? tracker->track(frame(1))
+            const TrackResult tracked = *step == 'm'   ? tracker->trackFrame(frame(1))
                                         : *step == 'b' ? tracker->trackBlankFrame()
                                                        : tracker->trackGap();
             ASSERT_TRUE(tracked.ok());
@@ -185,10 +186,11 @@ TEST_F(WholeTracker, ABusyFrameIsANotFoundRowAndIsCounted) {
     std::vector<unsigned char> busy = frames[1];
     for (int x = 2; x < 20; x += 4)  // four specks in the top row, away from the marker
         std::fill_n(&busy[(2 * lumeko_test::SCENE_WIDTH + x) * 4], 3, 0);
-    EXPECT_TRUE(tracker->track(frame(1)).ok());
+    EXPECT_TRUE(tracker->trackFrame(frame(1)).ok());
     EXPECT_TRUE(
-        tracker->track({busy.data(), lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT}).ok());
-    EXPECT_TRUE(tracker->track(frame(1)).ok());
+        tracker->trackFrame({busy.data(), lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT})
+            .ok());
+    EXPECT_TRUE(tracker->trackFrame(frame(1)).ok());
     ASSERT_EQ(tracker->keys().count, 3);
     const KeyRow* rows = tracker->keys().rows;
     EXPECT_EQ(std::tuple(rows[0].found, rows[1].found, rows[2].found), std::tuple(1, 0, 1));
