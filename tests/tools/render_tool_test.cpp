@@ -6,7 +6,7 @@
 
 #include "media/movie_file.h"
 #include "tests/support/test_support.h"
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/compare/truth_table.h"
 #include "tools/render/pose_truth.h"

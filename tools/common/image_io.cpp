@@ -2,18 +2,16 @@
 
 #include <jpeglib.h>
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <sys/stat.h>
 
 #include <cctype>
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 
+#include "cli/tool.h"
+#include "files/file_reason.h"
 #include "media/jpeg_decoder.h"
+#include "media/png_decoder.h"
 
 namespace {
 
@@ -203,30 +201,38 @@ int readPnm(FILE* file, bool binary, int channels, int maxSide, RgbImage& image,
     return 0;
 }
 
-// Reads a whole PNG of any type through libpng's simplified interface: palette,
-// grey and 16-bit pictures come out as 8-bit sRGB, and transparent parts are
-// laid over white, as a picture printed on paper would show them.
-int readPng(FILE* file, int maxSide, RgbImage& image, std::string& error) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (png_image_begin_read_from_stdio(&png, file) == 0) {
-        error = png.message;
-        return -1;
-    }
-    if (!withinSideLimit(png.width, png.height, maxSide, error)) {
-        png_image_free(&png);
+// Decodes a PNG of any type with the tracker's own PNG reader (palette, grey
+// and 16-bit pictures as 8-bit colour, transparent parts laid over white, as
+// a picture printed on paper would show them). -2 when the picture is too
+// large (`message` says so), -1 when libpng gives up.
+int decodePng(FILE* file, int maxSide, RgbImage& image, std::string& message) {
+    PngDecoder png;
+    const int started = png.start(file, maxSide);
+    if (started == -3) {
+        withinSideLimit(png.width(), png.height(), maxSide, message);
         return -2;
     }
-    png.format = PNG_FORMAT_RGB;
-    image.width = static_cast<int>(png.width);
-    image.height = static_cast<int>(png.height);
-    image.rgb.assign(PNG_IMAGE_SIZE(png), 0);
-    const png_color white{255, 255, 255};
-    if (png_image_finish_read(&png, &white, image.rgb.data(), 0, nullptr) == 0) {
-        error = png.message;
-        png_image_free(&png);
+    if (started != 0) {
+        message = png.error();
         return -1;
     }
+    image = makeRgbImage(png.width(), png.height(), 0, 0, 0);
+    // Decoded as frame pixels (blue, green, red, 255) and packed to red,
+    // green, blue in place: each pixel moves back, over pixels already read.
+    const size_t pixels = static_cast<size_t>(image.width) * image.height;
+    image.rgb.resize(pixels * 4);
+    if (png.readFrame(image.rgb.data()) != 0) {
+        message = png.error();
+        return -1;
+    }
+    unsigned char* rgb = image.rgb.data();
+    for (size_t i = 0; i < pixels; i++) {
+        const unsigned char blue = rgb[4 * i], green = rgb[4 * i + 1], red = rgb[4 * i + 2];
+        rgb[3 * i] = red;
+        rgb[3 * i + 1] = green;
+        rgb[3 * i + 2] = blue;
+    }
+    image.rgb.resize(pixels * 3);
     return 0;
 }
 
@@ -268,15 +274,10 @@ RgbImage makeRgbImage(int width, int height, unsigned char r, unsigned char g, u
 }
 
 int readImage(const std::string& path, RgbImage& image, std::string& error, int maxSide) {
-    FILE* file = std::fopen(path.c_str(), "rb");
+    const std::string problem = fileReadProblem(path.c_str());
+    FILE* file = problem.empty() ? std::fopen(path.c_str(), "rb") : nullptr;
     if (file == nullptr) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
-        return -1;
-    }
-    struct stat status {};
-    if (fstat(fileno(file), &status) == 0 && S_ISDIR(status.st_mode)) {
-        std::fclose(file);
-        error = "cannot open " + path + ": Is a folder, not a file";
+        error = "cannot open " + path + ": " + (problem.empty() ? "cannot be read" : problem);
         return -1;
     }
     unsigned char magic[2] = {0, 0};
@@ -296,7 +297,7 @@ int readImage(const std::string& path, RgbImage& image, std::string& error, int 
         error = path + ": " + reason;
     } else if (got == 2 && magic[0] == 0x89 && magic[1] == 'P') {
         std::rewind(file);
-        result = readPng(file, maxSide, image, reason);
+        result = decodePng(file, maxSide, image, reason);
         error =
             path + (result == -2 ? ": " + reason : ": not a readable PNG image (" + reason + ")");
     } else {
@@ -328,30 +329,17 @@ int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& b
 
 int writeFileBytes(const std::string& path, const unsigned char* bytes, size_t count,
                    std::string& error) {
-    // A file is written whole beside the old one and then takes its place, so
-    // that a failed write leaves the old file as it was. What is not a file
-    // (a device, a pipe) is written to as it is.
-    struct stat info;
-    const bool replace = stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode);
-    const std::string target = replace ? path + ".tmp" + std::to_string(getpid()) : path;
-    FILE* file = std::fopen(target.c_str(), "wb");
-    if (file == nullptr) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return -1;
-    }
-    bool ok = std::fwrite(bytes, 1, count, file) == count;
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok && replace && std::rename(target.c_str(), path.c_str()) != 0) {
-        ok = false;
-    }
-    if (!ok) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        if (replace) {
-            std::remove(target.c_str());
-        }
-        return -1;
-    }
-    return 0;
+    const FileResult written = replaceFile(
+        path, [&](std::FILE* file) { return std::fwrite(bytes, 1, count, file) == count; });
+    if (written.ok())
+        return 0;
+    error = writeProblem(path, written);
+    return -1;
+}
+
+int writeTextFile(const std::string& path, const std::string& text, std::string& error) {
+    return writeFileBytes(path, reinterpret_cast<const unsigned char*>(text.data()), text.size(),
+                          error);
 }
 
 int writeImage(const std::string& path, const RgbImage& image, int quality, std::string& error) {
@@ -389,4 +377,11 @@ bool hasSuffix(const std::string& name, const char* suffix) {
         }
     }
     return true;
+}
+
+bool hasSuffix(const std::string& name, std::initializer_list<const char*> suffixes) {
+    for (const char* suffix : suffixes)
+        if (hasSuffix(name, suffix))
+            return true;
+    return false;
 }

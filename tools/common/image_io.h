@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -36,9 +37,19 @@ int encodeJpeg(const RgbImage& image, int quality, std::vector<unsigned char>& b
 // .ppm; anything else is refused.
 int writeImage(const std::string& path, const RgbImage& image, int quality, std::string& error);
 
-// Writes `bytes` to a new file. 0, or -1 with `error` set.
+// Writes `bytes` as the whole of `path`, through a temporary file that
+// replaces it only once complete: 0, or -1 with `error` saying why (the
+// earlier file then left as it was).
 int writeFileBytes(const std::string& path, const unsigned char* bytes, size_t count,
                    std::string& error);
 
+// The same for text.
+int writeTextFile(const std::string& path, const std::string& text, std::string& error);
+
 // True when `name` ends in `suffix`, ignoring the case of ASCII letters.
 bool hasSuffix(const std::string& name, const char* suffix);
+// True when `name` ends in any of `suffixes`, ignoring the case of ASCII letters.
+bool hasSuffix(const std::string& name, std::initializer_list<const char*> suffixes);
+// The picture files the tools read and write.
+inline constexpr std::initializer_list<const char*> PICTURE_SUFFIXES = {".jpg", ".jpeg", ".png",
+                                                                        ".ppm"};
