@@ -1,5 +1,6 @@
 #include "cli/option_table.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -63,19 +64,34 @@ bool parseInt(const std::string& text, int& value) {
     return true;
 }
 
-bool parseDoubleList(const std::string& text, int count, double* values) {
-    std::vector<double> parsed(static_cast<size_t>(count > 0 ? count : 0));
-    size_t start = 0;
-    for (int i = 0; i < count; ++i) {
-        const size_t comma = text.find(',', start);
-        const bool last = i == count - 1;
-        if (last != (comma == std::string::npos) ||
-            !parseDouble(text.substr(start, last ? std::string::npos : comma - start), parsed[i]))
+bool parseNumbers(const std::string& text, size_t least, size_t most, double* values, size_t& count,
+                  char separator) {
+    std::vector<double> parsed;
+    for (size_t start = 0; start <= text.size() && parsed.size() <= most;) {
+        const size_t end = std::min(text.find(separator, start), text.size());
+        if (!parseDouble(text.substr(start, end - start), parsed.emplace_back()))
             return false;
-        start = comma + 1;
+        start = end + 1;
     }
+    if (parsed.size() < least || parsed.size() > most)
+        return false;
     std::copy(parsed.begin(), parsed.end(), values);
-    return count > 0;
+    count = parsed.size();
+    return true;
+}
+
+bool parseDoubleList(const std::string& text, int count, double* values) {
+    size_t parsed = 0;
+    return count > 0 && parseNumbers(text, static_cast<size_t>(count), static_cast<size_t>(count),
+                                     values, parsed);
+}
+
+bool positive(double value) {
+    return value > 0.0;
+}
+
+bool notNegative(double value) {
+    return value >= 0.0;
 }
 
 bool parseSize(const std::string& text, int& width, int& height) {

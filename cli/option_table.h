@@ -34,6 +34,13 @@ bool parseDouble(const std::string& text, double& value);  // finite
 bool parseInt(const std::string& text, int& value);
 // "a,b,c": exactly `count` comma-separated numbers.
 bool parseDoubleList(const std::string& text, int count, double* values);
+// "a,b[,c...]": from `least` to `most` numbers split at `separator` into
+// `values`, their number into `count`.
+bool parseNumbers(const std::string& text, size_t least, size_t most, double* values, size_t& count,
+                  char separator = ',');
+// Checks for doubleOption.
+bool positive(double value);
+bool notNegative(double value);
 // "640x480".
 bool parseSize(const std::string& text, int& width, int& height);
 

@@ -44,7 +44,7 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
     const FrameImage frame{pixels.data(), 161, 121};
     for (int i = 0; i < 3; ++i) {
         RgbImage still;
-        ASSERT_EQ(readImage(dir.file("f_00" + std::to_string(i) + ".jpg"), still, error), 0);
+        ASSERT_EQ(readPicture(dir.file("f_00" + std::to_string(i) + ".jpg"), still, error), 0);
         long long number = -1;
         ASSERT_EQ(movie.decodePicture(number), MovieFile::Found::Picture);
         EXPECT_EQ(number, i);
@@ -129,7 +129,8 @@ TEST(RenderTool, SceneOptionsChangeTheFramesOnlyWhereTheyShouldAndKeepTheTruth) 
         std::vector<RgbImage> frames(truth.size());
         for (size_t i = 0; i < frames.size(); ++i)
             EXPECT_EQ(
-                readImage(dir.file(name + "_" + std::to_string(i) + ".png"), frames[i], error), 0);
+                readPicture(dir.file(name + "_" + std::to_string(i) + ".png"), frames[i], error),
+                0);
         return std::pair{truth, frames};
     };
     const auto [plainTruth, plain] = render("plain", {});

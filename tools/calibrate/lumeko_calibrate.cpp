@@ -106,13 +106,13 @@ OptionTable optionTable(Options& o) {
         doubleOption("--square", "SIZE",
                      "printed side of one square (any unit; only its ratio\n"
                      "to other lengths matters)",
-                     o.board.square, [](double v) { return v > 0.0; }),
+                     o.board.square, positive),
         textOption("--marker", "PATTERN",
                    "instead of a board: Lumeko's marker, by its pattern\n"
                    "file, in every frame where it is found (see below)",
                    o.markerPattern, true),
         doubleOption("--width", "W", "the marker's printed width (any unit)", o.markerWidth,
-                     [](double v) { return v > 0.0; }),
+                     positive),
         textOption("--output", "FILE",
                    "the camera file to write, e.g. Data/camera_para.dat;\n"
                    "an existing file is replaced only when all went well",
@@ -131,7 +131,7 @@ OptionTable optionTable(Options& o) {
         doubleOption("--max-edge-width", "PX",
                      "reject views whose black-to-white edges are wider than\n"
                      "PX pixels, i.e. blurred (default 4)",
-                     o.maxEdgeWidth, [](double v) { return v > 0.0; }),
+                     o.maxEdgeWidth, positive),
         flag("--fit-centre",
              "fit the distortion centre apart from the principal\n"
              "point (default: the same point)",
@@ -254,7 +254,7 @@ int addView(const Options& o, const std::string& name, const cv::Mat& picture, C
 int readStill(const Options& o, const std::string& path, Collection& c) {
     RgbImage picture;
     std::string error;
-    if (readImage(path, picture, error) != 0) {
+    if (readPicture(path, picture, error) != 0) {
         return toolError(TOOL, error.starts_with("cannot open") ? error : "cannot read " + error);
     }
     const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());

@@ -102,9 +102,9 @@ OptionTable optionTable(WriteOptions& o) {
              return parseDouble(value, o.focalMm) && o.focalMm > 0.0;
          }},
         doubleOption("--sensor-width", "S", "the sensor's width in millimetres.", o.sensorWidth,
-                     [](double v) { return v > 0.0; }),
+                     positive),
         doubleOption("--sensor-height", "S", "the sensor's height in millimetres.", o.sensorHeight,
-                     [](double v) { return v > 0.0; }),
+                     positive),
         {"--centre", "CX,CY", "the principal point (also --center).", pair(o.haveCentre, o.centre)},
         {"--center", "CX,CY", "", pair(o.haveCentre, o.centre)},
         {"--distortion", "F,S", "the radial distortion's coefficient and scale.",

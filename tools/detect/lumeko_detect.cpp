@@ -115,7 +115,7 @@ int readFrame(const DetectOptions& options, const std::string& path,
         return 0;
     }
     RgbImage image;
-    if (readImage(path, image, error) != 0) {
+    if (readPicture(path, image, error) != 0) {
         return -1;
     }
     width = image.width;

@@ -91,10 +91,10 @@ OptionTable optionTable(Options& o) {
              return (o.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
          }},
         doubleOption("--width", "W", "printed marker width (default 80): the glTF marker's size.",
-                     s.markerWidth, [](double v) { return v > 0.0; }),
+                     s.markerWidth, positive),
         doubleOption("--metres-per-unit", "M",
                      "glTF scale: metres per unit of the width (default 0.001).", s.metresPerUnit,
-                     [](double v) { return v > 0.0; }),
+                     positive),
         {"--first-frame", "N",
          "number of the first frame (default 0; 1 for the Blender\n"
          "scene); glTF keys lie at (N + row) / fps seconds.",
@@ -136,7 +136,7 @@ int markerTexture(const Options& options, RgbImage& texture) {
     PictureRect inner = wholePicture(picture);
     std::string error;
     if (!options.picture.empty()) {
-        if (readImage(options.picture, picture, error) != 0)
+        if (readPicture(options.picture, picture, error) != 0)
             return toolError(TOOL, error);
         inner = wholePicture(picture);
         if (options.wholeMarker && findInnerPicture(picture, inner, error) != 0)

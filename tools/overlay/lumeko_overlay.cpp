@@ -61,7 +61,7 @@ struct Options {
 OptionTable optionTable(Options& o) {
     return {
         doubleOption("--width", "W", "the marker width given to Lumeko (required).", o.width,
-                     [](double v) { return v > 0.0; }),
+                     positive),
         {"--kind", "M|I", "movie or image; by default I for .jpg, .jpeg, .png and .ppm.",
          [&o](const std::string& value) {
              o.kind = value[0];
@@ -241,7 +241,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
 
 int drawStill(Run& run, Output& output, std::string& error) {
     RgbImage frame;
-    if (readImage(run.positional[0], frame, error) != 0)
+    if (readPicture(run.positional[0], frame, error) != 0)
         return -1;
     run.frames = 1;
     if (output.open(frame.width, frame.height, 0, 0, error) != 0)

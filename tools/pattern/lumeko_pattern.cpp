@@ -76,7 +76,7 @@ int makePattern(const Options& options, const std::vector<std::string>& position
         return 1;
     RgbImage picture;
     std::string error;
-    if (readImage(input, picture, error) != 0) {
+    if (readPicture(input, picture, error) != 0) {
         return toolError(TOOL, error);
     }
     PictureRect rect = wholePicture(picture);

@@ -40,7 +40,7 @@ struct Options {
 OptionTable optionTable(Options& o) {
     return {
         doubleOption("--width", "W", "marker width in the path views (default 80).", o.markerWidth,
-                     [](double v) { return v > 0.0; }),
+                     positive),
         {"--size", "WxH", "page size in pixels (points for SVG and PDF; default 1200x900).",
          [&o](const std::string& value) {
              return parseSize(value, o.width, o.height) && o.width >= 200 && o.height >= 150 &&

@@ -80,62 +80,30 @@ bool hasSceneExtras(const RenderOptions& o) {
            o.tableTile > 0.0 || !o.boxes.empty() || !o.occluders.empty() || o.shutter > 0.0;
 }
 
-// Splits "a,b,c" at its commas.
-std::vector<std::string> splitList(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t comma; (comma = text.find(separator, start)) != std::string::npos;
-         start = comma + 1) {
-        parts.push_back(text.substr(start, comma - start));
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
-// "a,b[,c...]": between `least` and `most` numbers into `values`; their count in `count`.
-bool parseNumbers(const std::string& text, size_t least, size_t most, double* values,
-                  size_t& count) {
-    const std::vector<std::string> parts = splitList(text, ',');
-    count = parts.size();
-    if (count < least || count > most) {
-        return false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        if (!parseDouble(parts[i], values[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // "X,Y,R[,H][,colour=R:G:B][,frames=A:B][,to=X2:Y2][,length=L:DEGREES]".
 bool parseOccluder(const std::string& text, Occluder& o) {
-    const std::vector<std::string> parts = splitList(text, ',');
+    std::vector<std::string> parts;
+    for (size_t start = 0, end; start <= text.size(); start = end + 1)
+        parts.push_back(
+            text.substr(start, (end = std::min(text.find(',', start), text.size())) - start));
     o.disc = Disc{0.0, 0.0, 0.0, 0.0, {30.0, 30.0, 30.0}};
     double* numbers[4] = {&o.disc.x, &o.disc.y, &o.disc.radius, &o.disc.height};
-    size_t count = 0;
+    size_t given = 0;
     for (const std::string& part : parts) {
         const size_t equals = part.find('=');
         if (equals == std::string::npos) {
-            if (count == 4 || !parseDouble(part, *numbers[count])) {
+            if (given == 4 || !parseDouble(part, *numbers[given])) {
                 return false;
             }
-            ++count;
+            ++given;
             continue;
         }
         const std::string key = part.substr(0, equals);
-        const std::vector<std::string> v = splitList(part.substr(equals + 1), ':');
         double a[3] = {0.0, 0.0, 0.0};
         const bool colour = key == "colour" || key == "color";
-        const size_t want = colour ? 3 : 2;
-        if (v.size() != want) {
+        size_t count = 0;
+        if (!parseNumbers(part.substr(equals + 1), colour ? 3 : 2, colour ? 3 : 2, a, count, ':'))
             return false;
-        }
-        for (size_t i = 0; i < want; ++i) {
-            if (!parseDouble(v[i], a[i])) {
-                return false;
-            }
-        }
         if (colour) {
             if (*std::min_element(a, a + 3) < 0.0 || *std::max_element(a, a + 3) > 255.0) {
                 return false;
@@ -162,14 +130,7 @@ bool parseOccluder(const std::string& text, Occluder& o) {
             return false;
         }
     }
-    return count >= 3 && o.disc.radius > 0.0 && o.disc.height >= 0.0;
-}
-
-bool positive(double v) {
-    return v > 0.0;
-}
-bool notNegative(double v) {
-    return v >= 0.0;
+    return given >= 3 && o.disc.radius > 0.0 && o.disc.height >= 0.0;
 }
 
 // "F,DEGREES[,SPAN]".
@@ -483,7 +444,7 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     Scene& scene = shot.scene;
     std::string error;
     RgbImage image;
-    if (readImage(o.picturePath, image, error) != 0)
+    if (readPicture(o.picturePath, image, error) != 0)
         return toolError(TOOL, error + missingDataHint(o.picturePath, "--picture FILE"));
     PictureRect rect = wholePicture(image);
     if (o.wholeMarker && findInnerPicture(image, rect, error) != 0) {
@@ -505,7 +466,7 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     shot.shutterSamples = o.shutterMoments;
     if (!o.tablePath.empty()) {
         RgbImage table;
-        if (readImage(o.tablePath, table, error) != 0) {
+        if (readPicture(o.tablePath, table, error) != 0) {
             return toolError(TOOL, error);
         }
         const double tile = o.tableTile > 0.0 ? o.tableTile : 4.0 * o.markerWidth;
