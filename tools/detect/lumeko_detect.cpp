@@ -193,13 +193,13 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
         return toolError(TOOL, std::string("give one FRAME and one OUTPUT\n") + TEXT.usage);
     }
     const std::string& output = positional[1];
-    if (!hasSuffix(output, PICTURE_SUFFIXES)) {
-        return toolError(TOOL, output + ": the output must end in .png, .ppm, .jpg or .jpeg");
-    }
     std::vector<std::string> inputs = options.patterns;
     inputs.insert(inputs.end(), {positional[0], options.cameraPath});
     if (refuseClash(TOOL, {output}, inputs) != 0) {
         return 1;
+    }
+    if (!hasSuffix(output, PICTURE_SUFFIXES)) {
+        return toolError(TOOL, output + ": the output must end in .png, .ppm, .jpg or .jpeg");
     }
     std::vector<unsigned char> bgra;
     int width = 0;

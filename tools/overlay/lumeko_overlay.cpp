@@ -296,12 +296,14 @@ int draw(Run& run, const std::string& path, OutputKind kind, int& written, std::
 }
 
 int overlay(Run& run) {
+    if (checkArguments(run.options, run.positional) != 0)
+        return 1;
     const std::string& footage = run.positional[0];
     const std::string& track = run.positional[1];
     const std::string& path = run.positional[2];
-    OutputKind kind;
-    if (checkArguments(run.options, run.positional) != 0 || outputKind(run, path, kind) != 0 ||
-        refuseClash(TOOL, {path}, {footage, track, run.options.cameraPath}) != 0)
+    OutputKind kind = OutputKind::H264;
+    if (refuseClash(TOOL, {path}, {footage, track, run.options.cameraPath}) != 0 ||
+        outputKind(run, path, kind) != 0)
         return 1;
     std::string error;
     if (readCameraMotion(track, run.motion, error) != 0)

@@ -57,10 +57,10 @@ int plot(const Options& o, const std::vector<std::string>& positional) {
     if (positional.size() != 2)
         return toolError(TOOL, std::string("give one Lumeko.cm2 and one OUTPUT\n") + TEXT.usage);
     const std::string &track = positional[0], &output = positional[1];
-    if (!hasSuffix(output, {".png", ".svg", ".pdf"}))
-        return toolError(TOOL, output + ": the output must end in .png, .svg or .pdf");
     if (refuseClash(TOOL, {output}, {track, o.report}) != 0)
         return 1;
+    if (!hasSuffix(output, {".png", ".svg", ".pdf"}))
+        return toolError(TOOL, output + ": the output must end in .png, .svg or .pdf");
     CameraMotion motion;
     std::string error;
     if (readCameraMotion(track, motion, error) != 0)
