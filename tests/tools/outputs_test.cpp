@@ -107,6 +107,31 @@ TEST_F(Outputs, AFullDiskLeavesTheEarlierFile) {
     }
 }
 
+// Memory running out anywhere in lumeko-calibrate, the tool that leans on
+// OpenCV, from too little to start its libraries to enough for the whole
+// run: a message and status 1 (or 0), never a signal, and never a view
+// rejected for want of memory.
+TEST_F(Outputs, MemoryRunningOutEndsWithAMessage) {
+    lumeko_test::mustRun(dir.path(), {LUMEKO_TOOLS_DIR "/lumeko-render", "--camera", "cam.dat",
+                                      "--size", "2400x1800", "--supersample", "1", "--chessboard",
+                                      "6x4", "--path", "still", "--output", "board.png"});
+    int outOfMemory = 0, fitted = 0;
+    for (long megabytes = 200; megabytes <= 420; megabytes += 10) {
+        const lumeko_test::ProcessResult result = lumeko_test::runProcess(
+            dir.path(), {"/usr/bin/prlimit", "--as=" + std::to_string(megabytes << 20), "--",
+                         LUMEKO_TOOLS_DIR "/lumeko-calibrate", "--board", "6x4", "--square", "10",
+                         "--print-only", "board.png"});
+        SCOPED_TRACE(std::to_string(megabytes) + " MB: " + result.err);
+        // 127: the loader could not map the libraries, before the tool ran.
+        EXPECT_TRUE(result.status == 1 || result.status == 127) << result.status;
+        EXPECT_EQ(result.out.find("Insufficient memory"), std::string::npos) << result.out;
+        outOfMemory += result.err == "lumeko-calibrate: out of memory\n";
+        fitted += result.err.find("too few views: 1 usable") != std::string::npos;
+    }
+    EXPECT_GT(outOfMemory, 0);
+    EXPECT_GT(fitted, 0);
+}
+
 // Every output of every tool named like each of the tool's inputs, spelled
 // another way, through a symbolic link and through a hard link: refused
 // with the line naming both, status 1, every file as it was.

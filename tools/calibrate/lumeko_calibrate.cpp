@@ -237,6 +237,10 @@ int addView(const Options& o, const std::string& name, const cv::Mat& picture, C
                                      : findBoardCorners(picture, o.board, view.corners, edgeWidth);
         view.reason = rejection(o, c, view, edgeWidth);
     } catch (const cv::Exception& e) {
+        // Memory that runs out ends the run: the view is not to blame.
+        if (e.code == cv::Error::StsNoMem) {
+            throw;
+        }
         view.boardFound = false;
         view.reason =
             std::string(o.marker() ? "the marker search failed: " : "the board search failed: ") +
