@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "tools/common/image_io.h"
+#include "media/picture_file.h"
 
 // The side limit the target reads with: pictures as large as the tools take
 // (8192 a side) would only measure the allocator and the time limit, and the
