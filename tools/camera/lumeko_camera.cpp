@@ -7,6 +7,7 @@
 
 #include "camera/camera_param.h"
 #include "cli/tool.h"
+#include "files/file_reason.h"
 #include "tools/common/camera_file.h"
 
 namespace {
@@ -46,7 +47,7 @@ int printFile(const std::string& path) {
     long extra = 0;
     int count = countCameraRecords(path, extra);
     if (count < 0) {
-        return toolError(TOOL, "cannot read " + path);
+        return toolError(TOOL, "cannot read " + path + ": " + fileReadProblem(path.c_str()));
     }
     if (count == 0) {
         return toolError(TOOL, path + " is shorter than one 136-byte camera record");

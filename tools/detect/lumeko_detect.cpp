@@ -10,6 +10,7 @@
 
 #include "camera/camera_param.h"
 #include "cli/tool.h"
+#include "files/file_reason.h"
 #include "marker/detector.h"
 #include "media/frame_convert.h"
 #include "tools/common/camera_file.h"
@@ -91,7 +92,7 @@ int readFrame(const DetectOptions& options, const std::string& path,
         const size_t size = static_cast<size_t>(options.rawWidth) * options.rawHeight * 4;
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) {
-            error = path + ": cannot open";
+            error = path + ": cannot open: " + fileReadProblem(path.c_str());
             return -1;
         }
         // The file's length is checked before the frame is allocated.

@@ -10,6 +10,7 @@
 
 #include "camera/camera_param.h"
 #include "cli/tool.h"
+#include "files/file_reason.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/marker_picture.h"
@@ -162,7 +163,8 @@ int writeBlenderScene(const Options& options, const std::vector<std::string>& po
         const std::string name = std::filesystem::path(options.footage).filename().string();
         if (name.find('#') == std::string::npos && name.find('%') == std::string::npos &&
             access(options.footage.c_str(), R_OK) != 0)
-            return toolError(TOOL, options.footage + ": cannot read it");
+            return toolError(TOOL, options.footage + ": cannot read it: " +
+                                       fileReadProblem(options.footage.c_str()));
     }
     ExportSettings settings = options.settings;
     if (!options.firstFrameGiven)
