@@ -14,6 +14,7 @@
 #include "marker/detector.h"
 #include "media/frame_convert.h"
 #include "tools/common/camera_file.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/detect/detection_overlay.h"
 
@@ -139,9 +140,7 @@ int readCamera(const DetectOptions& options, int width, int height, CameraParam&
         }
     } else {
         CameraParam stored{};
-        std::string reason;
-        if (arLoadCameraParam(options.cameraPath.c_str(), 1, &stored, &reason) < 0) {
-            error = options.cameraPath + ": not a usable camera parameter file: " + reason;
+        if (loadCameraFile(options.cameraPath, stored, error) != 0) {
             return -1;
         }
         if (arResizeCameraParam(stored, width, height, camera) < 0) {
