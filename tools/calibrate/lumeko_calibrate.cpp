@@ -15,6 +15,7 @@
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
+#include "cli/progress_line.h"
 #include "cli/tool.h"
 #include "files/file_reason.h"
 #include "media/movie_file.h"
@@ -68,6 +69,10 @@ constexpr double WARN_RMS = 1.0;
 // before a warning, and before the views are refused as too alike.
 constexpr double WARN_FOCAL_DOUBT = 0.01;
 constexpr double REFUSE_FOCAL_DOUBT = 0.2;
+
+// The stills calibrate reads; any other input is a movie.
+constexpr std::initializer_list<const char*> STILL_SUFFIXES = {".jpg", ".jpeg", ".png", ".ppm",
+                                                               ".pgm"};
 
 double focalDoubt(const FitResult& result) {
     return 3.0 * result.focalSigma / result.camera.mat[0][0];
@@ -288,8 +293,11 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
     int looked = 0;
     long long number = 0;
     const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
+    ProgressLine progress;
     for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
+        progress.show(number + 1, movie.info().length);
         if (found == MovieFile::Found::OutOfMemory) {
+            progress.erase();
             return toolError(TOOL, "memory ran out decoding " + path);
         }
         if (found != MovieFile::Found::Picture) {
@@ -304,10 +312,12 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
         }
         cv::cvtColor(frame, view, o.marker() ? cv::COLOR_BGRA2BGR : cv::COLOR_BGRA2GRAY);
         if (addView(o, path + " frame " + std::to_string(number), view, c) != 0) {
+            progress.erase();
             return 1;
         }
         ++looked;
     }
+    progress.erase();
     if (looked == 0) {
         return toolError(TOOL, "no frame could be read from " + path);
     }
@@ -538,11 +548,18 @@ int calibrate(const Options& o, const std::vector<std::string>& inputs) {
             return toolError(TOOL, "cannot write " + o.output + ": " + problem);
     }
     Collection c;
-    for (const std::string& input : inputs) {
-        if (readInput(o, input, c) != 0) {
+    // Many stills (a picture sequence) count as the frames of one movie.
+    ProgressLine progress;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs.size() > 1 && hasSuffix(inputs[i], STILL_SUFFIXES)) {
+            progress.show(static_cast<long long>(i) + 1, static_cast<long long>(inputs.size()));
+        }
+        if (readInput(o, inputs[i], c) != 0) {
+            progress.erase();
             return 1;
         }
     }
+    progress.erase();
     const std::vector<std::vector<BoardCorner>> found = usedCorners(c);
     const int used = static_cast<int>(found.size());
     FitResult result;
