@@ -13,8 +13,8 @@
 #include "app/console.h"
 #include "app/messages.h"
 #include "app/options.h"
-#include "app/progress_line.h"
 #include "camera/distortion.h"
+#include "cli/progress_line.h"
 #include "files/file_reason.h"
 #include "files/same_file.h"
 #include "media/frame_source.h"
@@ -267,7 +267,7 @@ int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tra
         return reportInputProblem(prepared, run, source);
 
     ProgressLine progress;
-    const unsigned length = static_cast<unsigned>(source.length().value_or(0));
+    const long long length = source.length().value_or(0);
     const TrackResult tracked =
         trackFrames(source, *tracker, [&](long long framesDone, std::span<const uint8_t> untraced) {
             for (const uint8_t code : untraced)
@@ -404,21 +404,6 @@ MovieSettings readingSettings(const RunOptions& options) {
     return reading;
 }
 
-// The tracker's settings from the command line's options.
-TrackerSettings trackerSettings(const RunOptions& options) {
-    TrackerSettings settings;
-    settings.detection.thresholdRetry = options.autoThreshold;
-    settings.detection.largeMarkers = options.largeMarkers;
-    settings.detection.refineEdges = options.refine;
-    settings.pose.refine = options.refine;
-    settings.detection.localRetry = options.adaptiveThreshold;
-    settings.detection.strictHistory = options.strictHistory;
-    settings.detection.robustSides = options.robustSides;
-    settings.bridge = options.bridge;
-    settings.noSmoothing = options.noSmoothing;
-    return settings;
-}
-
 int runCommandLine(int argc, char** argv) {
     if (argc == 1) {
         printUsage();
@@ -445,14 +430,8 @@ int runCommandLine(int argc, char** argv) {
         return rejectCommandLine(MSG_MISPLACED_OPTION, option);
     if (count != 5)
         return rejectCommandLine();
-    RunSettings run{args[0],
-                    0.0,
-                    0,
-                    false,
-                    args[4],
-                    options.report,
-                    trackerSettings(options),
-                    readingSettings(options)};
+    RunSettings run{
+        args[0], 0.0, 0, false, args[4], options.report, options.tracker, readingSettings(options)};
     if (!scanPatternWidth(args[1], &run.patternWidth))
         return rejectCommandLine(MSG_BAD_WIDTH, args[1]);
     if (!scanCameraNumber(args[2], &run.camNo))

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "tools/common/image_io.h"
+#include "media/picture_file.h"
 
 // The side limit the target reads with: pictures as large as the tools take
 // (8192 a side) would only measure the allocator and the time limit, and the
@@ -17,13 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string& path = fuzz::scratchPath("picture");
     fuzz::writeScratch(path, data, size);
     RgbImage image;
-    std::string error;
-    if (readImage(path, image, error, SIDE_MAX) != 0) {
+    const InputProblem read = readPicture(path, image, SIDE_MAX);
+    const std::string& error = read.reason;
+    if (!read.ok()) {
         fuzz::require(error.starts_with(path + ": ") || error.starts_with("cannot open " + path),
                       "a refusal names the file");
         fuzz::require(image.width == 0 && image.height == 0 && image.rgb.empty(),
                       "a refused picture is empty");
         const size_t large = error.find(": the picture is ");
+        fuzz::require((read.failure == InputFailure::FrameTooLarge) == (large != std::string::npos),
+                      "a picture too large is refused as such, with its size");
         if (large != std::string::npos) {
             long long width = 0, height = 0;
             fuzz::require(std::sscanf(error.c_str() + large, ": the picture is %lld x %lld", &width,

@@ -71,7 +71,7 @@ InputProblem JpegDecoder::start(std::FILE* file, Colours colours, int maxSide) {
     return {};
 }
 
-InputProblem JpegDecoder::readPicture(unsigned char* pixels) {
+InputProblem JpegDecoder::decodeInto(unsigned char* pixels) {
     if (setjmp(errors.jump) != 0)
         return failed();
     const size_t rowBytes =

@@ -46,7 +46,7 @@ class JpegDecoder {
 
     // Decodes every row into `pixels`, rows of width() pixels of the started
     // colours (3 or 4 bytes) one after the other, and finishes the file.
-    InputProblem readPicture(unsigned char* pixels);
+    InputProblem decodeInto(unsigned char* pixels);
 
     // The warnings libjpeg has emitted since the last call, oldest first.
     std::vector<std::string> takeWarnings();

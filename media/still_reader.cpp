@@ -46,7 +46,7 @@ Delivery StillReader::next() {
         return {Arrival::End};
     delivered = true;
     const InputProblem read =
-        png ? pngDecoder.readFrame(frame.pixels) : jpeg.readPicture(frame.pixels);
+        png ? pngDecoder.readFrame(frame.pixels) : jpeg.decodeInto(frame.pixels);
     if (!read.ok())
         return {Arrival::Failed, nullptr, read};
     return {Arrival::Picture, &frame};

@@ -36,8 +36,7 @@ TEST(LumekoDetect, DrawsTheMarkersOfAFrameAndListsThemPlainAndRefined) {
         EXPECT_LT(std::stod(result.out.substr(at + 6)), 1.0) << result.out;
     }
     RgbImage seen;
-    std::string error;
-    ASSERT_EQ(readImage(dir.file("seen.png"), seen, error), 0) << error;
+    ASSERT_TRUE(readPicture(dir.file("seen.png"), seen).ok());
     EXPECT_EQ(std::pair(seen.width, seen.height), std::pair(320, 240));
 }
 
