@@ -27,9 +27,7 @@ bool scanRange(const char* text, RunOptions& options) {
     long long from, to;
     if (!scanCount(first, from) || !scanCount(colon + 1, to) || to < from)
         return false;
-    options.ranged = true;
-    options.rangeFirst = from;
-    options.rangeLast = to;
+    options.reading.range = MovieSettings::Range{from, to};
     return true;
 }
 
@@ -37,7 +35,7 @@ bool scanThreads(const char* text, RunOptions& options) {
     long long count;
     if (!scanCount(text, count) || count < 1 || count > 64)
         return false;
-    options.threads = static_cast<int>(count);
+    options.reading.threads = static_cast<int>(count);
     return true;
 }
 
@@ -51,8 +49,8 @@ bool scanFps(const char* text, RunOptions& options) {
     if (thousandths == 0)
         return false;
     const long long common = std::gcd(thousandths, 1000LL);
-    options.fpsRate = static_cast<unsigned>(thousandths / common);
-    options.fpsScale = static_cast<unsigned>(1000 / common);
+    options.reading.sequenceRate = {static_cast<unsigned>(thousandths / common),
+                                    static_cast<unsigned>(1000 / common)};
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "media/frame_source.h"
 #include "track/tracker.h"
 
 // What the options before the five positional arguments ask for. Every
@@ -11,12 +12,7 @@ struct RunOptions {
     bool version = false;     // --version: print the version and end
     TrackerSettings tracker;  // --best, --refine, --bridge ...: how frames are tracked
     std::string report;       // --report FILE: one CSV row per frame; empty when not given
-    bool ranged = false;      // --range FIRST:LAST: movie frames FIRST to LAST only
-    long long rangeFirst = 0;
-    long long rangeLast = 0;
-    int threads = -1;       // --threads N: movie decoding threads; -1 when not given
-    unsigned fpsRate = 0;   // --fps N: a picture sequence's rate, fpsRate / fpsScale a
-    unsigned fpsScale = 0;  // second; both 0 when not given
+    MovieSettings reading;    // --range, --threads, --fps: how a movie or sequence is read
 };
 
 // Reads the options at the front of argv (from argv[1]): arguments beginning

@@ -392,18 +392,6 @@ int refuseClash(const RunSettings& run) {
     return 0;
 }
 
-// How the options ask the input to be read.
-MovieSettings readingSettings(const RunOptions& options) {
-    MovieSettings reading;
-    if (options.threads >= 0)
-        reading.threads = options.threads;
-    if (options.ranged)
-        reading.range = MovieSettings::Range{options.rangeFirst, options.rangeLast};
-    if (options.fpsRate > 0)
-        reading.sequenceRate = {options.fpsRate, options.fpsScale};
-    return reading;
-}
-
 int runCommandLine(int argc, char** argv) {
     if (argc == 1) {
         printUsage();
@@ -430,8 +418,8 @@ int runCommandLine(int argc, char** argv) {
         return rejectCommandLine(MSG_MISPLACED_OPTION, option);
     if (count != 5)
         return rejectCommandLine();
-    RunSettings run{
-        args[0], 0.0, 0, false, args[4], options.report, options.tracker, readingSettings(options)};
+    RunSettings run{args[0],        0.0, 0, false, args[4], options.report, options.tracker,
+                    options.reading};
     if (!scanPatternWidth(args[1], &run.patternWidth))
         return rejectCommandLine(MSG_BAD_WIDTH, args[1]);
     if (!scanCameraNumber(args[2], &run.camNo))
