@@ -68,7 +68,7 @@ struct OptionSpec {
 // on real footage.
 bool applyBest(RunOptions& o) {
     o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory =
-        o.robustSides = o.bridge = o.noSmoothing = true;
+        o.robustSides = o.bridge = o.noSmoothing = o.follow = true;
     return true;
 }
 
@@ -76,7 +76,7 @@ const OptionSpec OPTIONS[] = {
     {"--best", nullptr,
      "for real footage: every improvement at once (--refine,\n"
      "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-     "--strict-history, --robust-sides, --bridge, --no-smoothing).",
+     "--strict-history, --robust-sides, --bridge, --no-smoothing, --follow).",
      [](RunOptions& o, const char*) { return applyBest(o); }},
     {"--auto-threshold", nullptr,
      "when the marker is not found in a frame at the fixed threshold of 100,\n"
@@ -129,11 +129,27 @@ const OptionSpec OPTIONS[] = {
      "table with some texture around the marker. Frames with the marker keep\n"
      "their camera; the summary counts the bridged frames.",
      [](RunOptions& o, const char*) { return o.bridge = true; }},
+    {"--follow", nullptr,
+     "where the marker is not found, or found smeared by motion, draw it as\n"
+     "the camera would see it (its picture, border and white margin) along\n"
+     "the motion over the shutter predicted from the frames before, and fit\n"
+     "the pose and the motion so that the drawing matches the frame; a fit\n"
+     "is taken only when it matches as a found marker does. The report calls\n"
+     "such frames followed.",
+     [](RunOptions& o, const char*) { return o.follow = true; }},
+    {"--transfer", "CURVE",
+     "how the footage's levels encode light, for the smeared edges of\n"
+     "--refine and for --follow: srgb (the default), rec709 or linear.",
+     [](RunOptions& o, const char* value) {
+         o.transfer = value;
+         return o.transfer == "srgb" || o.transfer == "rec709" || o.transfer == "linear";
+     }},
     {"--report", "FILE",
      "write one CSV line per frame to FILE: frame, status (marker, bridged,\n"
-     "held for a marker the detector holds from an earlier frame, lost), the\n"
-     "marker's confidence and four corners in the frame, the reprojection\n"
-     "error in pixels and the number of points the camera was fitted to.",
+     "held for a marker the detector holds from an earlier frame, followed,\n"
+     "lost), the marker's confidence and four corners in the frame, the\n"
+     "reprojection error in pixels and the number of points the camera was\n"
+     "fitted to.",
      [](RunOptions& o, const char* value) {
          o.report = value;
          return !o.report.empty();

@@ -472,6 +472,8 @@ TrackerSettings trackerSettings(const RunOptions& options) {
     settings.robustSides = options.robustSides;
     settings.bridge = options.bridge;
     settings.noSmoothing = options.noSmoothing;
+    settings.follow = options.follow;
+    transferCurveNamed(options.transfer.c_str(), &settings.transfer);
     return settings;
 }
 

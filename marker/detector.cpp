@@ -197,7 +197,7 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
         for (int i = 0; i < list.count; i++) {
             MarkerInfo& marker = list.markers[i];
             arRefineEdges(frame, camera_.distFactor, refineStorage_, marker.edgeLines,
-                          marker.vertices);
+                          marker.vertices, &marker.rampWidth);
         }
         trace_.refinement = lap(stageStart);
     }

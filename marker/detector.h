@@ -145,6 +145,9 @@ class Detector {
     // grey-level edge (arRefineEdges) before the history step; off (the
     // default) leaves the sides and corners as the contour gives them.
     void setRefineEdges(bool on) { refineEdges_ = on; }
+    // The transfer curve the frames' levels were encoded with, for the
+    // refined edges' ramps (sRGB unless set).
+    void setTransferCurve(TransferCurve curve) { arSetEdgeTransfer(refineStorage_, curve); }
 
   private:
     // One pass's outcome, kept pending until it is committed: the markers it

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <memory>
+
+#include "camera/camera_param.h"
+#include "follow/direct_align.h"
+#include "follow/shutter_motion.h"
+#include "image/frame_image.h"
+#include "image/transfer_curve.h"
+
+// A found marker whose sides' ramps are wider than this (pixels) is smeared:
+// its pose is aligned on the frame's light.
+inline constexpr double FOLLOW_SMEAR_WIDTH = 4.0;
+// Most frames after the last one with a pose that a pose is predicted for.
+inline constexpr int FOLLOW_GAP_MAX = 3;
+
+// What an alignment must reach to be taken (a found marker's fit reaches
+// it; a drawing laid on the wrong place, or on a frame without the marker,
+// does not).
+struct FollowLimits {
+    double residualMax = 0.10;     // weighted root mean square difference, share of the contrast
+    double inlierShareMin = 0.70;  // of the samples on the marker
+    double correlationMin = 0.90;  // between the drawing and the frame
+    double inViewMin = 0.5;        // share of the square in the frame
+    double paperShareMin = 0.5;    // the contrast's share of the paper's light
+    double turnMax = 0.35;         // radians from the predicted pose it started from
+    double smearTurnMax = 0.8;     // radians from a smeared marker's pose (its square is skewed)
+};
+
+// A followed or aligned pose: `ok` when the alignment was taken.
+struct FollowFit {
+    bool ok = false;
+    Pose pose{};
+    AlignOutcome outcome{};
+};
+
+// Follows the marker where detection cannot see it, or sees it smeared: the
+// marker (its known picture, border and white margin) is drawn as the camera
+// would see it, averaged along the motion over the shutter, and the pose
+// and the motion are fitted so that the drawing matches the frame's light
+// (alignMarker). The pose to start from comes from the frames before:
+// the last one's, moved on at the speed between the last two. Its storage is
+// allocated once, at creation.
+class MarkerFollow {
+  public:
+    // A follower for frames of `camera`'s size and a marker `width` wide
+    // whose picture is `cells` (see drawMarkerPicture); the frames' levels
+    // encode light through `curve`. Null when storage cannot be had.
+    static std::unique_ptr<MarkerFollow> create(const CameraParam& camera,
+                                                const unsigned char* cells, double width,
+                                                TransferCurve curve);
+    ~MarkerFollow();
+
+    // Frame `frame`'s marker was found and its pose fitted, sharp: it is
+    // remembered for the frames after it.
+    void found(long frame, const Pose& pose);
+    // Frame `frame`'s marker was found smeared (its ramps `rampWidth` wide)
+    // with `pose`: aligns from it, and remembers what it takes.
+    FollowFit refine(long frame, const FrameImage& image, const Pose& pose, double rampWidth);
+    // Frame `frame` without the marker: aligns from the predicted pose, when
+    // the frames before give one.
+    FollowFit follow(long frame, const FrameImage& image);
+    // Forgets the frames before (a frame without a picture).
+    void forget();
+
+    const FollowLimits& limits() const { return limits_; }
+
+  private:
+    MarkerFollow() = default;
+    struct Remembered {
+        long frame = -1;
+        Pose pose{};
+    };
+    // Aligns from `start`, tries `expected` as the motion; the fit taken, if any.
+    FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
+                        const ShutterMotion& expected, double turnMax);
+    bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
+    void remember(long frame, const Pose& pose);
+    // The motion a frame apart, from the last two remembered poses; false
+    // when there are none.
+    bool frameMotion(ShutterMotion* motion) const;
+
+    CameraParam camera_{};
+    FollowLimits limits_{};
+    std::unique_ptr<FollowStorage> storage_;
+    Remembered last_[2];   // the last pose and the one before
+    double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
+};
