@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 #include "camera/distortion.h"
 #include "follow/shutter_drawing.h"
@@ -21,13 +23,20 @@ constexpr AlignPass PASSES[] = {{2.5, 700, 12}, {0.8, FOLLOW_SAMPLE_MAX, 15}};
 constexpr double TUKEY = 4.685;
 // The robust scale never falls below this share of the contrast (the
 // noise of a clean frame).
-constexpr double SCALE_SHARE_MIN = 0.015;
+constexpr double SCALE_SHARE_MIN = 0.06;
 // How strongly the motion is held near the expected one, against what the
 // frame says of it.
 constexpr double MOTION_PULL = 0.05;
 // Steps smaller than this (radians; share of the distance) have settled.
 constexpr double SETTLED_TURN = 1e-5;
 constexpr double SETTLED_SHIFT = 1e-5;
+// A pixel sees an edge of the drawing when the reflectance along its way
+// over the shutter changes by this much, or changes by it over a pixel.
+constexpr double INFORMATIVE_CHANGE = 0.02;
+// Pixels looked at for each sample taken, and the share of the samples
+// that see no edge.
+constexpr double CANDIDATES_PER_SAMPLE = 6.0;
+constexpr double FLAT_SHARE = 0.15;
 // Tries of a damped step before the pass gives up improving.
 constexpr int TRY_MAX = 6;
 
@@ -89,15 +98,60 @@ double shareInView(const CameraParam& camera, const Pose& pose, double width) {
     return static_cast<double>(inside) / (GRID * GRID);
 }
 
-// Picks the frame's pixels on a grid over where the drawn marker lies while
-// the shutter is open, those whose ray meets what is drawn at the middle.
+// The plane-to-picture map of a pose, P [r1 r2 t].
+void planeMapOf(const CameraParam& camera, const Pose& pose, double H[3][3]) {
+    for (int row = 0; row < 3; row++)
+        for (int c = 0; c < 3; c++) {
+            const int column = c == 2 ? 3 : c;
+            double sum = c == 2 ? camera.mat[row][3] : 0.0;
+            for (int k = 0; k < 3; k++)
+                sum += camera.mat[row][k] * pose.m[k][column];
+            H[row][c] = sum;
+        }
+}
+
+// The plane point the ray through ideal point (u, v) meets under the map H;
+// false when it meets it behind the camera.
+bool rayOnPlane(const double H[3][3], double u, double v, double* x, double* y) {
+    const double a00 = H[0][0] - u * H[2][0], a01 = H[0][1] - u * H[2][1];
+    const double a10 = H[1][0] - v * H[2][0], a11 = H[1][1] - v * H[2][1];
+    const double b0 = u * H[2][2] - H[0][2], b1 = v * H[2][2] - H[1][2];
+    const double det = a00 * a11 - a01 * a10;
+    if (!(std::fabs(det) > 1e-300))
+        return false;
+    *x = (b0 * a11 - a01 * b1) / det;
+    *y = (a00 * b1 - b0 * a10) / det;
+    return H[2][0] * *x + H[2][1] * *y + H[2][2] > 0.0;
+}
+
+// Whether a pixel looking at plane points `at` (opening, middle, closing)
+// sees the drawing change: an edge crosses its way over the shutter, or
+// lies under it.
+bool informative(const MarkerPicture& picture, int level, const double at[3][2],
+                 double pixelUnits) {
+    float t[3][3];
+    for (int k = 0; k < 3; k++)
+        if (!pictureAt(picture.levels[level], picture.reach, at[k][0], at[k][1], t[k]))
+            return true;  // the way leaves the drawing
+    const float low = std::fmin(t[0][0], std::fmin(t[1][0], t[2][0]));
+    const float high = std::fmax(t[0][0], std::fmax(t[1][0], t[2][0]));
+    const double slope = std::hypot(t[1][1], t[1][2]) * pixelUnits;
+    return high - low > INFORMATIVE_CHANGE || slope > INFORMATIVE_CHANGE;
+}
+
+// Picks the frame's pixels that look at the drawn marker at the middle of
+// the shutter, on a grid over where it lies while the shutter is open: those
+// that see an edge of the drawing (they place it) densely, the others (they
+// give its light) sparsely, at most `sampleMax` in all.
 int pickSamples(FollowStorage& s, const CameraParam& camera, const FrameImage& frame,
-                const ShutterPose& pose, int sampleMax) {
+                const ShutterPose& pose, int level, double pixelUnits, int sampleMax) {
     const double r = s.picture.reach;
     const double corners[4][2] = {{-r, r}, {r, r}, {r, -r}, {-r, -r}};
     double x0 = frame.width, y0 = frame.height, x1 = -1.0, y1 = -1.0;
-    for (double t : {-0.5, 0.0, 0.5}) {
-        const Pose moment = poseInShutter(pose, t);
+    double H[3][3][3];
+    for (int m = 0; m < 3; m++) {
+        const Pose moment = poseInShutter(pose, 0.5 * (m - 1));
+        planeMapOf(camera, moment, H[m]);
         for (const auto& c : corners) {
             double ox, oy;
             if (!observedOf(camera, moment, c[0], c[1], &ox, &oy))
@@ -108,50 +162,50 @@ int pickSamples(FollowStorage& s, const CameraParam& camera, const FrameImage& f
             y1 = std::fmax(y1, oy);
         }
     }
-    x0 = std::fmax(x0, 0.0);
-    y0 = std::fmax(y0, 0.0);
+    x0 = std::ceil(std::fmax(x0, 0.0));
+    y0 = std::ceil(std::fmax(y0, 0.0));
     x1 = std::fmin(x1, frame.width - 1.0);
     y1 = std::fmin(y1, frame.height - 1.0);
     if (!(x1 > x0 && y1 > y0))
         return 0;
     const double area = (x1 - x0 + 1.0) * (y1 - y0 + 1.0);
-    const int stride = std::max(1, static_cast<int>(std::ceil(std::sqrt(area / sampleMax))));
-    // The middle pose's plane map, to keep the pixels that look at the drawing.
-    const Pose& middle = pose.middle;
-    double H[3][3];
-    for (int row = 0; row < 3; row++)
-        for (int c = 0; c < 3; c++) {
-            const int column = c == 2 ? 3 : c;
-            double sum = c == 2 ? camera.mat[row][3] : 0.0;
-            for (int k = 0; k < 3; k++)
-                sum += camera.mat[row][k] * middle.m[k][column];
-            H[row][c] = sum;
+    const int stride = std::max(
+        1, static_cast<int>(std::ceil(std::sqrt(area / (CANDIDATES_PER_SAMPLE * sampleMax)))));
+    // Twice over the grid: counting, then keeping every so many of each kind.
+    int edges = 0, flats = 0, keepEdge = 1, keepFlat = 1, count = 0;
+    for (int round = 0; round < 2; round++) {
+        int seenEdge = 0, seenFlat = 0;
+        for (int y = static_cast<int>(y0); y <= static_cast<int>(y1); y += stride) {
+            for (int x = static_cast<int>(x0); x <= static_cast<int>(x1); x += stride) {
+                double u, v, at[3][2];
+                arObservedToIdeal(camera.distFactor, x, y, &u, &v);
+                bool seen = true;
+                for (int m = 0; m < 3 && seen; m++)
+                    seen = rayOnPlane(H[m], u, v, &at[m][0], &at[m][1]);
+                if (!seen || !(std::fabs(at[1][0]) < r && std::fabs(at[1][1]) < r))
+                    continue;
+                const bool edge = informative(s.picture, level, at, pixelUnits);
+                if (round == 0) {
+                    edges += edge ? 1 : 0;
+                    flats += edge ? 0 : 1;
+                    continue;
+                }
+                const bool keep = edge ? seenEdge++ % keepEdge == 0 : seenFlat++ % keepFlat == 0;
+                if (!keep || count >= sampleMax)
+                    continue;
+                FollowSample& sample = s.samples[count++];
+                sample.ideal[0] = u;
+                sample.ideal[1] = v;
+                const unsigned char* p =
+                    frame.pixels + 4 * (static_cast<long>(y) * frame.width + x);
+                sample.light =
+                    (s.light.light[p[0]] + s.light.light[p[1]] + s.light.light[p[2]]) / 3.0f;
+            }
         }
-    int count = 0;
-    for (int y = static_cast<int>(std::ceil(y0)); y <= static_cast<int>(y1); y += stride) {
-        for (int x = static_cast<int>(std::ceil(x0)); x <= static_cast<int>(x1); x += stride) {
-            if (count >= FOLLOW_SAMPLE_MAX)
-                return count;
-            FollowSample& sample = s.samples[count];
-            arObservedToIdeal(camera.distFactor, x, y, &sample.ideal[0], &sample.ideal[1]);
-            // Solve H (px, py, 1) ~ (u, v, 1) for the plane point.
-            const double u = sample.ideal[0], v = sample.ideal[1];
-            const double a00 = H[0][0] - u * H[2][0], a01 = H[0][1] - u * H[2][1];
-            const double a10 = H[1][0] - v * H[2][0], a11 = H[1][1] - v * H[2][1];
-            const double b0 = u * H[2][2] - H[0][2], b1 = v * H[2][2] - H[1][2];
-            const double det = a00 * a11 - a01 * a10;
-            if (!(std::fabs(det) > 1e-300))
-                continue;
-            const double px = (b0 * a11 - a01 * b1) / det;
-            const double py = (a00 * b1 - b0 * a10) / det;
-            if (!(std::fabs(px) < r && std::fabs(py) < r) ||
-                !(H[2][0] * px + H[2][1] * py + H[2][2] > 0.0))
-                continue;
-            const unsigned char* p =
-                frame.pixels + 4 * (static_cast<long>(y) * frame.width + x);
-            sample.light = (s.light.light[p[0]] + s.light.light[p[1]] + s.light.light[p[2]]) / 3.0f;
-            count++;
-        }
+        const int flatRoom = std::max(1, std::min(flats, static_cast<int>(FLAT_SHARE * sampleMax)));
+        keepFlat = std::max(1, (flats + flatRoom - 1) / flatRoom);
+        const int edgeRoom = std::max(1, sampleMax - (flats + keepFlat - 1) / keepFlat);
+        keepEdge = std::max(1, (edges + edgeRoom - 1) / edgeRoom);
     }
     return count;
 }
@@ -236,30 +290,30 @@ double modelOf(const DrawnSample& d, const Light& light) {
     return light.dark * d.inside + light.contrast * d.value + light.beyond * (1.0 - d.inside);
 }
 
-// The weighted sum of squared differences.
-double weightedCost(const FollowStorage& s, int count, const Light& light) {
+// The robust scale of the differences: their median size as a standard
+// deviation, at least SCALE_SHARE_MIN of the contrast.
+double robustScale(FollowStorage& s, int count, const Light& light) {
+    for (int k = 0; k < count; k++)
+        s.scratch[k] = std::fabs(s.samples[k].light - modelOf(s.drawn[k], light));
+    std::nth_element(s.scratch.begin(), s.scratch.begin() + count / 2, s.scratch.begin() + count);
+    return std::fmax(1.4826 * s.scratch[count / 2], SCALE_SHARE_MIN * std::fabs(light.contrast));
+}
+
+// Tukey's cost of the differences at scale `scale` (each at most a sixth of
+// the cut squared), and their weights for the next step.
+double robustCost(FollowStorage& s, int count, const Light& light, double scale,
+                  bool weigh) {
+    const double cut = TUKEY * scale;
     double sum = 0.0;
     for (int k = 0; k < count; k++) {
         const double r = s.samples[k].light - modelOf(s.drawn[k], light);
-        sum += s.weights[k] * r * r;
+        const double q = r / cut;
+        const double inside = std::fabs(q) < 1.0 ? 1.0 - q * q : 0.0;
+        sum += cut * cut / 6.0 * (1.0 - inside * inside * inside);
+        if (weigh)
+            s.weights[k] = inside * inside;
     }
     return sum;
-}
-
-// Differences and Tukey's weights from their median size.
-void reweigh(FollowStorage& s, int count, const Light& light) {
-    for (int k = 0; k < count; k++) {
-        s.residuals[k] = s.samples[k].light - modelOf(s.drawn[k], light);
-        s.scratch[k] = std::fabs(s.residuals[k]);
-    }
-    std::nth_element(s.scratch.begin(), s.scratch.begin() + count / 2, s.scratch.begin() + count);
-    const double scale =
-        std::fmax(1.4826 * s.scratch[count / 2], SCALE_SHARE_MIN * std::fabs(light.contrast));
-    const double cut = TUKEY * scale;
-    for (int k = 0; k < count; k++) {
-        const double q = s.residuals[k] / cut;
-        s.weights[k] = std::fabs(q) < 1.0 ? (1.0 - q * q) * (1.0 - q * q) : 0.0;
-    }
 }
 
 int stepsFor(double streak, double softness) {
@@ -293,8 +347,11 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
                      s.drawn.data());
     std::fill(s.weights.begin(), s.weights.begin() + count, 1.0);
     light = fitLight(s, count);
-    reweigh(s, count, light);
+    // One scale for the pass, so that every step lowers one cost.
+    const double scale = robustScale(s, count, light);
+    double cost = robustCost(s, count, light, scale, true);
     light = fitLight(s, count);
+    cost = robustCost(s, count, light, scale, true);
     double damping = 1e-3;
     const double distance = std::sqrt(pose.middle.m[0][3] * pose.middle.m[0][3] +
                                       pose.middle.m[1][3] * pose.middle.m[1][3] +
@@ -330,7 +387,6 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
             A[m * ALIGN_VALUES + m] += pull;
             g[m] += pull * (want[i] - now[i]);
         }
-        const double cost = weightedCost(s, count, light);
         bool improved = false;
         double d[ALIGN_VALUES] = {};
         for (int attempt = 0; attempt < TRY_MAX && !improved; attempt++) {
@@ -346,7 +402,9 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
             drawAlongShutter(s.picture, level, camera.mat, trial, steps, s.samples.data(), count,
                              false, s.drawn.data());
             const Light trialLight = fitLight(s, count);
-            if (weightedCost(s, count, trialLight) < cost) {
+            const double trialCost = robustCost(s, count, trialLight, scale, false);
+            if (std::getenv("FOLLOW_TRACE")) std::fprintf(stderr, "  level %d steps %d n %d scale %.4f cost %.6g trial %.6g damping %.2g d %.2e %.2e %.2e %.3f %.3f %.3f | %.2e %.2e %.2e\n", level, steps, count, scale, cost, trialCost, damping, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8]);
+            if (trialCost < cost) {
                 pose = trial;
                 improved = true;
                 damping = std::fmax(damping / 3.0, 1e-7);
@@ -357,8 +415,7 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
         drawAlongShutter(s.picture, level, camera.mat, pose, steps, s.samples.data(), count, true,
                          s.drawn.data());
         light = fitLight(s, count);
-        reweigh(s, count, light);
-        light = fitLight(s, count);
+        cost = robustCost(s, count, light, scale, true);
         if (!improved)
             return true;  // no step lowers the differences: a minimum
         const double turn = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
@@ -425,11 +482,12 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
     int count = 0;
     bool settled = false;
     for (const AlignPass& pass : PASSES) {
+        if (std::getenv("FINE_ONLY") && &pass == &PASSES[0]) continue;
         const double scale = pixelsPerUnit(camera, pose.middle, storage.picture.width);
         if (!(scale > 0.0))
             return out;
         const int level = levelFor(storage.picture, scale, pass.softness);
-        count = pickSamples(storage, camera, frame, pose, pass.sampleMax);
+        count = pickSamples(storage, camera, frame, pose, level, 1.0 / scale, pass.sampleMax);
         if (count < 16)
             return out;
         const int steps = stepsFor(shutterStreak(pose, camera.mat, storage.picture.width),

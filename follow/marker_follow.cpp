@@ -46,6 +46,25 @@ void MarkerFollow::remember(long frame, const Pose& pose) {
     last_[0].pose = pose;
 }
 
+bool MarkerFollow::smeared(long frame, const Pose& pose, double rampWidth) const {
+    if (rampWidth > FOLLOW_SMEAR_WIDTH)
+        return true;
+    ShutterMotion perFrame;
+    if (!(rampWidth > FOLLOW_BLUR_WIDTH) || last_[0].frame != frame - 1 || !frameMotion(&perFrame))
+        return false;
+    const ShutterPose expected{pose, scaledMotion(perFrame, shutterShare_)};
+    return shutterStreak(expected, camera_.mat, storage_->picture.width) > FOLLOW_SMEAR_WIDTH;
+}
+
+void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFrame) {
+    const double expectedStreak =
+        shutterStreak({fit.pose, perFrame}, camera_.mat, storage_->picture.width);
+    if (fit.ok && expectedStreak > FOLLOW_SMEAR_WIDTH) {
+        const double share = std::fmin(1.0, fit.outcome.streak / expectedStreak);
+        shutterShare_ += SHARE_LEARNING * (share - shutterShare_);
+    }
+}
+
 void MarkerFollow::found(long frame, const Pose& pose) {
     remember(frame, pose);
 }
@@ -95,6 +114,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     if (frameMotion(&perFrame)) {
         start.motion = scaledMotion(perFrame, shutterShare_);
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+        learnShutter(fit, perFrame);
     } else {
         // No motion to go by: the smear across or along the picture, as
         // wide as the ramps; the better of the two.
@@ -126,15 +146,7 @@ FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
         start.middle = movePose(last_[0].pose, d);
         start.motion = scaledMotion(perFrame, shutterShare_);
         fit = alignFrom(image, start, start.motion, limits_.turnMax);
-        if (fit.ok) {
-            // What the fit says of the shutter's share of the frame.
-            const double expectedStreak =
-                shutterStreak({fit.pose, perFrame}, camera_.mat, storage_->picture.width);
-            if (expectedStreak > 4.0) {
-                const double share = std::fmin(1.0, fit.outcome.streak / expectedStreak);
-                shutterShare_ += SHARE_LEARNING * (share - shutterShare_);
-            }
-        }
+        learnShutter(fit, perFrame);
     } else {
         fit = alignFrom(image, start, start.motion, limits_.turnMax);
     }

@@ -9,8 +9,11 @@
 #include "image/transfer_curve.h"
 
 // A found marker whose sides' ramps are wider than this (pixels) is smeared:
-// its pose is aligned on the frame's light.
+// its pose is aligned on the frame's light. So is one whose ramps are wider
+// than FOLLOW_BLUR_WIDTH when the motion of the frames before says its
+// corners streak further than FOLLOW_SMEAR_WIDTH over the shutter.
 inline constexpr double FOLLOW_SMEAR_WIDTH = 4.0;
+inline constexpr double FOLLOW_BLUR_WIDTH = 2.5;
 // Most frames after the last one with a pose that a pose is predicted for.
 inline constexpr int FOLLOW_GAP_MAX = 3;
 
@@ -51,6 +54,9 @@ class MarkerFollow {
                                                 TransferCurve curve);
     ~MarkerFollow();
 
+    // Whether frame `frame`'s marker, found with `pose` and sides' ramps
+    // `rampWidth` wide, is smeared (see FOLLOW_SMEAR_WIDTH).
+    bool smeared(long frame, const Pose& pose, double rampWidth) const;
     // Frame `frame`'s marker was found and its pose fitted, sharp: it is
     // remembered for the frames after it.
     void found(long frame, const Pose& pose);
@@ -79,6 +85,8 @@ class MarkerFollow {
     // The motion a frame apart, from the last two remembered poses; false
     // when there are none.
     bool frameMotion(ShutterMotion* motion) const;
+    // Learns the shutter's share of the frame from a fit's streak.
+    void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
 
     CameraParam camera_{};
     FollowLimits limits_{};

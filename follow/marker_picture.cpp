@@ -67,8 +67,10 @@ void drawMarkerPicture(const unsigned char* cells, double width, TransferCurve c
                        MarkerPicture& picture) {
     float cellLight[PICTURE_CELLS * PICTURE_CELLS];
     for (int k = 0; k < PICTURE_CELLS * PICTURE_CELLS; k++) {
-        const double grey = (cells[3 * k] + cells[3 * k + 1] + cells[3 * k + 2]) / (3.0 * 255.0);
-        cellLight[k] = static_cast<float>(transferDecode(curve, grey));
+        double light = 0.0;
+        for (int c = 0; c < 3; c++)
+            light += transferDecode(curve, cells[3 * k + c] / 255.0) / 3.0;
+        cellLight[k] = static_cast<float>(light);
     }
     picture.width = width;
     picture.reach = width * (0.5 + PICTURE_MARGIN_SHARE);

@@ -22,6 +22,11 @@ constexpr double CORNER_SHARE = 0.05;
 // A ramp's profile reaches this share of the side's length each way: the
 // border is a quarter of it, the white margin of a print about as wide.
 constexpr double RAMP_REACH_SHARE = 0.2;
+// Ramps wider than this (pixels) tell whether they are symmetric in light or
+// in the levels; they are taken to be in light when their asymmetry there is
+// at most this share of the one in the levels.
+constexpr double SKEW_WIDTH_MIN = 2.5;
+constexpr double LIGHT_SKEW_SHARE = 0.5;
 // Spacing of the measured points along a side, pixels.
 constexpr double POINT_SPACING = 1.0;
 // Fewest points a side needs to be refitted.
@@ -225,25 +230,29 @@ double medianWidth(const EdgeProbe* probes, int count) {
     return widths[n / 2];
 }
 
-// The side's edge points (ideal coordinates) from its probes: at the ramp's
-// middle in linear light (`inLight`) or in the levels; a sharp edge in the
-// levels, or one whose ramp could not be measured there, from the short
-// profile. Returns how many.
+// How a side's edge points are placed.
+enum class EdgeRule {
+    Short,   // sharp: the short profile (arEdgeAcross)
+    Levels,  // smeared: each ramp's middle in the levels
+    Light,   // blurred in light: each ramp's middle in linear light
+};
+
+// The side's edge points (ideal coordinates) from its probes, by `rule`.
+// Returns how many.
 int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgeProbe* probes,
-               int count, bool inLight, ImagePoint* points) {
+               int count, EdgeRule rule, ImagePoint* points) {
     int measured = 0;
     for (int k = 0; k < count; k++) {
         const EdgeProbe& probe = probes[k];
         double t = 0.0;
-        if (inLight) {
-            if (!probe.measured) {
+        if (rule == EdgeRule::Short) {
+            if (arEdgeAcross(frame, probe.origin, probe.normal, &t) < 0) {
                 continue;
             }
-            t = probe.ramp.lightEdge;
-        } else if (probe.measured && probe.ramp.width > EDGE_SHARP_WIDTH) {
-            t = probe.ramp.levelEdge;
-        } else if (arEdgeAcross(frame, probe.origin, probe.normal, &t) < 0) {
+        } else if (!probe.measured) {
             continue;
+        } else {
+            t = rule == EdgeRule::Light ? probe.ramp.lightEdge : probe.ramp.levelEdge;
         }
         ImagePoint& p = points[measured++];
         arObservedToIdeal(distFactor, probe.origin.x + t * probe.normal.x,
@@ -252,21 +261,21 @@ int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgePr
     return measured;
 }
 
-// Whether the marker's ramps are more symmetric in linear light than in the
-// levels, over all its measured probes.
+// Whether the marker's ramps wide enough to tell (SKEW_WIDTH_MIN) are
+// clearly more symmetric in linear light than in the levels.
 bool rampsInLight(const EdgeRefineStorage& storage) {
     double level = 0.0;
     double light = 0.0;
     for (int i = 0; i < 4; i++) {
         for (int k = 0; k < storage.probeCount[i]; k++) {
             const EdgeProbe& probe = storage.probes[i][k];
-            if (probe.measured) {
+            if (probe.measured && probe.ramp.width > SKEW_WIDTH_MIN) {
                 level += probe.ramp.levelSkew;
                 light += probe.ramp.lightSkew;
             }
         }
     }
-    return light < level;
+    return light < LIGHT_SKEW_SHARE * level;
 }
 
 // Weighted total least squares line through the points; false when they do
@@ -358,6 +367,8 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         centre.y += 0.25 * vertices[i].y;
     }
     ImagePoint outward[4];
+    double widths[4];
+    bool smeared[4];
     double widest = 0.0;
     for (int i = 0; i < 4; i++) {
         const EdgeLine& plain = edgeLines[i];
@@ -366,7 +377,9 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         outward[i] = {sign * plain.a, sign * plain.b};
         storage.probeCount[i] = probeSide(frame, distFactor, storage.light, vertices[i],
                                           vertices[(i + 1) % 4], outward[i], storage.probes[i]);
-        widest = std::fmax(widest, medianWidth(storage.probes[i], storage.probeCount[i]));
+        widths[i] = medianWidth(storage.probes[i], storage.probeCount[i]);
+        smeared[i] = widths[i] > EDGE_SHARP_WIDTH;
+        widest = std::fmax(widest, widths[i]);
     }
     if (rampWidth != nullptr) {
         *rampWidth = widest;
@@ -379,10 +392,13 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         refined[i] = plain;
         const ImagePoint from = vertices[i];
         const ImagePoint to = vertices[(i + 1) % 4];
+        const EdgeRule rule = inLight && widths[i] > SKEW_WIDTH_MIN
+                                  ? EdgeRule::Light
+                                  : (smeared[i] ? EdgeRule::Levels : EdgeRule::Short);
         const int count = edgePoints(frame, distFactor, storage.probes[i], storage.probeCount[i],
-                                     inLight, storage.points);
-        const double shiftMax = std::fmax(
-            EDGE_SHIFT_MAX, 0.75 * medianWidth(storage.probes[i], storage.probeCount[i]) + 1.0);
+                                     rule, storage.points);
+        const double shiftMax =
+            smeared[i] ? std::fmax(EDGE_SHIFT_MAX, 0.75 * widths[i] + 1.0) : EDGE_SHIFT_MAX;
         EdgeLine line;
         if (count < SIDE_POINTS_MIN || !fitRobust(storage, count, &line) ||
             !(distance(line, from) <= shiftMax && distance(line, to) <= shiftMax)) {

@@ -17,9 +17,9 @@ inline constexpr double EDGE_CONTRAST_MIN = 60.0;
 // line is not trusted; the plain line stays. A smeared side may move further:
 // its threshold line lies near the dark end of its ramp.
 inline constexpr double EDGE_SHIFT_MAX = 2.5;
-// A ramp at most this wide (pixels, 10 % to 90 %) that is symmetric in the
-// levels is a sharp edge, measured on the short profile of EDGE_PROFILE_HALF.
-inline constexpr double EDGE_SHARP_WIDTH = 3.0;
+// A side whose ramps are at most this wide (pixels, 10 % to 90 %, their
+// median) is sharp: measured on the short profile of EDGE_PROFILE_HALF.
+inline constexpr double EDGE_SHARP_WIDTH = 4.0;
 
 // Where one edge point is measured: on the plain side, across it.
 struct EdgeProbe {
@@ -50,13 +50,15 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // inside) and are replaced in place. For each side, grey profiles (blue +
 // green + red, bilinear) are read across the side in observed coordinates at
 // up to EDGE_REFINE_POINT_MAX points between its corners, clear of them (and
-// of the ramps of the sides beside them), each as long as its ramp needs;
-// the edge lies at the middle of the ramp (arMeasureRamp): in linear light,
-// where a blur leaves it, unless the marker's ramps are more symmetric in
-// the picture's levels (a picture blurred after encoding). A sharp edge
-// symmetric in the levels is measured on a short profile: where the
-// intensity crosses halfway between the local dark and light levels, then
-// from the profile's area about it (arEdgeAcross). The points go back to
+// of the ramps of the sides beside them), and the ramp across each is
+// measured (arMeasureRamp). When the marker's ramps of more than 2.5 pixels
+// are clearly more symmetric in linear light than in the levels (a blur
+// gathers light), the edge of each such side lies at its ramps' middle in
+// linear light. Otherwise (the picture blurred after encoding, or too sharp
+// to tell), on a sharp side (EDGE_SHARP_WIDTH) it lies where the intensity
+// crosses halfway between the local dark and light levels, then from the
+// profile's area about it (arEdgeAcross, a short profile), and on a smeared
+// side at its ramps' middle in the levels. The points go back to
 // ideal coordinates through the lens model `distFactor` and a line is fitted
 // to them with weights that shrink for points off the line. A side with
 // fewer than four points, or whose refined line leaves the plain one by more

@@ -1,6 +1,8 @@
 #include "track/tracker.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <new>
 #include <optional>
 
@@ -165,11 +167,12 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     CameraKey key{};
     int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
     FrameRecord record = markerRecord(found, markers);
-    // A marker whose edges are smeared gives a pose the scene is not anchored on.
-    const bool sharp = record.status == FrameStatus::Marker &&
-                       markers[state.chosenMarker].rampWidth <= FOLLOW_SMEAR_WIDTH;
+    // A marker whose edges are smeared gives a pose the scene is not anchored
+    // on, unless its drawing was aligned with the frame.
+    bool sharp = record.status == FrameStatus::Marker &&
+                 markers[state.chosenMarker].rampWidth <= FOLLOW_SMEAR_WIDTH;
     if (follower != nullptr)
-        followFrame(frame, markers, record, found, key);
+        sharp = followFrame(frame, markers, record, found, key);
     if (sceneBridge != nullptr)
         bridgeFrame(frame, sharp, record, found, key);
     return appendRow(found, key, record);
@@ -242,28 +245,29 @@ void Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& reco
     record.error = fit.error;
 }
 
-void Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers,
+bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers,
                           FrameRecord& record, int& found, CameraKey& key) {
     const long index = frames->count;
     if (record.status == FrameStatus::Marker) {
         const double ramp = markers[state.chosenMarker].rampWidth;
-        if (ramp <= FOLLOW_SMEAR_WIDTH) {
+        if (std::getenv("FOLLOW_DEBUG")) std::fprintf(stderr, "frame %ld ramp %.2f\n", index, ramp);
+        if (!follower->smeared(index, state.cameraPose, ramp)) {
             follower->found(index, state.cameraPose);
-            return;
+            return true;
         }
         const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramp);
         const std::optional<CameraKey> values =
             fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
-        if (values) {
-            state.cameraPose = fit.pose;
-            key = *values;
-        }
-        return;
+        if (!values)
+            return false;
+        state.cameraPose = fit.pose;
+        key = *values;
+        return true;
     }
     const FollowFit fit = follower->follow(index, frame);
     const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
     if (!values)
-        return;
+        return false;
     key = *values;
     found = 1;
     state.cameraPose = fit.pose;
@@ -287,6 +291,7 @@ void Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers,
     }
     record.error = fit.outcome.residual;
     record.points = fit.outcome.samples;
+    return false;
 }
 
 TrackStatus Tracker::appendRow(int found, const CameraKey& key, const FrameRecord& record) {

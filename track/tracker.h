@@ -144,11 +144,13 @@ class Tracker {
     // The frame's record from the marker chosen in it, if any.
     FrameRecord markerRecord(int found, const MarkerInfo* markers) const;
     // With --follow: aligns a smeared marker's pose, or a lost (or held)
-    // frame's, on the frame; takes what the follower accepts.
-    void followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+    // frame's, on the frame; takes what the follower accepts. True for a
+    // marker frame whose pose is sharp or aligned: one to anchor the scene on.
+    bool followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                      int& found, CameraKey& key);
     // With --bridge: follows the scene into `frame`, re-anchors it on a
-    // marker frame whose edges are sharp and fills a lost one's camera from it.
+    // marker frame whose pose is sharp (`sharp`) and fills a lost one's
+    // camera from it.
     void bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record, int& found,
                      CameraKey& key);
     // Appends the key row and the frame's record.

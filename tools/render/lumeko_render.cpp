@@ -95,6 +95,8 @@ const char* const HELP =
     "                       comes back; pan: moving sideways and turning, so the\n"
     "                       marker leaves the picture for the middle half of the\n"
     "                       clip and comes back, the table always in view;\n"
+    "                       sway: swinging the aim from side to side across the\n"
+    "                       marker, fast between the turns;\n"
     "                       still: one view given by --position\n"
     "  --frames N           number of frames (default 90; 1 for still)\n"
     "  --distance D         base camera distance (default 5 x marker width)\n"
