@@ -37,6 +37,10 @@ constexpr double INFORMATIVE_CHANGE = 0.02;
 // that see no edge.
 constexpr double CANDIDATES_PER_SAMPLE = 6.0;
 constexpr double FLAT_SHARE = 0.15;
+// The streak lengths (shares of the longest) and directions (over half a
+// turn) a motion search tries.
+constexpr double SEARCH_LENGTHS[] = {0.5, 0.75, 1.0, 1.3};
+constexpr int SEARCH_DIRECTIONS = 8;
 // Tries of a damped step before the pass gives up improving.
 constexpr int TRY_MAX = 6;
 
@@ -504,4 +508,47 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
     out.streak = shutterStreak(pose, camera.mat, storage.picture.width);
     measureMatch(storage, count, light, out);
     return out;
+}
+
+ShutterMotion searchMotion(FollowStorage& storage, const CameraParam& camera,
+                           const FrameImage& frame, const Pose& pose, double longest) {
+    const AlignPass& pass = PASSES[0];
+    ShutterMotion best{};
+    const double scale = pixelsPerUnit(camera, pose, storage.picture.width);
+    if (!(scale > 0.0))
+        return best;
+    const int level = levelFor(storage.picture, scale, pass.softness);
+    const int count =
+        pickSamples(storage, camera, frame, ShutterPose{pose, {}}, level, 1.0 / scale,
+                    pass.sampleMax);
+    if (count < 16)
+        return best;
+    std::fill(storage.weights.begin(), storage.weights.begin() + count, 1.0);
+    const double f = camera.mat[0][0];
+    double bestCost = -1.0;
+    for (const double share : SEARCH_LENGTHS) {
+        const double length = share * longest;
+        const int steps = stepsFor(length, pass.softness);
+        for (int direction = 0; direction < SEARCH_DIRECTIONS; direction++) {
+            const double angle = M_PI * direction / SEARCH_DIRECTIONS;
+            ShutterPose tried{pose, {}};
+            // A turn about the camera's y axis sweeps the picture along x,
+            // one about its x axis along y.
+            tried.motion.turn[0] = -length * std::sin(angle) / f;
+            tried.motion.turn[1] = length * std::cos(angle) / f;
+            drawAlongShutter(storage.picture, level, camera.mat, tried, steps,
+                             storage.samples.data(), count, false, storage.drawn.data());
+            const Light light = fitLight(storage, count);
+            double cost = 0.0;
+            for (int k = 0; k < count; k++) {
+                const double r = storage.samples[k].light - modelOf(storage.drawn[k], light);
+                cost += r * r;
+            }
+            if (bestCost < 0.0 || cost < bestCost) {
+                bestCost = cost;
+                best = tried.motion;
+            }
+        }
+    }
+    return best;
 }

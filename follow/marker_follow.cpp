@@ -9,6 +9,9 @@ namespace {
 
 // How fast the shutter's share of a frame follows what the fits measure.
 constexpr double SHARE_LEARNING = 0.3;
+// How much of the change in speed over the last three frames a prediction
+// carries on.
+constexpr double ACCELERATION_TRUST = 0.7;
 
 // The angle between the rotations of two poses, radians.
 double turnBetween(const Pose& a, const Pose& b) {
@@ -39,20 +42,72 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     return follow;
 }
 
-void MarkerFollow::remember(long frame, const Pose& pose) {
-    if (last_[0].frame >= 0 && last_[0].frame < frame)
+
+void MarkerFollow::remember(long frame, const Pose& pose, const ShutterMotion* motion) {
+    if (last_[0].frame >= 0 && last_[0].frame < frame) {
+        last_[2] = last_[1];
         last_[1] = last_[0];
+    }
     last_[0].frame = frame;
     last_[0].pose = pose;
+    last_[0].moving = motion != nullptr;
+    if (motion != nullptr)
+        last_[0].motion = *motion;
+}
+
+void MarkerFollow::found(long frame, const Pose& pose) {
+    remember(frame, pose, nullptr);
+}
+
+void MarkerFollow::forget() {
+    for (Remembered& r : last_)
+        r = Remembered{};
+}
+
+bool MarkerFollow::predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const {
+    const Remembered& a = last_[0];
+    const Remembered& b = last_[1];
+    const Remembered& c = last_[2];
+    if (a.frame < 0 || frame <= a.frame || frame - a.frame > FOLLOW_GAP_MAX)
+        return false;
+    const double ahead = static_cast<double>(frame - a.frame);
+    ShutterMotion velocity{}, step{};
+    if (b.frame >= 0 && a.frame - b.frame <= FOLLOW_GAP_MAX) {
+        // The speed between the last two, and its change since the one before.
+        velocity = scaledMotion(motionBetween(b.pose, a.pose), 1.0 / (a.frame - b.frame));
+        step = scaledMotion(velocity, ahead);
+        if (c.frame >= 0 && b.frame - c.frame == 1 && a.frame - b.frame == 1) {
+            const ShutterMotion before = motionBetween(c.pose, b.pose);
+            for (int k = 0; k < 3; k++) {
+                const double turn = ACCELERATION_TRUST * (velocity.turn[k] - before.turn[k]);
+                const double shift = ACCELERATION_TRUST * (velocity.shift[k] - before.shift[k]);
+                step.turn[k] += turn * 0.5 * ahead * (ahead + 1.0);
+                step.shift[k] += shift * 0.5 * ahead * (ahead + 1.0);
+                velocity.turn[k] += turn * (ahead + 0.5);
+                velocity.shift[k] += shift * (ahead + 0.5);
+            }
+        }
+    } else if (a.moving) {
+        // One frame, aligned: the speed its smear shows.
+        velocity = scaledMotion(a.motion, 1.0 / shutterShare_);
+        step = scaledMotion(velocity, ahead);
+    }
+    const double d[6] = {step.turn[0],  step.turn[1],  step.turn[2],
+                         step.shift[0], step.shift[1], step.shift[2]};
+    start->middle = movePose(a.pose, d);
+    start->motion = scaledMotion(velocity, shutterShare_);
+    *perFrame = velocity;
+    return true;
 }
 
 bool MarkerFollow::smeared(long frame, const Pose& pose, double rampWidth) const {
     if (rampWidth > FOLLOW_SMEAR_WIDTH)
         return true;
+    ShutterPose expected;
     ShutterMotion perFrame;
-    if (!(rampWidth > FOLLOW_BLUR_WIDTH) || last_[0].frame != frame - 1 || !frameMotion(&perFrame))
+    if (!(rampWidth > FOLLOW_BLUR_WIDTH) || !predict(frame, &expected, &perFrame))
         return false;
-    const ShutterPose expected{pose, scaledMotion(perFrame, shutterShare_)};
+    expected.middle = pose;
     return shutterStreak(expected, camera_.mat, storage_->picture.width) > FOLLOW_SMEAR_WIDTH;
 }
 
@@ -65,24 +120,6 @@ void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFr
     }
 }
 
-void MarkerFollow::found(long frame, const Pose& pose) {
-    remember(frame, pose);
-}
-
-void MarkerFollow::forget() {
-    last_[0] = Remembered{};
-    last_[1] = Remembered{};
-}
-
-bool MarkerFollow::frameMotion(ShutterMotion* motion) const {
-    if (last_[0].frame < 0 || last_[1].frame < 0)
-        return false;
-    const long apart = last_[0].frame - last_[1].frame;
-    if (apart <= 0 || apart > FOLLOW_GAP_MAX)
-        return false;
-    *motion = scaledMotion(motionBetween(last_[1].pose, last_[0].pose), 1.0 / apart);
-    return true;
-}
 
 bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double turnMax) const {
     const double paper = o.dark + o.contrast;
@@ -111,46 +148,29 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
-    if (frameMotion(&perFrame)) {
-        start.motion = scaledMotion(perFrame, shutterShare_);
+    if (predict(frame, &start, &perFrame)) {
+        start.middle = pose;
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
         learnShutter(fit, perFrame);
     } else {
-        // No motion to go by: the smear across or along the picture, as
-        // wide as the ramps; the better of the two.
-        const double f = camera_.mat[0][0];
-        for (int across = 0; across < 2; across++) {
-            ShutterPose guess = start;
-            guess.motion.turn[0] = across == 1 ? rampWidth / f : 0.0;
-            guess.motion.turn[1] = across == 0 ? rampWidth / f : 0.0;
-            const FollowFit tried = alignFrom(image, guess, guess.motion, limits_.smearTurnMax);
-            if (across == 0 || (tried.ok && (!fit.ok || tried.outcome.residual <
-                                                            fit.outcome.residual)))
-                fit = tried;
-        }
+        // No motion to go by: the streak, about as long as the ramps are
+        // wide, that matches best.
+        start.motion = searchMotion(*storage_, camera_, image, pose, rampWidth);
+        fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     }
-    remember(frame, fit.ok ? fit.pose : pose);
+    remember(frame, fit.ok ? fit.pose : pose, fit.ok ? &fit.outcome.pose.motion : nullptr);
     return fit;
 }
 
 FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
     FollowFit fit;
-    if (last_[0].frame < 0 || frame - last_[0].frame > FOLLOW_GAP_MAX)
-        return fit;
-    ShutterPose start{last_[0].pose, {}};
+    ShutterPose start;
     ShutterMotion perFrame;
-    if (frameMotion(&perFrame)) {
-        const ShutterMotion ahead = scaledMotion(perFrame, static_cast<double>(frame - last_[0].frame));
-        const double d[6] = {ahead.turn[0],  ahead.turn[1],  ahead.turn[2],
-                             ahead.shift[0], ahead.shift[1], ahead.shift[2]};
-        start.middle = movePose(last_[0].pose, d);
-        start.motion = scaledMotion(perFrame, shutterShare_);
-        fit = alignFrom(image, start, start.motion, limits_.turnMax);
-        learnShutter(fit, perFrame);
-    } else {
-        fit = alignFrom(image, start, start.motion, limits_.turnMax);
-    }
+    if (!predict(frame, &start, &perFrame))
+        return fit;
+    fit = alignFrom(image, start, start.motion, limits_.turnMax);
+    learnShutter(fit, perFrame);
     if (fit.ok)
-        remember(frame, fit.pose);
+        remember(frame, fit.pose, &fit.outcome.pose.motion);
     return fit;
 }

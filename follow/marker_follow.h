@@ -76,21 +76,24 @@ class MarkerFollow {
     struct Remembered {
         long frame = -1;
         Pose pose{};
+        ShutterMotion motion{};  // over the shutter, when aligned
+        bool moving = false;
     };
     // Aligns from `start`, tries `expected` as the motion; the fit taken, if any.
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
                         const ShutterMotion& expected, double turnMax);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
-    void remember(long frame, const Pose& pose);
-    // The motion a frame apart, from the last two remembered poses; false
-    // when there are none.
-    bool frameMotion(ShutterMotion* motion) const;
+    void remember(long frame, const Pose& pose, const ShutterMotion* motion);
+    // The pose and the motion over the shutter predicted for frame `frame`
+    // from the frames before (their speed and its change), and the motion a
+    // frame apart there; false when they give none.
+    bool predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const;
     // Learns the shutter's share of the frame from a fit's streak.
     void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
 
     CameraParam camera_{};
     FollowLimits limits_{};
     std::unique_ptr<FollowStorage> storage_;
-    Remembered last_[2];   // the last pose and the one before
+    Remembered last_[3];  // the last poses, the latest first
     double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
 };
