@@ -37,10 +37,6 @@ constexpr double INFORMATIVE_CHANGE = 0.02;
 // that see no edge.
 constexpr double CANDIDATES_PER_SAMPLE = 6.0;
 constexpr double FLAT_SHARE = 0.15;
-// The streak lengths (shares of the longest) and directions (over half a
-// turn) a motion search tries.
-constexpr double SEARCH_LENGTHS[] = {0.5, 0.75, 1.0, 1.3};
-constexpr int SEARCH_DIRECTIONS = 8;
 // Tries of a damped step before the pass gives up improving.
 constexpr int TRY_MAX = 6;
 
@@ -510,44 +506,35 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
     return out;
 }
 
-ShutterMotion searchMotion(FollowStorage& storage, const CameraParam& camera,
-                           const FrameImage& frame, const Pose& pose, double longest) {
+int bestCandidate(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
+                  const ShutterPose* candidates, int count) {
     const AlignPass& pass = PASSES[0];
-    ShutterMotion best{};
-    const double scale = pixelsPerUnit(camera, pose, storage.picture.width);
+    const double scale = pixelsPerUnit(camera, candidates[0].middle, storage.picture.width);
     if (!(scale > 0.0))
-        return best;
+        return 0;
     const int level = levelFor(storage.picture, scale, pass.softness);
-    const int count =
-        pickSamples(storage, camera, frame, ShutterPose{pose, {}}, level, 1.0 / scale,
-                    pass.sampleMax);
-    if (count < 16)
-        return best;
-    std::fill(storage.weights.begin(), storage.weights.begin() + count, 1.0);
-    const double f = camera.mat[0][0];
+    const int samples = pickSamples(storage, camera, frame, candidates[0], level, 1.0 / scale,
+                                    pass.sampleMax);
+    if (samples < 16)
+        return 0;
+    std::fill(storage.weights.begin(), storage.weights.begin() + samples, 1.0);
+    int best = 0;
     double bestCost = -1.0;
-    for (const double share : SEARCH_LENGTHS) {
-        const double length = share * longest;
-        const int steps = stepsFor(length, pass.softness);
-        for (int direction = 0; direction < SEARCH_DIRECTIONS; direction++) {
-            const double angle = M_PI * direction / SEARCH_DIRECTIONS;
-            ShutterPose tried{pose, {}};
-            // A turn about the camera's y axis sweeps the picture along x,
-            // one about its x axis along y.
-            tried.motion.turn[0] = -length * std::sin(angle) / f;
-            tried.motion.turn[1] = length * std::cos(angle) / f;
-            drawAlongShutter(storage.picture, level, camera.mat, tried, steps,
-                             storage.samples.data(), count, false, storage.drawn.data());
-            const Light light = fitLight(storage, count);
-            double cost = 0.0;
-            for (int k = 0; k < count; k++) {
-                const double r = storage.samples[k].light - modelOf(storage.drawn[k], light);
-                cost += r * r;
-            }
-            if (bestCost < 0.0 || cost < bestCost) {
-                bestCost = cost;
-                best = tried.motion;
-            }
+    for (int c = 0; c < count; c++) {
+        const int steps = stepsFor(shutterStreak(candidates[c], camera.mat, storage.picture.width),
+                                   pass.softness);
+        drawAlongShutter(storage.picture, level, camera.mat, candidates[c], steps,
+                         storage.samples.data(), samples, false, storage.drawn.data());
+        const Light light = fitLight(storage, samples);
+        double cost = 0.0;
+        for (int k = 0; k < samples; k++) {
+            const double r = storage.samples[k].light - modelOf(storage.drawn[k], light);
+            cost += r * r;
+        }
+        // Ink darker than paper, or the drawing is no marker.
+        if (light.contrast > 0.0 && (bestCost < 0.0 || cost < bestCost)) {
+            bestCost = cost;
+            best = c;
         }
     }
     return best;

@@ -33,10 +33,9 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
                          const FrameImage& frame, const ShutterPose& start,
                          const ShutterMotion& expected);
 
-// The motion over the shutter, among streaks of `longest` pixels and shorter
-// in eight directions across the picture (the camera turning), that makes the
-// marker drawn along it at `pose` match the frame best, coarsely: where a
-// smeared marker is found with no frames before it to tell its motion. The
-// blur shows a streak's length and direction, not which way it ran.
-ShutterMotion searchMotion(FollowStorage& storage, const CameraParam& camera,
-                           const FrameImage& frame, const Pose& pose, double longest);
+// Which of `count` candidate poses and motions (at least one) makes the
+// marker drawn along it match the frame best, coarsely (the drawing about
+// 2.5 pixels soft, on the samples of the first candidate): a wider reach
+// than alignMarker's steps, for a start that may be far off.
+int bestCandidate(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
+                  const ShutterPose* candidates, int count);

@@ -1,6 +1,7 @@
 #include "follow/marker_follow.h"
 
 #include <cmath>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -12,6 +13,12 @@ constexpr double SHARE_LEARNING = 0.3;
 // How much of the change in speed over the last three frames a prediction
 // carries on.
 constexpr double ACCELERATION_TRUST = 0.7;
+// Where a followed frame's search starts: shares of the frame's predicted
+// motion further along (or back), and of the predicted streak's length.
+constexpr double SPEED_SHARES[] = {0.0, -0.25, 0.25, -0.5, 0.5};
+constexpr double STREAK_SHARES[] = {1.0, 0.6, 1.5};
+// Directions of a streak searched for, over half a turn.
+constexpr int STREAK_DIRECTIONS = 8;
 
 // The angle between the rotations of two poses, radians.
 double turnBetween(const Pose& a, const Pose& b) {
@@ -154,8 +161,21 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
         learnShutter(fit, perFrame);
     } else {
         // No motion to go by: the streak, about as long as the ramps are
-        // wide, that matches best.
-        start.motion = searchMotion(*storage_, camera_, image, pose, rampWidth);
+        // wide, that matches best, in eight directions across the picture
+        // (the camera turning about its x or y axis sweeps it along y or x).
+        ShutterPose candidates[std::size(STREAK_SHARES) * STREAK_DIRECTIONS];
+        int count = 0;
+        const double f = camera_.mat[0][0];
+        for (const double share : STREAK_SHARES) {
+            for (int direction = 0; direction < STREAK_DIRECTIONS; direction++) {
+                const double angle = M_PI * direction / STREAK_DIRECTIONS;
+                ShutterPose& c = candidates[count++];
+                c = start;
+                c.motion.turn[0] = -share * rampWidth * std::sin(angle) / f;
+                c.motion.turn[1] = share * rampWidth * std::cos(angle) / f;
+            }
+        }
+        start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     }
     remember(frame, fit.ok ? fit.pose : pose, fit.ok ? &fit.outcome.pose.motion : nullptr);
@@ -168,6 +188,19 @@ FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
     ShutterMotion perFrame;
     if (!predict(frame, &start, &perFrame))
         return fit;
+    // The speed is the least sure of the prediction: places along the way
+    // and streak lengths about it, the best to start from.
+    ShutterPose candidates[std::size(SPEED_SHARES) * std::size(STREAK_SHARES)];
+    int count = 0;
+    for (const double along : SPEED_SHARES) {
+        for (const double streak : STREAK_SHARES) {
+            const ShutterMotion move = scaledMotion(perFrame, along);
+            const double d[6] = {move.turn[0],  move.turn[1],  move.turn[2],
+                                 move.shift[0], move.shift[1], move.shift[2]};
+            candidates[count++] = {movePose(start.middle, d), scaledMotion(start.motion, streak)};
+        }
+    }
+    start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
     fit = alignFrom(image, start, start.motion, limits_.turnMax);
     learnShutter(fit, perFrame);
     if (fit.ok)
