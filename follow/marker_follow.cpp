@@ -112,10 +112,23 @@ bool MarkerFollow::smeared(long frame, const Pose& pose, double rampWidth) const
         return true;
     ShutterPose expected;
     ShutterMotion perFrame;
-    if (!(rampWidth > FOLLOW_BLUR_WIDTH) || !predict(frame, &expected, &perFrame))
+    // Only footage whose smears have shown the shutter's share: a fast camera
+    // whose frames are sharp has none.
+    if (!shutterSeen_ || !(rampWidth > FOLLOW_BLUR_WIDTH) || !predict(frame, &expected, &perFrame))
         return false;
     expected.middle = pose;
     return shutterStreak(expected, camera_.mat, storage_->picture.width) > FOLLOW_SMEAR_WIDTH;
+}
+
+bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
+    ShutterPose predicted;
+    ShutterMotion perFrame;
+    if (!predict(frame, &predicted, &perFrame))
+        return false;
+    // The way from `pose` to the prediction, as a motion over a shutter.
+    const ShutterPose way{poseInShutter({pose, motionBetween(pose, predicted.middle)}, 0.5),
+                          motionBetween(pose, predicted.middle)};
+    return shutterStreak(way, camera_.mat, storage_->picture.width) > FOLLOW_HELD_SHIFT;
 }
 
 void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFrame) {
@@ -159,6 +172,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
         start.middle = pose;
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
         learnShutter(fit, perFrame);
+        shutterSeen_ = shutterSeen_ || (fit.ok && rampWidth > FOLLOW_SMEAR_WIDTH);
     } else {
         // No motion to go by: the streak, about as long as the ramps are
         // wide, that matches best, in eight directions across the picture
@@ -178,6 +192,9 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
         start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     }
+    // A fit that finds the marker hardly streaked leaves its found pose:
+    // the sides measure a sharp or evenly blurred marker better.
+    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH;
     remember(frame, fit.ok ? fit.pose : pose, fit.ok ? &fit.outcome.pose.motion : nullptr);
     return fit;
 }

@@ -14,6 +14,9 @@
 // corners streak further than FOLLOW_SMEAR_WIDTH over the shutter.
 inline constexpr double FOLLOW_SMEAR_WIDTH = 4.0;
 inline constexpr double FOLLOW_BLUR_WIDTH = 2.5;
+// A held marker whose predicted place lies further than this (pixels) away
+// is dropped.
+inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
 // Most frames after the last one with a pose that a pose is predicted for.
 inline constexpr int FOLLOW_GAP_MAX = 3;
 
@@ -66,6 +69,10 @@ class MarkerFollow {
     // Frame `frame` without the marker: aligns from the predicted pose, when
     // the frames before give one.
     FollowFit follow(long frame, const FrameImage& image);
+    // Whether the frames before say that in frame `frame` the marker lies
+    // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
+    // puts it: a marker held from an earlier frame that is no longer there.
+    bool movedFrom(long frame, const Pose& pose) const;
     // Forgets the frames before (a frame without a picture).
     void forget();
 
@@ -96,4 +103,5 @@ class MarkerFollow {
     std::unique_ptr<FollowStorage> storage_;
     Remembered last_[3];  // the last poses, the latest first
     double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
+    bool shutterSeen_ = false;   // a smeared marker's fit has measured it
 };

@@ -266,8 +266,14 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers,
     }
     const FollowFit fit = follower->follow(index, frame);
     const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
-    if (!values)
+    if (!values) {
+        // A marker held where the motion says it no longer is gives no camera.
+        if (record.status == FrameStatus::Held && follower->movedFrom(index, state.cameraPose)) {
+            found = 0;
+            record = FrameRecord{};
+        }
         return false;
+    }
     key = *values;
     found = 1;
     state.cameraPose = fit.pose;
