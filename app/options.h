@@ -15,10 +15,10 @@ struct RunOptions {
     bool robustSides = false;        // --robust-sides: squares with a dent or a bump
     bool bridge = false;             // --bridge: a camera from the scene while the marker is lost
     bool noSmoothing = false;        // --no-smoothing: the keys as tracked, not smoothed
-    bool follow = false;             // --follow: the marker's drawing aligned where it is lost or smeared
-    std::string transfer = "srgb";   // --transfer CURVE: how the footage's levels encode light
-    std::string report;              // --report FILE: one CSV row per frame; empty when not given
-    bool ranged = false;             // --range FIRST:LAST: movie frames FIRST to LAST only
+    bool follow = false;  // --follow: the marker's drawing aligned where it is lost or smeared
+    std::string transfer = "srgb";  // --transfer CURVE: how the footage's levels encode light
+    std::string report;             // --report FILE: one CSV row per frame; empty when not given
+    bool ranged = false;            // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;
     long long rangeLast = 0;
     int threads = -1;       // --threads N: movie decoding threads; -1 when not given

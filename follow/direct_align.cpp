@@ -301,8 +301,7 @@ double robustScale(FollowStorage& s, int count, const Light& light) {
 
 // Tukey's cost of the differences at scale `scale` (each at most a sixth of
 // the cut squared), and their weights for the next step.
-double robustCost(FollowStorage& s, int count, const Light& light, double scale,
-                  bool weigh) {
+double robustCost(FollowStorage& s, int count, const Light& light, double scale, bool weigh) {
     const double cut = TUKEY * scale;
     double sum = 0.0;
     for (int k = 0; k < count; k++) {
@@ -403,7 +402,12 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
                              false, s.drawn.data());
             const Light trialLight = fitLight(s, count);
             const double trialCost = robustCost(s, count, trialLight, scale, false);
-            if (std::getenv("FOLLOW_TRACE")) std::fprintf(stderr, "  level %d steps %d n %d scale %.4f cost %.6g trial %.6g damping %.2g d %.2e %.2e %.2e %.3f %.3f %.3f | %.2e %.2e %.2e\n", level, steps, count, scale, cost, trialCost, damping, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7], d[8]);
+            if (std::getenv("FOLLOW_TRACE"))
+                std::fprintf(stderr,
+                             "  level %d steps %d n %d scale %.4f cost %.6g trial %.6g damping "
+                             "%.2g d %.2e %.2e %.2e %.3f %.3f %.3f | %.2e %.2e %.2e\n",
+                             level, steps, count, scale, cost, trialCost, damping, d[0], d[1], d[2],
+                             d[3], d[4], d[5], d[6], d[7], d[8]);
             if (trialCost < cost) {
                 pose = trial;
                 improved = true;
@@ -473,16 +477,16 @@ void prepareFollowStorage(FollowStorage& storage) {
     storage.scratch.assign(FOLLOW_SAMPLE_MAX, 0.0);
 }
 
-AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
-                         const FrameImage& frame, const ShutterPose& start,
-                         const ShutterMotion& expected) {
+AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
+                         const ShutterPose& start, const ShutterMotion& expected) {
     AlignOutcome out;
     ShutterPose pose = start;
     Light light;
     int count = 0;
     bool settled = false;
     for (const AlignPass& pass : PASSES) {
-        if (std::getenv("FINE_ONLY") && &pass == &PASSES[0]) continue;
+        if (std::getenv("FINE_ONLY") && &pass == &PASSES[0])
+            continue;
         const double scale = pixelsPerUnit(camera, pose.middle, storage.picture.width);
         if (!(scale > 0.0))
             return out;
@@ -490,8 +494,8 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
         count = pickSamples(storage, camera, frame, pose, level, 1.0 / scale, pass.sampleMax);
         if (count < 16)
             return out;
-        const int steps = stepsFor(shutterStreak(pose, camera.mat, storage.picture.width),
-                                   pass.softness);
+        const int steps =
+            stepsFor(shutterStreak(pose, camera.mat, storage.picture.width), pass.softness);
         settled = alignPass(storage, camera, pass, level, steps, count, expected, pose, light);
     }
     out.converged = settled;
@@ -513,8 +517,8 @@ int bestCandidate(FollowStorage& storage, const CameraParam& camera, const Frame
     if (!(scale > 0.0))
         return 0;
     const int level = levelFor(storage.picture, scale, pass.softness);
-    const int samples = pickSamples(storage, camera, frame, candidates[0], level, 1.0 / scale,
-                                    pass.sampleMax);
+    const int samples =
+        pickSamples(storage, camera, frame, candidates[0], level, 1.0 / scale, pass.sampleMax);
     if (samples < 16)
         return 0;
     std::fill(storage.weights.begin(), storage.weights.begin() + samples, 1.0);

@@ -29,9 +29,8 @@ struct AlignOutcome {
 // difference) so that what covers part of the marker counts little. The
 // motion is held near `expected` by a weak pull: the blur shows its size
 // and direction, not which way it ran.
-AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera,
-                         const FrameImage& frame, const ShutterPose& start,
-                         const ShutterMotion& expected);
+AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
+                         const ShutterPose& start, const ShutterMotion& expected);
 
 // Which of `count` candidate poses and motions (at least one) makes the
 // marker drawn along it match the frame best, coarsely (the drawing about

@@ -1,9 +1,9 @@
 #include "follow/marker_follow.h"
 
 #include <cmath>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 
 namespace {
@@ -48,7 +48,6 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     drawMarkerPicture(cells, width, curve, follow->storage_->picture);
     return follow;
 }
-
 
 void MarkerFollow::remember(long frame, const Pose& pose, const ShutterMotion* motion) {
     if (last_[0].frame >= 0 && last_[0].frame < frame) {
@@ -140,7 +139,6 @@ void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFr
     }
 }
 
-
 bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double turnMax) const {
     const double paper = o.dark + o.contrast;
     return o.converged && o.residual <= limits_.residualMax &&
@@ -158,7 +156,15 @@ FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& st
     fit.ok = acceptable(fit.outcome, start.middle, turnMax);
     if (std::getenv("FOLLOW_DEBUG")) {
         const AlignOutcome& o = fit.outcome;
-        std::fprintf(stderr, "align ok %d conv %d res %.4f inl %.3f corr %.4f view %.2f dark %.3f con %.3f beyond %.3f streak %.1f n %d turn %.2f deg t %.1f %.1f %.1f -> %.1f %.1f %.1f\n", fit.ok, o.converged, o.residual, o.inlierShare, o.correlation, o.inView, o.dark, o.contrast, o.beyond, o.streak, o.samples, turnBetween(o.pose.middle, start.middle) * 57.3, start.middle.m[0][3], start.middle.m[1][3], start.middle.m[2][3], o.pose.middle.m[0][3], o.pose.middle.m[1][3], o.pose.middle.m[2][3]);
+        std::fprintf(
+            stderr,
+            "align ok %d conv %d res %.4f inl %.3f corr %.4f view %.2f dark %.3f con %.3f beyond "
+            "%.3f streak %.1f n %d turn %.2f deg t %.1f %.1f %.1f -> %.1f %.1f %.1f\n",
+            fit.ok, o.converged, o.residual, o.inlierShare, o.correlation, o.inView, o.dark,
+            o.contrast, o.beyond, o.streak, o.samples,
+            turnBetween(o.pose.middle, start.middle) * 57.3, start.middle.m[0][3],
+            start.middle.m[1][3], start.middle.m[2][3], o.pose.middle.m[0][3],
+            o.pose.middle.m[1][3], o.pose.middle.m[2][3]);
     }
     return fit;
 }

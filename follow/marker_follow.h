@@ -101,7 +101,7 @@ class MarkerFollow {
     CameraParam camera_{};
     FollowLimits limits_{};
     std::unique_ptr<FollowStorage> storage_;
-    Remembered last_[3];  // the last poses, the latest first
+    Remembered last_[3];         // the last poses, the latest first
     double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
     bool shutterSeen_ = false;   // a smeared marker's fit has measured it
 };

@@ -83,7 +83,8 @@ void drawMarkerPicture(const unsigned char* cells, double width, TransferCurve c
             float sum = 0.0f;
             for (int i = 0; i < TEXEL_SAMPLES; i++) {
                 for (int j = 0; j < TEXEL_SAMPLES; j++) {
-                    const double x = -picture.reach + (c + (j + 0.5) / TEXEL_SAMPLES) * finest.texel;
+                    const double x =
+                        -picture.reach + (c + (j + 0.5) / TEXEL_SAMPLES) * finest.texel;
                     const double y = picture.reach - (r + (i + 0.5) / TEXEL_SAMPLES) * finest.texel;
                     sum += reflectanceAt(cellLight, width, x, y);
                 }

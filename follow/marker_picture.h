@@ -42,8 +42,7 @@ void drawMarkerPicture(const unsigned char* cells, double width, TransferCurve c
 
 // The reflectance and its slope at plane point (x, y) at `level`, bilinear;
 // false outside what is drawn.
-inline bool pictureAt(const PictureLevel& level, double reach, double x, double y,
-                      float out[3]) {
+inline bool pictureAt(const PictureLevel& level, double reach, double x, double y, float out[3]) {
     const double u = (x + reach) / level.texel - 0.5;
     const double v = (reach - y) / level.texel - 0.5;
     if (!(u >= 0.0 && v >= 0.0 && u < level.size - 1 && v < level.size - 1))

@@ -55,13 +55,13 @@ ShutterMotion motionBetween(const Pose& from, const Pose& to) {
     double D[3][3];
     for (int r = 0; r < 3; r++)
         for (int c = 0; c < 3; c++)
-            D[r][c] = to.m[r][0] * from.m[c][0] + to.m[r][1] * from.m[c][1] +
-                      to.m[r][2] * from.m[c][2];
+            D[r][c] =
+                to.m[r][0] * from.m[c][0] + to.m[r][1] * from.m[c][1] + to.m[r][2] * from.m[c][2];
     ShutterMotion motion;
     arRotationVector(D, motion.turn);
     for (int r = 0; r < 3; r++)
-        motion.shift[r] = to.m[r][3] - (D[r][0] * from.m[0][3] + D[r][1] * from.m[1][3] +
-                                        D[r][2] * from.m[2][3]);
+        motion.shift[r] =
+            to.m[r][3] - (D[r][0] * from.m[0][3] + D[r][1] * from.m[1][3] + D[r][2] * from.m[2][3]);
     return motion;
 }
 

@@ -27,8 +27,8 @@ struct RampProfile {
 
 // Both values at (x, y), bilinear between the four pixels around it; false
 // outside the frame's pixel centres.
-bool valuesAt(const FrameImage& frame, const LinearLevels& light, double x, double y,
-              double* level, double* linear) {
+bool valuesAt(const FrameImage& frame, const LinearLevels& light, double x, double y, double* level,
+              double* linear) {
     if (!(x >= 0.0 && y >= 0.0 && x <= frame.width - 1 && y <= frame.height - 1))
         return false;
     int x0 = static_cast<int>(x);
@@ -70,27 +70,40 @@ bool readRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint ori
     return true;
 }
 
-// Where `values` falls to `level` going down from sample `from`, as a
-// fractional index; false when it never does.
+// Where `values` is last at or below `level` going down from sample `from`
+// (below `count` - 1), as a fractional index between that sample and the
+// next; false when it never is.
 bool passBelow(const double* values, int from, double level, double* index) {
-    for (int k = from; k >= 1; k--) {
-        if (values[k - 1] <= level && values[k] > level) {
-            *index = k - 1 + (level - values[k - 1]) / (values[k] - values[k - 1]);
+    for (int k = from; k >= 0; k--) {
+        if (values[k] <= level) {
+            *index = k + (level - values[k]) / (values[k + 1] - values[k]);
             return true;
         }
     }
     return false;
 }
 
-// Where `values` rises to `level` going up from sample `from`.
+// Where `values` first reaches `level` going up from sample `from` (above
+// 0), as a fractional index between that sample and the one before.
 bool passAbove(const double* values, int from, int count, double level, double* index) {
-    for (int k = from; k + 1 < count; k++) {
-        if (values[k] < level && values[k + 1] >= level) {
-            *index = k + (level - values[k]) / (values[k + 1] - values[k]);
+    for (int k = from; k < count; k++) {
+        if (values[k] >= level) {
+            *index = k - (values[k] - level) / (values[k] - values[k - 1]);
             return true;
         }
     }
     return false;
+}
+
+// The least and the greatest of the values smoothed over three samples.
+void smoothExtremes(const double* values, int count, double* least, double* most) {
+    *least = values[0];
+    *most = values[0];
+    for (int j = 1; j + 1 < count; j++) {
+        const double smooth = (values[j - 1] + values[j] + values[j + 1]) / 3.0;
+        *least = std::fmin(*least, smooth);
+        *most = std::fmax(*most, smooth);
+    }
 }
 
 // Linear interpolation of `values` at fractional index `at` (inside the profile).
@@ -142,13 +155,8 @@ int arMeasureRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint
     RampProfile p{};
     if (!readRamp(frame, light, origin, normal, innerReach, outerReach, p))
         return -1;
-    double dark = p.level[0];
-    double bright = p.level[0];
-    for (int j = 1; j + 1 < p.count; j++) {
-        const double smooth = (p.level[j - 1] + p.level[j] + p.level[j + 1]) / 3.0;
-        dark = std::fmin(dark, smooth);
-        bright = std::fmax(bright, smooth);
-    }
+    double dark, bright;
+    smoothExtremes(p.level, p.count, &dark, &bright);
     const double contrast = bright - dark;
     if (!(contrast >= RAMP_CONTRAST_MIN))
         return -1;
@@ -165,10 +173,20 @@ int arMeasureRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint
         return -1;
     double low, high;
     if (!passBelow(p.level, crossing, dark + 0.1 * contrast, &low) ||
-        !passAbove(p.level, crossing, p.count, bright - 0.1 * contrast, &high))
+        !passAbove(p.level, crossing + 1, p.count, bright - 0.1 * contrast, &high))
         return -1;
     const double width = (high - low) * EDGE_RAMP_STEP;
-    const double half = (0.5 * RAMP_SPAN_PER_WIDTH * width + PIXEL_SPREAD) / EDGE_RAMP_STEP;
+    // The ramp reaches as far as it does in the levels or in light, whichever
+    // is further: the transfer curve squeezes one end of it in each.
+    double lightDark, lightBright, lightLow, lightHigh;
+    smoothExtremes(p.light, p.count, &lightDark, &lightBright);
+    const double lightContrast = lightBright - lightDark;
+    if (passBelow(p.light, crossing, lightDark + 0.1 * lightContrast, &lightLow))
+        low = std::fmin(low, lightLow);
+    if (passAbove(p.light, crossing + 1, p.count, lightBright - 0.1 * lightContrast, &lightHigh))
+        high = std::fmax(high, lightHigh);
+    const double half =
+        (0.5 * RAMP_SPAN_PER_WIDTH * (high - low) * EDGE_RAMP_STEP + PIXEL_SPREAD) / EDGE_RAMP_STEP;
     const int plateau = static_cast<int>(std::lround(PLATEAU / EDGE_RAMP_STEP));
     const double centre = 0.5 * (low + high);
     const int from = static_cast<int>(std::floor(centre - half)) - plateau;

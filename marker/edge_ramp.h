@@ -11,7 +11,8 @@ inline constexpr double EDGE_RAMP_REACH_MAX = 40.0;
 // Spacing of a ramp's profile samples, pixels.
 inline constexpr double EDGE_RAMP_STEP = 0.5;
 // Most samples of a ramp's profile.
-inline constexpr int EDGE_RAMP_SAMPLES = static_cast<int>(2.0 * EDGE_RAMP_REACH_MAX / EDGE_RAMP_STEP) + 1;
+inline constexpr int EDGE_RAMP_SAMPLES =
+    static_cast<int>(2.0 * EDGE_RAMP_REACH_MAX / EDGE_RAMP_STEP) + 1;
 
 // The grey ramp across one edge, measured on a profile along the normal from
 // the dark to the light side: where its middle is (the point that balances
@@ -22,11 +23,11 @@ inline constexpr int EDGE_RAMP_SAMPLES = static_cast<int>(2.0 * EDGE_RAMP_REACH_
 // levels; a picture blurred after encoding (scaled, or drawn by a renderer
 // that blurs its levels) is symmetric in the levels instead.
 struct EdgeRamp {
-    double levelEdge = 0.0;   // the middle in the levels, along the normal from the origin
-    double lightEdge = 0.0;   // the middle in linear light
-    double width = 0.0;       // from 10 % to 90 % of the way up, in the levels, pixels
-    double levelSkew = 0.0;   // mean squared asymmetry about the middle in the levels
-    double lightSkew = 0.0;   // the same in linear light
+    double levelEdge = 0.0;  // the middle in the levels, along the normal from the origin
+    double lightEdge = 0.0;  // the middle in linear light
+    double width = 0.0;      // from 10 % to 90 % of the way up, in the levels, pixels
+    double levelSkew = 0.0;  // mean squared asymmetry about the middle in the levels
+    double lightSkew = 0.0;  // the same in linear light
 };
 
 // Measures the ramp across the edge at `origin` (observed pixels) along the

@@ -19,9 +19,11 @@ constexpr double LEVEL_REACH = 2.0;
 // length, one pixel more, and at least this share of the side.
 constexpr double CORNER_CLEARANCE = EDGE_PROFILE_HALF + 1.0;
 constexpr double CORNER_SHARE = 0.05;
-// A ramp's profile reaches this share of the side's length each way: the
-// border is a quarter of it, the white margin of a print about as wide.
+// A ramp's profile reaches this share of the side's length inwards (the
+// border is a quarter of it) and outwards (over the white margin of a print,
+// about as wide, and a little beyond).
 constexpr double RAMP_REACH_SHARE = 0.2;
+constexpr double OUTER_REACH_SHARE = 0.3;
 // Ramps wider than this (pixels) tell whether they are symmetric in light or
 // in the levels; they are taken to be in light when their asymmetry there is
 // at most this share of the one in the levels.
@@ -180,6 +182,7 @@ int probeSide(const FrameImage& frame, const double distFactor[4], const LinearL
     const double dy = to.y - from.y;
     const double length = std::hypot(dx, dy);
     const double reach = RAMP_REACH_SHARE * length;
+    const double outerReach = OUTER_REACH_SHARE * length;
     double clearance = CORNER_SHARE * length;
     if (clearance < CORNER_CLEARANCE) {
         clearance = CORNER_CLEARANCE;
@@ -187,7 +190,8 @@ int probeSide(const FrameImage& frame, const double distFactor[4], const LinearL
     // A smeared side's ramp reaches round the corners: keep clear of it.
     EdgeProbe middle;
     if (placeProbe(distFactor, {from.x + 0.5 * dx, from.y + 0.5 * dy}, out, &middle) &&
-        arMeasureRamp(frame, light, middle.origin, middle.normal, reach, reach, &middle.ramp) == 0 &&
+        arMeasureRamp(frame, light, middle.origin, middle.normal, reach, outerReach,
+                      &middle.ramp) == 0 &&
         middle.ramp.width > EDGE_SHARP_WIDTH) {
         clearance = std::fmax(clearance, 0.625 * middle.ramp.width + CORNER_CLEARANCE);
     }
@@ -207,7 +211,7 @@ int probeSide(const FrameImage& frame, const double distFactor[4], const LinearL
         if (!placeProbe(distFactor, {from.x + s * dx, from.y + s * dy}, out, &probe)) {
             continue;
         }
-        probe.measured = arMeasureRamp(frame, light, probe.origin, probe.normal, reach, reach,
+        probe.measured = arMeasureRamp(frame, light, probe.origin, probe.normal, reach, outerReach,
                                        &probe.ramp) == 0;
         placed++;
     }
@@ -384,7 +388,10 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
     if (rampWidth != nullptr) {
         *rampWidth = widest;
     }
-    const bool inLight = rampsInLight(storage);
+    // Only a smeared marker's ramps tell light from levels: a sharp one's are
+    // too narrow and too easily bent by compression.
+    const bool inLight =
+        (smeared[0] || smeared[1] || smeared[2] || smeared[3]) && rampsInLight(storage);
     EdgeLine refined[4];
     int refinedCount = 0;
     for (int i = 0; i < 4; i++) {
@@ -392,9 +399,8 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         refined[i] = plain;
         const ImagePoint from = vertices[i];
         const ImagePoint to = vertices[(i + 1) % 4];
-        const EdgeRule rule = inLight && widths[i] > SKEW_WIDTH_MIN
-                                  ? EdgeRule::Light
-                                  : (smeared[i] ? EdgeRule::Levels : EdgeRule::Short);
+        const EdgeRule rule =
+            inLight ? EdgeRule::Light : (smeared[i] ? EdgeRule::Levels : EdgeRule::Short);
         const int count = edgePoints(frame, distFactor, storage.probes[i], storage.probeCount[i],
                                      rule, storage.points);
         const double shiftMax =

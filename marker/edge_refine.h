@@ -51,22 +51,20 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // green + red, bilinear) are read across the side in observed coordinates at
 // up to EDGE_REFINE_POINT_MAX points between its corners, clear of them (and
 // of the ramps of the sides beside them), and the ramp across each is
-// measured (arMeasureRamp). When the marker's ramps of more than 2.5 pixels
-// are clearly more symmetric in linear light than in the levels (a blur
-// gathers light), the edge of each such side lies at its ramps' middle in
-// linear light. Otherwise (the picture blurred after encoding, or too sharp
-// to tell), on a sharp side (EDGE_SHARP_WIDTH) it lies where the intensity
-// crosses halfway between the local dark and light levels, then from the
-// profile's area about it (arEdgeAcross, a short profile), and on a smeared
-// side at its ramps' middle in the levels. The points go back to
-// ideal coordinates through the lens model `distFactor` and a line is fitted
-// to them with weights that shrink for points off the line. A side with
-// fewer than four points, or whose refined line leaves the plain one by more
-// than EDGE_SHIFT_MAX (or, smeared, most of its ramp's width) at its ends,
-// keeps the plain line. Returns the number of sides refined (0..4); when the
-// new corners cannot be intersected nothing is changed and 0 is returned.
-// `rampWidth`, when given, receives the widest of the sides' median ramp
-// widths (pixels; 0 when none was measured): how smeared the marker is.
+// measured (arMeasureRamp). When a side is smeared (EDGE_SHARP_WIDTH) and
+// the marker's ramps of more than 2.5 pixels are clearly more symmetric in
+// linear light than in the levels (a blur gathers light), the edge of every
+// side lies at its ramps' middle in linear light. Otherwise (the picture blurred after encoding, or
+// too sharp to tell), on a sharp side (EDGE_SHARP_WIDTH) it lies where the intensity crosses
+// halfway between the local dark and light levels, then from the profile's area about it
+// (arEdgeAcross, a short profile), and on a smeared side at its ramps' middle in the levels. The
+// points go back to ideal coordinates through the lens model `distFactor` and a line is fitted to
+// them with weights that shrink for points off the line. A side with fewer than four points, or
+// whose refined line leaves the plain one by more than EDGE_SHIFT_MAX (or, smeared, most of its
+// ramp's width) at its ends, keeps the plain line. Returns the number of sides refined (0..4); when
+// the new corners cannot be intersected nothing is changed and 0 is returned. `rampWidth`, when
+// given, receives the widest of the sides' median ramp widths (pixels; 0 when none was measured):
+// how smeared the marker is.
 int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
                   EdgeLine edgeLines[4], ImagePoint vertices[4], double* rampWidth = nullptr);
 

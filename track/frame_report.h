@@ -7,11 +7,11 @@
 
 // How a frame's camera came about.
 enum class FrameStatus {
-    Marker,   // the marker was seen in the frame
-    Bridged,  // the marker was not seen; the camera comes from the scene around it
-    Held,     // the marker was not seen; the detector held it from an earlier frame
-    Lost,     // no camera
-    Followed, // the marker was not seen as a square; its drawing was aligned with the frame
+    Marker,    // the marker was seen in the frame
+    Bridged,   // the marker was not seen; the camera comes from the scene around it
+    Held,      // the marker was not seen; the detector held it from an earlier frame
+    Lost,      // no camera
+    Followed,  // the marker was not seen as a square; its drawing was aligned with the frame
 };
 
 // What a frame's row of the report says. The marker's confidence and corners

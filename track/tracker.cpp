@@ -245,19 +245,19 @@ void Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& reco
     record.error = fit.error;
 }
 
-bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers,
-                          FrameRecord& record, int& found, CameraKey& key) {
+bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                          int& found, CameraKey& key) {
     const long index = frames->count;
     if (record.status == FrameStatus::Marker) {
         const double ramp = markers[state.chosenMarker].rampWidth;
-        if (std::getenv("FOLLOW_DEBUG")) std::fprintf(stderr, "frame %ld ramp %.2f\n", index, ramp);
+        if (std::getenv("FOLLOW_DEBUG"))
+            std::fprintf(stderr, "frame %ld ramp %.2f\n", index, ramp);
         if (!follower->smeared(index, state.cameraPose, ramp)) {
             follower->found(index, state.cameraPose);
             return true;
         }
         const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramp);
-        const std::optional<CameraKey> values =
-            fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
+        const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
         if (!values)
             return false;
         state.cameraPose = fit.pose;

@@ -71,12 +71,9 @@ bool pathFromName(const char* name, PathKind& kind) {
         const char* name;
         PathKind kind;
     };
-    static const Entry entries[] = {{"orbit", PathKind::Orbit},
-                                    {"approach", PathKind::Approach},
-                                    {"shake", PathKind::Shake},
-                                    {"exit", PathKind::Exit},
-                                    {"pan", PathKind::Pan},
-                                    {"sway", PathKind::Sway}};
+    static const Entry entries[] = {{"orbit", PathKind::Orbit}, {"approach", PathKind::Approach},
+                                    {"shake", PathKind::Shake}, {"exit", PathKind::Exit},
+                                    {"pan", PathKind::Pan},     {"sway", PathKind::Sway}};
     for (const Entry& entry : entries) {
         if (std::strcmp(name, entry.name) == 0) {
             kind = entry.kind;
