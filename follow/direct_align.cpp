@@ -37,6 +37,9 @@ constexpr double INFORMATIVE_CHANGE = 0.02;
 // that see no edge.
 constexpr double CANDIDATES_PER_SAMPLE = 6.0;
 constexpr double FLAT_SHARE = 0.15;
+// The share of the picture's half width (the square's central half) whose
+// samples tell whether the picture matches: clear of the border's edge.
+constexpr double PICTURE_SHARE = 0.9;
 // Tries of a damped step before the pass gives up improving.
 constexpr int TRY_MAX = 6;
 
@@ -430,6 +433,33 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
     return false;
 }
 
+// The correlation, weights aside, between the frame and the drawing on the
+// samples that look at the marker's picture (the square's central half) at
+// the middle of the shutter: whether this is the marker, the right way round.
+double pictureMatch(const FollowStorage& s, const CameraParam& camera, int count,
+                    const Light& light, const Pose& middle) {
+    double H[3][3];
+    planeMapOf(camera, middle, H);
+    const double inner = PICTURE_SHARE * 0.25 * s.picture.width;
+    double n = 0.0, sa = 0.0, sb = 0.0, saa = 0.0, sbb = 0.0, sab = 0.0;
+    for (int k = 0; k < count; k++) {
+        double x, y;
+        if (!rayOnPlane(H, s.samples[k].ideal[0], s.samples[k].ideal[1], &x, &y) ||
+            !(std::fabs(x) < inner && std::fabs(y) < inner))
+            continue;
+        const double a = s.samples[k].light, b = modelOf(s.drawn[k], light);
+        n += 1.0;
+        sa += a;
+        sb += b;
+        saa += a * a;
+        sbb += b * b;
+        sab += a * b;
+    }
+    const double va = saa - sa * sa / std::fmax(n, 1.0);
+    const double vb = sbb - sb * sb / std::fmax(n, 1.0);
+    return n >= 16.0 && va > 0.0 && vb > 0.0 ? (sab - sa * sb / n) / std::sqrt(va * vb) : 0.0;
+}
+
 // The outcome's measures of how well the drawing matches, on the samples
 // that see the marker.
 void measureMatch(const FollowStorage& s, int count, const Light& light, AlignOutcome& out) {
@@ -507,6 +537,7 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
     out.inView = shareInView(camera, pose.middle, storage.picture.width);
     out.streak = shutterStreak(pose, camera.mat, storage.picture.width);
     measureMatch(storage, count, light, out);
+    out.pictureMatch = pictureMatch(storage, camera, count, light, pose.middle);
     return out;
 }
 

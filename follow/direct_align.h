@@ -12,11 +12,12 @@ struct AlignOutcome {
     double dark = 0.0;       // the light of the ink, of the paper less the ink, and of what lies
     double contrast = 0.0;   //   beyond the drawn paper (linear, 0..1)
     double beyond = 0.0;
-    double residual = 0.0;     // the weighted root mean square difference, as a share of contrast
-    double inlierShare = 0.0;  // of the samples on the marker, those that count fully or nearly
-    double correlation = 0.0;  // weighted, between the drawing and the frame on the marker
-    double inView = 0.0;       // share of the square inside the frame
-    double streak = 0.0;       // the longest way a corner travels over the shutter, pixels
+    double residual = 0.0;      // the weighted root mean square difference, as a share of contrast
+    double inlierShare = 0.0;   // of the samples on the marker, those that count fully or nearly
+    double correlation = 0.0;   // weighted, between the drawing and the frame on the marker
+    double pictureMatch = 0.0;  // unweighted, the same on the picture inside the border
+    double inView = 0.0;        // share of the square inside the frame
+    double streak = 0.0;        // the longest way a corner travels over the shutter, pixels
     int samples = 0;
 };
 

@@ -143,8 +143,8 @@ bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double t
     const double paper = o.dark + o.contrast;
     return o.converged && o.residual <= limits_.residualMax &&
            o.inlierShare >= limits_.inlierShareMin && o.correlation >= limits_.correlationMin &&
-           o.inView >= limits_.inViewMin && o.contrast > 0.0 &&
-           o.contrast >= limits_.paperShareMin * paper &&
+           o.pictureMatch >= limits_.pictureMatchMin && o.inView >= limits_.inViewMin &&
+           o.contrast > 0.0 && o.contrast >= limits_.paperShareMin * paper &&
            turnBetween(o.pose.middle, start) <= turnMax;
 }
 
@@ -156,15 +156,15 @@ FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& st
     fit.ok = acceptable(fit.outcome, start.middle, turnMax);
     if (std::getenv("FOLLOW_DEBUG")) {
         const AlignOutcome& o = fit.outcome;
-        std::fprintf(
-            stderr,
-            "align ok %d conv %d res %.4f inl %.3f corr %.4f view %.2f dark %.3f con %.3f beyond "
-            "%.3f streak %.1f n %d turn %.2f deg t %.1f %.1f %.1f -> %.1f %.1f %.1f\n",
-            fit.ok, o.converged, o.residual, o.inlierShare, o.correlation, o.inView, o.dark,
-            o.contrast, o.beyond, o.streak, o.samples,
-            turnBetween(o.pose.middle, start.middle) * 57.3, start.middle.m[0][3],
-            start.middle.m[1][3], start.middle.m[2][3], o.pose.middle.m[0][3],
-            o.pose.middle.m[1][3], o.pose.middle.m[2][3]);
+        std::fprintf(stderr,
+                     "pic %.3f align ok %d conv %d res %.4f inl %.3f corr %.4f view %.2f dark %.3f "
+                     "con %.3f beyond "
+                     "%.3f streak %.1f n %d turn %.2f deg t %.1f %.1f %.1f -> %.1f %.1f %.1f\n",
+                     o.pictureMatch, fit.ok, o.converged, o.residual, o.inlierShare, o.correlation,
+                     o.inView, o.dark, o.contrast, o.beyond, o.streak, o.samples,
+                     turnBetween(o.pose.middle, start.middle) * 57.3, start.middle.m[0][3],
+                     start.middle.m[1][3], start.middle.m[2][3], o.pose.middle.m[0][3],
+                     o.pose.middle.m[1][3], o.pose.middle.m[2][3]);
     }
     return fit;
 }

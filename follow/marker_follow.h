@@ -24,9 +24,10 @@ inline constexpr int FOLLOW_GAP_MAX = 3;
 // it; a drawing laid on the wrong place, or on a frame without the marker,
 // does not).
 struct FollowLimits {
-    double residualMax = 0.10;     // weighted root mean square difference, share of the contrast
+    double residualMax = 0.15;     // weighted root mean square difference, share of the contrast
     double inlierShareMin = 0.70;  // of the samples on the marker
-    double correlationMin = 0.90;  // between the drawing and the frame
+    double correlationMin = 0.95;  // between the drawing and the frame
+    double pictureMatchMin = 0.5;  // the same on the picture alone, every sample counted
     double inViewMin = 0.5;        // share of the square in the frame
     double paperShareMin = 0.5;    // the contrast's share of the paper's light
     double turnMax = 0.35;         // radians from the predicted pose it started from
