@@ -95,8 +95,10 @@ const OptionSpec OPTIONS[] = {
      [](RunOptions& o, const char*) { return o.adaptiveThreshold = true; }},
     {"--strict-history", nullptr,
      "hold the marker over frames it is not seen in only on a region of\n"
-     "about its size, and ask more of a small marker found inside a larger\n"
-     "dark region: an object over the marker's corner gives no wrong camera.",
+     "about its size, ask more of a small marker found inside a larger dark\n"
+     "region, and take no square more than one of whose corners misses its\n"
+     "outline: an object over the marker's corner, or a patch of texture,\n"
+     "gives no wrong camera.",
      [](RunOptions& o, const char*) { return o.strictHistory = true; }},
     {"--robust-sides", nullptr,
      "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
@@ -127,7 +129,10 @@ const OptionSpec OPTIONS[] = {
      "the marker takes the camera they agree on, when enough of them, spread\n"
      "over the picture, do (else it stays a frame without the marker). Needs a\n"
      "table with some texture around the marker. Frames with the marker keep\n"
-     "their camera; the summary counts the bridged frames.",
+     "their camera; the summary counts the bridged frames. The points are\n"
+     "placed from sharp frames only, and once they agree with the plane\n"
+     "markedly worse than at first (points off it, seen from elsewhere), no\n"
+     "frame is bridged until the marker is seen again.",
      [](RunOptions& o, const char*) { return o.bridge = true; }},
     {"--follow", nullptr,
      "where the marker is not found, or found smeared by motion, draw it as\n"
