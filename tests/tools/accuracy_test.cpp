@@ -646,9 +646,9 @@ struct StreakGroup {
     double from, to;
     double leastFound, rotationMax, positionMax;
 };
-constexpr StreakGroup STREAK_GROUPS[] = {{0, 8, 1.0, 0.5, 0.008},
-                                         {8, 16, 1.0, 0.5, 0.008},
-                                         {16, 24, 1.0, 0.5, 0.008},
+constexpr StreakGroup STREAK_GROUPS[] = {{0, 8, 0.75, 0.5, 0.008},
+                                         {8, 16, 0.75, 0.5, 0.008},
+                                         {16, 24, 0.75, 0.5, 0.008},
                                          {24, 48, 0.85, 0.7, 0.012},
                                          {48, 120, 0.75, 1.2, 0.015}};
 
