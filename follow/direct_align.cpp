@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "camera/distortion.h"
 #include "follow/shutter_drawing.h"
@@ -21,8 +19,9 @@ constexpr AlignPass PASSES[] = {{2.5, 700, 12}, {0.8, FOLLOW_SAMPLE_MAX, 15}};
 
 // Tukey's constant, in robust standard deviations.
 constexpr double TUKEY = 4.685;
-// The robust scale never falls below this share of the contrast (the
-// noise of a clean frame).
+// The robust scale never falls below this share of the contrast: the
+// drawing differs from a right frame by about that at edges (its softness,
+// the picture known only as cells), and those samples must count.
 constexpr double SCALE_SHARE_MIN = 0.06;
 // How strongly the motion is held near the expected one, against what the
 // frame says of it.
@@ -405,12 +404,6 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
                              false, s.drawn.data());
             const Light trialLight = fitLight(s, count);
             const double trialCost = robustCost(s, count, trialLight, scale, false);
-            if (std::getenv("FOLLOW_TRACE"))
-                std::fprintf(stderr,
-                             "  level %d steps %d n %d scale %.4f cost %.6g trial %.6g damping "
-                             "%.2g d %.2e %.2e %.2e %.3f %.3f %.3f | %.2e %.2e %.2e\n",
-                             level, steps, count, scale, cost, trialCost, damping, d[0], d[1], d[2],
-                             d[3], d[4], d[5], d[6], d[7], d[8]);
             if (trialCost < cost) {
                 pose = trial;
                 improved = true;
@@ -515,8 +508,6 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
     int count = 0;
     bool settled = false;
     for (const AlignPass& pass : PASSES) {
-        if (std::getenv("FINE_ONLY") && &pass == &PASSES[0])
-            continue;
         const double scale = pixelsPerUnit(camera, pose.middle, storage.picture.width);
         if (!(scale > 0.0))
             return out;

@@ -1,8 +1,6 @@
 #include "follow/marker_follow.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <iterator>
 #include <new>
 
@@ -154,18 +152,6 @@ FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& st
     fit.outcome = alignMarker(*storage_, camera_, image, start, expected);
     fit.pose = fit.outcome.pose.middle;
     fit.ok = acceptable(fit.outcome, start.middle, turnMax);
-    if (std::getenv("FOLLOW_DEBUG")) {
-        const AlignOutcome& o = fit.outcome;
-        std::fprintf(stderr,
-                     "pic %.3f align ok %d conv %d res %.4f inl %.3f corr %.4f view %.2f dark %.3f "
-                     "con %.3f beyond "
-                     "%.3f streak %.1f n %d turn %.2f deg t %.1f %.1f %.1f -> %.1f %.1f %.1f\n",
-                     o.pictureMatch, fit.ok, o.converged, o.residual, o.inlierShare, o.correlation,
-                     o.inView, o.dark, o.contrast, o.beyond, o.streak, o.samples,
-                     turnBetween(o.pose.middle, start.middle) * 57.3, start.middle.m[0][3],
-                     start.middle.m[1][3], start.middle.m[2][3], o.pose.middle.m[0][3],
-                     o.pose.middle.m[1][3], o.pose.middle.m[2][3]);
-    }
     return fit;
 }
 

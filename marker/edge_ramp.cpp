@@ -148,6 +148,34 @@ bool rampMiddle(const double* values, int count, int from, int to, int plateau, 
     return true;
 }
 
+// Where `values` rises through `level` nearest sample `near`, as a
+// fractional index; false when it does not.
+bool middleCrossing(const double* values, int count, int near, double level, double* index) {
+    int best = -1;
+    for (int j = 0; j + 1 < count; j++) {
+        if (values[j] < level && values[j + 1] >= level &&
+            (best < 0 || std::abs(j - near) < std::abs(best - near)))
+            best = j;
+    }
+    if (best < 0)
+        return false;
+    *index = best + (level - values[best]) / (values[best + 1] - values[best]);
+    return true;
+}
+
+// The ramp's middle from a window about `cross` reaching as far as the ramp
+// (from `low` to `high`, and `spread` samples beyond) on both sides, with
+// `plateau` samples of flat level at each end.
+bool symmetricMiddle(const double* values, int count, double cross, double low, double high,
+                     double spread, int plateau, double* middle, double* skew) {
+    const double half = std::fmax(cross - low, high - cross) + spread;
+    const int from = static_cast<int>(std::floor(cross - half)) - plateau;
+    const int to = static_cast<int>(std::ceil(cross + half)) + plateau;
+    if (from < 0 || to >= count)
+        return false;
+    return rampMiddle(values, count, from, to, plateau, middle, skew);
+}
+
 }  // namespace
 
 int arMeasureRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint origin,
@@ -185,17 +213,21 @@ int arMeasureRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint
         low = std::fmin(low, lightLow);
     if (passAbove(p.light, crossing + 1, p.count, lightBright - 0.1 * lightContrast, &lightHigh))
         high = std::fmax(high, lightHigh);
-    const double half =
-        (0.5 * RAMP_SPAN_PER_WIDTH * (high - low) * EDGE_RAMP_STEP + PIXEL_SPREAD) / EDGE_RAMP_STEP;
+    // Each space's middle from a window symmetric about where the ramp
+    // crosses its middle there, wide enough for the whole ramp: a blur
+    // symmetric in that space leaves the middle where the edge is.
     const int plateau = static_cast<int>(std::lround(PLATEAU / EDGE_RAMP_STEP));
-    const double centre = 0.5 * (low + high);
-    const int from = static_cast<int>(std::floor(centre - half)) - plateau;
-    const int to = static_cast<int>(std::ceil(centre + half)) + plateau;
-    if (from < 0 || to >= p.count)
+    const double spread =
+        0.5 * (RAMP_SPAN_PER_WIDTH - 1.0) * (high - low) + PIXEL_SPREAD / EDGE_RAMP_STEP;
+    double levelCross, lightCross;
+    if (!middleCrossing(p.level, p.count, crossing, dark + 0.5 * contrast, &levelCross) ||
+        !middleCrossing(p.light, p.count, crossing, lightDark + 0.5 * lightContrast, &lightCross))
         return -1;
     double levelMiddle, lightMiddle;
-    if (!rampMiddle(p.level, p.count, from, to, plateau, &levelMiddle, &ramp->levelSkew) ||
-        !rampMiddle(p.light, p.count, from, to, plateau, &lightMiddle, &ramp->lightSkew))
+    if (!symmetricMiddle(p.level, p.count, levelCross, low, high, spread, plateau, &levelMiddle,
+                         &ramp->levelSkew) ||
+        !symmetricMiddle(p.light, p.count, lightCross, low, high, spread, plateau, &lightMiddle,
+                         &ramp->lightSkew))
         return -1;
     ramp->levelEdge = p.first + levelMiddle * EDGE_RAMP_STEP;
     ramp->lightEdge = p.first + lightMiddle * EDGE_RAMP_STEP;

@@ -236,9 +236,8 @@ double medianWidth(const EdgeProbe* probes, int count) {
 
 // How a side's edge points are placed.
 enum class EdgeRule {
-    Short,   // sharp: the short profile (arEdgeAcross)
-    Levels,  // smeared: each ramp's middle in the levels
-    Light,   // blurred in light: each ramp's middle in linear light
+    Short,  // the short profile about the middle level (arEdgeAcross)
+    Light,  // blurred in light: each ramp's middle in linear light
 };
 
 // The side's edge points (ideal coordinates) from its probes, by `rule`.
@@ -256,7 +255,7 @@ int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgePr
         } else if (!probe.measured) {
             continue;
         } else {
-            t = rule == EdgeRule::Light ? probe.ramp.lightEdge : probe.ramp.levelEdge;
+            t = probe.ramp.lightEdge;
         }
         ImagePoint& p = points[measured++];
         arObservedToIdeal(distFactor, probe.origin.x + t * probe.normal.x,
@@ -399,8 +398,7 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         refined[i] = plain;
         const ImagePoint from = vertices[i];
         const ImagePoint to = vertices[(i + 1) % 4];
-        const EdgeRule rule =
-            inLight ? EdgeRule::Light : (smeared[i] ? EdgeRule::Levels : EdgeRule::Short);
+        const EdgeRule rule = inLight ? EdgeRule::Light : EdgeRule::Short;
         const int count = edgePoints(frame, distFactor, storage.probes[i], storage.probeCount[i],
                                      rule, storage.points);
         const double shiftMax =

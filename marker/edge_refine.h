@@ -18,7 +18,7 @@ inline constexpr double EDGE_CONTRAST_MIN = 60.0;
 // its threshold line lies near the dark end of its ramp.
 inline constexpr double EDGE_SHIFT_MAX = 2.5;
 // A side whose ramps are at most this wide (pixels, 10 % to 90 %, their
-// median) is sharp: measured on the short profile of EDGE_PROFILE_HALF.
+// median) is sharp; a wider one is smeared.
 inline constexpr double EDGE_SHARP_WIDTH = 4.0;
 
 // Where one edge point is measured: on the plain side, across it.
@@ -55,9 +55,9 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // the marker's ramps of more than 2.5 pixels are clearly more symmetric in
 // linear light than in the levels (a blur gathers light), the edge of every
 // side lies at its ramps' middle in linear light. Otherwise (the picture blurred after encoding, or
-// too sharp to tell), on a sharp side (EDGE_SHARP_WIDTH) it lies where the intensity crosses
-// halfway between the local dark and light levels, then from the profile's area about it
-// (arEdgeAcross, a short profile), and on a smeared side at its ramps' middle in the levels. The
+// too sharp to tell) it lies where the intensity crosses halfway between the local dark and
+// light levels, then from the profile's area about it (arEdgeAcross: a short profile symmetric
+// about that crossing, as such a ramp is, which keeps today's sharp edges as they were). The
 // points go back to ideal coordinates through the lens model `distFactor` and a line is fitted to
 // them with weights that shrink for points off the line. A side with fewer than four points, or
 // whose refined line leaves the plain one by more than EDGE_SHIFT_MAX (or, smeared, most of its

@@ -1,8 +1,6 @@
 #include "track/tracker.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <optional>
 
@@ -250,8 +248,6 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     const long index = frames->count;
     if (record.status == FrameStatus::Marker) {
         const double ramp = markers[state.chosenMarker].rampWidth;
-        if (std::getenv("FOLLOW_DEBUG"))
-            std::fprintf(stderr, "frame %ld ramp %.2f\n", index, ramp);
         if (!follower->smeared(index, state.cameraPose, ramp)) {
             follower->found(index, state.cameraPose);
             return true;
