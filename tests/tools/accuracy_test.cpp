@@ -796,7 +796,7 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
     const std::vector<TruthRow> truth = readTruthTable(dir.file("still.csv"));
     RgbImage picture;
     std::string error;
-    ASSERT_EQ(readImage(dir.file("still.png"), picture, error), 0) << error;
+    ASSERT_EQ(readPicture(dir.file("still.png"), picture, error), 0) << error;
     std::vector<unsigned char> pixels(picture.rgb.size() / 3 * 4, 255), blank(pixels);
     for (size_t i = 0; i < picture.rgb.size() / 3; i++) {
         for (int c = 0; c < 3; c++) {
