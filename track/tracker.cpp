@@ -121,6 +121,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     tracker->state.patternWidth = patternWidth;
     tracker->trackerSettings = settings;
     tracker->setRefine(settings.refine);
+    tracker->markerDetector->setTransferCurve(settings.transfer);
     return tracker;
 }
 
@@ -132,7 +133,20 @@ void Tracker::setRefine(bool on) {
 int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
     state.patternId = markerDetector->loadPattern(patternName, error);
     markerDetector->seekPattern(state.patternId);
-    return state.patternId < 0 ? -1 : 0;
+    if (state.patternId < 0)
+        return -1;
+    if (trackerSettings.follow) {
+        unsigned char picture[PATTERN_VALUES];
+        if (arReadPatternPicture(patternName, picture, error) < 0)
+            return -1;
+        follower = MarkerFollow::create(markerDetector->camera(), picture, state.patternWidth,
+                                        trackerSettings.transfer);
+        if (follower == nullptr) {
+            *error = PatternLoadError::ReadError;
+            return -1;
+        }
+    }
+    return 0;
 }
 
 TrackStatus Tracker::track(const FrameImage& frame) {
@@ -151,8 +165,14 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     CameraKey key{};
     int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
     FrameRecord record = markerRecord(found, markers);
+    // A marker whose edges are smeared gives a pose the scene is not anchored
+    // on, unless its drawing was aligned with the frame.
+    bool sharp = record.status == FrameStatus::Marker &&
+                 markers[state.chosenMarker].rampWidth <= FOLLOW_SMEAR_WIDTH;
+    if (follower != nullptr)
+        sharp = followFrame(frame, markers, record, found, key);
     if (sceneBridge != nullptr)
-        bridgeFrame(frame, record, found, key);
+        bridgeFrame(frame, sharp, record, found, key);
     return appendRow(found, key, record);
 }
 
@@ -162,6 +182,8 @@ TrackStatus Tracker::trackAbsent() {
     state.poseContinues = 0;
     if (sceneBridge != nullptr)
         sceneBridge->forget();
+    if (follower != nullptr)
+        follower->forget();
     return appendRow(0, CameraKey{}, FrameRecord{});
 }
 
@@ -173,6 +195,8 @@ TrackStatus Tracker::trackNothing() {
     const int found = trackMarkers(state, markerDetector->camera(), markers, count, &key);
     if (sceneBridge != nullptr)
         sceneBridge->forget();
+    if (follower != nullptr)
+        follower->forget();
     return appendRow(found, key, markerRecord(found, markers));
 }
 
@@ -194,15 +218,16 @@ FrameRecord Tracker::markerRecord(int found, const MarkerInfo* markers) const {
     return record;
 }
 
-// A marker frame anchors the scene on the marker's pose (the frame's own
-// camera stays the marker's); a frame without the marker takes the scene's
-// camera when the bridge gives one. A held frame keeps its held marker and
-// only follows the scene.
-void Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, int& found,
+// A sharp marker frame anchors the scene on the marker's pose (the frame's
+// own camera stays the marker's); a frame without the marker takes the
+// scene's camera when the bridge gives one. A held or followed frame, or
+// one whose marker is smeared, keeps its camera and only follows the scene.
+void Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record, int& found,
                           CameraKey& key) {
     sceneBridge->follow(frame);
     if (record.status == FrameStatus::Marker) {
-        sceneBridge->anchor(state.cameraPose);
+        if (sharp)
+            sceneBridge->anchor(state.cameraPose);
         return;
     }
     if (record.status != FrameStatus::Lost)
@@ -216,6 +241,59 @@ void Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, int& fou
     found = 1;
     record.status = FrameStatus::Bridged;
     record.error = fit.error;
+}
+
+bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                          int& found, CameraKey& key) {
+    const long index = frames->count;
+    if (record.status == FrameStatus::Marker) {
+        const double ramp = markers[state.chosenMarker].rampWidth;
+        if (!follower->smeared(index, state.cameraPose, ramp)) {
+            follower->found(index, state.cameraPose);
+            return true;
+        }
+        const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramp);
+        const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
+        if (!values)
+            return false;
+        state.cameraPose = fit.pose;
+        key = *values;
+        return true;
+    }
+    const FollowFit fit = follower->follow(index, frame);
+    const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
+    if (!values) {
+        // A marker held where the motion says it no longer is gives no camera.
+        if (record.status == FrameStatus::Held && follower->movedFrom(index, state.cameraPose)) {
+            found = 0;
+            record = FrameRecord{};
+        }
+        return false;
+    }
+    key = *values;
+    found = 1;
+    state.cameraPose = fit.pose;
+    state.poseKnown = 1;
+    record = FrameRecord{};
+    record.status = FrameStatus::Followed;
+    const double h = 0.5 * state.patternWidth;
+    // The printed picture's top-left corner first, clockwise as printed.
+    const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
+    const CameraParam& camera = markerDetector->camera();
+    for (int k = 0; k < 4; k++) {
+        double X[3], p[3];
+        for (int r = 0; r < 3; r++)
+            X[r] = fit.pose.m[r][0] * corners[k][0] + fit.pose.m[r][1] * corners[k][1] +
+                   fit.pose.m[r][3];
+        for (int r = 0; r < 3; r++)
+            p[r] = camera.mat[r][0] * X[0] + camera.mat[r][1] * X[1] + camera.mat[r][2] * X[2] +
+                   camera.mat[r][3];
+        arIdealToObserved(camera.distFactor, p[0] / p[2], p[1] / p[2], &record.corners[k].x,
+                          &record.corners[k].y);
+    }
+    record.error = fit.outcome.residual;
+    record.points = fit.outcome.samples;
+    return false;
 }
 
 TrackStatus Tracker::appendRow(int found, const CameraKey& key, const FrameRecord& record) {
