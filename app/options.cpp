@@ -59,7 +59,7 @@ bool scanFps(const char* text, RunOptions& options) {
 bool applyBest(TrackerSettings& t) {
     t.detection.refineEdges = t.pose.refine = t.detection.thresholdRetry =
         t.detection.largeMarkers = t.detection.localRetry = t.detection.strictHistory =
-            t.detection.robustSides = t.bridge = t.noSmoothing = true;
+            t.detection.robustSides = t.bridge = t.noSmoothing = t.follow = true;
     return true;
 }
 
@@ -71,7 +71,7 @@ OptionTable optionTable(RunOptions& o) {
         {"--best", "",
          "for real footage: every improvement at once (--refine,\n"
          "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-         "--strict-history, --robust-sides, --bridge, --no-smoothing).",
+         "--strict-history, --robust-sides, --bridge, --no-smoothing, --follow).",
          [&t](const std::string&) { return applyBest(t); }},
         {"--auto-threshold", "",
          "when the marker is not found in a frame at the fixed threshold of 100,\n"
@@ -90,8 +90,10 @@ OptionTable optionTable(RunOptions& o) {
          [&t](const std::string&) { return t.detection.localRetry = true; }},
         {"--strict-history", "",
          "hold the marker over frames it is not seen in only on a region of\n"
-         "about its size, and ask more of a small marker found inside a larger\n"
-         "dark region: an object over the marker's corner gives no wrong camera.",
+         "about its size, ask more of a small marker found inside a larger dark\n"
+         "region, and take no square more than one of whose corners misses its\n"
+         "outline: an object over the marker's corner, or a patch of texture,\n"
+         "gives no wrong camera.",
          [&t](const std::string&) { return t.detection.strictHistory = true; }},
         {"--robust-sides", "",
          "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
@@ -122,13 +124,29 @@ OptionTable optionTable(RunOptions& o) {
          "the marker takes the camera they agree on, when enough of them, spread\n"
          "over the picture, do (else it stays a frame without the marker). Needs a\n"
          "table with some texture around the marker. Frames with the marker keep\n"
-         "their camera; the summary counts the bridged frames.",
+         "their camera; the summary counts the bridged frames. The points are\n"
+         "placed from sharp frames only, and once they agree with the plane\n"
+         "markedly worse than at first (points off it, seen from elsewhere), no\n"
+         "frame is bridged until the marker is seen again.",
          [&t](const std::string&) { return t.bridge = true; }},
+        {"--follow", "",
+         "where the marker is not found, or found smeared by motion, draw it as\n"
+         "the camera would see it (its picture, border and white margin) along\n"
+         "the motion over the shutter predicted from the frames before, and fit\n"
+         "the pose and the motion so that the drawing matches the frame; a fit\n"
+         "is taken only when it matches as a found marker does. The report calls\n"
+         "such frames followed.",
+         [&t](const std::string&) { return t.follow = true; }},
+        {"--transfer", "CURVE",
+         "how the footage's levels encode light, for the smeared edges of\n"
+         "--refine and for --follow: srgb (the default), rec709 or linear.",
+         [&t](const std::string& value) { return transferCurveNamed(value.c_str(), &t.transfer); }},
         {"--report", "FILE",
          "write one CSV line per frame to FILE: frame, status (marker, bridged,\n"
-         "held for a marker the detector holds from an earlier frame, lost), the\n"
-         "marker's confidence and four corners in the frame, the reprojection\n"
-         "error in pixels and the number of points the camera was fitted to.",
+         "held for a marker the detector holds from an earlier frame, followed,\n"
+         "lost), the marker's confidence and four corners in the frame, the\n"
+         "reprojection error in pixels and the number of points the camera was\n"
+         "fitted to.",
          [&o](const std::string& value) { return !(o.report = value).empty(); }},
         {"--range", "FIRST:LAST",
          "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"

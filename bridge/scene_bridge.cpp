@@ -1,5 +1,6 @@
 #include "bridge/scene_bridge.h"
 
+#include <algorithm>
 #include <new>
 
 #include "bridge/bridge_fit.h"
@@ -36,6 +37,8 @@ void SceneBridge::follow(const FrameImage& frame) {
 }
 
 void SceneBridge::forget() {
+    leastError_ = -1.0;
+    doubted_ = false;
     storage_->at.clear();
     storage_->plane.clear();
     storage_->weight.clear();
@@ -44,15 +47,27 @@ void SceneBridge::forget() {
 }
 
 void SceneBridge::anchor(const Pose& markerPose) {
+    leastError_ = -1.0;
+    doubted_ = false;
     anchorPoints(*storage_, camera_, markerPose, ANCHOR_TOLERANCE * storage_->scale, FILL_BELOW,
                  true);
 }
 
 BridgeFit SceneBridge::bridge() {
     BridgeStorage& s = *storage_;
-    const BridgeFit fit = fitBridgePose(s, camera_, BridgeLimits{});
+    BridgeFit fit = fitBridgePose(s, camera_, BridgeLimits{});
     if (!fit.ok)
         return fit;
+    // Points off the plane (a wall, a box) that passed for it while the
+    // camera moved little disagree more and more as it moves on.
+    if (leastError_ >= 0.0 &&
+        fit.error > BRIDGE_ERROR_GROWTH * leastError_ + BRIDGE_ERROR_SLACK * s.scale)
+        doubted_ = true;
+    if (doubted_) {
+        fit.ok = false;
+        return fit;
+    }
+    leastError_ = leastError_ < 0.0 ? fit.error : std::min(leastError_, fit.error);
     // Points that do not agree with the camera are off the plane or astray.
     keepMarkedPoints(s, s.inlier);
     anchorPoints(s, camera_, fit.pose, ANCHOR_TOLERANCE * s.scale, FILL_BELOW, false);

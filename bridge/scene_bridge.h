@@ -8,6 +8,10 @@
 
 // Most points the bridge follows at once.
 inline constexpr int BRIDGE_POINT_MAX = 160;
+// How far the bridged points' error may grow over the least since anchoring:
+// a factor, and pixels per working scale on top.
+inline constexpr double BRIDGE_ERROR_GROWTH = 2.0;
+inline constexpr double BRIDGE_ERROR_SLACK = 0.5;
 
 // The camera a bridged frame gives: `ok` with the marker-to-camera pose, the
 // root mean square reprojection error of the points used (ideal pixels of the
@@ -48,10 +52,17 @@ class SceneBridge {
     void anchor(const Pose& markerPose);
     // The camera from the points followed into this frame, when enough of
     // them, spread over the picture, agree on it; points that disagree leave.
+    // Once the points agree markedly worse than they did in the first frames
+    // bridged since the marker anchored them (their root mean square error
+    // beyond BRIDGE_ERROR_GROWTH times the least, plus BRIDGE_ERROR_SLACK
+    // pixels per working scale), they are no longer taken to lie on the
+    // marker's plane: no frame is bridged until the marker anchors them again.
     BridgeFit bridge();
 
   private:
     SceneBridge() = default;
     CameraParam camera_{};
     std::unique_ptr<BridgeStorage> storage_;
+    double leastError_ = -1.0;  // of the frames bridged since the last anchoring; -1: none yet
+    bool doubted_ = false;      // the points stopped agreeing with the plane
 };

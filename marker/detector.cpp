@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <new>
 
+#include "marker/outline_fit.h"
 #include "marker/pattern_match.h"
 
 namespace {
@@ -22,10 +23,11 @@ Clock::duration lap(Clock::time_point& start) {
 
 // Fits the edges of each of `count` candidates and identifies its pattern
 // into `markers`, in candidate order; candidates whose edges cannot be fitted
-// are dropped. Returns the number of markers.
+// are dropped, and with `strictOutline` those whose fitted corners miss their
+// outline (arCornersOffOutline). Returns the number of markers.
 int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const PatternSet& patterns,
                     EdgeLineStorage& edgeStorage, const MarkerCandidate* candidates, int count,
-                    bool robustSides, MarkerInfo* markers) {
+                    bool robustSides, bool strictOutline, MarkerInfo* markers) {
     int found = 0;
     for (int i = 0; i < count; i++) {
         const MarkerCandidate& candidate = candidates[i];
@@ -35,6 +37,11 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
         if (arFitEdgeLines(camera.distFactor, edgeStorage, candidate.contourX, candidate.contourY,
                            candidate.cornerIndex, marker.edgeLines, marker.vertices,
                            robustSides) < 0) {
+            continue;
+        }
+        if (strictOutline &&
+            arCornersOffOutline(camera.distFactor, candidate.contourX, candidate.contourY,
+                                candidate.pointCount, marker.vertices) > OUTLINE_CORNERS_OFF_MAX) {
             continue;
         }
         arPatternCode(patterns, frame, candidate.contourX, candidate.contourY,
@@ -189,7 +196,8 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
                               static_cast<size_t>(squareStorage_.contourFailureCount)};
 
     list.count = identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
-                                 candidateCount, settings_.robustSides, list.markers);
+                                 candidateCount, settings_.robustSides, settings_.strictHistory,
+                                 list.markers);
     trace_.identification = lap(stageStart);
     pass.seenCount = list.count;
 
@@ -197,7 +205,7 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
         for (int i = 0; i < list.count; i++) {
             MarkerInfo& marker = list.markers[i];
             arRefineEdges(frame, camera_.distFactor, refineStorage_, marker.edgeLines,
-                          marker.vertices);
+                          marker.vertices, &marker.rampWidth);
         }
         trace_.refinement = lap(stageStart);
     }

@@ -59,9 +59,11 @@ struct DetectorSettings {
     // thresholdRetry; the first retry that sees it is kept
     // (--adaptive-threshold).
     bool localRetry = false;
-    // The history holds markers only on squares like those it remembers, and
-    // a small marker inside a larger dark region must match better to keep
-    // its id (arQuestionNestedMarkers; --strict-history).
+    // The history holds markers only on squares like those it remembers, a
+    // small marker inside a larger dark region must match better to keep
+    // its id (arQuestionNestedMarkers), and a square more than one of whose
+    // corners misses its outline is no marker (arCornersOffOutline;
+    // --strict-history).
     bool strictHistory = false;
     // Squares with a dent or a bump in a side are taken, and each side's
     // line is fitted again without its outlying points (--robust-sides).
@@ -148,6 +150,9 @@ class Detector {
     // grey-level edge (arRefineEdges) before the history step; off (the
     // default) leaves the sides and corners as the contour gives them.
     void setRefineEdges(bool on) { refineEdges_ = on; }
+    // The transfer curve the frames' levels were encoded with, for the
+    // refined edges' ramps (sRGB unless set).
+    void setTransferCurve(TransferCurve curve) { arSetEdgeTransfer(refineStorage_, curve); }
 
   private:
     // One pass's outcome, kept pending until it is committed: the markers it

@@ -1,5 +1,6 @@
 #include "marker/edge_refine.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "camera/distortion.h"
@@ -18,6 +19,16 @@ constexpr double LEVEL_REACH = 2.0;
 // length, one pixel more, and at least this share of the side.
 constexpr double CORNER_CLEARANCE = EDGE_PROFILE_HALF + 1.0;
 constexpr double CORNER_SHARE = 0.05;
+// A ramp's profile reaches this share of the side's length inwards (the
+// border is a quarter of it) and outwards (over the white margin of a print,
+// about as wide, and a little beyond).
+constexpr double RAMP_REACH_SHARE = 0.2;
+constexpr double OUTER_REACH_SHARE = 0.3;
+// Ramps wider than this (pixels) tell whether they are symmetric in light or
+// in the levels; they are taken to be in light when their asymmetry there is
+// at most this share of the one in the levels.
+constexpr double SKEW_WIDTH_MIN = 2.5;
+constexpr double LIGHT_SKEW_SHARE = 0.5;
 // Spacing of the measured points along a side, pixels.
 constexpr double POINT_SPACING = 1.0;
 // Fewest points a side needs to be refitted.
@@ -146,17 +157,43 @@ ImagePoint toObserved(const double distFactor[4], ImagePoint p) {
     return o;
 }
 
-// Measures up to EDGE_REFINE_POINT_MAX edge points (ideal coordinates)
-// between corners `from` and `to` of a side whose outward unit normal is
-// `out`; returns how many.
-int measureSide(const FrameImage& frame, const double distFactor[4], ImagePoint from, ImagePoint to,
-                ImagePoint out, ImagePoint* points) {
+// The probe at the ideal point `ideal` of a side whose outward unit normal
+// is `out`: its origin in the frame and the outward direction as the lens
+// shows it there; false where the lens gives no direction.
+bool placeProbe(const double distFactor[4], ImagePoint ideal, ImagePoint out, EdgeProbe* probe) {
+    probe->origin = toObserved(distFactor, ideal);
+    const ImagePoint ahead = toObserved(distFactor, {ideal.x + out.x, ideal.y + out.y});
+    const double nx = ahead.x - probe->origin.x;
+    const double ny = ahead.y - probe->origin.y;
+    const double norm = std::hypot(nx, ny);
+    if (!(norm > 0.0))
+        return false;
+    probe->normal = {nx / norm, ny / norm};
+    return true;
+}
+
+// Places up to EDGE_REFINE_POINT_MAX probes between corners `from` and `to`
+// (ideal coordinates) of a side whose outward unit normal is `out`, clear of
+// the corners and of the ramps of the sides beside them, and measures the
+// ramp at each; returns how many.
+int probeSide(const FrameImage& frame, const double distFactor[4], const LinearLevels& light,
+              ImagePoint from, ImagePoint to, ImagePoint out, EdgeProbe* probes) {
     const double dx = to.x - from.x;
     const double dy = to.y - from.y;
     const double length = std::hypot(dx, dy);
+    const double reach = RAMP_REACH_SHARE * length;
+    const double outerReach = OUTER_REACH_SHARE * length;
     double clearance = CORNER_SHARE * length;
     if (clearance < CORNER_CLEARANCE) {
         clearance = CORNER_CLEARANCE;
+    }
+    // A smeared side's ramp reaches round the corners: keep clear of it.
+    EdgeProbe middle;
+    if (placeProbe(distFactor, {from.x + 0.5 * dx, from.y + 0.5 * dy}, out, &middle) &&
+        arMeasureRamp(frame, light, middle.origin, middle.normal, reach, outerReach,
+                      &middle.ramp) == 0 &&
+        middle.ramp.width > EDGE_SHARP_WIDTH) {
+        clearance = std::fmax(clearance, 0.625 * middle.ramp.width + CORNER_CLEARANCE);
     }
     const double usable = length - 2.0 * clearance;
     if (!(usable > 0.0)) {
@@ -167,28 +204,81 @@ int measureSide(const FrameImage& frame, const double distFactor[4], ImagePoint 
         count = EDGE_REFINE_POINT_MAX;
     }
     const double spacing = count > 1 ? usable / (count - 1) : 0.0;
-    int measured = 0;
+    int placed = 0;
     for (int k = 0; k < count; k++) {
         const double s = (clearance + k * spacing) / length;
-        const ImagePoint ideal{from.x + s * dx, from.y + s * dy};
-        // The outward direction as the lens shows it at this point.
-        const ImagePoint origin = toObserved(distFactor, ideal);
-        const ImagePoint ahead = toObserved(distFactor, {ideal.x + out.x, ideal.y + out.y});
-        const double nx = ahead.x - origin.x;
-        const double ny = ahead.y - origin.y;
-        const double norm = std::hypot(nx, ny);
-        if (!(norm > 0.0)) {
+        EdgeProbe& probe = probes[placed];
+        if (!placeProbe(distFactor, {from.x + s * dx, from.y + s * dy}, out, &probe)) {
             continue;
         }
-        const ImagePoint normal{nx / norm, ny / norm};
+        probe.measured = arMeasureRamp(frame, light, probe.origin, probe.normal, reach, outerReach,
+                                       &probe.ramp) == 0;
+        placed++;
+    }
+    return placed;
+}
+
+// The median ramp width of a side's measured probes; 0 when none was measured.
+double medianWidth(const EdgeProbe* probes, int count) {
+    double widths[EDGE_REFINE_POINT_MAX];
+    int n = 0;
+    for (int k = 0; k < count; k++) {
+        if (probes[k].measured) {
+            widths[n++] = probes[k].ramp.width;
+        }
+    }
+    if (n == 0) {
+        return 0.0;
+    }
+    std::nth_element(widths, widths + n / 2, widths + n);
+    return widths[n / 2];
+}
+
+// How a side's edge points are placed.
+enum class EdgeRule {
+    Short,  // the short profile about the middle level (arEdgeAcross)
+    Light,  // blurred in light: each ramp's middle in linear light
+};
+
+// The side's edge points (ideal coordinates) from its probes, by `rule`.
+// Returns how many.
+int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgeProbe* probes,
+               int count, EdgeRule rule, ImagePoint* points) {
+    int measured = 0;
+    for (int k = 0; k < count; k++) {
+        const EdgeProbe& probe = probes[k];
         double t = 0.0;
-        if (arEdgeAcross(frame, origin, normal, &t) < 0) {
+        if (rule == EdgeRule::Short) {
+            if (arEdgeAcross(frame, probe.origin, probe.normal, &t) < 0) {
+                continue;
+            }
+        } else if (!probe.measured) {
             continue;
+        } else {
+            t = probe.ramp.lightEdge;
         }
         ImagePoint& p = points[measured++];
-        arObservedToIdeal(distFactor, origin.x + t * normal.x, origin.y + t * normal.y, &p.x, &p.y);
+        arObservedToIdeal(distFactor, probe.origin.x + t * probe.normal.x,
+                          probe.origin.y + t * probe.normal.y, &p.x, &p.y);
     }
     return measured;
+}
+
+// Whether the marker's ramps wide enough to tell (SKEW_WIDTH_MIN) are
+// clearly more symmetric in linear light than in the levels.
+bool rampsInLight(const EdgeRefineStorage& storage) {
+    double level = 0.0;
+    double light = 0.0;
+    for (int i = 0; i < 4; i++) {
+        for (int k = 0; k < storage.probeCount[i]; k++) {
+            const EdgeProbe& probe = storage.probes[i][k];
+            if (probe.measured && probe.ramp.width > SKEW_WIDTH_MIN) {
+                level += probe.ramp.levelSkew;
+                light += probe.ramp.lightSkew;
+            }
+        }
+    }
+    return light < LIGHT_SKEW_SHARE * level;
 }
 
 // Weighted total least squares line through the points; false when they do
@@ -263,13 +353,44 @@ int arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, 
                : -1;
 }
 
+void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve) {
+    storage.curve = curve;
+    storage.lightReady = false;
+}
+
 int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
-                  EdgeLine edgeLines[4], ImagePoint vertices[4]) {
+                  EdgeLine edgeLines[4], ImagePoint vertices[4], double* rampWidth) {
+    if (!storage.lightReady) {
+        fillLinearLevels(storage.curve, storage.light);
+        storage.lightReady = true;
+    }
     ImagePoint centre{0.0, 0.0};
     for (int i = 0; i < 4; i++) {
         centre.x += 0.25 * vertices[i].x;
         centre.y += 0.25 * vertices[i].y;
     }
+    ImagePoint outward[4];
+    double widths[4];
+    bool smeared[4];
+    double widest = 0.0;
+    for (int i = 0; i < 4; i++) {
+        const EdgeLine& plain = edgeLines[i];
+        // The normal pointing away from the marker's middle.
+        const double sign = plain.a * centre.x + plain.b * centre.y + plain.c > 0.0 ? -1.0 : 1.0;
+        outward[i] = {sign * plain.a, sign * plain.b};
+        storage.probeCount[i] = probeSide(frame, distFactor, storage.light, vertices[i],
+                                          vertices[(i + 1) % 4], outward[i], storage.probes[i]);
+        widths[i] = medianWidth(storage.probes[i], storage.probeCount[i]);
+        smeared[i] = widths[i] > EDGE_SHARP_WIDTH;
+        widest = std::fmax(widest, widths[i]);
+    }
+    if (rampWidth != nullptr) {
+        *rampWidth = widest;
+    }
+    // Only a smeared marker's ramps tell light from levels: a sharp one's are
+    // too narrow and too easily bent by compression.
+    const bool inLight =
+        (smeared[0] || smeared[1] || smeared[2] || smeared[3]) && rampsInLight(storage);
     EdgeLine refined[4];
     int refinedCount = 0;
     for (int i = 0; i < 4; i++) {
@@ -277,13 +398,14 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         refined[i] = plain;
         const ImagePoint from = vertices[i];
         const ImagePoint to = vertices[(i + 1) % 4];
-        // The normal pointing away from the marker's middle.
-        const double sign = plain.a * centre.x + plain.b * centre.y + plain.c > 0.0 ? -1.0 : 1.0;
-        const ImagePoint out{sign * plain.a, sign * plain.b};
-        const int count = measureSide(frame, distFactor, from, to, out, storage.points);
+        const EdgeRule rule = inLight ? EdgeRule::Light : EdgeRule::Short;
+        const int count = edgePoints(frame, distFactor, storage.probes[i], storage.probeCount[i],
+                                     rule, storage.points);
+        const double shiftMax =
+            smeared[i] ? std::fmax(EDGE_SHIFT_MAX, 0.75 * widths[i] + 1.0) : EDGE_SHIFT_MAX;
         EdgeLine line;
         if (count < SIDE_POINTS_MIN || !fitRobust(storage, count, &line) ||
-            !(distance(line, from) <= EDGE_SHIFT_MAX && distance(line, to) <= EDGE_SHIFT_MAX)) {
+            !(distance(line, from) <= shiftMax && distance(line, to) <= shiftMax)) {
             continue;
         }
         if (line.a * plain.a + line.b * plain.b < 0.0) {

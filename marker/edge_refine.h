@@ -1,6 +1,8 @@
 #pragma once
 
 #include "image/frame_image.h"
+#include "image/transfer_curve.h"
+#include "marker/edge_ramp.h"
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
@@ -12,33 +14,59 @@ inline constexpr double EDGE_PROFILE_HALF = 3.0;
 // blue, green and red) for it to give a point.
 inline constexpr double EDGE_CONTRAST_MIN = 60.0;
 // A refined side whose ends lie further than this (pixels) from the plain
-// line is not trusted; the plain line stays.
+// line is not trusted; the plain line stays. A smeared side may move further:
+// its threshold line lies near the dark end of its ramp.
 inline constexpr double EDGE_SHIFT_MAX = 2.5;
+// A side whose ramps are at most this wide (pixels, 10 % to 90 %, their
+// median) is sharp; a wider one is smeared.
+inline constexpr double EDGE_SHARP_WIDTH = 4.0;
 
-// Edge refinement's storage: one side's measured edge points (ideal
-// coordinates) and their weights.
+// Where one edge point is measured: on the plain side, across it.
+struct EdgeProbe {
+    ImagePoint origin;  // observed coordinates
+    ImagePoint normal;  // unit, outwards as the lens shows it there
+    EdgeRamp ramp;
+    bool measured;  // the ramp was measured
+};
+
+// Edge refinement's storage: each side's probes, one side's measured edge
+// points (ideal coordinates) and their weights, and the light of each level.
 struct EdgeRefineStorage {
+    EdgeProbe probes[4][EDGE_REFINE_POINT_MAX];
+    int probeCount[4];
     ImagePoint points[EDGE_REFINE_POINT_MAX];
     double weights[EDGE_REFINE_POINT_MAX];
+    TransferCurve curve = TransferCurve::Srgb;
+    LinearLevels light;
+    bool lightReady = false;
 };
+
+// The curve the footage's levels were encoded with (sRGB unless set).
+void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 
 // Moves a marker's four fitted sides onto the grey-level edge and intersects
 // them into new corners. `edgeLines` and `vertices` come from arFitEdgeLines
 // (ideal coordinates, side i from corner i to corner i + 1, the marker dark
 // inside) and are replaced in place. For each side, grey profiles (blue +
 // green + red, bilinear) are read across the side in observed coordinates at
-// up to EDGE_REFINE_POINT_MAX points between its corners, clear of them; on
-// each profile the edge lies where the intensity is halfway between the local
-// dark and light levels (first where the profile crosses that level, then
-// from the profile's area about it, which blur and pixel sampling do not
-// bias). The points go back to ideal coordinates through the lens model
-// `distFactor` and a line is fitted to them with weights that shrink for
-// points off the line. A side with fewer than four points, or whose refined
-// line leaves the plain one by more than EDGE_SHIFT_MAX at its ends, keeps
-// the plain line. Returns the number of sides refined (0..4); when the new
-// corners cannot be intersected nothing is changed and 0 is returned.
+// up to EDGE_REFINE_POINT_MAX points between its corners, clear of them (and
+// of the ramps of the sides beside them), and the ramp across each is
+// measured (arMeasureRamp). When a side is smeared (EDGE_SHARP_WIDTH) and
+// the marker's ramps of more than 2.5 pixels are clearly more symmetric in
+// linear light than in the levels (a blur gathers light), the edge of every
+// side lies at its ramps' middle in linear light. Otherwise (the picture blurred after encoding, or
+// too sharp to tell) it lies where the intensity crosses halfway between the local dark and
+// light levels, then from the profile's area about it (arEdgeAcross: a short profile symmetric
+// about that crossing, as such a ramp is, which keeps today's sharp edges as they were). The
+// points go back to ideal coordinates through the lens model `distFactor` and a line is fitted to
+// them with weights that shrink for points off the line. A side with fewer than four points, or
+// whose refined line leaves the plain one by more than EDGE_SHIFT_MAX (or, smeared, most of its
+// ramp's width) at its ends, keeps the plain line. Returns the number of sides refined (0..4); when
+// the new corners cannot be intersected nothing is changed and 0 is returned. `rampWidth`, when
+// given, receives the widest of the sides' median ramp widths (pixels; 0 when none was measured):
+// how smeared the marker is.
 int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
-                  EdgeLine edgeLines[4], ImagePoint vertices[4]);
+                  EdgeLine edgeLines[4], ImagePoint vertices[4], double* rampWidth = nullptr);
 
 // The edge across one grey profile: `origin` (observed coordinates) and the
 // unit direction `normal` from the dark towards the light side. Gives the

@@ -22,3 +22,10 @@ enum class PatternLoadError {
 // central half of the black square (a quarter of its side is border on
 // each side).
 int arLoadPatternFile(PatternSet& set, const char* filename, PatternLoadError* error);
+
+// Reads the upright picture (the first direction block) of a pattern file
+// as it is printed, cell by cell: blue, green and red of cell (r, c) at
+// (r * 16 + c) * 3, top row first; levels outside 0..255 are clipped. The
+// same file arLoadPatternFile takes; -1 with the reason when it cannot.
+int arReadPatternPicture(const char* filename, unsigned char picture[PATTERN_VALUES],
+                         PatternLoadError* error);

@@ -99,3 +99,26 @@ int arLoadPatternFile(PatternSet& set, const char* filename, PatternLoadError* e
     *error = PatternLoadError::None;
     return slot;
 }
+
+int arReadPatternPicture(const char* filename, unsigned char picture[PATTERN_VALUES],
+                         PatternLoadError* error) {
+    std::FILE* file = std::fopen(filename, "r");
+    if (file == nullptr) {
+        *error = PatternLoadError::FileMissing;
+        return -1;
+    }
+    for (int plane = 0; plane < 3; plane++) {
+        for (int cell = 0; cell < PATTERN_SIZE * PATTERN_SIZE; cell++) {
+            int v = 0;
+            if (!readNumber(file, &v)) {
+                std::fclose(file);
+                *error = PatternLoadError::ReadError;
+                return -1;
+            }
+            picture[cell * 3 + plane] = static_cast<unsigned char>(v < 0 ? 0 : (v > 255 ? 255 : v));
+        }
+    }
+    std::fclose(file);
+    *error = PatternLoadError::None;
+    return 0;
+}

@@ -3,6 +3,8 @@
 #include <bit>
 #include <cmath>
 
+#include "image/transfer_curve.h"
+
 extern "C" {
 #include <libavutil/pixdesc.h>
 }
@@ -13,13 +15,9 @@ constexpr uint32_t FLOAT_ONE_BITS = 0x3F800000;  // 1.0f
 constexpr uint32_t FLOAT_INFINITY_BITS = 0x7F800000;
 constexpr int BUCKET_SHIFT = 16;
 
-double srgbEncode(double linear) {
-    return linear <= 0.0031308 ? 12.92 * linear : 1.055 * std::pow(linear, 1.0 / 2.4) - 0.055;
-}
-
 // Whether a float `value` in 0..1 comes out at `level` or above.
 bool reaches(float value, int level) {
-    return 255.0 * srgbEncode(value) >= level - 0.5;
+    return 255.0 * transferEncode(TransferCurve::Srgb, value) >= level - 0.5;
 }
 
 // The red, green and blue components of a format (grey: the one thrice).
@@ -113,9 +111,7 @@ void WidePictureConverter::prepareFloat() {
         // The linear value at the level's lower rounding edge, then the least
         // float that reaches it.
         const double target = (level - 0.5) / 255.0;
-        const double linear =
-            target <= 12.92 * 0.0031308 ? target / 12.92 : std::pow((target + 0.055) / 1.055, 2.4);
-        float value = static_cast<float>(linear);
+        float value = static_cast<float>(transferDecode(TransferCurve::Srgb, target));
         while (value > 0.0f && reaches(std::nextafter(value, 0.0f), level))
             value = std::nextafter(value, 0.0f);
         while (!reaches(value, level))

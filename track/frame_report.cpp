@@ -10,6 +10,8 @@ const char* frameStatusName(FrameStatus status) {
             return "bridged";
         case FrameStatus::Held:
             return "held";
+        case FrameStatus::Followed:
+            return "followed";
         case FrameStatus::Lost:
             break;
     }
@@ -22,8 +24,9 @@ void putFrameReport(const FrameReport& report, std::FILE* file) {
         const FrameRecord& row = report.rows[i];
         std::fprintf(file, "%d,%s,", i, frameStatusName(row.status));
         const bool marker = row.status == FrameStatus::Marker || row.status == FrameStatus::Held;
-        if (marker) {
-            std::fprintf(file, "%.4f", row.confidence);
+        if (marker || row.status == FrameStatus::Followed) {
+            if (marker)
+                std::fprintf(file, "%.4f", row.confidence);
             for (const ImagePoint& corner : row.corners)
                 std::fprintf(file, ",%.2f,%.2f", corner.x, corner.y);
         } else {

@@ -8,17 +8,21 @@
 
 // How a frame's camera came about.
 enum class FrameStatus {
-    Marker,   // the marker was seen in the frame
-    Bridged,  // the marker was not seen; the camera comes from the scene around it
-    Held,     // the marker was not seen; the detector held it from an earlier frame
-    Lost,     // no camera
+    Marker,    // the marker was seen in the frame
+    Bridged,   // the marker was not seen; the camera comes from the scene around it
+    Held,      // the marker was not seen; the detector held it from an earlier frame
+    Lost,      // no camera
+    Followed,  // the marker was not seen as a square; its drawing was aligned with the frame
 };
 
 // What a frame's row of the report says. The marker's confidence and corners
 // (observed pixels, the printed picture's top-left corner first, clockwise as
-// printed) for Marker and Held; the reprojection error in pixels and the
-// points the camera was fitted to (the marker's 4 corners, or the bridged
-// scene points; for a lost frame, the scene points followed into it).
+// printed) for Marker and Held, the corners alone for Followed; the
+// reprojection error in pixels and the points the camera was fitted to (the
+// marker's 4 corners, or the bridged scene points; for a lost frame, the
+// scene points followed into it; for a followed one, the root mean square
+// difference of the drawing as a share of the marker's contrast and the
+// pixels compared).
 struct FrameRecord {
     FrameStatus status = FrameStatus::Lost;
     double confidence = 0.0;
@@ -33,7 +37,8 @@ struct FrameReport {
     FrameRecord rows[KEY_TABLE_SIZE];
 };
 
-// The status as the report names it: "marker", "bridged", "held", "lost".
+// The status as the report names it: "marker", "bridged", "held", "lost",
+// "followed".
 const char* frameStatusName(FrameStatus status);
 
 // Prints the report as CSV: a header line, then one line per frame (frame,

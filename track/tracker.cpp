@@ -121,6 +121,7 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
     tracker->state.patternWidth = patternWidth;
     tracker->state.poseSettings = settings.pose;
     tracker->trackerSettings = settings;
+    tracker->markerDetector->setTransferCurve(settings.transfer);
     return tracker;
 }
 
@@ -128,10 +129,18 @@ TrackResult Tracker::loadPattern(const char* patternName) {
     PatternLoadError error = PatternLoadError::None;
     state.patternId = markerDetector->loadPattern(patternName, &error);
     markerDetector->seekPattern(state.patternId);
-    if (state.patternId >= 0)
-        return {};
-    return error == PatternLoadError::FileMissing ? TrackFailure::PatternMissing
-                                                  : TrackFailure::PatternUnreadable;
+    unsigned char picture[PATTERN_VALUES];
+    if (state.patternId < 0 ||
+        (trackerSettings.follow && arReadPatternPicture(patternName, picture, &error) < 0))
+        return error == PatternLoadError::FileMissing ? TrackFailure::PatternMissing
+                                                      : TrackFailure::PatternUnreadable;
+    if (trackerSettings.follow) {
+        follower = MarkerFollow::create(markerDetector->camera(), picture, state.patternWidth,
+                                        trackerSettings.transfer);
+        if (follower == nullptr)
+            return TrackFailure::OutOfMemory;
+    }
+    return {};
 }
 
 TrackResult Tracker::trackFrame(const FrameImage& frame) {
@@ -149,8 +158,14 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
     }
     KeyRow row = trackMarkers(state, camera, markers, count);
     FrameRecord record = markerRecord(row, markers);
+    // A marker whose edges are smeared gives a pose the scene is not anchored
+    // on, unless its drawing was aligned with the frame.
+    bool sharp = record.status == FrameStatus::Marker &&
+                 markers[state.chosenMarker].rampWidth <= FOLLOW_SMEAR_WIDTH;
+    if (follower != nullptr)
+        sharp = followFrame(frame, markers, record, row);
     if (sceneBridge != nullptr) {
-        if (const TrackResult bridged = bridgeFrame(frame, record, row); !bridged.ok())
+        if (const TrackResult bridged = bridgeFrame(frame, sharp, record, row); !bridged.ok())
             return bridged;
     }
     return appendRow(row, record);
@@ -163,6 +178,8 @@ TrackResult Tracker::trackBlankFrame() {
     const KeyRow row = trackMarkers(state, markerDetector->camera(), markers, count);
     if (sceneBridge != nullptr)
         sceneBridge->forget();
+    if (follower != nullptr)
+        follower->forget();
     return appendRow(row, markerRecord(row, markers));
 }
 
@@ -172,6 +189,8 @@ TrackResult Tracker::trackGap() {
     state.poseContinues = false;
     if (sceneBridge != nullptr)
         sceneBridge->forget();
+    if (follower != nullptr)
+        follower->forget();
     return appendRow(KeyRow{}, FrameRecord{});
 }
 
@@ -193,14 +212,17 @@ FrameRecord Tracker::markerRecord(const KeyRow& row, const MarkerInfo* markers) 
     return record;
 }
 
-// A marker frame anchors the scene on the marker's pose (the frame's own
-// camera stays the marker's); a frame without the marker takes the scene's
-// camera when the bridge gives one. A held frame keeps its held marker and
-// only follows the scene. What the bridge's library throws ends here.
-TrackResult Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, KeyRow& row) try {
+// A sharp marker frame anchors the scene on the marker's pose (the frame's
+// own camera stays the marker's); a frame without the marker takes the
+// scene's camera when the bridge gives one. A held or followed frame, or one
+// whose marker is smeared, keeps its camera and only follows the scene. What
+// the bridge's library throws ends here.
+TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record,
+                                 KeyRow& row) try {
     sceneBridge->follow(frame);
     if (record.status == FrameStatus::Marker) {
-        sceneBridge->anchor(state.cameraPose);
+        if (sharp)
+            sceneBridge->anchor(state.cameraPose);
         return {};
     }
     if (record.status != FrameStatus::Lost)
@@ -218,6 +240,58 @@ TrackResult Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, K
     return TrackFailure::OutOfMemory;
 } catch (const std::exception& failure) {
     return {TrackFailure::LibraryFailed, 0, failure.what()};
+}
+
+bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                          KeyRow& row) {
+    const long index = frames->count;
+    if (record.status == FrameStatus::Marker) {
+        const double ramp = markers[state.chosenMarker].rampWidth;
+        if (!follower->smeared(index, state.cameraPose, ramp)) {
+            follower->found(index, state.cameraPose);
+            return true;
+        }
+        const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramp);
+        const KeyRow refined = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
+        if (refined.found == 0)
+            return false;
+        state.cameraPose = fit.pose;
+        row = refined;
+        return true;
+    }
+    const FollowFit fit = follower->follow(index, frame);
+    const KeyRow followed = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
+    if (followed.found == 0) {
+        // A marker held where the motion says it no longer is gives no camera.
+        if (record.status == FrameStatus::Held && follower->movedFrom(index, state.cameraPose)) {
+            row = KeyRow{};
+            record = FrameRecord{};
+        }
+        return false;
+    }
+    row = followed;
+    state.cameraPose = fit.pose;
+    state.poseKnown = true;
+    record = FrameRecord{};
+    record.status = FrameStatus::Followed;
+    const double h = 0.5 * state.patternWidth;
+    // The printed picture's top-left corner first, clockwise as printed.
+    const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
+    const CameraParam& camera = markerDetector->camera();
+    for (int k = 0; k < 4; k++) {
+        double X[3], p[3];
+        for (int r = 0; r < 3; r++)
+            X[r] = fit.pose.m[r][0] * corners[k][0] + fit.pose.m[r][1] * corners[k][1] +
+                   fit.pose.m[r][3];
+        for (int r = 0; r < 3; r++)
+            p[r] = camera.mat[r][0] * X[0] + camera.mat[r][1] * X[1] + camera.mat[r][2] * X[2] +
+                   camera.mat[r][3];
+        arIdealToObserved(camera.distFactor, p[0] / p[2], p[1] / p[2], &record.corners[k].x,
+                          &record.corners[k].y);
+    }
+    record.error = fit.outcome.residual;
+    record.points = fit.outcome.samples;
+    return false;
 }
 
 TrackResult Tracker::appendRow(const KeyRow& row, const FrameRecord& record) {

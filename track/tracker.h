@@ -5,7 +5,9 @@
 
 #include "bridge/scene_bridge.h"
 #include "camera/camera_param.h"
+#include "follow/marker_follow.h"
 #include "image/frame_image.h"
+#include "image/transfer_curve.h"
 #include "marker/detector.h"
 #include "marker/marker_info.h"
 #include "math/image_point.h"
@@ -60,6 +62,13 @@ struct TrackerSettings {
     // The keys are written as tracked, without the five-frame smoothing
     // (--no-smoothing).
     bool noSmoothing = false;
+    // A frame without the marker, or with it smeared, takes the pose that
+    // aligns the marker's drawing, along the motion over the shutter, with
+    // the frame (--follow; MarkerFollow).
+    bool follow = false;
+    // The curve the frames' levels encode light with, for the refined
+    // edges' ramps and the follower's drawing (--transfer).
+    TransferCurve transfer = TransferCurve::Srgb;
 };
 
 // Turns frames of one size into key rows: owns the detection, the pose
@@ -72,8 +81,10 @@ class Tracker {
     static std::unique_ptr<Tracker> create(const CameraParam& camera, double patternWidth,
                                            const TrackerSettings& settings = {});
 
-    // Loads the marker's pattern file: PatternMissing when it cannot be
-    // opened, PatternUnreadable when it holds no pattern.
+    // Loads the marker's pattern file (and with --follow its picture for the
+    // follower): PatternMissing when it cannot be opened, PatternUnreadable
+    // when it holds no pattern, OutOfMemory when the follower's storage
+    // cannot be had.
     TrackResult loadPattern(const char* patternName);
 
     // Each of the three appends one row and the frame's record, or fails
@@ -114,9 +125,15 @@ class Tracker {
     Tracker() = default;
     // The frame's record from the marker chosen in it, if any.
     FrameRecord markerRecord(const KeyRow& row, const MarkerInfo* markers) const;
+    // With --follow: aligns a smeared marker's pose, or a lost (or held)
+    // frame's, on the frame; takes what the follower accepts. True for a
+    // marker frame whose pose is sharp or aligned: one to anchor the scene on.
+    bool followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                     KeyRow& row);
     // With --bridge: follows the scene into `frame`, re-anchors it on a
-    // marker frame and fills a lost one's camera from it.
-    TrackResult bridgeFrame(const FrameImage& frame, FrameRecord& record, KeyRow& row);
+    // marker frame whose pose is sharp (`sharp`) and fills a lost one's
+    // camera from it.
+    TrackResult bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record, KeyRow& row);
     // Appends the key row and the frame's record.
     TrackResult appendRow(const KeyRow& row, const FrameRecord& record);
 
@@ -124,6 +141,7 @@ class Tracker {
     std::unique_ptr<KeyTable> table;
     std::unique_ptr<FrameReport> frames;
     std::unique_ptr<SceneBridge> sceneBridge;  // with --bridge only
+    std::unique_ptr<MarkerFollow> follower;    // with --follow only, once the pattern is loaded
     TrackerState state;
     TrackerSettings trackerSettings;
     long long busy = 0;

@@ -11,6 +11,7 @@
 #include "tools/compare/truth_table.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
+#include "tools/render/shot_render.h"
 
 namespace {
 
@@ -186,6 +187,41 @@ TEST(RenderTool, SceneOptionsChangeTheFramesOnlyWhereTheyShouldAndKeepTheTruth) 
         EXPECT_GE(changed, 40);
         EXPECT_EQ(covered > 0, c.covers);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// A smeared frame is the mean of its moments in light, encoded again: what a
+// camera's sensor gathers, not the mean of the moments' levels.
+TEST(RenderTool, TheShutterAveragesLightNotLevels) {
+    CameraParam camera;
+    std::string error;
+    ASSERT_EQ(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera, error), 0);
+    Shot shot;
+    shot.scene.picture = makeRgbImage(16, 16, 255, 255, 255);
+    shot.poseAt = [](double t) { return pathPose(PathKind::Exit, t, 3, 80.0, 400.0); };
+    shot.frameCount = 3;
+    shot.shutter = 1.0;
+    shot.shutterSamples = 2;
+    RgbImage smeared, moments[2];
+    ShotStorage storage;
+    renderShotFrame(shot, camera, 1, 1, smeared, storage);
+    for (int k = 0; k < 2; k++) {
+        // The moments' times and their samples' shifts within the pixel.
+        const double dx = std::fmod(0.5 + 0.7548776662466927 * k, 1.0) - 0.5;
+        const double dy = std::fmod(0.5 + 0.5698402909980532 * k, 1.0) - 0.5;
+        renderFrame(shot.scene, camera, shot.poseAt(0.75 + 0.5 * k), 1, moments[k], dx, dy);
+    }
+    int mixed = 0;
+    for (size_t i = 0; i < smeared.rgb.size(); i++) {
+        const double light = 0.5 * (transferDecode(TransferCurve::Srgb, moments[0].rgb[i] / 255.0) +
+                                    transferDecode(TransferCurve::Srgb, moments[1].rgb[i] / 255.0));
+        ASSERT_EQ(smeared.rgb[i], std::lround(255.0 * transferEncode(TransferCurve::Srgb, light)));
+        mixed += std::abs(moments[0].rgb[i] - moments[1].rgb[i]) > 100;
+    }
+    EXPECT_GT(mixed, 100);
 }
 
 }  // namespace

@@ -71,11 +71,9 @@ bool pathFromName(const char* name, PathKind& kind) {
         const char* name;
         PathKind kind;
     };
-    static const Entry entries[] = {{"orbit", PathKind::Orbit},
-                                    {"approach", PathKind::Approach},
-                                    {"shake", PathKind::Shake},
-                                    {"exit", PathKind::Exit},
-                                    {"pan", PathKind::Pan}};
+    static const Entry entries[] = {{"orbit", PathKind::Orbit}, {"approach", PathKind::Approach},
+                                    {"shake", PathKind::Shake}, {"exit", PathKind::Exit},
+                                    {"pan", PathKind::Pan},     {"sway", PathKind::Sway}};
     for (const Entry& entry : entries) {
         if (std::strcmp(name, entry.name) == 0) {
             kind = entry.kind;
@@ -120,6 +118,12 @@ CameraPose pathPose(PathKind kind, double frame, int frameCount, double markerWi
             position.x += 0.6 * distance * out;
             const Point3 target{0.7 * distance * out, 0.1 * distance * sway, 0.0};
             return lookAt(position, target, 4.0 * sway);
+        }
+        case PathKind::Sway: {
+            const Point3 position = onSphere(distance, 12.0 * std::sin(2.0 * M_PI * p), 58.0);
+            const Point3 target{0.28 * distance * std::sin(4.0 * M_PI * p),
+                                0.14 * distance * std::sin(2.0 * M_PI * p + 0.7), 0.0};
+            return lookAt(position, target, 6.0 * std::sin(4.0 * M_PI * p + 1.0));
         }
     }
     return lookAt(onSphere(distance, 0.0, 60.0), origin, 0.0);

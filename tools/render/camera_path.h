@@ -20,9 +20,10 @@ struct Point3 {
 // south of the marker (at negative y) sees it upright.
 CameraPose lookAt(const Point3& position, const Point3& target, double rollDegrees);
 
-enum class PathKind { Orbit, Approach, Shake, Exit, Pan };
+enum class PathKind { Orbit, Approach, Shake, Exit, Pan, Sway };
 
-// Returns false for an unknown name; names are "orbit", "approach", "shake", "exit", "pan".
+// Returns false for an unknown name; names are "orbit", "approach", "shake", "exit", "pan",
+// "sway".
 bool pathFromName(const char* name, PathKind& kind);
 
 // The pose at frame `frame` of `frameCount` on the path (fractional frames lie
@@ -35,6 +36,11 @@ bool pathFromName(const char* name, PathKind& kind);
 //   one side and then the other;
 // - pan: a camera moving sideways and turning further that way, so the marker
 //   leaves the picture for about the middle half of the path and comes back;
-//   the picture shows the table all the while.
+//   the picture shows the table all the while;
+// - sway: a hand-held camera swinging its aim twice to each side of the
+//   marker and once up and down, rolling a little: the marker stays in the
+//   picture, its speed across it rising from nothing at each turn to the
+//   most in between, in changing directions (with motion blur, streaks of
+//   every length up to the most).
 CameraPose pathPose(PathKind kind, double frame, int frameCount, double markerWidth,
                     double distance);

@@ -298,6 +298,8 @@ OptionTable lightAndPathOptions(RenderOptions& o) {
          "comes back; pan: moving sideways and turning, so the\n"
          "marker leaves the picture for the middle half of the\n"
          "clip and comes back, the table always in view;\n"
+         "sway: swinging the aim from side to side across the\n"
+         "marker, fast between the turns;\n"
          "still: one view given by --position",
          [&o](const std::string& value) {
              o.still = value == "still";
@@ -338,8 +340,9 @@ OptionTable qualityOptions(RenderOptions& o) {
                      notNegative),
         {"--motion-blur", "SHUTTER[,MOMENTS]",
          "blur along the camera's movement: each frame is the\n"
-         "mean of MOMENTS renders (default: enough that the\n"
-         "picture moves about a pixel between them, at most 64)\n"
+         "mean in light of MOMENTS renders (default: enough that\n"
+         "the picture moves about a pixel between them, at most\n"
+         "64)\n"
          "over the SHUTTER fraction (0 < SHUTTER <= 1) of the\n"
          "frame interval centred on the frame's time; occluders\n"
          "move with it. The truth is the pose at the frame's time",

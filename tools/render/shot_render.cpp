@@ -98,7 +98,11 @@ SceneTruth renderShotFrame(Shot& shot, const CameraParam& camera, int frame, int
     const int perMoment = std::max(
         1, static_cast<int>(std::ceil(std::max(1, supersample) / std::sqrt(moments) - 1e-9)));
     const double cell = 1.0 / perMoment;
-    storage.sum.assign(static_cast<size_t>(camera.xsize) * camera.ysize * 3, 0u);
+    if (!storage.lightFilled) {
+        fillLinearLevels(TransferCurve::Srgb, storage.light);
+        storage.lightFilled = true;
+    }
+    storage.sum.assign(static_cast<size_t>(camera.xsize) * camera.ysize * 3, 0.0f);
     for (int k = 0; k < moments; ++k) {
         const double time = open + shot.shutter * (k + 0.5) / moments;
         discsAt(shot.occluders, time, shot.frameCount, shot.scene.discs);
@@ -106,14 +110,15 @@ SceneTruth renderShotFrame(Shot& shot, const CameraParam& camera, int frame, int
         const double dy = (fraction(0.5 + 0.5698402909980532 * k) - 0.5) * cell;
         renderFrame(shot.scene, camera, shot.poseAt(time), perMoment, storage.moment, dx, dy);
         for (size_t i = 0; i < storage.sum.size(); ++i) {
-            storage.sum[i] += storage.moment.rgb[i];
+            storage.sum[i] += storage.light.light[storage.moment.rgb[i]];
         }
     }
     if (out.width != camera.xsize || out.height != camera.ysize) {
         out = makeRgbImage(camera.xsize, camera.ysize, 0, 0, 0);
     }
     for (size_t i = 0; i < storage.sum.size(); ++i) {
-        out.rgb[i] = static_cast<unsigned char>((storage.sum[i] + moments / 2) / moments);
+        const double level = 255.0 * transferEncode(TransferCurve::Srgb, storage.sum[i] / moments);
+        out.rgb[i] = static_cast<unsigned char>(std::lround(level));
     }
     discsAt(shot.occluders, frame, shot.frameCount, shot.scene.discs);
     return truth;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "image/transfer_curve.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
 
@@ -21,12 +22,16 @@ struct Shot {
 // Working storage of renderShotFrame, kept from frame to frame.
 struct ShotStorage {
     RgbImage moment;
-    std::vector<unsigned> sum;
+    std::vector<float> sum;  // linear light summed over the moments
+    LinearLevels light{};
+    bool lightFilled = false;
 };
 
 // Renders frame `frame` of the shot into `out`: the scene at the frame's
 // time, or with a shutter the mean of renders at moments spread evenly over
-// the time it is open, centred on the frame's time. The moments' samples are
+// the time it is open, centred on the frame's time. The moments are averaged
+// in linear light and the mean encoded again (sRGB), as a camera's sensor
+// gathers light before its picture is encoded. The moments' samples are
 // shifted within the pixel, each moment differently, so that together they
 // sample the pixel more finely. Returns what the truth records of the scene
 // at the frame's time.

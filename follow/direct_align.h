@@ -1,0 +1,41 @@
+#pragma once
+
+#include "camera/camera_param.h"
+#include "follow/follow_storage.h"
+#include "follow/shutter_motion.h"
+#include "image/frame_image.h"
+
+// What an alignment of the drawn marker with a frame ends with.
+struct AlignOutcome {
+    bool converged = false;  // the steps settled within their limit
+    ShutterPose pose{};      // the fitted pose and motion
+    double dark = 0.0;       // the light of the ink, of the paper less the ink, and of what lies
+    double contrast = 0.0;   //   beyond the drawn paper (linear, 0..1)
+    double beyond = 0.0;
+    double residual = 0.0;      // the weighted root mean square difference, as a share of contrast
+    double inlierShare = 0.0;   // of the samples on the marker, those that count fully or nearly
+    double correlation = 0.0;   // weighted, between the drawing and the frame on the marker
+    double pictureMatch = 0.0;  // unweighted, the same on the picture inside the border
+    double inView = 0.0;        // share of the square inside the frame
+    double streak = 0.0;        // the longest way a corner travels over the shutter, pixels
+    int samples = 0;
+};
+
+// Fits the pose and the motion over the shutter so that the marker drawn
+// along that motion (drawAlongShutter) matches the frame's light, from
+// `start`: damped Gauss-Newton steps on the differences, coarse (the
+// drawing and the samples about 2.5 pixels soft and sparse) then fine,
+// with the ink's, the paper's and the surroundings' light fitted in
+// closed form at each step, and robust weights (Tukey's, from the median
+// difference) so that what covers part of the marker counts little. The
+// motion is held near `expected` by a weak pull: the blur shows its size
+// and direction, not which way it ran.
+AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
+                         const ShutterPose& start, const ShutterMotion& expected);
+
+// Which of `count` candidate poses and motions (at least one) makes the
+// marker drawn along it match the frame best, coarsely (the drawing about
+// 2.5 pixels soft, on the samples of the first candidate): a wider reach
+// than alignMarker's steps, for a start that may be far off.
+int bestCandidate(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
+                  const ShutterPose* candidates, int count);

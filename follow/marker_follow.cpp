@@ -1,0 +1,218 @@
+#include "follow/marker_follow.h"
+
+#include <cmath>
+#include <iterator>
+#include <new>
+
+namespace {
+
+// How fast the shutter's share of a frame follows what the fits measure.
+constexpr double SHARE_LEARNING = 0.3;
+// How much of the change in speed over the last three frames a prediction
+// carries on.
+constexpr double ACCELERATION_TRUST = 0.7;
+// Where a followed frame's search starts: shares of the frame's predicted
+// motion further along (or back), and of the predicted streak's length.
+constexpr double SPEED_SHARES[] = {0.0, -0.25, 0.25, -0.5, 0.5};
+constexpr double STREAK_SHARES[] = {1.0, 0.6, 1.5};
+// Directions of a streak searched for, over half a turn.
+constexpr int STREAK_DIRECTIONS = 8;
+
+// The angle between the rotations of two poses, radians.
+double turnBetween(const Pose& a, const Pose& b) {
+    double trace = 0.0;
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++)
+            trace += a.m[r][c] * b.m[r][c];
+    return std::acos(std::fmax(-1.0, std::fmin(1.0, 0.5 * (trace - 1.0))));
+}
+
+}  // namespace
+
+MarkerFollow::~MarkerFollow() = default;
+
+std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
+                                                   const unsigned char* cells, double width,
+                                                   TransferCurve curve) {
+    std::unique_ptr<MarkerFollow> follow(new (std::nothrow) MarkerFollow());
+    if (follow == nullptr)
+        return nullptr;
+    follow->camera_ = camera;
+    follow->storage_.reset(new (std::nothrow) FollowStorage());
+    if (follow->storage_ == nullptr)
+        return nullptr;
+    prepareFollowStorage(*follow->storage_);
+    fillLinearLevels(curve, follow->storage_->light);
+    drawMarkerPicture(cells, width, curve, follow->storage_->picture);
+    return follow;
+}
+
+void MarkerFollow::remember(long frame, const Pose& pose, const ShutterMotion* motion) {
+    if (last_[0].frame >= 0 && last_[0].frame < frame) {
+        last_[2] = last_[1];
+        last_[1] = last_[0];
+    }
+    last_[0].frame = frame;
+    last_[0].pose = pose;
+    last_[0].moving = motion != nullptr;
+    if (motion != nullptr)
+        last_[0].motion = *motion;
+}
+
+void MarkerFollow::found(long frame, const Pose& pose) {
+    remember(frame, pose, nullptr);
+}
+
+void MarkerFollow::forget() {
+    for (Remembered& r : last_)
+        r = Remembered{};
+}
+
+bool MarkerFollow::predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const {
+    const Remembered& a = last_[0];
+    const Remembered& b = last_[1];
+    const Remembered& c = last_[2];
+    if (a.frame < 0 || frame <= a.frame || frame - a.frame > FOLLOW_GAP_MAX)
+        return false;
+    const double ahead = static_cast<double>(frame - a.frame);
+    ShutterMotion velocity{}, step{};
+    if (b.frame >= 0 && a.frame - b.frame <= FOLLOW_GAP_MAX) {
+        // The speed between the last two, and its change since the one before.
+        velocity = scaledMotion(motionBetween(b.pose, a.pose), 1.0 / (a.frame - b.frame));
+        step = scaledMotion(velocity, ahead);
+        if (c.frame >= 0 && b.frame - c.frame == 1 && a.frame - b.frame == 1) {
+            const ShutterMotion before = motionBetween(c.pose, b.pose);
+            for (int k = 0; k < 3; k++) {
+                const double turn = ACCELERATION_TRUST * (velocity.turn[k] - before.turn[k]);
+                const double shift = ACCELERATION_TRUST * (velocity.shift[k] - before.shift[k]);
+                step.turn[k] += turn * 0.5 * ahead * (ahead + 1.0);
+                step.shift[k] += shift * 0.5 * ahead * (ahead + 1.0);
+                velocity.turn[k] += turn * (ahead + 0.5);
+                velocity.shift[k] += shift * (ahead + 0.5);
+            }
+        }
+    } else if (a.moving) {
+        // One frame, aligned: the speed its smear shows.
+        velocity = scaledMotion(a.motion, 1.0 / shutterShare_);
+        step = scaledMotion(velocity, ahead);
+    }
+    const double d[6] = {step.turn[0],  step.turn[1],  step.turn[2],
+                         step.shift[0], step.shift[1], step.shift[2]};
+    start->middle = movePose(a.pose, d);
+    start->motion = scaledMotion(velocity, shutterShare_);
+    *perFrame = velocity;
+    return true;
+}
+
+bool MarkerFollow::smeared(long frame, const Pose& pose, double rampWidth) const {
+    if (rampWidth > FOLLOW_SMEAR_WIDTH)
+        return true;
+    ShutterPose expected;
+    ShutterMotion perFrame;
+    // Only footage whose smears have shown the shutter's share: a fast camera
+    // whose frames are sharp has none.
+    if (!shutterSeen_ || !(rampWidth > FOLLOW_BLUR_WIDTH) || !predict(frame, &expected, &perFrame))
+        return false;
+    expected.middle = pose;
+    return shutterStreak(expected, camera_.mat, storage_->picture.width) > FOLLOW_SMEAR_WIDTH;
+}
+
+bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
+    ShutterPose predicted;
+    ShutterMotion perFrame;
+    if (!predict(frame, &predicted, &perFrame))
+        return false;
+    // The way from `pose` to the prediction, as a motion over a shutter.
+    const ShutterPose way{poseInShutter({pose, motionBetween(pose, predicted.middle)}, 0.5),
+                          motionBetween(pose, predicted.middle)};
+    return shutterStreak(way, camera_.mat, storage_->picture.width) > FOLLOW_HELD_SHIFT;
+}
+
+void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFrame) {
+    const double expectedStreak =
+        shutterStreak({fit.pose, perFrame}, camera_.mat, storage_->picture.width);
+    if (fit.ok && expectedStreak > FOLLOW_SMEAR_WIDTH) {
+        const double share = std::fmin(1.0, fit.outcome.streak / expectedStreak);
+        shutterShare_ += SHARE_LEARNING * (share - shutterShare_);
+    }
+}
+
+bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double turnMax) const {
+    const double paper = o.dark + o.contrast;
+    return o.converged && o.residual <= limits_.residualMax &&
+           o.inlierShare >= limits_.inlierShareMin && o.correlation >= limits_.correlationMin &&
+           o.pictureMatch >= limits_.pictureMatchMin && o.inView >= limits_.inViewMin &&
+           o.contrast > 0.0 && o.contrast >= limits_.paperShareMin * paper &&
+           turnBetween(o.pose.middle, start) <= turnMax;
+}
+
+FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& start,
+                                  const ShutterMotion& expected, double turnMax) {
+    FollowFit fit;
+    fit.outcome = alignMarker(*storage_, camera_, image, start, expected);
+    fit.pose = fit.outcome.pose.middle;
+    fit.ok = acceptable(fit.outcome, start.middle, turnMax);
+    return fit;
+}
+
+FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,
+                               double rampWidth) {
+    ShutterPose start{pose, {}};
+    ShutterMotion perFrame;
+    FollowFit fit;
+    if (predict(frame, &start, &perFrame)) {
+        start.middle = pose;
+        fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+        learnShutter(fit, perFrame);
+        shutterSeen_ = shutterSeen_ || (fit.ok && rampWidth > FOLLOW_SMEAR_WIDTH);
+    } else {
+        // No motion to go by: the streak, about as long as the ramps are
+        // wide, that matches best, in eight directions across the picture
+        // (the camera turning about its x or y axis sweeps it along y or x).
+        ShutterPose candidates[std::size(STREAK_SHARES) * STREAK_DIRECTIONS];
+        int count = 0;
+        const double f = camera_.mat[0][0];
+        for (const double share : STREAK_SHARES) {
+            for (int direction = 0; direction < STREAK_DIRECTIONS; direction++) {
+                const double angle = M_PI * direction / STREAK_DIRECTIONS;
+                ShutterPose& c = candidates[count++];
+                c = start;
+                c.motion.turn[0] = -share * rampWidth * std::sin(angle) / f;
+                c.motion.turn[1] = share * rampWidth * std::cos(angle) / f;
+            }
+        }
+        start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
+        fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+    }
+    // A fit that finds the marker hardly streaked leaves its found pose:
+    // the sides measure a sharp or evenly blurred marker better.
+    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH;
+    remember(frame, fit.ok ? fit.pose : pose, fit.ok ? &fit.outcome.pose.motion : nullptr);
+    return fit;
+}
+
+FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
+    FollowFit fit;
+    ShutterPose start;
+    ShutterMotion perFrame;
+    if (!predict(frame, &start, &perFrame))
+        return fit;
+    // The speed is the least sure of the prediction: places along the way
+    // and streak lengths about it, the best to start from.
+    ShutterPose candidates[std::size(SPEED_SHARES) * std::size(STREAK_SHARES)];
+    int count = 0;
+    for (const double along : SPEED_SHARES) {
+        for (const double streak : STREAK_SHARES) {
+            const ShutterMotion move = scaledMotion(perFrame, along);
+            const double d[6] = {move.turn[0],  move.turn[1],  move.turn[2],
+                                 move.shift[0], move.shift[1], move.shift[2]};
+            candidates[count++] = {movePose(start.middle, d), scaledMotion(start.motion, streak)};
+        }
+    }
+    start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
+    fit = alignFrom(image, start, start.motion, limits_.turnMax);
+    learnShutter(fit, perFrame);
+    if (fit.ok)
+        remember(frame, fit.pose, &fit.outcome.pose.motion);
+    return fit;
+}

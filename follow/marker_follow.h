@@ -1,0 +1,108 @@
+#pragma once
+
+#include <memory>
+
+#include "camera/camera_param.h"
+#include "follow/direct_align.h"
+#include "follow/shutter_motion.h"
+#include "image/frame_image.h"
+#include "image/transfer_curve.h"
+
+// A found marker whose sides' ramps are wider than this (pixels) is smeared:
+// its pose is aligned on the frame's light. So is one whose ramps are wider
+// than FOLLOW_BLUR_WIDTH when the motion of the frames before says its
+// corners streak further than FOLLOW_SMEAR_WIDTH over the shutter.
+inline constexpr double FOLLOW_SMEAR_WIDTH = 4.0;
+inline constexpr double FOLLOW_BLUR_WIDTH = 2.5;
+// A held marker whose predicted place lies further than this (pixels) away
+// is dropped.
+inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
+// Most frames after the last one with a pose that a pose is predicted for.
+inline constexpr int FOLLOW_GAP_MAX = 3;
+
+// What an alignment must reach to be taken (a found marker's fit reaches
+// it; a drawing laid on the wrong place, or on a frame without the marker,
+// does not).
+struct FollowLimits {
+    double residualMax = 0.15;     // weighted root mean square difference, share of the contrast
+    double inlierShareMin = 0.70;  // of the samples on the marker
+    double correlationMin = 0.95;  // between the drawing and the frame
+    double pictureMatchMin = 0.5;  // the same on the picture alone, every sample counted
+    double inViewMin = 0.5;        // share of the square in the frame
+    double paperShareMin = 0.5;    // the contrast's share of the paper's light
+    double turnMax = 0.35;         // radians from the predicted pose it started from
+    double smearTurnMax = 0.8;     // radians from a smeared marker's pose (its square is skewed)
+};
+
+// A followed or aligned pose: `ok` when the alignment was taken.
+struct FollowFit {
+    bool ok = false;
+    Pose pose{};
+    AlignOutcome outcome{};
+};
+
+// Follows the marker where detection cannot see it, or sees it smeared: the
+// marker (its known picture, border and white margin) is drawn as the camera
+// would see it, averaged along the motion over the shutter, and the pose
+// and the motion are fitted so that the drawing matches the frame's light
+// (alignMarker). The pose to start from comes from the frames before:
+// the last one's, moved on at the speed between the last two. Its storage is
+// allocated once, at creation.
+class MarkerFollow {
+  public:
+    // A follower for frames of `camera`'s size and a marker `width` wide
+    // whose picture is `cells` (see drawMarkerPicture); the frames' levels
+    // encode light through `curve`. Null when storage cannot be had.
+    static std::unique_ptr<MarkerFollow> create(const CameraParam& camera,
+                                                const unsigned char* cells, double width,
+                                                TransferCurve curve);
+    ~MarkerFollow();
+
+    // Whether frame `frame`'s marker, found with `pose` and sides' ramps
+    // `rampWidth` wide, is smeared (see FOLLOW_SMEAR_WIDTH).
+    bool smeared(long frame, const Pose& pose, double rampWidth) const;
+    // Frame `frame`'s marker was found and its pose fitted, sharp: it is
+    // remembered for the frames after it.
+    void found(long frame, const Pose& pose);
+    // Frame `frame`'s marker was found smeared (its ramps `rampWidth` wide)
+    // with `pose`: aligns from it, and remembers what it takes.
+    FollowFit refine(long frame, const FrameImage& image, const Pose& pose, double rampWidth);
+    // Frame `frame` without the marker: aligns from the predicted pose, when
+    // the frames before give one.
+    FollowFit follow(long frame, const FrameImage& image);
+    // Whether the frames before say that in frame `frame` the marker lies
+    // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
+    // puts it: a marker held from an earlier frame that is no longer there.
+    bool movedFrom(long frame, const Pose& pose) const;
+    // Forgets the frames before (a frame without a picture).
+    void forget();
+
+    const FollowLimits& limits() const { return limits_; }
+
+  private:
+    MarkerFollow() = default;
+    struct Remembered {
+        long frame = -1;
+        Pose pose{};
+        ShutterMotion motion{};  // over the shutter, when aligned
+        bool moving = false;
+    };
+    // Aligns from `start`, tries `expected` as the motion; the fit taken, if any.
+    FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
+                        const ShutterMotion& expected, double turnMax);
+    bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
+    void remember(long frame, const Pose& pose, const ShutterMotion* motion);
+    // The pose and the motion over the shutter predicted for frame `frame`
+    // from the frames before (their speed and its change), and the motion a
+    // frame apart there; false when they give none.
+    bool predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const;
+    // Learns the shutter's share of the frame from a fit's streak.
+    void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
+
+    CameraParam camera_{};
+    FollowLimits limits_{};
+    std::unique_ptr<FollowStorage> storage_;
+    Remembered last_[3];         // the last poses, the latest first
+    double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
+    bool shutterSeen_ = false;   // a smeared marker's fit has measured it
+};
