@@ -94,7 +94,7 @@ int fitLine(EdgeLineStorage& storage, double* sidePoints, int count, EdgeLine* l
     Vector mean{meanData, 2};
     const PrincipalAxesScratch scratch{storage.fitScratch,
                                        static_cast<int>(std::size(storage.fitScratch))};
-    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean, scratch) < 0) {
+    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean, scratch) != MathStatus::Ok) {
         return -1;
     }
     line->a = axesData[1];
@@ -121,7 +121,8 @@ int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const i
         }
     }
     for (int j = 0; j < 4; j++) {
-        if (arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j]) < 0) {
+        if (arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j]) !=
+            MathStatus::Ok) {
             return -1;
         }
     }

@@ -295,7 +295,7 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
     }
     ImagePoint corners[4];
     for (int j = 0; j < 4; j++) {
-        if (arIntersectLines(refined[(j + 3) % 4], refined[j], &corners[j]) < 0) {
+        if (arIntersectLines(refined[(j + 3) % 4], refined[j], &corners[j]) != MathStatus::Ok) {
             return 0;
         }
     }

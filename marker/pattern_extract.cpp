@@ -60,7 +60,8 @@ int solveHomography(const double plane[4][2], const double image[4][2], double h
     Matrix a{aData, 8, 8};
     Matrix b{bData, 8, 1};
     Matrix result{hData, 8, 1};
-    if (arMatrixInvertInPlace(&a) < 0 || arMatrixMultiply(&result, &a, &b) < 0) {
+    if (arMatrixInvertInPlace(&a) != MathStatus::Ok ||
+        arMatrixMultiply(&result, &a, &b) != MathStatus::Ok) {
         return -1;
     }
     for (int k = 0; k < 8; k++) {

@@ -76,7 +76,7 @@ int solveTranslation(const double R[3][3], const double centredPoints[][3],
     Matrix e{s.e, 3, 1};
     arMatrixMultiply(&N, &At, &A);
     arMatrixMultiply(&d, &At, &b);
-    if (arMatrixInvertInPlace(&N) < 0) {
+    if (arMatrixInvertInPlace(&N) != MathStatus::Ok) {
         return -1;
     }
     arMatrixMultiply(&e, &N, &d);
