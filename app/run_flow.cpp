@@ -371,10 +371,10 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
                  std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
-    std::string reason;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded, &reason) < 0) {
+    const CameraResult load = arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded);
+    if (!load.ok()) {
         std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
-        printReason(CAMERA_PARAM_FILE, reason);
+        printReason(CAMERA_PARAM_FILE, load.reason);
         if (access(CAMERA_PARAM_FILE, F_OK) != 0 && errno == ENOENT)
             std::fputs(MSG_CAMERA_MISSING_HINT, stderr);
         waitForSpaceKey();
@@ -382,7 +382,7 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
     }
     warnOfOtherAspect(loaded, width, height);
     CameraParam resized;
-    if (arResizeCameraParam(loaded, width, height, resized) < 0) {
+    if (arResizeCameraParam(loaded, width, height, resized) != CameraStatus::Ok) {
         std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
         std::fprintf(stderr, MSG_CAMERA_RESIZE_REASON, CAMERA_PARAM_FILE, width, height);
         waitForSpaceKey();

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         height,
         {{0.9 * width, 0, width / 2.0, 0}, {0, 0.9 * width, height / 2.0, 0}, {0, 0, 1, 0}},
         {width / 2.0, height / 2.0, lens * 640.0 * 640.0 / (width * width), 1.0}};
-    if (arCheckCameraParam(camera, nullptr) != 0)
+    if (!arCheckCameraParam(camera).ok())
         camera.distFactor[2] = 0.0;
     DetectorSettings settings;
     settings.threshold = threshold;

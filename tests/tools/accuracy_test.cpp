@@ -199,7 +199,7 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     MovieReader reader;
     ASSERT_EQ(reader.open(dir.file("shot.avi").c_str()), InputFailure::None);
     CameraParam loaded, camera;
-    ASSERT_EQ(arLoadCameraParam(dir.file("camera.dat").c_str(), 1, &loaded), 0);
+    ASSERT_TRUE(arLoadCameraParam(dir.file("camera.dat").c_str(), 1, &loaded).ok());
     arResizeCameraParam(loaded, reader.info().width, reader.info().height, camera);
     ASSERT_EQ(reader.prepare(), InputFailure::None);
     std::unique_ptr<Tracker> trackers[2] = {Tracker::create(camera, 80.0),

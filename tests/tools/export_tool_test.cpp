@@ -265,7 +265,7 @@ void checkBlenderScene(const TrackedOrbit& orbit) {
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("scene 1 60 30 640 480\nclip MOVIE 1\n"), std::string::npos) << run.out;
     CameraParam camera;
-    ASSERT_EQ(arLoadCameraParam(orbit.camera().c_str(), 1, &camera), 0);
+    ASSERT_TRUE(arLoadCameraParam(orbit.camera().c_str(), 1, &camera).ok());
     std::istringstream lines(run.out);
     int corners = 0;
     for (std::string word; lines >> word;) {

@@ -161,12 +161,12 @@ int readCamera(const DetectOptions& options, int width, int height, CameraParam&
         }
     } else {
         CameraParam stored{};
-        std::string reason;
-        if (arLoadCameraParam(options.cameraPath.c_str(), 1, &stored, &reason) < 0) {
-            error = options.cameraPath + ": not a usable camera parameter file: " + reason;
+        const CameraResult load = arLoadCameraParam(options.cameraPath.c_str(), 1, &stored);
+        if (!load.ok()) {
+            error = options.cameraPath + ": not a usable camera parameter file: " + load.reason;
             return -1;
         }
-        if (arResizeCameraParam(stored, width, height, camera) < 0) {
+        if (arResizeCameraParam(stored, width, height, camera) != CameraStatus::Ok) {
             error = options.cameraPath + ": values stop being finite when resized to the frame";
             return -1;
         }
