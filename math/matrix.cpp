@@ -191,6 +191,12 @@ void arPoseRotation(const Pose& pose, double R[3][3]) {
     }
 }
 
+void arPoseTranslation(const Pose& pose, double t[3]) {
+    for (int j = 0; j < 3; j++) {
+        t[j] = pose.m[j][3];
+    }
+}
+
 void arPoseApply(const Pose& pose, const double p[3], double out[3]) {
     for (int j = 0; j < 3; j++) {
         const double(&row)[4] = pose.m[j];

@@ -57,8 +57,9 @@ struct Pose {
 Pose arPoseInvert(const Pose& pose);
 // The transformation [R | t].
 Pose arPoseOf(const double R[3][3], const double t[3]);
-// Its rotation R.
+// Its rotation R and its translation t.
 void arPoseRotation(const Pose& pose, double R[3][3]);
+void arPoseTranslation(const Pose& pose, double t[3]);
 // Where it takes point p: R p + t.
 void arPoseApply(const Pose& pose, const double p[3], double out[3]);
 // Where it takes point (x, y, 0) of the marker's plane, without the z column.
