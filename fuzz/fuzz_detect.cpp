@@ -34,9 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.threshold = threshold;
     std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     fuzz::require(detector != nullptr, "a detector for a small frame");
-    PatternLoadError error;
-    const int id = detector->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", &error);
-    fuzz::require(id == 0, "the sample pattern loads");
+    const PatternLoad load = detector->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern");
+    fuzz::require(load.ok() && load.id == 0, "the sample pattern loads");
+    const int id = load.id;
 
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
     FrameImage frame{pixels.data(), width, height};
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const MarkerInfo* markers = nullptr;
         int count = -1;
-        if (detector->detect(frame, &markers, &count) != 0) {
+        if (detector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
             fuzz::require(count == 0, "a failed pass reports no marker");
             continue;
         }

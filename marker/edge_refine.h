@@ -1,6 +1,7 @@
 #pragma once
 
 #include "image/frame_image.h"
+#include "marker/marker_status.h"
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
@@ -35,14 +36,20 @@ struct EdgeRefineStorage {
 // `distFactor` and a line is fitted to them with weights that shrink for
 // points off the line. A side with fewer than four points, or whose refined
 // line leaves the plain one by more than EDGE_SHIFT_MAX at its ends, keeps
-// the plain line. Returns the number of sides refined (0..4); when the new
-// corners cannot be intersected nothing is changed and 0 is returned.
-int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
-                  EdgeLine edgeLines[4], ImagePoint vertices[4]);
+// the plain line. Ok with the number of sides refined (0..4), or Degenerate
+// when the new corners cannot be intersected (nothing is then changed).
+struct EdgeRefinement {
+    MarkerStatus status;
+    int sides;
+};
+EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4],
+                             EdgeRefineStorage& storage, EdgeLine edgeLines[4],
+                             ImagePoint vertices[4]);
 
 // The edge across one grey profile: `origin` (observed coordinates) and the
 // unit direction `normal` from the dark towards the light side. Gives the
-// signed distance along `normal` from `origin` to the edge: 0, or -1 when the
-// profile leaves the frame, is too flat, or does not cross its middle level
-// within EDGE_PROFILE_HALF.
-int arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset);
+// signed distance along `normal` from `origin` to the edge in `offset`: Ok,
+// or NoEdge when the profile leaves the frame, is too flat, or does not cross
+// its middle level within EDGE_PROFILE_HALF.
+MarkerStatus arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal,
+                          double* offset);

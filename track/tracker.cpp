@@ -129,10 +129,11 @@ void Tracker::setRefine(bool on) {
     state.poseSettings.refine = on;
 }
 
-int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
-    state.patternId = markerDetector->loadPattern(patternName, error);
+PatternLoad Tracker::loadPattern(const char* patternName) {
+    const PatternLoad load = markerDetector->loadPattern(patternName);
+    state.patternId = load.ok() ? load.id : -1;
     markerDetector->seekPattern(state.patternId);
-    return state.patternId < 0 ? -1 : 0;
+    return load;
 }
 
 TrackStatus Tracker::track(const FrameImage& frame) {
@@ -143,7 +144,7 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     int count = 0;
     // For a frame of the right size, detection fails only when the frame is
     // too busy for its storage: the frame is a row without the marker.
-    if (markerDetector->detect(frame, &markers, &count) < 0) {
+    if (markerDetector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
         busy++;
         markers = nullptr;
         count = 0;

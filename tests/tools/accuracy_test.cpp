@@ -209,10 +209,9 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     trackers[1]->setRefine(true);
     detector->setRefineEdges(true);
     const std::string pattern = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
-    PatternLoadError error;
     for (auto& tracker : trackers)
-        ASSERT_EQ(tracker->loadPattern(pattern.c_str(), &error), 0);
-    ASSERT_EQ(detector->loadPattern(pattern.c_str(), &error), 0);
+        ASSERT_TRUE(tracker->loadPattern(pattern.c_str()).ok());
+    ASSERT_TRUE(detector->loadPattern(pattern.c_str()).ok());
     std::vector<double> corners;  // each refined corner from the nearest true one
     const FrameImage* frame = nullptr;
     for (size_t n = 0; reader.next(&frame) == ReadResult::Frame; ++n) {
@@ -221,7 +220,7 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
             ASSERT_EQ(tracker->track(*frame), TrackStatus::Tracked);
         const MarkerInfo* markers = nullptr;
         int count = 0;
-        ASSERT_EQ(detector->detect(*frame, &markers, &count), 0);
+        ASSERT_EQ(detector->detect(*frame, &markers, &count), MarkerStatus::Ok);
         const int chosen = chooseMarker(markers, count, 0);
         for (int k = 0; chosen >= 0 && truth[n].visible != 0 && k < 4; ++k) {
             double nearest = 1e9;

@@ -156,14 +156,14 @@ std::unique_ptr<MarkerFinder> MarkerFinder::create(const std::string& patternPat
                 std::to_string(lens.ysize);
         return nullptr;
     }
-    PatternLoadError why = PatternLoadError::None;
-    finder->patternId = finder->detector->loadPattern(patternPath.c_str(), &why);
-    if (finder->patternId < 0) {
-        error = patternPath + (why == PatternLoadError::FileMissing
+    const PatternLoad load = finder->detector->loadPattern(patternPath.c_str());
+    if (!load.ok()) {
+        error = patternPath + (load.status == MarkerStatus::PatternCannotOpen
                                    ? ": cannot open the pattern file"
                                    : ": not a pattern file (3072 numbers 0..255)");
         return nullptr;
     }
+    finder->patternId = load.id;
     return finder;
 }
 
@@ -174,7 +174,7 @@ MarkerSight MarkerFinder::find(const FrameImage& frame, std::vector<BoardCorner>
     detector->forgetHistory();
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    if (detector->detect(frame, &markers, &count) != DETECT_OK) {
+    if (detector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
         return MarkerSight::NotFound;
     }
     const int chosen = chooseMarker(markers, detector->seenCount(), patternId);
@@ -185,7 +185,8 @@ MarkerSight MarkerFinder::find(const FrameImage& frame, std::vector<BoardCorner>
     // measured on the grey-level edge give corners good to a fraction of a pixel.
     MarkerInfo marker = markers[chosen];
     if (arRefineEdges(frame, detector->camera().distFactor, *refineStorage, marker.edgeLines,
-                      marker.vertices) != 4) {
+                      marker.vertices)
+            .sides != 4) {
         return MarkerSight::NotRefined;
     }
     for (int k = 0; k < 4; ++k) {
