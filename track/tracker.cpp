@@ -210,7 +210,7 @@ void Tracker::bridgeFrame(const FrameImage& frame, FrameRecord& record, int& fou
         return;
     const BridgeFit fit = sceneBridge->bridge();
     record.points = fit.points;
-    const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
+    const std::optional<CameraKey> values = fit.ok() ? poseToCameraKey(fit.pose) : std::nullopt;
     if (!values)
         return;
     key = *values;
