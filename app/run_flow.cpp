@@ -11,11 +11,11 @@
 #include <string>
 
 #include "app/console.h"
-#include "app/file_reason.h"
 #include "app/messages.h"
 #include "app/options.h"
 #include "app/progress_line.h"
 #include "camera/distortion.h"
+#include "files/file_reason.h"
 #include "media/movie_reader.h"
 #include "media/still_reader.h"
 #include "track/camera_motion.h"
@@ -315,11 +315,11 @@ void finishPlateFile(const std::optional<PlateFrames>& plate) {
         return;
     }
     const std::string name = std::string(CAMERA_MOTION_FILE) + PLATE_FILE_SUFFIX;
-    const int error = writePlateFile(CAMERA_MOTION_FILE, *plate);
-    if (error == 0)
+    const FileResult written = writePlateFile(CAMERA_MOTION_FILE, *plate);
+    if (written.ok())
         std::fprintf(stderr, MSG_PLATE_WRITTEN, name.c_str(), plate->firstFrame, plate->fps);
     else
-        std::fprintf(stderr, MSG_PLATE_FAILED, name.c_str(), std::strerror(error),
+        std::fprintf(stderr, MSG_PLATE_FAILED, name.c_str(), std::strerror(written.error),
                      plate->firstFrame, plate->fps);
 }
 
@@ -444,16 +444,17 @@ int trackImage(const char* patternName, double patternWidth, const char* imageNa
 
 int finishTrack(Tracker& tracker, int camNo, const std::optional<PlateFrames>& plate) {
     tracker.smooth();
-    const CameraMotionWrite written = writeCameraMotion(tracker.keys(), camNo);
+    const FileResult written = writeCameraMotion(tracker.keys(), camNo);
     const std::string reason = std::strerror(written.error);
     switch (written.status) {
-        case CameraMotionStatus::Written:
+        case FileStatus::Done:
             reportSummary(tracker);
             finishPlateFile(plate);
             return 0;
-        case CameraMotionStatus::OpenFailed:
+        case FileStatus::CannotCreate:
+        case FileStatus::CannotReplace:
             return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, reason);
-        case CameraMotionStatus::CloseFailed:
+        case FileStatus::CannotWrite:
             return reportFileFailure(MSG_CAN_NOT_CLOSE_FILE, CAMERA_MOTION_FILE, reason);
     }
     return 1;
@@ -533,8 +534,8 @@ int runCommandLine(int argc, char** argv) {
     // The report first: when it cannot be written the run fails with the
     // earlier Lumeko.cm2 as it was.
     if (report != nullptr) {
-        if (const int error = writeFrameReport(tracker->report(), report); error != 0)
-            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, std::strerror(error));
+        if (const FileResult written = writeFrameReport(tracker->report(), report); !written.ok())
+            return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, report, std::strerror(written.error));
     }
     return finishTrack(*tracker, run.camNo, plate);
 }

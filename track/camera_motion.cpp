@@ -1,8 +1,5 @@
 #include "track/camera_motion.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -97,60 +94,13 @@ void putCameraMotion(const KeyTable& table, int camNo, std::FILE* out) {
     putFooter(cameraName, camNo, out);
 }
 
-// The new file keeps the permissions of the one it replaces; a first file gets
-// what opening it by name would have given.
-mode_t newFileMode() {
-    struct stat previous;
-    if (stat(CAMERA_MOTION_FILE, &previous) == 0 && S_ISREG(previous.st_mode)) {
-        return previous.st_mode & 0777;
-    }
-    mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-// errno as a failed call left it; EIO when it left none.
-int failure() {
-    return errno != 0 ? errno : EIO;
-}
-
-// All data written (errno cleared before the writes), flushed to the disk
-// and the file closed: 0, or the errno of the first step that failed.
-int finishFile(std::FILE* file) {
-    int error = 0;
-    if (std::fflush(file) != 0 || std::ferror(file) || fsync(fileno(file)) != 0)
-        error = failure();
-    if (std::fclose(file) != 0 && error == 0)
-        error = failure();
-    return error;
-}
-
 }  // namespace
 
 // The track goes to a temporary file beside "Lumeko.cm2" that replaces it only
 // once complete, so a failure part-way never costs the previous file.
-CameraMotionWrite writeCameraMotion(const KeyTable& table, int camNo) {
-    char tempName[] = "Lumeko.cm2.XXXXXX";
-    int descriptor = mkstemp(tempName);
-    if (descriptor < 0)
-        return {CameraMotionStatus::OpenFailed, failure()};
-    std::FILE* file = fchmod(descriptor, newFileMode()) == 0 ? fdopen(descriptor, "wb") : nullptr;
-    if (file == nullptr) {
-        const int error = failure();
-        close(descriptor);
-        unlink(tempName);
-        return {CameraMotionStatus::OpenFailed, error};
-    }
-    errno = 0;
-    putCameraMotion(table, camNo, file);
-    if (const int error = finishFile(file); error != 0) {
-        unlink(tempName);
-        return {CameraMotionStatus::CloseFailed, error};
-    }
-    if (std::rename(tempName, CAMERA_MOTION_FILE) != 0) {
-        const int error = failure();
-        unlink(tempName);
-        return {CameraMotionStatus::OpenFailed, error};
-    }
-    return {CameraMotionStatus::Written, 0};
+FileResult writeCameraMotion(const KeyTable& table, int camNo) {
+    return replaceFile(CAMERA_MOTION_FILE, [&](std::FILE* file) {
+        putCameraMotion(table, camNo, file);
+        return true;
+    });
 }

@@ -1,9 +1,5 @@
 #include "track/frame_report.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 
 const char* frameStatusName(FrameStatus status) {
@@ -40,29 +36,9 @@ void putFrameReport(const FrameReport& report, std::FILE* file) {
     }
 }
 
-int writeFrameReport(const FrameReport& report, const char* name) {
-    std::string temp = std::string(name) + ".XXXXXX";
-    const int descriptor = mkstemp(temp.data());
-    if (descriptor < 0)
-        return errno;
-    // The permissions opening the file by name would have given.
-    const mode_t mask = umask(0);
-    umask(mask);
-    std::FILE* file = fchmod(descriptor, 0666 & ~mask) == 0 ? fdopen(descriptor, "w") : nullptr;
-    if (file == nullptr) {
-        const int error = errno;
-        close(descriptor);
-        unlink(temp.c_str());
-        return error;
-    }
-    errno = 0;
-    putFrameReport(report, file);
-    int error = std::fflush(file) != 0 || std::ferror(file) ? (errno != 0 ? errno : EIO) : 0;
-    if (std::fclose(file) != 0 && error == 0)
-        error = errno != 0 ? errno : EIO;
-    if (error == 0 && std::rename(temp.c_str(), name) != 0)
-        error = errno;
-    if (error != 0)
-        unlink(temp.c_str());
-    return error;
+FileResult writeFrameReport(const FrameReport& report, const char* name) {
+    return replaceFile(name, [&](std::FILE* file) {
+        putFrameReport(report, file);
+        return true;
+    });
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "files/replace_file.h"
 #include "math/image_point.h"
 #include "track/key_table.h"
 
@@ -41,5 +42,5 @@ const char* frameStatusName(FrameStatus status);
 void putFrameReport(const FrameReport& report, std::FILE* file);
 
 // Writes the report to `name` through a temporary file beside it that replaces
-// it only once complete: 0, or the errno of the step that failed.
-int writeFrameReport(const FrameReport& report, const char* name);
+// it only once complete.
+FileResult writeFrameReport(const FrameReport& report, const char* name);

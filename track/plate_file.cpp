@@ -38,39 +38,18 @@ std::string plateName(const std::string& trackPath) {
 
 }  // namespace
 
-int writePlateFile(const std::string& trackPath, const PlateFrames& plate) {
+FileResult writePlateFile(const std::string& trackPath, const PlateFrames& plate) {
     Fingerprint print;
+    errno = 0;
     if (!fingerprintOf(trackPath, print))
-        return errno != 0 ? errno : EIO;
-    std::string tempName = plateName(trackPath) + ".XXXXXX";
-    const int descriptor = mkstemp(tempName.data());
-    if (descriptor < 0)
-        return errno;
-    const mode_t mask = umask(0);
-    umask(mask);
-    std::FILE* file = fchmod(descriptor, 0666 & ~mask) == 0 ? fdopen(descriptor, "wb") : nullptr;
-    if (file == nullptr) {
-        const int error = errno;
-        close(descriptor);
-        unlink(tempName.c_str());
-        return error;
-    }
-    std::fprintf(file,
-                 "lumeko plate 1\nfirst_frame %lld\nfps %.10g\ntrack_bytes %llu\n"
-                 "track_fnv1a64 %016" PRIx64 "\n",
-                 plate.firstFrame, plate.fps, print.bytes, print.hash);
-    const bool written = std::fflush(file) == 0 && !std::ferror(file);
-    const int error = errno;
-    if (std::fclose(file) != 0 || !written) {
-        unlink(tempName.c_str());
-        return error != 0 ? error : EIO;
-    }
-    if (std::rename(tempName.c_str(), plateName(trackPath).c_str()) != 0) {
-        const int renameError = errno;
-        unlink(tempName.c_str());
-        return renameError;
-    }
-    return 0;
+        return {FileStatus::CannotCreate, errno != 0 ? errno : EIO};
+    return replaceFile(plateName(trackPath), [&](std::FILE* file) {
+        std::fprintf(file,
+                     "lumeko plate 1\nfirst_frame %lld\nfps %.10g\ntrack_bytes %llu\n"
+                     "track_fnv1a64 %016" PRIx64 "\n",
+                     plate.firstFrame, plate.fps, print.bytes, print.hash);
+        return true;
+    });
 }
 
 void removePlateFile(const std::string& trackPath) {

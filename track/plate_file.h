@@ -1,5 +1,7 @@
 #pragma once
 
+#include "files/replace_file.h"
+
 #include <string>
 
 // The plate file: a small text file beside a camera-motion file tracked from
@@ -25,8 +27,8 @@ struct PlateFrames {
 
 // Writes the plate file of the camera-motion file at `trackPath` (which is
 // read for its fingerprint), replacing any earlier one only by a complete
-// new one. 0, or an errno.
-int writePlateFile(const std::string& trackPath, const PlateFrames& plate);
+// new one.
+FileResult writePlateFile(const std::string& trackPath, const PlateFrames& plate);
 
 // Removes the plate file of `trackPath`, if there is one.
 void removePlateFile(const std::string& trackPath);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs a build with `cmake --install` into a temporary prefix, then runs
-# the installed programs from a folder outside the source and build trees:
+# Installs a build with `cmake --install` into a temporary prefix, checks the
+# Blender add-on's zip is there, then runs the installed programs from a
+# folder outside the source and build trees:
 # Lumeko without arguments (usage, status 1, no wait), each tool's --help,
 # and a short track of the installed sample, rendered by the installed
 # lumeko-render with its defaults.
@@ -23,6 +24,10 @@ data=$prefix/share/lumeko/Data
 for program in Lumeko lumeko-camera lumeko-pattern lumeko-render lumeko-detect; do
   [ -x "$bin/$program" ] || fail "$program is not installed in bin/"
 done
+# The Blender add-on, a zip of the package folder lumeko/.
+addon=$prefix/share/lumeko/lumeko-blender-addon.zip
+[ "$(head -c 2 "$addon" 2>/dev/null)" = PK ] || fail "share/lumeko/lumeko-blender-addon.zip is missing"
+grep -aq 'lumeko/__init__.py' "$addon" || fail "the add-on's zip holds no lumeko/__init__.py"
 for file in camera_para.dat sample_marker.pattern sample_marker_picture.ppm \
   sample_marker_print.jpg; do
   cmp -s "$data/$file" "$(dirname "$0")/../../Data/$file" ||

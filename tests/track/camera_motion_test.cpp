@@ -59,17 +59,17 @@ class CameraMotionFile : public testing::Test {
     }
     void TearDown() override { fs::current_path(home); }
     std::string write(int camNo) {
-        EXPECT_EQ(writeCameraMotion(*table, camNo).status, CameraMotionStatus::Written);
+        EXPECT_TRUE(writeCameraMotion(*table, camNo).ok());
         return lumeko_test::readFile("Lumeko.cm2");
     }
     // In a child process, so that the file size limit stays there.
-    void expectFailure(CameraMotionStatus expected, int error, rlim_t fileSizeLimit) {
+    void expectFailure(FileStatus expected, int error, rlim_t fileSizeLimit) {
         const rlimit limit = {fileSizeLimit, fileSizeLimit};
         EXPECT_EXIT(
             {
                 std::signal(SIGXFSZ, SIG_IGN);
                 setrlimit(RLIMIT_FSIZE, &limit);
-                const CameraMotionWrite written = writeCameraMotion(*table, 0);
+                const FileResult written = writeCameraMotion(*table, 0);
                 std::exit(written.status == expected && written.error == error ? 0 : 1);
             },
             testing::ExitedWithCode(0), "");
@@ -117,12 +117,12 @@ TEST_F(CameraMotionFile, OddValuesLargestCameraNumberAndAnEmptyTable) {
 // "Lumeko.cm2" that cannot be replaced, leave the previous file and no other,
 // and say why as the failing call did (not as the clean-up after it).
 TEST_F(CameraMotionFile, FailedWritesKeepThePreviousFile) {
-    expectFailure(CameraMotionStatus::CloseFailed, EFBIG, 200);
+    expectFailure(FileStatus::CannotWrite, EFBIG, 200);
     EXPECT_EQ(lumeko_test::readFile(dir.file("Lumeko.cm2")), "old track");
     EXPECT_EQ(entryCount(), 1);
     fs::remove(dir.file("Lumeko.cm2"));
     fs::create_directories(dir.file("Lumeko.cm2/keep"));
-    expectFailure(CameraMotionStatus::OpenFailed, EISDIR, RLIM_INFINITY);
+    expectFailure(FileStatus::CannotReplace, EISDIR, RLIM_INFINITY);
     EXPECT_TRUE(fs::is_directory(dir.file("Lumeko.cm2/keep")));
     EXPECT_EQ(entryCount(), 1);
 }

@@ -24,6 +24,7 @@
 #include "tools/calibrate/marker_views.h"
 #include "tools/camera/camera_file.h"
 #include "tools/common/image_io.h"
+#include "tools/common/progress_line.h"
 #include "tools/common/tool_args.h"
 
 namespace {
@@ -319,8 +320,11 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
     int looked = 0;
     long long number = 0;
     const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
+    ToolProgress progress(movie.info().length);
     for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
+        progress.show(number + 1);
         if (found == MovieFile::Found::OutOfMemory) {
+            progress.end();
             return toolError(TOOL, "memory ran out decoding " + path);
         }
         if (found != MovieFile::Found::Picture) {
@@ -335,10 +339,12 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
         }
         cv::cvtColor(frame, view, o.marker() ? cv::COLOR_BGRA2BGR : cv::COLOR_BGRA2GRAY);
         if (addView(o, path + " frame " + std::to_string(number), view, c) != 0) {
+            progress.end();
             return 1;
         }
         ++looked;
     }
+    progress.end();
     if (looked == 0) {
         return toolError(TOOL, "no frame could be read from " + path);
     }
@@ -431,11 +437,18 @@ int calibrate(const Options& o) {
         return 1;
     }
     Collection c;
-    for (const std::string& input : o.inputs) {
-        if (readInput(o, input, c) != 0) {
+    // Many stills (a picture sequence) count as the frames of one movie.
+    ToolProgress progress(o.inputs.size() > 1 ? static_cast<long long>(o.inputs.size()) : 0);
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        if (o.inputs.size() > 1 && isStill(o.inputs[i])) {
+            progress.show(static_cast<long long>(i) + 1);
+        }
+        if (readInput(o, o.inputs[i], c) != 0) {
+            progress.end();
             return 1;
         }
     }
+    progress.end();
     std::vector<std::vector<BoardCorner>> found;
     for (const View& view : c.views) {
         if (view.used) {

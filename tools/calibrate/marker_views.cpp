@@ -2,6 +2,7 @@
 
 #include <ceres/rotation.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "camera/distortion.h"
@@ -22,6 +23,11 @@ namespace {
 // as edge refinement measures them.
 constexpr int SIDE_SAMPLES = 16;
 constexpr double SIDE_END = 0.05;
+
+// Most measurements of a marker's sides, and the largest move of a corner
+// (pixels) at which they have settled.
+constexpr int SIDE_ROUNDS_MAX = 20;
+constexpr double SIDES_SETTLED = 0.005;
 
 struct Line {
     double x, y;    // a point on it
@@ -69,6 +75,34 @@ BoardCorner meet(const Line& a, const Line& b) {
     const double det = a.dx * b.dy - a.dy * b.dx;
     const double t = ((b.x - a.x) * b.dy - (b.y - a.y) * b.dx) / det;
     return {a.x + t * a.dx, a.y + t * a.dy};
+}
+
+// The plain sides run through the outermost dark pixels; only sides measured
+// on the grey-level edge give corners good to a fraction of a pixel. A
+// profile read across a blurred edge about a line beside it takes its dark
+// and light levels unevenly far into the blur, which pulls the edge found
+// towards that line (on a defocused marker, 2 to 3 pixels inward at the
+// corners): the sides are measured again about the sides found until the
+// corners settle. 0, or -1 when not all four sides could be measured.
+int measureSides(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
+                 MarkerInfo& marker) {
+    if (arRefineEdges(frame, distFactor, storage, marker.edgeLines, marker.vertices).sides != 4) {
+        return -1;
+    }
+    for (int round = 1; round < SIDE_ROUNDS_MAX; ++round) {
+        ImagePoint before[4];
+        std::copy(marker.vertices, marker.vertices + 4, before);
+        arRefineEdges(frame, distFactor, storage, marker.edgeLines, marker.vertices);
+        double moved = 0.0;
+        for (int k = 0; k < 4; ++k) {
+            moved = std::max(moved, std::hypot(marker.vertices[k].x - before[k].x,
+                                               marker.vertices[k].y - before[k].y));
+        }
+        if (moved < SIDES_SETTLED) {
+            break;
+        }
+    }
+    return 0;
 }
 
 }  // namespace
@@ -147,8 +181,16 @@ std::unique_ptr<MarkerFinder> MarkerFinder::create(const std::string& patternPat
         return nullptr;
     }
     std::unique_ptr<MarkerFinder> finder(new MarkerFinder);
+    // As Lumeko's --best finds it: any size, the local and the chosen
+    // thresholds when the fixed one misses it (uneven light, a glossy or a
+    // dim sheet), dented sides taken, and a small square in a larger dark
+    // region kept only when it matches well.
     DetectorSettings settings;
     settings.largeMarkers = true;
+    settings.localRetry = true;
+    settings.thresholdRetry = true;
+    settings.robustSides = true;
+    settings.strictHistory = true;
     finder->detector = Detector::create(lens, settings);
     finder->refineStorage = std::make_unique<EdgeRefineStorage>();
     if (finder->detector == nullptr) {
@@ -164,6 +206,7 @@ std::unique_ptr<MarkerFinder> MarkerFinder::create(const std::string& patternPat
         return nullptr;
     }
     finder->patternId = load.id;
+    finder->detector->seekPattern(finder->patternId);
     return finder;
 }
 
@@ -181,12 +224,8 @@ MarkerSight MarkerFinder::find(const FrameImage& frame, std::vector<BoardCorner>
     if (chosen < 0) {
         return MarkerSight::NotFound;
     }
-    // The plain sides run through the outermost dark pixels; only sides
-    // measured on the grey-level edge give corners good to a fraction of a pixel.
     MarkerInfo marker = markers[chosen];
-    if (arRefineEdges(frame, detector->camera().distFactor, *refineStorage, marker.edgeLines,
-                      marker.vertices)
-            .sides != 4) {
+    if (measureSides(frame, detector->camera().distFactor, *refineStorage, marker) != 0) {
         return MarkerSight::NotRefined;
     }
     for (int k = 0; k < 4; ++k) {

@@ -26,9 +26,11 @@ enum class MarkerSight {
     NotRefined,  // seen, but not all four sides could be measured on the grey edge
 };
 
-// Finds one marker in frames of one size with Lumeko's detection (threshold
-// 100, any marker size) and its sub-pixel edges. Each frame is a view of its
-// own: nothing carries over from the frames before.
+// Finds one marker in frames of one size as Lumeko's --best detects it (the
+// fixed threshold, then local thresholds and ones chosen from the frame, any
+// marker size, dented sides taken) and its sides on the grey-level edge,
+// measured until the corners settle. Each frame is a view of its own: nothing
+// carries over from the frames before.
 class MarkerFinder {
   public:
     // For frames of width x height. Null with `error` set when the pattern

@@ -17,15 +17,17 @@ struct BlenderSceneInput {
 };
 
 // A Python script for Blender (3.4 and later) that makes a scene named
-// "Lumeko" in the open file: the tracked camera with one key per found frame
-// (at frame settings.firstFrame + row), its lens, sensor and lens shift from
-// the camera file (resized to the footage's width as Lumeko resizes it), the
-// scene's frame range, rate and resolution, the footage as the camera's
-// background, and the marker as a textured square settings.markerWidth wide
-// at the origin. Blender's world is Z-up in metres: X = the marker's x, Y =
-// its y (up on the printed marker), Z = out of it; lengths are the marker
-// width's unit times settings.metresPerUnit. The script uses bpy alone (no
-// add-on, no importer, no numpy). 0, or -1 with `error` set on the refusals
-// every format makes (track_export.h).
+// "Lumeko" in the open file: the track's data (TRACK), then the Lumeko
+// add-on's scene module (blender/lumeko/scene.py), then the call that builds
+// the scene with it. The data: the tracked camera with one key per found
+// frame (at frame settings.firstFrame + row), the camera file's size and
+// Blender's lens for it (BlenderLens: the render's pinhole and the clip's
+// lens distortion, which the module resizes to the footage's width as Lumeko
+// resizes the camera file), the footage, the frame range and rate, and the
+// marker settings.markerWidth wide with its texture. Blender's world is Z-up
+// in metres: X = the marker's x, Y = its y (up on the printed marker), Z = out
+// of it; lengths are the marker width's unit times settings.metresPerUnit. The
+// script uses bpy alone (no add-on, no importer, no numpy). 0, or -1 with
+// `error` set on the refusals every format makes (track_export.h).
 int blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& input,
                        const ExportSettings& settings, std::string& script, std::string& error);

@@ -12,6 +12,7 @@
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/tool_args.h"
+#include "tools/export/blender_lens.h"
 #include "tools/export/blender_scene.h"
 #include "tools/export/track_export.h"
 #include "tools/pattern/marker_picture.h"
@@ -46,8 +47,10 @@ const char* const HELP =
     "               camera with one key per found frame, its lens, sensor and\n"
     "               principal point (as lens shift) from the camera file, the\n"
     "               frame range and rate, the footage as the camera's\n"
-    "               background and the marker as a textured square. Z up,\n"
-    "               metres, the first frame 1 unless --first-frame says otherwise.\n"
+    "               background and the marker as a textured square; the lens\n"
+    "               distortion on the footage's clip, laid on the render by the\n"
+    "               compositor. Z up, metres, the first frame 1 unless\n"
+    "               --first-frame says otherwise. The Lumeko add-on builds it.\n"
     "\n"
     "The world is Y-up: X = the marker's x, Y = out of the marker, Z = -(the\n"
     "marker's y); rotations R = Ry(rotateY) Rx(rotateX) Rz(rotateZ) in degrees.\n"
@@ -157,6 +160,27 @@ int markerTexture(const Options& options, RgbImage& texture) {
     return 0;
 }
 
+// How near Blender's lens comes to the camera file's distortion.
+void sayBlenderLens(const CameraParam& camera, bool footage) {
+    const BlenderLens lens = blenderLensOf(camera);
+    if (!footage)
+        std::fprintf(stderr,
+                     "lumeko-export: note: without --footage the scene has no clip to hold the "
+                     "lens distortion; its camera is the pinhole of the camera file\n");
+    else if (lens.worst <= BLENDER_LENS_CLAIM)
+        std::fprintf(stderr,
+                     "lumeko-export: note: the clip's lens distortion (Blender's polynomial "
+                     "model, laid on the render by the compositor's Movie Distortion node) lies "
+                     "within %.3f px of the camera file's over the frame\n",
+                     lens.worst);
+    else
+        std::fprintf(stderr,
+                     "lumeko-export: warning: Blender's polynomial lens model comes no nearer "
+                     "than %.2f px to the camera file's over the frame, more than %g px: the "
+                     "render laid on the footage is that far off near the frame's edges\n",
+                     lens.worst, BLENDER_LENS_CLAIM);
+}
+
 // The Blender scene: the script's text, written whole or not at all.
 int writeBlenderScene(const Options& options, const CameraMotion& motion,
                       const CameraParam& camera) {
@@ -185,9 +209,7 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
                        text.size(), error) != 0)
         return toolError(TOOL, error);
     if (camera.distFactor[2] != 0.0)
-        std::fprintf(stderr,
-                     "lumeko-export: note: Blender's camera has no lens distortion; the scene "
-                     "matches the footage best near the middle of the frame\n");
+        sayBlenderLens(camera, !options.footage.empty());
     return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "app/file_reason.h"
+#include "files/file_reason.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+
+#include "files/replace_file.h"
 
 std::string fileReadProblem(const char* path) {
     const int descriptor = open(path, O_RDONLY);
@@ -24,23 +26,16 @@ std::string fileReadProblem(const char* path) {
     return "";
 }
 
-long long fileSize(const char* path) {
-    struct stat status {};
-    if (stat(path, &status) != 0 || !S_ISREG(status.st_mode))
-        return -1;
-    return status.st_size;
-}
-
 std::string outputProblem(const char* name, const char* folder) {
     struct stat status {};
     if (stat(name, &status) == 0 && S_ISDIR(status.st_mode))
         return "Is a folder, not a file";
-    const std::string pattern = std::string(name) + ".XXXXXX";
-    std::string probe = pattern;
-    const int descriptor = mkstemp(probe.data());
-    if (descriptor < 0)
-        return std::string(folder) + " can not be written: " + std::strerror(errno);
-    close(descriptor);
-    unlink(probe.c_str());
+    // The file replaceFile would make first, made and removed.
+    const FileResult probe = replaceFileNamed(std::string(name) + ".probe", [](const std::string&) {
+        errno = ECANCELED;
+        return false;
+    });
+    if (probe.status == FileStatus::CannotCreate)
+        return std::string(folder) + " can not be written: " + std::strerror(probe.error);
     return "";
 }

@@ -8,9 +8,6 @@
 // least one byte (then only its contents can be wrong).
 std::string fileReadProblem(const char* path);
 
-// The size of a file that can be read, -1 when it cannot.
-long long fileSize(const char* path);
-
 // Why the folder of `name` cannot take the file (written as a temporary
 // file beside it, then renamed over it): tried by creating and removing such
 // a temporary file, in the operating system's words, or "Is a folder" when

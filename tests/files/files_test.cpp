@@ -1,0 +1,80 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "files/replace_file.h"
+#include "files/same_file.h"
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Files : public testing::Test {
+  protected:
+    void SetUp() override { fs::current_path(dir.path()); }
+    void TearDown() override { fs::current_path(home); }
+    long entryCount() const { return std::distance(fs::directory_iterator("."), {}); }
+    const fs::path home = fs::current_path();
+    lumeko_test::TempDir dir;
+};
+
+// Any spelling, a symbolic link or a hard link of an input is that input;
+// another file, or one that does not exist yet, is not.
+TEST_F(Files, AnOutputIsAnInputByItsInodeWhateverItsName) {
+    fs::create_directory("shots");
+    lumeko_test::writeFile("shots/shot.avi", "footage");
+    lumeko_test::writeFile("other.avi", "other");
+    fs::create_symlink("shots/shot.avi", "link.avi");
+    fs::create_hard_link("shots/shot.avi", "hard.avi");
+    const std::vector<std::string> inputs = {"other.avi", "shots/shot.avi"};
+    const std::string absolute = dir.path() + "/shots/shot.avi";
+    for (const std::string& output :
+         {std::string("shots/shot.avi"), std::string("./shots/../shots/shot.avi"),
+          std::string("link.avi"), std::string("hard.avi"), absolute}) {
+        const auto clash = findClash({"new.csv", output}, inputs);
+        ASSERT_TRUE(clash.has_value()) << output;
+        EXPECT_EQ(clash->output, output);
+        EXPECT_EQ(clash->input, "shots/shot.avi");
+    }
+    EXPECT_FALSE(findClash({"new.csv", "shots/new.avi", "shots"}, inputs).has_value());
+    EXPECT_EQ(clashMessage({"a.csv", "b.avi"}),
+              "a.csv is the same file as the input b.avi: choose another name for the output");
+}
+
+// A replaced file keeps its permissions, a new one gets what the umask
+// leaves, the umask itself is untouched; a named writer's temporary file
+// carries the output's extension; a failure leaves the earlier file alone.
+TEST_F(Files, ReplacingKeepsPermissionsAndTheEarlierFileOnFailure) {
+    const mode_t mask = umask(027);
+    lumeko_test::writeFile("kept.txt", "earlier");
+    fs::permissions("kept.txt", fs::perms(0604));
+    EXPECT_TRUE(
+        replaceFile("kept.txt", [](std::FILE* file) { return std::fputs("new", file) >= 0; }).ok());
+    EXPECT_EQ(lumeko_test::readFile("kept.txt"), "new");
+    EXPECT_EQ(fs::status("kept.txt").permissions(), fs::perms(0604));
+    std::string seen;
+    EXPECT_TRUE(replaceFileNamed("fresh.mp4", [&](const std::string& name) {
+                    seen = name;
+                    lumeko_test::writeFile(name, "movie");
+                    return true;
+                }).ok());
+    EXPECT_EQ(fs::path(seen).extension(), ".mp4");
+    EXPECT_EQ(fs::status("fresh.mp4").permissions(), fs::perms(0640));
+    EXPECT_EQ(umask(mask), 027);
+
+    const FileResult failed = replaceFile("kept.txt", [](std::FILE*) {
+        errno = ENOSPC;
+        return false;
+    });
+    EXPECT_EQ(failed.status, FileStatus::CannotWrite);
+    EXPECT_EQ(failed.error, ENOSPC);
+    EXPECT_EQ(lumeko_test::readFile("kept.txt"), "new");
+    EXPECT_EQ(entryCount(), 2);
+}
+
+}  // namespace
