@@ -14,6 +14,12 @@
 #include "bridge/scene_bridge.h"
 #include "pose/pose_projection.h"
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define LUMEKO_HAS_ADDRESS_SANITIZER
+#endif
+#endif
+
 namespace {
 
 // A 640 x 480 pinhole camera without lens distortion (its working picture is
@@ -167,7 +173,7 @@ TEST(BridgeOpenCv, FailuresAndMemoryRunningOutComeBackAsStatuses) {
     unprepared.weight.push_back(1);
     unprepared.hasPrevious = true;
     EXPECT_EQ(followPoints(unprepared), BridgeStatus::OpenCvFailed);
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(LUMEKO_HAS_ADDRESS_SANITIZER)
     GTEST_SKIP() << "the address sanitizer needs address space of its own";
 #endif
     const auto runOutOfMemory = [] {
