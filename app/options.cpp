@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "cli/option_table.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -54,152 +56,128 @@ bool scanFps(const char* text, RunOptions& options) {
     return true;
 }
 
-// One option: its name, the name of its value (nullptr for a flag), what it
-// does (for --help) and how it is taken into RunOptions (false for a bad
-// value). A value follows as the next argument or after '=' ("--name=value").
-struct OptionSpec {
-    const char* name;
-    const char* valueName;
-    const char* help;
-    bool (*apply)(RunOptions& options, const char* value);
-};
-
 // --best: every option that makes detection, the pose and the track hold up
 // on real footage.
-bool applyBest(RunOptions& o) {
-    o.refine = o.autoThreshold = o.largeMarkers = o.adaptiveThreshold = o.strictHistory =
-        o.robustSides = o.bridge = o.noSmoothing = true;
+bool applyBest(TrackerSettings& t) {
+    t.refine = t.autoThreshold = t.largeMarkers = t.adaptiveThreshold = t.strictHistory =
+        t.robustSides = t.bridge = t.noSmoothing = true;
     return true;
 }
 
-const OptionSpec OPTIONS[] = {
-    {"--best", nullptr,
-     "for real footage: every improvement at once (--refine,\n"
-     "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-     "--strict-history, --robust-sides, --bridge, --no-smoothing).",
-     [](RunOptions& o, const char*) { return applyBest(o); }},
-    {"--auto-threshold", nullptr,
-     "when the marker is not found in a frame at the fixed threshold of 100,\n"
-     "look again at a threshold chosen from the frame (Otsu's method on the\n"
-     "grey levels where the marker was last seen, else on the whole frame):\n"
-     "for dim footage and flat (log) picture profiles. Frames found at 100\n"
-     "give the same rows as without the option.",
-     [](RunOptions& o, const char*) { return o.autoThreshold = true; }},
-    {"--adaptive-threshold", nullptr,
-     "when the marker is not found in a frame at the fixed threshold, look\n"
-     "again with local thresholds: a pixel is dark when it is darker than\n"
-     "the mean of its neighbourhood by a margin (a narrow window scaled to\n"
-     "the frame, then a wide one). For uneven light: a gradient or a shadow\n"
-     "edge across the marker. With --auto-threshold these looks come first,\n"
-     "then its thresholds; the first that sees the marker is kept.",
-     [](RunOptions& o, const char*) { return o.adaptiveThreshold = true; }},
-    {"--strict-history", nullptr,
-     "hold the marker over frames it is not seen in only on a region of\n"
-     "about its size, and ask more of a small marker found inside a larger\n"
-     "dark region: an object over the marker's corner gives no wrong camera.",
-     [](RunOptions& o, const char*) { return o.strictHistory = true; }},
-    {"--robust-sides", nullptr,
-     "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
-     "about a quarter of the side): its corners are those that turn the\n"
-     "outline most, and each side is fitted without the points off it.",
-     [](RunOptions& o, const char*) { return o.robustSides = true; }},
-    {"--large-markers", nullptr,
-     "let a marker cover more of a large frame: the limits on the size of a\n"
-     "dark region grow with the frame's pixel count relative to 640 x 480\n"
-     "(never below the usual limits, which stop a marker wider than about\n"
-     "360 pixels).",
-     [](RunOptions& o, const char*) { return o.largeMarkers = true; }},
-    {"--refine", nullptr,
-     "fit the marker's edges to sub-pixel precision and fit the pose until\n"
-     "it converges: a more accurate track, a little slower.",
-     [](RunOptions& o, const char*) { return o.refine = true; }},
-    {"--no-smoothing", nullptr,
-     "write every frame's camera as tracked, without the five-frame smoothing\n"
-     "of the keys. With --refine the cameras are accurate to about a tenth of\n"
-     "a degree, and averaging each frame with its neighbours bends a turning\n"
-     "or shaking camera's path by more than that (half a degree to a degree\n"
-     "on an orbit of 4 degrees a frame).",
-     [](RunOptions& o, const char*) { return o.noSmoothing = true; }},
-    {"--bridge", nullptr,
-     "keep the camera while the marker is lost (out of view, covered or\n"
-     "smeared): points on the plane the marker lies on, picked and placed\n"
-     "while it is seen, are followed from frame to frame, and a frame without\n"
-     "the marker takes the camera they agree on, when enough of them, spread\n"
-     "over the picture, do (else it stays a frame without the marker). Needs a\n"
-     "table with some texture around the marker. Frames with the marker keep\n"
-     "their camera; the summary counts the bridged frames.",
-     [](RunOptions& o, const char*) { return o.bridge = true; }},
-    {"--report", "FILE",
-     "write one CSV line per frame to FILE: frame, status (marker, bridged,\n"
-     "held for a marker the detector holds from an earlier frame, lost), the\n"
-     "marker's confidence and four corners in the frame, the reprojection\n"
-     "error in pixels and the number of points the camera was fitted to.",
-     [](RunOptions& o, const char* value) {
-         o.report = value;
-         return !o.report.empty();
-     }},
-    {"--range", "FIRST:LAST",
-     "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
-     "included; for a picture sequence its own numbers); the rows of\n"
-     "Lumeko.cm2 are numbered from 0. For shots longer than the 1500 frames\n"
-     "one run can track. A FIRST after the movie's last frame is refused; a\n"
-     "LAST after it ends with that frame, with a warning.",
-     [](RunOptions& o, const char* value) { return scanRange(value, o); }},
-    {"--threads", "N",
-     "decoding threads for a movie (1 to 64); 1 decodes on the tracking\n"
-     "thread. The output is the same for any number.",
-     [](RunOptions& o, const char* value) { return scanThreads(value, o); }},
-    {"--fps", "N",
-     "the frame rate of a picture sequence (default 24; \"23.976\" and the\n"
-     "like are taken). A movie keeps its own rate.",
-     [](RunOptions& o, const char* value) { return scanFps(value, o); }},
-    {"--help", nullptr, "print this text and end.",
-     [](RunOptions& o, const char*) { return o.help = true; }},
-    {"--version", nullptr, "print the version and end.",
-     [](RunOptions& o, const char*) { return o.version = true; }},
-};
-
-const OptionSpec* findOption(const char* argument, size_t nameLength) {
-    for (const OptionSpec& entry : OPTIONS)
-        if (std::strlen(entry.name) == nameLength &&
-            std::strncmp(entry.name, argument, nameLength) == 0)
-            return &entry;
-    return nullptr;
+// Every option, its help and where it goes in `o`. A value follows as the
+// next argument or after '=' ("--name=value").
+OptionTable optionTable(RunOptions& o) {
+    TrackerSettings& t = o.tracker;
+    return {
+        {"--best", "",
+         "for real footage: every improvement at once (--refine,\n"
+         "--adaptive-threshold, --auto-threshold, --large-markers,\n"
+         "--strict-history, --robust-sides, --bridge, --no-smoothing).",
+         [&t](const std::string&) { return applyBest(t); }},
+        {"--auto-threshold", "",
+         "when the marker is not found in a frame at the fixed threshold of 100,\n"
+         "look again at a threshold chosen from the frame (Otsu's method on the\n"
+         "grey levels where the marker was last seen, else on the whole frame):\n"
+         "for dim footage and flat (log) picture profiles. Frames found at 100\n"
+         "give the same rows as without the option.",
+         [&t](const std::string&) { return t.autoThreshold = true; }},
+        {"--adaptive-threshold", "",
+         "when the marker is not found in a frame at the fixed threshold, look\n"
+         "again with local thresholds: a pixel is dark when it is darker than\n"
+         "the mean of its neighbourhood by a margin (a narrow window scaled to\n"
+         "the frame, then a wide one). For uneven light: a gradient or a shadow\n"
+         "edge across the marker. With --auto-threshold these looks come first,\n"
+         "then its thresholds; the first that sees the marker is kept.",
+         [&t](const std::string&) { return t.adaptiveThreshold = true; }},
+        {"--strict-history", "",
+         "hold the marker over frames it is not seen in only on a region of\n"
+         "about its size, and ask more of a small marker found inside a larger\n"
+         "dark region: an object over the marker's corner gives no wrong camera.",
+         [&t](const std::string&) { return t.strictHistory = true; }},
+        {"--robust-sides", "",
+         "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
+         "about a quarter of the side): its corners are those that turn the\n"
+         "outline most, and each side is fitted without the points off it.",
+         [&t](const std::string&) { return t.robustSides = true; }},
+        {"--large-markers", "",
+         "let a marker cover more of a large frame: the limits on the size of a\n"
+         "dark region grow with the frame's pixel count relative to 640 x 480\n"
+         "(never below the usual limits, which stop a marker wider than about\n"
+         "360 pixels).",
+         [&t](const std::string&) { return t.largeMarkers = true; }},
+        {"--refine", "",
+         "fit the marker's edges to sub-pixel precision and fit the pose until\n"
+         "it converges: a more accurate track, a little slower.",
+         [&t](const std::string&) { return t.refine = true; }},
+        {"--no-smoothing", "",
+         "write every frame's camera as tracked, without the five-frame smoothing\n"
+         "of the keys. With --refine the cameras are accurate to about a tenth of\n"
+         "a degree, and averaging each frame with its neighbours bends a turning\n"
+         "or shaking camera's path by more than that (half a degree to a degree\n"
+         "on an orbit of 4 degrees a frame).",
+         [&t](const std::string&) { return t.noSmoothing = true; }},
+        {"--bridge", "",
+         "keep the camera while the marker is lost (out of view, covered or\n"
+         "smeared): points on the plane the marker lies on, picked and placed\n"
+         "while it is seen, are followed from frame to frame, and a frame without\n"
+         "the marker takes the camera they agree on, when enough of them, spread\n"
+         "over the picture, do (else it stays a frame without the marker). Needs a\n"
+         "table with some texture around the marker. Frames with the marker keep\n"
+         "their camera; the summary counts the bridged frames.",
+         [&t](const std::string&) { return t.bridge = true; }},
+        {"--report", "FILE",
+         "write one CSV line per frame to FILE: frame, status (marker, bridged,\n"
+         "held for a marker the detector holds from an earlier frame, lost), the\n"
+         "marker's confidence and four corners in the frame, the reprojection\n"
+         "error in pixels and the number of points the camera was fitted to.",
+         [&o](const std::string& value) { return !(o.report = value).empty(); }},
+        {"--range", "FIRST:LAST",
+         "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
+         "included; for a picture sequence its own numbers); the rows of\n"
+         "Lumeko.cm2 are numbered from 0. For shots longer than the 1500 frames\n"
+         "one run can track. A FIRST after the movie's last frame is refused; a\n"
+         "LAST after it ends with that frame, with a warning.",
+         [&o](const std::string& value) { return scanRange(value.c_str(), o); }},
+        {"--threads", "N",
+         "decoding threads for a movie (1 to 64); 1 decodes on the tracking\n"
+         "thread. The output is the same for any number.",
+         [&o](const std::string& value) { return scanThreads(value.c_str(), o); }},
+        {"--fps", "N",
+         "the frame rate of a picture sequence (default 24; \"23.976\" and the\n"
+         "like are taken). A movie keeps its own rate.",
+         [&o](const std::string& value) { return scanFps(value.c_str(), o); }},
+        {"--help", "", "print this text and end.",
+         [&o](const std::string&) { return o.help = true; }},
+        {"--version", "", "print the version and end.",
+         [&o](const std::string&) { return o.version = true; }},
+    };
 }
 
 }  // namespace
 
 bool isOption(const char* argument) {
-    const char* equals = std::strchr(argument, '=');
-    return findOption(argument, equals != nullptr ? equals - argument : std::strlen(argument)) !=
-           nullptr;
+    RunOptions unused;
+    return findOption(optionTable(unused), argument) != nullptr;
 }
 
 int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad) {
-    int i = 1;
-    while (i < argc && std::strncmp(argv[i], "--", 2) == 0) {
-        const char* argument = argv[i++];
-        if (argument[2] == '\0')
-            return i;  // "--": the positionals follow
-        const char* equals = std::strchr(argument, '=');
-        const size_t nameLength = equals != nullptr ? equals - argument : std::strlen(argument);
-        const OptionSpec* entry = findOption(argument, nameLength);
-        if (entry == nullptr) {
-            *bad = std::string("unknown option ") + argument;
-            return -1;
-        }
-        const char* value = nullptr;
-        if (entry->valueName != nullptr)
-            value = equals != nullptr ? equals + 1 : (i < argc ? argv[i++] : nullptr);
-        const bool wellFormed = entry->valueName == nullptr ? equals == nullptr : value != nullptr;
-        if (!wellFormed || !entry->apply(*options, value)) {
-            *bad = entry->valueName != nullptr
-                       ? std::string(entry->name) + " needs a value " + entry->valueName
-                       : std::string(entry->name) + " takes no value";
-            return -1;
-        }
+    const ParsedArguments parsed = parseArguments(optionTable(*options), argc, argv, true);
+    const Option* option = findOption(optionTable(*options), parsed.option);
+    switch (parsed.problem) {
+        case OptionProblem::None:
+            return argc - static_cast<int>(parsed.positional.size());
+        case OptionProblem::Unknown:
+            *bad = "unknown option " + parsed.argument;
+            break;
+        case OptionProblem::UnwantedValue:
+            *bad = parsed.option + " takes no value";
+            break;
+        case OptionProblem::MissingValue:
+        case OptionProblem::BadValue:
+            *bad = parsed.option + " needs a value " + option->valueName;
+            break;
     }
-    return i;
+    return -1;
 }
 
 std::string helpText(const char* version) {
@@ -220,19 +198,8 @@ std::string helpText(const char* version) {
                        "number goes to Lumeko.cm2.plate for lumeko-export.\n"
                        "\n"
                        "Options (before the five arguments):\n";
-    for (const OptionSpec& entry : OPTIONS) {
-        text += "  ";
-        text += entry.name;
-        if (entry.valueName != nullptr)
-            text += std::string(" ") + entry.valueName;
-        text += "\n";
-        for (const char* line = entry.help; *line != '\0';) {
-            const char* end = std::strchr(line, '\n');
-            const size_t length = end != nullptr ? end - line : std::strlen(line);
-            text += "      " + std::string(line, length) + "\n";
-            line += length + (end != nullptr ? 1 : 0);
-        }
-    }
+    RunOptions unused;
+    text += optionHelp(optionTable(unused), 0);
     text +=
         "\n"
         "On an error Lumeko prints the reason on the error stream and ends with\n"

@@ -2,21 +2,16 @@
 
 #include <string>
 
+#include "track/tracker.h"
+
 // What the options before the five positional arguments ask for. Every
 // option is off by default; with none given Lumeko behaves as it always has.
 struct RunOptions {
-    bool help = false;               // --help: print the help text and end
-    bool version = false;            // --version: print the version and end
-    bool autoThreshold = false;      // --auto-threshold: retry a frame at a threshold of its own
-    bool largeMarkers = false;       // --large-markers: region size limits scaled to the frame
-    bool refine = false;             // --refine: sub-pixel marker edges and a converged pose
-    bool adaptiveThreshold = false;  // --adaptive-threshold: retry at a local threshold
-    bool strictHistory = false;      // --strict-history: a history that is not fooled
-    bool robustSides = false;        // --robust-sides: squares with a dent or a bump
-    bool bridge = false;             // --bridge: a camera from the scene while the marker is lost
-    bool noSmoothing = false;        // --no-smoothing: the keys as tracked, not smoothed
-    std::string report;              // --report FILE: one CSV row per frame; empty when not given
-    bool ranged = false;             // --range FIRST:LAST: movie frames FIRST to LAST only
+    bool help = false;        // --help: print the help text and end
+    bool version = false;     // --version: print the version and end
+    TrackerSettings tracker;  // --best, --refine, --bridge ...: how frames are tracked
+    std::string report;       // --report FILE: one CSV row per frame; empty when not given
+    bool ranged = false;      // --range FIRST:LAST: movie frames FIRST to LAST only
     long long rangeFirst = 0;
     long long rangeLast = 0;
     int threads = -1;       // --threads N: movie decoding threads; -1 when not given

@@ -13,8 +13,8 @@
 #include "app/console.h"
 #include "app/messages.h"
 #include "app/options.h"
-#include "app/progress_line.h"
 #include "camera/distortion.h"
+#include "cli/progress_line.h"
 #include "files/file_reason.h"
 #include "media/movie_reader.h"
 #include "media/still_reader.h"
@@ -462,20 +462,6 @@ int finishTrack(Tracker& tracker, int camNo, const std::optional<PlateFrames>& p
 
 namespace {
 
-// The tracker's settings from the command line's options.
-TrackerSettings trackerSettings(const RunOptions& options) {
-    TrackerSettings settings;
-    settings.autoThreshold = options.autoThreshold;
-    settings.largeMarkers = options.largeMarkers;
-    settings.refine = options.refine;
-    settings.adaptiveThreshold = options.adaptiveThreshold;
-    settings.strictHistory = options.strictHistory;
-    settings.robustSides = options.robustSides;
-    settings.bridge = options.bridge;
-    settings.noSmoothing = options.noSmoothing;
-    return settings;
-}
-
 int runCommandLine(int argc, char** argv) {
     if (argc == 1) {
         printUsage();
@@ -502,7 +488,7 @@ int runCommandLine(int argc, char** argv) {
         return rejectCommandLine(MSG_MISPLACED_OPTION, option);
     if (count != 5)
         return rejectCommandLine();
-    RunSettings run{args[0], 0.0, 0, args[3], args[4], trackerSettings(options)};
+    RunSettings run{args[0], 0.0, 0, args[3], args[4], options.tracker};
     if (!scanPatternWidth(args[1], &run.patternWidth))
         return rejectCommandLine(MSG_BAD_WIDTH, args[1]);
     if (!scanCameraNumber(args[2], &run.camNo))

@@ -30,6 +30,8 @@ std::string outputProblem(const char* name, const char* folder) {
     struct stat status {};
     if (stat(name, &status) == 0 && S_ISDIR(status.st_mode))
         return "Is a folder, not a file";
+    if (stat(name, &status) == 0 && !S_ISREG(status.st_mode))
+        return "";  // a device or a pipe, written as it is
     // The file replaceFile would make first, made and removed.
     const FileResult probe = replaceFileNamed(std::string(name) + ".probe", [](const std::string&) {
         errno = ECANCELED;

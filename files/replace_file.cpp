@@ -74,6 +74,14 @@ class TemporaryFile {
     bool kept = false;
 };
 
+// Whether `path` names something other than a file or a folder (a device
+// such as /dev/null, a pipe): it is written as it is, since renaming a file
+// over it would remove it.
+bool isSpecial(const std::string& path) {
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0 && !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
 FileResult renameOver(TemporaryFile& temporary, const std::string& path) {
     if (std::rename(temporary.name().c_str(), path.c_str()) != 0)
         return {FileStatus::CannotReplace, failure()};
@@ -89,10 +97,14 @@ std::string temporaryNameBeside(const std::string& path, const std::string& rand
 
 FileResult replaceFile(const std::string& path, const std::function<bool(std::FILE*)>& write) {
     std::string name;
-    const int descriptor = createBeside(path, name);
+    const bool special = isSpecial(path);
+    const int descriptor =
+        special ? open(path.c_str(), O_WRONLY | O_CLOEXEC) : createBeside(path, name);
     if (descriptor < 0)
         return {FileStatus::CannotCreate, failure()};
     TemporaryFile temporary(name);
+    if (special)
+        temporary.keep();
     std::FILE* file = fdopen(descriptor, "wb");
     if (file == nullptr) {
         const int error = failure();
@@ -101,17 +113,22 @@ FileResult replaceFile(const std::string& path, const std::function<bool(std::FI
     }
     errno = 0;
     int error = 0;
-    if (!write(file) || std::fflush(file) != 0 || std::ferror(file) || fsync(fileno(file)) != 0)
+    if (!write(file) || std::fflush(file) != 0 || std::ferror(file) ||
+        (!special && fsync(fileno(file)) != 0))
         error = failure();
     if (std::fclose(file) != 0 && error == 0)
         error = failure();
     if (error != 0)
         return {FileStatus::CannotWrite, error};
-    return renameOver(temporary, path);
+    return special ? FileResult{} : renameOver(temporary, path);
 }
 
 FileResult replaceFileNamed(const std::string& path,
                             const std::function<bool(const std::string&)>& write) {
+    if (isSpecial(path)) {
+        errno = 0;
+        return write(path) ? FileResult{} : FileResult{FileStatus::CannotWrite, failure()};
+    }
     std::string name;
     const int descriptor = createBeside(path, name);
     if (descriptor < 0)

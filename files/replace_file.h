@@ -27,7 +27,9 @@ struct FileResult {
 // returns false when it could not produce the contents (errno, if set, is
 // kept as the reason). The new file gets the permissions opening `path` by
 // name for writing would have given: an existing file's own, else those the
-// process's umask leaves of 0666. The umask is never changed.
+// process's umask leaves of 0666. The umask is never changed. A device or a
+// pipe (/dev/null, a FIFO) is written as it is: there is no earlier file to
+// keep, and renaming over it would remove it.
 FileResult replaceFile(const std::string& path, const std::function<bool(std::FILE*)>& write);
 
 // The same for writers that open a file by name themselves (a muxer, a

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "tools/common/image_io.h"
+#include "media/picture_file.h"
 
 // The side limit the target reads with: pictures as large as the tools take
 // (8192 a side) would only measure the allocator and the time limit, and the
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::writeScratch(path, data, size);
     RgbImage image;
     std::string error;
-    if (readImage(path, image, error, SIDE_MAX) != 0) {
+    if (readPicture(path, image, error, SIDE_MAX) != 0) {
         fuzz::require(error.starts_with(path + ": ") || error.starts_with("cannot open " + path),
                       "a refusal names the file");
         fuzz::require(image.width == 0 && image.height == 0 && image.rgb.empty(),

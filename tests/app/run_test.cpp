@@ -143,7 +143,7 @@ TEST_F(LumekoRun, NewcomerMistakesSayWhatIsWrongAndKeepTheEarlierTrack) {
     writeMarkerStill(dir.file("in.jpg"), JpegColour::Rgb);
     RgbImage still;
     std::string error;
-    ASSERT_EQ(readImage(dir.file("in.jpg"), still, error), 0);
+    ASSERT_EQ(readPicture(dir.file("in.jpg"), still, error), 0);
     ASSERT_EQ(writeImage(dir.file("in.png"), still, 0, error), 0);
     for (int width : {214, 162})  // another aspect ratio, and one within 1 %
         writeMovie(dir.file(std::to_string(width) + ".avi"),

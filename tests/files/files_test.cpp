@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -75,6 +76,27 @@ TEST_F(Files, ReplacingKeepsPermissionsAndTheEarlierFileOnFailure) {
     EXPECT_EQ(failed.error, ENOSPC);
     EXPECT_EQ(lumeko_test::readFile("kept.txt"), "new");
     EXPECT_EQ(entryCount(), 2);
+}
+
+// A pipe (as a device such as /dev/null) is written as it is: renaming a
+// file over it would remove it.
+TEST_F(Files, APipeIsWrittenAsItIs) {
+    ASSERT_EQ(mkfifo("pipe.csv", 0600), 0);
+    const int reader = open("pipe.csv", O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(replaceFile("pipe.csv", [](std::FILE* file) {
+                    return std::fputs("rows", file) >= 0;
+                }).ok());
+    EXPECT_TRUE(replaceFileNamed("pipe.csv", [](const std::string& name) {
+                    lumeko_test::writeFile(name, " and a movie");
+                    return true;
+                }).ok());
+    char bytes[64] = {};
+    EXPECT_EQ(read(reader, bytes, sizeof bytes), 16);
+    EXPECT_STREQ(bytes, "rows and a movie");
+    close(reader);
+    EXPECT_TRUE(fs::is_fifo("pipe.csv"));
+    EXPECT_EQ(entryCount(), 1);
 }
 
 }  // namespace

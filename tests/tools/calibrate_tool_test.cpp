@@ -17,7 +17,7 @@
 #include "tests/support/test_support.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
 

@@ -32,7 +32,7 @@ TEST(ImageIo, PngWrittenIsReadBackExactlyAndIsARealPng) {
     ASSERT_EQ(writeImage(dir.file("p.PNG"), picture, 10, error), 0) << error;
     EXPECT_EQ(lumeko_test::readFile(dir.file("p.PNG")).substr(0, 8), "\x89PNG\r\n\x1a\n");
     RgbImage back;
-    ASSERT_EQ(readImage(dir.file("p.PNG"), back, error), 0) << error;
+    ASSERT_EQ(readPicture(dir.file("p.PNG"), back, error), 0) << error;
     EXPECT_EQ(back.width, 37);
     EXPECT_EQ(back.height, 11);
     EXPECT_EQ(back.rgb, picture.rgb);
@@ -57,7 +57,7 @@ TEST(ImageIo, PngOfEveryKindBecomesRgbWithTransparencyOnWhite) {
     for (const auto& [name, rgb] : cases) {
         RgbImage image;
         std::string error;
-        ASSERT_EQ(readImage(dir.file(name), image, error), 0) << error;
+        ASSERT_EQ(readPicture(dir.file(name), image, error), 0) << error;
         EXPECT_EQ(image.width, 3);
         EXPECT_EQ(image.rgb, rgb) << name;
     }
@@ -89,12 +89,12 @@ TEST(ImageIo, BrokenOrTooLargePicturesAreRefusedWithTheNameAndTheReason) {
     RgbImage image;
     for (const auto& [bytes, message] : cases) {
         lumeko_test::writeFile(dir.file("in"), bytes);
-        EXPECT_EQ(readImage(dir.file("in"), image, error), -1) << message;
+        EXPECT_EQ(readPicture(dir.file("in"), image, error), -1) << message;
         EXPECT_EQ(error.find(dir.file("in") + ": "), 0u) << error;
         EXPECT_NE(error.find(message), std::string::npos) << error;
         EXPECT_TRUE(image.rgb.empty());
     }
-    EXPECT_EQ(readImage(dir.path(), image, error), -1);
+    EXPECT_EQ(readPicture(dir.path(), image, error), -1);
     EXPECT_EQ(error, "cannot open " + dir.path() + ": Is a folder, not a file");
     EXPECT_EQ(writeImage(dir.file("x.gif"), image, 90, error), -1);
     EXPECT_NE(error.find(".png"), std::string::npos) << error;

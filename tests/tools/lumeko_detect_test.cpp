@@ -37,7 +37,7 @@ TEST(LumekoDetect, DrawsTheMarkersOfAFrameAndListsThemPlainAndRefined) {
     }
     RgbImage seen;
     std::string error;
-    ASSERT_EQ(readImage(dir.file("seen.png"), seen, error), 0) << error;
+    ASSERT_EQ(readPicture(dir.file("seen.png"), seen, error), 0) << error;
     EXPECT_EQ(std::pair(seen.width, seen.height), std::pair(320, 240));
 }
 

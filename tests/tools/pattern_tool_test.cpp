@@ -7,7 +7,7 @@
 
 #include "marker/pattern.h"
 #include "tests/support/test_support.h"
-#include "tools/pattern/marker_picture.h"
+#include "tools/common/marker_picture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "media/movie_file.h"
 #include "tests/support/test_support.h"
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/compare/truth_table.h"
 #include "tools/render/pose_truth.h"
@@ -44,7 +44,7 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
     const FrameImage frame{pixels.data(), 161, 121};
     for (int i = 0; i < 3; ++i) {
         RgbImage still;
-        ASSERT_EQ(readImage(dir.file("f_00" + std::to_string(i) + ".jpg"), still, error), 0);
+        ASSERT_EQ(readPicture(dir.file("f_00" + std::to_string(i) + ".jpg"), still, error), 0);
         long long number = -1;
         ASSERT_EQ(movie.decodePicture(number), MovieFile::Found::Picture);
         EXPECT_EQ(number, i);
@@ -129,7 +129,8 @@ TEST(RenderTool, SceneOptionsChangeTheFramesOnlyWhereTheyShouldAndKeepTheTruth) 
         std::vector<RgbImage> frames(truth.size());
         for (size_t i = 0; i < frames.size(); ++i)
             EXPECT_EQ(
-                readImage(dir.file(name + "_" + std::to_string(i) + ".png"), frames[i], error), 0);
+                readPicture(dir.file(name + "_" + std::to_string(i) + ".png"), frames[i], error),
+                0);
         return std::pair{truth, frames};
     };
     const auto [plainTruth, plain] = render("plain", {});

@@ -220,63 +220,73 @@ std::vector<TargetPoint> boardTargetPoints(const BoardGeometry& board) {
     return points;
 }
 
-int fitCamera(const std::vector<TargetPoint>& target,
-              const std::vector<std::vector<BoardCorner>>& views, int width, int height,
-              const FitSettings& settings, FitResult& result, std::string& error) {
-    result = FitResult{};
-    const size_t perView = target.size();
-    if (views.empty()) {
-        error = "no views to fit";
-        return -1;
-    }
-    for (const std::vector<BoardCorner>& view : views) {
-        if (view.size() != perView) {
-            error = "a view does not hold every point of the target";
-            return -1;
-        }
-    }
-    const double radiusSquared = cornerRadiusSquared(width, height);
-    double lens[4], distortion[1];
-    std::vector<double> poses(views.size() * 6);
+namespace {
+
+// What the fit moves: the focal lengths and the principal point (fx, fy, cx,
+// cy), the pull of the lens on the frame's corners, the distortion centre
+// and six pose values a view.
+struct FitValues {
+    double lens[4] = {};
+    double distortion[1] = {};
+    double centre[2] = {};
+    std::vector<double> poses;
+};
+
+// Where the fit starts: an earlier fit's values, or OpenCV's calibration;
+// what the settings hold still is set to its fixed value. 0, or -1 with
+// `error` set.
+int startValues(const std::vector<TargetPoint>& target,
+                const std::vector<std::vector<BoardCorner>>& views, int width, int height,
+                const FitSettings& settings, FitValues& values, double& startRms,
+                std::string& error) {
+    values.poses.assign(views.size() * 6, 0.0);
     if (settings.start != nullptr) {
         const CameraParam& c = settings.start->camera;
         const double from[4] = {c.mat[0][0], c.mat[1][1], c.mat[0][2], c.mat[1][2]};
-        std::copy(from, from + 4, lens);
-        distortion[0] = settings.start->cornerPull;
+        std::copy(from, from + 4, values.lens);
+        values.distortion[0] = settings.start->cornerPull;
         for (size_t v = 0; v < views.size(); ++v) {
             std::copy(settings.start->poses.at(v).begin(), settings.start->poses[v].end(),
-                      &poses[v * 6]);
+                      &values.poses[v * 6]);
         }
-        result.startRms = settings.start->startRms;
-    } else if (openCvStart(target, views, width, height, settings, lens, distortion[0], poses,
-                           result.startRms, error) != 0) {
+        startRms = settings.start->startRms;
+    } else if (openCvStart(target, views, width, height, settings, values.lens,
+                           values.distortion[0], values.poses, startRms, error) != 0) {
         return -1;
     }
     if (!settings.fitPrincipalPoint) {
-        lens[2] = width / 2.0;
-        lens[3] = height / 2.0;
+        values.lens[2] = width / 2.0;
+        values.lens[3] = height / 2.0;
     }
     if (!settings.fitDistortion) {
-        distortion[0] = 0.0;
+        values.distortion[0] = 0.0;
     }
-    double centre[2] = {lens[2], lens[3]};
+    values.centre[0] = values.lens[2];
+    values.centre[1] = values.lens[3];
+    return 0;
+}
 
-    ceres::Problem problem;
+// The problem: every corner of every view against its target point, with
+// what the settings hold still held.
+void addCorners(ceres::Problem& problem, const std::vector<TargetPoint>& target,
+                const std::vector<std::vector<BoardCorner>>& views, double radiusSquared,
+                const FitSettings& settings, FitValues& values) {
     for (size_t v = 0; v < views.size(); ++v) {
-        for (size_t n = 0; n < perView; ++n) {
+        for (size_t n = 0; n < target.size(); ++n) {
             const CornerResidual r{
                 target[n].x,         target[n].y,         views[v][n].x,          views[v][n].y,
                 1.0 / radiusSquared, !settings.fitCentre, settings.oneFocalLength};
             problem.AddResidualBlock(new ceres::AutoDiffCostFunction<CornerResidual, 2, 4, 1, 2, 6>(
                                          new CornerResidual(r)),
-                                     nullptr, lens, distortion, centre, &poses[v * 6]);
+                                     nullptr, values.lens, values.distortion, values.centre,
+                                     &values.poses[v * 6]);
         }
     }
     if (!settings.fitDistortion) {
-        problem.SetParameterBlockConstant(distortion);
+        problem.SetParameterBlockConstant(values.distortion);
     }
     if (!settings.fitCentre || !settings.fitDistortion) {
-        problem.SetParameterBlockConstant(centre);
+        problem.SetParameterBlockConstant(values.centre);
     }
     std::vector<int> heldLens;
     if (settings.oneFocalLength) {
@@ -286,8 +296,12 @@ int fitCamera(const std::vector<TargetPoint>& target,
         heldLens.insert(heldLens.end(), {2, 3});
     }
     if (!heldLens.empty()) {
-        problem.SetManifold(lens, new ceres::SubsetManifold(4, heldLens));
+        problem.SetManifold(values.lens, new ceres::SubsetManifold(4, heldLens));
     }
+}
+
+// Solves the problem to convergence: 0, or -1 with `error` set.
+int solve(ceres::Problem& problem, int& iterations, std::string& error) {
     ceres::Solver::Options options;
     options.linear_solver_type = ceres::DENSE_SCHUR;
     options.max_num_iterations = 200;
@@ -302,12 +316,18 @@ int fitCamera(const std::vector<TargetPoint>& target,
         error = "the fit did not converge: " + summary.message;
         return -1;
     }
-    result.iterations = static_cast<int>(summary.iterations.size());
-    if (settings.oneFocalLength) {
-        lens[1] = lens[0];
-    }
+    iterations = static_cast<int>(summary.iterations.size());
+    return 0;
+}
 
-    for (double value : {lens[0], lens[1], lens[2], lens[3], distortion[0], centre[0], centre[1]}) {
+// The camera record of the fitted values: 0, or -1 with `error` set when
+// they make none.
+int fittedCamera(const FitValues& values, int width, int height, double radiusSquared,
+                 const FitSettings& settings, CameraParam& camera, std::string& error) {
+    const double* lens = values.lens;
+    const double* centre = values.centre;
+    for (double value :
+         {lens[0], lens[1], lens[2], lens[3], values.distortion[0], centre[0], centre[1]}) {
         if (!std::isfinite(value)) {
             error = "the fit gave a value that is no number";
             return -1;
@@ -317,7 +337,6 @@ int fitCamera(const std::vector<TargetPoint>& target,
         error = "the fit gave a focal length that is not positive";
         return -1;
     }
-    CameraParam& camera = result.camera;
     camera = CameraParam{};
     camera.xsize = width;
     camera.ysize = height;
@@ -326,24 +345,59 @@ int fitCamera(const std::vector<TargetPoint>& target,
     camera.mat[1][1] = lens[1];
     camera.mat[1][2] = lens[3];
     camera.mat[2][2] = 1.0;
-    camera.distFactor[0] = settings.fitCentre && settings.fitDistortion ? centre[0] : lens[2];
-    camera.distFactor[1] = settings.fitCentre && settings.fitDistortion ? centre[1] : lens[3];
-    camera.distFactor[2] = distortion[0] / radiusSquared * 1e8;
+    const bool ownCentre = settings.fitCentre && settings.fitDistortion;
+    camera.distFactor[0] = ownCentre ? centre[0] : lens[2];
+    camera.distFactor[1] = ownCentre ? centre[1] : lens[3];
+    camera.distFactor[2] = values.distortion[0] / radiusSquared * 1e8;
     camera.distFactor[3] = 1.0;
+    return 0;
+}
 
+}  // namespace
+
+int fitCamera(const std::vector<TargetPoint>& target,
+              const std::vector<std::vector<BoardCorner>>& views, int width, int height,
+              const FitSettings& settings, FitResult& result, std::string& error) {
+    result = FitResult{};
+    if (views.empty()) {
+        error = "no views to fit";
+        return -1;
+    }
+    for (const std::vector<BoardCorner>& view : views) {
+        if (view.size() != target.size()) {
+            error = "a view does not hold every point of the target";
+            return -1;
+        }
+    }
+    const double radiusSquared = cornerRadiusSquared(width, height);
+    FitValues values;
+    if (startValues(target, views, width, height, settings, values, result.startRms, error) != 0) {
+        return -1;
+    }
+    ceres::Problem problem;
+    addCorners(problem, target, views, radiusSquared, settings, values);
+    if (solve(problem, result.iterations, error) != 0) {
+        return -1;
+    }
+    if (settings.oneFocalLength) {
+        values.lens[1] = values.lens[0];
+    }
+    if (fittedCamera(values, width, height, radiusSquared, settings, result.camera, error) != 0) {
+        return -1;
+    }
     double sum = 0.0;
     for (size_t v = 0; v < views.size(); ++v) {
-        const double rms = viewReprojectionRms(camera, target, views[v], &poses[v * 6]);
+        const double rms =
+            viewReprojectionRms(result.camera, target, views[v], &values.poses[v * 6]);
         result.viewRms.push_back(rms);
         sum += rms * rms;
+        std::array<double, 6>& pose = result.poses.emplace_back();
+        std::copy(&values.poses[v * 6], &values.poses[v * 6] + 6, pose.begin());
     }
     result.rms = std::sqrt(sum / views.size());
-    result.cornerPull = distortion[0];
-    for (size_t v = 0; v < views.size(); ++v) {
-        std::array<double, 6>& pose = result.poses.emplace_back();
-        std::copy(&poses[v * 6], &poses[v * 6] + 6, pose.begin());
-    }
-    if (settings.estimateSigmas && !estimateSigmas(problem, lens, distortion, settings, result)) {
+    result.cornerPull = values.distortion[0];
+    if (settings.estimateSigmas &&
+        !estimateSigmas(problem, values.lens, values.distortion, settings, result)) {
         result.focalSigma = result.distortionSigma = INFINITY;
         result.principalPointSigma[0] = result.principalPointSigma[1] = INFINITY;
     }

@@ -1,71 +1,49 @@
 // lumeko-calibrate: finds a printed chessboard, or Lumeko's marker, in photos
 // or movies of it and fits the camera parameter file Lumeko reads.
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <string>
 #include <vector>
 
 #include "camera/camera_param.h"
 #include "camera/distortion.h"
+#include "cli/progress_line.h"
+#include "cli/tool.h"
+#include "files/file_reason.h"
 #include "media/movie_file.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
 #include "tools/calibrate/marker_views.h"
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
 #include "tools/common/image_io.h"
-#include "tools/common/progress_line.h"
-#include "tools/common/tool_args.h"
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-calibrate";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-calibrate --board COLSxROWS --square SIZE --output FILE [options] INPUT...\n"
     "  lumeko-calibrate --board COLSxROWS --square SIZE --print-only [options] INPUT...\n"
     "  lumeko-calibrate --marker PATTERN --width W --output FILE [options] INPUT...\n"
     "  lumeko-calibrate --marker PATTERN --width W --print-only [options] INPUT...\n"
     "  lumeko-calibrate --board COLSxROWS --print-board PICTURE [--square-pixels N]\n"
-    "  lumeko-calibrate --help\n";
-
-const char* const HELP =
+    "  lumeko-calibrate --help\n",
     "\n"
     "Finds a printed chessboard in every INPUT (JPEG, PNG, PPM or PGM stills, or a\n"
     "movie: every Nth frame) and fits the camera's focal lengths, principal point\n"
     "and radial lens distortion to the corners found, then writes the camera\n"
     "parameter file Lumeko reads (one 136-byte record).\n"
-    "\n"
-    "  --board COLSxROWS    inner corners of the board (where four squares meet)\n"
-    "                       across and down, e.g. 9x6 for a board of 10 x 7 squares\n"
-    "  --square SIZE        printed side of one square (any unit; only its ratio\n"
-    "                       to other lengths matters)\n"
-    "  --marker PATTERN     instead of a board: Lumeko's marker, by its pattern\n"
-    "                       file, in every frame where it is found (see below)\n"
-    "  --width W            the marker's printed width (any unit)\n"
-    "  --output FILE        the camera file to write, e.g. Data/camera_para.dat;\n"
-    "                       an existing file is replaced only when all went well\n"
-    "  --print-only         report and print the record, write nothing\n"
-    "  --size WxH           write the record for frames of W x H (scaled from the\n"
-    "                       views' size by the width ratio, as Lumeko does)\n"
-    "  --every N            movies: look at every Nth frame (default 10; 1 for\n"
-    "                       the marker)\n"
-    "  --max-edge-width PX  reject views whose black-to-white edges are wider than\n"
-    "                       PX pixels, i.e. blurred (default 4)\n"
-    "  --fit-centre         fit the distortion centre apart from the principal\n"
-    "                       point (default: the same point)\n"
-    "  --no-distortion      fit a camera without lens distortion\n"
-    "  --print-board FILE   write a printable board picture (PNG or JPEG) and stop\n"
-    "  --square-pixels N    its squares' side in pixels (default 100)\n"
+    "\n",
     "\n"
     "Views are rejected when no whole board is found, when it is blurred, or\n"
     "when it repeats an earlier view (corners less than 1 % of the width away on\n"
@@ -81,7 +59,8 @@ const char* const HELP =
     "Film the marker from many directions, tilted by 30 to 60 degrees, near\n"
     "and far, and let it reach the frame's corners.\n"
     "\n"
-    "Exit status: 0 on success, 1 on any error.\n";
+    "Exit status: 0 on success, 1 on any error.\n",
+};
 
 constexpr int MIN_VIEWS = 3;
 constexpr int ENOUGH_VIEWS = 10;
@@ -91,7 +70,13 @@ constexpr double WARN_RMS = 1.0;
 constexpr double WARN_FOCAL_DOUBT = 0.01;
 constexpr double REFUSE_FOCAL_DOUBT = 0.2;
 
-const char* const TOOL = "lumeko-calibrate";
+// The stills calibrate reads; any other input is a movie.
+constexpr std::initializer_list<const char*> STILL_SUFFIXES = {".jpg", ".jpeg", ".png", ".ppm",
+                                                               ".pgm"};
+
+double focalDoubt(const FitResult& result) {
+    return 3.0 * result.focalSigma / result.camera.mat[0][0];
+}
 
 void warn(const std::string& message) {
     std::fprintf(stderr, "lumeko-calibrate: warning: %s\n", message.c_str());
@@ -111,65 +96,58 @@ struct Options {
     FitSettings fit;
     std::string boardPicture;
     int squarePixels = 100;
-    std::vector<std::string> inputs;
 };
 
-int readOptions(ArgWalker& walker, Options& o) {
-    while (nextArg(walker)) {
-        if (walker.name.empty()) {
-            o.inputs.push_back(argument(walker));
-            continue;
-        }
-        const std::string name = walker.name;
-        if (name == "--print-only") {
-            o.printOnly = true;
-            continue;
-        }
-        if (name == "--fit-centre") {
-            o.fit.fitCentre = true;
-            continue;
-        }
-        if (name == "--no-distortion") {
-            o.fit.fitDistortion = false;
-            continue;
-        }
-        std::string value;
-        if (!optionValue(walker, value)) {
-            return missingValue(TOOL, name);
-        }
-        bool ok = true;
-        if (name == "--board") {
-            ok = parseSize(value, o.board.columns, o.board.rows) && o.board.columns >= 2 &&
-                 o.board.rows >= 2 && o.board.columns <= 100 && o.board.rows <= 100;
-            o.haveBoard = ok;
-        } else if (name == "--square") {
-            ok = parseDouble(value, o.board.square) && o.board.square > 0.0 &&
-                 std::isfinite(o.board.square);
-        } else if (name == "--marker") {
-            o.markerPattern = value;
-            ok = !value.empty();
-        } else if (name == "--width") {
-            ok = parseDouble(value, o.markerWidth) && o.markerWidth > 0.0;
-        } else if (name == "--output") {
-            o.output = value;
-        } else if (name == "--size") {
-            ok = parseSize(value, o.width, o.height) && o.width > 0 && o.height > 0;
-        } else if (name == "--every") {
-            ok = parseInt(value, o.every) && o.every >= 1;
-        } else if (name == "--max-edge-width") {
-            ok = parseDouble(value, o.maxEdgeWidth) && o.maxEdgeWidth > 0.0;
-        } else if (name == "--print-board") {
-            o.boardPicture = value;
-        } else if (name == "--square-pixels") {
-            ok = parseInt(value, o.squarePixels) && o.squarePixels >= 4 && o.squarePixels <= 1000;
-        } else {
-            return unknownOption(TOOL, name, USAGE);
-        }
-        if (!ok) {
-            return badValue(TOOL, name, value);
-        }
-    }
-    return 0;
+OptionTable optionTable(Options& o) {
+    return {
+        {"--board", "COLSxROWS",
+         "inner corners of the board (where four squares meet)\n"
+         "across and down, e.g. 9x6 for a board of 10 x 7 squares",
+         [&o](const std::string& value) {
+             return o.haveBoard = parseSize(value, o.board.columns, o.board.rows) &&
+                                  o.board.columns >= 2 && o.board.rows >= 2 &&
+                                  o.board.columns <= 100 && o.board.rows <= 100;
+         }},
+        doubleOption("--square", "SIZE",
+                     "printed side of one square (any unit; only its ratio\n"
+                     "to other lengths matters)",
+                     o.board.square, positive),
+        textOption("--marker", "PATTERN",
+                   "instead of a board: Lumeko's marker, by its pattern\n"
+                   "file, in every frame where it is found (see below)",
+                   o.markerPattern, true),
+        doubleOption("--width", "W", "the marker's printed width (any unit)", o.markerWidth,
+                     positive),
+        textOption("--output", "FILE",
+                   "the camera file to write, e.g. Data/camera_para.dat;\n"
+                   "an existing file is replaced only when all went well",
+                   o.output),
+        flag("--print-only", "report and print the record, write nothing", o.printOnly),
+        {"--size", "WxH",
+         "write the record for frames of W x H (scaled from the\n"
+         "views' size by the width ratio, as Lumeko does)",
+         [&o](const std::string& value) {
+             return parseSize(value, o.width, o.height) && o.width > 0 && o.height > 0;
+         }},
+        intOption("--every", "N",
+                  "movies: look at every Nth frame (default 10; 1 for\n"
+                  "the marker)",
+                  o.every, 1, INT_MAX),
+        doubleOption("--max-edge-width", "PX",
+                     "reject views whose black-to-white edges are wider than\n"
+                     "PX pixels, i.e. blurred (default 4)",
+                     o.maxEdgeWidth, positive),
+        flag("--fit-centre",
+             "fit the distortion centre apart from the principal\n"
+             "point (default: the same point)",
+             o.fit.fitCentre),
+        {"--no-distortion", "", "fit a camera without lens distortion",
+         [&o](const std::string&) { return !(o.fit.fitDistortion = false); }},
+        textOption("--print-board", "FILE",
+                   "write a printable board picture (PNG or JPEG) and stop", o.boardPicture),
+        intOption("--square-pixels", "N", "its squares' side in pixels (default 100)",
+                  o.squarePixels, 4, 1000),
+    };
 }
 
 // One input picture or movie frame and what became of it.
@@ -264,6 +242,10 @@ int addView(const Options& o, const std::string& name, const cv::Mat& picture, C
                                      : findBoardCorners(picture, o.board, view.corners, edgeWidth);
         view.reason = rejection(o, c, view, edgeWidth);
     } catch (const cv::Exception& e) {
+        // Memory that runs out ends the run: the view is not to blame.
+        if (e.code == cv::Error::StsNoMem) {
+            throw;
+        }
         view.boardFound = false;
         view.reason =
             std::string(o.marker() ? "the marker search failed: " : "the board search failed: ") +
@@ -277,20 +259,11 @@ int addView(const Options& o, const std::string& name, const cv::Mat& picture, C
     return 0;
 }
 
-bool isStill(const std::string& path) {
-    for (const char* suffix : {".jpg", ".jpeg", ".png", ".ppm", ".pgm"}) {
-        if (hasSuffix(path, suffix)) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // A still through the tools' picture reader, as grey.
 int readStill(const Options& o, const std::string& path, Collection& c) {
     RgbImage picture;
     std::string error;
-    if (readImage(path, picture, error) != 0) {
+    if (readPicture(path, picture, error) != 0) {
         return toolError(TOOL, error.starts_with("cannot open") ? error : "cannot read " + error);
     }
     const cv::Mat rgb(picture.height, picture.width, CV_8UC3, picture.rgb.data());
@@ -320,11 +293,11 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
     int looked = 0;
     long long number = 0;
     const int every = o.every > 0 ? o.every : o.marker() ? 1 : 10;
-    ToolProgress progress(movie.info().length);
+    ProgressLine progress;
     for (MovieFile::Found found; (found = movie.decodePicture(number)) != MovieFile::Found::End;) {
-        progress.show(number + 1);
+        progress.show(number + 1, movie.info().length);
         if (found == MovieFile::Found::OutOfMemory) {
-            progress.end();
+            progress.erase();
             return toolError(TOOL, "memory ran out decoding " + path);
         }
         if (found != MovieFile::Found::Picture) {
@@ -339,12 +312,12 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
         }
         cv::cvtColor(frame, view, o.marker() ? cv::COLOR_BGRA2BGR : cv::COLOR_BGRA2GRAY);
         if (addView(o, path + " frame " + std::to_string(number), view, c) != 0) {
-            progress.end();
+            progress.erase();
             return 1;
         }
         ++looked;
     }
-    progress.end();
+    progress.erase();
     if (looked == 0) {
         return toolError(TOOL, "no frame could be read from " + path);
     }
@@ -352,51 +325,10 @@ int readMovie(const Options& o, const std::string& path, Collection& c) {
 }
 
 int readInput(const Options& o, const std::string& path, Collection& c) {
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0) {
-        return toolError(TOOL, "cannot open " + path + ": " + std::strerror(errno));
-    }
-    if (!S_ISREG(info.st_mode)) {
-        return toolError(TOOL, "cannot open " + path + ": not a file");
-    }
-    return isStill(path) ? readStill(o, path, c) : readMovie(o, path, c);
-}
-
-// A name next to the output for writing it first: the old file stays until
-// the new one is complete.
-std::string temporaryName(const std::string& output) {
-    return output + ".tmp" + std::to_string(getpid());
-}
-
-// Fails early when the output cannot be written, before the slow part.
-int checkOutput(const std::string& output) {
-    struct stat info;
-    if (stat(output.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
-        return toolError(TOOL, "cannot write " + output + ": it is a folder");
-    }
-    const std::string temporary = temporaryName(output);
-    FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) {
-        return toolError(TOOL, "cannot write " + output + ": " + std::strerror(errno));
-    }
-    std::fclose(file);
-    std::remove(temporary.c_str());
-    return 0;
-}
-
-int writeOutput(const std::string& output, const CameraParam& camera) {
-    const std::string temporary = temporaryName(output);
-    std::string error;
-    if (writeCameraFile(temporary, &camera, 1, error) != 0) {
-        std::remove(temporary.c_str());
-        return toolError(TOOL, error + "; " + output + " is left as it was");
-    }
-    if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        std::remove(temporary.c_str());
-        return toolError(TOOL, "cannot replace " + output + ": " + reason);
-    }
-    return 0;
+    if (const std::string problem = fileReadProblem(path.c_str()); !problem.empty())
+        return toolError(TOOL, "cannot open " + path + ": " + problem);
+    return hasSuffix(path, {".jpg", ".jpeg", ".png", ".ppm", ".pgm"}) ? readStill(o, path, c)
+                                                                      : readMovie(o, path, c);
 }
 
 // How far the distortion moves the frame corner farthest from its centre, in pixels.
@@ -414,14 +346,13 @@ double largestCornerShift(const CameraParam& camera) {
 }
 
 int printBoard(const Options& o) {
-    const cv::Mat picture = boardPicture(o.board, o.squarePixels);
-    try {
-        if (!cv::imwrite(o.boardPicture, picture)) {
-            return toolError(TOOL, "cannot write " + o.boardPicture);
-        }
-    } catch (const cv::Exception& e) {
-        return toolError(TOOL,
-                         "cannot write " + o.boardPicture + " (name it .png or .jpg): " + e.what());
+    const cv::Mat grey = boardPicture(o.board, o.squarePixels);
+    RgbImage picture = makeRgbImage(grey.cols, grey.rows, 0, 0, 0);
+    cv::Mat rgb(grey.rows, grey.cols, CV_8UC3, picture.rgb.data());
+    cv::cvtColor(grey, rgb, cv::COLOR_GRAY2RGB);
+    std::string error;
+    if (writeImage(o.boardPicture, picture, 95, error) != 0) {
+        return toolError(TOOL, error);
     }
     std::printf(
         "wrote %s: %d x %d squares (%d x %d inner corners), %d pixels each, on a white margin.\n"
@@ -432,49 +363,43 @@ int printBoard(const Options& o) {
     return 0;
 }
 
-int calibrate(const Options& o) {
-    if (!o.printOnly && checkOutput(o.output) != 0) {
-        return 1;
-    }
-    Collection c;
-    // Many stills (a picture sequence) count as the frames of one movie.
-    ToolProgress progress(o.inputs.size() > 1 ? static_cast<long long>(o.inputs.size()) : 0);
-    for (size_t i = 0; i < o.inputs.size(); ++i) {
-        if (o.inputs.size() > 1 && isStill(o.inputs[i])) {
-            progress.show(static_cast<long long>(i) + 1);
-        }
-        if (readInput(o, o.inputs[i], c) != 0) {
-            progress.end();
-            return 1;
-        }
-    }
-    progress.end();
+// The views' corners, for those that are used.
+std::vector<std::vector<BoardCorner>> usedCorners(const Collection& c) {
     std::vector<std::vector<BoardCorner>> found;
     for (const View& view : c.views) {
         if (view.used) {
             found.push_back(view.corners);
         }
     }
-    const int used = static_cast<int>(found.size());
-    const auto listViews = [&](bool withRms) {
-        for (size_t i = 0; i < c.views.size(); ++i) {
-            const View& v = c.views[i];
-            if (v.used && withRms) {
-                std::printf("view %zu %s: used, RMS %.3f px\n", i + 1, v.name.c_str(), v.rms);
-            } else if (v.used) {
-                std::printf("view %zu %s: %s found\n", i + 1, v.name.c_str(),
-                            o.marker() ? "marker" : "board");
-            } else {
-                std::printf("view %zu %s: rejected, %s\n", i + 1, v.name.c_str(), v.reason.c_str());
-            }
+    return found;
+}
+
+// One line a view: used (with its RMS once fitted), or why it was rejected.
+void listViews(const Options& o, const Collection& c, bool withRms) {
+    for (size_t i = 0; i < c.views.size(); ++i) {
+        const View& v = c.views[i];
+        if (v.used && withRms) {
+            std::printf("view %zu %s: used, RMS %.3f px\n", i + 1, v.name.c_str(), v.rms);
+        } else if (v.used) {
+            std::printf("view %zu %s: %s found\n", i + 1, v.name.c_str(),
+                        o.marker() ? "marker" : "board");
+        } else {
+            std::printf("view %zu %s: rejected, %s\n", i + 1, v.name.c_str(), v.reason.c_str());
         }
-    };
+    }
+}
+
+// Whether the views can be fitted at all: 0, or 1 after listing them and saying why not.
+int checkViews(const Options& o, const Collection& c, int used) {
     bool anyBoard = false;
     for (const View& view : c.views) {
         anyBoard = anyBoard || view.boardFound;
     }
+    if (anyBoard && used >= MIN_VIEWS) {
+        return 0;
+    }
+    listViews(o, c, false);
     if (!anyBoard) {
-        listViews(false);
         return toolError(
             TOOL, o.marker()
                       ? "the marker was not found in any view; check the pattern file and that "
@@ -482,42 +407,46 @@ int calibrate(const Options& o) {
                       : "no chessboard found in any view; check --board (inner corners, e.g. "
                         "9x6 for 10 x 7 squares) and that the whole board is in the picture");
     }
-    if (used < MIN_VIEWS) {
-        listViews(false);
-        return toolError(TOOL, "too few views: " + std::to_string(used) + " usable, at least " +
-                                   std::to_string(MIN_VIEWS) + " are needed (" +
-                                   std::to_string(ENOUGH_VIEWS) + " or more for a good result)");
-    }
+    return toolError(TOOL, "too few views: " + std::to_string(used) + " usable, at least " +
+                               std::to_string(MIN_VIEWS) + " are needed (" +
+                               std::to_string(ENOUGH_VIEWS) + " or more for a good result)");
+}
 
-    FitResult result;
-    FittedModel model;
+// Fits the camera to the used views and gives each its RMS: 0, or 1 after
+// saying why the views give none.
+int fitViews(const Options& o, Collection& c, const std::vector<std::vector<BoardCorner>>& found,
+             FitResult& result, FittedModel& model) {
     std::string error;
     const int fitStatus = o.marker()
                               ? fitMarkerCamera(o.markerWidth, found, c.width, c.height,
                                                 o.fit.fitDistortion, result, model, error)
                               : fitCamera(o.board, found, c.width, c.height, o.fit, result, error);
     if (fitStatus != 0) {
-        listViews(false);
+        listViews(o, c, false);
         return toolError(TOOL, error);
     }
-    // How far off the focal length could be: three sigmas, as a fraction of it.
-    const double focalDoubt = 3.0 * result.focalSigma / result.camera.mat[0][0];
-    if (o.marker() && !(focalDoubt <= REFUSE_FOCAL_DOUBT)) {
-        listViews(false);
-        return toolError(TOOL,
-                         "the views are too alike to fix the focal length" +
-                             (std::isfinite(focalDoubt)
-                                  ? " (it could be off by " +
-                                        std::to_string(std::lround(100 * focalDoubt)) + " %)"
-                                  : std::string()) +
-                             ": film the marker from more directions, tilted by 30 to 60 degrees");
+    const double doubt = focalDoubt(result);
+    if (o.marker() && !(doubt <= REFUSE_FOCAL_DOUBT)) {
+        listViews(o, c, false);
+        return toolError(
+            TOOL, "the views are too alike to fix the focal length" +
+                      (std::isfinite(doubt) ? " (it could be off by " +
+                                                  std::to_string(std::lround(100 * doubt)) + " %)"
+                                            : std::string()) +
+                      ": film the marker from more directions, tilted by 30 to 60 degrees");
     }
     for (size_t i = 0, k = 0; i < c.views.size(); ++i) {
         if (c.views[i].used) {
             c.views[i].rms = result.viewRms[k++];
         }
     }
-    listViews(true);
+    return 0;
+}
+
+// The fitted camera on standard output.
+void printFit(const Options& o, const Collection& c, const FitResult& result,
+              const FittedModel& model, int used) {
+    listViews(o, c, true);
     const CameraParam& fitted = result.camera;
     std::printf("used %d of %zu views of %d x %d pixels\n", used, c.views.size(), c.width,
                 c.height);
@@ -551,16 +480,12 @@ int calibrate(const Options& o) {
             fitted.distFactor[0], fitted.distFactor[1], fitted.distFactor[2], fitted.distFactor[3],
             largestCornerShift(fitted));
     }
+}
 
-    CameraParam camera = fitted;
-    if (o.width > 0 && (o.width != c.width || o.height != c.height)) {
-        arResizeCameraParam(fitted, o.width, o.height, camera);
-        if (static_cast<long>(o.width) * c.height != static_cast<long>(o.height) * c.width) {
-            warn("--size " + std::to_string(o.width) + "x" + std::to_string(o.height) +
-                 " has another aspect ratio than the views; the record is scaled by the width "
-                 "ratio only");
-        }
-    }
+// What the user should know about the fit before trusting the file.
+void warnAboutFit(const Options& o, const Collection& c, const FitResult& result,
+                  const std::vector<std::vector<BoardCorner>>& found) {
+    const int used = static_cast<int>(found.size());
     if (result.rms > WARN_RMS) {
         char text[120];
         std::snprintf(text, sizeof text,
@@ -578,13 +503,13 @@ int calibrate(const Options& o) {
             warn(text);
         }
     }
-    if (o.marker() && focalDoubt > WARN_FOCAL_DOUBT) {
+    if (o.marker() && focalDoubt(result) > WARN_FOCAL_DOUBT) {
         char text[300];
         std::snprintf(text, sizeof text,
                       "the views are too few or too alike to pin the focal length: it could be "
                       "off by %.1f %% (%.0f px); film the marker from more directions, tilted by "
                       "30 to 60 degrees",
-                      100.0 * focalDoubt, 3.0 * result.focalSigma);
+                      100.0 * focalDoubt(result), 3.0 * result.focalSigma);
         warn(text);
     }
     if (used < ENOUGH_VIEWS) {
@@ -600,9 +525,55 @@ int calibrate(const Options& o) {
         warn(std::string("no view shows the ") + (o.marker() ? "marker" : "board") +
              " in the frame's " + list + " corner; the distortion there is guessed");
     }
+}
+
+// The record for the frames asked for: the fitted one, or it resized.
+CameraParam recordToWrite(const Options& o, const Collection& c, const CameraParam& fitted) {
+    CameraParam camera = fitted;
+    if (o.width > 0 && (o.width != c.width || o.height != c.height)) {
+        arResizeCameraParam(fitted, o.width, o.height, camera);
+        if (static_cast<long>(o.width) * c.height != static_cast<long>(o.height) * c.width) {
+            warn("--size " + std::to_string(o.width) + "x" + std::to_string(o.height) +
+                 " has another aspect ratio than the views; the record is scaled by the width "
+                 "ratio only");
+        }
+    }
+    return camera;
+}
+
+int calibrate(const Options& o, const std::vector<std::string>& inputs) {
     if (!o.printOnly) {
-        if (writeOutput(o.output, camera) != 0) {
+        if (const std::string problem = outputProblem(o.output.c_str(), "Its folder");
+            !problem.empty())
+            return toolError(TOOL, "cannot write " + o.output + ": " + problem);
+    }
+    Collection c;
+    // Many stills (a picture sequence) count as the frames of one movie.
+    ProgressLine progress;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        if (inputs.size() > 1 && hasSuffix(inputs[i], STILL_SUFFIXES)) {
+            progress.show(static_cast<long long>(i) + 1, static_cast<long long>(inputs.size()));
+        }
+        if (readInput(o, inputs[i], c) != 0) {
+            progress.erase();
             return 1;
+        }
+    }
+    progress.erase();
+    const std::vector<std::vector<BoardCorner>> found = usedCorners(c);
+    const int used = static_cast<int>(found.size());
+    FitResult result;
+    FittedModel model;
+    if (checkViews(o, c, used) != 0 || fitViews(o, c, found, result, model) != 0) {
+        return 1;
+    }
+    printFit(o, c, result, model, used);
+    const CameraParam camera = recordToWrite(o, c, result.camera);
+    warnAboutFit(o, c, result, found);
+    if (!o.printOnly) {
+        std::string error;
+        if (writeCameraFile(o.output, &camera, 1, error) != 0) {
+            return toolError(TOOL, error + "; " + o.output + " is left as it was");
         }
         std::printf("wrote %s for %d x %d frames\n", o.output.c_str(), camera.xsize, camera.ysize);
     }
@@ -610,28 +581,17 @@ int calibrate(const Options& o) {
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP)) {
-        return 0;
-    }
-    if (argc < 2) {
-        std::fputs(USAGE, stderr);
-        return 1;
-    }
-    ArgWalker walker{argc, argv};
-    Options options;
-    if (readOptions(walker, options) != 0) {
-        return 1;
-    }
+// The options together: 0, or 1 after saying what does not fit.
+int checkOptions(const Options& options, const std::vector<std::string>& inputs) {
     if (options.haveBoard == options.marker()) {
         return toolError(
             TOOL, "give either --board COLSxROWS (inner corners, e.g. 9x6) or --marker PATTERN");
     }
+    if (!options.boardPicture.empty() && !options.haveBoard) {
+        return toolError(TOOL, "--print-board needs --board");
+    }
     if (!options.boardPicture.empty()) {
-        return options.haveBoard ? printBoard(options)
-                                 : toolError(TOOL, "--print-board needs --board");
+        return 0;
     }
     if (options.marker() && options.markerWidth <= 0.0) {
         return toolError(TOOL, "--width W is needed (the marker's printed width)");
@@ -645,15 +605,31 @@ int main(int argc, char** argv) {
     if (options.output.empty() == !options.printOnly) {
         return toolError(TOOL, "give exactly one of --output FILE and --print-only");
     }
-    if (options.inputs.empty()) {
+    if (inputs.empty()) {
         return toolError(TOOL, "no INPUT given: name the photos or movies of the board");
     }
-    // Whatever OpenCV or memory still throws ends the run with a message.
-    try {
-        return calibrate(options);
-    } catch (const cv::Exception& e) {
-        return toolError(TOOL, std::string("OpenCV failed: ") + e.what());
-    } catch (const std::bad_alloc&) {
-        return toolError(TOOL, "memory ran out");
-    }
+    std::vector<std::string> read = inputs;
+    read.push_back(options.markerPattern);
+    return refuseClash(TOOL, {options.output}, read);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    return runTool(TEXT, optionTable(options), argc, argv,
+                   [&](const std::vector<std::string>& inputs) {
+                       if (checkOptions(options, inputs) != 0) {
+                           return 1;
+                       }
+                       // OpenCV reports memory that ran out as one of its own exceptions.
+                       try {
+                           return options.boardPicture.empty() ? calibrate(options, inputs)
+                                                               : printBoard(options);
+                       } catch (const cv::Exception& e) {
+                           return toolError(TOOL, e.code == cv::Error::StsNoMem
+                                                      ? std::string("out of memory")
+                                                      : std::string("OpenCV failed: ") + e.what());
+                       }
+                   });
 }

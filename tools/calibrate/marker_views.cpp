@@ -9,7 +9,7 @@
 #include "marker/detector.h"
 #include "marker/edge_refine.h"
 #include "pose/initial_rotation.h"
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
 #include "track/tracker.h"
 
 std::vector<TargetPoint> markerTargetPoints(double width) {

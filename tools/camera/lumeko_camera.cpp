@@ -6,21 +6,23 @@
 #include <vector>
 
 #include "camera/camera_param.h"
-#include "tools/camera/camera_file.h"
-#include "tools/common/tool_args.h"
+#include "cli/tool.h"
+#include "files/file_reason.h"
+#include "tools/common/camera_file.h"
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-camera";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-camera write FILE --size WxH --focal FX,FY [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera write FILE --size WxH --hfov DEGREES [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera write FILE --size WxH --focal-mm F --sensor-width S [--sensor-height S]\n"
     "               [--centre CX,CY] [--distortion F,S]\n"
     "  lumeko-camera print FILE\n"
-    "  lumeko-camera --help\n";
-
-const char* const HELP =
+    "  lumeko-camera --help\n",
     "\n"
     "write  makes a camera parameter file (one 136-byte big-endian record) for a\n"
     "       camera of W x H pixels. Give the focal lengths in pixels with --focal,\n"
@@ -35,16 +37,17 @@ const char* const HELP =
     "       (no distortion). The projection matrix written is\n"
     "       [[fx, 0, cx, 0], [0, fy, cy, 0], [0, 0, 1, 0]].\n"
     "print  prints every record of an existing file as Lumeko prints its camera.\n"
+    "\n",
     "\n"
-    "Exit status: 0 on success, 1 on any error.\n";
-
-const char* const TOOL = "lumeko-camera";
+    "Exit status: 0 on success, 1 on any error.\n",
+    21,
+};
 
 int printFile(const std::string& path) {
     long extra = 0;
     int count = countCameraRecords(path, extra);
     if (count < 0) {
-        return toolError(TOOL, "cannot read " + path);
+        return toolError(TOOL, "cannot read " + path + ": " + fileReadProblem(path.c_str()));
     }
     if (count == 0) {
         return toolError(TOOL, path + " is shorter than one 136-byte camera record");
@@ -76,59 +79,46 @@ struct WriteOptions {
     CameraSettings settings;
 };
 
-// Reads the options of "write"; 0, or 1 after printing the error.
-int readWriteOptions(ArgWalker& walker, WriteOptions& options) {
-    while (nextArg(walker)) {
-        if (walker.name.empty()) {
-            if (!options.path.empty()) {
-                return toolError(TOOL, "more than one output file given: " + argument(walker));
-            }
-            options.path = argument(walker);
-            continue;
-        }
-        std::string value;
-        if (!optionValue(walker, value)) {
-            return missingValue(TOOL, walker.name);
-        }
-        bool ok = true;
-        if (walker.name == "--size") {
-            ok = parseSize(value, options.settings.width, options.settings.height);
-            options.haveSize = true;
-        } else if (walker.name == "--focal") {
-            ok = parseDoubleList(value, 2, options.focal);
-            options.haveFocal = true;
-        } else if (walker.name == "--centre" || walker.name == "--center") {
-            ok = parseDoubleList(value, 2, options.centre);
-            options.haveCentre = true;
-        } else if (walker.name == "--distortion") {
-            ok = parseDoubleList(value, 2, options.distortion);
-        } else if (walker.name == "--hfov") {
-            ok = parseDouble(value, options.fov);
-            options.haveFov = true;
-        } else if (walker.name == "--focal-mm") {
-            ok = parseDouble(value, options.focalMm) && options.focalMm > 0.0;
-            options.haveMillimetres = true;
-        } else if (walker.name == "--sensor-width") {
-            ok = parseDouble(value, options.sensorWidth) && options.sensorWidth > 0.0;
-        } else if (walker.name == "--sensor-height") {
-            ok = parseDouble(value, options.sensorHeight) && options.sensorHeight > 0.0;
-        } else {
-            return unknownOption(TOOL, walker.name, USAGE);
-        }
-        if (!ok) {
-            return badValue(TOOL, walker.name, value);
-        }
-    }
-    return 0;
+// The options of "write".
+OptionTable optionTable(WriteOptions& o) {
+    const auto pair = [](bool& given, double* values) {
+        return [&given, values](const std::string& value) {
+            return (given = true) && parseDoubleList(value, 2, values);
+        };
+    };
+    return {
+        {"--size", "WxH", "the camera's frames, W x H pixels.",
+         [&o](const std::string& value) {
+             o.haveSize = true;
+             return parseSize(value, o.settings.width, o.settings.height);
+         }},
+        {"--focal", "FX,FY", "the focal lengths in pixels.", pair(o.haveFocal, o.focal)},
+        {"--hfov", "DEGREES", "the horizontal field of view.",
+         [&o](const std::string& value) {
+             return (o.haveFov = true) && parseDouble(value, o.fov);
+         }},
+        {"--focal-mm", "F", "the lens's focal length in millimetres.",
+         [&o](const std::string& value) {
+             o.haveMillimetres = true;
+             return parseDouble(value, o.focalMm) && o.focalMm > 0.0;
+         }},
+        doubleOption("--sensor-width", "S", "the sensor's width in millimetres.", o.sensorWidth,
+                     positive),
+        doubleOption("--sensor-height", "S", "the sensor's height in millimetres.", o.sensorHeight,
+                     positive),
+        {"--centre", "CX,CY", "the principal point (also --center).", pair(o.haveCentre, o.centre)},
+        {"--center", "CX,CY", "", pair(o.haveCentre, o.centre)},
+        {"--distortion", "F,S", "the radial distortion's coefficient and scale.",
+         [&o](const std::string& value) { return parseDoubleList(value, 2, o.distortion); }},
+    };
 }
 
-int writeFile(ArgWalker& walker) {
-    WriteOptions options;
-    if (readWriteOptions(walker, options) != 0) {
-        return 1;
+int writeFile(WriteOptions& options, const std::vector<std::string>& positional) {
+    if (positional.size() > 2) {
+        return toolError(TOOL, "more than one output file given: " + positional[2]);
     }
-    if (options.path.empty()) {
-        return toolError(TOOL, std::string("write needs an output file\n") + USAGE);
+    if (positional.size() < 2) {
+        return toolError(TOOL, std::string("write needs an output file\n") + TEXT.usage);
     }
     if (!options.haveSize) {
         return toolError(TOOL, "write needs --size WxH");
@@ -145,6 +135,7 @@ int writeFile(ArgWalker& walker) {
     if (options.sensorHeight > 0.0 && !options.haveMillimetres) {
         return toolError(TOOL, "--sensor-height goes with --focal-mm and --sensor-width");
     }
+    options.path = positional[1];
     CameraSettings& settings = options.settings;
     if (options.haveMillimetres) {
         const double sensorHeight = options.sensorHeight > 0.0
@@ -182,26 +173,20 @@ int writeFile(ArgWalker& walker) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
-        return 0;
-    ArgWalker walker{argc, argv};
-    if (!nextArg(walker)) {
-        std::fputs(USAGE, stderr);
-        return 1;
-    }
-    std::string command = argument(walker);
-    if (command == "write") {
-        return writeFile(walker);
-    }
-    if (command == "print") {
-        if (!nextArg(walker) || !walker.name.empty()) {
-            return toolError(TOOL, std::string("print needs one camera file\n") + USAGE);
-        }
-        std::string path = argument(walker);
-        if (nextArg(walker)) {
-            return toolError(TOOL, "print takes one camera file only");
-        }
-        return printFile(path);
-    }
-    return toolError(TOOL, "unknown command " + command + "\n" + USAGE);
+    WriteOptions options;
+    const OptionTable table = optionTable(options);
+    return runTool(TEXT, table, argc, argv, [&](const std::vector<std::string>& positional) {
+        const std::string command = positional.empty() ? "" : positional[0];
+        if (command == "write")
+            return writeFile(options, positional);
+        if (command != "print")
+            return toolError(TOOL, "unknown command " + command + "\n" + TEXT.usage);
+        if (positional.size() != 2)
+            return toolError(TOOL, positional.size() < 2
+                                       ? std::string("print needs one camera file\n") + TEXT.usage
+                                       : "print takes one camera file only");
+        if (argc != 3)
+            return toolError(TOOL, "print takes no options");
+        return printFile(positional[1]);
+    });
 }

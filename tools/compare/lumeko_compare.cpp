@@ -1,23 +1,25 @@
 // lumeko-compare: how a Lumeko.cm2 measures up against the truth lumeko-render
 // wrote for the footage.
 
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "tools/common/tool_args.h"
+#include "cli/tool.h"
 #include "tools/compare/track_score.h"
 #include "track/camera_motion_reader.h"
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-compare";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-compare TRUTH.csv Lumeko.cm2 [--from F] [--rows]\n"
-    "  lumeko-compare --help\n";
-
-const char* const HELP =
+    "  lumeko-compare --help\n",
     "\n"
     "Compares the camera of every row of Lumeko.cm2 with the truth lumeko-render\n"
     "wrote for the footage (the key values before smoothing), row i with truth\n"
@@ -44,13 +46,27 @@ const char* const HELP =
     "                     the found camera position, as a fraction of the true\n"
     "                     camera's distance from the marker\n"
     "An error without any found row is `-`.\n"
-    "--rows first prints a CSV line a row: frame (in the truth), visible, found,\n"
-    "verdict (right, held, false, missed: in view but not found, none: out of\n"
-    "view and not found), rotation_deg, position, border_covered, blur_px.\n"
+    "\n",
     "\n"
-    "Exit status: 0 on success, 1 on any error.\n";
+    "Exit status: 0 on success, 1 on any error.\n",
+};
 
-const char* const TOOL = "lumeko-compare";
+struct Options {
+    int from = 0;
+    bool rows = false;
+};
+
+OptionTable optionTable(Options& o) {
+    return {
+        intOption("--from", "F", "compare row i with truth frame F + i.", o.from, 0, INT_MAX),
+        flag("--rows",
+             "first print a CSV line a row: frame (in the truth), visible,\n"
+             "found, verdict (right, held, false, missed: in view but not found,\n"
+             "none: out of view and not found), rotation_deg, position,\n"
+             "border_covered, blur_px.",
+             o.rows),
+    };
+}
 
 void printError(const char* key, double value) {
     if (std::isnan(value)) {
@@ -60,30 +76,9 @@ void printError(const char* key, double value) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP)) {
-        return 0;
-    }
-    std::vector<std::string> files;
-    int from = 0;
-    bool rows = false;
-    ArgWalker walker{argc, argv};
-    while (nextArg(walker)) {
-        std::string value;
-        if (walker.name.empty()) {
-            files.push_back(argument(walker));
-        } else if (walker.name == "--rows") {
-            rows = true;
-        } else if (walker.name != "--from") {
-            return unknownOption(TOOL, walker.name, USAGE);
-        } else if (!optionValue(walker, value) || !parseInt(value, from) || from < 0) {
-            return toolError(TOOL, "--from needs a frame number of 0 or more");
-        }
-    }
+int compare(const Options& o, const std::vector<std::string>& files) {
     if (files.size() != 2) {
-        return toolError(TOOL, std::string("give the truth table and the track\n") + USAGE);
+        return toolError(TOOL, std::string("give the truth table and the track\n") + TEXT.usage);
     }
     std::vector<TruthRow> truth;
     CameraMotion motion;
@@ -94,10 +89,10 @@ int main(int argc, char** argv) {
     }
     std::vector<FrameScore> frames;
     ClipScore clip;
-    if (scoreTrack(truth, motion.rows, from, frames, clip, error) != 0) {
+    if (scoreTrack(truth, motion.rows, o.from, frames, clip, error) != 0) {
         return toolError(TOOL, files[1] + ": " + error);
     }
-    if (rows) {
+    if (o.rows) {
         std::printf("frame,visible,found,verdict,rotation_deg,position,border_covered,blur_px\n");
         for (const FrameScore& f : frames) {
             const TruthRow& t = truth[f.frame];
@@ -119,4 +114,12 @@ int main(int argc, char** argv) {
     printError("position_median", clip.positionMedian);
     printError("position_worst", clip.positionWorst);
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    return runTool(TEXT, optionTable(options), argc, argv,
+                   [&](const std::vector<std::string>& files) { return compare(options, files); });
 }

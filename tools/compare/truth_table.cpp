@@ -4,8 +4,8 @@
 #include <cmath>
 #include <fstream>
 
+#include "cli/option_table.h"
 #include "pose/rotation_angles.h"
-#include "tools/common/tool_args.h"
 
 namespace {
 

@@ -9,41 +9,31 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "cli/tool.h"
+#include "files/file_reason.h"
 #include "marker/detector.h"
 #include "media/frame_convert.h"
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
+#include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
-#include "tools/common/tool_args.h"
 #include "tools/detect/detection_overlay.h"
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-detect";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-detect FRAME OUTPUT [--camera FILE] [--pattern FILE]...\n"
     "                [--threshold N] [--raw WIDTHxHEIGHT] [--refine]\n"
-    "  lumeko-detect --help\n";
-
-const char* const HELP =
+    "  lumeko-detect --help\n",
     "\n"
     "Runs one marker detection pass, as the tracker does on every frame, and\n"
     "writes a picture of what it saw.\n"
     "\n"
-    "FRAME             a JPEG, PNG or PPM picture, or raw BGRA bytes with --raw.\n"
-    "OUTPUT            the picture to write: .png, .ppm, .jpg or .jpeg.\n"
-    "--camera FILE     camera parameter file; its first record is resized to\n"
-    "                  the frame. Without it the lens has no distortion.\n"
-    "--pattern FILE    pattern file to identify markers by; repeat for more\n"
-    "                  (ids 0, 1, ... in the order given).\n"
-    "--threshold N     binarisation threshold 0..255 (default 100): a pixel\n"
-    "                  is dark when its blue + green + red is at most 3 N.\n"
-    "--raw WxH         FRAME holds W x H pixels of 4 bytes (blue, green, red,\n"
-    "                  alpha), rows top to bottom.\n"
-    "--refine          also run the pass with the markers' sides refined onto\n"
-    "                  the grey-level edge (as Lumeko --refine does) and draw\n"
-    "                  the refined sides and corners in cyan beside the plain\n"
-    "                  red corners; standard output lists the refined corners\n"
-    "                  and how far each moved.\n"
+    "  FRAME            a JPEG, PNG or PPM picture, or raw BGRA bytes with --raw.\n"
+    "  OUTPUT           the picture to write: .png, .ppm, .jpg or .jpeg.\n",
     "\n"
     "The picture shows a faded copy of the frame with each dark region tinted,\n"
     "the square candidates' contours in yellow with their corner pixels in\n"
@@ -52,12 +42,11 @@ const char* const HELP =
     "c<confidence>\" for each marker. Standard output lists the same, with the\n"
     "time each stage took.\n"
     "Exit status: 0 after writing the picture (markers found or not), 1 on any\n"
-    "error.\n";
-
-const char* const TOOL = "lumeko-detect";
+    "error.\n",
+    19,
+};
 
 struct DetectOptions {
-    std::vector<std::string> positional;
     std::string cameraPath;
     std::vector<std::string> patterns;
     int threshold = 100;
@@ -66,55 +55,45 @@ struct DetectOptions {
     bool refine = false;
 };
 
-int readOptions(ArgWalker& walker, DetectOptions& options) {
-    while (nextArg(walker)) {
-        if (walker.name.empty()) {
-            options.positional.push_back(argument(walker));
-            continue;
-        }
-        if (walker.name == "--refine") {
-            options.refine = true;
-            continue;
-        }
-        std::string value;
-        if (walker.name != "--camera" && walker.name != "--pattern" &&
-            walker.name != "--threshold" && walker.name != "--raw") {
-            return unknownOption(TOOL, walker.name, USAGE);
-        }
-        if (!optionValue(walker, value)) {
-            return missingValue(TOOL, walker.name);
-        }
-        bool ok = true;
-        if (walker.name == "--camera") {
-            options.cameraPath = value;
-        } else if (walker.name == "--pattern") {
-            options.patterns.push_back(value);
-        } else if (walker.name == "--threshold") {
-            ok = parseInt(value, options.threshold) && options.threshold >= 0 &&
-                 options.threshold <= 255;
-        } else {
-            ok = parseSize(value, options.rawWidth, options.rawHeight) && options.rawWidth > 2 &&
-                 options.rawHeight > 2 && options.rawWidth <= 16384 && options.rawHeight <= 16384;
-        }
-        if (!ok) {
-            return badValue(TOOL, walker.name, value);
-        }
-    }
-    if (options.positional.size() != 2) {
-        return toolError(TOOL, std::string("give one FRAME and one OUTPUT\n") + USAGE);
-    }
-    return 0;
+OptionTable optionTable(DetectOptions& o) {
+    return {
+        textOption("--camera", "FILE",
+                   "camera parameter file; its first record is resized to\n"
+                   "the frame. Without it the lens has no distortion.",
+                   o.cameraPath),
+        {"--pattern", "FILE",
+         "pattern file to identify markers by; repeat for more\n"
+         "(ids 0, 1, ... in the order given).",
+         [&o](const std::string& value) { return o.patterns.push_back(value), true; }},
+        intOption("--threshold", "N",
+                  "binarisation threshold 0..255 (default 100): a pixel\n"
+                  "is dark when its blue + green + red is at most 3 N.",
+                  o.threshold, 0, 255),
+        {"--raw", "WxH",
+         "FRAME holds W x H pixels of 4 bytes (blue, green, red,\n"
+         "alpha), rows top to bottom.",
+         [&o](const std::string& value) {
+             return parseSize(value, o.rawWidth, o.rawHeight) && o.rawWidth > 2 &&
+                    o.rawHeight > 2 && o.rawWidth <= 16384 && o.rawHeight <= 16384;
+         }},
+        flag("--refine",
+             "also run the pass with the markers' sides refined onto\n"
+             "the grey-level edge (as Lumeko --refine does) and draw\n"
+             "the refined sides and corners in cyan beside the plain\n"
+             "red corners; standard output lists the refined corners\n"
+             "and how far each moved.",
+             o.refine),
+    };
 }
 
 // Reads the frame into BGRA bytes.
-int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, int& width,
-              int& height, std::string& error) {
-    const std::string& path = options.positional[0];
+int readFrame(const DetectOptions& options, const std::string& path,
+              std::vector<unsigned char>& bgra, int& width, int& height, std::string& error) {
     if (options.rawWidth > 0) {
         const size_t size = static_cast<size_t>(options.rawWidth) * options.rawHeight * 4;
         std::FILE* file = std::fopen(path.c_str(), "rb");
         if (file == nullptr) {
-            error = path + ": cannot open";
+            error = path + ": cannot open: " + fileReadProblem(path.c_str());
             return -1;
         }
         // The file's length is checked before the frame is allocated.
@@ -138,7 +117,7 @@ int readFrame(const DetectOptions& options, std::vector<unsigned char>& bgra, in
         return 0;
     }
     RgbImage image;
-    if (readImage(path, image, error) != 0) {
+    if (readPicture(path, image, error) != 0) {
         return -1;
     }
     width = image.width;
@@ -161,9 +140,7 @@ int readCamera(const DetectOptions& options, int width, int height, CameraParam&
         }
     } else {
         CameraParam stored{};
-        const CameraResult load = arLoadCameraParam(options.cameraPath.c_str(), 1, &stored);
-        if (!load.ok()) {
-            error = options.cameraPath + ": not a usable camera parameter file: " + load.reason;
+        if (loadCameraFile(options.cameraPath, stored, error) != 0) {
             return -1;
         }
         if (arResizeCameraParam(stored, width, height, camera) != CameraStatus::Ok) {
@@ -211,19 +188,17 @@ void printRefined(const DetectionTrace& trace, const MarkerInfo* plain, const Ma
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
-        return 0;
-    ArgWalker walker{argc, argv};
-    DetectOptions options;
-    if (readOptions(walker, options) != 0) {
+int detect(const DetectOptions& options, const std::vector<std::string>& positional) {
+    if (positional.size() != 2) {
+        return toolError(TOOL, std::string("give one FRAME and one OUTPUT\n") + TEXT.usage);
+    }
+    const std::string& output = positional[1];
+    std::vector<std::string> inputs = options.patterns;
+    inputs.insert(inputs.end(), {positional[0], options.cameraPath});
+    if (refuseClash(TOOL, {output}, inputs) != 0) {
         return 1;
     }
-    const std::string& output = options.positional[1];
-    if (!hasSuffix(output, ".png") && !hasSuffix(output, ".ppm") && !hasSuffix(output, ".jpg") &&
-        !hasSuffix(output, ".jpeg")) {
+    if (!hasSuffix(output, PICTURE_SUFFIXES)) {
         return toolError(TOOL, output + ": the output must end in .png, .ppm, .jpg or .jpeg");
     }
     std::vector<unsigned char> bgra;
@@ -231,7 +206,7 @@ int main(int argc, char** argv) {
     int height = 0;
     std::string error;
     CameraParam camera{};
-    if (readFrame(options, bgra, width, height, error) != 0 ||
+    if (readFrame(options, positional[0], bgra, width, height, error) != 0 ||
         readCamera(options, width, height, camera, error) != 0) {
         return toolError(TOOL, error);
     }
@@ -286,4 +261,13 @@ int main(int argc, char** argv) {
     }
     std::printf("wrote %s\n", output.c_str());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    DetectOptions options;
+    return runTool(
+        TEXT, optionTable(options), argc, argv,
+        [&](const std::vector<std::string>& positional) { return detect(options, positional); });
 }

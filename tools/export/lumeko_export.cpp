@@ -9,27 +9,29 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "cli/tool.h"
+#include "files/file_reason.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
-#include "tools/common/tool_args.h"
+#include "tools/common/marker_picture.h"
 #include "tools/export/blender_lens.h"
 #include "tools/export/blender_scene.h"
 #include "tools/export/track_export.h"
-#include "tools/pattern/marker_picture.h"
 #include "track/camera_motion_reader.h"
 #include "track/plate_file.h"
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-export";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv|py [--camera FILE] [--fps N]\n"
     "                [--width W] [--metres-per-unit M] [--first-frame N] [--marker-mesh]\n"
     "                [--footage FILE] [--picture FILE | --marker FILE]\n"
     "  lumeko-export Lumeko.cm2 --summary\n"
-    "  lumeko-export --help\n";
-
-const char* const HELP =
+    "  lumeko-export --help\n",
     "\n"
     "Converts a camera-motion file to a format other packages import. Only the\n"
     "frames where the marker was found carry a camera; a track without any, or\n"
@@ -55,34 +57,16 @@ const char* const HELP =
     "The world is Y-up: X = the marker's x, Y = out of the marker, Z = -(the\n"
     "marker's y); rotations R = Ry(rotateY) Rx(rotateX) Rz(rotateZ) in degrees.\n"
     "Positions are in the unit of the marker width (key translation / 0.005).\n"
-    "\n"
-    "--camera FILE        camera parameter file for the field of view and aspect\n"
-    "                     ratio (default Data/camera_para.dat; .chan and glTF).\n"
-    "--fps N              frame rate for glTF key times (default 30) and the\n"
-    "                     Blender scene (default the footage's, else 30).\n"
-    "--width W            printed marker width (default 80): the glTF marker's size.\n"
-    "--metres-per-unit M  glTF scale: metres per unit of the width (default 0.001).\n"
-    "--first-frame N      number of the first frame (default 0; 1 for the Blender\n"
-    "                     scene); glTF keys lie at (N + row) / fps seconds.\n"
-    "--footage FILE       .py: the movie or image sequence (plate.####.exr) that\n"
-    "                     was tracked, shown behind the camera.\n"
-    "--picture FILE       .py: the marker's picture (JPEG, PNG or PPM), drawn in\n"
-    "                     the middle of its black square; --marker FILE: a picture\n"
-    "                     of the whole marker (as lumeko-pattern --print makes it).\n"
-    "--marker-mesh        glTF: the marker as a square mesh too (Debian 12's\n"
-    "                     Blender 3.4 cannot import meshes with its default\n"
-    "                     settings there; other viewers show it).\n"
-    "--summary            print \"frames N found M\" and write nothing.\n"
+    "\n",
     "\n"
     "A track of a picture sequence has a plate file beside it (Lumeko.cm2.plate,\n"
     "written by Lumeko): its first frame and frame rate are then the defaults of\n"
     "--first-frame and --fps, so that the keys lie on the plate's frames.\n"
-    "Exit status: 0 on success, 1 on any error.\n";
-
-const char* const TOOL = "lumeko-export";
+    "Exit status: 0 on success, 1 on any error.\n",
+    24,
+};
 
 struct Options {
-    std::vector<std::string> positional;
     std::string cameraPath = DEFAULT_CAMERA_FILE;
     ExportSettings settings;
     bool summary = false;
@@ -91,48 +75,54 @@ struct Options {
     bool wholeMarker = false;  // `picture` shows the whole marker
 };
 
-int readOptions(ArgWalker& walker, Options& options) {
-    while (nextArg(walker)) {
-        if (walker.name.empty()) {
-            options.positional.push_back(argument(walker));
-            continue;
-        }
-        if (walker.name == "--summary" || walker.name == "--marker-mesh") {
-            (walker.name == "--summary" ? options.summary : options.settings.markerMesh) = true;
-            continue;
-        }
-        std::string value;
-        if (walker.name != "--camera" && walker.name != "--fps" && walker.name != "--width" &&
-            walker.name != "--metres-per-unit" && walker.name != "--first-frame" &&
-            walker.name != "--footage" && walker.name != "--picture" && walker.name != "--marker")
-            return unknownOption(TOOL, walker.name, USAGE);
-        if (!optionValue(walker, value))
-            return missingValue(TOOL, walker.name);
-        bool ok = true;
-        ExportSettings& s = options.settings;
-        if (walker.name == "--camera")
-            options.cameraPath = value;
-        else if (walker.name == "--footage")
-            ok = !(options.footage = value).empty();
-        else if (walker.name == "--picture" || walker.name == "--marker") {
-            ok = !(options.picture = value).empty();
-            options.wholeMarker = walker.name == "--marker";
-        } else if (walker.name == "--fps")
-            ok = (options.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
-        else if (walker.name == "--width")
-            ok = parseDouble(value, s.markerWidth) && s.markerWidth > 0.0;
-        else if (walker.name == "--metres-per-unit")
-            ok = parseDouble(value, s.metresPerUnit) && s.metresPerUnit > 0.0;
-        else
-            ok = (options.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
-        if (!ok)
-            return badValue(TOOL, walker.name, value);
-    }
-    if (options.positional.size() != (options.summary ? 1u : 2u))
-        return toolError(TOOL, std::string(options.summary ? "give one Lumeko.cm2"
-                                                           : "give one Lumeko.cm2 and one OUTPUT") +
-                                   "\n" + USAGE);
-    return 0;
+OptionTable optionTable(Options& o) {
+    ExportSettings& s = o.settings;
+    const auto picture = [&o](bool whole) {
+        return [&o, whole](const std::string& value) {
+            o.wholeMarker = whole;
+            return !(o.picture = value).empty();
+        };
+    };
+    return {
+        textOption("--camera", "FILE",
+                   "camera parameter file for the field of view and aspect\n"
+                   "ratio (default Data/camera_para.dat; .chan and glTF).",
+                   o.cameraPath),
+        {"--fps", "N",
+         "frame rate for glTF key times (default 30) and the\n"
+         "Blender scene (default the footage's, else 30).",
+         [&o, &s](const std::string& value) {
+             return (o.fpsGiven = parseDouble(value, s.fps)) && s.fps > 0.0 && s.fps <= 1000.0;
+         }},
+        doubleOption("--width", "W", "printed marker width (default 80): the glTF marker's size.",
+                     s.markerWidth, positive),
+        doubleOption("--metres-per-unit", "M",
+                     "glTF scale: metres per unit of the width (default 0.001).", s.metresPerUnit,
+                     positive),
+        {"--first-frame", "N",
+         "number of the first frame (default 0; 1 for the Blender\n"
+         "scene); glTF keys lie at (N + row) / fps seconds.",
+         [&o, &s](const std::string& value) {
+             return (o.firstFrameGiven = parseInt(value, s.firstFrame)) && s.firstFrame >= 0;
+         }},
+        textOption("--footage", "FILE",
+                   ".py: the movie or image sequence (plate.####.exr) that\n"
+                   "was tracked, shown behind the camera.",
+                   o.footage, true),
+        {"--picture", "FILE",
+         ".py: the marker's picture (JPEG, PNG or PPM), drawn in\n"
+         "the middle of its black square.",
+         picture(false)},
+        {"--marker", "FILE",
+         ".py: a picture of the whole marker (as lumeko-pattern\n--print makes it).",
+         picture(true)},
+        flag("--marker-mesh",
+             "glTF: the marker as a square mesh too (Debian 12's\n"
+             "Blender 3.4 cannot import meshes with its default\n"
+             "settings there; other viewers show it).",
+             s.markerMesh),
+        flag("--summary", "print \"frames N found M\" and write nothing.", o.summary),
+    };
 }
 
 int loadCamera(const std::string& path, CameraParam& camera) {
@@ -150,7 +140,7 @@ int markerTexture(const Options& options, RgbImage& texture) {
     PictureRect inner = wholePicture(picture);
     std::string error;
     if (!options.picture.empty()) {
-        if (readImage(options.picture, picture, error) != 0)
+        if (readPicture(options.picture, picture, error) != 0)
             return toolError(TOOL, error);
         inner = wholePicture(picture);
         if (options.wholeMarker && findInnerPicture(picture, inner, error) != 0)
@@ -182,12 +172,12 @@ void sayBlenderLens(const CameraParam& camera, bool footage) {
 }
 
 // The Blender scene: the script's text, written whole or not at all.
-int writeBlenderScene(const Options& options, const CameraMotion& motion,
-                      const CameraParam& camera) {
+int writeBlenderScene(const Options& options, const std::vector<std::string>& positional,
+                      const CameraMotion& motion, const CameraParam& camera) {
     BlenderSceneInput input;
     input.camera = camera;
     input.fpsGiven = options.fpsGiven;
-    input.trackName = options.positional[0];
+    input.trackName = positional[0];
     if (markerTexture(options, input.markerTexture) != 0)
         return 1;
     if (!options.footage.empty()) {
@@ -197,7 +187,8 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
         const std::string name = std::filesystem::path(options.footage).filename().string();
         if (name.find('#') == std::string::npos && name.find('%') == std::string::npos &&
             access(options.footage.c_str(), R_OK) != 0)
-            return toolError(TOOL, options.footage + ": cannot read it");
+            return toolError(TOOL, options.footage + ": cannot read it: " +
+                                       fileReadProblem(options.footage.c_str()));
     }
     ExportSettings settings = options.settings;
     if (!options.firstFrameGiven)
@@ -205,8 +196,7 @@ int writeBlenderScene(const Options& options, const CameraMotion& motion,
     std::string text, error;
     if (blenderSceneScript(motion, input, settings, text, error) != 0)
         return toolError(TOOL, error);
-    if (writeFileBytes(options.positional[1], reinterpret_cast<const unsigned char*>(text.data()),
-                       text.size(), error) != 0)
+    if (writeTextFile(positional[1], text, error) != 0)
         return toolError(TOOL, error);
     if (camera.distFactor[2] != 0.0)
         sayBlenderLens(camera, !options.footage.empty());
@@ -242,25 +232,26 @@ void takePlateDefaults(const std::string& trackPath, Options& options) {
     }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
-        return 0;
-    ArgWalker walker{argc, argv};
-    Options options;
-    if (readOptions(walker, options) != 0)
+int exportTrack(Options& options, const std::vector<std::string>& positional) {
+    if (positional.size() != (options.summary ? 1u : 2u))
+        return toolError(TOOL, std::string(options.summary ? "give one Lumeko.cm2"
+                                                           : "give one Lumeko.cm2 and one OUTPUT") +
+                                   "\n" + TEXT.usage);
+    const std::string& track = positional[0];
+    if (!options.summary && refuseClash(TOOL, {positional[1]},
+                                        {track, track + PLATE_FILE_SUFFIX, options.cameraPath,
+                                         options.footage, options.picture}) != 0)
         return 1;
     CameraMotion motion;
     std::string error;
-    if (readCameraMotion(options.positional[0], motion, error) != 0)
+    if (readCameraMotion(track, motion, error) != 0)
         return toolError(TOOL, error);
     if (options.summary) {
         std::printf("frames %d found %d\n", motion.rowCount(), motion.foundCount());
         return 0;
     }
-    takePlateDefaults(options.positional[0], options);
-    const std::string& output = options.positional[1];
+    takePlateDefaults(track, options);
+    const std::string& output = positional[1];
     const bool gltf = hasSuffix(output, ".gltf"), glb = hasSuffix(output, ".glb");
     const bool chan = hasSuffix(output, ".chan"), csv = hasSuffix(output, ".csv");
     const bool python = hasSuffix(output, ".py");
@@ -273,7 +264,7 @@ int main(int argc, char** argv) {
         return 1;
     const Lens lens = csv ? Lens{} : lensOfCamera(camera);
     if (python) {
-        if (writeBlenderScene(options, motion, camera) != 0)
+        if (writeBlenderScene(options, positional, motion, camera) != 0)
             return 1;
     } else if (gltf || glb) {
         if (writeGltf(output, motion, lens, options.settings, glb, error) != 0)
@@ -282,11 +273,20 @@ int main(int argc, char** argv) {
         std::string text;
         const int made = chan ? chanText(motion, lens, options.settings, text, error)
                               : csvText(motion, options.settings, text, error);
-        if (made != 0 || writeFileBytes(output, reinterpret_cast<const unsigned char*>(text.data()),
-                                        text.size(), error) != 0)
+        if (made != 0 || writeTextFile(output, text, error) != 0)
             return toolError(TOOL, error);
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
                 motion.foundCount());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    return runTool(TEXT, optionTable(options), argc, argv,
+                   [&](const std::vector<std::string>& positional) {
+                       return exportTrack(options, positional);
+                   });
 }

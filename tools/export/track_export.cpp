@@ -1,14 +1,14 @@
 #include "tools/export/track_export.h"
 
-#include <unistd.h>
-
 #include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 #include <vector>
 
+#include "tools/common/image_io.h"
 #include "track/camera_key.h"
 
 #define TINYGLTF_IMPLEMENTATION
@@ -252,77 +252,86 @@ int csvText(const CameraMotion& motion, const ExportSettings& settings, std::str
     return 0;
 }
 
-int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
-              const ExportSettings& settings, bool binary, std::string& error) {
-    if (checkTrack(motion, settings, error) != 0)
-        return -1;
-    // glTF holds 32-bit floats: a value beyond their range is refused too.
-    const auto fits = [&](double value, int row, const char* channel) {
-        return finiteOut(static_cast<float>(value), row, channel, error);
-    };
+namespace {
+
+// The camera's keys in glTF's terms, one for each found row: times in
+// seconds, positions in metres, rotations as quaternions.
+struct GltfKeys {
     std::vector<float> times, translations, rotations;
+};
+
+// glTF holds 32-bit floats: a value beyond their range is refused too.
+bool fitsFloat(double value, int row, const char* channel, std::string& error) {
+    return finiteOut(static_cast<float>(value), row, channel, error);
+}
+
+int gltfKeys(const CameraMotion& motion, const ExportSettings& settings, GltfKeys& keys,
+             std::string& error) {
     double previous[4] = {0.0, 0.0, 0.0, 1.0};
     for (int i = 0; i < motion.rowCount(); i++) {
         if (motion.rows[i].found != 1)
             continue;
         const WorldCamera camera = worldCameraOfRow(motion.rows[i]);
         const double time = (settings.firstFrame + i) / settings.fps;
-        if (!fits(time, i, "time"))
+        if (!fitsFloat(time, i, "time", error))
             return -1;
-        times.push_back(static_cast<float>(time));
+        keys.times.push_back(static_cast<float>(time));
         for (int k = 0; k < 3; k++) {
             const double v = camera.position[k] * settings.metresPerUnit;
-            if (!fits(v, i, k == 0 ? "translation x" : k == 1 ? "translation y" : "translation z"))
+            if (!fitsFloat(v, i,
+                           k == 0   ? "translation x"
+                           : k == 1 ? "translation y"
+                                    : "translation z",
+                           error))
                 return -1;
-            translations.push_back(static_cast<float>(v));
+            keys.translations.push_back(static_cast<float>(v));
         }
         double q[4];
         quaternionOfRotation(camera.rotation, q);
-        if (!fits(q[0] + q[1] + q[2] + q[3], i, "rotation"))
+        if (!fitsFloat(q[0] + q[1] + q[2] + q[3], i, "rotation", error))
             return -1;
         // The shorter way from the previous key, so that interpolation does
         // not swing the camera round the long way.
         const double dot =
             q[0] * previous[0] + q[1] * previous[1] + q[2] * previous[2] + q[3] * previous[3];
         for (int k = 0; k < 4; k++) {
-            if (dot < 0.0 && times.size() > 1)
+            if (dot < 0.0 && keys.times.size() > 1)
                 q[k] = -q[k];
             previous[k] = q[k];
-            rotations.push_back(static_cast<float>(q[k]));
+            keys.rotations.push_back(static_cast<float>(q[k]));
         }
     }
-    // The lens and the marker, from the options alone.
-    const double size = settings.markerWidth * settings.metresPerUnit;
-    if (!fits(10000.0 * size, 0, "zfar (--width times --metres-per-unit)"))
-        return -1;
-    tinygltf::Model model;
-    model.asset.version = "2.0";
-    model.asset.generator = "lumeko-export";
-    std::vector<unsigned char> data;
+    return 0;
+}
 
+// Node 0: the camera with its lens, at its first key.
+void addCamera(tinygltf::Model& model, const std::string& name, const Lens& lens,
+               const GltfKeys& keys, double size) {
     tinygltf::Camera lensCamera;
     lensCamera.type = "perspective";
     lensCamera.perspective.yfov = lens.verticalFovDegrees * PI / 180.0;
     lensCamera.perspective.aspectRatio = lens.aspectRatio;
-    lensCamera.perspective.znear = 0.01 * settings.markerWidth * settings.metresPerUnit;
+    lensCamera.perspective.znear = 0.01 * size;
     // The library always writes a far plane, and 0 is not a valid one.
-    lensCamera.perspective.zfar = 10000.0 * settings.markerWidth * settings.metresPerUnit;
+    lensCamera.perspective.zfar = 10000.0 * size;
     model.cameras.push_back(lensCamera);
-
     tinygltf::Node cameraNode;
-    cameraNode.name = motion.cameraName;
+    cameraNode.name = name;
     cameraNode.camera = 0;
-    cameraNode.translation.assign(translations.begin(), translations.begin() + 3);
-    cameraNode.rotation.assign(rotations.begin(), rotations.begin() + 4);
+    cameraNode.translation.assign(keys.translations.begin(), keys.translations.begin() + 3);
+    cameraNode.rotation.assign(keys.rotations.begin(), keys.rotations.begin() + 4);
     model.nodes.push_back(cameraNode);
-    // The marker: its corners as nodes of their own, which every package
-    // imports (Blender 3.4 with numpy 1.24, as Debian 12 has them, fails on
-    // any mesh with its default import settings); the mesh only when asked.
-    const double halfWidth = settings.markerWidth * settings.metresPerUnit / 2.0;
+}
+
+// Node 1: the marker, its corners as nodes of their own (2 to 5), which every
+// package imports (Blender 3.4 with numpy 1.24, as Debian 12 has them, fails
+// on any mesh with its default import settings); the mesh only when asked.
+void addMarker(tinygltf::Model& model, std::vector<unsigned char>& data, double halfWidth,
+               bool mesh) {
     tinygltf::Node markerNode;
     markerNode.name = "marker";
     markerNode.children = {2, 3, 4, 5};
-    if (settings.markerMesh) {
+    if (mesh) {
         markerNode.mesh = 0;
         addMarkerMesh(model, data, halfWidth);
     }
@@ -334,10 +343,13 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
         corner.translation.assign(corners.begin() + 3 * k, corners.begin() + 3 * k + 3);
         model.nodes.push_back(corner);
     }
+}
 
-    const int input = addFloats(model, data, times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
-    const int moves = addFloats(model, data, translations, TINYGLTF_TYPE_VEC3, 3, 0, false);
-    const int turns = addFloats(model, data, rotations, TINYGLTF_TYPE_VEC4, 4, 0, false);
+// The camera's move: linear samplers of its translation and rotation.
+void addAnimation(tinygltf::Model& model, std::vector<unsigned char>& data, const GltfKeys& keys) {
+    const int input = addFloats(model, data, keys.times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
+    const int moves = addFloats(model, data, keys.translations, TINYGLTF_TYPE_VEC3, 3, 0, false);
+    const int turns = addFloats(model, data, keys.rotations, TINYGLTF_TYPE_VEC4, 4, 0, false);
     tinygltf::Animation animation;
     animation.name = "track";
     for (auto [output, target] : {std::pair{moves, "translation"}, std::pair{turns, "rotation"}}) {
@@ -353,7 +365,26 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
         animation.channels.push_back(channel);
     }
     model.animations.push_back(animation);
+}
 
+}  // namespace
+
+int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
+              const ExportSettings& settings, bool binary, std::string& error) {
+    GltfKeys keys;
+    if (checkTrack(motion, settings, error) != 0 || gltfKeys(motion, settings, keys, error) != 0)
+        return -1;
+    // The lens and the marker, from the options alone.
+    const double size = settings.markerWidth * settings.metresPerUnit;
+    if (!fitsFloat(10000.0 * size, 0, "zfar (--width times --metres-per-unit)", error))
+        return -1;
+    tinygltf::Model model;
+    model.asset.version = "2.0";
+    model.asset.generator = "lumeko-export";
+    std::vector<unsigned char> data;
+    addCamera(model, motion.cameraName, lens, keys, size);
+    addMarker(model, data, size / 2.0, settings.markerMesh);
+    addAnimation(model, data, keys);
     while (data.size() % 4 != 0)
         data.push_back(0);
     tinygltf::Buffer buffer;
@@ -364,16 +395,11 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     scene.nodes = {0, 1};
     model.scenes.push_back(scene);
     model.defaultScene = 0;
-
-    // Written whole beside an earlier file, which it then replaces: a failed
-    // write leaves the earlier one as it was.
-    const std::string written = path + ".tmp" + std::to_string(getpid());
+    std::ostringstream stream;
     tinygltf::TinyGLTF writer;
-    if (!writer.WriteGltfSceneToFile(&model, written, false, true, true, binary) ||
-        std::rename(written.c_str(), path.c_str()) != 0) {
-        std::remove(written.c_str());
-        error = path + ": cannot write";
+    if (!writer.WriteGltfSceneToStream(&model, stream, true, binary)) {
+        error = path + ": tinygltf cannot write the scene";
         return -1;
     }
-    return 0;
+    return writeTextFile(path, stream.str(), error);
 }

@@ -17,7 +17,8 @@ struct H264Writer {
 bool h264Available();
 
 // Creates the file for frames of width x height at rate / scale frames a
-// second. 0, or -1 with `error` set.
+// second (the temporary file of replaceFileNamed, so that a failed movie
+// replaces nothing). 0, or -1 with `error` set.
 int h264Open(H264Writer& writer, const std::string& path, int width, int height, int rate,
              int scale, std::string& error);
 // Encodes one frame of the size given to h264Open.

@@ -1,33 +1,33 @@
 // lumeko-overlay: draws the written camera track over the footage.
 
-#include <cairo/cairo.h>
-
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "cli/progress_line.h"
+#include "cli/tool.h"
 #include "media/movie_reader.h"
+#include "tools/common/avi_writer.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
-#include "tools/common/progress_line.h"
-#include "tools/common/tool_args.h"
 #include "tools/common/track_range.h"
 #include "tools/overlay/h264_writer.h"
 #include "tools/overlay/overlay_draw.h"
-#include "tools/render/avi_writer.h"
 #include "track/camera_motion_reader.h"
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-overlay";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-overlay FOOTAGE Lumeko.cm2 OUTPUT --width W [--kind M|I] [--camera FILE]\n"
     "                 [--every N] [--from F] [--to T]\n"
-    "  lumeko-overlay --help\n";
-
-const char* const HELP =
+    "  lumeko-overlay --help\n",
     "\n"
     "Draws the track Lumeko wrote over the footage it came from: in every frame\n"
     "where the marker was found, the marker's outline (magenta), its axes (x red,\n"
@@ -36,77 +36,58 @@ const char* const HELP =
     "\"not found\" in frames without the marker, \"no key\" in frames the file\n"
     "has no row for; the frame number in the top-left corner.\n"
     "\n"
-    "FOOTAGE          the movie or JPEG/PNG/PPM still Lumeko tracked.\n"
-    "OUTPUT           .mp4, .mkv or .mov: H.264; .avi: Motion JPEG; for a still\n"
-    "                 also .png, .jpg or .ppm.\n"
-    "--width W        the marker width given to Lumeko (required).\n"
-    "--kind M|I       movie or image; by default I for .jpg, .jpeg, .png and .ppm.\n"
-    "--camera FILE    camera parameter file (default Data/camera_para.dat),\n"
-    "                 resized to the frame as Lumeko does.\n"
-    "--every N        draw every N-th frame only (default 1).\n"
-    "--from F, --to T the first and last frame to draw (default all).\n"
+    "  FOOTAGE          the movie or JPEG/PNG/PPM still Lumeko tracked.\n"
+    "  OUTPUT           .mp4, .mkv or .mov: H.264; .avi: Motion JPEG; for a still\n"
+    "                   also .png, .jpg or .ppm.\n",
     "A movie gets one output frame for every frame of the footage (of those\n"
     "--every, --from and --to pick) at the footage's frame rate; a frame that\n"
     "does not decode is black with nothing drawn, and is named at the end.\n"
     "When the footage and the file disagree on the number of frames, the\n"
     "frames that exist are drawn, the difference is reported and the status\n"
     "is 1.\n"
-    "Exit status: 0 on success, 1 on any error.\n";
-
-const char* const TOOL = "lumeko-overlay";
+    "Exit status: 0 on success, 1 on any error.\n",
+    19,
+};
 
 struct Options {
-    std::vector<std::string> positional;
     std::string cameraPath = DEFAULT_CAMERA_FILE;
     double width = 0.0;
     char kind = 0;
     int every = 1;
-    long long from = 0;
-    long long to = -1;
+    int from = 0;
+    int to = -1;
 };
 
-int readOptions(ArgWalker& walker, Options& options) {
-    while (nextArg(walker)) {
-        if (walker.name.empty()) {
-            options.positional.push_back(argument(walker));
-            continue;
-        }
-        std::string value;
-        if (walker.name != "--camera" && walker.name != "--width" && walker.name != "--kind" &&
-            walker.name != "--every" && walker.name != "--from" && walker.name != "--to")
-            return unknownOption(TOOL, walker.name, USAGE);
-        if (!optionValue(walker, value))
-            return missingValue(TOOL, walker.name);
-        bool ok = true;
-        int number = 0;
-        if (walker.name == "--camera") {
-            options.cameraPath = value;
-        } else if (walker.name == "--width") {
-            ok = parseDouble(value, options.width) && options.width > 0.0;
-        } else if (walker.name == "--kind") {
-            ok = value == "M" || value == "I";
-            options.kind = value[0];
-        } else if (walker.name == "--every") {
-            ok = parseInt(value, options.every) && options.every >= 1;
-        } else {
-            ok = parseInt(value, number) && number >= 0;
-            (walker.name == "--from" ? options.from : options.to) = number;
-        }
-        if (!ok)
-            return badValue(TOOL, walker.name, value);
-    }
-    if (options.positional.size() != 3)
-        return toolError(TOOL, std::string("give FOOTAGE, Lumeko.cm2 and OUTPUT\n") + USAGE);
+OptionTable optionTable(Options& o) {
+    return {
+        doubleOption("--width", "W", "the marker width given to Lumeko (required).", o.width,
+                     positive),
+        {"--kind", "M|I", "movie or image; by default I for .jpg, .jpeg, .png and .ppm.",
+         [&o](const std::string& value) {
+             o.kind = value[0];
+             return value == "M" || value == "I";
+         }},
+        textOption("--camera", "FILE",
+                   "camera parameter file (default Data/camera_para.dat),\n"
+                   "resized to the frame as Lumeko does.",
+                   o.cameraPath),
+        intOption("--every", "N", "draw every N-th frame only (default 1).", o.every, 1, INT_MAX),
+        intOption("--from", "F", "the first frame to draw (default 0).", o.from, 0, INT_MAX),
+        intOption("--to", "T", "the last frame to draw (default the last).", o.to, 0, INT_MAX),
+    };
+}
+
+// The positional arguments and the options together: 0, or 1 after saying
+// what does not fit.
+int checkArguments(Options& options, const std::vector<std::string>& positional) {
+    if (positional.size() != 3)
+        return toolError(TOOL, std::string("give FOOTAGE, Lumeko.cm2 and OUTPUT\n") + TEXT.usage);
     if (options.width <= 0.0)
         return toolError(TOOL, "give the marker width with --width");
     if (options.to >= 0 && options.to < options.from)
         return toolError(TOOL, "--to is before --from");
-    if (options.kind == 0) {
-        const std::string& footage = options.positional[0];
-        const bool still = hasSuffix(footage, ".jpg") || hasSuffix(footage, ".jpeg") ||
-                           hasSuffix(footage, ".png") || hasSuffix(footage, ".ppm");
-        options.kind = still ? 'I' : 'M';
-    }
+    if (options.kind == 0)
+        options.kind = hasSuffix(positional[0], PICTURE_SUFFIXES) ? 'I' : 'M';
     return 0;
 }
 
@@ -136,7 +117,7 @@ class Output {
             return h264WriteFrame(h264_, frame, error);
         if (kind_ == OutputKind::Mjpeg)
             return aviWriteFrame(avi_, frame, error);
-        return writeImage(frame, error);
+        return ::writeImage(path_, frame, 95, error);
     }
     int close(std::string& error) {
         if (kind_ == OutputKind::H264)
@@ -148,29 +129,6 @@ class Output {
     int written() const { return written_; }
 
   private:
-    int writeImage(const RgbImage& frame, std::string& error) {
-        if (!hasSuffix(path_, ".png"))
-            return ::writeImage(path_, frame, 95, error);
-        // PNG through cairo.
-        cairo_surface_t* surface =
-            cairo_image_surface_create(CAIRO_FORMAT_RGB24, frame.width, frame.height);
-        unsigned char* data = cairo_image_surface_get_data(surface);
-        const int stride = cairo_image_surface_get_stride(surface);
-        for (int y = 0; y < frame.height; y++)
-            for (int x = 0; x < frame.width; x++) {
-                const unsigned char* p = &frame.rgb[(static_cast<size_t>(y) * frame.width + x) * 3];
-                reinterpret_cast<uint32_t*>(data + static_cast<size_t>(y) * stride)[x] =
-                    (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-            }
-        cairo_surface_mark_dirty(surface);
-        const cairo_status_t status = cairo_surface_write_to_png(surface, path_.c_str());
-        cairo_surface_destroy(surface);
-        if (status != CAIRO_STATUS_SUCCESS) {
-            error = path_ + ": cannot write";
-            return -1;
-        }
-        return 0;
-    }
     std::string path_;
     OutputKind kind_;
     H264Writer h264_;
@@ -180,6 +138,7 @@ class Output {
 
 struct Run {
     Options options;
+    std::vector<std::string> positional;
     CameraMotion motion;
     CameraParam stored{};
     CameraParam camera{};
@@ -224,7 +183,7 @@ std::string frameList(const std::vector<long long>& numbers) {
 // the footage's rate, so that the preview runs frame for frame with it. A
 // frame that does not decode is written black with nothing drawn on it.
 int drawMovie(Run& run, Output& output, std::string& error) {
-    const std::string& footage = run.options.positional[0];
+    const std::string& footage = run.positional[0];
     MovieReader movie;
     if (movie.open(footage.c_str()) != InputFailure::None ||
         movie.prepare() != InputFailure::None) {
@@ -234,7 +193,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
     const MovieInfo& info = movie.info();
     if (output.open(info.width, info.height, info.rate, info.scale, error) != 0)
         return -1;
-    ToolProgress progress(info.length);
+    ProgressLine progress;
     RgbImage frame = makeRgbImage(info.width, info.height, 0, 0, 0);
     std::vector<long long> undecoded;
     const FrameImage* decoded = nullptr;
@@ -244,7 +203,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
                                                read == ReadResult::NoPicture);
          number++) {
         run.frames = number + 1;
-        progress.show(number + 1);
+        progress.show(number + 1, info.length);
         if (!wanted(run.options, number))
             continue;
         if (read == ReadResult::NoPicture) {
@@ -262,7 +221,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
         }
         status = drawFrame(run, frame, number, output, error);
     }
-    progress.end();
+    progress.erase();
     if (status == 0 && read == ReadResult::Failed) {
         error = footage + ": out of memory while decoding";
         status = -1;
@@ -282,7 +241,7 @@ int drawMovie(Run& run, Output& output, std::string& error) {
 
 int drawStill(Run& run, Output& output, std::string& error) {
     RgbImage frame;
-    if (readImage(run.options.positional[0], frame, error) != 0)
+    if (readPicture(run.positional[0], frame, error) != 0)
         return -1;
     run.frames = 1;
     if (output.open(frame.width, frame.height, 0, 0, error) != 0)
@@ -296,48 +255,82 @@ int drawStill(Run& run, Output& output, std::string& error) {
     return status;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
-        return 0;
-    ArgWalker walker{argc, argv};
-    Run run;
-    if (readOptions(walker, run.options) != 0)
-        return 1;
-    const std::string& footage = run.options.positional[0];
-    const std::string& path = run.options.positional[2];
-    std::string error;
-    if (readCameraMotion(run.options.positional[1], run.motion, error) != 0)
-        return toolError(TOOL, error);
-    if (const std::string beyond = rowBeyondDrawing(run.motion); !beyond.empty())
-        return toolError(TOOL, run.options.positional[1] + ": " + beyond);
-    if (loadCameraFile(run.options.cameraPath, run.stored, error) != 0)
-        return toolError(TOOL, error);
-    OutputKind kind = OutputKind::H264;
+// Which kind of output the name asks for: 0, or 1 after saying it cannot be.
+int outputKind(const Run& run, const std::string& path, OutputKind& kind) {
+    kind = OutputKind::H264;
     if (hasSuffix(path, ".avi")) {
         kind = OutputKind::Mjpeg;
-    } else if (hasSuffix(path, ".png") || hasSuffix(path, ".jpg") || hasSuffix(path, ".jpeg") ||
-               hasSuffix(path, ".ppm")) {
+    } else if (hasSuffix(path, PICTURE_SUFFIXES)) {
         if (run.options.kind != 'I')
             return toolError(TOOL,
                              path + ": a picture holds one frame; give a movie name (.mp4, .avi)");
         kind = OutputKind::Picture;
-    } else if (!hasSuffix(path, ".mp4") && !hasSuffix(path, ".mkv") && !hasSuffix(path, ".mov")) {
+    } else if (!hasSuffix(path, {".mp4", ".mkv", ".mov"})) {
         return toolError(TOOL, path +
                                    ": the output must end in .mp4, .mkv, .mov or .avi (or, for a "
                                    "still, .png, .jpg or .ppm)");
     }
-    Output output(path, kind);
-    const int status =
-        run.options.kind == 'I' ? drawStill(run, output, error) : drawMovie(run, output, error);
-    if (status != 0)
-        return toolError(TOOL, error);
-    std::printf("wrote %s: %d frames drawn of %lld\n", path.c_str(), output.written(), run.frames);
-    if (run.frames != run.motion.rowCount())
-        return toolError(
-            TOOL, footage + " has " + std::to_string(run.frames) + " frames but " +
-                      run.options.positional[1] + " has " + std::to_string(run.motion.rowCount()) +
-                      " rows: the frames that exist are drawn; is it the track of this footage?");
     return 0;
+}
+
+// Draws the footage into `path`: a picture is written whole by writeImage, a
+// movie into a temporary file that replaces `path` once it is complete.
+int draw(Run& run, const std::string& path, OutputKind kind, int& written, std::string& error) {
+    const auto drawInto = [&](const std::string& name) {
+        Output output(name, kind);
+        const int status =
+            run.options.kind == 'I' ? drawStill(run, output, error) : drawMovie(run, output, error);
+        written = output.written();
+        return status;
+    };
+    if (kind == OutputKind::Picture)
+        return drawInto(path);
+    int status = 0;
+    const FileResult result = replaceFileNamed(
+        path, [&](const std::string& name) { return (status = drawInto(name)) == 0; });
+    if (status == 0 && !result.ok()) {
+        error = writeProblem(path, result);
+        status = -1;
+    }
+    return status;
+}
+
+int overlay(Run& run) {
+    if (checkArguments(run.options, run.positional) != 0)
+        return 1;
+    const std::string& footage = run.positional[0];
+    const std::string& track = run.positional[1];
+    const std::string& path = run.positional[2];
+    OutputKind kind = OutputKind::H264;
+    if (refuseClash(TOOL, {path}, {footage, track, run.options.cameraPath}) != 0 ||
+        outputKind(run, path, kind) != 0)
+        return 1;
+    std::string error;
+    if (readCameraMotion(track, run.motion, error) != 0)
+        return toolError(TOOL, error);
+    if (const std::string beyond = rowBeyondDrawing(run.motion); !beyond.empty())
+        return toolError(TOOL, track + ": " + beyond);
+    if (loadCameraFile(run.options.cameraPath, run.stored, error) != 0)
+        return toolError(TOOL, error);
+    int written = 0;
+    if (draw(run, path, kind, written, error) != 0)
+        return toolError(TOOL, error);
+    std::printf("wrote %s: %d frames drawn of %lld\n", path.c_str(), written, run.frames);
+    if (run.frames != run.motion.rowCount())
+        return toolError(TOOL, footage + " has " + std::to_string(run.frames) + " frames but " +
+                                   track + " has " + std::to_string(run.motion.rowCount()) +
+                                   " rows: the frames that exist are drawn; is it the track of "
+                                   "this footage?");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Run run;
+    return runTool(TEXT, optionTable(run.options), argc, argv,
+                   [&](const std::vector<std::string>& positional) {
+                       run.positional = positional;
+                       return overlay(run);
+                   });
 }

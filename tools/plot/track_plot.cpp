@@ -1,4 +1,5 @@
 #include "tools/plot/track_plot.h"
+#include "files/file_reason.h"
 
 #include <cairo/cairo-pdf.h>
 #include <cairo/cairo-svg.h>
@@ -346,7 +347,7 @@ int readBridgedRows(const std::string& path, int rowCount, std::vector<bool>& br
                     std::string& error) {
     std::ifstream file(path);
     if (!file) {
-        error = path + ": cannot open the report";
+        error = path + ": cannot open the report: " + fileReadProblem(path.c_str());
         return -1;
     }
     std::string line;

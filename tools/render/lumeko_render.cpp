@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "cli/progress_line.h"
+#include "cli/tool.h"
+#include "tools/common/avi_writer.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
-#include "tools/common/progress_line.h"
-#include "tools/common/tool_args.h"
-#include "tools/pattern/marker_picture.h"
-#include "tools/render/avi_writer.h"
+#include "tools/common/marker_picture.h"
 #include "tools/render/camera_path.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
@@ -22,102 +22,18 @@
 
 namespace {
 
-const char* const USAGE =
+const char* const TOOL = "lumeko-render";
+
+const ToolText TEXT = {
+    TOOL,
     "Usage:\n"
     "  lumeko-render --output FILE [options]\n"
-    "  lumeko-render --help\n";
-
-const char* const HELP =
+    "  lumeko-render --help\n",
     "\n"
     "Renders a printed marker lying on a table, filmed by a camera moving along\n"
     "a path, through a camera parameter file's projection and lens distortion.\n"
     "Writes the frames and a CSV file with the true pose of every frame.\n"
-    "\n"
-    "Output:\n"
-    "  --output FILE        .avi: one movie (Motion JPEG unless --raw);\n"
-    "                       .jpg/.jpeg (or lossless .png/.ppm): stills; for more\n"
-    "                       than one frame the name needs a frame-number field\n"
-    "                       such as frame_%04d.jpg\n"
-    "  --raw                uncompressed 24-bit movie instead of Motion JPEG\n"
-    "  --truth FILE         the ground-truth CSV (default: the output name with\n"
-    "                       .csv for its extension; for numbered stills,\n"
-    "                       truth.csv next to them)\n"
-    "  --quality Q          JPEG quality 1..100 (default 90)\n"
-    "  --fps N              frames per second of the movie (default 30)\n"
-    "Scene:\n"
-    "  --camera FILE        camera parameter file (default Data/camera_para.dat);\n"
-    "                       rescaled to the output size by the width ratio\n"
-    "  --size WxH           output size (default: the camera file's size)\n"
-    "  --picture FILE       the marker's inner picture, JPEG, PNG or PPM (default\n"
-    "                       Data/sample_marker_picture.ppm)\n"
-    "  --marker FILE        instead of --picture: a whole marker image (black\n"
-    "                       square, picture in its central half)\n"
-    "  --marker-width W     printed width of the black square (default 80); the\n"
-    "                       unit of all positions\n"
-    "  --paper-margin M     white paper around the square (default W/4)\n"
-    "  --chessboard CxR     instead of the marker: a chessboard of C x R inner\n"
-    "                       corners on a grey table, for lumeko-calibrate\n"
-    "  --square S           its squares' side (default W/4); one square of white\n"
-    "                       paper around it\n"
-    "  --table PICTURE      the table under the sheet: a JPEG, PNG or PPM picture\n"
-    "                       tiled over the plane (top row towards +y) instead of\n"
-    "                       the plain light wood\n"
-    "  --table-tile SIZE    width of one tile of it (default 4 x W)\n"
-    "  --box X,Y,W,D,H      a box standing on the table, its base centred on (X, Y),\n"
-    "                       W along x, D along y, H high; its faces are squares in\n"
-    "                       many shades; it hides what lies behind it. Repeatable\n"
-    "  --occluder X,Y,R[,H][,colour=R:G:B][,frames=A:B][,to=X2:Y2][,length=L:DEG]\n"
-    "                       a disc of radius R parallel to the plane, centred over\n"
-    "                       (X, Y) at height H (default 0: lying on the sheet;\n"
-    "                       above it, it moves against the sheet as the camera\n"
-    "                       moves, like a fingertip or a hand), of colour R:G:B\n"
-    "                       (0..255, default 30:30:30); only in frames A to B;\n"
-    "                       moving in a straight line to (X2, Y2) over its frames\n"
-    "                       (or the clip); swept L units towards DEG degrees (0:\n"
-    "                       +x, 90: +y) into a rounded bar, a finger with its tip\n"
-    "                       at (X, Y). Repeatable\n"
-    "Light:\n"
-    "  --gradient F,DEGREES[,SPAN]\n"
-    "                       brightness falling linearly from 1 to F (0 < F <= 1)\n"
-    "                       along the direction DEGREES in marker coordinates (0:\n"
-    "                       +x, 90: +y), over SPAN units centred on the marker\n"
-    "                       (default the marker's width: the paper on one side is\n"
-    "                       at F all along the border), constant beyond\n"
-    "  --shadow DEGREES,OFFSET,FACTOR[,SOFT]\n"
-    "                       a shadow: points p with p . (cos, sin)(DEGREES) beyond\n"
-    "                       OFFSET are dimmed to FACTOR (0..1) of their light; the\n"
-    "                       edge ramps over SOFT units (default 0: hard)\n"
-    "Camera path:\n"
-    "  --path NAME          orbit (default): once around, elevation 35..70 degrees;\n"
-    "                       approach: from far (2.4 x distance) to near (0.5 x);\n"
-    "                       shake: hand-held jitter about a fixed view;\n"
-    "                       exit: panning so the marker leaves the picture and\n"
-    "                       comes back; pan: moving sideways and turning, so the\n"
-    "                       marker leaves the picture for the middle half of the\n"
-    "                       clip and comes back, the table always in view;\n"
-    "                       still: one view given by --position\n"
-    "  --frames N           number of frames (default 90; 1 for still)\n"
-    "  --distance D         base camera distance (default 5 x marker width)\n"
-    "  --position X,Y,Z     still: camera position (default: 5 widths away,\n"
-    "                       60 degrees up, south of the marker)\n"
-    "  --target X,Y,Z       still: the point looked at (default 0,0,0)\n"
-    "  --roll DEGREES       still: turn about the viewing direction (default 0)\n"
-    "Image quality:\n"
-    "  --supersample N      N x N samples per pixel (default 2)\n"
-    "  --blur SIGMA         Gaussian blur in pixels (default 0)\n"
-    "  --gain G             exposure: scales every byte by G (0 < G <= 1, default\n"
-    "                       1), before blur and noise\n"
-    "  --black B            flat profile: lifts black to B of 255 (0 <= B < 255,\n"
-    "                       default 0): v becomes B + (255 - B) x G x v / 255\n"
-    "  --noise SIGMA        Gaussian noise per colour byte (default 0)\n"
-    "  --motion-blur SHUTTER[,MOMENTS]\n"
-    "                       blur along the camera's movement: each frame is the\n"
-    "                       mean of MOMENTS renders (default: enough that the\n"
-    "                       picture moves about a pixel between them, at most 64)\n"
-    "                       over the SHUTTER fraction (0 < SHUTTER <= 1) of the\n"
-    "                       frame interval centred on the frame's time; occluders\n"
-    "                       move with it. The truth is the pose at the frame's time\n"
-    "  --seed N             noise seed (default 1)\n"
+    "\n",
     "\n"
     "Marker coordinates: x right and y up on the printed marker, z out of it\n"
     "towards the camera. CSV columns: frame, visible (1 when the whole square is\n"
@@ -129,9 +45,8 @@ const char* const HELP =
     "the black border that occluders and boxes hide) and blur_px (the longest way\n"
     "a corner of the square travels in the picture while the shutter is open).\n"
     "\n"
-    "Exit status: 0 on success, 1 on any error.\n";
-
-const char* const TOOL = "lumeko-render";
+    "Exit status: 0 on success, 1 on any error.\n",
+};
 
 struct RenderOptions {
     std::string output, truth;
@@ -165,62 +80,30 @@ bool hasSceneExtras(const RenderOptions& o) {
            o.tableTile > 0.0 || !o.boxes.empty() || !o.occluders.empty() || o.shutter > 0.0;
 }
 
-// Splits "a,b,c" at its commas.
-std::vector<std::string> splitList(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (size_t comma; (comma = text.find(separator, start)) != std::string::npos;
-         start = comma + 1) {
-        parts.push_back(text.substr(start, comma - start));
-    }
-    parts.push_back(text.substr(start));
-    return parts;
-}
-
-// "a,b[,c...]": between `least` and `most` numbers into `values`; their count in `count`.
-bool parseNumbers(const std::string& text, size_t least, size_t most, double* values,
-                  size_t& count) {
-    const std::vector<std::string> parts = splitList(text, ',');
-    count = parts.size();
-    if (count < least || count > most) {
-        return false;
-    }
-    for (size_t i = 0; i < count; ++i) {
-        if (!parseDouble(parts[i], values[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // "X,Y,R[,H][,colour=R:G:B][,frames=A:B][,to=X2:Y2][,length=L:DEGREES]".
 bool parseOccluder(const std::string& text, Occluder& o) {
-    const std::vector<std::string> parts = splitList(text, ',');
+    std::vector<std::string> parts;
+    for (size_t start = 0, end; start <= text.size(); start = end + 1)
+        parts.push_back(
+            text.substr(start, (end = std::min(text.find(',', start), text.size())) - start));
     o.disc = Disc{0.0, 0.0, 0.0, 0.0, {30.0, 30.0, 30.0}};
     double* numbers[4] = {&o.disc.x, &o.disc.y, &o.disc.radius, &o.disc.height};
-    size_t count = 0;
+    size_t given = 0;
     for (const std::string& part : parts) {
         const size_t equals = part.find('=');
         if (equals == std::string::npos) {
-            if (count == 4 || !parseDouble(part, *numbers[count])) {
+            if (given == 4 || !parseDouble(part, *numbers[given])) {
                 return false;
             }
-            ++count;
+            ++given;
             continue;
         }
         const std::string key = part.substr(0, equals);
-        const std::vector<std::string> v = splitList(part.substr(equals + 1), ':');
         double a[3] = {0.0, 0.0, 0.0};
         const bool colour = key == "colour" || key == "color";
-        const size_t want = colour ? 3 : 2;
-        if (v.size() != want) {
+        size_t count = 0;
+        if (!parseNumbers(part.substr(equals + 1), colour ? 3 : 2, colour ? 3 : 2, a, count, ':'))
             return false;
-        }
-        for (size_t i = 0; i < want; ++i) {
-            if (!parseDouble(v[i], a[i])) {
-                return false;
-            }
-        }
         if (colour) {
             if (*std::min_element(a, a + 3) < 0.0 || *std::max_element(a, a + 3) > 255.0) {
                 return false;
@@ -247,141 +130,231 @@ bool parseOccluder(const std::string& text, Occluder& o) {
             return false;
         }
     }
-    return count >= 3 && o.disc.radius > 0.0 && o.disc.height >= 0.0;
+    return given >= 3 && o.disc.radius > 0.0 && o.disc.height >= 0.0;
 }
 
-// The light, table, boxes, occluders and motion blur.
-bool readSceneOption(const std::string& name, const std::string& value, RenderOptions& o,
-                     bool& known) {
-    known = true;
+// "F,DEGREES[,SPAN]".
+bool takeGradient(const std::string& value, RenderOptions& o) {
+    double v[3];
+    size_t count = 0;
+    if (!parseNumbers(value, 2, 3, v, count) || !(v[0] > 0.0 && v[0] <= 1.0) ||
+        (count == 3 && !(v[2] > 0.0)))
+        return false;
+    o.light.gradientFloor = v[0];
+    o.light.gradientDegrees = v[1];
+    o.gradientSpan = count == 3 ? v[2] : -1.0;
+    return true;
+}
+
+// "DEGREES,OFFSET,FACTOR[,SOFT]".
+bool takeShadow(const std::string& value, Lighting& l) {
+    double v[4];
+    size_t count = 0;
+    if (!parseNumbers(value, 3, 4, v, count) || v[2] < 0.0 || v[2] > 1.0 ||
+        (count == 4 && v[3] < 0.0))
+        return false;
+    l.shadow = true;
+    l.shadowDegrees = v[0];
+    l.shadowOffset = v[1];
+    l.shadowFactor = v[2];
+    l.shadowSoftness = count == 4 ? v[3] : 0.0;
+    return true;
+}
+
+// "X,Y,W,D,H".
+bool takeBox(const std::string& value, std::vector<Box>& boxes) {
     double v[5];
     size_t count = 0;
-    if (name == "--gradient") {
-        if (!parseNumbers(value, 2, 3, v, count) || !(v[0] > 0.0 && v[0] <= 1.0) ||
-            (count == 3 && !(v[2] > 0.0))) {
-            return false;
-        }
-        o.light.gradientFloor = v[0];
-        o.light.gradientDegrees = v[1];
-        o.gradientSpan = count == 3 ? v[2] : -1.0;
-    } else if (name == "--shadow") {
-        Lighting& l = o.light;
-        if (!parseNumbers(value, 3, 4, v, count) || v[2] < 0.0 || v[2] > 1.0 ||
-            (count == 4 && v[3] < 0.0)) {
-            return false;
-        }
-        l.shadow = true;
-        l.shadowDegrees = v[0];
-        l.shadowOffset = v[1];
-        l.shadowFactor = v[2];
-        l.shadowSoftness = count == 4 ? v[3] : 0.0;
-    } else if (name == "--table") {
-        o.tablePath = value;
-    } else if (name == "--table-tile") {
-        return parseDouble(value, o.tableTile) && o.tableTile > 0.0;
-    } else if (name == "--box") {
-        if (!parseNumbers(value, 5, 5, v, count) || v[2] <= 0.0 || v[3] <= 0.0 || v[4] <= 0.0) {
-            return false;
-        }
-        o.boxes.push_back(Box{v[0], v[1], v[2], v[3], v[4]});
-    } else if (name == "--occluder") {
-        return parseOccluder(value, o.occluders.emplace_back());
-    } else if (name == "--motion-blur") {
-        if (!parseNumbers(value, 1, 2, v, count) || !(v[0] > 0.0 && v[0] <= 1.0) ||
-            (count == 2 && (v[1] != std::floor(v[1]) || v[1] < 1.0 || v[1] > 256.0))) {
-            return false;
-        }
-        o.shutter = v[0];
-        o.shutterMoments = count == 2 ? static_cast<int>(v[1]) : 0;
-    } else {
-        known = false;
-    }
+    if (!parseNumbers(value, 5, 5, v, count) || v[2] <= 0.0 || v[3] <= 0.0 || v[4] <= 0.0)
+        return false;
+    boxes.push_back(Box{v[0], v[1], v[2], v[3], v[4]});
     return true;
 }
 
-bool readOption(const std::string& name, const std::string& value, RenderOptions& o, bool& known) {
-    known = true;
-    if (name == "--output") {
-        o.output = value;
-    } else if (name == "--truth") {
-        o.truth = value;
-    } else if (name == "--camera") {
-        o.cameraPath = value;
-    } else if (name == "--picture" || name == "--marker") {
-        o.picturePath = value;
-        o.wholeMarker = name == "--marker";
-    } else if (name == "--size") {
-        return parseSize(value, o.width, o.height) && o.width > 0 && o.height > 0 &&
-               o.width <= 8192 && o.height <= 8192;
-    } else if (name == "--quality") {
-        return parseInt(value, o.quality) && o.quality >= 1 && o.quality <= 100;
-    } else if (name == "--fps") {
-        return parseInt(value, o.fps) && o.fps >= 1 && o.fps <= 1000;
-    } else if (name == "--frames") {
-        return parseInt(value, o.frames) && o.frames >= 1 && o.frames <= 100000;
-    } else if (name == "--supersample") {
-        return parseInt(value, o.supersample) && o.supersample >= 1 && o.supersample <= 8;
-    } else if (name == "--seed") {
-        return parseInt(value, o.seed);
-    } else if (name == "--marker-width") {
-        return parseDouble(value, o.markerWidth) && o.markerWidth > 0.0;
-    } else if (name == "--chessboard") {
-        return parseSize(value, o.boardColumns, o.boardRows) && o.boardColumns >= 1 &&
-               o.boardRows >= 1 && o.boardColumns <= 100 && o.boardRows <= 100;
-    } else if (name == "--square") {
-        return parseDouble(value, o.boardSquare) && o.boardSquare > 0.0;
-    } else if (name == "--paper-margin") {
-        return parseDouble(value, o.paperMargin) && o.paperMargin >= 0.0;
-    } else if (name == "--distance") {
-        return parseDouble(value, o.distance) && o.distance > 0.0;
-    } else if (name == "--blur") {
-        return parseDouble(value, o.blur) && o.blur >= 0.0 && o.blur <= 50.0;
-    } else if (name == "--gain") {
-        return parseDouble(value, o.gain) && o.gain > 0.0 && o.gain <= 1.0;
-    } else if (name == "--black") {
-        return parseDouble(value, o.black) && o.black >= 0.0 && o.black < 255.0;
-    } else if (name == "--noise") {
-        return parseDouble(value, o.noise) && o.noise >= 0.0;
-    } else if (name == "--roll") {
-        return parseDouble(value, o.roll);
-    } else if (name == "--position") {
-        o.havePosition = true;
-        return parseDoubleList(value, 3, o.position);
-    } else if (name == "--target") {
-        return parseDoubleList(value, 3, o.target);
-    } else if (name == "--path") {
-        o.still = value == "still";
-        return o.still || pathFromName(value.c_str(), o.path);
-    } else {
-        return readSceneOption(name, value, o, known);
-    }
+// "SHUTTER[,MOMENTS]".
+bool takeMotionBlur(const std::string& value, RenderOptions& o) {
+    double v[2];
+    size_t count = 0;
+    if (!parseNumbers(value, 1, 2, v, count) || !(v[0] > 0.0 && v[0] <= 1.0) ||
+        (count == 2 && (v[1] != std::floor(v[1]) || v[1] < 1.0 || v[1] > 256.0)))
+        return false;
+    o.shutter = v[0];
+    o.shutterMoments = count == 2 ? static_cast<int>(v[1]) : 0;
     return true;
 }
 
-int readOptions(ArgWalker& walker, RenderOptions& options) {
-    while (nextArg(walker)) {
-        if (walker.name.empty()) {
-            return toolError(TOOL, "unexpected argument " + argument(walker) + "\n" + USAGE);
-        }
-        if (walker.name == "--raw") {
-            options.raw = true;
-            continue;
-        }
-        std::string value;
-        bool known = true;
-        if (!optionValue(walker, value)) {
-            readOption(walker.name, value, options, known);
-            return known ? missingValue(TOOL, walker.name)
-                         : unknownOption(TOOL, walker.name, USAGE);
-        }
-        if (!readOption(walker.name, value, options, known)) {
-            return badValue(TOOL, walker.name, value);
-        }
-        if (!known) {
-            return unknownOption(TOOL, walker.name, USAGE);
-        }
-    }
-    return 0;
+OptionTable outputOptions(RenderOptions& o) {
+    return {
+        heading("Output:"),
+        textOption("--output", "FILE",
+                   ".avi: one movie (Motion JPEG unless --raw);\n"
+                   ".jpg/.jpeg (or lossless .png/.ppm): stills; for more\n"
+                   "than one frame the name needs a frame-number field\n"
+                   "such as frame_%04d.jpg",
+                   o.output),
+        flag("--raw", "uncompressed 24-bit movie instead of Motion JPEG", o.raw),
+        textOption("--truth", "FILE",
+                   "the ground-truth CSV (default: the output name with\n"
+                   ".csv for its extension; for numbered stills,\n"
+                   "truth.csv next to them)",
+                   o.truth),
+        intOption("--quality", "Q", "JPEG quality 1..100 (default 90)", o.quality, 1, 100),
+        intOption("--fps", "N", "frames per second of the movie (default 30)", o.fps, 1, 1000),
+    };
+}
+
+OptionTable sceneOptions(RenderOptions& o) {
+    const auto picture = [&o](bool whole) {
+        return [&o, whole](const std::string& value) {
+            o.wholeMarker = whole;
+            return (o.picturePath = value), true;
+        };
+    };
+    return {
+        heading("Scene:"),
+        textOption("--camera", "FILE",
+                   "camera parameter file (default Data/camera_para.dat);\n"
+                   "rescaled to the output size by the width ratio",
+                   o.cameraPath),
+        {"--size", "WxH", "output size (default: the camera file's size)",
+         [&o](const std::string& value) {
+             return parseSize(value, o.width, o.height) && o.width > 0 && o.height > 0 &&
+                    o.width <= 8192 && o.height <= 8192;
+         }},
+        {"--picture", "FILE",
+         "the marker's inner picture, JPEG, PNG or PPM (default\n"
+         "Data/sample_marker_picture.ppm)",
+         picture(false)},
+        {"--marker", "FILE",
+         "instead of --picture: a whole marker image (black\n"
+         "square, picture in its central half)",
+         picture(true)},
+        doubleOption("--marker-width", "W",
+                     "printed width of the black square (default 80); the\n"
+                     "unit of all positions",
+                     o.markerWidth, positive),
+        doubleOption("--paper-margin", "M", "white paper around the square (default W/4)",
+                     o.paperMargin, notNegative),
+        {"--chessboard", "CxR",
+         "instead of the marker: a chessboard of C x R inner\n"
+         "corners on a grey table, for lumeko-calibrate",
+         [&o](const std::string& value) {
+             return parseSize(value, o.boardColumns, o.boardRows) && o.boardColumns >= 1 &&
+                    o.boardRows >= 1 && o.boardColumns <= 100 && o.boardRows <= 100;
+         }},
+        doubleOption("--square", "S",
+                     "its squares' side (default W/4); one square of white\n"
+                     "paper around it",
+                     o.boardSquare, positive),
+        textOption("--table", "PICTURE",
+                   "the table under the sheet: a JPEG, PNG or PPM picture\n"
+                   "tiled over the plane (top row towards +y) instead of\n"
+                   "the plain light wood",
+                   o.tablePath),
+        doubleOption("--table-tile", "SIZE", "width of one tile of it (default 4 x W)", o.tableTile,
+                     positive),
+        {"--box", "X,Y,W,D,H",
+         "a box standing on the table, its base centred on (X, Y),\n"
+         "W along x, D along y, H high; its faces are squares in\n"
+         "many shades; it hides what lies behind it. Repeatable",
+         [&o](const std::string& value) { return takeBox(value, o.boxes); }},
+        {"--occluder", "X,Y,R[,H][,colour=R:G:B][,frames=A:B][,to=X2:Y2][,length=L:DEG]",
+         "a disc of radius R parallel to the plane, centred over\n"
+         "(X, Y) at height H (default 0: lying on the sheet;\n"
+         "above it, it moves against the sheet as the camera\n"
+         "moves, like a fingertip or a hand), of colour R:G:B\n"
+         "(0..255, default 30:30:30); only in frames A to B;\n"
+         "moving in a straight line to (X2, Y2) over its frames\n"
+         "(or the clip); swept L units towards DEG degrees (0:\n"
+         "+x, 90: +y) into a rounded bar, a finger with its tip\n"
+         "at (X, Y). Repeatable",
+         [&o](const std::string& value) {
+             return parseOccluder(value, o.occluders.emplace_back());
+         }},
+    };
+}
+
+OptionTable lightAndPathOptions(RenderOptions& o) {
+    return {
+        heading("Light:"),
+        {"--gradient", "F,DEGREES[,SPAN]",
+         "brightness falling linearly from 1 to F (0 < F <= 1)\n"
+         "along the direction DEGREES in marker coordinates (0:\n"
+         "+x, 90: +y), over SPAN units centred on the marker\n"
+         "(default the marker's width: the paper on one side is\n"
+         "at F all along the border), constant beyond",
+         [&o](const std::string& value) { return takeGradient(value, o); }},
+        {"--shadow", "DEGREES,OFFSET,FACTOR[,SOFT]",
+         "a shadow: points p with p . (cos, sin)(DEGREES) beyond\n"
+         "OFFSET are dimmed to FACTOR (0..1) of their light; the\n"
+         "edge ramps over SOFT units (default 0: hard)",
+         [&o](const std::string& value) { return takeShadow(value, o.light); }},
+        heading("Camera path:"),
+        {"--path", "NAME",
+         "orbit (default): once around, elevation 35..70 degrees;\n"
+         "approach: from far (2.4 x distance) to near (0.5 x);\n"
+         "shake: hand-held jitter about a fixed view;\n"
+         "exit: panning so the marker leaves the picture and\n"
+         "comes back; pan: moving sideways and turning, so the\n"
+         "marker leaves the picture for the middle half of the\n"
+         "clip and comes back, the table always in view;\n"
+         "still: one view given by --position",
+         [&o](const std::string& value) {
+             o.still = value == "still";
+             return o.still || pathFromName(value.c_str(), o.path);
+         }},
+        intOption("--frames", "N", "number of frames (default 90; 1 for still)", o.frames, 1,
+                  100000),
+        doubleOption("--distance", "D", "base camera distance (default 5 x marker width)",
+                     o.distance, positive),
+        {"--position", "X,Y,Z",
+         "still: camera position (default: 5 widths away,\n"
+         "60 degrees up, south of the marker)",
+         [&o](const std::string& value) {
+             return (o.havePosition = true) && parseDoubleList(value, 3, o.position);
+         }},
+        {"--target", "X,Y,Z", "still: the point looked at (default 0,0,0)",
+         [&o](const std::string& value) { return parseDoubleList(value, 3, o.target); }},
+        doubleOption("--roll", "DEGREES", "still: turn about the viewing direction (default 0)",
+                     o.roll),
+    };
+}
+
+OptionTable qualityOptions(RenderOptions& o) {
+    return {
+        heading("Image quality:"),
+        intOption("--supersample", "N", "N x N samples per pixel (default 2)", o.supersample, 1, 8),
+        doubleOption("--blur", "SIGMA", "Gaussian blur in pixels (default 0)", o.blur,
+                     [](double v) { return v >= 0.0 && v <= 50.0; }),
+        doubleOption("--gain", "G",
+                     "exposure: scales every byte by G (0 < G <= 1, default\n"
+                     "1), before blur and noise",
+                     o.gain, [](double v) { return v > 0.0 && v <= 1.0; }),
+        doubleOption("--black", "B",
+                     "flat profile: lifts black to B of 255 (0 <= B < 255,\n"
+                     "default 0): v becomes B + (255 - B) x G x v / 255",
+                     o.black, [](double v) { return v >= 0.0 && v < 255.0; }),
+        doubleOption("--noise", "SIGMA", "Gaussian noise per colour byte (default 0)", o.noise,
+                     notNegative),
+        {"--motion-blur", "SHUTTER[,MOMENTS]",
+         "blur along the camera's movement: each frame is the\n"
+         "mean of MOMENTS renders (default: enough that the\n"
+         "picture moves about a pixel between them, at most 64)\n"
+         "over the SHUTTER fraction (0 < SHUTTER <= 1) of the\n"
+         "frame interval centred on the frame's time; occluders\n"
+         "move with it. The truth is the pose at the frame's time",
+         [&o](const std::string& value) { return takeMotionBlur(value, o); }},
+        {"--seed", "N", "noise seed (default 1)",
+         [&o](const std::string& value) { return parseInt(value, o.seed); }},
+    };
+}
+
+OptionTable optionTable(RenderOptions& o) {
+    OptionTable table;
+    for (OptionTable part :
+         {outputOptions(o), sceneOptions(o), lightAndPathOptions(o), qualityOptions(o)})
+        table.insert(table.end(), part.begin(), part.end());
+    return table;
 }
 
 // Splits "dir/frame_%04d.jpg" around its frame-number field; false when the
@@ -434,11 +407,10 @@ struct Output {
 
 int prepareOutput(RenderOptions& o, int frameCount, Output& out) {
     if (o.output.empty()) {
-        return toolError(TOOL, std::string("--output FILE is needed\n") + USAGE);
+        return toolError(TOOL, std::string("--output FILE is needed\n") + TEXT.usage);
     }
     out.movie = hasSuffix(o.output, ".avi");
-    if (!out.movie && !hasSuffix(o.output, ".jpg") && !hasSuffix(o.output, ".jpeg") &&
-        !hasSuffix(o.output, ".png") && !hasSuffix(o.output, ".ppm")) {
+    if (!out.movie && !hasSuffix(o.output, PICTURE_SUFFIXES)) {
         return toolError(TOOL,
                          o.output + ": the output must end in .avi, .jpg, .jpeg, .png or .ppm");
     }
@@ -472,7 +444,7 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     Scene& scene = shot.scene;
     std::string error;
     RgbImage image;
-    if (readImage(o.picturePath, image, error) != 0)
+    if (readPicture(o.picturePath, image, error) != 0)
         return toolError(TOOL, error + missingDataHint(o.picturePath, "--picture FILE"));
     PictureRect rect = wholePicture(image);
     if (o.wholeMarker && findInnerPicture(image, rect, error) != 0) {
@@ -494,7 +466,7 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     shot.shutterSamples = o.shutterMoments;
     if (!o.tablePath.empty()) {
         RgbImage table;
-        if (readImage(o.tablePath, table, error) != 0) {
+        if (readPicture(o.tablePath, table, error) != 0) {
             return toolError(TOOL, error);
         }
         const double tile = o.tableTile > 0.0 ? o.tableTile : 4.0 * o.markerWidth;
@@ -541,14 +513,56 @@ CameraPose poseOfFrame(const RenderOptions& o, double frame, int frameCount) {
     return pathPose(o.path, frame, frameCount, o.markerWidth, distance);
 }
 
-int writeFrame(Output& out, const RgbImage& frame, int index, int quality, const std::string& path,
-               std::string& error) {
-    if (out.movie) {
-        return aviWriteFrame(out.avi, frame, error);
+// The files the frames go to: the movie, or each still.
+std::vector<std::string> frameFiles(const RenderOptions& o, const Output& out, int frameCount) {
+    if (!out.numbered)
+        return {o.output};
+    std::vector<std::string> names;
+    for (int i = 0; i < frameCount; ++i)
+        names.push_back(numberedName(out.before, out.digits, out.after, i));
+    return names;
+}
+
+// Renders every frame into the movie opened as `movieName`, or into its
+// still, and the truth into `csv`. 0, or -1 with `error` set.
+int renderFrames(const RenderOptions& o, Shot& shot, const CameraParam& camera, Output& out,
+                 const std::string& movieName, std::string& csv, int& visible, std::string& error) {
+    const bool chessboard = o.boardColumns > 0;
+    const double square = o.boardSquare > 0.0 ? o.boardSquare : o.markerWidth / 4.0;
+    const Chessboard board{o.boardColumns, o.boardRows, square, square};
+    if (out.movie && aviOpen(out.avi, movieName, camera.xsize, camera.ysize, o.fps, !o.raw,
+                             o.quality, error) != 0)
+        return -1;
+    RgbImage frame;
+    ShotStorage storage;
+    ProgressLine progress;
+    int status = 0;
+    for (int i = 0; i < shot.frameCount && status == 0; ++i) {
+        const CameraPose pose = shot.poseAt(i);
+        SceneTruth sceneTruth;
+        if (chessboard)
+            renderChessboard(board, camera, pose, o.supersample, frame);
+        else
+            sceneTruth = renderShotFrame(shot, camera, i, o.supersample, frame, storage);
+        applyExposure(frame, o.gain, o.black);
+        blurImage(frame, o.blur);
+        addNoise(frame, o.noise, static_cast<unsigned>(o.seed) * 7919u + static_cast<unsigned>(i));
+        const std::string name =
+            out.numbered ? numberedName(out.before, out.digits, out.after, i) : o.output;
+        status = out.movie ? aviWriteFrame(out.avi, frame, error)
+                           : writeImage(name, frame, o.quality, error);
+        const MarkerView view = viewOfMarker(camera, pose, o.markerWidth);
+        visible += chessboard ? rectangleInView(camera, pose, (board.columns + 1) * square / 2.0,
+                                                (board.rows + 1) * square / 2.0)
+                              : view.visible;
+        csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose), sceneTruth);
+        progress.show(i + 1, shot.frameCount);
     }
-    const std::string name =
-        out.numbered ? numberedName(out.before, out.digits, out.after, index) : path;
-    return writeImage(name, frame, quality, error);
+    progress.erase();
+    std::string closing;
+    if (out.movie && aviClose(out.avi, status == 0 ? error : closing) != 0)
+        status = -1;
+    return status;
 }
 
 int render(RenderOptions& o) {
@@ -563,54 +577,29 @@ int render(RenderOptions& o) {
         return toolError(
             TOOL, "the table, boxes, occluders, light and motion blur are for the marker only");
     }
-    if (prepareOutput(o, frameCount, out) != 0 || (!chessboard && loadScene(o, shot) != 0) ||
+    if (prepareOutput(o, frameCount, out) != 0) {
+        return 1;
+    }
+    std::vector<std::string> outputs = frameFiles(o, out, frameCount);
+    outputs.push_back(o.truth);
+    const std::vector<std::string> inputs = {o.cameraPath, chessboard ? "" : o.picturePath,
+                                             o.tablePath};
+    if (refuseClash(TOOL, outputs, inputs) != 0 || (!chessboard && loadScene(o, shot) != 0) ||
         loadCamera(o, camera) != 0) {
         return 1;
     }
-    const double square = o.boardSquare > 0.0 ? o.boardSquare : o.markerWidth / 4.0;
-    const Chessboard board{o.boardColumns, o.boardRows, square, square};
-    std::string error;
-    if (out.movie && aviOpen(out.avi, o.output, camera.xsize, camera.ysize, o.fps, !o.raw,
-                             o.quality, error) != 0) {
-        return toolError(TOOL, error);
-    }
-    std::string csv = truthCsvHeader();
-    RgbImage frame;
-    ShotStorage storage;
+    std::string csv = truthCsvHeader(), error;
     int visible = 0;
-    ToolProgress progress(frameCount);
-    for (int i = 0; i < frameCount; ++i) {
-        const CameraPose pose = poseOfFrame(o, i, frameCount);
-        SceneTruth sceneTruth;
-        if (chessboard) {
-            renderChessboard(board, camera, pose, o.supersample, frame);
-        } else {
-            sceneTruth = renderShotFrame(shot, camera, i, o.supersample, frame, storage);
-        }
-        applyExposure(frame, o.gain, o.black);
-        blurImage(frame, o.blur);
-        addNoise(frame, o.noise, static_cast<unsigned>(o.seed) * 7919u + static_cast<unsigned>(i));
-        if (writeFrame(out, frame, i, o.quality, o.output, error) != 0) {
-            if (out.movie) {
-                std::string ignored;
-                aviClose(out.avi, ignored);
-            }
-            progress.end();
-            return toolError(TOOL, error);
-        }
-        const MarkerView view = viewOfMarker(camera, pose, o.markerWidth);
-        visible += chessboard ? rectangleInView(camera, pose, (board.columns + 1) * square / 2.0,
-                                                (board.rows + 1) * square / 2.0)
-                              : view.visible;
-        csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose), sceneTruth);
-        progress.show(i + 1);
-    }
-    progress.end();
-    if (out.movie && aviClose(out.avi, error) != 0) {
+    if (!out.movie && renderFrames(o, shot, camera, out, "", csv, visible, error) != 0)
         return toolError(TOOL, error);
+    if (out.movie) {
+        const FileResult written = replaceFileNamed(o.output, [&](const std::string& name) {
+            return renderFrames(o, shot, camera, out, name, csv, visible, error) == 0;
+        });
+        if (!written.ok())
+            return toolError(TOOL, error.empty() ? writeProblem(o.output, written) : error);
     }
-    if (writeFileBytes(o.truth, reinterpret_cast<const unsigned char*>(csv.data()), csv.size(),
-                       error) != 0) {
+    if (writeTextFile(o.truth, csv, error) != 0) {
         return toolError(TOOL, error);
     }
     std::printf("wrote %d frame%s of %d x %d to %s (%s fully in view in %d), truth in %s\n",
@@ -622,16 +611,11 @@ int render(RenderOptions& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (answerHelpOrVersion(argc, argv, TOOL, USAGE, HELP))
-        return 0;
-    if (argc < 2) {
-        std::fputs(USAGE, stderr);
-        return 1;
-    }
-    ArgWalker walker{argc, argv};
     RenderOptions options;
-    if (readOptions(walker, options) != 0) {
-        return 1;
-    }
-    return render(options);
+    return runTool(
+        TEXT, optionTable(options), argc, argv, [&](const std::vector<std::string>& positional) {
+            if (!positional.empty())
+                return toolError(TOOL, "unexpected argument " + positional[0] + "\n" + TEXT.usage);
+            return render(options);
+        });
 }

@@ -1,4 +1,4 @@
-#include "tools/render/avi_writer.h"
+#include "tools/common/avi_writer.h"
 
 #include <algorithm>
 #include <cerrno>

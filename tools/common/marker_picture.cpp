@@ -1,4 +1,4 @@
-#include "tools/pattern/marker_picture.h"
+#include "tools/common/marker_picture.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/progress_line.h"
+#include "cli/progress_line.h"
 
 #include <time.h>
 #include <unistd.h>
@@ -20,19 +20,18 @@ double secondsNow() {
 
 ProgressLine::ProgressLine() : enabled(isatty(STDERR_FILENO) == 1), startTime(secondsNow()) {}
 
-void ProgressLine::show(long long framesDone, unsigned length) {
+void ProgressLine::show(long long done, long long total) {
     if (!enabled)
         return;
     const double now = secondsNow();
-    if (drawn && now - lastDrawTime < PROGRESS_INTERVAL)
+    if (drawn && now - lastDrawTime < PROGRESS_INTERVAL && done != total)
         return;
     const double elapsed = now - startTime;
-    const double fps = elapsed > 0.0 ? static_cast<double>(framesDone) / elapsed : 0.0;
-    if (length > 0) {
-        std::fprintf(stderr, "\rframe %lld of %u, %.1f fps\033[K", framesDone, length, fps);
-    } else {
-        std::fprintf(stderr, "\rframe %lld, %.1f fps\033[K", framesDone, fps);
-    }
+    const double fps = elapsed > 0.0 ? static_cast<double>(done) / elapsed : 0.0;
+    if (total > 0)
+        std::fprintf(stderr, "\rframe %lld of %lld, %.1f fps\033[K", done, total, fps);
+    else
+        std::fprintf(stderr, "\rframe %lld, %.1f fps\033[K", done, fps);
     std::fflush(stderr);
     drawn = true;
     lastDrawTime = now;

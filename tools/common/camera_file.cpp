@@ -1,4 +1,4 @@
-#include "tools/camera/camera_file.h"
+#include "tools/common/camera_file.h"
 
 #include <cmath>
 #include <cstdio>

@@ -23,7 +23,9 @@ struct AviWriter {
     std::vector<unsigned char> scratch;
 };
 
-// Creates the file and writes the headers. 0, or -1 with `error` set.
+// Creates the file and writes the headers (callers hand it the temporary
+// file of replaceFileNamed, so that a failed movie replaces nothing). 0, or -1
+// with `error` set.
 int aviOpen(AviWriter& writer, const std::string& path, int width, int height, int fps,
             bool motionJpeg, int quality, std::string& error);
 // Appends one frame of the size given to aviOpen.
