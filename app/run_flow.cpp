@@ -257,10 +257,10 @@ int frameHeight(const StillReader& reader) {
     return reader.height();
 }
 
-void printPatternLoadError(PatternLoadError error, const char* patternName) {
-    if (error == PatternLoadError::FileMissing)
+void printPatternLoadError(MarkerStatus status, const char* patternName) {
+    if (status == MarkerStatus::PatternCannotOpen)
         std::printf(MSG_PATTERN_FILE_MISSING, patternName);
-    if (error == PatternLoadError::ReadError)
+    if (status == MarkerStatus::PatternUnreadable)
         std::fputs(MSG_PATTERN_READ_ERROR, stdout);
 }
 
@@ -276,8 +276,8 @@ void warnOfOtherAspect(const CameraParam& camera, int width, int height) {
 
 // What detection could not trace, as it always reported it.
 void printDetectionDiagnostics(const Tracker& tracker) {
-    for (int code : tracker.detector().trace().contourFailures)
-        std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
+    for (MarkerStatus failure : tracker.detector().trace().contourFailures)
+        std::printf(MSG_CONTOUR_DIAGNOSTIC, arContourFailureNumber(failure));
 }
 
 // What the written file holds, on the error stream so that nothing reading
@@ -371,10 +371,10 @@ int trackInput(Reader& reader, const char* patternName, double patternWidth, con
 int setUpTracker(const char* patternName, double patternWidth, int width, int height,
                  std::unique_ptr<Tracker>& tracker, const TrackerSettings& settings) {
     CameraParam loaded;
-    std::string reason;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded, &reason) < 0) {
+    const CameraResult load = arLoadCameraParam(CAMERA_PARAM_FILE, 1, &loaded);
+    if (!load.ok()) {
         std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
-        printReason(CAMERA_PARAM_FILE, reason);
+        printReason(CAMERA_PARAM_FILE, load.reason);
         if (access(CAMERA_PARAM_FILE, F_OK) != 0 && errno == ENOENT)
             std::fputs(MSG_CAMERA_MISSING_HINT, stderr);
         waitForSpaceKey();
@@ -382,7 +382,7 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
     }
     warnOfOtherAspect(loaded, width, height);
     CameraParam resized;
-    if (arResizeCameraParam(loaded, width, height, resized) < 0) {
+    if (arResizeCameraParam(loaded, width, height, resized) != CameraStatus::Ok) {
         std::fprintf(stderr, MSG_CAN_NOT_LOAD_CAMERA, CAMERA_PARAM_FILE);
         std::fprintf(stderr, MSG_CAMERA_RESIZE_REASON, CAMERA_PARAM_FILE, width, height);
         waitForSpaceKey();
@@ -392,9 +392,9 @@ int setUpTracker(const char* patternName, double patternWidth, int width, int he
     tracker = Tracker::create(resized, patternWidth, settings);
     if (tracker == nullptr)
         return reportFailure("%s", MSG_CAN_NOT_MALLOC);
-    PatternLoadError error = PatternLoadError::None;
-    if (tracker->loadPattern(patternName, &error) != 0) {
-        printPatternLoadError(error, patternName);
+    const PatternLoad pattern = tracker->loadPattern(patternName);
+    if (!pattern.ok()) {
+        printPatternLoadError(pattern.status, patternName);
         return reportFileFailure(MSG_CAN_NOT_LOAD_PATTERN, patternName,
                                  readReason(patternName, MSG_REASON_NOT_PATTERN));
     }

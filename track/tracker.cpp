@@ -130,23 +130,21 @@ void Tracker::setRefine(bool on) {
     state.poseSettings.refine = on;
 }
 
-int Tracker::loadPattern(const char* patternName, PatternLoadError* error) {
-    state.patternId = markerDetector->loadPattern(patternName, error);
+PatternLoad Tracker::loadPattern(const char* patternName) {
+    const PatternLoad load = markerDetector->loadPattern(patternName);
+    state.patternId = load.ok() ? load.id : -1;
     markerDetector->seekPattern(state.patternId);
-    if (state.patternId < 0)
-        return -1;
-    if (trackerSettings.follow) {
-        unsigned char picture[PATTERN_VALUES];
-        if (arReadPatternPicture(patternName, picture, error) < 0)
-            return -1;
-        follower = MarkerFollow::create(markerDetector->camera(), picture, state.patternWidth,
-                                        trackerSettings.transfer);
-        if (follower == nullptr) {
-            *error = PatternLoadError::ReadError;
-            return -1;
-        }
-    }
-    return 0;
+    if (!load.ok() || !trackerSettings.follow)
+        return load;
+    unsigned char picture[PATTERN_VALUES];
+    const PatternLoad read = arReadPatternPicture(patternName, picture);
+    if (!read.ok())
+        return read;
+    follower = MarkerFollow::create(markerDetector->camera(), picture, state.patternWidth,
+                                    trackerSettings.transfer);
+    if (follower == nullptr)
+        return {MarkerStatus::OutOfMemory, 0, ENOMEM};
+    return load;
 }
 
 TrackStatus Tracker::track(const FrameImage& frame) {
@@ -157,7 +155,7 @@ TrackStatus Tracker::track(const FrameImage& frame) {
     int count = 0;
     // For a frame of the right size, detection fails only when the frame is
     // too busy for its storage: the frame is a row without the marker.
-    if (markerDetector->detect(frame, &markers, &count) < 0) {
+    if (markerDetector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
         busy++;
         markers = nullptr;
         count = 0;
@@ -234,7 +232,7 @@ void Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& reco
         return;
     const BridgeFit fit = sceneBridge->bridge();
     record.points = fit.points;
-    const std::optional<CameraKey> values = fit.ok ? poseToCameraKey(fit.pose) : std::nullopt;
+    const std::optional<CameraKey> values = fit.ok() ? poseToCameraKey(fit.pose) : std::nullopt;
     if (!values)
         return;
     key = *values;

@@ -107,8 +107,8 @@ class Tracker {
     // as before. Set before the first frame.
     void setRefine(bool on);
 
-    // Loads the marker's pattern file; 0, or -1 with the reason in `error`.
-    int loadPattern(const char* patternName, PatternLoadError* error);
+    // Loads the marker's pattern file (Detector::loadPattern).
+    PatternLoad loadPattern(const char* patternName);
 
     // Detects the marker in `frame`, estimates the camera and appends one row.
     // A frame too busy for detection (more dark regions than its working

@@ -117,8 +117,7 @@ class WholeTracker : public ::testing::Test {
     }
     std::unique_ptr<Tracker> makeTracker(const TrackerSettings& settings = {}) {
         std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH, settings);
-        PatternLoadError error = PatternLoadError::None;
-        EXPECT_EQ(tracker->loadPattern(patternFile.c_str(), &error), 0);
+        EXPECT_TRUE(tracker->loadPattern(patternFile.c_str()).ok());
         return tracker;
     }
     FrameImage frame(int i) {
@@ -135,9 +134,9 @@ TEST_F(WholeTracker, FailuresAreStatusesAndPrintNothing) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     std::unique_ptr<Tracker> tracker = Tracker::create(camera, MARKER_WIDTH);
-    PatternLoadError error = PatternLoadError::None;
-    EXPECT_EQ(tracker->loadPattern(dir.file("absent.pattern").c_str(), &error), -1);
-    EXPECT_EQ(error, PatternLoadError::FileMissing);  // the other reasons: detector tests
+    // The other reasons: the detector's tests.
+    EXPECT_EQ(tracker->loadPattern(dir.file("absent.pattern").c_str()).status,
+              MarkerStatus::PatternCannotOpen);
     EXPECT_EQ(tracker->track({frames[0].data(), 100, 100}), TrackStatus::DetectionFailed);
     EXPECT_EQ(tracker->keys().count, 0);
     for (int i = 0; i < KEY_TABLE_SIZE; i++)
