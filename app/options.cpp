@@ -178,8 +178,9 @@ bool isOption(const char* argument) {
 }
 
 int parseOptions(int argc, char** argv, RunOptions* options, std::string* bad) {
-    const ParsedArguments parsed = parseArguments(optionTable(*options), argc, argv, true);
-    const Option* option = findOption(optionTable(*options), parsed.option);
+    const OptionTable table = optionTable(*options);
+    const ParsedArguments parsed = parseArguments(table, argc, argv, true);
+    const Option* option = findOption(table, parsed.option);
     switch (parsed.problem) {
         case OptionProblem::None:
             return argc - static_cast<int>(parsed.positional.size());

@@ -268,10 +268,10 @@ int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tra
 
     ProgressLine progress;
     const long long length = source.length().value_or(0);
-    const TrackResult tracked =
-        trackFrames(source, *tracker, [&](long long framesDone, std::span<const uint8_t> untraced) {
-            for (const uint8_t code : untraced)
-                std::printf(MSG_CONTOUR_DIAGNOSTIC, code);
+    const TrackResult tracked = trackFrames(
+        source, *tracker, [&](long long framesDone, std::span<const MarkerStatus> untraced) {
+            for (const MarkerStatus failure : untraced)
+                std::printf(MSG_CONTOUR_DIAGNOSTIC, arContourFailureNumber(failure));
             if (run.movie)
                 progress.show(framesDone, length);
         });

@@ -94,8 +94,7 @@ void loadPattern(Detector& detector) {
     if (fd >= 0) {
         (void)!write(fd, text.data(), text.size());
         close(fd);
-        PatternLoadError error = PatternLoadError::None;
-        detector.loadPattern(path, &error);
+        detector.loadPattern(path);
         unlink(path);
     }
 }
@@ -122,7 +121,7 @@ void detectMarker(benchmark::State& state, bool refine) {
     const MarkerInfo* markers = nullptr;
     int count = 0;
     double labeling = 0, squares = 0, identification = 0, history = 0, total = 0;
-    int status = 0;
+    MarkerStatus status = MarkerStatus::Ok;
     for (auto _ : state) {
         status = detector->detect(frame.image(), &markers, &count);
         const DetectionTrace& trace = detector->trace();
@@ -143,7 +142,7 @@ void detectMarker(benchmark::State& state, bool refine) {
     }
     state.counters["total_us"] = total / n;
     state.counters["markers"] = count;
-    state.counters["status"] = status;
+    state.counters["status"] = static_cast<int>(status);
     const DetectionTrace& trace = detector->trace();
     state.counters["regions"] = trace.labels ? trace.labels->labelCount : -1;
 }
@@ -186,7 +185,8 @@ void BM_RefineEdges(benchmark::State& state) {
     TestFrame frame = benchFrame(state);
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    if (detector == nullptr || detector->detect(frame.image(), &markers, &count) < 0 || count < 1) {
+    if (detector == nullptr ||
+        detector->detect(frame.image(), &markers, &count) != MarkerStatus::Ok || count < 1) {
         state.SkipWithError("no marker to refine");
         return;
     }
@@ -196,7 +196,8 @@ void BM_RefineEdges(benchmark::State& state) {
     for (auto _ : state) {
         MarkerInfo marker = plain;
         refined = arRefineEdges(frame.image(), camera.distFactor, storage, marker.edgeLines,
-                                marker.vertices);
+                                marker.vertices)
+                      .sides;
         benchmark::DoNotOptimize(marker);
     }
     state.counters["sides"] = refined;

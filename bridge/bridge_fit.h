@@ -17,7 +17,11 @@ struct BridgeLimits {
 // the plane's homography most of them agree with, a planar pose is fitted to
 // those, then all six values are refined through our projection on the
 // points that agree with it (twice, the second time on the points that agree
-// with the first refinement). s.inlier marks the points used. Accepted only
-// within `limits`; otherwise `ok` is false and the fit says how many points
-// there were.
-BridgeFit fitBridgePose(BridgeStorage& s, const CameraParam& camera, const BridgeLimits& limits);
+// with the first refinement). storage.inlier marks the points used. Taken
+// only within `limits`, checked in this order: at least pointsMin points
+// followed, found on a plane and agreeing (else TooFewPoints, NoPlane,
+// PoseBrokeDown), at least shareMin of them agreeing (TooFewAgree), within
+// errorMax (TooFar), spread over the picture (TooClustered). A failed fit
+// says how many points there were.
+BridgeFit fitBridgePose(BridgeStorage& storage, const CameraParam& camera,
+                        const BridgeLimits& limits);

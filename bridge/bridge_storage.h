@@ -1,5 +1,6 @@
 #pragma once
 
+#include <new>
 #include <opencv2/core.hpp>
 #include <vector>
 
@@ -27,34 +28,50 @@ struct BridgeStorage {
 
     // Room for one frame's work.
     std::vector<cv::Point2f> followed, back, fresh;
-    std::vector<unsigned char> status, backStatus;
+    std::vector<unsigned char> foundForward, foundBack;
     std::vector<float> trackError;
     cv::Mat freeMask;  // where new points may go (not next to a followed one)
     std::vector<cv::Point2f> planePoints, idealPoints, inlierPoints;
     std::vector<cv::Point3f> objectPoints;
     std::vector<ImagePoint> fitImage;
-    std::vector<double> fitObject;  // x, y pairs
     std::vector<unsigned char> inlier;
 };
 
+// Runs `step`, which calls OpenCV, and gives its status, or that of the
+// exception leaving it: OutOfMemory when memory ran out (OpenCV's own
+// "no memory" error or std::bad_alloc), OpenCvFailed for any other.
+template <typename Step>
+BridgeStatus guardOpenCv(Step&& step) noexcept {
+    try {
+        return step();
+    } catch (const cv::Exception& error) {
+        return error.code == cv::Error::StsNoMem ? BridgeStatus::OutOfMemory
+                                                 : BridgeStatus::OpenCvFailed;
+    } catch (const std::bad_alloc&) {
+        return BridgeStatus::OutOfMemory;
+    } catch (...) {
+        return BridgeStatus::OpenCvFailed;
+    }
+}
+
 // Keeps the followed points whose `marked` entry is set, in their order, and
 // drops the others with their places and weights.
-inline void keepMarkedPoints(BridgeStorage& s, const std::vector<unsigned char>& marked) {
+inline void keepMarkedPoints(BridgeStorage& storage, const std::vector<unsigned char>& marked) {
     size_t kept = 0;
-    for (size_t i = 0; i < s.at.size(); i++) {
+    for (size_t i = 0; i < storage.at.size(); i++) {
         if (!marked[i])
             continue;
-        s.at[kept] = s.at[i];
-        s.plane[kept] = s.plane[i];
-        s.weight[kept] = s.weight[i];
+        storage.at[kept] = storage.at[i];
+        storage.plane[kept] = storage.plane[i];
+        storage.weight[kept] = storage.weight[i];
         kept++;
     }
-    s.at.resize(kept);
-    s.plane.resize(kept);
-    s.weight.resize(kept);
+    storage.at.resize(kept);
+    storage.plane.resize(kept);
+    storage.weight.resize(kept);
 }
 
 // Where a point of the working picture lies in the frame (observed pixels).
-inline ImagePoint observedOfWork(const BridgeStorage& s, cv::Point2f p) {
-    return {(p.x + 0.5) * s.scale - 0.5, (p.y + 0.5) * s.scale - 0.5};
+inline ImagePoint observedOfWork(const BridgeStorage& storage, cv::Point2f workPoint) {
+    return {(workPoint.x + 0.5) * storage.scale - 0.5, (workPoint.y + 0.5) * storage.scale - 0.5};
 }

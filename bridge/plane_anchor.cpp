@@ -4,113 +4,126 @@
 
 #include "bridge/point_follow.h"
 #include "camera/distortion.h"
+#include "pose/pose_projection.h"
 
 namespace {
 
-bool invert3(const double a[3][3], double out[3][3]) {
-    const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
-    const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
-    const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
-    const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
-    if (!std::isfinite(det) || std::fabs(det) < 1e-12)
-        return false;
-    out[0][0] = c00 / det;
-    out[1][0] = c01 / det;
-    out[2][0] = c02 / det;
-    out[0][1] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) / det;
-    out[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) / det;
-    out[2][1] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) / det;
-    out[0][2] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) / det;
-    out[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) / det;
-    out[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) / det;
-    return true;
+// Removes point i, keeping the order of the others.
+void dropPoint(BridgeStorage& storage, size_t i) {
+    storage.at.erase(storage.at.begin() + static_cast<long>(i));
+    storage.plane.erase(storage.plane.begin() + static_cast<long>(i));
+    storage.weight.erase(storage.weight.begin() + static_cast<long>(i));
 }
 
-// Removes point i, keeping the order of the others.
-void dropPoint(BridgeStorage& s, size_t i) {
-    s.at.erase(s.at.begin() + static_cast<long>(i));
-    s.plane.erase(s.plane.begin() + static_cast<long>(i));
-    s.weight.erase(s.weight.begin() + static_cast<long>(i));
+// Whether the followed point i stays: it meets the plane in front of the
+// camera at `placed`, and a place it had before lands within `tolerance` of
+// where it was followed to (`ideal`).
+bool stillOnPlane(const BridgeStorage& storage, const PlaneMap& map, size_t i, ImagePoint ideal,
+                  double tolerance, cv::Point2d* placed) {
+    if (idealToPlane(map, ideal, placed) != BridgeStatus::Ok) {
+        return false;
+    }
+    if (storage.weight[i] == 0) {
+        return true;
+    }
+    ImagePoint expected;
+    return planeToIdeal(map, storage.plane[i], &expected) == BridgeStatus::Ok &&
+           !(std::hypot(expected.x - ideal.x, expected.y - ideal.y) > tolerance);
+}
+
+// Checks each followed point against the map and moves the place of those
+// that stay towards the one it gives, the others leaving.
+void placeFollowedPoints(BridgeStorage& storage, const CameraParam& camera, const PlaneMap& map,
+                         double tolerance) {
+    for (size_t i = storage.at.size(); i-- > 0;) {
+        const ImagePoint ideal = idealOfWork(storage, camera, storage.at[i]);
+        cv::Point2d placed;
+        if (!stillOnPlane(storage, map, i, ideal, tolerance, &placed)) {
+            dropPoint(storage, i);
+            continue;
+        }
+        const int weight = storage.weight[i];
+        storage.plane[i].x = (storage.plane[i].x * weight + placed.x) / (weight + 1);
+        storage.plane[i].y = (storage.plane[i].y * weight + placed.y) / (weight + 1);
+        storage.weight[i] = weight + 1 < PLANE_WEIGHT_MAX ? weight + 1 : PLANE_WEIGHT_MAX;
+    }
+}
+
+// Picks new corners away from the followed points and places those the map
+// puts on the plane.
+BridgeStatus addFreshPoints(BridgeStorage& storage, const CameraParam& camera,
+                            const PlaneMap& map) {
+    const BridgeStatus picked = findFreshCorners(storage);
+    if (picked != BridgeStatus::Ok) {
+        return picked;
+    }
+    for (const cv::Point2f& fresh : storage.fresh) {
+        cv::Point2d placed;
+        if (idealToPlane(map, idealOfWork(storage, camera, fresh), &placed) != BridgeStatus::Ok)
+            continue;
+        storage.at.push_back(fresh);
+        storage.plane.push_back(placed);
+        storage.weight.push_back(1);
+    }
+    return BridgeStatus::Ok;
 }
 
 }  // namespace
 
-bool planeMapOfPose(const double P[3][4], const Pose& pose, PlaneMap& map) {
-    for (int r = 0; r < 3; r++) {
-        for (int c = 0; c < 3; c++) {
-            const int column = c == 2 ? 3 : c;  // x axis, y axis, translation
-            double sum = P[r][3] * (c == 2 ? 1.0 : 0.0);
-            for (int k = 0; k < 3; k++)
-                sum += P[r][k] * pose.m[k][column];
-            map.toIdeal[r][c] = sum;
-        }
-    }
-    return invert3(map.toIdeal, map.toPlane);
+BridgeStatus planeMapOfPose(const CameraParam& camera, const Pose& pose, PlaneMap& map) {
+    arPlaneHomography(camera.mat, pose, map.toIdeal);
+    return arInvert3x3(map.toIdeal, map.toPlane) == MathStatus::Ok ? BridgeStatus::Ok
+                                                                   : BridgeStatus::EdgeOn;
 }
 
-bool planeToIdeal(const PlaneMap& map, double x, double y, ImagePoint* ideal) {
-    const double* h = &map.toIdeal[0][0];
-    const double w = h[6] * x + h[7] * y + h[8];
+BridgeStatus planeToIdeal(const PlaneMap& map, cv::Point2d planePoint, ImagePoint* ideal) {
+    const double(&h)[3][3] = map.toIdeal;
+    const double x = planePoint.x, y = planePoint.y;
+    const double w = h[2][0] * x + h[2][1] * y + h[2][2];
     if (!(w > 1e-9))
-        return false;
-    ideal->x = (h[0] * x + h[1] * y + h[2]) / w;
-    ideal->y = (h[3] * x + h[4] * y + h[5]) / w;
-    return std::isfinite(ideal->x) && std::isfinite(ideal->y);
+        return BridgeStatus::BehindCamera;
+    ideal->x = (h[0][0] * x + h[0][1] * y + h[0][2]) / w;
+    ideal->y = (h[1][0] * x + h[1][1] * y + h[1][2]) / w;
+    return std::isfinite(ideal->x) && std::isfinite(ideal->y) ? BridgeStatus::Ok
+                                                              : BridgeStatus::BehindCamera;
 }
 
-bool idealToPlane(const PlaneMap& map, ImagePoint ideal, double* x, double* y) {
-    const double* g = &map.toPlane[0][0];
-    const double w = g[6] * ideal.x + g[7] * ideal.y + g[8];
+BridgeStatus idealToPlane(const PlaneMap& map, ImagePoint ideal, cv::Point2d* planePoint) {
+    const double(&g)[3][3] = map.toPlane;
+    const double w = g[2][0] * ideal.x + g[2][1] * ideal.y + g[2][2];
     if (w == 0.0)
-        return false;
-    *x = (g[0] * ideal.x + g[1] * ideal.y + g[2]) / w;
-    *y = (g[3] * ideal.x + g[4] * ideal.y + g[5]) / w;
+        return BridgeStatus::BehindCamera;
+    const cv::Point2d found((g[0][0] * ideal.x + g[0][1] * ideal.y + g[0][2]) / w,
+                            (g[1][0] * ideal.x + g[1][1] * ideal.y + g[1][2]) / w);
     ImagePoint check;
-    return std::isfinite(*x) && std::isfinite(*y) && planeToIdeal(map, *x, *y, &check);
+    if (!std::isfinite(found.x) || !std::isfinite(found.y) ||
+        planeToIdeal(map, found, &check) != BridgeStatus::Ok)
+        return BridgeStatus::BehindCamera;
+    *planePoint = found;
+    return BridgeStatus::Ok;
 }
 
-ImagePoint idealOfWork(const BridgeStorage& s, const CameraParam& camera, cv::Point2f p) {
-    const ImagePoint observed = observedOfWork(s, p);
+ImagePoint idealOfWork(const BridgeStorage& storage, const CameraParam& camera,
+                       cv::Point2f workPoint) {
+    const ImagePoint observed = observedOfWork(storage, workPoint);
     ImagePoint ideal;
     arObservedToIdeal(camera.distFactor, observed.x, observed.y, &ideal.x, &ideal.y);
     return ideal;
 }
 
-bool anchorPoints(BridgeStorage& s, const CameraParam& camera, const Pose& pose, double tolerance,
-                  int fillBelow, bool placeFollowed) {
+BridgeStatus anchorPoints(BridgeStorage& storage, const CameraParam& camera, const Pose& pose,
+                          double tolerance, int fillBelow, bool placeFollowed) {
     PlaneMap map;
-    if (!planeMapOfPose(camera.mat, pose, map))
-        return false;
-    for (size_t i = placeFollowed ? s.at.size() : 0; i-- > 0;) {
-        const ImagePoint ideal = idealOfWork(s, camera, s.at[i]);
-        double x, y;
-        ImagePoint expected;
-        if (!idealToPlane(map, ideal, &x, &y) ||
-            (s.weight[i] > 0 &&
-             (!planeToIdeal(map, s.plane[i].x, s.plane[i].y, &expected) ||
-              std::hypot(expected.x - ideal.x, expected.y - ideal.y) > tolerance))) {
-            dropPoint(s, i);
-            continue;
-        }
-        const int w = s.weight[i];
-        s.plane[i].x = (s.plane[i].x * w + x) / (w + 1);
-        s.plane[i].y = (s.plane[i].y * w + y) / (w + 1);
-        s.weight[i] = w + 1 < PLANE_WEIGHT_MAX ? w + 1 : PLANE_WEIGHT_MAX;
-    }
+    const BridgeStatus mapped = planeMapOfPose(camera, pose, map);
+    if (mapped != BridgeStatus::Ok)
+        return mapped;
+    if (placeFollowed)
+        placeFollowedPoints(storage, camera, map, tolerance);
     // Picking corners is the costly step: at most once every FILL_INTERVAL
     // frames, which also spares a scene without corners from looking each time.
-    s.framesSinceFill++;
-    if (static_cast<int>(s.at.size()) >= fillBelow || s.framesSinceFill < FILL_INTERVAL)
-        return true;
-    s.framesSinceFill = 0;
-    findFreshCorners(s);
-    for (const cv::Point2f& p : s.fresh) {
-        double x, y;
-        if (!idealToPlane(map, idealOfWork(s, camera, p), &x, &y))
-            continue;
-        s.at.push_back(p);
-        s.plane.emplace_back(x, y);
-        s.weight.push_back(1);
-    }
-    return true;
+    storage.framesSinceFill++;
+    if (static_cast<int>(storage.at.size()) >= fillBelow || storage.framesSinceFill < FILL_INTERVAL)
+        return BridgeStatus::Ok;
+    storage.framesSinceFill = 0;
+    return addFreshPoints(storage, camera, map);
 }

@@ -6,24 +6,26 @@
 #include "math/matrix.h"
 
 // How a pose maps the marker's plane (z = 0, marker units) to the frame's
-// ideal coordinates and back: the camera's projection matrix P times the
-// pose's first two columns and its translation.
+// ideal coordinates and back: the pose's plane homography through the
+// camera (arPlaneHomography) and its inverse.
 struct PlaneMap {
     double toIdeal[3][3];
     double toPlane[3][3];
 };
 
-// The map of `pose` seen through P; false when the plane is seen edge-on.
-bool planeMapOfPose(const double P[3][4], const Pose& pose, PlaneMap& map);
-// Where a plane point lands in ideal coordinates; false when it lies on or
-// behind the camera.
-bool planeToIdeal(const PlaneMap& map, double x, double y, ImagePoint* ideal);
-// Where the ray through an ideal point meets the plane; false when it meets
-// it behind the camera (or not at all).
-bool idealToPlane(const PlaneMap& map, ImagePoint ideal, double* x, double* y);
-// The frame point (observed pixels) of a point in the working picture in
-// ideal coordinates, through the camera's lens model.
-ImagePoint idealOfWork(const BridgeStorage& s, const CameraParam& camera, cv::Point2f p);
+// The map of `pose` seen by `camera`; EdgeOn when the plane is seen edge-on
+// (the homography has no inverse).
+BridgeStatus planeMapOfPose(const CameraParam& camera, const Pose& pose, PlaneMap& map);
+// Where a point of the plane lands in ideal coordinates; BehindCamera when
+// it lies on or behind the camera.
+BridgeStatus planeToIdeal(const PlaneMap& map, cv::Point2d planePoint, ImagePoint* ideal);
+// Where the ray through an ideal point meets the plane; BehindCamera when it
+// meets it behind the camera (or not at all).
+BridgeStatus idealToPlane(const PlaneMap& map, ImagePoint ideal, cv::Point2d* planePoint);
+// A point of the working picture in the frame's ideal coordinates: its
+// observed pixel with the camera's lens distortion undone.
+ImagePoint idealOfWork(const BridgeStorage& storage, const CameraParam& camera,
+                       cv::Point2f workPoint);
 
 // Most poses a point's place averages: later poses still move it by at least
 // 1/PLANE_WEIGHT_MAX of their difference.
@@ -39,7 +41,7 @@ inline constexpr int FILL_INTERVAL = 5;
 // `placeFollowed` (a pose fitted to the points themselves) the followed
 // points stay as they are. Then, when fewer than `fillBelow` points remain,
 // new ones are picked away from them and placed (at most once every
-// FILL_INTERVAL frames). Returns false (and changes
-// nothing) when the pose gives no map.
-bool anchorPoints(BridgeStorage& s, const CameraParam& camera, const Pose& pose, double tolerance,
-                  int fillBelow, bool placeFollowed);
+// FILL_INTERVAL frames). EdgeOn (nothing changed) when the pose gives no
+// map; OpenCV's failure when picking new points fails.
+BridgeStatus anchorPoints(BridgeStorage& storage, const CameraParam& camera, const Pose& pose,
+                          double tolerance, int fillBelow, bool placeFollowed);

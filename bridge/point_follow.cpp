@@ -11,9 +11,9 @@ namespace {
 const cv::Size WINDOW(FOLLOW_WINDOW, FOLLOW_WINDOW);
 
 // The smaller eigenvalue of the mean gradient products over the 7 x 7 window
-// around p (central differences).
-double cornerStrength(const cv::Mat& grey, cv::Point2f p) {
-    const int cx = cvRound(p.x), cy = cvRound(p.y);
+// around `point` (central differences).
+double cornerStrength(const cv::Mat& grey, cv::Point2f point) {
+    const int cx = cvRound(point.x), cy = cvRound(point.y);
     if (cx < 4 || cy < 4 || cx >= grey.cols - 4 || cy >= grey.rows - 4)
         return 0.0;
     double xx = 0.0, xy = 0.0, yy = 0.0;
@@ -38,85 +38,109 @@ double cornerStrength(const cv::Mat& grey, cv::Point2f p) {
 
 }  // namespace
 
-void prepareFollowing(BridgeStorage& s, int width, int height) {
-    s.scale = width > BRIDGE_WORK_WIDTH ? (width + BRIDGE_WORK_WIDTH / 2) / BRIDGE_WORK_WIDTH : 1;
-    // At least a pixel high: a frame only a few rows high reduced to none
-    // would make OpenCV's pyramid loop for ever.
-    s.workSize = cv::Size(width / s.scale, std::max(1, height / s.scale));
-    if (s.scale > 1)
-        s.fullGrey.create(height, width, CV_8UC1);
-    s.grey.create(s.workSize, CV_8UC1);
-    s.freeMask.create(s.workSize, CV_8UC1);
-    for (auto* points : {&s.at, &s.followed, &s.back, &s.fresh})
-        points->reserve(BRIDGE_POINT_MAX);
-    s.plane.reserve(BRIDGE_POINT_MAX);
-    s.weight.reserve(BRIDGE_POINT_MAX);
-    s.status.reserve(BRIDGE_POINT_MAX);
-    s.backStatus.reserve(BRIDGE_POINT_MAX);
-    s.trackError.reserve(BRIDGE_POINT_MAX);
-    for (auto* points : {&s.planePoints, &s.idealPoints, &s.inlierPoints})
-        points->reserve(BRIDGE_POINT_MAX);
-    s.objectPoints.reserve(BRIDGE_POINT_MAX);
-    s.fitImage.reserve(BRIDGE_POINT_MAX);
-    s.fitObject.reserve(2 * BRIDGE_POINT_MAX);
-    s.inlier.reserve(BRIDGE_POINT_MAX);
-    // A first pyramid of the working size, so that later ones reuse its rows.
-    s.grey.setTo(0);
-    cv::buildOpticalFlowPyramid(s.grey, s.pyramid, WINDOW, FOLLOW_LEVELS);
-    cv::buildOpticalFlowPyramid(s.grey, s.previousPyramid, WINDOW, FOLLOW_LEVELS);
+BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height) {
+    return guardOpenCv([&] {
+        storage.scale =
+            width > BRIDGE_WORK_WIDTH ? (width + BRIDGE_WORK_WIDTH / 2) / BRIDGE_WORK_WIDTH : 1;
+        // At least a pixel high: a frame only a few rows high reduced to none
+        // would make OpenCV's pyramid loop for ever.
+        storage.workSize = cv::Size(width / storage.scale, std::max(1, height / storage.scale));
+        if (storage.scale > 1)
+            storage.fullGrey.create(height, width, CV_8UC1);
+        storage.grey.create(storage.workSize, CV_8UC1);
+        storage.freeMask.create(storage.workSize, CV_8UC1);
+        for (auto* points : {&storage.at, &storage.followed, &storage.back, &storage.fresh})
+            points->reserve(BRIDGE_POINT_MAX);
+        storage.plane.reserve(BRIDGE_POINT_MAX);
+        storage.weight.reserve(BRIDGE_POINT_MAX);
+        storage.foundForward.reserve(BRIDGE_POINT_MAX);
+        storage.foundBack.reserve(BRIDGE_POINT_MAX);
+        storage.trackError.reserve(BRIDGE_POINT_MAX);
+        for (auto* points : {&storage.planePoints, &storage.idealPoints, &storage.inlierPoints})
+            points->reserve(BRIDGE_POINT_MAX);
+        storage.objectPoints.reserve(BRIDGE_POINT_MAX);
+        storage.fitImage.reserve(BRIDGE_POINT_MAX);
+        storage.inlier.reserve(BRIDGE_POINT_MAX);
+        // A first pyramid of the working size, so that later ones reuse its rows.
+        storage.grey.setTo(0);
+        cv::buildOpticalFlowPyramid(storage.grey, storage.pyramid, WINDOW, FOLLOW_LEVELS);
+        cv::buildOpticalFlowPyramid(storage.grey, storage.previousPyramid, WINDOW, FOLLOW_LEVELS);
+        return BridgeStatus::Ok;
+    });
 }
 
-void takePicture(BridgeStorage& s, const FrameImage& frame) {
-    std::swap(s.pyramid, s.previousPyramid);
-    const cv::Mat colour(frame.height, frame.width, CV_8UC4, frame.pixels);
-    if (s.scale == 1) {
-        cv::cvtColor(colour, s.grey, cv::COLOR_BGRA2GRAY);
-    } else {
-        cv::cvtColor(colour, s.fullGrey, cv::COLOR_BGRA2GRAY);
-        cv::resize(
-            s.fullGrey(cv::Rect(0, 0, s.workSize.width * s.scale, s.workSize.height * s.scale)),
-            s.grey, s.workSize, 0.0, 0.0, cv::INTER_AREA);
-    }
-    cv::buildOpticalFlowPyramid(s.grey, s.pyramid, WINDOW, FOLLOW_LEVELS);
+BridgeStatus takePicture(BridgeStorage& storage, const FrameImage& frame) {
+    return guardOpenCv([&] {
+        std::swap(storage.pyramid, storage.previousPyramid);
+        const cv::Mat colour(frame.height, frame.width, CV_8UC4, frame.pixels);
+        if (storage.scale == 1) {
+            cv::cvtColor(colour, storage.grey, cv::COLOR_BGRA2GRAY);
+        } else {
+            cv::cvtColor(colour, storage.fullGrey, cv::COLOR_BGRA2GRAY);
+            const cv::Size reduced = storage.workSize * storage.scale;
+            cv::resize(storage.fullGrey(cv::Rect(0, 0, reduced.width, reduced.height)),
+                       storage.grey, storage.workSize, 0.0, 0.0, cv::INTER_AREA);
+        }
+        cv::buildOpticalFlowPyramid(storage.grey, storage.pyramid, WINDOW, FOLLOW_LEVELS);
+        return BridgeStatus::Ok;
+    });
 }
 
-void followPoints(BridgeStorage& s) {
-    if (!s.hasPrevious || s.at.empty()) {
-        s.hasPrevious = true;
-        return;
+BridgeStatus followPoints(BridgeStorage& storage) {
+    if (!storage.hasPrevious || storage.at.empty()) {
+        storage.hasPrevious = true;
+        return BridgeStatus::Ok;
     }
-    const cv::TermCriteria stop(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, 0.03);
-    cv::calcOpticalFlowPyrLK(s.previousPyramid, s.pyramid, s.at, s.followed, s.status, s.trackError,
-                             WINDOW, FOLLOW_LEVELS, stop);
-    s.back = s.at;
-    cv::calcOpticalFlowPyrLK(s.pyramid, s.previousPyramid, s.followed, s.back, s.backStatus,
-                             s.trackError, WINDOW, FOLLOW_LEVELS, stop,
-                             cv::OPTFLOW_USE_INITIAL_FLOW);
+    const BridgeStatus followed = guardOpenCv([&] {
+        const cv::TermCriteria stop(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, 0.03);
+        cv::calcOpticalFlowPyrLK(storage.previousPyramid, storage.pyramid, storage.at,
+                                 storage.followed, storage.foundForward, storage.trackError, WINDOW,
+                                 FOLLOW_LEVELS, stop);
+        storage.back = storage.at;
+        cv::calcOpticalFlowPyrLK(storage.pyramid, storage.previousPyramid, storage.followed,
+                                 storage.back, storage.foundBack, storage.trackError, WINDOW,
+                                 FOLLOW_LEVELS, stop, cv::OPTFLOW_USE_INITIAL_FLOW);
+        return BridgeStatus::Ok;
+    });
+    if (followed != BridgeStatus::Ok)
+        return followed;
     // A point stays where both ways succeed, it lands inside the picture and
     // following it back returns it near where it was.
-    for (size_t i = 0; i < s.at.size(); i++) {
-        const cv::Point2f p = s.followed[i];
-        const bool inside = p.x >= 0.0f && p.y >= 0.0f && p.x <= s.workSize.width - 1.0f &&
-                            p.y <= s.workSize.height - 1.0f;
-        s.status[i] = s.status[i] && s.backStatus[i] && inside &&
-                      cv::norm(s.back[i] - s.at[i]) <= FOLLOW_ROUND_TRIP_MAX;
+    for (size_t i = 0; i < storage.at.size(); i++) {
+        const cv::Point2f landed = storage.followed[i];
+        const bool inside = landed.x >= 0.0f && landed.y >= 0.0f &&
+                            landed.x <= storage.workSize.width - 1.0f &&
+                            landed.y <= storage.workSize.height - 1.0f;
+        storage.foundForward[i] =
+            storage.foundForward[i] && storage.foundBack[i] && inside &&
+            cv::norm(storage.back[i] - storage.at[i]) <= FOLLOW_ROUND_TRIP_MAX;
     }
-    std::swap(s.at, s.followed);
-    keepMarkedPoints(s, s.status);
+    std::swap(storage.at, storage.followed);
+    keepMarkedPoints(storage, storage.foundForward);
+    return BridgeStatus::Ok;
 }
 
-void findFreshCorners(BridgeStorage& s) {
-    s.fresh.clear();
-    const int room = BRIDGE_POINT_MAX - static_cast<int>(s.at.size());
+BridgeStatus findFreshCorners(BridgeStorage& storage) {
+    storage.fresh.clear();
+    const int room = BRIDGE_POINT_MAX - static_cast<int>(storage.at.size());
     if (room <= 0)
-        return;
-    s.freeMask.setTo(255);
-    for (const cv::Point2f& p : s.at)
-        cv::circle(s.freeMask, p, POINT_SPACING, cv::Scalar(0), cv::FILLED);
-    cv::goodFeaturesToTrack(s.grey, s.fresh, room, 0.01, POINT_SPACING, s.freeMask, 5);
+        return BridgeStatus::Ok;
+    const BridgeStatus picked = guardOpenCv([&] {
+        storage.freeMask.setTo(255);
+        for (const cv::Point2f& followed : storage.at)
+            cv::circle(storage.freeMask, followed, POINT_SPACING, cv::Scalar(0), cv::FILLED);
+        cv::goodFeaturesToTrack(storage.grey, storage.fresh, room, 0.01, POINT_SPACING,
+                                storage.freeMask, 5);
+        return BridgeStatus::Ok;
+    });
+    if (picked != BridgeStatus::Ok) {
+        storage.fresh.clear();
+        return picked;
+    }
     size_t kept = 0;
-    for (const cv::Point2f& p : s.fresh)
-        if (cornerStrength(s.grey, p) >= CORNER_STRENGTH_MIN)
-            s.fresh[kept++] = p;
-    s.fresh.resize(kept);
+    for (const cv::Point2f& fresh : storage.fresh)
+        if (cornerStrength(storage.grey, fresh) >= CORNER_STRENGTH_MIN)
+            storage.fresh[kept++] = fresh;
+    storage.fresh.resize(kept);
+    return BridgeStatus::Ok;
 }

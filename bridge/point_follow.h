@@ -20,13 +20,16 @@ inline constexpr int POINT_SPACING = 10;
 // squared), so that a plain surface with its noise gives no point.
 inline constexpr double CORNER_STRENGTH_MIN = 12.0;
 
+// Each of these calls OpenCV and gives OpenCV's failure (guardOpenCv) when
+// it fails; the storage's points are then no longer to be trusted.
+
 // Sizes the storage for frames of width x height.
-void prepareFollowing(BridgeStorage& s, int width, int height);
-// Takes `frame` as the working picture and its pyramid.
-void takePicture(BridgeStorage& s, const FrameImage& frame);
+BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height);
+// Takes `frame` (of the size prepared) as the working picture and its pyramid.
+BridgeStatus takePicture(BridgeStorage& storage, const FrameImage& frame);
 // Follows the points from the previous picture into this one, keeping those
 // that pass the round trip and stay inside the picture.
-void followPoints(BridgeStorage& s);
-// Picks new corners of the working picture (into s.fresh) away from the
+BridgeStatus followPoints(BridgeStorage& storage);
+// Picks new corners of the working picture (into storage.fresh) away from the
 // followed points, strongest first, up to BRIDGE_POINT_MAX in all.
-void findFreshCorners(BridgeStorage& s);
+BridgeStatus findFreshCorners(BridgeStorage& storage);

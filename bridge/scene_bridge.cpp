@@ -15,6 +15,10 @@ constexpr double ANCHOR_TOLERANCE = 3.0;
 // New points are picked when fewer than this many are followed.
 constexpr int FILL_BELOW = BRIDGE_POINT_MAX * 2 / 3;
 
+bool isOpenCvFailure(BridgeStatus status) {
+    return status == BridgeStatus::OutOfMemory || status == BridgeStatus::OpenCvFailed;
+}
+
 }  // namespace
 
 SceneBridge::~SceneBridge() = default;
@@ -25,15 +29,21 @@ std::unique_ptr<SceneBridge> SceneBridge::create(const CameraParam& camera) {
         return nullptr;
     bridge->camera_ = camera;
     bridge->storage_.reset(new (std::nothrow) BridgeStorage());
-    if (bridge->storage_ == nullptr)
+    if (bridge->storage_ == nullptr ||
+        prepareFollowing(*bridge->storage_, camera.xsize, camera.ysize) != BridgeStatus::Ok)
         return nullptr;
-    prepareFollowing(*bridge->storage_, camera.xsize, camera.ysize);
     return bridge;
 }
 
-void SceneBridge::follow(const FrameImage& frame) {
-    takePicture(*storage_, frame);
-    followPoints(*storage_);
+BridgeStatus SceneBridge::follow(const FrameImage& frame) {
+    if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize)
+        return BridgeStatus::BadFrame;
+    BridgeStatus status = takePicture(*storage_, frame);
+    if (status == BridgeStatus::Ok)
+        status = followPoints(*storage_);
+    if (status != BridgeStatus::Ok)
+        forget();
+    return status;
 }
 
 void SceneBridge::forget() {
@@ -46,30 +56,42 @@ void SceneBridge::forget() {
     storage_->framesSinceFill = 1 << 20;
 }
 
-void SceneBridge::anchor(const Pose& markerPose) {
+BridgeStatus SceneBridge::anchor(const Pose& markerPose) {
     leastError_ = -1.0;
     doubted_ = false;
-    anchorPoints(*storage_, camera_, markerPose, ANCHOR_TOLERANCE * storage_->scale, FILL_BELOW,
-                 true);
+    const BridgeStatus status = anchorPoints(*storage_, camera_, markerPose,
+                                             ANCHOR_TOLERANCE * storage_->scale, FILL_BELOW, true);
+    if (isOpenCvFailure(status))
+        forget();
+    return status;
 }
 
 BridgeFit SceneBridge::bridge() {
-    BridgeStorage& s = *storage_;
-    BridgeFit fit = fitBridgePose(s, camera_, BridgeLimits{});
-    if (!fit.ok)
+    BridgeStorage& storage = *storage_;
+    BridgeFit fit = fitBridgePose(storage, camera_, BridgeLimits{});
+    if (!fit.ok()) {
+        if (isOpenCvFailure(fit.status))
+            forget();
         return fit;
+    }
     // Points off the plane (a wall, a box) that passed for it while the
     // camera moved little disagree more and more as it moves on.
     if (leastError_ >= 0.0 &&
-        fit.error > BRIDGE_ERROR_GROWTH * leastError_ + BRIDGE_ERROR_SLACK * s.scale)
+        fit.error > BRIDGE_ERROR_GROWTH * leastError_ + BRIDGE_ERROR_SLACK * storage.scale)
         doubted_ = true;
     if (doubted_) {
-        fit.ok = false;
+        fit.status = BridgeStatus::PlaneDoubted;
         return fit;
     }
     leastError_ = leastError_ < 0.0 ? fit.error : std::min(leastError_, fit.error);
     // Points that do not agree with the camera are off the plane or astray.
-    keepMarkedPoints(s, s.inlier);
-    anchorPoints(s, camera_, fit.pose, ANCHOR_TOLERANCE * s.scale, FILL_BELOW, false);
+    keepMarkedPoints(storage, storage.inlier);
+    const BridgeStatus anchored = anchorPoints(storage, camera_, fit.pose,
+                                               ANCHOR_TOLERANCE * storage.scale, FILL_BELOW, false);
+    if (anchored != BridgeStatus::Ok) {
+        if (isOpenCvFailure(anchored))
+            forget();
+        fit.status = anchored;
+    }
     return fit;
 }

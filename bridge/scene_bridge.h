@@ -13,14 +13,49 @@ inline constexpr int BRIDGE_POINT_MAX = 160;
 inline constexpr double BRIDGE_ERROR_GROWTH = 2.0;
 inline constexpr double BRIDGE_ERROR_SLACK = 0.5;
 
-// The camera a bridged frame gives: `ok` with the marker-to-camera pose, the
+// How a bridge step ended: the one failure type of bridge/.
+enum class BridgeStatus {
+    Ok,
+    // A frame with no pixels, or not of the camera's size.
+    BadFrame,
+    // The plane cannot be mapped with the pose: it is seen edge-on, or the
+    // point lies on or behind the camera.
+    EdgeOn,
+    BehindCamera,
+    // Why a frame gets no camera from the points: fewer than
+    // BridgeLimits::pointsMin of them (followed, or agreeing with the
+    // camera); no plane most of them lie on; the camera's polish broke down
+    // (a point on or behind it); too small a share of them agreeing with it;
+    // their root mean square distance too large; their box too small a part
+    // of the picture.
+    TooFewPoints,
+    NoPlane,
+    PoseBrokeDown,
+    TooFewAgree,
+    TooFar,
+    TooClustered,
+    // The points agree markedly worse than they did in the first frames
+    // bridged since the marker anchored them: they are no longer taken to lie
+    // on its plane until it anchors them again.
+    PlaneDoubted,
+    // OpenCV could not allocate memory, or failed otherwise (its exception
+    // caught where the bridge called it): the points are dropped and the next
+    // frame starts afresh.
+    OutOfMemory,
+    OpenCvFailed,
+};
+
+// The camera a bridged frame gives: with Ok the marker-to-camera pose, the
 // root mean square reprojection error of the points used (ideal pixels of the
-// frame) and their count; otherwise `points` says how many were followed.
+// frame) and their count; otherwise why there is none, and `points` says how
+// many were followed.
 struct BridgeFit {
-    bool ok = false;
+    BridgeStatus status = BridgeStatus::TooFewPoints;
     Pose pose{};
     double error = 0.0;
     int points = 0;
+
+    bool ok() const { return status == BridgeStatus::Ok; }
 };
 
 struct BridgeStorage;
@@ -32,7 +67,8 @@ struct BridgeStorage;
 // still lie where the plane puts them. Every frame with a picture goes
 // through follow() first, then anchor() when the marker's pose is known or
 // bridge() when it is not. A fixed number of points; the working storage is
-// allocated once, at creation.
+// allocated once, at creation. No exception leaves it: OpenCV's come back as
+// OutOfMemory or OpenCvFailed, after which the bridge starts afresh.
 class SceneBridge {
   public:
     // A bridge for frames of `camera`'s size (the camera resized to the
@@ -41,15 +77,17 @@ class SceneBridge {
     ~SceneBridge();
 
     // Follows the points into `frame` (of the camera's size), keeping those
-    // that come back to where they were when followed backwards.
-    void follow(const FrameImage& frame);
+    // that come back to where they were when followed backwards. BadFrame
+    // (nothing done) for a frame of another size.
+    BridgeStatus follow(const FrameImage& frame);
     // Drops every point, for a frame without a picture: the next frame
     // starts afresh.
     void forget();
     // The marker's pose in the frame just followed: points that are not where
     // the pose puts them leave, the others take their place from it (averaged
-    // over the marker's frames), and new points fill up the set.
-    void anchor(const Pose& markerPose);
+    // over the marker's frames), and new points fill up the set. EdgeOn
+    // (nothing changed) when the pose sees the plane edge-on.
+    BridgeStatus anchor(const Pose& markerPose);
     // The camera from the points followed into this frame, when enough of
     // them, spread over the picture, agree on it; points that disagree leave.
     // Once the points agree markedly worse than they did in the first frames

@@ -152,9 +152,8 @@ std::string cameraFault(CameraParam param) {
     return {};
 }
 
-void setReason(std::string* reason, std::string text) {
-    if (reason != nullptr)
-        *reason = std::move(text);
+CameraResult failure(CameraStatus status, std::string reason, int error = 0) {
+    return CameraResult{status, error, std::move(reason)};
 }
 
 // Appends printf-style "%*.*f" that always uses a full stop, whatever the C locale.
@@ -183,23 +182,21 @@ void arEncodeCameraParam(const CameraParam& param, unsigned char* record) {
     }
 }
 
-int arCheckCameraParam(const CameraParam& param, std::string* reason) {
+CameraResult arCheckCameraParam(const CameraParam& param) {
     std::string fault = cameraFault(param);
     if (fault.empty())
-        return 0;
-    setReason(reason, std::move(fault));
-    return -1;
+        return {};
+    return failure(CameraStatus::NotACamera, std::move(fault));
 }
 
-int arLoadCameraParam(const char* filename, int count, CameraParam* params, std::string* reason) {
-    if (count < 1) {
-        setReason(reason, describe("no record asked for (count %d)", count));
-        return -1;
-    }
+CameraResult arLoadCameraParam(const char* filename, int count, CameraParam* params) {
+    if (count < 1)
+        return failure(CameraStatus::NoRecordAsked,
+                       describe("no record asked for (count %d)", count));
     std::FILE* file = std::fopen(filename, "rb");
     if (file == nullptr) {
-        setReason(reason, std::strerror(errno));
-        return -1;
+        const int error = errno;
+        return failure(CameraStatus::CannotOpen, std::strerror(error), error);
     }
     for (int i = 0; i < count; i++) {
         // Names the record only when there is more than one.
@@ -211,32 +208,31 @@ int arLoadCameraParam(const char* filename, int count, CameraParam* params, std:
             const int readError = std::ferror(file) != 0 ? errno : 0;
             std::fclose(file);
             if (readError != 0)
-                setReason(reason, which + std::strerror(readError));
-            else if (i == 0 && got == 0)
-                setReason(reason, "the file is empty");
-            else
-                setReason(reason,
-                          which + describe("the file ends %zu bytes into the %d-byte record", got,
-                                           CAMERA_PARAM_RECORD_SIZE));
-            return -1;
+                return failure(CameraStatus::CannotRead, which + std::strerror(readError),
+                               readError);
+            if (i == 0 && got == 0)
+                return failure(CameraStatus::Empty, "the file is empty");
+            return failure(CameraStatus::TooShort,
+                           which + describe("the file ends %zu bytes into the %d-byte record", got,
+                                            CAMERA_PARAM_RECORD_SIZE));
         }
         CameraParam param;
         decodeRecord(record, param);
         std::string fault = cameraFault(param);
         if (!fault.empty()) {
             std::fclose(file);
-            setReason(reason, which + fault);
-            return -1;
+            return failure(CameraStatus::NotACamera, which + fault);
         }
         params[i] = param;
     }
     std::fclose(file);
-    return 0;
+    return {};
 }
 
-int arResizeCameraParam(const CameraParam& source, int width, int height, CameraParam& dest) {
+CameraStatus arResizeCameraParam(const CameraParam& source, int width, int height,
+                                 CameraParam& dest) {
     if (width <= 0 || height <= 0)
-        return -1;
+        return CameraStatus::NotResizable;
     CameraParam resized;
     resized.xsize = width;
     resized.ysize = height;
@@ -252,16 +248,16 @@ int arResizeCameraParam(const CameraParam& source, int width, int height, Camera
     resized.distFactor[2] = source.distFactor[2] / (scale * scale);
     resized.distFactor[3] = source.distFactor[3];
     if (!allFinite(resized))
-        return -1;
+        return CameraStatus::NotResizable;
     // A picture larger than the record's reaches further out in the lens map,
     // where a tiny distortion scale can overflow the undistorted offsets.
     double cornerX;
     double cornerY;
     farthestCorner(resized, &cornerX, &cornerY);
     if (!std::isfinite(worstLensRoundTrip(resized, cornerX, cornerY)))
-        return -1;
+        return CameraStatus::NotResizable;
     dest = resized;
-    return 0;
+    return CameraStatus::Ok;
 }
 
 std::string arFormatCameraParam(const CameraParam& param) {

@@ -22,8 +22,31 @@ inline constexpr int CAMERA_PARAM_RECORD_SIZE = 136;
 // picture with arObservedToIdeal and distorting it again may miss the point.
 inline constexpr double CAMERA_LENS_ROUND_TRIP_MAX = 0.5;
 
-// Whether `param` can be a camera: 0, or -1 with the reason in `reason` (when
-// not null) as one line of text without a newline. A camera has a positive
+// How a camera operation ended: the one failure type of camera/.
+enum class CameraStatus {
+    Ok,
+    NoRecordAsked,  // a record count below 1
+    CannotOpen,     // the file cannot be opened
+    CannotRead,     // reading the file failed
+    Empty,          // the file holds no byte
+    TooShort,       // the file ends inside a record
+    NotACamera,     // a record's values cannot be a camera (arCheckCameraParam)
+    NotResizable,   // a size not positive, or values that stop being finite when resized
+};
+
+// What loading or checking camera parameters gives back: the status, the
+// operating system's reason (errno) when the file cannot be opened or read,
+// and the reason as one line of text without a newline for the user (empty
+// on Ok), naming the record when a file holds more than one.
+struct CameraResult {
+    CameraStatus status = CameraStatus::Ok;
+    int error = 0;
+    std::string reason;
+
+    bool ok() const { return status == CameraStatus::Ok; }
+};
+
+// Whether `param` can be a camera: Ok, or NotACamera with the reason. A camera has a positive
 // size, finite numbers, a projection matrix [[fx, skew, cx, tx], [0, fy, cy,
 // ty], [0, 0, 1, 0]] with positive focal lengths, the principal point and the
 // distortion centre inside the picture (edges included), a positive distortion
@@ -31,24 +54,23 @@ inline constexpr double CAMERA_LENS_ROUND_TRIP_MAX = 0.5;
 // fold back before the picture's farthest corner) and that the three Newton
 // steps of arObservedToIdeal undo to within CAMERA_LENS_ROUND_TRIP_MAX
 // everywhere in it.
-int arCheckCameraParam(const CameraParam& param, std::string* reason);
+CameraResult arCheckCameraParam(const CameraParam& param);
 
-// Reads `count` records from `filename` into `params`. 0 when all were read;
-// -1 for count < 1, a file that cannot be opened, one that is too short, or a
-// record that arCheckCameraParam refuses; then `reason` (when not null) says
-// which and why in one line, naming the record when count > 1. Records read
-// before a failure may already be stored.
-int arLoadCameraParam(const char* filename, int count, CameraParam* params,
-                      std::string* reason = nullptr);
+// Reads `count` records from `filename` into `params`: Ok when all were read
+// and arCheckCameraParam takes each. Records read before a failure may
+// already be stored.
+CameraResult arLoadCameraParam(const char* filename, int count, CameraParam* params);
 
 // Writes `param` as one big-endian record of CAMERA_PARAM_RECORD_SIZE bytes.
 void arEncodeCameraParam(const CameraParam& param, unsigned char* record);
 
 // Rescales `source` to a frame of `width` x `height` by the width ratio alone.
-// 0; -1 with `dest` untouched when a size is not positive, a rescaled value
-// would not be finite (a factor that overflows, say), or the lens maps would
-// not stay finite over the new picture (a tiny distortion scale, say).
-int arResizeCameraParam(const CameraParam& source, int width, int height, CameraParam& dest);
+// Ok; NotResizable with `dest` untouched when a size is not positive, a
+// rescaled value would not be finite (a factor that overflows, say), or the
+// lens maps would not stay finite over the new picture (a tiny distortion
+// scale, say).
+CameraStatus arResizeCameraParam(const CameraParam& source, int width, int height,
+                                 CameraParam& dest);
 
 // `param` as the text arPrintCameraParam prints: a rule, the size, the four
 // distortion factors ("%f"), the three matrix rows ("%7.5f " each), a rule.

@@ -31,13 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Bytes rest(data + recordBytes, size - recordBytes);
 
     CameraParam loaded;
-    std::string reason;
-    if (arLoadCameraParam(path.c_str(), 1, &loaded, &reason) != 0) {
-        fuzz::require(!reason.empty() && reason.find('\n') == std::string::npos,
+    const CameraResult load = arLoadCameraParam(path.c_str(), 1, &loaded);
+    if (!load.ok()) {
+        fuzz::require(!load.reason.empty() && load.reason.find('\n') == std::string::npos,
                       "a refused record gives one line of reason");
         return 0;
     }
-    fuzz::require(arCheckCameraParam(loaded, nullptr) == 0, "a loaded record passes the check");
+    fuzz::require(arCheckCameraParam(loaded).ok(), "a loaded record passes the check");
 
     // The lens map undoes itself over the picture, as the check promised.
     for (int i = 0; i < 8; i++) {
@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int width = 1 + static_cast<int>(rest.u32() % 4096);
     const int height = 1 + static_cast<int>(rest.u32() % 4096);
     CameraParam camera;
-    if (arResizeCameraParam(loaded, width, height, camera) != 0)
+    if (arResizeCameraParam(loaded, width, height, camera) != CameraStatus::Ok)
         return 0;
     for (const double* v = &camera.mat[0][0]; v != &camera.mat[0][0] + 12; v++)
         fuzz::require(std::isfinite(*v), "a resized matrix is finite");

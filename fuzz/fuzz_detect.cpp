@@ -28,15 +28,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         height,
         {{0.9 * width, 0, width / 2.0, 0}, {0, 0.9 * width, height / 2.0, 0}, {0, 0, 1, 0}},
         {width / 2.0, height / 2.0, lens * 640.0 * 640.0 / (width * width), 1.0}};
-    if (arCheckCameraParam(camera, nullptr) != 0)
+    if (!arCheckCameraParam(camera).ok())
         camera.distFactor[2] = 0.0;
     DetectorSettings settings;
     settings.threshold = threshold;
     std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     fuzz::require(detector != nullptr, "a detector for a small frame");
-    PatternLoadError error;
-    const int id = detector->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", &error);
-    fuzz::require(id == 0, "the sample pattern loads");
+    const PatternLoad load = detector->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern");
+    fuzz::require(load.ok() && load.id == 0, "the sample pattern loads");
+    const int id = load.id;
 
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4);
     FrameImage frame{pixels.data(), width, height};
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         const MarkerInfo* markers = nullptr;
         int count = -1;
-        if (detector->detect(frame, &markers, &count) != 0) {
+        if (detector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
             fuzz::require(count == 0, "a failed pass reports no marker");
             continue;
         }

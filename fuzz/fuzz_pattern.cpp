@@ -13,16 +13,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::writeScratch(path, data, size);
     static auto set = std::make_unique<PatternSet>();
     *set = PatternSet{};
-    PatternLoadError error = PatternLoadError::None;
-    const int id = arLoadPatternFile(*set, path.c_str(), &error);
-    if (id < 0) {
-        fuzz::require(error == PatternLoadError::ReadError, "a failed load says why");
+    const PatternLoad load = arLoadPatternFile(*set, path.c_str());
+    const int id = load.id;
+    if (!load.ok()) {
+        fuzz::require(load.status == MarkerStatus::PatternUnreadable, "a failed load says why");
         fuzz::require(set->count == 0 && set->inUse[0] == 0, "a failed load keeps the slot free");
         return 0;
     }
     fuzz::require(id == 0 && set->inUse[0] == 1 && set->count == 1, "the lowest slot is used");
     for (double norm : set->templateNorms[0])
         fuzz::require(std::isfinite(norm) && norm > 0.0, "template norms are positive and finite");
-    fuzz::require(arLoadPatternFile(*set, path.c_str(), &error) == 1, "it loads again, slot 1");
+    fuzz::require(arLoadPatternFile(*set, path.c_str()).id == 1, "it loads again, slot 1");
     return 0;
 }

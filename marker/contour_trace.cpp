@@ -9,22 +9,25 @@ namespace {
 constexpr int STEP_X[8] = {0, 1, 1, 1, 0, -1, -1, -1};
 constexpr int STEP_Y[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 
-// First pixel of `label` on the box's top row, left to right; false if none.
-bool findStartPixel(const LabelResult& labels, int label, const RegionBox& box, int* startX) {
+// First pixel of `label` on the box's top row, left to right; ContourNoStart
+// if none.
+MarkerStatus findStartPixel(const LabelResult& labels, int label, const RegionBox& box,
+                            int* startX) {
     const LabelValue* row = labels.labelImage + static_cast<size_t>(box.minY) * labels.width;
     for (int x = box.minX; x <= box.maxX; x++) {
         const int p = row[x];
         if (p > 0 && labels.labelMap[p - 1] == label) {
             *startX = x;
-            return true;
+            return MarkerStatus::Ok;
         }
     }
-    return false;
+    return MarkerStatus::ContourNoStart;
 }
 
-// Walks the outline from point 0 until it comes back there; returns the number
-// of points walked, or minus the ContourFailure.
-int walkOutline(const LabelResult& labels, MarkerCandidate* c) {
+// Walks the outline from point 0 until it comes back there, giving the
+// number of points walked in `walked`; ContourDeadEnd or ContourTooLong when
+// it cannot.
+MarkerStatus walkOutline(const LabelResult& labels, MarkerCandidate* c, int* walked) {
     int count = 1;
     int d = 5;
     for (;;) {
@@ -40,16 +43,17 @@ int walkOutline(const LabelResult& labels, MarkerCandidate* c) {
             tries++;
         }
         if (tries == 8) {
-            return -CONTOUR_DEAD_END;
+            return MarkerStatus::ContourDeadEnd;
         }
         c->contourX[count] = x + STEP_X[d];
         c->contourY[count] = y + STEP_Y[d];
         if (c->contourX[count] == c->contourX[0] && c->contourY[count] == c->contourY[0]) {
-            return count;
+            *walked = count;
+            return MarkerStatus::Ok;
         }
         count++;
         if (count == CONTOUR_TRACE_LIMIT) {
-            return -CONTOUR_TOO_LONG;
+            return MarkerStatus::ContourTooLong;
         }
     }
 }
@@ -81,19 +85,21 @@ void rotateContour(MarkerCandidate* c, int count, int v) {
 
 }  // namespace
 
-int arTraceContour(const LabelResult& labels, int label, const RegionBox& box,
-                   MarkerCandidate* candidate) {
+MarkerStatus arTraceContour(const LabelResult& labels, int label, const RegionBox& box,
+                            MarkerCandidate* candidate) {
     int startX = 0;
-    if (!findStartPixel(labels, label, box, &startX)) {
-        return CONTOUR_NO_START;
+    const MarkerStatus start = findStartPixel(labels, label, box, &startX);
+    if (start != MarkerStatus::Ok) {
+        return start;
     }
     candidate->contourX[0] = startX;
     candidate->contourY[0] = box.minY;
-    const int count = walkOutline(labels, candidate);
-    if (count < 0) {
-        return -count;
+    int count = 0;
+    const MarkerStatus walk = walkOutline(labels, candidate, &count);
+    if (walk != MarkerStatus::Ok) {
+        return walk;
     }
     rotateContour(candidate, count,
                   farthestFromStart(candidate->contourX, candidate->contourY, count));
-    return 0;
+    return MarkerStatus::Ok;
 }

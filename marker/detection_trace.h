@@ -1,10 +1,10 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <span>
 
 #include "marker/marker_records.h"
+#include "marker/marker_status.h"
 
 // What the last detection pass did, kept until the next pass: how long each
 // stage took, what each stage produced, and the tracer's diagnostics; for
@@ -21,8 +21,8 @@ struct DetectionTrace {
     // The square candidates after overlap removal.
     const MarkerCandidate* candidates;
     int candidateCount;
-    // Why contour tracing gave up on regions, one ContourFailure code (1, 2
-    // or 3, see marker/contour_trace.h) per region in the order traced. The
-    // run flow prints "??? <code>\n" for each after the pass.
-    std::span<const uint8_t> contourFailures;
+    // Why contour tracing gave up on regions, one status per region in the
+    // order traced (ContourNoStart, ContourDeadEnd or ContourTooLong;
+    // arContourFailureNumber numbers them 1, 2, 3).
+    std::span<const MarkerStatus> contourFailures;
 };

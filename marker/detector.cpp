@@ -36,7 +36,7 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
         marker.centre = candidate.centre;
         if (arFitEdgeLines(camera.distFactor, edgeStorage, candidate.contourX, candidate.contourY,
                            candidate.cornerIndex, marker.edgeLines, marker.vertices,
-                           robustSides) < 0) {
+                           robustSides) != MarkerStatus::Ok) {
             continue;
         }
         if (strictOutline &&
@@ -72,27 +72,28 @@ std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
     }
     std::unique_ptr<Detector> detector(new (std::nothrow) Detector(camera, settings));
     if (detector == nullptr || arInitLabeling(detector->labelStorage_, camera.xsize, camera.ysize,
-                                              settings.labelCapacity) < 0) {
+                                              settings.labelCapacity) != MarkerStatus::Ok) {
         return nullptr;
     }
     // Tracing gives up at most once per region, and there are no more
     // regions than provisional labels.
-    if (arInitSquareStorage(detector->squareStorage_, detector->labelStorage_.labelCapacity) < 0) {
+    if (arInitSquareStorage(detector->squareStorage_, detector->labelStorage_.labelCapacity) !=
+        MarkerStatus::Ok) {
         return nullptr;
     }
-    if (settings.localRetry &&
-        arInitLocalThreshold(detector->localStorage_, camera.xsize, camera.ysize) < 0) {
+    if (settings.localRetry && arInitLocalThreshold(detector->localStorage_, camera.xsize,
+                                                    camera.ysize) != MarkerStatus::Ok) {
         return nullptr;
     }
     detector->regionAreaMax_ = arRegionAreaMax(camera.xsize, camera.ysize, settings);
     return detector;
 }
 
-int Detector::loadPattern(const char* filename, PatternLoadError* error) {
-    return arLoadPatternFile(patterns_, filename, error);
+PatternLoad Detector::loadPattern(const char* filename) {
+    return arLoadPatternFile(patterns_, filename);
 }
 
-int Detector::detectNothing(const MarkerInfo** markers, int* count) {
+void Detector::detectNothing(const MarkerInfo** markers, int* count) {
     trace_ = DetectionTrace{};
     DetectionPass& pass = passes_[0];
     startPass(pass);
@@ -100,48 +101,60 @@ int Detector::detectNothing(const MarkerInfo** markers, int* count) {
     commit(pass);
     *markers = pass.list.markers;
     *count = pass.list.count;
-    return DETECT_OK;
 }
 
-int Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* count) {
+MarkerStatus Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* count) {
     *count = 0;
     seenCount_ = 0;
     if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize) {
         trace_ = DetectionTrace{};
-        return DETECT_BAD_FRAME;
+        return MarkerStatus::BadFrame;
     }
     DetectionPass* kept = &passes_[0];
-    const int status = detectPending(frame, settings_.threshold, *kept);
-    if (status == DETECT_OK && (settings_.thresholdRetry || settings_.localRetry) &&
-        !arSeenMarker(kept->list, kept->seenCount, soughtPattern_, &lastSeen_)) {
+    const MarkerStatus status =
+        detectPending(frame, {PassThreshold::Kind::Level, settings_.threshold}, *kept);
+    if (status == MarkerStatus::Ok && (settings_.thresholdRetry || settings_.localRetry) &&
+        !seeSoughtMarker(*kept)) {
         kept = &retryAtChosenThresholds(frame, *kept);
     }
     commit(*kept);
-    if (status != DETECT_OK) {
+    if (status != MarkerStatus::Ok) {
         return status;
     }
     *markers = kept->list.markers;
     *count = kept->list.count;
-    return DETECT_OK;
+    return MarkerStatus::Ok;
+}
+
+bool Detector::seeSoughtMarker(const DetectionPass& pass) {
+    SeenMarker seen;
+    if (arSeenMarker(pass.list, pass.seenCount, soughtPattern_, &seen) != MarkerStatus::Ok) {
+        return false;
+    }
+    lastSeen_ = seen;
+    return true;
 }
 
 Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& frame,
                                                            DetectionPass& first) {
-    int thresholds[RETRY_THRESHOLD_MAX + 2];
+    using Kind = PassThreshold::Kind;
+    PassThreshold thresholds[RETRY_THRESHOLD_MAX + 2];
     int tries = 0;
     if (settings_.localRetry) {
-        thresholds[tries++] = THRESHOLD_LOCAL;
-        thresholds[tries++] = THRESHOLD_LOCAL_WIDE;
+        thresholds[tries++] = {Kind::LocalNarrow, 0};
+        thresholds[tries++] = {Kind::LocalWide, 0};
     }
     if (settings_.thresholdRetry) {
         int chosen[RETRY_THRESHOLD_MAX];
         const int count = arRetryThresholds(frame, lastSeen_, settings_.threshold, chosen);
-        tries = std::copy_n(chosen, count, thresholds + tries) - thresholds;
+        for (int i = 0; i < count; i++) {
+            thresholds[tries++] = {Kind::Level, chosen[i]};
+        }
     }
     DetectionPass& retry = passes_[1];
     for (int i = 0; i < tries; i++) {
-        if (detectPending(frame, thresholds[i], retry) == DETECT_OK &&
-            arSeenMarker(retry.list, retry.seenCount, soughtPattern_, &lastSeen_)) {
+        if (detectPending(frame, thresholds[i], retry) == MarkerStatus::Ok &&
+            seeSoughtMarker(retry)) {
             return retry;
         }
     }
@@ -161,27 +174,29 @@ void Detector::startPass(DetectionPass& pass) const {
     pass.seenCount = 0;
 }
 
-int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPass& pass) {
+MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold threshold,
+                                     DetectionPass& pass) {
     trace_ = DetectionTrace{};
     const Clock::time_point passStart = Clock::now();
     Clock::time_point stageStart = passStart;
     MarkerList& list = pass.list;
     startPass(pass);
 
-    const bool local = threshold == THRESHOLD_LOCAL || threshold == THRESHOLD_LOCAL_WIDE;
+    const bool local = threshold.kind != PassThreshold::Kind::Level;
     if (local) {
         arLocalThresholds(localStorage_, frame,
-                          threshold == THRESHOLD_LOCAL ? LOCAL_WINDOW_NARROW : LOCAL_WINDOW_WIDE);
+                          threshold.kind == PassThreshold::Kind::LocalNarrow ? LOCAL_WINDOW_NARROW
+                                                                             : LOCAL_WINDOW_WIDE);
     }
-    const LabelStatus labeled =
+    const MarkerStatus labeled =
         local ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
-              : arLabelImage(labelStorage_, frame, threshold, &labelResult_);
-    if (labeled != LABEL_OK) {
+              : arLabelImage(labelStorage_, frame, threshold.level, &labelResult_);
+    if (labeled != MarkerStatus::Ok) {
         // A frame in which nothing was seen, for the history as well.
         list.count = 0;
         arSteadyMarkers(pass.history, list);
         list.count = 0;
-        return DETECT_CAPACITY_EXCEEDED;
+        return MarkerStatus::CapacityExceeded;
     }
     trace_.labeling = lap(stageStart);
     trace_.labels = &labelResult_;
@@ -204,8 +219,9 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     if (refineEdges_) {
         for (int i = 0; i < list.count; i++) {
             MarkerInfo& marker = list.markers[i];
-            arRefineEdges(frame, camera_.distFactor, refineStorage_, marker.edgeLines,
-                          marker.vertices, &marker.rampWidth);
+            marker.rampWidth = arRefineEdges(frame, camera_.distFactor, refineStorage_,
+                                             marker.edgeLines, marker.vertices)
+                                   .rampWidth;
         }
         trace_.refinement = lap(stageStart);
     }
@@ -216,5 +232,5 @@ int Detector::detectPending(const FrameImage& frame, int threshold, DetectionPas
     arSteadyMarkers(pass.history, list, settings_.strictHistory);
     trace_.history = lap(stageStart);
     trace_.total = Clock::now() - passStart;
-    return DETECT_OK;
+    return MarkerStatus::Ok;
 }

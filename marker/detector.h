@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "camera/camera_param.h"
 #include "image/frame_image.h"
@@ -12,6 +13,7 @@
 #include "marker/local_threshold.h"
 #include "marker/marker_history.h"
 #include "marker/marker_info.h"
+#include "marker/marker_status.h"
 #include "marker/pattern.h"
 #include "marker/pattern_set.h"
 #include "marker/square_candidates.h"
@@ -23,20 +25,16 @@
 // the trace of the last pass. Detectors share nothing: two in one process
 // keep their own patterns and history. No pass allocates memory.
 //
-// Detection prints nothing. Where it has something to say, it says it in
-// values, and the run flow words it:
-// - loadPattern gives the reason a pattern file could not be loaded
-//   (PatternLoadError); the run flow prints "\"<file>\" not found!!\n" for
-//   FileMissing and "Pattern Data read error!!\n" for ReadError.
-// - contour tracing records why it gave up on a region in the pass's trace
-//   (trace().contourFailures, codes 1, 2, 3 in the order traced); the run
-//   flow prints "??? <code>\n" for each after the pass.
+// Detection prints nothing: what it has to say comes back as MarkerStatus
+// values for its caller to word (why a pattern file could not be loaded;
+// why contour tracing gave up on each region, in the pass's trace).
+
 // How a detector is set up; the defaults are Lumeko's normal detection.
 struct DetectorSettings {
     // Most provisional labels one labeling pass may make. 0 sizes the
     // labeling for the worst frame of the camera's size (arLabelBound), so
     // that no frame exceeds it; a small capacity lets tests reach
-    // DETECT_CAPACITY_EXCEEDED.
+    // MarkerStatus::CapacityExceeded.
     int32_t labelCapacity = 0;
     // Markers larger than Lumeko's usual ones: the largest region area that
     // can become a candidate (REGION_AREA_MAX, sized for 640 x 480 frames)
@@ -77,13 +75,6 @@ struct DetectorSettings {
 // in frames of width x height pixels.
 int arRegionAreaMax(int width, int height, const DetectorSettings& settings);
 
-// What Detector::detect returns.
-enum DetectStatus : int {
-    DETECT_OK = 0,
-    DETECT_BAD_FRAME = -1,          // no pixels, or not of the camera's size
-    DETECT_CAPACITY_EXCEEDED = -2,  // the frame needed more labels than the capacity
-};
-
 class Detector {
   public:
     // Working storage for frames of camera.xsize x camera.ysize, allocated
@@ -95,9 +86,8 @@ class Detector {
     Detector(const Detector&) = delete;
     Detector& operator=(const Detector&) = delete;
 
-    // Loads a pattern file into the next free slot: the id (>= 0), or -1 with
-    // the reason in *error.
-    int loadPattern(const char* filename, PatternLoadError* error);
+    // Loads a pattern file into the next free slot (arLoadPatternFile).
+    PatternLoad loadPattern(const char* filename);
 
     // The pattern whose marker the threshold retry looks for; -1 (the
     // default): any identified marker.
@@ -105,22 +95,22 @@ class Detector {
 
     // Detects the markers of `frame` as the settings say (one pass, or a
     // retry at thresholds chosen from the frame) and steps the history once:
-    // DETECT_OK and the list (valid until the next call). Otherwise *count is
-    // 0 and:
-    // - DETECT_BAD_FRAME: the history is left as it was;
-    // - DETECT_CAPACITY_EXCEEDED (the first pass needed more labels than the
+    // Ok and the list (valid until the next call). Otherwise *count is 0 and:
+    // - BadFrame (no pixels, or not of the camera's size): the history is
+    //   left as it was;
+    // - CapacityExceeded (the first pass needed more labels than the
     //   capacity): the history takes the step of a frame in which no marker
     //   was seen (remembered markers age, as on any frame without them), and
     //   the markers it would hold on to are not handed out: the frame is one
     //   without markers.
-    int detect(const FrameImage& frame, const MarkerInfo** markers, int* count);
+    MarkerStatus detect(const FrameImage& frame, const MarkerInfo** markers, int* count);
 
     // The frame's step over a position with nothing in it (one of a movie
     // whose picture could not be decoded): the history takes its step and the
     // markers it still holds are handed out, as detect gives them for a blank
     // frame (a retry has nothing to choose a threshold from there either),
-    // without a frame. Always DETECT_OK.
-    int detectNothing(const MarkerInfo** markers, int* count);
+    // without a frame. It cannot fail.
+    void detectNothing(const MarkerInfo** markers, int* count);
 
     // How many of the markers handed out were found in the frame itself; the
     // rest of the list are markers held from the history.
@@ -138,9 +128,6 @@ class Detector {
     const DetectionTrace& trace() const { return trace_; }
     const PatternSet& patterns() const { return patterns_; }
     const CameraParam& camera() const { return camera_; }
-    // Region areas (inclusive) that can become candidates.
-    int regionAreaMin() const { return REGION_AREA_MIN; }
-    int regionAreaMax() const { return regionAreaMax_; }
 
     // Replaces the loaded patterns by a copy of `patterns` (ids stay those of
     // `patterns`); for handing patterns on to a detector of another size.
@@ -168,10 +155,14 @@ class Detector {
 
     // Starts `pass` from the detector's history, with no markers.
     void startPass(DetectionPass& pass) const;
-    // One pass at `threshold` (THRESHOLD_LOCAL, _WIDE: the local thresholds) into `pass`; the
-    // history is stepped on a copy, the detector's own stays as it was. DETECT_OK, or
-    // DETECT_CAPACITY_EXCEEDED with `pass` holding the step of a frame without markers.
-    int detectPending(const FrameImage& frame, int threshold, DetectionPass& pass);
+    // One pass at `threshold` into `pass`; the history is stepped on a copy,
+    // the detector's own stays as it was. Ok, or CapacityExceeded with `pass`
+    // holding the step of a frame without markers.
+    MarkerStatus detectPending(const FrameImage& frame, PassThreshold threshold,
+                               DetectionPass& pass);
+    // Whether `pass` saw the sought marker in the frame itself; if so it is
+    // where the marker was last seen.
+    bool seeSoughtMarker(const DetectionPass& pass);
     // After a first pass that did not see the sought marker: the first retry
     // pass that sees it (the local thresholds, then those chosen from the
     // frame, as the settings ask), or `first`.
@@ -193,7 +184,7 @@ class Detector {
     DetectionPass passes_[2]{};  // a frame's first pass and its retries
     MarkerHistory history_{};
     int soughtPattern_ = -1;
-    SeenMarker lastSeen_{};  // where the sought marker was last seen
+    std::optional<SeenMarker> lastSeen_;  // where the sought marker was last seen
     int seenCount_ = 0;
     DetectionTrace trace_{};
 };

@@ -9,7 +9,7 @@
 
 namespace {
 
-int fitLine(EdgeLineStorage& storage, double* points, int count, EdgeLine* line);
+MarkerStatus fitLine(EdgeLineStorage& storage, double* points, int count, EdgeLine* line);
 
 // Copies the side points within ROBUST_FIT_TOLERANCE of `line` into
 // storage.inliers; how many.
@@ -27,15 +27,15 @@ int pointsNear(EdgeLineStorage& storage, int count, const EdgeLine& line) {
 }
 
 // Fits the line through the contour points first..last (ideal coordinates);
-// -1 when fewer than two points or the points do not span a line. With
+// Degenerate when fewer than two points or the points do not span a line. With
 // `robust`, fits the line again without the points farther than
 // ROBUST_FIT_TOLERANCE from the first fit (a dent or a bump in the side).
-int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
-            const int32_t* contourY, int first, int last, bool robust, EdgeLine* line) {
+MarkerStatus fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
+                     const int32_t* contourY, int first, int last, bool robust, EdgeLine* line) {
     double* sidePoints = storage.sidePoints;
     const int count = last - first + 1;
     if (count < 2) {
-        return -1;
+        return MarkerStatus::Degenerate;
     }
     for (int k = 0; k < count; k++) {
         arObservedToIdeal(distFactor, contourX[first + k], contourY[first + k], &sidePoints[2 * k],
@@ -49,8 +49,8 @@ int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t*
     // the chords from end to end and from each end to the middle, the line
     // most points lie near is fitted to those points, then to the points
     // near that fit.
-    if (fitLine(storage, sidePoints, count, line) < 0) {
-        return -1;
+    if (fitLine(storage, sidePoints, count, line) != MarkerStatus::Ok) {
+        return MarkerStatus::Degenerate;
     }
     int most = pointsNear(storage, count, *line);
     const int ends[3][2] = {{0, count - 1}, {0, count / 2}, {count / 2, count - 1}};
@@ -72,19 +72,20 @@ int fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t*
     for (int pass = 0; pass < 2; pass++) {
         const int kept = pointsNear(storage, count, *line);
         if (kept < 2 || kept == count) {
-            return 0;
+            return MarkerStatus::Ok;
         }
         EdgeLine fitted;
-        if (fitLine(storage, storage.inliers, kept, &fitted) < 0) {
-            return 0;
+        if (fitLine(storage, storage.inliers, kept, &fitted) != MarkerStatus::Ok) {
+            return MarkerStatus::Ok;
         }
         *line = fitted;
     }
-    return 0;
+    return MarkerStatus::Ok;
 }
 
-// The principal-axis line through `count` points (x, y pairs).
-int fitLine(EdgeLineStorage& storage, double* sidePoints, int count, EdgeLine* line) {
+// The principal-axis line through `count` points (x, y pairs); Degenerate
+// when they do not span one.
+MarkerStatus fitLine(EdgeLineStorage& storage, double* sidePoints, int count, EdgeLine* line) {
     double axesData[4];
     double sharesData[2];
     double meanData[2];
@@ -94,20 +95,21 @@ int fitLine(EdgeLineStorage& storage, double* sidePoints, int count, EdgeLine* l
     Vector mean{meanData, 2};
     const PrincipalAxesScratch scratch{storage.fitScratch,
                                        static_cast<int>(std::size(storage.fitScratch))};
-    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean, scratch) < 0) {
-        return -1;
+    if (arMatrixPrincipalAxes(&points, &axes, &shares, &mean, scratch) != MathStatus::Ok) {
+        return MarkerStatus::Degenerate;
     }
     line->a = axesData[1];
     line->b = -axesData[0];
     line->c = -(line->a * meanData[0] + line->b * meanData[1]);
-    return 0;
+    return MarkerStatus::Ok;
 }
 
 }  // namespace
 
-int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
-                   const int32_t* contourY, const int32_t cornerIndex[5], EdgeLine edgeLines[4],
-                   ImagePoint vertices[4], bool robust) {
+MarkerStatus arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage,
+                            const int32_t* contourX, const int32_t* contourY,
+                            const int32_t cornerIndex[5], EdgeLine edgeLines[4],
+                            ImagePoint vertices[4], bool robust) {
     for (int i = 0; i < 4; i++) {
         const int st = cornerIndex[i];
         const int ed = cornerIndex[i + 1];
@@ -115,15 +117,16 @@ int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const i
         const double trim = 0.05 * n + 0.5;
         const int first = static_cast<int>(st + trim);
         const int last = static_cast<int>(ed - trim);
-        if (fitSide(distFactor, storage, contourX, contourY, first, last, robust, &edgeLines[i]) <
-            0) {
-            return -1;
+        if (fitSide(distFactor, storage, contourX, contourY, first, last, robust, &edgeLines[i]) !=
+            MarkerStatus::Ok) {
+            return MarkerStatus::Degenerate;
         }
     }
     for (int j = 0; j < 4; j++) {
-        if (arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j]) < 0) {
-            return -1;
+        if (arIntersectLines(edgeLines[(j + 3) % 4], edgeLines[j], &vertices[j]) !=
+            MathStatus::Ok) {
+            return MarkerStatus::Degenerate;
         }
     }
-    return 0;
+    return MarkerStatus::Ok;
 }

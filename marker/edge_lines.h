@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "marker/marker_records.h"
+#include "marker/marker_status.h"
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
@@ -19,10 +20,12 @@ struct EdgeLineStorage {
 // consecutive lines into the corners: corner j where side j - 1 meets side j.
 // Side i runs from contour point st = cornerIndex[i] to ed = cornerIndex[i +
 // 1], n = ed - st + 1 points; with trim = 0.05 n + 0.5 the fit uses points
-// int(st + trim) to int(ed - trim). 0, or -1 when a side has too few points,
-// a fit fails or two consecutive lines are exactly parallel (the outputs then
-// hold a partial result). With `robust`, each side is fitted again without
-// its points farther than ROBUST_FIT_TOLERANCE from the first fit.
-int arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
-                   const int32_t* contourY, const int32_t cornerIndex[5], EdgeLine edgeLines[4],
-                   ImagePoint vertices[4], bool robust = false);
+// int(st + trim) to int(ed - trim). Ok, or Degenerate when a side has too
+// few points, a fit fails or two consecutive lines are exactly parallel (the
+// outputs then hold a partial result). With `robust`, each side is fitted
+// again without its points farther than ROBUST_FIT_TOLERANCE from the first
+// fit.
+MarkerStatus arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage,
+                            const int32_t* contourX, const int32_t* contourY,
+                            const int32_t cornerIndex[5], EdgeLine edgeLines[4],
+                            ImagePoint vertices[4], bool robust = false);

@@ -38,10 +38,10 @@ constexpr double WEIGHT_SCALE = 0.3;
 constexpr int REWEIGHT_ROUNDS = 4;
 
 // Blue + green + red at (x, y), bilinear between the four pixels around it;
-// false outside the frame's pixel centres.
-bool greyAt(const FrameImage& frame, double x, double y, double* grey) {
+// NoEdge outside the frame's pixel centres.
+MarkerStatus greyAt(const FrameImage& frame, double x, double y, double* grey) {
     if (!(x >= 0.0 && y >= 0.0 && x <= frame.width - 1 && y <= frame.height - 1)) {
-        return false;
+        return MarkerStatus::NoEdge;
     }
     int x0 = static_cast<int>(x);
     int y0 = static_cast<int>(y);
@@ -52,7 +52,7 @@ bool greyAt(const FrameImage& frame, double x, double y, double* grey) {
         y0--;
     }
     if (x0 < 0 || y0 < 0) {
-        return false;
+        return MarkerStatus::NoEdge;
     }
     const double fx = x - x0;
     const double fy = y - y0;
@@ -63,20 +63,21 @@ bool greyAt(const FrameImage& frame, double x, double y, double* grey) {
     const double g01 = q[0] + q[1] + q[2];
     const double g11 = q[4] + q[5] + q[6];
     *grey = (1.0 - fy) * ((1.0 - fx) * g00 + fx * g10) + fy * ((1.0 - fx) * g01 + fx * g11);
-    return true;
+    return MarkerStatus::Ok;
 }
 
 // Reads `count` samples `step` apart along `normal`, the first at `start`
-// from `origin`; false when one falls outside the frame.
-bool readProfile(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double start,
-                 double step, int count, double* profile) {
+// from `origin`; NoEdge when one falls outside the frame.
+MarkerStatus readProfile(const FrameImage& frame, ImagePoint origin, ImagePoint normal,
+                         double start, double step, int count, double* profile) {
     for (int j = 0; j < count; j++) {
         const double t = start + j * step;
-        if (!greyAt(frame, origin.x + t * normal.x, origin.y + t * normal.y, &profile[j])) {
-            return false;
+        if (greyAt(frame, origin.x + t * normal.x, origin.y + t * normal.y, &profile[j]) !=
+            MarkerStatus::Ok) {
+            return MarkerStatus::NoEdge;
         }
     }
-    return true;
+    return MarkerStatus::Ok;
 }
 
 // Means of the samples at least LEVEL_REACH from the profile's middle, on
@@ -93,18 +94,21 @@ void profileLevels(const double* profile, int count, double step, double* dark, 
     *light = lightSum / (reach + 1);
 }
 
-// Where the profile crosses halfway between its levels, nearest its middle.
-bool findCrossing(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
+// Where the profile crosses halfway between its levels, nearest its middle;
+// NoEdge when it leaves the frame, is too flat or does not cross.
+MarkerStatus findCrossing(const FrameImage& frame, ImagePoint origin, ImagePoint normal,
+                          double* offset) {
     double profile[CROSSING_SAMPLES];
     const double start = -EDGE_PROFILE_HALF;
-    if (!readProfile(frame, origin, normal, start, CROSSING_STEP, CROSSING_SAMPLES, profile)) {
-        return false;
+    if (readProfile(frame, origin, normal, start, CROSSING_STEP, CROSSING_SAMPLES, profile) !=
+        MarkerStatus::Ok) {
+        return MarkerStatus::NoEdge;
     }
     double dark;
     double light;
     profileLevels(profile, CROSSING_SAMPLES, CROSSING_STEP, &dark, &light);
     if (!(light - dark >= EDGE_CONTRAST_MIN)) {
-        return false;
+        return MarkerStatus::NoEdge;
     }
     const double middle = 0.5 * (dark + light);
     bool found = false;
@@ -119,24 +123,26 @@ bool findCrossing(const FrameImage& frame, ImagePoint origin, ImagePoint normal,
             found = true;
         }
     }
-    return found;
+    return found ? MarkerStatus::Ok : MarkerStatus::NoEdge;
 }
 
 // The edge from the profile's area about `centre`: the light share of a
 // window from centre - EDGE_PROFILE_HALF to centre + EDGE_PROFILE_HALF is
-// the stretch of it beyond the edge.
-bool areaEdge(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double centre,
-              double* offset) {
+// the stretch of it beyond the edge. NoEdge when the window leaves the
+// frame, is too flat, or puts the edge more than a pixel from `centre`.
+MarkerStatus areaEdge(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double centre,
+                      double* offset) {
     double profile[AREA_SAMPLES];
     const double start = centre - EDGE_PROFILE_HALF;
-    if (!readProfile(frame, origin, normal, start, AREA_STEP, AREA_SAMPLES, profile)) {
-        return false;
+    if (readProfile(frame, origin, normal, start, AREA_STEP, AREA_SAMPLES, profile) !=
+        MarkerStatus::Ok) {
+        return MarkerStatus::NoEdge;
     }
     double dark;
     double light;
     profileLevels(profile, AREA_SAMPLES, AREA_STEP, &dark, &light);
     if (!(light - dark >= EDGE_CONTRAST_MIN)) {
-        return false;
+        return MarkerStatus::NoEdge;
     }
     double sum = 0.5 * (profile[0] + profile[AREA_SAMPLES - 1]);
     for (int j = 1; j + 1 < AREA_SAMPLES; j++) {
@@ -145,10 +151,10 @@ bool areaEdge(const FrameImage& frame, ImagePoint origin, ImagePoint normal, dou
     const double lightLength = AREA_STEP * (sum - (AREA_SAMPLES - 1) * dark) / (light - dark);
     const double edge = centre + EDGE_PROFILE_HALF - lightLength;
     if (!(std::fabs(edge - centre) <= 1.0)) {
-        return false;
+        return MarkerStatus::NoEdge;
     }
     *offset = edge;
-    return true;
+    return MarkerStatus::Ok;
 }
 
 ImagePoint toObserved(const double distFactor[4], ImagePoint p) {
@@ -249,7 +255,7 @@ int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgePr
         const EdgeProbe& probe = probes[k];
         double t = 0.0;
         if (rule == EdgeRule::Short) {
-            if (arEdgeAcross(frame, probe.origin, probe.normal, &t) < 0) {
+            if (arEdgeAcross(frame, probe.origin, probe.normal, &t) != MarkerStatus::Ok) {
                 continue;
             }
         } else if (!probe.measured) {
@@ -281,9 +287,10 @@ bool rampsInLight(const EdgeRefineStorage& storage) {
     return light < LIGHT_SKEW_SHARE * level;
 }
 
-// Weighted total least squares line through the points; false when they do
-// not span a line.
-bool fitWeighted(const ImagePoint* points, const double* weights, int count, EdgeLine* line) {
+// Weighted total least squares line through the points; Degenerate when they
+// do not span a line.
+MarkerStatus fitWeighted(const ImagePoint* points, const double* weights, int count,
+                         EdgeLine* line) {
     double w = 0.0;
     double mx = 0.0;
     double my = 0.0;
@@ -293,7 +300,7 @@ bool fitWeighted(const ImagePoint* points, const double* weights, int count, Edg
         my += weights[k] * points[k].y;
     }
     if (!(w > 0.0)) {
-        return false;
+        return MarkerStatus::Degenerate;
     }
     mx /= w;
     my /= w;
@@ -308,7 +315,7 @@ bool fitWeighted(const ImagePoint* points, const double* weights, int count, Edg
         syy += weights[k] * y * y;
     }
     if (!(sxx + syy > 0.0)) {
-        return false;
+        return MarkerStatus::Degenerate;
     }
     // Direction of the largest spread; the normal is across it.
     const double angle = 0.5 * std::atan2(2.0 * sxy, sxx - syy);
@@ -317,17 +324,17 @@ bool fitWeighted(const ImagePoint* points, const double* weights, int count, Edg
     line->a = -uy;
     line->b = ux;
     line->c = -(line->a * mx + line->b * my);
-    return true;
+    return MarkerStatus::Ok;
 }
 
 // The line through the points, reweighting them by their distance from it.
-bool fitRobust(EdgeRefineStorage& storage, int count, EdgeLine* line) {
+MarkerStatus fitRobust(EdgeRefineStorage& storage, int count, EdgeLine* line) {
     for (int k = 0; k < count; k++) {
         storage.weights[k] = 1.0;
     }
     for (int round = 0; round < REWEIGHT_ROUNDS; round++) {
-        if (!fitWeighted(storage.points, storage.weights, count, line)) {
-            return false;
+        if (fitWeighted(storage.points, storage.weights, count, line) != MarkerStatus::Ok) {
+            return MarkerStatus::Degenerate;
         }
         for (int k = 0; k < count; k++) {
             const double r =
@@ -345,12 +352,12 @@ double distance(const EdgeLine& line, ImagePoint p) {
 
 }  // namespace
 
-int arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset) {
+MarkerStatus arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal,
+                          double* offset) {
     double crossing = 0.0;
-    return findCrossing(frame, origin, normal, &crossing) &&
-                   areaEdge(frame, origin, normal, crossing, offset)
-               ? 0
-               : -1;
+    const MarkerStatus crossed = findCrossing(frame, origin, normal, &crossing);
+    return crossed == MarkerStatus::Ok ? areaEdge(frame, origin, normal, crossing, offset)
+                                       : crossed;
 }
 
 void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve) {
@@ -358,8 +365,9 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve) {
     storage.lightReady = false;
 }
 
-int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
-                  EdgeLine edgeLines[4], ImagePoint vertices[4], double* rampWidth) {
+EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4],
+                             EdgeRefineStorage& storage, EdgeLine edgeLines[4],
+                             ImagePoint vertices[4]) {
     if (!storage.lightReady) {
         fillLinearLevels(storage.curve, storage.light);
         storage.lightReady = true;
@@ -384,9 +392,6 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         smeared[i] = widths[i] > EDGE_SHARP_WIDTH;
         widest = std::fmax(widest, widths[i]);
     }
-    if (rampWidth != nullptr) {
-        *rampWidth = widest;
-    }
     // Only a smeared marker's ramps tell light from levels: a sharp one's are
     // too narrow and too easily bent by compression.
     const bool inLight =
@@ -404,7 +409,7 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
         const double shiftMax =
             smeared[i] ? std::fmax(EDGE_SHIFT_MAX, 0.75 * widths[i] + 1.0) : EDGE_SHIFT_MAX;
         EdgeLine line;
-        if (count < SIDE_POINTS_MIN || !fitRobust(storage, count, &line) ||
+        if (count < SIDE_POINTS_MIN || fitRobust(storage, count, &line) != MarkerStatus::Ok ||
             !(distance(line, from) <= shiftMax && distance(line, to) <= shiftMax)) {
             continue;
         }
@@ -417,13 +422,13 @@ int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefin
     }
     ImagePoint corners[4];
     for (int j = 0; j < 4; j++) {
-        if (arIntersectLines(refined[(j + 3) % 4], refined[j], &corners[j]) < 0) {
-            return 0;
+        if (arIntersectLines(refined[(j + 3) % 4], refined[j], &corners[j]) != MathStatus::Ok) {
+            return {MarkerStatus::Degenerate, 0, widest};
         }
     }
     for (int i = 0; i < 4; i++) {
         edgeLines[i] = refined[i];
         vertices[i] = corners[i];
     }
-    return refinedCount;
+    return {MarkerStatus::Ok, refinedCount, widest};
 }

@@ -3,6 +3,7 @@
 #include "image/frame_image.h"
 #include "image/transfer_curve.h"
 #include "marker/edge_ramp.h"
+#include "marker/marker_status.h"
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
@@ -61,16 +62,23 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // points go back to ideal coordinates through the lens model `distFactor` and a line is fitted to
 // them with weights that shrink for points off the line. A side with fewer than four points, or
 // whose refined line leaves the plain one by more than EDGE_SHIFT_MAX (or, smeared, most of its
-// ramp's width) at its ends, keeps the plain line. Returns the number of sides refined (0..4); when
-// the new corners cannot be intersected nothing is changed and 0 is returned. `rampWidth`, when
-// given, receives the widest of the sides' median ramp widths (pixels; 0 when none was measured):
-// how smeared the marker is.
-int arRefineEdges(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
-                  EdgeLine edgeLines[4], ImagePoint vertices[4], double* rampWidth = nullptr);
+// ramp's width) at its ends, keeps the plain line. Ok with the number of sides refined (0..4), or
+// Degenerate when the new corners cannot be intersected (nothing is then changed); either way the
+// widest of the sides' median ramp widths (pixels; 0 when none was measured): how smeared the
+// marker is.
+struct EdgeRefinement {
+    MarkerStatus status;
+    int sides;
+    double rampWidth;
+};
+EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4],
+                             EdgeRefineStorage& storage, EdgeLine edgeLines[4],
+                             ImagePoint vertices[4]);
 
 // The edge across one grey profile: `origin` (observed coordinates) and the
 // unit direction `normal` from the dark towards the light side. Gives the
-// signed distance along `normal` from `origin` to the edge: 0, or -1 when the
-// profile leaves the frame, is too flat, or does not cross its middle level
-// within EDGE_PROFILE_HALF.
-int arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal, double* offset);
+// signed distance along `normal` from `origin` to the edge in `offset`: Ok,
+// or NoEdge when the profile leaves the frame, is too flat, or does not cross
+// its middle level within EDGE_PROFILE_HALF.
+MarkerStatus arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint normal,
+                          double* offset);

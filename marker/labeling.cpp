@@ -252,7 +252,8 @@ struct PendingPixels {
     }
 };
 
-// The raster pass; returns the number of provisional labels made, or -1.
+// The raster pass: the number of provisional labels made into `made`, or
+// CapacityExceeded.
 //
 // Each dark pixel (x, y) takes its label from its already visited
 // neighbours U, UR, UL and L, in this order of preference:
@@ -268,8 +269,8 @@ struct PendingPixels {
 // label just given.
 // `classify(y, dark)` fills row y's mask.
 template <typename Classify>
-int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, Classify classify,
-                    LabelValue* image) {
+MarkerStatus labelPixels(LabelStorage& storage, const FrameImage& frame, Classify classify,
+                         LabelValue* image, int32_t* labelsMade) {
     const int width = frame.width;
     int32_t* equivalence = storage.equivalence.get();
     LabelAccumulator* accumulators = storage.accumulators.get();
@@ -315,7 +316,7 @@ int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, Classify cla
                     update = BOX_MAX_X;
                 } else {
                     if (made >= storage.labelCapacity) {
-                        return -1;
+                        return MarkerStatus::CapacityExceeded;
                     }
                     made++;
                     equivalence[made - 1] = made;
@@ -335,7 +336,8 @@ int32_t labelPixels(LabelStorage& storage, const FrameImage& frame, Classify cla
         }
         pending.flush(accumulators, y);
     }
-    return made;
+    *labelsMade = made;
+    return MarkerStatus::Ok;
 }
 
 // Numbers the classes 1, 2, ... in the order of their smallest label (the
@@ -395,13 +397,13 @@ int64_t arLabelBound(int width, int height) {
     return static_cast<int64_t>((width - 1) / 2) * ((height - 1) / 2);
 }
 
-int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCapacity) {
+MarkerStatus arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCapacity) {
     if (width <= 0 || height <= 0 || labelCapacity < 0) {
-        return -1;
+        return MarkerStatus::BadSize;
     }
     const size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (cells > static_cast<size_t>(INT32_MAX)) {
-        return -1;
+        return MarkerStatus::BadSize;
     }
     // At least one entry, so that the tables always exist.
     const int32_t capacity =
@@ -429,9 +431,9 @@ int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCa
             storage.labelCapacity = capacity;
         }
     } catch (const std::bad_alloc&) {
-        return -1;
+        return MarkerStatus::OutOfMemory;
     }
-    return 0;
+    return MarkerStatus::Ok;
 }
 
 namespace {
@@ -444,13 +446,14 @@ bool fitsStorage(const LabelStorage& storage, const FrameImage& frame) {
 
 // Labels the regions of the dark pixels `classify` marks, as arLabelImage.
 template <typename Classify>
-LabelStatus labelRegions(LabelStorage& storage, const FrameImage& frame, LabelResult* result,
-                         Classify classify) {
+MarkerStatus labelRegions(LabelStorage& storage, const FrameImage& frame, LabelResult* result,
+                          Classify classify) {
     LabelValue* image = storage.labelImage.get();
     clearBorder(image, frame.width, frame.height);
-    const int32_t made = labelPixels(storage, frame, classify, image);
-    if (made < 0) {
-        return LABEL_CAPACITY_EXCEEDED;
+    int32_t made = 0;
+    const MarkerStatus labeled = labelPixels(storage, frame, classify, image, &made);
+    if (labeled != MarkerStatus::Ok) {
+        return labeled;
     }
     const int32_t regions = renumberLabels(storage.equivalence.get(), made);
     if (regions > 0) {
@@ -464,15 +467,15 @@ LabelStatus labelRegions(LabelStorage& storage, const FrameImage& frame, LabelRe
     result->areas = storage.regionAreas.get();
     result->centroids = storage.regionCentroids.get();
     result->boxes = storage.regionBoxes.get();
-    return LABEL_OK;
+    return MarkerStatus::Ok;
 }
 
 }  // namespace
 
-LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
-                         LabelResult* result) {
+MarkerStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                          LabelResult* result) {
     if (!fitsStorage(storage, frame)) {
-        return LABEL_BAD_FRAME;
+        return MarkerStatus::BadFrame;
     }
     const int limit =
         static_cast<int>(std::clamp<int64_t>(3 * static_cast<int64_t>(threshold), -1, 765));
@@ -482,11 +485,11 @@ LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int thr
     });
 }
 
-LabelStatus arLabelImageLocal(LabelStorage& storage, const FrameImage& frame,
-                              const LocalThresholdStorage& local, LabelResult* result) {
+MarkerStatus arLabelImageLocal(LabelStorage& storage, const FrameImage& frame,
+                               const LocalThresholdStorage& local, LabelResult* result) {
     if (!fitsStorage(storage, frame) || frame.width != local.width ||
         frame.height != local.height) {
-        return LABEL_BAD_FRAME;
+        return MarkerStatus::BadFrame;
     }
     int32_t* limits = storage.rowLimits.get();
     int tileRow = -1;

@@ -7,6 +7,7 @@
 #include "image/frame_image.h"
 #include "marker/local_threshold.h"
 #include "marker/marker_records.h"
+#include "marker/marker_status.h"
 
 // What one provisional label has gathered of its pixels. The box is updated
 // only partially per pixel, which still gives exact region boxes once all
@@ -46,13 +47,6 @@ struct LabelStorage {
     std::unique_ptr<RegionBox[]> regionBoxes;
 };
 
-// What a labeling pass gives back.
-enum LabelStatus : int {
-    LABEL_OK = 0,
-    LABEL_BAD_FRAME = -1,          // no pixels, or larger than the storage was sized for
-    LABEL_CAPACITY_EXCEEDED = -2,  // more provisional labels than the storage holds
-};
-
 // The most provisional labels a pass over a width x height frame can make.
 //
 // A dark pixel makes a new label only when none of the neighbours visited
@@ -70,18 +64,21 @@ int64_t arLabelBound(int width, int height);
 // Sizes `storage` for frames of up to width x height pixels and for
 // `labelCapacity` provisional labels per pass (0: arLabelBound(width,
 // height), so that no frame of that size exceeds it; a smaller capacity is
-// for tests). Tables never shrink. Called once at set-up; 0, or -1 for a size
-// that is not positive or too large, or when memory runs out.
-int arInitLabeling(LabelStorage& storage, int width, int height, int32_t labelCapacity = 0);
+// for tests). Tables never shrink. Called once at set-up: Ok, BadSize for a
+// size that is not positive or too large, or OutOfMemory.
+MarkerStatus arInitLabeling(LabelStorage& storage, int width, int height,
+                            int32_t labelCapacity = 0);
 
 // Binarises `frame` (dark: B + G + R <= 3 * threshold) and labels its
 // 8-connected dark regions into `storage`, leaving the outer border of the
-// frame unlabelled. On LABEL_OK fills `result` (pointing into `storage`);
-// otherwise leaves `result` alone.
-LabelStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
-                         LabelResult* result);
+// frame unlabelled. On Ok fills `result` (pointing into `storage`); BadFrame
+// for a frame with no pixels or larger than the storage was sized for,
+// CapacityExceeded for more provisional labels than the storage holds, and
+// `result` left alone.
+MarkerStatus arLabelImage(LabelStorage& storage, const FrameImage& frame, int threshold,
+                          LabelResult* result);
 
 // arLabelImage with the limits of `local` (arLocalThresholds, for this frame):
 // pixel (x, y) is dark when B + G + R is at most the limit of its tile.
-LabelStatus arLabelImageLocal(LabelStorage& storage, const FrameImage& frame,
-                              const LocalThresholdStorage& local, LabelResult* result);
+MarkerStatus arLabelImageLocal(LabelStorage& storage, const FrameImage& frame,
+                               const LocalThresholdStorage& local, LabelResult* result);

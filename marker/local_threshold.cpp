@@ -48,9 +48,9 @@ void tileMeans(LocalThresholdStorage& storage, const FrameImage& frame) {
 
 }  // namespace
 
-int arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height) {
+MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height) {
     if (width <= 0 || height <= 0) {
-        return -1;
+        return MarkerStatus::BadSize;
     }
     storage.width = width;
     storage.height = height;
@@ -65,9 +65,9 @@ int arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height) 
         storage.tileMeans = std::make_unique<int32_t[]>(tiles);
         storage.tileLimits = std::make_unique<int32_t[]>(tiles);
     } catch (const std::bad_alloc&) {
-        return -1;
+        return MarkerStatus::OutOfMemory;
     }
-    return 0;
+    return MarkerStatus::Ok;
 }
 
 void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame, int windowTiles) {

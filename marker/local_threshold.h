@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "image/frame_image.h"
+#include "marker/marker_status.h"
 
 // A threshold of each part of the frame, for footage lit unevenly: the frame
 // is cut into square tiles about 1/128 of its width; a pixel is dark when its
@@ -44,9 +45,9 @@ struct LocalThresholdStorage {
     std::unique_ptr<int32_t[]> tileLimits;   // tilesX x tilesY, row by row
 };
 
-// Sizes `storage` for frames of width x height pixels; 0, or -1 for a size
-// that is not positive or when memory runs out.
-int arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height);
+// Sizes `storage` for frames of width x height pixels: Ok, BadSize for a size
+// that is not positive, or OutOfMemory.
+MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height);
 
 // The tiles' limits for `frame` (of the size the storage was made for) over
 // windows `windowTiles` tiles across into storage.tileLimits: one pass over

@@ -10,8 +10,11 @@ int bestMatch(const MarkerInfo& remembered, const MarkerList& list) {
     int best = -1;
     double bestR = 0.0;
     for (int i = 0; i < list.count; i++) {
-        double r = 0.0;
-        if (arMarkersMatch(remembered, list.markers[i], &r) && (best < 0 || r < bestR)) {
+        if (!arMarkersMatch(remembered, list.markers[i])) {
+            continue;
+        }
+        const double r = arCentreDistanceRatio(remembered, list.markers[i]);
+        if (best < 0 || r < bestR) {
             best = i;
             bestR = r;
         }
@@ -46,8 +49,7 @@ int cornerTurn(const MarkerInfo& remembered, const MarkerInfo& current) {
 
 bool matchesAny(const MarkerInfo& remembered, const MarkerList& list) {
     for (int i = 0; i < list.count; i++) {
-        double r = 0.0;
-        if (arMarkersMatch(remembered, list.markers[i], &r)) {
+        if (arMarkersMatch(remembered, list.markers[i])) {
             return true;
         }
     }
@@ -134,15 +136,18 @@ void readdUnseenMarkers(const MarkerHistory& history, MarkerList& list) {
 
 }  // namespace
 
-bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, double* r) {
+double arCentreDistanceRatio(const MarkerInfo& remembered, const MarkerInfo& current) {
+    const double dx = current.centre.x - remembered.centre.x;
+    const double dy = current.centre.y - remembered.centre.y;
+    return (dx * dx + dy * dy) / current.area;
+}
+
+bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current) {
     const double ratio = static_cast<double>(remembered.area) / current.area;
     if (ratio < TRACK_AREA_RATIO_MIN || ratio > TRACK_AREA_RATIO_MAX) {
         return false;
     }
-    const double dx = current.centre.x - remembered.centre.x;
-    const double dy = current.centre.y - remembered.centre.y;
-    *r = (dx * dx + dy * dy) / current.area;
-    return *r < TRACK_DISTANCE_MAX;
+    return arCentreDistanceRatio(remembered, current) < TRACK_DISTANCE_MAX;
 }
 
 void arQuestionNestedMarkers(const LabelResult& labels, MarkerList& list) {

@@ -15,11 +15,14 @@ struct MarkerHistory {
     int count;
 };
 
+// The squared distance of the two markers' centres over the current marker's
+// area: how far apart they are for their size.
+double arCentreDistanceRatio(const MarkerInfo& remembered, const MarkerInfo& current);
+
 // Whether the remembered marker and the current one are the same square:
 // area ratio remembered / current within [TRACK_AREA_RATIO_MIN,
-// TRACK_AREA_RATIO_MAX] and squared centre distance / current area (given
-// back in `r`) below TRACK_DISTANCE_MAX.
-bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current, double* r);
+// TRACK_AREA_RATIO_MAX] and arCentreDistanceRatio below TRACK_DISTANCE_MAX.
+bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current);
 
 // Steadies one pass's markers with the history, in this order: carries
 // identities over from better-matched remembered markers, takes the id from

@@ -1,18 +1,24 @@
 #pragma once
 
+#include "marker/marker_status.h"
 #include "marker/pattern_set.h"
 
-// Why a pattern file could not be loaded.
-enum class PatternLoadError {
-    None,
-    FileMissing,  // the file cannot be opened
-    ReadError,    // fewer than 3072 readable integers
-    SetFull,      // all PATTERN_SLOT_MAX slots are in use
+// What loading a pattern file gives: with Ok the slot it went into (the
+// pattern's id); otherwise PatternCannotOpen, PatternUnreadable (fewer than
+// 3072 readable integers) or PatternSetFull (all PATTERN_SLOT_MAX slots in
+// use), with the operating system's reason (errno) when the file could not be
+// opened or read.
+struct PatternLoad {
+    MarkerStatus status;
+    int id;
+    int error;
+
+    bool ok() const { return status == MarkerStatus::Ok; }
 };
 
-// Loads a pattern file into the lowest free slot of `set`; returns the slot
-// number (the pattern's id), or -1 with the reason in `*error` (`set` is then
-// unchanged as far as its users can tell: the slot stays free). Prints nothing.
+// Loads a pattern file into the lowest free slot of `set`; on a failure `set`
+// is unchanged as far as its users can tell (the slot stays free). Prints
+// nothing.
 //
 // The file holds 3072 integers 0..255 separated by white space: four
 // direction blocks, each of three colour planes (blue, green, red), each of
@@ -21,11 +27,11 @@ enum class PatternLoadError {
 // picture turned d x 90 degrees counter-clockwise. The picture fills the
 // central half of the black square (a quarter of its side is border on
 // each side).
-int arLoadPatternFile(PatternSet& set, const char* filename, PatternLoadError* error);
+PatternLoad arLoadPatternFile(PatternSet& set, const char* filename);
 
 // Reads the upright picture (the first direction block) of a pattern file
 // as it is printed, cell by cell: blue, green and red of cell (r, c) at
 // (r * 16 + c) * 3, top row first; levels outside 0..255 are clipped. The
-// same file arLoadPatternFile takes; -1 with the reason when it cannot.
-int arReadPatternPicture(const char* filename, unsigned char picture[PATTERN_VALUES],
-                         PatternLoadError* error);
+// same file arLoadPatternFile takes; its status and reason as a load gives
+// them (the id is 0).
+PatternLoad arReadPatternPicture(const char* filename, unsigned char picture[PATTERN_VALUES]);

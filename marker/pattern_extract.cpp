@@ -39,9 +39,9 @@ void addSample(const FrameImage& frame, double x, double y, int sums[3]) {
 
 // Solves the homography h that maps the four plane points onto the four image
 // points: X = (h00 x + h01 y + h02) / D, Y = (h10 x + h11 y + h12) / D with
-// D = h20 x + h21 y + 1 (h22 is 1). 0, or -1 when the points leave the system
-// singular (three of them on one line); h is then not written.
-int solveHomography(const double plane[4][2], const double image[4][2], double h[3][3]) {
+// D = h20 x + h21 y + 1 (h22 is 1). Ok, or Degenerate when the points leave
+// the system singular (three of them on one line); h is then not written.
+MarkerStatus solveHomography(const double plane[4][2], const double image[4][2], double h[3][3]) {
     double aData[64];
     double bData[8];
     double hData[8];
@@ -60,14 +60,15 @@ int solveHomography(const double plane[4][2], const double image[4][2], double h
     Matrix a{aData, 8, 8};
     Matrix b{bData, 8, 1};
     Matrix result{hData, 8, 1};
-    if (arMatrixInvertInPlace(&a) < 0 || arMatrixMultiply(&result, &a, &b) < 0) {
-        return -1;
+    if (arMatrixInvertInPlace(&a) != MathStatus::Ok ||
+        arMatrixMultiply(&result, &a, &b) != MathStatus::Ok) {
+        return MarkerStatus::Degenerate;
     }
     for (int k = 0; k < 8; k++) {
         h[k / 3][k % 3] = hData[k];
     }
     h[2][2] = 1.0;
-    return 0;
+    return MarkerStatus::Ok;
 }
 
 }  // namespace
@@ -80,8 +81,8 @@ int arPatternSampleCount(int squaredSide) {
     return samples;
 }
 
-int arPatternHomography(const int32_t* contourX, const int32_t* contourY,
-                        const int32_t cornerIndex[5], double h[3][3]) {
+MarkerStatus arPatternHomography(const int32_t* contourX, const int32_t* contourY,
+                                 const int32_t cornerIndex[5], double h[3][3]) {
     double corners[4][2];
     for (int i = 0; i < 4; i++) {
         corners[i][0] = contourX[cornerIndex[i]];
@@ -90,11 +91,12 @@ int arPatternHomography(const int32_t* contourX, const int32_t* contourY,
     return solveHomography(PLANE_SQUARE, corners, h);
 }
 
-int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int32_t* contourY,
-                     const int32_t cornerIndex[5], PatternImage* pattern) {
+MarkerStatus arExtractPattern(const FrameImage& frame, const int32_t* contourX,
+                              const int32_t* contourY, const int32_t cornerIndex[5],
+                              PatternImage* pattern) {
     double h[3][3];
-    if (arPatternHomography(contourX, contourY, cornerIndex, h) < 0) {
-        return -1;
+    if (arPatternHomography(contourX, contourY, cornerIndex, h) != MarkerStatus::Ok) {
+        return MarkerStatus::Degenerate;
     }
     double corners[4][2];
     for (int i = 0; i < 4; i++) {
@@ -143,7 +145,7 @@ int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int
             const Pair x = Pair{xs[i], xs[i + 1]};
             const Pair d = h[2][0] * x + rowD + 1.0;
             if (d[0] == 0.0 || d[1] == 0.0) {
-                return -1;
+                return MarkerStatus::Degenerate;
             }
             const Pair imageX = (h[0][0] * x + rowX + h[0][2]) / d;
             const Pair imageY = (h[1][0] * x + rowY + h[1][2]) / d;
@@ -158,5 +160,5 @@ int arExtractPattern(const FrameImage& frame, const int32_t* contourX, const int
     for (int k = 0; k < PATTERN_VALUES; k++) {
         pattern->values[k] = static_cast<unsigned char>(static_cast<unsigned>(sums[k]) / divisor);
     }
-    return 0;
+    return MarkerStatus::Ok;
 }

@@ -4,8 +4,7 @@
 
 #include "marker/pattern_extract.h"
 
-int arMatchPattern(const PatternSet& set, const PatternImage& pattern, int* id, int* direction,
-                   double* confidence) {
+PatternMatch arMatchPattern(const PatternSet& set, const PatternImage& pattern) {
     int total = 0;
     for (int k = 0; k < PATTERN_VALUES; k++) {
         total += 255 - pattern.values[k];
@@ -19,14 +18,9 @@ int arMatchPattern(const PatternSet& set, const PatternImage& pattern, int* id, 
     }
     const double norm = std::sqrt(static_cast<double>(squares));
     if (norm == 0.0) {
-        *id = 0;
-        *direction = 0;
-        *confidence = -1.0;
-        return -1;
+        return {MarkerStatus::UniformPattern, 0, 0, 0.0};
     }
-    double best = 0.0;
-    *id = -1;
-    *direction = -1;
+    PatternMatch match{MarkerStatus::NoMatch, 0, 0, 0.0};
     for (int slot = 0; slot < PATTERN_SLOT_MAX; slot++) {
         if (!set.inUse[slot]) {
             continue;
@@ -38,26 +32,36 @@ int arMatchPattern(const PatternSet& set, const PatternImage& pattern, int* id, 
                 sum += static_cast<int64_t>(input[k]) * values[k];
             }
             const double correlation = static_cast<double>(sum) / set.templateNorms[slot][d] / norm;
-            if (correlation > best) {
-                best = correlation;
-                *id = slot;
-                *direction = d;
+            if (correlation > match.confidence) {
+                match = {MarkerStatus::Ok, slot, d, correlation};
             }
         }
     }
-    *confidence = best;
-    return 0;
+    return match;
 }
 
 void arPatternCode(const PatternSet& set, const FrameImage& frame, const int32_t* contourX,
                    const int32_t* contourY, const int32_t cornerIndex[5], int* id, int* direction,
                    double* confidence) {
     PatternImage pattern;
-    if (arExtractPattern(frame, contourX, contourY, cornerIndex, &pattern) < 0) {
-        *id = -1;
-        *direction = -1;
-        *confidence = 0.0;
-        return;
+    const MarkerStatus sampled = arExtractPattern(frame, contourX, contourY, cornerIndex, &pattern);
+    const PatternMatch match = sampled == MarkerStatus::Ok ? arMatchPattern(set, pattern)
+                                                           : PatternMatch{sampled, 0, 0, 0.0};
+    switch (match.status) {
+        case MarkerStatus::Ok:
+            *id = match.id;
+            *direction = match.direction;
+            *confidence = match.confidence;
+            return;
+        case MarkerStatus::UniformPattern:
+            *id = 0;
+            *direction = 0;
+            *confidence = -1.0;
+            return;
+        default:
+            *id = -1;
+            *direction = -1;
+            *confidence = 0.0;
+            return;
     }
-    arMatchPattern(set, pattern, id, direction, confidence);
 }

@@ -32,9 +32,9 @@ int farthestFromStart(const MarkerCandidate& c) {
 // Appends, in contour order, the corners found strictly between contour
 // points s and e: the point farthest from the chord s-e, when its squared
 // distance exceeds `threshold`, and recursively those on both sides of it.
-// -1 when the list would exceed CORNER_SPLIT_MAX entries.
-int findVertices(const int32_t* xs, const int32_t* ys, int s, int e, double threshold, int* corners,
-                 int* cornerCount, int capacity = CORNER_SPLIT_MAX) {
+// NotASquare when the list would exceed CORNER_SPLIT_MAX entries.
+MarkerStatus findVertices(const int32_t* xs, const int32_t* ys, int s, int e, double threshold,
+                          int* corners, int* cornerCount, int capacity = CORNER_SPLIT_MAX) {
     const int ia = ys[e] - ys[s];
     const int ib = xs[s] - xs[e];
     const int ic = xs[e] * ys[s] - ys[e] * xs[s];
@@ -51,38 +51,39 @@ int findVertices(const int32_t* xs, const int32_t* ys, int s, int e, double thre
         }
     }
     if (farthest / (a * a + b * b) > threshold) {
-        if (findVertices(xs, ys, s, v, threshold, corners, cornerCount, capacity) < 0) {
-            return -1;
+        if (findVertices(xs, ys, s, v, threshold, corners, cornerCount, capacity) !=
+            MarkerStatus::Ok) {
+            return MarkerStatus::NotASquare;
         }
         if (*cornerCount > capacity - 1) {
-            return -1;
+            return MarkerStatus::NotASquare;
         }
         corners[(*cornerCount)++] = v;
-        if (findVertices(xs, ys, v, e, threshold, corners, cornerCount, capacity) < 0) {
-            return -1;
+        if (findVertices(xs, ys, v, e, threshold, corners, cornerCount, capacity) !=
+            MarkerStatus::Ok) {
+            return MarkerStatus::NotASquare;
         }
     }
-    return 0;
+    return MarkerStatus::Ok;
 }
 
-// Runs the corner search on (s, m) and (m, e) with fresh lists; true when
-// each half holds exactly one corner, given back in `first` and `second`.
-bool oneCornerEachSide(const MarkerCandidate& c, int s, int m, int e, double threshold, int* first,
-                       int* second) {
+// Runs the corner search on (s, m) and (m, e) with fresh lists: Ok when each
+// half holds exactly one corner, given back in `first` and `second`, else
+// NotASquare.
+MarkerStatus oneCornerEachSide(const MarkerCandidate& c, int s, int m, int e, double threshold,
+                               int* first, int* second) {
     int listA[CORNER_SPLIT_MAX];
     int listB[CORNER_SPLIT_MAX];
     int countA = 0;
     int countB = 0;
-    if (findVertices(c.contourX, c.contourY, s, m, threshold, listA, &countA) < 0 ||
-        findVertices(c.contourX, c.contourY, m, e, threshold, listB, &countB) < 0) {
-        return false;
-    }
-    if (countA != 1 || countB != 1) {
-        return false;
+    if (findVertices(c.contourX, c.contourY, s, m, threshold, listA, &countA) != MarkerStatus::Ok ||
+        findVertices(c.contourX, c.contourY, m, e, threshold, listB, &countB) != MarkerStatus::Ok ||
+        countA != 1 || countB != 1) {
+        return MarkerStatus::NotASquare;
     }
     *first = listA[0];
     *second = listB[0];
-    return true;
+    return MarkerStatus::Ok;
 }
 
 void setCorners(MarkerCandidate* c, int c1, int c2, int c3) {
@@ -140,9 +141,9 @@ int removeMarked(MarkerCandidate* list, int count) {
     return kept;
 }
 
-// Finds the four corners of the candidate's contour into its cornerIndex;
-// 0 when there are exactly four, -1 otherwise.
-int checkSquare(int area, MarkerCandidate* candidate, double factor) {
+// Finds the four corners of the candidate's contour into its cornerIndex:
+// Ok when there are exactly four, NotASquare otherwise.
+MarkerStatus checkSquare(int area, MarkerCandidate* candidate, double factor) {
     const int n = candidate->pointCount;
     const int v = farthestFromStart(*candidate);
     const double threshold = area * 4.0 / 3.0 * 0.01 * factor;
@@ -150,33 +151,35 @@ int checkSquare(int area, MarkerCandidate* candidate, double factor) {
     int listB[CORNER_SPLIT_MAX];
     int countA = 0;
     int countB = 0;
-    if (findVertices(candidate->contourX, candidate->contourY, 0, v, threshold, listA, &countA) <
-            0 ||
+    if (findVertices(candidate->contourX, candidate->contourY, 0, v, threshold, listA, &countA) !=
+            MarkerStatus::Ok ||
         findVertices(candidate->contourX, candidate->contourY, v, n - 1, threshold, listB,
-                     &countB) < 0) {
-        return -1;
+                     &countB) != MarkerStatus::Ok) {
+        return MarkerStatus::NotASquare;
     }
     if (countA == 1 && countB == 1) {
         setCorners(candidate, listA[0], v, listB[0]);
-        return 0;
+        return MarkerStatus::Ok;
     }
     int first = 0;
     int second = 0;
     if (countA > 1 && countB == 0) {
-        if (!oneCornerEachSide(*candidate, 0, v / 2, v, threshold, &first, &second)) {
-            return -1;
+        if (oneCornerEachSide(*candidate, 0, v / 2, v, threshold, &first, &second) !=
+            MarkerStatus::Ok) {
+            return MarkerStatus::NotASquare;
         }
         setCorners(candidate, first, second, v);
-        return 0;
+        return MarkerStatus::Ok;
     }
     if (countA == 0 && countB > 1) {
-        if (!oneCornerEachSide(*candidate, v, (v + n - 1) / 2, n - 1, threshold, &first, &second)) {
-            return -1;
+        if (oneCornerEachSide(*candidate, v, (v + n - 1) / 2, n - 1, threshold, &first, &second) !=
+            MarkerStatus::Ok) {
+            return MarkerStatus::NotASquare;
         }
         setCorners(candidate, v, first, second);
-        return 0;
+        return MarkerStatus::Ok;
     }
-    return -1;
+    return MarkerStatus::NotASquare;
 }
 
 // Twice the signed area of the triangle of contour points a, b, d.
@@ -235,8 +238,8 @@ bool sidesMostlyStraight(const MarkerCandidate& c, const int* corners) {
 // vertex that turns least (or against the outline) until four are left that
 // each turn by at least ROBUST_TURN_MIN, and the sides between them must be
 // mostly straight. The contour is then turned to start at the first corner.
-// 0 with the corners set, -1 when the outline is no such square.
-int checkSquareRobust(int area, MarkerCandidate* candidate, double factor) {
+// Ok with the corners set, NotASquare when the outline is no such square.
+MarkerStatus checkSquareRobust(int area, MarkerCandidate* candidate, double factor) {
     MarkerCandidate& c = *candidate;
     const int n = c.pointCount;
     const int v = farthestFromStart(c);
@@ -245,13 +248,13 @@ int checkSquareRobust(int area, MarkerCandidate* candidate, double factor) {
     int count = 1;
     corners[0] = 0;
     if (v == 0 || findVertices(c.contourX, c.contourY, 0, v, threshold, corners, &count,
-                               ROBUST_VERTEX_MAX - 1) < 0) {
-        return -1;
+                               ROBUST_VERTEX_MAX - 1) != MarkerStatus::Ok) {
+        return MarkerStatus::NotASquare;
     }
     corners[count++] = v;
     if (findVertices(c.contourX, c.contourY, v, n - 1, threshold, corners, &count,
-                     ROBUST_VERTEX_MAX) < 0) {
-        return -1;
+                     ROBUST_VERTEX_MAX) != MarkerStatus::Ok) {
+        return MarkerStatus::NotASquare;
     }
     int64_t twiceArea = 0;
     for (int k = 0; k < count; k++) {
@@ -277,7 +280,7 @@ int checkSquareRobust(int area, MarkerCandidate* candidate, double factor) {
         count--;
     }
     if (count != 4 || !sidesMostlyStraight(c, corners)) {
-        return -1;
+        return MarkerStatus::NotASquare;
     }
     const int start = corners[0];
     std::rotate(c.contourX, c.contourX + start, c.contourX + n - 1);
@@ -285,26 +288,26 @@ int checkSquareRobust(int area, MarkerCandidate* candidate, double factor) {
     c.contourX[n - 1] = c.contourX[0];
     c.contourY[n - 1] = c.contourY[0];
     setCorners(candidate, corners[1] - start, corners[2] - start, corners[3] - start);
-    return 0;
+    return MarkerStatus::Ok;
 }
 
 }  // namespace
 
-int arInitSquareStorage(SquareStorage& storage, int32_t regions) {
+MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
     if (regions < 0) {
-        return -1;
+        return MarkerStatus::BadSize;
     }
     if (regions > storage.contourFailureCapacity) {
         try {
-            storage.contourFailures = std::make_unique_for_overwrite<uint8_t[]>(regions);
+            storage.contourFailures = std::make_unique_for_overwrite<MarkerStatus[]>(regions);
         } catch (const std::bad_alloc&) {
             storage.contourFailures.reset();
             storage.contourFailureCapacity = 0;
-            return -1;
+            return MarkerStatus::OutOfMemory;
         }
         storage.contourFailureCapacity = regions;
     }
-    return 0;
+    return MarkerStatus::Ok;
 }
 
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
@@ -322,16 +325,15 @@ int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double 
             continue;
         }
         MarkerCandidate* candidate = &candidates[found];
-        const int failure = arTraceContour(labels, l, box, candidate);
-        if (failure != 0) {
+        const MarkerStatus traced = arTraceContour(labels, l, box, candidate);
+        if (traced != MarkerStatus::Ok) {
             if (storage.contourFailureCount < storage.contourFailureCapacity) {
-                storage.contourFailures[storage.contourFailureCount++] =
-                    static_cast<uint8_t>(failure);
+                storage.contourFailures[storage.contourFailureCount++] = traced;
             }
             continue;
         }
-        if (checkSquare(area, candidate, factor) < 0 &&
-            (!robust || checkSquareRobust(area, candidate, factor) < 0)) {
+        if (checkSquare(area, candidate, factor) != MarkerStatus::Ok &&
+            (!robust || checkSquareRobust(area, candidate, factor) != MarkerStatus::Ok)) {
             continue;
         }
         candidate->area = area;

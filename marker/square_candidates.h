@@ -4,21 +4,22 @@
 #include <memory>
 
 #include "marker/marker_records.h"
+#include "marker/marker_status.h"
 
 // Candidate detection's storage: the candidate list and why tracing gave up
-// on regions (ContourFailure codes, in the order the regions were traced; at
-// most one per region, so no more than labeling's label capacity).
-// Overwritten by each pass.
+// on regions (arTraceContour's statuses, in the order the regions were
+// traced; at most one per region, so no more than labeling's label
+// capacity). Overwritten by each pass.
 struct SquareStorage {
     MarkerCandidate candidates[MARKER_MAX];
-    std::unique_ptr<uint8_t[]> contourFailures;
+    std::unique_ptr<MarkerStatus[]> contourFailures;
     int32_t contourFailureCapacity = 0;
     int32_t contourFailureCount = 0;
 };
 
 // Sizes the failure list of `storage` for `regions` regions (it never
-// shrinks); 0, or -1 when the count is negative or memory runs out.
-int arInitSquareStorage(SquareStorage& storage, int32_t regions);
+// shrinks): Ok, BadSize for a negative count, or OutOfMemory.
+MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions);
 
 // Keeps the labelled regions that can be markers: area within [areaMin,
 // areaMax], box clear of the frame's border, traced contour with exactly four
@@ -26,7 +27,7 @@ int arInitSquareStorage(SquareStorage& storage, int32_t regions);
 // chord between its neighbouring corners exceeds area * 4/3 * 0.01 *
 // factor); then drops the smaller of two candidates whose centres lie close
 // together. Fills `storage` and returns the number of candidates in
-// storage.candidates, at most MARKER_MAX. Failure codes beyond the list's
+// storage.candidates, at most MARKER_MAX. Tracing failures beyond the list's
 // capacity are not kept.
 // With `robust`, an outline without exactly four corners may still be a
 // square with a dent or a bump in a side (the four corners that turn the

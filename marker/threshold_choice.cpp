@@ -4,31 +4,28 @@
 #include <cmath>
 #include <iterator>
 
-long long countGreyLevels(const FrameImage& frame, PixelBox box, long long (&histogram)[766]) {
+void countGreyLevels(const FrameImage& frame, PixelBox box, long long (&histogram)[766]) {
     std::fill(std::begin(histogram), std::end(histogram), 0);
     const int x0 = std::max(box.x0, 0), x1 = std::min(box.x1, frame.width);
     const int y0 = std::max(box.y0, 0), y1 = std::min(box.y1, frame.height);
-    long long counted = 0;
     for (int y = y0; y < y1; y++) {
         const unsigned char* p = frame.pixels + 4 * (static_cast<long long>(y) * frame.width + x0);
         for (int x = x0; x < x1; x++, p += 4)
             histogram[p[0] + p[1] + p[2]]++;
-        counted += std::max(x1 - x0, 0);
     }
-    return counted;
 }
 
-int otsuLevel(const long long (&histogram)[766]) {
+MarkerStatus otsuLevel(const long long (&histogram)[766], int* level) {
     double total = 0.0, weightedTotal = 0.0;
-    for (int level = 0; level < 766; level++) {
-        total += static_cast<double>(histogram[level]);
-        weightedTotal += static_cast<double>(histogram[level]) * level;
+    for (int t = 0; t < 766; t++) {
+        total += static_cast<double>(histogram[t]);
+        weightedTotal += static_cast<double>(histogram[t]) * t;
     }
     double below = 0.0, weightedBelow = 0.0, bestVariance = -1.0;
     int best = -1, bestEnd = -1;
-    for (int level = 0; level < 765; level++) {
-        below += static_cast<double>(histogram[level]);
-        weightedBelow += static_cast<double>(histogram[level]) * level;
+    for (int t = 0; t < 765; t++) {
+        below += static_cast<double>(histogram[t]);
+        weightedBelow += static_cast<double>(histogram[t]) * t;
         const double above = total - below;
         if (below == 0.0 || above == 0.0)
             continue;
@@ -37,23 +34,26 @@ int otsuLevel(const long long (&histogram)[766]) {
         const double variance = below * above * (meanAbove - meanBelow) * (meanAbove - meanBelow);
         if (variance > bestVariance) {
             bestVariance = variance;
-            best = bestEnd = level;
-        } else if (variance == bestVariance && level == bestEnd + 1) {
-            bestEnd = level;  // levels no pixel has: the same split
+            best = bestEnd = t;
+        } else if (variance == bestVariance && t == bestEnd + 1) {
+            bestEnd = t;  // levels no pixel has: the same split
         }
     }
+    if (best < 0)
+        return MarkerStatus::AllAlike;
     // The middle of an empty gap between the classes, not its dark edge.
-    return best < 0 ? -1 : (best + bestEnd) / 2;
+    *level = (best + bestEnd) / 2;
+    return MarkerStatus::Ok;
 }
 
-int chooseThreshold(const FrameImage& frame, PixelBox box) {
+MarkerStatus chooseThreshold(const FrameImage& frame, PixelBox box, int* threshold) {
     long long histogram[766];
-    if (countGreyLevels(frame, box, histogram) == 0)
-        return -1;
-    const int level = otsuLevel(histogram);
-    if (level < 0)
-        return -1;
-    return std::clamp(level / 3, 1, 254);
+    countGreyLevels(frame, box, histogram);
+    int level = 0;
+    if (otsuLevel(histogram, &level) != MarkerStatus::Ok)
+        return MarkerStatus::AllAlike;
+    *threshold = std::clamp(level / 3, 1, 254);
+    return MarkerStatus::Ok;
 }
 
 PixelBox boxAroundMarker(const SeenMarker& marker) {
@@ -65,7 +65,7 @@ PixelBox boxAroundMarker(const SeenMarker& marker) {
             static_cast<int>(std::ceil(marker.centre.y + reach)) + 1};
 }
 
-bool arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMarker* seen) {
+MarkerStatus arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMarker* seen) {
     int chosen = -1;
     for (int i = 0; i < seenCount; i++) {
         const MarkerInfo& marker = list.markers[i];
@@ -76,21 +76,25 @@ bool arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMark
             chosen = i;
     }
     if (chosen < 0)
-        return false;
+        return MarkerStatus::NotSeen;
     seen->centre = list.markers[chosen].centre;
     seen->area = list.markers[chosen].area;
-    return true;
+    return MarkerStatus::Ok;
 }
 
-int arRetryThresholds(const FrameImage& frame, const SeenMarker& lastSeen, int tried,
+int arRetryThresholds(const FrameImage& frame, const std::optional<SeenMarker>& lastSeen, int tried,
                       int thresholds[RETRY_THRESHOLD_MAX]) {
-    const int aroundMarker =
-        lastSeen.area > 0 ? chooseThreshold(frame, boxAroundMarker(lastSeen)) : -1;
-    const int wholeFrame = chooseThreshold(frame, {0, 0, frame.width, frame.height});
+    int aroundMarker = 0;
+    const bool aroundChosen =
+        lastSeen.has_value() &&
+        chooseThreshold(frame, boxAroundMarker(*lastSeen), &aroundMarker) == MarkerStatus::Ok;
+    int wholeFrame = 0;
+    const bool wholeChosen =
+        chooseThreshold(frame, {0, 0, frame.width, frame.height}, &wholeFrame) == MarkerStatus::Ok;
     int count = 0;
-    if (aroundMarker >= 0 && aroundMarker != tried)
+    if (aroundChosen && aroundMarker != tried)
         thresholds[count++] = aroundMarker;
-    if (wholeFrame >= 0 && wholeFrame != tried && wholeFrame != aroundMarker)
+    if (wholeChosen && wholeFrame != tried && !(aroundChosen && wholeFrame == aroundMarker))
         thresholds[count++] = wholeFrame;
     return count;
 }

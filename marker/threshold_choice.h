@@ -4,17 +4,19 @@
 // the first pass, and for a frame in which that pass sees no identified
 // marker, thresholds chosen from the frame itself by Otsu's method.
 
+#include <optional>
+
 #include "image/frame_image.h"
 #include "marker/marker_history.h"
+#include "marker/marker_status.h"
 
 // A rectangle of frame pixels, x0 <= x < x1, y0 <= y < y1.
 struct PixelBox {
     int x0, y0, x1, y1;
 };
 
-// Where an identified marker was last seen in the frame itself: its centre
-// (observed coordinates) and the area of its dark border; area 0 when none
-// has been seen yet.
+// Where an identified marker was seen in the frame itself: its centre
+// (observed coordinates) and the area of its dark border.
 struct SeenMarker {
     ImagePoint centre = {0.0, 0.0};
     int area = 0;
@@ -23,26 +25,30 @@ struct SeenMarker {
 // Most retry thresholds one frame gets.
 inline constexpr int RETRY_THRESHOLD_MAX = 2;
 
-// Among a frame's thresholds, those that stand for the local thresholds
-// (marker/local_threshold.h) over the narrow and the wide window instead of
-// one level for the whole frame.
-inline constexpr int THRESHOLD_LOCAL = -1;
-inline constexpr int THRESHOLD_LOCAL_WIDE = -2;
+// What a detection pass binarises a frame with: one level for the whole
+// frame (a pixel is dark when blue + green + red <= 3 x level), or the local
+// thresholds (marker/local_threshold.h) over the narrow or the wide window.
+struct PassThreshold {
+    enum class Kind { Level, LocalNarrow, LocalWide };
+    Kind kind = Kind::Level;
+    int level = DETECT_THRESHOLD;  // with Kind::Level
+};
 
 // Grey levels (blue + green + red, 0..765) of the frame's pixels in `box`
-// (clipped to the frame) counted into `histogram`; the number counted.
-long long countGreyLevels(const FrameImage& frame, PixelBox box, long long (&histogram)[766]);
+// (clipped to the frame) counted into `histogram`.
+void countGreyLevels(const FrameImage& frame, PixelBox box, long long (&histogram)[766]);
 
-// Otsu's threshold of a grey-level histogram: the level t for which "at most
-// t" and "above t" are the two classes of the largest between-class variance
-// (the middle of the levels giving it, which differ only across levels no
-// pixel has); -1 when the histogram holds fewer than two distinct levels.
-int otsuLevel(const long long (&histogram)[766]);
+// Otsu's threshold of a grey-level histogram into `level`: the level t for
+// which "at most t" and "above t" are the two classes of the largest
+// between-class variance (the middle of the levels giving it, which differ
+// only across levels no pixel has). AllAlike when the histogram holds fewer
+// than two distinct levels.
+MarkerStatus otsuLevel(const long long (&histogram)[766], int* level);
 
 // The detection threshold (a pixel is dark when blue + green + red <= 3 x
 // threshold) that Otsu's method gives for the pixels in `box`, between 1 and
-// 254; -1 when they are all alike.
-int chooseThreshold(const FrameImage& frame, PixelBox box);
+// 254; AllAlike when they are all alike (or the box holds none).
+MarkerStatus chooseThreshold(const FrameImage& frame, PixelBox box, int* threshold);
 
 // The box around where a marker was last seen: its centre and the area of its
 // dark border (three quarters of the square when the inside is light), grown
@@ -52,9 +58,9 @@ PixelBox boxAroundMarker(const SeenMarker& marker);
 // The most confident marker of pattern `patternId` (any identified marker
 // for -1) with a confidence of at least CONFIDENCE_MIN, the earlier one on
 // equal confidence, among the first `seenCount` markers of `list`, those
-// found in the frame itself: true with it in `seen`, false (`seen` untouched)
-// when there is none.
-bool arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMarker* seen);
+// found in the frame itself: Ok with it in `seen`, or NotSeen (`seen`
+// untouched).
+MarkerStatus arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMarker* seen);
 
 // The thresholds a frame is detected again at after its pass at `tried` did
 // not see the marker sought, in the order they are tried: Otsu's threshold of the
@@ -62,5 +68,5 @@ bool arSeenMarker(const MarkerList& list, int seenCount, int patternId, SeenMark
 // marker has been seen, then the whole frame's. One equal to `tried` or to the
 // box's, or none (pixels all alike), is left out. Returns how many were
 // written.
-int arRetryThresholds(const FrameImage& frame, const SeenMarker& lastSeen, int tried,
+int arRetryThresholds(const FrameImage& frame, const std::optional<SeenMarker>& lastSeen, int tried,
                       int thresholds[RETRY_THRESHOLD_MAX]);

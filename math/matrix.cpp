@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-int arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b) {
+MathStatus arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b) {
     if (b->rows != a->cols || dest->rows != a->rows || dest->cols != b->cols) {
-        return -1;
+        return MathStatus::BadShape;
     }
     for (int i = 0; i < a->rows; i++) {
         for (int j = 0; j < b->cols; j++) {
@@ -15,10 +15,10 @@ int arMatrixMultiply(Matrix* dest, const Matrix* a, const Matrix* b) {
             dest->data[i * dest->cols + j] = sum;
         }
     }
-    return 0;
+    return MathStatus::Ok;
 }
 
-int arMatrixInvertInPlace(Matrix* m) {
+MathStatus arMatrixInvertInPlace(Matrix* m) {
     return arGaussJordanInvert(m->data, m->rows, m->rows);
 }
 
@@ -95,13 +95,13 @@ void unpermuteColumns(double* a, int n, int stride, int* order) {
 
 }  // namespace
 
-int arGaussJordanInvert(double* a, int n, int stride) {
+MathStatus arGaussJordanInvert(double* a, int n, int stride) {
     if (n < 1 || n > GAUSS_JORDAN_MAX) {
-        return -1;
+        return MathStatus::BadShape;
     }
     if (n == 1) {
         a[0] = 1.0 / a[0];
-        return 0;
+        return MathStatus::Ok;
     }
 
     int order[GAUSS_JORDAN_MAX];
@@ -113,7 +113,7 @@ int arGaussJordanInvert(double* a, int n, int stride) {
         double magnitude = 0.0;
         const int p = findPivotRow(a, n, stride, k, &magnitude);
         if (magnitude <= PIVOT_FLOOR) {
-            return -1;
+            return MathStatus::Singular;
         }
         const int entry = order[k];
         order[k] = order[p];
@@ -123,7 +123,28 @@ int arGaussJordanInvert(double* a, int n, int stride) {
     }
 
     unpermuteColumns(a, n, stride, order);
-    return 0;
+    return MathStatus::Ok;
+}
+
+MathStatus arInvert3x3(const double a[3][3], double inverse[3][3]) {
+    const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
+    const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
+    const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
+    const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
+    if (det == 0.0 || !std::isfinite(det)) {
+        return MathStatus::Singular;
+    }
+    const double inv = 1.0 / det;
+    inverse[0][0] = c00 * inv;
+    inverse[1][0] = c01 * inv;
+    inverse[2][0] = c02 * inv;
+    inverse[0][1] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) * inv;
+    inverse[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * inv;
+    inverse[2][1] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) * inv;
+    inverse[0][2] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) * inv;
+    inverse[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * inv;
+    inverse[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * inv;
+    return MathStatus::Ok;
 }
 
 Pose arPoseInvert(const Pose& pose) {
@@ -149,4 +170,48 @@ Pose arPoseInvert(const Pose& pose) {
         }
     }
     return inverse;
+}
+
+Pose arPoseOf(const double R[3][3], const double t[3]) {
+    Pose pose;
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            pose.m[j][k] = R[j][k];
+        }
+        pose.m[j][3] = t[j];
+    }
+    return pose;
+}
+
+void arPoseRotation(const Pose& pose, double R[3][3]) {
+    for (int j = 0; j < 3; j++) {
+        for (int k = 0; k < 3; k++) {
+            R[j][k] = pose.m[j][k];
+        }
+    }
+}
+
+void arPoseTranslation(const Pose& pose, double t[3]) {
+    for (int j = 0; j < 3; j++) {
+        t[j] = pose.m[j][3];
+    }
+}
+
+void arPoseApply(const Pose& pose, const double p[3], double out[3]) {
+    for (int j = 0; j < 3; j++) {
+        const double(&row)[4] = pose.m[j];
+        out[j] = row[0] * p[0] + row[1] * p[1] + row[2] * p[2] + row[3];
+    }
+}
+
+void arPoseApplyPlane(const Pose& pose, double x, double y, double out[3]) {
+    for (int j = 0; j < 3; j++) {
+        out[j] = pose.m[j][0] * x + pose.m[j][1] * y + pose.m[j][3];
+    }
+}
+
+void arPoseRotateBack(const Pose& pose, const double v[3], double out[3]) {
+    for (int k = 0; k < 3; k++) {
+        out[k] = pose.m[0][k] * v[0] + pose.m[1][k] * v[1] + pose.m[2][k] * v[2];
+    }
 }

@@ -6,7 +6,6 @@
 
 #include "math/principal_axes_steps.h"
 
-#include <climits>
 #include <cmath>
 
 namespace {
@@ -42,9 +41,9 @@ void copyRows(const Matrix* from, Matrix* to, int rows) {
     }
 }
 
-int columnMean(const Matrix* x, Vector* mean) {
+MathStatus columnMean(const Matrix* x, Vector* mean) {
     if (x->rows < 1 || x->cols < 1 || mean->length != x->cols) {
-        return -1;
+        return MathStatus::BadShape;
     }
     for (int j = 0; j < x->cols; j++) {
         double sum = 0.0;
@@ -53,26 +52,26 @@ int columnMean(const Matrix* x, Vector* mean) {
         }
         mean->data[j] = sum / x->rows;
     }
-    return 0;
+    return MathStatus::Ok;
 }
 
-int centreColumns(Matrix* x, const Vector* mean) {
+MathStatus centreColumns(Matrix* x, const Vector* mean) {
     if (mean->length != x->cols) {
-        return -1;
+        return MathStatus::BadShape;
     }
     for (int i = 0; i < x->rows; i++) {
         for (int j = 0; j < x->cols; j++) {
             at(x, i, j) -= mean->data[j];
         }
     }
-    return 0;
+    return MathStatus::Ok;
 }
 
 }  // namespace
 
-int arMatrixRowProducts(const Matrix* x, Matrix* out) {
+MathStatus arMatrixRowProducts(const Matrix* x, Matrix* out) {
     if (out->rows != x->rows || out->cols != x->rows) {
-        return -1;
+        return MathStatus::BadShape;
     }
     for (int i = 0; i < x->rows; i++) {
         for (int j = 0; j < i; j++) {
@@ -86,12 +85,12 @@ int arMatrixRowProducts(const Matrix* x, Matrix* out) {
             at(out, i, j) = sum;
         }
     }
-    return 0;
+    return MathStatus::Ok;
 }
 
-int arMatrixColumnProducts(const Matrix* x, Matrix* out) {
+MathStatus arMatrixColumnProducts(const Matrix* x, Matrix* out) {
     if (out->rows != x->cols || out->cols != x->cols) {
-        return -1;
+        return MathStatus::BadShape;
     }
     for (int i = 0; i < x->cols; i++) {
         for (int j = 0; j < i; j++) {
@@ -105,15 +104,15 @@ int arMatrixColumnProducts(const Matrix* x, Matrix* out) {
             at(out, i, j) = sum;
         }
     }
-    return 0;
+    return MathStatus::Ok;
 }
 
-int arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* ev) {
+MathStatus arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* ev) {
     const int r = x->rows;
     const int c = x->cols;
     if (r < 1 || c < 1 || u->rows != r || u->cols != r || evec->rows != r || evec->cols != c ||
         ev->length != r) {
-        return -1;
+        return MathStatus::BadShape;
     }
     // x^T u_i has squared length lambda_i; dividing by its root makes it unit.
     for (int i = 0; i < r && ev->data[i] >= EIGEN_VALUE_FLOOR; i++) {
@@ -127,24 +126,24 @@ int arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* e
         }
     }
     zeroNegligibleAxes(evec, ev);
-    return 0;
+    return MathStatus::Ok;
 }
 
-int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vector* work) {
+MathStatus arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vector* work) {
     const int r = x->rows;
     const int c = x->cols;
     const int m = r < c ? r : c;
     if (r < 2 || c < 2 || evec->cols != c || evec->rows != m || ev->length != m ||
         products->rows != m || products->cols != m) {
-        return -1;
+        return MathStatus::BadShape;
     }
     Matrix* u = products;
     const bool throughRows = c > r;
-    int status = throughRows ? arMatrixRowProducts(x, u) : arMatrixColumnProducts(x, u);
-    if (status == 0) {
+    MathStatus status = throughRows ? arMatrixRowProducts(x, u) : arMatrixColumnProducts(x, u);
+    if (status == MathStatus::Ok) {
         status = arSymmetricEigen(u, ev, work);
     }
-    if (status == 0) {
+    if (status == MathStatus::Ok) {
         if (throughRows) {
             status = arLiftEigenvectors(x, u, evec, ev);
         } else {
@@ -152,27 +151,22 @@ int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vec
             copyRows(u, evec, kept);
         }
     }
-    return status == 0 ? 0 : -1;
+    return status;
 }
 
-int arPrincipalAxesScratchLength(int rows, int cols) {
+long long arPrincipalAxesScratchLength(int rows, int cols) {
     const long long m = rows < cols ? rows : cols;
-    const long long length = static_cast<long long>(rows) * cols + m * m + m;
-    return rows < 0 || cols < 0 || length > INT_MAX ? -1 : static_cast<int>(length);
+    return static_cast<long long>(rows) * cols + m * m + m;
 }
 
-int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mean,
-                          PrincipalAxesScratch scratch) {
+MathStatus arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mean,
+                                 PrincipalAxesScratch scratch) {
     const int r = x->rows;
     const int c = x->cols;
     const int m = r < c ? r : c;
     if (r < 2 || c < 2 || evec->cols != c || evec->rows != m || ev->length != m ||
-        mean->length != c) {
-        return -1;
-    }
-    const int needed = arPrincipalAxesScratchLength(r, c);
-    if (needed < 0 || scratch.length < needed) {
-        return -1;
+        mean->length != c || scratch.length < arPrincipalAxesScratchLength(r, c)) {
+        return MathStatus::BadShape;
     }
     Matrix w{scratch.data, r, c};
     Matrix products{scratch.data + r * c, m, m};
@@ -180,16 +174,17 @@ int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mea
     for (int i = 0; i < r * c; i++) {
         w.data[i] = x->data[i];
     }
-    if (columnMean(&w, mean) < 0 || centreColumns(&w, mean) < 0) {
-        return -1;
+    if (columnMean(&w, mean) != MathStatus::Ok || centreColumns(&w, mean) != MathStatus::Ok) {
+        return MathStatus::BadShape;
     }
     const double scale = std::sqrt(static_cast<double>(r));
     for (int i = 0; i < r * c; i++) {
         w.data[i] /= scale;
     }
 
-    if (arEigenAxes(&w, evec, ev, &products, &work) < 0) {
-        return -1;
+    const MathStatus axes = arEigenAxes(&w, evec, ev, &products, &work);
+    if (axes != MathStatus::Ok) {
+        return axes;
     }
 
     double total = 0.0;
@@ -198,10 +193,10 @@ int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mea
     }
     // Points that all coincide have no variance to share out (and no axis).
     if (total == 0.0) {
-        return -1;
+        return MathStatus::Singular;
     }
     for (int i = 0; i < m; i++) {
         ev->data[i] /= total;
     }
-    return 0;
+    return MathStatus::Ok;
 }

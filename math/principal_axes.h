@@ -12,14 +12,14 @@ struct PrincipalAxesScratch {
     int length;
 };
 
-// The doubles PrincipalAxesScratch needs for rows x cols data; -1 when that
-// many do not fit an int.
-int arPrincipalAxesScratchLength(int rows, int cols);
+// The doubles PrincipalAxesScratch needs for rows x cols data (rows and cols
+// not negative).
+long long arPrincipalAxesScratchLength(int rows, int cols);
 
 // Full principal component analysis of the rows of x (left unchanged): unit
 // axes by decreasing spread into evec (m x c, m = min(rows, cols)), their
 // shares of the variance into ev (length m), and the mean into mean (length
-// c). -1 on bad shapes, too few rows, a scratch too short, or points that all
-// coincide.
-int arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mean,
-                          PrincipalAxesScratch scratch);
+// c). BadShape for shapes that do not fit, fewer than two rows or columns, or
+// a scratch too short; Singular when the points all coincide.
+MathStatus arMatrixPrincipalAxes(const Matrix* x, Matrix* evec, Vector* ev, Vector* mean,
+                                 PrincipalAxesScratch scratch);

@@ -5,11 +5,11 @@
 #include "math/matrix.h"
 
 // out = x * x^T
-int arMatrixRowProducts(const Matrix* x, Matrix* out);
+MathStatus arMatrixRowProducts(const Matrix* x, Matrix* out);
 // out = x^T * x
-int arMatrixColumnProducts(const Matrix* x, Matrix* out);
+MathStatus arMatrixColumnProducts(const Matrix* x, Matrix* out);
 // Eigenvectors of x^T x from those (u) of x x^T.
-int arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* ev);
+MathStatus arLiftEigenvectors(const Matrix* x, const Matrix* u, Matrix* evec, Vector* ev);
 // Principal axes of centred data x (r x c) into evec (m x c), m = min(r, c),
 // through the product matrix `products` (m x m) and `work` (at least m long).
-int arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vector* work);
+MathStatus arEigenAxes(const Matrix* x, Matrix* evec, Vector* ev, Matrix* products, Vector* work);

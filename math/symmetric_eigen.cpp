@@ -246,9 +246,9 @@ void sortDescending(Matrix* a, double* d) {
 
 }  // namespace
 
-int arSymmetricEigen(Matrix* a, Vector* d, Vector* work) {
+MathStatus arSymmetricEigen(Matrix* a, Vector* d, Vector* work) {
     if (a->rows != a->cols || a->rows < 2 || d->length != a->rows || work->length < a->rows) {
-        return -1;
+        return MathStatus::BadShape;
     }
     const int n = a->rows;
     double* w = work->data;
@@ -259,5 +259,5 @@ int arSymmetricEigen(Matrix* a, Vector* d, Vector* work) {
 
     diagonalise(a, d->data, w);
     sortDescending(a, d->data);
-    return 0;
+    return MathStatus::Ok;
 }

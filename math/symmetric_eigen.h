@@ -11,6 +11,6 @@ inline constexpr double EIGEN_VALUE_FLOOR = 1e-16;
 
 // Eigenvalues of symmetric a (upper triangle read) into d, descending;
 // eigenvectors into a's rows; `work` (at least a's dimension long) holds the
-// off-diagonal on the way. -1 on bad shapes (a not square, below 2 x 2, d of
-// another length, work too short).
-int arSymmetricEigen(Matrix* a, Vector* d, Vector* work);
+// off-diagonal on the way. BadShape for a not square, below 2 x 2, d of
+// another length or work too short.
+MathStatus arSymmetricEigen(Matrix* a, Vector* d, Vector* work);

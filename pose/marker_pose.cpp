@@ -34,14 +34,6 @@ SquareCorrespondences pairCorners(const MarkerSquare& marker, ImagePoint centre,
     return pairs;
 }
 
-void rotationOf(const Pose& pose, double R[3][3]) {
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            R[j][k] = pose.m[j][k];
-        }
-    }
-}
-
 // The refined fit: passes in ideal coordinates until the error settles,
 // keeping the best pose, then the joint polish. Same contract as
 // refinePasses.
@@ -54,7 +46,7 @@ PoseFit convergedPasses(const CameraParam& camera, double R[3][3],
         if (!fit.ok()) {
             return fit;
         }
-        rotationOf(fit.pose, R);
+        arPoseRotation(fit.pose, R);
         const double previous = bestErr;
         if (bestErr < 0.0 || fit.error < bestErr) {
             best = fit;
@@ -83,7 +75,7 @@ PoseFit refinePasses(const CameraParam& camera, double R[3][3], const SquareCorr
         if (!fit.ok()) {
             return fit;
         }
-        rotationOf(fit.pose, R);
+        arPoseRotation(fit.pose, R);
         if (fit.error < POSE_ERROR_GOOD) {
             break;
         }
@@ -99,7 +91,7 @@ PoseFit poseFromPrevious(const CameraParam& camera, const MarkerSquare& marker,
         return poseFailure(PoseStatus::NoStart);
     }
     double R[3][3];
-    rotationOf(previous, R);
+    arPoseRotation(previous, R);
     return refinePasses(camera, R, pairCorners(marker, centre, width), settings);
 }
 
@@ -148,7 +140,9 @@ bool arMarkerInFront(const Pose& pose, ImagePoint centre, double width) {
     for (int k = 0; k < 4; k++) {
         const double x = centre.x + (k == 1 || k == 2 ? half : -half);
         const double y = centre.y + (k < 2 ? half : -half);
-        if (!(pose.m[2][0] * x + pose.m[2][1] * y + pose.m[2][3] > 0.0)) {
+        double c[3];
+        arPoseApplyPlane(pose, x, y, c);
+        if (!(c[2] > 0.0)) {
             return false;
         }
     }

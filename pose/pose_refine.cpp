@@ -5,6 +5,7 @@
 
 #include "camera/distortion.h"
 #include "math/matrix.h"
+#include "pose/pose_projection.h"
 #include "pose/rotation_angles.h"
 
 namespace {
@@ -46,11 +47,11 @@ double reprojectionError(const double M[3][4], const double centredPoints[][3],
 }
 
 // Least-squares translation t for the fixed rotation R, from the observed
-// image points, in the arrays of `s`. -1 with t untouched when the normal
-// equations are singular (the points give no translation).
-int solveTranslation(const double R[3][3], const double centredPoints[][3],
-                     const ImagePoint* observedPoints, int n, const double P[3][4],
-                     TranslationSystem& s, double t[3]) {
+// image points, in the arrays of `s`. BrokeDown with t untouched when the
+// normal equations are singular (the points give no translation).
+PoseStatus solveTranslation(const double R[3][3], const double centredPoints[][3],
+                            const ImagePoint* observedPoints, int n, const double P[3][4],
+                            TranslationSystem& s, double t[3]) {
     for (int i = 0; i < n; i++) {
         const double* p = centredPoints[i];
         double wx = R[0][0] * p[0] + R[0][1] * p[1] + R[0][2] * p[2];
@@ -76,14 +77,14 @@ int solveTranslation(const double R[3][3], const double centredPoints[][3],
     Matrix e{s.e, 3, 1};
     arMatrixMultiply(&N, &At, &A);
     arMatrixMultiply(&d, &At, &b);
-    if (arMatrixInvertInPlace(&N) < 0) {
-        return -1;
+    if (arMatrixInvertInPlace(&N) != MathStatus::Ok) {
+        return PoseStatus::BrokeDown;
     }
     arMatrixMultiply(&e, &N, &d);
     t[0] = s.e[0];
     t[1] = s.e[1];
     t[2] = s.e[2];
-    return 0;
+    return PoseStatus::Ok;
 }
 
 bool allFinite(const double* values, int count) {
@@ -100,32 +101,7 @@ void composeProjection(double a, double b, double c, const double t[3], const do
                        double M[3][4]) {
     double Q[3][3];
     arAnglesToRotation(a, b, c, Q);
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            M[j][k] = P[j][0] * Q[0][k] + P[j][1] * Q[1][k] + P[j][2] * Q[2][k];
-        }
-        M[j][3] = P[j][0] * t[0] + P[j][1] * t[1] + P[j][2] * t[2] + P[j][3];
-    }
-}
-
-// The pose [R | t].
-Pose poseOf(const double R[3][3], const double t[3]) {
-    Pose pose;
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            pose.m[j][k] = R[j][k];
-        }
-        pose.m[j][3] = t[j];
-    }
-    return pose;
-}
-
-void rotationOf(const Pose& pose, double R[3][3]) {
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            R[j][k] = pose.m[j][k];
-        }
-    }
+    arPoseProjection(P, arPoseOf(Q, t), M);
 }
 
 // The pass itself on centred object points (x, y, z): translation, rotation
@@ -148,15 +124,15 @@ PoseFit refinePoseCentred(const double R[3][3], const ImagePoint* imagePoints,
     }
     double rotation[3][3];
     double t[3];
-    if (solveTranslation(R, centredPoints, observed, n, P, system, t) < 0) {
+    if (solveTranslation(R, centredPoints, observed, n, P, system, t) != PoseStatus::Ok) {
         return poseFailure(PoseStatus::BrokeDown);
     }
     const PoseFit first = arSearchRotation(R, t, P, centredPoints, observed, n);
     if (!first.ok()) {
         return poseFailure(PoseStatus::BrokeDown);
     }
-    rotationOf(first.pose, rotation);
-    if (solveTranslation(rotation, centredPoints, observed, n, P, system, t) < 0) {
+    arPoseRotation(first.pose, rotation);
+    if (solveTranslation(rotation, centredPoints, observed, n, P, system, t) != PoseStatus::Ok) {
         return poseFailure(PoseStatus::BrokeDown);
     }
     const PoseFit second = arSearchRotation(rotation, t, P, centredPoints, observed, n);
@@ -199,44 +175,50 @@ PoseFit refinePass(const double R[3][3], const ImagePoint* imagePoints,
     if (!fit.ok()) {
         return fit;
     }
-    double(&m)[3][4] = fit.pose.m;
-    for (int j = 0; j < 3; j++) {
-        m[j][3] = m[j][0] * offset[0] + m[j][1] * offset[1] + m[j][2] * offset[2] + m[j][3];
-    }
-    if (!allFinite(&m[0][0], 12)) {
+    // The centred points' origin is the object origin moved by `offset`.
+    double rotation[3][3];
+    double t[3];
+    arPoseRotation(fit.pose, rotation);
+    arPoseApply(fit.pose, offset, t);
+    fit.pose = arPoseOf(rotation, t);
+    if (!allFinite(&fit.pose.m[0][0], 12)) {
         return poseFailure(PoseStatus::BrokeDown);
     }
     return fit;
 }
 
-// Squared distances between the image points and the projection of the
-// object points by [R | t]: the residuals (x then y per point) into `r` when
-// it is not null; false when a point lies on or behind the camera.
-bool projectResiduals(const double R[3][3], const double t[3], const ImagePoint* imagePoints,
-                      const double objectPoints[][2], int n, const double P[3][4], double* r,
-                      double* sum) {
+// The correspondences a polish fits: image points (ideal coordinates) and
+// object points on the marker's plane (z = 0), seen through P.
+struct PlanePoints {
+    const ImagePoint* image;
+    const double (*object)[2];
+    int n;
+    const double (*P)[4];
+};
+
+// The residuals between the image points and P's projection of the object
+// points under `pose` (x then y per point) into `r` when it is not null, and
+// the sum of their squares; BrokeDown when a point lies on or behind the
+// camera.
+PoseStatus projectResiduals(const PlanePoints& points, const Pose& pose, double* r, double* sum) {
     *sum = 0.0;
-    for (int i = 0; i < n; i++) {
+    for (int i = 0; i < points.n; i++) {
         double X[3];
-        for (int j = 0; j < 3; j++) {
-            X[j] = R[j][0] * objectPoints[i][0] + R[j][1] * objectPoints[i][1] + t[j];
-        }
         double h[3];
-        for (int j = 0; j < 3; j++) {
-            h[j] = P[j][0] * X[0] + P[j][1] * X[1] + P[j][2] * X[2] + P[j][3];
-        }
+        arPoseApplyPlane(pose, points.object[i][0], points.object[i][1], X);
+        arProjectCameraPoint(points.P, X, h);
         if (!(h[2] > 0.0)) {
-            return false;
+            return PoseStatus::BrokeDown;
         }
-        const double dx = h[0] / h[2] - imagePoints[i].x;
-        const double dy = h[1] / h[2] - imagePoints[i].y;
+        const double dx = h[0] / h[2] - points.image[i].x;
+        const double dy = h[1] / h[2] - points.image[i].y;
         if (r != nullptr) {
             r[2 * i] = dx;
             r[2 * i + 1] = dy;
         }
         *sum += dx * dx + dy * dy;
     }
-    return true;
+    return PoseStatus::Ok;
 }
 
 // R turned by the small rotation vector w (radians, camera axes) before it:
@@ -304,12 +286,88 @@ bool solveSix(double A[6][6], const double b[6], double x[6]) {
 
 // The pose moved by the six values d: a turn by d[0..2], then the
 // translation plus d[3..5].
-void movePose(const double R[3][3], const double t[3], const double d[6], double R2[3][3],
-              double t2[3]) {
+Pose movedPose(const Pose& pose, const double d[6]) {
+    double R[3][3];
+    double R2[3][3];
+    double t[3];
+    arPoseRotation(pose, R);
+    arPoseTranslation(pose, t);
     turnRotation(R, d, R2);
     for (int j = 0; j < 3; j++) {
-        t2[j] = t[j] + d[3 + j];
+        t[j] += d[3 + j];
     }
+    return arPoseOf(R2, t);
+}
+
+// The derivatives of the residuals by the six values at `pose`, by central
+// differences: a microradian of turn, a millionth of the distance.
+PoseStatus residualDerivatives(const PlanePoints& points, const Pose& pose, double J[][6]) {
+    double t[3];
+    arPoseTranslation(pose, t);
+    const double scale = std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]);
+    for (int p = 0; p < 6; p++) {
+        const double h = p < 3 ? 1e-6 : 1e-6 * (scale > 0.0 ? scale : 1.0);
+        double d[6] = {};
+        double plus[2 * POSE_POINT_MAX];
+        double minus[2 * POSE_POINT_MAX];
+        double ignored;
+        d[p] = h;
+        if (projectResiduals(points, movedPose(pose, d), plus, &ignored) != PoseStatus::Ok) {
+            return PoseStatus::BrokeDown;
+        }
+        d[p] = -h;
+        if (projectResiduals(points, movedPose(pose, d), minus, &ignored) != PoseStatus::Ok) {
+            return PoseStatus::BrokeDown;
+        }
+        for (int i = 0; i < 2 * points.n; i++) {
+            J[i][p] = (plus[i] - minus[i]) / (2.0 * h);
+        }
+    }
+    return PoseStatus::Ok;
+}
+
+// The normal equations of a Gauss-Newton step: N = J^T J, g = -J^T r.
+void normalEquations(const double J[][6], const double* r, int rows, double N[6][6], double g[6]) {
+    for (int i = 0; i < rows; i++) {
+        for (int p = 0; p < 6; p++) {
+            g[p] -= J[i][p] * r[i];
+            for (int q = 0; q < 6; q++) {
+                N[p][q] += J[i][p] * J[i][q];
+            }
+        }
+    }
+}
+
+// The step of the normal equations with the least damping (from `damping`
+// up, ten times more each try, below 1e8) that lowers the error: it moves
+// `pose`, `r` and `err`, and the next step starts from a tenth of its
+// damping. False when no damping lowers the error.
+bool takeDampedStep(const PlanePoints& points, const double N[6][6], const double g[6],
+                    double& damping, Pose& pose, double* r, double& err) {
+    while (damping < 1e8) {
+        double A[6][6];
+        for (int p = 0; p < 6; p++) {
+            for (int q = 0; q < 6; q++) {
+                A[p][q] = N[p][q];
+            }
+            A[p][p] += damping * N[p][p];
+        }
+        double d[6];
+        double r2[2 * POSE_POINT_MAX];
+        double err2 = 0.0;
+        if (solveSix(A, g, d)) {
+            const Pose moved = movedPose(pose, d);
+            if (projectResiduals(points, moved, r2, &err2) == PoseStatus::Ok && err2 < err) {
+                pose = moved;
+                std::memcpy(r, r2, sizeof(double) * 2 * points.n);
+                err = err2;
+                damping *= 0.1;
+                return true;
+            }
+        }
+        damping *= 10.0;
+    }
+    return false;
 }
 
 }  // namespace
@@ -330,89 +388,29 @@ PoseFit arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][
     if (!validPointCount(n)) {
         return poseFailure(PoseStatus::BadPointCount);
     }
-    double R[3][3];
-    double t[3];
-    rotationOf(start, R);
-    for (int j = 0; j < 3; j++) {
-        t[j] = start.m[j][3];
-    }
+    const PlanePoints points{imagePoints, objectPoints, n, P};
+    Pose pose = start;
     double r[2 * POSE_POINT_MAX];
     double J[2 * POSE_POINT_MAX][6];
     double err = 0.0;
-    if (!projectResiduals(R, t, imagePoints, objectPoints, n, P, r, &err)) {
+    if (projectResiduals(points, pose, r, &err) != PoseStatus::Ok) {
         return poseFailure(PoseStatus::BrokeDown);
     }
     double damping = 1e-3;
     for (int step = 0; step < POLISH_STEP_MAX && err > 0.0; step++) {
-        // Central differences: a microradian of turn, a millionth of the distance.
-        const double scale = std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]);
-        for (int p = 0; p < 6; p++) {
-            const double h = p < 3 ? 1e-6 : 1e-6 * (scale > 0.0 ? scale : 1.0);
-            double d[6] = {};
-            double plus[2 * POSE_POINT_MAX];
-            double minus[2 * POSE_POINT_MAX];
-            double R2[3][3];
-            double t2[3];
-            double ignored;
-            d[p] = h;
-            movePose(R, t, d, R2, t2);
-            if (!projectResiduals(R2, t2, imagePoints, objectPoints, n, P, plus, &ignored)) {
-                return poseFailure(PoseStatus::BrokeDown);
-            }
-            d[p] = -h;
-            movePose(R, t, d, R2, t2);
-            if (!projectResiduals(R2, t2, imagePoints, objectPoints, n, P, minus, &ignored)) {
-                return poseFailure(PoseStatus::BrokeDown);
-            }
-            for (int i = 0; i < 2 * n; i++) {
-                J[i][p] = (plus[i] - minus[i]) / (2.0 * h);
-            }
+        if (residualDerivatives(points, pose, J) != PoseStatus::Ok) {
+            return poseFailure(PoseStatus::BrokeDown);
         }
         double N[6][6] = {};
         double g[6] = {};
-        for (int i = 0; i < 2 * n; i++) {
-            for (int p = 0; p < 6; p++) {
-                g[p] -= J[i][p] * r[i];
-                for (int q = 0; q < 6; q++) {
-                    N[p][q] += J[i][p] * J[i][q];
-                }
-            }
-        }
-        bool improved = false;
-        double before = err;
-        while (!improved && damping < 1e8) {
-            double A[6][6];
-            for (int p = 0; p < 6; p++) {
-                for (int q = 0; q < 6; q++) {
-                    A[p][q] = N[p][q];
-                }
-                A[p][p] += damping * N[p][p];
-            }
-            double d[6];
-            double R2[3][3];
-            double t2[3];
-            double r2[2 * POSE_POINT_MAX];
-            double err2 = 0.0;
-            if (solveSix(A, g, d)) {
-                movePose(R, t, d, R2, t2);
-                if (projectResiduals(R2, t2, imagePoints, objectPoints, n, P, r2, &err2) &&
-                    err2 < err) {
-                    std::memcpy(R, R2, sizeof R);
-                    std::memcpy(t, t2, sizeof t);
-                    std::memcpy(r, r2, sizeof(double) * 2 * n);
-                    err = err2;
-                    improved = true;
-                    damping *= 0.1;
-                    break;
-                }
-            }
-            damping *= 10.0;
-        }
-        if (!improved || before - err <= POLISH_DECREASE_MIN * before) {
+        normalEquations(J, r, 2 * n, N, g);
+        const double before = err;
+        if (!takeDampedStep(points, N, g, damping, pose, r, err) ||
+            before - err <= POLISH_DECREASE_MIN * before) {
             break;
         }
     }
-    return PoseFit{PoseStatus::Ok, poseOf(R, t), err / n};
+    return PoseFit{PoseStatus::Ok, pose, err / n};
 }
 
 PoseFit arSearchRotation(const double R[3][3], const double t[3], const double P[3][4],
@@ -463,5 +461,5 @@ PoseFit arSearchRotation(const double R[3][3], const double t[3], const double P
     }
     double rotation[3][3];
     arAnglesToRotation(best[0], best[1], best[2], rotation);
-    return PoseFit{PoseStatus::Ok, poseOf(rotation, t), minErr / n};
+    return PoseFit{PoseStatus::Ok, arPoseOf(rotation, t), minErr / n};
 }

@@ -29,14 +29,11 @@ KeyRow keyRowOfPose(const Pose& pose) {
     if (!allFinite(&pose.m[0][0], 12)) {
         return KeyRow{};
     }
-    const Pose inverse = arPoseInvert(pose);
-    const double(&cameraInMarker)[3][4] = inverse.m;
+    const Pose cameraInMarker = arPoseInvert(pose);
     double rotation[3][3];
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            rotation[j][k] = cameraInMarker[j][k];
-        }
-    }
+    double position[3];
+    arPoseRotation(cameraInMarker, rotation);
+    arPoseTranslation(cameraInMarker, position);
     double a;
     double b;
     double c;
@@ -45,9 +42,9 @@ KeyRow keyRowOfPose(const Pose& pose) {
     values.rotY = radToDeg(a - HALF_PI);
     values.rotX = radToDeg(HALF_PI - b);
     values.rotZ = radToDeg((a - c) - HALF_PI);
-    values.x = TRANSLATION_SCALE * cameraInMarker[0][3];
-    values.y = TRANSLATION_SCALE * cameraInMarker[1][3];
-    values.z = TRANSLATION_SCALE * cameraInMarker[2][3];
+    values.x = TRANSLATION_SCALE * position[0];
+    values.y = TRANSLATION_SCALE * position[1];
+    values.z = TRANSLATION_SCALE * position[2];
     const double all[6] = {values.x, values.y, values.z, values.rotY, values.rotX, values.rotZ};
     if (!allFinite(all, 6)) {
         return KeyRow{};
@@ -67,14 +64,7 @@ Pose cameraKeyToCameraInMarker(const CameraKey& key) {
     arAnglesToRotation(a, b, c, rotation);
     const double position[3] = {key.x / TRANSLATION_SCALE, key.y / TRANSLATION_SCALE,
                                 key.z / TRANSLATION_SCALE};
-    Pose cameraInMarker;
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            cameraInMarker.m[j][k] = rotation[j][k];
-        }
-        cameraInMarker.m[j][3] = position[j];
-    }
-    return cameraInMarker;
+    return arPoseOf(rotation, position);
 }
 
 Pose cameraKeyToPose(const CameraKey& key) {

@@ -33,7 +33,7 @@ TrackResult trackFrames(FrameSource& source, Tracker& tracker, const FrameDone& 
         const TrackResult tracked = trackDelivery(tracker, delivery);
         const bool detected = delivery.arrival != Arrival::Gap;
         frameDone(++framesDone, detected ? tracker.detector().trace().contourFailures
-                                         : std::span<const uint8_t>{});
+                                         : std::span<const MarkerStatus>{});
         if (!tracked.ok())
             return tracked;
     }

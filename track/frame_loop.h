@@ -16,9 +16,9 @@
 TrackResult fitsKeyTable(const FrameSource& source);
 
 // Called after each frame has been handed to the tracker: how many have
-// been, and the codes of the regions detection could not trace in that
+// been, and why detection could not trace each region it gave up on in that
 // frame (none for a frame without a picture).
-using FrameDone = std::function<void(long long framesDone, std::span<const uint8_t> untraced)>;
+using FrameDone = std::function<void(long long framesDone, std::span<const MarkerStatus> untraced)>;
 
 // Tracks every frame of the prepared `source` with `tracker`: a picture is
 // tracked, a movie frame whose picture did not decode as a blank frame, a

@@ -1,21 +1,17 @@
 #include "track/setup_tracker.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
 
 TrackerSetup setupTracker(const char* patternName, double patternWidth, FrameSize size,
                           const TrackerSettings& settings) {
     TrackerSetup setup;
-    std::string reason;
-    if (arLoadCameraParam(CAMERA_PARAM_FILE, 1, &setup.loaded, &reason) < 0) {
-        setup.result = {TrackFailure::CameraUnreadable, 0, reason};
-        if (access(CAMERA_PARAM_FILE, F_OK) != 0)
-            setup.result.error = errno;
+    const CameraResult load = arLoadCameraParam(CAMERA_PARAM_FILE, 1, &setup.loaded);
+    if (!load.ok()) {
+        setup.result = {TrackFailure::CameraUnreadable, load.error, load.reason};
         return setup;
     }
-    if (arResizeCameraParam(setup.loaded, size.width, size.height, setup.camera) < 0) {
+    if (arResizeCameraParam(setup.loaded, size.width, size.height, setup.camera) !=
+        CameraStatus::Ok) {
         setup.result = TrackFailure::CameraUnusable;
         return setup;
     }

@@ -69,6 +69,30 @@ std::unique_ptr<SceneBridge> makeSceneBridge(const CameraParam& camera) {
     }
 }
 
+// What a pattern load's failure means to the run.
+TrackResult trackResultOfPattern(const PatternLoad& load) {
+    switch (load.status) {
+        case MarkerStatus::Ok:
+            return {};
+        case MarkerStatus::PatternCannotOpen:
+            return {TrackFailure::PatternMissing, load.error};
+        case MarkerStatus::OutOfMemory:
+            return TrackFailure::OutOfMemory;
+        default:
+            return TrackFailure::PatternUnreadable;
+    }
+}
+
+// A bridge step's status ends the run only when the bridge's library failed:
+// every other status leaves the frame without the scene's camera.
+TrackResult trackResultOfBridge(BridgeStatus status) {
+    if (status == BridgeStatus::OutOfMemory)
+        return TrackFailure::OutOfMemory;
+    if (status == BridgeStatus::OpenCvFailed)
+        return {TrackFailure::LibraryFailed, 0, "OpenCV failed in the scene bridge"};
+    return {};
+}
+
 }  // namespace
 
 int chooseMarker(const MarkerInfo* markers, int count, int patternId) {
@@ -126,20 +150,20 @@ std::unique_ptr<Tracker> Tracker::create(const CameraParam& camera, double patte
 }
 
 TrackResult Tracker::loadPattern(const char* patternName) {
-    PatternLoadError error = PatternLoadError::None;
-    state.patternId = markerDetector->loadPattern(patternName, &error);
+    const PatternLoad load = markerDetector->loadPattern(patternName);
+    state.patternId = load.ok() ? load.id : -1;
     markerDetector->seekPattern(state.patternId);
+    if (!load.ok())
+        return trackResultOfPattern(load);
+    if (!trackerSettings.follow)
+        return {};
     unsigned char picture[PATTERN_VALUES];
-    if (state.patternId < 0 ||
-        (trackerSettings.follow && arReadPatternPicture(patternName, picture, &error) < 0))
-        return error == PatternLoadError::FileMissing ? TrackFailure::PatternMissing
-                                                      : TrackFailure::PatternUnreadable;
-    if (trackerSettings.follow) {
-        follower = MarkerFollow::create(markerDetector->camera(), picture, state.patternWidth,
-                                        trackerSettings.transfer);
-        if (follower == nullptr)
-            return TrackFailure::OutOfMemory;
-    }
+    if (const PatternLoad read = arReadPatternPicture(patternName, picture); !read.ok())
+        return trackResultOfPattern(read);
+    follower = MarkerFollow::create(markerDetector->camera(), picture, state.patternWidth,
+                                    trackerSettings.transfer);
+    if (follower == nullptr)
+        return TrackFailure::OutOfMemory;
     return {};
 }
 
@@ -151,7 +175,7 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
     int count = 0;
     // For a frame of the right size, detection fails only when the frame is
     // too busy for its storage: the frame is a row without the marker.
-    if (markerDetector->detect(frame, &markers, &count) < 0) {
+    if (markerDetector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
         busy++;
         markers = nullptr;
         count = 0;
@@ -215,31 +239,28 @@ FrameRecord Tracker::markerRecord(const KeyRow& row, const MarkerInfo* markers) 
 // A sharp marker frame anchors the scene on the marker's pose (the frame's
 // own camera stays the marker's); a frame without the marker takes the
 // scene's camera when the bridge gives one. A held or followed frame, or one
-// whose marker is smeared, keeps its camera and only follows the scene. What
-// the bridge's library throws ends here.
+// whose marker is smeared, keeps its camera and only follows the scene. The
+// bridge's library running out of memory, or failing otherwise, ends the run.
 TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record,
-                                 KeyRow& row) try {
-    sceneBridge->follow(frame);
-    if (record.status == FrameStatus::Marker) {
-        if (sharp)
-            sceneBridge->anchor(state.cameraPose);
-        return {};
-    }
+                                 KeyRow& row) {
+    if (const TrackResult followed = trackResultOfBridge(sceneBridge->follow(frame));
+        !followed.ok())
+        return followed;
+    if (record.status == FrameStatus::Marker)
+        return sharp ? trackResultOfBridge(sceneBridge->anchor(state.cameraPose)) : TrackResult{};
     if (record.status != FrameStatus::Lost)
         return {};
     const BridgeFit fit = sceneBridge->bridge();
+    if (const TrackResult failed = trackResultOfBridge(fit.status); !failed.ok())
+        return failed;
     record.points = fit.points;
-    const KeyRow bridged = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
+    const KeyRow bridged = fit.ok() ? keyRowOfPose(fit.pose) : KeyRow{};
     if (bridged.found == 0)
         return {};
     row = bridged;
     record.status = FrameStatus::Bridged;
     record.error = fit.error;
     return {};
-} catch (const std::bad_alloc&) {
-    return TrackFailure::OutOfMemory;
-} catch (const std::exception& failure) {
-    return {TrackFailure::LibraryFailed, 0, failure.what()};
 }
 
 bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,

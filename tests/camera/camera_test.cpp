@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -38,9 +39,13 @@ TEST(CameraParamFile, LoadsWholeBigEndianRecordsOnly) {
     EXPECT_EQ(two.substr(0, 16), std::string("\0\0\2\x80\0\0\1\xE0\x40\x85\xE4\0\0\0\0\0", 16));
     EXPECT_EQ(two.substr(128, 8), "\x3F\xEF\x99\x99\x99\x99\x99\x9A");
     lumeko_test::writeFile(dir.file("cam.dat"), two);
-    ASSERT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 2, loaded), 0);
+    ASSERT_TRUE(arLoadCameraParam(dir.file("cam.dat").c_str(), 2, loaded).ok());
     EXPECT_TRUE(sameCamera(loaded[0], SAMPLE) && sameCamera(loaded[1], other));
-    EXPECT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 3, loaded), -1);
+    EXPECT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 3, loaded).status,
+              CameraStatus::TooShort);
+    const CameraResult missing = arLoadCameraParam(dir.file("none.dat").c_str(), 1, loaded);
+    EXPECT_EQ(missing.status, CameraStatus::CannotOpen);
+    EXPECT_EQ(missing.error, ENOENT);
 }
 
 // A record that cannot be a camera is refused with a reason naming what is
@@ -76,13 +81,14 @@ TEST(CameraParamCheck, RefusesRecordsThatCannotBeACameraWithAReason) {
     for (const Case& c : cases) {
         CameraParam camera = plain, loaded[2];
         c.change(camera);
-        std::string reason;
-        const int expected = *c.reasonPart ? -1 : 0;
-        EXPECT_EQ(arCheckCameraParam(camera, &reason), expected) << c.reasonPart << reason;
-        EXPECT_NE(reason.find(c.reasonPart), std::string::npos) << c.reasonPart << ": " << reason;
+        const CameraStatus expected = *c.reasonPart ? CameraStatus::NotACamera : CameraStatus::Ok;
+        const CameraResult check = arCheckCameraParam(camera);
+        EXPECT_EQ(check.status, expected) << c.reasonPart << check.reason;
+        EXPECT_NE(check.reason.find(c.reasonPart), std::string::npos) << c.reasonPart;
         lumeko_test::writeFile(dir.file("cam.dat"), encode(plain) + encode(camera));
-        EXPECT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 2, loaded, &reason), expected);
-        EXPECT_TRUE(expected == 0 || reason.rfind("record 2 of 2: ", 0) == 0) << reason;
+        const CameraResult load = arLoadCameraParam(dir.file("cam.dat").c_str(), 2, loaded);
+        EXPECT_EQ(load.status, expected);
+        EXPECT_TRUE(load.ok() || load.reason.rfind("record 2 of 2: ", 0) == 0) << load.reason;
     }
 }
 
@@ -96,19 +102,19 @@ TEST(CameraParamResize, ScalesByTheWidthRatioAndRefusesValuesThatStopBeingFinite
                     240,
                     {{350.25, 0.125, 160.375, -0.75}, {0, 352.5625, 120.25, 1}, {0, 0, 1, 0}},
                     {159.25, 121.125, 126, 0.9875}};
-    ASSERT_EQ(arResizeCameraParam(SAMPLE, 320, 240, resized), 0);
+    ASSERT_EQ(arResizeCameraParam(SAMPLE, 320, 240, resized), CameraStatus::Ok);
     EXPECT_TRUE(sameCamera(resized, expected));
     CameraParam overflowing = SAMPLE, tiny = {640,
                                               480,
                                               {{1e-40, 0, 320, 0}, {0, 554, 240, 0}, {0, 0, 1, 0}},
                                               {0, 0, 0, 1e-305}};
     overflowing.distFactor[2] = 1e307;  // divided by the squared width ratio 1 / 64
-    ASSERT_EQ(arCheckCameraParam(tiny, nullptr), 0);
-    EXPECT_EQ(arResizeCameraParam(tiny, 640, 480, resized), 0);
+    ASSERT_TRUE(arCheckCameraParam(tiny).ok());
+    EXPECT_EQ(arResizeCameraParam(tiny, 640, 480, resized), CameraStatus::Ok);
     resized = SAMPLE;
-    EXPECT_EQ(arResizeCameraParam(overflowing, 80, 60, resized), -1);
-    EXPECT_EQ(arResizeCameraParam(tiny, 4000, 3000, resized), -1);
-    EXPECT_EQ(arResizeCameraParam(SAMPLE, 0, 480, resized), -1);
+    EXPECT_EQ(arResizeCameraParam(overflowing, 80, 60, resized), CameraStatus::NotResizable);
+    EXPECT_EQ(arResizeCameraParam(tiny, 4000, 3000, resized), CameraStatus::NotResizable);
+    EXPECT_EQ(arResizeCameraParam(SAMPLE, 0, 480, resized), CameraStatus::NotResizable);
     EXPECT_TRUE(sameCamera(resized, SAMPLE));
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -34,11 +35,14 @@ class Detection : public testing::Test {
         ASSERT_NE(detector, nullptr);
         slot = load(lumeko_test::patternFileText(picture));
     }
-    int load(const std::string& text, PatternLoadError* error = nullptr) {
+    // The slot the pattern went into, or -1 with the status in `failure`.
+    int load(const std::string& text, MarkerStatus* failure = nullptr) {
         const std::string path = dir.file(std::to_string(std::hash<std::string>{}(text)));
         lumeko_test::writeFile(path, text);
-        PatternLoadError ignored;
-        return detector->loadPattern(path.c_str(), error ? error : &ignored);
+        const PatternLoad loaded = detector->loadPattern(path.c_str());
+        if (failure != nullptr)
+            *failure = loaded.status;
+        return loaded.ok() ? loaded.id : -1;
     }
     int detect(TestFrame& frame) {
         status = detector->detect(frame.image(), &markers, &count);
@@ -51,7 +55,8 @@ class Detection : public testing::Test {
     const Picture picture = lumeko_test::randomPicture(14);
     std::unique_ptr<Detector> detector;
     const MarkerInfo* markers = nullptr;
-    int slot = -1, count = 0, status = 0;
+    int slot = -1, count = 0;
+    MarkerStatus status = MarkerStatus::Ok;
 };
 
 // Load failures come back as reasons, printing nothing; a failed load leaves
@@ -68,16 +73,18 @@ TEST_F(Detection, PatternFilesLoadAsScanfReadsThemAndFailuresAreReasons) {
         respelled += (respelled.empty() ? "\v\f" : "\t\r\n ") + std::string("+00") + token;
         outOfRange += outOfRange.empty() ? "2147483648" : " " + token;
     }
-    PatternLoadError error = PatternLoadError::None;
+    MarkerStatus error = MarkerStatus::Ok;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(detector->loadPattern(dir.file("missing").c_str(), &error), -1);
-    EXPECT_EQ(error, PatternLoadError::FileMissing);
+    const PatternLoad missing = detector->loadPattern(dir.file("missing").c_str());
+    EXPECT_EQ(std::pair(missing.status, missing.error),
+              std::pair(MarkerStatus::PatternCannotOpen, ENOENT));
+    EXPECT_EQ(detector->loadPattern(dir.path().c_str()).error, EISDIR);
     for (const std::string& bad :
          {good.substr(0, good.rfind(' ')), outOfRange, "-2147483649" + outOfRange.substr(10)}) {
         EXPECT_EQ(load(bad, &error), -1) << bad.substr(0, 30);
-        EXPECT_EQ(error, PatternLoadError::ReadError);
+        EXPECT_EQ(error, MarkerStatus::PatternUnreadable);
     }
-    EXPECT_EQ(std::pair(load(respelled, &error), error), std::pair(1, PatternLoadError::None));
+    EXPECT_EQ(std::pair(load(respelled, &error), error), std::pair(1, MarkerStatus::Ok));
     const PatternSet& set = detector->patterns();
     EXPECT_TRUE(std::equal(&set.templates[slot][0][0], &set.templates[slot][3][PATTERN_VALUES],
                            &set.templates[1][0][0]));
@@ -85,7 +92,7 @@ TEST_F(Detection, PatternFilesLoadAsScanfReadsThemAndFailuresAreReasons) {
     for (int id = 3; id < PATTERN_SLOT_MAX; id++)
         ASSERT_EQ(load(good), id);
     EXPECT_EQ(load(good, &error), -1);
-    EXPECT_EQ(error, PatternLoadError::SetFull);
+    EXPECT_EQ(error, MarkerStatus::PatternSetFull);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(set.templateNorms[3][0], PATTERN_NORM_FLOOR);
     EXPECT_EQ(std::count(set.templates[3][0], set.templates[3][0] + PATTERN_VALUES, 0),
@@ -107,13 +114,13 @@ TEST_F(Detection, PatternSamplingCountsCellsAndDegenerateCorners) {
     const int32_t xs[5] = {0, 128, 128, 0, 0}, ys[5] = {0, 0, 128, 128, 0},
                   corners[5] = {0, 1, 2, 3, 4};
     PatternImage image;
-    ASSERT_EQ(arExtractPattern(frame.image(), xs, ys, corners, &image), 0);
+    ASSERT_EQ(arExtractPattern(frame.image(), xs, ys, corners, &image), MarkerStatus::Ok);
     for (int k = 0; k < PATTERN_VALUES; k++) {
         const lumeko_test::Colour& cell = picture.cells[k / 3 / 16][k / 3 % 16];
         ASSERT_EQ(image.values[k], k % 3 == 0 ? cell.b : k % 3 == 1 ? cell.g : cell.r) << k;
     }
     const int32_t leftX[5] = {-300, -100, -100, -300, -300}, leftY[5] = {100, 100, 300, 300, 100};
-    ASSERT_EQ(arExtractPattern(frame.image(), leftX, leftY, corners, &image), 0);
+    ASSERT_EQ(arExtractPattern(frame.image(), leftX, leftY, corners, &image), MarkerStatus::Ok);
     EXPECT_EQ(std::count(std::begin(image.values), std::end(image.values), 0), PATTERN_VALUES);
     int id = -9, direction = -9;
     double confidence = 0;
@@ -122,8 +129,7 @@ TEST_F(Detection, PatternSamplingCountsCellsAndDegenerateCorners) {
                   &confidence);
     EXPECT_EQ(std::tuple(id, direction, confidence), std::tuple(-1, -1, 0.0));
     std::fill(std::begin(image.values), std::end(image.values), 40);
-    EXPECT_EQ(arMatchPattern(detector->patterns(), image, &id, &direction, &confidence), -1);
-    EXPECT_EQ(std::tuple(id, direction, confidence), std::tuple(0, 0, -1.0));
+    EXPECT_EQ(arMatchPattern(detector->patterns(), image).status, MarkerStatus::UniformPattern);
 }
 
 // A marker whose picture becomes unreadable keeps its identity; once gone it
@@ -168,10 +174,10 @@ TEST_F(Detection, ABusyFrameIsOneWithoutMarkersAndAFrameOfAnotherSizeNone) {
     for (int i = 0; i < 401; i++)
         busy.set(1 + 2 * (i % 300), 1 + 2 * (i / 300), lumeko_test::BLACK);
     ASSERT_EQ(detect(seen), 1);
-    EXPECT_EQ(std::tuple(detect(busy), status), std::tuple(0, DETECT_CAPACITY_EXCEEDED));
+    EXPECT_EQ(std::tuple(detect(busy), status), std::tuple(0, MarkerStatus::CapacityExceeded));
     EXPECT_EQ(detector->trace().labels, nullptr);
     for (int pass = 0; pass < 3; pass++)
-        EXPECT_EQ(std::tuple(detect(wrongSize), status), std::tuple(0, DETECT_BAD_FRAME));
+        EXPECT_EQ(std::tuple(detect(wrongSize), status), std::tuple(0, MarkerStatus::BadFrame));
     ASSERT_EQ(detect(empty), 1);  // the second frame of the hold
     EXPECT_EQ(markers[0].id, slot);
     EXPECT_EQ(detect(empty), 0);
@@ -180,8 +186,8 @@ TEST_F(Detection, ABusyFrameIsOneWithoutMarkersAndAFrameOfAnotherSizeNone) {
     EXPECT_EQ(Detector::create(lumeko_test::undistortedCamera(0, 240)), nullptr);
 }
 
-// A comb whose outline is too long to trace: the pass records code 3 in its
-// trace and prints nothing.
+// A comb whose outline is too long to trace: the pass records the reason,
+// numbered 3, in its trace and prints nothing.
 TEST_F(Detection, TracerDiagnosticsReachTheTrace) {
     TestFrame frame(640, 480);
     frame.drawMarker({300.5, 150.5}, 140, 0.0, picture);
@@ -192,7 +198,9 @@ TEST_F(Detection, TracerDiagnosticsReachTheTrace) {
     ASSERT_EQ(detect(frame), 1);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     const auto failures = detector->trace().contourFailures;
-    EXPECT_EQ(std::vector<uint8_t>(failures.begin(), failures.end()), std::vector<uint8_t>{3});
+    ASSERT_EQ(std::vector<MarkerStatus>(failures.begin(), failures.end()),
+              std::vector<MarkerStatus>{MarkerStatus::ContourTooLong});
+    EXPECT_EQ(arContourFailureNumber(failures[0]), 3);
 }
 
 // A marker 700 pixels wide fills much of a full-HD frame: its border alone
@@ -228,11 +236,14 @@ TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
 // one level or none has nothing to split.
 TEST(ThresholdChoice, OtsuSplitsInTheMiddleOfTheGap) {
     long long histogram[766] = {};
-    EXPECT_EQ(otsuLevel(histogram), -1);
+    int level = -9;
+    EXPECT_EQ(otsuLevel(histogram, &level), MarkerStatus::AllAlike);
     histogram[300] = 50;
-    EXPECT_EQ(otsuLevel(histogram), -1);
+    EXPECT_EQ(otsuLevel(histogram, &level), MarkerStatus::AllAlike);
+    EXPECT_EQ(level, -9);
     histogram[100] = 10;
-    EXPECT_EQ(otsuLevel(histogram), 199);  // levels 100..299 all split alike
+    ASSERT_EQ(otsuLevel(histogram, &level), MarkerStatus::Ok);
+    EXPECT_EQ(level, 199);  // levels 100..299 all split alike
 }
 
 // Every byte of a frame times 0.3: at the fixed threshold the paper is as dark
@@ -284,14 +295,13 @@ MarkerInfo square(double x, double y, int area, int id, double confidence) {
 }
 
 TEST(MarkerHistory, AreaRatioWindowIsInclusiveAndDistanceBoundStrict) {
-    double r = 0;
     const MarkerInfo now = square(100, 100, 100, -1, 0);
     for (const auto& [area, match] : {std::pair{143, true}, {70, true}, {144, false}, {69, false}})
-        EXPECT_EQ(arMarkersMatch(square(100, 100, area, 1, 1), now, &r), match) << area;
-    // r = squared distance / current area: 49 / 100 matches, 50 / 100 does not.
-    EXPECT_TRUE(arMarkersMatch(square(107, 100, 100, 1, 1), now, &r));
-    EXPECT_DOUBLE_EQ(r, 0.49);
-    EXPECT_FALSE(arMarkersMatch(square(105, 105, 100, 1, 1), now, &r));
+        EXPECT_EQ(arMarkersMatch(square(100, 100, area, 1, 1), now), match) << area;
+    // Squared distance / current area: 49 / 100 matches, 50 / 100 does not.
+    EXPECT_TRUE(arMarkersMatch(square(107, 100, 100, 1, 1), now));
+    EXPECT_DOUBLE_EQ(arCentreDistanceRatio(square(107, 100, 100, 1, 1), now), 0.49);
+    EXPECT_FALSE(arMarkersMatch(square(105, 105, 100, 1, 1), now));
 }
 
 // A full history of confident markers far from a full list of new ones, one
@@ -352,19 +362,18 @@ TEST(PatternMatch, TiesGoToTheEarliestSlotThenDirectionAndNothingPositiveIsNoMat
             set->templateNorms[slot][d] = values[d] == o ? std::sqrt(PATTERN_VALUES / 2 * 49.0)
                                                          : std::sqrt(PATTERN_VALUES * 2500.0);
         }
-        int id = -9, direction = -9;
-        double confidence = -9;
-        EXPECT_EQ(arMatchPattern(*set, pattern, &id, &direction, &confidence), 0);
-        return std::tuple(id, direction, std::round(confidence * 1e9) / 1e9);
+        const PatternMatch found = arMatchPattern(*set, pattern);
+        return std::tuple(found.status, found.id, found.direction,
+                          std::round(found.confidence * 1e9) / 1e9);
     };
     const int32_t* const poor[4] = {minusT, minusT, o, minusT};
     const int32_t* const tied[4] = {o, t, o, t};
-    EXPECT_EQ(match(0, poor), std::tuple(-1, -1, 0.0));
+    EXPECT_EQ(std::get<0>(match(0, poor)), MarkerStatus::NoMatch);
     set->inUse[2] = 1;  // filled with t below, then not in use: never compared
     match(2, tied);
     set->inUse[2] = 0;
-    EXPECT_EQ(match(5, tied), std::tuple(5, 1, 1.0));
-    EXPECT_EQ(match(3, tied), std::tuple(3, 1, 1.0));
+    EXPECT_EQ(match(5, tied), std::tuple(MarkerStatus::Ok, 5, 1, 1.0));
+    EXPECT_EQ(match(3, tied), std::tuple(MarkerStatus::Ok, 3, 1, 1.0));
 }
 
 }  // namespace

@@ -112,14 +112,15 @@ TEST(EdgeRefine, ASmearedSquaresCornersComeOutWhereTheyAre) {
                                  {x0 + in + 0.5, y1 - 0.5}};
         const double noLens[4] = {WIDTH / 2.0, HEIGHT / 2.0, 0.0, 1.0};
         static EdgeRefineStorage storage;
-        double rampWidth = 0.0;
-        EXPECT_EQ(arRefineEdges(frame, noLens, storage, lines, corners, &rampWidth), 4);
+        const EdgeRefinement refined = arRefineEdges(frame, noLens, storage, lines, corners);
+        EXPECT_EQ(refined.status, MarkerStatus::Ok);
+        EXPECT_EQ(refined.sides, 4);
         const ImagePoint truth[4] = {{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}};
         for (int k = 0; k < 4; k++) {
             EXPECT_NEAR(corners[k].x, truth[k].x, c.tolerance) << c.streak << " " << k;
             EXPECT_NEAR(corners[k].y, truth[k].y, c.tolerance) << c.streak << " " << k;
         }
-        EXPECT_NEAR(rampWidth, 0.8 * c.streak + 1.2, 0.2 * c.streak + 0.5);
+        EXPECT_NEAR(refined.rampWidth, 0.8 * c.streak + 1.2, 0.2 * c.streak + 0.5);
     }
 }
 

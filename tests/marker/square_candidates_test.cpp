@@ -28,8 +28,8 @@ struct Stages {
 
     Stages() { arInitSquareStorage(*squares, 1 << 16); }
     const LabelResult& label(TestFrame& frame, int threshold = 100) {
-        EXPECT_EQ(arInitLabeling(*labels, frame.width, frame.height), 0);
-        EXPECT_EQ(arLabelImage(*labels, frame.image(), threshold, &result), LABEL_OK);
+        EXPECT_EQ(arInitLabeling(*labels, frame.width, frame.height), MarkerStatus::Ok);
+        EXPECT_EQ(arLabelImage(*labels, frame.image(), threshold, &result), MarkerStatus::Ok);
         return result;
     }
     std::span<const MarkerCandidate> findSquares(TestFrame& frame) {
@@ -105,14 +105,15 @@ TEST(Labeling, TheBusiestFrameFitsAndASmallerCapacityOrAnOversizedFrameFails) {
     ASSERT_EQ(r.labelCount, arLabelBound(640, 480));
     EXPECT_EQ(stats(r, r.labelCount - 1), (std::array<double, 7>{1, 637, 477, 637, 637, 477, 477}));
     Stages tight;
-    ASSERT_EQ(arInitLabeling(*tight.labels, 640, 480, 319 * 239 - 1), 0);
+    ASSERT_EQ(arInitLabeling(*tight.labels, 640, 480, 319 * 239 - 1), MarkerStatus::Ok);
     LabelResult untouched{};
     untouched.labelCount = -7;
-    EXPECT_EQ(arLabelImage(*tight.labels, frame.image(), 100, &untouched), LABEL_CAPACITY_EXCEEDED);
+    EXPECT_EQ(arLabelImage(*tight.labels, frame.image(), 100, &untouched),
+              MarkerStatus::CapacityExceeded);
     EXPECT_EQ(untouched.labelCount, -7);
     TestFrame larger(641, 480);
-    EXPECT_EQ(arLabelImage(*tight.labels, larger.image(), 100, &untouched), LABEL_BAD_FRAME);
-    EXPECT_EQ(arInitLabeling(*tight.labels, 0, 10), -1);
+    EXPECT_EQ(arLabelImage(*tight.labels, larger.image(), 100, &untouched), MarkerStatus::BadFrame);
+    EXPECT_EQ(arInitLabeling(*tight.labels, 0, 10), MarkerStatus::BadSize);
 }
 
 TEST(SquareCandidates, AreaLimitsAreInclusiveAndBoxesMustStayClearOfTheBorder) {

@@ -14,15 +14,6 @@ namespace {
 
 using namespace lumeko_test;
 
-#if defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define LUMEKO_ASAN 1
-#endif
-#endif
-#if defined(__SANITIZE_ADDRESS__)
-#define LUMEKO_ASAN 1
-#endif
-
 // Lumeko in `dir` under an address-space limit, stdin /dev/null.
 ProcessResult runWithin(const TempDir& dir, long kilobytes, const std::string& arguments) {
     const std::string command =
@@ -36,9 +27,8 @@ ProcessResult runWithin(const TempDir& dir, long kilobytes, const std::string& a
 // never with a signal (no std::bad_alloc escapes). Below the limit at which
 // the program loads at all, the loader refuses it (127) before main.
 TEST(OutOfMemory, SetUpFailsWithTheDocumentedMessageAndNeverAborts) {
-#ifdef LUMEKO_ASAN
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
-#endif
+    if (lumeko_test::UNDER_ADDRESS_SANITIZER)
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
     TempDir dir;
     writeSceneFiles(
         dir.path(),
@@ -95,9 +85,8 @@ std::vector<std::vector<unsigned char>> texturedScenes(const std::vector<bool>& 
 // under address-space limits a megabyte apart, below the least at which the
 // clip is tracked; where memory runs out, earlier outputs are kept.
 TEST(OutOfMemory, BestOnAClipEndsWithAStatusUnderEveryLimit) {
-#ifdef LUMEKO_ASAN
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
-#endif
+    if (lumeko_test::UNDER_ADDRESS_SANITIZER)
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
     TempDir dir;
     writeSceneFiles(dir.path());
     writeMovie(dir.file("clip.avi"), {320, SCENE_HEIGHT, 25, 1, MovieCodec::Mjpeg},
@@ -132,9 +121,8 @@ TEST(OutOfMemory, BestOnAClipEndsWithAStatusUnderEveryLimit) {
 // frame of 16384 x 16384 is 1 GiB) is refused from its header, within 512 MiB
 // of address space: the message, the pause, status 1, the earlier track kept.
 TEST(OutOfMemory, AStillClaimingAHugePictureIsRefusedBeforeAllocatingIt) {
-#ifdef LUMEKO_ASAN
-    GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
-#endif
+    if (lumeko_test::UNDER_ADDRESS_SANITIZER)
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
     TempDir dir;
     writeSceneFiles(dir.path());
     writeFile(dir.file("Lumeko.cm2"), "earlier track\n");

@@ -7,6 +7,7 @@
 
 #include "pose/initial_rotation.h"
 #include "pose/marker_pose.h"
+#include "pose/pose_projection.h"
 #include "pose/pose_refine.h"
 #include "pose/rotation_angles.h"
 #include "tests/pose/pose_scene.h"
@@ -258,3 +259,34 @@ TEST(PoseContract, SingularFitsBreakDownAndPointCountsAreChecked) {
 }
 
 }  // namespace
+
+// A camera matrix with a translation column: a marker point lands where the
+// composed projection, the plane's homography and the camera's own projection
+// of the moved point all put it (here by hand: (500 X + 320 Z + 30) / Z,
+// (500 Y + 240 Z - 20) / Z), and the lens model then moves it.
+TEST(PoseProjection, ThePathsToTheImageAgreeAndKeepTheTranslationColumn) {
+    CameraParam camera = {
+        640, 480, {{500, 0, 320, 30}, {0, 500, 240, -20}, {0, 0, 1, 0}}, {320, 240, 40, 1}};
+    const double still[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, ahead[3] = {0, 0, 100};
+    const double point[3] = {10, -4, 0};
+    const MarkerPointView straight = arViewMarkerPoint(camera, arPoseOf(still, ahead), point);
+    EXPECT_NEAR(straight.ideal.x, 370.3, 1e-12);
+    EXPECT_NEAR(straight.ideal.y, 219.8, 1e-12);
+    EXPECT_EQ(straight.depth, 100.0);
+    double ox, oy;
+    arIdealToObserved(camera.distFactor, 370.3, 219.8, &ox, &oy);
+    EXPECT_NEAR(straight.observed.x - ox, 0.0, 1e-12);
+    const Pose pose = makePose(0.4, 2.7, -1.1, ahead);
+    const MarkerPointView view = arViewMarkerPoint(camera, pose, point);
+    double M[3][4], H[3][3];
+    arPoseProjection(camera.mat, pose, M);
+    arPlaneHomography(camera.mat, pose, H);
+    for (int j = 0; j < 2; j++) {
+        const double viaM =
+            (M[j][0] * 10 - M[j][1] * 4 + M[j][3]) / (M[2][0] * 10 - M[2][1] * 4 + M[2][3]);
+        const double viaH =
+            (H[j][0] * 10 - H[j][1] * 4 + H[j][2]) / (H[2][0] * 10 - H[2][1] * 4 + H[2][2]);
+        EXPECT_NEAR(viaM, j == 0 ? view.ideal.x : view.ideal.y, 1e-9);
+        EXPECT_NEAR(viaH, viaM, 1e-12);
+    }
+}

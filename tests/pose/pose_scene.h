@@ -10,6 +10,7 @@
 #include "camera/distortion.h"
 #include "pose/marker_square.h"
 #include "pose/pose.h"
+#include "pose/pose_projection.h"
 #include "pose/rotation_angles.h"
 
 namespace pose_scene {
@@ -33,12 +34,7 @@ inline bool samePose(const Pose& a, const Pose& b) {
 inline Pose makePose(double a, double b, double c, const double t[3]) {
     double R[3][3];
     arAnglesToRotation(a, b, c, R);
-    Pose pose;
-    for (int r = 0; r < 3; r++) {
-        std::memcpy(pose.m[r], R[r], sizeof R[r]);
-        pose.m[r][3] = t[r];
-    }
-    return pose;
+    return arPoseOf(R, t);
 }
 
 // A marker facing the camera (its z axis at most `maxTilt` from the camera's
@@ -56,9 +52,7 @@ inline Pose randomPose(std::mt19937& rng, double maxTilt) {
 // translation: a previous pose for continuous mode.
 inline Pose turnedPose(const Pose& pose, double db, double dc) {
     double R[3][3], a, b, c;
-    for (int r = 0; r < 3; r++) {
-        std::memcpy(R[r], pose.m[r], sizeof R[r]);
-    }
+    arPoseRotation(pose, R);
     arRotationToAngles(R, &a, &b, &c);
     const double t[3] = {1, 2, 3};
     return makePose(a, b + db, c + dc, t);
@@ -68,14 +62,8 @@ inline Pose turnedPose(const Pose& pose, double db, double dc) {
 inline ImagePoint projectCorner(const CameraParam& camera, const Pose& pose, int k) {
     const double x = (k == 0 || k == 3 ? -1 : 1) * MARKER_WIDTH / 2.0;
     const double y = (k < 2 ? 1 : -1) * MARKER_WIDTH / 2.0;
-    double h[3];
-    for (int r = 0; r < 3; r++) {
-        h[r] = camera.mat[r][3];
-        for (int j = 0; j < 3; j++) {
-            h[r] += camera.mat[r][j] * (pose.m[j][0] * x + pose.m[j][1] * y + pose.m[j][3]);
-        }
-    }
-    return {h[0] / h[2], h[1] / h[2]};
+    const double corner[3] = {x, y, 0.0};
+    return arViewMarkerPoint(camera, pose, corner).ideal;
 }
 
 inline EdgeLine lineThrough(ImagePoint p, ImagePoint q) {

@@ -6,6 +6,20 @@
 
 namespace lumeko_test {
 
+// Whether the tests run under AddressSanitizer, which reserves more address
+// space than any memory limit a test sets allows.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool UNDER_ADDRESS_SANITIZER = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool UNDER_ADDRESS_SANITIZER = true;
+#else
+inline constexpr bool UNDER_ADDRESS_SANITIZER = false;
+#endif
+#else
+inline constexpr bool UNDER_ADDRESS_SANITIZER = false;
+#endif
+
 // A fresh directory under the system's temporary directory, removed with
 // everything in it when the object goes out of scope.
 class TempDir {

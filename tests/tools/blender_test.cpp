@@ -49,7 +49,7 @@ std::string joined(const std::vector<std::string>& words) {
 
 CameraParam loadCamera(const std::string& path) {
     CameraParam camera{};
-    EXPECT_EQ(arLoadCameraParam(path.c_str(), 1, &camera), 0) << path;
+    EXPECT_TRUE(arLoadCameraParam(path.c_str(), 1, &camera).ok()) << path;
     return camera;
 }
 

@@ -239,7 +239,7 @@ TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     // Written for 1280 x 720 frames: the camera that was filmed at that size,
     // and halved again by Lumeko's resizing, the one of the views.
     CameraParam full, small;
-    ASSERT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &full), 0);
+    ASSERT_TRUE(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &full).ok());
     EXPECT_EQ(full.xsize, WIDTH);
     EXPECT_EQ(full.ysize, HEIGHT);
     EXPECT_EQ(full.distFactor[0], full.mat[0][2]);
@@ -385,7 +385,7 @@ void expectFocalLengthFromAnOrbit(const std::string& distortion, const std::stri
     EXPECT_NEAR(focal / truth, 1.0, 0.01);
     EXPECT_LE(std::fabs(focal - truth), 3.0 * sigma) << focal << " +- " << sigma;
     CameraParam got;
-    ASSERT_EQ(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &got), 0);
+    ASSERT_TRUE(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &got).ok());
     EXPECT_NEAR(got.mat[0][0], focal, 0.001);
     EXPECT_EQ(got.mat[1][1], got.mat[0][0]);
 }

@@ -70,7 +70,7 @@ struct OutlineError {
 OutlineError measure(const TrackedOrbit& orbit, const std::vector<DrawnFrame>& frames,
                      bool (*pick)(long long)) {
     CameraParam camera{};
-    EXPECT_EQ(arLoadCameraParam(orbit.camera().c_str(), 1, &camera), 0);
+    EXPECT_TRUE(arLoadCameraParam(orbit.camera().c_str(), 1, &camera).ok());
     OutlineError error;
     double lineSum = 0.0;
     long lineCount = 0;

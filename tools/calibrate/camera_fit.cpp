@@ -9,6 +9,7 @@
 #include <opencv2/core.hpp>
 
 #include "camera/distortion.h"
+#include "pose/pose_projection.h"
 
 namespace {
 
@@ -68,12 +69,10 @@ double viewReprojectionRms(const CameraParam& camera, const std::vector<TargetPo
         for (int k = 0; k < 3; ++k) {
             p[k] += pose[3 + k];
         }
-        const double(&m)[3][4] = camera.mat;
-        const double w = m[2][0] * p[0] + m[2][1] * p[1] + m[2][2] * p[2] + m[2][3];
-        const double ix = (m[0][0] * p[0] + m[0][1] * p[1] + m[0][2] * p[2] + m[0][3]) / w;
-        const double iy = (m[1][0] * p[0] + m[1][1] * p[1] + m[1][2] * p[2] + m[1][3]) / w;
+        double h[3];
+        arProjectCameraPoint(camera.mat, p, h);
         double ox = 0.0, oy = 0.0;
-        arIdealToObserved(camera.distFactor, ix, iy, &ox, &oy);
+        arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], &ox, &oy);
         sum +=
             (ox - corners[n].x) * (ox - corners[n].x) + (oy - corners[n].y) * (oy - corners[n].y);
     }

@@ -86,7 +86,7 @@ BoardCorner meet(const Line& a, const Line& b) {
 // corners settle. 0, or -1 when not all four sides could be measured.
 int measureSides(const FrameImage& frame, const double distFactor[4], EdgeRefineStorage& storage,
                  MarkerInfo& marker) {
-    if (arRefineEdges(frame, distFactor, storage, marker.edgeLines, marker.vertices) != 4) {
+    if (arRefineEdges(frame, distFactor, storage, marker.edgeLines, marker.vertices).sides != 4) {
         return -1;
     }
     for (int round = 1; round < SIDE_ROUNDS_MAX; ++round) {
@@ -198,14 +198,14 @@ std::unique_ptr<MarkerFinder> MarkerFinder::create(const std::string& patternPat
                 std::to_string(lens.ysize);
         return nullptr;
     }
-    PatternLoadError why = PatternLoadError::None;
-    finder->patternId = finder->detector->loadPattern(patternPath.c_str(), &why);
-    if (finder->patternId < 0) {
-        error = patternPath + (why == PatternLoadError::FileMissing
+    const PatternLoad load = finder->detector->loadPattern(patternPath.c_str());
+    if (!load.ok()) {
+        error = patternPath + (load.status == MarkerStatus::PatternCannotOpen
                                    ? ": cannot open the pattern file"
                                    : ": not a pattern file (3072 numbers 0..255)");
         return nullptr;
     }
+    finder->patternId = load.id;
     finder->detector->seekPattern(finder->patternId);
     return finder;
 }
@@ -217,7 +217,7 @@ MarkerSight MarkerFinder::find(const FrameImage& frame, std::vector<BoardCorner>
     detector->forgetHistory();
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    if (detector->detect(frame, &markers, &count) != DETECT_OK) {
+    if (detector->detect(frame, &markers, &count) != MarkerStatus::Ok) {
         return MarkerSight::NotFound;
     }
     const int chosen = chooseMarker(markers, detector->seenCount(), patternId);

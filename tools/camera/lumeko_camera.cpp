@@ -53,10 +53,10 @@ int printFile(const std::string& path) {
         return toolError(TOOL, path + " is shorter than one 136-byte camera record");
     }
     std::vector<CameraParam> params(static_cast<size_t>(count));
-    std::string reason;
-    if (arLoadCameraParam(path.c_str(), count, params.data(), &reason) != 0) {
-        return toolError(TOOL,
-                         "can not load camera parameter <" + path + ">\n" + path + ": " + reason);
+    const CameraResult load = arLoadCameraParam(path.c_str(), count, params.data());
+    if (!load.ok()) {
+        return toolError(
+            TOOL, "can not load camera parameter <" + path + ">\n" + path + ": " + load.reason);
     }
     for (const CameraParam& param : params) {
         arPrintCameraParam(param);

@@ -49,7 +49,9 @@ int makeCameraParam(const CameraSettings& settings, CameraParam& param, std::str
     param.distFactor[2] = settings.distortionCoefficient;
     param.distFactor[3] = settings.distortionScale;
     // What Lumeko would refuse to load is not written either.
-    return arCheckCameraParam(param, &error);
+    const CameraResult check = arCheckCameraParam(param);
+    error = check.reason;
+    return check.ok() ? 0 : -1;
 }
 
 int writeCameraFile(const std::string& path, const CameraParam* params, int count,

@@ -16,10 +16,10 @@ std::string missingDataHint(const std::string& path, const char* option) {
 }
 
 int loadCameraFile(const std::string& path, CameraParam& camera, std::string& error) {
-    std::string reason;
-    if (arLoadCameraParam(path.c_str(), 1, &camera, &reason) == 0)
+    const CameraResult load = arLoadCameraParam(path.c_str(), 1, &camera);
+    if (load.ok())
         return 0;
-    error = "cannot load the camera parameter file " + path + ": " + reason +
+    error = "cannot load the camera parameter file " + path + ": " + load.reason +
             missingDataHint(path, "--camera FILE");
     return -1;
 }

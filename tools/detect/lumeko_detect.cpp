@@ -144,7 +144,7 @@ int readCamera(const DetectOptions& options, int width, int height, CameraParam&
         if (loadCameraFile(options.cameraPath, stored, error) != 0) {
             return -1;
         }
-        if (arResizeCameraParam(stored, width, height, camera) < 0) {
+        if (arResizeCameraParam(stored, width, height, camera) != CameraStatus::Ok) {
             error = options.cameraPath + ": values stop being finite when resized to the frame";
             return -1;
         }
@@ -157,8 +157,8 @@ double millis(std::chrono::steady_clock::duration d) {
 }
 
 void printSummary(const DetectionTrace& trace, const MarkerInfo* markers, int count) {
-    for (const uint8_t code : trace.contourFailures) {
-        std::printf("??? %d\n", code);
+    for (const MarkerStatus failure : trace.contourFailures) {
+        std::printf("??? %d\n", arContourFailureNumber(failure));
     }
     std::printf("labeling %.3f ms, squares %.3f ms, identification %.3f ms, history %.3f ms\n",
                 millis(trace.labeling), millis(trace.squares), millis(trace.identification),
@@ -219,11 +219,11 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
                                    std::to_string(height) + " pixels");
     }
     for (const std::string& pattern : options.patterns) {
-        PatternLoadError loadError = PatternLoadError::None;
-        if (detector->loadPattern(pattern.c_str(), &loadError) < 0) {
-            return toolError(TOOL, pattern + (loadError == PatternLoadError::FileMissing
+        const MarkerStatus loaded = detector->loadPattern(pattern.c_str()).status;
+        if (loaded != MarkerStatus::Ok) {
+            return toolError(TOOL, pattern + (loaded == MarkerStatus::PatternCannotOpen
                                                   ? ": cannot open the pattern"
-                                              : loadError == PatternLoadError::ReadError
+                                              : loaded == MarkerStatus::PatternUnreadable
                                                   ? ": not a pattern file (fewer than 3072 values)"
                                                   : ": cannot load the pattern"));
         }
@@ -231,16 +231,16 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
     const FrameImage frame{bgra.data(), width, height};
     const MarkerInfo* markers = nullptr;
     int count = 0;
-    const int status = detector->detect(frame, &markers, &count);
+    const MarkerStatus status = detector->detect(frame, &markers, &count);
     const DetectionTrace& trace = detector->trace();
-    if (status == DETECT_CAPACITY_EXCEEDED) {
+    if (status == MarkerStatus::CapacityExceeded) {
         std::printf("detection failed: more provisional labels than the detector holds\n");
-    } else if (status < 0) {
+    } else if (status != MarkerStatus::Ok) {
         std::printf("detection failed: the frame is not of the camera's size\n");
     }
     printSummary(trace, markers, count);
     RgbImage picture = drawDetection(frame, detector->camera(), trace, markers, count);
-    if (options.refine && status == 0) {
+    if (options.refine && status == MarkerStatus::Ok) {
         // A second detector of its own, so that the plain pass's history
         // plays no part: the same candidates, their sides refined.
         const std::unique_ptr<Detector> refining = Detector::create(camera, settings);
@@ -251,7 +251,8 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
         refining->setRefineEdges(true);
         const MarkerInfo* refined = nullptr;
         int refinedCount = 0;
-        if (refining->detect(frame, &refined, &refinedCount) == 0 && refinedCount == count) {
+        if (refining->detect(frame, &refined, &refinedCount) == MarkerStatus::Ok &&
+            refinedCount == count) {
             printRefined(refining->trace(), markers, refined, count);
             drawRefinedEdges(picture, camera, refined, count);
         }

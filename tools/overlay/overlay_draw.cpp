@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "camera/distortion.h"
+#include "pose/pose_projection.h"
 #include "track/camera_key.h"
 
 namespace {
@@ -96,17 +96,11 @@ void label(cairo_t* cr, const char* text, double x, double y, double size, Colou
 
 bool projectPoint(const CameraParam& camera, const Pose& pose, const double point[3], double& x,
                   double& y) {
-    const double(&m)[3][4] = pose.m;
-    double c[3];
-    for (int j = 0; j < 3; j++)
-        c[j] = m[j][0] * point[0] + m[j][1] * point[1] + m[j][2] * point[2] + m[j][3];
-    double h[3];
-    for (int i = 0; i < 3; i++)
-        h[i] = camera.mat[i][0] * c[0] + camera.mat[i][1] * c[1] + camera.mat[i][2] * c[2] +
-               camera.mat[i][3];
-    if (c[2] <= 1e-6 || h[2] <= 1e-9)
+    const MarkerPointView view = arViewMarkerPoint(camera, pose, point);
+    if (view.depth <= 1e-6 || view.w <= 1e-9)
         return false;
-    arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], &x, &y);
+    x = view.observed.x;
+    y = view.observed.y;
     return std::isfinite(x) && std::isfinite(y);
 }
 

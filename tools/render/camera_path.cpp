@@ -56,14 +56,14 @@ CameraPose lookAt(const Point3& position, const Point3& target, double rollDegre
     const Point3 rolledDown{c * down.x - s * right.x, c * down.y - s * right.y,
                             c * down.z - s * right.z};
     const Point3 rows[3] = {rolledRight, rolledDown, forward};
-    CameraPose pose;
+    double R[3][3], t[3];
     for (int j = 0; j < 3; ++j) {
-        pose.m[j][0] = rows[j].x;
-        pose.m[j][1] = rows[j].y;
-        pose.m[j][2] = rows[j].z;
-        pose.m[j][3] = -dot(rows[j], position);
+        R[j][0] = rows[j].x;
+        R[j][1] = rows[j].y;
+        R[j][2] = rows[j].z;
+        t[j] = -dot(rows[j], position);
     }
-    return pose;
+    return arPoseOf(R, t);
 }
 
 bool pathFromName(const char* name, PathKind& kind) {

@@ -496,7 +496,7 @@ int loadCamera(const RenderOptions& o, CameraParam& camera) {
                      "%dx%d --hfov <degrees>, and give it with --camera\n",
                      TOOL, width, height, o.cameraPath.c_str(), file.xsize, file.ysize, width,
                      height);
-    if (arResizeCameraParam(file, width, height, camera) != 0) {
+    if (arResizeCameraParam(file, width, height, camera) != CameraStatus::Ok) {
         return toolError(TOOL, "camera parameter file " + o.cameraPath +
                                    ": values stop being finite when resized to the frame");
     }

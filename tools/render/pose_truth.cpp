@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "camera/distortion.h"
 #include "math/matrix.h"
+#include "pose/pose_projection.h"
 #include "pose/rotation_angles.h"
 
 namespace {
@@ -23,18 +23,9 @@ double degrees(double radians) {
 
 ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& pose, double mx,
                                   double my) {
-    double c[3];
-    for (int j = 0; j < 3; ++j) {
-        c[j] = pose.m[j][0] * mx + pose.m[j][1] * my + pose.m[j][3];
-    }
-    double h[3];
-    for (int i = 0; i < 3; ++i) {
-        h[i] = camera.mat[i][0] * c[0] + camera.mat[i][1] * c[1] + camera.mat[i][2] * c[2] +
-               camera.mat[i][3];
-    }
-    ProjectedPoint p{0.0, 0.0, c[2]};
-    arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], &p.x, &p.y);
-    return p;
+    const double point[3] = {mx, my, 0.0};
+    const MarkerPointView view = arViewMarkerPoint(camera, pose, point);
+    return {view.observed.x, view.observed.y, view.depth};
 }
 
 // Deliberately independent of the tracker's conversion in app/camera_key.cpp:
@@ -42,18 +33,14 @@ ProjectedPoint projectMarkerPoint(const CameraParam& camera, const CameraPose& p
 // compares the two on random poses).
 KeyValues keyValuesOfPose(const CameraPose& pose) {
     const Pose cameraInMarker = arPoseInvert(pose);
-    const double(&inverse)[3][4] = cameraInMarker.m;
-    double rotation[3][3];
-    for (int j = 0; j < 3; ++j) {
-        for (int k = 0; k < 3; ++k) {
-            rotation[j][k] = inverse[j][k];
-        }
-    }
+    double rotation[3][3], position[3];
+    arPoseRotation(cameraInMarker, rotation);
+    arPoseTranslation(cameraInMarker, position);
     double a = 0.0, b = 0.0, c = 0.0;
     arRotationToAngles(rotation, &a, &b, &c);
-    const double x = TRANSLATION_SCALE * inverse[0][3];
-    const double y = TRANSLATION_SCALE * inverse[1][3];
-    const double z = TRANSLATION_SCALE * inverse[2][3];
+    const double x = TRANSLATION_SCALE * position[0];
+    const double y = TRANSLATION_SCALE * position[1];
+    const double z = TRANSLATION_SCALE * position[2];
     KeyValues keys;
     keys.translateX = x;
     keys.translateY = z;

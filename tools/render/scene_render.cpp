@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "camera/distortion.h"
+#include "pose/pose_projection.h"
 
 namespace {
 
@@ -22,28 +23,6 @@ constexpr int RENDER_THREADS = 8;
 struct Colour {
     double r, g, b;
 };
-
-// 3x3 inverse by cofactors; false when the matrix is singular.
-bool invert3(const double a[3][3], double out[3][3]) {
-    const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
-    const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
-    const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
-    const double det = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
-    if (det == 0.0 || !std::isfinite(det)) {
-        return false;
-    }
-    const double inv = 1.0 / det;
-    out[0][0] = c00 * inv;
-    out[1][0] = c01 * inv;
-    out[2][0] = c02 * inv;
-    out[0][1] = (a[0][2] * a[2][1] - a[0][1] * a[2][2]) * inv;
-    out[1][1] = (a[0][0] * a[2][2] - a[0][2] * a[2][0]) * inv;
-    out[2][1] = (a[0][1] * a[2][0] - a[0][0] * a[2][1]) * inv;
-    out[0][2] = (a[0][1] * a[1][2] - a[0][2] * a[1][1]) * inv;
-    out[1][2] = (a[0][2] * a[1][0] - a[0][0] * a[1][2]) * inv;
-    out[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * inv;
-    return true;
-}
 
 double latticeValue(int64_t ix, int64_t iy) {
     uint64_t h = static_cast<uint64_t>(ix) * 0x9E3779B97F4A7C15ull ^
@@ -86,11 +65,11 @@ struct TableSample {
 };
 
 // Maps ideal image points to the marker plane: the inverse of the plane's
-// homography, plus the camera-depth row to reject points behind the camera;
-// and the rays in marker coordinates, for what stands on the plane.
+// homography, plus the pose to reject points behind the camera; and the rays
+// in marker coordinates, for what stands on the plane.
 struct PlaneMapping {
     double imageToPlane[3][3];
-    double depth[3];  // camera z of plane point (x, y): depth . (x, y, 1)
+    CameraPose pose;
     bool valid;
     double eye[3];            // the camera's centre
     double imageToRay[3][3];  // the direction of the ray through ideal point (x, y, 1)
@@ -98,41 +77,32 @@ struct PlaneMapping {
 
 PlaneMapping planeMapping(const CameraParam& camera, const CameraPose& pose) {
     const double(&P)[3][4] = camera.mat;
-    const double(&M)[3][4] = pose.m;
     double H[3][3];
-    for (int i = 0; i < 3; ++i) {
-        for (int col = 0; col < 3; ++col) {
-            const int poseCol = col == 2 ? 3 : col;
-            double sum = 0.0;
-            for (int k = 0; k < 3; ++k) {
-                sum += P[i][k] * M[k][poseCol];
-            }
-            H[i][col] = sum + (col == 2 ? P[i][3] : 0.0);
-        }
-    }
+    arPlaneHomography(P, pose, H);
     PlaneMapping mapping;
-    mapping.valid = invert3(H, mapping.imageToPlane);
-    mapping.depth[0] = M[2][0];
-    mapping.depth[1] = M[2][1];
-    mapping.depth[2] = M[2][3];
+    mapping.valid = arInvert3x3(H, mapping.imageToPlane) == MathStatus::Ok;
+    mapping.pose = pose;
     // The projection is A X + b for camera point X: the rays leave the centre
     // -A^-1 b along A^-1 (x, y, 1); the rotation's transpose takes them to
     // marker coordinates.
     const double A[3][3] = {
         {P[0][0], P[0][1], P[0][2]}, {P[1][0], P[1][1], P[1][2]}, {P[2][0], P[2][1], P[2][2]}};
     double Ainv[3][3] = {};
-    invert3(A, Ainv);
+    arInvert3x3(A, Ainv);
+    double t[3];
+    arPoseTranslation(pose, t);
     double fromOrigin[3];  // the centre less the marker's origin, in camera coordinates
     for (int j = 0; j < 3; ++j) {
         fromOrigin[j] =
-            -(Ainv[j][0] * P[0][3] + Ainv[j][1] * P[1][3] + Ainv[j][2] * P[2][3]) - M[j][3];
+            -(Ainv[j][0] * P[0][3] + Ainv[j][1] * P[1][3] + Ainv[j][2] * P[2][3]) - t[j];
     }
-    for (int i = 0; i < 3; ++i) {
-        mapping.eye[i] =
-            M[0][i] * fromOrigin[0] + M[1][i] * fromOrigin[1] + M[2][i] * fromOrigin[2];
-        for (int k = 0; k < 3; ++k) {
-            mapping.imageToRay[i][k] =
-                M[0][i] * Ainv[0][k] + M[1][i] * Ainv[1][k] + M[2][i] * Ainv[2][k];
+    arPoseRotateBack(pose, fromOrigin, mapping.eye);
+    for (int k = 0; k < 3; ++k) {
+        const double through[3] = {Ainv[0][k], Ainv[1][k], Ainv[2][k]};
+        double ray[3];
+        arPoseRotateBack(pose, through, ray);
+        for (int i = 0; i < 3; ++i) {
+            mapping.imageToRay[i][k] = ray[i];
         }
     }
     return mapping;
@@ -158,8 +128,9 @@ bool observedToPlane(const CameraParam& camera, const PlaneMapping& mapping, dou
     }
     x = (h[0][0] * ix + h[0][1] * iy + h[0][2]) / w;
     y = (h[1][0] * ix + h[1][1] * iy + h[1][2]) / w;
-    const double depth = mapping.depth[0] * x + mapping.depth[1] * y + mapping.depth[2];
-    return depth > 0.0 && std::isfinite(x) && std::isfinite(y);
+    double inCamera[3];
+    arPoseApplyPlane(mapping.pose, x, y, inCamera);
+    return inCamera[2] > 0.0 && std::isfinite(x) && std::isfinite(y);
 }
 
 // How many plane units one observed pixel spans at plane point (x, y), seen

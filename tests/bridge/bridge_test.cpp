@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <vector>
+
+#include "bridge/bridge_fit.h"
+#include "bridge/plane_anchor.h"
+#include "bridge/point_follow.h"
+#include "bridge/scene_bridge.h"
+#include "pose/pose_projection.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// A 640 x 480 pinhole camera without lens distortion (its working picture is
+// half as wide), 600 units above the marker's plane and slightly tilted.
+const CameraParam CAMERA = {
+    640, 480, {{554.256, 0, 320, 0}, {0, 554.256, 240, 0}, {0, 0, 1, 0}}, {320, 240, 0, 1}};
+
+Pose truePose() {
+    const double c = std::cos(0.2), s = std::sin(0.2);
+    const double R[3][3] = {{1, 0, 0}, {0, -c, -s}, {0, s, -c}}, t[3] = {15, -10, 600};
+    return arPoseOf(R, t);
+}
+
+// Followed points made by hand: each seen at an ideal point of the frame and
+// placed somewhere on the plane.
+struct Scene {
+    BridgeStorage storage;
+    PlaneMap map;
+    std::mt19937 random{11};
+
+    Scene() {
+        storage.scale = 2;
+        storage.workSize = {320, 240};
+        EXPECT_EQ(planeMapOfPose(CAMERA, truePose(), map), BridgeStatus::Ok);
+    }
+    void add(ImagePoint seen, cv::Point2d placed) {
+        storage.at.emplace_back(static_cast<float>((seen.x + 0.5) / 2 - 0.5),
+                                static_cast<float>((seen.y + 0.5) / 2 - 0.5));
+        storage.plane.push_back(placed);
+        storage.weight.push_back(1);
+    }
+    // A point of the frame in the box (fractions of the picture) around its
+    // middle that spans `share` of it each way.
+    ImagePoint somewhere(double share) {
+        std::uniform_real_distribution<double> u(0.5 - share / 2, 0.5 + share / 2);
+        return {u(random) * 640, u(random) * 480};
+    }
+    // `count` points on the plane, each seen `shift` pixels to the right or
+    // (every other one) to the left of where the pose shows it.
+    void onPlane(int count, double share = 0.9, double shift = 0.0) {
+        for (int i = 0; i < count; i++) {
+            const ImagePoint seen = somewhere(share);
+            cv::Point2d placed;
+            ASSERT_EQ(idealToPlane(map, seen, &placed), BridgeStatus::Ok);
+            add({seen.x + (i % 2 == 0 ? shift : -shift), seen.y}, placed);
+        }
+    }
+    // `count` points whose places have nothing to do with where they are seen.
+    void astray(int count) {
+        std::uniform_real_distribution<double> place(-300.0, 300.0);
+        for (int i = 0; i < count; i++)
+            add(somewhere(0.9), {place(random), place(random)});
+    }
+    // `count` points 100 units above the plane (towards the camera), placed
+    // where they stand on it, seen away from the picture's middle (where they
+    // would lie near their place).
+    void abovePlane(int count) {
+        const Pose pose = truePose();
+        std::uniform_real_distribution<double> place(-250.0, 250.0);
+        while (count > 0) {
+            const double point[3] = {place(random), place(random), 100.0};
+            const MarkerPointView view = arViewMarkerPoint(CAMERA, pose, point);
+            if (std::fabs(view.ideal.x - 320) < 150 || view.ideal.x < 10 || view.ideal.x > 630 ||
+                view.ideal.y < 10 || view.ideal.y > 470)
+                continue;
+            add(view.ideal, {point[0], point[1]});
+            count--;
+        }
+    }
+};
+
+// Each rule alone decides, the other limits met: points followed, points
+// agreeing (29 of 100 is below the share of 0.3, 30 is not), their spread
+// over the picture (a box of 0.3 of it each way) and their root mean square
+// distance (2 pixels here; the limit is per working scale, 2).
+TEST(BridgeFit, EachAcceptanceRuleDecidesAlone) {
+    struct Case {
+        const char* name;
+        int onPlane;
+        double share, shift;
+        int astray, above;
+        double errorMax;
+        BridgeStatus expected;
+    };
+    const Case cases[] = {
+        {"enough points", 20, 0.9, 0.0, 0, 0, 2.0, BridgeStatus::Ok},
+        {"too few points", 19, 0.9, 0.0, 0, 0, 2.0, BridgeStatus::TooFewPoints},
+        {"spread over the picture", 60, 0.34, 0.0, 0, 0, 2.0, BridgeStatus::Ok},
+        {"clustered", 60, 0.26, 0.0, 0, 0, 2.0, BridgeStatus::TooClustered},
+        {"near their places", 60, 0.9, 2.0, 0, 0, 1.05, BridgeStatus::Ok},
+        {"too far from their places", 60, 0.9, 2.0, 0, 0, 0.95, BridgeStatus::TooFar},
+        {"a share agreeing", 30, 0.9, 0.0, 70, 0, 2.0, BridgeStatus::Ok},
+        {"an outlier majority", 29, 0.9, 0.0, 71, 0, 2.0, BridgeStatus::TooFewAgree},
+        {"all astray", 0, 0.9, 0.0, 60, 0, 2.0, BridgeStatus::TooFewPoints},
+        {"points off the plane", 40, 0.9, 0.0, 0, 25, 2.0, BridgeStatus::Ok},
+    };
+    const Pose truth = truePose();
+    for (const Case& c : cases) {
+        Scene scene;
+        scene.onPlane(c.onPlane, c.share, c.shift);
+        scene.astray(c.astray);
+        scene.abovePlane(c.above);
+        BridgeLimits limits;
+        limits.errorMax = c.errorMax;
+        const BridgeFit fit = fitBridgePose(scene.storage, CAMERA, limits);
+        EXPECT_EQ(fit.status, c.expected) << c.name;
+        const int all = c.onPlane + c.astray + c.above;
+        EXPECT_EQ(fit.points, fit.ok() ? c.onPlane : all) << c.name;
+        if (!fit.ok())
+            continue;
+        // The points on the plane alone, and the true camera: no worse than
+        // it (the shift), or to rounding when they are exact.
+        for (int i = 0; i < all; i++)
+            EXPECT_EQ(scene.storage.inlier[i], i < c.onPlane) << c.name << i;
+        EXPECT_LE(fit.error, std::max(c.shift, 2.5e-5)) << c.name;
+        for (int v = 0; v < 12 && c.shift == 0.0; v++)
+            EXPECT_NEAR(fit.pose.m[v / 4][v % 4], truth.m[v / 4][v % 4], v % 4 < 3 ? 1e-7 : 8e-6)
+                << c.name << v;
+    }
+}
+
+// A pose that sees the plane edge-on gives no map: anchoring says so and
+// leaves the points alone.
+TEST(BridgeAnchor, APoseThatSeesThePlaneEdgeOnIsRefused) {
+    const double R[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}, t[3] = {10, 0, 0};
+    Scene scene;
+    scene.onPlane(5);
+    EXPECT_EQ(anchorPoints(scene.storage, CAMERA, arPoseOf(R, t), 6.0, 0, true),
+              BridgeStatus::EdgeOn);
+    EXPECT_EQ(scene.storage.at.size(), 5u);
+    const std::unique_ptr<SceneBridge> bridge = SceneBridge::create(CAMERA);
+    ASSERT_NE(bridge, nullptr);
+    EXPECT_EQ(bridge->anchor(arPoseOf(R, t)), BridgeStatus::EdgeOn);
+}
+
+// OpenCV's exceptions stop at the bridge: a failed call on storage it cannot
+// work with, and memory that runs out (in a child process whose address
+// space is held to what it has), come back as statuses.
+TEST(BridgeOpenCv, FailuresAndMemoryRunningOutComeBackAsStatuses) {
+    BridgeStorage unprepared;
+    unprepared.at.emplace_back(10.0f, 10.0f);
+    unprepared.plane.emplace_back(0.0, 0.0);
+    unprepared.weight.push_back(1);
+    unprepared.hasPrevious = true;
+    EXPECT_EQ(followPoints(unprepared), BridgeStatus::OpenCvFailed);
+    if (lumeko_test::UNDER_ADDRESS_SANITIZER)
+        GTEST_SKIP() << "AddressSanitizer reserves more address space than any limit allows";
+    const auto runOutOfMemory = [] {
+        FILE* statm = std::fopen("/proc/self/statm", "r");
+        unsigned long pages = 0;
+        if (statm == nullptr || std::fscanf(statm, "%lu", &pages) != 1)
+            std::exit(2);
+        std::fclose(statm);
+        const rlim_t held = pages * 4096ul + (64ul << 20);
+        const rlimit limit{held, held};
+        setrlimit(RLIMIT_AS, &limit);
+        BridgeStorage storage;
+        CameraParam huge = CAMERA;
+        huge.xsize = 20000;
+        huge.ysize = 15000;
+        const bool refused =
+            prepareFollowing(storage, huge.xsize, huge.ysize) == BridgeStatus::OutOfMemory &&
+            SceneBridge::create(huge) == nullptr;
+        std::exit(refused ? 0 : 1);
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(runOutOfMemory(), testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
