@@ -183,6 +183,20 @@ Pose arPoseOf(const double R[3][3], const double t[3]) {
     return pose;
 }
 
+Pose arPoseCompose(const Pose& second, const Pose& first) {
+    Pose out;
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 4; j++) {
+            double v = j == 3 ? second.m[i][3] : 0.0;
+            for (int k = 0; k < 3; k++) {
+                v += second.m[i][k] * first.m[k][j];
+            }
+            out.m[i][j] = v;
+        }
+    }
+    return out;
+}
+
 void arPoseRotation(const Pose& pose, double R[3][3]) {
     for (int j = 0; j < 3; j++) {
         for (int k = 0; k < 3; k++) {

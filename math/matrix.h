@@ -57,6 +57,8 @@ struct Pose {
 Pose arPoseInvert(const Pose& pose);
 // The transformation [R | t].
 Pose arPoseOf(const double R[3][3], const double t[3]);
+// The transformation that applies `second` after `first`: second o first.
+Pose arPoseCompose(const Pose& second, const Pose& first);
 // Its rotation R and its translation t.
 void arPoseRotation(const Pose& pose, double R[3][3]);
 void arPoseTranslation(const Pose& pose, double t[3]);

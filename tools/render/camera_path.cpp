@@ -1,5 +1,6 @@
 #include "tools/render/camera_path.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -127,4 +128,30 @@ CameraPose pathPose(PathKind kind, double frame, int frameCount, double markerWi
         }
     }
     return lookAt(onSphere(distance, 0.0, 60.0), origin, 0.0);
+}
+
+namespace {
+
+Point3 catmullRom(const Point3& a, const Point3& b, const Point3& c, const Point3& d, double u) {
+    const auto one = [u](double p0, double p1, double p2, double p3) {
+        return 0.5 * (2.0 * p1 + (p2 - p0) * u + (2.0 * p0 - 5.0 * p1 + 4.0 * p2 - p3) * u * u +
+                      (3.0 * p1 - p0 - 3.0 * p2 + p3) * u * u * u);
+    };
+    return {one(a.x, b.x, c.x, d.x), one(a.y, b.y, c.y, d.y), one(a.z, b.z, c.z, d.z)};
+}
+
+}  // namespace
+
+CameraPose viewsPose(const std::vector<PathView>& views, double frame, int frameCount) {
+    const int last = static_cast<int>(views.size()) - 1;
+    const double along =
+        frameCount > 1 ? std::clamp(frame / (frameCount - 1), 0.0, 1.0) * last : 0.0;
+    const int k = std::min(static_cast<int>(along), last - 1);
+    const double u = along - k;
+    const auto at = [&](int i) { return views[std::clamp(i, 0, last)]; };
+    const Point3 position =
+        catmullRom(at(k - 1).position, at(k).position, at(k + 1).position, at(k + 2).position, u);
+    const Point3 target =
+        catmullRom(at(k - 1).target, at(k).target, at(k + 1).target, at(k + 2).target, u);
+    return lookAt(position, target, 0.0);
 }

@@ -4,6 +4,8 @@
 // marker coordinates (x right and y up on the printed marker, z out of it
 // towards the camera). Lengths are in the unit of the marker width.
 
+#include <vector>
+
 #include "math/matrix.h"
 
 // Marker-to-camera transformation [R | t]: camera x right, y down, z forward.
@@ -44,3 +46,13 @@ bool pathFromName(const char* name, PathKind& kind);
 //   every length up to the most).
 CameraPose pathPose(PathKind kind, double frame, int frameCount, double markerWidth,
                     double distance);
+
+// A view the camera passes through: where it is and the point it looks at.
+struct PathView {
+    Point3 position, target;
+};
+
+// The camera moving through `views` (two or more), spread evenly over the
+// frames from the first to the last, on Catmull-Rom curves through their
+// positions and through their targets; unrolled.
+CameraPose viewsPose(const std::vector<PathView>& views, double frame, int frameCount);

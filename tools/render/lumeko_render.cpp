@@ -16,6 +16,7 @@
 #include "tools/common/image_io.h"
 #include "tools/common/marker_picture.h"
 #include "tools/render/camera_path.h"
+#include "tools/render/marker_set.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
 #include "tools/render/shot_render.h"
@@ -72,6 +73,9 @@ struct RenderOptions {
     std::vector<Occluder> occluders;
     double shutter = 0.0;
     int shutterMoments = 0;
+    std::string setPath;          // --set: further markers around the first
+    std::vector<SetMarker> set;   // read from it
+    std::vector<PathView> views;  // --via: the camera's views
 };
 
 // Whether any of the light, table, boxes, occluders or motion blur is asked for.
@@ -253,6 +257,22 @@ OptionTable sceneOptions(RenderOptions& o) {
                    o.tablePath),
         doubleOption("--table-tile", "SIZE", "width of one tile of it (default 4 x W)", o.tableTile,
                      positive),
+        textOption("--set", "FILE",
+                   "further markers, a line each: PICTURE WIDTH X Y Z RX RY RZ\n"
+                   "(centre in the first marker's coordinates, turned RX\n"
+                   "degrees about x, then RY about y, then RZ about z); the\n"
+                   "true layout goes to the truth name with .layout.csv",
+                   o.setPath, true),
+        {"--via", "X,Y,Z,TX,TY,TZ",
+         "a view the camera passes through (repeatable, two or more\n"
+         "make a path): its position and the point it looks at",
+         [&o](const std::string& value) {
+             double v[6];
+             if (!parseDoubleList(value, 6, v))
+                 return false;
+             o.views.push_back({{v[0], v[1], v[2]}, {v[3], v[4], v[5]}});
+             return true;
+         }},
         {"--box", "X,Y,W,D,H",
          "a box standing on the table, its base centred on (X, Y),\n"
          "W along x, D along y, H high; its faces are squares in\n"
@@ -464,6 +484,12 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     scene.light = o.light;
     scene.light.gradientSpan = o.gradientSpan > 0.0 ? o.gradientSpan : scene.markerWidth;
     scene.boxes = o.boxes;
+    for (const SetMarker& marker : o.set) {
+        RgbImage sheetPicture;
+        if (const InputProblem read = readPicture(marker.picture, sheetPicture); !read.ok())
+            return toolError(TOOL, read.reason);
+        scene.sheets.push_back({sheetPicture, marker.width, marker.toWorld});
+    }
     shot.occluders = o.occluders;
     shot.shutter = o.shutter;
     shot.shutterSamples = o.shutterMoments;
@@ -505,6 +531,9 @@ int loadCamera(const RenderOptions& o, CameraParam& camera) {
 
 CameraPose poseOfFrame(const RenderOptions& o, double frame, int frameCount) {
     const double distance = o.distance > 0.0 ? o.distance : 5.0 * o.markerWidth;
+    if (o.views.size() >= 2) {
+        return viewsPose(o.views, frame, frameCount);
+    }
     if (o.still) {
         Point3 position{0.0, -0.5 * distance, 0.8660254037844386 * distance};
         if (o.havePosition) {
@@ -528,7 +557,8 @@ std::vector<std::string> frameFiles(const RenderOptions& o, const Output& out, i
 // Renders every frame into the movie opened as `movieName`, or into its
 // still, and the truth into `csv`. 0, or -1 with `error` set.
 int renderFrames(const RenderOptions& o, Shot& shot, const CameraParam& camera, Output& out,
-                 const std::string& movieName, std::string& csv, int& visible, std::string& error) {
+                 const std::string& movieName, std::string& csv, int& visible,
+                 std::vector<int>& setViews, std::string& error) {
     const bool chessboard = o.boardColumns > 0;
     const double square = o.boardSquare > 0.0 ? o.boardSquare : o.markerWidth / 4.0;
     const Chessboard board{o.boardColumns, o.boardRows, square, square};
@@ -537,6 +567,7 @@ int renderFrames(const RenderOptions& o, Shot& shot, const CameraParam& camera, 
         return -1;
     RgbImage frame;
     ShotStorage storage;
+    std::fill(setViews.begin(), setViews.end(), 0);
     ProgressLine progress;
     int status = 0;
     for (int i = 0; i < shot.frameCount && status == 0; ++i) {
@@ -558,6 +589,13 @@ int renderFrames(const RenderOptions& o, Shot& shot, const CameraParam& camera, 
                                                 (board.rows + 1) * square / 2.0)
                               : view.visible;
         csv += truthCsvLine(i, view, pose, keyValuesOfPose(pose), sceneTruth);
+        if (!o.set.empty()) {
+            setViews[0] += view.visible;
+            for (size_t k = 0; k < o.set.size(); ++k)
+                setViews[k + 1] +=
+                    viewOfMarker(camera, arPoseCompose(pose, o.set[k].toWorld), o.set[k].width)
+                        .visible;
+        }
         progress.show(i + 1, shot.frameCount);
     }
     progress.erase();
@@ -582,21 +620,30 @@ int render(RenderOptions& o) {
     if (prepareOutput(o, frameCount, out) != 0) {
         return 1;
     }
+    std::string error;
+    if (!o.setPath.empty() && (chessboard || !readMarkerSet(o.setPath, o.set, error)))
+        return toolError(TOOL, chessboard ? "--set is for markers, not a chessboard" : error);
     std::vector<std::string> outputs = frameFiles(o, out, frameCount);
     outputs.push_back(o.truth);
-    const std::vector<std::string> inputs = {o.cameraPath, chessboard ? "" : o.picturePath,
-                                             o.tablePath};
+    const std::string layoutTruth = replaceExtension(o.truth, ".layout.csv");
+    if (!o.set.empty())
+        outputs.push_back(layoutTruth);
+    std::vector<std::string> inputs = {o.cameraPath, chessboard ? "" : o.picturePath, o.tablePath,
+                                       o.setPath};
+    for (const SetMarker& marker : o.set)
+        inputs.push_back(marker.picture);
     if (refuseClash(TOOL, outputs, inputs) != 0 || (!chessboard && loadScene(o, shot) != 0) ||
         loadCamera(o, camera) != 0) {
         return 1;
     }
-    std::string csv = truthCsvHeader(), error;
+    std::string csv = truthCsvHeader();
     int visible = 0;
-    if (!out.movie && renderFrames(o, shot, camera, out, "", csv, visible, error) != 0)
+    std::vector<int> setViews(o.set.size() + 1, 0);
+    if (!out.movie && renderFrames(o, shot, camera, out, "", csv, visible, setViews, error) != 0)
         return toolError(TOOL, error);
     if (out.movie) {
         const FileResult written = replaceFileNamed(o.output, [&](const std::string& name) {
-            return renderFrames(o, shot, camera, out, name, csv, visible, error) == 0;
+            return renderFrames(o, shot, camera, out, name, csv, visible, setViews, error) == 0;
         });
         if (!written.ok())
             return toolError(TOOL, error.empty() ? writeProblem(o.output, written) : error);
@@ -604,6 +651,10 @@ int render(RenderOptions& o) {
     if (writeTextFile(o.truth, csv, error) != 0) {
         return toolError(TOOL, error);
     }
+    if (!o.set.empty() &&
+        writeTextFile(layoutTruth, layoutTruthCsv(o.picturePath, o.markerWidth, o.set, setViews),
+                      error) != 0)
+        return toolError(TOOL, error);
     std::printf("wrote %d frame%s of %d x %d to %s (%s fully in view in %d), truth in %s\n",
                 frameCount, frameCount == 1 ? "" : "s", camera.xsize, camera.ysize,
                 o.output.c_str(), chessboard ? "board" : "marker", visible, o.truth.c_str());

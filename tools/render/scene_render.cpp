@@ -149,27 +149,72 @@ struct SamplePoint {
     double ox, oy, ix, iy;
 };
 
-Colour planeColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
-                   const SamplePoint& at, double x, double y, TableSample& table) {
-    const double half = 0.5 * scene.markerWidth;
+// The print at point (x, y) of a marker `width` wide centred on the origin:
+// its picture, the black square or the paper; false beyond the paper.
+bool printColour(const RgbImage& pic, double width, double margin, double x, double y,
+                 Colour& colour) {
+    const double half = 0.5 * width;
     const double ax = std::fabs(x), ay = std::fabs(y);
     if (ax < half && ay < half) {
         const double quarter = 0.5 * half;
         if (ax < quarter && ay < quarter) {
-            const RgbImage& pic = scene.picture;
             int col = static_cast<int>((x + quarter) / (2.0 * quarter) * pic.width);
             int row = static_cast<int>((quarter - y) / (2.0 * quarter) * pic.height);
             col = std::clamp(col, 0, pic.width - 1);
             row = std::clamp(row, 0, pic.height - 1);
             const unsigned char* p = &pic.rgb[(static_cast<size_t>(row) * pic.width + col) * 3];
             const double k = (PAPER - INK) / 255.0;
-            return {INK + k * p[0], INK + k * p[1], INK + k * p[2]};
+            colour = {INK + k * p[0], INK + k * p[1], INK + k * p[2]};
+            return true;
         }
-        return {INK, INK, INK};
+        colour = {INK, INK, INK};
+        return true;
     }
-    const double paper = half + scene.paperMargin;
+    const double paper = half + margin;
     if (ax < paper && ay < paper) {
-        return {PAPER, PAPER, PAPER};
+        colour = {PAPER, PAPER, PAPER};
+        return true;
+    }
+    return false;
+}
+
+// The nearest sheet of the set the ray meets at 0 < s < `limit`: its s, its
+// colour and where it is met (scene coordinates). False when it meets none.
+bool nearestSheet(const std::vector<Sheet>& sheets, const Ray& ray, double limit, double& s,
+                  Colour& colour, double& wx, double& wy) {
+    bool met = false;
+    for (const Sheet& sheet : sheets) {
+        // The ray in the sheet's own coordinates, where the sheet is z = 0.
+        double from[3], origin[3], direction[3];
+        for (int i = 0; i < 3; ++i) {
+            from[i] = ray.origin[i] - sheet.toWorld.m[i][3];
+        }
+        arPoseRotateBack(sheet.toWorld, from, origin);
+        arPoseRotateBack(sheet.toWorld, ray.direction, direction);
+        if (direction[2] == 0.0) {
+            continue;
+        }
+        const double at = -origin[2] / direction[2];
+        Colour c;
+        if (!(at > 0.0 && at < limit) ||
+            !printColour(sheet.picture, sheet.width, 0.25 * sheet.width,
+                         origin[0] + at * direction[0], origin[1] + at * direction[1], c)) {
+            continue;
+        }
+        met = true;
+        limit = s = at;
+        colour = c;
+        wx = ray.origin[0] + at * ray.direction[0];
+        wy = ray.origin[1] + at * ray.direction[1];
+    }
+    return met;
+}
+
+Colour planeColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
+                   const SamplePoint& at, double x, double y, TableSample& table) {
+    Colour print;
+    if (printColour(scene.picture, scene.markerWidth, scene.paperMargin, x, y, print)) {
+        return print;
     }
     if (!table.taken && scene.table) {
         // The picture filtered over the whole pixel's footprint.
@@ -226,7 +271,7 @@ Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMa
                     const SamplePoint& at, TableSample& table) {
     double ix = 0.0, iy = 0.0, x = 0.0, y = 0.0;
     const bool onPlane = observedToPlane(camera, mapping, at.ox, at.oy, ix, iy, x, y);
-    if (!scene.discs.empty() || !scene.boxes.empty()) {
+    if (!scene.discs.empty() || !scene.boxes.empty() || !scene.sheets.empty()) {
         const Ray ray = rayThrough(mapping, ix, iy);
         // On the plane the ray reaches z = 0 at the point found; a disc lying
         // on the sheet (height 0) is met there too and lies on top.
@@ -234,10 +279,20 @@ Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMa
         if (onPlane && ray.direction[2] != 0.0) {
             limit = -ray.origin[2] / ray.direction[2] * (1.0 + 1e-9);
         }
+        // A sheet of the set lying on the table is met there too and lies on it.
+        double sheetAt = 0.0, wx = 0.0, wy = 0.0;
+        Colour sheet;
+        const bool onSheet = nearestSheet(scene.sheets, ray, limit, sheetAt, sheet, wx, wy);
+        if (onSheet) {
+            limit = sheetAt;
+        }
         double s = 0.0, c[3];
         if (nearestObject(scene.discs, scene.boxes, ray, limit, s, c)) {
             return lit(scene, {c[0], c[1], c[2]}, ray.origin[0] + s * ray.direction[0],
                        ray.origin[1] + s * ray.direction[1]);
+        }
+        if (onSheet) {
+            return lit(scene, sheet, wx, wy);
         }
     }
     if (onPlane) {

@@ -23,6 +23,17 @@ struct Lighting {
     double shadowDegrees = 0.0, shadowOffset = 0.0, shadowFactor = 1.0, shadowSoftness = 0.0;
 };
 
+// A further printed marker of a set, anywhere in the scene: `toWorld` takes
+// its own coordinates (its square centred on its origin in its z = 0 plane,
+// x right and y up on the print, z out of it) to the scene's, the first
+// marker's. Drawn like the first: its `picture` in the central half of the
+// black square `width` wide, on paper reaching a quarter of the width beyond.
+struct Sheet {
+    RgbImage picture;
+    double width = 80.0;
+    Pose toWorld{};
+};
+
 // What the renderer draws: a printed marker of `markerWidth` (the black
 // square) centred on the origin of the z = 0 plane, its `picture` in the
 // central half (top row towards +y), on a sheet of white paper reaching
@@ -37,6 +48,7 @@ struct Scene {
     std::shared_ptr<const TableTexture> table = {};
     std::vector<Disc> discs = {};
     std::vector<Box> boxes = {};
+    std::vector<Sheet> sheets = {};  // the further markers of a set, over everything else
 };
 
 // Renders one frame of camera.xsize x camera.ysize pixels into `frame`
