@@ -127,3 +127,24 @@ inline constexpr const char* MSG_FRAME_RATE = "frame rate: %u\n";
 inline constexpr const char* MSG_PATTERN_FILE_MISSING = "\"%s\" not found!!\n";
 inline constexpr const char* MSG_PATTERN_READ_ERROR = "Pattern Data read error!!\n";
 inline constexpr const char* MSG_CONTOUR_DIAGNOSTIC = "??? %d\n";
+
+// Several markers on one set (--marker).
+inline constexpr const char* MSG_SET_NEEDS_MARKER = "%s is for several markers: give --marker too";
+inline constexpr const char* MSG_LAYOUT_LEARNED =
+    "layout: %d of %d markers placed, from %lld frames in which two or more were seen\n";
+inline constexpr const char* MSG_LAYOUT_UNLINKED =
+    "never seen with a marker linked to the first, left out: %s\n";
+inline constexpr const char* MSG_LAYOUT_NO_LINK =
+    "no marker shares a frame with the first <%s> or with one linked to it: %s\n";
+inline constexpr const char* MSG_LAYOUT_FAILED = "the layout's adjustment failed\n";
+inline constexpr const char* MSG_LAYOUT_CAN_NOT_READ = "can not read the layout <%s>\n";
+inline constexpr const char* MSG_LAYOUT_BAD_LINE =
+    "%s line %d: not a layout line (marker,pattern,width,frames,sigma_deg,sigma_pos and the "
+    "twelve values of the pose)\n";
+inline constexpr const char* MSG_LAYOUT_WRONG_MARKERS =
+    "%s line %d: its marker or width is not one the command line gives (marker 0 is the "
+    "five arguments', 1 on the --marker options in order)\n";
+inline constexpr const char* MSG_LAYOUT_NO_FIRST = "%s places no marker 0\n";
+inline constexpr const char* MSG_LAYOUT_CAN_NOT_WRITE = "can not write the layout <%s>\n";
+inline constexpr const char* MSG_LAYOUT_IS_OUTPUT =
+    "%s is the same file as the output %s: choose another name for the layout\n";

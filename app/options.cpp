@@ -31,6 +31,17 @@ bool scanRange(const char* text, RunOptions& options) {
     return true;
 }
 
+// "PATTERN,WIDTH": the width after the last comma, finite and above 0.
+bool scanMarker(const std::string& value, RunOptions& options) {
+    const size_t comma = value.rfind(',');
+    double width = 0.0;
+    if (comma == std::string::npos || comma == 0 || options.markers.size() + 1 >= SET_MARKER_MAX ||
+        !parseDouble(value.substr(comma + 1), width) || !(width > 0.0))
+        return false;
+    options.markers.push_back({value.substr(0, comma), width});
+    return true;
+}
+
 bool scanThreads(const char* text, RunOptions& options) {
     long long count;
     if (!scanCount(text, count) || count < 1 || count > 64)
@@ -148,6 +159,20 @@ OptionTable optionTable(RunOptions& o) {
          "reprojection error in pixels and the number of points the camera was\n"
          "fitted to.",
          [&o](const std::string& value) { return !(o.report = value).empty(); }},
+        {"--marker", "PATTERN,WIDTH",
+         "a further marker of the set (repeatable): its pattern file and printed\n"
+         "width. The markers' layout is learned from the footage in a first pass\n"
+         "(or read with --layout), then each frame's camera is fitted to every\n"
+         "marker in view; the first marker stays the origin.",
+         [&o](const std::string& value) { return scanMarker(value, o); }},
+        {"--layout-out", "FILE",
+         "with --marker: write the learned layout to FILE (CSV: marker, pattern,\n"
+         "width, frames, uncertainty in degrees and in the widths' unit, pose).",
+         [&o](const std::string& value) { return !(o.layoutOut = value).empty(); }},
+        {"--layout", "FILE",
+         "with --marker: use the layout in FILE (as --layout-out writes it)\n"
+         "instead of learning it: one pass over the footage.",
+         [&o](const std::string& value) { return !(o.layoutIn = value).empty(); }},
         {"--range", "FIRST:LAST",
          "track only frames FIRST to LAST of a movie (frame numbers from 0, both\n"
          "included; for a picture sequence its own numbers); the rows of\n"

@@ -2,17 +2,23 @@
 
 #include <string>
 
+#include <vector>
+
 #include "media/frame_source.h"
+#include "track/layout_pass.h"
 #include "track/tracker.h"
 
 // What the options before the five positional arguments ask for. Every
 // option is off by default; with none given Lumeko behaves as it always has.
 struct RunOptions {
-    bool help = false;        // --help: print the help text and end
-    bool version = false;     // --version: print the version and end
-    TrackerSettings tracker;  // --best, --refine, --bridge ...: how frames are tracked
-    std::string report;       // --report FILE: one CSV row per frame; empty when not given
-    MovieSettings reading;    // --range, --threads, --fps: how a movie or sequence is read
+    bool help = false;               // --help: print the help text and end
+    bool version = false;            // --version: print the version and end
+    TrackerSettings tracker;         // --best, --refine, --bridge ...: how frames are tracked
+    std::string report;              // --report FILE: one CSV row per frame; empty when not given
+    MovieSettings reading;           // --range, --threads, --fps: how a movie or sequence is read
+    std::vector<SetMarker> markers;  // --marker PATTERN,WIDTH: further markers of the set
+    std::string layoutOut;           // --layout-out FILE: where the learned layout goes
+    std::string layoutIn;            // --layout FILE: a layout to use instead of learning one
 };
 
 // Reads the options at the front of argv (from argv[1]): arguments beginning

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <optional>
 #include <string>
@@ -17,10 +18,14 @@
 #include "cli/progress_line.h"
 #include "files/file_reason.h"
 #include "files/same_file.h"
+#include "layout/layout_adjust.h"
+#include "layout/layout_file.h"
+#include "layout/layout_links.h"
 #include "media/frame_source.h"
 #include "media/still_reader.h"
 #include "track/camera_motion.h"
 #include "track/frame_loop.h"
+#include "track/layout_pass.h"
 #include "track/plate_file.h"
 #include "track/setup_tracker.h"
 
@@ -36,6 +41,8 @@ struct RunSettings {
     std::string report;  // --report's file; empty without it
     TrackerSettings tracker;
     MovieSettings reading;
+    std::vector<SetMarker> markers;  // the set's markers, the first (the arguments') at 0
+    std::string layoutOut, layoutIn;
 };
 
 // The printed marker width must be a real size: NaN, infinities, zero and
@@ -241,11 +248,122 @@ void reportSourceEnd(const SourceEnd& end, const char* name) {
     printWarnings(end.warnings);
 }
 
+// The pattern files of the set's further markers, marker 1 on.
+std::vector<std::string> furtherPatterns(const RunSettings& run) {
+    std::vector<std::string> patterns;
+    for (size_t m = 1; m < run.markers.size(); m++)
+        patterns.push_back(run.markers[m].pattern);
+    return patterns;
+}
+
+std::vector<double> setWidths(const RunSettings& run) {
+    std::vector<double> widths;
+    for (const SetMarker& marker : run.markers)
+        widths.push_back(marker.width);
+    return widths;
+}
+
+// The set's markers never linked to the first, by pattern file, separated by spaces.
+std::string unlinkedMarkers(const RunSettings& run, const MarkerLayout& layout) {
+    std::string names;
+    for (size_t m = 1; m < layout.markers.size(); m++)
+        if (!layout.markers[m].linked)
+            names += (names.empty() ? "" : " ") + run.markers[m].pattern;
+    return names;
+}
+
+// A failed pattern load of the set's, as the run's end.
+int reportSetPattern(const TrackResult& result) {
+    if (result.failure == TrackFailure::PatternMissing ||
+        result.failure == TrackFailure::PatternUnreadable)
+        return reportFileFailure(MSG_CAN_NOT_LOAD_PATTERN, result.what.c_str(),
+                                 readReason(result.what.c_str(), MSG_REASON_NOT_PATTERN));
+    return reportFailure("%s", MSG_CAN_NOT_MALLOC);
+}
+
+// Reads --layout's file into `layout`.
+int readSetLayout(const RunSettings& run, MarkerLayout& layout) {
+    const LayoutResult read = readLayout(run.layoutIn, setWidths(run), layout);
+    const char* name = run.layoutIn.c_str();
+    switch (read.status) {
+        case LayoutStatus::Ok:
+            return 0;
+        case LayoutStatus::CannotRead:
+            return reportFileFailure(MSG_LAYOUT_CAN_NOT_READ, name, fileReadProblem(name));
+        case LayoutStatus::BadFile:
+            std::fprintf(stderr, MSG_LAYOUT_BAD_LINE, name, read.line);
+            break;
+        default:
+            if (read.line > 0)
+                std::fprintf(stderr, MSG_LAYOUT_WRONG_MARKERS, name, read.line);
+            else
+                std::fprintf(stderr, MSG_LAYOUT_NO_FIRST, name);
+    }
+    waitForSpaceKey();
+    return 1;
+}
+
+// The frames in which two or more markers were seen.
+long long sharedFrames(const std::vector<MarkerSighting>& sightings) {
+    long long shared = 0;
+    for (size_t i = 1; i < sightings.size(); i++)
+        shared += sightings[i].frame == sightings[i - 1].frame &&
+                  (i < 2 || sightings[i - 2].frame != sightings[i].frame);
+    return shared;
+}
+
+// The first pass over `source` and the layout learned from it: the links
+// chained over the frames that see two markers, then adjusted; written to
+// --layout-out's file when asked.
+int learnLayout(FrameSource& source, const RunSettings& run, const CameraParam& camera,
+                MarkerLayout& layout) {
+    std::vector<MarkerSighting> sightings;
+    ProgressLine progress;
+    const long long length = source.length().value_or(0);
+    const TrackResult seen = sightMarkers(source, camera, run.markers, run.tracker, sightings,
+                                          [&](long long framesDone, std::span<const MarkerStatus>) {
+                                              if (run.movie)
+                                                  progress.show(framesDone, length);
+                                          });
+    progress.erase();
+    if (!seen.ok())
+        return seen.failure == TrackFailure::InputFailed ? reportTrackFailure(seen, run, source)
+                                                         : reportSetPattern(seen);
+    if (!linkMarkers(sightings, setWidths(run), layout).ok()) {
+        std::fprintf(stderr, MSG_LAYOUT_NO_LINK, run.patternName,
+                     unlinkedMarkers(run, layout).c_str());
+        waitForSpaceKey();
+        return 1;
+    }
+    if (!adjustLayout(sightings, camera.mat, layout).ok())
+        return reportFailure("%s", MSG_LAYOUT_FAILED);
+    int placed = 0;
+    for (const PlacedMarker& marker : layout.markers)
+        placed += marker.linked;
+    std::fprintf(stderr, MSG_LAYOUT_LEARNED, placed, static_cast<int>(layout.markers.size()),
+                 sharedFrames(sightings));
+    if (placed < static_cast<int>(layout.markers.size()))
+        std::fprintf(stderr, MSG_LAYOUT_UNLINKED, unlinkedMarkers(run, layout).c_str());
+    if (run.layoutOut.empty())
+        return 0;
+    std::vector<std::string> patterns;
+    for (const SetMarker& marker : run.markers)
+        patterns.push_back(marker.pattern);
+    const LayoutResult written = writeLayout(run.layoutOut, layout, patterns);
+    if (!written.ok())
+        return reportFileFailure(MSG_LAYOUT_CAN_NOT_WRITE, run.layoutOut.c_str(),
+                                 std::strerror(written.error));
+    return 0;
+}
+
 // Opens `source` on the input, sets `tracker` up for its frames and tracks
 // every frame; for a picture sequence, `plate` receives its first number and
-// rate.
+// rate. With several markers and no layout given, the first pass learns the
+// layout over `source`, and the frames are tracked from a new source that
+// `again` makes.
 int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tracker>& tracker,
-                std::optional<PlateFrames>& plate) {
+                std::optional<PlateFrames>& plate,
+                const std::function<std::unique_ptr<FrameSource>()>& again) {
     const char* name = run.inputName;
     if (const InputProblem opened = source.open(name); !opened.ok()) {
         printWarnings(source.takeWarnings());
@@ -263,13 +381,34 @@ int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tra
     if (reportSetup(setup, run, source.size()) != 0)
         return 1;
     tracker = std::move(setup.tracker);
+    MarkerLayout layout;
+    if (!run.markers.empty() && !run.layoutIn.empty() && readSetLayout(run, layout) != 0)
+        return 1;
     if (const InputProblem prepared = source.prepare(); !prepared.ok())
         return reportInputProblem(prepared, run, source);
+    // With several markers and no layout given: the first pass learns it,
+    // and the frames are tracked again from the start.
+    std::unique_ptr<FrameSource> second;
+    FrameSource* frames = &source;
+    if (!run.markers.empty() && run.layoutIn.empty()) {
+        if (learnLayout(source, run, setup.camera, layout) != 0)
+            return 1;
+        second = again();
+        if (const InputProblem opened = second->open(name); !opened.ok())
+            return reportInputProblem(opened, run, *second);
+        if (const InputProblem prepared = second->prepare(); !prepared.ok())
+            return reportInputProblem(prepared, run, *second);
+        second->takeWarnings();
+        frames = second.get();
+    }
+    if (!run.markers.empty())
+        if (const TrackResult used = tracker->useLayout(furtherPatterns(run), layout); !used.ok())
+            return reportSetPattern(used);
 
     ProgressLine progress;
-    const long long length = source.length().value_or(0);
+    const long long length = frames->length().value_or(0);
     const TrackResult tracked = trackFrames(
-        source, *tracker, [&](long long framesDone, std::span<const MarkerStatus> untraced) {
+        *frames, *tracker, [&](long long framesDone, std::span<const MarkerStatus> untraced) {
             for (const MarkerStatus failure : untraced)
                 std::printf(MSG_CONTOUR_DIAGNOSTIC, arContourFailureNumber(failure));
             if (run.movie)
@@ -277,11 +416,11 @@ int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tra
         });
     progress.erase();
     if (!tracked.ok())
-        return reportTrackFailure(tracked, run, source);
-    reportSourceEnd(source.end(), name);
+        return reportTrackFailure(tracked, run, *frames);
+    reportSourceEnd(frames->end(), name);
     if (tracker->busyFrames() > 0)
         std::fprintf(stderr, MSG_BUSY_FRAMES, tracker->busyFrames(), name);
-    if (const std::optional<long long> first = source.firstNumber())
+    if (const std::optional<long long> first = frames->firstNumber())
         plate = PlateFrames{*first, static_cast<double>(rate->rate) / rate->scale};
     return 0;
 }
@@ -290,14 +429,16 @@ int trackSource(FrameSource& source, const RunSettings& run, std::unique_ptr<Tra
 int trackMovie(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
                std::optional<PlateFrames>& plate) {
     const std::unique_ptr<FrameSource> source = makeMovieSource(run.inputName, run.reading);
-    return trackSource(*source, run, tracker, plate);
+    return trackSource(*source, run, tracker, plate,
+                       [&run] { return makeMovieSource(run.inputName, run.reading); });
 }
 
 // Kind I: one JPEG or PNG still.
 int trackImage(const RunSettings& run, std::unique_ptr<Tracker>& tracker,
                std::optional<PlateFrames>& plate) {
     StillReader still;
-    return trackSource(still, run, tracker, plate);
+    return trackSource(still, run, tracker, plate,
+                       [] { return std::unique_ptr<FrameSource>(new StillReader); });
 }
 
 // What the written file holds, on the error stream so that nothing reading
@@ -383,9 +524,21 @@ int refuseClash(const RunSettings& run) {
         }
     if (!run.report.empty())
         outputs.push_back(run.report);
+    for (const std::string& output : outputs)
+        if (!run.layoutOut.empty() && sameOutput(run.layoutOut, output)) {
+            std::fprintf(stderr, MSG_LAYOUT_IS_OUTPUT, run.layoutOut.c_str(), output.c_str());
+            waitForSpaceKey();
+            return 1;
+        }
+    if (!run.layoutOut.empty())
+        outputs.push_back(run.layoutOut);
     std::vector<std::string> inputs =
         run.movie ? movieSourceFiles(run.inputName) : std::vector<std::string>{run.inputName};
     inputs.insert(inputs.end(), {run.patternName, CAMERA_PARAM_FILE});
+    for (const SetMarker& marker : run.markers)
+        inputs.push_back(marker.pattern);
+    if (!run.layoutIn.empty())
+        inputs.push_back(run.layoutIn);
     const std::optional<FileClash> clash = findClash(outputs, inputs);
     if (clash)
         return reportFailure("%s\n", clashMessage(*clash).c_str());
@@ -418,8 +571,8 @@ int runCommandLine(int argc, char** argv) {
         return rejectCommandLine(MSG_MISPLACED_OPTION, option);
     if (count != 5)
         return rejectCommandLine();
-    RunSettings run{args[0],        0.0, 0, false, args[4], options.report, options.tracker,
-                    options.reading};
+    RunSettings run{args[0],         0.0, 0,  false, args[4], options.report, options.tracker,
+                    options.reading, {},  {}, {}};
     if (!scanPatternWidth(args[1], &run.patternWidth))
         return rejectCommandLine(MSG_BAD_WIDTH, args[1]);
     if (!scanCameraNumber(args[2], &run.camNo))
@@ -428,12 +581,26 @@ int runCommandLine(int argc, char** argv) {
     if (!run.movie && std::strcmp(args[3], "I") != 0)
         return rejectCommandLine(MSG_BAD_KIND, args[3]);
 
+    if (!options.markers.empty()) {
+        run.markers.push_back({run.patternName, run.patternWidth});
+        run.markers.insert(run.markers.end(), options.markers.begin(), options.markers.end());
+    }
+    run.layoutOut = options.layoutOut;
+    run.layoutIn = options.layoutIn;
+    if (run.markers.empty() && (!run.layoutOut.empty() || !run.layoutIn.empty()))
+        return rejectCommandLine(MSG_SET_NEEDS_MARKER,
+                                 run.layoutIn.empty() ? "--layout-out" : "--layout");
     if (refuseClash(run) != 0)
         return 1;
     // Refused before the first frame rather than after the last.
     const std::string outputReason = outputProblem(CAMERA_MOTION_FILE);
     if (!outputReason.empty())
         return reportFileFailure(MSG_CAN_NOT_OPEN_FILE, CAMERA_MOTION_FILE, outputReason);
+    if (!run.layoutOut.empty()) {
+        const std::string layoutReason = outputProblem(run.layoutOut.c_str(), "Its folder");
+        if (!layoutReason.empty())
+            return reportFileFailure(MSG_LAYOUT_CAN_NOT_WRITE, run.layoutOut.c_str(), layoutReason);
+    }
     if (!run.report.empty()) {
         const std::string reportReason = outputProblem(run.report.c_str(), "Its folder");
         if (!reportReason.empty())

@@ -135,6 +135,33 @@ PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
                                 centre, width, settings);
 }
 
+PoseFit arMarkerPoseMirror(const CameraParam& camera, const MarkerSquare& marker, const Pose& pose,
+                           ImagePoint centre, double width, const PoseSettings& settings) {
+    // Turning the marker half a turn about its own normal, then the whole
+    // half a turn about the line of sight v, negates each point's depth
+    // along v about the origin: R' = Rv(pi) R Rz(pi), Rv(pi) = 2 v v^T - I.
+    double t[3];
+    arPoseTranslation(pose, t);
+    const double length = std::sqrt(t[0] * t[0] + t[1] * t[1] + t[2] * t[2]);
+    if (!(length > 0.0)) {
+        return poseFailure(PoseStatus::NoStart);
+    }
+    const double v[3] = {t[0] / length, t[1] / length, t[2] / length};
+    double R[3][3], mirrored[3][3];
+    arPoseRotation(pose, R);
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            double sum = 0.0;  // (Rv R)[i][j]
+            for (int k = 0; k < 3; k++) {
+                sum += (2.0 * v[i] * v[k] - (i == k ? 1.0 : 0.0)) * R[k][j];
+            }
+            // Rz(pi) negates the first two columns.
+            mirrored[i][j] = j < 2 ? -sum : sum;
+        }
+    }
+    return poseFromPrevious(camera, marker, arPoseOf(mirrored, t), centre, width, settings);
+}
+
 bool arMarkerInFront(const Pose& pose, ImagePoint centre, double width) {
     const double half = width / 2.0;
     for (int k = 0; k < 4; k++) {

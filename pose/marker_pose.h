@@ -52,6 +52,14 @@ PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& mark
                              const PoseFit& continued, ImagePoint centre, double width,
                              const PoseSettings& settings = {});
 
+// The other pose a small or distant square fits nearly as well: `pose`
+// mirrored about the line of sight to the marker's origin (its normal
+// reflected about that line, the square's corners landing where they did),
+// then refined from there as arMarkerPoseCont refines from a previous pose,
+// without its fallback. Fails as those passes fail.
+PoseFit arMarkerPoseMirror(const CameraParam& camera, const MarkerSquare& marker, const Pose& pose,
+                           ImagePoint centre, double width, const PoseSettings& settings = {});
+
 // Whether the four corners of the square of side `width` centred on `centre`
 // lie in front of the camera under `pose` (every depth above 0). The mirror
 // of a right pose, every depth negated, projects onto the same picture.

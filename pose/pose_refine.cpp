@@ -194,6 +194,7 @@ struct PlanePoints {
     const double (*object)[2];
     int n;
     const double (*P)[4];
+    const double (*space)[3] = nullptr;  // points anywhere in space, in place of `object`
 };
 
 // The residuals between the image points and P's projection of the object
@@ -205,7 +206,11 @@ PoseStatus projectResiduals(const PlanePoints& points, const Pose& pose, double*
     for (int i = 0; i < points.n; i++) {
         double X[3];
         double h[3];
-        arPoseApplyPlane(pose, points.object[i][0], points.object[i][1], X);
+        if (points.space != nullptr) {
+            arPoseApply(pose, points.space[i], X);
+        } else {
+            arPoseApplyPlane(pose, points.object[i][0], points.object[i][1], X);
+        }
         arProjectCameraPoint(points.P, X, h);
         if (!(h[2] > 0.0)) {
             return PoseStatus::BrokeDown;
@@ -383,12 +388,10 @@ PoseFit arRefinePoseIdeal(const double R[3][3], const ImagePoint* imagePoints,
     return refinePass(R, imagePoints, objectPoints, n, nullptr, P);
 }
 
-PoseFit arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
-                     const double P[3][4], const Pose& start) {
-    if (!validPointCount(n)) {
-        return poseFailure(PoseStatus::BadPointCount);
-    }
-    const PlanePoints points{imagePoints, objectPoints, n, P};
+namespace {
+
+PoseFit polish(const PlanePoints& points, const Pose& start) {
+    const int n = points.n;
     Pose pose = start;
     double r[2 * POSE_POINT_MAX];
     double J[2 * POSE_POINT_MAX][6];
@@ -411,6 +414,24 @@ PoseFit arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][
         }
     }
     return PoseFit{PoseStatus::Ok, pose, err / n};
+}
+
+}  // namespace
+
+PoseFit arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
+                     const double P[3][4], const Pose& start) {
+    if (!validPointCount(n)) {
+        return poseFailure(PoseStatus::BadPointCount);
+    }
+    return polish(PlanePoints{imagePoints, objectPoints, n, P}, start);
+}
+
+PoseFit arPolishPoseSpace(const ImagePoint* imagePoints, const double objectPoints[][3], int n,
+                          const double P[3][4], const Pose& start) {
+    if (!validPointCount(n)) {
+        return poseFailure(PoseStatus::BadPointCount);
+    }
+    return polish(PlanePoints{imagePoints, nullptr, n, P, objectPoints}, start);
 }
 
 PoseFit arSearchRotation(const double R[3][3], const double t[3], const double P[3][4],

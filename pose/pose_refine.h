@@ -47,6 +47,12 @@ inline constexpr double POLISH_DECREASE_MIN = 1e-12;
 PoseFit arPolishPose(const ImagePoint* imagePoints, const double objectPoints[][2], int n,
                      const double P[3][4], const Pose& start);
 
+// The same polish for object points anywhere in space (the corners of
+// several markers, in the first marker's coordinates): `start` and the fit
+// take them to the camera.
+PoseFit arPolishPoseSpace(const ImagePoint* imagePoints, const double objectPoints[][3], int n,
+                          const double P[3][4], const Pose& start);
+
 // Coarse-to-fine search over the three angles (a, b, c) of R for the fixed t.
 // Each of SEARCH_SWEEPS sweeps tries the 27 combinations of -step, 0, +step on
 // every angle around the centre and moves the centre to the best (the first

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "math/image_point.h"
@@ -29,11 +30,16 @@ struct FrameRecord {
     ImagePoint corners[4] = {};
     double error = 0.0;
     int points = 0;
+    // With several markers: those the camera was fitted to and those seen
+    // but dropped as disagreeing, a bit each (marker 0 the lowest).
+    uint32_t markers = 0;
+    uint32_t dropped = 0;
 };
 
 // One record per key row.
 struct FrameReport {
     int count = 0;
+    bool markerSet = false;  // several markers: each line names those used and dropped
     FrameRecord rows[KEY_TABLE_SIZE];
 };
 
@@ -43,7 +49,8 @@ const char* frameStatusName(FrameStatus status);
 
 // Prints the report as CSV: a header line, then one line per frame (frame,
 // status, confidence, x0, y0 ... x3, y3, error, points), fields a frame does
-// not have left empty.
+// not have left empty; with several markers two more, `markers` and
+// `dropped`, the markers' numbers separated by spaces.
 void putFrameReport(const FrameReport& report, std::FILE* file);
 
 // Writes the report to `name` through a temporary file beside it that replaces

@@ -180,13 +180,16 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
         markers = nullptr;
         count = 0;
     }
-    KeyRow row = trackMarkers(state, camera, markers, count);
-    FrameRecord record = markerRecord(row, markers);
+    FrameRecord record;
+    KeyRow row =
+        setCamera ? trackSet(markers, count, record) : trackMarkers(state, camera, markers, count);
+    if (!setCamera)
+        record = markerRecord(row, markers);
     // A marker whose edges are smeared gives a pose the scene is not anchored
     // on, unless its drawing was aligned with the frame.
     bool sharp = record.status == FrameStatus::Marker &&
                  markers[state.chosenMarker].rampWidth <= FOLLOW_SMEAR_WIDTH;
-    if (follower != nullptr)
+    if (follower != nullptr && setCamera == nullptr)
         sharp = followFrame(frame, markers, record, row);
     if (sceneBridge != nullptr) {
         if (const TrackResult bridged = bridgeFrame(frame, sharp, record, row); !bridged.ok())
@@ -195,22 +198,71 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
     return appendRow(row, record);
 }
 
+TrackResult Tracker::useLayout(const std::vector<std::string>& patterns,
+                               const MarkerLayout& layout) {
+    std::vector<int> slotMarker(PATTERN_SLOT_MAX, -1);
+    if (state.patternId >= 0)
+        slotMarker[state.patternId] = 0;
+    for (size_t m = 0; m < patterns.size(); m++) {
+        const PatternLoad load = markerDetector->loadPattern(patterns[m].c_str());
+        if (!load.ok()) {
+            TrackResult failed = trackResultOfPattern(load);
+            failed.what = patterns[m];
+            return failed;
+        }
+        slotMarker[load.id] = static_cast<int>(m) + 1;
+    }
+    markerDetector->seekPattern(-1);
+    setCamera.reset(new (std::nothrow) SetCamera(layout, slotMarker));
+    frames->markerSet = true;
+    return setCamera ? TrackResult{} : TrackResult{TrackFailure::OutOfMemory};
+}
+
+KeyRow Tracker::trackSet(const MarkerInfo* markers, int count, FrameRecord& record) {
+    const SetCameraFit fit =
+        setCamera->fit(markerDetector->camera(), markers, count, state.poseSettings);
+    record.dropped = fit.dropped;
+    state.chosenMarker = fit.found ? fit.chosen : -1;
+    state.poseKnown = fit.found;
+    state.poseContinues = fit.found;
+    if (!fit.found)
+        return KeyRow{};
+    state.cameraPose = fit.camera;
+    state.poseError = fit.error;
+    const KeyRow row = keyRowOfPose(fit.camera);
+    if (row.found == 0) {
+        state.poseKnown = false;
+        state.chosenMarker = -1;
+        setCamera->forget();
+        return row;
+    }
+    record = markerRecord(row, markers);
+    record.markers = fit.used;
+    record.dropped = fit.dropped;
+    record.points = 4 * __builtin_popcount(fit.used);
+    return row;
+}
+
 TrackResult Tracker::trackBlankFrame() {
     const MarkerInfo* markers = nullptr;
     int count = 0;
     markerDetector->detectNothing(&markers, &count);
-    const KeyRow row = trackMarkers(state, markerDetector->camera(), markers, count);
+    FrameRecord record;
+    const KeyRow row = setCamera ? trackSet(markers, count, record)
+                                 : trackMarkers(state, markerDetector->camera(), markers, count);
     if (sceneBridge != nullptr)
         sceneBridge->forget();
     if (follower != nullptr)
         follower->forget();
-    return appendRow(row, markerRecord(row, markers));
+    return appendRow(row, setCamera ? record : markerRecord(row, markers));
 }
 
 TrackResult Tracker::trackGap() {
     markerDetector->forgetHistory();
     state.poseKnown = false;
     state.poseContinues = false;
+    if (setCamera != nullptr)
+        setCamera->forget();
     if (sceneBridge != nullptr)
         sceneBridge->forget();
     if (follower != nullptr)

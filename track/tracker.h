@@ -15,6 +15,7 @@
 #include "track/camera_key.h"
 #include "track/frame_report.h"
 #include "track/key_table.h"
+#include "track/set_camera.h"
 #include "track/track_result.h"
 
 // Least confidence a marker must have to be chosen.
@@ -87,6 +88,13 @@ class Tracker {
     // cannot be had.
     TrackResult loadPattern(const char* patternName);
 
+    // Several markers on one set: loads the pattern of every further marker
+    // (`patterns`, marker 1 on; the loaded pattern is marker 0's), and from
+    // then on fits each frame's camera to the corners of every marker of
+    // `layout` in view at once (SetCamera), dropping one that disagrees.
+    // Fails as loadPattern does, `what` naming the pattern file.
+    TrackResult useLayout(const std::vector<std::string>& patterns, const MarkerLayout& layout);
+
     // Each of the three appends one row and the frame's record, or fails
     // with nothing appended: TableFull when the table holds KEY_TABLE_SIZE
     // rows; OutOfMemory or LibraryFailed when the scene bridge's library fails.
@@ -134,6 +142,8 @@ class Tracker {
     // marker frame whose pose is sharp (`sharp`) and fills a lost one's
     // camera from it.
     TrackResult bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record, KeyRow& row);
+    // With a layout: the frame's camera from every marker in view, and its record.
+    KeyRow trackSet(const MarkerInfo* markers, int count, FrameRecord& record);
     // Appends the key row and the frame's record.
     TrackResult appendRow(const KeyRow& row, const FrameRecord& record);
 
@@ -142,6 +152,7 @@ class Tracker {
     std::unique_ptr<FrameReport> frames;
     std::unique_ptr<SceneBridge> sceneBridge;  // with --bridge only
     std::unique_ptr<MarkerFollow> follower;    // with --follow only, once the pattern is loaded
+    std::unique_ptr<SetCamera> setCamera;      // with several markers only
     TrackerState state;
     TrackerSettings trackerSettings;
     long long busy = 0;

@@ -1,0 +1,212 @@
+// Several markers on one set: one clip of four (on the floor, a wall and a
+// box's top) rendered for the whole suite; the layout Lumeko learns and the
+// cameras it fits to every marker in view, against the renderer's truth; a
+// given layout with one marker moved; and the refusals.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "layout/layout_file.h"
+#include "layout/layout_links.h"
+#include "tests/support/test_support.h"
+#include "tests/support/truth_table.h"
+#include "track/camera_motion_reader.h"
+
+namespace {
+
+using namespace lumeko_test;
+
+// Marker k's picture: 5 x 5 random cells, not alike when turned.
+void writeMarkerPicture(const std::string& path, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string ppm = "P6\n40 40\n255\n";
+    bool cells[5][5];
+    for (auto& row : cells)
+        for (bool& cell : row)
+            cell = random() % 2;
+    cells[0][0] = true, cells[0][4] = cells[4][0] = cells[4][4] = false;  // one dark corner
+    for (int y = 0; y < 40; y++)
+        for (int x = 0; x < 40; x++)
+            ppm.append(3, cells[y / 8][x / 8] ? '\0' : '\xff');
+    writeFile(path, ppm);
+}
+
+const std::vector<std::string> WIDTHS = {"80", "60", "100", "50"};
+// A marker the clip never shows.
+const std::string ABSENT = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
+
+class MarkerSet : public testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir = new TempDir;
+        std::filesystem::create_directory(dir->file("Data"));
+        mustRun(dir->path(), cameraCommand("Data/camera_para.dat", "640x480"));
+        for (int k = 0; k < 4; k++) {
+            const std::string name = "m" + std::to_string(k);
+            writeMarkerPicture(dir->file(name + ".ppm"), 7 + k);
+            mustRun(dir->path(), {LUMEKO_TOOLS_DIR "/lumeko-pattern", name + ".ppm", "--inner",
+                                  "--pattern", name + ".pattern"});
+        }
+        writeFile(dir->file("set.txt"),
+                  "m1.ppm 60 260 0 0 0 0 30\n"
+                  "m2.ppm 100 120 300 130 90 0 0\n"
+                  "m3.ppm 50 -220 60 60 0 0 -20\n");
+        mustRun(dir->path(), {LUMEKO_TOOLS_DIR "/lumeko-render",
+                              "--camera",
+                              "Data/camera_para.dat",
+                              "--picture",
+                              "m0.ppm",
+                              "--marker-width",
+                              "80",
+                              "--set",
+                              "set.txt",
+                              "--box",
+                              "-220,60,120,120,60",
+                              "--via",
+                              "-450,-500,450,-150,50,30",
+                              "--via",
+                              "0,-550,500,50,100,60",
+                              "--via",
+                              "450,-450,450,220,120,60",
+                              "--frames",
+                              "16",
+                              "--noise",
+                              "2",
+                              "--output",
+                              "set.avi"});
+    }
+    static void TearDownTestSuite() { delete dir; }
+
+    // Lumeko with `options` and the set's three further markers on the clip.
+    static ProcessResult track(std::vector<std::string> options) {
+        std::vector<std::string> markers = {LUMEKO_BINARY};
+        for (int k = 1; k < 4; k++)
+            markers.insert(markers.end(),
+                           {"--marker", "m" + std::to_string(k) + ".pattern," + WIDTHS[k]});
+        options.insert(options.begin(), markers.begin(), markers.end());
+        options.insert(options.end(), {"m0.pattern", "80", "0", "M", "set.avi"});
+        return runProcess(dir->path(), options);
+    }
+    static MarkerLayout layoutOf(const std::string& file) {
+        MarkerLayout layout;
+        EXPECT_TRUE(readLayout(dir->file(file), {80, 60, 100, 50}, layout).ok()) << file;
+        return layout;
+    }
+    // The median turn (degrees) and offset (share of the distance) of the
+    // track's cameras from the truth, and how many frames have one.
+    struct Cameras {
+        double turn, offset;
+        int found;
+    };
+    static Cameras cameras() {
+        const std::vector<TruthRow> truth = readTruthTable(dir->file("set.csv"));
+        CameraMotion motion;
+        EXPECT_TRUE(parseCameraMotion(readFile(dir->file("Lumeko.cm2")), motion).ok());
+        std::vector<double> turns, offsets;
+        for (size_t i = 0; i < truth.size() && i < motion.rows.size(); i++)
+            if (motion.rows[i].found == 1) {
+                turns.push_back(orientationError(truth[i].keys, keysOf(motion.rows[i])));
+                offsets.push_back(positionError(truth[i].keys, keysOf(motion.rows[i])));
+            }
+        std::sort(turns.begin(), turns.end());
+        std::sort(offsets.begin(), offsets.end());
+        const size_t half = turns.size() / 2;
+        return {turns.empty() ? NAN : turns[half], offsets.empty() ? NAN : offsets[half],
+                static_cast<int>(turns.size())};
+    }
+    static TempDir* dir;
+};
+
+TempDir* MarkerSet::dir = nullptr;
+
+TEST_F(MarkerSet, LearnsTheLayoutAndFitsEachCameraToEveryMarkerInView) {
+    const ProcessResult run =
+        track({"--refine", "--no-smoothing", "--layout-out", "learned.csv", "--report", "r.csv"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const MarkerLayout truth = layoutOf("set.layout.csv"), learned = layoutOf("learned.csv");
+    for (size_t m = 1; m < 4; m++) {
+        const Pose &t = truth.markers[m].toWorld, &l = learned.markers[m].toWorld;
+        const double turn = turnBetweenDegrees(t, l),
+                     offset = std::hypot(t.m[0][3] - l.m[0][3], t.m[1][3] - l.m[1][3],
+                                         t.m[2][3] - l.m[2][3]);
+        std::printf("[set] marker %zu: %.4f degrees, %.3f units off\n", m, turn, offset);
+        EXPECT_LT(turn, 0.1) << m;
+        EXPECT_LT(offset, 0.35) << m;  // of a set about 490 units across
+    }
+    const Cameras c = cameras();
+    std::printf("[set] cameras: %d, median %.4f degrees, %.5f of the distance\n", c.found, c.turn,
+                c.offset);
+    EXPECT_EQ(c.found, 16);
+    EXPECT_LT(c.turn, 0.06);
+    EXPECT_LT(c.offset, 0.0012);
+    EXPECT_NE(readFile(dir->file("r.csv")).find(",0 1 2 3,\n"), std::string::npos);
+}
+
+TEST_F(MarkerSet, AGivenLayoutTracksInOnePassAndDropsAMarkerThatMoved) {
+    std::string layout = readFile(dir->file("set.layout.csv"));
+    const size_t line = layout.find("\n3,");  // marker 3 moved 40 units along x
+    const size_t x = layout.find(",-220,", line);
+    ASSERT_NE(x, std::string::npos);
+    writeFile(dir->file("moved.csv"), layout.replace(x, 6, ",-180,"));
+    const ProcessResult run = track(
+        {"--refine", "--no-smoothing", "--layout", "moved.csv", "--report", "moved_report.csv"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err.find("layout:"), std::string::npos);  // no first pass
+    // Each line ends with the markers used and those dropped: 3 is dropped
+    // wherever it is seen with others, never used.
+    const std::string report = readFile(dir->file("moved_report.csv"));
+    EXPECT_NE(report.find(",3\n"), std::string::npos) << report;
+    EXPECT_EQ(report.find(" 3,"), std::string::npos) << report;
+    const Cameras c = cameras();
+    EXPECT_EQ(c.found, 16);
+    EXPECT_LT(c.turn, 0.06);
+}
+
+TEST_F(MarkerSet, RefusesWhatCannotBeTrackedAndKeepsTheEarlierTrack) {
+    writeFile(dir->file("Lumeko.cm2"), "earlier");
+    writeFile(dir->file("garbage.csv"), "not a layout\n");
+    std::string wide = readFile(dir->file("set.layout.csv"));
+    writeFile(dir->file("wide.csv"),
+              wide.replace(wide.find("\n1,m1.ppm,60,"), 13, "\n1,m1.ppm,61,"));
+    const struct {
+        std::vector<std::string> args;
+        std::string says;
+    } cases[] = {
+        {{LUMEKO_BINARY, "--layout-out", "l.csv", "m0.pattern", "80", "0", "M", "set.avi"},
+         "--layout-out is for several markers"},
+        {{LUMEKO_BINARY, "--marker", ABSENT + ",40", "m0.pattern", "80", "0", "M", "set.avi"},
+         "no marker shares a frame with the first <m0.pattern> or with one linked to it: " +
+             ABSENT},
+        {{LUMEKO_BINARY, "--marker", "absent.pattern,40", "m0.pattern", "80", "0", "M", "set.avi"},
+         "can not load pattern <absent.pattern>"},
+        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout-out", "m1.pattern", "m0.pattern",
+          "80", "0", "M", "set.avi"},
+         "same file as the input m1.pattern"},
+        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout-out", "Lumeko.cm2", "m0.pattern",
+          "80", "0", "M", "set.avi"},
+         "choose another name for the layout"},
+        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout", "garbage.csv", "m0.pattern", "80",
+          "0", "M", "set.avi"},
+         "garbage.csv line 1: not a layout line"},
+        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout", "wide.csv", "m0.pattern", "80",
+          "0", "M", "set.avi"},
+         "wide.csv line 3: its marker or width is not one the command line gives"},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = runProcess(dir->path(), c.args);
+        EXPECT_EQ(run.status, 1) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(readFile(dir->file("Lumeko.cm2")), "earlier") << c.says;
+    }
+    // A marker never in the footage is named and left out; the others are tracked.
+    const ProcessResult run = track({"--marker", ABSENT + ",40"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("left out: " + ABSENT), std::string::npos) << run.err;
+}
+
+}  // namespace

@@ -1,0 +1,158 @@
+#include "track/set_camera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "pose/pose_projection.h"
+
+namespace {
+
+MarkerSquare squareOf(const MarkerInfo& marker) {
+    MarkerSquare square{};
+    square.direction = marker.direction;
+    for (int i = 0; i < 4; i++) {
+        square.edgeLines[i] = marker.edgeLines[i];
+        square.vertices[i] = marker.vertices[i];
+    }
+    return square;
+}
+
+ImagePoint cornerOf(const MarkerInfo& marker, int k) {
+    return marker.vertices[(4 + k - marker.direction) % 4];
+}
+
+}  // namespace
+
+SetCamera::SetCamera(const MarkerLayout& layout, std::vector<int> slotMarker)
+    : layout(layout),
+      slotMarker(std::move(slotMarker)),
+      squares(layout.markers.size(), nullptr),
+      index(layout.markers.size(), -1) {
+    starts.reserve(2 * layout.markers.size() + 1);
+}
+
+PoseFit SetCamera::fitMarkers(const CameraParam& camera, uint32_t use, const Pose& start) {
+    int n = 0;
+    for (size_t m = 0; m < squares.size(); m++) {
+        if (!(use & (1u << m)))
+            continue;
+        double corners[4][3];
+        squareCorners(layout.markers[m].width, corners);
+        for (int k = 0; k < 4; k++, n++) {
+            arPoseApply(layout.markers[m].toWorld, corners[k], points[n]);
+            image[n] = cornerOf(*squares[m], k);
+        }
+    }
+    return arPolishPoseSpace(image, points, n, camera.mat, start);
+}
+
+double SetCamera::markerError(const CameraParam& camera, int m, const Pose& pose) const {
+    double corners[4][3], sum = 0.0;
+    squareCorners(layout.markers[m].width, corners);
+    const Pose toCamera = arPoseCompose(pose, layout.markers[m].toWorld);
+    for (int k = 0; k < 4; k++) {
+        const MarkerPointView view = arViewMarkerPoint(camera, toCamera, corners[k]);
+        if (!(view.depth > 0.0))
+            return std::numeric_limits<double>::infinity();
+        const ImagePoint seen = cornerOf(*squares[m], k);
+        sum += std::pow(view.ideal.x - seen.x, 2) + std::pow(view.ideal.y - seen.y, 2);
+    }
+    return sum / 4.0;
+}
+
+SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers, int count,
+                            const PoseSettings& settings) {
+    SetCameraFit out;
+    // The most confident square of each placed marker of the set.
+    std::fill(squares.begin(), squares.end(), nullptr);
+    std::fill(index.begin(), index.end(), -1);
+    uint32_t seen = 0;
+    for (int i = 0; i < count; i++) {
+        const int id = markers[i].id;
+        if (id < 0 || id >= static_cast<int>(slotMarker.size()) || slotMarker[id] < 0 ||
+            !(markers[i].confidence >= 0.5))
+            continue;
+        const int m = slotMarker[id];
+        if (!layout.markers[m].linked)
+            continue;
+        if (squares[m] == nullptr || markers[i].confidence > squares[m]->confidence) {
+            squares[m] = &markers[i];
+            index[m] = i;
+        }
+        seen |= 1u << m;
+    }
+    if (seen == 0) {
+        havePrevious = false;
+        return out;
+    }
+    // Starts: the previous camera, and each marker's own poses (both
+    // solutions) taken to the world; the one the joint fit ends lowest from.
+    starts.clear();
+    if (havePrevious)
+        starts.push_back(previous);
+    const ImagePoint centre{0.0, 0.0};
+    for (size_t m = 0; m < squares.size(); m++) {
+        if (squares[m] == nullptr)
+            continue;
+        const MarkerSquare square = squareOf(*squares[m]);
+        const double width = layout.markers[m].width;
+        const PoseFit own = arMarkerPose(camera, square, centre, width, settings);
+        if (!own.ok())
+            continue;
+        const Pose fromWorld = arPoseInvert(layout.markers[m].toWorld);
+        starts.push_back(arPoseCompose(own.pose, fromWorld));
+        const PoseFit mirror =
+            arMarkerPoseMirror(camera, square, own.pose, centre, width, settings);
+        if (mirror.ok())
+            starts.push_back(arPoseCompose(mirror.pose, fromWorld));
+    }
+    uint32_t use = seen;
+    PoseFit best;
+    for (;;) {
+        best = PoseFit{};
+        for (const Pose& start : starts) {
+            const PoseFit f = fitMarkers(camera, use, start);
+            if (f.ok() && (!best.ok() || f.error < best.error))
+                best = f;
+        }
+        if (!best.ok() || __builtin_popcount(use) < 3)
+            break;
+        // Each marker against the fit to the others: the one that disagrees
+        // most with a fit the others agree on leaves.
+        int worst = -1;
+        double worstRatio = 0.0;
+        for (size_t m = 0; m < squares.size(); m++) {
+            if (!(use & (1u << m)))
+                continue;
+            const PoseFit others = fitMarkers(camera, use & ~(1u << m), best.pose);
+            if (!others.ok())
+                continue;
+            const double e = markerError(camera, static_cast<int>(m), others.pose);
+            const double limit = std::max(SET_OUTLIER_FACTOR * SET_OUTLIER_FACTOR * others.error,
+                                          SET_OUTLIER_PIXELS * SET_OUTLIER_PIXELS);
+            if (e > limit && e / limit > worstRatio) {
+                worst = static_cast<int>(m);
+                worstRatio = e / limit;
+            }
+        }
+        if (worst < 0)
+            break;
+        use &= ~(1u << worst);
+        out.dropped |= 1u << worst;
+    }
+    if (!best.ok()) {
+        havePrevious = false;
+        return out;
+    }
+    out.found = true;
+    out.camera = best.pose;
+    out.error = best.error;
+    out.used = use;
+    for (size_t m = 0; m < squares.size() && out.chosen < 0; m++)
+        if (use & (1u << m))
+            out.chosen = index[m];
+    previous = best.pose;
+    havePrevious = true;
+    return out;
+}

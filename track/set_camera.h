@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "camera/camera_param.h"
+#include "layout/layout_records.h"
+#include "marker/marker_info.h"
+#include "pose/marker_pose.h"
+#include "pose/pose_refine.h"
+
+// Of three or more markers, one whose corners disagree with the others' is
+// dropped when, under the camera fitted to the others alone, its root mean
+// square error exceeds this many times theirs, and SET_OUTLIER_PIXELS (the
+// one furthest beyond that first, then again with the rest).
+inline constexpr double SET_OUTLIER_FACTOR = 3.0;
+inline constexpr double SET_OUTLIER_PIXELS = 2.0;
+
+// What the set's camera step gives for a frame.
+struct SetCameraFit {
+    bool found = false;
+    Pose camera{};         // the first marker's coordinates to the camera's
+    double error = 0.0;    // mean squared reprojection error of the corners kept
+    uint32_t used = 0;     // the markers fitted, a bit each
+    uint32_t dropped = 0;  // markers seen but dropped as outliers
+    int chosen = -1;       // index in the marker list of the first marker used
+};
+
+// The camera of each frame from every marker of the set in view: the
+// corners of all of them fitted jointly through the layout, continued from
+// the previous frame's camera.
+class SetCamera {
+  public:
+    // `slotMarker` gives the set's marker of each pattern slot (-1: none).
+    SetCamera(const MarkerLayout& layout, std::vector<int> slotMarker);
+
+    // The frame's camera from its marker list (the first `seen` found in
+    // the frame itself; the rest held from earlier frames are used too).
+    SetCameraFit fit(const CameraParam& camera, const MarkerInfo* markers, int count,
+                     const PoseSettings& settings);
+
+    // The next frame starts afresh.
+    void forget() { havePrevious = false; }
+
+  private:
+    // Fits the markers of `use` from `start` into `out`.
+    PoseFit fitMarkers(const CameraParam& camera, uint32_t use, const Pose& start);
+    // Where each used marker's corners land: the points and their error.
+    double markerError(const CameraParam& camera, int slot, const Pose& pose) const;
+
+    MarkerLayout layout;
+    std::vector<int> slotMarker;
+    // The chosen square of each set marker this frame (-1: none), by marker.
+    std::vector<const MarkerInfo*> squares;
+    std::vector<int> index;    // and its index in the marker list
+    std::vector<Pose> starts;  // where the joint fit starts from
+    double points[POSE_POINT_MAX][3];
+    ImagePoint image[POSE_POINT_MAX];
+    Pose previous{};
+    bool havePrevious = false;
+};
