@@ -69,7 +69,8 @@ LayoutResult readLayout(const std::string& path, const std::vector<double>& widt
     std::ifstream in(path);
     if (!in)
         return {LayoutStatus::CannotRead, errno};
-    layout.markers.assign(widths.size(), PlacedMarker{});
+    const bool anyWidth = widths.empty();
+    layout.markers.assign(anyWidth ? SET_MARKER_MAX : widths.size(), PlacedMarker{});
     std::string line;
     int number_ = 0;
     if (!std::getline(in, line) || line.rfind("marker,", 0) != 0)
@@ -85,9 +86,9 @@ LayoutResult readLayout(const std::string& path, const std::vector<double>& widt
         const double index = good ? std::strtod(f[0].c_str(), nullptr) : -1.0;
         if (!good || index != std::floor(index))
             return {LayoutStatus::BadFile, 0, number_};
-        if (index < 0 || index >= static_cast<double>(widths.size()) ||
-            std::fabs(v[0] - widths[static_cast<size_t>(index)]) >
-                1e-6 * widths[static_cast<size_t>(index)])
+        if (index < 0 || index >= static_cast<double>(layout.markers.size()) || !(v[0] > 0.0) ||
+            (!anyWidth && std::fabs(v[0] - widths[static_cast<size_t>(index)]) >
+                              1e-6 * widths[static_cast<size_t>(index)]))
             return {LayoutStatus::WrongMarkers, 0, number_};
         PlacedMarker& placed = layout.markers[static_cast<size_t>(index)];
         placed.linked = true;
@@ -101,6 +102,8 @@ LayoutResult readLayout(const std::string& path, const std::vector<double>& widt
     }
     for (size_t m = 0; m < widths.size(); m++)
         layout.markers[m].width = widths[m];
+    while (anyWidth && !layout.markers.empty() && !layout.markers.back().linked)
+        layout.markers.pop_back();
     if (layout.markers.empty() || !layout.markers[0].linked)
         return {LayoutStatus::WrongMarkers, 0, 0};
     return {};

@@ -18,6 +18,7 @@ LayoutResult writeLayout(const std::string& path, const MarkerLayout& layout,
 // Reads a layout file for markers of `widths` (the command line's, marker 0
 // first): CannotRead, BadFile (with the line), WrongMarkers when a line's
 // index is not one of them or its width is not theirs (to 1e-6 of it), or
-// marker 0 is missing. Markers without a line stay unlinked.
+// marker 0 is missing. Markers without a line stay unlinked. With no
+// widths given, any marker below SET_MARKER_MAX is taken at its own width.
 LayoutResult readLayout(const std::string& path, const std::vector<double>& widths,
                         MarkerLayout& layout);

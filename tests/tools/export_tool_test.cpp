@@ -77,7 +77,16 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
                     model.nodes.at(corners.at(0)).translation.at(0),
                 0.08, 1e-6);  // 80 mm
     EXPECT_EQ(model.meshes.size(), mesh ? 1u : 0u);
+    EXPECT_EQ(model.scenes.at(0).nodes.size(), mesh ? 3u : 2u);
     if (mesh) {
+        const tinygltf::Node& set = model.nodes.at(6);  // after the marker's corners
+        EXPECT_EQ(set.name, "marker 2");
+        EXPECT_EQ(set.translation, (std::vector<double>{0.1, 0.03, -0.2}));
+        // A quarter turn about +x: (x, w) = +-(sin, cos) of 45 degrees.
+        EXPECT_NEAR(set.rotation.at(0) * set.rotation.at(3), 0.5, 1e-9);
+        EXPECT_NEAR(model.nodes.at(set.children.at(1)).translation.at(0) -
+                        model.nodes.at(set.children.at(0)).translation.at(0),
+                    0.04, 1e-6);
         const tinygltf::Accessor& points =
             model.accessors.at(model.meshes[0].primitives.at(0).attributes.at("POSITION"));
         EXPECT_NEAR(points.maxValues.at(0) - points.minValues.at(0), 0.08, 1e-6);
@@ -124,8 +133,15 @@ void checkGltf(const TrackedOrbit& orbit) {
         const bool mesh = std::string(output) == "truth.gltf";
         std::vector<std::string> args = {truth ? "truth.cm2" : "Lumeko.cm2", output, "--camera",
                                          orbit.camera()};
-        if (mesh)
-            args.push_back("--marker-mesh");
+        if (mesh) {
+            // A set's marker 2, 40 wide, at (100, 200, 30) on a wall facing -y.
+            lumeko_test::writeFile(
+                orbit.dir.file("set.csv"),
+                "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,r11,"
+                "r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
+                "2,b,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
+            args.insert(args.end(), {"--marker-mesh", "--layout", "set.csv"});
+        }
         const ProcessResult result = runTool(orbit, "lumeko-export", args);
         ASSERT_EQ(result.status, 0) << result.err;
         EXPECT_EQ(result.err.find("belongs to an earlier track") != std::string::npos, truth);

@@ -11,6 +11,7 @@
 #include "camera/camera_param.h"
 #include "cli/tool.h"
 #include "files/file_reason.h"
+#include "layout/layout_file.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/marker_picture.h"
@@ -73,6 +74,7 @@ struct Options {
     bool fpsGiven = false, firstFrameGiven = false;  // by the option or the plate file
     std::string footage, picture;
     bool wholeMarker = false;  // `picture` shows the whole marker
+    std::string layoutPath;    // --layout: a set's layout for the glTF
 };
 
 OptionTable optionTable(Options& o) {
@@ -121,6 +123,10 @@ OptionTable optionTable(Options& o) {
              "Blender 3.4 cannot import meshes with its default\n"
              "settings there; other viewers show it).",
              s.markerMesh),
+        {"--layout", "FILE",
+         "glTF: the further markers of a set where the layout\n"
+         "(Lumeko --layout-out) puts them, as nodes with corners.",
+         [&o](const std::string& value) { return !(o.layoutPath = value).empty(); }},
         flag("--summary", "print \"frames N found M\" and write nothing.", o.summary),
     };
 }
@@ -238,9 +244,10 @@ int exportTrack(Options& options, const std::vector<std::string>& positional) {
                                                            : "give one Lumeko.cm2 and one OUTPUT") +
                                    "\n" + TEXT.usage);
     const std::string& track = positional[0];
-    if (!options.summary && refuseClash(TOOL, {positional[1]},
-                                        {track, track + PLATE_FILE_SUFFIX, options.cameraPath,
-                                         options.footage, options.picture}) != 0)
+    if (!options.summary &&
+        refuseClash(TOOL, {positional[1]},
+                    {track, track + PLATE_FILE_SUFFIX, options.cameraPath, options.footage,
+                     options.picture, options.layoutPath}) != 0)
         return 1;
     CameraMotion motion;
     if (const TrackResult read = readCameraMotion(track, motion); !read.ok())
@@ -259,6 +266,12 @@ int exportTrack(Options& options, const std::vector<std::string>& positional) {
         return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan, .csv or .py");
     if (!python && (!options.footage.empty() || !options.picture.empty()))
         return toolError(TOOL, "--footage, --picture and --marker are for the Blender scene (.py)");
+    if (!options.layoutPath.empty()) {
+        if (!gltf && !glb)
+            return toolError(TOOL, "--layout is for glTF (.gltf or .glb)");
+        if (!readLayout(options.layoutPath, {}, options.settings.layout).ok())
+            return toolError(TOOL, options.layoutPath + ": not a layout Lumeko --layout-out wrote");
+    }
     CameraParam camera{};
     if (!csv && loadCamera(options.cameraPath, camera) != 0)
         return 1;

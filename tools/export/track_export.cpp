@@ -345,6 +345,48 @@ void addMarker(tinygltf::Model& model, std::vector<unsigned char>& data, double 
     }
 }
 
+// The further markers of a set: a node each, placed as the layout puts it in
+// the world above (marker (x, y, z) is (x, z, -y)), its corners as nodes of
+// their own; the nodes' numbers into `roots`.
+void addSetMarkers(tinygltf::Model& model, const ExportSettings& settings,
+                   std::vector<int>& roots) {
+    const double toGltf[3][3] = {{1, 0, 0}, {0, 0, 1}, {0, -1, 0}};  // W; W^-1 = W^T
+    for (size_t m = 1; m < settings.layout.markers.size(); m++) {
+        const PlacedMarker& placed = settings.layout.markers[m];
+        if (!placed.linked)
+            continue;
+        tinygltf::Node node;
+        node.name = "marker " + std::to_string(m);
+        double R[3][3] = {};  // W R W^T
+        for (int i = 0; i < 3; i++)
+            for (int j = 0; j < 3; j++)
+                for (int k = 0; k < 3; k++)
+                    for (int l = 0; l < 3; l++)
+                        R[i][j] += toGltf[i][k] * placed.toWorld.m[k][l] * toGltf[j][l];
+        double q[4];
+        quaternionOfRotation(R, q);
+        node.rotation.assign(q, q + 4);
+        for (int i = 0; i < 3; i++) {
+            double t = 0.0;
+            for (int k = 0; k < 3; k++)
+                t += toGltf[i][k] * placed.toWorld.m[k][3];
+            node.translation.push_back(t * settings.metresPerUnit);
+        }
+        const int first = static_cast<int>(model.nodes.size()) + 1;
+        node.children = {first, first + 1, first + 2, first + 3};
+        roots.push_back(first - 1);
+        model.nodes.push_back(node);
+        const std::vector<float> corners =
+            markerCorners(placed.width * settings.metresPerUnit / 2.0);
+        for (int k = 0; k < 4; k++) {
+            tinygltf::Node corner;
+            corner.name = node.name + " corner " + std::to_string(k + 1);
+            corner.translation.assign(corners.begin() + 3 * k, corners.begin() + 3 * k + 3);
+            model.nodes.push_back(corner);
+        }
+    }
+}
+
 // The camera's move: linear samplers of its translation and rotation.
 void addAnimation(tinygltf::Model& model, std::vector<unsigned char>& data, const GltfKeys& keys) {
     const int input = addFloats(model, data, keys.times, TINYGLTF_TYPE_SCALAR, 1, 0, true);
@@ -384,6 +426,8 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     std::vector<unsigned char> data;
     addCamera(model, motion.cameraName, lens, keys, size);
     addMarker(model, data, size / 2.0, settings.markerMesh);
+    std::vector<int> roots = {0, 1};
+    addSetMarkers(model, settings, roots);
     addAnimation(model, data, keys);
     while (data.size() % 4 != 0)
         data.push_back(0);
@@ -392,7 +436,7 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     model.buffers.push_back(buffer);
     tinygltf::Scene scene;
     scene.name = "track";
-    scene.nodes = {0, 1};
+    scene.nodes = roots;
     model.scenes.push_back(scene);
     model.defaultScene = 0;
     std::ostringstream stream;

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "camera/camera_param.h"
+#include "layout/layout_records.h"
 #include "track/camera_motion_reader.h"
 
 // Conversion of a camera-motion file to interchange formats. All of them use
@@ -20,6 +21,7 @@ struct ExportSettings {
     double metresPerUnit = 0.001;  // glTF only: metres per unit of the marker width
     int firstFrame = 0;            // number of the first frame (all formats)
     bool markerMesh = false;       // glTF only: the marker as a dark square mesh as well
+    MarkerLayout layout;           // glTF only: the further markers of a set, where they lie
 };
 
 // The lens as the camera file describes it, for its own image size.
@@ -68,7 +70,9 @@ int csvText(const CameraMotion& motion, const ExportSettings& settings, std::str
 // rotation samplers with one key per found frame (time = (firstFrame + row) /
 // fps), and a "marker" node at the origin with a node at each of its corners
 // (a 3D package shows them as empties), and with `markerMesh` the marker as a
-// dark square mesh on it. `binary` writes .glb, otherwise .gltf with the
+// dark square mesh on it; each further marker of `layout` placed as a node
+// "marker N" where the layout puts it, with its corners as nodes of their
+// own. `binary` writes .glb, otherwise .gltf with the
 // buffer embedded. Its values are 32-bit floats: one beyond their range is
 // refused as one that is not finite. 0, or -1 with `error` set.
 int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& lens,
