@@ -15,6 +15,8 @@ constexpr double ACCELERATION_TRUST = 0.7;
 // motion further along (or back), and of the predicted streak's length.
 constexpr double SPEED_SHARES[] = {0.0, -0.25, 0.25, -0.5, 0.5};
 constexpr double STREAK_SHARES[] = {1.0, 0.6, 1.5};
+// The same for a found marker with nothing before it, of its ramps' width.
+constexpr double RAMP_SHARES[] = {1.0, 0.6, 1.5, 3.0, 5.0};
 // Directions of a streak searched for, over half a turn.
 constexpr int STREAK_DIRECTIONS = 8;
 
@@ -109,9 +111,13 @@ bool MarkerFollow::smeared(long frame, const Pose& pose, double rampWidth) const
         return true;
     ShutterPose expected;
     ShutterMotion perFrame;
-    // Only footage whose smears have shown the shutter's share: a fast camera
-    // whose frames are sharp has none.
-    if (!shutterSeen_ || !(rampWidth > FOLLOW_BLUR_WIDTH) || !predict(frame, &expected, &perFrame))
+    // A marker found with nothing before it to say how it moves: a small
+    // one's ramps may be too short to show its smear.
+    if (!predict(frame, &expected, &perFrame))
+        return true;
+    // Not on footage whose frames a fast camera has been seen to leave sharp
+    // (a short shutter), unless smears have shown the shutter since.
+    if (shortShutter_ && !shutterSeen_)
         return false;
     expected.middle = pose;
     return shutterStreak(expected, camera_.mat, storage_->picture.width) > FOLLOW_SMEAR_WIDTH;
@@ -146,6 +152,18 @@ bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double t
            turnBetween(o.pose.middle, start) <= turnMax;
 }
 
+void MarkerFollow::judgeSquare(FollowFit& fit, const Pose& square, double rampWidth) const {
+    const AlignOutcome& o = fit.outcome;
+    const double turn = turnBetween(o.pose.middle, square);
+    const bool clean = o.residual <= limits_.cleanResidual && o.inlierShare >= limits_.cleanInliers;
+    if (turn <= limits_.agreeTurn || (!clean && turn <= limits_.doubtTurn)) {
+        fit.pose = square;
+    } else if (!clean && rampWidth <= FOLLOW_SMEAR_WIDTH) {
+        fit.ok = false;
+        fit.refused = turn > limits_.refuseTurn;
+    }
+}
+
 FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& start,
                                   const ShutterMotion& expected, double turnMax) {
     FollowFit fit;
@@ -160,19 +178,19 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
-    if (predict(frame, &start, &perFrame)) {
+    const bool predicted = predict(frame, &start, &perFrame);
+    if (predicted) {
         start.middle = pose;
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
-        learnShutter(fit, perFrame);
-        shutterSeen_ = shutterSeen_ || (fit.ok && rampWidth > FOLLOW_SMEAR_WIDTH);
     } else {
         // No motion to go by: the streak, about as long as the ramps are
-        // wide, that matches best, in eight directions across the picture
-        // (the camera turning about its x or y axis sweeps it along y or x).
-        ShutterPose candidates[std::size(STREAK_SHARES) * STREAK_DIRECTIONS];
+        // wide or some times longer (a small marker's ramps are cut short),
+        // that matches best, in eight directions across the picture (the
+        // camera turning about its x or y axis sweeps it along y or x).
+        ShutterPose candidates[std::size(RAMP_SHARES) * STREAK_DIRECTIONS];
         int count = 0;
         const double f = camera_.mat[0][0];
-        for (const double share : STREAK_SHARES) {
+        for (const double share : RAMP_SHARES) {
             for (int direction = 0; direction < STREAK_DIRECTIONS; direction++) {
                 const double angle = M_PI * direction / STREAK_DIRECTIONS;
                 ShutterPose& c = candidates[count++];
@@ -187,7 +205,20 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     // A fit that finds the marker hardly streaked leaves its found pose:
     // the sides measure a sharp or evenly blurred marker better.
     fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH;
-    remember(frame, fit.ok ? fit.pose : pose, fit.ok ? &fit.outcome.pose.motion : nullptr);
+    if (fit.ok)
+        judgeSquare(fit, pose, rampWidth);
+    if (predicted) {
+        // Only a smear measures the shutter; a marker the motion said was
+        // smeared and found sharp says the shutter is short.
+        if (fit.ok)
+            learnShutter(fit, perFrame);
+        shutterSeen_ = shutterSeen_ || (fit.ok && rampWidth > FOLLOW_SMEAR_WIDTH);
+        shortShutter_ = shortShutter_ || (!fit.ok && rampWidth <= FOLLOW_SMEAR_WIDTH);
+    }
+    // The frames after go on from the aligned pose, whose motion was fitted
+    // with it.
+    remember(frame, fit.ok ? fit.outcome.pose.middle : pose,
+             fit.ok ? &fit.outcome.pose.motion : nullptr);
     return fit;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <memory>
 
 #include "camera/camera_param.h"
@@ -9,11 +10,11 @@
 #include "image/transfer_curve.h"
 
 // A found marker whose sides' ramps are wider than this (pixels) is smeared:
-// its pose is aligned on the frame's light. So is one whose ramps are wider
-// than FOLLOW_BLUR_WIDTH when the motion of the frames before says its
-// corners streak further than FOLLOW_SMEAR_WIDTH over the shutter.
+// its pose is aligned on the frame's light. So is one whose corners the
+// motion of the frames before says streak further than this over the
+// shutter (a side along the motion, or a turn about the marker, leaves the
+// ramps narrow).
 inline constexpr double FOLLOW_SMEAR_WIDTH = 4.0;
-inline constexpr double FOLLOW_BLUR_WIDTH = 2.5;
 // A held marker whose predicted place lies further than this (pixels) away
 // is dropped.
 inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
@@ -32,6 +33,21 @@ struct FollowLimits {
     double paperShareMin = 0.5;    // the contrast's share of the paper's light
     double turnMax = 0.35;         // radians from the predicted pose it started from
     double smearTurnMax = 0.8;     // radians from a smeared marker's pose (its square is skewed)
+    // A smeared marker's square that its alignment lies within `agreeTurn`
+    // of keeps its pose: its ramps' middles measure the edges more closely
+    // than the drawing, which knows the picture only as cells. An alignment
+    // that matches less cleanly than a smeared marker's (residual above
+    // `cleanResidual` or fewer than `cleanInliers` of the samples counting)
+    // replaces the square only when it lies further than `doubtTurn` off
+    // (a square skewed by its smear is degrees off), and only when the
+    // square's ramps are wide: narrow ramps say the marker may be sharp and
+    // the motion the frames before predicted wrong. Such a square, further
+    // than `refuseTurn` from its alignment, gives no camera at all.
+    double agreeTurn = 0.5 * M_PI / 180.0;
+    double doubtTurn = 1.5 * M_PI / 180.0;
+    double refuseTurn = 5.0 * M_PI / 180.0;
+    double cleanResidual = 0.06;
+    double cleanInliers = 0.95;
 };
 
 // A followed or aligned pose: `ok` when the alignment was taken.
@@ -39,6 +55,9 @@ struct FollowFit {
     bool ok = false;
     Pose pose{};
     AlignOutcome outcome{};
+    // A found square that neither its alignment nor its sides can vouch for
+    // (see FollowLimits::refuseTurn): the frame gives no camera.
+    bool refused = false;
 };
 
 // Follows the marker where detection cannot see it, or sees it smeared: the
@@ -59,13 +78,18 @@ class MarkerFollow {
     ~MarkerFollow();
 
     // Whether frame `frame`'s marker, found with `pose` and sides' ramps
-    // `rampWidth` wide, is smeared (see FOLLOW_SMEAR_WIDTH).
+    // `rampWidth` wide, is to be aligned (refine): smeared (see
+    // FOLLOW_SMEAR_WIDTH), or found with no frames before it to say how it
+    // moves.
     bool smeared(long frame, const Pose& pose, double rampWidth) const;
     // Frame `frame`'s marker was found and its pose fitted, sharp: it is
     // remembered for the frames after it.
     void found(long frame, const Pose& pose);
     // Frame `frame`'s marker was found smeared (its ramps `rampWidth` wide)
-    // with `pose`: aligns from it, and remembers what it takes.
+    // with `pose`: aligns from it, and remembers what it takes. `ok` when
+    // the frame's pose is vouched for: aligned, or the square's own when the
+    // alignment agrees with it (see FollowLimits::agreeTurn); `refused` when
+    // the square is not to be kept either.
     FollowFit refine(long frame, const FrameImage& image, const Pose& pose, double rampWidth);
     // Frame `frame` without the marker: aligns from the predicted pose, when
     // the frames before give one.
@@ -91,6 +115,10 @@ class MarkerFollow {
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
                         const ShutterMotion& expected, double turnMax);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
+    // Decides between a smeared marker's `square`, its ramps `rampWidth`
+    // wide, and its alignment `fit` (taken): the pose kept, or the frame
+    // refused (see FollowLimits::agreeTurn).
+    void judgeSquare(FollowFit& fit, const Pose& square, double rampWidth) const;
     void remember(long frame, const Pose& pose, const ShutterMotion* motion);
     // The pose and the motion over the shutter predicted for frame `frame`
     // from the frames before (their speed and its change), and the motion a
@@ -105,4 +133,5 @@ class MarkerFollow {
     Remembered last_[3];         // the last poses, the latest first
     double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
     bool shutterSeen_ = false;   // a smeared marker's fit has measured it
+    bool shortShutter_ = false;  // a marker the motion said was smeared was found sharp
 };

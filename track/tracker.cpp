@@ -325,9 +325,18 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
             return true;
         }
         const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramp);
+        if (fit.refused) {
+            // Neither the smeared square nor its alignment can be trusted:
+            // the frame is lost and the next one starts afresh.
+            row = KeyRow{};
+            record = FrameRecord{};
+            state.poseKnown = false;
+            state.poseContinues = false;
+            return false;
+        }
         const KeyRow refined = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
         if (refined.found == 0)
-            return false;
+            return ramp <= FOLLOW_SMEAR_WIDTH;
         state.cameraPose = fit.pose;
         row = refined;
         return true;

@@ -28,7 +28,13 @@ OPTIONS = (("refine", "--refine", "Sub-pixel edges and a converged pose"),
            ("strict_history", "--strict-history", "Hold the marker only on squares like it"),
            ("robust_sides", "--robust-sides", "Take a marker whose side is dented or covered"),
            ("bridge", "--bridge", "Keep the camera while the marker is out of view"),
-           ("no_smoothing", "--no-smoothing", "Write the keys as tracked, without smoothing"))
+           ("no_smoothing", "--no-smoothing", "Write the keys as tracked, without smoothing"),
+           ("follow", "--follow", "Follow the marker where it is smeared by motion or lost"))
+# How the footage's levels encode light (--transfer), for the smeared edges
+# and the following: with --best too, since it turns both on.
+TRANSFERS = (("SRGB", "srgb", "sRGB: most cameras' and renderers' output"),
+             ("REC709", "rec709", "Rec. 709 video"),
+             ("LINEAR", "linear", "Levels proportional to light"))
 STILLS = (".jpg", ".jpeg", ".png", ".ppm", ".pgm")
 
 
@@ -113,6 +119,10 @@ class LumekoClipSettings(bpy.types.PropertyGroup):
     best: BoolProperty(name="Best", default=True,
                        description="Every improvement at once (--best): for real footage")
     show_options: BoolProperty(name="Options", default=False)
+    transfer: EnumProperty(
+        name="Transfer", default="SRGB",
+        description="How the footage's levels encode light (--transfer)",
+        items=[(key, name, text) for key, name, text in TRANSFERS])
     __annotations__.update({
         key: BoolProperty(name=flag, description=text) for key, flag, text in OPTIONS})
 
@@ -183,6 +193,8 @@ def plan_track(settings, clip, fps, folder, programs):
             "--output", camera] + pictures, 0.45, len(pictures)))
     options = ["--best"] if settings.best else [
         flag for key, flag, _ in OPTIONS if getattr(settings, key)]
+    if settings.transfer != "SRGB":
+        options += ["--transfer", dict((k, n) for k, n, _ in TRANSFERS)[settings.transfer]]
     if clip.source == "SEQUENCE":
         options += ["--fps", "%.6g" % fps]
     share = 1.0 - 0.1 - sum(step.share for step in steps)
@@ -408,6 +420,7 @@ class LUMEKO_PT_track(bpy.types.Panel):
             flags.active = not settings.best
             for key, _, _ in OPTIONS:
                 flags.prop(settings, key)
+            column.prop(settings, "transfer")
         layout.separator()
         if wm.lumeko_running:
             column = layout.column()

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <regex>
+
 #include "app/options.h"
 
 namespace {
@@ -17,9 +21,27 @@ TEST(Options, BestTurnsOnEveryImprovement) {
         for (const bool on :
              {t.detection.refineEdges, t.pose.refine, t.detection.thresholdRetry,
               t.detection.largeMarkers, t.detection.localRetry, t.detection.strictHistory,
-              t.detection.robustSides, t.bridge, t.noSmoothing})
+              t.detection.robustSides, t.bridge, t.noSmoothing, t.follow})
             EXPECT_EQ(on, best);
     }
+}
+
+// The Blender add-on offers, beside Best, each option --best turns on, and
+// the footage's transfer curve.
+TEST(Options, TheAddOnOffersEveryOptionOfBest) {
+    const std::string help = helpText("0");
+    const size_t from = help.find("every improvement at once (");
+    ASSERT_NE(from, std::string::npos);
+    const std::string best = help.substr(from, help.find(')', from) - from);
+    std::ifstream file(LUMEKO_SOURCE_DIR "/blender/lumeko/ui.py");
+    const std::string addon{std::istreambuf_iterator<char>(file), {}};
+    const std::regex flag("--[a-z-]+");
+    int named = 0;
+    for (auto m = std::sregex_iterator(best.begin(), best.end(), flag); m != std::sregex_iterator();
+         ++m, named++)
+        EXPECT_NE(addon.find('"' + m->str() + '"'), std::string::npos) << m->str();
+    EXPECT_EQ(named, 9);
+    EXPECT_NE(addon.find("\"--transfer\""), std::string::npos);
 }
 
 }  // namespace

@@ -150,6 +150,56 @@ TEST(BridgeAnchor, APoseThatSeesThePlaneEdgeOnIsRefused) {
     EXPECT_EQ(bridge->anchor(arPoseOf(R, t)), BridgeStatus::EdgeOn);
 }
 
+// A textured floor seen by a still camera: frame `bend` has its picture's
+// rows bent by up to `bend` pixels towards its sides (no plane looks so: the
+// points stop agreeing with any camera, as points off the plane do once the
+// camera moves).
+std::vector<unsigned char> floorFrame(double bend) {
+    std::vector<unsigned char> pixels(640 * 480 * 4, 255);
+    for (int y = 0; y < 480; y++) {
+        for (int x = 0; x < 640; x++) {
+            const double u = (x - 320) / 320.0, v = y - bend * u * u;
+            const double level = 128 + 70 * std::sin(x / 6.0) * std::sin(v / 7.0) +
+                                 40 * std::sin((x + 2 * v) / 17.0);
+            for (int c = 0; c < 3; c++)
+                pixels[(y * 640 + x) * 4 + c] = static_cast<unsigned char>(level);
+        }
+    }
+    return pixels;
+}
+
+// Once the bridged points' error grows past twice the least since anchoring
+// plus a pixel (half a pixel a working step), no frame is bridged until the
+// marker anchors them again; a smaller growth is borne.
+TEST(SceneBridge, PointsThatStopAgreeingWithThePlaneBridgeNothingTillAnchored) {
+    struct Case {
+        double bend;
+        BridgeStatus expected;
+    };
+    std::vector<unsigned char> flat = floorFrame(0.0);
+    const FrameImage still{flat.data(), 640, 480};
+    for (const Case c : {Case{3.0, BridgeStatus::Ok}, Case{8.0, BridgeStatus::PlaneDoubted}}) {
+        const std::unique_ptr<SceneBridge> bridge = SceneBridge::create(CAMERA);
+        ASSERT_NE(bridge, nullptr);
+        ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
+        ASSERT_EQ(bridge->anchor(truePose()), BridgeStatus::Ok);
+        ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
+        const BridgeFit first = bridge->bridge();
+        ASSERT_TRUE(first.ok()) << c.bend;
+        std::vector<unsigned char> bent = floorFrame(c.bend);
+        ASSERT_EQ(bridge->follow({bent.data(), 640, 480}), BridgeStatus::Ok);
+        const BridgeFit later = bridge->bridge();
+        EXPECT_EQ(later.status, c.expected)
+            << c.bend << ": " << first.error << " then " << later.error;
+        // The doubt lasts till the marker anchors the points again.
+        ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
+        EXPECT_EQ(bridge->bridge().status, c.expected) << c.bend;
+        ASSERT_EQ(bridge->anchor(truePose()), BridgeStatus::Ok);
+        ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
+        EXPECT_TRUE(bridge->bridge().ok()) << c.bend;
+    }
+}
+
 // OpenCV's exceptions stop at the bridge: a failed call on storage it cannot
 // work with, and memory that runs out (in a child process whose address
 // space is held to what it has), come back as statuses.
