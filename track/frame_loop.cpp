@@ -25,11 +25,8 @@ TrackResult trackFrames(FrameSource& source, Tracker& tracker, const FrameDone& 
         const Delivery delivery = source.next();
         if (delivery.arrival == Arrival::End)
             return {};
-        if (delivery.arrival == Arrival::Failed) {
-            TrackResult failed(TrackFailure::InputFailed);
-            failed.input = delivery.problem;
-            return failed;
-        }
+        if (delivery.arrival == Arrival::Failed)
+            return trackResultOf(delivery.problem);
         const TrackResult tracked = trackDelivery(tracker, delivery);
         const bool detected = delivery.arrival != Arrival::Gap;
         frameDone(++framesDone, detected ? tracker.detector().trace().contourFailures

@@ -2,24 +2,15 @@
 
 #include "layout/layout_links.h"
 #include "pose/marker_square.h"
+#include "track/marker_square_of.h"
 
 namespace {
-
-MarkerSquare squareOf(const MarkerInfo& marker) {
-    MarkerSquare square{};
-    square.direction = marker.direction;
-    for (int i = 0; i < 4; i++) {
-        square.edgeLines[i] = marker.edgeLines[i];
-        square.vertices[i] = marker.vertices[i];
-    }
-    return square;
-}
 
 // The marker's sighting: its corners in the printed square's order and its
 // one or two poses; false when no pose in front of the camera fits it.
 bool sighting(const CameraParam& camera, const MarkerInfo& marker, double width,
               const PoseSettings& settings, MarkerSighting& out) {
-    const MarkerSquare square = squareOf(marker);
+    const MarkerSquare square = markerSquare(marker);
     const ImagePoint centre{0.0, 0.0};
     const PoseFit fit = arMarkerPose(camera, square, centre, width, settings);
     if (!fit.ok() || !arMarkerInFront(fit.pose, centre, width))
@@ -87,11 +78,8 @@ TrackResult sightMarkers(FrameSource& source, const CameraParam& camera,
         const Delivery delivery = source.next();
         if (delivery.arrival == Arrival::End)
             return {};
-        if (delivery.arrival == Arrival::Failed) {
-            TrackResult failed(TrackFailure::InputFailed);
-            failed.input = delivery.problem;
-            return failed;
-        }
+        if (delivery.arrival == Arrival::Failed)
+            return trackResultOf(delivery.problem);
         if (delivery.arrival == Arrival::Picture) {
             const MarkerInfo* found = nullptr;
             int count = 0;

@@ -5,18 +5,9 @@
 #include <limits>
 
 #include "pose/pose_projection.h"
+#include "track/marker_square_of.h"
 
 namespace {
-
-MarkerSquare squareOf(const MarkerInfo& marker) {
-    MarkerSquare square{};
-    square.direction = marker.direction;
-    for (int i = 0; i < 4; i++) {
-        square.edgeLines[i] = marker.edgeLines[i];
-        square.vertices[i] = marker.vertices[i];
-    }
-    return square;
-}
 
 ImagePoint cornerOf(const MarkerInfo& marker, int k) {
     return marker.vertices[(4 + k - marker.direction) % 4];
@@ -95,7 +86,7 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
     for (size_t m = 0; m < squares.size(); m++) {
         if (squares[m] == nullptr)
             continue;
-        const MarkerSquare square = squareOf(*squares[m]);
+        const MarkerSquare square = markerSquare(*squares[m]);
         const double width = layout.markers[m].width;
         const PoseFit own = arMarkerPose(camera, square, centre, width, settings);
         if (!own.ok())

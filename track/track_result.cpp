@@ -13,3 +13,9 @@ TrackResult trackResultOf(const FileResult& written) {
     }
     return {};
 }
+
+TrackResult trackResultOf(const InputProblem& problem) {
+    TrackResult failed(TrackFailure::InputFailed);
+    failed.input = problem;
+    return failed;
+}

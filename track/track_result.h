@@ -44,5 +44,8 @@ struct TrackResult {
     bool ok() const { return failure == TrackFailure::None; }
 };
 
+// The frame source's failure as the track's result.
+TrackResult trackResultOf(const InputProblem& problem);
+
 // A file replaced (files/) as the track's result.
 TrackResult trackResultOf(const FileResult& written);

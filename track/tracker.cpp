@@ -7,19 +7,9 @@
 #include "camera/distortion.h"
 #include "pose/initial_rotation.h"
 #include "pose/marker_pose.h"
+#include "track/marker_square_of.h"
 
 namespace {
-
-// The geometry pose estimation works from.
-MarkerSquare markerSquare(const MarkerInfo& marker) {
-    MarkerSquare square{};
-    square.direction = marker.direction;
-    for (int i = 0; i < 4; i++) {
-        square.edgeLines[i] = marker.edgeLines[i];
-        square.vertices[i] = marker.vertices[i];
-    }
-    return square;
-}
 
 // Updates the marker-to-camera pose from the chosen marker: continuing from
 // the previous pose when there is one, else from the marker alone. A fit that
