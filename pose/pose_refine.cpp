@@ -7,6 +7,7 @@
 #include "math/matrix.h"
 #include "pose/pose_projection.h"
 #include "pose/rotation_angles.h"
+#include "pose/rotation_vector.h"
 
 namespace {
 
@@ -221,31 +222,6 @@ PoseStatus projectResiduals(const PlanePoints& points, const Pose& pose, double*
     return PoseStatus::Ok;
 }
 
-// R turned by the small rotation vector w (radians, camera axes) before it:
-// exp([w]x) R.
-void turnRotation(const double R[3][3], const double w[3], double out[3][3]) {
-    const double angle = std::sqrt(w[0] * w[0] + w[1] * w[1] + w[2] * w[2]);
-    double T[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-    if (angle > 0.0) {
-        const double k[3] = {w[0] / angle, w[1] / angle, w[2] / angle};
-        const double c = std::cos(angle), s = std::sin(angle), v = 1.0 - c;
-        T[0][0] = c + k[0] * k[0] * v;
-        T[0][1] = k[0] * k[1] * v - k[2] * s;
-        T[0][2] = k[0] * k[2] * v + k[1] * s;
-        T[1][0] = k[1] * k[0] * v + k[2] * s;
-        T[1][1] = c + k[1] * k[1] * v;
-        T[1][2] = k[1] * k[2] * v - k[0] * s;
-        T[2][0] = k[2] * k[0] * v - k[1] * s;
-        T[2][1] = k[2] * k[1] * v + k[0] * s;
-        T[2][2] = c + k[2] * k[2] * v;
-    }
-    for (int j = 0; j < 3; j++) {
-        for (int k = 0; k < 3; k++) {
-            out[j][k] = T[j][0] * R[0][k] + T[j][1] * R[1][k] + T[j][2] * R[2][k];
-        }
-    }
-}
-
 // Solves the 6 x 6 system A x = b (A symmetric positive definite) by
 // Cholesky; false when A is not.
 bool solveSix(double A[6][6], const double b[6], double x[6]) {
@@ -292,7 +268,7 @@ Pose movedPose(const Pose& pose, const double d[6]) {
     double t[3];
     arPoseRotation(pose, R);
     arPoseTranslation(pose, t);
-    turnRotation(R, d, R2);
+    arTurnRotation(R, d, R2);
     for (int j = 0; j < 3; j++) {
         t[j] += d[3 + j];
     }

@@ -12,12 +12,12 @@
 #include <opencv2/imgproc.hpp>
 
 #include "camera/camera_param.h"
+#include "camera/camera_settings.h"
 #include "camera/distortion.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/calibrate/board_views.h"
 #include "tools/calibrate/camera_fit.h"
-#include "tools/common/camera_file.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
 
@@ -87,8 +87,7 @@ cv::Mat blank(int width, int height) {
 
 CameraParam camera(double fx, double fy, double cx, double cy, double f) {
     CameraParam param;
-    std::string error;
-    EXPECT_EQ(makeCameraParam({WIDTH, HEIGHT, fx, fy, cx, cy, f, 1.0}, param, error), 0) << error;
+    EXPECT_TRUE(makeCameraParam({WIDTH, HEIGHT, fx, fy, cx, cy, f, 1.0}, param).ok());
     return param;
 }
 

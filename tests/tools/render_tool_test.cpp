@@ -113,7 +113,7 @@ TEST(RenderTool, SceneOptionsChangeTheFramesOnlyWhereTheyShouldAndKeepTheTruth) 
     lumeko_test::TempDir dir;
     CameraParam camera;
     std::string error;
-    ASSERT_EQ(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera, error), 0);
+    ASSERT_TRUE(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera).ok());
     ASSERT_EQ(writeCameraFile(dir.file("cam.dat"), &camera, 1, error), 0);
     RgbImage table = makeRgbImage(4, 4, 40, 200, 90);
     std::fill(table.rgb.begin(), table.rgb.begin() + 24, 250);
@@ -197,8 +197,7 @@ namespace {
 // camera's sensor gathers, not the mean of the moments' levels.
 TEST(RenderTool, TheShutterAveragesLightNotLevels) {
     CameraParam camera;
-    std::string error;
-    ASSERT_EQ(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera, error), 0);
+    ASSERT_TRUE(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera).ok());
     Shot shot;
     shot.scene.picture = makeRgbImage(16, 16, 255, 255, 255);
     shot.poseAt = [](double t) { return pathPose(PathKind::Exit, t, 3, 80.0, 400.0); };

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cmath>
 
+#include "camera/camera_settings.h"
 #include "camera/distortion.h"
 #include "marker/detector.h"
 #include "marker/edge_refine.h"
 #include "pose/initial_rotation.h"
-#include "tools/common/camera_file.h"
 #include "track/tracker.h"
 
 std::vector<TargetPoint> markerTargetPoints(double width) {
@@ -175,9 +175,9 @@ std::unique_ptr<MarkerFinder> MarkerFinder::create(const std::string& patternPat
     // A lens without distortion: detection then gives the corners where the
     // frame shows them.
     CameraParam lens{};
-    if (makeCameraParam(
-            {width, height, 1.0 * width, 1.0 * width, width / 2.0, height / 2.0, 0.0, 1.0}, lens,
-            error) != 0) {
+    if (const CameraResult made = makeCameraParam(plainCameraSettings(width, height), lens);
+        !made.ok()) {
+        error = made.reason;
         return nullptr;
     }
     std::unique_ptr<MarkerFinder> finder(new MarkerFinder);

@@ -159,8 +159,8 @@ int writeFile(WriteOptions& options, const std::vector<std::string>& positional)
 
     CameraParam param;
     std::string error;
-    if (makeCameraParam(settings, param, error) != 0) {
-        return toolError(TOOL, "refusing to write " + options.path + ": " + error);
+    if (const CameraResult made = makeCameraParam(settings, param); !made.ok()) {
+        return toolError(TOOL, "refusing to write " + options.path + ": " + made.reason);
     }
     if (writeCameraFile(options.path, &param, 1, error) != 0) {
         return toolError(TOOL, error);

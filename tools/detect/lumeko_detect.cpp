@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "camera/camera_param.h"
+#include "camera/camera_settings.h"
 #include "cli/tool.h"
 #include "files/file_reason.h"
 #include "marker/detector.h"
 #include "media/frame_convert.h"
-#include "tools/common/camera_file.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/detect/detection_overlay.h"
@@ -133,10 +133,9 @@ int readFrame(const DetectOptions& options, const std::string& path,
 int readCamera(const DetectOptions& options, int width, int height, CameraParam& camera,
                std::string& error) {
     if (options.cameraPath.empty()) {
-        // Focal length the frame's width, principal point its centre, no distortion.
-        const CameraSettings settings{width,       height,       1.0 * width, 1.0 * width,
-                                      width / 2.0, height / 2.0, 0.0,         1.0};
-        if (makeCameraParam(settings, camera, error) != 0) {
+        const CameraResult made = makeCameraParam(plainCameraSettings(width, height), camera);
+        if (!made.ok()) {
+            error = made.reason;
             return -1;
         }
     } else {
