@@ -14,10 +14,9 @@
 #include <sstream>
 
 #include "camera/camera_param.h"
+#include "camera/distortion.h"
 #include "follow/marker_follow.h"
-#include "marker/detector.h"
 #include "marker/pattern.h"
-#include "media/movie_reader.h"
 #include "tests/support/test_support.h"
 #include "tests/support/truth_table.h"
 #include "tools/common/image_io.h"
@@ -46,6 +45,7 @@ struct Outcome {
     std::string cm2;
     int trackable = 0, trackableFound = 0, hidden = 0, hiddenFound = 0, found = 0;
     std::vector<double> position, angle;  // of the frames in view and found
+    std::vector<int> rows;                // each row's found
 };
 
 // Renders footage into `dir` with lumeko-render `render` (then --output `output`), tracks it
@@ -69,6 +69,7 @@ void renderAndTrack(const TempDir& dir, std::vector<std::string> render, const s
     for (size_t i = 0; i < truth.size(); ++i) {
         const TruthRow& t = truth[i];
         const bool found = motion.rows[i].found == 1;
+        outcome.rows.push_back(found);
         outcome.found += found;
         outcome.hidden += !t.visible;
         outcome.hiddenFound += !t.visible && found && !heldAfterLoss(truth, i);
@@ -161,11 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.path) + "_" + info.param.size;
     });
 
-// Both modes on the same footage, tracked in-process frame by frame: the
-// plain fit and the refined one (--refine's settings: sub-pixel edges and the
-// converged pose in ideal coordinates). Keys are compared before smoothing;
-// the refined corners must lie within 0.05 pixels (median) and 0.3 pixels (95th
-// percentile) of the true ones.
+// Both modes on the same footage, tracked by Lumeko without the smoothing:
+// the plain fit and --refine (sub-pixel edges and the converged pose through
+// the lens). The refined corners of the report must lie within 0.05 pixels
+// (median) and 0.3 pixels (95th percentile) of the true ones.
 struct RefineFootage {
     const char* name;
     const char* size;
@@ -186,73 +186,46 @@ class RefineAccuracy : public testing::TestWithParam<RefineFootage> {};
 TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     const RefineFootage& footage = GetParam();
     TempDir dir;
-    mustRun(dir.path(),
-            cameraCommand("camera.dat", footage.size, {"--distortion", footage.distortion}));
-    std::vector<std::string> render = renderCommand(
-        "camera.dat", {"--size", footage.size, "--noise", std::to_string(footage.noise), "--blur",
-                       std::to_string(footage.blur), "--path", footage.path, "--frames",
-                       std::to_string(footage.frames), "--output", "shot.avi"});
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", footage.size,
+                                      {"--distortion", footage.distortion}));
+    std::vector<std::string> render{"--size",   footage.size,
+                                    "--noise",  std::to_string(footage.noise),
+                                    "--blur",   std::to_string(footage.blur),
+                                    "--path",   footage.path,
+                                    "--frames", std::to_string(footage.frames)};
     if (*footage.distance != '\0')
         render.insert(render.end(), {"--distance", footage.distance});
-    mustRun(dir.path(), render);
+    Outcome o[2];
+    renderAndTrack(dir, render, "shot.avi", {"--no-smoothing"}, o[0]);
+    renderAndTrack(dir, render, "shot.avi", {"--refine", "--no-smoothing", "--report", "r.csv"},
+                   o[1]);
     const std::vector<TruthRow> truth = readTruthTable(dir.file("shot.csv"));
-    ASSERT_EQ(truth.size(), static_cast<size_t>(footage.frames));
-
-    MovieReader reader;
-    ASSERT_TRUE(reader.open(dir.file("shot.avi").c_str()).ok());
-    CameraParam loaded, camera;
-    ASSERT_TRUE(arLoadCameraParam(dir.file("camera.dat").c_str(), 1, &loaded).ok());
-    arResizeCameraParam(loaded, reader.size().width, reader.size().height, camera);
-    ASSERT_TRUE(reader.prepare().ok());
-    TrackerSettings refined;
-    refined.detection.refineEdges = refined.pose.refine = true;
-    std::unique_ptr<Tracker> trackers[2] = {Tracker::create(camera, 80.0),
-                                            Tracker::create(camera, 80.0, refined)};
-    std::unique_ptr<Detector> detector = Detector::create(camera, refined.detection);  // corners
-    ASSERT_TRUE(trackers[0] && trackers[1] && detector);
-    const std::string pattern = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
-    for (auto& tracker : trackers)
-        ASSERT_TRUE(tracker->loadPattern(pattern.c_str()).ok());
-    ASSERT_TRUE(detector->loadPattern(pattern.c_str()).ok());
+    CameraParam camera;
+    ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
+    std::istringstream report(readFile(dir.file("r.csv")));
     std::vector<double> corners;  // each refined corner from the nearest true one
-    for (size_t n = 0;; ++n) {
-        const Delivery delivery = reader.next();
-        if (delivery.arrival != Arrival::Picture)
-            break;
-        const FrameImage* frame = delivery.frame;
-        ASSERT_LT(n, truth.size());
-        for (auto& tracker : trackers)
-            ASSERT_TRUE(tracker->trackFrame(*frame).ok());
-        const MarkerInfo* markers = nullptr;
-        int count = 0;
-        ASSERT_EQ(detector->detect(*frame, &markers, &count), MarkerStatus::Ok);
-        const int chosen = chooseMarker(markers, count, 0);
-        for (int k = 0; chosen >= 0 && truth[n].visible != 0 && k < 4; ++k) {
+    std::string line;
+    std::getline(report, line);
+    for (size_t n = 0; n < truth.size() && std::getline(report, line); n++) {
+        double v[8];
+        if (truth[n].visible == 0 ||
+            std::sscanf(line.c_str(), "%*d,marker,%*f,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf", v, v + 1,
+                        v + 2, v + 3, v + 4, v + 5, v + 6, v + 7) != 8)
+            continue;
+        for (int k = 0; k < 4; ++k) {
             double nearest = 1e9;
             for (int c = 0; c < 4; ++c) {  // the printed square's corners, 80 units wide
                 const double x = (c == 0 || c == 3 ? -40.0 : 40.0), y = (c < 2 ? 40.0 : -40.0);
-                double X[4] = {0, 0, 0, 1}, h[3] = {};
+                double X[4] = {0, 0, 0, 1}, h[3] = {}, seen[2];
                 for (int j = 0; j < 3; ++j)
                     X[j] = truth[n].pose[j][0] * x + truth[n].pose[j][1] * y + truth[n].pose[j][3];
                 for (int j = 0; j < 12; ++j)
                     h[j / 4] += camera.mat[j / 4][j % 4] * X[j % 4];
-                const ImagePoint& v = markers[chosen].vertices[k];
-                nearest = std::min(nearest, std::hypot(v.x - h[0] / h[2], v.y - h[1] / h[2]));
+                arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], seen, seen + 1);
+                nearest = std::min(nearest, std::hypot(v[2 * k] - seen[0], v[2 * k + 1] - seen[1]));
             }
             corners.push_back(nearest);
-        }
-    }
-    std::vector<int> found[2];
-    std::vector<double> position[2], angle[2];  // of the found frames in view, in frame order
-    for (int m = 0; m < 2; ++m) {
-        const KeyTable& keys = trackers[m]->keys();
-        ASSERT_EQ(keys.count, footage.frames);
-        for (int n = 0; n < keys.count; ++n) {
-            found[m].push_back(keys.rows[n].found);
-            if (keys.rows[n].found == 0 || truth[n].visible == 0)
-                continue;
-            position[m].push_back(positionError(truth[n].keys, keysOf(keys.rows[n])));
-            angle[m].push_back(orientationError(truth[n].keys, keysOf(keys.rows[n])));
         }
     }
     std::sort(corners.begin(), corners.end());
@@ -260,18 +233,17 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     const double corner95 = corners[corners.size() * 95 / 100];
     std::printf(
         "[accuracy] %s: found %d of %d; median position %.5f plain, %.5f refined; median "
-        "angle %.3f plain, %.3f refined (degrees); refined corners median %.3f, 90%% "
-        "%.3f, 95%% %.3f, worst %.3f px\n",
-        footage.name, static_cast<int>(position[1].size()), footage.frames, median(position[0]),
-        median(position[1]), median(angle[0]), median(angle[1]), median(corners),
-        corners[corners.size() * 90 / 100], corner95, corners.back());
+        "angle %.3f plain, %.3f refined (degrees); refined corners median %.3f, 95%% %.3f, "
+        "worst %.3f px\n",
+        footage.name, o[1].found, footage.frames, median(o[0].position), median(o[1].position),
+        median(o[0].angle), median(o[1].angle), median(corners), corner95, corners.back());
     // The same frames found, and no frame more than 1 % of its distance worse.
-    EXPECT_EQ(found[1], found[0]);
-    ASSERT_EQ(position[1].size(), position[0].size());
-    for (size_t i = 0; i < position[0].size(); ++i)
-        EXPECT_LE(position[1][i], position[0][i] + 0.01) << "frame " << i;
-    EXPECT_LE(median(position[1]), footage.medianPosition);
-    EXPECT_LE(median(angle[1]), footage.medianAngle);
+    EXPECT_EQ(o[1].rows, o[0].rows);
+    ASSERT_EQ(o[1].position.size(), o[0].position.size());
+    for (size_t i = 0; i < o[0].position.size(); ++i)
+        EXPECT_LE(o[1].position[i], o[0].position[i] + 0.01) << "frame " << i;
+    EXPECT_LE(median(o[1].position), footage.medianPosition);
+    EXPECT_LE(median(o[1].angle), footage.medianAngle);
     EXPECT_LE(median(corners), 0.05);
     EXPECT_LE(corner95, 0.3);
 }
@@ -279,15 +251,15 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
 INSTANTIATE_TEST_SUITE_P(
     Footage, RefineAccuracy,
     testing::Values(
-        RefineFootage{"orbit_640x480", "640x480", "orbit", 20, "0,1", "", 2.0, 0.6, 0.003, 0.2},
+        RefineFootage{"orbit_640x480", "640x480", "orbit", 20, "0,1", "", 2.0, 0.6, 0.0016, 0.1},
         // From 40 pixels wide to about 190.
         RefineFootage{"approach_640x480", "640x480", "approach", 30, "0,1", "455", 1.5, 0.5, 0.003,
                       0.2},
         // A pan that takes the marker to the picture's edges, through a plain lens and one
         // that moves the frame's corners by about 10 pixels.
         RefineFootage{"exit_640x480", "640x480", "exit", 30, "0,1", "", 2.0, 0.7, 0.003, 0.2},
-        RefineFootage{"exit_distorted_640x480", "640x480", "exit", 30, "15,1", "", 2.0, 0.7, 0.003,
-                      0.2},
+        RefineFootage{"exit_distorted_640x480", "640x480", "exit", 30, "15,1", "", 2.0, 0.7, 0.0012,
+                      0.07},
         RefineFootage{"orbit_1920x1080", "1920x1080", "orbit", 10, "0,1", "", 2.0, 0.6, 0.0015,
                       0.1}),
     [](const testing::TestParamInfo<RefineFootage>& info) { return info.param.name; });
@@ -372,6 +344,10 @@ struct BridgeClip {
     std::vector<std::string> render;
     double leastBridged;  // share of the frames without a seen marker
     std::vector<std::string> options = {"--bridge"};
+    // The bridged frames' median position and angle errors, and their worst.
+    double bars[4] = {0.02, 1.0, 0.05, 3.0};
+    // Options with which the same clip bridges no frame, if any.
+    std::vector<std::string> fromSquares = {};
 };
 
 void PrintTo(const BridgeClip& clip, std::ostream* out) {
@@ -398,57 +374,74 @@ TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
                                {shade, shade, static_cast<char>(shade - 20)});
     }
     writeFile(dir.file("table.ppm"), table + pixels);
-    Outcome o;
-    std::vector<std::string> options = GetParam().options;
-    options.insert(options.end(), {"--report", "report.csv"});
-    renderAndTrack(dir, GetParam().render, "clip.avi", options, o);
-    const std::vector<TruthRow> truth = readTruthTable(dir.file("clip.csv"));
-    CameraMotion motion;
-    ASSERT_TRUE(parseCameraMotion(o.cm2, motion).ok());
-    std::istringstream text(readFile(dir.file("report.csv")));
-    std::vector<std::string> report;
-    for (std::string line; std::getline(text, line);)
-        report.push_back(line);
-    ASSERT_EQ(report.size(), truth.size() + 1);
-    int gap = 0;
-    std::vector<double> position, angle;
-    for (size_t i = 0; i < truth.size(); i++) {
-        const std::string status = report[i + 1].substr(report[i + 1].find(',') + 1);
-        const bool bridged = status.starts_with("bridged"), lost = status.starts_with("lost");
-        EXPECT_EQ(motion.rows[i].found, lost ? 0 : 1) << report[i + 1];
-        // With --best the marker's own frames, smeared ones too, are never a
-        // wrong camera.
-        if (GetParam().options[0] == "--best" && !bridged && !lost && truth[i].visible == 1) {
-            EXPECT_LE(orientationError(truth[i].keys, keysOf(motion.rows[i])), 20.0) << i;
+    const BridgeClip& clip = GetParam();
+    for (const bool squares : {false, true}) {
+        if (squares && clip.fromSquares.empty())
+            break;
+        std::vector<std::string> options = squares ? clip.fromSquares : clip.options;
+        options.insert(options.end(), {"--report", "report.csv"});
+        Outcome o;
+        renderAndTrack(dir, clip.render, "clip.avi", options, o);
+        const std::vector<TruthRow> truth = readTruthTable(dir.file("clip.csv"));
+        CameraMotion motion;
+        ASSERT_TRUE(parseCameraMotion(o.cm2, motion).ok());
+        std::istringstream text(readFile(dir.file("report.csv")));
+        std::vector<std::string> report;
+        for (std::string line; std::getline(text, line);)
+            report.push_back(line);
+        ASSERT_EQ(report.size(), truth.size() + 1);
+        int gap = 0;
+        std::vector<double> position, angle;
+        for (size_t i = 0; i < truth.size(); i++) {
+            const std::string status = report[i + 1].substr(report[i + 1].find(',') + 1);
+            const bool bridged = status.starts_with("bridged"), lost = status.starts_with("lost");
+            EXPECT_EQ(motion.rows[i].found, lost ? 0 : 1) << report[i + 1];
+            if (status.starts_with("held")) {  // the marker held: its confidence and corners
+                EXPECT_EQ(status.find(",,"), std::string::npos) << report[i + 1];
+            }
+            // With --best the marker's own frames, smeared ones too, are never a
+            // wrong camera.
+            if (options[0] == "--best" && !bridged && !lost && truth[i].visible == 1) {
+                EXPECT_LE(orientationError(truth[i].keys, keysOf(motion.rows[i])), 20.0) << i;
+            }
+            gap += bridged || lost;
+            if (bridged) {
+                position.push_back(positionError(truth[i].keys, keysOf(motion.rows[i])));
+                angle.push_back(orientationError(truth[i].keys, keysOf(motion.rows[i])));
+            }
         }
-        gap += bridged || lost;
-        if (bridged) {
-            position.push_back(positionError(truth[i].keys, keysOf(motion.rows[i])));
-            angle.push_back(orientationError(truth[i].keys, keysOf(motion.rows[i])));
+        std::printf(
+            "[bridge] %s%s: %zu of %d bridged; position %.4f (worst %.4f), angle %.3f "
+            "(worst %.3f)\n",
+            clip.name, squares ? " from the smeared squares" : "", position.size(), gap,
+            median(position), worst(position), median(angle), worst(angle));
+        EXPECT_GE(gap, 12);
+        if (squares) {
+            EXPECT_TRUE(position.empty());
+            continue;
         }
+        ASSERT_GE(static_cast<double>(position.size()), clip.leastBridged * gap);
+        EXPECT_LE(median(position), clip.bars[0]);
+        EXPECT_LE(median(angle), clip.bars[1]);
+        EXPECT_LE(worst(position), clip.bars[2]);
+        EXPECT_LE(worst(angle), clip.bars[3]);
     }
-    std::printf(
-        "[bridge] %s: %zu of %d bridged; position %.4f (worst %.4f), angle %.3f (worst %.3f)\n",
-        GetParam().name, position.size(), gap, median(position), worst(position), median(angle),
-        worst(angle));
-    EXPECT_GE(gap, 12);
-    EXPECT_GE(static_cast<double>(position.size()), GetParam().leastBridged * gap);
-    if (GetParam().leastBridged == 0.0 || position.empty()) {
-        EXPECT_TRUE(position.empty());
-        return;
-    }
-    EXPECT_LE(median(position), 0.02);
-    EXPECT_LE(median(angle), 1.0);
-    EXPECT_LE(worst(position), 0.05);
-    EXPECT_LE(worst(angle), 3.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Footage, Bridge,
-    testing::Values(BridgeClip{"pan",
+    testing::Values(BridgeClip{"small_pan",
+                               {"--size", "320x240", "--path", "pan", "--frames", "30", "--noise",
+                                "2", "--table", "table.ppm", "--table-tile", "300"},
+                               0.9,
+                               {"--bridge"},
+                               {0.05, 0.65, 0.055, 0.9}},
+                    BridgeClip{"pan",
                                {"--path", "pan", "--frames", "60", "--noise", "2", "--table",
                                 "table.ppm", "--table-tile", "300"},
-                               0.9},
+                               0.9,
+                               {"--bridge"},
+                               {0.02, 0.3, 0.0225, 0.32}},
                     BridgeClip{"pan_past_boxes",
                                {"--path", "pan", "--frames", "60", "--noise", "2", "--table",
                                 "table.ppm", "--table-tile", "300", "--box", "150,60,60,60,90",
@@ -458,7 +451,9 @@ INSTANTIATE_TEST_SUITE_P(
                                {"--path", "shake", "--frames", "50", "--noise", "2", "--table",
                                 "table.ppm", "--table-tile", "300", "--occluder",
                                 "0,0,75,25,colour=200:140:110,frames=10:39"},
-                               0.9},
+                               0.9,
+                               {"--bridge"},
+                               {0.02, 1.0, 0.034, 2.4}},
                     // Every marker frame smeared: the points are placed only from
                     // poses aligned with the smear (--best), never from the smeared
                     // squares (without --follow: nothing is bridged).
@@ -466,11 +461,8 @@ INSTANTIATE_TEST_SUITE_P(
                                {"--path", "pan", "--frames", "30", "--motion-blur", "0.7,24",
                                 "--noise", "2", "--table", "table.ppm", "--table-tile", "300"},
                                0.9,
-                               {"--best"}},
-                    BridgeClip{"smeared_pan_squares",
-                               {"--path", "pan", "--frames", "30", "--motion-blur", "0.7,24",
-                                "--noise", "2", "--table", "table.ppm", "--table-tile", "300"},
-                               0.0,
+                               {"--best"},
+                               {0.02, 1.0, 0.05, 3.0},
                                {"--refine", "--bridge", "--no-smoothing"}}),
     [](const testing::TestParamInfo<BridgeClip>& info) { return std::string(info.param.name); });
 
@@ -572,13 +564,13 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
     HardShot{"gradient", {"--path", "orbit", "--gradient", "0.4,60"}, "--adaptive-threshold",
              0, 20, 3.0},
     HardShot{"shadow", {"--path", "approach", "--shadow", "120,5,0.35"}, "--adaptive-threshold",
-             10, 19, 1.0},
+             10, 19, 0.7},
     HardShot{"fingertip",
              {"--path", "shake", "--occluder", "2,-42,7,6,colour=225:170:140,length=90:-95"},
              "--robust-sides", 10, 20, 1.0},
     HardShot{"corner_object",
              {"--path", "orbit", "--occluder", "40,40,12,0,colour=30:30:30,frames=0:9"}, "--best",
-             16, 20, 0.3}),
+             16, 20, 0.13}),
     [](const testing::TestParamInfo<HardShot>& info) {
                              return std::string(info.param.name);
                          });

@@ -48,15 +48,17 @@ struct Scene {
     }
     // A point of the frame in the box (fractions of the picture) around its
     // middle that spans `share` of it each way.
-    ImagePoint somewhere(double share) {
+    ImagePoint somewhere(double share, double shareY = 0.0) {
         std::uniform_real_distribution<double> u(0.5 - share / 2, 0.5 + share / 2);
-        return {u(random) * 640, u(random) * 480};
+        shareY = shareY > 0.0 ? shareY : share;
+        std::uniform_real_distribution<double> v(0.5 - shareY / 2, 0.5 + shareY / 2);
+        return {u(random) * 640, v(random) * 480};
     }
     // `count` points on the plane, each seen `shift` pixels to the right or
     // (every other one) to the left of where the pose shows it.
-    void onPlane(int count, double share = 0.9, double shift = 0.0) {
+    void onPlane(int count, double share = 0.9, double shift = 0.0, double shareY = 0.0) {
         for (int i = 0; i < count; i++) {
-            const ImagePoint seen = somewhere(share);
+            const ImagePoint seen = somewhere(share, shareY);
             cv::Point2d placed;
             ASSERT_EQ(idealToPlane(map, seen, &placed), BridgeStatus::Ok);
             add({seen.x + (i % 2 == 0 ? shift : -shift), seen.y}, placed);
@@ -98,12 +100,15 @@ TEST(BridgeFit, EachAcceptanceRuleDecidesAlone) {
         int astray, above;
         double errorMax;
         BridgeStatus expected;
+        double shareY = 0.0;  // of the picture's height, when not `share`
     };
     const Case cases[] = {
         {"enough points", 20, 0.9, 0.0, 0, 0, 2.0, BridgeStatus::Ok},
         {"too few points", 19, 0.9, 0.0, 0, 0, 2.0, BridgeStatus::TooFewPoints},
         {"spread over the picture", 60, 0.34, 0.0, 0, 0, 2.0, BridgeStatus::Ok},
         {"clustered", 60, 0.26, 0.0, 0, 0, 2.0, BridgeStatus::TooClustered},
+        {"in a band across", 60, 0.9, 0.0, 0, 0, 2.0, BridgeStatus::TooClustered, 0.26},
+        {"in a band up and down", 60, 0.26, 0.0, 0, 0, 2.0, BridgeStatus::TooClustered, 0.9},
         {"near their places", 60, 0.9, 2.0, 0, 0, 1.05, BridgeStatus::Ok},
         {"too far from their places", 60, 0.9, 2.0, 0, 0, 0.95, BridgeStatus::TooFar},
         {"a share agreeing", 30, 0.9, 0.0, 70, 0, 2.0, BridgeStatus::Ok},
@@ -114,7 +119,7 @@ TEST(BridgeFit, EachAcceptanceRuleDecidesAlone) {
     const Pose truth = truePose();
     for (const Case& c : cases) {
         Scene scene;
-        scene.onPlane(c.onPlane, c.share, c.shift);
+        scene.onPlane(c.onPlane, c.share, c.shift, c.shareY);
         scene.astray(c.astray);
         scene.abovePlane(c.above);
         BridgeLimits limits;
@@ -133,6 +138,28 @@ TEST(BridgeFit, EachAcceptanceRuleDecidesAlone) {
         for (int v = 0; v < 12 && c.shift == 0.0; v++)
             EXPECT_NEAR(fit.pose.m[v / 4][v % 4], truth.m[v / 4][v % 4], v % 4 < 3 ? 1e-7 : 8e-6)
                 << c.name << v;
+    }
+}
+
+// A marker's pose checks the followed points: those seen within 6 ideal
+// pixels of where it puts their places stay, their places moved half way to
+// what it gives (one pose before, weight 1), and those farther leave.
+TEST(BridgeAnchor, APoseKeepsAndMovesThePointsNearTheirPlacesOnly) {
+    for (const auto& [shift, kept] : {std::pair{5.9, true}, {6.1, false}}) {
+        Scene scene;
+        scene.onPlane(10, 0.9, shift);
+        const std::vector<cv::Point2d> before = scene.storage.plane;
+        ASSERT_EQ(anchorPoints(scene.storage, CAMERA, truePose(), 6.0, 0, true), BridgeStatus::Ok);
+        ASSERT_EQ(scene.storage.at.size(), kept ? 10u : 0u) << shift;
+        for (size_t i = 0; i < scene.storage.at.size(); i++) {
+            cv::Point2d placed;
+            ASSERT_EQ(
+                idealToPlane(scene.map, idealOfWork(scene.storage, CAMERA, scene.storage.at[i]),
+                             &placed),
+                BridgeStatus::Ok);
+            EXPECT_LT(cv::norm(scene.storage.plane[i] - (before[i] + placed) / 2), 1e-9);
+            EXPECT_EQ(scene.storage.weight[i], 2);
+        }
     }
 }
 

@@ -304,6 +304,38 @@ TEST(MarkerHistory, AreaRatioWindowIsInclusiveAndDistanceBoundStrict) {
     EXPECT_FALSE(arMarkersMatch(square(105, 105, 100, 1, 1), now));
 }
 
+// The strict history carries a remembered id (confidence 0.9, area 1000) only
+// onto a square of 0.8 to 1.25 times its area that matches at least 0.3
+// itself; the plain history onto any square the history matches. A square
+// whose corners lie inside the box of a region more than twice its area keeps
+// its id only from a confidence of 0.7.
+TEST(MarkerHistory, TheStrictHistoryRefusesCarriesAndQuestionsNestedSquares) {
+    const struct {
+        int area;
+        double confidence;
+        bool strict, carried;
+    } carries[] = {{1250, 0.3, true, true}, {1260, 0.3, true, false},  {800, 0.3, true, true},
+                   {790, 0.3, true, false}, {1000, 0.29, true, false}, {1260, 0.1, false, true},
+                   {790, 0.29, false, true}};
+    for (const auto& c : carries) {
+        MarkerHistory history{{MarkerHistoryEntry{square(100, 100, 1000, 3, 0.9), 1}}, 1};
+        MarkerList list{{square(100, 100, c.area, -1, c.confidence)}, 1};
+        arSteadyMarkers(history, list, c.strict);
+        EXPECT_EQ(list.markers[0].id == 3, c.carried) << c.area << " " << c.confidence;
+    }
+    const int32_t areas[] = {800};
+    const RegionBox box{90, 110, 90, 110};
+    const LabelResult labels{nullptr, 640, 480, 1, nullptr, areas, nullptr, &box};
+    for (const auto& [area, confidence, kept] :
+         {std::tuple{399, 0.69, false}, {399, 0.7, true}, {400, 0.69, true}}) {
+        MarkerList list{{square(100, 100, area, 3, confidence)}, 1};
+        std::fill_n(list.markers[0].vertices, 4, ImagePoint{100, 100});
+        list.markers[0].vertices[1] = {109, 91};
+        arQuestionNestedMarkers(labels, list);
+        EXPECT_EQ(list.markers[0].id == 3, kept) << area << " " << confidence;
+    }
+}
+
 // A full history of confident markers far from a full list of new ones, one
 // of them confident with an id of its own: neither store grows past MARKER_MAX.
 TEST(MarkerHistory, NeitherStoreGrowsPastMarkerMax) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "marker/labeling.h"
+#include "marker/local_threshold.h"
 #include "tests/marker/test_frames.h"
 
 namespace {
@@ -185,6 +186,28 @@ TEST(SquareCandidates, ASpikeSplitsASideJustPastTheThreshold) {
         const auto s = stages.findSquares(frame);
         ASSERT_EQ(stages.result.areas[0], area);
         EXPECT_EQ(s.size(), squares) << area;
+    }
+}
+
+// Local limits on a grey frame (600 = 3 x 200) of 16 x 10 tiles of 4 pixels
+// with one black tile at (8, 5): a window that holds it (clipped to the frame)
+// takes the limit near its least, 10/16 of the way to the mean; one that does
+// not, 13/16 of the mean less 9. Narrow windows reach 2 tiles each way, wide 6.
+TEST(LocalThreshold, LimitsFollowTheWindowsMeanAndLeast) {
+    TestFrame frame(64, 40, {200, 200, 200});
+    frame.fillRect(32, 20, 4, 4, BLACK);
+    LocalThresholdStorage storage;
+    ASSERT_EQ(arInitLocalThreshold(storage, 64, 40), MarkerStatus::Ok);
+    ASSERT_EQ(std::pair(storage.tilesX, storage.tilesY), std::pair(16, 10));
+    // window, tile x, y, its limit: 576 * 10 / 16 = 360 of 25 tiles, 592 * 10 / 16 = 370
+    // of 8 x 10, 600 * 13 / 16 - 9 = 478 without the black tile.
+    constexpr int N = LOCAL_WINDOW_NARROW, W = LOCAL_WINDOW_WIDE;
+    const int cases[][4] = {{N, 6, 5, 360},  {N, 10, 5, 360}, {N, 8, 3, 360}, {N, 8, 7, 360},
+                            {N, 5, 5, 478},  {N, 11, 5, 478}, {N, 8, 2, 478}, {N, 0, 0, 478},
+                            {W, 14, 5, 370}, {W, 15, 5, 478}};
+    for (const auto& [window, x, y, limit] : cases) {
+        arLocalThresholds(storage, frame.image(), window);
+        EXPECT_EQ(storage.tileLimits[y * 16 + x], limit) << window << ": " << x << "," << y;
     }
 }
 

@@ -387,6 +387,11 @@ void expectFocalLengthFromAnOrbit(const std::string& distortion, const std::stri
     ASSERT_TRUE(arLoadCameraParam(dir.file("cam.dat").c_str(), 1, &got).ok());
     EXPECT_NEAR(got.mat[0][0], focal, 0.001);
     EXPECT_EQ(got.mat[1][1], got.mat[0][0]);
+    // The lens's distortion factor (10 fitted as 11.9; with the sides' bend
+    // corrected the wrong way, 5.8).
+    CameraParam lens;
+    ASSERT_TRUE(arLoadCameraParam(dir.file("lens.dat").c_str(), 1, &lens).ok());
+    EXPECT_NEAR(got.distFactor[2], lens.distFactor[2], 3.5);
 }
 
 // Defocused (a blur of 2.5 px) and lit unevenly (falling to 40 % across the

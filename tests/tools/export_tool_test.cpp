@@ -277,6 +277,32 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
     EXPECT_NE(noCamera.err.find("Data/camera_para.dat: No such file"), std::string::npos);
 }
 
+// The Blender scene's track data as Python reads it: the plate file's first
+// frame 0 and rate 23.976 (row 0 lost: keys on frames 1 and 2), --first-frame
+// over the plate's, and a footage name holding a backslash and a quote.
+TEST(ExportTool, TheBlenderScenesKeysLieOnThePlatesFrames) {
+    TrackedOrbit orbit;  // only its directory
+    orbit.truth.resize(3);
+    writeTruthTrack(orbit, "t.cm2", -1, {0});
+    lumeko_test::mustRun(orbit.dir.path(), lumeko_test::cameraCommand("cam.dat", "640x480"));
+    ASSERT_TRUE(writePlateFile(orbit.dir.file("t.cm2"), {0, 23.976}).ok());
+    const std::string footage = "a\\b \"c\".####.png";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "0 23.976 [1, 2]"}, {{"--first-frame", "1001"}, "1001 23.976 [1002, 1003]"}};
+    for (const auto& [options, expected] : cases) {
+        std::vector<std::string> args{"t.cm2", "s.py", "--camera", "cam.dat", "--footage", footage};
+        args.insert(args.end(), options.begin(), options.end());
+        ASSERT_EQ(runTool(orbit, "lumeko-export", args).status, 0);
+        const ProcessResult read = lumeko_test::runProcess(
+            orbit.dir.path(),
+            {"/usr/bin/python3", "-c",
+             "import ast; s = open('s.py').read(); s = s[s.index('TRACK = ') + 8:]; "
+             "t = ast.literal_eval(s[:s.index('\\n}\\n') + 2]); "
+             "print(t['first_frame'], t['fps'], [k[0] for k in t['keys']], t['footage'])"});
+        EXPECT_EQ(read.out, expected + " " + orbit.dir.file(footage) + "\n") << read.err;
+    }
+}
+
 }  // namespace
 
 void checkExports(const TrackedOrbit& orbit) {

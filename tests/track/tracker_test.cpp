@@ -5,12 +5,15 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "pose/marker_pose.h"
 #include "tests/pose/pose_scene.h"
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
+#include "track/frame_report.h"
 
 namespace {
 
@@ -108,6 +111,24 @@ TEST_F(TrackingStep, AFailedPoseKeepsAnEarlierPoseOnlyAndANonFinitePoseIsNotStor
     EXPECT_EQ(step(good), 1);
 }
 
+// A thin quadrilateral whose fresh fit puts the marker behind the camera (the
+// mirror of a pose in front, which projects onto the same corners): never
+// kept, the frame is a not-found row and the next starts afresh.
+TEST_F(TrackingStep, AFreshFitBehindTheCameraIsANotFoundRow) {
+    MarkerSquare square{};
+    const ImagePoint corners[4] = {
+        {245.70, 140.52}, {268.45, 222.35}, {271.91, 232.50}, {246.96, 161.74}};
+    for (int k = 0; k < 4; k++) {
+        square.vertices[k] = corners[k];
+        square.edgeLines[k] = lineThrough(corners[k], corners[(k + 1) % 4]);
+    }
+    square.direction = 1;
+    const PoseFit fit = arMarkerPose(camera, square, {0, 0}, MARKER_WIDTH);
+    ASSERT_TRUE(fit.ok() && !arMarkerInFront(fit.pose, {0, 0}, MARKER_WIDTH));
+    EXPECT_EQ(step({markerOf(square, 0, 0.9)}), 0);
+    EXPECT_EQ(std::pair(state.poseKnown, state.poseContinues), std::pair(false, false));
+}
+
 // Whole trackers on the small test scene: frames 1, 2 and 4 show the marker.
 class WholeTracker : public ::testing::Test {
   protected:
@@ -175,6 +196,43 @@ TEST_F(WholeTracker, ABlankFrameHoldsTheMarkerAndAGapForgetsIt) {
         }
         EXPECT_EQ(found, c.found);
     }
+}
+
+// The report: a marker's row and the rows of the two frames it is held over
+// carry its confidence and corners, a lost row only the points (none here).
+TEST_F(WholeTracker, TheReportGivesHeldRowsTheMarkersConfidenceAndCorners) {
+    std::unique_ptr<Tracker> tracker = makeTracker();
+    ASSERT_TRUE(tracker->trackFrame(frame(1)).ok());
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(tracker->trackBlankFrame().ok());
+    char* text = nullptr;
+    size_t size = 0;
+    std::FILE* file = open_memstream(&text, &size);
+    putFrameReport(tracker->report(), file);
+    std::fclose(file);
+    std::istringstream lines(std::string(text, size));
+    std::free(text);
+    std::vector<std::string> rows;
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(line);
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0], "frame,status,confidence,x0,y0,x1,y1,x2,y2,x3,y3,error,points");
+    const auto fields = [](const std::string& row, size_t from, size_t to) {
+        std::vector<std::string> all;
+        std::istringstream split(row);
+        for (std::string cell; std::getline(split, cell, ',');)
+            all.push_back(cell);
+        return all.size() == 13 ? std::vector(all.begin() + from, all.begin() + to) : all;
+    };
+    EXPECT_EQ(fields(rows[1], 1, 2), std::vector<std::string>{"marker"});
+    const std::vector<std::string> seen = fields(rows[1], 2, 11);
+    EXPECT_GT(std::stod(seen[0]), 0.5);
+    for (int i : {2, 3}) {
+        EXPECT_EQ(fields(rows[i], 1, 2), std::vector<std::string>{"held"}) << rows[i];
+        EXPECT_EQ(fields(rows[i], 2, 11), seen) << rows[i];
+        EXPECT_EQ(fields(rows[i], 12, 13), std::vector<std::string>{"4"}) << rows[i];
+    }
+    EXPECT_EQ(rows[4], "3,lost,,,,,,,,,,,0");
 }
 
 // A frame with more dark regions than detection's storage takes is a row
