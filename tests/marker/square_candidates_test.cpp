@@ -33,9 +33,9 @@ struct Stages {
         EXPECT_EQ(arLabelImage(*labels, frame.image(), threshold, &result), MarkerStatus::Ok);
         return result;
     }
-    std::span<const MarkerCandidate> findSquares(TestFrame& frame) {
+    std::span<const MarkerCandidate> findSquares(TestFrame& frame, bool robust = false) {
         const int n = arDetectSquares(label(frame), REGION_AREA_MAX, REGION_AREA_MIN,
-                                      SQUARE_FIT_FACTOR, *squares);
+                                      SQUARE_FIT_FACTOR, *squares, robust);
         return {squares->candidates, static_cast<size_t>(n)};
     }
 };
@@ -186,6 +186,23 @@ TEST(SquareCandidates, ASpikeSplitsASideJustPastTheThreshold) {
         const auto s = stages.findSquares(frame);
         ASSERT_EQ(stages.result.areas[0], area);
         EXPECT_EQ(s.size(), squares) << area;
+    }
+}
+
+// With robust sides, a triangle whose base bends outward at its middle and
+// whose right side has a dent 30 % along it: five corners, so never a plain
+// square. The dent turns against the outline and goes first; the base's bend
+// stays a corner only when it turns the outline by ROBUST_TURN_MIN or more
+// (a sine of 0.53 at 32 degrees, not 0.31 at 18).
+TEST(SquareCandidates, RobustSidesKeepOnlyCornersThatTurnEnough) {
+    for (const auto& [turnDegrees, squares] : {std::pair{32.0, 1u}, {18.0, 0u}}) {
+        const double bend = 300.0 * std::tan(turnDegrees * M_PI / 360.0);
+        TestFrame frame(640, 480);
+        frame.fillPolygon({{20, 300}, {320, 300 + bend}, {620, 300}, {508, 273}, {320, 100}},
+                          BLACK);
+        Stages stages;
+        EXPECT_EQ(stages.findSquares(frame).size(), 0u) << turnDegrees;
+        EXPECT_EQ(stages.findSquares(frame, true).size(), squares) << turnDegrees;
     }
 }
 
