@@ -217,7 +217,12 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
     pass.seenCount = list.count;
 
     if (refineEdges_) {
+        // Sub-pixel edges only for the markers that may keep an identity: the
+        // others (patches of texture, mostly) leave the pass unused.
+        arMarkersKeepingIdentity(pass.history, list, keepsIdentity_);
         for (int i = 0; i < list.count; i++) {
+            if (!keepsIdentity_[i])
+                continue;
             MarkerInfo& marker = list.markers[i];
             marker.rampWidth = arRefineEdges(frame, camera_.distFactor, refineStorage_,
                                              marker.edgeLines, marker.vertices)
