@@ -141,6 +141,7 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
     PassThreshold thresholds[RETRY_THRESHOLD_MAX + 2];
     int tries = 0;
     if (settings_.localRetry) {
+        arTileLevels(localStorage_, frame);
         thresholds[tries++] = {Kind::LocalNarrow, 0};
         thresholds[tries++] = {Kind::LocalWide, 0};
     }
@@ -184,9 +185,9 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
 
     const bool local = threshold.kind != PassThreshold::Kind::Level;
     if (local) {
-        arLocalThresholds(localStorage_, frame,
-                          threshold.kind == PassThreshold::Kind::LocalNarrow ? LOCAL_WINDOW_NARROW
-                                                                             : LOCAL_WINDOW_WIDE);
+        arLocalThresholds(localStorage_, threshold.kind == PassThreshold::Kind::LocalNarrow
+                                             ? LOCAL_WINDOW_NARROW
+                                             : LOCAL_WINDOW_WIDE);
     }
     const MarkerStatus labeled =
         local ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
