@@ -43,6 +43,8 @@ struct LocalThresholdStorage {
     std::unique_ptr<int32_t[]> tileMeans;    // tilesX x tilesY, row by row
     std::unique_ptr<int32_t[]> tileMins;     // the least grey level of each tile
     std::unique_ptr<int32_t[]> tileLimits;   // tilesX x tilesY, row by row
+    std::unique_ptr<int32_t[]> acrossSums;   // the means over each window's columns
+    std::unique_ptr<int32_t[]> acrossMins;   // and their least
 };
 
 // Sizes `storage` for frames of width x height pixels: Ok, BadSize for a size
