@@ -16,8 +16,9 @@ void addRow(const unsigned char* pixels, int width, uint32_t* columns, uint32_t*
     }
 }
 
-// The mean and the least grey level of each tile of the frame.
-void tileMeans(LocalThresholdStorage& storage, const FrameImage& frame) {
+}  // namespace
+
+void arTileLevels(LocalThresholdStorage& storage, const FrameImage& frame) {
     const int size = storage.tileSize;
     uint32_t* columns = storage.columnSums.get();
     uint32_t* least = storage.columnMins.get();
@@ -46,8 +47,6 @@ void tileMeans(LocalThresholdStorage& storage, const FrameImage& frame) {
     }
 }
 
-}  // namespace
-
 MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height) {
     if (width <= 0 || height <= 0) {
         return MarkerStatus::BadSize;
@@ -70,8 +69,7 @@ MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int
     return MarkerStatus::Ok;
 }
 
-void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame, int windowTiles) {
-    tileMeans(storage, frame);
+void arLocalThresholds(LocalThresholdStorage& storage, int windowTiles) {
     const int reach = windowTiles / 2;
     for (int ty = 0; ty < storage.tilesY; ty++) {
         const int y0 = std::max(0, ty - reach), y1 = std::min(storage.tilesY, ty + reach + 1);
