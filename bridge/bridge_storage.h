@@ -12,10 +12,12 @@
 // Points are followed in a grey copy of the frame reduced by `scale` (a whole
 // factor), where they are cheaper to follow and still accurate enough.
 struct BridgeStorage {
-    // A frame in grey at the working size and its pyramid for following.
+    // A frame in grey at the working size and its pyramid for following,
+    // built only when points are followed from or into it (`pyramidBuilt`).
     struct WorkPicture {
         cv::Mat grey;
         std::vector<cv::Mat> pyramid;
+        bool pyramidBuilt = false;
     };
 
     int scale = 1;

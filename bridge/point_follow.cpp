@@ -83,7 +83,7 @@ BridgeStatus takePicture(BridgeStorage& storage, const FrameImage& frame) {
             cv::resize(storage.fullGrey(cv::Rect(0, 0, reduced.width, reduced.height)),
                        picture.grey, storage.workSize, 0.0, 0.0, cv::INTER_AREA);
         }
-        cv::buildOpticalFlowPyramid(picture.grey, picture.pyramid, WINDOW, FOLLOW_LEVELS);
+        picture.pyramidBuilt = false;
         return BridgeStatus::Ok;
     });
 }
@@ -97,6 +97,14 @@ BridgeStatus followPoints(BridgeStorage& storage, bool predicted) {
     const std::vector<cv::Mat>& from = storage.incoming.pyramid;
     const std::vector<cv::Mat>& to = storage.base.pyramid;
     const BridgeStatus followed = guardOpenCv([&] {
+        for (BridgeStorage::WorkPicture* picture : {&storage.incoming, &storage.base}) {
+            // OpenCV's pyramid of a picture with no rows would never end.
+            if (picture->grey.empty())
+                return BridgeStatus::OpenCvFailed;
+            if (!picture->pyramidBuilt)
+                cv::buildOpticalFlowPyramid(picture->grey, picture->pyramid, WINDOW, FOLLOW_LEVELS);
+            picture->pyramidBuilt = true;
+        }
         const cv::TermCriteria stop(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, 0.03);
         cv::calcOpticalFlowPyrLK(from, to, storage.at, storage.followed, storage.foundForward,
                                  storage.trackError, WINDOW, FOLLOW_LEVELS, stop,
