@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -60,10 +59,11 @@ ProcessResult runProcess(const std::string& workDir, const std::vector<std::stri
             readFile(errPath)};
 }
 
-void mustRun(const std::string& workDir, const std::vector<std::string>& argv) {
-    const ProcessResult result = runProcess(workDir, argv);
+ProcessResult mustRun(const std::string& workDir, const std::vector<std::string>& argv) {
+    ProcessResult result = runProcess(workDir, argv);
     if (result.status != 0)
         throw std::runtime_error(argv[0] + " failed: " + result.err);
+    return result;
 }
 
 std::string readFile(const std::string& path) {
