@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <iterator>
 #include <sstream>
 
 #include "tests/support/test_support.h"
