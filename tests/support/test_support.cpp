@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -64,6 +65,11 @@ ProcessResult mustRun(const std::string& workDir, const std::vector<std::string>
     if (result.status != 0)
         throw std::runtime_error(argv[0] + " failed: " + result.err);
     return result;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 std::string readFile(const std::string& path) {

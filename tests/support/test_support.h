@@ -48,6 +48,9 @@ ProcessResult runProcess(const std::string& workDir, const std::vector<std::stri
 // The same, throwing (and so failing the test) when the program fails.
 ProcessResult mustRun(const std::string& workDir, const std::vector<std::string>& argv);
 
+// The words of `line`, split at white space (a command line without quoting).
+std::vector<std::string> words(const std::string& line);
+
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
