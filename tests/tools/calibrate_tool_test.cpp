@@ -340,11 +340,9 @@ const std::string SAMPLE = std::string(LUMEKO_SOURCE_DIR) + "/Data/sample_marker
 
 // A camera of 1280 x 720 with a 50 mm lens on a 36 mm wide sensor.
 void writeLens(const TempDir& dir, const std::string& distortion) {
-    ASSERT_EQ(tool(dir, "lumeko-camera",
-                   {"write", "lens.dat", "--size", "1280x720", "--focal-mm", "50", "--sensor-width",
-                    "36", "--distortion", distortion})
-                  .status,
-              0);
+    mustRun(dir.path(), words(LUMEKO_TOOLS_DIR "/lumeko-camera write lens.dat --size 1280x720 "
+                                               "--focal-mm 50 --sensor-width 36 --distortion " +
+                              distortion));
 }
 
 ProcessResult calibrateMarker(const TempDir& dir, std::vector<std::string> inputs) {
@@ -409,12 +407,10 @@ TEST(CalibrateMarker, RefusesViewsTooFewOrTooAlike) {
     writeLens(dir, "0,1");
     // Seen from above at three heights (square on), and from two directions.
     for (const char* still : {"0,0,500", "0,0,600", "0,0,700", "-300,-300,300", "200,-300,250"}) {
-        ASSERT_EQ(
-            tool(dir, "lumeko-render",
-                 {"--camera", "lens.dat", "--size", "640x360", "--picture", SAMPLE + "_picture.ppm",
-                  "--path", "still", "--position", still, "--output", std::string(still) + ".jpg"})
-                .status,
-            0);
+        mustRun(dir.path(),
+                words(LUMEKO_TOOLS_DIR "/lumeko-render --camera lens.dat --size "
+                                       "640x360 --path still --picture " +
+                      SAMPLE + "_picture.ppm --position " + still + " --output " + still + ".jpg"));
     }
     writeFile(dir.file("cam.dat"), "old");
     const struct {
