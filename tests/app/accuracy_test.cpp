@@ -469,40 +469,38 @@ TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Footage, Bridge,
-    testing::Values(BridgeClip{"small_pan",
-                               {"--size", "320x240", "--path", "pan", "--frames", "30", "--noise",
-                                "2", "--table", "table.ppm", "--table-tile", "300"},
-                               0.9,
-                               {"--bridge"},
-                               {0.05, 0.65, 0.055, 0.9}},
-                    BridgeClip{"pan",
-                               {"--path", "pan", "--frames", "60", "--noise", "2", "--table",
-                                "table.ppm", "--table-tile", "300"},
-                               0.9,
-                               {"--bridge"},
-                               {0.02, 0.3, 0.0225, 0.32}},
-                    BridgeClip{"pan_past_boxes",
-                               {"--path", "pan", "--frames", "60", "--noise", "2", "--table",
-                                "table.ppm", "--table-tile", "300", "--box", "150,60,60,60,90",
-                                "--box", "-150,-60,60,60,90"},
-                               0.9},
-                    BridgeClip{"hand_over_marker",
-                               {"--path", "shake", "--frames", "50", "--noise", "2", "--table",
-                                "table.ppm", "--table-tile", "300", "--occluder",
-                                "0,0,75,25,colour=200:140:110,frames=10:39"},
-                               0.9,
-                               {"--bridge"},
-                               {0.02, 1.0, 0.034, 2.4}},
-                    // Every marker frame smeared: the points are placed only from
-                    // poses aligned with the smear (--best), never from the smeared
-                    // squares (without --follow: nothing is bridged).
-                    BridgeClip{"smeared_pan",
-                               {"--path", "pan", "--frames", "30", "--motion-blur", "0.7,24",
-                                "--noise", "2", "--table", "table.ppm", "--table-tile", "300"},
-                               0.9,
-                               {"--best"},
-                               {0.02, 1.0, 0.05, 3.0},
-                               {"--refine", "--bridge", "--no-smoothing"}}),
+    testing::Values(
+        BridgeClip{"small_pan",
+                   words("--size 320x240 --path pan --frames 30 --noise 2 --table table.ppm "
+                         "--table-tile 300"),
+                   0.9,
+                   {"--bridge"},
+                   {0.05, 0.65, 0.055, 0.9}},
+        BridgeClip{"pan",
+                   words("--path pan --frames 60 --noise 2 --table table.ppm --table-tile 300"),
+                   0.9,
+                   {"--bridge"},
+                   {0.02, 0.3, 0.0225, 0.32}},
+        BridgeClip{"pan_past_boxes",
+                   words("--path pan --frames 60 --noise 2 --table table.ppm --table-tile 300 "
+                         "--box 150,60,60,60,90 --box -150,-60,60,60,90"),
+                   0.9},
+        BridgeClip{"hand_over_marker",
+                   words("--path shake --frames 50 --noise 2 --table table.ppm --table-tile 300 "
+                         "--occluder 0,0,75,25,colour=200:140:110,frames=10:39"),
+                   0.9,
+                   {"--bridge"},
+                   {0.02, 1.0, 0.034, 2.4}},
+        // Every marker frame smeared: the points are placed only from
+        // poses aligned with the smear (--best), never from the smeared
+        // squares (without --follow: nothing is bridged).
+        BridgeClip{"smeared_pan",
+                   words("--path pan --frames 30 --motion-blur 0.7,24 --noise 2 --table table.ppm "
+                         "--table-tile 300"),
+                   0.9,
+                   {"--best"},
+                   {0.02, 1.0, 0.05, 3.0},
+                   {"--refine", "--bridge", "--no-smoothing"}}),
     caseName<BridgeClip>);
 
 // The sample picture (plain PPM) turned half way round: its pixels in reverse.
@@ -586,15 +584,15 @@ TEST_P(HardShots, TheOptionForTheShotFindsTheMarkerRight) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
-    HardShot{"gradient", {"--path", "orbit", "--gradient", "0.4,60"}, "--adaptive-threshold",
+    HardShot{"gradient", words("--path orbit --gradient 0.4,60"), "--adaptive-threshold",
              0, 20, 3.0},
-    HardShot{"shadow", {"--path", "approach", "--shadow", "120,5,0.35"}, "--adaptive-threshold",
+    HardShot{"shadow", words("--path approach --shadow 120,5,0.35"), "--adaptive-threshold",
              10, 19, 0.7},
     HardShot{"fingertip",
-             {"--path", "shake", "--occluder", "2,-42,7,6,colour=225:170:140,length=90:-95"},
+             words("--path shake --occluder 2,-42,7,6,colour=225:170:140,length=90:-95"),
              "--robust-sides", 10, 20, 1.0},
     HardShot{"corner_object",
-             {"--path", "orbit", "--occluder", "40,40,12,0,colour=30:30:30,frames=0:9"}, "--best",
+             words("--path orbit --occluder 40,40,12,0,colour=30:30:30,frames=0:9"), "--best",
              16, 20, 0.13}),
     caseName<HardShot>);
 
@@ -667,16 +665,13 @@ TEST_P(Streaks, EveryStreakGroupIsFoundAndAccurate) {
 INSTANTIATE_TEST_SUITE_P(
     Footage, Streaks,
     testing::Values(StreakClip{"near_half_shutter",
-                               {"--path", "sway", "--frames", "32", "--distance", "200",
-                                "--motion-blur", "0.5,24"}},
+                               words("--path sway --frames 32 --distance 200 --motion-blur 0.5,24")},
                     StreakClip{"far_half_shutter",
-                               {"--path", "sway", "--frames", "32", "--distance", "300",
-                                "--motion-blur", "0.5,24"}},
+                               words("--path sway --frames 32 --distance 300 --motion-blur 0.5,24")},
                     StreakClip{"far_whole_shutter",
-                               {"--path", "sway", "--frames", "32", "--distance", "300",
-                                "--motion-blur", "1.0,32"}},
+                               words("--path sway --frames 32 --distance 300 --motion-blur 1.0,32")},
                     StreakClip{"small_pan",
-                               {"--path", "pan", "--frames", "30", "--motion-blur", "0.7,24"},
+                               words("--path pan --frames 30 --motion-blur 0.7,24"),
                                1.0}),
     caseName<StreakClip>);
 
@@ -731,11 +726,10 @@ INSTANTIATE_TEST_SUITE_P(
     Footage, Follow,
     testing::Values(
         FollowClip{"smeared_stretch",
-                   {"--path", "sway", "--frames", "32", "--motion-blur", "0.4,16", "--noise", "2"},
+                   words("--path sway --frames 32 --motion-blur 0.4,16 --noise 2"),
                    6, 0.5},
         FollowClip{"covered_corner",
-                   {"--path", "shake", "--frames", "20", "--noise", "2", "--occluder",
-                    "40,40,22,0,colour=25:25:25,frames=4:15"},
+                   words("--path shake --frames 20 --noise 2 --occluder 40,40,22,0,colour=25:25:25,frames=4:15"),
                    8, 2.0}),
     caseName<FollowClip>);
 
