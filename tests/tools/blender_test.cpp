@@ -31,10 +31,7 @@ std::vector<std::vector<std::string>> found(const std::string& out, const std::s
     for (std::string line; std::getline(in, line);) {
         if (!line.starts_with(tag + " "))
             continue;
-        std::istringstream words(line.substr(tag.size() + 1));
-        std::vector<std::string>& split = lines.emplace_back();
-        for (std::string word; words >> word;)
-            split.push_back(word);
+        lines.push_back(words(line.substr(tag.size() + 1)));
     }
     return lines;
 }
