@@ -247,7 +247,8 @@ void BM_LabelImageLocal(benchmark::State& state) {
     TestFrame frame = benchFrame(state);
     LabelResult result{};
     for (auto _ : state) {
-        arLocalThresholds(local, frame.image(), LOCAL_WINDOW_NARROW);
+        arTileLevels(local, frame.image());
+        arLocalThresholds(local, LOCAL_WINDOW_NARROW);
         benchmark::DoNotOptimize(arLabelImageLocal(*storage, frame.image(), local, &result));
         benchmark::DoNotOptimize(result);
     }

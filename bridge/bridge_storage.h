@@ -6,18 +6,31 @@
 
 #include "bridge/scene_bridge.h"
 #include "math/image_point.h"
+#include "math/matrix.h"
 
 // The bridge's working storage, sized at creation and reused every frame.
 // Points are followed in a grey copy of the frame reduced by `scale` (a whole
 // factor), where they are cheaper to follow and still accurate enough.
 struct BridgeStorage {
+    // A frame in grey at the working size and its pyramid for following.
+    struct WorkPicture {
+        cv::Mat grey;
+        std::vector<cv::Mat> pyramid;
+    };
+
     int scale = 1;
     cv::Size workSize;
     cv::Mat fullGrey;  // the frame in grey at its own size (when scale > 1)
-    cv::Mat grey;      // the frame in grey at the working size
-    std::vector<cv::Mat> pyramid, previousPyramid;
-    bool hasPrevious = false;
-    int framesSinceFill = 1 << 20;  // frames since new points were last picked
+    // The picture the points were last followed into (`at` lies in it), the
+    // newest frame taken, and a sharp marker frame kept with its pose to
+    // anchor on later (`holding`).
+    WorkPicture base, incoming, held;
+    bool hasPrevious = false;  // `base` holds a frame
+    bool holding = false;
+    Pose heldPose{};
+    int framesSinceFill = 1 << 20;     // frames since new points were last picked
+    int framesSinceRenewal = 1 << 20;  // marker frames since the points were last anchored
+    int anchoringsInRow = 0;           // sharp marker frames anchored on since the last other frame
 
     // The followed points: where each is in the working picture, its place on
     // the marker's plane (marker units) and how many poses that place
@@ -74,4 +87,10 @@ inline void keepMarkedPoints(BridgeStorage& storage, const std::vector<unsigned 
 // Where a point of the working picture lies in the frame (observed pixels).
 inline ImagePoint observedOfWork(const BridgeStorage& storage, cv::Point2f workPoint) {
     return {(workPoint.x + 0.5) * storage.scale - 0.5, (workPoint.y + 0.5) * storage.scale - 0.5};
+}
+
+// Where an observed pixel of the frame lies in the working picture.
+inline cv::Point2f workOfObserved(const BridgeStorage& storage, ImagePoint observed) {
+    return {static_cast<float>((observed.x + 0.5) / storage.scale - 0.5),
+            static_cast<float>((observed.y + 0.5) / storage.scale - 0.5)};
 }

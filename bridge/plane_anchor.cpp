@@ -111,6 +111,24 @@ ImagePoint idealOfWork(const BridgeStorage& storage, const CameraParam& camera,
     return ideal;
 }
 
+BridgeStatus predictPoints(BridgeStorage& storage, const CameraParam& camera, const Pose& pose) {
+    PlaneMap map;
+    const BridgeStatus mapped = planeMapOfPose(camera, pose, map);
+    if (mapped != BridgeStatus::Ok)
+        return mapped;
+    storage.followed.resize(storage.at.size());
+    for (size_t i = 0; i < storage.at.size(); i++) {
+        ImagePoint ideal, observed;
+        if (planeToIdeal(map, storage.plane[i], &ideal) != BridgeStatus::Ok) {
+            storage.followed[i] = storage.at[i];
+            continue;
+        }
+        arIdealToObserved(camera.distFactor, ideal.x, ideal.y, &observed.x, &observed.y);
+        storage.followed[i] = workOfObserved(storage, observed);
+    }
+    return BridgeStatus::Ok;
+}
+
 BridgeStatus anchorPoints(BridgeStorage& storage, const CameraParam& camera, const Pose& pose,
                           double tolerance, int fillBelow, bool placeFollowed) {
     PlaneMap map;

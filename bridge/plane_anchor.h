@@ -27,6 +27,12 @@ BridgeStatus idealToPlane(const PlaneMap& map, ImagePoint ideal, cv::Point2d* pl
 ImagePoint idealOfWork(const BridgeStorage& storage, const CameraParam& camera,
                        cv::Point2f workPoint);
 
+// Where each followed point should be in the frame `pose` was fitted to:
+// its place on the plane seen through the pose, in working pixels, into
+// storage.followed (where it is now, for a place the pose cannot map).
+// EdgeOn (nothing predicted) when the pose sees the plane edge-on.
+BridgeStatus predictPoints(BridgeStorage& storage, const CameraParam& camera, const Pose& pose);
+
 // Most poses a point's place averages: later poses still move it by at least
 // 1/PLANE_WEIGHT_MAX of their difference.
 inline constexpr int PLANE_WEIGHT_MAX = 10;

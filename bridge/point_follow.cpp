@@ -47,7 +47,6 @@ BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height) {
         storage.workSize = cv::Size(width / storage.scale, std::max(1, height / storage.scale));
         if (storage.scale > 1)
             storage.fullGrey.create(height, width, CV_8UC1);
-        storage.grey.create(storage.workSize, CV_8UC1);
         storage.freeMask.create(storage.workSize, CV_8UC1);
         for (auto* points : {&storage.at, &storage.followed, &storage.back, &storage.fresh})
             points->reserve(BRIDGE_POINT_MAX);
@@ -61,45 +60,51 @@ BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height) {
         storage.objectPoints.reserve(BRIDGE_POINT_MAX);
         storage.fitImage.reserve(BRIDGE_POINT_MAX);
         storage.inlier.reserve(BRIDGE_POINT_MAX);
-        // A first pyramid of the working size, so that later ones reuse its rows.
-        storage.grey.setTo(0);
-        cv::buildOpticalFlowPyramid(storage.grey, storage.pyramid, WINDOW, FOLLOW_LEVELS);
-        cv::buildOpticalFlowPyramid(storage.grey, storage.previousPyramid, WINDOW, FOLLOW_LEVELS);
+        // A first pyramid of the working size for each picture, so that later
+        // ones reuse its rows.
+        for (auto* picture : {&storage.base, &storage.incoming, &storage.held}) {
+            picture->grey.create(storage.workSize, CV_8UC1);
+            picture->grey.setTo(0);
+            cv::buildOpticalFlowPyramid(picture->grey, picture->pyramid, WINDOW, FOLLOW_LEVELS);
+        }
         return BridgeStatus::Ok;
     });
 }
 
 BridgeStatus takePicture(BridgeStorage& storage, const FrameImage& frame) {
     return guardOpenCv([&] {
-        std::swap(storage.pyramid, storage.previousPyramid);
+        BridgeStorage::WorkPicture& picture = storage.incoming;
         const cv::Mat colour(frame.height, frame.width, CV_8UC4, frame.pixels);
         if (storage.scale == 1) {
-            cv::cvtColor(colour, storage.grey, cv::COLOR_BGRA2GRAY);
+            cv::cvtColor(colour, picture.grey, cv::COLOR_BGRA2GRAY);
         } else {
             cv::cvtColor(colour, storage.fullGrey, cv::COLOR_BGRA2GRAY);
             const cv::Size reduced = storage.workSize * storage.scale;
             cv::resize(storage.fullGrey(cv::Rect(0, 0, reduced.width, reduced.height)),
-                       storage.grey, storage.workSize, 0.0, 0.0, cv::INTER_AREA);
+                       picture.grey, storage.workSize, 0.0, 0.0, cv::INTER_AREA);
         }
-        cv::buildOpticalFlowPyramid(storage.grey, storage.pyramid, WINDOW, FOLLOW_LEVELS);
+        cv::buildOpticalFlowPyramid(picture.grey, picture.pyramid, WINDOW, FOLLOW_LEVELS);
         return BridgeStatus::Ok;
     });
 }
 
-BridgeStatus followPoints(BridgeStorage& storage) {
-    if (!storage.hasPrevious || storage.at.empty()) {
-        storage.hasPrevious = true;
+BridgeStatus followPoints(BridgeStorage& storage, bool predicted) {
+    const bool first = !storage.hasPrevious;
+    storage.hasPrevious = true;
+    std::swap(storage.base, storage.incoming);
+    if (first || storage.at.empty())
         return BridgeStatus::Ok;
-    }
+    const std::vector<cv::Mat>& from = storage.incoming.pyramid;
+    const std::vector<cv::Mat>& to = storage.base.pyramid;
     const BridgeStatus followed = guardOpenCv([&] {
         const cv::TermCriteria stop(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, 0.03);
-        cv::calcOpticalFlowPyrLK(storage.previousPyramid, storage.pyramid, storage.at,
-                                 storage.followed, storage.foundForward, storage.trackError, WINDOW,
-                                 FOLLOW_LEVELS, stop);
+        cv::calcOpticalFlowPyrLK(from, to, storage.at, storage.followed, storage.foundForward,
+                                 storage.trackError, WINDOW, FOLLOW_LEVELS, stop,
+                                 predicted ? cv::OPTFLOW_USE_INITIAL_FLOW : 0);
         storage.back = storage.at;
-        cv::calcOpticalFlowPyrLK(storage.pyramid, storage.previousPyramid, storage.followed,
-                                 storage.back, storage.foundBack, storage.trackError, WINDOW,
-                                 FOLLOW_LEVELS, stop, cv::OPTFLOW_USE_INITIAL_FLOW);
+        cv::calcOpticalFlowPyrLK(to, from, storage.followed, storage.back, storage.foundBack,
+                                 storage.trackError, WINDOW, FOLLOW_LEVELS, stop,
+                                 cv::OPTFLOW_USE_INITIAL_FLOW);
         return BridgeStatus::Ok;
     });
     if (followed != BridgeStatus::Ok)
@@ -129,7 +134,7 @@ BridgeStatus findFreshCorners(BridgeStorage& storage) {
         storage.freeMask.setTo(255);
         for (const cv::Point2f& followed : storage.at)
             cv::circle(storage.freeMask, followed, POINT_SPACING, cv::Scalar(0), cv::FILLED);
-        cv::goodFeaturesToTrack(storage.grey, storage.fresh, room, 0.01, POINT_SPACING,
+        cv::goodFeaturesToTrack(storage.base.grey, storage.fresh, room, 0.01, POINT_SPACING,
                                 storage.freeMask, 5);
         return BridgeStatus::Ok;
     });
@@ -139,7 +144,7 @@ BridgeStatus findFreshCorners(BridgeStorage& storage) {
     }
     size_t kept = 0;
     for (const cv::Point2f& fresh : storage.fresh)
-        if (cornerStrength(storage.grey, fresh) >= CORNER_STRENGTH_MIN)
+        if (cornerStrength(storage.base.grey, fresh) >= CORNER_STRENGTH_MIN)
             storage.fresh[kept++] = fresh;
     storage.fresh.resize(kept);
     return BridgeStatus::Ok;

@@ -25,11 +25,14 @@ inline constexpr double CORNER_STRENGTH_MIN = 12.0;
 
 // Sizes the storage for frames of width x height.
 BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height);
-// Takes `frame` (of the size prepared) as the working picture and its pyramid.
+// Takes `frame` (of the size prepared) as the incoming working picture and
+// its pyramid.
 BridgeStatus takePicture(BridgeStorage& storage, const FrameImage& frame);
-// Follows the points from the previous picture into this one, keeping those
-// that pass the round trip and stay inside the picture.
-BridgeStatus followPoints(BridgeStorage& storage);
-// Picks new corners of the working picture (into storage.fresh) away from the
+// Follows the points from the base picture into the incoming one, which
+// becomes the base, keeping those that pass the round trip and stay inside
+// the picture. With `predicted`, each point's search starts where
+// storage.followed already puts it (predictPoints), else where it was.
+BridgeStatus followPoints(BridgeStorage& storage, bool predicted = false);
+// Picks new corners of the base picture (into storage.fresh) away from the
 // followed points, strongest first, up to BRIDGE_POINT_MAX in all.
 BridgeStatus findFreshCorners(BridgeStorage& storage);

@@ -35,10 +35,59 @@ std::unique_ptr<SceneBridge> SceneBridge::create(const CameraParam& camera) {
     return bridge;
 }
 
+BridgeStatus SceneBridge::markerFrame(const FrameImage& frame, const Pose& markerPose) {
+    if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize)
+        return BridgeStatus::BadFrame;
+    BridgeStorage& storage = *storage_;
+    BridgeStatus status = takePicture(storage, frame);
+    if (status == BridgeStatus::Ok && storage.hasPrevious && !storage.at.empty() &&
+        storage.anchoringsInRow >= PLANE_WEIGHT_MAX &&
+        storage.framesSinceRenewal + 1 < BRIDGE_RENEW_INTERVAL) {
+        // The points' places already average as many poses as they take: the
+        // frame is kept, to be anchored on only if the marker is lost next.
+        std::swap(storage.incoming, storage.held);
+        storage.heldPose = markerPose;
+        storage.holding = true;
+        storage.framesSinceRenewal++;
+        storage.framesSinceFill++;
+        return BridgeStatus::Ok;
+    }
+    storage.holding = false;
+    if (status == BridgeStatus::Ok)
+        status = renew(markerPose);
+    if (isOpenCvFailure(status))
+        forget();
+    return status;
+}
+
+BridgeStatus SceneBridge::renew(const Pose& markerPose) {
+    BridgeStorage& storage = *storage_;
+    const bool predicted = predictPoints(storage, camera_, markerPose) == BridgeStatus::Ok;
+    const BridgeStatus followed = followPoints(storage, predicted);
+    if (followed != BridgeStatus::Ok)
+        return followed;
+    storage.framesSinceRenewal = 0;
+    storage.anchoringsInRow++;
+    return anchor(markerPose);
+}
+
+BridgeStatus SceneBridge::catchUp() {
+    BridgeStorage& storage = *storage_;
+    if (!storage.holding)
+        return BridgeStatus::Ok;
+    storage.holding = false;
+    std::swap(storage.incoming, storage.held);
+    const BridgeStatus status = renew(storage.heldPose);
+    return isOpenCvFailure(status) ? status : BridgeStatus::Ok;
+}
+
 BridgeStatus SceneBridge::follow(const FrameImage& frame) {
     if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize)
         return BridgeStatus::BadFrame;
-    BridgeStatus status = takePicture(*storage_, frame);
+    BridgeStatus status = catchUp();
+    storage_->anchoringsInRow = 0;
+    if (status == BridgeStatus::Ok)
+        status = takePicture(*storage_, frame);
     if (status == BridgeStatus::Ok)
         status = followPoints(*storage_);
     if (status != BridgeStatus::Ok)
@@ -53,7 +102,10 @@ void SceneBridge::forget() {
     storage_->plane.clear();
     storage_->weight.clear();
     storage_->hasPrevious = false;
+    storage_->holding = false;
     storage_->framesSinceFill = 1 << 20;
+    storage_->framesSinceRenewal = 1 << 20;
+    storage_->anchoringsInRow = 0;
 }
 
 BridgeStatus SceneBridge::anchor(const Pose& markerPose) {

@@ -60,15 +60,25 @@ struct BridgeFit {
 
 struct BridgeStorage;
 
+// Sharp marker frames from one anchoring of the points to the next, once
+// PLANE_WEIGHT_MAX of them in a row were anchored on: the frames between are
+// only kept (the newest of them), to anchor on should the marker be lost
+// before the next anchoring.
+inline constexpr int BRIDGE_RENEW_INTERVAL = 4;
+
 // Keeps the camera while the marker is lost. While the marker is tracked it
 // picks distinctive points in the picture and gives each its place on the
-// marker's plane from the marker's pose; it follows them from frame to frame,
-// and in a frame without the marker it fits the camera to the points that
-// still lie where the plane puts them. Every frame with a picture goes
-// through follow() first, then anchor() when the marker's pose is known or
-// bridge() when it is not. A fixed number of points; the working storage is
-// allocated once, at creation. No exception leaves it: OpenCV's come back as
-// OutOfMemory or OpenCvFailed, after which the bridge starts afresh.
+// marker's plane from the marker's pose; it follows them, and in a frame
+// without the marker it fits the camera to the points that still lie where
+// the plane puts them. A sharp marker frame goes through markerFrame(), which
+// in a long run of them anchors the points only every BRIDGE_RENEW_INTERVAL
+// such frames, following
+// them straight there from where the pose predicts them; any other frame with
+// a picture goes through follow() (which first anchors on a marker frame
+// kept), then bridge() when it has no camera. A fixed number of points; the
+// working storage is allocated once, at creation. No exception leaves it:
+// OpenCV's come back as OutOfMemory or OpenCvFailed, after which the bridge
+// starts afresh.
 class SceneBridge {
   public:
     // A bridge for frames of `camera`'s size (the camera resized to the
@@ -76,9 +86,17 @@ class SceneBridge {
     static std::unique_ptr<SceneBridge> create(const CameraParam& camera);
     ~SceneBridge();
 
+    // A frame whose marker gives a sharp pose: the points are followed into
+    // it, searched for where the pose puts them, and anchored on the pose;
+    // once PLANE_WEIGHT_MAX such frames in a row were anchored on, only every
+    // BRIDGE_RENEW_INTERVAL frames, the frames between being only kept with
+    // their pose. BadFrame
+    // (nothing done) for a frame not of the camera's size.
+    BridgeStatus markerFrame(const FrameImage& frame, const Pose& markerPose);
     // Follows the points into `frame` (of the camera's size), keeping those
-    // that come back to where they were when followed backwards. BadFrame
-    // (nothing done) for a frame of another size.
+    // that come back to where they were when followed backwards; a marker
+    // frame kept is anchored on first. BadFrame (nothing done) for a frame of
+    // another size.
     BridgeStatus follow(const FrameImage& frame);
     // Drops every point, for a frame without a picture: the next frame
     // starts afresh.
@@ -99,6 +117,11 @@ class SceneBridge {
 
   private:
     SceneBridge() = default;
+    // Follows the points into the incoming picture from where `markerPose`
+    // puts them and anchors them on it.
+    BridgeStatus renew(const Pose& markerPose);
+    // Anchors on the marker frame kept, if any.
+    BridgeStatus catchUp();
     CameraParam camera_{};
     std::unique_ptr<BridgeStorage> storage_;
     double leastError_ = -1.0;  // of the frames bridged since the last anchoring; -1: none yet

@@ -141,6 +141,7 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
     PassThreshold thresholds[RETRY_THRESHOLD_MAX + 2];
     int tries = 0;
     if (settings_.localRetry) {
+        arTileLevels(localStorage_, frame);
         thresholds[tries++] = {Kind::LocalNarrow, 0};
         thresholds[tries++] = {Kind::LocalWide, 0};
     }
@@ -184,9 +185,9 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
 
     const bool local = threshold.kind != PassThreshold::Kind::Level;
     if (local) {
-        arLocalThresholds(localStorage_, frame,
-                          threshold.kind == PassThreshold::Kind::LocalNarrow ? LOCAL_WINDOW_NARROW
-                                                                             : LOCAL_WINDOW_WIDE);
+        arLocalThresholds(localStorage_, threshold.kind == PassThreshold::Kind::LocalNarrow
+                                             ? LOCAL_WINDOW_NARROW
+                                             : LOCAL_WINDOW_WIDE);
     }
     const MarkerStatus labeled =
         local ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
@@ -217,7 +218,12 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
     pass.seenCount = list.count;
 
     if (refineEdges_) {
+        // Sub-pixel edges only for the markers that may keep an identity: the
+        // others (patches of texture, mostly) leave the pass unused.
+        arMarkersKeepingIdentity(pass.history, list, keepsIdentity_);
         for (int i = 0; i < list.count; i++) {
+            if (!keepsIdentity_[i])
+                continue;
             MarkerInfo& marker = list.markers[i];
             marker.rampWidth = arRefineEdges(frame, camera_.distFactor, refineStorage_,
                                              marker.edgeLines, marker.vertices)

@@ -66,8 +66,9 @@ struct DetectorSettings {
     // Squares with a dent or a bump in a side are taken, and each side's
     // line is fitted again without its outlying points (--robust-sides).
     bool robustSides = false;
-    // Every pass moves each marker's fitted sides onto the grey-level edge
-    // (arRefineEdges; --refine, see setRefineEdges).
+    // Every pass moves the fitted sides of each marker that may keep an
+    // identity onto the grey-level edge (arRefineEdges; --refine, see
+    // setRefineEdges).
     bool refineEdges = false;
 };
 
@@ -129,13 +130,10 @@ class Detector {
     const PatternSet& patterns() const { return patterns_; }
     const CameraParam& camera() const { return camera_; }
 
-    // Replaces the loaded patterns by a copy of `patterns` (ids stay those of
-    // `patterns`); for handing patterns on to a detector of another size.
-    void setPatterns(const PatternSet& patterns) { patterns_ = patterns; }
-
-    // With `on`, every pass moves each marker's fitted sides onto the
-    // grey-level edge (arRefineEdges) before the history step; off (the
-    // default) leaves the sides and corners as the contour gives them.
+    // With `on`, every pass moves the fitted sides of each marker that may
+    // keep an identity (arMarkersKeepingIdentity) onto the grey-level edge
+    // (arRefineEdges) before the history step; off (the default) leaves the
+    // sides and corners as the contour gives them.
     void setRefineEdges(bool on) { refineEdges_ = on; }
     // The transfer curve the frames' levels were encoded with, for the
     // refined edges' ramps (sRGB unless set).
@@ -180,6 +178,7 @@ class Detector {
     EdgeLineStorage edgeStorage_{};
     EdgeRefineStorage refineStorage_{};
     bool refineEdges_ = false;
+    bool keepsIdentity_[MARKER_MAX]{};  // which of a pass's markers get sub-pixel edges
     LabelResult labelResult_{};
     DetectionPass passes_[2]{};  // a frame's first pass and its retries
     MarkerHistory history_{};

@@ -16,8 +16,9 @@ void addRow(const unsigned char* pixels, int width, uint32_t* columns, uint32_t*
     }
 }
 
-// The mean and the least grey level of each tile of the frame.
-void tileMeans(LocalThresholdStorage& storage, const FrameImage& frame) {
+}  // namespace
+
+void arTileLevels(LocalThresholdStorage& storage, const FrameImage& frame) {
     const int size = storage.tileSize;
     uint32_t* columns = storage.columnSums.get();
     uint32_t* least = storage.columnMins.get();
@@ -46,8 +47,6 @@ void tileMeans(LocalThresholdStorage& storage, const FrameImage& frame) {
     }
 }
 
-}  // namespace
-
 MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height) {
     if (width <= 0 || height <= 0) {
         return MarkerStatus::BadSize;
@@ -64,31 +63,47 @@ MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int
         storage.tileMins = std::make_unique<int32_t[]>(tiles);
         storage.tileMeans = std::make_unique<int32_t[]>(tiles);
         storage.tileLimits = std::make_unique<int32_t[]>(tiles);
+        storage.acrossSums = std::make_unique<int32_t[]>(tiles);
+        storage.acrossMins = std::make_unique<int32_t[]>(tiles);
     } catch (const std::bad_alloc&) {
         return MarkerStatus::OutOfMemory;
     }
     return MarkerStatus::Ok;
 }
 
-void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame, int windowTiles) {
-    tileMeans(storage, frame);
+void arLocalThresholds(LocalThresholdStorage& storage, int windowTiles) {
     const int reach = windowTiles / 2;
-    for (int ty = 0; ty < storage.tilesY; ty++) {
-        const int y0 = std::max(0, ty - reach), y1 = std::min(storage.tilesY, ty + reach + 1);
-        for (int tx = 0; tx < storage.tilesX; tx++) {
-            const int x0 = std::max(0, tx - reach), x1 = std::min(storage.tilesX, tx + reach + 1);
+    const int tilesX = storage.tilesX, tilesY = storage.tilesY;
+    // Across first: each tile's sum and least over its window's columns.
+    for (int ty = 0; ty < tilesY; ty++) {
+        const int32_t* means = storage.tileMeans.get() + ty * tilesX;
+        const int32_t* mins = storage.tileMins.get() + ty * tilesX;
+        for (int tx = 0; tx < tilesX; tx++) {
+            const int x0 = std::max(0, tx - reach), x1 = std::min(tilesX, tx + reach + 1);
+            int32_t sum = 0, least = 765;
+            for (int x = x0; x < x1; x++) {
+                sum += means[x];
+                least = std::min(least, mins[x]);
+            }
+            storage.acrossSums[ty * tilesX + tx] = sum;
+            storage.acrossMins[ty * tilesX + tx] = least;
+        }
+    }
+    // Then down the window's rows.
+    for (int ty = 0; ty < tilesY; ty++) {
+        const int y0 = std::max(0, ty - reach), y1 = std::min(tilesY, ty + reach + 1);
+        for (int tx = 0; tx < tilesX; tx++) {
+            const int x0 = std::max(0, tx - reach), x1 = std::min(tilesX, tx + reach + 1);
             int64_t sum = 0;
             int32_t least = 765;
             for (int y = y0; y < y1; y++) {
-                for (int x = x0; x < x1; x++) {
-                    sum += storage.tileMeans[y * storage.tilesX + x];
-                    least = std::min(least, storage.tileMins[y * storage.tilesX + x]);
-                }
+                sum += storage.acrossSums[y * tilesX + tx];
+                least = std::min(least, storage.acrossMins[y * tilesX + tx]);
             }
             const int64_t mean = sum / ((y1 - y0) * (x1 - x0));
             const int64_t belowMean = mean * LOCAL_MEAN_FRACTION / 16 - LOCAL_MARGIN;
             const int64_t nearLeast = least + (mean - least) * LOCAL_LEAST_SHARE / 16;
-            storage.tileLimits[ty * storage.tilesX + tx] =
+            storage.tileLimits[ty * tilesX + tx] =
                 static_cast<int32_t>(std::min(belowMean, nearLeast));
         }
     }

@@ -43,13 +43,19 @@ struct LocalThresholdStorage {
     std::unique_ptr<int32_t[]> tileMeans;    // tilesX x tilesY, row by row
     std::unique_ptr<int32_t[]> tileMins;     // the least grey level of each tile
     std::unique_ptr<int32_t[]> tileLimits;   // tilesX x tilesY, row by row
+    std::unique_ptr<int32_t[]> acrossSums;   // the means over each window's columns
+    std::unique_ptr<int32_t[]> acrossMins;   // and their least
 };
 
 // Sizes `storage` for frames of width x height pixels: Ok, BadSize for a size
 // that is not positive, or OutOfMemory.
 MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int height);
 
-// The tiles' limits for `frame` (of the size the storage was made for) over
-// windows `windowTiles` tiles across into storage.tileLimits: one pass over
-// the pixels for the tiles' means, then the windows over the tiles.
-void arLocalThresholds(LocalThresholdStorage& storage, const FrameImage& frame, int windowTiles);
+// One pass over the pixels of `frame` (of the size the storage was made
+// for): each tile's mean and least grey level, for arLocalThresholds.
+void arTileLevels(LocalThresholdStorage& storage, const FrameImage& frame);
+
+// The tiles' limits over windows `windowTiles` tiles across into
+// storage.tileLimits, from the tile levels of the frame arTileLevels last
+// measured (one measure serves every window).
+void arLocalThresholds(LocalThresholdStorage& storage, int windowTiles);

@@ -171,6 +171,16 @@ void arQuestionNestedMarkers(const LabelResult& labels, MarkerList& list) {
     }
 }
 
+void arMarkersKeepingIdentity(const MarkerHistory& history, const MarkerList& list, bool* keeps) {
+    for (int i = 0; i < list.count; i++)
+        keeps[i] = list.markers[i].confidence >= CONFIDENCE_MIN;
+    for (int e = 0; e < history.count; e++) {
+        const int i = bestMatch(history.entries[e].marker, list);
+        if (i >= 0)
+            keeps[i] = true;
+    }
+}
+
 void arSteadyMarkers(MarkerHistory& history, MarkerList& list, bool strict) {
     carryIdentities(history, list, strict);
     dropUnconfidentIds(list);

@@ -33,6 +33,12 @@ bool arMarkersMatch(const MarkerInfo& remembered, const MarkerInfo& current);
 // allow (STRICT_CARRY_CONFIDENCE_MIN, STRICT_AREA_RATIO_MIN and _MAX).
 void arSteadyMarkers(MarkerHistory& history, MarkerList& list, bool strict = false);
 
+// Marks in `keeps` (one entry per marker of `list`) the markers that may come
+// out of arSteadyMarkers with an identity: those matched at least
+// CONFIDENCE_MIN, and those a remembered marker matches best (it may carry its
+// identity onto them). Only the corners of these are read afterwards.
+void arMarkersKeepingIdentity(const MarkerHistory& history, const MarkerList& list, bool* keeps);
+
 // For the strict history: takes the id and the confidence from every marker
 // below NESTED_CONFIDENCE_MIN whose corners lie inside the box of one of
 // `labels`' regions more than NESTED_AREA_FACTOR times its area.

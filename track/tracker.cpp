@@ -285,11 +285,11 @@ FrameRecord Tracker::markerRecord(const KeyRow& row, const MarkerInfo* markers) 
 // bridge's library running out of memory, or failing otherwise, ends the run.
 TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record,
                                  KeyRow& row) {
+    if (record.status == FrameStatus::Marker && sharp)
+        return trackResultOfBridge(sceneBridge->markerFrame(frame, state.cameraPose));
     if (const TrackResult followed = trackResultOfBridge(sceneBridge->follow(frame));
         !followed.ok())
         return followed;
-    if (record.status == FrameStatus::Marker)
-        return sharp ? trackResultOfBridge(sceneBridge->anchor(state.cameraPose)) : TrackResult{};
     if (record.status != FrameStatus::Lost)
         return {};
     const BridgeFit fit = sceneBridge->bridge();

@@ -227,6 +227,60 @@ TEST(SceneBridge, PointsThatStopAgreeingWithThePlaneBridgeNothingTillAnchored) {
     }
 }
 
+// A speckled floor (random levels on an 8-pixel grid, blended between),
+// moved `shift` pixels to the right.
+std::vector<unsigned char> speckledFloor(double shift) {
+    std::mt19937 random(5);
+    std::uniform_int_distribution<int> level(30, 225);
+    std::vector<int> grid(160 * 61);
+    for (int& g : grid)
+        g = level(random);
+    std::vector<unsigned char> pixels(640 * 480 * 4, 255);
+    for (int y = 0; y < 480; y++) {
+        for (int x = 0; x < 640; x++) {
+            const double u = (x - shift + 480) / 8.0, v = y / 8.0;
+            const int i = static_cast<int>(u), j = static_cast<int>(v);
+            const double a = u - i, b = v - j;
+            const auto at = [&](int di, int dj) { return grid[(j + dj) * 160 + i + di]; };
+            const double value = (1 - b) * ((1 - a) * at(0, 0) + a * at(1, 0)) +
+                                 b * ((1 - a) * at(0, 1) + a * at(1, 1));
+            for (int c = 0; c < 3; c++)
+                pixels[(y * 640 + x) * 4 + c] = static_cast<unsigned char>(value);
+        }
+    }
+    return pixels;
+}
+
+// A camera looking straight down glides over the floor, 20 pixels a frame
+// (10 working pixels): in a long run of marker frames the points are anchored
+// only now and then, each time searched for where the marker's pose puts them
+// (four frames' glide is beyond plain following), and the newest marker frame
+// kept is anchored on when the marker is lost, so that the next frame's
+// points are only a frame's glide away.
+TEST(SceneBridge, ALongRunOfMarkerFramesIsAnchoredNowAndThenAndTheLastOneWhenLost) {
+    const double glide = 20.0 * 600.0 / 554.256;  // units a frame
+    const auto poseAt = [&](int k) {
+        const double R[3][3] = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}}, t[3] = {k * glide, 0, 600};
+        return arPoseOf(R, t);
+    };
+    const std::unique_ptr<SceneBridge> bridge = SceneBridge::create(CAMERA);
+    ASSERT_NE(bridge, nullptr);
+    const int lost = PLANE_WEIGHT_MAX + 2 * BRIDGE_RENEW_INTERVAL + 2;
+    for (int k = 0; k <= lost; k++) {
+        std::vector<unsigned char> pixels = speckledFloor(20.0 * k);
+        const FrameImage frame{pixels.data(), 640, 480};
+        if (k < lost) {
+            ASSERT_EQ(bridge->markerFrame(frame, poseAt(k)), BridgeStatus::Ok) << k;
+            continue;
+        }
+        ASSERT_EQ(bridge->follow(frame), BridgeStatus::Ok);
+        const BridgeFit fit = bridge->bridge();
+        ASSERT_TRUE(fit.ok()) << static_cast<int>(fit.status);
+        EXPECT_NEAR(fit.pose.m[0][3], lost * glide, 0.01);
+        EXPECT_GE(fit.points, 100);
+    }
+}
+
 // OpenCV's exceptions stop at the bridge: a failed call on storage it cannot
 // work with, and memory that runs out (in a child process whose address
 // space is held to what it has), come back as statuses.

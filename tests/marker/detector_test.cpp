@@ -336,6 +336,22 @@ TEST(MarkerHistory, TheStrictHistoryRefusesCarriesAndQuestionsNestedSquares) {
     }
 }
 
+// Only the markers that may come out of the history step with an identity get
+// sub-pixel edges: one matched at least 0.5, one a remembered marker would
+// carry its identity onto; not a poorly matched patch nothing remembers.
+TEST(MarkerHistory, OnlyMarkersThatMayKeepAnIdentityAreRefined) {
+    MarkerHistory history{{MarkerHistoryEntry{square(100, 100, 1000, 3, 0.9), 1}}, 1};
+    MarkerList list{{square(100, 102, 1000, 3, 0.2), square(300, 300, 400, 3, 0.5),
+                     square(500, 300, 400, 3, 0.49)},
+                    3};
+    bool keeps[MARKER_MAX];
+    arMarkersKeepingIdentity(history, list, keeps);
+    EXPECT_EQ(std::vector<bool>(keeps, keeps + 3), (std::vector<bool>{true, true, false}));
+    arSteadyMarkers(history, list);
+    for (int i = 0; i < 3; i++)
+        EXPECT_TRUE(list.markers[i].id < 0 || keeps[i]) << i;
+}
+
 // A full history of confident markers far from a full list of new ones, one
 // of them confident with an id of its own: neither store grows past MARKER_MAX.
 TEST(MarkerHistory, NeitherStoreGrowsPastMarkerMax) {

@@ -222,7 +222,8 @@ TEST(LocalThreshold, LimitsFollowTheWindowsMeanAndLeast) {
                             {N, 5, 5, 478},  {N, 11, 5, 478}, {N, 8, 2, 478}, {N, 0, 0, 478},
                             {W, 14, 5, 370}, {W, 15, 5, 478}};
     for (const auto& [window, x, y, limit] : cases) {
-        arLocalThresholds(storage, frame.image(), window);
+        arTileLevels(storage, frame.image());
+        arLocalThresholds(storage, window);
         EXPECT_EQ(storage.tileLimits[y * 16 + x], limit) << window << ": " << x << "," << y;
     }
 }

@@ -175,9 +175,9 @@ void printSummary(const DetectionTrace& trace, const MarkerInfo* markers, int co
 }
 
 // The refined pass's corners against the plain ones (markers in the same order).
-void printRefined(const DetectionTrace& trace, const MarkerInfo* plain, const MarkerInfo* refined,
-                  int count) {
-    std::printf("refined pass: edge refinement %.3f ms\n", millis(trace.refinement));
+void printRefined(std::chrono::steady_clock::duration took, const MarkerInfo* plain,
+                  const MarkerInfo* refined, int count) {
+    std::printf("refined pass: edge refinement %.3f ms\n", millis(took));
     for (int i = 0; i < count; i++) {
         std::printf("marker %d refined:\n", i);
         for (int k = 0; k < 4; k++) {
@@ -240,21 +240,18 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
     printSummary(trace, markers, count);
     RgbImage picture = drawDetection(frame, detector->camera(), trace, markers, count);
     if (options.refine && status == MarkerStatus::Ok) {
-        // A second detector of its own, so that the plain pass's history
-        // plays no part: the same candidates, their sides refined.
-        const std::unique_ptr<Detector> refining = Detector::create(camera, settings);
-        if (refining == nullptr) {
-            return toolError(TOOL, "cannot size detection for the refined pass");
+        // The same markers, each one's sides refined (the tracker refines
+        // only those that keep an identity; this shows every one).
+        std::vector<MarkerInfo> refined(markers, markers + count);
+        const std::unique_ptr<EdgeRefineStorage> storage = std::make_unique<EdgeRefineStorage>();
+        const auto start = std::chrono::steady_clock::now();
+        for (MarkerInfo& marker : refined) {
+            marker.rampWidth =
+                arRefineEdges(frame, camera.distFactor, *storage, marker.edgeLines, marker.vertices)
+                    .rampWidth;
         }
-        refining->setPatterns(detector->patterns());
-        refining->setRefineEdges(true);
-        const MarkerInfo* refined = nullptr;
-        int refinedCount = 0;
-        if (refining->detect(frame, &refined, &refinedCount) == MarkerStatus::Ok &&
-            refinedCount == count) {
-            printRefined(refining->trace(), markers, refined, count);
-            drawRefinedEdges(picture, camera, refined, count);
-        }
+        printRefined(std::chrono::steady_clock::now() - start, markers, refined.data(), count);
+        drawRefinedEdges(picture, camera, refined.data(), count);
     }
     if (writeImage(output, picture, 95, error) != 0) {
         return toolError(TOOL, error);
