@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <utility>
 
 #include "files/replace_file.h"
 
@@ -65,12 +66,13 @@ LayoutResult writeLayout(const std::string& path, const MarkerLayout& layout,
 }
 
 LayoutResult readLayout(const std::string& path, const std::vector<double>& widths,
-                        MarkerLayout& layout) {
+                        MarkerLayout& layout, std::vector<std::string>* patterns) {
     std::ifstream in(path);
     if (!in)
         return {LayoutStatus::CannotRead, errno};
     const bool anyWidth = widths.empty();
     layout.markers.assign(anyWidth ? SET_MARKER_MAX : widths.size(), PlacedMarker{});
+    std::vector<std::string> names(layout.markers.size());
     std::string line;
     int number_ = 0;
     if (!std::getline(in, line) || line.rfind("marker,", 0) != 0)
@@ -92,6 +94,7 @@ LayoutResult readLayout(const std::string& path, const std::vector<double>& widt
             return {LayoutStatus::WrongMarkers, 0, number_};
         PlacedMarker& placed = layout.markers[static_cast<size_t>(index)];
         placed.linked = true;
+        names[static_cast<size_t>(index)] = f[1];
         placed.width = v[0];
         placed.frames = static_cast<int>(v[1]);
         placed.sigmaDegrees = v[2];
@@ -106,5 +109,9 @@ LayoutResult readLayout(const std::string& path, const std::vector<double>& widt
         layout.markers.pop_back();
     if (layout.markers.empty() || !layout.markers[0].linked)
         return {LayoutStatus::WrongMarkers, 0, 0};
+    if (patterns != nullptr) {
+        names.resize(layout.markers.size());
+        *patterns = std::move(names);
+    }
     return {};
 }

@@ -20,5 +20,6 @@ LayoutResult writeLayout(const std::string& path, const MarkerLayout& layout,
 // index is not one of them or its width is not theirs (to 1e-6 of it), or
 // marker 0 is missing. Markers without a line stay unlinked. With no
 // widths given, any marker below SET_MARKER_MAX is taken at its own width.
+// `patterns`, when given, receives each marker's pattern file ("" for none).
 LayoutResult readLayout(const std::string& path, const std::vector<double>& widths,
-                        MarkerLayout& layout);
+                        MarkerLayout& layout, std::vector<std::string>* patterns = nullptr);

@@ -19,14 +19,31 @@ struct PairLink {
     Pose bToA{};
 };
 
-double offsetBetween(const Pose& a, const Pose& b) {
-    return std::hypot(a.m[0][3] - b.m[0][3], a.m[1][3] - b.m[1][3], a.m[2][3] - b.m[2][3]);
+// The trace of Ra^T Rb of two rotations at most LINK_AGREE_DEGREES apart is
+// at least this: votes compare traces, without the arc cosine.
+const double AGREE_TRACE_LEAST = 1.0 + 2.0 * std::cos(LINK_AGREE_DEGREES * M_PI / 180.0);
+
+// How far, squared, an estimate's offset may lie from `a`'s and agree:
+// the share of the distance between the markers plus the share of the width.
+double agreeOffsetSquared(const Pose& a, double width) {
+    const double bound =
+        LINK_AGREE_SHARE * std::hypot(a.m[0][3], a.m[1][3], a.m[2][3]) + LINK_AGREE_WIDTHS * width;
+    return bound * bound;
 }
 
-bool agree(const Pose& a, const Pose& b, double width) {
-    const double distance = std::hypot(a.m[0][3], a.m[1][3], a.m[2][3]);
-    return turnBetweenDegrees(a, b) <= LINK_AGREE_DEGREES &&
-           offsetBetween(a, b) <= LINK_AGREE_SHARE * distance + LINK_AGREE_WIDTHS * width;
+// Whether `b` agrees with `a`: their turn apart at most LINK_AGREE_DEGREES,
+// their offsets at most the square root of `offsetSquared` apart.
+bool agree(const Pose& a, const Pose& b, double offsetSquared) {
+    double trace = 0.0;
+    for (int i = 0; i < 3; i++)
+        for (int k = 0; k < 3; k++)
+            trace += a.m[k][i] * b.m[k][i];
+    if (trace < AGREE_TRACE_LEAST)
+        return false;
+    double apart = 0.0;
+    for (int i = 0; i < 3; i++)
+        apart += (a.m[i][3] - b.m[i][3]) * (a.m[i][3] - b.m[i][3]);
+    return apart <= offsetSquared;
 }
 
 // Every frame's candidates for each pair (a, b), a < b, at a * n + b;
@@ -55,14 +72,26 @@ std::vector<std::vector<LinkCandidate>> pairCandidates(const std::vector<MarkerS
     return candidates;
 }
 
-// The candidate the most other frames agree with (one vote a frame).
+// The candidate the most other frames agree with (one vote a frame). The
+// candidates of at most LINK_HYPOTHESIS_FRAMES frames, spread evenly over the
+// pair's, stand for election; every frame votes.
 PairLink bestLink(const std::vector<LinkCandidate>& candidates, int a, int b, double width) {
     PairLink link{a, b, 0, {}};
     double bestError = 0.0;
-    for (const LinkCandidate& c : candidates) {
+    int frames = 0;
+    for (size_t i = 0; i < candidates.size(); i++)
+        frames += i == 0 || candidates[i].frame != candidates[i - 1].frame;
+    const int stride = (frames + LINK_HYPOTHESIS_FRAMES - 1) / LINK_HYPOTHESIS_FRAMES;
+    int frame = -1;
+    for (size_t i = 0; i < candidates.size(); i++) {
+        const LinkCandidate& c = candidates[i];
+        frame += i == 0 || c.frame != candidates[i - 1].frame;
+        if (frame % stride != 0)
+            continue;
+        const double offsetSquared = agreeOffsetSquared(c.bToA, width);
         int votes = 0, lastFrame = -1;
         for (const LinkCandidate& d : candidates) {
-            if (d.frame != lastFrame && agree(c.bToA, d.bToA, width)) {
+            if (d.frame != lastFrame && agree(c.bToA, d.bToA, offsetSquared)) {
                 ++votes;
                 lastFrame = d.frame;
             }

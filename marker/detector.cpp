@@ -67,6 +67,11 @@ Detector::Detector(const CameraParam& camera, const DetectorSettings& settings)
 
 std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
                                            const DetectorSettings& settings) {
+    return make(camera, settings, true);
+}
+
+std::unique_ptr<Detector> Detector::make(const CameraParam& camera,
+                                         const DetectorSettings& settings, bool glance) {
     if (camera.xsize <= 0 || camera.ysize <= 0 || settings.labelCapacity < 0) {
         return nullptr;
     }
@@ -86,11 +91,35 @@ std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
         return nullptr;
     }
     detector->regionAreaMax_ = arRegionAreaMax(camera.xsize, camera.ysize, settings);
+    if (glance && (settings.thresholdRetry || settings.localRetry) &&
+        !createGlance(*detector, camera, settings)) {
+        return nullptr;
+    }
     return detector;
 }
 
+bool Detector::createGlance(Detector& detector, const CameraParam& camera,
+                            const DetectorSettings& settings) {
+    CameraParam half;
+    if (camera.xsize < 2 * GLANCE_SIZE_MIN || camera.ysize < 2 * GLANCE_SIZE_MIN ||
+        arResizeCameraParam(camera, camera.xsize / 2, camera.ysize / 2, half) != CameraStatus::Ok) {
+        return true;  // too small a frame to glance at: the retries always run
+    }
+    DetectorSettings glance = settings;
+    glance.refineEdges = false;
+    glance.strictHistory = false;
+    detector.glance_ = make(half, glance, false);
+    detector.halfPixels_.reset(
+        new (std::nothrow) unsigned char[4 * static_cast<size_t>(half.xsize) * half.ysize]);
+    detector.half_ = {detector.halfPixels_.get(), half.xsize, half.ysize};
+    return detector.glance_ != nullptr && detector.halfPixels_ != nullptr;
+}
+
 PatternLoad Detector::loadPattern(const char* filename) {
-    return arLoadPatternFile(patterns_, filename);
+    const PatternLoad load = arLoadPatternFile(patterns_, filename);
+    if (glance_ != nullptr)
+        glance_->patterns_ = patterns_;
+    return load;
 }
 
 void Detector::detectNothing(const MarkerInfo** markers, int* count) {
@@ -113,9 +142,10 @@ MarkerStatus Detector::detect(const FrameImage& frame, const MarkerInfo** marker
     DetectionPass* kept = &passes_[0];
     const MarkerStatus status =
         detectPending(frame, {PassThreshold::Kind::Level, settings_.threshold}, *kept);
-    if (status == MarkerStatus::Ok && (settings_.thresholdRetry || settings_.localRetry) &&
-        !seeSoughtMarker(*kept)) {
-        kept = &retryAtChosenThresholds(frame, *kept);
+    if (status == MarkerStatus::Ok && (settings_.thresholdRetry || settings_.localRetry)) {
+        if (!seeSoughtMarker(*kept))
+            kept = &retryAtChosenThresholds(frame, *kept);
+        framesUnseen_ = kept == &passes_[0] && !seeSoughtMarker(*kept) ? framesUnseen_ + 1 : 0;
     }
     commit(*kept);
     if (status != MarkerStatus::Ok) {
@@ -152,6 +182,11 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
             thresholds[tries++] = {Kind::Level, chosen[i]};
         }
     }
+    if (framesUnseen_ >= GLANCE_AFTER && glance_ != nullptr &&
+        !glanceSeesMarker(frame, thresholds, tries)) {
+        retriesSpared_++;
+        return first;
+    }
     DetectionPass& retry = passes_[1];
     for (int i = 0; i < tries; i++) {
         if (detectPending(frame, thresholds[i], retry) == MarkerStatus::Ok &&
@@ -160,6 +195,41 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
         }
     }
     return first;
+}
+
+MarkerStatus Detector::labelAt(const FrameImage& frame, PassThreshold threshold) {
+    if (threshold.kind == PassThreshold::Kind::Level)
+        return arLabelImage(labelStorage_, frame, threshold.level, &labelResult_);
+    arLocalThresholds(localStorage_, threshold.kind == PassThreshold::Kind::LocalNarrow
+                                         ? LOCAL_WINDOW_NARROW
+                                         : LOCAL_WINDOW_WIDE);
+    return arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_);
+}
+
+bool Detector::glanceSeesMarker(const FrameImage& frame, const PassThreshold* thresholds,
+                                int count) {
+    Detector& glance = *glance_;
+    arHalvePicture(frame, half_);
+    if (settings_.localRetry)
+        arTileLevels(glance.localStorage_, half_);
+    MarkerInfo* markers = glance.passes_[1].list.markers;
+    for (int i = 0; i < count; i++) {
+        if (glance.labelAt(half_, thresholds[i]) != MarkerStatus::Ok)
+            return true;
+        const int candidates =
+            arDetectSquares(glance.labelResult_, glance.regionAreaMax_, REGION_AREA_MIN,
+                            SQUARE_FIT_FACTOR, glance.squareStorage_, settings_.robustSides);
+        const int found = identifyMarkers(half_, glance.camera_, glance.patterns_,
+                                          glance.edgeStorage_, glance.squareStorage_.candidates,
+                                          candidates, settings_.robustSides, false, markers);
+        for (int m = 0; m < found; m++) {
+            const MarkerInfo& marker = markers[m];
+            if (marker.id >= 0 && (soughtPattern_ < 0 || marker.id == soughtPattern_) &&
+                marker.confidence >= GLANCE_CONFIDENCE_MIN)
+                return true;
+        }
+    }
+    return false;
 }
 
 void Detector::commit(const DetectionPass& pass) {
@@ -183,16 +253,7 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
     MarkerList& list = pass.list;
     startPass(pass);
 
-    const bool local = threshold.kind != PassThreshold::Kind::Level;
-    if (local) {
-        arLocalThresholds(localStorage_, threshold.kind == PassThreshold::Kind::LocalNarrow
-                                             ? LOCAL_WINDOW_NARROW
-                                             : LOCAL_WINDOW_WIDE);
-    }
-    const MarkerStatus labeled =
-        local ? arLabelImageLocal(labelStorage_, frame, localStorage_, &labelResult_)
-              : arLabelImage(labelStorage_, frame, threshold.level, &labelResult_);
-    if (labeled != MarkerStatus::Ok) {
+    if (labelAt(frame, threshold) != MarkerStatus::Ok) {
         // A frame in which nothing was seen, for the history as well.
         list.count = 0;
         arSteadyMarkers(pass.history, list);

@@ -9,6 +9,7 @@
 #include "marker/detection_trace.h"
 #include "marker/edge_lines.h"
 #include "marker/edge_refine.h"
+#include "marker/half_picture.h"
 #include "marker/labeling.h"
 #include "marker/local_threshold.h"
 #include "marker/marker_history.h"
@@ -28,6 +29,17 @@
 // Detection prints nothing: what it has to say comes back as MarkerStatus
 // values for its caller to word (why a pattern file could not be loaded;
 // why contour tracing gave up on each region, in the pass's trace).
+
+// After this many frames in a row without the sought marker, a frame's
+// retries first glance at its half-size picture (the same retries there, on a
+// quarter of the pixels) and run at full size only where the glance sees a
+// square whose pattern matches at least GLANCE_CONFIDENCE_MIN: on a long
+// stretch without the marker they cost little, and where it comes back they
+// find it as before.
+inline constexpr int GLANCE_AFTER = 30;
+inline constexpr double GLANCE_CONFIDENCE_MIN = 0.3;
+// Least width and height of a half-size picture worth glancing at.
+inline constexpr int GLANCE_SIZE_MIN = 32;
 
 // How a detector is set up; the defaults are Lumeko's normal detection.
 struct DetectorSettings {
@@ -127,6 +139,8 @@ class Detector {
     // diagnostics, for the last pass run (all zero before the first): on a
     // retried frame, its last retry, kept or not.
     const DetectionTrace& trace() const { return trace_; }
+    // Frames whose retries a glance at the half-size picture spared.
+    long long retriesSpared() const { return retriesSpared_; }
     const PatternSet& patterns() const { return patterns_; }
     const CameraParam& camera() const { return camera_; }
 
@@ -150,6 +164,15 @@ class Detector {
     };
 
     explicit Detector(const CameraParam& camera, const DetectorSettings& settings);
+    // create(), with the half-size glance of the retries or without.
+    static std::unique_ptr<Detector> make(const CameraParam& camera,
+                                          const DetectorSettings& settings, bool glance);
+    // Gives `detector` its glance at half-size pictures (none for frames too
+    // small); false when its storage cannot be had.
+    static bool createGlance(Detector& detector, const CameraParam& camera,
+                             const DetectorSettings& settings);
+    // Labels `frame` at `threshold` into labelResult_: Ok, or CapacityExceeded.
+    MarkerStatus labelAt(const FrameImage& frame, PassThreshold threshold);
 
     // Starts `pass` from the detector's history, with no markers.
     void startPass(DetectionPass& pass) const;
@@ -163,8 +186,15 @@ class Detector {
     bool seeSoughtMarker(const DetectionPass& pass);
     // After a first pass that did not see the sought marker: the first retry
     // pass that sees it (the local thresholds, then those chosen from the
-    // frame, as the settings ask), or `first`.
+    // frame, as the settings ask), or `first`. After GLANCE_AFTER frames
+    // without it, only where a glance at the half-size picture sees
+    // something like it.
     DetectionPass& retryAtChosenThresholds(const FrameImage& frame, DetectionPass& first);
+    // Whether the retries at `thresholds`, run on the half-size picture of
+    // `frame`, see a square matching the sought pattern (any loaded one when
+    // none is sought) at least GLANCE_CONFIDENCE_MIN; true too where a pass
+    // there cannot be run.
+    bool glanceSeesMarker(const FrameImage& frame, const PassThreshold* thresholds, int count);
     // Makes `pass` the frame's outcome: its history becomes the detector's.
     void commit(const DetectionPass& pass);
 
@@ -186,4 +216,12 @@ class Detector {
     std::optional<SeenMarker> lastSeen_;  // where the sought marker was last seen
     int seenCount_ = 0;
     DetectionTrace trace_{};
+    // The half-size look of the retries: a detector for half-size frames and
+    // the picture it looks at (with any retry only), and how many frames in a
+    // row the sought marker was not seen in.
+    std::unique_ptr<Detector> glance_;
+    std::unique_ptr<unsigned char[]> halfPixels_;
+    FrameImage half_{};
+    int framesUnseen_ = 0;
+    long long retriesSpared_ = 0;
 };

@@ -3,6 +3,7 @@
 #include "layout/layout_links.h"
 #include "pose/marker_square.h"
 #include "track/marker_square_of.h"
+#include "track/set_camera.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ void sightFrame(const CameraParam& camera, const MarkerInfo* markers, int count,
             const int id = markers[i].id;
             if (id < 0 || id >= static_cast<int>(slotMarker.size()) ||
                 slotMarker[id] != static_cast<int>(m) ||
-                !(markers[i].confidence >= CHOOSE_CONFIDENCE_MIN))
+                !(markers[i].confidence >= SET_CONFIDENCE_MIN))
                 continue;
             ++squares;
             if (chosen < 0 || markers[i].confidence > markers[chosen].confidence)

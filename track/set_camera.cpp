@@ -62,7 +62,7 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
     for (int i = 0; i < count; i++) {
         const int id = markers[i].id;
         if (id < 0 || id >= static_cast<int>(slotMarker.size()) || slotMarker[id] < 0 ||
-            !(markers[i].confidence >= 0.5))
+            !(markers[i].confidence >= SET_CONFIDENCE_MIN))
             continue;
         const int m = slotMarker[id];
         if (!layout.markers[m].linked)

@@ -17,6 +17,13 @@
 inline constexpr double SET_OUTLIER_FACTOR = 3.0;
 inline constexpr double SET_OUTLIER_PIXELS = 2.0;
 
+// With several patterns loaded a square is compared with more of them, and
+// a patch of the set (a box's face, a shadow) that matches one by chance
+// and stays put agrees with the others' geometry like a printed marker: a
+// square names a marker of the set from this confidence, both in the pass
+// that learns the layout and in the cameras (one marker alone takes 0.5).
+inline constexpr double SET_CONFIDENCE_MIN = 0.7;
+
 // What the set's camera step gives for a frame.
 struct SetCameraFit {
     bool found = false;

@@ -209,8 +209,12 @@ TrackResult Tracker::useLayout(const std::vector<std::string>& patterns,
 }
 
 KeyRow Tracker::trackSet(const MarkerInfo* markers, int count, FrameRecord& record) {
-    const SetCameraFit fit =
-        setCamera->fit(markerDetector->camera(), markers, count, state.poseSettings);
+    // Markers held from earlier frames (at the end of the list) stand in only
+    // when none is seen: their corners are where they were, and fitted with
+    // a marker seen now they pull the camera back towards the frame before.
+    const int seen = markerDetector->seenCount();
+    const SetCameraFit fit = setCamera->fit(markerDetector->camera(), markers,
+                                            seen > 0 ? seen : count, state.poseSettings);
     record.dropped = fit.dropped;
     state.chosenMarker = fit.found ? fit.chosen : -1;
     state.poseKnown = fit.found;

@@ -7,7 +7,7 @@
 # The add-on builds with it in the scene it works in, and lumeko-export writes
 # this same text into its .py scene scripts after the track's data (TRACK)
 # and before the call that builds a scene of its own. Blender 3.4 and later,
-# bpy alone.
+# bpy and mathutils alone.
 #
 # TRACK holds: "track" (the camera-motion file's name), "camera_name",
 # "footage" (a movie or picture sequence, or None), "first_frame", "frames",
@@ -18,12 +18,15 @@
 # "claim", the most it may lie off for the scene to say that it matches; all
 # in pixels, y down), "marker_width" (metres), "keys" (frame, location x, y, z,
 # rotation quaternion w, x, y, z) and "marker_texture" (side, hexadecimal rgb
-# rows from the bottom).
+# rows from the bottom); with several markers on the set, "set": each further
+# marker's "name", "width" (metres), "matrix" (3 x 4, rows, its place in the
+# first marker's coordinates, metres) and "texture" (as "marker_texture").
 
 import os
 import re
 
 import bpy
+from mathutils import Matrix
 
 # The custom property on what a build made, so that the next build replaces
 # only that.
@@ -176,32 +179,46 @@ def set_compositor(scene, clip):
     return True
 
 
-def make_marker(track, scene):
-    half = track["marker_width"] / 2.0
-    mesh = own(bpy.data.meshes.new("marker"))
+def make_square(scene, name, width, texture):
+    """A square `width` wide in its XY plane with the picture `texture`
+    (side, hexadecimal rgb rows from the bottom) upright seen from +Z."""
+    half = width / 2.0
+    mesh = own(bpy.data.meshes.new(name))
     mesh.from_pydata([(-half, -half, 0.0), (half, -half, 0.0), (half, half, 0.0),
                       (-half, half, 0.0)], [], [(0, 1, 2, 3)])
     uv = mesh.uv_layers.new(name="UVMap")
     for loop, corner in zip(uv.data, [(0.0, 0.0), (1.0, 0.0), (1.0, 1.0), (0.0, 1.0)]):
         loop.uv = corner
-    size, rows = track["marker_texture"]
-    image = own(bpy.data.images.new("marker", size, size))
+    size, rows = texture
+    image = own(bpy.data.images.new(name, size, size))
     rgb = bytes.fromhex("".join(rows))
     pixels = []
     for i in range(0, len(rgb), 3):
         pixels += (rgb[i] / 255.0, rgb[i + 1] / 255.0, rgb[i + 2] / 255.0, 1.0)
     image.pixels.foreach_set(pixels)
     image.pack()
-    material = own(bpy.data.materials.new("marker"))
+    material = own(bpy.data.materials.new(name))
     material.use_nodes = True
-    texture = material.node_tree.nodes.new("ShaderNodeTexImage")
-    texture.image = image
-    texture.interpolation = "Closest"
+    node = material.node_tree.nodes.new("ShaderNodeTexImage")
+    node.image = image
+    node.interpolation = "Closest"
     shader = material.node_tree.nodes["Principled BSDF"]
-    material.node_tree.links.new(texture.outputs["Color"], shader.inputs["Base Color"])
+    material.node_tree.links.new(node.outputs["Color"], shader.inputs["Base Color"])
     mesh.materials.append(material)
-    marker = own(bpy.data.objects.new("marker", mesh))
-    scene.collection.objects.link(marker)
+    square = own(bpy.data.objects.new(name, mesh))
+    scene.collection.objects.link(square)
+    return square
+
+
+def make_marker(track, scene):
+    """The first marker at the origin, and a set's further markers where its
+    layout puts them (each tagged with its number, "lumeko_marker")."""
+    make_square(scene, "marker", track["marker_width"], track["marker_texture"])
+    for placed in track.get("set", []):
+        square = make_square(scene, placed["name"], placed["width"], placed["texture"])
+        square["lumeko_marker"] = int(placed["name"].split()[-1])
+        rows = [list(row) for row in placed["matrix"]] + [[0.0, 0.0, 0.0, 1.0]]
+        square.matrix_world = Matrix(rows)
 
 
 def remove_earlier(scene):

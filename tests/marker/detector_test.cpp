@@ -275,6 +275,14 @@ TEST_F(Detection, TheThresholdRetryFindsADimMarkerAndTheHistoryStepsOncePerFrame
         EXPECT_EQ(std::pair(markers[0].id, detector->seenCount()), std::pair(slot, 0));
     }
     EXPECT_EQ(detect(empty), 0);
+    // A long stretch without the marker: its retries look at the half-size
+    // picture first and, seeing nothing like the marker, are spared; where
+    // the dim marker comes back, the glance sees it and the retries find it.
+    for (int frame = 4; frame <= GLANCE_AFTER + 2; frame++)
+        EXPECT_EQ(detect(empty), 0) << frame;
+    EXPECT_EQ(detector->retriesSpared(), 2);
+    ASSERT_EQ(detect(seen), 1);
+    EXPECT_EQ(markers[0].id, slot);
     TestFrame other(640, 480);
     other.drawMarker({300.5, 250.5}, 140, 0.0, picture);
     for (int i = 0; i < 640 * 480 * 4; i++) {

@@ -9,7 +9,7 @@
 #   frame of the second);
 # - the glTF file GLTF, imported with the importer's defaults ("gltf ...");
 # - the scene script SCENE run as a user runs it ("scene ...", the marker's
-#   corners in the frames of SCENE_FRAMES);
+#   corners in the frames of SCENE_FRAMES, and a set's further markers);
 # - the scene script LENS, whose scene is rendered at frame LENS_FRAME with a
 #   grid of bright squares on the marker's plane, through the compositor's
 #   Movie Distortion node ("lens ...": the camera, each square's place and
@@ -30,7 +30,8 @@ ARGS = dict(arg.split("=", 1) for arg in sys.argv[sys.argv.index("--") + 1:])
 
 
 def marker(scene):
-    return next(o for o in scene.objects if o.type == "MESH" and o.get("lumeko_track"))
+    return next(o for o in scene.objects
+                if o.type == "MESH" and o.get("lumeko_track") and not o.get("lumeko_marker"))
 
 
 def corners(tag, scene, frames):
@@ -137,6 +138,9 @@ def check_scene():
           scene.render.resolution_x, scene.render.resolution_y)
     print("scene clip", scene.active_clip.source, scene.active_clip.frame_start)
     corners("scene", scene, map(int, ARGS["SCENE_FRAMES"].split(",")))
+    for obj in scene.objects:
+        if obj.get("lumeko_marker"):
+            print("scene set", obj["lumeko_marker"], "%.6g" % obj.dimensions.x, matrix(obj))
     scene.name = "checked"
 
 

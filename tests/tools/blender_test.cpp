@@ -127,14 +127,21 @@ void checkGltf(const std::string& out, const TrackedOrbit& clip) {
     EXPECT_EQ(corners, 4);
 }
 
-// The scene script of the true keys: its settings, and its camera puts the
-// marker's corners where the footage has them.
+// The scene script of the true keys: its settings, its camera puts the
+// marker's corners where the footage has them, and a set's marker lies where
+// its layout says.
 void checkScene(const std::string& out, const TrackedOrbit& clip) {
     EXPECT_EQ(joined(found(out, "scene").at(0)), "1 24 30 640 480");
     EXPECT_EQ(joined(found(out, "scene clip").at(0)), "MOVIE 1");
     int count = 0;
     EXPECT_LE(worstCorner(out, "scene", clip, loadCamera(clip.camera()), count), 0.05);
     EXPECT_EQ(count, 12);
+    // The set's marker 2 where the layout puts it, in metres.
+    const std::vector<std::string> set = found(out, "scene set").at(0);
+    const double expected[14] = {2, 0.04, 1, 0, 0, 0.1, 0, 0, -1, 0.2, 0, 1, 0, 0.03};
+    ASSERT_EQ(set.size(), 14u);
+    for (int k = 0; k < 14; k++)
+        EXPECT_NEAR(std::stod(set[k]), expected[k], 1e-6) << k;
 }
 
 // The distorted lens: each bright square of the render laid on the footage by
@@ -210,10 +217,16 @@ TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
     clip.truth = readTruthTable(clip.dir.file("orbit.csv"));
     writeTruthTrack(clip, "truth.cm2");
     const std::string picture = SAMPLE + "_picture.ppm";
+    // A set's marker 2, 40 wide, on a wall 200 along y, 30 up.
+    lumeko_test::writeFile(clip.dir.file("set.csv"),
+                           "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,"
+                           "r11,r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
+                           "2," +
+                               SAMPLE + ".pattern,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"truth.cm2", "truth.glb", "--camera", clip.camera()},
           {"truth.cm2", "scene.py", "--camera", clip.camera(), "--footage", "orbit.avi",
-           "--picture", picture},
+           "--picture", picture, "--layout", "set.csv"},
           {"truth.cm2", "lens.py", "--camera", "lens.dat", "--footage", "orbit.avi"}}) {
         const ProcessResult exported = runTool(clip, "lumeko-export", args);
         ASSERT_EQ(exported.status, 0) << exported.err;

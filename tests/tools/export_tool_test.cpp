@@ -171,11 +171,17 @@ std::vector<std::vector<std::string>> cells(const std::string& text, char separa
 // and the poses against the truth. --first-frame wins over the plate file's.
 void checkChanAndCsv(const TrackedOrbit& orbit) {
     const std::vector<KeyRow>& rows = orbit.motion.rows;
-    for (const char* output : {"track.chan", "track.csv"})
-        ASSERT_EQ(runTool(orbit, "lumeko-export",
-                          {"Lumeko.cm2", output, "--camera", orbit.camera(), "--first-frame", "1"})
-                      .status,
-                  0);
+    // The CSV's run writes the set's layout (checkGltf's) in the same world too.
+    for (const char* output : {"track.chan", "track.csv"}) {
+        std::vector<std::string> args = {"Lumeko.cm2",   output,          "--camera",
+                                         orbit.camera(), "--first-frame", "1"};
+        if (std::string(output) == "track.csv")
+            args.insert(args.end(), {"--layout", "set.csv", "--layout-csv", "world.csv"});
+        ASSERT_EQ(runTool(orbit, "lumeko-export", args).status, 0);
+    }
+    EXPECT_EQ(cells(readFile(orbit.dir.file("world.csv")), '\n').at(2).at(0),
+              "2,b,40,9,1.000000000,0.000000000,0.000000000,100.000000,0.000000000,0.000000000,"
+              "-1.000000000,30.000000,0.000000000,1.000000000,0.000000000,-200.000000,0,0,0,1");
     const auto chan = cells(readFile(orbit.dir.file("track.chan")), ' ');
     ASSERT_EQ(chan.size(), rows.size());
     Worst chanWorst;
@@ -251,6 +257,7 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
         {{"empty.cm2", "out.py", "--camera", "camera.dat"}, "camera.dat: the file ends 5 bytes"},
         {{"empty.cm2", "out.csv", "--fps", "0"}, "bad value for --fps"},
         {{"empty.cm2"}, "give one Lumeko.cm2 and one OUTPUT"},
+        {{"two.cm2", "out.csv", "--layout-csv", "w.csv"}, "--layout-csv needs --layout"},
         // Every format refuses a track without a found frame, and a value
         // or frame number that the conversion takes out of range.
         {{"empty.cm2", "out.csv"}, "no frame of the track has the marker"},
@@ -274,7 +281,8 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
 
 // The Blender scene's track data as Python reads it: the plate file's first
 // frame 0 and rate 23.976 (row 0 lost: keys on frames 1 and 2), --first-frame
-// over the plate's, and a footage name holding a backslash and a quote.
+// over the plate's, a footage name holding a backslash and a quote, and a
+// set's further marker only with --layout.
 TEST(ExportTool, TheBlenderScenesKeysLieOnThePlatesFrames) {
     TrackedOrbit orbit;  // only its directory
     orbit.truth.resize(3);
@@ -282,18 +290,27 @@ TEST(ExportTool, TheBlenderScenesKeysLieOnThePlatesFrames) {
     mustRun(orbit.dir.path(), cameraCommand("cam.dat", "640x480"));
     ASSERT_TRUE(writePlateFile(orbit.dir.file("t.cm2"), {0, 23.976}).ok());
     const std::string footage = "a\\b \"c\".####.png";
+    // A set's marker 2, 40 wide, 200 along y: its place in metres.
+    writeFile(orbit.dir.file("set.csv"),
+              "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,"
+              "r11,r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
+              "2,b,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
-        {{}, "0 23.976 [1, 2]"}, {{"--first-frame", "1001"}, "1001 23.976 [1002, 1003]"}};
+        {{}, "0 23.976 [1, 2] []"},
+        {{"--first-frame", "1001"}, "1001 23.976 [1002, 1003] []"},
+        {{"--layout", "set.csv"}, "0 23.976 [1, 2] [('marker 2', 0.04, 0.2, 0.03)]"}};
     for (const auto& [options, expected] : cases) {
         std::vector<std::string> args{"t.cm2", "s.py", "--camera", "cam.dat", "--footage", footage};
         args.insert(args.end(), options.begin(), options.end());
         ASSERT_EQ(runTool(orbit, "lumeko-export", args).status, 0);
-        const ProcessResult read = runProcess(
-            orbit.dir.path(),
-            {"/usr/bin/python3", "-c",
-             "import ast; s = open('s.py').read(); s = s[s.index('TRACK = ') + 8:]; "
-             "t = ast.literal_eval(s[:s.index('\\n}\\n') + 2]); "
-             "print(t['first_frame'], t['fps'], [k[0] for k in t['keys']], t['footage'])"});
+        const ProcessResult read =
+            runProcess(orbit.dir.path(),
+                       {"/usr/bin/python3", "-c",
+                        "import ast; s = open('s.py').read(); s = s[s.index('TRACK = ') + 8:]; "
+                        "t = ast.literal_eval(s[:s.index('\\n}\\n') + 2]); "
+                        "print(t['first_frame'], t['fps'], [k[0] for k in t['keys']], "
+                        "[(m['name'], m['width'], m['matrix'][1][3], m['matrix'][2][3]) "
+                        "for m in t.get('set', [])], t['footage'])"});
         EXPECT_EQ(read.out, expected + " " + orbit.dir.file(footage) + "\n") << read.err;
     }
 }

@@ -30,9 +30,10 @@ std::string number(const char* format, double value) {
     return text;
 }
 
-// The marker's texture: its side and its bytes as hexadecimal red, green,
-// blue, bottom row first (as Blender stores pictures), 96 digits a string.
-std::string textureData(const RgbImage& texture) {
+// A marker's texture: its side and its bytes as hexadecimal red, green,
+// blue, bottom row first (as Blender stores pictures), 96 digits a string,
+// each line indented by `indent` and the first four more.
+std::string textureRows(const RgbImage& texture, const std::string& indent) {
     std::string hex, lines;
     static const char DIGITS[] = "0123456789abcdef";
     for (int row = texture.height - 1; row >= 0; --row) {
@@ -43,10 +44,42 @@ std::string textureData(const RgbImage& texture) {
         }
     }
     for (size_t at = 0; at < hex.size(); at += 96) {
-        lines += "        \"" + hex.substr(at, 96) + "\",\n";
+        lines += indent + "    \"" + hex.substr(at, 96) + "\",\n";
     }
-    return "    \"marker_texture\": (" + std::to_string(texture.width) + ", (\n" + lines +
-           "    )),\n";
+    return "(" + std::to_string(texture.width) + ", (\n" + lines + indent + "))";
+}
+
+std::string textureData(const RgbImage& texture) {
+    return "    \"marker_texture\": " + textureRows(texture, "    ") + ",\n";
+}
+
+// A set's further markers: their names, widths (metres), matrices (the
+// first marker's coordinates, metres) and textures; "" when there are none.
+std::string setData(const std::vector<BlenderSetMarker>& set, double metresPerUnit,
+                    std::string& error) {
+    if (set.empty())
+        return "";
+    std::string text = "    \"set\": [\n";
+    for (const BlenderSetMarker& marker : set) {
+        text += "        {\"name\": \"marker " + std::to_string(marker.number) +
+                "\", \"width\": " + number("%.9g", marker.width * metresPerUnit) +
+                ",\n         \"matrix\": (";
+        for (int i = 0; i < 3; i++) {
+            text += i == 0 ? "(" : ", (";
+            for (int j = 0; j < 4; j++) {
+                const double v = marker.toWorld.m[i][j] * (j == 3 ? metresPerUnit : 1.0);
+                if (!std::isfinite(v)) {
+                    error = "marker " + std::to_string(marker.number) +
+                            "'s place is not finite in metres (--metres-per-unit)";
+                    return "";
+                }
+                text += number(j == 0 ? "%.9g" : ", %.9g", v);
+            }
+            text += ")";
+        }
+        text += "),\n         \"texture\": " + textureRows(marker.texture, "         ") + "},\n";
+    }
+    return text + "    ],\n";
 }
 
 std::string pair(double a, double b) {
@@ -121,6 +154,9 @@ int blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& inpu
         error = "the marker width is not finite in metres (--width, --metres-per-unit)";
         return -1;
     }
+    const std::string set = setData(input.set, settings.metresPerUnit, error);
+    if (!error.empty())
+        return -1;
     const CameraParam& c = input.camera;
     script =
         "# A Blender scene of the camera track " + input.trackName +
@@ -148,7 +184,7 @@ int blenderSceneScript(const CameraMotion& motion, const BlenderSceneInput& inpu
         ",\n"
         "    # frame, location x, y, z, rotation quaternion w, x, y, z\n"
         "    \"keys\": [\n" +
-        keys + "    ],\n" + textureData(input.markerTexture) + "}\n\n" + BLENDER_SCENE_MODULE +
-        "\n\nmake_scene(TRACK)\n";
+        keys + "    ],\n" + textureData(input.markerTexture) + set + "}\n\n" +
+        BLENDER_SCENE_MODULE + "\n\nmake_scene(TRACK)\n";
     return 0;
 }

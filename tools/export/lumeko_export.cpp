@@ -11,7 +11,9 @@
 #include "camera/camera_param.h"
 #include "cli/tool.h"
 #include "files/file_reason.h"
+#include "files/same_file.h"
 #include "layout/layout_file.h"
+#include "marker/pattern.h"
 #include "tools/common/data_files.h"
 #include "tools/common/image_io.h"
 #include "tools/common/marker_picture.h"
@@ -30,6 +32,7 @@ const ToolText TEXT = {
     "Usage:\n"
     "  lumeko-export Lumeko.cm2 OUTPUT.gltf|glb|chan|csv|py [--camera FILE] [--fps N]\n"
     "                [--width W] [--metres-per-unit M] [--first-frame N] [--marker-mesh]\n"
+    "                [--layout FILE] [--layout-csv FILE]\n"
     "                [--footage FILE] [--picture FILE | --marker FILE]\n"
     "  lumeko-export Lumeko.cm2 --summary\n"
     "  lumeko-export --help\n",
@@ -74,7 +77,9 @@ struct Options {
     bool fpsGiven = false, firstFrameGiven = false;  // by the option or the plate file
     std::string footage, picture;
     bool wholeMarker = false;  // `picture` shows the whole marker
-    std::string layoutPath;    // --layout: a set's layout for the glTF
+    std::string layoutPath;    // --layout: a set's layout for the glTF and the Blender scene
+    std::string layoutCsv;     // --layout-csv: where the layout goes in the export's world
+    std::vector<std::string> patterns;  // the layout's pattern files, marker by marker
 };
 
 OptionTable optionTable(Options& o) {
@@ -124,9 +129,14 @@ OptionTable optionTable(Options& o) {
              "settings there; other viewers show it).",
              s.markerMesh),
         {"--layout", "FILE",
-         "glTF: the further markers of a set where the layout\n"
-         "(Lumeko --layout-out) puts them, as nodes with corners.",
+         "glTF and .py: the further markers of a set where the\n"
+         "layout (Lumeko --layout-out) puts them: glTF nodes with\n"
+         "corners, the scene's squares with their patterns' pictures.",
          [&o](const std::string& value) { return !(o.layoutPath = value).empty(); }},
+        textOption("--layout-csv", "FILE",
+                   "with --layout: writes its markers in the export's world\n"
+                   "to FILE (CSV: marker, pattern, width, frames, 4x4 matrix).",
+                   o.layoutCsv),
         flag("--summary", "print \"frames N found M\" and write nothing.", o.summary),
     };
 }
@@ -154,6 +164,37 @@ int markerTexture(const Options& options, RgbImage& texture) {
     }
     texture = composePrintableMarker(picture, inner, SIDE, 0);
     return 0;
+}
+
+// The further markers of the layout for the Blender scene, each with the
+// picture of its pattern file as printed (white, with a warning, when the
+// file cannot be read).
+void setMarkers(const Options& options, std::vector<BlenderSetMarker>& set) {
+    constexpr int SIDE = 128;
+    const MarkerLayout& layout = options.settings.layout;
+    for (size_t m = 1; m < layout.markers.size(); m++) {
+        if (!layout.markers[m].linked)
+            continue;
+        const std::string& pattern = options.patterns[m];
+        RgbImage picture = makeRgbImage(1, 1, 255, 255, 255);
+        unsigned char cells[PATTERN_VALUES];
+        if (const PatternLoad read = arReadPatternPicture(pattern.c_str(), cells); read.ok()) {
+            picture = makeRgbImage(PATTERN_SIZE, PATTERN_SIZE, 0, 0, 0);
+            for (int i = 0; i < PATTERN_SIZE * PATTERN_SIZE; i++)
+                for (int c = 0; c < 3; c++)  // the file's blue, green, red
+                    picture.rgb[static_cast<size_t>(i) * 3 + c] = cells[i * 3 + 2 - c];
+        } else {
+            std::fprintf(stderr,
+                         "lumeko-export: warning: marker %zu's pattern file %s cannot be read "
+                         "(%s): its square is white\n",
+                         m, pattern.c_str(),
+                         read.status == MarkerStatus::PatternCannotOpen
+                             ? fileReadProblem(pattern.c_str()).c_str()
+                             : "not a pattern file");
+        }
+        set.push_back({static_cast<int>(m), layout.markers[m].width, layout.markers[m].toWorld,
+                       composePrintableMarker(picture, wholePicture(picture), SIDE, 0)});
+    }
 }
 
 // How near Blender's lens comes to the camera file's distortion.
@@ -186,6 +227,7 @@ int writeBlenderScene(const Options& options, const std::vector<std::string>& po
     input.trackName = positional[0];
     if (markerTexture(options, input.markerTexture) != 0)
         return 1;
+    setMarkers(options, input.set);
     if (!options.footage.empty()) {
         std::error_code failure;
         input.footage =
@@ -245,7 +287,7 @@ int exportTrack(Options& options, const std::vector<std::string>& positional) {
                                    "\n" + TEXT.usage);
     const std::string& track = positional[0];
     if (!options.summary &&
-        refuseClash(TOOL, {positional[1]},
+        refuseClash(TOOL, {positional[1], options.layoutCsv},
                     {track, track + PLATE_FILE_SUFFIX, options.cameraPath, options.footage,
                      options.picture, options.layoutPath}) != 0)
         return 1;
@@ -266,10 +308,13 @@ int exportTrack(Options& options, const std::vector<std::string>& positional) {
         return toolError(TOOL, output + ": the output must end in .gltf, .glb, .chan, .csv or .py");
     if (!python && (!options.footage.empty() || !options.picture.empty()))
         return toolError(TOOL, "--footage, --picture and --marker are for the Blender scene (.py)");
+    if (!options.layoutCsv.empty() && (options.layoutPath.empty() || options.layoutCsv == output ||
+                                       sameFile(options.layoutCsv, output)))
+        return toolError(TOOL, "--layout-csv needs --layout and a name of its own");
     if (!options.layoutPath.empty()) {
-        if (!gltf && !glb)
-            return toolError(TOOL, "--layout is for glTF (.gltf or .glb)");
-        if (!readLayout(options.layoutPath, {}, options.settings.layout).ok())
+        if (!gltf && !glb && !python && options.layoutCsv.empty())
+            return toolError(TOOL, "--layout is for glTF (.gltf or .glb), .py and --layout-csv");
+        if (!readLayout(options.layoutPath, {}, options.settings.layout, &options.patterns).ok())
             return toolError(TOOL, options.layoutPath + ": not a layout Lumeko --layout-out wrote");
     }
     CameraParam camera{};
@@ -291,6 +336,12 @@ int exportTrack(Options& options, const std::vector<std::string>& positional) {
     }
     std::printf("wrote %s: %d frames, %d with the marker\n", output.c_str(), motion.rowCount(),
                 motion.foundCount());
+    if (!options.layoutCsv.empty()) {
+        if (writeTextFile(options.layoutCsv,
+                          layoutCsvText(options.settings.layout, options.patterns), error) != 0)
+            return toolError(TOOL, error);
+        std::printf("wrote %s\n", options.layoutCsv.c_str());
+    }
     return 0;
 }
 

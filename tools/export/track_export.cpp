@@ -252,6 +252,40 @@ int csvText(const CameraMotion& motion, const ExportSettings& settings, std::str
     return 0;
 }
 
+WorldMarker worldMarkerOf(const PlacedMarker& placed) {
+    const double toWorld[3][3] = {{1, 0, 0}, {0, 0, 1}, {0, -1, 0}};  // W; W^-1 = W^T
+    WorldMarker world{};
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 3; j++) {
+            for (int k = 0; k < 3; k++)
+                for (int l = 0; l < 3; l++)
+                    world.rotation[i][j] += toWorld[i][k] * placed.toWorld.m[k][l] * toWorld[j][l];
+            world.position[i] += toWorld[i][j] * placed.toWorld.m[j][3];
+        }
+    return world;
+}
+
+std::string layoutCsvText(const MarkerLayout& layout, const std::vector<std::string>& patterns) {
+    std::string text =
+        "marker,pattern,width,frames,m00,m01,m02,m03,m10,m11,m12,m13,m20,m21,m22,m23,"
+        "m30,m31,m32,m33\n";
+    for (size_t m = 0; m < layout.markers.size(); m++) {
+        const PlacedMarker& placed = layout.markers[m];
+        if (!placed.linked)
+            continue;
+        const WorldMarker world = worldMarkerOf(placed);
+        text += std::to_string(m) + "," + (m < patterns.size() ? patterns[m] : "") +
+                format(",%.9g", placed.width) + "," + std::to_string(placed.frames);
+        for (int i = 0; i < 3; i++) {
+            for (int j = 0; j < 3; j++)
+                text += format(",%.9f", world.rotation[i][j]);
+            text += format(",%.6f", world.position[i]);
+        }
+        text += ",0,0,0,1\n";
+    }
+    return text;
+}
+
 namespace {
 
 // The camera's keys in glTF's terms, one for each found row: times in
@@ -346,32 +380,22 @@ void addMarker(tinygltf::Model& model, std::vector<unsigned char>& data, double 
 }
 
 // The further markers of a set: a node each, placed as the layout puts it in
-// the world above (marker (x, y, z) is (x, z, -y)), its corners as nodes of
-// their own; the nodes' numbers into `roots`.
+// the world above, its corners as nodes of their own; the nodes' numbers
+// into `roots`.
 void addSetMarkers(tinygltf::Model& model, const ExportSettings& settings,
                    std::vector<int>& roots) {
-    const double toGltf[3][3] = {{1, 0, 0}, {0, 0, 1}, {0, -1, 0}};  // W; W^-1 = W^T
     for (size_t m = 1; m < settings.layout.markers.size(); m++) {
         const PlacedMarker& placed = settings.layout.markers[m];
         if (!placed.linked)
             continue;
         tinygltf::Node node;
         node.name = "marker " + std::to_string(m);
-        double R[3][3] = {};  // W R W^T
-        for (int i = 0; i < 3; i++)
-            for (int j = 0; j < 3; j++)
-                for (int k = 0; k < 3; k++)
-                    for (int l = 0; l < 3; l++)
-                        R[i][j] += toGltf[i][k] * placed.toWorld.m[k][l] * toGltf[j][l];
+        const WorldMarker world = worldMarkerOf(placed);
         double q[4];
-        quaternionOfRotation(R, q);
+        quaternionOfRotation(world.rotation, q);
         node.rotation.assign(q, q + 4);
-        for (int i = 0; i < 3; i++) {
-            double t = 0.0;
-            for (int k = 0; k < 3; k++)
-                t += toGltf[i][k] * placed.toWorld.m[k][3];
-            node.translation.push_back(t * settings.metresPerUnit);
-        }
+        for (int i = 0; i < 3; i++)
+            node.translation.push_back(world.position[i] * settings.metresPerUnit);
         const int first = static_cast<int>(model.nodes.size()) + 1;
         node.children = {first, first + 1, first + 2, first + 3};
         roots.push_back(first - 1);

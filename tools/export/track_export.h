@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "camera/camera_param.h"
 #include "layout/layout_records.h"
@@ -21,7 +22,7 @@ struct ExportSettings {
     double metresPerUnit = 0.001;  // glTF only: metres per unit of the marker width
     int firstFrame = 0;            // number of the first frame (all formats)
     bool markerMesh = false;       // glTF only: the marker as a dark square mesh as well
-    MarkerLayout layout;           // glTF only: the further markers of a set, where they lie
+    MarkerLayout layout;           // glTF and .py: the further markers of a set, where they lie
 };
 
 // The lens as the camera file describes it, for its own image size.
@@ -38,6 +39,23 @@ struct WorldCamera {
     double rotation[3][3];
 };
 WorldCamera worldCameraOfRow(const KeyRow& row);
+
+// A set's marker in the world above, as the first marker lies in it (its x
+// along X, out of it along Y, -(its y) along Z) moved where the layout puts
+// it: W R W^T and W t of its pose relative to the first marker; the place
+// in marker-width units.
+struct WorldMarker {
+    double position[3];
+    double rotation[3][3];
+};
+WorldMarker worldMarkerOf(const PlacedMarker& placed);
+
+// The layout in the world above as CSV: a header, then a line per placed
+// marker, its number, pattern file, width, frames that saw it and its
+// marker-to-world 4x4 matrix row by row (columns: its x, the way out of it,
+// -(its y), and its place; the first marker's is the identity), as the
+// track's CSV gives the camera's.
+std::string layoutCsvText(const MarkerLayout& layout, const std::vector<std::string>& patterns);
 
 // Unit quaternion (x, y, z, w) of a rotation matrix.
 void quaternionOfRotation(const double r[3][3], double q[4]);
