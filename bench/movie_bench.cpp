@@ -1,17 +1,21 @@
-// A whole movie, decode-only against Lumeko's full run, on footage rendered
-// here with lumeko-render (Motion JPEG) and transcoded to H.264: 640 x 480
-// and 1920 x 1080; and the same frames as picture sequences (numbered from
-// 1001) in JPEG, 16-bit PNG, half-float OpenEXR and 10-bit DPX. The decode-only loop makes the same
-// FFmpeg calls and the same conversion into frames as Lumeko, on one thread of its own plus
-// FFmpeg's; Lumeko's run is runLumeko() in this process, with its output
-// sent to /dev/null. The two take turns within each iteration; the counters
-// give each one's fastest pass in ms per frame and their ratio.
+// A whole movie, decode-only against Lumeko's full run without options and
+// with --best, on footage rendered here with lumeko-render over a textured
+// table (Motion JPEG) and transcoded to H.264: an orbit of the marker at
+// 640 x 480, a hand-held shake at 1920 x 1080, and at both sizes a glide over
+// the table that never shows the marker (what a stretch without it costs);
+// and the first 60 frames of the shake as picture sequences (numbered from
+// 1001) in JPEG, 16-bit PNG, half-float OpenEXR and 10-bit DPX. The
+// decode-only loop makes the same FFmpeg calls and the same conversion into
+// frames as Lumeko, on one thread of its own plus FFmpeg's; Lumeko's runs are
+// runLumeko() in this process, with their output sent to /dev/null. The three
+// take turns within each iteration; the counters give each one's fastest pass
+// in ms per frame and the runs' ratios to decoding.
 //
-// LUMEKO_MOVIE_BENCH_FRAMES sets the length (default 150 frames at 640 x 480
-// and 60 at 1920 x 1080, the figures in the README); LUMEKO_MOVIE_BENCH_DIR
-// keeps the footage in that folder (one folder per size, with its camera
+// LUMEKO_MOVIE_BENCH_FRAMES sets the length (default 600 frames at 640 x 480
+// and 300 at 1920 x 1080, the figures in the README); LUMEKO_MOVIE_BENCH_DIR
+// keeps the footage in that folder (one folder per clip, with its camera
 // file and pattern, ready for Lumeko) and uses it again on the next run;
-// LUMEKO_MOVIE_BENCH_OPTIONS gives Lumeko's run options ("--bridge").
+// LUMEKO_MOVIE_BENCH_OPTIONS replaces --best by other options ("--bridge").
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -47,7 +51,29 @@ int framesFor(int width) {
     const char* text = std::getenv("LUMEKO_MOVIE_BENCH_FRAMES");
     if (text != nullptr && std::atoi(text) > 0)
         return std::atoi(text);
-    return width > 640 ? 60 : 150;
+    return width > 640 ? 300 : 600;
+}
+
+// A table top of our own: 600 overlapping rectangles in muted shades on light
+// wood, 512 x 512, from a fixed-seed generator.
+void writeTable(const std::string& path) {
+    std::string pixels(512 * 512 * 3, '\0');
+    for (size_t i = 0; i < pixels.size(); i += 3)
+        pixels.replace(i, 3, {'\xc4', '\xba', '\xa8'});
+    unsigned seed = 7;
+    const auto next = [&](unsigned range) {
+        return ((seed = seed * 1103515245u + 12345u) >> 8 & 0xffffu) % range;
+    };
+    for (int n = 0; n < 600; n++) {
+        const unsigned x0 = next(512), y0 = next(512), w = 2 + next(40), h = 2 + next(40);
+        const char shade = static_cast<char>(60 + next(170));
+        for (unsigned y = y0; y < y0 + h; y++)
+            for (unsigned x = x0; x < x0 + w; x++)
+                pixels.replace(
+                    ((y % 512) * 512 + x % 512) * 3, 3,
+                    {shade, static_cast<char>(shade - 10), static_cast<char>(shade - 25)});
+    }
+    writeFile(path, "P6 512 512 255\n" + pixels);
 }
 
 // Every picture of a movie as blue, green, red rows.
@@ -90,34 +116,62 @@ void writeSequences(const std::string& path, const std::vector<std::vector<unsig
     }
 }
 
-// A folder per frame size with its camera file and the pattern; the movies
-// in it, rendered on first use.
+// A folder per clip with its camera file, the pattern and the movies,
+// rendered on first use: the orbit (640 x 480) or the shake (1920 x 1080) of
+// the marker, or (`glide`) a glide over the table far from it.
 class Footage {
   public:
-    static std::string folder(int width, int height) {
+    static std::string folder(int width, int height, bool glide) {
         static Footage footage;
-        return footage.make(width, height);
+        return footage.make(width, height, glide);
     }
 
   private:
-    std::string make(int width, int height) {
+    std::string make(int width, int height, bool glide) {
         const std::string size = std::to_string(width) + "x" + std::to_string(height);
+        const std::string name = size + (glide ? "-glide" : "");
         const char* kept = std::getenv("LUMEKO_MOVIE_BENCH_DIR");
-        const std::string path = kept != nullptr ? std::string(kept) + "/" + size : dir.file(size);
-        if (fs::exists(path + "/dpx"))
+        const std::string path = kept != nullptr ? std::string(kept) + "/" + name : dir.file(name);
+        if (fs::exists(path + "/h264.mkv"))
             return path;
         fs::create_directories(path + "/Data");
         const std::string tools = LUMEKO_TOOLS_DIR;
         mustRun(path, {tools + "/lumeko-camera", "write", "Data/camera_para.dat", "--size", size,
                        "--hfov", "60"});
         fs::copy_file(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", path + "/marker.pattern");
-        mustRun(path, {tools + "/lumeko-render", "--camera", "Data/camera_para.dat", "--picture",
-                       LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--path", "orbit",
-                       "--frames", std::to_string(framesFor(width)), "--noise", "3", "--blur",
-                       "0.7", "--supersample", "1", "--output", "mjpeg.avi"});
-        const std::vector<std::vector<unsigned char>> frames = decodeAll(path + "/mjpeg.avi");
+        writeTable(path + "/table.ppm");
+        std::vector<std::string> render = {tools + "/lumeko-render",
+                                           "--camera",
+                                           "Data/camera_para.dat",
+                                           "--picture",
+                                           LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm",
+                                           "--table",
+                                           "table.ppm",
+                                           "--table-tile",
+                                           "600",
+                                           "--frames",
+                                           std::to_string(framesFor(width)),
+                                           "--noise",
+                                           "3",
+                                           "--blur",
+                                           "0.7",
+                                           "--supersample",
+                                           "1",
+                                           "--output",
+                                           "mjpeg.avi"};
+        if (glide) {
+            render.insert(render.end(), {"--via", "2000,-300,350,2000,100,0", "--via",
+                                         "2600,-300,350,2600,100,0"});
+        } else {
+            render.insert(render.end(), {"--path", width > 640 ? "shake" : "orbit"});
+        }
+        mustRun(path, render);
+        std::vector<std::vector<unsigned char>> frames = decodeAll(path + "/mjpeg.avi");
         writeMovie(path + "/h264.mkv", {width, height, 30, 1, MovieCodec::H264}, frames);
-        writeSequences(path, frames, width, height);
+        if (!glide && width > 640) {
+            frames.resize(std::min<size_t>(frames.size(), 60));
+            writeSequences(path, frames, width, height);
+        }
         return path;
     }
     TempDir dir;
@@ -154,24 +208,18 @@ double decodeOnce(const std::string& path, int width, int height,
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Seconds for Lumeko's whole run over `name` in the working folder (its
-// standard output sent to /dev/null), or -1 when it fails.
-// LUMEKO_MOVIE_BENCH_OPTIONS adds Lumeko options (words separated by spaces,
-// "--bridge" say) before the five arguments.
-double lumekoOnce(const char* name, int devNull) {
+// Seconds for Lumeko's whole run over `name` in the working folder with
+// `options` (words separated by spaces) before the five arguments, its
+// standard output sent to /dev/null; -1 when it fails.
+double lumekoOnce(const char* name, const std::string& options, int devNull) {
     std::vector<std::string> args = {"Lumeko"};
-    if (const char* options = std::getenv("LUMEKO_MOVIE_BENCH_OPTIONS")) {
-        std::string word;
-        for (const char* c = options;; c++) {
-            if (*c != ' ' && *c != '\0') {
-                word += *c;
-                continue;
-            }
-            if (!word.empty())
-                args.push_back(word);
+    std::string word;
+    for (const char c : options + " ") {
+        if (c != ' ') {
+            word += c;
+        } else if (!word.empty()) {
+            args.push_back(word);
             word.clear();
-            if (*c == '\0')
-                break;
         }
     }
     for (const char* positional : {"marker.pattern", "80", "0", "M", name})
@@ -192,71 +240,84 @@ double lumekoOnce(const char* name, int devNull) {
     return status == 0 ? seconds : -1.0;
 }
 
-// One iteration runs the decode-only loop and Lumeko once each, in turns
-// (which goes first alternates), so that both see the same machine: on a
-// shared machine the load drifts between benchmarks run one after another.
-// Reports the fastest pass of each as ms per frame and their ratio (the
-// fastest pass is the one least disturbed), and the median of the paired
-// ratios.
-void movieAgainstDecode(benchmark::State& state, int width, int height, const char* name) {
-    const std::string folder = Footage::folder(width, height);
+// One iteration runs the decode-only loop, Lumeko without options and Lumeko
+// with --best once each, in turns (which goes first rotates), so that all
+// three see the same machine: on a shared machine the load drifts between
+// benchmarks run one after another. Reports the fastest pass of each as ms
+// per frame, the runs' ratios to decoding (of the fastest passes: the ones
+// least disturbed) and the medians of the paired ratios.
+void movieAgainstDecode(benchmark::State& state, int width, int height, bool glide,
+                        const char* name) {
+    const std::string folder = Footage::folder(width, height, glide);
     const fs::path before = fs::current_path();
     fs::current_path(folder);
     const int devNull = ::open("/dev/null", O_WRONLY);
     std::vector<unsigned char> pixels(static_cast<size_t>(width) * height * 4 +
                                       FRAME_CONVERT_SLACK);
-    std::vector<double> decodeTimes, lumekoTimes, ratios;
+    const char* chosen = std::getenv("LUMEKO_MOVIE_BENCH_OPTIONS");
+    const std::string best = chosen != nullptr ? chosen : "--best";
+    std::vector<double> times[3], ratios[2];
     long long frames = 0;
-    bool decodeFirst = true;
+    int first = 0;
     for (auto _ : state) {
-        double decode = 0.0, run = 0.0;
-        if (decodeFirst) {
-            decode = decodeOnce(name, width, height, pixels, frames);
-            run = lumekoOnce(name, devNull);
-        } else {
-            run = lumekoOnce(name, devNull);
-            decode = decodeOnce(name, width, height, pixels, frames);
+        double took[3] = {};
+        for (int k = 0; k < 3; k++) {
+            const int run = (first + k) % 3;
+            took[run] = run == 0   ? decodeOnce(name, width, height, pixels, frames)
+                        : run == 1 ? lumekoOnce(name, "", devNull)
+                                   : lumekoOnce(name, best, devNull);
         }
-        decodeFirst = !decodeFirst;
-        if (decode < 0.0 || run < 0.0 || frames == 0) {
+        first = (first + 1) % 3;
+        if (took[0] < 0.0 || took[1] < 0.0 || took[2] < 0.0 || frames == 0) {
             state.SkipWithError("can not decode or track the movie");
             break;
         }
-        state.SetIterationTime(decode + run);
-        decodeTimes.push_back(decode);
-        lumekoTimes.push_back(run);
-        ratios.push_back(run / decode);
+        state.SetIterationTime(took[0] + took[1] + took[2]);
+        for (int k = 0; k < 3; k++)
+            times[k].push_back(took[k]);
+        ratios[0].push_back(took[1] / took[0]);
+        ratios[1].push_back(took[2] / took[0]);
     }
     close(devNull);
     fs::current_path(before);
-    if (ratios.empty())
+    if (ratios[0].empty())
         return;
     const double perFrame = 1000.0 / static_cast<double>(frames);
-    const double fastestDecode = *std::min_element(decodeTimes.begin(), decodeTimes.end());
-    const double fastestRun = *std::min_element(lumekoTimes.begin(), lumekoTimes.end());
-    std::nth_element(ratios.begin(), ratios.begin() + ratios.size() / 2, ratios.end());
-    state.counters["decode_ms_per_frame"] = fastestDecode * perFrame;
-    state.counters["lumeko_ms_per_frame"] = fastestRun * perFrame;
-    state.counters["ratio"] = fastestRun / fastestDecode;
-    state.counters["median_ratio"] = ratios[ratios.size() / 2];
+    const auto fastest = [](const std::vector<double>& v) {
+        return *std::min_element(v.begin(), v.end());
+    };
+    const auto median = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["decode_ms_per_frame"] = fastest(times[0]) * perFrame;
+    state.counters["lumeko_ms_per_frame"] = fastest(times[1]) * perFrame;
+    state.counters["best_ms_per_frame"] = fastest(times[2]) * perFrame;
+    state.counters["ratio"] = fastest(times[1]) / fastest(times[0]);
+    state.counters["best_ratio"] = fastest(times[2]) / fastest(times[0]);
+    state.counters["median_ratio"] = median(ratios[0]);
+    state.counters["median_best_ratio"] = median(ratios[1]);
 }
 
 void registerAll() {
     const struct {
         int width, height;
+        bool glide;
         const char* movie;
         const char* label;
-    } movies[] = {{640, 480, "mjpeg.avi", "640x480/MJPEG"},
-                  {640, 480, "h264.mkv", "640x480/H.264"},
-                  {1920, 1080, "mjpeg.avi", "1920x1080/MJPEG"},
-                  {1920, 1080, "h264.mkv", "1920x1080/H.264"},
-                  {1920, 1080, "jpg/plate.%04d.jpg", "1920x1080/JPEG sequence"},
-                  {1920, 1080, "png/plate.####.png", "1920x1080/PNG 16-bit sequence"},
-                  {1920, 1080, "exr/plate.####.exr", "1920x1080/EXR half sequence"},
-                  {1920, 1080, "dpx/plate.####.dpx", "1920x1080/DPX 10-bit sequence"}};
+    } movies[] = {{640, 480, false, "mjpeg.avi", "640x480/MJPEG"},
+                  {640, 480, false, "h264.mkv", "640x480/H.264"},
+                  {1920, 1080, false, "mjpeg.avi", "1920x1080/MJPEG"},
+                  {1920, 1080, false, "h264.mkv", "1920x1080/H.264"},
+                  {640, 480, true, "h264.mkv", "640x480/H.264 no marker"},
+                  {1920, 1080, true, "h264.mkv", "1920x1080/H.264 no marker"},
+                  {1920, 1080, false, "jpg/plate.%04d.jpg", "1920x1080/JPEG sequence"},
+                  {1920, 1080, false, "png/plate.####.png", "1920x1080/PNG 16-bit sequence"},
+                  {1920, 1080, false, "exr/plate.####.exr", "1920x1080/EXR half sequence"},
+                  {1920, 1080, false, "dpx/plate.####.dpx", "1920x1080/DPX 10-bit sequence"}};
     for (const auto& m : movies) {
         benchmark::RegisterBenchmark((std::string("Movie/") + m.label).c_str(), movieAgainstDecode,
-                                     m.width, m.height, m.movie)
+                                     m.width, m.height, m.glide, m.movie)
             ->UseManualTime()
             ->Unit(benchmark::kMillisecond);
     }
