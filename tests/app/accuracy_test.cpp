@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <map>
 #include <numeric>
 #include <sstream>
 
@@ -38,6 +37,26 @@ double median(std::vector<double> v) {
     return v.empty() ? NAN : v[v.size() / 2];
 }
 
+// Data/camera_para.dat in `dir`: lumeko-camera's lens for frames of `size`, then `options`.
+void writeCamera(const TempDir& dir, const std::string& size = "640x480",
+                 const std::vector<std::string>& options = {}) {
+    std::filesystem::create_directory(dir.file("Data"));
+    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", size, options));
+}
+
+// Cases with a `name` go by it in test names and messages.
+template <typename Case>
+requires requires(const Case& c) {
+    std::string(c.name);
+}
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+template <typename Case>
+std::string caseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
 // What tracks of footage gave against the truth. Trackable: the whole marker
 // in view, at least 40 pixels wide and not above `largestArea`; out of view
 // and found counts only past the two frames detection keeps a lost marker.
@@ -46,6 +65,7 @@ struct Outcome {
     int trackable = 0, trackableFound = 0, hidden = 0, hiddenFound = 0, found = 0;
     std::vector<double> position, angle;  // of the frames in view and found
     std::vector<int> rows;                // each row's found
+    std::string err;                      // Lumeko's error stream
 };
 
 // Renders footage into `dir` with lumeko-render `render` (then --output `output`), tracks it
@@ -59,7 +79,7 @@ void renderAndTrack(const TempDir& dir, std::vector<std::string> render, const s
     options.insert(options.begin(), LUMEKO_BINARY);
     options.insert(options.end(), {LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", "80", "0",
                                    output.ends_with(".jpg") ? "I" : "M", output});
-    mustRun(dir.path(), options);
+    outcome.err = mustRun(dir.path(), options).err;
     const std::vector<TruthRow> truth =
         readTruthTable(dir.file(output.substr(0, output.rfind('.')) + ".csv"));
     outcome.cm2 = readFile(dir.file("Lumeko.cm2"));
@@ -108,8 +128,7 @@ class Accuracy : public testing::TestWithParam<Footage> {};
 TEST_P(Accuracy, FindsEveryTrackableFrameAndStaysWithinTheBars) {
     const Footage& footage = GetParam();
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", footage.size));
+    writeCamera(dir, footage.size);
     const std::vector<std::string> common{"--size",      footage.size, "--noise",
                                           footage.noise, "--blur",     footage.blur};
     // Detection takes dark regions up to 100,000 pixels; the border is 3/4 of the square.
@@ -177,18 +196,12 @@ struct RefineFootage {
     double medianPosition, medianAngle;  // bars for the refined mode's medians
 };
 
-void PrintTo(const RefineFootage& footage, std::ostream* out) {
-    *out << footage.name;
-}
-
 class RefineAccuracy : public testing::TestWithParam<RefineFootage> {};
 
 TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
     const RefineFootage& footage = GetParam();
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", footage.size,
-                                      {"--distortion", footage.distortion}));
+    writeCamera(dir, footage.size, {"--distortion", footage.distortion});
     std::vector<std::string> render{"--size",   footage.size,
                                     "--noise",  std::to_string(footage.noise),
                                     "--blur",   std::to_string(footage.blur),
@@ -237,6 +250,12 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
         "worst %.3f px\n",
         footage.name, o[1].found, footage.frames, median(o[0].position), median(o[1].position),
         median(o[0].angle), median(o[1].angle), median(corners), corner95, corners.back());
+    // Without --refine, a lens that moves points by more than a pixel is named.
+    const std::string lensLine = "--refine fits the pose through the lens";
+    EXPECT_EQ(o[0].err.find(lensLine) != std::string::npos,
+              footage.distortion != std::string("0,1"))
+        << o[0].err;
+    EXPECT_EQ(o[1].err.find(lensLine), std::string::npos) << o[1].err;
     // The same frames found, and no frame more than 1 % of its distance worse.
     EXPECT_EQ(o[1].rows, o[0].rows);
     ASSERT_EQ(o[1].position.size(), o[0].position.size());
@@ -262,7 +281,7 @@ INSTANTIATE_TEST_SUITE_P(
                       0.07},
         RefineFootage{"orbit_1920x1080", "1920x1080", "orbit", 10, "0,1", "", 2.0, 0.6, 0.0015,
                       0.1}),
-    [](const testing::TestParamInfo<RefineFootage>& info) { return info.param.name; });
+    caseName<RefineFootage>);
 
 // Dim and flat clips (24 frames, noise 2, 640 x 480): without --auto-threshold
 // the fixed threshold loses them; with it every trackable frame is found,
@@ -277,26 +296,21 @@ constexpr Exposure NORMAL{"normal", "1", "0"};
 constexpr Exposure HALF_DIM{"dim_0.45", "0.45", "0"};  // paper near 100: partly found at 100
 
 struct Clip {
-    const char* path;
+    const char* name;  // lumeko-render's camera path
     std::vector<Exposure> exposures;
 };
-
-void PrintTo(const Clip& clip, std::ostream* out) {
-    *out << clip.path;
-}
 
 class AutoThreshold : public testing::TestWithParam<Clip> {};
 
 TEST_P(AutoThreshold, FindsTheMarkerInDimAndFlatClips) {
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeCamera(dir);
     auto track = [&](const Exposure& exposure, bool automatic) {
-        const std::string clip = GetParam().path + std::string("_") + exposure.name;
+        const std::string clip = GetParam().name + std::string("_") + exposure.name;
         Outcome o;
         renderAndTrack(
             dir,
-            {"--path", GetParam().path, "--frames", "24", "--noise", "2", "--gain", exposure.gain,
+            {"--path", GetParam().name, "--frames", "24", "--noise", "2", "--gain", exposure.gain,
              "--black", exposure.black},
             clip + ".avi",
             automatic ? std::vector<std::string>{"--auto-threshold"} : std::vector<std::string>{},
@@ -332,7 +346,48 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(Clip{"exit", {{"dim_0.3", "0.3", "0"}, {"flat_120", "1", "120"}}},
                     Clip{"approach",
                          {{"dim_0.3", "0.3", "0"}, HALF_DIM, {"dim_flat_0.4_120", "0.4", "120"}}}),
-    [](const testing::TestParamInfo<Clip>& info) { return std::string(info.param.path); });
+    caseName<Clip>);
+
+// One frame of a clip tracked with a report: its streak, whether it was in
+// view and found, its status in the report, and the errors of found ones.
+struct TrackedFrame {
+    double streak;
+    bool visible, found;
+    std::string status;  // the report's columns after the frame number
+    double angle, position;
+    bool followed() const { return status.starts_with("followed,"); }
+};
+
+std::vector<TrackedFrame> trackFrames(const TempDir& dir, const std::vector<std::string>& render,
+                                      std::vector<std::string> options) {
+    options.insert(options.end(), {"--report", "report.csv"});
+    Outcome o;
+    renderAndTrack(dir, render, "clip.avi", options, o);
+    const std::vector<TruthRow> truth = readTruthTable(dir.file("clip.csv"));
+    CameraMotion motion;
+    EXPECT_TRUE(parseCameraMotion(o.cm2, motion).ok());
+    std::istringstream report(readFile(dir.file("report.csv")));
+    std::string line;
+    std::getline(report, line);
+    std::vector<TrackedFrame> frames;
+    for (size_t i = 0; i < std::min(truth.size(), motion.rows.size()) && std::getline(report, line);
+         i++) {
+        TrackedFrame f{truth[i].blurPx,
+                       truth[i].visible == 1,
+                       motion.rows[i].found == 1,
+                       line.substr(line.find(',') + 1),
+                       NAN,
+                       NAN};
+        if (f.found) {
+            f.angle = orientationError(truth[i].keys, keysOf(motion.rows[i]));
+            f.position = positionError(truth[i].keys, keysOf(motion.rows[i]));
+        }
+        frames.push_back(f);
+    }
+    EXPECT_EQ(frames.size(), truth.size());
+    EXPECT_FALSE(std::getline(report, line)) << "a report row past the track's";
+    return frames;
+}
 
 // --bridge over whole clips with the marker lost for a while over a textured
 // table (a picture of our own: muted rectangles from a fixed-seed generator):
@@ -350,16 +405,11 @@ struct BridgeClip {
     std::vector<std::string> fromSquares = {};
 };
 
-void PrintTo(const BridgeClip& clip, std::ostream* out) {
-    *out << clip.name;
-}
-
 class Bridge : public testing::TestWithParam<BridgeClip> {};
 
 TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeCamera(dir);
     std::string table = "P6 512 512 255\n", pixels(512 * 512 * 3, '\xb0');
     unsigned seed = 7;
     const auto next = [&](unsigned range) {
@@ -378,36 +428,25 @@ TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
     for (const bool squares : {false, true}) {
         if (squares && clip.fromSquares.empty())
             break;
-        std::vector<std::string> options = squares ? clip.fromSquares : clip.options;
-        options.insert(options.end(), {"--report", "report.csv"});
-        Outcome o;
-        renderAndTrack(dir, clip.render, "clip.avi", options, o);
-        const std::vector<TruthRow> truth = readTruthTable(dir.file("clip.csv"));
-        CameraMotion motion;
-        ASSERT_TRUE(parseCameraMotion(o.cm2, motion).ok());
-        std::istringstream text(readFile(dir.file("report.csv")));
-        std::vector<std::string> report;
-        for (std::string line; std::getline(text, line);)
-            report.push_back(line);
-        ASSERT_EQ(report.size(), truth.size() + 1);
+        const std::vector<std::string>& options = squares ? clip.fromSquares : clip.options;
         int gap = 0;
         std::vector<double> position, angle;
-        for (size_t i = 0; i < truth.size(); i++) {
-            const std::string status = report[i + 1].substr(report[i + 1].find(',') + 1);
-            const bool bridged = status.starts_with("bridged"), lost = status.starts_with("lost");
-            EXPECT_EQ(motion.rows[i].found, lost ? 0 : 1) << report[i + 1];
-            if (status.starts_with("held")) {  // the marker held: its confidence and corners
-                EXPECT_EQ(status.find(",,"), std::string::npos) << report[i + 1];
+        for (const TrackedFrame& f : trackFrames(dir, clip.render, options)) {
+            const bool bridged = f.status.starts_with("bridged"),
+                       lost = f.status.starts_with("lost");
+            EXPECT_EQ(f.found, !lost) << f.status;
+            if (f.status.starts_with("held")) {  // the marker held: its confidence and corners
+                EXPECT_EQ(f.status.find(",,"), std::string::npos) << f.status;
             }
             // With --best the marker's own frames, smeared ones too, are never a
             // wrong camera.
-            if (options[0] == "--best" && !bridged && !lost && truth[i].visible == 1) {
-                EXPECT_LE(orientationError(truth[i].keys, keysOf(motion.rows[i])), 20.0) << i;
+            if (options[0] == "--best" && !bridged && !lost && f.visible) {
+                EXPECT_LE(f.angle, 20.0) << f.status;
             }
             gap += bridged || lost;
             if (bridged) {
-                position.push_back(positionError(truth[i].keys, keysOf(motion.rows[i])));
-                angle.push_back(orientationError(truth[i].keys, keysOf(motion.rows[i])));
+                position.push_back(f.position);
+                angle.push_back(f.angle);
             }
         }
         std::printf(
@@ -430,45 +469,39 @@ TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
 
 INSTANTIATE_TEST_SUITE_P(
     Footage, Bridge,
-    testing::Values(BridgeClip{"small_pan",
-                               {"--size", "320x240", "--path", "pan", "--frames", "30", "--noise",
-                                "2", "--table", "table.ppm", "--table-tile", "300"},
-                               0.9,
-                               {"--bridge"},
-                               {0.05, 0.65, 0.055, 0.9}},
-                    BridgeClip{"pan",
-                               {"--path", "pan", "--frames", "60", "--noise", "2", "--table",
-                                "table.ppm", "--table-tile", "300"},
-                               0.9,
-                               {"--bridge"},
-                               {0.02, 0.3, 0.0225, 0.32}},
-                    BridgeClip{"pan_past_boxes",
-                               {"--path", "pan", "--frames", "60", "--noise", "2", "--table",
-                                "table.ppm", "--table-tile", "300", "--box", "150,60,60,60,90",
-                                "--box", "-150,-60,60,60,90"},
-                               0.9},
-                    BridgeClip{"hand_over_marker",
-                               {"--path", "shake", "--frames", "50", "--noise", "2", "--table",
-                                "table.ppm", "--table-tile", "300", "--occluder",
-                                "0,0,75,25,colour=200:140:110,frames=10:39"},
-                               0.9,
-                               {"--bridge"},
-                               {0.02, 1.0, 0.034, 2.4}},
-                    // Every marker frame smeared: the points are placed only from
-                    // poses aligned with the smear (--best), never from the smeared
-                    // squares (without --follow: nothing is bridged).
-                    BridgeClip{"smeared_pan",
-                               {"--path", "pan", "--frames", "30", "--motion-blur", "0.7,24",
-                                "--noise", "2", "--table", "table.ppm", "--table-tile", "300"},
-                               0.9,
-                               {"--best"},
-                               {0.02, 1.0, 0.05, 3.0},
-                               {"--refine", "--bridge", "--no-smoothing"}}),
-    [](const testing::TestParamInfo<BridgeClip>& info) { return std::string(info.param.name); });
-
-}  // namespace
-
-namespace {
+    testing::Values(
+        BridgeClip{"small_pan",
+                   words("--size 320x240 --path pan --frames 30 --noise 2 --table table.ppm "
+                         "--table-tile 300"),
+                   0.9,
+                   {"--bridge"},
+                   {0.05, 0.65, 0.055, 0.9}},
+        BridgeClip{"pan",
+                   words("--path pan --frames 60 --noise 2 --table table.ppm --table-tile 300"),
+                   0.9,
+                   {"--bridge"},
+                   {0.02, 0.3, 0.0225, 0.32}},
+        BridgeClip{"pan_past_boxes",
+                   words("--path pan --frames 60 --noise 2 --table table.ppm --table-tile 300 "
+                         "--box 150,60,60,60,90 --box -150,-60,60,60,90"),
+                   0.9},
+        BridgeClip{"hand_over_marker",
+                   words("--path shake --frames 50 --noise 2 --table table.ppm --table-tile 300 "
+                         "--occluder 0,0,75,25,colour=200:140:110,frames=10:39"),
+                   0.9,
+                   {"--bridge"},
+                   {0.02, 1.0, 0.034, 2.4}},
+        // Every marker frame smeared: the points are placed only from
+        // poses aligned with the smear (--best), never from the smeared
+        // squares (without --follow: nothing is bridged).
+        BridgeClip{"smeared_pan",
+                   words("--path pan --frames 30 --motion-blur 0.7,24 --noise 2 --table table.ppm "
+                         "--table-tile 300"),
+                   0.9,
+                   {"--best"},
+                   {0.02, 1.0, 0.05, 3.0},
+                   {"--refine", "--bridge", "--no-smoothing"}}),
+    caseName<BridgeClip>);
 
 // The sample picture (plain PPM) turned half way round: its pixels in reverse.
 std::string turnedSamplePicture() {
@@ -490,8 +523,7 @@ std::string turnedSamplePicture() {
 // turn are right (those next to it are smoothed with the ones before).
 TEST(Mend, AMarkerTurnedHalfWayRoundIsNeverTrackedBehindTheCamera) {
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeCamera(dir);
     writeFile(dir.file("turned.ppm"), turnedSamplePicture());
     std::vector<TruthRow> truth;
     for (int i = 0; i < 10; i++) {
@@ -514,10 +546,6 @@ TEST(Mend, AMarkerTurnedHalfWayRoundIsNeverTrackedBehindTheCamera) {
     }
 }
 
-}  // namespace
-
-namespace {
-
 // Hard shots (640 x 480, 20 frames, noise 2), each tracked plainly and with
 // the option that is for it: the option finds at least `leastFound` frames
 // right, none wrong and none out of view, within a median angle, where the
@@ -530,17 +558,12 @@ struct HardShot {
     double medianAngle;
 };
 
-void PrintTo(const HardShot& shot, std::ostream* out) {
-    *out << shot.name;
-}
-
 class HardShots : public testing::TestWithParam<HardShot> {};
 
 TEST_P(HardShots, TheOptionForTheShotFindsTheMarkerRight) {
     const HardShot& shot = GetParam();
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeCamera(dir);
     std::vector<std::string> render{"--frames", "20", "--noise", "2"};
     render.insert(render.end(), shot.render.begin(), shot.render.end());
     Outcome plain, opted;
@@ -561,76 +584,18 @@ TEST_P(HardShots, TheOptionForTheShotFindsTheMarkerRight) {
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
-    HardShot{"gradient", {"--path", "orbit", "--gradient", "0.4,60"}, "--adaptive-threshold",
+    HardShot{"gradient", words("--path orbit --gradient 0.4,60"), "--adaptive-threshold",
              0, 20, 3.0},
-    HardShot{"shadow", {"--path", "approach", "--shadow", "120,5,0.35"}, "--adaptive-threshold",
+    HardShot{"shadow", words("--path approach --shadow 120,5,0.35"), "--adaptive-threshold",
              10, 19, 0.7},
     HardShot{"fingertip",
-             {"--path", "shake", "--occluder", "2,-42,7,6,colour=225:170:140,length=90:-95"},
+             words("--path shake --occluder 2,-42,7,6,colour=225:170:140,length=90:-95"),
              "--robust-sides", 10, 20, 1.0},
     HardShot{"corner_object",
-             {"--path", "orbit", "--occluder", "40,40,12,0,colour=30:30:30,frames=0:9"}, "--best",
+             words("--path orbit --occluder 40,40,12,0,colour=30:30:30,frames=0:9"), "--best",
              16, 20, 0.13}),
-    [](const testing::TestParamInfo<HardShot>& info) {
-                             return std::string(info.param.name);
-                         });
+    caseName<HardShot>);
 
-// A lens that moves points of the frame by more than a pixel: without
-// --refine the summary says that --refine fits the pose through it.
-TEST(LensLine, NamesRefineWhenTheLensMovesPointsAndTheFitIgnoresIt) {
-    TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480", {"--distortion", "15,1"}));
-    mustRun(dir.path(), renderCommand("Data/camera_para.dat",
-                                      {"--path", "still", "--frames", "1", "--output", "s.png"}));
-    const std::string line = "--refine fits the pose through the lens";
-    for (const bool refine : {false, true}) {
-        std::vector<std::string> run{LUMEKO_BINARY, LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern",
-                                     "80",          "0",
-                                     "I",           "s.png"};
-        if (refine)
-            run.insert(run.begin() + 1, "--refine");
-        const ProcessResult result = runProcess(dir.path(), run);
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(result.err.find(line) != std::string::npos, !refine) << result.err;
-    }
-}
-
-}  // namespace
-
-namespace {
-
-// The frames of a clip tracked with `options` and a report: for each, its
-// streak, whether it was found (and followed), and the errors of found ones.
-struct StreakFrame {
-    double streak;
-    bool visible, found, followed;
-    double angle, position;
-};
-
-std::vector<StreakFrame> trackStreaks(const TempDir& dir, const std::vector<std::string>& render,
-                                      std::vector<std::string> options) {
-    options.insert(options.end(), {"--report", "report.csv"});
-    Outcome o;
-    renderAndTrack(dir, render, "clip.avi", options, o);
-    const std::vector<TruthRow> truth = readTruthTable(dir.file("clip.csv"));
-    CameraMotion motion;
-    EXPECT_TRUE(parseCameraMotion(o.cm2, motion).ok());
-    std::istringstream report(readFile(dir.file("report.csv")));
-    std::string line;
-    std::getline(report, line);
-    std::vector<StreakFrame> frames;
-    for (size_t i = 0; i < truth.size() && std::getline(report, line); i++) {
-        StreakFrame f{truth[i].blurPx, truth[i].visible == 1, motion.rows[i].found == 1,
-                      line.find(",followed,") != std::string::npos, NAN, NAN};
-        if (f.found) {
-            f.angle = orientationError(truth[i].keys, keysOf(motion.rows[i]));
-            f.position = positionError(truth[i].keys, keysOf(motion.rows[i]));
-        }
-        frames.push_back(f);
-    }
-    return frames;
-}
 
 // Streak groups (pixels a corner travels while the shutter is open) and what
 // --best must reach in each over smeared clips of the sample marker: the
@@ -651,24 +616,19 @@ struct StreakClip {
     double worstAngle = 20.0;  // of any frame found
 };
 
-void PrintTo(const StreakClip& clip, std::ostream* out) {
-    *out << clip.name;
-}
-
 class Streaks : public testing::TestWithParam<StreakClip> {};
 
 // Without --best's following most smeared frames are lost or degrees off.
 TEST_P(Streaks, EveryStreakGroupIsFoundAndAccurate) {
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "320x240"));
+    writeCamera(dir, "320x240");
     std::vector<std::string> render{"--size", "320x240", "--noise", "2"};
     render.insert(render.end(), GetParam().render.begin(), GetParam().render.end());
-    const std::vector<StreakFrame> frames = trackStreaks(dir, render, {"--best"});
+    const std::vector<TrackedFrame> frames = trackFrames(dir, render, {"--best"});
     for (const StreakGroup& g : STREAK_GROUPS) {
         std::vector<double> angle, position;
         int inView = 0;
-        for (const StreakFrame& f : frames) {
+        for (const TrackedFrame& f : frames) {
             if (!f.visible || f.streak < g.from || f.streak >= g.to)
                 continue;
             inView++;
@@ -690,7 +650,7 @@ TEST_P(Streaks, EveryStreakGroupIsFoundAndAccurate) {
     }
     const double worst = GetParam().worstAngle;
     EXPECT_EQ(std::count_if(frames.begin(), frames.end(),
-                            [&](const StreakFrame& f) { return f.found && !(f.angle <= worst); }),
+                            [&](const TrackedFrame& f) { return f.found && !(f.angle <= worst); }),
               0)
         << "a wrong camera";
 }
@@ -705,18 +665,15 @@ TEST_P(Streaks, EveryStreakGroupIsFoundAndAccurate) {
 INSTANTIATE_TEST_SUITE_P(
     Footage, Streaks,
     testing::Values(StreakClip{"near_half_shutter",
-                               {"--path", "sway", "--frames", "32", "--distance", "200",
-                                "--motion-blur", "0.5,24"}},
+                               words("--path sway --frames 32 --distance 200 --motion-blur 0.5,24")},
                     StreakClip{"far_half_shutter",
-                               {"--path", "sway", "--frames", "32", "--distance", "300",
-                                "--motion-blur", "0.5,24"}},
+                               words("--path sway --frames 32 --distance 300 --motion-blur 0.5,24")},
                     StreakClip{"far_whole_shutter",
-                               {"--path", "sway", "--frames", "32", "--distance", "300",
-                                "--motion-blur", "1.0,32"}},
+                               words("--path sway --frames 32 --distance 300 --motion-blur 1.0,32")},
                     StreakClip{"small_pan",
-                               {"--path", "pan", "--frames", "30", "--motion-blur", "0.7,24"},
+                               words("--path pan --frames 30 --motion-blur 0.7,24"),
                                1.0}),
-    [](const testing::TestParamInfo<StreakClip>& info) { return std::string(info.param.name); });
+    caseName<StreakClip>);
 
 // --follow keeps the camera where detection loses the marker: through a
 // smeared stretch, and while a dark object merged into the border hides a
@@ -729,31 +686,26 @@ struct FollowClip {
     double medianAngle;
 };
 
-void PrintTo(const FollowClip& clip, std::ostream* out) {
-    *out << clip.name;
-}
-
 class Follow : public testing::TestWithParam<FollowClip> {};
 
 TEST_P(Follow, FollowedFramesMatchTheTruth) {
     const FollowClip& clip = GetParam();
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
-    const auto right = [](const std::vector<StreakFrame>& frames, bool followedOnly) {
-        return std::count_if(frames.begin(), frames.end(), [&](const StreakFrame& f) {
-            return f.visible && f.found && f.angle <= 20.0 && (f.followed || !followedOnly);
+    writeCamera(dir);
+    const auto right = [](const std::vector<TrackedFrame>& frames, bool followedOnly) {
+        return std::count_if(frames.begin(), frames.end(), [&](const TrackedFrame& f) {
+            return f.visible && f.found && f.angle <= 20.0 && (f.followed() || !followedOnly);
         });
     };
-    const std::vector<StreakFrame> followed = trackStreaks(dir, clip.render, {"--best"});
-    const std::vector<StreakFrame> plain =
-        trackStreaks(dir, clip.render,
+    const std::vector<TrackedFrame> followed = trackFrames(dir, clip.render, {"--best"});
+    const std::vector<TrackedFrame> plain =
+        trackFrames(dir, clip.render,
                      {"--refine", "--adaptive-threshold", "--auto-threshold", "--robust-sides",
                       "--strict-history", "--no-smoothing"});
     // The followed frames' errors, and the plain track's there (lost: 180).
     std::vector<double> angle, plainAngle;
     for (size_t i = 0; i < followed.size(); i++) {
-        if (followed[i].followed) {
+        if (followed[i].followed()) {
             angle.push_back(followed[i].angle);
             plainAngle.push_back(plain[i].found ? plain[i].angle : 180.0);
         }
@@ -774,17 +726,13 @@ INSTANTIATE_TEST_SUITE_P(
     Footage, Follow,
     testing::Values(
         FollowClip{"smeared_stretch",
-                   {"--path", "sway", "--frames", "32", "--motion-blur", "0.4,16", "--noise", "2"},
+                   words("--path sway --frames 32 --motion-blur 0.4,16 --noise 2"),
                    6, 0.5},
         FollowClip{"covered_corner",
-                   {"--path", "shake", "--frames", "20", "--noise", "2", "--occluder",
-                    "40,40,22,0,colour=25:25:25,frames=4:15"},
+                   words("--path shake --frames 20 --noise 2 --occluder 40,40,22,0,colour=25:25:25,frames=4:15"),
                    8, 2.0}),
-    [](const testing::TestParamInfo<FollowClip>& info) { return std::string(info.param.name); });
+    caseName<FollowClip>);
 
-}  // namespace
-
-namespace {
 
 // A follow is taken only where the drawing matches the frame as a found
 // marker does: from the true pose it is, to a tenth of a degree; from a pose
@@ -793,8 +741,7 @@ namespace {
 // is refused.
 TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
     TempDir dir;
-    std::filesystem::create_directory(dir.file("Data"));
-    mustRun(dir.path(), cameraCommand("Data/camera_para.dat", "640x480"));
+    writeCamera(dir);
     mustRun(dir.path(),
             renderCommand("Data/camera_para.dat",
                           {"--path", "still", "--position", "60,-250,330", "--roll", "10",

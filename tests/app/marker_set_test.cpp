@@ -56,29 +56,12 @@ class MarkerSet : public testing::Test {
                   "m1.ppm 60 260 0 0 0 0 30\n"
                   "m2.ppm 100 120 300 130 90 0 0\n"
                   "m3.ppm 50 -220 60 60 0 0 -20\n");
-        mustRun(dir->path(), {LUMEKO_TOOLS_DIR "/lumeko-render",
-                              "--camera",
-                              "Data/camera_para.dat",
-                              "--picture",
-                              "m0.ppm",
-                              "--marker-width",
-                              "80",
-                              "--set",
-                              "set.txt",
-                              "--box",
-                              "-220,60,120,120,60",
-                              "--via",
-                              "-450,-500,450,-150,50,30",
-                              "--via",
-                              "0,-550,500,50,100,60",
-                              "--via",
-                              "450,-450,450,220,120,60",
-                              "--frames",
-                              "16",
-                              "--noise",
-                              "2",
-                              "--output",
-                              "set.avi"});
+        mustRun(dir->path(), words(LUMEKO_TOOLS_DIR
+                                   "/lumeko-render --camera Data/camera_para.dat --picture m0.ppm "
+                                   "--marker-width 80 --set set.txt --box -220,60,120,120,60 "
+                                   "--via -450,-500,450,-150,50,30 --via 0,-550,500,50,100,60 "
+                                   "--via 450,-450,450,220,120,60 --frames 16 --noise 2 "
+                                   "--output set.avi"));
     }
     static void TearDownTestSuite() { delete dir; }
 
@@ -190,35 +173,28 @@ TEST_F(MarkerSet, RefusesWhatCannotBeTrackedAndKeepsTheEarlierTrack) {
     std::string wide = readFile(dir->file("set.layout.csv"));
     writeFile(dir->file("wide.csv"),
               wide.replace(wide.find("\n1,m1.ppm,60,"), 13, "\n1,m1.ppm,61,"));
-    const struct {
-        std::vector<std::string> args;
-        std::string says;
-    } cases[] = {
-        {{LUMEKO_BINARY, "--layout-out", "l.csv", "m0.pattern", "80", "0", "M", "set.avi"},
-         "--layout-out is for several markers"},
-        {{LUMEKO_BINARY, "--marker", ABSENT + ",40", "m0.pattern", "80", "0", "M", "set.avi"},
+    // Lumeko's options and positionals, the input always set.avi
+    const std::pair<std::string, std::string> cases[] = {
+        {"--layout-out l.csv m0.pattern 80 0 M", "--layout-out is for several markers"},
+        {"--marker " + ABSENT + ",40 m0.pattern 80 0 M",
          "no marker shares a frame with the first <m0.pattern> or with one linked to it: " +
              ABSENT},
-        {{LUMEKO_BINARY, "--marker", "absent.pattern,40", "m0.pattern", "80", "0", "M", "set.avi"},
-         "can not load pattern <absent.pattern>"},
-        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout-out", "m1.pattern", "m0.pattern",
-          "80", "0", "M", "set.avi"},
+        {"--marker absent.pattern,40 m0.pattern 80 0 M", "can not load pattern <absent.pattern>"},
+        {"--marker m1.pattern,60 --layout-out m1.pattern m0.pattern 80 0 M",
          "same file as the input m1.pattern"},
-        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout-out", "Lumeko.cm2", "m0.pattern",
-          "80", "0", "M", "set.avi"},
+        {"--marker m1.pattern,60 --layout-out Lumeko.cm2 m0.pattern 80 0 M",
          "choose another name for the layout"},
-        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout", "garbage.csv", "m0.pattern", "80",
-          "0", "M", "set.avi"},
+        {"--marker m1.pattern,60 --layout garbage.csv m0.pattern 80 0 M",
          "garbage.csv line 1: not a layout line"},
-        {{LUMEKO_BINARY, "--marker", "m1.pattern,60", "--layout", "wide.csv", "m0.pattern", "80",
-          "0", "M", "set.avi"},
+        {"--marker m1.pattern,60 --layout wide.csv m0.pattern 80 0 M",
          "wide.csv line 3: its marker or width is not one the command line gives"},
     };
-    for (const auto& c : cases) {
-        const ProcessResult run = runProcess(dir->path(), c.args);
-        EXPECT_EQ(run.status, 1) << c.says;
-        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
-        EXPECT_EQ(readFile(dir->file("Lumeko.cm2")), "earlier") << c.says;
+    for (const auto& [args, says] : cases) {
+        const ProcessResult run =
+            runProcess(dir->path(), words(LUMEKO_BINARY " " + args + " set.avi"));
+        EXPECT_EQ(run.status, 1) << says;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+        EXPECT_EQ(readFile(dir->file("Lumeko.cm2")), "earlier") << says;
     }
     // A marker never in the footage is named and left out; the others are tracked.
     const ProcessResult run = track({"--marker", ABSENT + ",40"});

@@ -181,12 +181,8 @@ TEST_F(LumekoRun, NewcomerMistakesSayWhatIsWrongAndKeepTheEarlierTrack) {
         writeFile(dir.file("Lumeko.cm2"), "an earlier track\n");
         if (&c == std::end(cases) - 1)
             std::filesystem::remove_all(dir.file("Data"));
-        std::vector<std::string> argv;
-        std::istringstream words(c.command);
-        for (std::string word; words >> word;)
-            argv.push_back(argv.empty() && word != "Lumeko" ? LUMEKO_TOOLS_DIR "/" + word : word);
-        if (argv[0] == "Lumeko")
-            argv[0] = LUMEKO_BINARY;
+        std::vector<std::string> argv = words(c.command);
+        argv[0] = argv[0] == "Lumeko" ? LUMEKO_BINARY : LUMEKO_TOOLS_DIR "/" + argv[0];
         const ProcessResult result = runProcess(dir.path(), argv);
         EXPECT_EQ(result.status, c.status);
         EXPECT_TRUE(result.err.starts_with(c.err)) << result.err;
@@ -248,11 +244,7 @@ TEST_F(LumekoRun, AnOutputNamedLikeAnInputIsRefusedBeforeAnything) {
     const std::map<std::string, std::string> before = filesIn(dir.path());
     for (const auto& [command, message] : cases) {
         SCOPED_TRACE(command);
-        std::vector<std::string> argv{LUMEKO_BINARY};
-        std::istringstream words(command);
-        for (std::string word; words >> word;)
-            argv.push_back(word);
-        const ProcessResult result = runProcess(dir.path(), argv);
+        const ProcessResult result = runProcess(dir.path(), words(LUMEKO_BINARY " " + command));
         EXPECT_EQ(result.status, 1);
         EXPECT_EQ(result.err, message);
         EXPECT_EQ(result.out, "--- HIT SPACE KEY ---\n");

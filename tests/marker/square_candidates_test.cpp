@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <random>
 #include <span>
 #include <string>
 #include <vector>

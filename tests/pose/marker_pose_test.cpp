@@ -3,7 +3,6 @@
 #include <cmath>
 #include <cstring>
 #include <random>
-#include <vector>
 
 #include "pose/initial_rotation.h"
 #include "pose/marker_pose.h"

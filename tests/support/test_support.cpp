@@ -7,9 +7,9 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -60,10 +60,16 @@ ProcessResult runProcess(const std::string& workDir, const std::vector<std::stri
             readFile(errPath)};
 }
 
-void mustRun(const std::string& workDir, const std::vector<std::string>& argv) {
-    const ProcessResult result = runProcess(workDir, argv);
+ProcessResult mustRun(const std::string& workDir, const std::vector<std::string>& argv) {
+    ProcessResult result = runProcess(workDir, argv);
     if (result.status != 0)
         throw std::runtime_error(argv[0] + " failed: " + result.err);
+    return result;
+}
+
+std::vector<std::string> words(const std::string& line) {
+    std::istringstream in(line);
+    return {std::istream_iterator<std::string>(in), {}};
 }
 
 std::string readFile(const std::string& path) {

@@ -46,7 +46,10 @@ struct ProcessResult {
 // from /dev/null and collects its output.
 ProcessResult runProcess(const std::string& workDir, const std::vector<std::string>& argv);
 // The same, throwing (and so failing the test) when the program fails.
-void mustRun(const std::string& workDir, const std::vector<std::string>& argv);
+ProcessResult mustRun(const std::string& workDir, const std::vector<std::string>& argv);
+
+// The words of `line`, split at white space (a command line without quoting).
+std::vector<std::string> words(const std::string& line);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);

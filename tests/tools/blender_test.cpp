@@ -10,7 +10,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
 #include <sstream>
 
 #include "tests/support/blender.h"
@@ -20,7 +19,7 @@
 
 namespace {
 
-using lumeko_test::ProcessResult;
+using namespace lumeko_test;
 
 constexpr int FRAMES = 24;
 const std::string SAMPLE = LUMEKO_SOURCE_DIR "/Data/sample_marker";
@@ -32,10 +31,7 @@ std::vector<std::vector<std::string>> found(const std::string& out, const std::s
     for (std::string line; std::getline(in, line);) {
         if (!line.starts_with(tag + " "))
             continue;
-        std::istringstream words(line.substr(tag.size() + 1));
-        std::vector<std::string>& split = lines.emplace_back();
-        for (std::string word; words >> word;)
-            split.push_back(word);
+        lines.push_back(words(line.substr(tag.size() + 1)));
     }
     return lines;
 }
@@ -200,7 +196,7 @@ void checkLens(const std::string& out, const CameraParam& lens) {
 }
 
 TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
-    if (lumeko_test::blenderPath().empty()) {
+    if (blenderPath().empty()) {
         if (std::getenv("LUMEKO_REQUIRE_BLENDER") != nullptr)
             FAIL() << "no Blender that runs headless (scripts/install-deps tests installs it)";
         GTEST_SKIP() << "Blender is not installed: apt-get install blender python3-numpy";
@@ -211,16 +207,14 @@ TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
     const std::string& dir = clip.dir.path();
     std::filesystem::create_directory(clip.dir.file("Data"));
     std::filesystem::create_directory(clip.dir.file("scripts"));
-    lumeko_test::mustRun(dir, lumeko_test::cameraCommand("Data/camera_para.dat", "640x480"));
-    lumeko_test::mustRun(
-        dir, lumeko_test::cameraCommand("lens.dat", "640x480",
-                                        {"--centre", "328,236", "--distortion", "30,1.02"}));
-    lumeko_test::mustRun(
-        dir, lumeko_test::renderCommand(
-                 "Data/camera_para.dat",
-                 {"--size", "640x480", "--path", "orbit", "--frames", std::to_string(FRAMES),
-                  "--distance", "260", "--supersample", "4", "--output", "orbit.avi"}));
-    clip.truth = lumeko_test::readTruthTable(clip.dir.file("orbit.csv"));
+    mustRun(dir, cameraCommand("Data/camera_para.dat", "640x480"));
+    mustRun(dir, cameraCommand("lens.dat", "640x480",
+                               {"--centre", "328,236", "--distortion", "30,1.02"}));
+    mustRun(dir, renderCommand(
+                     "Data/camera_para.dat",
+                     {"--size", "640x480", "--path", "orbit", "--frames", std::to_string(FRAMES),
+                      "--distance", "260", "--supersample", "4", "--output", "orbit.avi"}));
+    clip.truth = readTruthTable(clip.dir.file("orbit.csv"));
     writeTruthTrack(clip, "truth.cm2");
     const std::string picture = SAMPLE + "_picture.ppm";
     // A set's marker 2, 40 wide, on a wall 200 along y, 30 up.
@@ -237,7 +231,7 @@ TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
         const ProcessResult exported = runTool(clip, "lumeko-export", args);
         ASSERT_EQ(exported.status, 0) << exported.err;
     }
-    const ProcessResult run = lumeko_test::runBlender(
+    const ProcessResult run = runBlender(
         dir, LUMEKO_SOURCE_DIR "/tests/tools/blender_checks.py",
         {"ADDON=" LUMEKO_ADDON_ZIP, "SCRIPTS=" + clip.dir.file("scripts"),
          "TOOLS=" LUMEKO_TOOLS_DIR,

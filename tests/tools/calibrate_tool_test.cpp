@@ -23,6 +23,8 @@
 
 namespace {
 
+using namespace lumeko_test;
+
 constexpr int WIDTH = 1280, HEIGHT = 720;
 const BoardGeometry BOARD{9, 6, 30.0};
 
@@ -49,9 +51,8 @@ CameraPose poseOf(const CameraParam& camera, const ViewPlan& plan) {
     // Board facing the camera (board y up = camera -y, board z = camera -z),
     // then tilted and turned: R = Rz Rx Ry diag(1, -1, -1).
     const double deg = M_PI / 180.0;
-    const lumeko_test::Rotation r = lumeko_test::axisRotation(2, plan.roll * deg) *
-                                    lumeko_test::axisRotation(0, plan.tiltX * deg) *
-                                    lumeko_test::axisRotation(1, plan.tiltY * deg);
+    const Rotation r = axisRotation(2, plan.roll * deg) * axisRotation(0, plan.tiltX * deg) *
+                       axisRotation(1, plan.tiltY * deg);
     // The board centre on the ray through the planned (ideal) pixel.
     CameraPose pose;
     const double ray[3] = {(plan.u * camera.xsize - camera.mat[0][2]) / camera.mat[0][0],
@@ -189,14 +190,13 @@ TEST(CalibrateFit, RecoversTheCameraWithOrWithoutDistortion) {
 }
 
 // Runs lumeko-calibrate in `dir` on views of a 9 x 6 board of 30-unit squares.
-lumeko_test::ProcessResult calibrate(const lumeko_test::TempDir& dir,
-                                     std::vector<std::string> args) {
+ProcessResult calibrate(const TempDir& dir, std::vector<std::string> args) {
     args.insert(args.begin(), {std::string(LUMEKO_TOOLS_DIR) + "/lumeko-calibrate", "--board",
                                "9x6", "--square", "30"});
-    return lumeko_test::runProcess(dir.path(), args);
+    return runProcess(dir.path(), args);
 }
 
-void writeView(const lumeko_test::TempDir& dir, const std::string& name, const cv::Mat& frame) {
+void writeView(const TempDir& dir, const std::string& name, const cv::Mat& frame) {
     ASSERT_TRUE(cv::imwrite(dir.file(name), frame)) << name;
 }
 
@@ -206,7 +206,7 @@ bool contains(const std::string& text, const std::string& part) {
 
 TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     const CameraParam& truth = half(distortedTruth());
-    lumeko_test::TempDir dir;
+    TempDir dir;
     std::vector<std::string> inputs;
     for (int i = 0; i < 6; ++i) {  // the board in the upper two thirds of the frame only
         inputs.push_back("v" + std::to_string(i) + (i == 1 ? ".jpg" : ".png"));
@@ -254,20 +254,20 @@ TEST(CalibrateTool, ReportsEveryViewAndWritesAFileLumekoLoadsAndResizes) {
     EXPECT_NEAR(small.distFactor[2], truth.distFactor[2], 0.1 * truth.distFactor[2]);
 
     // --print-only reports the same record for the views' size and writes nothing.
-    lumeko_test::writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
-    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
+    writeFile(dir.file("cam.dat"), "old");
     args[0] = "--print-only";
     args.erase(args.begin() + 1, args.begin() + 4);
     const auto printed = calibrate(dir, args);
     ASSERT_EQ(printed.status, 0) << printed.err;
     EXPECT_TRUE(contains(printed.out, "SIZE = 640, 360\n")) << printed.out;
     EXPECT_FALSE(contains(printed.out, "wrote")) << printed.out;
-    EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old");
+    EXPECT_EQ(readFile(dir.file("cam.dat")), "old");
 }
 
 TEST(CalibrateTool, TakesEveryNthMovieFrameAndSkipsStandingViews) {
     const CameraParam& truth = half(pinholeTruth());
-    lumeko_test::TempDir dir;
+    TempDir dir;
     // Each view held for two frames, then a frame without the board.
     std::vector<std::vector<unsigned char>> frames;
     for (int i : {0, 0, 2, 2, 6, 6, 8, 8, -1}) {
@@ -276,8 +276,7 @@ TEST(CalibrateTool, TakesEveryNthMovieFrameAndSkipsStandingViews) {
                      cv::COLOR_GRAY2BGR);
         frames.emplace_back(bgr.datastart, bgr.dataend);
     }
-    lumeko_test::writeMovie(dir.file("board.avi"),
-                            {WIDTH / 2, HEIGHT / 2, 25, 1, lumeko_test::MovieCodec::Mjpeg}, frames);
+    writeMovie(dir.file("board.avi"), {WIDTH / 2, HEIGHT / 2, 25, 1, MovieCodec::Mjpeg}, frames);
     // Every frame, then every other frame: the repeats are never looked at.
     const auto run = calibrate(dir, {"--print-only", "--every", "1", "board.avi"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -294,13 +293,13 @@ TEST(CalibrateTool, TakesEveryNthMovieFrameAndSkipsStandingViews) {
 
 TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
     const CameraParam& truth = half(pinholeTruth());
-    lumeko_test::TempDir dir;
+    TempDir dir;
     writeView(dir, "v0.png", frame(truth, 0));
     writeView(dir, "v1.png", frame(truth, 1));
     writeView(dir, "blank.png", blank(WIDTH / 2, HEIGHT / 2));
     writeView(dir, "small.png", blank(320, 240));
-    lumeko_test::writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
-    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    writeFile(dir.file("huge.ppm"), "P6 46000 46000 255\n");
+    writeFile(dir.file("cam.dat"), "old");
     const struct {
         std::vector<std::string> args;
         const char* message;
@@ -318,7 +317,7 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
         const auto run = calibrate(dir, c.args);
         EXPECT_EQ(run.status, 1) << c.message;
         EXPECT_TRUE(contains(run.err, c.message)) << run.err;
-        EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old") << c.message;
+        EXPECT_EQ(readFile(dir.file("cam.dat")), "old") << c.message;
     }
 
     // The printable board is found as a 9 x 6 board.
@@ -332,25 +331,21 @@ TEST(CalibrateTool, RefusesBadInputAndKeepsTheOldFile) {
 }
 
 // Runs one of the tools in `dir`.
-lumeko_test::ProcessResult tool(const lumeko_test::TempDir& dir, const std::string& name,
-                                std::vector<std::string> args) {
+ProcessResult tool(const TempDir& dir, const std::string& name, std::vector<std::string> args) {
     args.insert(args.begin(), std::string(LUMEKO_TOOLS_DIR) + "/" + name);
-    return lumeko_test::runProcess(dir.path(), args);
+    return runProcess(dir.path(), args);
 }
 
 const std::string SAMPLE = std::string(LUMEKO_SOURCE_DIR) + "/Data/sample_marker";
 
 // A camera of 1280 x 720 with a 50 mm lens on a 36 mm wide sensor.
-void writeLens(const lumeko_test::TempDir& dir, const std::string& distortion) {
-    ASSERT_EQ(tool(dir, "lumeko-camera",
-                   {"write", "lens.dat", "--size", "1280x720", "--focal-mm", "50", "--sensor-width",
-                    "36", "--distortion", distortion})
-                  .status,
-              0);
+void writeLens(const TempDir& dir, const std::string& distortion) {
+    mustRun(dir.path(), words(LUMEKO_TOOLS_DIR "/lumeko-camera write lens.dat --size 1280x720 "
+                                               "--focal-mm 50 --sensor-width 36 --distortion " +
+                              distortion));
 }
 
-lumeko_test::ProcessResult calibrateMarker(const lumeko_test::TempDir& dir,
-                                           std::vector<std::string> inputs) {
+ProcessResult calibrateMarker(const TempDir& dir, std::vector<std::string> inputs) {
     inputs.insert(inputs.begin(),
                   {"--marker", SAMPLE + ".pattern", "--width", "80", "--output", "cam.dat"});
     return tool(dir, "lumeko-calibrate", inputs);
@@ -363,7 +358,7 @@ lumeko_test::ProcessResult calibrateMarker(const lumeko_test::TempDir& dir,
 void expectFocalLengthFromAnOrbit(const std::string& distortion, const std::string& size,
                                   const std::vector<std::string>& scene, int views,
                                   const char* report) {
-    lumeko_test::TempDir dir;
+    TempDir dir;
     writeLens(dir, distortion);
     std::vector<std::string> render = {
         "--camera", "lens.dat", "--size",  size, "--picture", SAMPLE + "_picture.ppm",
@@ -408,18 +403,16 @@ TEST(CalibrateMarker, FindsTheFocalLengthAndTheDistortionOfADistortedLens) {
 }
 
 TEST(CalibrateMarker, RefusesViewsTooFewOrTooAlike) {
-    lumeko_test::TempDir dir;
+    TempDir dir;
     writeLens(dir, "0,1");
     // Seen from above at three heights (square on), and from two directions.
     for (const char* still : {"0,0,500", "0,0,600", "0,0,700", "-300,-300,300", "200,-300,250"}) {
-        ASSERT_EQ(
-            tool(dir, "lumeko-render",
-                 {"--camera", "lens.dat", "--size", "640x360", "--picture", SAMPLE + "_picture.ppm",
-                  "--path", "still", "--position", still, "--output", std::string(still) + ".jpg"})
-                .status,
-            0);
+        mustRun(dir.path(),
+                words(LUMEKO_TOOLS_DIR "/lumeko-render --camera lens.dat --size "
+                                       "640x360 --path still --picture " +
+                      SAMPLE + "_picture.ppm --position " + still + " --output " + still + ".jpg"));
     }
-    lumeko_test::writeFile(dir.file("cam.dat"), "old");
+    writeFile(dir.file("cam.dat"), "old");
     const struct {
         std::vector<std::string> inputs;
         const char* message;
@@ -432,7 +425,7 @@ TEST(CalibrateMarker, RefusesViewsTooFewOrTooAlike) {
         const auto run = calibrateMarker(dir, c.inputs);
         EXPECT_EQ(run.status, 1) << c.message;
         EXPECT_TRUE(contains(run.err, c.message)) << run.err;
-        EXPECT_EQ(lumeko_test::readFile(dir.file("cam.dat")), "old") << c.message;
+        EXPECT_EQ(readFile(dir.file("cam.dat")), "old") << c.message;
     }
 }
 

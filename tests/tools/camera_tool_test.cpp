@@ -1,11 +1,10 @@
 #include <gtest/gtest.h>
 
-#include <iterator>
-#include <sstream>
-
 #include "tests/support/test_support.h"
 
 namespace {
+
+using lumeko_test::words;
 
 TEST(CameraTool, WritesWhatLumekoReadsBackAndRefusesNonsense) {
     lumeko_test::TempDir dir;
@@ -31,10 +30,8 @@ TEST(CameraTool, WritesWhatLumekoReadsBackAndRefusesNonsense) {
          {std::pair{"36", "622.22222 0.00000 320.00000 0.00000 \n0.00000 622.22222 "},
           std::pair{"36 --sensor-height 24",
                     "622.22222 0.00000 320.00000 0.00000 \n0.00000 700.00000 "}}) {
-        std::vector<std::string> args = {"write",      "mm.dat", "--size",        "640x480",
-                                         "--focal-mm", "35",     "--sensor-width"};
-        std::istringstream words(sensor);
-        args.insert(args.end(), std::istream_iterator<std::string>(words), {});
+        const auto args = words("write mm.dat --size 640x480 --focal-mm 35 --sensor-width " +
+                                std::string(sensor));
         EXPECT_NE(run(args).out.find(rows), std::string::npos) << sensor;
     }
     EXPECT_EQ(run({"print", "missing.dat"}).status, 1);
@@ -57,10 +54,7 @@ TEST(CameraTool, WritesWhatLumekoReadsBackAndRefusesNonsense) {
           "--hfov 180", "--focal nan,500", "", "--hfov 60 --centre 641,240",
           "--hfov 60 --distortion 1e156,1", "--hfov 60 --distortion 93,1", "--focal-mm 35",
           "--hfov 60 --focal-mm 35 --sensor-width 36"}) {
-        std::vector<std::string> args = {"write", "bad.dat", "--size", "640x480"};
-        std::istringstream words(nonsense);
-        args.insert(args.end(), std::istream_iterator<std::string>(words), {});
-        const auto refused = run(args);
+        const auto refused = run(words("write bad.dat --size 640x480 " + std::string(nonsense)));
         EXPECT_EQ(refused.status, 1) << nonsense;
         EXPECT_FALSE(refused.err.empty()) << nonsense;
         EXPECT_FALSE(lumeko_test::fileExists(dir.file("bad.dat"))) << nonsense;

@@ -29,14 +29,13 @@ TEST(CompareTool, TellsRightHeldFalseAndMissedRowsApart) {
     const auto run = [&](std::vector<std::string> args) {
         return lumeko_test::runProcess(dir.path(), args);
     };
-    ASSERT_EQ(run({tools + "/lumeko-camera", "write", "c.dat", "--size", "160x120", "--hfov", "60"})
-                  .status,
-              0);
+    lumeko_test::mustRun(dir.path(), lumeko_test::words(tools + "/lumeko-camera write c.dat --size "
+                                                                "160x120 --hfov 60"));
     lumeko_test::writeFile(dir.file("p.ppm"), "P3 1 1 255 0 0 0\n");
-    ASSERT_EQ(run({tools + "/lumeko-render", "--camera", "c.dat", "--picture", "p.ppm", "--path",
-                   "exit", "--frames", "12", "--supersample", "1", "--output", "t.avi"})
-                  .status,
-              0);
+    lumeko_test::mustRun(dir.path(),
+                         lumeko_test::words(tools + "/lumeko-render --camera c.dat --picture p.ppm "
+                                                    "--path exit --frames 12 --supersample 1 "
+                                                    "--output t.avi"));
     std::vector<TruthRow> truth;
     std::string error;
     ASSERT_EQ(readTruthTable(dir.file("t.csv"), truth, error), 0) << error;

@@ -7,7 +7,6 @@
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "tests/tools/tracked_orbit.h"
@@ -17,11 +16,11 @@
 
 namespace {
 
-using lumeko_test::ProcessResult;
+using namespace lumeko_test;
 
 // A camera in the Y-up world (position, columns right / up / backward) in the
 // marker's coordinates (columns x right, y down, z forward): X = x, Y = z, Z = -y.
-void markerCameraOfWorld(const double position[3], const lumeko_test::Rotation& r, double c[3][4]) {
+void markerCameraOfWorld(const double position[3], const Rotation& r, double c[3][4]) {
     const double sign[3] = {1.0, -1.0, -1.0};
     for (int k = 0; k < 3; ++k) {
         c[0][k] = sign[k] * r[0][k];
@@ -112,8 +111,7 @@ Worst gltfAgainstTruth(const TrackedOrbit& orbit, const std::string& path, bool 
                                     moves[3 * n + 2] / 0.001};
         const float* q = &turns[4 * n];  // x, y, z, w
         double camera[3][4];
-        markerCameraOfWorld(position, lumeko_test::quaternionRotation(q[3], q[0], q[1], q[2]),
-                            camera);
+        markerCameraOfWorld(position, quaternionRotation(q[3], q[0], q[1], q[2]), camera);
         worst.add(poseError(camera, orbit.truth.at(frame).pose));
     }
     return worst;
@@ -135,11 +133,10 @@ void checkGltf(const TrackedOrbit& orbit) {
                                          orbit.camera()};
         if (mesh) {
             // A set's marker 2, 40 wide, at (100, 200, 30) on a wall facing -y.
-            lumeko_test::writeFile(
-                orbit.dir.file("set.csv"),
-                "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,r11,"
-                "r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
-                "2,b,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
+            writeFile(orbit.dir.file("set.csv"),
+                      "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,r11,"
+                      "r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
+                      "2,b,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
             args.insert(args.end(), {"--marker-mesh", "--layout", "set.csv"});
         }
         const ProcessResult result = runTool(orbit, "lumeko-export", args);
@@ -182,10 +179,10 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
             args.insert(args.end(), {"--layout", "set.csv", "--layout-csv", "world.csv"});
         ASSERT_EQ(runTool(orbit, "lumeko-export", args).status, 0);
     }
-    EXPECT_EQ(cells(lumeko_test::readFile(orbit.dir.file("world.csv")), '\n').at(2).at(0),
+    EXPECT_EQ(cells(readFile(orbit.dir.file("world.csv")), '\n').at(2).at(0),
               "2,b,40,9,1.000000000,0.000000000,0.000000000,100.000000,0.000000000,0.000000000,"
               "-1.000000000,30.000000,0.000000000,1.000000000,0.000000000,-200.000000,0,0,0,1");
-    const auto chan = cells(lumeko_test::readFile(orbit.dir.file("track.chan")), ' ');
+    const auto chan = cells(readFile(orbit.dir.file("track.chan")), ' ');
     ASSERT_EQ(chan.size(), rows.size());
     Worst chanWorst;
     for (size_t i = 0; i < chan.size(); ++i) {
@@ -205,14 +202,12 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
         // Ry Rx Rz of the angles in degrees.
         const double d = M_PI / 180.0;
         double camera[3][4];
-        markerCameraOfWorld(v,
-                            lumeko_test::axisRotation(1, v[4] * d) *
-                                lumeko_test::axisRotation(0, v[3] * d) *
-                                lumeko_test::axisRotation(2, v[5] * d),
-                            camera);
+        markerCameraOfWorld(
+            v, axisRotation(1, v[4] * d) * axisRotation(0, v[3] * d) * axisRotation(2, v[5] * d),
+            camera);
         chanWorst.add(poseError(camera, orbit.truth[i].pose));
     }
-    const auto csv = cells(lumeko_test::readFile(orbit.dir.file("track.csv")), ',');
+    const auto csv = cells(readFile(orbit.dir.file("track.csv")), ',');
     ASSERT_EQ(csv.size(), rows.size() + 1);
     EXPECT_EQ(csv[0][0], "frame");
     EXPECT_EQ(csv[0].size(), 24u);
@@ -230,7 +225,7 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
             m[k / 4][k % 4] = std::stod(c[8 + k]);
         EXPECT_EQ(m[3][3], 1.0);
         const double position[3] = {m[0][3], m[1][3], m[2][3]};
-        lumeko_test::Rotation r;
+        Rotation r;
         for (int k = 0; k < 9; ++k)
             r[k / 3][k % 3] = m[k / 3][k % 3];
         double camera[3][4];
@@ -245,14 +240,14 @@ void checkChanAndCsv(const TrackedOrbit& orbit) {
 
 TEST(ExportTool, RefusesBadInputWithAMessage) {
     TrackedOrbit orbit;  // only its directory: no footage needed
-    lumeko_test::writeFile(orbit.dir.file("bad.cm2"), "{\n\nversion\n");
+    writeFile(orbit.dir.file("bad.cm2"), "{\n\nversion\n");
     writeTruthTrack(orbit, "empty.cm2", 0);
     orbit.truth.resize(2);  // two found frames, the second with a key beyond any position
     writeTruthTrack(orbit, "two.cm2");
     orbit.truth[1].keys[0] = 1e308;
     writeTruthTrack(orbit, "huge.cm2");
-    lumeko_test::writeFile(orbit.dir.file("camera.dat"), "short");
-    lumeko_test::mustRun(orbit.dir.path(), lumeko_test::cameraCommand("good.dat", "640x480"));
+    writeFile(orbit.dir.file("camera.dat"), "short");
+    mustRun(orbit.dir.path(), cameraCommand("good.dat", "640x480"));
     const std::pair<std::vector<std::string>, const char*> cases[] = {
         {{"absent.cm2", "out.csv"}, "absent.cm2: cannot open: No such file or directory"},
         {{".", "out.csv"}, ".: cannot open: Is a folder, not a file"},
@@ -292,14 +287,14 @@ TEST(ExportTool, TheBlenderScenesKeysLieOnThePlatesFrames) {
     TrackedOrbit orbit;  // only its directory
     orbit.truth.resize(3);
     writeTruthTrack(orbit, "t.cm2", -1, {0});
-    lumeko_test::mustRun(orbit.dir.path(), lumeko_test::cameraCommand("cam.dat", "640x480"));
+    mustRun(orbit.dir.path(), cameraCommand("cam.dat", "640x480"));
     ASSERT_TRUE(writePlateFile(orbit.dir.file("t.cm2"), {0, 23.976}).ok());
     const std::string footage = "a\\b \"c\".####.png";
     // A set's marker 2, 40 wide, 200 along y: its place in metres.
-    lumeko_test::writeFile(orbit.dir.file("set.csv"),
-                           "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,"
-                           "r11,r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
-                           "2,b,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
+    writeFile(orbit.dir.file("set.csv"),
+              "marker,pattern,width,frames,sigma_deg,sigma_pos,r00,r01,r02,t0,r10,"
+              "r11,r12,t1,r20,r21,r22,t2\n0,a,80,9,0,0,1,0,0,0,0,1,0,0,0,0,1,0\n"
+              "2,b,40,9,0,0,1,0,0,100,0,0,-1,200,0,1,0,30\n");
     const std::pair<std::vector<std::string>, std::string> cases[] = {
         {{}, "0 23.976 [1, 2] []"},
         {{"--first-frame", "1001"}, "1001 23.976 [1002, 1003] []"},
@@ -308,14 +303,14 @@ TEST(ExportTool, TheBlenderScenesKeysLieOnThePlatesFrames) {
         std::vector<std::string> args{"t.cm2", "s.py", "--camera", "cam.dat", "--footage", footage};
         args.insert(args.end(), options.begin(), options.end());
         ASSERT_EQ(runTool(orbit, "lumeko-export", args).status, 0);
-        const ProcessResult read = lumeko_test::runProcess(
-            orbit.dir.path(),
-            {"/usr/bin/python3", "-c",
-             "import ast; s = open('s.py').read(); s = s[s.index('TRACK = ') + 8:]; "
-             "t = ast.literal_eval(s[:s.index('\\n}\\n') + 2]); "
-             "print(t['first_frame'], t['fps'], [k[0] for k in t['keys']], "
-             "[(m['name'], m['width'], m['matrix'][1][3], m['matrix'][2][3]) "
-             "for m in t.get('set', [])], t['footage'])"});
+        const ProcessResult read =
+            runProcess(orbit.dir.path(),
+                       {"/usr/bin/python3", "-c",
+                        "import ast; s = open('s.py').read(); s = s[s.index('TRACK = ') + 8:]; "
+                        "t = ast.literal_eval(s[:s.index('\\n}\\n') + 2]); "
+                        "print(t['first_frame'], t['fps'], [k[0] for k in t['keys']], "
+                        "[(m['name'], m['width'], m['matrix'][1][3], m['matrix'][2][3]) "
+                        "for m in t.get('set', [])], t['footage'])"});
         EXPECT_EQ(read.out, expected + " " + orbit.dir.file(footage) + "\n") << read.err;
     }
 }

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <numeric>
 
 #include "camera/camera_param.h"
 #include "media/movie_file.h"

@@ -27,10 +27,8 @@ TEST(RenderTool, CommandLineStillsAndRawMovieShowTheSameFrames) {
                                    "picture.png", "--path", "approach", "--frames", "3"});
         return lumeko_test::runProcess(dir.path(), args).status;
     };
-    ASSERT_EQ(lumeko_test::runProcess(dir.path(), {tools + "/lumeko-camera", "write", "cam.dat",
-                                                   "--size", "161x121", "--hfov", "60"})
-                  .status,
-              0);
+    lumeko_test::mustRun(dir.path(), lumeko_test::words(tools + "/lumeko-camera write cam.dat "
+                                                                "--size 161x121 --hfov 60"));
     ASSERT_EQ(run({"--output", "f_%03d.jpg"}), 0);
     ASSERT_EQ(run({"--output", "raw.avi", "--raw"}), 0);
     const std::string truth = lumeko_test::readFile(dir.file("truth.csv"));

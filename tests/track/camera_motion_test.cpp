@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <random>

@@ -17,6 +17,8 @@
 
 namespace {
 
+using namespace lumeko_test;
+
 using namespace pose_scene;
 
 MarkerInfo markerOf(const MarkerSquare& square, int id, double confidence) {
@@ -134,10 +136,10 @@ class WholeTracker : public ::testing::Test {
   protected:
     void SetUp() override {
         CameraParam file = makeCamera(false);
-        arResizeCameraParam(file, lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT, camera);
-        lumeko_test::writeFile(patternFile, lumeko_test::markerScenePattern());
+        arResizeCameraParam(file, SCENE_WIDTH, SCENE_HEIGHT, camera);
+        writeFile(patternFile, markerScenePattern());
         for (const std::vector<unsigned char>& bgr :
-             lumeko_test::markerScenes({false, true, true, false, true})) {
+             markerScenes({false, true, true, false, true})) {
             std::vector<unsigned char>& frame = frames.emplace_back();
             for (size_t i = 0; i < bgr.size(); i += 3)
                 frame.insert(frame.end(), {bgr[i], bgr[i + 1], bgr[i + 2], 255});
@@ -148,10 +150,8 @@ class WholeTracker : public ::testing::Test {
         EXPECT_TRUE(tracker->loadPattern(patternFile.c_str()).ok());
         return tracker;
     }
-    FrameImage frame(int i) {
-        return {frames[i].data(), lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT};
-    }
-    lumeko_test::TempDir dir;
+    FrameImage frame(int i) { return {frames[i].data(), SCENE_WIDTH, SCENE_HEIGHT}; }
+    TempDir dir;
     std::string patternFile = dir.file("scene.pattern");
     CameraParam camera;
     std::vector<std::vector<unsigned char>> frames;
@@ -243,11 +243,9 @@ TEST_F(WholeTracker, ABusyFrameIsANotFoundRowAndIsCounted) {
     std::unique_ptr<Tracker> tracker = makeTracker(settings);
     std::vector<unsigned char> busy = frames[1];
     for (int x = 2; x < 20; x += 4)  // four specks in the top row, away from the marker
-        std::fill_n(&busy[(2 * lumeko_test::SCENE_WIDTH + x) * 4], 3, 0);
+        std::fill_n(&busy[(2 * SCENE_WIDTH + x) * 4], 3, 0);
     EXPECT_TRUE(tracker->trackFrame(frame(1)).ok());
-    EXPECT_TRUE(
-        tracker->trackFrame({busy.data(), lumeko_test::SCENE_WIDTH, lumeko_test::SCENE_HEIGHT})
-            .ok());
+    EXPECT_TRUE(tracker->trackFrame({busy.data(), SCENE_WIDTH, SCENE_HEIGHT}).ok());
     EXPECT_TRUE(tracker->trackFrame(frame(1)).ok());
     ASSERT_EQ(tracker->keys().count, 3);
     const KeyRow* rows = tracker->keys().rows;
