@@ -37,7 +37,7 @@
 // stretch without the marker they cost little, and where it comes back they
 // find it as before.
 inline constexpr int GLANCE_AFTER = 30;
-inline constexpr double GLANCE_CONFIDENCE_MIN = 0.3;
+inline constexpr double GLANCE_CONFIDENCE_MIN = 0.4;
 // Least width and height of a half-size picture worth glancing at.
 inline constexpr int GLANCE_SIZE_MIN = 32;
 
