@@ -54,28 +54,6 @@ int framesFor(int width) {
     return width > 640 ? 300 : 600;
 }
 
-// A table top of our own: 600 overlapping rectangles in muted shades on light
-// wood, 512 x 512, from a fixed-seed generator.
-void writeTable(const std::string& path) {
-    std::string pixels(512 * 512 * 3, '\0');
-    for (size_t i = 0; i < pixels.size(); i += 3)
-        pixels.replace(i, 3, {'\xc4', '\xba', '\xa8'});
-    unsigned seed = 7;
-    const auto next = [&](unsigned range) {
-        return ((seed = seed * 1103515245u + 12345u) >> 8 & 0xffffu) % range;
-    };
-    for (int n = 0; n < 600; n++) {
-        const unsigned x0 = next(512), y0 = next(512), w = 2 + next(40), h = 2 + next(40);
-        const char shade = static_cast<char>(60 + next(170));
-        for (unsigned y = y0; y < y0 + h; y++)
-            for (unsigned x = x0; x < x0 + w; x++)
-                pixels.replace(
-                    ((y % 512) * 512 + x % 512) * 3, 3,
-                    {shade, static_cast<char>(shade - 10), static_cast<char>(shade - 25)});
-    }
-    writeFile(path, "P6 512 512 255\n" + pixels);
-}
-
 // Every picture of a movie as blue, green, red rows.
 std::vector<std::vector<unsigned char>> decodeAll(const std::string& path) {
     MovieFile movie;
@@ -139,7 +117,8 @@ class Footage {
         mustRun(path, {tools + "/lumeko-camera", "write", "Data/camera_para.dat", "--size", size,
                        "--hfov", "60"});
         fs::copy_file(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", path + "/marker.pattern");
-        writeTable(path + "/table.ppm");
+        // Light wood under 600 rectangles in muted shades.
+        writeTablePicture(path + "/table.ppm", {600, 40, {0xc4, 0xba, 0xa8}, {0, -10, -25}});
         std::vector<std::string> render = {tools + "/lumeko-render",
                                            "--camera",
                                            "Data/camera_para.dat",

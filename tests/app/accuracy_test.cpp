@@ -410,20 +410,7 @@ class Bridge : public testing::TestWithParam<BridgeClip> {};
 TEST_P(Bridge, BridgedCamerasMatchTheTruth) {
     TempDir dir;
     writeCamera(dir);
-    std::string table = "P6 512 512 255\n", pixels(512 * 512 * 3, '\xb0');
-    unsigned seed = 7;
-    const auto next = [&](unsigned range) {
-        return ((seed = seed * 1103515245u + 12345u) >> 8 & 0xffffu) % range;
-    };
-    for (int n = 0; n < 400; n++) {
-        const unsigned x0 = next(512), y0 = next(512), w = 2 + next(30), h = 2 + next(30);
-        const char shade = static_cast<char>(60 + next(170));
-        for (unsigned y = y0; y < y0 + h; y++)
-            for (unsigned x = x0; x < x0 + w; x++)
-                pixels.replace(((y % 512) * 512 + x % 512) * 3, 3,
-                               {shade, shade, static_cast<char>(shade - 20)});
-    }
-    writeFile(dir.file("table.ppm"), table + pixels);
+    writeTablePicture(dir.file("table.ppm"), {400, 30, {0xb0, 0xb0, 0xb0}, {0, 0, -20}});
     const BridgeClip& clip = GetParam();
     for (const bool squares : {false, true}) {
         if (squares && clip.fromSquares.empty())

@@ -115,4 +115,25 @@ Rotation quaternionRotation(double w, double x, double y, double z) {
     return r;
 }
 
+void writeTablePicture(const std::string& path, const TableLook& look) {
+    std::string pixels(512 * 512 * 3, '\0');
+    for (size_t i = 0; i < pixels.size(); i++)
+        pixels[i] = static_cast<char>(look.ground[i % 3]);
+    unsigned seed = 7;
+    const auto next = [&](unsigned range) {
+        return ((seed = seed * 1103515245u + 12345u) >> 8 & 0xffffu) % range;
+    };
+    for (int n = 0; n < look.count; n++) {
+        const unsigned x0 = next(512), y0 = next(512), w = 2 + next(look.sideMax),
+                       h = 2 + next(look.sideMax);
+        const int shade = 60 + static_cast<int>(next(170));
+        for (unsigned y = y0; y < y0 + h; y++)
+            for (unsigned x = x0; x < x0 + w; x++)
+                for (int c = 0; c < 3; c++)
+                    pixels[((y % 512) * 512 + x % 512) * 3 + c] =
+                        static_cast<char>(shade + look.tint[c]);
+    }
+    writeFile(path, "P6 512 512 255\n" + pixels);
+}
+
 }  // namespace lumeko_test

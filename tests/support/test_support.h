@@ -53,6 +53,18 @@ std::vector<std::string> words(const std::string& line);
 
 std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& bytes);
+
+// A table top of our own for the renderer's --table: `count` overlapping
+// rectangles (2 to 1 + `sideMax` pixels a side) on a plain ground, 512 x 512,
+// from a fixed-seed generator; each rectangle's grey shade is offset per
+// colour channel (red, green, blue) by `tint`.
+struct TableLook {
+    int count;
+    unsigned sideMax;
+    unsigned char ground[3];
+    int tint[3];
+};
+void writeTablePicture(const std::string& path, const TableLook& look);
 bool fileExists(const std::string& path);
 
 // Rotation matrices: by `radians` about axis 0 (x), 1 (y) or 2 (z), right-handed;
