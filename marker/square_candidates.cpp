@@ -291,6 +291,66 @@ MarkerStatus checkSquareRobust(int area, MarkerCandidate* candidate, double fact
     return MarkerStatus::Ok;
 }
 
+// Traces label `l` into the next candidate: Ok, or why tracing gave up (kept
+// while the failure list has room).
+MarkerStatus traceRegion(const LabelResult& labels, int l, SquareStorage& storage,
+                         MarkerCandidate* candidate) {
+    const MarkerStatus traced = arTraceContour(labels, l, labels.boxes[l - 1], candidate);
+    if (traced != MarkerStatus::Ok &&
+        storage.contourFailureCount < storage.contourFailureCapacity) {
+        storage.contourFailures[storage.contourFailureCount++] = traced;
+    }
+    return traced;
+}
+
+void acceptCandidate(const LabelResult& labels, int l, MarkerCandidate* candidate) {
+    candidate->area = labels.areas[l - 1];
+    candidate->centre = labels.centroids[l - 1];
+}
+
+// The labels whose outline is a plain square, in label order, until the list
+// is full; with `keepBent`, the others that traced are noted for a second look.
+int findPlainSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
+                     SquareStorage& storage, bool keepBent) {
+    int found = 0;
+    for (int l = 1; l <= labels.labelCount && found < MARKER_MAX; l++) {
+        const int area = labels.areas[l - 1];
+        if (area < areaMin || area > areaMax ||
+            touchesBorder(labels.boxes[l - 1], labels.width, labels.height)) {
+            continue;
+        }
+        MarkerCandidate* candidate = &storage.candidates[found];
+        if (traceRegion(labels, l, storage, candidate) != MarkerStatus::Ok) {
+            continue;
+        }
+        if (checkSquare(area, candidate, factor) != MarkerStatus::Ok) {
+            if (keepBent && storage.bentOutlineCount < storage.contourFailureCapacity) {
+                storage.bentOutlines[storage.bentOutlineCount++] = l;
+            }
+            continue;
+        }
+        acceptCandidate(labels, l, candidate);
+        found++;
+    }
+    return found;
+}
+
+// The noted outlines that are squares with a dented or bumped side, after the
+// `found` plain ones, until the list is full.
+int addBentSquares(const LabelResult& labels, double factor, SquareStorage& storage, int found) {
+    for (int k = 0; k < storage.bentOutlineCount && found < MARKER_MAX; k++) {
+        const int l = storage.bentOutlines[k];
+        MarkerCandidate* candidate = &storage.candidates[found];
+        if (arTraceContour(labels, l, labels.boxes[l - 1], candidate) != MarkerStatus::Ok ||
+            checkSquareRobust(labels.areas[l - 1], candidate, factor) != MarkerStatus::Ok) {
+            continue;
+        }
+        acceptCandidate(labels, l, candidate);
+        found++;
+    }
+    return found;
+}
+
 }  // namespace
 
 MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
@@ -300,8 +360,10 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
     if (regions > storage.contourFailureCapacity) {
         try {
             storage.contourFailures = std::make_unique_for_overwrite<MarkerStatus[]>(regions);
+            storage.bentOutlines = std::make_unique_for_overwrite<int32_t[]>(regions);
         } catch (const std::bad_alloc&) {
             storage.contourFailures.reset();
+            storage.bentOutlines.reset();
             storage.contourFailureCapacity = 0;
             return MarkerStatus::OutOfMemory;
         }
@@ -312,34 +374,12 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
 
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage, bool robust) {
-    MarkerCandidate* candidates = storage.candidates;
     storage.contourFailureCount = 0;
-    int found = 0;
-    for (int l = 1; l <= labels.labelCount && found < MARKER_MAX; l++) {
-        const int area = labels.areas[l - 1];
-        const RegionBox& box = labels.boxes[l - 1];
-        if (area < areaMin || area > areaMax) {
-            continue;
-        }
-        if (touchesBorder(box, labels.width, labels.height)) {
-            continue;
-        }
-        MarkerCandidate* candidate = &candidates[found];
-        const MarkerStatus traced = arTraceContour(labels, l, box, candidate);
-        if (traced != MarkerStatus::Ok) {
-            if (storage.contourFailureCount < storage.contourFailureCapacity) {
-                storage.contourFailures[storage.contourFailureCount++] = traced;
-            }
-            continue;
-        }
-        if (checkSquare(area, candidate, factor) != MarkerStatus::Ok &&
-            (!robust || checkSquareRobust(area, candidate, factor) != MarkerStatus::Ok)) {
-            continue;
-        }
-        candidate->area = area;
-        candidate->centre = labels.centroids[l - 1];
-        found++;
+    storage.bentOutlineCount = 0;
+    int found = findPlainSquares(labels, areaMax, areaMin, factor, storage, robust);
+    if (robust) {
+        found = addBentSquares(labels, factor, storage, found);
     }
-    markOverlaps(candidates, found);
-    return removeMarked(candidates, found);
+    markOverlaps(storage.candidates, found);
+    return removeMarked(storage.candidates, found);
 }

@@ -9,15 +9,18 @@
 // Candidate detection's storage: the candidate list and why tracing gave up
 // on regions (arTraceContour's statuses, in the order the regions were
 // traced; at most one per region, so no more than labeling's label
-// capacity). Overwritten by each pass.
+// capacity), and with robust sides the labels whose outline was no plain
+// square. Overwritten by each pass.
 struct SquareStorage {
     MarkerCandidate candidates[MARKER_MAX];
     std::unique_ptr<MarkerStatus[]> contourFailures;
     int32_t contourFailureCapacity = 0;
     int32_t contourFailureCount = 0;
+    std::unique_ptr<int32_t[]> bentOutlines;  // as many as contourFailures
+    int32_t bentOutlineCount = 0;
 };
 
-// Sizes the failure list of `storage` for `regions` regions (it never
+// Sizes the failure and outline lists of `storage` for `regions` regions (it never
 // shrinks): Ok, BadSize for a negative count, or OutOfMemory.
 MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions);
 
@@ -31,6 +34,8 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions);
 // capacity are not kept.
 // With `robust`, an outline without exactly four corners may still be a
 // square with a dent or a bump in a side (the four corners that turn the
-// outline most, the sides between them mostly straight).
+// outline most, the sides between them mostly straight). Such squares take
+// only the places the plain squares leave: on a busy picture they would
+// otherwise fill the list before a plain marker further down is reached.
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage, bool robust = false);

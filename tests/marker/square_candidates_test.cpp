@@ -205,6 +205,25 @@ TEST(SquareCandidates, RobustSidesKeepOnlyCornersThatTurnEnough) {
     }
 }
 
+// Squares with a dented side (robust only) fill the list in label order
+// before a plain square below them is reached, unless plain squares come
+// first: the plain one must be kept.
+TEST(SquareCandidates, DentedSquaresNeverCrowdOutAPlainOne) {
+    TestFrame frame(640, 480);
+    for (int k = 0; k < MARKER_MAX + 1; k++) {
+        const int x = 20 + 70 * (k % 8), y = 20 + 60 * (k / 8);
+        frame.fillRect(x, y, 40, 40, BLACK);
+        frame.fillRect(x + 17, y, 6, 6, WHITE);
+    }
+    frame.fillRect(300, 400, 40, 40, BLACK);
+    Stages stages;
+    ASSERT_EQ(stages.findSquares(frame).size(), 1u);
+    const auto s = stages.findSquares(frame, true);
+    ASSERT_EQ(s.size(), static_cast<size_t>(MARKER_MAX));
+    EXPECT_EQ(s[0].centre.y, 419.5);
+    EXPECT_LT(s[1].centre.y, 60);  // then the dented squares of the first row
+}
+
 // Local limits on a grey frame (600 = 3 x 200) of 16 x 10 tiles of 4 pixels
 // with one black tile at (8, 5): a window that holds it (clipped to the frame)
 // takes the limit near its least, 10/16 of the way to the mean; one that does

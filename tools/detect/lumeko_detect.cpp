@@ -53,6 +53,7 @@ struct DetectOptions {
     int rawWidth = 0;
     int rawHeight = 0;
     bool refine = false;
+    bool robustSides = false;
 };
 
 OptionTable optionTable(DetectOptions& o) {
@@ -83,6 +84,10 @@ OptionTable optionTable(DetectOptions& o) {
              "red corners; standard output lists the refined corners\n"
              "and how far each moved.",
              o.refine),
+        flag("--robust-sides",
+             "find squares as Lumeko --robust-sides does: an outline\n"
+             "whose side is dented or bumped may still be a square.",
+             o.robustSides),
     };
 }
 
@@ -212,6 +217,7 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
     }
     DetectorSettings settings;
     settings.threshold = options.threshold;
+    settings.robustSides = options.robustSides;
     const std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     if (detector == nullptr) {
         return toolError(TOOL, "cannot size detection for " + std::to_string(width) + " x " +
