@@ -308,47 +308,60 @@ void acceptCandidate(const LabelResult& labels, int l, MarkerCandidate* candidat
     candidate->centre = labels.centroids[l - 1];
 }
 
-// The labels whose outline is a plain square, in label order, until the list
-// is full; with `keepBent`, the others that traced are noted for a second look.
-int findPlainSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                     SquareStorage& storage, bool keepBent) {
-    int found = 0;
-    for (int l = 1; l <= labels.labelCount && found < MARKER_MAX; l++) {
+void swapCandidates(MarkerCandidate& a, MarkerCandidate& b, MarkerCandidate& scratch) {
+    copyCandidate(a, &scratch);
+    copyCandidate(b, &a);
+    copyCandidate(scratch, &b);
+}
+
+// The labels whose outline is a plain square fill the list from the front,
+// in label order, until it is full. With `robust`, those whose outline is a
+// square only with a dented or bumped side fill it from the back, and a
+// plain square that finds the list full takes the place of the latest of
+// them. Returns the plain squares' count; `bent` gets the others'.
+int collectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
+                   SquareStorage& storage, bool robust, int* bent) {
+    MarkerCandidate* list = storage.candidates;
+    int plain = 0;
+    *bent = 0;
+    for (int l = 1; l <= labels.labelCount && plain < MARKER_MAX; l++) {
         const int area = labels.areas[l - 1];
         if (area < areaMin || area > areaMax ||
             touchesBorder(labels.boxes[l - 1], labels.width, labels.height)) {
             continue;
         }
-        MarkerCandidate* candidate = &storage.candidates[found];
+        const bool full = plain + *bent == MARKER_MAX;
+        MarkerCandidate* candidate = full ? &storage.scratch : &list[plain];
         if (traceRegion(labels, l, storage, candidate) != MarkerStatus::Ok) {
             continue;
         }
-        if (checkSquare(area, candidate, factor) != MarkerStatus::Ok) {
-            if (keepBent && storage.bentOutlineCount < storage.contourFailureCapacity) {
-                storage.bentOutlines[storage.bentOutlineCount++] = l;
+        if (checkSquare(area, candidate, factor) == MarkerStatus::Ok) {
+            if (full) {  // over the latest bent square, at list[plain]
+                (*bent)--;
+                copyCandidate(*candidate, &list[plain]);
             }
-            continue;
+            acceptCandidate(labels, l, &list[plain++]);
+        } else if (robust && !full &&
+                   checkSquareRobust(area, candidate, factor) == MarkerStatus::Ok) {
+            MarkerCandidate* back = &list[MARKER_MAX - ++*bent];
+            if (back != candidate)
+                copyCandidate(*candidate, back);
+            acceptCandidate(labels, l, back);
         }
-        acceptCandidate(labels, l, candidate);
-        found++;
     }
-    return found;
+    return plain;
 }
 
-// The noted outlines that are squares with a dented or bumped side, after the
-// `found` plain ones, until the list is full.
-int addBentSquares(const LabelResult& labels, double factor, SquareStorage& storage, int found) {
-    for (int k = 0; k < storage.bentOutlineCount && found < MARKER_MAX; k++) {
-        const int l = storage.bentOutlines[k];
-        MarkerCandidate* candidate = &storage.candidates[found];
-        if (arTraceContour(labels, l, labels.boxes[l - 1], candidate) != MarkerStatus::Ok ||
-            checkSquareRobust(labels.areas[l - 1], candidate, factor) != MarkerStatus::Ok) {
-            continue;
-        }
-        acceptCandidate(labels, l, candidate);
-        found++;
+// Moves the `bent` squares at the list's back (the latest first) to follow
+// the `plain` ones, in label order.
+void placeBentSquares(SquareStorage& storage, int plain, int bent) {
+    MarkerCandidate* list = storage.candidates;
+    for (int i = MARKER_MAX - bent, j = MARKER_MAX - 1; i < j; i++, j--)
+        swapCandidates(list[i], list[j], storage.scratch);
+    if (plain != MARKER_MAX - bent) {
+        for (int k = 0; k < bent; k++)
+            copyCandidate(list[MARKER_MAX - bent + k], &list[plain + k]);
     }
-    return found;
 }
 
 }  // namespace
@@ -360,10 +373,8 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
     if (regions > storage.contourFailureCapacity) {
         try {
             storage.contourFailures = std::make_unique_for_overwrite<MarkerStatus[]>(regions);
-            storage.bentOutlines = std::make_unique_for_overwrite<int32_t[]>(regions);
         } catch (const std::bad_alloc&) {
             storage.contourFailures.reset();
-            storage.bentOutlines.reset();
             storage.contourFailureCapacity = 0;
             return MarkerStatus::OutOfMemory;
         }
@@ -375,11 +386,10 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
                     SquareStorage& storage, bool robust) {
     storage.contourFailureCount = 0;
-    storage.bentOutlineCount = 0;
-    int found = findPlainSquares(labels, areaMax, areaMin, factor, storage, robust);
-    if (robust) {
-        found = addBentSquares(labels, factor, storage, found);
-    }
+    int bent = 0;
+    const int plain = collectSquares(labels, areaMax, areaMin, factor, storage, robust, &bent);
+    placeBentSquares(storage, plain, bent);
+    const int found = plain + bent;
     markOverlaps(storage.candidates, found);
     return removeMarked(storage.candidates, found);
 }

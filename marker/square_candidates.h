@@ -9,18 +9,17 @@
 // Candidate detection's storage: the candidate list and why tracing gave up
 // on regions (arTraceContour's statuses, in the order the regions were
 // traced; at most one per region, so no more than labeling's label
-// capacity), and with robust sides the labels whose outline was no plain
-// square. Overwritten by each pass.
+// capacity), and a candidate to trace into when the list is full.
+// Overwritten by each pass.
 struct SquareStorage {
     MarkerCandidate candidates[MARKER_MAX];
     std::unique_ptr<MarkerStatus[]> contourFailures;
     int32_t contourFailureCapacity = 0;
     int32_t contourFailureCount = 0;
-    std::unique_ptr<int32_t[]> bentOutlines;  // as many as contourFailures
-    int32_t bentOutlineCount = 0;
+    MarkerCandidate scratch;
 };
 
-// Sizes the failure and outline lists of `storage` for `regions` regions (it never
+// Sizes the failure list of `storage` for `regions` regions (it never
 // shrinks): Ok, BadSize for a negative count, or OutOfMemory.
 MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions);
 
