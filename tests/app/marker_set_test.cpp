@@ -21,8 +21,9 @@ namespace {
 
 using namespace lumeko_test;
 
-// Marker k's picture: 5 x 5 random cells, not alike when turned.
-void writeMarkerPicture(const std::string& path, unsigned seed) {
+// Marker k's picture: 5 x 5 random cells, not alike when turned; with
+// `flips`, that many of its inner cells turned over (a look-alike).
+void writeMarkerPicture(const std::string& path, unsigned seed, int flips = 0) {
     std::mt19937 random(seed);
     std::string ppm = "P6\n40 40\n255\n";
     bool cells[5][5];
@@ -30,6 +31,8 @@ void writeMarkerPicture(const std::string& path, unsigned seed) {
         for (bool& cell : row)
             cell = random() % 2;
     cells[0][0] = true, cells[0][4] = cells[4][0] = cells[4][4] = false;  // one dark corner
+    for (int i = 0; i < flips; i++)
+        cells[1 + i % 3][1 + (i + i / 3) % 3] ^= true;
     for (int y = 0; y < 40; y++)
         for (int x = 0; x < 40; x++)
             ppm.append(3, cells[y / 8][x / 8] ? '\0' : '\xff');
@@ -37,8 +40,10 @@ void writeMarkerPicture(const std::string& path, unsigned seed) {
 }
 
 const std::vector<std::string> WIDTHS = {"80", "60", "100", "50"};
-// A marker the clip never shows.
-const std::string ABSENT = LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern";
+// A marker the clip never shows: marker 1's picture with four cells turned
+// over, which marker 1's squares match at 0.5 to 0.65: below what names a
+// marker of a set (0.7), though one marker alone would take it.
+const std::string ABSENT = "near1.pattern";
 
 class MarkerSet : public testing::Test {
   protected:
@@ -46,9 +51,9 @@ class MarkerSet : public testing::Test {
         dir = new TempDir;
         std::filesystem::create_directory(dir->file("Data"));
         mustRun(dir->path(), cameraCommand("Data/camera_para.dat", "640x480"));
-        for (int k = 0; k < 4; k++) {
-            const std::string name = "m" + std::to_string(k);
-            writeMarkerPicture(dir->file(name + ".ppm"), 7 + k);
+        for (int k = 0; k < 5; k++) {
+            const std::string name = k < 4 ? "m" + std::to_string(k) : "near1";
+            writeMarkerPicture(dir->file(name + ".ppm"), k < 4 ? 7 + k : 8, k < 4 ? 0 : 4);
             mustRun(dir->path(), {LUMEKO_TOOLS_DIR "/lumeko-pattern", name + ".ppm", "--inner",
                                   "--pattern", name + ".pattern"});
         }
