@@ -52,6 +52,32 @@ double SetCamera::markerError(const CameraParam& camera, int m, const Pose& pose
     return sum / 4.0;
 }
 
+int SetCamera::leaverOfTwo(const CameraParam& camera, uint32_t use) {
+    int pair[2], n = 0;
+    for (size_t m = 0; m < squares.size() && n < 2; m++)
+        if (use & (1u << m))
+            pair[n++] = static_cast<int>(m);
+    // Each under the camera the other gives alone: agreeing markers keep both.
+    for (int i = 0; i < 2; i++) {
+        const PoseFit alone = fitMarkers(camera, 1u << pair[1 - i], previous);
+        if (!alone.ok())
+            return -1;
+        const double limit = std::max(SET_OUTLIER_FACTOR * SET_OUTLIER_FACTOR * alone.error,
+                                      SET_OUTLIER_PIXELS * SET_OUTLIER_PIXELS);
+        if (!(markerError(camera, pair[i], alone.pose) > limit))
+            return -1;
+    }
+    // They disagree: the one the camera the frames before predict (the
+    // previous frame's, moved on as it moved from the one before) fits worse
+    // leaves.
+    const Pose predicted =
+        haveBefore ? arPoseCompose(arPoseCompose(previous, arPoseInvert(beforePrevious)), previous)
+                   : previous;
+    return markerError(camera, pair[0], predicted) > markerError(camera, pair[1], predicted)
+               ? pair[0]
+               : pair[1];
+}
+
 SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers, int count,
                             const PoseSettings& settings) {
     SetCameraFit out;
@@ -74,7 +100,7 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
         seen |= 1u << m;
     }
     if (seen == 0) {
-        havePrevious = false;
+        havePrevious = haveBefore = false;
         return out;
     }
     // Starts: the previous camera, and each marker's own poses (both
@@ -107,13 +133,16 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
             if (f.ok() && (!best.ok() || f.error < best.error))
                 best = f;
         }
-        if (!best.ok() || __builtin_popcount(use) < 3)
+        if (!best.ok() || __builtin_popcount(use) < 2)
             break;
-        // Each marker against the fit to the others: the one that disagrees
-        // most with a fit the others agree on leaves.
+        // Of two, the frames before decide; of more, each marker against
+        // the fit to the others: the one that disagrees most with a fit the
+        // others agree on leaves.
         int worst = -1;
+        if (__builtin_popcount(use) == 2)
+            worst = havePrevious ? leaverOfTwo(camera, use) : -1;
         double worstRatio = 0.0;
-        for (size_t m = 0; m < squares.size(); m++) {
+        for (size_t m = 0; m < squares.size() && __builtin_popcount(use) > 2; m++) {
             if (!(use & (1u << m)))
                 continue;
             const PoseFit others = fitMarkers(camera, use & ~(1u << m), best.pose);
@@ -133,7 +162,7 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
         out.dropped |= 1u << worst;
     }
     if (!best.ok()) {
-        havePrevious = false;
+        havePrevious = haveBefore = false;
         return out;
     }
     out.found = true;
@@ -143,6 +172,8 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
     for (size_t m = 0; m < squares.size() && out.chosen < 0; m++)
         if (use & (1u << m))
             out.chosen = index[m];
+    beforePrevious = previous;
+    haveBefore = havePrevious;
     previous = best.pose;
     havePrevious = true;
     return out;

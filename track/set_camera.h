@@ -13,7 +13,9 @@
 // Of three or more markers, one whose corners disagree with the others' is
 // dropped when, under the camera fitted to the others alone, its root mean
 // square error exceeds this many times theirs, and SET_OUTLIER_PIXELS (the
-// one furthest beyond that first, then again with the rest).
+// one furthest beyond that first, then again with the rest). Of two that
+// disagree so both ways, the one the camera the frames before predict fits
+// worse leaves; with no previous frame both are kept.
 inline constexpr double SET_OUTLIER_FACTOR = 3.0;
 inline constexpr double SET_OUTLIER_PIXELS = 2.0;
 
@@ -48,11 +50,16 @@ class SetCamera {
                      const PoseSettings& settings);
 
     // The next frame starts afresh.
-    void forget() { havePrevious = false; }
+    void forget() { havePrevious = haveBefore = false; }
 
   private:
     // Fits the markers of `use` from `start` into `out`.
     PoseFit fitMarkers(const CameraParam& camera, uint32_t use, const Pose& start);
+    // Of the two markers of `use`, the one to leave when they disagree (each,
+    // under the camera fitted to the other alone, beyond the outlier rule's
+    // bound): the one whose corners the camera the frames before predict
+    // fits worse; -1 when they agree or a fit fails.
+    int leaverOfTwo(const CameraParam& camera, uint32_t use);
     // Where each used marker's corners land: the points and their error.
     double markerError(const CameraParam& camera, int slot, const Pose& pose) const;
 
@@ -66,4 +73,6 @@ class SetCamera {
     ImagePoint image[POSE_POINT_MAX];
     Pose previous{};
     bool havePrevious = false;
+    Pose beforePrevious{};  // the camera of the frame before `previous`
+    bool haveBefore = false;
 };
