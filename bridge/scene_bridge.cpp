@@ -86,6 +86,11 @@ BridgeStatus SceneBridge::follow(const FrameImage& frame) {
         return BridgeStatus::BadFrame;
     BridgeStatus status = catchUp();
     storage_->anchoringsInRow = 0;
+    if (status == BridgeStatus::Ok && storage_->at.empty()) {
+        // No point to follow into the frame: its picture would never be read.
+        storage_->hasPrevious = true;
+        return status;
+    }
     if (status == BridgeStatus::Ok)
         status = takePicture(*storage_, frame);
     if (status == BridgeStatus::Ok)

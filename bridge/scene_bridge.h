@@ -95,17 +95,13 @@ class SceneBridge {
     BridgeStatus markerFrame(const FrameImage& frame, const Pose& markerPose);
     // Follows the points into `frame` (of the camera's size), keeping those
     // that come back to where they were when followed backwards; a marker
-    // frame kept is anchored on first. BadFrame (nothing done) for a frame of
-    // another size.
+    // frame kept is anchored on first. With no point to follow the frame's
+    // picture is not taken. BadFrame (nothing done) for a frame of another
+    // size.
     BridgeStatus follow(const FrameImage& frame);
     // Drops every point, for a frame without a picture: the next frame
     // starts afresh.
     void forget();
-    // The marker's pose in the frame just followed: points that are not where
-    // the pose puts them leave, the others take their place from it (averaged
-    // over the marker's frames), and new points fill up the set. EdgeOn
-    // (nothing changed) when the pose sees the plane edge-on.
-    BridgeStatus anchor(const Pose& markerPose);
     // The camera from the points followed into this frame, when enough of
     // them, spread over the picture, agree on it; points that disagree leave.
     // Once the points agree markedly worse than they did in the first frames
@@ -122,6 +118,11 @@ class SceneBridge {
     BridgeStatus renew(const Pose& markerPose);
     // Anchors on the marker frame kept, if any.
     BridgeStatus catchUp();
+    // The marker's pose in the frame just taken: points that are not where
+    // the pose puts them leave, the others take their place from it (averaged
+    // over the marker's frames), and new points fill up the set. EdgeOn
+    // (nothing changed) when the pose sees the plane edge-on.
+    BridgeStatus anchor(const Pose& markerPose);
     CameraParam camera_{};
     std::unique_ptr<BridgeStorage> storage_;
     double leastError_ = -1.0;  // of the frames bridged since the last anchoring; -1: none yet

@@ -172,7 +172,6 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
     PassThreshold thresholds[RETRY_THRESHOLD_MAX + 3];
     int tries = 0;
     if (settings_.localRetry) {
-        arTileLevels(localStorage_, frame);
         thresholds[tries++] = {Kind::LocalNarrow, 0};
         thresholds[tries++] = {Kind::LocalWide, 0};
     }
@@ -194,6 +193,8 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
         retriesSpared_++;
         return first;
     }
+    if (settings_.localRetry)
+        arTileLevels(localStorage_, frame);
     DetectionPass& retry = passes_[1];
     for (int i = 0; i < tries; i++) {
         if (detectPending(frame, thresholds[i], retry) == MarkerStatus::Ok &&
@@ -219,22 +220,31 @@ bool Detector::glanceSeesMarker(const FrameImage& frame, const PassThreshold* th
     arHalvePicture(frame, half_);
     if (settings_.localRetry)
         arTileLevels(glance.localStorage_, half_);
-    MarkerInfo* markers = glance.passes_[1].list.markers;
     for (int i = 0; i < count; i++) {
         if (glance.labelAt(half_, thresholds[i]) != MarkerStatus::Ok)
             return true;
         const int candidates =
             arDetectSquares(glance.labelResult_, glance.regionAreaMax_, REGION_AREA_MIN,
                             SQUARE_FIT_FACTOR, glance.squareStorage_, settings_.robustSides);
-        const int found = identifyMarkers(half_, glance.camera_, glance.patterns_,
-                                          glance.edgeStorage_, glance.squareStorage_.candidates,
-                                          candidates, settings_.robustSides, false, markers);
-        for (int m = 0; m < found; m++) {
-            const MarkerInfo& marker = markers[m];
-            if (marker.id >= 0 && (soughtPattern_ < 0 || marker.id == soughtPattern_) &&
-                marker.confidence >= GLANCE_CONFIDENCE_MIN)
-                return true;
-        }
+        if (glanceMatches(candidates))
+            return true;
+    }
+    return false;
+}
+
+bool Detector::glanceMatches(int candidates) const {
+    // Only the match counts here: the sides are fitted if the retries run.
+    const Detector& glance = *glance_;
+    for (int i = 0; i < candidates; i++) {
+        const MarkerCandidate& square = glance.squareStorage_.candidates[i];
+        int id = -1;
+        int direction = 0;
+        double confidence = 0.0;
+        arPatternCode(glance.patterns_, half_, square.contourX, square.contourY, square.cornerIndex,
+                      &id, &direction, &confidence);
+        if (id >= 0 && (soughtPattern_ < 0 || id == soughtPattern_) &&
+            confidence >= GLANCE_CONFIDENCE_MIN)
+            return true;
     }
     return false;
 }

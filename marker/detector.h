@@ -199,6 +199,9 @@ class Detector {
     // none is sought) at least GLANCE_CONFIDENCE_MIN; true too where a pass
     // there cannot be run.
     bool glanceSeesMarker(const FrameImage& frame, const PassThreshold* thresholds, int count);
+    // Whether one of the glance's first `candidates` squares matches the
+    // sought pattern (any, when none is sought) from GLANCE_CONFIDENCE_MIN.
+    bool glanceMatches(int candidates) const;
     // Makes `pass` the frame's outcome: its history becomes the detector's.
     void commit(const DetectionPass& pass);
 

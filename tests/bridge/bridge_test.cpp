@@ -174,7 +174,8 @@ TEST(BridgeAnchor, APoseThatSeesThePlaneEdgeOnIsRefused) {
     EXPECT_EQ(scene.storage.at.size(), 5u);
     const std::unique_ptr<SceneBridge> bridge = SceneBridge::create(CAMERA);
     ASSERT_NE(bridge, nullptr);
-    EXPECT_EQ(bridge->anchor(arPoseOf(R, t)), BridgeStatus::EdgeOn);
+    std::vector<unsigned char> blank(640 * 480 * 4, 255);
+    EXPECT_EQ(bridge->markerFrame({blank.data(), 640, 480}, arPoseOf(R, t)), BridgeStatus::EdgeOn);
 }
 
 // A textured floor seen by a still camera: frame `bend` has its picture's
@@ -208,8 +209,7 @@ TEST(SceneBridge, PointsThatStopAgreeingWithThePlaneBridgeNothingTillAnchored) {
     for (const Case c : {Case{3.0, BridgeStatus::Ok}, Case{8.0, BridgeStatus::PlaneDoubted}}) {
         const std::unique_ptr<SceneBridge> bridge = SceneBridge::create(CAMERA);
         ASSERT_NE(bridge, nullptr);
-        ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
-        ASSERT_EQ(bridge->anchor(truePose()), BridgeStatus::Ok);
+        ASSERT_EQ(bridge->markerFrame(still, truePose()), BridgeStatus::Ok);
         ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
         const BridgeFit first = bridge->bridge();
         ASSERT_TRUE(first.ok()) << c.bend;
@@ -221,7 +221,7 @@ TEST(SceneBridge, PointsThatStopAgreeingWithThePlaneBridgeNothingTillAnchored) {
         // The doubt lasts till the marker anchors the points again.
         ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
         EXPECT_EQ(bridge->bridge().status, c.expected) << c.bend;
-        ASSERT_EQ(bridge->anchor(truePose()), BridgeStatus::Ok);
+        ASSERT_EQ(bridge->markerFrame(still, truePose()), BridgeStatus::Ok);
         ASSERT_EQ(bridge->follow(still), BridgeStatus::Ok);
         EXPECT_TRUE(bridge->bridge().ok()) << c.bend;
     }
