@@ -70,7 +70,8 @@ bool scanFps(const char* text, RunOptions& options) {
 bool applyBest(TrackerSettings& t) {
     t.detection.refineEdges = t.pose.refine = t.detection.thresholdRetry =
         t.detection.largeMarkers = t.detection.localRetry = t.detection.strictHistory =
-            t.detection.robustSides = t.bridge = t.noSmoothing = t.follow = true;
+            t.detection.robustSides = t.detection.paperRetry = t.bridge = t.noSmoothing = t.follow =
+                true;
     return true;
 }
 
@@ -82,7 +83,8 @@ OptionTable optionTable(RunOptions& o) {
         {"--best", "",
          "for real footage: every improvement at once (--refine,\n"
          "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-         "--strict-history, --robust-sides, --bridge, --no-smoothing, --follow).",
+         "--strict-history, --robust-sides, --sheen-threshold, --bridge,\n"
+         "--no-smoothing, --follow).",
          [&t](const std::string&) { return applyBest(t); }},
         {"--auto-threshold", "",
          "when the marker is not found in a frame at the fixed threshold of 100,\n"
@@ -99,6 +101,12 @@ OptionTable optionTable(RunOptions& o) {
          "edge across the marker. With --auto-threshold these looks come first,\n"
          "then its thresholds; the first that sees the marker is kept.",
          [&t](const std::string&) { return t.detection.localRetry = true; }},
+        {"--sheen-threshold", "",
+         "when no other look finds the marker in a frame, look again at a\n"
+         "threshold just below the paper's level (halfway between Otsu's\n"
+         "threshold of the frame and the mean of the pixels above it): for a\n"
+         "glossy sheet under a lamp, whose sheen greys part of the border.",
+         [&t](const std::string&) { return t.detection.paperRetry = true; }},
         {"--strict-history", "",
          "hold the marker over frames it is not seen in only on a region of\n"
          "about its size, ask more of a small marker found inside a larger dark\n"

@@ -142,7 +142,8 @@ MarkerStatus Detector::detect(const FrameImage& frame, const MarkerInfo** marker
     DetectionPass* kept = &passes_[0];
     const MarkerStatus status =
         detectPending(frame, {PassThreshold::Kind::Level, settings_.threshold}, *kept);
-    if (status == MarkerStatus::Ok && (settings_.thresholdRetry || settings_.localRetry)) {
+    if (status == MarkerStatus::Ok &&
+        (settings_.thresholdRetry || settings_.localRetry || settings_.paperRetry)) {
         if (!seeSoughtMarker(*kept))
             kept = &retryAtChosenThresholds(frame, *kept);
         framesUnseen_ = kept == &passes_[0] && !seeSoughtMarker(*kept) ? framesUnseen_ + 1 : 0;
@@ -168,7 +169,7 @@ bool Detector::seeSoughtMarker(const DetectionPass& pass) {
 Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& frame,
                                                            DetectionPass& first) {
     using Kind = PassThreshold::Kind;
-    PassThreshold thresholds[RETRY_THRESHOLD_MAX + 2];
+    PassThreshold thresholds[RETRY_THRESHOLD_MAX + 3];
     int tries = 0;
     if (settings_.localRetry) {
         thresholds[tries++] = {Kind::LocalNarrow, 0};
@@ -181,6 +182,12 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
             thresholds[tries++] = {Kind::Level, chosen[i]};
         }
     }
+    int paper = 0;
+    if (settings_.paperRetry &&
+        choosePaperThreshold(frame, {0, 0, frame.width, frame.height}, &paper) ==
+            MarkerStatus::Ok &&
+        paper != settings_.threshold)
+        thresholds[tries++] = {Kind::Level, paper};
     if (framesUnseen_ >= GLANCE_AFTER && glance_ != nullptr &&
         !glanceSeesMarker(frame, thresholds, tries)) {
         retriesSpared_++;

@@ -63,6 +63,10 @@ struct DetectorSettings {
     // it is kept, else the first pass. Either way the history takes one step
     // per frame (--auto-threshold).
     bool thresholdRetry = false;
+    // After every other retry, a frame whose passes do not see the sought
+    // marker is detected again at the whole frame's choosePaperThreshold: a
+    // glossy sheet's sheen greys part of the border (--sheen-threshold).
+    bool paperRetry = false;
     // A frame whose first pass does not see the sought marker is detected
     // again at the local thresholds (arLocalThresholds: the narrow window,
     // then the wide one) before any

@@ -56,6 +56,22 @@ MarkerStatus chooseThreshold(const FrameImage& frame, PixelBox box, int* thresho
     return MarkerStatus::Ok;
 }
 
+MarkerStatus choosePaperThreshold(const FrameImage& frame, PixelBox box, int* threshold) {
+    long long histogram[766];
+    countGreyLevels(frame, box, histogram);
+    int level = 0;
+    if (otsuLevel(histogram, &level) != MarkerStatus::Ok)
+        return MarkerStatus::AllAlike;
+    double above = 0.0, weightedAbove = 0.0;
+    for (int t = level + 1; t < 766; t++) {
+        above += static_cast<double>(histogram[t]);
+        weightedAbove += static_cast<double>(histogram[t]) * t;
+    }
+    const double paper = weightedAbove / above;  // Otsu leaves pixels on both sides
+    *threshold = std::clamp(static_cast<int>(0.5 * (level + paper) / 3.0), 1, 254);
+    return MarkerStatus::Ok;
+}
+
 PixelBox boxAroundMarker(const SeenMarker& marker) {
     const double side = std::sqrt(std::max(marker.area, 1) / 0.75);
     const double reach = 2.0 * side;

@@ -50,6 +50,14 @@ MarkerStatus otsuLevel(const long long (&histogram)[766], int* level);
 // 254; AllAlike when they are all alike (or the box holds none).
 MarkerStatus chooseThreshold(const FrameImage& frame, PixelBox box, int* threshold);
 
+// The threshold just below a lit sheet's paper for the pixels in `box`:
+// halfway between Otsu's level and the mean level of the pixels above it
+// (the paper's). Where a glossy sheet's sheen lifts part of the border's
+// ink most of the way to the paper, Otsu's level parts the ink from the
+// paper and leaves the lit ink light; the paper itself, a narrow peak, stays
+// above this one. AllAlike as chooseThreshold.
+MarkerStatus choosePaperThreshold(const FrameImage& frame, PixelBox box, int* threshold);
+
 // The box around where a marker was last seen: its centre and the area of its
 // dark border (three quarters of the square when the inside is light), grown
 // to twice the square's side each way so that it holds ink and paper.

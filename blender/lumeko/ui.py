@@ -27,6 +27,7 @@ OPTIONS = (("refine", "--refine", "Sub-pixel edges and a converged pose"),
            ("large_markers", "--large-markers", "Let the marker cover more of a large frame"),
            ("strict_history", "--strict-history", "Hold the marker only on squares like it"),
            ("robust_sides", "--robust-sides", "Take a marker whose side is dented or covered"),
+           ("sheen_threshold", "--sheen-threshold", "A threshold below the paper: a lamp's sheen on glossy paper"),
            ("bridge", "--bridge", "Keep the camera while the marker is out of view"),
            ("no_smoothing", "--no-smoothing", "Write the keys as tracked, without smoothing"),
            ("follow", "--follow", "Follow the marker where it is smeared by motion or lost"))

@@ -21,7 +21,7 @@ TEST(Options, BestTurnsOnEveryImprovement) {
         for (const bool on :
              {t.detection.refineEdges, t.pose.refine, t.detection.thresholdRetry,
               t.detection.largeMarkers, t.detection.localRetry, t.detection.strictHistory,
-              t.detection.robustSides, t.bridge, t.noSmoothing, t.follow})
+              t.detection.robustSides, t.detection.paperRetry, t.bridge, t.noSmoothing, t.follow})
             EXPECT_EQ(on, best);
     }
 }
@@ -40,7 +40,7 @@ TEST(Options, TheAddOnOffersEveryOptionOfBest) {
     for (auto m = std::sregex_iterator(best.begin(), best.end(), flag); m != std::sregex_iterator();
          ++m, named++)
         EXPECT_NE(addon.find('"' + m->str() + '"'), std::string::npos) << m->str();
-    EXPECT_EQ(named, 9);
+    EXPECT_EQ(named, 10);
     EXPECT_NE(addon.find("\"--transfer\""), std::string::npos);
 }
 

@@ -296,6 +296,34 @@ TEST_F(Detection, TheThresholdRetryFindsADimMarkerAndTheHistoryStepsOncePerFrame
     EXPECT_EQ(detector->history().entries[0].marker.id, slot);
 }
 
+// A sheet of paper (195) on a darker table (85), a lamp's sheen lifting the
+// border's ink (25) to 150 over one corner: the fixed, Otsu's and the local
+// thresholds leave the lit ink light and the border open, so no square; the
+// threshold just below the paper's level closes it and the marker is found.
+TEST_F(Detection, TheSheenThresholdFindsABorderGreyedByALamp) {
+    TestFrame frame(640, 480);
+    frame.drawMarker({300.5, 250.5}, 140, 0.0, picture);
+    for (int i = 0; i < 640 * 480 * 4; i++) {
+        const int x = i / 4 % 640, y = i / 4 / 640;
+        const bool paper = std::abs(x - 300) < 150 && std::abs(y - 250) < 120;
+        const bool lit = x < 290 && y < 240 && (x < 265 || y < 215);  // the border alone
+        frame.pixels[i] = i % 4 == 3               ? 255
+                          : !paper                 ? 85
+                          : frame.pixels[i] >= 128 ? 195
+                          : lit                    ? 150
+                                                   : 25;
+    }
+    frame.addNoise(3, 7);
+    DetectorSettings settings;
+    settings.thresholdRetry = settings.localRetry = settings.robustSides = true;
+    for (const bool sheen : {false, true}) {
+        settings.paperRetry = sheen;
+        useFrameSize(640, 480, settings);
+        const int n = detect(frame);
+        EXPECT_EQ(n == 1 && markers[0].id == slot && markers[0].confidence > 0.8, sheen) << n;
+    }
+}
+
 MarkerInfo square(double x, double y, int area, int id, double confidence) {
     MarkerInfo m{};
     m.area = area, m.id = id, m.confidence = confidence, m.centre = {x, y};
