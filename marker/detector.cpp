@@ -175,17 +175,18 @@ Detector::DetectionPass& Detector::retryAtChosenThresholds(const FrameImage& fra
         thresholds[tries++] = {Kind::LocalNarrow, 0};
         thresholds[tries++] = {Kind::LocalWide, 0};
     }
+    if (settings_.thresholdRetry || settings_.paperRetry)
+        arCountGreyLevels(frame, &wholeLevels_);
     if (settings_.thresholdRetry) {
         int chosen[RETRY_THRESHOLD_MAX];
-        const int count = arRetryThresholds(frame, lastSeen_, settings_.threshold, chosen);
+        const int count =
+            arRetryThresholds(frame, lastSeen_, wholeLevels_, settings_.threshold, chosen);
         for (int i = 0; i < count; i++) {
             thresholds[tries++] = {Kind::Level, chosen[i]};
         }
     }
     int paper = 0;
-    if (settings_.paperRetry &&
-        choosePaperThreshold(frame, {0, 0, frame.width, frame.height}, &paper) ==
-            MarkerStatus::Ok &&
+    if (settings_.paperRetry && choosePaperThreshold(wholeLevels_, &paper) == MarkerStatus::Ok &&
         paper != settings_.threshold)
         thresholds[tries++] = {Kind::Level, paper};
     if (framesUnseen_ >= GLANCE_AFTER && glance_ != nullptr &&

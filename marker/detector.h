@@ -221,6 +221,7 @@ class Detector {
     MarkerHistory history_{};
     int soughtPattern_ = -1;
     std::optional<SeenMarker> lastSeen_;  // where the sought marker was last seen
+    GreyLevels wholeLevels_{};            // the frame's, counted when a retry chooses from them
     int seenCount_ = 0;
     DetectionTrace trace_{};
     // The half-size look of the retries: a detector for half-size frames and

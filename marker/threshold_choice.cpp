@@ -46,29 +46,36 @@ MarkerStatus otsuLevel(const long long (&histogram)[766], int* level) {
     return MarkerStatus::Ok;
 }
 
+// The detection threshold for Otsu's `level`.
+int thresholdOfLevel(int level) {
+    return std::clamp(level / 3, 1, 254);
+}
+
 MarkerStatus chooseThreshold(const FrameImage& frame, PixelBox box, int* threshold) {
     long long histogram[766];
     countGreyLevels(frame, box, histogram);
     int level = 0;
     if (otsuLevel(histogram, &level) != MarkerStatus::Ok)
         return MarkerStatus::AllAlike;
-    *threshold = std::clamp(level / 3, 1, 254);
+    *threshold = thresholdOfLevel(level);
     return MarkerStatus::Ok;
 }
 
-MarkerStatus choosePaperThreshold(const FrameImage& frame, PixelBox box, int* threshold) {
-    long long histogram[766];
-    countGreyLevels(frame, box, histogram);
-    int level = 0;
-    if (otsuLevel(histogram, &level) != MarkerStatus::Ok)
+void arCountGreyLevels(const FrameImage& frame, GreyLevels* levels) {
+    countGreyLevels(frame, {0, 0, frame.width, frame.height}, levels->histogram);
+    levels->split = otsuLevel(levels->histogram, &levels->level) == MarkerStatus::Ok;
+}
+
+MarkerStatus choosePaperThreshold(const GreyLevels& whole, int* threshold) {
+    if (!whole.split)
         return MarkerStatus::AllAlike;
     double above = 0.0, weightedAbove = 0.0;
-    for (int t = level + 1; t < 766; t++) {
-        above += static_cast<double>(histogram[t]);
-        weightedAbove += static_cast<double>(histogram[t]) * t;
+    for (int t = whole.level + 1; t < 766; t++) {
+        above += static_cast<double>(whole.histogram[t]);
+        weightedAbove += static_cast<double>(whole.histogram[t]) * t;
     }
     const double paper = weightedAbove / above;  // Otsu leaves pixels on both sides
-    *threshold = std::clamp(static_cast<int>(0.5 * (level + paper) / 3.0), 1, 254);
+    *threshold = std::clamp(static_cast<int>(0.5 * (whole.level + paper) / 3.0), 1, 254);
     return MarkerStatus::Ok;
 }
 
@@ -98,15 +105,14 @@ MarkerStatus arSeenMarker(const MarkerList& list, int seenCount, int patternId, 
     return MarkerStatus::Ok;
 }
 
-int arRetryThresholds(const FrameImage& frame, const std::optional<SeenMarker>& lastSeen, int tried,
-                      int thresholds[RETRY_THRESHOLD_MAX]) {
+int arRetryThresholds(const FrameImage& frame, const std::optional<SeenMarker>& lastSeen,
+                      const GreyLevels& whole, int tried, int thresholds[RETRY_THRESHOLD_MAX]) {
     int aroundMarker = 0;
     const bool aroundChosen =
         lastSeen.has_value() &&
         chooseThreshold(frame, boxAroundMarker(*lastSeen), &aroundMarker) == MarkerStatus::Ok;
-    int wholeFrame = 0;
-    const bool wholeChosen =
-        chooseThreshold(frame, {0, 0, frame.width, frame.height}, &wholeFrame) == MarkerStatus::Ok;
+    const bool wholeChosen = whole.split;
+    const int wholeFrame = wholeChosen ? thresholdOfLevel(whole.level) : 0;
     int count = 0;
     if (aroundChosen && aroundMarker != tried)
         thresholds[count++] = aroundMarker;

@@ -50,13 +50,24 @@ MarkerStatus otsuLevel(const long long (&histogram)[766], int* level);
 // 254; AllAlike when they are all alike (or the box holds none).
 MarkerStatus chooseThreshold(const FrameImage& frame, PixelBox box, int* threshold);
 
-// The threshold just below a lit sheet's paper for the pixels in `box`:
-// halfway between Otsu's level and the mean level of the pixels above it
-// (the paper's). Where a glossy sheet's sheen lifts part of the border's
-// ink most of the way to the paper, Otsu's level parts the ink from the
-// paper and leaves the lit ink light; the paper itself, a narrow peak, stays
-// above this one. AllAlike as chooseThreshold.
-MarkerStatus choosePaperThreshold(const FrameImage& frame, PixelBox box, int* threshold);
+// A whole frame's grey-level histogram (blue + green + red) and its Otsu
+// level, counted once a frame for every threshold chosen from them.
+struct GreyLevels {
+    long long histogram[766];
+    int level = 0;
+    bool split = false;  // false when the pixels are all alike (no level)
+};
+
+// Counts the grey levels of every pixel of `frame` into `levels`.
+void arCountGreyLevels(const FrameImage& frame, GreyLevels* levels);
+
+// The threshold just below a lit sheet's paper: halfway between the whole
+// frame's Otsu level and the mean level of the pixels above it (the
+// paper's). Where a glossy sheet's sheen lifts part of the border's ink most
+// of the way to the paper, Otsu's level parts the ink from the paper and
+// leaves the lit ink light; the paper itself, a narrow peak, stays above
+// this one. AllAlike when the frame's pixels are all alike.
+MarkerStatus choosePaperThreshold(const GreyLevels& whole, int* threshold);
 
 // The box around where a marker was last seen: its centre and the area of its
 // dark border (three quarters of the square when the inside is light), grown
@@ -73,8 +84,8 @@ MarkerStatus arSeenMarker(const MarkerList& list, int seenCount, int patternId, 
 // The thresholds a frame is detected again at after its pass at `tried` did
 // not see the marker sought, in the order they are tried: Otsu's threshold of the
 // box around `lastSeen` (the marker's ink and the paper around it), when a
-// marker has been seen, then the whole frame's. One equal to `tried` or to the
-// box's, or none (pixels all alike), is left out. Returns how many were
-// written.
-int arRetryThresholds(const FrameImage& frame, const std::optional<SeenMarker>& lastSeen, int tried,
-                      int thresholds[RETRY_THRESHOLD_MAX]);
+// marker has been seen, then the whole frame's (from `whole`, its levels).
+// One equal to `tried` or to the box's, or none (pixels all alike), is left
+// out. Returns how many were written.
+int arRetryThresholds(const FrameImage& frame, const std::optional<SeenMarker>& lastSeen,
+                      const GreyLevels& whole, int tried, int thresholds[RETRY_THRESHOLD_MAX]);
