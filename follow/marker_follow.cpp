@@ -152,15 +152,15 @@ bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double t
            turnBetween(o.pose.middle, start) <= turnMax;
 }
 
-void MarkerFollow::judgeSquare(FollowFit& fit, const Pose& square, double rampWidth) const {
+void judgeSquare(FollowFit& fit, const Pose& square, double rampWidth, const FollowLimits& limits) {
     const AlignOutcome& o = fit.outcome;
     const double turn = turnBetween(o.pose.middle, square);
-    const bool clean = o.residual <= limits_.cleanResidual && o.inlierShare >= limits_.cleanInliers;
-    if (turn <= limits_.agreeTurn || (!clean && turn <= limits_.doubtTurn)) {
+    const bool clean = o.residual <= limits.cleanResidual && o.inlierShare >= limits.cleanInliers;
+    if (turn <= limits.agreeTurn || (!clean && turn <= limits.doubtTurn)) {
         fit.pose = square;
     } else if (!clean && rampWidth <= FOLLOW_SMEAR_WIDTH) {
         fit.ok = false;
-        fit.refused = turn > limits_.refuseTurn;
+        fit.refused = turn > limits.refuseTurn;
     }
 }
 
@@ -206,7 +206,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     // the sides measure a sharp or evenly blurred marker better.
     fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH;
     if (fit.ok)
-        judgeSquare(fit, pose, rampWidth);
+        judgeSquare(fit, pose, rampWidth, limits_);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.

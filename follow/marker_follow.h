@@ -60,6 +60,11 @@ struct FollowFit {
     bool refused = false;
 };
 
+// Decides between a smeared marker's `square`, its ramps `rampWidth` wide,
+// and its alignment `fit` (taken) under `limits`: the pose kept, or the frame
+// refused (see FollowLimits::agreeTurn).
+void judgeSquare(FollowFit& fit, const Pose& square, double rampWidth, const FollowLimits& limits);
+
 // Follows the marker where detection cannot see it, or sees it smeared: the
 // marker (its known picture, border and white margin) is drawn as the camera
 // would see it, averaged along the motion over the shutter, and the pose
@@ -115,10 +120,6 @@ class MarkerFollow {
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
                         const ShutterMotion& expected, double turnMax);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
-    // Decides between a smeared marker's `square`, its ramps `rampWidth`
-    // wide, and its alignment `fit` (taken): the pose kept, or the frame
-    // refused (see FollowLimits::agreeTurn).
-    void judgeSquare(FollowFit& fit, const Pose& square, double rampWidth) const;
     void remember(long frame, const Pose& pose, const ShutterMotion* motion);
     // The pose and the motion over the shutter predicted for frame `frame`
     // from the frames before (their speed and its change), and the motion a

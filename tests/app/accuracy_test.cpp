@@ -721,6 +721,44 @@ INSTANTIATE_TEST_SUITE_P(
     caseName<FollowClip>);
 
 
+// A smeared square against its alignment turned `turn` degrees off it: within
+// 0.5 degrees the square keeps its pose; a fit less clean than a found
+// marker's (residual over 0.06 or under 95 % of the samples counting) needs
+// over 1.5 degrees to replace it, and on narrow ramps is not taken at all,
+// the frame refused beyond 5 degrees.
+TEST(FollowJudgement, TheSquareOrItsAlignmentByHowFarApartAndHowClean) {
+    const struct {
+        double turn, residual, inliers, ramp;
+        bool squareKept, ok, refused;
+    } cases[] = {{0.45, 0.01, 0.99, 6, true, true, false},  {0.55, 0.01, 0.99, 6, false, true, false},
+                 {1.4, 0.061, 0.99, 6, true, true, false},  {1.4, 0.059, 0.99, 6, false, true, false},
+                 {1.4, 0.01, 0.94, 6, true, true, false},   {1.6, 0.1, 0.9, 6, false, true, false},
+                 {1.6, 0.1, 0.9, 3, false, false, false},   {4.9, 0.1, 0.9, 3, false, false, false},
+                 {5.1, 0.1, 0.9, 3, false, false, true},    {5.1, 0.01, 0.99, 3, false, true, false}};
+    Pose square{};
+    square.m[0][0] = square.m[1][1] = square.m[2][2] = 1.0;
+    square.m[2][3] = 500.0;
+    for (const auto& c : cases) {
+        FollowFit fit;
+        fit.ok = true;
+        fit.outcome.residual = c.residual;
+        fit.outcome.inlierShare = c.inliers;
+        Pose& aligned = fit.outcome.pose.middle;
+        aligned = square;
+        const double a = c.turn * M_PI / 180.0;
+        aligned.m[1][1] = aligned.m[2][2] = std::cos(a);
+        aligned.m[1][2] = -std::sin(a);
+        aligned.m[2][1] = std::sin(a);
+        fit.pose = aligned;
+        judgeSquare(fit, square, c.ramp, FollowLimits{});
+        const std::string name = std::to_string(c.turn) + " deg, residual " +
+                                 std::to_string(c.residual) + ", ramp " + std::to_string(c.ramp);
+        EXPECT_EQ(fit.pose.m[1][1] == 1.0, c.squareKept) << name;
+        EXPECT_EQ(fit.ok, c.ok) << name;
+        EXPECT_EQ(fit.refused, c.refused) << name;
+    }
+}
+
 // A follow is taken only where the drawing matches the frame as a found
 // marker does: from the true pose it is, to a tenth of a degree; from a pose
 // a quarter turn round the marker's middle (its border lies where the
