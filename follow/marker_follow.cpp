@@ -106,8 +106,13 @@ bool MarkerFollow::predict(long frame, ShutterPose* start, ShutterMotion* perFra
     return true;
 }
 
-bool MarkerFollow::smeared(long frame, const Pose& pose, double rampWidth) const {
-    if (rampWidth > FOLLOW_SMEAR_WIDTH)
+bool softlySmeared(const SideRamps& ramps) {
+    return ramps.widest > FOLLOW_SHARP_WIDTH && ramps.widest <= FOLLOW_SMEAR_WIDTH &&
+           ramps.widest - ramps.narrowest > FOLLOW_RAMP_SPREAD;
+}
+
+bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
+    if (ramps.widest > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps))
         return true;
     ShutterPose expected;
     ShutterMotion perFrame;
@@ -152,13 +157,15 @@ bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double t
            turnBetween(o.pose.middle, start) <= turnMax;
 }
 
-void judgeSquare(FollowFit& fit, const Pose& square, double rampWidth, const FollowLimits& limits) {
+void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
+                 const FollowLimits& limits) {
     const AlignOutcome& o = fit.outcome;
     const double turn = turnBetween(o.pose.middle, square);
     const bool clean = o.residual <= limits.cleanResidual && o.inlierShare >= limits.cleanInliers;
-    if (turn <= limits.agreeTurn || (!clean && turn <= limits.doubtTurn)) {
+    const bool agrees = turn <= limits.agreeTurn && !softlySmeared(ramps);
+    if (agrees || (!clean && turn <= limits.doubtTurn)) {
         fit.pose = square;
-    } else if (!clean && rampWidth <= FOLLOW_SMEAR_WIDTH) {
+    } else if (!clean && ramps.widest <= FOLLOW_SMEAR_WIDTH) {
         fit.ok = false;
         fit.refused = turn > limits.refuseTurn;
     }
@@ -174,7 +181,7 @@ FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& st
 }
 
 FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,
-                               double rampWidth) {
+                               const SideRamps& ramps) {
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
@@ -195,25 +202,26 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
                 const double angle = M_PI * direction / STREAK_DIRECTIONS;
                 ShutterPose& c = candidates[count++];
                 c = start;
-                c.motion.turn[0] = -share * rampWidth * std::sin(angle) / f;
-                c.motion.turn[1] = share * rampWidth * std::cos(angle) / f;
+                c.motion.turn[0] = -share * ramps.widest * std::sin(angle) / f;
+                c.motion.turn[1] = share * ramps.widest * std::cos(angle) / f;
             }
         }
         start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     }
-    // A fit that finds the marker hardly streaked leaves its found pose:
-    // the sides measure a sharp or evenly blurred marker better.
-    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH;
+    // A fit that finds the marker hardly streaked leaves its found pose
+    // (the sides measure a sharp or evenly blurred marker better), unless
+    // the sides say it is softly smeared.
+    fit.ok = fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps));
     if (fit.ok)
-        judgeSquare(fit, pose, rampWidth, limits_);
+        judgeSquare(fit, pose, ramps, limits_);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.
         if (fit.ok)
             learnShutter(fit, perFrame);
-        shutterSeen_ = shutterSeen_ || (fit.ok && rampWidth > FOLLOW_SMEAR_WIDTH);
-        shortShutter_ = shortShutter_ || (!fit.ok && rampWidth <= FOLLOW_SMEAR_WIDTH);
+        shutterSeen_ = shutterSeen_ || (fit.ok && ramps.widest > FOLLOW_SMEAR_WIDTH);
+        shortShutter_ = shortShutter_ || (!fit.ok && ramps.widest <= FOLLOW_SMEAR_WIDTH);
     }
     // The frames after go on from the aligned pose, whose motion was fitted
     // with it.

@@ -15,6 +15,28 @@
 // shutter (a side along the motion, or a turn about the marker, leaves the
 // ramps narrow).
 inline constexpr double FOLLOW_SMEAR_WIDTH = 4.0;
+// A found marker whose sides' ramps are no wider than this (pixels) is
+// sharp.
+inline constexpr double FOLLOW_SHARP_WIDTH = 2.2;
+// A marker whose widest ramp is wider than this (pixels) beyond its
+// narrowest is smeared unevenly: a smear widens the sides across the
+// motion, a soft lens all sides alike.
+inline constexpr double FOLLOW_RAMP_SPREAD = 0.5;
+
+// The grey ramps across a found marker's sides (pixels, each side's median).
+struct SideRamps {
+    double widest = 0.0;
+    double narrowest = 0.0;
+};
+
+// Whether a marker is smeared a little: its ramps no wider than
+// FOLLOW_SMEAR_WIDTH, yet wider than a sharp edge's and unevenly so. Such a
+// smear (a few pixels, or one folded where the camera turns back) moves the
+// ramps' middles off the edges by more than its alignment misses them: it is
+// aligned however short its streak, and the alignment taken when it matches
+// cleanly.
+bool softlySmeared(const SideRamps& ramps);
+
 // A held marker whose predicted place lies further than this (pixels) away
 // is dropped.
 inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
@@ -35,7 +57,8 @@ struct FollowLimits {
     double smearTurnMax = 0.8;     // radians from a smeared marker's pose (its square is skewed)
     // A smeared marker's square that its alignment lies within `agreeTurn`
     // of keeps its pose: its ramps' middles measure the edges more closely
-    // than the drawing, which knows the picture only as cells. An alignment
+    // than the drawing, which knows the picture only as cells (not so for a
+    // softly smeared square, see softlySmeared). An alignment
     // that matches less cleanly than a smeared marker's (residual above
     // `cleanResidual` or fewer than `cleanInliers` of the samples counting)
     // replaces the square only when it lies further than `doubtTurn` off
@@ -60,10 +83,11 @@ struct FollowFit {
     bool refused = false;
 };
 
-// Decides between a smeared marker's `square`, its ramps `rampWidth` wide,
-// and its alignment `fit` (taken) under `limits`: the pose kept, or the frame
+// Decides between a smeared marker's `square`, its sides' `ramps`, and its
+// alignment `fit` (taken) under `limits`: the pose kept, or the frame
 // refused (see FollowLimits::agreeTurn).
-void judgeSquare(FollowFit& fit, const Pose& square, double rampWidth, const FollowLimits& limits);
+void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
+                 const FollowLimits& limits);
 
 // Follows the marker where detection cannot see it, or sees it smeared: the
 // marker (its known picture, border and white margin) is drawn as the camera
@@ -82,20 +106,19 @@ class MarkerFollow {
                                                 TransferCurve curve);
     ~MarkerFollow();
 
-    // Whether frame `frame`'s marker, found with `pose` and sides' ramps
-    // `rampWidth` wide, is to be aligned (refine): smeared (see
-    // FOLLOW_SMEAR_WIDTH), or found with no frames before it to say how it
-    // moves.
-    bool smeared(long frame, const Pose& pose, double rampWidth) const;
+    // Whether frame `frame`'s marker, found with `pose` and sides' `ramps`,
+    // is to be aligned (refine): smeared (see FOLLOW_SMEAR_WIDTH and
+    // softlySmeared), or found with no frames before it to say how it moves.
+    bool smeared(long frame, const Pose& pose, const SideRamps& ramps) const;
     // Frame `frame`'s marker was found and its pose fitted, sharp: it is
     // remembered for the frames after it.
     void found(long frame, const Pose& pose);
-    // Frame `frame`'s marker was found smeared (its ramps `rampWidth` wide)
-    // with `pose`: aligns from it, and remembers what it takes. `ok` when
+    // Frame `frame`'s marker was found smeared (its sides' `ramps`) with
+    // `pose`: aligns from it, and remembers what it takes. `ok` when
     // the frame's pose is vouched for: aligned, or the square's own when the
     // alignment agrees with it (see FollowLimits::agreeTurn); `refused` when
     // the square is not to be kept either.
-    FollowFit refine(long frame, const FrameImage& image, const Pose& pose, double rampWidth);
+    FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps);
     // Frame `frame` without the marker: aligns from the predicted pose, when
     // the frames before give one.
     FollowFit follow(long frame, const FrameImage& image);

@@ -304,9 +304,10 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
             if (!keepsIdentity_[i])
                 continue;
             MarkerInfo& marker = list.markers[i];
-            marker.rampWidth = arRefineEdges(frame, camera_.distFactor, refineStorage_,
-                                             marker.edgeLines, marker.vertices)
-                                   .rampWidth;
+            const EdgeRefinement refined = arRefineEdges(frame, camera_.distFactor, refineStorage_,
+                                                         marker.edgeLines, marker.vertices);
+            marker.rampWidth = refined.rampWidth;
+            marker.narrowestRamp = refined.narrowestRamp;
         }
         trace_.refinement = lap(stageStart);
     }

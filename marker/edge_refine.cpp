@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "camera/distortion.h"
 
@@ -381,6 +382,7 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
     double widths[4];
     bool smeared[4];
     double widest = 0.0;
+    double narrowest = std::numeric_limits<double>::infinity();
     for (int i = 0; i < 4; i++) {
         const EdgeLine& plain = edgeLines[i];
         // The normal pointing away from the marker's middle.
@@ -391,6 +393,7 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
         widths[i] = medianWidth(storage.probes[i], storage.probeCount[i]);
         smeared[i] = widths[i] > EDGE_SHARP_WIDTH;
         widest = std::fmax(widest, widths[i]);
+        narrowest = std::fmin(narrowest, widths[i]);
     }
     // Only a smeared marker's ramps tell light from levels: a sharp one's are
     // too narrow and too easily bent by compression.
@@ -423,12 +426,12 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
     ImagePoint corners[4];
     for (int j = 0; j < 4; j++) {
         if (arIntersectLines(refined[(j + 3) % 4], refined[j], &corners[j]) != MathStatus::Ok) {
-            return {MarkerStatus::Degenerate, 0, widest};
+            return {MarkerStatus::Degenerate, 0, widest, narrowest};
         }
     }
     for (int i = 0; i < 4; i++) {
         edgeLines[i] = refined[i];
         vertices[i] = corners[i];
     }
-    return {MarkerStatus::Ok, refinedCount, widest};
+    return {MarkerStatus::Ok, refinedCount, widest, narrowest};
 }

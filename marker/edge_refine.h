@@ -64,12 +64,13 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // whose refined line leaves the plain one by more than EDGE_SHIFT_MAX (or, smeared, most of its
 // ramp's width) at its ends, keeps the plain line. Ok with the number of sides refined (0..4), or
 // Degenerate when the new corners cannot be intersected (nothing is then changed); either way the
-// widest of the sides' median ramp widths (pixels; 0 when none was measured): how smeared the
-// marker is.
+// widest and the narrowest of the sides' median ramp widths (pixels; 0 when none was measured):
+// how smeared the marker is, and how unevenly.
 struct EdgeRefinement {
     MarkerStatus status;
     int sides;
     double rampWidth;
+    double narrowestRamp;
 };
 EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4],
                              EdgeRefineStorage& storage, EdgeLine edgeLines[4],

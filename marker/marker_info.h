@@ -17,8 +17,9 @@ struct MarkerInfo {
     ImagePoint centre;       // centroid of the dark region, observed coordinates
     EdgeLine edgeLines[4];   // side i from corner i to corner i + 1, ideal coordinates
     ImagePoint vertices[4];  // corner i where side i - 1 meets side i, ideal coordinates
-    // The widest grey ramp across its sides (pixels, the median of each
-    // side's), measured when its edges are refined: how smeared it is; 0
-    // when not measured.
+    // The widest and the narrowest grey ramp across its sides (pixels, the
+    // median of each side's), measured when its edges are refined: how
+    // smeared it is, and how unevenly; 0 when not measured.
     double rampWidth = 0.0;
+    double narrowestRamp = 0.0;
 };

@@ -313,12 +313,13 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
                           KeyRow& row) {
     const long index = frames->count;
     if (record.status == FrameStatus::Marker) {
-        const double ramp = markers[state.chosenMarker].rampWidth;
-        if (!follower->smeared(index, state.cameraPose, ramp)) {
+        const MarkerInfo& marker = markers[state.chosenMarker];
+        const SideRamps ramps{marker.rampWidth, marker.narrowestRamp};
+        if (!follower->smeared(index, state.cameraPose, ramps)) {
             follower->found(index, state.cameraPose);
             return true;
         }
-        const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramp);
+        const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramps);
         if (fit.refused) {
             // Neither the smeared square nor its alignment can be trusted:
             // the frame is lost and the next one starts afresh.
@@ -330,7 +331,7 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
         }
         const KeyRow refined = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
         if (refined.found == 0)
-            return ramp <= FOLLOW_SMEAR_WIDTH;
+            return ramps.widest <= FOLLOW_SMEAR_WIDTH;
         state.cameraPose = fit.pose;
         row = refined;
         return true;

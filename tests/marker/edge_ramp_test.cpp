@@ -88,7 +88,8 @@ INSTANTIATE_TEST_SUITE_P(Smears, EdgeRamp,
 // A square smeared along x in light: refined, its corners lie within a tenth
 // of a pixel of the truth, its sharp sides placed in light too; the plain
 // threshold's square is a streak's share too narrow. A sharp square keeps
-// the short profile's edges.
+// the short profile's edges. The ramps' widths: the widest grows with the
+// streak, the narrowest (the sides along it) stays a sharp edge's.
 TEST(EdgeRefine, ASmearedSquaresCornersComeOutWhereTheyAre) {
     const struct {
         double streak;
@@ -121,6 +122,7 @@ TEST(EdgeRefine, ASmearedSquaresCornersComeOutWhereTheyAre) {
             EXPECT_NEAR(corners[k].y, truth[k].y, c.tolerance) << c.streak << " " << k;
         }
         EXPECT_NEAR(refined.rampWidth, 0.8 * c.streak + 1.2, 0.2 * c.streak + 0.5);
+        EXPECT_NEAR(refined.narrowestRamp, 1.0, 0.3) << "the sides along the smear stay sharp";
     }
 }
 
