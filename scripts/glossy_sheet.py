@@ -121,6 +121,10 @@ cam_data.clip_start = 0.01
 camera = bpy.data.objects.new("camera", cam_data)
 scene.collection.objects.link(camera)
 scene.camera = camera
+# The camera's path bends at every frame (its poses are keyed there, linear
+# between): the shutter needs the frame's own pose among its time steps, or
+# the smear's middle lies off the truth where the camera turns back.
+camera.cycles.motion_steps = 3
 
 # Blender's camera looks down its -z with y up: flip y and z of the truth's.
 FLIP = Matrix(((1, 0, 0), (0, -1, 0), (0, 0, -1)))
