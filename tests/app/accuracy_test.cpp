@@ -487,6 +487,14 @@ INSTANTIATE_TEST_SUITE_P(
                    0.9,
                    {"--best"},
                    {0.02, 1.0, 0.05, 3.0},
+                   {"--refine", "--bridge", "--no-smoothing"}},
+        // The same at 320 x 240, the marker nearer: its ramps as wide.
+        BridgeClip{"smeared_small_pan",
+                   words("--size 320x240 --path pan --frames 30 --distance 250 --motion-blur "
+                         "0.7,12 --noise 2 --table table.ppm --table-tile 300"),
+                   0.9,
+                   {"--best"},
+                   {0.015, 0.8, 0.016, 0.85},
                    {"--refine", "--bridge", "--no-smoothing"}}),
     caseName<BridgeClip>);
 
