@@ -1,7 +1,7 @@
 // Tracking accuracy: footage rendered by lumeko-render along known camera paths (also
 // dim and flat: --gain, --black), tracked by the real Lumeko (and in process, plain and
 // refined), the keys compared frame by frame with the true ones. Each run prints its
-// figures in a line beginning [accuracy] or [exposure].
+// figures in a line beginning with its name in brackets ([accuracy], [hard shot] ...).
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,9 @@
 #include <sstream>
 
 #include "camera/camera_param.h"
-#include "camera/distortion.h"
 #include "follow/marker_follow.h"
 #include "marker/pattern.h"
+#include "pose/pose_projection.h"
 #include "tests/support/test_support.h"
 #include "tests/support/truth_table.h"
 #include "tools/common/image_io.h"
@@ -226,17 +226,14 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
             std::sscanf(line.c_str(), "%*d,marker,%*f,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf", v, v + 1,
                         v + 2, v + 3, v + 4, v + 5, v + 6, v + 7) != 8)
             continue;
+        Pose pose;
+        std::copy_n(&truth[n].pose[0][0], 12, &pose.m[0][0]);
         for (int k = 0; k < 4; ++k) {
             double nearest = 1e9;
             for (int c = 0; c < 4; ++c) {  // the printed square's corners, 80 units wide
-                const double x = (c == 0 || c == 3 ? -40.0 : 40.0), y = (c < 2 ? 40.0 : -40.0);
-                double X[4] = {0, 0, 0, 1}, h[3] = {}, seen[2];
-                for (int j = 0; j < 3; ++j)
-                    X[j] = truth[n].pose[j][0] * x + truth[n].pose[j][1] * y + truth[n].pose[j][3];
-                for (int j = 0; j < 12; ++j)
-                    h[j / 4] += camera.mat[j / 4][j % 4] * X[j % 4];
-                arIdealToObserved(camera.distFactor, h[0] / h[2], h[1] / h[2], seen, seen + 1);
-                nearest = std::min(nearest, std::hypot(v[2 * k] - seen[0], v[2 * k + 1] - seen[1]));
+                const double corner[3] = {c == 0 || c == 3 ? -40.0 : 40.0, c < 2 ? 40.0 : -40.0, 0};
+                const ImagePoint seen = arViewMarkerPoint(camera, pose, corner).observed;
+                nearest = std::min(nearest, std::hypot(v[2 * k] - seen.x, v[2 * k + 1] - seen.y));
             }
             corners.push_back(nearest);
         }
@@ -282,71 +279,6 @@ INSTANTIATE_TEST_SUITE_P(
         RefineFootage{"orbit_1920x1080", "1920x1080", "orbit", 10, "0,1", "", 2.0, 0.6, 0.0015,
                       0.1}),
     caseName<RefineFootage>);
-
-// Dim and flat clips (24 frames, noise 2, 640 x 480): without --auto-threshold
-// the fixed threshold loses them; with it every trackable frame is found,
-// nothing out of view, and the pose is as good as at normal exposure. At
-// normal exposure the option changes not a byte.
-struct Exposure {
-    const char* name;
-    const char* gain;
-    const char* black;
-};
-constexpr Exposure NORMAL{"normal", "1", "0"};
-constexpr Exposure HALF_DIM{"dim_0.45", "0.45", "0"};  // paper near 100: partly found at 100
-
-struct Clip {
-    const char* name;  // lumeko-render's camera path
-    std::vector<Exposure> exposures;
-};
-
-class AutoThreshold : public testing::TestWithParam<Clip> {};
-
-TEST_P(AutoThreshold, FindsTheMarkerInDimAndFlatClips) {
-    TempDir dir;
-    writeCamera(dir);
-    auto track = [&](const Exposure& exposure, bool automatic) {
-        const std::string clip = GetParam().name + std::string("_") + exposure.name;
-        Outcome o;
-        renderAndTrack(
-            dir,
-            {"--path", GetParam().name, "--frames", "24", "--noise", "2", "--gain", exposure.gain,
-             "--black", exposure.black},
-            clip + ".avi",
-            automatic ? std::vector<std::string>{"--auto-threshold"} : std::vector<std::string>{},
-            o);
-        std::printf(
-            "[exposure] %s%s: found %d (%d of %d trackable, %d out of view); position "
-            "%.4f, angle %.3f (means)\n",
-            clip.c_str(), automatic ? " --auto-threshold" : "", o.found, o.trackableFound,
-            o.trackable, o.hiddenFound, mean(o.position), mean(o.angle));
-        return o;
-    };
-    const Outcome normal = track(NORMAL, false);
-    ASSERT_GE(normal.trackable, 8);
-    EXPECT_EQ(normal.trackableFound, normal.trackable);
-    EXPECT_EQ(track(NORMAL, true).cm2, normal.cm2);
-    for (const Exposure& exposure : GetParam().exposures) {
-        SCOPED_TRACE(exposure.name);
-        const Outcome plain = track(exposure, false), automatic = track(exposure, true);
-        EXPECT_EQ(automatic.trackableFound, automatic.trackable);
-        EXPECT_EQ(automatic.hiddenFound, 0);
-        EXPECT_GE(automatic.found, plain.found);
-        EXPECT_LE(mean(automatic.position), mean(normal.position) * 1.2 + 0.001);
-        EXPECT_LE(mean(automatic.angle), mean(normal.angle) * 1.2 + 0.05);
-        if (exposure.name != std::string(HALF_DIM.name)) {
-            EXPECT_EQ(plain.found, 0) << "found at the fixed threshold: the clip tests nothing";
-        }
-    }
-}
-
-// The exit path takes the marker out of the picture: no false find there.
-INSTANTIATE_TEST_SUITE_P(
-    Paths, AutoThreshold,
-    testing::Values(Clip{"exit", {{"dim_0.3", "0.3", "0"}, {"flat_120", "1", "120"}}},
-                    Clip{"approach",
-                         {{"dim_0.3", "0.3", "0"}, HALF_DIM, {"dim_flat_0.4_120", "0.4", "120"}}}),
-    caseName<Clip>);
 
 // One frame of a clip tracked with a report: its streak, whether it was in
 // view and found, its status in the report, and the errors of found ones.
@@ -478,15 +410,15 @@ INSTANTIATE_TEST_SUITE_P(
                    0.9,
                    {"--bridge"},
                    {0.02, 1.0, 0.034, 2.4}},
-        // Every marker frame smeared: the points are placed only from
-        // poses aligned with the smear (--best), never from the smeared
-        // squares (without --follow: nothing is bridged).
-        BridgeClip{"smeared_pan",
-                   words("--path pan --frames 30 --motion-blur 0.7,24 --noise 2 --table table.ppm "
-                         "--table-tile 300"),
+        // Every marker frame smeared (320 x 240, the marker near): the points
+        // are placed only from poses aligned with the smear (--best), never
+        // from the smeared squares (without --follow: nothing is bridged).
+        BridgeClip{"smeared_small_pan",
+                   words("--size 320x240 --path pan --frames 30 --distance 250 --motion-blur "
+                         "0.7,8 --supersample 1 --noise 2 --table table.ppm --table-tile 300"),
                    0.9,
                    {"--best"},
-                   {0.02, 1.0, 0.05, 3.0},
+                   {0.013, 0.6, 0.014, 0.75},
                    {"--refine", "--bridge", "--no-smoothing"}}),
     caseName<BridgeClip>);
 
@@ -580,7 +512,13 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              "--robust-sides", 10, 20, 1.0},
     HardShot{"corner_object",
              words("--path orbit --occluder 40,40,12,0,colour=30:30:30,frames=0:9"), "--best",
-             16, 20, 0.13}),
+             16, 20, 0.13},
+    // Dim and flat footage: the printed black lifted above the fixed threshold.
+    HardShot{"dim_exit", words("--path exit --gain 0.3"), "--auto-threshold", 0, 8, 6.0},
+    HardShot{"flat_exit", words("--path exit --black 120"), "--auto-threshold", 0, 8, 6.0},
+    HardShot{"dim_approach", words("--path approach --gain 0.3"), "--auto-threshold", 0, 20, 0.6},
+    HardShot{"dim_flat_approach", words("--path approach --gain 0.4 --black 120"),
+             "--auto-threshold", 0, 20, 0.6}),
     caseName<HardShot>);
 
 

@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <sstream>
 
 #include "camera/camera_param.h"
 #include "tests/support/found_rows.h"

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include "files/replace_file.h"
-#include "files/same_file.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -23,29 +22,6 @@ class Files : public testing::Test {
     const fs::path home = fs::current_path();
     lumeko_test::TempDir dir;
 };
-
-// Any spelling, a symbolic link or a hard link of an input is that input;
-// another file, or one that does not exist yet, is not.
-TEST_F(Files, AnOutputIsAnInputByItsInodeWhateverItsName) {
-    fs::create_directory("shots");
-    lumeko_test::writeFile("shots/shot.avi", "footage");
-    lumeko_test::writeFile("other.avi", "other");
-    fs::create_symlink("shots/shot.avi", "link.avi");
-    fs::create_hard_link("shots/shot.avi", "hard.avi");
-    const std::vector<std::string> inputs = {"other.avi", "shots/shot.avi"};
-    const std::string absolute = dir.path() + "/shots/shot.avi";
-    for (const std::string& output :
-         {std::string("shots/shot.avi"), std::string("./shots/../shots/shot.avi"),
-          std::string("link.avi"), std::string("hard.avi"), absolute}) {
-        const auto clash = findClash({"new.csv", output}, inputs);
-        ASSERT_TRUE(clash.has_value()) << output;
-        EXPECT_EQ(clash->output, output);
-        EXPECT_EQ(clash->input, "shots/shot.avi");
-    }
-    EXPECT_FALSE(findClash({"new.csv", "shots/new.avi", "shots"}, inputs).has_value());
-    EXPECT_EQ(clashMessage({"a.csv", "b.avi"}),
-              "a.csv is the same file as the input b.avi: choose another name for the output");
-}
 
 // A replaced file keeps its permissions, a new one gets what the umask
 // leaves, the umask itself is untouched; a named writer's temporary file

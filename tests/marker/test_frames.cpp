@@ -21,9 +21,8 @@ void TestFrame::set(int x, int y, Colour c) {
 }
 
 void TestFrame::fillRect(int x0, int y0, int w, int h, Colour c) {
-    for (int i = 0; i < w * h; i++) {
+    for (int i = 0; i < w * h; i++)
         set(x0 + i % w, y0 + i / w, c);
-    }
 }
 
 void TestFrame::fillPolygon(const std::vector<ImagePoint>& corners, Colour c) {
@@ -34,9 +33,8 @@ void TestFrame::fillPolygon(const std::vector<ImagePoint>& corners, Colour c) {
             const ImagePoint &a = corners[i], &b = corners[j];
             inside ^= (a.y > y) != (b.y > y) && x < (b.x - a.x) * (y - a.y) / (b.y - a.y) + a.x;
         }
-        if (inside) {
+        if (inside)
             set(p % width, p / width, c);
-        }
     }
 }
 
@@ -58,9 +56,8 @@ void TestFrame::addNoise(unsigned seed, int amplitude) {
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> noise(-amplitude, amplitude);
     for (size_t i = 0; i < pixels.size(); i++) {
-        if (i % 4 != 3) {
+        if (i % 4 != 3)
             pixels[i] = static_cast<unsigned char>(std::clamp(pixels[i] + noise(random), 0, 255));
-        }
     }
 }
 
@@ -69,9 +66,8 @@ Picture randomPicture(unsigned seed) {
     std::uniform_int_distribution<int> value(0, 255);
     Picture picture{};
     for (Colour& cell : std::span(&picture.cells[0][0], 256)) {
-        for (unsigned char* channel : {&cell.b, &cell.g, &cell.r}) {
+        for (unsigned char* channel : {&cell.b, &cell.g, &cell.r})
             *channel = static_cast<unsigned char>(value(random));
-        }
     }
     return picture;
 }
@@ -82,9 +78,8 @@ std::string patternFileText(const Picture& picture) {
         for (int plane = 0; plane < 3; plane++) {
             for (int i = 0; i < 256; i++) {
                 int r = i / 16, c = i % 16;  // turned d times: (r, c) shows (c, 15 - r)
-                for (int t = 0; t < d; t++) {
+                for (int t = 0; t < d; t++)
                     std::tie(r, c) = std::pair(c, 15 - r);
-                }
                 const Colour& cell = picture.cells[r][c];
                 text += std::to_string(plane == 0 ? cell.b : plane == 1 ? cell.g : cell.r);
                 text += i % 16 == 15 ? '\n' : ' ';

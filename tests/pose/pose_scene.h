@@ -83,9 +83,8 @@ inline MarkerSquare squareOf(const CameraParam& camera, const Pose& pose) {
         arObservedToIdeal(camera.distFactor, observed.x, observed.y, &square.vertices[k].x,
                           &square.vertices[k].y);
     }
-    for (int k = 0; k < 4; k++) {
+    for (int k = 0; k < 4; k++)
         square.edgeLines[k] = lineThrough(square.vertices[k], square.vertices[(k + 1) % 4]);
-    }
     return square;
 }
 

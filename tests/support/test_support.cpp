@@ -17,9 +17,8 @@ namespace lumeko_test {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "lumeko-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
+    if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed");
-    }
     path_ = pattern;
 }
 

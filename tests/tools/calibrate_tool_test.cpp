@@ -58,9 +58,8 @@ CameraPose poseOf(const CameraParam& camera, const ViewPlan& plan) {
     const double ray[3] = {(plan.u * camera.xsize - camera.mat[0][2]) / camera.mat[0][0],
                            (plan.v * camera.ysize - camera.mat[1][2]) / camera.mat[1][1], 1.0};
     for (int i = 0; i < 3; ++i) {
-        for (int j = 0; j < 3; ++j) {
+        for (int j = 0; j < 3; ++j)
             pose.m[i][j] = r[i][j] * (j == 0 ? 1.0 : -1.0);
-        }
         pose.m[i][3] = plan.depth * ray[i];
     }
     return pose;
@@ -73,9 +72,8 @@ cv::Mat renderView(const CameraParam& camera, const ViewPlan& plan, unsigned see
     renderChessboard({BOARD.columns, BOARD.rows, BOARD.square, BOARD.square}, camera,
                      poseOf(camera, plan), 4, frame);
     cv::Mat grey(frame.height, frame.width, CV_32FC1), noise(grey.size(), CV_32FC1), out;
-    for (int i = 0; i < frame.width * frame.height; ++i) {
+    for (int i = 0; i < frame.width * frame.height; ++i)
         grey.at<float>(i) = frame.rgb[i * 3];
-    }
     cv::GaussianBlur(grey, grey, cv::Size(0, 0), 0.6);
     cv::RNG(seed).fill(noise, cv::RNG::NORMAL, 0.0, 2.0);
     cv::Mat(grey + noise).convertTo(out, CV_8UC1);
@@ -105,9 +103,8 @@ const CameraParam& pinholeTruth() {
 const CameraParam& half(const CameraParam& truth) {
     static std::map<const CameraParam*, CameraParam> halves;
     auto [entry, added] = halves.try_emplace(&truth);
-    if (added) {
+    if (added)
         arResizeCameraParam(truth, WIDTH / 2, HEIGHT / 2, entry->second);
-    }
     return entry->second;
 }
 
@@ -116,9 +113,8 @@ const CameraParam& half(const CameraParam& truth) {
 const cv::Mat& frame(const CameraParam& truth, int view) {
     static std::map<std::pair<const CameraParam*, int>, cv::Mat> cache;
     auto [entry, added] = cache.try_emplace({&truth, view});
-    if (added) {
+    if (added)
         entry->second = renderView(truth, PLANS[view], 100 + view);
-    }
     return entry->second;
 }
 

@@ -68,30 +68,6 @@ class TrackingStep : public ::testing::Test {
     KeyRow key{};
 };
 
-// Frames 0 and 3 start from the marker alone, frame 1 continues from frame
-// 0's pose, frame 2 is lost. The key is the pose's (the conversion: the
-// camera-motion and renderer tests).
-TEST_F(TrackingStep, ContinuesFromThePreviousPoseUntilAFrameIsLost) {
-    for (int frame = 0; frame < 4; frame++) {
-        const Pose truth = randomPose(rng, 0.8), previous = state.cameraPose;
-        const MarkerSquare square = squareOf(camera, truth);
-        if (frame == 2) {  // the pattern's marker too weak to be chosen
-            EXPECT_EQ(step({markerOf(square, 1, 1.0), markerOf(square, 0, 0.3)}), 0);
-            EXPECT_EQ(std::pair(state.chosenMarker, state.poseContinues), std::pair(-1, false));
-            EXPECT_TRUE(samePose(state.cameraPose, previous));
-            continue;
-        }
-        ASSERT_EQ(step(frameWith(truth)), 1);
-        EXPECT_EQ(std::pair(state.chosenMarker, state.poseContinues), std::pair(1, true));
-        const PoseFit expected =
-            frame == 1 ? arMarkerPoseCont(camera, square, previous, {0, 0}, MARKER_WIDTH)
-                       : arMarkerPose(camera, square, {0, 0}, MARKER_WIDTH);
-        EXPECT_TRUE(samePose(state.cameraPose, expected.pose)) << "frame " << frame;
-        const KeyRow expectedKey = keyRowOfPose(expected.pose);
-        EXPECT_TRUE(sameRow(key, expectedKey));
-    }
-}
-
 // A pose without a start keeps an earlier pose, or without one gives a
 // not-found row; a non-finite pose (corners not numbers) is not stored and
 // resets continuity.
