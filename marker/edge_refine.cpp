@@ -393,8 +393,12 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
         widths[i] = medianWidth(storage.probes[i], storage.probeCount[i]);
         smeared[i] = widths[i] > EDGE_SHARP_WIDTH;
         widest = std::fmax(widest, widths[i]);
-        narrowest = std::fmin(narrowest, widths[i]);
+        // A side whose ramps were not measured says nothing of how even they are.
+        if (widths[i] > 0.0)
+            narrowest = std::fmin(narrowest, widths[i]);
     }
+    if (!(narrowest <= widest))
+        narrowest = widest;
     // Only a smeared marker's ramps tell light from levels: a sharp one's are
     // too narrow and too easily bent by compression.
     const bool inLight =
