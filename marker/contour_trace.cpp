@@ -28,25 +28,27 @@ MarkerStatus findStartPixel(const LabelResult& labels, int label, const RegionBo
 // number of points walked in `walked`; ContourDeadEnd or ContourTooLong when
 // it cannot.
 MarkerStatus walkOutline(const LabelResult& labels, MarkerCandidate* c, int* walked) {
+    // Each step's move in the label image, and the label under the point.
+    ptrdiff_t move[8];
+    for (int d = 0; d < 8; d++)
+        move[d] = static_cast<ptrdiff_t>(STEP_Y[d]) * labels.width + STEP_X[d];
+    const LabelValue* at =
+        labels.labelImage + static_cast<size_t>(c->contourY[0]) * labels.width + c->contourX[0];
     int count = 1;
     int d = 5;
     for (;;) {
-        const int x = c->contourX[count - 1];
-        const int y = c->contourY[count - 1];
-        d = (d + 5) % 8;
+        d = (d + 5) & 7;
         int tries = 0;
-        while (
-            tries < 8 &&
-            labels.labelImage[static_cast<size_t>(y + STEP_Y[d]) * labels.width + x + STEP_X[d]] ==
-                0) {
-            d = (d + 1) % 8;
+        while (tries < 8 && at[move[d]] == 0) {
+            d = (d + 1) & 7;
             tries++;
         }
         if (tries == 8) {
             return MarkerStatus::ContourDeadEnd;
         }
-        c->contourX[count] = x + STEP_X[d];
-        c->contourY[count] = y + STEP_Y[d];
+        at += move[d];
+        c->contourX[count] = c->contourX[count - 1] + STEP_X[d];
+        c->contourY[count] = c->contourY[count - 1] + STEP_Y[d];
         if (c->contourX[count] == c->contourX[0] && c->contourY[count] == c->contourY[0]) {
             *walked = count;
             return MarkerStatus::Ok;

@@ -65,6 +65,8 @@ MarkerStatus arInitLocalThreshold(LocalThresholdStorage& storage, int width, int
         storage.tileLimits = std::make_unique<int32_t[]>(tiles);
         storage.acrossSums = std::make_unique<int32_t[]>(tiles);
         storage.acrossMins = std::make_unique<int32_t[]>(tiles);
+        storage.windowSums = std::make_unique<int32_t[]>(storage.tilesX);
+        storage.windowMins = std::make_unique<int32_t[]>(storage.tilesX);
     } catch (const std::bad_alloc&) {
         return MarkerStatus::OutOfMemory;
     }
@@ -89,20 +91,27 @@ void arLocalThresholds(LocalThresholdStorage& storage, int windowTiles) {
             storage.acrossMins[ty * tilesX + tx] = least;
         }
     }
-    // Then down the window's rows.
+    // Then down the window's rows, a row of tiles at a time (the sums stay
+    // far below 2^31: at most 13 x 13 means of at most 765).
+    int32_t* sums = storage.windowSums.get();
+    int32_t* leasts = storage.windowMins.get();
     for (int ty = 0; ty < tilesY; ty++) {
         const int y0 = std::max(0, ty - reach), y1 = std::min(tilesY, ty + reach + 1);
+        std::fill_n(sums, tilesX, 0);
+        std::fill_n(leasts, tilesX, 765);
+        for (int y = y0; y < y1; y++) {
+            const int32_t* across = storage.acrossSums.get() + y * tilesX;
+            const int32_t* acrossLeast = storage.acrossMins.get() + y * tilesX;
+            for (int tx = 0; tx < tilesX; tx++) {
+                sums[tx] += across[tx];
+                leasts[tx] = std::min(leasts[tx], acrossLeast[tx]);
+            }
+        }
         for (int tx = 0; tx < tilesX; tx++) {
             const int x0 = std::max(0, tx - reach), x1 = std::min(tilesX, tx + reach + 1);
-            int64_t sum = 0;
-            int32_t least = 765;
-            for (int y = y0; y < y1; y++) {
-                sum += storage.acrossSums[y * tilesX + tx];
-                least = std::min(least, storage.acrossMins[y * tilesX + tx]);
-            }
-            const int64_t mean = sum / ((y1 - y0) * (x1 - x0));
+            const int64_t mean = sums[tx] / ((y1 - y0) * (x1 - x0));
             const int64_t belowMean = mean * LOCAL_MEAN_FRACTION / 16 - LOCAL_MARGIN;
-            const int64_t nearLeast = least + (mean - least) * LOCAL_LEAST_SHARE / 16;
+            const int64_t nearLeast = leasts[tx] + (mean - leasts[tx]) * LOCAL_LEAST_SHARE / 16;
             storage.tileLimits[ty * tilesX + tx] =
                 static_cast<int32_t>(std::min(belowMean, nearLeast));
         }

@@ -45,6 +45,8 @@ struct LocalThresholdStorage {
     std::unique_ptr<int32_t[]> tileLimits;   // tilesX x tilesY, row by row
     std::unique_ptr<int32_t[]> acrossSums;   // the means over each window's columns
     std::unique_ptr<int32_t[]> acrossMins;   // and their least
+    std::unique_ptr<int32_t[]> windowSums;   // one row of tiles' window sums, tilesX
+    std::unique_ptr<int32_t[]> windowMins;   // and their least
 };
 
 // Sizes `storage` for frames of width x height pixels: Ok, BadSize for a size

@@ -130,15 +130,18 @@ MarkerStatus arExtractPattern(const FrameImage& frame, const int32_t* contourX,
         const Pair rowX = Pair{h[0][1] * y, h[0][1] * y};
         const Pair rowY = Pair{h[1][1] * y, h[1][1] * y};
         int cell = 0;
+        int cellLeft = cx;  // samples still to come in this cell
         int cellSums[3] = {0, 0, 0};
-        const auto add = [&](int i, double imageX, double imageY) {
-            if (i / cx != cell) {
+        const auto add = [&](double imageX, double imageY) {
+            if (cellLeft == 0) {
                 for (int k = 0; k < 3; k++) {
                     rowSums[3 * cell + k] += cellSums[k];
                     cellSums[k] = 0;
                 }
-                cell = i / cx;
+                cell++;
+                cellLeft = cx;
             }
+            cellLeft--;
             addSample(frame, imageX, imageY, cellSums);
         };
         for (int i = 0; i < nx; i += 2) {
@@ -149,8 +152,8 @@ MarkerStatus arExtractPattern(const FrameImage& frame, const int32_t* contourX,
             }
             const Pair imageX = (h[0][0] * x + rowX + h[0][2]) / d;
             const Pair imageY = (h[1][0] * x + rowY + h[1][2]) / d;
-            add(i, imageX[0], imageY[0]);
-            add(i + 1, imageX[1], imageY[1]);
+            add(imageX[0], imageY[0]);
+            add(imageX[1], imageY[1]);
         }
         for (int k = 0; k < 3; k++) {
             rowSums[3 * cell + k] += cellSums[k];

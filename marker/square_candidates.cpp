@@ -189,13 +189,21 @@ int64_t turn(const MarkerCandidate& c, int a, int b, int d) {
     return abx * bdy - aby * bdx;
 }
 
-// How far vertex k of the polygon `corners` (contour indices, `count` of
-// them) turns the outline: the sine of the angle between its two sides,
-// negative where it turns against the outline's sense `sense`.
-double turnSine(const MarkerCandidate& c, const int* corners, int count, int k, int sense) {
-    const int a = corners[(k + count - 1) % count], b = corners[k], d = corners[(k + 1) % count];
-    const double la = std::hypot(c.contourX[b] - c.contourX[a], c.contourY[b] - c.contourY[a]);
-    const double ld = std::hypot(c.contourX[d] - c.contourX[b], c.contourY[d] - c.contourY[b]);
+// The length of the polygon's side from vertex k to the next (contour
+// indices `corners`, `count` of them).
+double sideLength(const MarkerCandidate& c, const int* corners, int count, int k) {
+    const int a = corners[k], b = corners[(k + 1) % count];
+    return std::hypot(c.contourX[b] - c.contourX[a], c.contourY[b] - c.contourY[a]);
+}
+
+// How far vertex k of the polygon `corners` turns the outline, its sides'
+// lengths in `sides`: the sine of the angle between its two sides, negative
+// where it turns against the outline's sense `sense`.
+double turnSine(const MarkerCandidate& c, const int* corners, const double* sides, int count, int k,
+                int sense) {
+    const int before = (k + count - 1) % count;
+    const int a = corners[before], b = corners[k], d = corners[(k + 1) % count];
+    const double la = sides[before], ld = sides[k];
     return la * ld > 0.0 ? sense * static_cast<double>(turn(c, a, b, d)) / (la * ld) : -1.0;
 }
 
@@ -263,11 +271,15 @@ MarkerStatus checkSquareRobust(int area, MarkerCandidate* candidate, double fact
                      static_cast<int64_t>(c.contourX[b]) * c.contourY[a];
     }
     const int sense = twiceArea > 0 ? 1 : -1;
+    // The sides' lengths are measured once; dropping a vertex joins its two.
+    double sides[ROBUST_VERTEX_MAX];
+    for (int k = 0; k < count; k++)
+        sides[k] = sideLength(c, corners, count, k);
     while (count >= 4) {
         int weakest = 0;
         double least = 2.0;
         for (int k = 0; k < count; k++) {
-            const double t = turnSine(c, corners, count, k, sense);
+            const double t = turnSine(c, corners, sides, count, k, sense);
             if (t < least) {
                 least = t;
                 weakest = k;
@@ -277,7 +289,10 @@ MarkerStatus checkSquareRobust(int area, MarkerCandidate* candidate, double fact
             break;
         }
         std::copy(corners + weakest + 1, corners + count, corners + weakest);
+        std::copy(sides + weakest + 1, sides + count, sides + weakest);
         count--;
+        const int joined = (weakest + count - 1) % count;
+        sides[joined] = sideLength(c, corners, count, joined);
     }
     if (count != 4 || !sidesMostlyStraight(c, corners)) {
         return MarkerStatus::NotASquare;

@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "marker/half_picture.h"
 #include "marker/marker_history.h"
 #include "marker/pattern_extract.h"
 #include "marker/pattern_match.h"
@@ -244,6 +245,34 @@ TEST(ThresholdChoice, OtsuSplitsInTheMiddleOfTheGap) {
     histogram[100] = 10;
     ASSERT_EQ(otsuLevel(histogram, &level), MarkerStatus::Ok);
     EXPECT_EQ(level, 199);  // levels 100..299 all split alike
+}
+
+// The half-size picture and the grey-level count, which take several pixels
+// a step, give what one pixel at a time gives: on random bytes, a width
+// that leaves a pixel over at the end of each step, and a box inside the frame.
+TEST(ThresholdChoice, HalvingAndCountingMatchAPixelAtATime) {
+    TestFrame frame(39, 9);
+    frame.addNoise(11, 255);
+    for (size_t i = 0; i < frame.pixels.size(); i++)
+        frame.pixels[i] = static_cast<unsigned char>(frame.pixels[i] * 7 + i);
+    std::vector<unsigned char> halfPixels(4 * 19 * 4);
+    FrameImage half{halfPixels.data(), 0, 0};
+    arHalvePicture(frame.image(), half);
+    ASSERT_EQ(std::pair(half.width, half.height), std::pair(19, 4));
+    const auto at = [&](int x, int y, int c) { return frame.pixels[4 * (y * 39 + x) + c]; };
+    for (int i = 0; i < 19 * 4 * 4; i++) {
+        const int x = 2 * (i / 4 % 19), y = 2 * (i / 4 / 19), c = i % 4;
+        ASSERT_EQ(halfPixels[i],
+                  (at(x, y, c) + at(x + 1, y, c) + at(x, y + 1, c) + at(x + 1, y + 1, c) + 2) / 4)
+            << i;
+    }
+    long long histogram[766], expected[766] = {};
+    countGreyLevels(frame.image(), {2, 1, 37, 8}, histogram);
+    for (int y = 1; y < 8; y++) {
+        for (int x = 2; x < 37; x++)
+            expected[at(x, y, 0) + at(x, y, 1) + at(x, y, 2)]++;
+    }
+    EXPECT_TRUE(std::equal(histogram, histogram + 766, expected));
 }
 
 // Every byte of a frame times 0.3: at the fixed threshold the paper is as dark
