@@ -163,9 +163,15 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
     const double turn = turnBetween(o.pose.middle, square);
     const bool clean = o.residual <= limits.cleanResidual && o.inlierShare >= limits.cleanInliers;
     const bool agrees = turn <= limits.agreeTurn && !softlySmeared(ramps);
-    if (agrees || (!clean && turn <= limits.doubtTurn)) {
+    if (agrees) {
         fit.pose = square;
-    } else if (!clean && ramps.widest <= FOLLOW_SMEAR_WIDTH) {
+        return;
+    }
+    if (clean || ramps.widest > FOLLOW_SMEAR_WIDTH)
+        return;
+    if (turn <= limits.doubtTurn) {
+        fit.pose = square;
+    } else {
         fit.ok = false;
         fit.refused = turn > limits.refuseTurn;
     }
