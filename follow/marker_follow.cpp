@@ -106,6 +106,20 @@ bool MarkerFollow::predict(long frame, ShutterPose* start, ShutterMotion* perFra
     return true;
 }
 
+bool MarkerFollow::predictNear(long frame, const Pose& square, ShutterPose* start,
+                               ShutterMotion* perFrame) const {
+    ShutterPose predicted;
+    if (!predict(frame, &predicted, perFrame))
+        return false;
+    // Carried across frames the marker was lost in, a prediction can lose
+    // the camera's way (it turns up to 25 degrees a frame): further than
+    // `turnMax` from the square found now, it says nothing of its motion.
+    if (frame - last_[0].frame > 1 && turnBetween(square, predicted.middle) > limits_.turnMax)
+        return false;
+    *start = predicted;
+    return true;
+}
+
 bool softlySmeared(const SideRamps& ramps) {
     return ramps.widest > FOLLOW_SHARP_WIDTH && ramps.widest <= FOLLOW_SMEAR_WIDTH &&
            ramps.widest - ramps.narrowest > FOLLOW_RAMP_SPREAD;
@@ -191,7 +205,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
-    const bool predicted = predict(frame, &start, &perFrame);
+    const bool predicted = predictNear(frame, pose, &start, &perFrame);
     const Pose expectedPose = start.middle;
     if (predicted) {
         start.middle = pose;

@@ -151,6 +151,10 @@ class MarkerFollow {
     // from the frames before (their speed and its change), and the motion a
     // frame apart there; false when they give none.
     bool predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const;
+    // The same for a frame whose marker was found as `square`: false too
+    // when a prediction across lost frames lies far from it.
+    bool predictNear(long frame, const Pose& square, ShutterPose* start,
+                     ShutterMotion* perFrame) const;
     // Learns the shutter's share of the frame from a fit's streak.
     void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
 
