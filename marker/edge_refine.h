@@ -7,8 +7,10 @@
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
-// Most points measured along one side.
-inline constexpr int EDGE_REFINE_POINT_MAX = 16;
+// Most points measured along one side: one a pixel on sides up to about 70
+// pixels, so that each side's line averages the noise of all its pixels (at
+// 16 a side, the corners of a 150-pixel square strayed twice as far).
+inline constexpr int EDGE_REFINE_POINT_MAX = 64;
 // Half the length of the grey profile read across a side, in pixels.
 inline constexpr double EDGE_PROFILE_HALF = 3.0;
 // Least difference between the dark and light level of a profile (sum of
