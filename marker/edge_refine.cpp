@@ -32,6 +32,10 @@ constexpr double SKEW_WIDTH_MIN = 2.5;
 constexpr double LIGHT_SKEW_SHARE = 0.5;
 // Spacing of the measured points along a side, pixels.
 constexpr double POINT_SPACING = 1.0;
+// Ramps (long profiles: how smeared a side is, and where a smeared edge lies)
+// are measured at this many of a side's points at most, evenly spread; the
+// short profile finds the edge at every point.
+constexpr int RAMP_PROBE_MAX = 16;
 // Fewest points a side needs to be refitted.
 constexpr int SIDE_POINTS_MIN = 4;
 // Residual (pixels) at which a point's weight has halved, and the reweighting rounds.
@@ -182,7 +186,7 @@ bool placeProbe(const double distFactor[4], ImagePoint ideal, ImagePoint out, Ed
 // Places up to EDGE_REFINE_POINT_MAX probes between corners `from` and `to`
 // (ideal coordinates) of a side whose outward unit normal is `out`, clear of
 // the corners and of the ramps of the sides beside them, and measures the
-// ramp at each; returns how many.
+// ramp at up to RAMP_PROBE_MAX of them; returns how many.
 int probeSide(const FrameImage& frame, const double distFactor[4], const LinearLevels& light,
               ImagePoint from, ImagePoint to, ImagePoint out, EdgeProbe* probes) {
     const double dx = to.x - from.x;
@@ -211,6 +215,7 @@ int probeSide(const FrameImage& frame, const double distFactor[4], const LinearL
         count = EDGE_REFINE_POINT_MAX;
     }
     const double spacing = count > 1 ? usable / (count - 1) : 0.0;
+    const int rampStride = (count + RAMP_PROBE_MAX - 1) / RAMP_PROBE_MAX;
     int placed = 0;
     for (int k = 0; k < count; k++) {
         const double s = (clearance + k * spacing) / length;
@@ -218,8 +223,9 @@ int probeSide(const FrameImage& frame, const double distFactor[4], const LinearL
         if (!placeProbe(distFactor, {from.x + s * dx, from.y + s * dy}, out, &probe)) {
             continue;
         }
-        probe.measured = arMeasureRamp(frame, light, probe.origin, probe.normal, reach, outerReach,
-                                       &probe.ramp) == 0;
+        probe.measured =
+            k % rampStride == 0 && arMeasureRamp(frame, light, probe.origin, probe.normal, reach,
+                                                 outerReach, &probe.ramp) == 0;
         placed++;
     }
     return placed;

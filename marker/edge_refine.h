@@ -9,7 +9,8 @@
 
 // Most points measured along one side: one a pixel on sides up to about 70
 // pixels, so that each side's line averages the noise of all its pixels (at
-// 16 a side, the corners of a 150-pixel square strayed twice as far).
+// 16 a side, a noisy square's corners strayed half as far again). Their
+// ramps are measured at 16 of them at most.
 inline constexpr int EDGE_REFINE_POINT_MAX = 64;
 // Half the length of the grey profile read across a side, in pixels.
 inline constexpr double EDGE_PROFILE_HALF = 3.0;
@@ -53,8 +54,8 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // inside) and are replaced in place. For each side, grey profiles (blue +
 // green + red, bilinear) are read across the side in observed coordinates at
 // up to EDGE_REFINE_POINT_MAX points between its corners, clear of them (and
-// of the ramps of the sides beside them), and the ramp across each is
-// measured (arMeasureRamp). When a side is smeared (EDGE_SHARP_WIDTH) and
+// of the ramps of the sides beside them), and the ramp across up to 16 of
+// them, evenly spread, is measured (arMeasureRamp). When a side is smeared (EDGE_SHARP_WIDTH) and
 // the marker's ramps of more than 2.5 pixels are clearly more symmetric in
 // linear light than in the levels (a blur gathers light), the edge of every
 // side lies at its ramps' middle in linear light. Otherwise (the picture blurred after encoding, or
