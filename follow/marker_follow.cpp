@@ -186,6 +186,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     ShutterMotion perFrame;
     FollowFit fit;
     const bool predicted = predict(frame, &start, &perFrame);
+    const Pose expectedPose = start.middle;
     if (predicted) {
         start.middle = pose;
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
@@ -215,6 +216,10 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     fit.ok = fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps));
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
+    else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH)
+        // A smeared square whose drawing would not align, far from where the
+        // frames before put the marker: its smear has skewed it.
+        fit.refused = turnBetween(pose, expectedPose) > limits_.refuseTurn;
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.
@@ -224,9 +229,10 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
         shortShutter_ = shortShutter_ || (!fit.ok && ramps.widest <= FOLLOW_SMEAR_WIDTH);
     }
     // The frames after go on from the aligned pose, whose motion was fitted
-    // with it.
-    remember(frame, fit.ok ? fit.outcome.pose.middle : pose,
-             fit.ok ? &fit.outcome.pose.motion : nullptr);
+    // with it; never from a refused square.
+    if (!fit.refused)
+        remember(frame, fit.ok ? fit.outcome.pose.middle : pose,
+                 fit.ok ? &fit.outcome.pose.motion : nullptr);
     return fit;
 }
 

@@ -6,11 +6,12 @@
 # millimetres), so the truth and the footage agree; the shutter is open half
 # the frame, the camera moving between the frames' poses.
 #
-#   blender -b -P scripts/glossy_sheet.py -- TRUTH.csv MARKER.png HFOV WxH SAMPLES OUT_PATTERN [FIRST:LAST]
+#   blender -b -P scripts/glossy_sheet.py -- TRUTH.csv MARKER.png HFOV WxH SAMPLES OUT_PATTERN [FIRST:LAST] [matte]
 #
 # MARKER.png is the printed marker with its white margin (lumeko-pattern
 # --print): its black square is two thirds of the picture, 80 mm on the sheet.
 # OUT_PATTERN is a Blender output path such as /tmp/glossy/frame_####.
+# "matte" prints on rough uncoated paper instead: no highlight, the blur alone.
 import csv
 import math
 import sys
@@ -20,6 +21,8 @@ from mathutils import Matrix
 
 args = sys.argv[sys.argv.index("--") + 1:]
 truth, marker, hfov, size, samples, out = args[:6]
+frames = next((a for a in args[6:] if ":" in a), None)
+MATTE = "matte" in args[6:]
 width, height = (int(v) for v in size.split("x"))
 MM = 0.001  # the scene is in metres, the truth in millimetres
 SQUARE = 80.0
@@ -57,9 +60,9 @@ def glossy_paper(name, image=None):
     mat.use_nodes = True
     nodes, links = mat.node_tree.nodes, mat.node_tree.links
     bsdf = nodes["Principled BSDF"]
-    bsdf.inputs["Roughness"].default_value = 0.35
+    bsdf.inputs["Roughness"].default_value = 0.9 if MATTE else 0.35
     bsdf.inputs["Specular"].default_value = 0.02
-    bsdf.inputs["Clearcoat"].default_value = 1.0  # the paper's glossy coat
+    bsdf.inputs["Clearcoat"].default_value = 0.0 if MATTE else 1.0  # the paper's glossy coat
     bsdf.inputs["Clearcoat Roughness"].default_value = 0.08
     if image is None:
         bsdf.inputs["Base Color"].default_value = (0.8, 0.8, 0.78, 1)
@@ -145,6 +148,6 @@ for curve in camera.animation_data.action.fcurves:
     for key in curve.keyframe_points:
         key.interpolation = "LINEAR"
 scene.frame_start, scene.frame_end = 1, len(rows)
-if len(args) > 6:  # a part of the clip (frames counted from 1)
-    scene.frame_start, scene.frame_end = (int(v) for v in args[6].split(":"))
+if frames:  # a part of the clip (frames counted from 1)
+    scene.frame_start, scene.frame_end = (int(v) for v in frames.split(":"))
 bpy.ops.render.render(animation=True)

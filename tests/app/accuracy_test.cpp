@@ -786,6 +786,31 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
             EXPECT_LE(std::acos(std::fmin(1.0, 0.5 * (trace - 1.0))) * 180.0 / M_PI, 0.2);
         }
     }
+    // A smeared square whose drawing cannot be aligned (no marker in the
+    // frame) stands near where the frames before put the marker, and is
+    // refused further off: its smear has skewed it.
+    const struct {
+        double degrees;
+        SideRamps ramps;
+        bool refused;
+    } squares[] = {{4, {10, 8}, false}, {6, {10, 8}, true}, {6, {3, 2}, false}};
+    for (const auto& q : squares) {
+        Pose square = truePose;
+        const double a = q.degrees * M_PI / 180.0;
+        for (int c = 0; c < 4; c++) {
+            square.m[1][c] = std::cos(a) * truePose.m[1][c] - std::sin(a) * truePose.m[2][c];
+            square.m[2][c] = std::sin(a) * truePose.m[1][c] + std::cos(a) * truePose.m[2][c];
+        }
+        std::unique_ptr<MarkerFollow> follow =
+            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
+        ASSERT_NE(follow, nullptr);
+        follow->found(0, truePose);
+        follow->found(1, truePose);
+        const FollowFit fit = follow->refine(
+            2, FrameImage{const_cast<unsigned char*>(blank.data()), 640, 480}, square, q.ramps);
+        EXPECT_FALSE(fit.ok) << q.degrees;
+        EXPECT_EQ(fit.refused, q.refused) << q.degrees << " deg, ramps " << q.ramps.widest;
+    }
 }
 
 }  // namespace
