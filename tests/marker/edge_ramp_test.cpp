@@ -92,9 +92,9 @@ INSTANTIATE_TEST_SUITE_P(Smears, EdgeRamp,
 // threshold's square is a streak's share too narrow. A sharp square keeps
 // the short profile's edges. The ramps' widths: the widest grows with the
 // streak, the narrowest (the sides along it) stays a sharp edge's. Under
-// noise (levels uniform to 40 either way, four draws) each side is read at
-// every pixel of its length, not at a few points, and the corners stay
-// within 0.14 pixels (11 here; 18 at 16 points a side).
+// noise (levels uniform to 40 either way, four draws) with every pixel of a
+// side read (arSetEdgeEveryPixel), the corners stay within 0.14 pixels (11
+// here; 18 at 16 points a side).
 TEST(EdgeRefine, ASmearedSquaresCornersComeOutWhereTheyAre) {
     const struct {
         double streak;
@@ -126,6 +126,7 @@ TEST(EdgeRefine, ASmearedSquaresCornersComeOutWhereTheyAre) {
                                      {x0 + in + 0.5, y1 - 0.5}};
             const double noLens[4] = {WIDTH / 2.0, HEIGHT / 2.0, 0.0, 1.0};
             static EdgeRefineStorage storage;
+            arSetEdgeEveryPixel(storage, c.noise > 0);
             const EdgeRefinement refined = arRefineEdges(frame, noLens, storage, lines, corners);
             EXPECT_EQ(refined.status, MarkerStatus::Ok);
             EXPECT_EQ(refined.sides, 4);
