@@ -29,6 +29,11 @@ constexpr double MOTION_PULL = 0.05;
 // Steps smaller than this (radians; share of the distance) have settled.
 constexpr double SETTLED_TURN = 1e-5;
 constexpr double SETTLED_SHIFT = 1e-5;
+// A pass that runs out of steps has still converged when its last step was
+// smaller than this: it creeps along a flat valley of the differences (the
+// pose against the motion, on a noisy frame) by far less than it can tell.
+constexpr double CREEPING_TURN = 1e-4;
+constexpr double CREEPING_SHIFT = 1e-4;
 // A pixel sees an edge of the drawing when the reflectance along its way
 // over the shutter changes by this much, or changes by it over a pixel.
 constexpr double INFORMATIVE_CHANGE = 0.02;
@@ -357,6 +362,7 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
     const double distance = std::sqrt(pose.middle.m[0][3] * pose.middle.m[0][3] +
                                       pose.middle.m[1][3] * pose.middle.m[1][3] +
                                       pose.middle.m[2][3] * pose.middle.m[2][3]);
+    double lastTurn = 1.0, lastShift = distance;
     for (int step = 0; step < pass.stepMax; step++) {
         double A[ALIGN_VALUES * ALIGN_VALUES] = {};
         double g[ALIGN_VALUES] = {};
@@ -422,8 +428,10 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
         const double shift = std::sqrt(d[3] * d[3] + d[4] * d[4] + d[5] * d[5]);
         if (turn < SETTLED_TURN && shift < SETTLED_SHIFT * distance)
             return true;
+        lastTurn = turn;
+        lastShift = shift;
     }
-    return false;
+    return lastTurn < CREEPING_TURN && lastShift < CREEPING_SHIFT * distance;
 }
 
 // The correlation, weights aside, between the frame and the drawing on the

@@ -106,6 +106,20 @@ bool MarkerFollow::predict(long frame, ShutterPose* start, ShutterMotion* perFra
     return true;
 }
 
+bool MarkerFollow::predictNear(long frame, const Pose& square, ShutterPose* start,
+                               ShutterMotion* perFrame) const {
+    ShutterPose predicted;
+    if (!predict(frame, &predicted, perFrame))
+        return false;
+    // Carried across frames the marker was lost in, a prediction can lose
+    // the camera's way (it turns up to 25 degrees a frame): further than
+    // `turnMax` from the square found now, it says nothing of its motion.
+    if (frame - last_[0].frame > 1 && turnBetween(square, predicted.middle) > limits_.turnMax)
+        return false;
+    *start = predicted;
+    return true;
+}
+
 bool softlySmeared(const SideRamps& ramps) {
     return ramps.widest > FOLLOW_SHARP_WIDTH && ramps.widest <= FOLLOW_SMEAR_WIDTH &&
            ramps.widest - ramps.narrowest > FOLLOW_RAMP_SPREAD;
@@ -163,9 +177,15 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
     const double turn = turnBetween(o.pose.middle, square);
     const bool clean = o.residual <= limits.cleanResidual && o.inlierShare >= limits.cleanInliers;
     const bool agrees = turn <= limits.agreeTurn && !softlySmeared(ramps);
-    if (agrees || (!clean && turn <= limits.doubtTurn)) {
+    if (agrees) {
         fit.pose = square;
-    } else if (!clean && ramps.widest <= FOLLOW_SMEAR_WIDTH) {
+        return;
+    }
+    if (clean || ramps.widest > FOLLOW_SMEAR_WIDTH)
+        return;
+    if (turn <= limits.doubtTurn) {
+        fit.pose = square;
+    } else {
         fit.ok = false;
         fit.refused = turn > limits.refuseTurn;
     }
@@ -185,7 +205,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
-    const bool predicted = predict(frame, &start, &perFrame);
+    const bool predicted = predictNear(frame, pose, &start, &perFrame);
     const Pose expectedPose = start.middle;
     if (predicted) {
         start.middle = pose;

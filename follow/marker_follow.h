@@ -58,14 +58,17 @@ struct FollowLimits {
     // A smeared marker's square that its alignment lies within `agreeTurn`
     // of keeps its pose: its ramps' middles measure the edges more closely
     // than the drawing, which knows the picture only as cells (not so for a
-    // softly smeared square, see softlySmeared). An alignment
-    // that matches less cleanly than a smeared marker's (residual above
-    // `cleanResidual` or fewer than `cleanInliers` of the samples counting)
-    // replaces the square only when it lies further than `doubtTurn` off
-    // (a square skewed by its smear is degrees off), and only when the
-    // square's ramps are wide: narrow ramps say the marker may be sharp and
-    // the motion the frames before predicted wrong. Such a square, further
-    // than `refuseTurn` from its alignment, gives no camera at all.
+    // softly smeared square, see softlySmeared). A square with wide ramps
+    // is replaced by its alignment however cleanly that matches: a noisy
+    // frame, or a smear folded where the camera turns back, which the
+    // drawing's straight-line motion matches less cleanly, moves its ramps'
+    // middles further. A narrow-ramped square (the marker may be sharp and
+    // the motion the frames before predicted wrong) keeps its pose against
+    // an alignment that matches less cleanly than a smeared marker's
+    // (residual above `cleanResidual` or fewer than `cleanInliers` of the
+    // samples counting): within `doubtTurn` the fit still stands for the
+    // motion, beyond it the fit is dropped, and beyond `refuseTurn` the
+    // square gives no camera at all.
     double agreeTurn = 0.5 * M_PI / 180.0;
     double doubtTurn = 1.5 * M_PI / 180.0;
     double refuseTurn = 5.0 * M_PI / 180.0;
@@ -148,6 +151,10 @@ class MarkerFollow {
     // from the frames before (their speed and its change), and the motion a
     // frame apart there; false when they give none.
     bool predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const;
+    // The same for a frame whose marker was found as `square`: false too
+    // when a prediction across lost frames lies far from it.
+    bool predictNear(long frame, const Pose& square, ShutterPose* start,
+                     ShutterMotion* perFrame) const;
     // Learns the shutter's share of the frame from a fit's streak.
     void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
 
