@@ -582,6 +582,9 @@ int runCommandLine(int argc, char** argv) {
         return rejectCommandLine(MSG_BAD_KIND, args[3]);
 
     if (!options.markers.empty()) {
+        // A set's layout is only as good as its markers' corners, and the
+        // smaller ones' are seen at every pixel of their sides.
+        run.tracker.detection.refineEveryPixel = true;
         run.markers.push_back({run.patternName, run.patternWidth});
         run.markers.insert(run.markers.end(), options.markers.begin(), options.markers.end());
     }

@@ -63,7 +63,9 @@ int arRegionAreaMax(int width, int height, const DetectorSettings& settings) {
 }
 
 Detector::Detector(const CameraParam& camera, const DetectorSettings& settings)
-    : camera_(camera), settings_(settings), refineEdges_(settings.refineEdges) {}
+    : camera_(camera), settings_(settings), refineEdges_(settings.refineEdges) {
+    arSetEdgeEveryPixel(refineStorage_, settings.refineEveryPixel);
+}
 
 std::unique_ptr<Detector> Detector::create(const CameraParam& camera,
                                            const DetectorSettings& settings) {

@@ -86,6 +86,10 @@ struct DetectorSettings {
     // identity onto the grey-level edge (arRefineEdges; --refine, see
     // setRefineEdges).
     bool refineEdges = false;
+    // With refineEdges, a crisp marker's sides are placed from a point a
+    // pixel rather than a few (several markers on one set: see
+    // arSetEdgeEveryPixel).
+    bool refineEveryPixel = false;
 };
 
 // The largest region area a detector with `settings` takes as a candidate

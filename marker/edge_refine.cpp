@@ -30,6 +30,10 @@ constexpr double OUTER_REACH_SHARE = 0.3;
 // at most this share of the one in the levels.
 constexpr double SKEW_WIDTH_MIN = 2.5;
 constexpr double LIGHT_SKEW_SHARE = 0.5;
+// A marker whose ramps are all at most this wide (pixels) is crisp: its sides
+// are placed from a point a pixel (a slightly smeared one's short profiles
+// straddle ramps nearly as wide as they are, and it keeps its few points).
+constexpr double CRISP_WIDTH = 2.5;
 // Spacing of the measured points along a side, pixels.
 constexpr double POINT_SPACING = 1.0;
 // Fewest points a side needs to be refitted.
@@ -225,6 +229,35 @@ int probeSide(const FrameImage& frame, const double distFactor[4], const LinearL
     return placed;
 }
 
+// The edge points (ideal coordinates) of a sharp side from `from` to `to`,
+// outward unit normal `out`: the short profile's edge a pixel apart, up to
+// EDGE_SHARP_POINT_MAX, clear of the corners. Returns how many.
+int sharpPoints(const FrameImage& frame, const double distFactor[4], ImagePoint from, ImagePoint to,
+                ImagePoint out, ImagePoint* points) {
+    const double dx = to.x - from.x;
+    const double dy = to.y - from.y;
+    const double length = std::hypot(dx, dy);
+    const double clearance = std::fmax(CORNER_SHARE * length, CORNER_CLEARANCE);
+    const double usable = length - 2.0 * clearance;
+    if (!(usable > 0.0))
+        return 0;
+    const int count = std::min(static_cast<int>(usable / POINT_SPACING) + 1, EDGE_SHARP_POINT_MAX);
+    const double spacing = count > 1 ? usable / (count - 1) : 0.0;
+    int found = 0;
+    for (int k = 0; k < count; k++) {
+        const double s = (clearance + k * spacing) / length;
+        EdgeProbe probe;
+        double t = 0.0;
+        if (!placeProbe(distFactor, {from.x + s * dx, from.y + s * dy}, out, &probe) ||
+            arEdgeAcross(frame, probe.origin, probe.normal, &t) != MarkerStatus::Ok)
+            continue;
+        ImagePoint& p = points[found++];
+        arObservedToIdeal(distFactor, probe.origin.x + t * probe.normal.x,
+                          probe.origin.y + t * probe.normal.y, &p.x, &p.y);
+    }
+    return found;
+}
+
 // The median ramp width of a side's measured probes; 0 when none was measured.
 double medianWidth(const EdgeProbe* probes, int count) {
     double widths[EDGE_REFINE_POINT_MAX];
@@ -361,6 +394,10 @@ MarkerStatus arEdgeAcross(const FrameImage& frame, ImagePoint origin, ImagePoint
                                        : crossed;
 }
 
+void arSetEdgeEveryPixel(EdgeRefineStorage& storage, bool on) {
+    storage.everyPixel = on;
+}
+
 void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve) {
     storage.curve = curve;
     storage.lightReady = false;
@@ -411,8 +448,10 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
         const ImagePoint from = vertices[i];
         const ImagePoint to = vertices[(i + 1) % 4];
         const EdgeRule rule = inLight ? EdgeRule::Light : EdgeRule::Short;
-        const int count = edgePoints(frame, distFactor, storage.probes[i], storage.probeCount[i],
-                                     rule, storage.points);
+        const int count = storage.everyPixel && !(widest > CRISP_WIDTH)
+                              ? sharpPoints(frame, distFactor, from, to, outward[i], storage.points)
+                              : edgePoints(frame, distFactor, storage.probes[i],
+                                           storage.probeCount[i], rule, storage.points);
         const double shiftMax =
             smeared[i] ? std::fmax(EDGE_SHIFT_MAX, 0.75 * widths[i] + 1.0) : EDGE_SHIFT_MAX;
         EdgeLine line;

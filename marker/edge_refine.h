@@ -7,8 +7,13 @@
 #include "math/edge_line.h"
 #include "math/image_point.h"
 
-// Most points measured along one side.
+// Most points measured along one side (their ramps tell how smeared it is).
 inline constexpr int EDGE_REFINE_POINT_MAX = 16;
+// Most points a side of a crisp marker is placed from (arSetEdgeEveryPixel):
+// one a pixel on sides up to about 70 pixels, so that its line averages the
+// noise of all its pixels (from 16 points a noisy square's corners strayed
+// half as far again).
+inline constexpr int EDGE_SHARP_POINT_MAX = 64;
 // Half the length of the grey profile read across a side, in pixels.
 inline constexpr double EDGE_PROFILE_HALF = 3.0;
 // Least difference between the dark and light level of a profile (sum of
@@ -35,15 +40,23 @@ struct EdgeProbe {
 struct EdgeRefineStorage {
     EdgeProbe probes[4][EDGE_REFINE_POINT_MAX];
     int probeCount[4];
-    ImagePoint points[EDGE_REFINE_POINT_MAX];
-    double weights[EDGE_REFINE_POINT_MAX];
+    ImagePoint points[EDGE_SHARP_POINT_MAX];
+    double weights[EDGE_SHARP_POINT_MAX];
     TransferCurve curve = TransferCurve::Srgb;
     LinearLevels light;
     bool lightReady = false;
+    bool everyPixel = false;  // a crisp marker's sides from a point a pixel
 };
 
 // The curve the footage's levels were encoded with (sRGB unless set).
 void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
+
+// Whether a crisp marker's sides (every ramp at most 2.5 pixels wide) are
+// placed from a point a pixel, up to EDGE_SHARP_POINT_MAX, rather than from
+// its EDGE_REFINE_POINT_MAX probes. Off unless set: with --best on smeared
+// footage it put two frames of a sway (320 x 240) 0.8 to 0.95 degrees off
+// where the few points kept them within 0.1, which is not yet understood.
+void arSetEdgeEveryPixel(EdgeRefineStorage& storage, bool on);
 
 // Moves a marker's four fitted sides onto the grey-level edge and intersects
 // them into new corners. `edgeLines` and `vertices` come from arFitEdgeLines
@@ -52,7 +65,9 @@ void arSetEdgeTransfer(EdgeRefineStorage& storage, TransferCurve curve);
 // green + red, bilinear) are read across the side in observed coordinates at
 // up to EDGE_REFINE_POINT_MAX points between its corners, clear of them (and
 // of the ramps of the sides beside them), and the ramp across each is
-// measured (arMeasureRamp). When a side is smeared (EDGE_SHARP_WIDTH) and
+// measured (arMeasureRamp). With arSetEdgeEveryPixel on and every ramp at
+// most 2.5 pixels wide, each side's edge is found at a point a pixel, up to
+// EDGE_SHARP_POINT_MAX, by the short profile below. When a side is smeared (EDGE_SHARP_WIDTH) and
 // the marker's ramps of more than 2.5 pixels are clearly more symmetric in
 // linear light than in the levels (a blur gathers light), the edge of every
 // side lies at its ramps' middle in linear light. Otherwise (the picture blurred after encoding, or
