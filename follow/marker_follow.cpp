@@ -84,6 +84,7 @@ void MarkerFollow::forget() {
     for (Remembered& r : last_)
         r = Remembered{};
     keptFirst_ = keptLast_ = -1;
+    lastCamera_ = -1;
 }
 
 bool MarkerFollow::predictFrom(const Remembered (&last)[3], long frame, ShutterPose* start,
@@ -321,8 +322,15 @@ ShutterPose MarkerFollow::bestStart(const FrameImage& image, const ShutterPose& 
 }
 
 void MarkerFollow::lost(long frame, const FrameImage& image) {
-    if (keptRoom_ == 0 || static_cast<long>(image.width) * image.height * 4 != keptBytes_)
+    if (lastCamera_ < 0)
+        lastCamera_ = frame;
+    // Long after the last camera (the marker out of view) the copies would
+    // cost every frame for little.
+    if (keptRoom_ == 0 || static_cast<long>(image.width) * image.height * 4 != keptBytes_ ||
+        frame - lastCamera_ > FOLLOW_BACK_WINDOW) {
+        keptFirst_ = keptLast_ = -1;
         return;
+    }
     if (keptLast_ < 0 || frame != keptLast_ + 1)
         keptFirst_ = frame;
     keptLast_ = frame;
@@ -332,6 +340,7 @@ void MarkerFollow::lost(long frame, const FrameImage& image) {
 }
 
 int MarkerFollow::followBack(long frame, BackFollow* out) {
+    lastCamera_ = frame;
     if (keptLast_ < 0 || keptLast_ == frame - 1)
         return 0;  // the frame right after the kept ones: the next may follow back
     const long first = keptFirst_, latest = keptLast_;

@@ -48,6 +48,9 @@ inline constexpr int FOLLOW_GAP_MAX = 3;
 // these would take more than FOLLOW_BACK_BYTES (one at least).
 inline constexpr int FOLLOW_BACK_FRAMES = 4;
 inline constexpr long FOLLOW_BACK_BYTES = 64L << 20;
+// Frames without a camera are kept only this many frames after the last
+// one with a camera (or the first frame, or the first after a gap).
+inline constexpr long FOLLOW_BACK_WINDOW = 30;
 
 // What an alignment must reach to be taken (a found marker's fit reaches
 // it; a drawing laid on the wrong place, or on a frame without the marker,
@@ -147,7 +150,7 @@ class MarkerFollow {
     // puts it: a marker held from an earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
     // Frame `frame` ended without a camera: its picture is kept to follow
-    // back into (see followBack).
+    // back into (see followBack), within FOLLOW_BACK_WINDOW.
     void lost(long frame, const FrameImage& image);
     // Frame `frame` has a camera. When it and the frame before have poses
     // and the frame before that was kept (lost), follows back into the kept
@@ -214,4 +217,5 @@ class MarkerFollow {
     long keptBytes_ = 0;
     int keptRoom_ = 0;
     long keptFirst_ = -1, keptLast_ = -1;
+    long lastCamera_ = -1;  // the last frame with a camera (or the first seen)
 };
