@@ -168,7 +168,17 @@ bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
     // The way from `pose` to the prediction, as a motion over a shutter.
     const ShutterPose way{poseInShutter({pose, motionBetween(pose, predicted.middle)}, 0.5),
                           motionBetween(pose, predicted.middle)};
-    return shutterStreak(way, camera_.mat, storage_->picture.width) > FOLLOW_HELD_SHIFT;
+    if (shutterStreak(way, camera_.mat, storage_->picture.width) > FOLLOW_HELD_SHIFT)
+        return true;
+    // A camera turning back moves the marker little between the last two
+    // frames; the last one's smear still shows how fast it went, whichever
+    // way (a frame's motion is the streak over the shutter's share).
+    const Remembered& a = last_[0];
+    return a.moving &&
+           (frame - a.frame) *
+                   shutterStreak({a.pose, a.motion}, camera_.mat, storage_->picture.width) /
+                   shutterShare_ >
+               FOLLOW_HELD_SHIFT;
 }
 
 void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFrame) {

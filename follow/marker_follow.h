@@ -147,7 +147,8 @@ class MarkerFollow {
     FollowFit follow(long frame, const FrameImage& image);
     // Whether the frames before say that in frame `frame` the marker lies
     // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
-    // puts it: a marker held from an earlier frame that is no longer there.
+    // puts it, or that it moved further since the last of them (its smear):
+    // a marker held from an earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
     // Frame `frame` ended without a camera: its picture is kept to follow
     // back into (see followBack), within FOLLOW_BACK_WINDOW.
