@@ -351,21 +351,33 @@ void MarkerFollow::lost(long frame, const FrameImage& image) {
 
 int MarkerFollow::followBack(long frame, BackFollow* out) {
     lastCamera_ = frame;
-    if (keptLast_ < 0 || keptLast_ == frame - 1)
-        return 0;  // the frame right after the kept ones: the next may follow back
-    const long first = keptFirst_, latest = keptLast_;
-    keptFirst_ = keptLast_ = -1;
-    if (latest != frame - 2 || last_[0].frame != frame || last_[1].frame != frame - 1)
+    if (keptLast_ < 0)
         return 0;
+    if (keptLast_ == frame - 1) {
+        // The first frame after the kept ones: from it alone when its smear
+        // shows how it moves; they stay kept for the next frame.
+        return last_[0].frame == frame && last_[0].moving ? followBackFrom(frame, 1, out) : 0;
+    }
+    const bool twoAfter =
+        keptLast_ == frame - 2 && last_[0].frame == frame && last_[1].frame == frame - 1;
+    const int taken = twoAfter ? followBackFrom(frame, 2, out) : 0;
+    keptFirst_ = keptLast_ = -1;
+    return taken;
+}
+
+int MarkerFollow::followBackFrom(long frame, int after, BackFollow* out) {
     // Time reversed about this frame: frame n is counted as 2 frame - n, so
-    // the two frames after the kept ones come before them, this one first
-    // (their speed is their poses' difference).
+    // the frames after the kept ones come before them, this one first, and
+    // the motion over the shutter runs the other way.
     const auto mirrored = [frame](long n) { return 2 * frame - n; };
     Remembered back[3];
-    for (int k = 0; k < 2; k++)
-        remember(back, mirrored(last_[k].frame), last_[k].pose, nullptr);
+    for (int k = 0; k < after; k++) {
+        const ShutterMotion motion = scaledMotion(last_[k].motion, -1.0);
+        remember(back, mirrored(last_[k].frame), last_[k].pose,
+                 last_[k].moving ? &motion : nullptr);
+    }
     int taken = 0;
-    for (long n = latest; n >= first; n--) {
+    for (long n = keptLast_; n >= keptFirst_; n--) {
         const FrameImage image{kept_.data() + (n % keptRoom_) * keptBytes_, camera_.xsize,
                                camera_.ysize};
         const FollowFit fit = followFrom(back, mirrored(n), image);

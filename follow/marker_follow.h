@@ -153,12 +153,13 @@ class MarkerFollow {
     // Frame `frame` ended without a camera: its picture is kept to follow
     // back into (see followBack), within FOLLOW_BACK_WINDOW.
     void lost(long frame, const FrameImage& image);
-    // Frame `frame` has a camera. When it and the frame before have poses
-    // and the frame before that was kept (lost), follows back into the kept
-    // frames, the latest first, as forwards with time reversed; the fits
-    // taken go to `out` (room for FOLLOW_BACK_FRAMES), their count is
-    // returned. Kept frames that can no longer be followed back into are
-    // let go.
+    // Frame `frame` has a camera. Right after kept (lost) frames, when its
+    // smear shows how it moves, or when it and the frame before have poses
+    // and the frame before that was kept, follows back into the kept frames,
+    // the latest first, as forwards with time reversed; the fits taken go to
+    // `out` (room for FOLLOW_BACK_FRAMES; a frame taken from one frame after
+    // may come again from two), their count is returned. Kept frames that
+    // can no longer be followed back into are let go.
     int followBack(long frame, BackFollow* out);
     // Forgets the frames before (a frame without a picture).
     void forget();
@@ -173,6 +174,9 @@ class MarkerFollow {
         ShutterMotion motion{};  // over the shutter, when aligned
         bool moving = false;
     };
+    // Follows back into the kept frames from the `after` frames after them
+    // (this frame `frame` first).
+    int followBackFrom(long frame, int after, BackFollow* out);
     // Follows frame `frame` from the poses `last` (the latest first), which
     // remember what is taken.
     FollowFit followFrom(Remembered (&last)[3], long frame, const FrameImage& image);

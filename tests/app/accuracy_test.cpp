@@ -678,7 +678,7 @@ INSTANTIATE_TEST_SUITE_P(
                    8, 2.0},
         FollowClip{"fast_sway",
                    words("--size 320x240 --path sway --frames 24 --motion-blur 0.5,24 --noise 2"),
-                   8, 1.0, "320x240", 3.0}),
+                   10, 1.0, "320x240", 3.0}),
     caseName<FollowClip>);
 
 
