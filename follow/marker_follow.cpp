@@ -1,6 +1,8 @@
 #include "follow/marker_follow.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <iterator>
 #include <new>
 
@@ -15,6 +17,10 @@ constexpr double ACCELERATION_TRUST = 0.7;
 // motion further along (or back), and of the predicted streak's length.
 constexpr double SPEED_SHARES[] = {0.0, -0.25, 0.25, -0.5, 0.5};
 constexpr double STREAK_SHARES[] = {1.0, 0.6, 1.5};
+// Where a followed frame's search starts, again and again while the fit
+// fails: the prediction's own place, then a whole frame's motion back or on
+// from it (the camera stopped, turned back or sped up).
+constexpr double RETRY_SHARES[] = {0.0, -1.0, 1.0, -2.0};
 // The same for a found marker with nothing before it, of its ramps' width.
 constexpr double RAMP_SHARES[] = {1.0, 0.6, 1.5, 3.0, 5.0};
 // Directions of a streak searched for, over half a turn.
@@ -44,36 +50,48 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     if (follow->storage_ == nullptr)
         return nullptr;
     prepareFollowStorage(*follow->storage_);
+    follow->keptBytes_ = 4L * camera.xsize * camera.ysize;
+    follow->keptRoom_ = static_cast<int>(std::clamp<long>(
+        FOLLOW_BACK_BYTES / std::max(1L, follow->keptBytes_), 1, FOLLOW_BACK_FRAMES));
+    try {
+        follow->kept_.resize(static_cast<size_t>(follow->keptRoom_ * follow->keptBytes_));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
     fillLinearLevels(curve, follow->storage_->light);
     drawMarkerPicture(cells, width, curve, follow->storage_->picture);
     return follow;
 }
 
-void MarkerFollow::remember(long frame, const Pose& pose, const ShutterMotion* motion) {
-    if (last_[0].frame >= 0 && last_[0].frame < frame) {
-        last_[2] = last_[1];
-        last_[1] = last_[0];
+void MarkerFollow::remember(Remembered (&last)[3], long frame, const Pose& pose,
+                            const ShutterMotion* motion) {
+    if (last[0].frame >= 0 && last[0].frame < frame) {
+        last[2] = last[1];
+        last[1] = last[0];
     }
-    last_[0].frame = frame;
-    last_[0].pose = pose;
-    last_[0].moving = motion != nullptr;
+    last[0].frame = frame;
+    last[0].pose = pose;
+    last[0].moving = motion != nullptr;
     if (motion != nullptr)
-        last_[0].motion = *motion;
+        last[0].motion = *motion;
 }
 
 void MarkerFollow::found(long frame, const Pose& pose) {
-    remember(frame, pose, nullptr);
+    remember(last_, frame, pose, nullptr);
 }
 
 void MarkerFollow::forget() {
     for (Remembered& r : last_)
         r = Remembered{};
+    keptFirst_ = keptLast_ = -1;
+    lastCamera_ = -1;
 }
 
-bool MarkerFollow::predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const {
-    const Remembered& a = last_[0];
-    const Remembered& b = last_[1];
-    const Remembered& c = last_[2];
+bool MarkerFollow::predictFrom(const Remembered (&last)[3], long frame, ShutterPose* start,
+                               ShutterMotion* perFrame) const {
+    const Remembered& a = last[0];
+    const Remembered& b = last[1];
+    const Remembered& c = last[2];
     if (a.frame < 0 || frame <= a.frame || frame - a.frame > FOLLOW_GAP_MAX)
         return false;
     const double ahead = static_cast<double>(frame - a.frame);
@@ -150,7 +168,17 @@ bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
     // The way from `pose` to the prediction, as a motion over a shutter.
     const ShutterPose way{poseInShutter({pose, motionBetween(pose, predicted.middle)}, 0.5),
                           motionBetween(pose, predicted.middle)};
-    return shutterStreak(way, camera_.mat, storage_->picture.width) > FOLLOW_HELD_SHIFT;
+    if (shutterStreak(way, camera_.mat, storage_->picture.width) > FOLLOW_HELD_SHIFT)
+        return true;
+    // A camera turning back moves the marker little between the last two
+    // frames; the last one's smear still shows how fast it went, whichever
+    // way (a frame's motion is the streak over the shutter's share).
+    const Remembered& a = last_[0];
+    return a.moving &&
+           (frame - a.frame) *
+                   shutterStreak({a.pose, a.motion}, camera_.mat, storage_->picture.width) /
+                   shutterShare_ >
+               FOLLOW_HELD_SHIFT;
 }
 
 void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFrame) {
@@ -251,33 +279,98 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     // The frames after go on from the aligned pose, whose motion was fitted
     // with it; never from a refused square.
     if (!fit.refused)
-        remember(frame, fit.ok ? fit.outcome.pose.middle : pose,
+        remember(last_, frame, fit.ok ? fit.outcome.pose.middle : pose,
                  fit.ok ? &fit.outcome.pose.motion : nullptr);
     return fit;
 }
 
 FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
+    return followFrom(last_, frame, image);
+}
+
+FollowFit MarkerFollow::followFrom(Remembered (&last)[3], long frame, const FrameImage& image) {
     FollowFit fit;
-    ShutterPose start;
+    ShutterPose predicted;
     ShutterMotion perFrame;
-    if (!predict(frame, &start, &perFrame))
+    if (!predictFrom(last, frame, &predicted, &perFrame))
         return fit;
+    const bool back = &last != &last_;
+    for (const double offset : RETRY_SHARES) {
+        const ShutterPose start = bestStart(image, predicted, perFrame, offset);
+        fit = alignFrom(image, start, start.motion, limits_.turnMax);
+        // A second chance (a start away from the prediction, or time
+        // reversed) must match as closely as a smeared marker's drawing.
+        if (back || offset != 0.0)
+            fit.ok = fit.ok && fit.outcome.correlation >= limits_.closeCorrelation &&
+                     fit.outcome.pictureMatch >= limits_.closePictureMatch;
+        if (fit.ok)
+            break;
+    }
+    if (!back)
+        learnShutter(fit, perFrame);
+    if (fit.ok)
+        remember(last, frame, fit.pose, &fit.outcome.pose.motion);
+    return fit;
+}
+
+ShutterPose MarkerFollow::bestStart(const FrameImage& image, const ShutterPose& predicted,
+                                    const ShutterMotion& perFrame, double offset) {
     // The speed is the least sure of the prediction: places along the way
     // and streak lengths about it, the best to start from.
     ShutterPose candidates[std::size(SPEED_SHARES) * std::size(STREAK_SHARES)];
     int count = 0;
     for (const double along : SPEED_SHARES) {
         for (const double streak : STREAK_SHARES) {
-            const ShutterMotion move = scaledMotion(perFrame, along);
+            const ShutterMotion move = scaledMotion(perFrame, along + offset);
             const double d[6] = {move.turn[0],  move.turn[1],  move.turn[2],
                                  move.shift[0], move.shift[1], move.shift[2]};
-            candidates[count++] = {movePose(start.middle, d), scaledMotion(start.motion, streak)};
+            candidates[count++] = {movePose(predicted.middle, d),
+                                   scaledMotion(predicted.motion, streak)};
         }
     }
-    start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
-    fit = alignFrom(image, start, start.motion, limits_.turnMax);
-    learnShutter(fit, perFrame);
-    if (fit.ok)
-        remember(frame, fit.pose, &fit.outcome.pose.motion);
-    return fit;
+    return candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
+}
+
+void MarkerFollow::lost(long frame, const FrameImage& image) {
+    if (lastCamera_ < 0)
+        lastCamera_ = frame;
+    // Long after the last camera (the marker out of view) the copies would
+    // cost every frame for little.
+    if (keptRoom_ == 0 || static_cast<long>(image.width) * image.height * 4 != keptBytes_ ||
+        frame - lastCamera_ > FOLLOW_BACK_WINDOW) {
+        keptFirst_ = keptLast_ = -1;
+        return;
+    }
+    if (keptLast_ < 0 || frame != keptLast_ + 1)
+        keptFirst_ = frame;
+    keptLast_ = frame;
+    keptFirst_ = std::max(keptFirst_, keptLast_ - keptRoom_ + 1);
+    std::memcpy(kept_.data() + (frame % keptRoom_) * keptBytes_, image.pixels,
+                static_cast<size_t>(keptBytes_));
+}
+
+int MarkerFollow::followBack(long frame, BackFollow* out) {
+    lastCamera_ = frame;
+    if (keptLast_ < 0 || keptLast_ == frame - 1)
+        return 0;  // the frame right after the kept ones: the next may follow back
+    const long first = keptFirst_, latest = keptLast_;
+    keptFirst_ = keptLast_ = -1;
+    if (latest != frame - 2 || last_[0].frame != frame || last_[1].frame != frame - 1)
+        return 0;
+    // Time reversed about this frame: frame n is counted as 2 frame - n, so
+    // the two frames after the kept ones come before them, this one first
+    // (their speed is their poses' difference).
+    const auto mirrored = [frame](long n) { return 2 * frame - n; };
+    Remembered back[3];
+    for (int k = 0; k < 2; k++)
+        remember(back, mirrored(last_[k].frame), last_[k].pose, nullptr);
+    int taken = 0;
+    for (long n = latest; n >= first; n--) {
+        const FrameImage image{kept_.data() + (n % keptRoom_) * keptBytes_, camera_.xsize,
+                               camera_.ysize};
+        const FollowFit fit = followFrom(back, mirrored(n), image);
+        if (fit.ok)
+            out[taken++] = {n, fit};
+    }
+    return taken;
 }

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include "camera/camera_param.h"
 #include "follow/direct_align.h"
@@ -42,6 +43,14 @@ bool softlySmeared(const SideRamps& ramps);
 inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
 // Most frames after the last one with a pose that a pose is predicted for.
 inline constexpr int FOLLOW_GAP_MAX = 3;
+// Most frames without the marker kept to follow back into once two frames
+// in a row after them have a pose; fewer when the frames are so large that
+// these would take more than FOLLOW_BACK_BYTES (one at least).
+inline constexpr int FOLLOW_BACK_FRAMES = 4;
+inline constexpr long FOLLOW_BACK_BYTES = 64L << 20;
+// Frames without a camera are kept only this many frames after the last
+// one with a camera (or the first frame, or the first after a gap).
+inline constexpr long FOLLOW_BACK_WINDOW = 30;
 
 // What an alignment must reach to be taken (a found marker's fit reaches
 // it; a drawing laid on the wrong place, or on a frame without the marker,
@@ -74,6 +83,11 @@ struct FollowLimits {
     double refuseTurn = 5.0 * M_PI / 180.0;
     double cleanResidual = 0.06;
     double cleanInliers = 0.95;
+    // What a fit from a second start (away from the prediction, or
+    // following back) must reach besides: the drawing matching the frame as
+    // closely as a smeared marker's does.
+    double closeCorrelation = 0.97;
+    double closePictureMatch = 0.8;
 };
 
 // A followed or aligned pose: `ok` when the alignment was taken.
@@ -84,6 +98,12 @@ struct FollowFit {
     // A found square that neither its alignment nor its sides can vouch for
     // (see FollowLimits::refuseTurn): the frame gives no camera.
     bool refused = false;
+};
+
+// A frame followed back into: its number and the fit taken.
+struct BackFollow {
+    long frame = -1;
+    FollowFit fit{};
 };
 
 // Decides between a smeared marker's `square`, its sides' `ramps`, and its
@@ -127,8 +147,19 @@ class MarkerFollow {
     FollowFit follow(long frame, const FrameImage& image);
     // Whether the frames before say that in frame `frame` the marker lies
     // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
-    // puts it: a marker held from an earlier frame that is no longer there.
+    // puts it, or that it moved further since the last of them (its smear):
+    // a marker held from an earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
+    // Frame `frame` ended without a camera: its picture is kept to follow
+    // back into (see followBack), within FOLLOW_BACK_WINDOW.
+    void lost(long frame, const FrameImage& image);
+    // Frame `frame` has a camera. When it and the frame before have poses
+    // and the frame before that was kept (lost), follows back into the kept
+    // frames, the latest first, as forwards with time reversed; the fits
+    // taken go to `out` (room for FOLLOW_BACK_FRAMES), their count is
+    // returned. Kept frames that can no longer be followed back into are
+    // let go.
+    int followBack(long frame, BackFollow* out);
     // Forgets the frames before (a frame without a picture).
     void forget();
 
@@ -142,15 +173,31 @@ class MarkerFollow {
         ShutterMotion motion{};  // over the shutter, when aligned
         bool moving = false;
     };
+    // Follows frame `frame` from the poses `last` (the latest first), which
+    // remember what is taken.
+    FollowFit followFrom(Remembered (&last)[3], long frame, const FrameImage& image);
+    // The best of the starts about `predicted` (places along the motion a
+    // frame apart `perFrame`, `offset` frames' motion on, and streak
+    // lengths) to align from.
+    ShutterPose bestStart(const FrameImage& image, const ShutterPose& predicted,
+                          const ShutterMotion& perFrame, double offset);
     // Aligns from `start`, tries `expected` as the motion; the fit taken, if any.
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
                         const ShutterMotion& expected, double turnMax);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
-    void remember(long frame, const Pose& pose, const ShutterMotion* motion);
+    // Puts frame `frame`'s pose (and its motion over the shutter, when
+    // aligned) first in `last`.
+    static void remember(Remembered (&last)[3], long frame, const Pose& pose,
+                         const ShutterMotion* motion);
     // The pose and the motion over the shutter predicted for frame `frame`
-    // from the frames before (their speed and its change), and the motion a
+    // from the poses `last` (their speed and its change), and the motion a
     // frame apart there; false when they give none.
-    bool predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const;
+    bool predictFrom(const Remembered (&last)[3], long frame, ShutterPose* start,
+                     ShutterMotion* perFrame) const;
+    // The same from the frames before.
+    bool predict(long frame, ShutterPose* start, ShutterMotion* perFrame) const {
+        return predictFrom(last_, frame, start, perFrame);
+    }
     // The same for a frame whose marker was found as `square`: false too
     // when a prediction across lost frames lies far from it.
     bool predictNear(long frame, const Pose& square, ShutterPose* start,
@@ -165,4 +212,11 @@ class MarkerFollow {
     double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
     bool shutterSeen_ = false;   // a smeared marker's fit has measured it
     bool shortShutter_ = false;  // a marker the motion said was smeared was found sharp
+    // Pictures of the latest frames without a camera, in a row: frame n in
+    // slot n % keptRoom_ (frame.width x frame.height pixels of 4 bytes).
+    std::vector<unsigned char> kept_;
+    long keptBytes_ = 0;
+    int keptRoom_ = 0;
+    long keptFirst_ = -1, keptLast_ = -1;
+    long lastCamera_ = -1;  // the last frame with a camera (or the first seen)
 };

@@ -187,6 +187,8 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
             !bridged.ok())
             return bridged;
     }
+    if (follower != nullptr && setCamera == nullptr)
+        followBack(frame, record);
     return appendRow(row, record);
 }
 
@@ -353,7 +355,30 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     row = followed;
     state.cameraPose = fit.pose;
     state.poseKnown = true;
-    record = FrameRecord{};
+    record = followedRecord(fit);
+    return false;
+}
+
+void Tracker::followBack(const FrameImage& frame, const FrameRecord& record) {
+    const long index = frames->count;
+    if (record.status == FrameStatus::Lost) {
+        follower->lost(index, frame);
+        return;
+    }
+    BackFollow back[FOLLOW_BACK_FRAMES];
+    const int count = follower->followBack(index, back);
+    for (int k = 0; k < count; k++) {
+        const KeyRow row = keyRowOfPose(back[k].fit.pose);
+        FrameRecord& earlier = frames->rows[back[k].frame];
+        if (row.found == 0 || earlier.status != FrameStatus::Lost)
+            continue;
+        table->rows[back[k].frame] = row;
+        earlier = followedRecord(back[k].fit);
+    }
+}
+
+FrameRecord Tracker::followedRecord(const FollowFit& fit) const {
+    FrameRecord record;
     record.status = FrameStatus::Followed;
     const double h = 0.5 * state.patternWidth;
     // The printed picture's top-left corner first, clockwise as printed.
@@ -372,7 +397,7 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     }
     record.error = fit.outcome.residual;
     record.points = fit.outcome.samples;
-    return false;
+    return record;
 }
 
 TrackResult Tracker::appendRow(const KeyRow& row, const FrameRecord& record) {

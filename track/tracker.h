@@ -138,6 +138,12 @@ class Tracker {
     // marker frame whose pose is sharp or aligned: one to anchor the scene on.
     bool followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                      KeyRow& row);
+    // With --follow: keeps a frame left without a camera (`record`), or
+    // follows back from one with a camera into those kept before it and
+    // rewrites their rows with what is taken.
+    void followBack(const FrameImage& frame, const FrameRecord& record);
+    // A followed frame's record: its corners where `fit` puts them.
+    FrameRecord followedRecord(const FollowFit& fit) const;
     // With --bridge: follows the scene into `frame`, re-anchors it on a
     // marker frame whose pose is sharp (`sharp`; every such frame when its
     // marker is `smeared`) and fills a lost one's camera from it.

@@ -134,7 +134,7 @@ TEST_F(MarkerSet, LearnsTheLayoutAndFitsEachCameraToEveryMarkerInView) {
                 c.found, c.turn, c.worst, c.offset);
     EXPECT_EQ(c.found, 16);
     EXPECT_LT(c.turn, 0.06);
-    EXPECT_LT(c.offset, 0.0012);
+    EXPECT_LT(c.offset, 0.0005);  // 0.0006 with sides read at 16 points
     EXPECT_NE(readFile(dir->file("r.csv")).find(",0 1 2 3,\n"), std::string::npos);
 }
 
