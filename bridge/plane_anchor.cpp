@@ -139,8 +139,13 @@ BridgeStatus anchorPoints(BridgeStorage& storage, const CameraParam& camera, con
         placeFollowedPoints(storage, camera, map, tolerance);
     // Picking corners is the costly step: at most once every FILL_INTERVAL
     // frames, which also spares a scene without corners from looking each time.
+    // A bridged frame with few points left picks at once: the camera moving
+    // on takes the points out of the picture faster than that, and once
+    // too few are left no frame is bridged and none are picked.
     storage.framesSinceFill++;
-    if (static_cast<int>(storage.at.size()) >= fillBelow || storage.framesSinceFill < FILL_INTERVAL)
+    const int count = static_cast<int>(storage.at.size());
+    const bool urgent = !placeFollowed && count < FILL_URGENT_BELOW;
+    if (count >= fillBelow || (storage.framesSinceFill < FILL_INTERVAL && !urgent))
         return BridgeStatus::Ok;
     storage.framesSinceFill = 0;
     return addFreshPoints(storage, camera, map);

@@ -39,6 +39,8 @@ inline constexpr int PLANE_WEIGHT_MAX = 10;
 
 // Least number of frames between two pickings of new points.
 inline constexpr int FILL_INTERVAL = 5;
+// Fewer points than this in a bridged frame: new ones are picked at once.
+inline constexpr int FILL_URGENT_BELOW = 40;
 
 // Checks and places the followed points with a pose of this frame: a point
 // placed before that lands more than `tolerance` ideal pixels from where it
@@ -47,7 +49,8 @@ inline constexpr int FILL_INTERVAL = 5;
 // `placeFollowed` (a pose fitted to the points themselves) the followed
 // points stay as they are. Then, when fewer than `fillBelow` points remain,
 // new ones are picked away from them and placed (at most once every
-// FILL_INTERVAL frames). EdgeOn (nothing changed) when the pose gives no
+// FILL_INTERVAL frames, but at once for a pose fitted to fewer than
+// FILL_URGENT_BELOW points). EdgeOn (nothing changed) when the pose gives no
 // map; OpenCV's failure when picking new points fails.
 BridgeStatus anchorPoints(BridgeStorage& storage, const CameraParam& camera, const Pose& pose,
                           double tolerance, int fillBelow, bool placeFollowed);

@@ -35,12 +35,13 @@ std::unique_ptr<SceneBridge> SceneBridge::create(const CameraParam& camera) {
     return bridge;
 }
 
-BridgeStatus SceneBridge::markerFrame(const FrameImage& frame, const Pose& markerPose) {
+BridgeStatus SceneBridge::markerFrame(const FrameImage& frame, const Pose& markerPose,
+                                      bool smeared) {
     if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize)
         return BridgeStatus::BadFrame;
     BridgeStorage& storage = *storage_;
     BridgeStatus status = takePicture(storage, frame);
-    if (status == BridgeStatus::Ok && storage.hasPrevious && !storage.at.empty() &&
+    if (status == BridgeStatus::Ok && !smeared && storage.hasPrevious && !storage.at.empty() &&
         storage.anchoringsInRow >= PLANE_WEIGHT_MAX &&
         storage.framesSinceRenewal + 1 < BRIDGE_RENEW_INTERVAL) {
         // The points' places already average as many poses as they take: the

@@ -90,9 +90,12 @@ class SceneBridge {
     // it, searched for where the pose puts them, and anchored on the pose;
     // once PLANE_WEIGHT_MAX such frames in a row were anchored on, only every
     // BRIDGE_RENEW_INTERVAL frames, the frames between being only kept with
-    // their pose. BadFrame
-    // (nothing done) for a frame not of the camera's size.
-    BridgeStatus markerFrame(const FrameImage& frame, const Pose& markerPose);
+    // their pose. A `smeared` frame (a smeared marker whose pose was aligned
+    // with its smear) is never only kept: a moving camera's smear changes
+    // from frame to frame, and points followed across several such frames
+    // at once are lost. BadFrame (nothing done) for a frame not of the
+    // camera's size.
+    BridgeStatus markerFrame(const FrameImage& frame, const Pose& markerPose, bool smeared = false);
     // Follows the points into `frame` (of the camera's size), keeping those
     // that come back to where they were when followed backwards; a marker
     // frame kept is anchored on first. With no point to follow the frame's

@@ -6,12 +6,19 @@
 # millimetres), so the truth and the footage agree; the shutter is open half
 # the frame, the camera moving between the frames' poses.
 #
-#   blender -b -P scripts/glossy_sheet.py -- TRUTH.csv MARKER.png HFOV WxH SAMPLES OUT_PATTERN [FIRST:LAST] [matte]
+#   blender -b -P scripts/glossy_sheet.py -- TRUTH.csv MARKER.png HFOV WxH SAMPLES OUT_PATTERN \
+#     [FIRST:LAST] [matte] [wood] [pull=PX]
 #
 # MARKER.png is the printed marker with its white margin (lumeko-pattern
 # --print): its black square is two thirds of the picture, 80 mm on the sheet.
 # OUT_PATTERN is a Blender output path such as /tmp/glossy/frame_####.
 # "matte" prints on rough uncoated paper instead: no highlight, the blur alone.
+# "wood" lays the sheet on a table of wooden planks (grain, knots, stains and
+# the planks' joints: corners for following points) instead of a plain one.
+# "pull=PX" gives the lens a depth of field and pulls its focus over the
+# clip: sharp on the marker at first, then focused nearer until the marker's
+# middle is blurred over a disc PX pixels across (in the middle of the clip),
+# then sharp on it again for the last fifth.
 import csv
 import math
 import sys
@@ -23,6 +30,8 @@ args = sys.argv[sys.argv.index("--") + 1:]
 truth, marker, hfov, size, samples, out = args[:6]
 frames = next((a for a in args[6:] if ":" in a), None)
 MATTE = "matte" in args[6:]
+WOOD = "wood" in args[6:]
+PULL = next((float(a[5:]) for a in args[6:] if a.startswith("pull=")), None)
 width, height = (int(v) for v in size.split("x"))
 MM = 0.001  # the scene is in metres, the truth in millimetres
 SQUARE = 80.0
@@ -91,10 +100,80 @@ def plane(name, w, h, z, mat, uv_span=None):
 
 
 sheet = plane("sheet", SHEET[0], SHEET[1], 0.0, glossy_paper("paper", marker), PRINT)
+
+
+def wooden_planks(mat):
+    """Planks 70 mm wide in lengths of 300 mm, each its own shade, with a
+    grain bent by noise, dark knots and blotchy stains: detail from a few
+    millimetres to a few centimetres, with corners at the planks' ends and
+    around the knots that a point follower can hold on to."""
+    nodes, links = mat.node_tree.nodes, mat.node_tree.links
+    bsdf = nodes["Principled BSDF"]
+    coord = nodes.new("ShaderNodeTexCoord")
+    mapping = nodes.new("ShaderNodeMapping")  # object space in millimetres
+    mapping.inputs["Scale"].default_value = (1500.0, 1500.0, 1.0)
+    links.new(coord.outputs["Object"], mapping.inputs["Vector"])
+    planks = nodes.new("ShaderNodeTexBrick")
+    planks.offset, planks.offset_frequency = 0.45, 2  # every other row shifted
+    planks.squash, planks.squash_frequency = 1.0, 1
+    planks.inputs["Scale"].default_value = 1.0 / 300.0
+    planks.inputs["Brick Width"].default_value = 1.0
+    planks.inputs["Row Height"].default_value = 70.0 / 300.0
+    planks.inputs["Mortar Size"].default_value = 1.6 / 300.0
+    planks.inputs["Bias"].default_value = 0.0
+    planks.inputs["Color1"].default_value = (0.30, 0.19, 0.10, 1)
+    planks.inputs["Color2"].default_value = (0.52, 0.35, 0.19, 1)
+    planks.inputs["Mortar"].default_value = (0.05, 0.03, 0.02, 1)
+    links.new(mapping.outputs["Vector"], planks.inputs["Vector"])
+    grain = nodes.new("ShaderNodeTexWave")
+    grain.wave_type, grain.bands_direction = "BANDS", "Y"  # bands across x: along the planks
+    grain.inputs["Scale"].default_value = 1.0 / 40.0
+    grain.inputs["Distortion"].default_value = 5.0
+    grain.inputs["Detail"].default_value = 3.0
+    grain.inputs["Detail Scale"].default_value = 2.0
+    links.new(mapping.outputs["Vector"], grain.inputs["Vector"])
+    knots = nodes.new("ShaderNodeTexVoronoi")
+    knots.feature = "F1"
+    knots.inputs["Scale"].default_value = 1.0 / 45.0
+    links.new(mapping.outputs["Vector"], knots.inputs["Vector"])
+    knot_ink = nodes.new("ShaderNodeMapRange")  # a dark disc about 6 mm across a cell
+    knot_ink.inputs["From Min"].default_value = 0.07
+    knot_ink.inputs["From Max"].default_value = 0.12
+    knot_ink.inputs["To Min"].default_value = 0.25
+    knot_ink.inputs["To Max"].default_value = 1.0
+    links.new(knots.outputs["Distance"], knot_ink.inputs["Value"])
+    stains = nodes.new("ShaderNodeTexNoise")
+    stains.inputs["Scale"].default_value = 1.0 / 25.0
+    stains.inputs["Detail"].default_value = 6.0
+    stains.inputs["Roughness"].default_value = 0.6
+    links.new(mapping.outputs["Vector"], stains.inputs["Vector"])
+    stain_ink = nodes.new("ShaderNodeMapRange")
+    stain_ink.inputs["From Min"].default_value = 0.35
+    stain_ink.inputs["From Max"].default_value = 0.65
+    stain_ink.inputs["To Min"].default_value = 0.45
+    stain_ink.inputs["To Max"].default_value = 1.15
+    links.new(stains.outputs["Fac"], stain_ink.inputs["Value"])
+    grain_ink = nodes.new("ShaderNodeMapRange")
+    grain_ink.inputs["To Min"].default_value = 0.7
+    grain_ink.inputs["To Max"].default_value = 1.1
+    links.new(grain.outputs["Fac"], grain_ink.inputs["Value"])
+    shade = planks.outputs["Color"]
+    for factor in (grain_ink, knot_ink, stain_ink):
+        mix = nodes.new("ShaderNodeMixRGB")
+        mix.blend_type = "MULTIPLY"
+        mix.inputs["Fac"].default_value = 1.0
+        links.new(shade, mix.inputs["Color1"])
+        links.new(factor.outputs["Result"], mix.inputs["Color2"])
+        shade = mix.outputs["Color"]
+    links.new(shade, bsdf.inputs["Base Color"])
+
+
 table = bpy.data.materials.new("table")
 table.use_nodes = True
 table.node_tree.nodes["Principled BSDF"].inputs["Base Color"].default_value = (0.25, 0.16, 0.09, 1)
 table.node_tree.nodes["Principled BSDF"].inputs["Roughness"].default_value = 0.7
+if WOOD:
+    wooden_planks(table)
 plane("table", 1500.0, 1500.0, -0.5, table)
 
 # The lamp: a soft box above and beyond the marker, facing it, whose
@@ -132,6 +211,28 @@ camera.cycles.motion_steps = 3
 # Blender's camera looks down its -z with y up: flip y and z of the truth's.
 FLIP = Matrix(((1, 0, 0), (0, -1, 0), (0, 0, -1)))
 rows = list(csv.DictReader(open(truth)))
+if PULL is not None:
+    # A thin lens at f/2: an object at s (mm) with the focus at d blurs over a
+    # disc of a * f * |s - d| / (s * (d - f)) on the sensor, a = f / 2 the
+    # aperture; focusing nearer than the marker's middle by just enough gives
+    # the frame's blur in pixels there.
+    cam_data.dof.use_dof = True
+    cam_data.dof.aperture_fstop = 2.0
+    focal = cam_data.lens
+    aperture = focal / cam_data.dof.aperture_fstop
+    pixel = cam_data.sensor_width / width
+
+
+def focus_distance(n, depth):
+    """The focus (mm) of frame n (from 0): on the marker's middle for the
+    first and last fifth of the clip, pulled nearer between, the blur rising
+    and falling as a sine's square to PULL pixels in the middle."""
+    first, last = len(rows) / 5.0, len(rows) * 4.0 / 5.0
+    share = min(max((n - first) / (last - first), 0.0), 1.0)
+    blur = PULL * math.sin(math.pi * share) ** 2 * pixel
+    return focal * depth * (aperture + blur) / (blur * depth + aperture * focal)
+
+
 for n, row in enumerate(rows):
     r = Matrix([[float(row[f"r{i}{j}"]) for j in range(3)] for i in range(3)])
     t = [float(row[f"t{i}"]) for i in range(3)]
@@ -144,9 +245,13 @@ for n, row in enumerate(rows):
     camera.rotation_euler = world_of_camera.to_euler("XYZ", camera.rotation_euler)
     camera.keyframe_insert("location", frame=n + 1)
     camera.keyframe_insert("rotation_euler", frame=n + 1)
-for curve in camera.animation_data.action.fcurves:
-    for key in curve.keyframe_points:
-        key.interpolation = "LINEAR"
+    if PULL is not None:
+        cam_data.dof.focus_distance = focus_distance(n, t[2]) * MM
+        cam_data.dof.keyframe_insert("focus_distance", frame=n + 1)
+for keyed in (camera, cam_data) if PULL is not None else (camera,):
+    for curve in keyed.animation_data.action.fcurves:
+        for key in curve.keyframe_points:
+            key.interpolation = "LINEAR"
 scene.frame_start, scene.frame_end = 1, len(rows)
 if frames:  # a part of the clip (frames counted from 1)
     scene.frame_start, scene.frame_end = (int(v) for v in frames.split(":"))

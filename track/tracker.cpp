@@ -177,12 +177,14 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
         record = markerRecord(row, markers);
     // A marker whose edges are smeared gives a pose the scene is not anchored
     // on, unless its drawing was aligned with the frame.
-    bool sharp = record.status == FrameStatus::Marker &&
-                 markers[state.chosenMarker].rampWidth <= FOLLOW_SMEAR_WIDTH;
+    const bool smeared = record.status == FrameStatus::Marker &&
+                         markers[state.chosenMarker].rampWidth > FOLLOW_SMEAR_WIDTH;
+    bool sharp = record.status == FrameStatus::Marker && !smeared;
     if (follower != nullptr && setCamera == nullptr)
         sharp = followFrame(frame, markers, record, row);
     if (sceneBridge != nullptr) {
-        if (const TrackResult bridged = bridgeFrame(frame, sharp, record, row); !bridged.ok())
+        if (const TrackResult bridged = bridgeFrame(frame, sharp, smeared, record, row);
+            !bridged.ok())
             return bridged;
     }
     if (follower != nullptr && setCamera == nullptr)
@@ -286,13 +288,15 @@ FrameRecord Tracker::markerRecord(const KeyRow& row, const MarkerInfo* markers) 
 
 // A sharp marker frame anchors the scene on the marker's pose (the frame's
 // own camera stays the marker's); a frame without the marker takes the
-// scene's camera when the bridge gives one. A held or followed frame, or one
-// whose marker is smeared, keeps its camera and only follows the scene. The
+// scene's camera when the bridge gives one (a smeared marker aligned with its
+// smear anchors it every frame). A held or followed frame, or one whose
+// marker is smeared and not aligned, keeps its camera and only follows the
+// scene. The
 // bridge's library running out of memory, or failing otherwise, ends the run.
-TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record,
-                                 KeyRow& row) {
+TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, bool smeared,
+                                 FrameRecord& record, KeyRow& row) {
     if (record.status == FrameStatus::Marker && sharp)
-        return trackResultOfBridge(sceneBridge->markerFrame(frame, state.cameraPose));
+        return trackResultOfBridge(sceneBridge->markerFrame(frame, state.cameraPose, smeared));
     if (const TrackResult followed = trackResultOfBridge(sceneBridge->follow(frame));
         !followed.ok())
         return followed;

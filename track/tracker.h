@@ -145,9 +145,10 @@ class Tracker {
     // A followed frame's record: its corners where `fit` puts them.
     FrameRecord followedRecord(const FollowFit& fit) const;
     // With --bridge: follows the scene into `frame`, re-anchors it on a
-    // marker frame whose pose is sharp (`sharp`) and fills a lost one's
-    // camera from it.
-    TrackResult bridgeFrame(const FrameImage& frame, bool sharp, FrameRecord& record, KeyRow& row);
+    // marker frame whose pose is sharp (`sharp`; every such frame when its
+    // marker is `smeared`) and fills a lost one's camera from it.
+    TrackResult bridgeFrame(const FrameImage& frame, bool sharp, bool smeared, FrameRecord& record,
+                            KeyRow& row);
     // With a layout: the frame's camera from every marker in view, and its record.
     KeyRow trackSet(const MarkerInfo* markers, int count, FrameRecord& record);
     // Appends the key row and the frame's record.

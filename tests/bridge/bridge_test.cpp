@@ -36,8 +36,7 @@ struct Scene {
     std::mt19937 random{11};
 
     Scene() {
-        storage.scale = 2;
-        storage.workSize = {320, 240};
+        EXPECT_EQ(prepareFollowing(storage, 640, 480), BridgeStatus::Ok);  // working scale 2
         EXPECT_EQ(planeMapOfPose(CAMERA, truePose(), map), BridgeStatus::Ok);
     }
     void add(ImagePoint seen, cv::Point2d placed) {
@@ -278,6 +277,27 @@ TEST(SceneBridge, ALongRunOfMarkerFramesIsAnchoredNowAndThenAndTheLastOneWhenLos
         ASSERT_TRUE(fit.ok()) << static_cast<int>(fit.status);
         EXPECT_NEAR(fit.pose.m[0][3], lost * glide, 0.01);
         EXPECT_GE(fit.points, 100);
+    }
+}
+
+// A blank smeared frame in a long run is followed into at once (a sharp one
+// would only be kept), losing the points; a bridged frame fills up few at once.
+TEST(SceneBridge, AFastCameraKeepsNoSmearedFrameAndFillsUpFewPointsAtOnce) {
+    std::vector<unsigned char> floor = speckledFloor(0.0), blank(640 * 480 * 4, 255);
+    const std::unique_ptr<SceneBridge> bridge = SceneBridge::create(CAMERA);
+    for (int k = 0; k < PLANE_WEIGHT_MAX + 2; k++)
+        bridge->markerFrame({(k == PLANE_WEIGHT_MAX ? blank : floor).data(), 640, 480}, truePose(),
+                            true);
+    bridge->follow({floor.data(), 640, 480});
+    EXPECT_FALSE(bridge->bridge().ok());
+    for (const auto& [count, bridged] : {std::pair{39, true}, {40, true}, {39, false}}) {
+        Scene scene;
+        takePicture(scene.storage, {floor.data(), 640, 480});
+        followPoints(scene.storage);
+        scene.onPlane(count);
+        scene.storage.framesSinceFill = 0;
+        anchorPoints(scene.storage, CAMERA, truePose(), 6.0, 100, !bridged);
+        EXPECT_EQ(scene.storage.at.size() > 40u, bridged && count < 40) << count;
     }
 }
 
