@@ -291,8 +291,8 @@ FrameRecord Tracker::markerRecord(const KeyRow& row, const MarkerInfo* markers) 
 // scene's camera when the bridge gives one (a smeared marker aligned with its
 // smear anchors it every frame). A held or followed frame, or one whose
 // marker is smeared and not aligned, keeps its camera and only follows the
-// scene. The
-// bridge's library running out of memory, or failing otherwise, ends the run.
+// scene. The bridge's library running out of memory, or failing otherwise,
+// ends the run.
 TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, bool smeared,
                                  FrameRecord& record, KeyRow& row) {
     if (record.status == FrameStatus::Marker && sharp)
