@@ -50,13 +50,15 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     if (follow->storage_ == nullptr)
         return nullptr;
     prepareFollowStorage(*follow->storage_);
+    // Without room for the kept frames the follower works on, only without
+    // following back.
     follow->keptBytes_ = 4L * camera.xsize * camera.ysize;
     follow->keptRoom_ = static_cast<int>(std::clamp<long>(
-        FOLLOW_BACK_BYTES / std::max(1L, follow->keptBytes_), 1, FOLLOW_BACK_FRAMES));
+        FOLLOW_BACK_BYTES / std::max(1L, follow->keptBytes_), 0, FOLLOW_BACK_FRAMES));
     try {
         follow->kept_.resize(static_cast<size_t>(follow->keptRoom_ * follow->keptBytes_));
     } catch (const std::bad_alloc&) {
-        return nullptr;
+        follow->keptRoom_ = 0;
     }
     fillLinearLevels(curve, follow->storage_->light);
     drawMarkerPicture(cells, width, curve, follow->storage_->picture);

@@ -43,9 +43,9 @@ bool softlySmeared(const SideRamps& ramps);
 inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
 // Most frames after the last one with a pose that a pose is predicted for.
 inline constexpr int FOLLOW_GAP_MAX = 3;
-// Most frames without the marker kept to follow back into once two frames
-// in a row after them have a pose; fewer when the frames are so large that
-// these would take more than FOLLOW_BACK_BYTES (one at least).
+// Most frames without the marker kept to follow back into; fewer when the
+// frames are so large that these would take more than FOLLOW_BACK_BYTES
+// (one at 4K, none beyond).
 inline constexpr int FOLLOW_BACK_FRAMES = 4;
 inline constexpr long FOLLOW_BACK_BYTES = 64L << 20;
 // Frames without a camera are kept only this many frames after the last
