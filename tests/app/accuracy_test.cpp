@@ -820,6 +820,22 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
                 << c.name;
         }
     }
+    // A frame lost before two sharp frames with the marker still (their poses
+    // say nothing of its motion until both are in) is followed back into once
+    // the second is: taken where the marker is, not where the frame is blank.
+    for (const auto* lost : {&pixels, &blank}) {
+        std::unique_ptr<MarkerFollow> follow =
+            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
+        ASSERT_NE(follow, nullptr);
+        BackFollow back[FOLLOW_BACK_FRAMES];
+        follow->lost(0, FrameImage{const_cast<unsigned char*>(lost->data()), 640, 480});
+        follow->found(1, truePose);
+        EXPECT_EQ(follow->followBack(1, back), 0);
+        follow->found(2, truePose);
+        const int taken = follow->followBack(2, back);
+        EXPECT_EQ(taken, lost == &pixels ? 1 : 0);
+        EXPECT_TRUE(taken == 0 || back[0].frame == 0);
+    }
     // A smeared square whose drawing cannot be aligned (no marker in the
     // frame) stands near where the frames before put the marker, and is
     // refused further off: its smear has skewed it. A prediction carried
