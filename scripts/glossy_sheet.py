@@ -136,27 +136,24 @@ def wooden_planks(mat):
     knots.feature = "F1"
     knots.inputs["Scale"].default_value = 1.0 / 45.0
     links.new(mapping.outputs["Vector"], knots.inputs["Vector"])
-    knot_ink = nodes.new("ShaderNodeMapRange")  # a dark disc about 6 mm across a cell
-    knot_ink.inputs["From Min"].default_value = 0.07
-    knot_ink.inputs["From Max"].default_value = 0.12
-    knot_ink.inputs["To Min"].default_value = 0.25
-    knot_ink.inputs["To Max"].default_value = 1.0
-    links.new(knots.outputs["Distance"], knot_ink.inputs["Value"])
+
+    def ink(source, to_min, to_max, from_min=0.0, from_max=1.0):
+        """A shade factor: `source` mapped from [from_min, from_max] onto [to_min, to_max]."""
+        node = nodes.new("ShaderNodeMapRange")
+        for name, value in (("From Min", from_min), ("From Max", from_max), ("To Min", to_min),
+                            ("To Max", to_max)):
+            node.inputs[name].default_value = value
+        links.new(source, node.inputs["Value"])
+        return node
+
+    knot_ink = ink(knots.outputs["Distance"], 0.25, 1.0, 0.07, 0.12)  # a dark disc about 6 mm across a cell
     stains = nodes.new("ShaderNodeTexNoise")
     stains.inputs["Scale"].default_value = 1.0 / 25.0
     stains.inputs["Detail"].default_value = 6.0
     stains.inputs["Roughness"].default_value = 0.6
     links.new(mapping.outputs["Vector"], stains.inputs["Vector"])
-    stain_ink = nodes.new("ShaderNodeMapRange")
-    stain_ink.inputs["From Min"].default_value = 0.35
-    stain_ink.inputs["From Max"].default_value = 0.65
-    stain_ink.inputs["To Min"].default_value = 0.45
-    stain_ink.inputs["To Max"].default_value = 1.15
-    links.new(stains.outputs["Fac"], stain_ink.inputs["Value"])
-    grain_ink = nodes.new("ShaderNodeMapRange")
-    grain_ink.inputs["To Min"].default_value = 0.7
-    grain_ink.inputs["To Max"].default_value = 1.1
-    links.new(grain.outputs["Fac"], grain_ink.inputs["Value"])
+    stain_ink = ink(stains.outputs["Fac"], 0.45, 1.15, 0.35, 0.65)
+    grain_ink = ink(grain.outputs["Fac"], 0.7, 1.1)
     shade = planks.outputs["Color"]
     for factor in (grain_ink, knot_ink, stain_ink):
         mix = nodes.new("ShaderNodeMixRGB")
