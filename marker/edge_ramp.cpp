@@ -16,6 +16,8 @@ constexpr double PIXEL_SPREAD = 1.0;
 // A smear's ramp (a box along the motion) spans 1.25 times the distance
 // from its 10 % to its 90 % point.
 constexpr double RAMP_SPAN_PER_WIDTH = 1.25;
+// A ramp's width spans this share of its contrast (from 10 % to 90 %).
+constexpr double WIDTH_SHARE = 0.8;
 
 // The profile in the picture's levels (blue + green + red) and in linear
 // light (the three channels' light added), at t = first + j * step.
@@ -252,7 +254,7 @@ int arMeasureRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint
     ramp->width = width;
     int steepAt = 0;
     const double steepest = steepestRise(p.light, p.count, low, high, &steepAt);
-    ramp->steepWidth = steepest > 0.0 ? 0.8 * lightContrast / steepest : width;
+    ramp->steepWidth = steepest > 0.0 ? WIDTH_SHARE * lightContrast / steepest : width;
     ramp->steepEdge = p.first + steepAt * EDGE_RAMP_STEP;
     return 0;
 }
