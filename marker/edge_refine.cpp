@@ -289,7 +289,6 @@ MarkerStatus shortEdge(const FrameImage& frame, const EdgeProbe& probe, bool she
     const MarkerStatus near = arEdgeAcross(frame, probe.origin, probe.normal, t);
     const EdgeRamp& ramp = probe.ramp;
     if (near != MarkerStatus::Ok || !sheenable || !probe.measured ||
-        !(ramp.steepWidth <= EDGE_SHARP_WIDTH) ||
         !(ramp.width >= SHEEN_WIDTH_SHARE * ramp.steepWidth) ||
         !(ramp.steepEdge - *t > SHORT_REACH))
         return near;
