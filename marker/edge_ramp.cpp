@@ -1,5 +1,6 @@
 #include "marker/edge_ramp.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -15,6 +16,8 @@ constexpr double PIXEL_SPREAD = 1.0;
 // A smear's ramp (a box along the motion) spans 1.25 times the distance
 // from its 10 % to its 90 % point.
 constexpr double RAMP_SPAN_PER_WIDTH = 1.25;
+// A ramp's width spans this share of its contrast (from 10 % to 90 %).
+constexpr double WIDTH_SHARE = 0.8;
 
 // The profile in the picture's levels (blue + green + red) and in linear
 // light (the three channels' light added), at t = first + j * step.
@@ -93,6 +96,23 @@ bool passAbove(const double* values, int from, int count, double level, double* 
         }
     }
     return false;
+}
+
+// The greatest rise of `values` over a pixel between fractional sample
+// indices `low` and `high`, and the sample in the middle of that pixel.
+double steepestRise(const double* values, int count, double low, double high, int* at) {
+    const int pixel = static_cast<int>(std::lround(1.0 / EDGE_RAMP_STEP));
+    const int first = std::max(static_cast<int>(std::floor(low)), 0);
+    const int last = std::min(static_cast<int>(std::ceil(high)), count - 1);
+    double steepest = 0.0;
+    *at = first;
+    for (int j = first; j + pixel <= last; j++) {
+        if (values[j + pixel] - values[j] > steepest) {
+            steepest = values[j + pixel] - values[j];
+            *at = j + pixel / 2;
+        }
+    }
+    return steepest;
 }
 
 // The least and the greatest of the values smoothed over three samples.
@@ -232,5 +252,9 @@ int arMeasureRamp(const FrameImage& frame, const LinearLevels& light, ImagePoint
     ramp->levelEdge = p.first + levelMiddle * EDGE_RAMP_STEP;
     ramp->lightEdge = p.first + lightMiddle * EDGE_RAMP_STEP;
     ramp->width = width;
+    int steepAt = 0;
+    const double steepest = steepestRise(p.light, p.count, low, high, &steepAt);
+    ramp->steepWidth = steepest > 0.0 ? WIDTH_SHARE * lightContrast / steepest : width;
+    ramp->steepEdge = p.first + steepAt * EDGE_RAMP_STEP;
     return 0;
 }

@@ -23,11 +23,13 @@ inline constexpr int EDGE_RAMP_SAMPLES =
 // levels; a picture blurred after encoding (scaled, or drawn by a renderer
 // that blurs its levels) is symmetric in the levels instead.
 struct EdgeRamp {
-    double levelEdge = 0.0;  // the middle in the levels, along the normal from the origin
-    double lightEdge = 0.0;  // the middle in linear light
-    double width = 0.0;      // from 10 % to 90 % of the way up, in the levels, pixels
-    double levelSkew = 0.0;  // mean squared asymmetry about the middle in the levels
-    double lightSkew = 0.0;  // the same in linear light
+    double levelEdge = 0.0;   // the middle in the levels, along the normal from the origin
+    double lightEdge = 0.0;   // the middle in linear light
+    double width = 0.0;       // from 10 % to 90 % of the way up, in the levels, pixels
+    double steepWidth = 0.0;  // the width were it all as steep in light as its steepest pixel
+    double steepEdge = 0.0;   // the middle of that steepest pixel, along the normal
+    double levelSkew = 0.0;   // mean squared asymmetry about the middle in the levels
+    double lightSkew = 0.0;   // the same in linear light
 };
 
 // Measures the ramp across the edge at `origin` (observed pixels) along the

@@ -34,6 +34,11 @@ constexpr double LIGHT_SKEW_SHARE = 0.5;
 // are placed from a point a pixel (a slightly smeared one's short profiles
 // straddle ramps nearly as wide as they are, and it keeps its few points).
 constexpr double CRISP_WIDTH = 2.5;
+// A ramp at least this many times as wide as it would be at its steepest
+// pace is a step within a gentler rise (a sheen); a short profile's edge more
+// than SHORT_REACH pixels short of that step is read again about it.
+constexpr double SHEEN_WIDTH_SHARE = 4.0;
+constexpr double SHORT_REACH = 1.5;
 // Spacing of the measured points along a side, pixels.
 constexpr double POINT_SPACING = 1.0;
 // Fewest points a side needs to be refitted.
@@ -274,22 +279,46 @@ double medianWidth(const EdgeProbe* probes, int count) {
     return widths[n / 2];
 }
 
+// The edge along the probe's normal from the short profile about its
+// origin; read again about the ramp's steepest rise where that lies more
+// than SHORT_REACH beyond it and the rise is a step within a far wider,
+// gentler one: a sheen greying the border by the edge moves the side found
+// on the thresholded picture inwards, and the short profile about it takes
+// the sheen's own rise for the edge.
+MarkerStatus shortEdge(const FrameImage& frame, const EdgeProbe& probe, bool sheenable, double* t) {
+    const MarkerStatus near = arEdgeAcross(frame, probe.origin, probe.normal, t);
+    const EdgeRamp& ramp = probe.ramp;
+    if (near != MarkerStatus::Ok || !sheenable || !probe.measured ||
+        !(ramp.steepWidth <= EDGE_SHARP_WIDTH) ||
+        !(ramp.width >= SHEEN_WIDTH_SHARE * ramp.steepWidth) ||
+        !(ramp.steepEdge - *t > SHORT_REACH))
+        return near;
+    const ImagePoint at{probe.origin.x + ramp.steepEdge * probe.normal.x,
+                        probe.origin.y + ramp.steepEdge * probe.normal.y};
+    double further = 0.0;
+    if (arEdgeAcross(frame, at, probe.normal, &further) != MarkerStatus::Ok)
+        return near;
+    *t = ramp.steepEdge + further;
+    return MarkerStatus::Ok;
+}
+
 // How a side's edge points are placed.
 enum class EdgeRule {
     Short,  // the short profile about the middle level (arEdgeAcross)
     Light,  // blurred in light: each ramp's middle in linear light
 };
 
-// The side's edge points (ideal coordinates) from its probes, by `rule`.
-// Returns how many.
+// The side's edge points (ideal coordinates) from its probes, by `rule`;
+// short profiles are read again about a sheened ramp's step where
+// `sheenable`. Returns how many.
 int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgeProbe* probes,
-               int count, EdgeRule rule, ImagePoint* points) {
+               int count, EdgeRule rule, bool sheenable, ImagePoint* points) {
     int measured = 0;
     for (int k = 0; k < count; k++) {
         const EdgeProbe& probe = probes[k];
         double t = 0.0;
         if (rule == EdgeRule::Short) {
-            if (arEdgeAcross(frame, probe.origin, probe.normal, &t) != MarkerStatus::Ok) {
+            if (shortEdge(frame, probe, sheenable, &t) != MarkerStatus::Ok) {
                 continue;
             }
         } else if (!probe.measured) {
@@ -448,10 +477,12 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
         const ImagePoint from = vertices[i];
         const ImagePoint to = vertices[(i + 1) % 4];
         const EdgeRule rule = inLight ? EdgeRule::Light : EdgeRule::Short;
+        // A smear widens opposite sides alike, a sheen one side alone.
+        const bool sheenable = !smeared[(i + 2) % 4];
         const int count = storage.everyPixel && !(widest > CRISP_WIDTH)
                               ? sharpPoints(frame, distFactor, from, to, outward[i], storage.points)
                               : edgePoints(frame, distFactor, storage.probes[i],
-                                           storage.probeCount[i], rule, storage.points);
+                                           storage.probeCount[i], rule, sheenable, storage.points);
         const double shiftMax =
             smeared[i] ? std::fmax(EDGE_SHIFT_MAX, 0.75 * widths[i] + 1.0) : EDGE_SHIFT_MAX;
         EdgeLine line;
