@@ -38,6 +38,10 @@ constexpr double COLD_STREAKS[] = {1.0, 0.5};
 // 15 degrees and their lengths, and their gap from a side, within this share.
 constexpr double COLD_PARALLEL = 0.965;
 constexpr double COLD_SIMILAR = 0.3;
+// A cold find is a marker smeared beyond what detection sees: streaked by
+// at least this (pixels). A small marker's 16 pixels, found cold where a
+// pan starts, led the frames followed after it 2 degrees astray.
+constexpr double COLD_STREAK_MIN = 20.0;
 // While cold finds fail, they are tried every other frame.
 constexpr long COLD_GAP_MAX = 2;
 // How much better a cold find's turn must match the picture inside the
@@ -468,7 +472,7 @@ FollowFit MarkerFollow::alignCold(const FrameImage& image, const ShutterPose& st
     // A fit that ran out of steps while matching closely goes on from there.
     if (!fit.outcome.converged && fit.outcome.pictureMatch >= limits_.closePictureMatch)
         fit = alignFrom(image, fit.outcome.pose, fit.outcome.pose.motion, limits_.smearTurnMax);
-    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH &&
+    fit.ok = fit.ok && fit.outcome.streak >= COLD_STREAK_MIN &&
              fit.outcome.correlation >= limits_.closeCorrelation &&
              fit.outcome.pictureMatch >= limits_.closePictureMatch;
     return fit;
