@@ -7,6 +7,7 @@
 #include "camera/camera_param.h"
 #include "follow/direct_align.h"
 #include "follow/shutter_motion.h"
+#include "follow/smear_region.h"
 #include "image/frame_image.h"
 #include "image/transfer_curve.h"
 
@@ -143,7 +144,8 @@ class MarkerFollow {
     // the square is not to be kept either.
     FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps);
     // Frame `frame` without the marker: aligns from the predicted pose, when
-    // the frames before give one.
+    // the frames before give one; where they give none or it fails, looks
+    // for a marker smeared beyond detection (coldFind).
     FollowFit follow(long frame, const FrameImage& image);
     // Whether the frames before say that in frame `frame` the marker lies
     // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
@@ -206,16 +208,34 @@ class MarkerFollow {
     // when a prediction across lost frames lies far from it.
     bool predictNear(long frame, const Pose& square, ShutterPose* start,
                      ShutterMotion* perFrame) const;
+    // The marker was seen in this frame: cold finds may be tried at once.
+    void markerSeen();
+    // Forgets the poses of the frames before.
+    void forgetPoses();
+    // Frame `frame` with no pose to follow from: the dark regions a heavily
+    // smeared marker's border leaves give its place, size and smear; the
+    // marker is aligned from poses about them (its four turns, tilted either
+    // way) and taken only when one turn matches as closely as a second
+    // start must and clearly better than the others.
+    FollowFit coldFind(long frame, const FrameImage& image);
+    // The fit taken about `region`, a side of the border whose square lies
+    // `inwards` (1 or -1, in half sides less the band's width) across it:
+    // from the hypothesis that matches best, and only when its turn matches
+    // clearly better than the other three.
+    FollowFit coldFindAt(const FrameImage& image, const SmearRegion& region, double inwards);
+    // Aligns from `start` under a second start's closer match.
+    FollowFit alignCold(const FrameImage& image, const ShutterPose& start);
     // Learns the shutter's share of the frame from a fit's streak.
     void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
 
     CameraParam camera_{};
     FollowLimits limits_{};
     std::unique_ptr<FollowStorage> storage_;
-    Remembered last_[3];         // the last poses, the latest first
-    double shutterShare_ = 0.5;  // of the frame's interval, learned from the fits
-    bool shutterSeen_ = false;   // a smeared marker's fit has measured it
-    bool shortShutter_ = false;  // a marker the motion said was smeared was found sharp
+    SmearRegionStorage regions_;  // empty when storage could not be had: no cold finds
+    Remembered last_[3];          // the last poses, the latest first
+    double shutterShare_ = 0.5;   // of the frame's interval, learned from the fits
+    bool shutterSeen_ = false;    // a smeared marker's fit has measured it
+    bool shortShutter_ = false;   // a marker the motion said was smeared was found sharp
     // Pictures of the latest frames without a camera, in a row: frame n in
     // slot n % keptRoom_ (frame.width x frame.height pixels of 4 bytes).
     std::vector<unsigned char> kept_;
@@ -223,4 +243,7 @@ class MarkerFollow {
     int keptRoom_ = 0;
     long keptFirst_ = -1, keptLast_ = -1;
     long lastCamera_ = -1;  // the last frame with a camera (or the first seen)
+    long coldFound_ = -1;   // the last frame the marker was found cold in (coldFind)
+    long coldNext_ = 0;     // the next frame a cold find may be tried in
+    long coldGap_ = 1;      // frames from a failed cold find to the next
 };
