@@ -498,6 +498,18 @@ void measureMatch(const FollowStorage& s, int count, const Light& light, AlignOu
     out.correlation = va > 0.0 && vb > 0.0 ? cab / std::sqrt(va * vb) : 0.0;
 }
 
+// The sum of the `count` samples' squared differences in light from their mean.
+double lightVariance(const FollowStorage& storage, int count) {
+    double mean = 0.0;
+    for (int k = 0; k < count; k++)
+        mean += storage.samples[k].light;
+    mean /= count;
+    double sum = 0.0;
+    for (int k = 0; k < count; k++)
+        sum += (storage.samples[k].light - mean) * (storage.samples[k].light - mean);
+    return sum;
+}
+
 }  // namespace
 
 void prepareFollowStorage(FollowStorage& storage) {
@@ -509,7 +521,8 @@ void prepareFollowStorage(FollowStorage& storage) {
 }
 
 AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
-                         const ShutterPose& start, const ShutterMotion& expected) {
+                         const ShutterPose& start, const ShutterMotion& expected,
+                         double coarseMin) {
     AlignOutcome out;
     ShutterPose pose = start;
     Light light;
@@ -526,6 +539,13 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
         const int steps =
             stepsFor(shutterStreak(pose, camera.mat, storage.picture.width), pass.softness);
         settled = alignPass(storage, camera, pass, level, steps, count, expected, pose, light);
+        if (&pass == &PASSES[0] && coarseMin > -1.0) {
+            measureMatch(storage, count, light, out);
+            if (out.correlation < coarseMin) {
+                settled = false;
+                break;
+            }
+        }
     }
     out.converged = settled;
     out.pose = pose;
@@ -541,7 +561,9 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
 }
 
 int bestCandidate(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
-                  const ShutterPose* candidates, int count) {
+                  const ShutterPose* candidates, int count, double* explained) {
+    if (explained != nullptr)
+        *explained = 0.0;
     const AlignPass& pass = PASSES[0];
     const double scale = pixelsPerUnit(camera, candidates[0].middle, storage.picture.width);
     if (!(scale > 0.0))
@@ -571,5 +593,7 @@ int bestCandidate(FollowStorage& storage, const CameraParam& camera, const Frame
             best = c;
         }
     }
+    if (explained != nullptr && bestCost >= 0.0)
+        *explained = 1.0 - bestCost / lightVariance(storage, samples);
     return best;
 }

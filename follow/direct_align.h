@@ -29,13 +29,18 @@ struct AlignOutcome {
 // closed form at each step, and robust weights (Tukey's, from the median
 // difference) so that what covers part of the marker counts little. The
 // motion is held near `expected` by a weak pull: the blur shows its size
-// and direction, not which way it ran.
+// and direction, not which way it ran. A fit whose drawing correlates less
+// than `coarseMin` with the frame after the coarse steps stops there,
+// unconverged: a search that is bound to fail skips the fine steps.
 AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
-                         const ShutterPose& start, const ShutterMotion& expected);
+                         const ShutterPose& start, const ShutterMotion& expected,
+                         double coarseMin = -1.0);
 
 // Which of `count` candidate poses and motions (at least one) makes the
 // marker drawn along it match the frame best, coarsely (the drawing about
 // 2.5 pixels soft, on the samples of the first candidate): a wider reach
-// than alignMarker's steps, for a start that may be far off.
+// than alignMarker's steps, for a start that may be far off. `explained`,
+// when given, gets the share of the samples' variance in light that the best
+// drawing explains (0 when none is drawn darker than its paper).
 int bestCandidate(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
-                  const ShutterPose* candidates, int count);
+                  const ShutterPose* candidates, int count, double* explained = nullptr);

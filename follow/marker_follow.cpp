@@ -6,7 +6,7 @@
 #include <iterator>
 #include <new>
 
-#include "camera/distortion.h"
+#include "follow/cold_find.h"
 
 namespace {
 
@@ -27,23 +27,18 @@ constexpr double RETRY_SHARES[] = {0.0, -1.0, 1.0, -2.0};
 constexpr double RAMP_SHARES[] = {1.0, 0.6, 1.5, 3.0, 5.0};
 // Directions of a streak searched for, over half a turn.
 constexpr int STREAK_DIRECTIONS = 8;
-// A cold find's hypotheses about a dark band (a side of the border, along
-// the smear, as long as the square): the square turned in the picture's
-// plane as the band is, in each quarter turn; tilted by none or this
-// (degrees) either way about the picture's x or y axis; streaks as shares of
-// the band's length.
-constexpr double COLD_TILT = 30.0;
-constexpr double COLD_STREAKS[] = {1.0, 0.5};
-// Two bands are one border's sides when their directions lie within about
-// 15 degrees and their lengths, and their gap from a side, within this share.
-constexpr double COLD_PARALLEL = 0.965;
-constexpr double COLD_SIMILAR = 0.3;
 // A cold find is a marker smeared beyond what detection sees: streaked by
 // at least this (pixels). A small marker's 16 pixels, found cold where a
 // pan starts, led the frames followed after it 2 degrees astray.
 constexpr double COLD_STREAK_MIN = 20.0;
-// While cold finds fail, they are tried every other frame.
-constexpr long COLD_GAP_MAX = 2;
+// A cold start whose drawing explains less of the light's variance over
+// the marker's place than this share is no smeared marker: not aligned (a
+// smeared marker's explains 0.4 to 0.9, a textured table's mostly under 0.2).
+constexpr double COLD_EXPLAINED_MIN = 0.25;
+// A cold find's fit is given up after its coarse steps when its drawing
+// correlates less than this with the frame (a smeared marker's correlates
+// 0.97 or more there, one that fails mostly 0.5 or less).
+constexpr double COLD_COARSE_MIN = 0.9;
 // How much better a cold find's turn must match the picture inside the
 // border than the other three turns.
 constexpr double COLD_MARGIN = 0.2;
@@ -55,50 +50,6 @@ double turnBetween(const Pose& a, const Pose& b) {
         for (int c = 0; c < 3; c++)
             trace += a.m[r][c] * b.m[r][c];
     return std::acos(std::fmax(-1.0, std::fmin(1.0, 0.5 * (trace - 1.0))));
-}
-
-// Whether bands `a` and `b` are the two sides of one square's border along
-// the smear: parallel, as long as each other, and a side less a band's
-// width apart across it; `inwards` then says on which side of `a` the
-// square lies, in the units coldFindAt takes.
-bool borderSides(const SmearRegion& a, const SmearRegion& b, double* inwards) {
-    const double parallel = std::fabs(a.along[0] * b.along[0] + a.along[1] * b.along[1]);
-    const double dx = b.centre[0] - a.centre[0], dy = b.centre[1] - a.centre[1];
-    const double across = -dx * a.along[1] + dy * a.along[0];
-    const double along = dx * a.along[0] + dy * a.along[1];
-    const double gap = a.length - 0.5 * (a.across + b.across);
-    if (!(parallel > COLD_PARALLEL && std::fabs(b.length - a.length) < COLD_SIMILAR * a.length &&
-          std::fabs(std::fabs(across) - gap) < COLD_SIMILAR * a.length &&
-          std::fabs(along) < COLD_SIMILAR * a.length))
-        return false;
-    // coldFindAt moves by inwards x half (side less band width) across.
-    *inwards = across / (a.length - a.across);
-    return true;
-}
-
-// The pose of a marker whose middle lies at `at` (camera axes): facing the
-// camera (its picture's y up), turned by `turn` in the picture's plane, then
-// tilted by `tiltX` and `tiltY` about the camera's x and y axes (radians).
-Pose facingPose(double turn, double tiltX, double tiltY, const double at[3]) {
-    const double ct = std::cos(turn), st = std::sin(turn);
-    const double facing[3][3] = {{ct, st, 0}, {st, -ct, 0}, {0, 0, -1}};
-    const double Rx[3][3] = {
-        {1, 0, 0}, {0, std::cos(tiltX), -std::sin(tiltX)}, {0, std::sin(tiltX), std::cos(tiltX)}};
-    const double Ry[3][3] = {
-        {std::cos(tiltY), 0, std::sin(tiltY)}, {0, 1, 0}, {-std::sin(tiltY), 0, std::cos(tiltY)}};
-    double tilted[3][3];
-    for (int i = 0; i < 3; i++)
-        for (int j = 0; j < 3; j++)
-            tilted[i][j] =
-                Rx[i][0] * facing[0][j] + Rx[i][1] * facing[1][j] + Rx[i][2] * facing[2][j];
-    Pose pose{};
-    for (int i = 0; i < 3; i++) {
-        for (int j = 0; j < 3; j++)
-            pose.m[i][j] =
-                Ry[i][0] * tilted[0][j] + Ry[i][1] * tilted[1][j] + Ry[i][2] * tilted[2][j];
-        pose.m[i][3] = at[i];
-    }
-    return pose;
 }
 
 }  // namespace
@@ -126,6 +77,7 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     } catch (const std::bad_alloc&) {
         follow->keptRoom_ = 0;
     }
+    // Without room for the search, only without cold finds.
     try {
         prepareSmearRegions(follow->regions_, camera.xsize, camera.ysize);
     } catch (const std::bad_alloc&) {
@@ -151,23 +103,21 @@ void MarkerFollow::remember(Remembered (&last)[3], long frame, const Pose& pose,
 
 void MarkerFollow::found(long frame, const Pose& pose) {
     remember(last_, frame, pose, nullptr);
-    markerSeen();
-}
-
-void MarkerFollow::markerSeen() {
-    coldGap_ = 1;
-    coldNext_ = 0;
-}
-
-void MarkerFollow::forgetPoses() {
-    for (Remembered& r : last_)
-        r = Remembered{};
 }
 
 void MarkerFollow::forget() {
-    forgetPoses();
+    for (Remembered& r : last_)
+        r = Remembered{};
     keptFirst_ = keptLast_ = -1;
     lastCamera_ = -1;
+    forgetCold();
+}
+
+void MarkerFollow::forgetCold() {
+    for (Remembered& r : cold_)
+        r = Remembered{};
+    coldTries_ = 0;
+    coldNext_ = 0;
 }
 
 bool MarkerFollow::predictFrom(const Remembered (&last)[3], long frame, ShutterPose* start,
@@ -303,9 +253,9 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
 }
 
 FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& start,
-                                  const ShutterMotion& expected, double turnMax) {
+                                  const ShutterMotion& expected, double turnMax, double coarseMin) {
     FollowFit fit;
-    fit.outcome = alignMarker(*storage_, camera_, image, start, expected);
+    fit.outcome = alignMarker(*storage_, camera_, image, start, expected, coarseMin);
     fit.pose = fit.outcome.pose.middle;
     fit.ok = acceptable(fit.outcome, start.middle, turnMax);
     return fit;
@@ -361,7 +311,6 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     }
     // The frames after go on from the aligned pose, whose motion was fitted
     // with it; never from a refused square.
-    markerSeen();
     if (!fit.refused)
         remember(last_, frame, fit.ok ? fit.outcome.pose.middle : pose,
                  fit.ok ? &fit.outcome.pose.motion : nullptr);
@@ -369,25 +318,25 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
 }
 
 FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
-    ShutterPose predicted;
-    ShutterMotion perFrame;
-    if (!predict(frame, &predicted, &perFrame))
-        return coldFind(frame, image);
-    // Where the frames before mislead (the camera turned or sped up beyond
-    // what they say), the frame is searched afresh.
-    const FollowFit fit = followFrom(last_, frame, image);
-    if (fit.ok)
-        markerSeen();
-    return fit.ok ? fit : coldFind(frame, image);
+    return followFrom(last_, frame, image);
+}
+
+FollowFit MarkerFollow::followCold(long frame, const FrameImage& image) {
+    if (lastCamera_ >= 0 && frame - lastCamera_ > FOLLOW_BACK_WINDOW)
+        return FollowFit{};
+    if (const FollowFit fit = followFrom(cold_, frame, image); fit.ok)
+        return fit;
+    if (coldTries_ >= COLD_TRIES || frame < coldNext_)
+        return FollowFit{};
+    const FollowFit fit = coldFind(frame, image);
+    // Only searches that find nothing count, each spacing out the next
+    // twice as far: 1, 2, 4 ... frames.
+    coldTries_ = fit.ok ? 0 : coldTries_ + 1;
+    coldNext_ = fit.ok ? 0 : frame + (1L << (coldTries_ - 1));
+    return fit;
 }
 
 FollowFit MarkerFollow::coldFind(long frame, const FrameImage& image) {
-    // While nothing is found, searched at most every COLD_GAP_MAX frames:
-    // a miss takes the next frames' pictures to follow back into from a find.
-    if (frame < coldNext_)
-        return FollowFit{};
-    coldGap_ = std::min(2 * coldGap_, COLD_GAP_MAX);
-    coldNext_ = frame + coldGap_;
     SmearRegion regions[SMEAR_REGION_MAX];
     const int count = findSmearRegions(regions_, image, regions);
     // Two bands along the same smear, as long as each other and a side
@@ -401,11 +350,9 @@ FollowFit MarkerFollow::coldFind(long frame, const FrameImage& image) {
         for (int w = 0; w < ways; w++) {
             const FollowFit fit = coldFindAt(image, regions[r], inwards[w]);
             if (fit.ok) {
-                // The frames before (too far to predict from) say nothing of it.
-                forgetPoses();
-                remember(last_, frame, fit.pose, &fit.outcome.pose.motion);
-                coldFound_ = frame;
-                coldGap_ = 1;
+                for (Remembered& c : cold_)
+                    c = Remembered{};
+                remember(cold_, frame, fit.pose, &fit.outcome.pose.motion);
                 return fit;
             }
         }
@@ -415,49 +362,21 @@ FollowFit MarkerFollow::coldFind(long frame, const FrameImage& image) {
 
 FollowFit MarkerFollow::coldFindAt(const FrameImage& image, const SmearRegion& region,
                                    double inwards) {
-    // The square's middle, half a side less half the band's width across it.
-    const double side = region.length;
-    const double reach = inwards * 0.5 * (side - region.across);
-    double u, v;
-    arObservedToIdeal(camera_.distFactor, region.centre[0] - reach * region.along[1],
-                      region.centre[1] + reach * region.along[0], &u, &v);
-    const double(&P)[3][4] = camera_.mat;
-    const double direction = std::atan2(region.along[1], region.along[0]);
-    const double z = P[0][0] * storage_->picture.width / side;
-    const double y = ((v - P[1][2]) * z - P[1][3]) / P[1][1];
-    const double x = ((u - P[0][2]) * z - P[0][1] * y - P[0][3]) / P[0][0];
-    const double at[3] = {x, y, z};
-    const double tilt = COLD_TILT * M_PI / 180.0;
-    const double tilts[5][2] = {{0, 0}, {tilt, 0}, {-tilt, 0}, {0, tilt}, {0, -tilt}};
-    ShutterPose candidates[std::size(COLD_STREAKS) * 4 * std::size(tilts)];
-    int count = 0;
-    for (const double streak : COLD_STREAKS) {
-        for (int quarter = 0; quarter < 4; quarter++) {
-            for (const auto& t : tilts) {
-                ShutterPose& c = candidates[count++];
-                c.middle = facingPose(direction + 0.5 * M_PI * quarter, t[0], t[1], at);
-                c.motion = ShutterMotion{};
-                c.motion.turn[0] = -streak * side * std::sin(direction) / P[0][0];
-                c.motion.turn[1] = streak * side * std::cos(direction) / P[0][0];
-            }
-        }
-    }
-    const ShutterPose start =
-        candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
-    FollowFit fit = alignCold(image, start);
+    ShutterPose starts[COLD_START_MAX];
+    const int count = coldStarts(region, inwards, camera_, storage_->picture.width, starts);
+    double explained = 0.0;
+    const int best = bestCandidate(*storage_, camera_, image, starts, count, &explained);
+    if (explained < COLD_EXPLAINED_MIN)
+        return FollowFit{};
+    FollowFit fit = alignCold(image, starts[best], COLD_COARSE_MIN);
     if (!fit.ok)
         return fit;
     // The picture inside the border must match this turn clearly better
     // than the other three: aligned from the same place turned by quarter
     // turns in the marker's plane.
-    for (int quarter = 1; quarter < 4; quarter++) {
-        ShutterPose turned = fit.outcome.pose;
-        const double c = std::cos(0.5 * M_PI * quarter), sn = std::sin(0.5 * M_PI * quarter);
-        for (int i = 0; i < 3; i++) {
-            const double r0 = fit.outcome.pose.middle.m[i][0], r1 = fit.outcome.pose.middle.m[i][1];
-            turned.middle.m[i][0] = c * r0 + sn * r1;
-            turned.middle.m[i][1] = -sn * r0 + c * r1;
-        }
+    for (int quarters = 1; quarters < 4; quarters++) {
+        const ShutterPose turned{quarterTurned(fit.outcome.pose.middle, quarters),
+                                 fit.outcome.pose.motion};
         const FollowFit other = alignCold(image, turned);
         if (other.outcome.pictureMatch > fit.outcome.pictureMatch - COLD_MARGIN) {
             fit.ok = false;
@@ -467,8 +386,9 @@ FollowFit MarkerFollow::coldFindAt(const FrameImage& image, const SmearRegion& r
     return fit;
 }
 
-FollowFit MarkerFollow::alignCold(const FrameImage& image, const ShutterPose& start) {
-    FollowFit fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+FollowFit MarkerFollow::alignCold(const FrameImage& image, const ShutterPose& start,
+                                  double coarseMin) {
+    FollowFit fit = alignFrom(image, start, start.motion, limits_.smearTurnMax, coarseMin);
     // A fit that ran out of steps while matching closely goes on from there.
     if (!fit.outcome.converged && fit.outcome.pictureMatch >= limits_.closePictureMatch)
         fit = alignFrom(image, fit.outcome.pose, fit.outcome.pose.motion, limits_.smearTurnMax);
@@ -484,24 +404,20 @@ FollowFit MarkerFollow::followFrom(Remembered (&last)[3], long frame, const Fram
     ShutterMotion perFrame;
     if (!predictFrom(last, frame, &predicted, &perFrame))
         return fit;
-    const bool back = &last != &last_;
-    // A cold find alone says how the marker moves only up to the way its
-    // smear ran: what it predicts is a second start.
-    const bool coldOnly = last[0].frame == coldFound_ && last[1].frame < 0;
+    const bool back = &last != &last_;  // followed back, or cold
     for (const double offset : RETRY_SHARES) {
         const ShutterPose start = bestStart(image, predicted, perFrame, offset);
         fit = alignFrom(image, start, start.motion, limits_.turnMax);
-        // A second chance (a start away from the prediction, or time
-        // reversed) must match as closely as a smeared marker's drawing.
-        if (back || offset != 0.0 || coldOnly)
+        // A second chance (a start away from the prediction, time reversed,
+        // or from frames found cold) must match as closely as a smeared
+        // marker's drawing.
+        if (back || offset != 0.0)
             fit.ok = fit.ok && fit.outcome.correlation >= limits_.closeCorrelation &&
                      fit.outcome.pictureMatch >= limits_.closePictureMatch;
         if (fit.ok)
             break;
     }
-    // A motion predicted from one frame's smear alone cannot measure the
-    // shutter against it.
-    if (!back && !coldOnly)
+    if (!back)
         learnShutter(fit, perFrame);
     if (fit.ok)
         remember(last, frame, fit.pose, &fit.outcome.pose.motion);
@@ -546,30 +462,40 @@ void MarkerFollow::lost(long frame, const FrameImage& image) {
 
 int MarkerFollow::followBack(long frame, BackFollow* out) {
     lastCamera_ = frame;
+    forgetCold();
     if (keptLast_ < 0)
         return 0;
     if (keptLast_ == frame - 1) {
         // The first frame after the kept ones: from it alone when its smear
         // shows how it moves; they stay kept for the next frame.
-        return last_[0].frame == frame && last_[0].moving ? followBackFrom(frame, 1, out) : 0;
+        return last_[0].frame == frame && last_[0].moving ? followBackFrom(last_, frame, 1, out)
+                                                          : 0;
     }
     const bool twoAfter =
         keptLast_ == frame - 2 && last_[0].frame == frame && last_[1].frame == frame - 1;
-    const int taken = twoAfter ? followBackFrom(frame, 2, out) : 0;
+    const int taken = twoAfter ? followBackFrom(last_, frame, 2, out) : 0;
     keptFirst_ = keptLast_ = -1;
     return taken;
 }
 
-int MarkerFollow::followBackFrom(long frame, int after, BackFollow* out) {
+int MarkerFollow::followBackCold(long frame, BackFollow* out) {
+    // Kept right before it, and not let go: the next camera may still
+    // follow back into them.
+    if (keptLast_ != frame - 1 || cold_[0].frame != frame || !cold_[0].moving)
+        return 0;
+    return followBackFrom(cold_, frame, 1, out);
+}
+
+int MarkerFollow::followBackFrom(const Remembered (&from)[3], long frame, int after,
+                                 BackFollow* out) {
     // Time reversed about this frame: frame n is counted as 2 frame - n, so
     // the frames after the kept ones come before them, this one first, and
     // the motion over the shutter runs the other way.
     const auto mirrored = [frame](long n) { return 2 * frame - n; };
     Remembered back[3];
     for (int k = 0; k < after; k++) {
-        const ShutterMotion motion = scaledMotion(last_[k].motion, -1.0);
-        remember(back, mirrored(last_[k].frame), last_[k].pose,
-                 last_[k].moving ? &motion : nullptr);
+        const ShutterMotion motion = scaledMotion(from[k].motion, -1.0);
+        remember(back, mirrored(from[k].frame), from[k].pose, from[k].moving ? &motion : nullptr);
     }
     int taken = 0;
     for (long n = keptLast_; n >= keptFirst_; n--) {

@@ -52,6 +52,10 @@ inline constexpr long FOLLOW_BACK_BYTES = 64L << 20;
 // Frames without a camera are kept only this many frames after the last
 // one with a camera (or the first frame, or the first after a gap).
 inline constexpr long FOLLOW_BACK_WINDOW = 30;
+// Most cold searches in a row that find nothing (MarkerFollow::followCold)
+// between two frames with a camera: a stretch without the marker costs a
+// few searches, not one a frame.
+inline constexpr int COLD_TRIES = 4;
 
 // What an alignment must reach to be taken (a found marker's fit reaches
 // it; a drawing laid on the wrong place, or on a frame without the marker,
@@ -144,9 +148,22 @@ class MarkerFollow {
     // the square is not to be kept either.
     FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps);
     // Frame `frame` without the marker: aligns from the predicted pose, when
-    // the frames before give one; where they give none or it fails, looks
-    // for a marker smeared beyond detection (coldFind).
+    // the frames before give one.
     FollowFit follow(long frame, const FrameImage& image);
+    // Frame `frame` left without a camera by all else, within
+    // FOLLOW_BACK_WINDOW of the last camera: followed from the frames found
+    // cold before it, or, failing that, searched cold for a marker smeared
+    // beyond detection (see coldFind): at most COLD_TRIES searches in a row
+    // that find nothing, each further from the last.
+    // What it finds stays apart from the frames before: nothing else is
+    // followed from it, and the frame is still kept to follow back into
+    // (lost), whose fit takes its place.
+    FollowFit followCold(long frame, const FrameImage& image);
+    // Frame `frame` was just found cold (followCold): follows back from it
+    // into the frames kept right before it, as followBack does from a
+    // camera; the fits taken go to `out`, their count is returned. The
+    // frames stay kept for the next camera.
+    int followBackCold(long frame, BackFollow* out);
     // Whether the frames before say that in frame `frame` the marker lies
     // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
     // puts it, or that it moved further since the last of them (its smear):
@@ -177,8 +194,8 @@ class MarkerFollow {
         bool moving = false;
     };
     // Follows back into the kept frames from the `after` frames after them
-    // (this frame `frame` first).
-    int followBackFrom(long frame, int after, BackFollow* out);
+    // (this frame `frame` first), remembered in `from`.
+    int followBackFrom(const Remembered (&from)[3], long frame, int after, BackFollow* out);
     // Follows frame `frame` from the poses `last` (the latest first), which
     // remember what is taken.
     FollowFit followFrom(Remembered (&last)[3], long frame, const FrameImage& image);
@@ -187,9 +204,10 @@ class MarkerFollow {
     // lengths) to align from.
     ShutterPose bestStart(const FrameImage& image, const ShutterPose& predicted,
                           const ShutterMotion& perFrame, double offset);
-    // Aligns from `start`, tries `expected` as the motion; the fit taken, if any.
+    // Aligns from `start`, tries `expected` as the motion; the fit taken, if
+    // any (see alignMarker for `coarseMin`).
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
-                        const ShutterMotion& expected, double turnMax);
+                        const ShutterMotion& expected, double turnMax, double coarseMin = -1.0);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
     // Puts frame `frame`'s pose (and its motion over the shutter, when
     // aligned) first in `last`.
@@ -208,23 +226,21 @@ class MarkerFollow {
     // when a prediction across lost frames lies far from it.
     bool predictNear(long frame, const Pose& square, ShutterPose* start,
                      ShutterMotion* perFrame) const;
-    // The marker was seen in this frame: cold finds may be tried at once.
-    void markerSeen();
-    // Forgets the poses of the frames before.
-    void forgetPoses();
-    // Frame `frame` with no pose to follow from: the dark regions a heavily
+    // Frame `frame` with no pose to follow from: the dark bands a heavily
     // smeared marker's border leaves give its place, size and smear; the
-    // marker is aligned from poses about them (its four turns, tilted either
-    // way) and taken only when one turn matches as closely as a second
-    // start must and clearly better than the others.
+    // marker is aligned from poses about them (coldStarts) and taken only
+    // when one turn matches as closely as a second start must and clearly
+    // better than the other three.
     FollowFit coldFind(long frame, const FrameImage& image);
     // The fit taken about `region`, a side of the border whose square lies
-    // `inwards` (1 or -1, in half sides less the band's width) across it:
-    // from the hypothesis that matches best, and only when its turn matches
-    // clearly better than the other three.
+    // `inwards` across it (see coldStarts), if any.
     FollowFit coldFindAt(const FrameImage& image, const SmearRegion& region, double inwards);
-    // Aligns from `start` under a second start's closer match.
-    FollowFit alignCold(const FrameImage& image, const ShutterPose& start);
+    // Aligns from `start` under a second start's closer match and a streak
+    // of at least COLD_STREAK_MIN, giving up after the coarse steps below
+    // `coarseMin` (see alignMarker).
+    FollowFit alignCold(const FrameImage& image, const ShutterPose& start, double coarseMin = -1.0);
+    // Forgets the frames found cold and the searches spent.
+    void forgetCold();
     // Learns the shutter's share of the frame from a fit's streak.
     void learnShutter(const FollowFit& fit, const ShutterMotion& perFrame);
 
@@ -233,6 +249,9 @@ class MarkerFollow {
     std::unique_ptr<FollowStorage> storage_;
     SmearRegionStorage regions_;  // empty when storage could not be had: no cold finds
     Remembered last_[3];          // the last poses, the latest first
+    Remembered cold_[3];          // the last poses found cold (followCold), apart from last_
+    int coldTries_ = 0;           // cold searches in a row that found nothing
+    long coldNext_ = 0;           // the first frame the next cold search may be in
     double shutterShare_ = 0.5;   // of the frame's interval, learned from the fits
     bool shutterSeen_ = false;    // a smeared marker's fit has measured it
     bool shortShutter_ = false;   // a marker the motion said was smeared was found sharp
@@ -243,7 +262,4 @@ class MarkerFollow {
     int keptRoom_ = 0;
     long keptFirst_ = -1, keptLast_ = -1;
     long lastCamera_ = -1;  // the last frame with a camera (or the first seen)
-    long coldFound_ = -1;   // the last frame the marker was found cold in (coldFind)
-    long coldNext_ = 0;     // the next frame a cold find may be tried in
-    long coldGap_ = 1;      // frames from a failed cold find to the next
 };

@@ -34,6 +34,9 @@ struct FrameRecord {
     // but dropped as disagreeing, a bit each (marker 0 the lowest).
     uint32_t markers = 0;
     uint32_t dropped = 0;
+    // Followed from a cold find (MarkerFollow::followCold): a frame
+    // following back may still take, as a lost one.
+    bool cold = false;
 };
 
 // One record per key row.

@@ -187,8 +187,11 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
             !bridged.ok())
             return bridged;
     }
-    if (follower != nullptr && setCamera == nullptr)
+    if (follower != nullptr && setCamera == nullptr) {
+        if (record.status == FrameStatus::Lost)
+            followCold(frame, record, row);
         followBack(frame, record);
+    }
     return appendRow(row, record);
 }
 
@@ -359,21 +362,38 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     return false;
 }
 
+void Tracker::followCold(const FrameImage& frame, FrameRecord& record, KeyRow& row) {
+    const FollowFit fit = follower->followCold(frames->count, frame);
+    const KeyRow cold = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
+    if (cold.found == 0)
+        return;
+    row = cold;
+    record = followedRecord(fit);
+    record.cold = true;
+    BackFollow back[FOLLOW_BACK_FRAMES];
+    takeBack(back, follower->followBackCold(frames->count, back), true);
+}
+
 void Tracker::followBack(const FrameImage& frame, const FrameRecord& record) {
     const long index = frames->count;
-    if (record.status == FrameStatus::Lost) {
+    if (record.status == FrameStatus::Lost || record.cold) {
         follower->lost(index, frame);
         return;
     }
     BackFollow back[FOLLOW_BACK_FRAMES];
-    const int count = follower->followBack(index, back);
+    takeBack(back, follower->followBack(index, back), false);
+}
+
+void Tracker::takeBack(const BackFollow* back, int count, bool cold) {
     for (int k = 0; k < count; k++) {
         const KeyRow row = keyRowOfPose(back[k].fit.pose);
         FrameRecord& earlier = frames->rows[back[k].frame];
-        if (row.found == 0 || earlier.status != FrameStatus::Lost)
+        // A frame taken once is not taken again; one found cold only from a camera.
+        if (row.found == 0 || !(earlier.status == FrameStatus::Lost || (earlier.cold && !cold)))
             continue;
         table->rows[back[k].frame] = row;
         earlier = followedRecord(back[k].fit);
+        earlier.cold = cold;
     }
 }
 

@@ -138,10 +138,16 @@ class Tracker {
     // marker frame whose pose is sharp or aligned: one to anchor the scene on.
     bool followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                      KeyRow& row);
-    // With --follow: keeps a frame left without a camera (`record`), or
-    // follows back from one with a camera into those kept before it and
-    // rewrites their rows with what is taken.
+    // With --follow: a frame left without a camera by all else may still
+    // be found cold (MarkerFollow::followCold).
+    void followCold(const FrameImage& frame, FrameRecord& record, KeyRow& row);
+    // With --follow: keeps a frame left without a camera (`record`, or one
+    // found cold), or follows back from one with a camera into those kept
+    // before it and rewrites their rows with what is taken.
     void followBack(const FrameImage& frame, const FrameRecord& record);
+    // Rewrites the rows of the `count` frames followed back into (`back`)
+    // that are lost, or found cold when these are not (`cold`).
+    void takeBack(const BackFollow* back, int count, bool cold);
     // A followed frame's record: its corners where `fit` puts them.
     FrameRecord followedRecord(const FollowFit& fit) const;
     // With --bridge: follows the scene into `frame`, re-anchors it on a
