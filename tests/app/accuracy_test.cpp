@@ -915,23 +915,36 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
 
 // A marker smeared beyond detection, with no frame before it to follow
 // from, is found cold (the dark bands of its border), within a degree. The
-// find stays apart: the next frame has no pose to follow from. A blank frame
-// gives nothing; after COLD_TRIES such searches in a row none is made until
-// a frame has a camera again.
+// find stays apart: in the next frame, the marker not having moved, there
+// is no pose to follow from. A marker whose picture is the same a quarter
+// turn round is not taken: no turn matches better than the others. A blank
+// frame gives nothing; after COLD_TRIES such searches in a row none is made
+// until a frame has a camera again.
 TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
     TempDir dir;
     writeCamera(dir, "320x240");
-    mustRun(dir.path(),
-            renderCommand("Data/camera_para.dat",
-                          {"--size", "320x240", "--path", "exit", "--frames", "24", "--motion-blur",
-                           "0.5,24", "--noise", "2", "--output", "f_%04d.ppm"}));
-    const std::vector<TruthRow> truth = readTruthTable(dir.file("truth.csv"));
-    std::vector<unsigned char> frames[2];
-    for (int n = 0; n < 2; n++) {
-        RgbImage picture;
-        ASSERT_TRUE(readPicture(dir.file("f_000" + std::to_string(n) + ".ppm"), picture).ok());
-        frames[n] = framePixels(picture);
+    std::string ring = "P3\n16 16\n255\n";
+    unsigned char ringCells[PATTERN_VALUES];
+    for (int cell = 0; cell < 256; cell++) {
+        const int across = std::max(std::abs(2 * (cell / 16) - 15), std::abs(2 * (cell % 16) - 15));
+        const int level = across >= 6 && across < 10 ? 0 : 255;
+        ring += std::to_string(level) + " " + std::to_string(level) + " " + std::to_string(level) + "\n";
+        std::fill(ringCells + 3 * cell, ringCells + 3 * cell + 3, level);
     }
+    writeFile(dir.file("ring.ppm"), ring);
+    std::vector<unsigned char> frames[2];
+    for (const bool ringed : {false, true}) {
+        std::vector<std::string> render{"--size", "320x240", "--path", "exit", "--frames", "24",
+                                        "--motion-blur", "0.5,24", "--noise", "2", "--output",
+                                        ringed ? "ring_%04d.ppm" : "f_%04d.ppm"};
+        if (ringed)
+            render.insert(render.end(), {"--picture", "ring.ppm"});
+        mustRun(dir.path(), renderCommand("Data/camera_para.dat", render));
+        RgbImage picture;
+        ASSERT_TRUE(readPicture(dir.file(ringed ? "ring_0000.ppm" : "f_0000.ppm"), picture).ok());
+        frames[ringed] = framePixels(picture);
+    }
+    const std::vector<TruthRow> truth = readTruthTable(dir.file("truth.csv"));
     std::vector<unsigned char> blank(frames[0].size(), 200);
     const auto image = [](std::vector<unsigned char>& pixels) {
         return FrameImage{pixels.data(), 320, 240};
@@ -944,17 +957,19 @@ TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
     ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
     unsigned char cells[PATTERN_VALUES];
     ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
-    std::unique_ptr<MarkerFollow> follow =
-        MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-    ASSERT_NE(follow, nullptr);
+    const auto follower = [&](const unsigned char* picture) {
+        return MarkerFollow::create(camera, picture, 80.0, TransferCurve::Srgb);
+    };
 
+    std::unique_ptr<MarkerFollow> follow = follower(cells);
     const FollowFit cold = follow->followCold(0, image(frames[0]));
     ASSERT_TRUE(cold.ok);
     EXPECT_LE(degreesBetween(cold.pose, truePose), 1.0);
-    EXPECT_FALSE(follow->follow(1, image(frames[1])).ok) << "followed from a cold find";
+    EXPECT_FALSE(follow->follow(1, image(frames[0])).ok) << "followed from a cold find";
 
-    follow = MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-    ASSERT_NE(follow, nullptr);
+    EXPECT_FALSE(follower(ringCells)->followCold(0, image(frames[1])).ok) << "a turn taken";
+
+    follow = follower(cells);
     long frame = 0;
     for (int tries = 0; tries < COLD_TRIES; tries++, frame += 1L << tries)
         EXPECT_FALSE(follow->followCold(frame, image(blank)).ok) << "frame " << frame;
