@@ -91,3 +91,21 @@ Pose quarterTurned(const Pose& pose, int quarters) {
     }
     return turned;
 }
+
+Pose mirroredPose(const Pose& pose) {
+    const double length = std::sqrt(pose.m[0][3] * pose.m[0][3] + pose.m[1][3] * pose.m[1][3] +
+                                    pose.m[2][3] * pose.m[2][3]);
+    const double l[3] = {pose.m[0][3] / length, pose.m[1][3] / length, pose.m[2][3] / length};
+    // H = 2 l l' - I turns half round the line of sight; diag(-1, -1, 1)
+    // on the marker's side turns its picture back.
+    Pose mirrored = pose;
+    for (int i = 0; i < 3; i++) {
+        for (int j = 0; j < 3; j++) {
+            double v = 0.0;
+            for (int k = 0; k < 3; k++)
+                v += (2.0 * l[i] * l[k] - (i == k ? 1.0 : 0.0)) * pose.m[k][j];
+            mirrored.m[i][j] = j < 2 ? -v : v;
+        }
+    }
+    return mirrored;
+}

@@ -26,3 +26,9 @@ int coldStarts(const SmearRegion& region, double inwards, const CameraParam& cam
 
 // `pose` turned by `quarters` quarter turns in the marker's plane.
 Pose quarterTurned(const Pose& pose, int quarters);
+
+// The other pose a small or distant square shows nearly alike: `pose`'s
+// normal reflected about the line of sight to its origin (turned half round
+// that line), its picture turned back so that its corners land near where
+// they did.
+Pose mirroredPose(const Pose& pose);

@@ -39,6 +39,9 @@ constexpr double COLD_EXPLAINED_MIN = 0.25;
 // correlates less than this with the frame (a smeared marker's correlates
 // 0.97 or more there, one that fails mostly 0.5 or less).
 constexpr double COLD_COARSE_MIN = 0.9;
+// A cold find's mirrored fit lying at least this far from it (degrees)
+// is the other pose, not the same one found again.
+constexpr double COLD_MIRROR_APART = 5.0;
 // How much better a cold find's turn must match the picture inside the
 // border than the other three turns.
 constexpr double COLD_MARGIN = 0.2;
@@ -371,6 +374,14 @@ FollowFit MarkerFollow::coldFindAt(const FrameImage& image, const SmearRegion& r
     FollowFit fit = alignCold(image, starts[best], COLD_COARSE_MIN);
     if (!fit.ok)
         return fit;
+    // A smeared square's tilt either way about the line of sight may look
+    // alike: the mirrored pose is aligned too, and taken when it lands
+    // elsewhere and matches more closely.
+    const FollowFit mirrored =
+        alignCold(image, {mirroredPose(fit.outcome.pose.middle), fit.outcome.pose.motion});
+    if (mirrored.ok && mirrored.outcome.residual < fit.outcome.residual &&
+        turnBetween(mirrored.pose, fit.pose) > COLD_MIRROR_APART * M_PI / 180.0)
+        fit = mirrored;
     // The picture inside the border must match this turn clearly better
     // than the other three: aligned from the same place turned by quarter
     // turns in the marker's plane.

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "camera/camera_param.h"
+#include "follow/cold_find.h"
 #include "follow/marker_follow.h"
 #include "marker/pattern.h"
 #include "pose/pose_projection.h"
@@ -977,6 +978,50 @@ TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
     BackFollow back[FOLLOW_BACK_FRAMES];
     follow->followBack(frame + 1, back);
     EXPECT_TRUE(follow->followCold(frame + 2, image(frames[0])).ok);
+}
+
+// The mirrored pose a cold find also tries: a square 80 units wide tilted
+// 40 degrees off the camera's axis shows its corners where it did, within a
+// pixel 1500 units off (its normal reflected about the line of sight, which
+// does not run along the axis there: 75 degrees apart) and 10 pixels 400
+// units off on the axis (80 degrees apart); one facing along the line of
+// sight is its own mirror.
+TEST(FollowCold, TheMirroredPoseShowsTheSquareAlike) {
+    const double a = 40.0 * M_PI / 180.0;
+    const double tilted[3][3] = {{1, 0, 0}, {0, -std::cos(a), std::sin(a)}, {0, -std::sin(a), -std::cos(a)}};
+    const double facing[3][3] = {{1, 0, 0}, {0, -1, 0}, {0, 0, -1}};
+    const struct {
+        const double (*R)[3];
+        double t[3], cornersMax, apartMin, apartMax;
+    } cases[] = {{tilted, {150, -80, 1500}, 1.0, 74, 75.5},
+                 {tilted, {0, 0, 400}, 12.0, 79.9, 80.1},
+                 {facing, {0, 0, 400}, 1e-9, 0, 1e-6}};
+    for (const auto& c : cases) {
+        Pose pose;
+        for (int r = 0; r < 3; r++) {
+            for (int k = 0; k < 3; k++)
+                pose.m[r][k] = c.R[r][k];
+            pose.m[r][3] = c.t[r];
+        }
+        const Pose mirrored = mirroredPose(pose);
+        double worst = 0.0;
+        for (const double x : {-40.0, 40.0}) {
+            for (const double y : {-40.0, 40.0}) {
+                double p[2][3];
+                for (int r = 0; r < 3; r++) {
+                    p[0][r] = pose.m[r][0] * x + pose.m[r][1] * y + pose.m[r][3];
+                    p[1][r] = mirrored.m[r][0] * x + mirrored.m[r][1] * y + mirrored.m[r][3];
+                }
+                for (int k = 0; k < 2; k++)
+                    worst = std::fmax(worst, 800.0 * std::fabs(p[0][k] / p[0][2] - p[1][k] / p[1][2]));
+            }
+        }
+        const double apart = degreesBetween(pose, mirrored);
+        std::printf("[mirror] at %.0f: corners %.3g px, %.2f deg apart\n", c.t[2], worst, apart);
+        EXPECT_LE(worst, c.cornersMax) << c.t[2];
+        EXPECT_GE(apart, c.apartMin) << c.t[2];
+        EXPECT_LE(apart, c.apartMax) << c.t[2];
+    }
 }
 
 }  // namespace
