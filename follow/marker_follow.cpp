@@ -331,15 +331,22 @@ FollowFit MarkerFollow::followCold(long frame, const FrameImage& image) {
         return fit;
     if (coldTries_ >= COLD_TRIES || frame < coldNext_)
         return FollowFit{};
-    const FollowFit fit = coldFind(frame, image);
+    const FollowFit fit = coldFind(image);
     // Only searches that find nothing count, each spacing out the next
     // twice as far: 1, 2, 4 ... frames.
     coldTries_ = fit.ok ? 0 : coldTries_ + 1;
     coldNext_ = fit.ok ? 0 : frame + (1L << (coldTries_ - 1));
+    if (fit.ok) {
+        // The frames found cold before, too far to predict from, say
+        // nothing of it.
+        for (Remembered& c : cold_)
+            c = Remembered{};
+        remember(cold_, frame, fit.pose, &fit.outcome.pose.motion);
+    }
     return fit;
 }
 
-FollowFit MarkerFollow::coldFind(long frame, const FrameImage& image) {
+FollowFit MarkerFollow::coldFind(const FrameImage& image) {
     SmearRegion regions[SMEAR_REGION_MAX];
     const int count = findSmearRegions(regions_, image, regions);
     // Two bands along the same smear, as long as each other and a side
@@ -351,13 +358,8 @@ FollowFit MarkerFollow::coldFind(long frame, const FrameImage& image) {
         ways = 1;
     for (int r = 0; r < (ways == 1 ? 1 : count); r++) {
         for (int w = 0; w < ways; w++) {
-            const FollowFit fit = coldFindAt(image, regions[r], inwards[w]);
-            if (fit.ok) {
-                for (Remembered& c : cold_)
-                    c = Remembered{};
-                remember(cold_, frame, fit.pose, &fit.outcome.pose.motion);
+            if (const FollowFit fit = coldFindAt(image, regions[r], inwards[w]); fit.ok)
                 return fit;
-            }
         }
     }
     return FollowFit{};
@@ -453,7 +455,7 @@ ShutterPose MarkerFollow::bestStart(const FrameImage& image, const ShutterPose& 
     return candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
 }
 
-void MarkerFollow::lost(long frame, const FrameImage& image) {
+void MarkerFollow::lost(long frame, const FrameImage& image, bool cold) {
     if (lastCamera_ < 0)
         lastCamera_ = frame;
     // Long after the last camera (the marker out of view) the copies would
@@ -469,6 +471,12 @@ void MarkerFollow::lost(long frame, const FrameImage& image) {
     keptFirst_ = std::max(keptFirst_, keptLast_ - keptRoom_ + 1);
     std::memcpy(kept_.data() + (frame % keptRoom_) * keptBytes_, image.pixels,
                 static_cast<size_t>(keptBytes_));
+    keptCold_[frame % keptRoom_] = cold;
+}
+
+FrameImage MarkerFollow::keptFrame(long frame) const {
+    return FrameImage{const_cast<unsigned char*>(kept_.data()) + (frame % keptRoom_) * keptBytes_,
+                      camera_.xsize, camera_.ysize};
 }
 
 int MarkerFollow::followBack(long frame, BackFollow* out) {
@@ -492,9 +500,22 @@ int MarkerFollow::followBack(long frame, BackFollow* out) {
 int MarkerFollow::followBackCold(long frame, BackFollow* out) {
     // Kept right before it, and not let go: the next camera may still
     // follow back into them.
-    if (keptLast_ != frame - 1 || cold_[0].frame != frame || !cold_[0].moving)
+    if (keptLast_ < 0 || keptLast_ != frame - 1 || cold_[0].frame != frame)
         return 0;
-    return followBackFrom(cold_, frame, 1, out);
+    int taken = cold_[0].moving ? followBackFrom(cold_, frame, 1, out) : 0;
+    // The marker is about: the kept frames right before it that no cold
+    // find nor that took are searched, the latest first, until one gives
+    // nothing.
+    for (long n = frame - 1; n >= keptFirst_; n--) {
+        if (keptCold_[n % keptRoom_] ||
+            std::any_of(out, out + taken, [n](const BackFollow& b) { return b.frame == n; }))
+            continue;
+        const FollowFit fit = coldFind(keptFrame(n));
+        if (!fit.ok)
+            break;
+        out[taken++] = {n, fit};
+    }
+    return taken;
 }
 
 int MarkerFollow::followBackFrom(const Remembered (&from)[3], long frame, int after,
@@ -510,9 +531,7 @@ int MarkerFollow::followBackFrom(const Remembered (&from)[3], long frame, int af
     }
     int taken = 0;
     for (long n = keptLast_; n >= keptFirst_; n--) {
-        const FrameImage image{kept_.data() + (n % keptRoom_) * keptBytes_, camera_.xsize,
-                               camera_.ysize};
-        const FollowFit fit = followFrom(back, mirrored(n), image);
+        const FollowFit fit = followFrom(back, mirrored(n), keptFrame(n));
         if (fit.ok)
             out[taken++] = {n, fit};
     }

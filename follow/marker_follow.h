@@ -161,17 +161,19 @@ class MarkerFollow {
     FollowFit followCold(long frame, const FrameImage& image);
     // Frame `frame` was just found cold (followCold): follows back from it
     // into the frames kept right before it, as followBack does from a
-    // camera; the fits taken go to `out`, their count is returned. The
-    // frames stay kept for the next camera.
+    // camera, and searches those not found cold, the latest first, until
+    // one gives nothing; the fits taken go to `out`, their count is
+    // returned. The frames stay kept for the next camera.
     int followBackCold(long frame, BackFollow* out);
     // Whether the frames before say that in frame `frame` the marker lies
     // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
     // puts it, or that it moved further since the last of them (its smear):
     // a marker held from an earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
-    // Frame `frame` ended without a camera: its picture is kept to follow
-    // back into (see followBack), within FOLLOW_BACK_WINDOW.
-    void lost(long frame, const FrameImage& image);
+    // Frame `frame` ended without a camera, or with one found cold
+    // (`cold`): its picture is kept to follow back into (see followBack),
+    // within FOLLOW_BACK_WINDOW.
+    void lost(long frame, const FrameImage& image, bool cold = false);
     // Frame `frame` has a camera. Right after kept (lost) frames, when its
     // smear shows how it moves, or when it and the frame before have poses
     // and the frame before that was kept, follows back into the kept frames,
@@ -226,12 +228,14 @@ class MarkerFollow {
     // when a prediction across lost frames lies far from it.
     bool predictNear(long frame, const Pose& square, ShutterPose* start,
                      ShutterMotion* perFrame) const;
-    // Frame `frame` with no pose to follow from: the dark bands a heavily
+    // A frame with no pose to follow from: the dark bands a heavily
     // smeared marker's border leaves give its place, size and smear; the
     // marker is aligned from poses about them (coldStarts) and taken only
     // when one turn matches as closely as a second start must and clearly
     // better than the other three.
-    FollowFit coldFind(long frame, const FrameImage& image);
+    FollowFit coldFind(const FrameImage& image);
+    // The kept picture of frame `frame`.
+    FrameImage keptFrame(long frame) const;
     // The fit taken about `region`, a side of the border whose square lies
     // `inwards` across it (see coldStarts), if any.
     FollowFit coldFindAt(const FrameImage& image, const SmearRegion& region, double inwards);
@@ -260,6 +264,7 @@ class MarkerFollow {
     std::vector<unsigned char> kept_;
     long keptBytes_ = 0;
     int keptRoom_ = 0;
+    bool keptCold_[FOLLOW_BACK_FRAMES] = {};  // by slot: the kept frame was found cold
     long keptFirst_ = -1, keptLast_ = -1;
     long lastCamera_ = -1;  // the last frame with a camera (or the first seen)
 };

@@ -377,7 +377,7 @@ void Tracker::followCold(const FrameImage& frame, FrameRecord& record, KeyRow& r
 void Tracker::followBack(const FrameImage& frame, const FrameRecord& record) {
     const long index = frames->count;
     if (record.status == FrameStatus::Lost || record.cold) {
-        follower->lost(index, frame);
+        follower->lost(index, frame, record.cold);
         return;
     }
     BackFollow back[FOLLOW_BACK_FRAMES];
