@@ -474,9 +474,9 @@ void MarkerFollow::lost(long frame, const FrameImage& image, bool cold) {
     keptCold_[frame % keptRoom_] = cold;
 }
 
-FrameImage MarkerFollow::keptFrame(long frame) const {
-    return FrameImage{const_cast<unsigned char*>(kept_.data()) + (frame % keptRoom_) * keptBytes_,
-                      camera_.xsize, camera_.ysize};
+FrameImage MarkerFollow::keptFrame(long frame) {
+    return FrameImage{kept_.data() + (frame % keptRoom_) * keptBytes_, camera_.xsize,
+                      camera_.ysize};
 }
 
 int MarkerFollow::followBack(long frame, BackFollow* out) {
@@ -498,8 +498,8 @@ int MarkerFollow::followBack(long frame, BackFollow* out) {
 }
 
 int MarkerFollow::followBackCold(long frame, BackFollow* out) {
-    // Kept right before it, and not let go: the next camera may still
-    // follow back into them.
+    // Frames kept right before it, and not let go: the next camera may
+    // still follow back into them.
     if (keptLast_ < 0 || keptLast_ != frame - 1 || cold_[0].frame != frame)
         return 0;
     int taken = cold_[0].moving ? followBackFrom(cold_, frame, 1, out) : 0;

@@ -235,7 +235,7 @@ class MarkerFollow {
     // better than the other three.
     FollowFit coldFind(const FrameImage& image);
     // The kept picture of frame `frame`.
-    FrameImage keptFrame(long frame) const;
+    FrameImage keptFrame(long frame);
     // The fit taken about `region`, a side of the border whose square lies
     // `inwards` across it (see coldStarts), if any.
     FollowFit coldFindAt(const FrameImage& image, const SmearRegion& region, double inwards);
