@@ -515,6 +515,9 @@ int MarkerFollow::followBackCold(long frame, BackFollow* out) {
             break;
         out[taken++] = {n, fit};
     }
+    // What was taken is found cold now: not searched again.
+    for (int k = 0; k < taken; k++)
+        keptCold_[out[k].frame % keptRoom_] = true;
     return taken;
 }
 
