@@ -713,10 +713,10 @@ INSTANTIATE_TEST_SUITE_P(
                    8, 2.0},
         FollowClip{"fast_sway",
                    words("--size 320x240 --path sway --frames 24 --motion-blur 0.5,24 --noise 2"),
-                   10, 1.0, "320x240", 3.0},
+                   14, 1.0, "320x240", 3.0},
         FollowClip{"never_sharp",
                    words("--size 320x240 --path exit --frames 24 --motion-blur 0.5,24 --noise 2"),
-                   12, 1.0, "320x240", 3.0}),
+                   15, 1.0, "320x240", 3.0}),
     caseName<FollowClip>);
 
 
