@@ -55,6 +55,17 @@ double turnBetween(const Pose& a, const Pose& b) {
     return std::acos(std::fmax(-1.0, std::fmin(1.0, 0.5 * (trace - 1.0))));
 }
 
+// How far apart two poses put the marker's middle, as a share of its
+// distance in `b`.
+double shiftBetween(const Pose& a, const Pose& b) {
+    double apart = 0.0, distance = 0.0;
+    for (int r = 0; r < 3; r++) {
+        apart += (a.m[r][3] - b.m[r][3]) * (a.m[r][3] - b.m[r][3]);
+        distance += b.m[r][3] * b.m[r][3];
+    }
+    return std::sqrt(apart / distance);
+}
+
 }  // namespace
 
 MarkerFollow::~MarkerFollow() = default;
@@ -240,7 +251,9 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
     const AlignOutcome& o = fit.outcome;
     const double turn = turnBetween(o.pose.middle, square);
     const bool clean = o.residual <= limits.cleanResidual && o.inlierShare >= limits.cleanInliers;
-    const bool agrees = turn <= limits.agreeTurn && !softlySmeared(ramps);
+    const bool agrees = turn <= limits.agreeTurn &&
+                        shiftBetween(o.pose.middle, square) <= limits.agreeShift &&
+                        !softlySmeared(ramps);
     if (agrees) {
         fit.pose = square;
         return;

@@ -84,6 +84,10 @@ struct FollowLimits {
     // motion, beyond it the fit is dropped, and beyond `refuseTurn` the
     // square gives no camera at all.
     double agreeTurn = 0.5 * M_PI / 180.0;
+    // ... and puts the marker's middle within this share of its distance
+    // of the square's: a square turned alike may still be shrunk by the
+    // smear and stand a few percent too far.
+    double agreeShift = 0.005;
     double doubtTurn = 1.5 * M_PI / 180.0;
     double refuseTurn = 5.0 * M_PI / 180.0;
     double cleanResidual = 0.06;

@@ -720,8 +720,9 @@ INSTANTIATE_TEST_SUITE_P(
     caseName<FollowClip>);
 
 
-// A smeared square against its alignment turned `turn` degrees off it: within
-// 0.5 degrees the square keeps its pose; beyond, a wide-ramped square gives
+// A smeared square against its alignment turned `turn` degrees off it and
+// moved by `shift` of its distance: within 0.5 degrees and 0.5 % the square
+// keeps its pose; beyond, a wide-ramped square gives
 // way to its fit however cleanly that matches. On narrow ramps a fit less
 // clean than a found marker's (residual over 0.06 or under 95 % of the
 // samples counting) is not taken: the square stands within 1.5 degrees, the
@@ -734,7 +735,10 @@ TEST(FollowJudgement, TheSquareOrItsAlignmentByHowFarApartAndHowClean) {
         double turn, residual, inliers;
         SideRamps ramps;
         bool squareKept, ok, refused;
+        double shift = 0.0;
     } cases[] = {{0.45, 0.01, 0.99, wide, true, true, false},
+                 {0.45, 0.01, 0.99, wide, true, true, false, 0.0045},
+                 {0.45, 0.01, 0.99, wide, false, true, false, 0.0055},
                  {0.55, 0.01, 0.99, wide, false, true, false},
                  {1.4, 0.061, 0.99, wide, false, true, false},
                  {1.4, 0.059, 0.99, even, false, true, false},
@@ -764,9 +768,11 @@ TEST(FollowJudgement, TheSquareOrItsAlignmentByHowFarApartAndHowClean) {
         aligned.m[1][1] = aligned.m[2][2] = std::cos(a);
         aligned.m[1][2] = -std::sin(a);
         aligned.m[2][1] = std::sin(a);
+        aligned.m[2][3] *= 1.0 + c.shift;
         fit.pose = aligned;
         judgeSquare(fit, square, c.ramps, FollowLimits{});
-        const std::string name = std::to_string(c.turn) + " deg, residual " +
+        const std::string name = std::to_string(c.turn) + " deg, " + std::to_string(c.shift) +
+                                 " shift, residual " +
                                  std::to_string(c.residual) + ", ramps " +
                                  std::to_string(c.ramps.widest) + " to " +
                                  std::to_string(c.ramps.narrowest);
