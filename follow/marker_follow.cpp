@@ -46,15 +46,6 @@ constexpr double COLD_MIRROR_APART = 5.0;
 // border than the other three turns.
 constexpr double COLD_MARGIN = 0.2;
 
-// The angle between the rotations of two poses, radians.
-double turnBetween(const Pose& a, const Pose& b) {
-    double trace = 0.0;
-    for (int r = 0; r < 3; r++)
-        for (int c = 0; c < 3; c++)
-            trace += a.m[r][c] * b.m[r][c];
-    return std::acos(std::fmax(-1.0, std::fmin(1.0, 0.5 * (trace - 1.0))));
-}
-
 // How far apart two poses put the marker's middle, as a share of its
 // distance in `b`.
 double shiftBetween(const Pose& a, const Pose& b) {
@@ -179,7 +170,7 @@ bool MarkerFollow::predictNear(long frame, const Pose& square, ShutterPose* star
     // Carried across frames the marker was lost in, a prediction can lose
     // the camera's way (it turns up to 25 degrees a frame): further than
     // `turnMax` from the square found now, it says nothing of its motion.
-    if (frame - last_[0].frame > 1 && turnBetween(square, predicted.middle) > limits_.turnMax)
+    if (frame - last_[0].frame > 1 && arPoseTurnBetween(square, predicted.middle) > limits_.turnMax)
         return false;
     *start = predicted;
     return true;
@@ -243,13 +234,13 @@ bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double t
            o.inlierShare >= limits_.inlierShareMin && o.correlation >= limits_.correlationMin &&
            o.pictureMatch >= limits_.pictureMatchMin && o.inView >= limits_.inViewMin &&
            o.contrast > 0.0 && o.contrast >= limits_.paperShareMin * paper &&
-           turnBetween(o.pose.middle, start) <= turnMax;
+           arPoseTurnBetween(o.pose.middle, start) <= turnMax;
 }
 
 void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
                  const FollowLimits& limits) {
     const AlignOutcome& o = fit.outcome;
-    const double turn = turnBetween(o.pose.middle, square);
+    const double turn = arPoseTurnBetween(o.pose.middle, square);
     const bool clean = o.residual <= limits.cleanResidual && o.inlierShare >= limits.cleanInliers;
     const bool agrees = turn <= limits.agreeTurn &&
                         shiftBetween(o.pose.middle, square) <= limits.agreeShift &&
@@ -316,7 +307,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH)
         // A smeared square whose drawing would not align, far from where the
         // frames before put the marker: its smear has skewed it.
-        fit.refused = turnBetween(pose, expectedPose) > limits_.refuseTurn;
+        fit.refused = arPoseTurnBetween(pose, expectedPose) > limits_.refuseTurn;
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.
@@ -395,7 +386,7 @@ FollowFit MarkerFollow::coldFindAt(const FrameImage& image, const SmearRegion& r
     const FollowFit mirrored =
         alignCold(image, {mirroredPose(fit.outcome.pose.middle), fit.outcome.pose.motion});
     if (mirrored.ok && mirrored.outcome.residual < fit.outcome.residual &&
-        turnBetween(mirrored.pose, fit.pose) > COLD_MIRROR_APART * M_PI / 180.0)
+        arPoseTurnBetween(mirrored.pose, fit.pose) > COLD_MIRROR_APART * M_PI / 180.0)
         fit = mirrored;
     // The picture inside the border must match this turn clearly better
     // than the other three: aligned from the same place turned by quarter

@@ -108,11 +108,7 @@ PairLink bestLink(const std::vector<LinkCandidate>& candidates, int a, int b, do
 }  // namespace
 
 double turnBetweenDegrees(const Pose& a, const Pose& b) {
-    double trace = 0.0;  // trace of Ra^T Rb
-    for (int i = 0; i < 3; i++)
-        for (int k = 0; k < 3; k++)
-            trace += a.m[k][i] * b.m[k][i];
-    return std::acos(std::clamp((trace - 1.0) / 2.0, -1.0, 1.0)) * 180.0 / M_PI;
+    return arPoseTurnBetween(a, b) * 180.0 / M_PI;
 }
 
 LayoutResult linkMarkers(const std::vector<MarkerSighting>& sightings,

@@ -229,3 +229,11 @@ void arPoseRotateBack(const Pose& pose, const double v[3], double out[3]) {
         out[k] = pose.m[0][k] * v[0] + pose.m[1][k] * v[1] + pose.m[2][k] * v[2];
     }
 }
+
+double arPoseTurnBetween(const Pose& a, const Pose& b) {
+    double trace = 0.0;  // of Ra^T Rb
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++)
+            trace += a.m[r][c] * b.m[r][c];
+    return std::acos(std::fmax(-1.0, std::fmin(1.0, 0.5 * (trace - 1.0))));
+}

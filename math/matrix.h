@@ -66,6 +66,8 @@ void arPoseTranslation(const Pose& pose, double t[3]);
 void arPoseApply(const Pose& pose, const double p[3], double out[3]);
 // Where it takes point (x, y, 0) of the marker's plane, without the z column.
 void arPoseApplyPlane(const Pose& pose, double x, double y, double out[3]);
+// The angle between the rotations of two transformations, radians (0..pi).
+double arPoseTurnBetween(const Pose& a, const Pose& b);
 // R^T v: a direction of the target space (the camera's, for a marker pose)
 // seen in the source space.
 void arPoseRotateBack(const Pose& pose, const double v[3], double out[3]);

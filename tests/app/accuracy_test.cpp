@@ -793,11 +793,7 @@ std::vector<unsigned char> framePixels(const RgbImage& picture) {
 
 // The angle between the rotations of two poses, degrees.
 double degreesBetween(const Pose& a, const Pose& b) {
-    double trace = 0.0;
-    for (int r = 0; r < 3; r++)
-        for (int k = 0; k < 3; k++)
-            trace += a.m[r][k] * b.m[r][k];
-    return std::acos(std::fmin(1.0, 0.5 * (trace - 1.0))) * 180.0 / M_PI;
+    return arPoseTurnBetween(a, b) * 180.0 / M_PI;
 }
 
 // A follow is taken only where the drawing matches the frame as a found
