@@ -919,68 +919,99 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
 // A marker smeared beyond detection, with no frame before it to follow
 // from, is found cold (the dark bands of its border), within a degree. The
 // find stays apart: in the next frame, the marker not having moved, there
-// is no pose to follow from. A marker whose picture is the same a quarter
-// turn round is not taken: no turn matches better than the others. A blank
+// is no pose to follow from; once the marker is seen again, following back
+// from it takes the frames found cold again. A marker whose picture is the
+// same a quarter turn round is not taken: no turn matches better than the
+// others; nor is one whose picture has a blank top half (matched loosely,
+// as a found marker is, it gave a camera a quarter turn off). A blank
 // frame gives nothing; after COLD_TRIES such searches in a row none is made
 // until a frame has a camera again.
 TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
     TempDir dir;
     writeCamera(dir, "320x240");
-    std::string ring = "P3\n16 16\n255\n";
-    unsigned char ringCells[PATTERN_VALUES];
+    unsigned char cells[PATTERN_VALUES], ringCells[PATTERN_VALUES];
+    ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
+    std::string ring = "P3\n16 16\n255\n", halfBlank = ring;
     for (int cell = 0; cell < 256; cell++) {
         const int across = std::max(std::abs(2 * (cell / 16) - 15), std::abs(2 * (cell % 16) - 15));
         const int level = across >= 6 && across < 10 ? 0 : 255;
         ring += std::to_string(level) + " " + std::to_string(level) + " " + std::to_string(level) + "\n";
         std::fill(ringCells + 3 * cell, ringCells + 3 * cell + 3, level);
+        for (int c = 2; c >= 0; c--)
+            halfBlank += std::to_string(cell < 128 ? 255 : cells[3 * cell + c]) + (c > 0 ? " " : "\n");
     }
     writeFile(dir.file("ring.ppm"), ring);
-    std::vector<unsigned char> frames[2];
-    for (const bool ringed : {false, true}) {
-        std::vector<std::string> render{"--size", "320x240", "--path", "exit", "--frames", "24",
-                                        "--motion-blur", "0.5,24", "--noise", "2", "--output",
-                                        ringed ? "ring_%04d.ppm" : "f_%04d.ppm"};
-        if (ringed)
-            render.insert(render.end(), {"--picture", "ring.ppm"});
+    writeFile(dir.file("half_blank.ppm"), halfBlank);
+    // The frames of a fast sway (of its frames 12 to 14, the marker is seen
+    // in the last only) and of a pan never seen sharp.
+    std::vector<std::vector<unsigned char>> frames[3];
+    std::vector<TruthRow> truth;
+    const char* const renders[3][2] = {
+        {"sway", nullptr}, {"exit", "ring.ppm"}, {"sway", "half_blank.ppm"}};
+    for (int k = 0; k < 3; k++) {
+        std::vector<std::string> render{"--size", "320x240", "--path", renders[k][0], "--frames",
+                                        "24", "--motion-blur", "0.5,24", "--noise", "2",
+                                        "--output", "f_%04d.ppm"};
+        if (renders[k][1] != nullptr)
+            render.insert(render.end(), {"--picture", renders[k][1]});
         mustRun(dir.path(), renderCommand("Data/camera_para.dat", render));
-        RgbImage picture;
-        ASSERT_TRUE(readPicture(dir.file(ringed ? "ring_0000.ppm" : "f_0000.ppm"), picture).ok());
-        frames[ringed] = framePixels(picture);
+        for (int i = 0; i < 24; i++) {
+            RgbImage picture;
+            char name[16];
+            std::snprintf(name, sizeof name, "f_%04d.ppm", i);
+            ASSERT_TRUE(readPicture(dir.file(name), picture).ok());
+            frames[k].push_back(framePixels(picture));
+        }
+        if (k == 0)
+            truth = readTruthTable(dir.file("truth.csv"));
     }
-    const std::vector<TruthRow> truth = readTruthTable(dir.file("truth.csv"));
-    std::vector<unsigned char> blank(frames[0].size(), 200);
+    std::vector<unsigned char> blank(frames[0][0].size(), 200);
     const auto image = [](std::vector<unsigned char>& pixels) {
         return FrameImage{pixels.data(), 320, 240};
     };
-    Pose truePose;
-    for (int r = 0; r < 3; r++)
-        for (int c = 0; c < 4; c++)
-            truePose.m[r][c] = truth[0].pose[r][c];
+    const auto poseOf = [](const TruthRow& row) {
+        Pose pose;
+        for (int r = 0; r < 3; r++)
+            for (int c = 0; c < 4; c++)
+                pose.m[r][c] = row.pose[r][c];
+        return pose;
+    };
     CameraParam camera;
     ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
-    unsigned char cells[PATTERN_VALUES];
-    ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
     const auto follower = [&](const unsigned char* picture) {
         return MarkerFollow::create(camera, picture, 80.0, TransferCurve::Srgb);
     };
 
+    std::vector<unsigned char>& smeared = frames[0][12];
     std::unique_ptr<MarkerFollow> follow = follower(cells);
-    const FollowFit cold = follow->followCold(0, image(frames[0]));
+    const FollowFit cold = follow->followCold(0, image(smeared));
     ASSERT_TRUE(cold.ok);
-    EXPECT_LE(degreesBetween(cold.pose, truePose), 1.0);
+    EXPECT_LE(degreesBetween(cold.pose, poseOf(truth[12])), 1.0);
     BackFollow back[FOLLOW_BACK_FRAMES];
     EXPECT_EQ(follow->followBackCold(0, back), 0) << "followed back with nothing kept";
-    EXPECT_FALSE(follow->follow(1, image(frames[0])).ok) << "followed from a cold find";
+    EXPECT_FALSE(follow->follow(1, image(smeared)).ok) << "followed from a cold find";
 
-    EXPECT_FALSE(follower(ringCells)->followCold(0, image(frames[1])).ok) << "a turn taken";
+    TrackerSettings settings;
+    settings.detection.refineEdges = settings.pose.refine = settings.follow = true;
+    std::unique_ptr<Tracker> tracker = Tracker::create(camera, 80.0, settings);
+    ASSERT_TRUE(tracker->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern").ok());
+    for (int i = 12; i <= 14; i++)
+        ASSERT_TRUE(tracker->trackFrame(image(frames[0][i])).ok());
+    for (int i : {0, 1}) {
+        const FrameRecord& record = tracker->report().rows[i];
+        EXPECT_TRUE(record.status == FrameStatus::Followed && !record.cold) << "frame " << 12 + i;
+    }
+
+    EXPECT_FALSE(follower(ringCells)->followCold(0, image(frames[1][0])).ok) << "a turn taken";
+    EXPECT_FALSE(follower(cells)->followCold(0, image(frames[2][18])).ok) << "half the picture";
 
     follow = follower(cells);
     long frame = 0;
     for (int tries = 0; tries < COLD_TRIES; tries++, frame += 1L << tries)
         EXPECT_FALSE(follow->followCold(frame, image(blank)).ok) << "frame " << frame;
-    EXPECT_FALSE(follow->followCold(frame, image(frames[0])).ok) << "searched once too often";
+    EXPECT_FALSE(follow->followCold(frame, image(smeared)).ok) << "searched once too often";
     follow->followBack(frame + 1, back);
-    EXPECT_TRUE(follow->followCold(frame + 2, image(frames[0])).ok);
+    EXPECT_TRUE(follow->followCold(frame + 2, image(smeared)).ok);
 }
 
 // The mirrored pose a cold find also tries: a square 80 units wide tilted
