@@ -28,9 +28,9 @@ constexpr double RAMP_SHARES[] = {1.0, 0.6, 1.5, 3.0, 5.0};
 // Directions of a streak searched for, over half a turn.
 constexpr int STREAK_DIRECTIONS = 8;
 // A cold find is a marker smeared beyond what detection sees: streaked by
-// at least this (pixels). A small marker's 16 pixels, found cold where a
-// pan starts, led the frames followed after it 2 degrees astray.
-constexpr double COLD_STREAK_MIN = 20.0;
+// at least this (pixels). A small marker smeared by 12 to 20 pixels may be
+// lost to detection in every frame; a fit that finds less is no smear.
+constexpr double COLD_STREAK_MIN = 8.0;
 // A cold start whose drawing explains less of the light's variance over
 // the marker's place than this share is no smeared marker: not aligned (a
 // smeared marker's explains 0.4 to 0.9, a textured table's mostly under 0.2).

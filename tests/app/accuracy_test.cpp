@@ -649,8 +649,8 @@ INSTANTIATE_TEST_SUITE_P(
 // predicted, also back from the frames after (the clip starts smeared) and
 // from a start a frame's motion off the prediction; on a pan whose marker is
 // never seen sharp (out of view whenever the camera is slow), from the dark
-// bands its smeared border leaves. The followed frames are
-// right, and without following those frames are lost or wrong. No frame is
+// bands its smeared border leaves, also where the marker is small and
+// smeared by only 12 to 20 pixels. The followed frames are right, and without following those frames are lost or wrong. No frame is
 // further off than `worstAngle` (a marker held where the turning camera's
 // smear says it no longer is was 10 degrees off).
 struct FollowClip {
@@ -716,6 +716,10 @@ INSTANTIATE_TEST_SUITE_P(
                    14, 1.0, "320x240", 3.0},
         FollowClip{"never_sharp",
                    words("--size 320x240 --path exit --frames 24 --motion-blur 0.5,24 --noise 2"),
+                   15, 1.0, "320x240", 3.0},
+        FollowClip{"never_sharp_small",
+                   words("--size 320x240 --path exit --frames 24 --motion-blur 0.3,24 --noise 2 "
+                         "--distance 450"),
                    15, 1.0, "320x240", 3.0}),
     caseName<FollowClip>);
 
