@@ -720,7 +720,7 @@ INSTANTIATE_TEST_SUITE_P(
         FollowClip{"never_sharp_small",
                    words("--size 320x240 --path exit --frames 24 --motion-blur 0.3,24 --noise 2 "
                          "--distance 450"),
-                   15, 1.0, "320x240", 3.0}),
+                   16, 1.0, "320x240", 3.0}),
     caseName<FollowClip>);
 
 
