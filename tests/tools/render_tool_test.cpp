@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <set>
 
 #include "media/movie_file.h"
 #include "tests/support/test_support.h"
 #include "tools/common/camera_file.h"
 #include "tools/common/image_io.h"
 #include "tools/compare/truth_table.h"
+#include "tools/render/camera_path.h"
 #include "tools/render/pose_truth.h"
 #include "tools/render/scene_render.h"
 #include "tools/render/shot_render.h"
@@ -207,6 +209,31 @@ TEST(RenderTool, TheShutterAveragesLightNotLevels) {
         mixed += std::abs(moments[0].rgb[i] - moments[1].rgb[i]) > 100;
     }
     EXPECT_GT(mixed, 100);
+}
+
+}  // namespace
+
+namespace {
+
+// Spread samples draw a side lying along the columns to 1/N² of a pixel: as
+// the side sweeps across a pixel it takes N² + 1 levels, not N + 1.
+TEST(RenderTool, SpreadSamplesDrawASideAlongTheColumnsFinely) {
+    CameraParam camera;
+    ASSERT_TRUE(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera).ok());
+    Scene scene;
+    scene.picture = makeRgbImage(16, 16, 255, 255, 255);
+    const CameraPose pose = lookAt({0.0, 0.0, 400.0}, {0.0, 0.0, 0.0}, 0.0);
+    for (const bool spread : {false, true}) {
+        std::set<int> levels;
+        RgbImage frame;
+        for (int k = 0; k < 32; k++) {
+            renderFrame(scene, camera, pose, 4, frame, k / 32.0, 0.0, spread);
+            for (int x = 80; x < 86; x++) {
+                levels.insert(frame.rgb[(75 * 200 + x) * 3]);
+            }
+        }
+        EXPECT_EQ(levels.size(), spread ? 17u : 5u) << "spread " << spread;
+    }
 }
 
 }  // namespace

@@ -348,7 +348,7 @@ bool prepareFrame(const PlaneMapping& mapping, int width, int height, RgbImage& 
 }  // namespace
 
 void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
-                 int supersample, RgbImage& frame, double offsetX, double offsetY) {
+                 int supersample, RgbImage& frame, double offsetX, double offsetY, bool spread) {
     const int width = camera.xsize, height = camera.ysize;
     const PlaneMapping mapping = planeMapping(camera, pose);
     if (!prepareFrame(mapping, width, height, frame)) {
@@ -366,8 +366,10 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
                 TableSample table;
                 for (int j = 0; j < n; ++j) {
                     for (int i = 0; i < n; ++i) {
-                        const SamplePoint at{x + firstX + i * step, y + firstY + j * step, 0.0,
-                                             0.0};
+                        const double shiftX = spread ? ((j + 0.5) * step - 0.5) * step : 0.0;
+                        const double shiftY = spread ? ((i + 0.5) * step - 0.5) * step : 0.0;
+                        const SamplePoint at{x + firstX + i * step + shiftX,
+                                             y + firstY + j * step + shiftY, 0.0, 0.0};
                         Colour c = sampleColour(scene, camera, mapping, at, table);
                         sum.r += c.r;
                         sum.g += c.g;

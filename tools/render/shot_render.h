@@ -15,8 +15,9 @@ struct Shot {
     std::vector<Occluder> occluders;
     std::function<CameraPose(double)> poseAt;  // the camera at a (fractional) frame
     int frameCount = 1;
-    double shutter = 0.0;    // fraction of a frame's interval the shutter is open; 0: sharp
-    int shutterSamples = 0;  // moments averaged for a blurred frame; 0: from the motion
+    double shutter = 0.0;        // fraction of a frame's interval the shutter is open; 0: sharp
+    int shutterSamples = 0;      // moments averaged for a blurred frame; 0: from the motion
+    bool spreadSamples = false;  // each pixel's samples in rows and columns of their own
 };
 
 // Working storage of renderShotFrame, kept from frame to frame.
