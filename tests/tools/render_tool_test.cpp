@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <set>
 
 #include "media/movie_file.h"
 #include "tests/support/test_support.h"
@@ -215,24 +214,37 @@ TEST(RenderTool, TheShutterAveragesLightNotLevels) {
 
 namespace {
 
-// Spread samples draw a side lying along the columns to 1/N² of a pixel: as
-// the side sweeps across a pixel it takes N² + 1 levels, not N + 1.
-TEST(RenderTool, SpreadSamplesDrawASideAlongTheColumnsFinely) {
+// Jittered samples draw a side lying along the columns in its place on
+// average over the rows: the square grid puts it on the nearest step of its
+// samples in every row alike.
+TEST(RenderTool, JitteredSamplesPlaceASideAlongTheColumnsOnAverage) {
     CameraParam camera;
     ASSERT_TRUE(makeCameraParam({200, 150, 173.2, 173.2, 100, 75, 0, 1}, camera).ok());
     Scene scene;
     scene.picture = makeRgbImage(16, 16, 255, 255, 255);
+    // The border's left side at x = 100 - 173.2 x 40 / 400 = 82.68 pixels,
+    // black up to x = 91.3; rows 66 to 84 cross it clear of its corners.
     const CameraPose pose = lookAt({0.0, 0.0, 400.0}, {0.0, 0.0, 0.0}, 0.0);
-    for (const bool spread : {false, true}) {
-        std::set<int> levels;
-        RgbImage frame;
-        for (int k = 0; k < 32; k++) {
-            renderFrame(scene, camera, pose, 4, frame, k / 32.0, 0.0, spread);
-            for (int x = 80; x < 86; x++) {
-                levels.insert(frame.rgb[(75 * 200 + x) * 3]);
+    RgbImage frame;
+    for (const bool jitter : {false, true}) {
+        double worst = 0.0;
+        for (const double shift : {0.0, 0.15, 0.3, 0.45}) {
+            renderFrame(scene, camera, pose, 4, frame, shift, 0.0, jitter);
+            double sum = 0.0;
+            for (int y = 66; y <= 84; y++) {
+                const auto level = [&](int x) { return frame.rgb[(y * 200 + x) * 3]; };
+                const double paper = level(78), ink = level(88);
+                for (int x = 80; x <= 86; x++)
+                    sum += (paper - level(x)) / (paper - ink);
             }
+            // The samples shifted right by `shift` see the side as far left.
+            const double inked = 86.5 - (82.68 - shift);
+            worst = std::max(worst, std::fabs(sum / 19.0 - inked));
         }
-        EXPECT_EQ(levels.size(), spread ? 17u : 5u) << "spread " << spread;
+        if (jitter)
+            EXPECT_LT(worst, 0.025);
+        else
+            EXPECT_GT(worst, 0.06);
     }
 }
 

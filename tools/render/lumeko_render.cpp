@@ -55,7 +55,7 @@ struct RenderOptions {
     std::string picturePath = DEFAULT_MARKER_PICTURE;
     bool wholeMarker = false;
     bool raw = false;
-    bool spreadSamples = false;
+    bool jitterSamples = false;
     int quality = 90, fps = 30, frames = -1, supersample = 2, seed = 1;
     int width = 0, height = 0;
     double markerWidth = 80.0, paperMargin = -1.0, distance = -1.0;
@@ -347,11 +347,11 @@ OptionTable qualityOptions(RenderOptions& o) {
     return {
         heading("Image quality:"),
         intOption("--supersample", "N", "N x N samples per pixel (default 2)", o.supersample, 1, 8),
-        flag("--spread-samples",
-             "each sample in a row and a column of its own of an N² x N²\n"
-             "grid, not on an N x N one: a side along the rows or columns\n"
-             "is drawn to 1/N² of a pixel",
-             o.spreadSamples),
+        flag("--jitter-samples",
+             "each sample at a place of its own in its cell of the N x N\n"
+             "grid (the same in every run): a side along the rows or\n"
+             "columns is not drawn with the same steps in every pixel",
+             o.jitterSamples),
         doubleOption("--blur", "SIGMA", "Gaussian blur in pixels (default 0)", o.blur,
                      [](double v) { return v >= 0.0 && v <= 50.0; }),
         doubleOption("--gain", "G",
@@ -499,7 +499,7 @@ int loadScene(const RenderOptions& o, Shot& shot) {
     shot.occluders = o.occluders;
     shot.shutter = o.shutter;
     shot.shutterSamples = o.shutterMoments;
-    shot.spreadSamples = o.spreadSamples;
+    shot.jitterSamples = o.jitterSamples;
     if (!o.tablePath.empty()) {
         RgbImage table;
         if (const InputProblem read = readPicture(o.tablePath, table); !read.ok())

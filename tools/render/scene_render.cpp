@@ -345,10 +345,24 @@ bool prepareFrame(const PlaneMapping& mapping, int width, int height, RgbImage& 
     return true;
 }
 
+// A place in [0, 1) for sample (i, j) of pixel (x, y), along x (axis 0) or
+// y (axis 1): a hash of the numbers (splitmix64's mixing), the same on every
+// platform and in every run.
+double cellPlace(int x, int y, int i, int j, int axis) {
+    uint64_t z =
+        (static_cast<uint64_t>(static_cast<uint32_t>(x)) << 32 | static_cast<uint32_t>(y)) ^
+        (static_cast<uint64_t>(i * 16 + j) << 1 | static_cast<uint64_t>(axis)) *
+            0x9e3779b97f4a7c15ull;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    z ^= z >> 31;
+    return static_cast<double>(z >> 11) * 0x1.0p-53;
+}
+
 }  // namespace
 
 void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
-                 int supersample, RgbImage& frame, double offsetX, double offsetY, bool spread) {
+                 int supersample, RgbImage& frame, double offsetX, double offsetY, bool jitter) {
     const int width = camera.xsize, height = camera.ysize;
     const PlaneMapping mapping = planeMapping(camera, pose);
     if (!prepareFrame(mapping, width, height, frame)) {
@@ -366,8 +380,10 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
                 TableSample table;
                 for (int j = 0; j < n; ++j) {
                     for (int i = 0; i < n; ++i) {
-                        const double shiftX = spread ? ((j + 0.5) * step - 0.5) * step : 0.0;
-                        const double shiftY = spread ? ((i + 0.5) * step - 0.5) * step : 0.0;
+                        const double shiftX =
+                            jitter ? (cellPlace(x, y, i, j, 0) - 0.5) * step : 0.0;
+                        const double shiftY =
+                            jitter ? (cellPlace(x, y, i, j, 1) - 0.5) * step : 0.0;
                         const SamplePoint at{x + firstX + i * step + shiftX,
                                              y + firstY + j * step + shiftY, 0.0, 0.0};
                         Colour c = sampleColour(scene, camera, mapping, at, table);

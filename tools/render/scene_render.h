@@ -53,15 +53,18 @@ struct Scene {
 
 // Renders one frame of camera.xsize x camera.ysize pixels into `frame`
 // (resized when needed). Each pixel is the mean of supersample x supersample
-// samples spread evenly over it: on a square grid, or with `spread` each in a
-// row and a column of its own of the N² x N² grid (so a side lying along the
-// rows or columns is drawn to 1/N² of a pixel, not 1/N); pixel (x, y) is centred on observed image
+// samples spread evenly over it: on a square grid, or with `jitter` each at a
+// place of its own in its cell of that grid, drawn from the pixel's and the
+// cell's numbers (the same in every run), so that a side lying along the rows
+// or columns is not drawn with the same steps in every pixel along it and
+// its place averages out over them, as in a renderer that scatters its
+// samples; pixel (x, y) is centred on observed image
 // coordinates (x, y), the samples shifted by (offsetX, offsetY) pixels. Each
 // sample is taken back through the camera's distortion (observed to ideal)
 // and projection to the nearest disc or box it meets or to the marker plane.
 void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose& pose,
                  int supersample, RgbImage& frame, double offsetX = 0.0, double offsetY = 0.0,
-                 bool spread = false);
+                 bool jitter = false);
 
 // The plane point (x, y) seen at observed pixel (ox, oy); false when the
 // pixel looks past the plane.

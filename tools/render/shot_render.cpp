@@ -81,7 +81,7 @@ SceneTruth renderShotFrame(Shot& shot, const CameraParam& camera, int frame, int
     discsAt(shot.occluders, frame, shot.frameCount, shot.scene.discs);
     truth.borderCovered = borderCovered(shot.scene, camera, pose);
     if (!(shot.shutter > 0.0)) {
-        renderFrame(shot.scene, camera, pose, supersample, out, 0.0, 0.0, shot.spreadSamples);
+        renderFrame(shot.scene, camera, pose, supersample, out, 0.0, 0.0, shot.jitterSamples);
         return truth;
     }
     const double open = frame - 0.5 * shot.shutter, close = frame + 0.5 * shot.shutter;
@@ -109,7 +109,7 @@ SceneTruth renderShotFrame(Shot& shot, const CameraParam& camera, int frame, int
         const double dx = (fraction(0.5 + 0.7548776662466927 * k) - 0.5) * cell;
         const double dy = (fraction(0.5 + 0.5698402909980532 * k) - 0.5) * cell;
         renderFrame(shot.scene, camera, shot.poseAt(time), perMoment, storage.moment, dx, dy,
-                    shot.spreadSamples);
+                    shot.jitterSamples);
         for (size_t i = 0; i < storage.sum.size(); ++i) {
             storage.sum[i] += storage.light.light[storage.moment.rgb[i]];
         }

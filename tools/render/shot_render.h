@@ -17,7 +17,7 @@ struct Shot {
     int frameCount = 1;
     double shutter = 0.0;        // fraction of a frame's interval the shutter is open; 0: sharp
     int shutterSamples = 0;      // moments averaged for a blurred frame; 0: from the motion
-    bool spreadSamples = false;  // each pixel's samples in rows and columns of their own
+    bool jitterSamples = false;  // each sample at a place of its own in its cell
 };
 
 // Working storage of renderShotFrame, kept from frame to frame.
