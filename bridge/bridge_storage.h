@@ -22,6 +22,7 @@ struct BridgeStorage {
 
     int scale = 1;
     cv::Size workSize;
+    int levels = 2;    // the following pyramid's levels above the working picture
     cv::Mat fullGrey;  // the frame in grey at its own size (when scale > 1)
     // The picture the points were last followed into (`at` lies in it), the
     // newest frame taken, and a sharp marker frame kept with its pose to

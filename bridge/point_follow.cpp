@@ -41,10 +41,15 @@ double cornerStrength(const cv::Mat& grey, cv::Point2f point) {
 BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height) {
     return guardOpenCv([&] {
         storage.scale =
-            width > BRIDGE_WORK_WIDTH ? (width + BRIDGE_WORK_WIDTH / 2) / BRIDGE_WORK_WIDTH : 1;
+            width > BRIDGE_WORK_WIDTH
+                ? std::min((width + BRIDGE_WORK_WIDTH / 2) / BRIDGE_WORK_WIDTH, BRIDGE_SCALE_MAX)
+                : 1;
         // At least a pixel high: a frame only a few rows high reduced to none
         // would make OpenCV's pyramid loop for ever.
         storage.workSize = cv::Size(width / storage.scale, std::max(1, height / storage.scale));
+        storage.levels = FOLLOW_LEVELS;
+        for (int span = 2 * BRIDGE_WORK_WIDTH; storage.workSize.width >= span; span *= 2)
+            storage.levels++;
         if (storage.scale > 1)
             storage.fullGrey.create(height, width, CV_8UC1);
         storage.freeMask.create(storage.workSize, CV_8UC1);
@@ -65,7 +70,7 @@ BridgeStatus prepareFollowing(BridgeStorage& storage, int width, int height) {
         for (auto* picture : {&storage.base, &storage.incoming, &storage.held}) {
             picture->grey.create(storage.workSize, CV_8UC1);
             picture->grey.setTo(0);
-            cv::buildOpticalFlowPyramid(picture->grey, picture->pyramid, WINDOW, FOLLOW_LEVELS);
+            cv::buildOpticalFlowPyramid(picture->grey, picture->pyramid, WINDOW, storage.levels);
         }
         return BridgeStatus::Ok;
     });
@@ -102,16 +107,17 @@ BridgeStatus followPoints(BridgeStorage& storage, bool predicted) {
             if (picture->grey.empty())
                 return BridgeStatus::OpenCvFailed;
             if (!picture->pyramidBuilt)
-                cv::buildOpticalFlowPyramid(picture->grey, picture->pyramid, WINDOW, FOLLOW_LEVELS);
+                cv::buildOpticalFlowPyramid(picture->grey, picture->pyramid, WINDOW,
+                                            storage.levels);
             picture->pyramidBuilt = true;
         }
         const cv::TermCriteria stop(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, 0.03);
         cv::calcOpticalFlowPyrLK(from, to, storage.at, storage.followed, storage.foundForward,
-                                 storage.trackError, WINDOW, FOLLOW_LEVELS, stop,
+                                 storage.trackError, WINDOW, storage.levels, stop,
                                  predicted ? cv::OPTFLOW_USE_INITIAL_FLOW : 0);
         storage.back = storage.at;
         cv::calcOpticalFlowPyrLK(to, from, storage.followed, storage.back, storage.foundBack,
-                                 storage.trackError, WINDOW, FOLLOW_LEVELS, stop,
+                                 storage.trackError, WINDOW, storage.levels, stop,
                                  cv::OPTFLOW_USE_INITIAL_FLOW);
         return BridgeStatus::Ok;
     });

@@ -4,10 +4,17 @@
 #include "image/frame_image.h"
 
 // The working picture's width the frame is reduced towards (by a whole
-// factor): points are followed about as well there and much faster.
+// factor, at most BRIDGE_SCALE_MAX): points are followed about as well there
+// and much faster. Reduced further, a point's window spans so much of a
+// large frame that a surface seen ever more or less slanted (a camera rising
+// over the floor) draws the points along it: at 1920 x 1080 reduced by 6 the
+// bridged camera strayed a tenth of a degree a frame.
 inline constexpr int BRIDGE_WORK_WIDTH = 320;
+inline constexpr int BRIDGE_SCALE_MAX = 3;
 // Side of the square window a point is followed with, and the pyramid's
-// levels above the picture.
+// levels above a working picture under twice BRIDGE_WORK_WIDTH wide; one more
+// for each doubling beyond, so that a point may move as far across the frame
+// between two frames whatever its size.
 inline constexpr int FOLLOW_WINDOW = 15;
 inline constexpr int FOLLOW_LEVELS = 2;
 // Most distance, in working pixels, between a point and where following it

@@ -280,6 +280,25 @@ TEST(SceneBridge, ALongRunOfMarkerFramesIsAnchoredNowAndThenAndTheLastOneWhenLos
     }
 }
 
+// The working picture: reduced towards 320 pixels wide but by 3 at most, with
+// a pyramid level more for each doubling of its width from 640.
+TEST(PointFollow, TheWorkingPictureIsReducedByThreeAtMost) {
+    struct Case {
+        int width, height, scale, levels;
+    };
+    for (const Case c : {Case{320, 240, 1, 2},
+                         {640, 480, 2, 2},
+                         {1280, 720, 3, 2},
+                         {1920, 1080, 3, 3},
+                         {3840, 2160, 3, 4}}) {
+        BridgeStorage storage;
+        ASSERT_EQ(prepareFollowing(storage, c.width, c.height), BridgeStatus::Ok);
+        EXPECT_EQ(storage.scale, c.scale) << c.width;
+        EXPECT_EQ(storage.workSize.width, c.width / c.scale) << c.width;
+        EXPECT_EQ(storage.levels, c.levels) << c.width;
+    }
+}
+
 // A blank smeared frame in a long run is followed into at once (a sharp one
 // would only be kept), losing the points; a bridged frame fills up few at once.
 TEST(SceneBridge, AFastCameraKeepsNoSmearedFrameAndFillsUpFewPointsAtOnce) {
