@@ -49,17 +49,25 @@ void placeFollowedPoints(BridgeStorage& storage, const CameraParam& camera, cons
     }
 }
 
+// Whether the sight from the camera at `centre` (marker units) to `placed`
+// on the plane meets it steeply enough.
+bool seenSteeply(const double centre[3], cv::Point2d placed) {
+    const double across = std::hypot(placed.x - centre[0], placed.y - centre[1]);
+    return std::atan2(std::fabs(centre[2]), across) >= PLACE_SIGHT_MIN_DEGREES * M_PI / 180.0;
+}
+
 // Picks new corners away from the followed points and places those the map
-// puts on the plane.
-BridgeStatus addFreshPoints(BridgeStorage& storage, const CameraParam& camera,
-                            const PlaneMap& map) {
+// puts on the plane, seen steeply enough from the camera at `centre`.
+BridgeStatus addFreshPoints(BridgeStorage& storage, const CameraParam& camera, const PlaneMap& map,
+                            const double centre[3]) {
     const BridgeStatus picked = findFreshCorners(storage);
     if (picked != BridgeStatus::Ok) {
         return picked;
     }
     for (const cv::Point2f& fresh : storage.fresh) {
         cv::Point2d placed;
-        if (idealToPlane(map, idealOfWork(storage, camera, fresh), &placed) != BridgeStatus::Ok)
+        if (idealToPlane(map, idealOfWork(storage, camera, fresh), &placed) != BridgeStatus::Ok ||
+            !seenSteeply(centre, placed))
             continue;
         storage.at.push_back(fresh);
         storage.plane.push_back(placed);
@@ -148,5 +156,7 @@ BridgeStatus anchorPoints(BridgeStorage& storage, const CameraParam& camera, con
     if (count >= fillBelow || (storage.framesSinceFill < FILL_INTERVAL && !urgent))
         return BridgeStatus::Ok;
     storage.framesSinceFill = 0;
-    return addFreshPoints(storage, camera, map);
+    double centre[3];
+    arPoseTranslation(arPoseInvert(pose), centre);
+    return addFreshPoints(storage, camera, map, centre);
 }

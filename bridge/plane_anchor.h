@@ -42,13 +42,22 @@ inline constexpr int FILL_INTERVAL = 5;
 // Fewer points than this in a bridged frame: new ones are picked at once.
 inline constexpr int FILL_URGENT_BELOW = 40;
 
+// Least angle, in degrees, between the plane and the line of sight to a new
+// point. Where the sight meets the plane at a grazing angle, a pixel's error
+// moves the place far along it; and whatever stands up from the plane (a
+// wall, a box) lies on sights that meet the plane beyond it, further than
+// anything of the plane in view and so more grazing: placed there, such
+// points draw a bridged camera rising from the floor to a wall degrees off.
+inline constexpr double PLACE_SIGHT_MIN_DEGREES = 25.0;
+
 // Checks and places the followed points with a pose of this frame: a point
 // placed before that lands more than `tolerance` ideal pixels from where it
 // was followed to leaves (it is not on the plane, or was followed astray);
 // the others move their place towards the one the pose gives. Without
 // `placeFollowed` (a pose fitted to the points themselves) the followed
 // points stay as they are. Then, when fewer than `fillBelow` points remain,
-// new ones are picked away from them and placed (at most once every
+// new ones are picked away from them and placed, those whose sight meets
+// the plane at PLACE_SIGHT_MIN_DEGREES or more (at most once every
 // FILL_INTERVAL frames, but at once for a pose fitted to fewer than
 // FILL_URGENT_BELOW points). EdgeOn (nothing changed) when the pose gives no
 // map; OpenCV's failure when picking new points fails.

@@ -280,6 +280,32 @@ TEST(SceneBridge, ALongRunOfMarkerFramesIsAnchoredNowAndThenAndTheLastOneWhenLos
     }
 }
 
+// New points are placed only where the sight meets the plane at 25 degrees
+// or more: a camera 600 units up looking 30 degrees below the horizon (its
+// picture's rows from about 7 to 53 degrees) over the speckled floor gets
+// points only in the rows below the sight of 25 degrees, and down to it.
+TEST(BridgeAnchor, NewPointsAreNotPlacedWhereTheSightGrazesThePlane) {
+    const double c = std::cos(M_PI / 6), s = std::sin(M_PI / 6);
+    const double R[3][3] = {{1, 0, 0}, {0, -s, -c}, {0, c, -s}}, centre[3] = {0, -1000, 600};
+    double t[3];
+    for (int i = 0; i < 3; i++)
+        t[i] = -(R[i][0] * centre[0] + R[i][1] * centre[1] + R[i][2] * centre[2]);
+    std::vector<unsigned char> floor = speckledFloor(0.0);
+    Scene scene;
+    ASSERT_EQ(takePicture(scene.storage, {floor.data(), 640, 480}), BridgeStatus::Ok);
+    ASSERT_EQ(followPoints(scene.storage), BridgeStatus::Ok);
+    ASSERT_EQ(anchorPoints(scene.storage, CAMERA, arPoseOf(R, t), 6.0, 100, false),
+              BridgeStatus::Ok);
+    ASSERT_GE(scene.storage.at.size(), 30u);
+    double shallowest = 90.0;
+    for (const cv::Point2d& placed : scene.storage.plane) {
+        const double across = std::hypot(placed.x - centre[0], placed.y - centre[1]);
+        shallowest = std::min(shallowest, std::atan2(centre[2], across) * 180.0 / M_PI);
+    }
+    EXPECT_GE(shallowest, PLACE_SIGHT_MIN_DEGREES);
+    EXPECT_LT(shallowest, PLACE_SIGHT_MIN_DEGREES + 2.0);
+}
+
 // The working picture: reduced towards 320 pixels wide but by 3 at most, with
 // a pyramid level more for each doubling of its width from 640.
 TEST(PointFollow, TheWorkingPictureIsReducedByThreeAtMost) {
