@@ -7,7 +7,7 @@
 # the frame, the camera moving between the frames' poses.
 #
 #   blender -b -P scripts/glossy_sheet.py -- TRUTH.csv MARKER.png HFOV WxH SAMPLES OUT_PATTERN \
-#     [FIRST:LAST] [matte] [wood] [pull=PX]
+#     [FIRST:LAST] [matte] [wood] [pull=PX] [wall=Y] [box=X,Y,W,D,H]
 #
 # MARKER.png is the printed marker with its white margin (lumeko-pattern
 # --print): its black square is two thirds of the picture, 80 mm on the sheet.
@@ -19,6 +19,9 @@
 # clip: sharp on the marker at first, then focused nearer until the marker's
 # middle is blurred over a disc PX pixels across (in the middle of the clip),
 # then sharp on it again for the last fifth.
+# "wall=Y" raises a brick wall 2 m high across the table at y = Y (mm, facing
+# the marker) and makes the table 4 m across; "box=X,Y,W,D,H" stands a
+# cardboard box on it (its base centred on X, Y, W along x, D along y).
 import csv
 import math
 import sys
@@ -32,6 +35,8 @@ frames = next((a for a in args[6:] if ":" in a), None)
 MATTE = "matte" in args[6:]
 WOOD = "wood" in args[6:]
 PULL = next((float(a[5:]) for a in args[6:] if a.startswith("pull=")), None)
+WALL = next((float(a[5:]) for a in args[6:] if a.startswith("wall=")), None)
+BOXES = [[float(v) for v in a[4:].split(",")] for a in args[6:] if a.startswith("box=")]
 width, height = (int(v) for v in size.split("x"))
 MM = 0.001  # the scene is in metres, the truth in millimetres
 SQUARE = 80.0
@@ -171,7 +176,73 @@ table.node_tree.nodes["Principled BSDF"].inputs["Base Color"].default_value = (0
 table.node_tree.nodes["Principled BSDF"].inputs["Roughness"].default_value = 0.7
 if WOOD:
     wooden_planks(table)
-plane("table", 1500.0, 1500.0, -0.5, table)
+plane("table", 1500.0 if WALL is None else 4000.0, 1500.0 if WALL is None else 4000.0, -0.5, table)
+
+
+def textured(name, size, per_metre, colour1, colour2, mortar, brick):
+    """Bricks (or, with `brick` false, cardboard's blotches) over a block of
+    `size` (mm along x, y, z), `per_metre` texture units a metre every way."""
+    mat = bpy.data.materials.new(name)
+    mat.use_nodes = True
+    nodes, links = mat.node_tree.nodes, mat.node_tree.links
+    bsdf = nodes["Principled BSDF"]
+    bsdf.inputs["Roughness"].default_value = 0.85
+    coord = nodes.new("ShaderNodeTexCoord")
+    mapping = nodes.new("ShaderNodeMapping")
+    mapping.inputs["Scale"].default_value = tuple(v * MM * per_metre for v in size)
+    links.new(coord.outputs["Generated"], mapping.inputs["Vector"])
+    if brick:
+        # The texture's rows run along its y: turned, they run along the wall.
+        turned = nodes.new("ShaderNodeMapping")
+        turned.inputs["Rotation"].default_value = (math.radians(90), 0, 0)
+        links.new(mapping.outputs["Vector"], turned.inputs["Vector"])
+        mapping = turned
+        tex = nodes.new("ShaderNodeTexBrick")
+        tex.inputs["Scale"].default_value = 1.0
+        tex.inputs["Mortar Size"].default_value = 0.015
+        tex.inputs["Color1"].default_value = colour1
+        tex.inputs["Color2"].default_value = colour2
+        tex.inputs["Mortar"].default_value = mortar
+    else:
+        voronoi = nodes.new("ShaderNodeTexVoronoi")
+        voronoi.inputs["Scale"].default_value = 1.0
+        links.new(mapping.outputs["Vector"], voronoi.inputs["Vector"])
+        tex = nodes.new("ShaderNodeValToRGB")  # cells from colour1 to colour2
+        tex.color_ramp.elements[0].color = colour1
+        tex.color_ramp.elements[1].color = colour2
+        links.new(voronoi.outputs["Distance"], tex.inputs["Fac"])
+    if brick:
+        links.new(mapping.outputs["Vector"], tex.inputs["Vector"])
+    noise = nodes.new("ShaderNodeTexNoise")
+    noise.inputs["Scale"].default_value = 4.0
+    noise.inputs["Detail"].default_value = 8.0
+    links.new(mapping.outputs["Vector"], noise.inputs["Vector"])
+    mix = nodes.new("ShaderNodeMixRGB")
+    mix.blend_type = "MULTIPLY"
+    mix.inputs["Fac"].default_value = 0.6
+    links.new(tex.outputs["Color"], mix.inputs["Color1"])
+    links.new(noise.outputs["Color"], mix.inputs["Color2"])
+    links.new(mix.outputs["Color"], bsdf.inputs["Base Color"])
+    return mat
+
+
+def block(name, x, y, w, d, h, mat):
+    bpy.ops.mesh.primitive_cube_add(size=1.0, location=(x * MM, y * MM, h / 2 * MM))
+    obj = bpy.context.active_object
+    obj.name = name
+    obj.scale = (w * MM, d * MM, h * MM)
+    obj.data.materials.append(mat)
+    return obj
+
+
+if WALL is not None:
+    block("wall", 0.0, WALL + 30.0, 4000.0, 60.0, 2000.0,
+          textured("bricks", (4000.0, 60.0, 2000.0), 4.0, (0.45, 0.16, 0.10, 1),
+                   (0.30, 0.12, 0.08, 1), (0.55, 0.52, 0.48, 1), True))
+for k, (x, y, w, d, h) in enumerate(BOXES):
+    block(f"box{k}", x, y, w, d, h,
+          textured(f"cardboard{k}", (w, d, h), 12.0, (0.55, 0.40, 0.25, 1), (0.45, 0.32, 0.20, 1),
+                   (0, 0, 0, 1), False))
 
 # The lamp: a soft box above and beyond the marker, facing it, whose
 # reflection in the sheet's coat lies on the border's far side for this
