@@ -203,6 +203,7 @@ def textured(name, size, per_metre, colour1, colour2, mortar, brick):
         tex.inputs["Color1"].default_value = colour1
         tex.inputs["Color2"].default_value = colour2
         tex.inputs["Mortar"].default_value = mortar
+        links.new(mapping.outputs["Vector"], tex.inputs["Vector"])
     else:
         voronoi = nodes.new("ShaderNodeTexVoronoi")
         voronoi.inputs["Scale"].default_value = 1.0
@@ -211,8 +212,6 @@ def textured(name, size, per_metre, colour1, colour2, mortar, brick):
         tex.color_ramp.elements[0].color = colour1
         tex.color_ramp.elements[1].color = colour2
         links.new(voronoi.outputs["Distance"], tex.inputs["Fac"])
-    if brick:
-        links.new(mapping.outputs["Vector"], tex.inputs["Vector"])
     noise = nodes.new("ShaderNodeTexNoise")
     noise.inputs["Scale"].default_value = 4.0
     noise.inputs["Detail"].default_value = 8.0
