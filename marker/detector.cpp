@@ -265,6 +265,39 @@ void Detector::startPass(DetectionPass& pass) const {
     pass.seenCount = 0;
 }
 
+int Detector::identifySquares(const FrameImage& frame, int* label, DetectionPass& pass) {
+    Clock::time_point start = Clock::now();
+    const int count =
+        arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN, SQUARE_FIT_FACTOR,
+                        squareStorage_, settings_.robustSides, label);
+    trace_.squares += lap(start);
+    pass.list.count =
+        identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates, count,
+                        settings_.robustSides, settings_.strictHistory, pass.list.markers);
+    pass.seenCount = pass.list.count;
+    trace_.identification += lap(start);
+    return count;
+}
+
+bool Detector::listHoldsSought(const DetectionPass& pass) const {
+    SeenMarker seen;
+    return arSeenMarker(pass.list, pass.seenCount, soughtPattern_, &seen) == MarkerStatus::Ok;
+}
+
+int Detector::findMarkers(const FrameImage& frame, DetectionPass& pass) {
+    int label = 1;
+    const int count = identifySquares(frame, &label, pass);
+    if (!settings_.moreSquares || label > labelResult_.labelCount || listHoldsSought(pass))
+        return count;
+    while (label <= labelResult_.labelCount) {
+        const int more = identifySquares(frame, &label, pass);
+        if (listHoldsSought(pass))
+            return more;
+    }
+    label = 1;
+    return identifySquares(frame, &label, pass);
+}
+
 MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold threshold,
                                      DetectionPass& pass) {
     trace_ = DetectionTrace{};
@@ -283,20 +316,12 @@ MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold thre
     trace_.labeling = lap(stageStart);
     trace_.labels = &labelResult_;
 
-    const int candidateCount =
-        arDetectSquares(labelResult_, regionAreaMax_, REGION_AREA_MIN, SQUARE_FIT_FACTOR,
-                        squareStorage_, settings_.robustSides);
-    trace_.squares = lap(stageStart);
+    const int candidateCount = findMarkers(frame, pass);
+    stageStart = Clock::now();
     trace_.candidates = squareStorage_.candidates;
     trace_.candidateCount = candidateCount;
     trace_.contourFailures = {squareStorage_.contourFailures.get(),
                               static_cast<size_t>(squareStorage_.contourFailureCount)};
-
-    list.count = identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates,
-                                 candidateCount, settings_.robustSides, settings_.strictHistory,
-                                 list.markers);
-    trace_.identification = lap(stageStart);
-    pass.seenCount = list.count;
 
     if (refineEdges_) {
         // Sub-pixel edges only for the markers that may keep an identity: the

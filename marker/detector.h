@@ -82,6 +82,12 @@ struct DetectorSettings {
     // Squares with a dent or a bump in a side are taken, and each side's
     // line is fitted again without its outlying points (--robust-sides).
     bool robustSides = false;
+    // A pass whose list of MARKER_MAX candidate squares fills before the
+    // sought marker is among them (a busy floor above it in the picture)
+    // looks on: the squares of the regions after the last one looked at, a
+    // list at a time, until a list holds the marker; when none does, the
+    // first list stays (--more-squares).
+    bool moreSquares = false;
     // Every pass moves the fitted sides of each marker that may keep an
     // identity onto the grey-level edge (arRefineEdges; --refine, see
     // setRefineEdges).
@@ -192,6 +198,16 @@ class Detector {
     // Whether `pass` saw the sought marker in the frame itself; if so it is
     // where the marker was last seen.
     bool seeSoughtMarker(const DetectionPass& pass);
+    // Whether the list of `pass` holds the sought marker (nothing remembered).
+    bool listHoldsSought(const DetectionPass& pass) const;
+    // One list of candidate squares, from label *label on (left at the first
+    // label not looked at), identified into the list of `pass`; the number of
+    // squares.
+    int identifySquares(const FrameImage& frame, int* label, DetectionPass& pass);
+    // The candidate squares of the labelled frame identified into the list of
+    // `pass` (with moreSquares, the first list of them holding the sought
+    // marker); the number of squares.
+    int findMarkers(const FrameImage& frame, DetectionPass& pass);
     // After a first pass that did not see the sought marker: the first retry
     // pass that sees it (the local thresholds, then those chosen from the
     // frame, as the settings ask), or `first`. After GLANCE_AFTER frames

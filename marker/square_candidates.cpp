@@ -329,17 +329,19 @@ void swapCandidates(MarkerCandidate& a, MarkerCandidate& b, MarkerCandidate& scr
     copyCandidate(scratch, &b);
 }
 
-// The labels whose outline is a plain square fill the list from the front,
-// in label order, until it is full. With `robust`, those whose outline is a
+// The labels from `label` on whose outline is a plain square fill the list
+// from the front, in label order, until it is full; `label` is left at the
+// first label not looked at. With `robust`, those whose outline is a
 // square only with a dented or bumped side fill it from the back, and a
 // plain square that finds the list full takes the place of the latest of
 // them. Returns the plain squares' count; `bent` gets the others'.
 int collectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                   SquareStorage& storage, bool robust, int* bent) {
+                   SquareStorage& storage, bool robust, int* bent, int* label) {
     MarkerCandidate* list = storage.candidates;
     int plain = 0;
     *bent = 0;
-    for (int l = 1; l <= labels.labelCount && plain < MARKER_MAX; l++) {
+    int& l = *label;
+    for (; l <= labels.labelCount && plain < MARKER_MAX; l++) {
         const int area = labels.areas[l - 1];
         if (area < areaMin || area > areaMax ||
             touchesBorder(labels.boxes[l - 1], labels.width, labels.height)) {
@@ -399,10 +401,14 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions) {
 }
 
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                    SquareStorage& storage, bool robust) {
+                    SquareStorage& storage, bool robust, int* nextLabel) {
     storage.contourFailureCount = 0;
     int bent = 0;
-    const int plain = collectSquares(labels, areaMax, areaMin, factor, storage, robust, &bent);
+    int label = nextLabel != nullptr ? std::max(*nextLabel, 1) : 1;
+    const int plain =
+        collectSquares(labels, areaMax, areaMin, factor, storage, robust, &bent, &label);
+    if (nextLabel != nullptr)
+        *nextLabel = label;
     placeBentSquares(storage, plain, bent);
     const int found = plain + bent;
     markOverlaps(storage.candidates, found);

@@ -36,5 +36,9 @@ MarkerStatus arInitSquareStorage(SquareStorage& storage, int32_t regions);
 // outline most, the sides between them mostly straight). Such squares take
 // only the places the plain squares leave: on a busy picture they would
 // otherwise fill the list before a plain marker further down is reached.
+// With `nextLabel`, the regions are looked at from label *nextLabel on (1
+// is the first), and *nextLabel is left at the first label not looked at
+// (past the last when every one was): a full list can be followed by the
+// next one.
 int arDetectSquares(const LabelResult& labels, int areaMax, int areaMin, double factor,
-                    SquareStorage& storage, bool robust = false);
+                    SquareStorage& storage, bool robust = false, int* nextLabel = nullptr);

@@ -233,6 +233,31 @@ TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
     }
 }
 
+// A busy frame: 61 small squares above the marker fill two lists of
+// MARKER_MAX candidates before its own square is reached. Without more
+// squares it is never looked at; with them it is found in the third list.
+// A frame of the squares alone keeps the first list, as without the setting.
+TEST_F(Detection, MoreSquaresLookPastFullListsForTheMarker) {
+    TestFrame busy(640, 480), squaresOnly(640, 480);
+    for (int k = 0; k < 2 * MARKER_MAX + 1; k++)
+        for (TestFrame* frame : {&busy, &squaresOnly})
+            frame->fillRect(10 + 38 * (k % 16), 10 + 30 * (k / 16), 14, 14, lumeko_test::BLACK);
+    busy.drawMarker({320.5, 330.5}, 120, 0.1, picture);
+    DetectorSettings more;
+    for (const bool setting : {false, true}) {
+        more.moreSquares = setting;
+        useFrameSize(640, 480, more);
+        const int n = detect(busy);
+        const bool found = std::any_of(markers, markers + n, [&](const MarkerInfo& m) {
+            return m.id == slot && m.confidence > 0.9;
+        });
+        EXPECT_EQ(found, setting);
+        useFrameSize(640, 480, more);
+        ASSERT_EQ(detect(squaresOnly), MARKER_MAX) << setting;
+        EXPECT_NEAR(markers[MARKER_MAX - 1].centre.x, 10 + 38 * 13 + 6.5, 0.5) << setting;
+    }
+}
+
 // Otsu's level splits two classes in the middle of the gap between them;
 // one level or none has nothing to split.
 TEST(ThresholdChoice, OtsuSplitsInTheMiddleOfTheGap) {
