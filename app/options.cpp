@@ -70,8 +70,8 @@ bool scanFps(const char* text, RunOptions& options) {
 bool applyBest(TrackerSettings& t) {
     t.detection.refineEdges = t.pose.refine = t.detection.thresholdRetry =
         t.detection.largeMarkers = t.detection.localRetry = t.detection.strictHistory =
-            t.detection.robustSides = t.detection.paperRetry = t.bridge = t.noSmoothing = t.follow =
-                true;
+            t.detection.robustSides = t.detection.moreSquares = t.detection.paperRetry = t.bridge =
+                t.noSmoothing = t.follow = true;
     return true;
 }
 
@@ -83,8 +83,8 @@ OptionTable optionTable(RunOptions& o) {
         {"--best", "",
          "for real footage: every improvement at once (--refine,\n"
          "--adaptive-threshold, --auto-threshold, --large-markers,\n"
-         "--strict-history, --robust-sides, --sheen-threshold, --bridge,\n"
-         "--no-smoothing, --follow).",
+         "--strict-history, --robust-sides, --more-squares, --sheen-threshold,\n"
+         "--bridge, --no-smoothing, --follow).",
          [&t](const std::string&) { return applyBest(t); }},
         {"--auto-threshold", "",
          "when the marker is not found in a frame at the fixed threshold of 100,\n"
@@ -119,6 +119,11 @@ OptionTable optionTable(RunOptions& o) {
          "about a quarter of the side): its corners are those that turn the\n"
          "outline most, and each side is fitted without the points off it.",
          [&t](const std::string&) { return t.detection.robustSides = true; }},
+        {"--more-squares", "",
+         "when a frame's list of 30 candidate squares fills before the marker is\n"
+         "among them (a busy floor or table above it in the picture), look on at\n"
+         "the squares further down, 30 at a time, until a list holds the marker.",
+         [&t](const std::string&) { return t.detection.moreSquares = true; }},
         {"--large-markers", "",
          "let a marker cover more of a large frame: the limits on the size of a\n"
          "dark region grow with the frame's pixel count relative to 640 x 480\n"

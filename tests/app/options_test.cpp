@@ -40,7 +40,7 @@ TEST(Options, TheAddOnOffersEveryOptionOfBest) {
     for (auto m = std::sregex_iterator(best.begin(), best.end(), flag); m != std::sregex_iterator();
          ++m, named++)
         EXPECT_NE(addon.find('"' + m->str() + '"'), std::string::npos) << m->str();
-    EXPECT_EQ(named, 10);
+    EXPECT_EQ(named, 11);
     EXPECT_NE(addon.find("\"--transfer\""), std::string::npos);
 }
 

@@ -27,6 +27,7 @@ const ToolText TEXT = {
     "Usage:\n"
     "  lumeko-detect FRAME OUTPUT [--camera FILE] [--pattern FILE]...\n"
     "                [--threshold N] [--raw WIDTHxHEIGHT] [--refine]\n"
+    "                [--robust-sides] [--more-squares]\n"
     "  lumeko-detect --help\n",
     "\n"
     "Runs one marker detection pass, as the tracker does on every frame, and\n"
@@ -54,6 +55,7 @@ struct DetectOptions {
     int rawHeight = 0;
     bool refine = false;
     bool robustSides = false;
+    bool moreSquares = false;
 };
 
 OptionTable optionTable(DetectOptions& o) {
@@ -88,6 +90,10 @@ OptionTable optionTable(DetectOptions& o) {
              "find squares as Lumeko --robust-sides does: an outline\n"
              "whose side is dented or bumped may still be a square.",
              o.robustSides),
+        flag("--more-squares",
+             "look past the first 30 candidate squares as Lumeko\n"
+             "--more-squares does, until a list holds a marker.",
+             o.moreSquares),
     };
 }
 
@@ -218,6 +224,7 @@ int detect(const DetectOptions& options, const std::vector<std::string>& positio
     DetectorSettings settings;
     settings.threshold = options.threshold;
     settings.robustSides = options.robustSides;
+    settings.moreSquares = options.moreSquares;
     const std::unique_ptr<Detector> detector = Detector::create(camera, settings);
     if (detector == nullptr) {
         return toolError(TOOL, "cannot size detection for " + std::to_string(width) + " x " +
