@@ -77,11 +77,10 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     follow->keptBytes_ = 4L * camera.xsize * camera.ysize;
     follow->keptRoom_ = static_cast<int>(std::clamp<long>(
         FOLLOW_BACK_BYTES / std::max(1L, follow->keptBytes_), 0, FOLLOW_BACK_FRAMES));
-    try {
-        follow->kept_.resize(static_cast<size_t>(follow->keptRoom_ * follow->keptBytes_));
-    } catch (const std::bad_alloc&) {
+    follow->kept_.reset(new (
+        std::nothrow) unsigned char[static_cast<size_t>(follow->keptRoom_ * follow->keptBytes_)]);
+    if (follow->kept_ == nullptr)
         follow->keptRoom_ = 0;
-    }
     // Without room for the search, only without cold finds.
     try {
         prepareSmearRegions(follow->regions_, camera.xsize, camera.ysize);
@@ -473,14 +472,13 @@ void MarkerFollow::lost(long frame, const FrameImage& image, bool cold) {
         keptFirst_ = frame;
     keptLast_ = frame;
     keptFirst_ = std::max(keptFirst_, keptLast_ - keptRoom_ + 1);
-    std::memcpy(kept_.data() + (frame % keptRoom_) * keptBytes_, image.pixels,
+    std::memcpy(kept_.get() + (frame % keptRoom_) * keptBytes_, image.pixels,
                 static_cast<size_t>(keptBytes_));
     keptCold_[frame % keptRoom_] = cold;
 }
 
 FrameImage MarkerFollow::keptFrame(long frame) {
-    return FrameImage{kept_.data() + (frame % keptRoom_) * keptBytes_, camera_.xsize,
-                      camera_.ysize};
+    return FrameImage{kept_.get() + (frame % keptRoom_) * keptBytes_, camera_.xsize, camera_.ysize};
 }
 
 int MarkerFollow::followBack(long frame, BackFollow* out) {

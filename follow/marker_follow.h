@@ -46,8 +46,9 @@ inline constexpr double FOLLOW_HELD_SHIFT = 8.0;
 inline constexpr int FOLLOW_GAP_MAX = 3;
 // Most frames without the marker kept to follow back into; fewer when the
 // frames are so large that these would take more than FOLLOW_BACK_BYTES
-// (one at 4K, none beyond).
-inline constexpr int FOLLOW_BACK_FRAMES = 4;
+// (8 at 1920 x 1080, one at 4K, none beyond). Only the frames actually kept
+// take memory.
+inline constexpr int FOLLOW_BACK_FRAMES = 16;
 inline constexpr long FOLLOW_BACK_BYTES = 64L << 20;
 // Frames without a camera are kept only this many frames after the last
 // one with a camera (or the first frame, or the first after a gap).
@@ -174,9 +175,9 @@ class MarkerFollow {
     // puts it, or that it moved further since the last of them (its smear):
     // a marker held from an earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
-    // Frame `frame` ended without a camera, or with one found cold
-    // (`cold`): its picture is kept to follow back into (see followBack),
-    // within FOLLOW_BACK_WINDOW.
+    // Frame `frame` ended without a camera, with a held marker's (a camera
+    // of an earlier frame), or with one found cold (`cold`): its picture is
+    // kept to follow back into (see followBack), within FOLLOW_BACK_WINDOW.
     void lost(long frame, const FrameImage& image, bool cold = false);
     // Frame `frame` has a camera. Right after kept (lost) frames, when its
     // smear shows how it moves, or when it and the frame before have poses
@@ -265,7 +266,8 @@ class MarkerFollow {
     bool shortShutter_ = false;   // a marker the motion said was smeared was found sharp
     // Pictures of the latest frames without a camera, in a row: frame n in
     // slot n % keptRoom_ (frame.width x frame.height pixels of 4 bytes).
-    std::vector<unsigned char> kept_;
+    // Reserved, not filled: a page takes memory only once a frame is kept in it.
+    std::unique_ptr<unsigned char[]> kept_;
     long keptBytes_ = 0;
     int keptRoom_ = 0;
     bool keptCold_[FOLLOW_BACK_FRAMES] = {};  // by slot: the kept frame was found cold

@@ -376,7 +376,7 @@ void Tracker::followCold(const FrameImage& frame, FrameRecord& record, KeyRow& r
 
 void Tracker::followBack(const FrameImage& frame, const FrameRecord& record) {
     const long index = frames->count;
-    if (record.status == FrameStatus::Lost || record.cold) {
+    if (record.status == FrameStatus::Lost || record.status == FrameStatus::Held || record.cold) {
         follower->lost(index, frame, record.cold);
         return;
     }
@@ -388,8 +388,11 @@ void Tracker::takeBack(const BackFollow* back, int count, bool cold) {
     for (int k = 0; k < count; k++) {
         const KeyRow row = keyRowOfPose(back[k].fit.pose);
         FrameRecord& earlier = frames->rows[back[k].frame];
-        // A frame taken once is not taken again; one found cold only from a camera.
-        if (row.found == 0 || !(earlier.status == FrameStatus::Lost || (earlier.cold && !cold)))
+        // A frame taken once is not taken again; one found cold only from a
+        // camera. A held marker's frame takes its own camera.
+        const bool open =
+            earlier.status == FrameStatus::Lost || earlier.status == FrameStatus::Held;
+        if (row.found == 0 || !(open || (earlier.cold && !cold)))
             continue;
         table->rows[back[k].frame] = row;
         earlier = followedRecord(back[k].fit);

@@ -141,9 +141,10 @@ class Tracker {
     // With --follow: a frame left without a camera by all else may still
     // be found cold (MarkerFollow::followCold).
     void followCold(const FrameImage& frame, FrameRecord& record, KeyRow& row);
-    // With --follow: keeps a frame left without a camera (`record`, or one
-    // found cold), or follows back from one with a camera into those kept
-    // before it and rewrites their rows with what is taken.
+    // With --follow: keeps a frame left without a camera of its own
+    // (`record` lost or held, or found cold), or follows back from one with
+    // a camera into those kept before it and rewrites their rows with what
+    // is taken.
     void followBack(const FrameImage& frame, const FrameRecord& record);
     // Rewrites the rows of the `count` frames followed back into (`back`)
     // that are lost, or found cold when these are not (`cold`).

@@ -711,6 +711,14 @@ INSTANTIATE_TEST_SUITE_P(
         FollowClip{"covered_corner",
                    words("--path shake --frames 20 --noise 2 --occluder 40,40,22,0,colour=25:25:25,frames=4:15"),
                    8, 2.0},
+        FollowClip{"covered_from_the_start",
+                   words("--path shake --frames 16 --noise 2 "
+                         "--occluder 40,40,22,0,colour=25:25:25,frames=0:9"),
+                   10, 2.0},
+        FollowClip{"hand_from_the_second_frame",
+                   words("--path shake --frames 16 --noise 2 "
+                         "--occluder 45,-45,10,20,colour=40:30:25,length=80:-45"),
+                   10, 1.0},
         FollowClip{"fast_sway",
                    words("--size 320x240 --path sway --frames 24 --motion-blur 0.5,24 --noise 2"),
                    14, 1.0, "320x240", 3.0},
