@@ -287,7 +287,11 @@ bool Detector::listHoldsSought(const DetectionPass& pass) const {
 int Detector::findMarkers(const FrameImage& frame, DetectionPass& pass) {
     int label = 1;
     const int count = identifySquares(frame, &label, pass);
-    if (!settings_.moreSquares || label > labelResult_.labelCount || listHoldsSought(pass))
+    if (!settings_.moreSquares || label > labelResult_.labelCount)
+        return count;
+    if (soughtPattern_ < 0)
+        return gatherMarkers(frame, label, pass);
+    if (listHoldsSought(pass))
         return count;
     while (label <= labelResult_.labelCount) {
         const int more = identifySquares(frame, &label, pass);
@@ -296,6 +300,37 @@ int Detector::findMarkers(const FrameImage& frame, DetectionPass& pass) {
     }
     label = 1;
     return identifySquares(frame, &label, pass);
+}
+
+int Detector::gatherMarkers(const FrameImage& frame, int label, DetectionPass& pass) {
+    MarkerList& gathered = gathered_;
+    gathered.count = pass.list.count;
+    std::copy_n(pass.list.markers, pass.list.count, gathered.markers);
+    int replaceable = gathered.count;  // the first list's squares before this may be replaced
+    const auto place = [&](const MarkerInfo& marker) {
+        if (gathered.count < MARKER_MAX) {
+            gathered.markers[gathered.count++] = marker;
+            return true;
+        }
+        while (replaceable > 0 && arIdentified(gathered.markers[replaceable - 1]))
+            replaceable--;
+        if (replaceable == 0)
+            return false;
+        gathered.markers[--replaceable] = marker;
+        return true;
+    };
+    int count = 0;
+    bool room = true;
+    while (room && label <= labelResult_.labelCount) {
+        count = identifySquares(frame, &label, pass);
+        for (int i = 0; room && i < pass.list.count; i++) {
+            if (arIdentified(pass.list.markers[i]))
+                room = place(pass.list.markers[i]);
+        }
+    }
+    pass.list.count = pass.seenCount = gathered.count;
+    std::copy_n(gathered.markers, gathered.count, pass.list.markers);
+    return count;
 }
 
 MarkerStatus Detector::detectPending(const FrameImage& frame, PassThreshold threshold,

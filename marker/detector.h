@@ -86,7 +86,9 @@ struct DetectorSettings {
     // sought marker is among them (a busy floor above it in the picture)
     // looks on: the squares of the regions after the last one looked at, a
     // list at a time, until a list holds the marker; when none does, the
-    // first list stays (--more-squares).
+    // first list stays. With no one pattern sought (several markers), every
+    // list is looked at, and the markers identified in later lists take the
+    // places of the first list's unidentified squares (--more-squares).
     bool moreSquares = false;
     // Every pass moves the fitted sides of each marker that may keep an
     // identity onto the grey-level edge (arRefineEdges; --refine, see
@@ -206,8 +208,13 @@ class Detector {
     int identifySquares(const FrameImage& frame, int* label, DetectionPass& pass);
     // The candidate squares of the labelled frame identified into the list of
     // `pass` (with moreSquares, the first list of them holding the sought
-    // marker); the number of squares.
+    // marker, or every list's markers when none is sought); the number of
+    // squares of the last list looked at.
     int findMarkers(const FrameImage& frame, DetectionPass& pass);
+    // With the first list in `pass` and lists left from label `label` on:
+    // the markers identified in each later list replace the first list's
+    // unidentified squares, its last first, while any remain.
+    int gatherMarkers(const FrameImage& frame, int label, DetectionPass& pass);
     // After a first pass that did not see the sought marker: the first retry
     // pass that sees it (the local thresholds, then those chosen from the
     // frame, as the settings ask), or `first`. After GLANCE_AFTER frames
@@ -240,6 +247,7 @@ class Detector {
     DetectionPass passes_[2]{};  // a frame's first pass and its retries
     MarkerHistory history_{};
     int soughtPattern_ = -1;
+    MarkerList gathered_{};               // the first list while later ones are looked at
     std::optional<SeenMarker> lastSeen_;  // where the sought marker was last seen
     GreyLevels wholeLevels_{};            // the frame's, counted when a retry chooses from them
     int seenCount_ = 0;

@@ -39,6 +39,11 @@ inline constexpr double TRACK_AREA_RATIO_MAX = 1.43;
 inline constexpr double TRACK_DISTANCE_MAX = 0.5;
 // Markers matched less well than this lose their id after the history step.
 inline constexpr double CONFIDENCE_MIN = 0.5;
+
+// Whether a square matches a loaded pattern closely enough to be a marker.
+inline bool arIdentified(const MarkerInfo& marker) {
+    return marker.id >= 0 && marker.confidence >= CONFIDENCE_MIN;
+}
 // The strict history (--strict-history): the id is carried only onto a
 // marker matching at least STRICT_CARRY_CONFIDENCE_MIN itself and within
 // [STRICT_AREA_RATIO_MIN, STRICT_AREA_RATIO_MAX] of the remembered area; a

@@ -105,8 +105,7 @@ MarkerStatus arSeenMarker(const MarkerList& list, int seenCount, int patternId, 
     int chosen = -1;
     for (int i = 0; i < seenCount; i++) {
         const MarkerInfo& marker = list.markers[i];
-        if (!(marker.confidence >= CONFIDENCE_MIN) || marker.id < 0 ||
-            (patternId >= 0 && marker.id != patternId))
+        if (!arIdentified(marker) || (patternId >= 0 && marker.id != patternId))
             continue;
         if (chosen < 0 || marker.confidence > list.markers[chosen].confidence)
             chosen = i;

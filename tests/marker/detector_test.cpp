@@ -234,27 +234,48 @@ TEST_F(Detection, LargeMarkersAreFoundWithTheSettingAndSmallOnesStill) {
 }
 
 // A busy frame: 61 small squares above the marker fill two lists of
-// MARKER_MAX candidates before its own square is reached. Without more
-// squares it is never looked at; with them it is found in the third list.
-// A frame of the squares alone keeps the first list, as without the setting.
-TEST_F(Detection, MoreSquaresLookPastFullListsForTheMarker) {
+// MARKER_MAX candidates before its own square is reached; a second marker
+// among the squares is the first list's last. Without more squares the
+// first marker is never looked at. With them, seeking it, it is found in the
+// third list; seeking any (several markers), both are, the later list's
+// marker in a place of the first list's unidentified squares. A frame of the
+// squares alone keeps the first list, as without the setting.
+TEST_F(Detection, MoreSquaresLookPastFullListsForTheMarkers) {
     TestFrame busy(640, 480), squaresOnly(640, 480);
-    for (int k = 0; k < 2 * MARKER_MAX + 1; k++)
+    for (int k = 0; k < 2 * MARKER_MAX + 1; k++) {
+        const int j = k < MARKER_MAX - 1 ? k : k - (MARKER_MAX - 1);
+        const int x = k < MARKER_MAX - 1 ? 10 + 38 * (j % 10) : 10 + 38 * (j % 12);
+        const int y = k < MARKER_MAX - 1 ? 10 + 30 * (j / 10) : 190 + 30 * (j / 12);
         for (TestFrame* frame : {&busy, &squaresOnly})
-            frame->fillRect(10 + 38 * (k % 16), 10 + 30 * (k / 16), 14, 14, lumeko_test::BLACK);
-    busy.drawMarker({320.5, 330.5}, 120, 0.1, picture);
+            frame->fillRect(x, y, 14, 14, lumeko_test::BLACK);
+    }
+    const Picture other = lumeko_test::randomPicture(15);
+    busy.drawMarker({320.5, 360.5}, 120, 0.1, picture);
+    busy.drawMarker({570.5, 140.5}, 80, 0.0, other);
     DetectorSettings more;
     for (const bool setting : {false, true}) {
-        more.moreSquares = setting;
-        useFrameSize(640, 480, more);
-        const int n = detect(busy);
-        const bool found = std::any_of(markers, markers + n, [&](const MarkerInfo& m) {
-            return m.id == slot && m.confidence > 0.9;
-        });
-        EXPECT_EQ(found, setting);
-        useFrameSize(640, 480, more);
-        ASSERT_EQ(detect(squaresOnly), MARKER_MAX) << setting;
-        EXPECT_NEAR(markers[MARKER_MAX - 1].centre.x, 10 + 38 * 13 + 6.5, 0.5) << setting;
+        for (const bool seekOne : {false, true}) {
+            more.moreSquares = setting;
+            const auto fresh = [&] {
+                useFrameSize(640, 480, more);
+                const int otherSlot = load(lumeko_test::patternFileText(other));
+                if (seekOne)
+                    detector->seekPattern(slot);
+                return otherSlot;
+            };
+            const int otherSlot = fresh();
+            const int n = detect(busy);
+            const auto found = [&](int id) {
+                return std::any_of(markers, markers + n, [&](const MarkerInfo& m) {
+                    return m.id == id && m.confidence > 0.9;
+                });
+            };
+            EXPECT_EQ(found(slot), setting) << seekOne;
+            EXPECT_EQ(found(otherSlot), !(setting && seekOne)) << setting;
+            fresh();
+            ASSERT_EQ(detect(squaresOnly), MARKER_MAX) << setting;
+            EXPECT_NEAR(markers[MARKER_MAX - 1].centre.x, 16.5, 0.5) << setting;
+        }
     }
 }
 
