@@ -44,6 +44,7 @@ inline constexpr double CONFIDENCE_MIN = 0.5;
 inline bool arIdentified(const MarkerInfo& marker) {
     return marker.id >= 0 && marker.confidence >= CONFIDENCE_MIN;
 }
+
 // The strict history (--strict-history): the id is carried only onto a
 // marker matching at least STRICT_CARRY_CONFIDENCE_MIN itself and within
 // [STRICT_AREA_RATIO_MIN, STRICT_AREA_RATIO_MAX] of the remembered area; a

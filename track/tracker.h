@@ -147,7 +147,7 @@ class Tracker {
     // is taken.
     void followBack(const FrameImage& frame, const FrameRecord& record);
     // Rewrites the rows of the `count` frames followed back into (`back`)
-    // that are lost, or found cold when these are not (`cold`).
+    // that are lost or held, or found cold when these are not (`cold`).
     void takeBack(const BackFollow* back, int count, bool cold);
     // A followed frame's record: its corners where `fit` puts them.
     FrameRecord followedRecord(const FollowFit& fit) const;
