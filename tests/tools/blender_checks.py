@@ -1,6 +1,7 @@
 # Everything the tests look at in Blender, in one run of it:
 #   blender -b --factory-startup --python-exit-code 1 -P blender_checks.py -- KEY=VALUE...
-# It prints a line per finding, which blender_test.cpp compares with the truth:
+# It writes a line per finding into the file RESULTS, which blender_test.cpp
+# compares with the truth:
 # - the add-on, installed from its zip ADDON into the folder SCRIPTS, finding
 #   its programs in TOOLS (its preferences) and APP (on PATH), on the movie
 #   CLIP with the pattern PATTERN and the camera file CAMERA: a run whose
@@ -27,6 +28,14 @@ from bpy_extras.object_utils import world_to_camera_view
 from mathutils import Vector
 
 ARGS = dict(arg.split("=", 1) for arg in sys.argv[sys.argv.index("--") + 1:])
+# The results go to a file of their own, a whole line at a time: Blender's
+# own messages share standard output, where a block of ours may be cut in the
+# middle of a line by one of Blender's.
+RESULTS = open(ARGS["RESULTS"], "w", buffering=1)
+
+
+def say(*words):
+    print(*words, file=RESULTS, flush=True)
 
 
 def marker(scene):
@@ -43,7 +52,7 @@ def corners(tag, scene, frames):
         scene.frame_set(frame)
         for x, y in [(-h, h), (h, h), (h, -h), (-h, -h)]:
             p = world_to_camera_view(scene, scene.camera, Vector((x, y, 0)))
-            print(tag, "corner", frame, p.x * width - 0.5, (1 - p.y) * height - 0.5)
+            say(tag, "corner", frame, p.x * width - 0.5, (1 - p.y) * height - 0.5)
 
 
 def matrix(obj):
@@ -69,12 +78,12 @@ def check_addon():
     bpy.ops.preferences.addon_enable(module="lumeko")
     import lumeko
     from lumeko import ui
-    print("addon installed", lumeko.__name__, *lumeko.bl_info["version"])
+    say("addon installed", lumeko.__name__, *lumeko.bl_info["version"])
     os.environ["PATH"] = ARGS["APP"] + os.pathsep + os.environ["PATH"]
     prefs = bpy.context.preferences.addons["lumeko"].preferences
     prefs.programs = ARGS["TOOLS"]
     bpy.ops.lumeko.check_programs()
-    print("addon programs", prefs.checked)
+    say("addon programs", prefs.checked)
 
     scene = bpy.context.scene
     clip = bpy.data.movieclips.load(ARGS["CLIP"])
@@ -87,10 +96,10 @@ def check_addon():
     settings.pattern = os.path.join(ARGS["SCRIPTS"], "absent.pattern")
     try:
         bpy.ops.lumeko.track(clip=clip.name)
-        print("addon failed: no")
+        say("addon failed: no")
     except RuntimeError as error:
-        print("addon failed:", " | ".join(str(error).splitlines()))
-    print("addon failed unchanged", int(snapshot(scene, clip) == before))
+        say("addon failed:", " | ".join(str(error).splitlines()))
+    say("addon failed unchanged", int(snapshot(scene, clip) == before))
 
     settings.pattern = ARGS["PATTERN"]
     tracking = ui.Tracking(bpy.context, clip)
@@ -98,18 +107,18 @@ def check_addon():
     start = time.monotonic()
     while job.poll() == "running" and job.progress == 0.0 and time.monotonic() - start < 30:
         time.sleep(0.005)
-    print("addon progress", job.label, job.progress > 0.0)
+    say("addon progress", job.label, job.progress > 0.0)
     job.cancel()
     ended = job._process.poll() is not None
-    result = tracking.finish(bpy.context, lambda kind, text: print("addon report", text))
-    print("addon cancelled", job.state, sorted(result), int(ended),
+    result = tracking.finish(bpy.context, lambda kind, text: say("addon report", text))
+    say("addon cancelled", job.state, sorted(result), int(ended),
           int(snapshot(scene, clip) == before), int(tracking.folder is None))
 
     for round in (1, 2):
         bpy.ops.lumeko.track(clip=clip.name)
-        print("addon tracked", round, sorted(o.name for o in scene.objects),
+        say("addon tracked", round, sorted(o.name for o in scene.objects),
               len(bpy.data.cameras), len(bpy.data.actions), len(bpy.data.images))
-    print("addon scene", scene.frame_start, scene.frame_end, scene.render.fps,
+    say("addon scene", scene.frame_start, scene.frame_end, scene.render.fps,
           scene.camera.name, scene.active_clip.name)
     corners("addon", scene, range(scene.frame_start, scene.frame_end + 1))
 
@@ -122,25 +131,25 @@ def check_gltf():
     scene.render.fps, scene.render.fps_base = 30, 1.0
     bpy.ops.import_scene.gltf(filepath=ARGS["GLTF"])
     cameras = [obj for obj in scene.objects if obj.type == "CAMERA"]
-    print("gltf cameras", len(cameras))
+    say("gltf cameras", len(cameras))
     for frame in range(int(ARGS["FRAMES"])):
         scene.frame_set(frame)
-        print("gltf camera", frame, matrix(cameras[0]))
+        say("gltf camera", frame, matrix(cameras[0]))
     for obj in scene.objects:
         if obj.type == "EMPTY":
-            print("gltf empty", " ".join("%.9g" % v for v in obj.matrix_world.translation))
+            say("gltf empty", " ".join("%.9g" % v for v in obj.matrix_world.translation))
 
 
 def check_scene():
     bpy.ops.script.python_file_run(filepath=ARGS["SCENE"])
     scene = bpy.data.scenes["Lumeko"]
-    print("scene", scene.frame_start, scene.frame_end, scene.render.fps,
+    say("scene", scene.frame_start, scene.frame_end, scene.render.fps,
           scene.render.resolution_x, scene.render.resolution_y)
-    print("scene clip", scene.active_clip.source, scene.active_clip.frame_start)
+    say("scene clip", scene.active_clip.source, scene.active_clip.frame_start)
     corners("scene", scene, map(int, ARGS["SCENE_FRAMES"].split(",")))
     for obj in scene.objects:
         if obj.get("lumeko_marker"):
-            print("scene set", obj["lumeko_marker"], "%.6g" % obj.dimensions.x, matrix(obj))
+            say("scene set", obj["lumeko_marker"], "%.6g" % obj.dimensions.x, matrix(obj))
     scene.name = "checked"
 
 
@@ -161,7 +170,7 @@ def bright_squares(scene, step, count, side):
                               (x - h, y + h, 0)], [], [(0, 1, 2, 3)])
             mesh.materials.append(material)
             scene.collection.objects.link(bpy.data.objects.new("square", mesh))
-            print("lens square", x, y)
+            say("lens square", x, y)
 
 
 def spots(picture):
@@ -192,7 +201,7 @@ def spots(picture):
 def check_lens():
     bpy.ops.script.python_file_run(filepath=ARGS["LENS"])
     scene = bpy.data.scenes["Lumeko"]
-    print("lens node", scene.node_tree.nodes["Lumeko lens"].clip.name)
+    say("lens node", scene.node_tree.nodes["Lumeko lens"].clip.name)
     marker(scene).hide_render = True
     bright_squares(scene, 0.02, 7, 0.006)
     scene.render.engine = "CYCLES"
@@ -203,11 +212,11 @@ def check_lens():
     scene.render.image_settings.file_format = "PNG"
     scene.render.image_settings.color_depth = "16"
     bpy.ops.render.render(write_still=True, scene=scene.name)
-    print("lens camera", matrix(scene.camera))
+    say("lens camera", matrix(scene.camera))
     width, height = scene.render.resolution_x, scene.render.resolution_y
     picture = numpy.array(bpy.data.images.load(scene.render.filepath).pixels[:], numpy.float32)
     for x, y in spots(picture.reshape(height, width, 4)[::-1, :, 0]):
-        print("lens spot", x, y)
+        say("lens spot", x, y)
 
 
 check_addon()

@@ -238,22 +238,24 @@ TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
          "APP=" + std::filesystem::path(LUMEKO_BINARY).parent_path().string(),
          "CLIP=" + clip.movie(), "PATTERN=" + SAMPLE + ".pattern", "CAMERA=" + clip.camera(),
          "GLTF=truth.glb", "FRAMES=" + std::to_string(FRAMES), "SCENE=" + clip.dir.file("scene.py"),
-         "SCENE_FRAMES=1,12,20", "LENS=" + clip.dir.file("lens.py"), "LENS_FRAME=10"});
+         "SCENE_FRAMES=1,12,20", "LENS=" + clip.dir.file("lens.py"), "LENS_FRAME=10",
+         "RESULTS=" + clip.dir.file("results.txt")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
+    const std::string results = lumeko_test::readFile(clip.dir.file("results.txt"));
     {
         SCOPED_TRACE("the add-on");
-        checkAddOn(run.out, clip);
+        checkAddOn(results, clip);
     }
     {
         SCOPED_TRACE("glTF");
-        checkGltf(run.out, clip);
+        checkGltf(results, clip);
     }
     {
         SCOPED_TRACE("the scene script");
-        checkScene(run.out, clip);
+        checkScene(results, clip);
     }
     SCOPED_TRACE("the lens");
-    checkLens(run.out, loadCamera(clip.dir.file("lens.dat")));
+    checkLens(results, loadCamera(clip.dir.file("lens.dat")));
 }
 
 }  // namespace
