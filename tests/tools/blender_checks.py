@@ -5,9 +5,9 @@
 # - the add-on, installed from its zip ADDON into the folder SCRIPTS, finding
 #   its programs in TOOLS (its preferences) and APP (on PATH), on the movie
 #   CLIP with the pattern PATTERN and the camera file CAMERA: a run whose
-#   pattern file is missing, a cancelled run, and two tracks, the second
-#   replacing the first ("addon ..." lines, the marker's corners in every
-#   frame of the second);
+#   pattern file is missing, a cancelled run (on the longer LONG_CLIP), and
+#   two tracks, the second replacing the first ("addon ..." lines, the
+#   marker's corners in every frame of the second);
 # - the glTF file GLTF, imported with the importer's defaults ("gltf ...");
 # - the scene script SCENE run as a user runs it ("scene ...", the marker's
 #   corners in the frames of SCENE_FRAMES, and a set's further markers);
@@ -102,7 +102,13 @@ def check_addon():
     say("addon failed unchanged", int(snapshot(scene, clip) == before))
 
     settings.pattern = ARGS["PATTERN"]
-    tracking = ui.Tracking(bpy.context, clip)
+    # The run to cancel tracks a long clip, so that it is still tracking
+    # when looked at, however slowly this process is scheduled.
+    long = bpy.data.movieclips.load(ARGS["LONG_CLIP"])
+    for key in ("width", "camera", "camera_file", "pattern"):
+        setattr(long.lumeko, key, getattr(settings, key))
+    before = snapshot(scene, long)
+    tracking = ui.Tracking(bpy.context, long)
     job = tracking.job
     start = time.monotonic()
     while job.poll() == "running" and job.progress == 0.0 and time.monotonic() - start < 30:
@@ -112,7 +118,7 @@ def check_addon():
     ended = job._process.poll() is not None
     result = tracking.finish(bpy.context, lambda kind, text: say("addon report", text))
     say("addon cancelled", job.state, sorted(result), int(ended),
-          int(snapshot(scene, clip) == before), int(tracking.folder is None))
+          int(snapshot(scene, long) == before), int(tracking.folder is None))
 
     for round in (1, 2):
         bpy.ops.lumeko.track(clip=clip.name)

@@ -215,6 +215,8 @@ TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
                      {"--size", "640x480", "--path", "orbit", "--frames", std::to_string(FRAMES),
                       "--distance", "260", "--supersample", "4", "--output", "orbit.avi"}));
     clip.truth = readTruthTable(clip.dir.file("orbit.csv"));
+    mustRun(dir, renderCommand("Data/camera_para.dat",
+                               {"--size", "320x240", "--frames", "400", "--output", "long.avi"}));
     writeTruthTrack(clip, "truth.cm2");
     const std::string picture = SAMPLE + "_picture.ppm";
     // A set's marker 2, 40 wide, on a wall 200 along y, 30 up.
@@ -239,7 +241,7 @@ TEST(Blender, TheAddOnTracksTheExportsImportAndTheLensLiesOnTheFootage) {
          "CLIP=" + clip.movie(), "PATTERN=" + SAMPLE + ".pattern", "CAMERA=" + clip.camera(),
          "GLTF=truth.glb", "FRAMES=" + std::to_string(FRAMES), "SCENE=" + clip.dir.file("scene.py"),
          "SCENE_FRAMES=1,12,20", "LENS=" + clip.dir.file("lens.py"), "LENS_FRAME=10",
-         "RESULTS=" + clip.dir.file("results.txt")});
+         "LONG_CLIP=" + clip.dir.file("long.avi"), "RESULTS=" + clip.dir.file("results.txt")});
     ASSERT_EQ(run.status, 0) << run.out << run.err;
     const std::string results = lumeko_test::readFile(clip.dir.file("results.txt"));
     {
