@@ -134,6 +134,8 @@ inline constexpr const char* MSG_LAYOUT_LEARNED =
     "layout: %d of %d markers placed, from %lld frames in which two or more were seen\n";
 inline constexpr const char* MSG_LAYOUT_UNLINKED =
     "never seen with a marker linked to the first, left out: %s\n";
+inline constexpr const char* MSG_LAYOUT_LOOSE =
+    "placed too loosely (the frames disagree on where each lies), left out: %s\n";
 inline constexpr const char* MSG_LAYOUT_NO_LINK =
     "no marker shares a frame with the first <%s> or with one linked to it: %s\n";
 inline constexpr const char* MSG_LAYOUT_FAILED = "the layout's adjustment failed\n";

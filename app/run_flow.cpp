@@ -20,7 +20,6 @@
 #include "files/same_file.h"
 #include "layout/layout_adjust.h"
 #include "layout/layout_file.h"
-#include "layout/layout_links.h"
 #include "media/frame_source.h"
 #include "media/still_reader.h"
 #include "track/camera_motion.h"
@@ -263,11 +262,13 @@ std::vector<double> setWidths(const RunSettings& run) {
     return widths;
 }
 
-// The set's markers never linked to the first, by pattern file, separated by spaces.
-std::string unlinkedMarkers(const RunSettings& run, const MarkerLayout& layout) {
+// The set's markers left out, by pattern file, separated by spaces: those
+// placed too loosely (`loose`), or else those never linked to the first.
+std::string leftOutMarkers(const RunSettings& run, const MarkerLayout& layout,
+                           const std::vector<bool>& loose, bool looseOnes) {
     std::string names;
     for (size_t m = 1; m < layout.markers.size(); m++)
-        if (!layout.markers[m].linked)
+        if (!layout.markers[m].linked && (m < loose.size() && loose[m]) == looseOnes)
             names += (names.empty() ? "" : " ") + run.markers[m].pattern;
     return names;
 }
@@ -329,21 +330,25 @@ int learnLayout(FrameSource& source, const RunSettings& run, const CameraParam& 
     if (!seen.ok())
         return seen.failure == TrackFailure::InputFailed ? reportTrackFailure(seen, run, source)
                                                          : reportSetPattern(seen);
-    if (!linkMarkers(sightings, setWidths(run), layout).ok()) {
+    std::vector<bool> loose;
+    const LayoutResult learned = placeMarkers(sightings, setWidths(run), camera.mat, layout, loose);
+    if (learned.status == LayoutStatus::NoLink) {
         std::fprintf(stderr, MSG_LAYOUT_NO_LINK, run.patternName,
-                     unlinkedMarkers(run, layout).c_str());
+                     leftOutMarkers(run, layout, {}, false).c_str());
         waitForSpaceKey();
         return 1;
     }
-    if (!adjustLayout(sightings, camera.mat, layout).ok())
+    if (!learned.ok())
         return reportFailure("%s", MSG_LAYOUT_FAILED);
     int placed = 0;
     for (const PlacedMarker& marker : layout.markers)
         placed += marker.linked;
     std::fprintf(stderr, MSG_LAYOUT_LEARNED, placed, static_cast<int>(layout.markers.size()),
                  sharedFrames(sightings));
-    if (placed < static_cast<int>(layout.markers.size()))
-        std::fprintf(stderr, MSG_LAYOUT_UNLINKED, unlinkedMarkers(run, layout).c_str());
+    if (const std::string names = leftOutMarkers(run, layout, loose, true); !names.empty())
+        std::fprintf(stderr, MSG_LAYOUT_LOOSE, names.c_str());
+    if (const std::string names = leftOutMarkers(run, layout, loose, false); !names.empty())
+        std::fprintf(stderr, MSG_LAYOUT_UNLINKED, names.c_str());
     if (run.layoutOut.empty())
         return 0;
     std::vector<std::string> patterns;

@@ -221,3 +221,31 @@ LayoutResult adjustLayout(const std::vector<MarkerSighting>& sightings, const do
     measureSpread(sightings, cameras, layout);
     return {};
 }
+
+LayoutResult placeMarkers(const std::vector<MarkerSighting>& sightings,
+                          const std::vector<double>& widths, const double P[3][4],
+                          MarkerLayout& layout, std::vector<bool>& loose) {
+    loose.assign(widths.size(), false);
+    std::vector<MarkerSighting> kept = sightings;
+    for (;;) {
+        if (const LayoutResult linked = linkMarkers(kept, widths, layout); !linked.ok())
+            return linked;
+        if (const LayoutResult adjusted = adjustLayout(kept, P, layout); !adjusted.ok())
+            return adjusted;
+        // The loosest marker only: its frames pull the cameras they share
+        // with the others, and so the others' places too.
+        size_t loosest = 0;
+        double worst = LOOSE_PLACE_SHARE;
+        for (size_t m = 1; m < layout.markers.size(); m++) {
+            const PlacedMarker& placed = layout.markers[m];
+            if (placed.linked && placed.sigmaPosition > worst * placed.width) {
+                loosest = m;
+                worst = placed.sigmaPosition / placed.width;
+            }
+        }
+        if (loosest == 0)
+            return {};
+        loose[loosest] = true;
+        std::erase_if(kept, [&](const MarkerSighting& s) { return loose[s.marker]; });
+    }
+}

@@ -20,3 +20,18 @@ inline constexpr int ADJUST_ITERATIONS_MAX = 100;
 // value is not finite.
 LayoutResult adjustLayout(const std::vector<MarkerSighting>& sightings, const double P[3][4],
                           MarkerLayout& layout);
+
+// A marker whose place is uncertain (sigmaPosition) by more than this share
+// of its width is placed too loosely to join any camera: its frames
+// disagree on where it lies (smeared or misread squares), and a camera
+// fitted to it would carry that error.
+inline constexpr double LOOSE_PLACE_SHARE = 0.1;
+
+// The layout from the sightings: linked (linkMarkers) and adjusted
+// (adjustLayout); then the marker placed most loosely, beyond
+// LOOSE_PLACE_SHARE, is marked in `loose` and the others linked and adjusted
+// again without its sightings, until none is. The first failure's status (NoLink when, without
+// the loose ones, none is linked to marker 0).
+LayoutResult placeMarkers(const std::vector<MarkerSighting>& sightings,
+                          const std::vector<double>& widths, const double P[3][4],
+                          MarkerLayout& layout, std::vector<bool>& loose);
