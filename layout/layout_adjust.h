@@ -30,8 +30,8 @@ inline constexpr double LOOSE_PLACE_SHARE = 0.1;
 // The layout from the sightings: linked (linkMarkers) and adjusted
 // (adjustLayout); then the marker placed most loosely, beyond
 // LOOSE_PLACE_SHARE, is marked in `loose` and the others linked and adjusted
-// again without its sightings, until none is. The first failure's status (NoLink when, without
-// the loose ones, none is linked to marker 0).
+// again without its sightings, until none is. The first failure's status
+// (NoLink when, without the loose ones, none is linked to marker 0).
 LayoutResult placeMarkers(const std::vector<MarkerSighting>& sightings,
                           const std::vector<double>& widths, const double P[3][4],
                           MarkerLayout& layout, std::vector<bool>& loose);
