@@ -88,7 +88,9 @@ int levelFor(const MarkerPicture& picture, double pixelsPerUnit, double softness
     return std::clamp(level, 0, PICTURE_LEVELS - 1);
 }
 
-// The share of the square inside the frame, on a grid of points over it.
+}  // namespace
+
+// On a grid of points over the square.
 double shareInView(const CameraParam& camera, const Pose& pose, double width) {
     constexpr int GRID = 8;
     int inside = 0;
@@ -104,6 +106,8 @@ double shareInView(const CameraParam& camera, const Pose& pose, double width) {
     }
     return static_cast<double>(inside) / (GRID * GRID);
 }
+
+namespace {
 
 // The plane-to-picture map of a pose, P [r1 r2 t].
 void planeMapOf(const CameraParam& camera, const Pose& pose, double H[3][3]) {

@@ -44,3 +44,6 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
 // drawing explains (0 when none is drawn darker than its paper).
 int bestCandidate(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
                   const ShutterPose* candidates, int count, double* explained = nullptr);
+
+// The share of a square `width` wide, at `pose`, that lies inside the frame.
+double shareInView(const CameraParam& camera, const Pose& pose, double width);

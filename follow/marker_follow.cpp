@@ -63,7 +63,7 @@ MarkerFollow::~MarkerFollow() = default;
 
 std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
                                                    const unsigned char* cells, double width,
-                                                   TransferCurve curve) {
+                                                   TransferCurve curve, bool keepsFrames) {
     std::unique_ptr<MarkerFollow> follow(new (std::nothrow) MarkerFollow());
     if (follow == nullptr)
         return nullptr;
@@ -75,8 +75,11 @@ std::unique_ptr<MarkerFollow> MarkerFollow::create(const CameraParam& camera,
     // Without room for the kept frames the follower works on, only without
     // following back.
     follow->keptBytes_ = 4L * camera.xsize * camera.ysize;
-    follow->keptRoom_ = static_cast<int>(std::clamp<long>(
-        FOLLOW_BACK_BYTES / std::max(1L, follow->keptBytes_), 0, FOLLOW_BACK_FRAMES));
+    follow->keptRoom_ =
+        keepsFrames
+            ? static_cast<int>(std::clamp<long>(
+                  FOLLOW_BACK_BYTES / std::max(1L, follow->keptBytes_), 0, FOLLOW_BACK_FRAMES))
+            : 0;
     follow->kept_.reset(new (
         std::nothrow) unsigned char[static_cast<size_t>(follow->keptRoom_ * follow->keptBytes_)]);
     if (follow->kept_ == nullptr)
@@ -325,6 +328,14 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
 
 FollowFit MarkerFollow::follow(long frame, const FrameImage& image) {
     return followFrom(last_, frame, image);
+}
+
+double MarkerFollow::predictedInView(long frame) const {
+    ShutterPose predicted;
+    ShutterMotion perFrame;
+    if (!predict(frame, &predicted, &perFrame))
+        return 0.0;
+    return shareInView(camera_, predicted.middle, storage_->picture.width);
 }
 
 FollowFit MarkerFollow::followCold(long frame, const FrameImage& image) {

@@ -133,10 +133,12 @@ class MarkerFollow {
   public:
     // A follower for frames of `camera`'s size and a marker `width` wide
     // whose picture is `cells` (see drawMarkerPicture); the frames' levels
-    // encode light through `curve`. Null when storage cannot be had.
+    // encode light through `curve`. Without `keepsFrames` it has no room
+    // for frames to follow back into (lost() keeps none). Null when storage
+    // cannot be had.
     static std::unique_ptr<MarkerFollow> create(const CameraParam& camera,
                                                 const unsigned char* cells, double width,
-                                                TransferCurve curve);
+                                                TransferCurve curve, bool keepsFrames = true);
     ~MarkerFollow();
 
     // Whether frame `frame`'s marker, found with `pose` and sides' `ramps`,
@@ -155,6 +157,9 @@ class MarkerFollow {
     // Frame `frame` without the marker: aligns from the predicted pose, when
     // the frames before give one.
     FollowFit follow(long frame, const FrameImage& image);
+    // The share of the marker inside frame `frame` where the frames before
+    // predict it; 0 when they predict nothing.
+    double predictedInView(long frame) const;
     // Frame `frame` left without a camera by all else, within
     // FOLLOW_BACK_WINDOW of the last camera: followed from the frames found
     // cold before it, or, failing that, searched cold for a marker smeared

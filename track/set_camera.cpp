@@ -19,34 +19,35 @@ SetCamera::SetCamera(const MarkerLayout& layout, std::vector<int> slotMarker)
     : layout(layout),
       slotMarker(std::move(slotMarker)),
       squares(layout.markers.size(), nullptr),
+      corners(layout.markers.size()),
       index(layout.markers.size(), -1) {
     starts.reserve(2 * layout.markers.size() + 1);
 }
 
 PoseFit SetCamera::fitMarkers(const CameraParam& camera, uint32_t use, const Pose& start) {
     int n = 0;
-    for (size_t m = 0; m < squares.size(); m++) {
+    for (size_t m = 0; m < corners.size(); m++) {
         if (!(use & (1u << m)))
             continue;
-        double corners[4][3];
-        squareCorners(layout.markers[m].width, corners);
+        double square[4][3];
+        squareCorners(layout.markers[m].width, square);
         for (int k = 0; k < 4; k++, n++) {
-            arPoseApply(layout.markers[m].toWorld, corners[k], points[n]);
-            image[n] = cornerOf(*squares[m], k);
+            arPoseApply(layout.markers[m].toWorld, square[k], points[n]);
+            image[n] = corners[m][k];
         }
     }
     return arPolishPoseSpace(image, points, n, camera.mat, start);
 }
 
 double SetCamera::markerError(const CameraParam& camera, int m, const Pose& pose) const {
-    double corners[4][3], sum = 0.0;
-    squareCorners(layout.markers[m].width, corners);
+    double square[4][3], sum = 0.0;
+    squareCorners(layout.markers[m].width, square);
     const Pose toCamera = arPoseCompose(pose, layout.markers[m].toWorld);
     for (int k = 0; k < 4; k++) {
-        const MarkerPointView view = arViewMarkerPoint(camera, toCamera, corners[k]);
+        const MarkerPointView view = arViewMarkerPoint(camera, toCamera, square[k]);
         if (!(view.depth > 0.0))
             return std::numeric_limits<double>::infinity();
-        const ImagePoint seen = cornerOf(*squares[m], k);
+        const ImagePoint& seen = corners[m][k];
         sum += std::pow(view.ideal.x - seen.x, 2) + std::pow(view.ideal.y - seen.y, 2);
     }
     return sum / 4.0;
@@ -54,12 +55,12 @@ double SetCamera::markerError(const CameraParam& camera, int m, const Pose& pose
 
 int SetCamera::leaverOfTwo(const CameraParam& camera, uint32_t use) {
     int pair[2], n = 0;
-    for (size_t m = 0; m < squares.size() && n < 2; m++)
+    for (size_t m = 0; m < corners.size() && n < 2; m++)
         if (use & (1u << m))
             pair[n++] = static_cast<int>(m);
     // Each under the camera the other gives alone: agreeing markers keep both.
     for (int i = 0; i < 2; i++) {
-        const PoseFit alone = fitMarkers(camera, 1u << pair[1 - i], previous);
+        const PoseFit alone = fitMarkers(camera, 1u << pair[1 - i], history.previous);
         if (!alone.ok())
             return -1;
         const double limit = std::max(SET_OUTLIER_FACTOR * SET_OUTLIER_FACTOR * alone.error,
@@ -71,8 +72,10 @@ int SetCamera::leaverOfTwo(const CameraParam& camera, uint32_t use) {
     // previous frame's, moved on as it moved from the one before) fits worse
     // leaves.
     const Pose predicted =
-        haveBefore ? arPoseCompose(arPoseCompose(previous, arPoseInvert(beforePrevious)), previous)
-                   : previous;
+        history.haveBefore
+            ? arPoseCompose(arPoseCompose(history.previous, arPoseInvert(history.before)),
+                            history.previous)
+            : history.previous;
     return markerError(camera, pair[0], predicted) > markerError(camera, pair[1], predicted)
                ? pair[0]
                : pair[1];
@@ -81,6 +84,8 @@ int SetCamera::leaverOfTwo(const CameraParam& camera, uint32_t use) {
 SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers, int count,
                             const PoseSettings& settings) {
     SetCameraFit out;
+    atFrameStart = history;
+    haveFitted = false;
     // The most confident square of each placed marker of the set.
     std::fill(squares.begin(), squares.end(), nullptr);
     std::fill(index.begin(), index.end(), -1);
@@ -100,14 +105,14 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
         seen |= 1u << m;
     }
     if (seen == 0) {
-        havePrevious = haveBefore = false;
+        history.havePrevious = history.haveBefore = false;
         return out;
     }
     // Starts: the previous camera, and each marker's own poses (both
     // solutions) taken to the world; the one the joint fit ends lowest from.
     starts.clear();
-    if (havePrevious)
-        starts.push_back(previous);
+    if (history.havePrevious)
+        starts.push_back(history.previous);
     const ImagePoint centre{0.0, 0.0};
     for (size_t m = 0; m < squares.size(); m++) {
         if (squares[m] == nullptr)
@@ -124,6 +129,42 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
         if (mirror.ok())
             starts.push_back(arPoseCompose(mirror.pose, fromWorld));
     }
+    for (size_t m = 0; m < squares.size(); m++)
+        if (squares[m] != nullptr)
+            for (int k = 0; k < 4; k++)
+                corners[m][k] = cornerOf(*squares[m], k);
+    return fitFromStarts(camera, seen);
+}
+
+SetCameraFit SetCamera::fitFollowed(const CameraParam& camera, uint32_t kept, uint32_t followed,
+                                    const Pose* poses) {
+    // The frame is fitted again, continuing from the frames before it.
+    history = atFrameStart;
+    for (size_t m = 0; m < index.size(); m++)
+        if (!((kept | followed) & (1u << m)))
+            index[m] = -1;
+    // Each followed marker's corners where its pose puts them, and the camera
+    // it gives alone as a start besides the previous camera and the frame's
+    // first fit.
+    starts.clear();
+    if (history.havePrevious)
+        starts.push_back(history.previous);
+    if (haveFitted)
+        starts.push_back(fitted);
+    for (size_t m = 0; m < corners.size(); m++) {
+        if (!(followed & (1u << m)))
+            continue;
+        double square[4][3];
+        squareCorners(layout.markers[m].width, square);
+        for (int k = 0; k < 4; k++)
+            corners[m][k] = arViewMarkerPoint(camera, poses[m], square[k]).ideal;
+        starts.push_back(arPoseCompose(poses[m], arPoseInvert(layout.markers[m].toWorld)));
+    }
+    return fitFromStarts(camera, kept | followed);
+}
+
+SetCameraFit SetCamera::fitFromStarts(const CameraParam& camera, uint32_t seen) {
+    SetCameraFit out;
     uint32_t use = seen;
     PoseFit best;
     for (;;) {
@@ -140,9 +181,9 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
         // others agree on leaves.
         int worst = -1;
         if (__builtin_popcount(use) == 2)
-            worst = havePrevious ? leaverOfTwo(camera, use) : -1;
+            worst = history.havePrevious ? leaverOfTwo(camera, use) : -1;
         double worstRatio = 0.0;
-        for (size_t m = 0; m < squares.size() && __builtin_popcount(use) > 2; m++) {
+        for (size_t m = 0; m < corners.size() && __builtin_popcount(use) > 2; m++) {
             if (!(use & (1u << m)))
                 continue;
             const PoseFit others = fitMarkers(camera, use & ~(1u << m), best.pose);
@@ -162,19 +203,21 @@ SetCameraFit SetCamera::fit(const CameraParam& camera, const MarkerInfo* markers
         out.dropped |= 1u << worst;
     }
     if (!best.ok()) {
-        havePrevious = haveBefore = false;
+        history.havePrevious = history.haveBefore = false;
         return out;
     }
     out.found = true;
     out.camera = best.pose;
     out.error = best.error;
     out.used = use;
-    for (size_t m = 0; m < squares.size() && out.chosen < 0; m++)
+    for (size_t m = 0; m < corners.size() && out.chosen < 0; m++)
         if (use & (1u << m))
             out.chosen = index[m];
-    beforePrevious = previous;
-    haveBefore = havePrevious;
-    previous = best.pose;
-    havePrevious = true;
+    history.before = history.previous;
+    history.haveBefore = history.havePrevious;
+    history.previous = best.pose;
+    history.havePrevious = true;
+    fitted = best.pose;
+    haveFitted = true;
     return out;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -49,11 +50,28 @@ class SetCamera {
     SetCameraFit fit(const CameraParam& camera, const MarkerInfo* markers, int count,
                      const PoseSettings& settings);
 
+    // The frame fit() was last given, fitted again: the squares of the
+    // markers of `kept` (a bit each) as they were, and the markers of
+    // `followed`, whose poses (their coordinates to the camera's, `poses` by
+    // marker) were aligned on the frame's light, with their corners where
+    // those put them; jointly, as fit() fits the squares.
+    SetCameraFit fitFollowed(const CameraParam& camera, uint32_t kept, uint32_t followed,
+                             const Pose* poses);
+    // The square fit() chose for marker `marker` (null: none); valid until
+    // the marker list changes.
+    const MarkerInfo* square(int marker) const { return squares[marker]; }
+
     // The next frame starts afresh.
-    void forget() { havePrevious = haveBefore = false; }
+    void forget() {
+        history = atFrameStart = FramesBefore{};
+        haveFitted = false;
+    }
 
   private:
-    // Fits the markers of `use` from `start` into `out`.
+    // The joint fit of the markers of `seen` from the best of `starts`, the
+    // outliers dropped.
+    SetCameraFit fitFromStarts(const CameraParam& camera, uint32_t seen);
+    // Fits the markers of `use` from `start`.
     PoseFit fitMarkers(const CameraParam& camera, uint32_t use, const Pose& start);
     // Of the two markers of `use`, the one to leave when they disagree (each,
     // under the camera fitted to the other alone, beyond the outlier rule's
@@ -67,12 +85,20 @@ class SetCamera {
     std::vector<int> slotMarker;
     // The chosen square of each set marker this frame (-1: none), by marker.
     std::vector<const MarkerInfo*> squares;
-    std::vector<int> index;    // and its index in the marker list
-    std::vector<Pose> starts;  // where the joint fit starts from
+    std::vector<std::array<ImagePoint, 4>> corners;  // each marker's corners fitted, ideal
+    std::vector<int> index;                          // and its index in the marker list
+    std::vector<Pose> starts;                        // where the joint fit starts from
     double points[POSE_POINT_MAX][3];
     ImagePoint image[POSE_POINT_MAX];
-    Pose previous{};
-    bool havePrevious = false;
-    Pose beforePrevious{};  // the camera of the frame before `previous`
-    bool haveBefore = false;
+    // The cameras of the last two frames fitted.
+    struct FramesBefore {
+        Pose previous{};
+        bool havePrevious = false;
+        Pose before{};  // the camera of the frame before `previous`
+        bool haveBefore = false;
+    };
+    FramesBefore history;
+    FramesBefore atFrameStart;  // as it was when fit() began on the frame
+    Pose fitted{};              // the camera fit() gave the frame
+    bool haveFitted = false;
 };

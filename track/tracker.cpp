@@ -177,17 +177,21 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
         record = markerRecord(row, markers);
     // A marker whose edges are smeared gives a pose the scene is not anchored
     // on, unless its drawing was aligned with the frame.
+    bool sharp = false;
+    if (follower != nullptr)
+        sharp = followFrame(frame, markers, record, row);
+    else if (setFollow != nullptr)
+        sharp = followSet(frame, markers, record, row);
     const bool smeared = record.status == FrameStatus::Marker &&
                          markers[state.chosenMarker].rampWidth > FOLLOW_SMEAR_WIDTH;
-    bool sharp = record.status == FrameStatus::Marker && !smeared;
-    if (follower != nullptr && setCamera == nullptr)
-        sharp = followFrame(frame, markers, record, row);
+    if (follower == nullptr && setFollow == nullptr)
+        sharp = record.status == FrameStatus::Marker && !smeared;
     if (sceneBridge != nullptr) {
         if (const TrackResult bridged = bridgeFrame(frame, sharp, smeared, record, row);
             !bridged.ok())
             return bridged;
     }
-    if (follower != nullptr && setCamera == nullptr) {
+    if (follower != nullptr) {
         if (record.status == FrameStatus::Lost)
             followCold(frame, record, row);
         followBack(frame, record);
@@ -212,7 +216,101 @@ TrackResult Tracker::useLayout(const std::vector<std::string>& patterns,
     markerDetector->seekPattern(-1);
     setCamera.reset(new (std::nothrow) SetCamera(layout, slotMarker));
     frames->markerSet = true;
-    return setCamera ? TrackResult{} : TrackResult{TrackFailure::OutOfMemory};
+    if (setCamera == nullptr)
+        return TrackFailure::OutOfMemory;
+    return follower != nullptr ? followLayout(patterns, layout) : TrackResult{};
+}
+
+TrackResult Tracker::followLayout(const std::vector<std::string>& patterns,
+                                  const MarkerLayout& layout) {
+    setFollow.reset(new (std::nothrow) SetFollow(layout));
+    if (setFollow == nullptr)
+        return TrackFailure::OutOfMemory;
+    // The first marker's follower follows it among the others.
+    if (layout.markers[0].linked)
+        setFollow->add(0, std::move(follower));
+    follower.reset();
+    for (size_t m = 1; m < layout.markers.size(); m++) {
+        if (!layout.markers[m].linked)
+            continue;
+        unsigned char picture[PATTERN_VALUES];
+        if (const PatternLoad read = arReadPatternPicture(patterns[m - 1].c_str(), picture);
+            !read.ok()) {
+            TrackResult failed = trackResultOfPattern(read);
+            failed.what = patterns[m - 1];
+            return failed;
+        }
+        // A set's markers are followed forwards only.
+        std::unique_ptr<MarkerFollow> own =
+            MarkerFollow::create(markerDetector->camera(), picture, layout.markers[m].width,
+                                 trackerSettings.transfer, false);
+        if (own == nullptr)
+            return TrackFailure::OutOfMemory;
+        setFollow->add(static_cast<int>(m), std::move(own));
+    }
+    return {};
+}
+
+bool Tracker::followSet(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                        KeyRow& row) {
+    if (record.status == FrameStatus::Marker)
+        return alignSetSquares(frame, markers, record, row);
+    followLostSet(frame, record, row);
+    return false;
+}
+
+bool Tracker::alignSetSquares(const FrameImage& frame, const MarkerInfo* markers,
+                              FrameRecord& record, KeyRow& row) {
+    const long index = frames->count;
+    const uint32_t used = record.markers;
+    SideRamps ramps[SET_MARKER_MAX];
+    for (int m = 0; m < SET_MARKER_MAX; m++)
+        if (used & (1u << m))
+            ramps[m] = {setCamera->square(m)->rampWidth, setCamera->square(m)->narrowestRamp};
+    uint32_t refused = 0;
+    const uint32_t taken = setFollow->align(index, frame, state.cameraPose, used, ramps, &refused);
+    if (taken != 0 || refused != 0) {
+        // The smeared squares give way to their alignments; a refused one
+        // to nothing.
+        const uint32_t kept = used & ~taken & ~refused;
+        const SetCameraFit fit =
+            (kept | taken) != 0
+                ? setCamera->fitFollowed(markerDetector->camera(), kept, taken, setFollow->poses())
+                : SetCameraFit{};
+        row = takeSetFit(fit, markers, record);
+        record.dropped |= refused;
+        if (row.found == 0) {
+            record = FrameRecord{};
+            setCamera->forget();
+            return false;
+        }
+    }
+    setFollow->found(index, state.cameraPose, taken);
+    return (taken & (1u << __builtin_ctz(record.markers))) != 0 ||
+           !(markers[state.chosenMarker].rampWidth > FOLLOW_SMEAR_WIDTH);
+}
+
+void Tracker::followLostSet(const FrameImage& frame, FrameRecord& record, KeyRow& row) {
+    const long index = frames->count;
+    const uint32_t taken = setFollow->follow(index, frame);
+    if (taken == 0)
+        return;
+    const SetCameraFit fit =
+        setCamera->fitFollowed(markerDetector->camera(), 0, taken, setFollow->poses());
+    const KeyRow followed = fit.found ? keyRowOfPose(fit.camera) : KeyRow{};
+    if (followed.found == 0)
+        return;
+    row = followed;
+    state.cameraPose = fit.camera;
+    state.poseKnown = true;
+    state.poseError = fit.error;
+    // The record's corners are the first marker used's, as a found frame's.
+    const PlacedMarker& first = setFollow->marker(__builtin_ctz(fit.used));
+    record = followedRecord(arPoseCompose(fit.camera, first.toWorld), first.width,
+                            std::sqrt(fit.error), 4 * __builtin_popcount(fit.used));
+    record.markers = fit.used;
+    record.dropped = fit.dropped;
+    setFollow->found(index, fit.camera);
 }
 
 KeyRow Tracker::trackSet(const MarkerInfo* markers, int count, FrameRecord& record) {
@@ -222,6 +320,12 @@ KeyRow Tracker::trackSet(const MarkerInfo* markers, int count, FrameRecord& reco
     const int seen = markerDetector->seenCount();
     const SetCameraFit fit = setCamera->fit(markerDetector->camera(), markers,
                                             seen > 0 ? seen : count, state.poseSettings);
+    return takeSetFit(fit, markers, record);
+}
+
+KeyRow Tracker::takeSetFit(const SetCameraFit& fit, const MarkerInfo* markers,
+                           FrameRecord& record) {
+    record = FrameRecord{};
     record.dropped = fit.dropped;
     state.chosenMarker = fit.found ? fit.chosen : -1;
     state.poseKnown = fit.found;
@@ -255,6 +359,8 @@ TrackResult Tracker::trackBlankFrame() {
         sceneBridge->forget();
     if (follower != nullptr)
         follower->forget();
+    if (setFollow != nullptr)
+        setFollow->forget();
     return appendRow(row, setCamera ? record : markerRecord(row, markers));
 }
 
@@ -268,6 +374,8 @@ TrackResult Tracker::trackGap() {
         sceneBridge->forget();
     if (follower != nullptr)
         follower->forget();
+    if (setFollow != nullptr)
+        setFollow->forget();
     return appendRow(KeyRow{}, FrameRecord{});
 }
 
@@ -401,25 +509,29 @@ void Tracker::takeBack(const BackFollow* back, int count, bool cold) {
 }
 
 FrameRecord Tracker::followedRecord(const FollowFit& fit) const {
+    return followedRecord(fit.pose, state.patternWidth, fit.outcome.residual, fit.outcome.samples);
+}
+
+FrameRecord Tracker::followedRecord(const Pose& pose, double width, double error,
+                                    int points) const {
     FrameRecord record;
     record.status = FrameStatus::Followed;
-    const double h = 0.5 * state.patternWidth;
+    const double h = 0.5 * width;
     // The printed picture's top-left corner first, clockwise as printed.
     const double corners[4][2] = {{-h, h}, {h, h}, {h, -h}, {-h, -h}};
     const CameraParam& camera = markerDetector->camera();
     for (int k = 0; k < 4; k++) {
         double X[3], p[3];
         for (int r = 0; r < 3; r++)
-            X[r] = fit.pose.m[r][0] * corners[k][0] + fit.pose.m[r][1] * corners[k][1] +
-                   fit.pose.m[r][3];
+            X[r] = pose.m[r][0] * corners[k][0] + pose.m[r][1] * corners[k][1] + pose.m[r][3];
         for (int r = 0; r < 3; r++)
             p[r] = camera.mat[r][0] * X[0] + camera.mat[r][1] * X[1] + camera.mat[r][2] * X[2] +
                    camera.mat[r][3];
         arIdealToObserved(camera.distFactor, p[0] / p[2], p[1] / p[2], &record.corners[k].x,
                           &record.corners[k].y);
     }
-    record.error = fit.outcome.residual;
-    record.points = fit.outcome.samples;
+    record.error = error;
+    record.points = points;
     return record;
 }
 

@@ -16,6 +16,7 @@
 #include "track/frame_report.h"
 #include "track/key_table.h"
 #include "track/set_camera.h"
+#include "track/set_follow.h"
 #include "track/track_result.h"
 
 // Least confidence a marker must have to be chosen.
@@ -91,7 +92,8 @@ class Tracker {
     // Several markers on one set: loads the pattern of every further marker
     // (`patterns`, marker 1 on; the loaded pattern is marker 0's), and from
     // then on fits each frame's camera to the corners of every marker of
-    // `layout` in view at once (SetCamera), dropping one that disagrees.
+    // `layout` in view at once (SetCamera), dropping one that disagrees;
+    // with --follow, those followed where none is found (SetFollow).
     // Fails as loadPattern does, `what` naming the pattern file.
     TrackResult useLayout(const std::vector<std::string>& patterns, const MarkerLayout& layout);
 
@@ -149,15 +151,36 @@ class Tracker {
     // Rewrites the rows of the `count` frames followed back into (`back`)
     // that are lost or held, or found cold when these are not (`cold`).
     void takeBack(const BackFollow* back, int count, bool cold);
+    // With --follow and a layout: a frame's smeared markers are aligned on
+    // its light and its camera fitted again with them (one whose square
+    // and alignment disagree left out); a frame without a camera from the
+    // markers in view takes the one the markers followed give together.
+    // Every marker's follower remembers the camera. True for a marker frame
+    // whose first marker used is sharp or aligned: one to anchor the scene on.
+    bool followSet(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                   KeyRow& row);
+    // The first, for a frame with a camera from the squares.
+    bool alignSetSquares(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
+                         KeyRow& row);
+    // The second, for a frame without one.
+    void followLostSet(const FrameImage& frame, FrameRecord& record, KeyRow& row);
     // A followed frame's record: its corners where `fit` puts them.
     FrameRecord followedRecord(const FollowFit& fit) const;
+    // The same for a marker `width` wide at `pose`, with the fit's `error`
+    // and the `points` it compared.
+    FrameRecord followedRecord(const Pose& pose, double width, double error, int points) const;
     // With --bridge: follows the scene into `frame`, re-anchors it on a
     // marker frame whose pose is sharp (`sharp`; every such frame when its
     // marker is `smeared`) and fills a lost one's camera from it.
     TrackResult bridgeFrame(const FrameImage& frame, bool sharp, bool smeared, FrameRecord& record,
                             KeyRow& row);
+    // With --follow, at useLayout: a follower for each placed marker.
+    TrackResult followLayout(const std::vector<std::string>& patterns, const MarkerLayout& layout);
     // With a layout: the frame's camera from every marker in view, and its record.
     KeyRow trackSet(const MarkerInfo* markers, int count, FrameRecord& record);
+    // The key row and the record of the set's camera `fit`, which the
+    // tracking state takes.
+    KeyRow takeSetFit(const SetCameraFit& fit, const MarkerInfo* markers, FrameRecord& record);
     // Appends the key row and the frame's record.
     TrackResult appendRow(const KeyRow& row, const FrameRecord& record);
 
@@ -167,6 +190,7 @@ class Tracker {
     std::unique_ptr<SceneBridge> sceneBridge;  // with --bridge only
     std::unique_ptr<MarkerFollow> follower;    // with --follow only, once the pattern is loaded
     std::unique_ptr<SetCamera> setCamera;      // with several markers only
+    std::unique_ptr<SetFollow> setFollow;      // with several markers and --follow only
     TrackerState state;
     TrackerSettings trackerSettings;
     long long busy = 0;
