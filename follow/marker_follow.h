@@ -91,8 +91,8 @@ struct FollowLimits {
     double agreeShift = 0.005;
     double doubtTurn = 1.5 * M_PI / 180.0;
     double refuseTurn = 5.0 * M_PI / 180.0;
-    double cleanResidual = 0.06;
-    double cleanInliers = 0.95;
+    double cleanResidual = 0.07;
+    double cleanInliers = 0.90;
     // What a fit from a second start (away from the prediction, or
     // following back) must reach besides: the drawing matching the frame as
     // closely as a smeared marker's does.
