@@ -9,11 +9,12 @@
 #include "layout/layout_records.h"
 #include "math/matrix.h"
 
-// Several markers followed where detection leaves a frame without a camera
-// (--follow with a layout): each placed marker has a follower of its own
-// (its picture and width), which goes on from the cameras of the frames
-// before taken to the marker through the layout; the markers it takes give
-// the frame's camera together (SetCamera::fitFollowed).
+// Several markers aligned on the frame's light where detection sees them
+// smeared, and followed where it leaves a frame without a camera (--follow
+// with a layout): each placed marker has a follower of its own (its picture
+// and width), which goes on from the cameras of the frames before taken to
+// the marker through the layout; the markers taken give the frame's camera
+// together (SetCamera::fitFollowed).
 class SetFollow {
   public:
     explicit SetFollow(const MarkerLayout& layout);

@@ -93,7 +93,8 @@ class Tracker {
     // (`patterns`, marker 1 on; the loaded pattern is marker 0's), and from
     // then on fits each frame's camera to the corners of every marker of
     // `layout` in view at once (SetCamera), dropping one that disagrees;
-    // with --follow, those followed where none is found (SetFollow).
+    // with --follow, each aligned where smeared and followed where none is
+    // found (SetFollow).
     // Fails as loadPattern does, `what` naming the pattern file.
     TrackResult useLayout(const std::vector<std::string>& patterns, const MarkerLayout& layout);
 
@@ -188,9 +189,11 @@ class Tracker {
     std::unique_ptr<KeyTable> table;
     std::unique_ptr<FrameReport> frames;
     std::unique_ptr<SceneBridge> sceneBridge;  // with --bridge only
-    std::unique_ptr<MarkerFollow> follower;    // with --follow only, once the pattern is loaded
-    std::unique_ptr<SetCamera> setCamera;      // with several markers only
-    std::unique_ptr<SetFollow> setFollow;      // with several markers and --follow only
+    // With --follow only, once the pattern is loaded; with a layout it
+    // follows the first marker among the others, in setFollow.
+    std::unique_ptr<MarkerFollow> follower;
+    std::unique_ptr<SetCamera> setCamera;  // with several markers only
+    std::unique_ptr<SetFollow> setFollow;  // with several markers and --follow only
     TrackerState state;
     TrackerSettings trackerSettings;
     long long busy = 0;

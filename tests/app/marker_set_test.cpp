@@ -188,10 +188,10 @@ TEST_F(MarkerSet, AMarkerThatLeftThePictureIsNotHeldBesideOnesSeen) {
 }
 
 // The set's path, faster and smeared over the whole shutter (10 to 50
-// pixels): the wall marker's smeared squares alone put the camera 7 to 22
-// degrees off, and in the middle frames detection with --best's options
-// loses every marker. Each marker is aligned on the frame's light where it
-// is smeared, and followed where it is lost.
+// pixels): the wall marker's smeared squares alone put the camera up to 22
+// degrees off (17 with --best's detection, which loses every marker in the
+// middle frames). Each marker is aligned on the frame's light where it is
+// smeared, and followed where it is lost.
 TEST_F(MarkerSet, AlignsAndFollowsSmearedMarkers) {
     renderSet(ORBIT + "--frames 10 --motion-blur 1.0,24 --output smear.avi");
     const ProcessResult run = track(
