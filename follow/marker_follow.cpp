@@ -277,8 +277,11 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     FollowFit fit;
     const bool predicted = predictNear(frame, pose, &start, &perFrame);
     const Pose expectedPose = start.middle;
-    if (predicted) {
-        start.middle = pose;
+    start.middle = pose;
+    // A prediction from a single frame found sharp knows where the marker
+    // was, not how it moves: its motion is none, from which the alignment
+    // cannot grow a streak (a smear is alike either way along it).
+    if (!isStill(start.motion)) {
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     } else {
         // No motion to go by: the streak, about as long as the ramps are

@@ -10,6 +10,14 @@ struct ShutterMotion {
     double shift[3];
 };
 
+// Whether `motion` is none at all.
+inline bool isStill(const ShutterMotion& motion) {
+    for (int k = 0; k < 3; k++)
+        if (motion.turn[k] != 0.0 || motion.shift[k] != 0.0)
+            return false;
+    return true;
+}
+
 // The marker's pose at the middle of the shutter (the frame's time) and the
 // motion about it.
 struct ShutterPose {

@@ -928,6 +928,44 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
     }
 }
 
+// A smeared square found after a single frame found sharp: that frame says
+// where the marker was, not how it moves, so the streak is searched for as
+// with no frame before. Aligned from no motion, the smear's drawing cannot
+// grow a streak, and the fit was refused.
+TEST(FollowRefine, ASmearAfterOneSharpFrameIsAlignedFromItsRamps) {
+    TempDir dir;
+    writeCamera(dir);
+    mustRun(dir.path(), renderCommand("Data/camera_para.dat",
+                                      {"--frames", "3", "--via", "-60,-250,330,0,0,0", "--via",
+                                       "120,-230,320,0,0,0", "--motion-blur", "0.5,24",
+                                       "--noise", "2", "--output", "f_%02d.png"}));
+    const std::vector<TruthRow> truth = readTruthTable(dir.file("truth.csv"));
+    ASSERT_EQ(truth.size(), 3u);
+    ASSERT_GT(truth[1].blurPx, 15.0);
+    RgbImage picture;
+    ASSERT_TRUE(readPicture(dir.file("f_01.png"), picture).ok());
+    std::vector<unsigned char> pixels = framePixels(picture);
+    CameraParam camera;
+    ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
+    unsigned char cells[PATTERN_VALUES];
+    ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
+    Pose pose;
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 4; c++)
+            pose.m[r][c] = truth[1].pose[r][c];
+    std::unique_ptr<MarkerFollow> follow =
+        MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
+    ASSERT_NE(follow, nullptr);
+    follow->found(0, pose);
+    const FollowFit fit =
+        follow->refine(1, FrameImage{pixels.data(), 640, 480}, pose, SideRamps{8.0, 3.0});
+    std::printf("[follow refine] %s, streak %.1f px (truth %.1f), %.3f deg\n",
+                fit.ok ? "taken" : "refused", fit.outcome.streak, truth[1].blurPx,
+                degreesBetween(fit.outcome.pose.middle, pose));
+    EXPECT_TRUE(fit.ok);
+    EXPECT_LE(degreesBetween(fit.outcome.pose.middle, pose), 0.4);
+}
+
 // A marker smeared beyond detection, with no frame before it to follow
 // from, is found cold (the dark bands of its border), within a degree. The
 // find stays apart: in the next frame, the marker not having moved, there
