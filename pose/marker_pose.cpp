@@ -117,6 +117,14 @@ PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& mark
                              const PoseFit& continued, ImagePoint centre, double width,
                              const PoseSettings& settings) {
     const bool failed = !continued.ok();
+    if (settings.refine && !failed && continued.error > POSE_BRANCH_FLOOR) {
+        // A small or far square fits two poses; the one continued from the
+        // frame before may be the wrong one, chosen where both fitted alike.
+        const PoseFit mirror =
+            arMarkerPoseMirror(camera, marker, continued.pose, centre, width, settings);
+        if (mirror.ok() && mirror.error * POSE_BRANCH_RATIO < continued.error)
+            return mirror;
+    }
     if (!failed && !(continued.error > POSE_CONT_ERROR_MAX)) {
         return continued;
     }

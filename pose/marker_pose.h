@@ -12,6 +12,12 @@ inline constexpr double POSE_ERROR_GOOD = 1.0;
 // Continuous mode also tries the first-frame method above this error.
 inline constexpr double POSE_CONT_ERROR_MAX = 1.0;
 
+// A refined continuing fit whose error (squared pixels) is above
+// POSE_BRANCH_FLOOR gives way to its mirror pose (arMarkerPoseMirror) when
+// that fits POSE_BRANCH_RATIO times better.
+inline constexpr double POSE_BRANCH_FLOOR = 0.05;
+inline constexpr double POSE_BRANCH_RATIO = 4.0;
+
 // Most refinement passes of a refined fit, and the relative change of the
 // error between two passes below which they stop.
 inline constexpr int POSE_REFINED_LOOP_MAX = 10;
@@ -44,9 +50,10 @@ PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
                          const Pose& previous, ImagePoint centre, double width,
                          const PoseSettings& settings = {});
 
-// The second half of continuous mode: when the continuing fit's error is
-// above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and takes its fit only
-// when it succeeds with a strictly smaller error; when the continuing fit
+// The second half of continuous mode: a refined continuing fit first gives
+// way to its mirror pose where that fits much better (POSE_BRANCH_RATIO);
+// then, when the continuing fit's error is above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and
+// takes its fit only when it succeeds with a strictly smaller error; when the continuing fit
 // failed, takes arMarkerPose's whenever it succeeds. Otherwise `continued`.
 PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& marker,
                              const PoseFit& continued, ImagePoint centre, double width,

@@ -166,6 +166,45 @@ TEST(ContinuousFallback, RunsOnlyAboveTheThresholdAndKeepsThePoseUnlessStrictlyB
     EXPECT_EQ(fallback(broke).status, PoseStatus::BrokeDown);
 }
 
+// A small or far square fits two poses. A refined fit continued on the
+// wrong one gives way to its mirror where that fits the corners four times
+// better (exactly, or ten times better with a corner moved); not where it
+// fits only 2.5 times better, nor where both fit within 0.05 squared pixels
+// (the farthest square); never in the plain fit.
+TEST(ContinuousFallback, ARefinedFitOnTheWrongPoseOfTwoGivesWayToItsMirror) {
+    const struct {
+        double distance, tilt, moved;
+        bool givesWay;
+    } cases[] = {{900, 0.25, 0.6, true},
+                 {1500, 0.35, 0.0, true},
+                 {1500, 0.35, 0.8, false},
+                 {2500, 0.5, 0.0, false}};
+    const CameraParam camera = makeCamera(false);
+    const auto degrees = [](const Pose& a, const Pose& b) {
+        return arPoseTurnBetween(a, b) * 180.0 / PI;
+    };
+    for (const auto& c : cases) {
+        const double t[3] = {40, -30, c.distance};
+        const Pose truth = makePose(0.3, PI - c.tilt, 0.7, t);
+        MarkerSquare square = squareOf(camera, truth);
+        square.vertices[0].x += c.moved;
+        square.vertices[0].y -= c.moved;
+        for (int k = 0; k < 4; k++)
+            square.edgeLines[k] = lineThrough(square.vertices[k], square.vertices[(k + 1) % 4]);
+        const PoseFit right = arMarkerPose(camera, square, ORIGIN, MARKER_WIDTH, {true});
+        const PoseFit wrong =
+            arMarkerPoseMirror(camera, square, right.pose, ORIGIN, MARKER_WIDTH, {true});
+        ASSERT_TRUE(right.ok() && wrong.ok() && degrees(wrong.pose, truth) > 20.0);
+        const PoseFit refined =
+            arMarkerPoseCont(camera, square, wrong.pose, ORIGIN, MARKER_WIDTH, {true});
+        const PoseFit plain = arMarkerPoseCont(camera, square, wrong.pose, ORIGIN, MARKER_WIDTH);
+        ASSERT_TRUE(refined.ok() && plain.ok()) << c.distance;
+        EXPECT_LT(degrees(refined.pose, c.givesWay ? right.pose : wrong.pose), 0.05)
+            << c.distance << ", errors " << right.error << " and " << wrong.error;
+        EXPECT_GT(degrees(plain.pose, truth), 10.0) << c.distance;
+    }
+}
+
 // Corners and sides exactly where the pinhole camera puts them (ideal
 // coordinates, whatever the lens): the refined fit finds the true pose to
 // rounding, first frame and continuing, through a distorted camera too. The
