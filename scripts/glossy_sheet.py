@@ -7,12 +7,16 @@
 # the frame, the camera moving between the frames' poses.
 #
 #   blender -b -P scripts/glossy_sheet.py -- TRUTH.csv MARKER.png HFOV WxH SAMPLES OUT_PATTERN \
-#     [FIRST:LAST] [matte] [wood] [pull=PX] [wall=Y] [box=X,Y,W,D,H]
+#     [FIRST:LAST] [matte] [smooth] [wood] [pull=PX] [wall=Y] [box=X,Y,W,D,H]
 #
 # MARKER.png is the printed marker with its white margin (lumeko-pattern
 # --print): its black square is two thirds of the picture, 80 mm on the sheet.
 # OUT_PATTERN is a Blender output path such as /tmp/glossy/frame_####.
 # "matte" prints on rough uncoated paper instead: no highlight, the blur alone.
+# "smooth" moves the camera along a smooth curve through the frames' poses
+# (as a hand does) instead of straight from one to the next: a path that
+# turns sharply between frames then smears each frame unevenly about its
+# pose, the way it came differing from the way it goes.
 # "wood" lays the sheet on a table of wooden planks (grain, knots, stains and
 # the planks' joints: corners for following points) instead of a plain one.
 # "pull=PX" gives the lens a depth of field and pulls its focus over the
@@ -33,6 +37,7 @@ args = sys.argv[sys.argv.index("--") + 1:]
 truth, marker, hfov, size, samples, out = args[:6]
 frames = next((a for a in args[6:] if ":" in a), None)
 MATTE = "matte" in args[6:]
+SMOOTH = "smooth" in args[6:]
 WOOD = "wood" in args[6:]
 PULL = next((float(a[5:]) for a in args[6:] if a.startswith("pull=")), None)
 WALL = next((float(a[5:]) for a in args[6:] if a.startswith("wall=")), None)
@@ -272,8 +277,9 @@ scene.collection.objects.link(camera)
 scene.camera = camera
 # The camera's path bends at every frame (its poses are keyed there, linear
 # between): the shutter needs the frame's own pose among its time steps, or
-# the smear's middle lies off the truth where the camera turns back.
-camera.cycles.motion_steps = 3
+# the smear's middle lies off the truth where the camera turns back. A
+# smooth path takes more steps to follow its curve.
+camera.cycles.motion_steps = 4 if SMOOTH else 3
 
 # Blender's camera looks down its -z with y up: flip y and z of the truth's.
 FLIP = Matrix(((1, 0, 0), (0, -1, 0), (0, 0, -1)))
@@ -318,7 +324,11 @@ for n, row in enumerate(rows):
 for keyed in (camera, cam_data) if PULL is not None else (camera,):
     for curve in keyed.animation_data.action.fcurves:
         for key in curve.keyframe_points:
-            key.interpolation = "LINEAR"
+            if SMOOTH and keyed is camera:
+                key.interpolation = "BEZIER"
+                key.handle_left_type = key.handle_right_type = "AUTO"
+            else:
+                key.interpolation = "LINEAR"
 scene.frame_start, scene.frame_end = 1, len(rows)
 if frames:  # a part of the clip (frames counted from 1)
     scene.frame_start, scene.frame_end = (int(v) for v in frames.split(":"))
