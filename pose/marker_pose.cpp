@@ -120,10 +120,12 @@ PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& mark
     if (settings.refine && !failed && continued.error > POSE_BRANCH_FLOOR) {
         // A small or far square fits two poses; the one continued from the
         // frame before may be the wrong one, chosen where both fitted alike.
-        const PoseFit mirror =
+        PoseFit mirror =
             arMarkerPoseMirror(camera, marker, continued.pose, centre, width, settings);
-        if (mirror.ok() && mirror.error * POSE_BRANCH_RATIO < continued.error)
+        if (mirror.ok() && mirror.error * POSE_BRANCH_RATIO < continued.error) {
+            mirror.mirrored = true;
             return mirror;
+        }
     }
     if (!failed && !(continued.error > POSE_CONT_ERROR_MAX)) {
         return continued;
@@ -133,6 +135,11 @@ PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& mark
         return continued;
     }
     return fresh;
+}
+
+bool arPosesAmbiguous(double error, const PoseFit& mirror) {
+    return mirror.ok() &&
+           (mirror.error <= POSE_BRANCH_FLOOR || mirror.error <= POSE_BRANCH_RATIO * error);
 }
 
 PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,

@@ -18,6 +18,11 @@ inline constexpr double POSE_CONT_ERROR_MAX = 1.0;
 inline constexpr double POSE_BRANCH_FLOOR = 0.05;
 inline constexpr double POSE_BRANCH_RATIO = 4.0;
 
+// Whether a refined fit's `mirror` fits nearly as well as the fit (`error`):
+// no better than POSE_BRANCH_RATIO times worse, or within POSE_BRANCH_FLOOR.
+// Either pose may be the right one.
+bool arPosesAmbiguous(double error, const PoseFit& mirror);
+
 // Most refinement passes of a refined fit, and the relative change of the
 // error between two passes below which they stop.
 inline constexpr int POSE_REFINED_LOOP_MAX = 10;
@@ -51,7 +56,8 @@ PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,
                          const PoseSettings& settings = {});
 
 // The second half of continuous mode: a refined continuing fit first gives
-// way to its mirror pose where that fits much better (POSE_BRANCH_RATIO);
+// way to its mirror pose where that fits much better (POSE_BRANCH_RATIO;
+// the fit given says `mirrored`);
 // then, when the continuing fit's error is above POSE_CONT_ERROR_MAX, runs arMarkerPose as well and
 // takes its fit only when it succeeds with a strictly smaller error; when the continuing fit
 // failed, takes arMarkerPose's whenever it succeeds. Otherwise `continued`.

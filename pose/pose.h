@@ -22,6 +22,7 @@ struct PoseFit {
     PoseStatus status = PoseStatus::BrokeDown;
     Pose pose{};
     double error = 0.0;
+    bool mirrored = false;  // a continued fit that gave way to its mirror pose
 
     bool ok() const { return status == PoseStatus::Ok; }
 };

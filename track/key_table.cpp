@@ -93,6 +93,10 @@ TrackResult appendKeyRow(KeyTable& table, const KeyRow& row) {
     return {};
 }
 
+void replaceKeyRow(KeyTable& table, int index, const KeyRow& row) {
+    table.rows[index] = row.found == 0 ? NOT_FOUND_ROW : row;
+}
+
 // Every result is computed from unsmoothed neighbours first and copied back
 // afterwards, so the outcome does not depend on the order of the rows.
 void smoothKeyTable(KeyTable& table) {

@@ -33,6 +33,10 @@ struct KeyTable {
 // stored, when the table already holds KEY_TABLE_SIZE rows.
 TrackResult appendKeyRow(KeyTable& table, const KeyRow& row);
 
+// Stores `row` in place of frame `index`'s (below the table's count), as
+// appendKeyRow stores it.
+void replaceKeyRow(KeyTable& table, int index, const KeyRow& row);
+
 // Five-point smoothing of the six value columns of the found rows, in place.
 // Ends for every input; a value that is not finite stays as it is and is not
 // weighed into its neighbours (its weight falls on their own value).

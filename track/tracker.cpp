@@ -5,6 +5,7 @@
 #include <new>
 
 #include "camera/distortion.h"
+#include "math/matrix.h"
 #include "pose/initial_rotation.h"
 #include "pose/marker_pose.h"
 #include "track/marker_square_of.h"
@@ -27,6 +28,8 @@ void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo
                       : arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
                                      state.poseSettings);
     state.poseContinues = true;
+    state.poseFresh = !continuing;
+    state.poseMirrored = fit.ok() && fit.mirrored;
     const auto behind = [&](const PoseFit& f) {
         return f.ok() && !arMarkerInFront(f.pose, state.patternCentre, state.patternWidth);
     };
@@ -34,6 +37,8 @@ void updatePose(TrackerState& state, const CameraParam& camera, const MarkerInfo
         if (continuing) {
             fit = arMarkerPose(camera, square, state.patternCentre, state.patternWidth,
                                state.poseSettings);
+            state.poseFresh = true;
+            state.poseMirrored = false;
         }
         if (!fit.ok() || behind(fit)) {
             state.poseKnown = false;
@@ -196,6 +201,8 @@ TrackResult Tracker::trackFrame(const FrameImage& frame) {
             followCold(frame, record, row);
         followBack(frame, record);
     }
+    if (!setCamera && state.poseSettings.refine)
+        keepPoseBranch(markers, row.found != 0 ? record : FrameRecord{});
     return appendRow(row, record);
 }
 
@@ -533,6 +540,86 @@ FrameRecord Tracker::followedRecord(const Pose& pose, double width, double error
     record.error = error;
     record.points = points;
     return record;
+}
+
+void Tracker::keepPoseBranch(const MarkerInfo* markers, const FrameRecord& record) {
+    AmbiguousRun& run = ambiguous;
+    const long index = frames->count;
+    const bool square = record.status == FrameStatus::Marker || record.status == FrameStatus::Held;
+    const bool followed = record.status == FrameStatus::Followed;
+    const bool continues =
+        run.count > 0 && run.count < AMBIGUOUS_RUN_MAX && run.frames[run.count - 1] == index - 1;
+    if (followed && continues) {
+        // Followed on from the run's poses: on the same of the two.
+        addToRun(index, state.cameraPose, nullptr);
+        return;
+    }
+    if (!square || (!state.poseFresh && !state.poseMirrored && !continues)) {
+        run.count = 0;
+        return;
+    }
+    const PoseFit mirror = arMarkerPoseMirror(
+        markerDetector->camera(), markerSquare(markers[state.chosenMarker]), state.cameraPose,
+        state.patternCentre, state.patternWidth, state.poseSettings);
+    // A fresh pose that fits clearly better than its mirror, far from the
+    // run's last pose: the run went the wrong way, as it does where a
+    // continued pose gives way to its mirror.
+    const bool wrongBefore =
+        state.poseMirrored ||
+        (state.poseFresh && continues && mirror.ok() &&
+         mirror.error > POSE_BRANCH_RATIO * state.poseError &&
+         arPoseTurnBetween(state.cameraPose, run.poses[run.count - 1]) > POSE_BRANCH_TURN);
+    if (wrongBefore)
+        turnRunToMirrors();
+    if (state.poseMirrored || !arPosesAmbiguous(state.poseError, mirror)) {
+        run.count = 0;
+        return;
+    }
+    if (state.poseFresh || !continues)
+        run.count = 0;
+    addToRun(index, state.cameraPose, &mirror);
+}
+
+void Tracker::addToRun(long index, const Pose& pose, const PoseFit* mirror) {
+    AmbiguousRun& run = ambiguous;
+    run.frames[run.count] = index;
+    run.poses[run.count] = pose;
+    run.mirrored[run.count] = mirror != nullptr;
+    if (mirror != nullptr) {
+        run.mirrors[run.count] = mirror->pose;
+        run.errors[run.count] = mirror->error;
+    }
+    run.count++;
+}
+
+void Tracker::turnRunToMirrors() {
+    AmbiguousRun& run = ambiguous;
+    if (run.count == 0)
+        return;
+    // The frames just before the run followed back from it went the wrong
+    // way too; they are left without a camera.
+    for (long f = run.frames[0] - 1; f >= 0 && run.frames[0] - f <= AMBIGUOUS_RUN_MAX / 2 &&
+                                     frames->rows[f].status == FrameStatus::Followed;
+         f--) {
+        replaceKeyRow(*table, static_cast<int>(f), KeyRow{});
+        frames->rows[f] = FrameRecord{};
+    }
+    for (int k = 0; k < run.count; k++) {
+        const long f = run.frames[k];
+        if (run.mirrored[k]) {
+            replaceKeyRow(*table, static_cast<int>(f), keyRowOfPose(run.mirrors[k]));
+            frames->rows[f].error = std::sqrt(run.errors[k]);
+        } else {
+            // A followed frame has no square of its own to fit the mirror
+            // to: it is left without a camera.
+            replaceKeyRow(*table, static_cast<int>(f), KeyRow{});
+            frames->rows[f] = FrameRecord{};
+        }
+    }
+    run.count = 0;
+    // The follower's frames before went the wrong way.
+    if (follower != nullptr)
+        follower->forget();
 }
 
 TrackResult Tracker::appendRow(const KeyRow& row, const FrameRecord& record) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
@@ -33,6 +34,27 @@ struct TrackerState {
     bool poseKnown = false;       // cameraPose holds a pose that converts to a key
     PoseSettings poseSettings{};  // how every pose is fitted (the plain fit by default)
     double poseError = 0.0;       // mean squared reprojection error of the last fit
+    bool poseFresh = false;       // the last fit started afresh, not from the frame before
+    bool poseMirrored = false;    // the last fit gave way to its mirror (PoseFit::mirrored)
+};
+
+// The frames since a fresh pose whose marker, small or far, fits the mirror
+// of its pose nearly as well (arPosesAmbiguous), and those followed on from
+// them, while every one does: each frame's row, its pose, and where it has a
+// square its mirror pose with that pose's error. When a later frame's
+// continued pose gives way to its mirror, or a fresh pose that fits clearly
+// better than its own lies further than POSE_BRANCH_TURN (radians) from the
+// run's last, the run went the wrong way of the two: its frames take their
+// mirrors, and the followed ones are left without a camera.
+inline constexpr int AMBIGUOUS_RUN_MAX = 8;
+inline constexpr double POSE_BRANCH_TURN = 20.0 * M_PI / 180.0;
+struct AmbiguousRun {
+    int count = 0;
+    long frames[AMBIGUOUS_RUN_MAX] = {};
+    Pose poses[AMBIGUOUS_RUN_MAX] = {};
+    bool mirrored[AMBIGUOUS_RUN_MAX] = {};
+    Pose mirrors[AMBIGUOUS_RUN_MAX] = {};
+    double errors[AMBIGUOUS_RUN_MAX] = {};
 };
 
 // Index of the marker carrying `patternId` with the highest confidence of at
@@ -182,6 +204,13 @@ class Tracker {
     // The key row and the record of the set's camera `fit`, which the
     // tracking state takes.
     KeyRow takeSetFit(const SetCameraFit& fit, const MarkerInfo* markers, FrameRecord& record);
+    // With --refine: keeps the run of frames whose pose may be the wrong
+    // one of two (the frame's `record`, its square among `markers`), and
+    // turns the run the other way when the frame shows it went wrong
+    // (AmbiguousRun).
+    void keepPoseBranch(const MarkerInfo* markers, const FrameRecord& record);
+    void addToRun(long index, const Pose& pose, const PoseFit* mirror);
+    void turnRunToMirrors();
     // Appends the key row and the frame's record.
     TrackResult appendRow(const KeyRow& row, const FrameRecord& record);
 
@@ -195,6 +224,7 @@ class Tracker {
     std::unique_ptr<SetCamera> setCamera;  // with several markers only
     std::unique_ptr<SetFollow> setFollow;  // with several markers and --follow only
     TrackerState state;
+    AmbiguousRun ambiguous;  // with --refine only
     TrackerSettings trackerSettings;
     long long busy = 0;
 };

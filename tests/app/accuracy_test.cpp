@@ -551,7 +551,12 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
     HardShot{"flat_exit", words("--path exit --black 120"), "--auto-threshold", 0, 8, 6.0},
     HardShot{"dim_approach", words("--path approach --gain 0.3"), "--auto-threshold", 0, 20, 0.6},
     HardShot{"dim_flat_approach", words("--path approach --gain 0.4 --black 120"),
-             "--auto-threshold", 0, 20, 0.6}),
+             "--auto-threshold", 0, 20, 0.6},
+    // A small far marker fits two poses alike: the first frames took the
+    // wrong one, 70 degrees off, and kept it until it fitted four times
+    // worse; with --best the frames followed from them kept it too.
+    HardShot{"small_far", words("--path approach --distance 1500"), "--refine", 18, 19, 0.3},
+    HardShot{"small_far_best", words("--path approach --distance 1500"), "--best", 18, 15, 0.4}),
     caseName<HardShot>);
 
 
