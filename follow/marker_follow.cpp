@@ -104,6 +104,7 @@ void MarkerFollow::remember(Remembered (&last)[3], long frame, const Pose& pose,
     last[0].frame = frame;
     last[0].pose = pose;
     last[0].moving = motion != nullptr;
+    last[0].rampWidth = 0.0;
     if (motion != nullptr)
         last[0].motion = *motion;
 }
@@ -213,12 +214,12 @@ bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
     // A camera turning back moves the marker little between the last two
     // frames; the last one's smear still shows how fast it went, whichever
     // way (a frame's motion is the streak over the shutter's share).
+    // A smeared square that would not align shows it by its ramps' width.
     const Remembered& a = last_[0];
-    return a.moving &&
-           (frame - a.frame) *
-                   shutterStreak({a.pose, a.motion}, camera_.mat, storage_->picture.width) /
-                   shutterShare_ >
-               FOLLOW_HELD_SHIFT;
+    const double streak =
+        a.moving ? shutterStreak({a.pose, a.motion}, camera_.mat, storage_->picture.width)
+                 : a.rampWidth;
+    return (frame - a.frame) * streak / shutterShare_ > FOLLOW_HELD_SHIFT;
 }
 
 void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFrame) {
@@ -323,9 +324,12 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     }
     // The frames after go on from the aligned pose, whose motion was fitted
     // with it; never from a refused square.
-    if (!fit.refused)
+    if (!fit.refused) {
         remember(last_, frame, fit.ok ? fit.outcome.pose.middle : pose,
                  fit.ok ? &fit.outcome.pose.motion : nullptr);
+        if (!fit.ok)
+            last_[0].rampWidth = ramps.widest;
+    }
     return fit;
 }
 

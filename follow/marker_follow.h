@@ -204,6 +204,7 @@ class MarkerFollow {
         Pose pose{};
         ShutterMotion motion{};  // over the shutter, when aligned
         bool moving = false;
+        double rampWidth = 0.0;  // a smeared square's widest ramp, when not aligned
     };
     // Follows back into the kept frames from the `after` frames after them
     // (this frame `frame` first), remembered in `from`.

@@ -931,6 +931,19 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
         EXPECT_EQ(fit.refused, q.refused)
             << "frame " << q.frame << ", " << q.square << " deg, ramps " << q.ramps.widest;
     }
+    // A smeared square that would not align, with no frame before it: its
+    // ramps' width over the shutter is how far the marker moves, so a frame
+    // held after it is dropped once that carries it further than
+    // FOLLOW_HELD_SHIFT (a whip's holds were 20 and 40 degrees off); after a
+    // softly smeared one it is kept.
+    for (const auto& [ramps, moved] : {std::pair{SideRamps{4.5, 3}, true}, {SideRamps{3.5, 2}, false}}) {
+        std::unique_ptr<MarkerFollow> follow =
+            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
+        ASSERT_NE(follow, nullptr);
+        const FrameImage frame{blank.data(), 640, 480};
+        EXPECT_FALSE(follow->refine(0, frame, truePose, ramps).ok);
+        EXPECT_EQ(follow->movedFrom(1, truePose), moved) << ramps.widest;
+    }
 }
 
 // A smeared square found after a single frame found sharp: that frame says
