@@ -310,9 +310,12 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     fit.ok = fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps));
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
-    else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH)
-        // A smeared square whose drawing would not align, far from where the
-        // frames before put the marker: its smear has skewed it.
+    else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH &&
+             ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest)
+        // A square smeared along its motion whose drawing would not align,
+        // far from where the frames before put the marker: its smear has
+        // skewed it. (A soft lens, or noise, widens the sides alike and
+        // leaves the square as it is.)
         fit.refused = arPoseTurnBetween(pose, expectedPose) > limits_.refuseTurn;
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was

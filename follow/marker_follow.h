@@ -24,6 +24,10 @@ inline constexpr double FOLLOW_SHARP_WIDTH = 2.2;
 // narrowest is smeared unevenly: a smear widens the sides across the
 // motion, a soft lens all sides alike.
 inline constexpr double FOLLOW_RAMP_SPREAD = 0.5;
+// A smeared marker's widest ramp at least this many times its narrowest is
+// smeared along its motion; one whose ramps are more alike is soft (a lens
+// out of focus, noise) whatever their width.
+inline constexpr double FOLLOW_SMEAR_RATIO = 1.3;
 
 // The grey ramps across a found marker's sides (pixels, each side's median).
 struct SideRamps {
