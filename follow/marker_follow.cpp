@@ -271,6 +271,38 @@ FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& st
     return fit;
 }
 
+ShutterPose MarkerFollow::streakSearch(const FrameImage& image, const Pose& pose, double width) {
+    // No motion to go by: the streak, about as long as the ramps are wide
+    // or some times longer (a small marker's ramps are cut short), that
+    // matches best, in eight directions across the picture (the camera
+    // turning about its x or y axis sweeps it along y or x).
+    ShutterPose candidates[std::size(RAMP_SHARES) * STREAK_DIRECTIONS];
+    int count = 0;
+    const double f = camera_.mat[0][0];
+    for (const double share : RAMP_SHARES) {
+        for (int direction = 0; direction < STREAK_DIRECTIONS; direction++) {
+            const double angle = M_PI * direction / STREAK_DIRECTIONS;
+            ShutterPose& c = candidates[count++];
+            c = ShutterPose{pose, {}};
+            c.motion.turn[0] = -share * width * std::sin(angle) / f;
+            c.motion.turn[1] = share * width * std::cos(angle) / f;
+        }
+    }
+    return candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
+}
+
+FollowFit MarkerFollow::alignDoubted(long frame, const FrameImage& image, const Pose& pose,
+                                     double width) {
+    const ShutterPose start = streakSearch(image, pose, width);
+    FollowFit fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH &&
+             fit.outcome.correlation >= limits_.closeCorrelation &&
+             fit.outcome.pictureMatch >= limits_.closePictureMatch;
+    if (fit.ok)
+        remember(last_, frame, fit.pose, &fit.outcome.pose.motion);
+    return fit;
+}
+
 FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,
                                const SideRamps& ramps) {
     ShutterPose start{pose, {}};
@@ -285,23 +317,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     if (!isStill(start.motion)) {
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     } else {
-        // No motion to go by: the streak, about as long as the ramps are
-        // wide or some times longer (a small marker's ramps are cut short),
-        // that matches best, in eight directions across the picture (the
-        // camera turning about its x or y axis sweeps it along y or x).
-        ShutterPose candidates[std::size(RAMP_SHARES) * STREAK_DIRECTIONS];
-        int count = 0;
-        const double f = camera_.mat[0][0];
-        for (const double share : RAMP_SHARES) {
-            for (int direction = 0; direction < STREAK_DIRECTIONS; direction++) {
-                const double angle = M_PI * direction / STREAK_DIRECTIONS;
-                ShutterPose& c = candidates[count++];
-                c = start;
-                c.motion.turn[0] = -share * ramps.widest * std::sin(angle) / f;
-                c.motion.turn[1] = share * ramps.widest * std::cos(angle) / f;
-            }
-        }
-        start = candidates[bestCandidate(*storage_, camera_, image, candidates, count)];
+        start = streakSearch(image, pose, ramps.widest);
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     }
     // A fit that finds the marker hardly streaked leaves its found pose

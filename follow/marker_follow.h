@@ -158,6 +158,13 @@ class MarkerFollow {
     // alignment agrees with it (see FollowLimits::agreeTurn); `refused` when
     // the square is not to be kept either.
     FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps);
+    // Frame `frame`'s marker was seen only as a square that detection
+    // doubted (its corners off its outline, as a heavy smear rounds them;
+    // or a patch of texture), at `pose`, `width` pixels off: aligns from it,
+    // searching for the streak as with no frame before, and takes only a
+    // fit that finds it smeared and matches as closely as a smeared
+    // marker's drawing does; remembers what it takes.
+    FollowFit alignDoubted(long frame, const FrameImage& image, const Pose& pose, double width);
     // Frame `frame` without the marker: aligns from the predicted pose, when
     // the frames before give one.
     FollowFit follow(long frame, const FrameImage& image);
@@ -223,6 +230,10 @@ class MarkerFollow {
                           const ShutterMotion& perFrame, double offset);
     // Aligns from `start`, tries `expected` as the motion; the fit taken, if
     // any (see alignMarker for `coarseMin`).
+    // The start of a fit at `pose` with no motion to go by: the streak
+    // about `width` pixels long, or some times that, in one of eight
+    // directions, that matches `image` best.
+    ShutterPose streakSearch(const FrameImage& image, const Pose& pose, double width);
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
                         const ShutterMotion& expected, double turnMax, double coarseMin = -1.0);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;

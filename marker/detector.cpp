@@ -24,10 +24,13 @@ Clock::duration lap(Clock::time_point& start) {
 // Fits the edges of each of `count` candidates and identifies its pattern
 // into `markers`, in candidate order; candidates whose edges cannot be fitted
 // are dropped, and with `strictOutline` those whose fitted corners miss their
-// outline (arCornersOffOutline). Returns the number of markers.
+// outline (arCornersOffOutline): the most confident of these identified as
+// `sought` (any pattern when -1) goes to `doubted` when more confident than
+// it. Returns the number of markers.
 int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const PatternSet& patterns,
                     EdgeLineStorage& edgeStorage, const MarkerCandidate* candidates, int count,
-                    bool robustSides, bool strictOutline, MarkerInfo* markers) {
+                    bool robustSides, bool strictOutline, int sought, MarkerInfo* markers,
+                    MarkerInfo& doubted) {
     int found = 0;
     for (int i = 0; i < count; i++) {
         const MarkerCandidate& candidate = candidates[i];
@@ -39,14 +42,18 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
                            robustSides) != MarkerStatus::Ok) {
             continue;
         }
-        if (strictOutline &&
+        const bool offOutline =
+            strictOutline &&
             arCornersOffOutline(camera.distFactor, candidate.contourX, candidate.contourY,
-                                candidate.pointCount, marker.vertices) > OUTLINE_CORNERS_OFF_MAX) {
-            continue;
-        }
+                                candidate.pointCount, marker.vertices) > OUTLINE_CORNERS_OFF_MAX;
         arPatternCode(patterns, frame, candidate.contourX, candidate.contourY,
                       candidate.cornerIndex, &marker.id, &marker.direction, &marker.confidence);
-        found++;
+        if (!offOutline) {
+            found++;
+        } else if (marker.id >= 0 && (sought < 0 || marker.id == sought) &&
+                   marker.confidence >= CONFIDENCE_MIN && marker.confidence > doubted.confidence) {
+            doubted = marker;
+        }
     }
     return found;
 }
@@ -137,6 +144,7 @@ void Detector::detectNothing(const MarkerInfo** markers, int* count) {
 MarkerStatus Detector::detect(const FrameImage& frame, const MarkerInfo** markers, int* count) {
     *count = 0;
     seenCount_ = 0;
+    doubted_ = MarkerInfo{};
     if (frame.pixels == nullptr || frame.width != camera_.xsize || frame.height != camera_.ysize) {
         trace_ = DetectionTrace{};
         return MarkerStatus::BadFrame;
@@ -273,7 +281,8 @@ int Detector::identifySquares(const FrameImage& frame, int* label, DetectionPass
     trace_.squares += lap(start);
     pass.list.count =
         identifyMarkers(frame, camera_, patterns_, edgeStorage_, squareStorage_.candidates, count,
-                        settings_.robustSides, settings_.strictHistory, pass.list.markers);
+                        settings_.robustSides, settings_.strictHistory, soughtPattern_,
+                        pass.list.markers, doubted_);
     pass.seenCount = pass.list.count;
     trace_.identification += lap(start);
     return count;

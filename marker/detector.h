@@ -141,6 +141,14 @@ class Detector {
     // without a frame. It cannot fail.
     void detectNothing(const MarkerInfo** markers, int* count);
 
+    // With strictHistory: the most confident square of the sought pattern
+    // (any, when none is sought) that the last detect dropped because its
+    // corners miss its outline, as a heavily smeared marker's rounded ones
+    // do; null when there was none.
+    const MarkerInfo* doubtedMarker() const {
+        return doubted_.confidence > 0.0 ? &doubted_ : nullptr;
+    }
+
     // How many of the markers handed out were found in the frame itself; the
     // rest of the list are markers held from the history.
     int seenCount() const { return seenCount_; }
@@ -247,6 +255,7 @@ class Detector {
     DetectionPass passes_[2]{};  // a frame's first pass and its retries
     MarkerHistory history_{};
     int soughtPattern_ = -1;
+    MarkerInfo doubted_{};                // see doubtedMarker; none while its confidence is 0
     MarkerList gathered_{};               // the first list while later ones are looked at
     std::optional<SeenMarker> lastSeen_;  // where the sought marker was last seen
     GreyLevels wholeLevels_{};            // the frame's, counted when a retry chooses from them

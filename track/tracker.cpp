@@ -460,7 +460,9 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
         row = refined;
         return true;
     }
-    const FollowFit fit = follower->follow(index, frame);
+    FollowFit fit = follower->follow(index, frame);
+    if (!fit.ok && record.status == FrameStatus::Lost)
+        fit = alignDoubted(frame);
     const KeyRow followed = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
     if (followed.found == 0) {
         // A marker held where the motion says it no longer is gives no camera.
@@ -475,6 +477,18 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     state.poseKnown = true;
     record = followedRecord(fit);
     return false;
+}
+
+FollowFit Tracker::alignDoubted(const FrameImage& frame) {
+    const MarkerInfo* doubted = markerDetector->doubtedMarker();
+    if (doubted == nullptr || doubted->id != state.patternId)
+        return {};
+    const PoseFit square =
+        arMarkerPose(markerDetector->camera(), markerSquare(*doubted), state.patternCentre,
+                     state.patternWidth, state.poseSettings);
+    if (!square.ok() || !arMarkerInFront(square.pose, state.patternCentre, state.patternWidth))
+        return {};
+    return follower->alignDoubted(frames->count, frame, square.pose, DOUBTED_STREAK);
 }
 
 void Tracker::followCold(const FrameImage& frame, FrameRecord& record, KeyRow& row) {

@@ -47,6 +47,9 @@ struct TrackerState {
 // run's last, the run went the wrong way of the two: its frames take their
 // mirrors, and the followed ones are left without a camera.
 inline constexpr int AMBIGUOUS_RUN_MAX = 8;
+// A square whose corners miss its rounded outline by the 2.5 pixels that
+// strict detection allows is smeared by some 8 pixels or more.
+inline constexpr double DOUBTED_STREAK = 8.0;
 inline constexpr double POSE_BRANCH_TURN = 20.0 * M_PI / 180.0;
 struct AmbiguousRun {
     int count = 0;
@@ -163,6 +166,10 @@ class Tracker {
     // marker frame whose pose is sharp or aligned: one to anchor the scene on.
     bool followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                      KeyRow& row);
+    // With --follow: a lost frame's square that detection doubted (its
+    // corners off its outline) is aligned on the frame, its streak searched
+    // about DOUBTED_STREAK pixels long (MarkerFollow::alignDoubted).
+    FollowFit alignDoubted(const FrameImage& frame);
     // With --follow: a frame left without a camera by all else may still
     // be found cold (MarkerFollow::followCold).
     void followCold(const FrameImage& frame, FrameRecord& record, KeyRow& row);
