@@ -559,7 +559,8 @@ FrameRecord Tracker::followedRecord(const Pose& pose, double width, double error
 void Tracker::keepPoseBranch(const MarkerInfo* markers, const FrameRecord& record) {
     AmbiguousRun& run = ambiguous;
     const long index = frames->count;
-    const bool square = record.status == FrameStatus::Marker || record.status == FrameStatus::Held;
+    const bool square = state.chosenMarker >= 0 && (record.status == FrameStatus::Marker ||
+                                                    record.status == FrameStatus::Held);
     const bool followed = record.status == FrameStatus::Followed;
     const bool continues =
         run.count > 0 && run.count < AMBIGUOUS_RUN_MAX && run.frames[run.count - 1] == index - 1;
