@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/tools/tracked_orbit.h"
+#include "tools/common/utf8_text.h"
 #include "tools/render/pose_truth.h"
 #include "track/camera_key.h"
 #include "track/plate_file.h"
@@ -277,6 +278,40 @@ TEST(ExportTool, RefusesBadInputWithAMessage) {
     const ProcessResult noCamera = runTool(orbit, "lumeko-export", {"empty.cm2", "out.glb"});
     EXPECT_EQ(noCamera.status, 1);
     EXPECT_NE(noCamera.err.find("Data/camera_para.dat: No such file"), std::string::npos);
+}
+
+// A track's camera name may hold any bytes; glTF's JSON and the Blender
+// script hold UTF-8 only: each byte outside a well-formed sequence becomes
+// '?' (the glTF writer threw on such a name, and lumeko-export aborted).
+TEST(ExportTool, ACameraNameOfAnyBytesIsWrittenAsUtf8) {
+    const std::pair<const char*, const char*> names[] = {
+        {"STD_CAMERA", "STD_CAMERA"},
+        {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},
+        {"STD_CA\xB0"
+         "ERA",
+         "STD_CA?ERA"},
+        {"\xC0\xAF \xED\xA0\x80", "?? ???"},
+        {"\xF4\x90\x80\x80 \xE2\x82", "???? ??"}};
+    for (const auto& [name, written] : names)
+        EXPECT_EQ(utf8Text(name), written) << name;
+    TrackedOrbit orbit;  // only its directory
+    orbit.truth.resize(2);
+    writeTruthTrack(orbit, "t.cm2");
+    std::string track = readFile(orbit.dir.file("t.cm2"));
+    const std::string name =
+        "STD_CA\xB0"
+        "ERA";
+    for (size_t at = track.find("STD_CAMERA"); at != std::string::npos;
+         at = track.find("STD_CAMERA"))
+        track.replace(at, 10, name);
+    writeFile(orbit.dir.file("t.cm2"), track);
+    mustRun(orbit.dir.path(), cameraCommand("cam.dat", "640x480"));
+    for (const char* out : {"t.gltf", "t.py"}) {
+        const ProcessResult result =
+            runTool(orbit, "lumeko-export", {"t.cm2", out, "--camera", "cam.dat"});
+        EXPECT_EQ(result.status, 0) << out << ": " << result.err;
+        EXPECT_NE(readFile(orbit.dir.file(out)).find("STD_CA?ERA"), std::string::npos) << out;
+    }
 }
 
 // The Blender scene's track data as Python reads it: the plate file's first

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "blender_scene_module.h"
+#include "tools/common/utf8_text.h"
 #include "tools/export/blender_lens.h"
 #include "track/camera_key.h"
 
@@ -11,7 +12,7 @@ namespace {
 
 std::string quoted(const std::string& text) {
     std::string out = "\"";
-    for (char c : text) {
+    for (char c : utf8Text(text)) {
         if (c == '\\' || c == '"') {
             out += '\\';
         }

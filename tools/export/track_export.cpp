@@ -1,4 +1,5 @@
 #include "tools/export/track_export.h"
+#include "tools/common/utf8_text.h"
 
 #include <bit>
 #include <climits>
@@ -448,7 +449,7 @@ int writeGltf(const std::string& path, const CameraMotion& motion, const Lens& l
     model.asset.version = "2.0";
     model.asset.generator = "lumeko-export";
     std::vector<unsigned char> data;
-    addCamera(model, motion.cameraName, lens, keys, size);
+    addCamera(model, utf8Text(motion.cameraName), lens, keys, size);
     addMarker(model, data, size / 2.0, settings.markerMesh);
     std::vector<int> roots = {0, 1};
     addSetMarkers(model, settings, roots);
