@@ -446,9 +446,11 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
         const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramps);
         if (fit.refused) {
             // Neither the smeared square nor its alignment can be trusted:
-            // the frame is lost and the next one starts afresh.
+            // the frame is lost and the next one starts afresh, without
+            // holding the square over the frames after it.
             row = KeyRow{};
             record = FrameRecord{};
+            markerDetector->forgetHistory();
             state.poseKnown = false;
             state.poseContinues = false;
             return false;
