@@ -38,6 +38,13 @@ double median(std::vector<double> v) {
     return v.empty() ? NAN : v[v.size() / 2];
 }
 
+// A truth row's marker-to-camera pose.
+Pose poseOf(const TruthRow& row) {
+    Pose pose;
+    std::copy_n(&row.pose[0][0], 12, &pose.m[0][0]);
+    return pose;
+}
+
 // Data/camera_para.dat in `dir`: lumeko-camera's lens for frames of `size`, then `options`.
 void writeCamera(const TempDir& dir, const std::string& size = "640x480",
                  const std::vector<std::string>& options = {}) {
@@ -227,8 +234,7 @@ TEST_P(RefineAccuracy, RefinedModeFindsTheSameFramesAndMeetsItsBars) {
             std::sscanf(line.c_str(), "%*d,marker,%*f,%lf,%lf,%lf,%lf,%lf,%lf,%lf,%lf", v, v + 1,
                         v + 2, v + 3, v + 4, v + 5, v + 6, v + 7) != 8)
             continue;
-        Pose pose;
-        std::copy_n(&truth[n].pose[0][0], 12, &pose.m[0][0]);
+        const Pose pose = poseOf(truth[n]);
         for (int k = 0; k < 4; ++k) {
             double nearest = 1e9;
             for (int c = 0; c < 4; ++c) {  // the printed square's corners, 80 units wide
@@ -818,14 +824,34 @@ TEST(FollowJudgement, TheSquareOrItsAlignmentByHowFarApartAndHowClean) {
     }
 }
 
-// A rendered picture as the tracker's frames hold it (BGRA).
-std::vector<unsigned char> framePixels(const RgbImage& picture) {
+// A rendered picture file as the tracker's frames hold it (BGRA).
+std::vector<unsigned char> framePixels(const std::string& file) {
+    RgbImage picture;
+    EXPECT_TRUE(readPicture(file, picture).ok()) << file;
     std::vector<unsigned char> pixels(picture.rgb.size() / 3 * 4, 255);
     for (size_t i = 0; i < picture.rgb.size() / 3; i++)
         for (int c = 0; c < 3; c++)
             pixels[4 * i + c] = picture.rgb[3 * i + 2 - c];
     return pixels;
 }
+
+// The camera file in `dir` and the sample marker's picture, and followers
+// of the marker (or of another `picture`) through them.
+struct FollowInputs {
+    explicit FollowInputs(const TempDir& dir) {
+        EXPECT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
+        EXPECT_TRUE(
+            arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
+    }
+    std::unique_ptr<MarkerFollow> follower(const unsigned char* picture = nullptr) const {
+        std::unique_ptr<MarkerFollow> follow = MarkerFollow::create(
+            camera, picture != nullptr ? picture : cells, 80.0, TransferCurve::Srgb);
+        EXPECT_NE(follow, nullptr);
+        return follow;
+    }
+    CameraParam camera;
+    unsigned char cells[PATTERN_VALUES];
+};
 
 // The angle between the rotations of two poses, degrees.
 double degreesBetween(const Pose& a, const Pose& b) {
@@ -845,24 +871,19 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
                           {"--path", "still", "--position", "60,-250,330", "--roll", "10",
                            "--noise", "2", "--output", "still.png"}));
     const std::vector<TruthRow> truth = readTruthTable(dir.file("still.csv"));
-    RgbImage picture;
-    ASSERT_TRUE(readPicture(dir.file("still.png"), picture).ok());
-    std::vector<unsigned char> pixels = framePixels(picture), blank(pixels), noisy(pixels);
-    for (size_t i = 0; i < picture.rgb.size() / 3; i++) {
+    std::vector<unsigned char> pixels = framePixels(dir.file("still.png")), blank(pixels),
+                               noisy(pixels);
+    for (size_t i = 0; i < pixels.size() / 4; i++) {
         for (int c = 0; c < 3; c++) {
             blank[4 * i + c] = static_cast<unsigned char>(190 + (i * 7919 + c * 104729) % 9);
             const int noise = static_cast<int>(((4 * i + c) * 2654435761u) >> 7) % 29 - 14;
             noisy[4 * i + c] = static_cast<unsigned char>(std::clamp(pixels[4 * i + c] + noise, 0, 255));
         }
     }
-    CameraParam camera;
-    ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
-    unsigned char cells[PATTERN_VALUES];
-    ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
-    Pose truePose, turned;
+    const FollowInputs inputs(dir);
+    const Pose truePose = poseOf(truth[0]);
+    Pose turned = truePose;
     for (int r = 0; r < 3; r++) {
-        for (int c = 0; c < 4; c++)
-            truePose.m[r][c] = turned.m[r][c] = truth[0].pose[r][c];
         // A quarter turn about the marker's z axis: x -> y, y -> -x.
         turned.m[r][0] = truePose.m[r][1];
         turned.m[r][1] = -truePose.m[r][0];
@@ -893,9 +914,7 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
                  {"turned back", tilted(0), tilted(6), pixels, true, 2.5},
                  {"turned back, in noise", tilted(0), tilted(6), noisy, false}};
     for (const auto& c : cases) {
-        std::unique_ptr<MarkerFollow> follow =
-            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-        ASSERT_NE(follow, nullptr);
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
         follow->found(0, c.first);
         follow->found(1, c.second);
         const FollowFit fit =
@@ -912,9 +931,7 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
     // say nothing of its motion until both are in) is followed back into once
     // the second is: taken where the marker is, not where the frame is blank.
     for (const auto* lost : {&pixels, &blank}) {
-        std::unique_ptr<MarkerFollow> follow =
-            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-        ASSERT_NE(follow, nullptr);
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
         BackFollow back[FOLLOW_BACK_FRAMES];
         follow->lost(0, FrameImage{const_cast<unsigned char*>(lost->data()), 640, 480});
         follow->found(1, truePose);
@@ -940,9 +957,7 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
                    {0, 12, 2, 0, {10, 7}, true},  {16, 8, 4, 0, {10, 7}, true},
                    {24, 12, 4, 0, {10, 7}, false}};
     for (const auto& q : squares) {
-        std::unique_ptr<MarkerFollow> follow =
-            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-        ASSERT_NE(follow, nullptr);
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
         follow->found(0, tilted(q.first));
         follow->found(1, tilted(q.second));
         const FollowFit fit =
@@ -956,9 +971,7 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
     // its drawing matches: only a smear rounds a marker's corners off its
     // outline, otherwise an object lies over one of them.
     {
-        std::unique_ptr<MarkerFollow> follow =
-            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-        ASSERT_NE(follow, nullptr);
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
         const FollowFit doubted =
             follow->alignDoubted(0, FrameImage{pixels.data(), 640, 480}, truePose, DOUBTED_STREAK);
         EXPECT_FALSE(doubted.ok) << "streak " << doubted.outcome.streak;
@@ -969,9 +982,7 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
     // FOLLOW_HELD_SHIFT (a whip's holds were 20 and 40 degrees off); after a
     // softly smeared one it is kept.
     for (const auto& [ramps, moved] : {std::pair{SideRamps{4.5, 3}, true}, {SideRamps{3.5, 2}, false}}) {
-        std::unique_ptr<MarkerFollow> follow =
-            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-        ASSERT_NE(follow, nullptr);
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
         const FrameImage frame{blank.data(), 640, 480};
         EXPECT_FALSE(follow->refine(0, frame, truePose, ramps).ok);
         EXPECT_EQ(follow->movedFrom(1, truePose), moved) << ramps.widest;
@@ -992,20 +1003,10 @@ TEST(FollowRefine, ASmearAfterOneSharpFrameIsAlignedFromItsRamps) {
     const std::vector<TruthRow> truth = readTruthTable(dir.file("truth.csv"));
     ASSERT_EQ(truth.size(), 3u);
     ASSERT_GT(truth[1].blurPx, 15.0);
-    RgbImage picture;
-    ASSERT_TRUE(readPicture(dir.file("f_01.png"), picture).ok());
-    std::vector<unsigned char> pixels = framePixels(picture);
-    CameraParam camera;
-    ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
-    unsigned char cells[PATTERN_VALUES];
-    ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
-    Pose pose;
-    for (int r = 0; r < 3; r++)
-        for (int c = 0; c < 4; c++)
-            pose.m[r][c] = truth[1].pose[r][c];
-    std::unique_ptr<MarkerFollow> follow =
-        MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-    ASSERT_NE(follow, nullptr);
+    std::vector<unsigned char> pixels = framePixels(dir.file("f_01.png"));
+    const FollowInputs inputs(dir);
+    const Pose pose = poseOf(truth[1]);
+    std::unique_ptr<MarkerFollow> follow = inputs.follower();
     follow->found(0, pose);
     const FollowFit fit =
         follow->refine(1, FrameImage{pixels.data(), 640, 480}, pose, SideRamps{8.0, 3.0});
@@ -1024,9 +1025,7 @@ TEST(FollowRefine, ASmearAfterOneSharpFrameIsAlignedFromItsRamps) {
             const int noise = static_cast<int>((i * 2654435761u) >> 7) % (2 * amp + 1) - amp;
             noisy[i] = static_cast<unsigned char>(std::clamp(pixels[i] + noise, 0, 255));
         }
-        std::unique_ptr<MarkerFollow> doubting =
-            MarkerFollow::create(camera, cells, 80.0, TransferCurve::Srgb);
-        ASSERT_NE(doubting, nullptr);
+        std::unique_ptr<MarkerFollow> doubting = inputs.follower();
         const FollowFit doubted =
             doubting->alignDoubted(0, FrameImage{noisy.data(), 640, 480}, pose, DOUBTED_STREAK);
         EXPECT_EQ(doubted.ok, taken) << amp << ": correlation " << doubted.outcome.correlation;
@@ -1049,8 +1048,9 @@ TEST(FollowRefine, ASmearAfterOneSharpFrameIsAlignedFromItsRamps) {
 TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
     TempDir dir;
     writeCamera(dir, "320x240");
-    unsigned char cells[PATTERN_VALUES], ringCells[PATTERN_VALUES];
-    ASSERT_TRUE(arReadPatternPicture(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern", cells).ok());
+    const FollowInputs inputs(dir);
+    const unsigned char* cells = inputs.cells;
+    unsigned char ringCells[PATTERN_VALUES];
     std::string ring = "P3\n16 16\n255\n", halfBlank = ring;
     for (int cell = 0; cell < 256; cell++) {
         const int across = std::max(std::abs(2 * (cell / 16) - 15), std::abs(2 * (cell % 16) - 15));
@@ -1076,11 +1076,9 @@ TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
             render.insert(render.end(), {"--picture", renders[k][1]});
         mustRun(dir.path(), renderCommand("Data/camera_para.dat", render));
         for (int i = 0; i < 24; i++) {
-            RgbImage picture;
             char name[16];
             std::snprintf(name, sizeof name, "f_%04d.ppm", i);
-            ASSERT_TRUE(readPicture(dir.file(name), picture).ok());
-            frames[k].push_back(framePixels(picture));
+            frames[k].push_back(framePixels(dir.file(name)));
         }
         if (k == 0)
             truth = readTruthTable(dir.file("truth.csv"));
@@ -1089,18 +1087,7 @@ TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
     const auto image = [](std::vector<unsigned char>& pixels) {
         return FrameImage{pixels.data(), 320, 240};
     };
-    const auto poseOf = [](const TruthRow& row) {
-        Pose pose;
-        for (int r = 0; r < 3; r++)
-            for (int c = 0; c < 4; c++)
-                pose.m[r][c] = row.pose[r][c];
-        return pose;
-    };
-    CameraParam camera;
-    ASSERT_TRUE(arLoadCameraParam(dir.file("Data/camera_para.dat").c_str(), 1, &camera).ok());
-    const auto follower = [&](const unsigned char* picture) {
-        return MarkerFollow::create(camera, picture, 80.0, TransferCurve::Srgb);
-    };
+    const auto follower = [&](const unsigned char* picture) { return inputs.follower(picture); };
 
     std::vector<unsigned char>& smeared = frames[0][12];
     std::unique_ptr<MarkerFollow> follow = follower(cells);
@@ -1113,7 +1100,7 @@ TEST(FollowCold, ASmearedMarkerIsFoundColdAndStaysApart) {
 
     TrackerSettings settings;
     settings.detection.refineEdges = settings.pose.refine = settings.follow = true;
-    std::unique_ptr<Tracker> tracker = Tracker::create(camera, 80.0, settings);
+    std::unique_ptr<Tracker> tracker = Tracker::create(inputs.camera, 80.0, settings);
     ASSERT_TRUE(tracker->loadPattern(LUMEKO_SOURCE_DIR "/Data/sample_marker.pattern").ok());
     for (int i = 12; i <= 14; i++)
         ASSERT_TRUE(tracker->trackFrame(image(frames[0][i])).ok());
