@@ -8,8 +8,11 @@ namespace {
 // The reduced picture is about this many cells wide.
 constexpr int REDUCED_WIDTH = 160;
 // The frame's darkest level is taken this far up its levels (share of the
-// cells), so that a few dark pixels of noise do not set it.
+// cells), so that a few dark pixels of noise do not set it; where that
+// level lies within the paper's (a small marker in a wide frame leaves
+// fewer of its cells dark), this far up: half the smallest region's share.
 constexpr double DARKEST_SHARE = 0.01;
+constexpr double DARKEST_SHARE_SMALL = 0.001;
 // Below this contrast (levels) between the darkest and the median level the
 // frame holds no black ink. A marker smeared by two thirds of its width
 // leaves its darkest cells only 30 to 40 levels below the paper.
@@ -45,19 +48,21 @@ void reduce(SmearRegionStorage& s, const FrameImage& frame) {
     }
 }
 
-// The reduced picture's darkest level (DARKEST_SHARE of its cells lie
-// below) and its median.
-void levels(const SmearRegionStorage& s, double* darkest, double* median) {
+// The reduced picture's darkest levels (`share` of its cells lie below,
+// for both shares) and its median.
+void levels(const SmearRegionStorage& s, const double (&share)[2], double (&darkest)[2],
+            double* median) {
     int histogram[256] = {};
     const int cells = s.width * s.height;
     for (int i = 0; i < cells; i++)
         histogram[std::clamp(static_cast<int>(s.grey[i]), 0, 255)]++;
     int seen = 0;
-    *darkest = -1.0;
+    darkest[0] = darkest[1] = -1.0;
     for (int level = 0; level < 256; level++) {
         seen += histogram[level];
-        if (*darkest < 0.0 && seen >= DARKEST_SHARE * cells)
-            *darkest = level;
+        for (int k = 0; k < 2; k++)
+            if (darkest[k] < 0.0 && seen >= share[k] * cells)
+                darkest[k] = level;
         if (seen >= cells / 2) {
             *median = level;
             return;
@@ -164,11 +169,12 @@ int findSmearRegions(SmearRegionStorage& s, const FrameImage& frame, SmearRegion
         frame.height / s.step != s.height)
         return 0;
     reduce(s, frame);
-    double darkest = 0.0, median = 0.0;
-    levels(s, &darkest, &median);
-    if (median - darkest < CONTRAST_MIN)
+    double darkest[2] = {}, median = 0.0;
+    levels(s, {DARKEST_SHARE, DARKEST_SHARE_SMALL}, darkest, &median);
+    const double dark = median - darkest[0] >= CONTRAST_MIN ? darkest[0] : darkest[1];
+    if (median - dark < CONTRAST_MIN)
         return 0;
-    const float threshold = static_cast<float>(0.5 * (darkest + median));
+    const float threshold = static_cast<float>(0.5 * (dark + median));
     const int cells = s.width * s.height;
     std::fill(s.label.begin(), s.label.begin() + cells, -1);
     SmearRegion largest[SMEAR_REGION_MAX];

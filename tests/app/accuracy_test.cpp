@@ -680,9 +680,11 @@ INSTANTIATE_TEST_SUITE_P(
 // from a start a frame's motion off the prediction; on a pan whose marker is
 // never seen sharp (out of view whenever the camera is slow), from the dark
 // bands its smeared border leaves, also where the marker is small and
-// smeared by only 12 to 20 pixels. The followed frames are right, and without following those frames are lost or wrong. No frame is
-// further off than `worstAngle` (a marker held where the turning camera's
-// smear says it no longer is was 10 degrees off).
+// smeared by only 12 to 20 pixels, and where it is small in a wide frame
+// (its smeared border under a hundredth of the picture). The followed
+// frames are right, and without following those frames are lost or wrong.
+// No frame is further off than `worstAngle` (a marker held where the
+// turning camera's smear says it no longer is was 10 degrees off).
 struct FollowClip {
     const char* name;
     std::vector<std::string> render;
@@ -758,7 +760,11 @@ INSTANTIATE_TEST_SUITE_P(
         FollowClip{"never_sharp_small",
                    words("--size 320x240 --path exit --frames 24 --motion-blur 0.3,24 --noise 2 "
                          "--distance 450"),
-                   16, 1.0, "320x240", 3.0}),
+                   16, 1.0, "320x240", 3.0},
+        FollowClip{"never_sharp_in_a_wide_frame",
+                   words("--size 640x360 --path exit --frames 24 --motion-blur 0.3,16 --noise 2 "
+                         "--distance 600"),
+                   9, 0.6, "640x360", 1.0}),
     caseName<FollowClip>);
 
 
