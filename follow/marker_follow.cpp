@@ -201,6 +201,15 @@ bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps)
     return shutterStreak(expected, camera_.mat, storage_->picture.width) > FOLLOW_SMEAR_WIDTH;
 }
 
+bool MarkerFollow::wrongPoseOfTwo(long frame, const Pose& pose) const {
+    ShutterPose predicted;
+    ShutterMotion perFrame;
+    if (frame - last_[0].frame != 1 || !predict(frame, &predicted, &perFrame))
+        return false;
+    return arPoseTurnBetween(pose, predicted.middle) > limits_.smearTurnMax &&
+           arPoseTurnBetween(mirroredPose(pose), predicted.middle) <= limits_.turnMax;
+}
+
 bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
     ShutterPose predicted;
     ShutterMotion perFrame;

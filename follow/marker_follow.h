@@ -149,6 +149,11 @@ class MarkerFollow {
     // is to be aligned (refine): smeared (see FOLLOW_SMEAR_WIDTH and
     // softlySmeared), or found with no frames before it to say how it moves.
     bool smeared(long frame, const Pose& pose, const SideRamps& ramps) const;
+    // Whether a marker found with `pose` in frame `frame`, right after a
+    // frame with a pose, lies further than `smearTurnMax` from where that
+    // frame's motion puts it while its mirror (mirroredPose) lies within
+    // `turnMax` of there: the fit took the wrong one of the two poses.
+    bool wrongPoseOfTwo(long frame, const Pose& pose) const;
     // Frame `frame`'s marker was found and its pose fitted, sharp: it is
     // remembered for the frames after it.
     void found(long frame, const Pose& pose);

@@ -436,6 +436,8 @@ TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, bool smear
 bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                           KeyRow& row) {
     const long index = frames->count;
+    if (record.status == FrameStatus::Marker && follower->wrongPoseOfTwo(index, state.cameraPose))
+        takeMirrorPose(markers, record, row);
     if (record.status == FrameStatus::Marker) {
         const MarkerInfo& marker = markers[state.chosenMarker];
         const SideRamps ramps{marker.rampWidth, marker.narrowestRamp};
@@ -479,6 +481,23 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     state.poseKnown = true;
     record = followedRecord(fit);
     return false;
+}
+
+// The other of the marker's two poses, when it fits the corners nearly as
+// well (arPosesAmbiguous).
+void Tracker::takeMirrorPose(const MarkerInfo* markers, FrameRecord& record, KeyRow& row) {
+    const PoseFit mirror = arMarkerPoseMirror(
+        markerDetector->camera(), markerSquare(markers[state.chosenMarker]), state.cameraPose,
+        state.patternCentre, state.patternWidth, state.poseSettings);
+    if (!arPosesAmbiguous(state.poseError, mirror))
+        return;
+    const KeyRow mirrored = keyRowOfPose(mirror.pose);
+    if (mirrored.found == 0)
+        return;
+    row = mirrored;
+    state.cameraPose = mirror.pose;
+    state.poseError = mirror.error;
+    record.error = std::sqrt(mirror.error);
 }
 
 FollowFit Tracker::alignDoubted(const FrameImage& frame) {

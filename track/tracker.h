@@ -170,6 +170,7 @@ class Tracker {
     // corners off its outline) is aligned on the frame, its streak searched
     // about DOUBTED_STREAK pixels long (MarkerFollow::alignDoubted).
     FollowFit alignDoubted(const FrameImage& frame);
+    void takeMirrorPose(const MarkerInfo* markers, FrameRecord& record, KeyRow& row);
     // With --follow: a frame left without a camera by all else may still
     // be found cold (MarkerFollow::followCold).
     void followCold(const FrameImage& frame, FrameRecord& record, KeyRow& row);

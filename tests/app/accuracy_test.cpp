@@ -576,6 +576,13 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
     // tracking takes all, 2.4 degrees off); they are aligned instead.
     HardShot{"smeared_orbit", words("--path orbit --distance 400 --motion-blur 1.0,8"), "--best",
              20, 20, 0.5},
+    // Found again after frames followed past a disc lying on the border,
+    // the marker's fit took the wrong one of its two poses, 98 degrees off,
+    // though its mirror lay where the frames before were heading.
+    HardShot{"covered_orbit_wrong_pose",
+             words("--path orbit --frames 24 --distance 900 --noise 0 --seed 64 "
+                   "--motion-blur 0.3,16 --occluder -32,13,20,0"),
+             "--best", 0, 19, 1.0},
     // A smeared square whose alignment was refused was held over the next
     // two frames, where the marker came back unseen: 17 degrees off.
     HardShot{"dim_smeared_pan_720p",
