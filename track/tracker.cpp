@@ -436,7 +436,11 @@ TrackResult Tracker::bridgeFrame(const FrameImage& frame, bool sharp, bool smear
 bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                           KeyRow& row) {
     const long index = frames->count;
-    if (record.status == FrameStatus::Marker && follower->wrongPoseOfTwo(index, state.cameraPose))
+    // Frames that may lie on either of two poses predict nothing of which.
+    const bool branchKnown =
+        ambiguous.count == 0 || ambiguous.frames[ambiguous.count - 1] != index - 1;
+    if (record.status == FrameStatus::Marker && branchKnown &&
+        follower->wrongPoseOfTwo(index, state.cameraPose))
         takeMirrorPose(markers, record, row);
     if (record.status == FrameStatus::Marker) {
         const MarkerInfo& marker = markers[state.chosenMarker];
