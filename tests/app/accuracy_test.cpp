@@ -980,6 +980,37 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
         EXPECT_EQ(fit.refused, q.refused)
             << "frame " << q.frame << ", " << q.square << " deg, ramps " << q.ramps.widest;
     }
+    // A square found right after a frame with a pose took the wrong one of
+    // its two poses when it lies more than 45 degrees from where the frames
+    // before head and its mirror within 20 degrees of there; not after a
+    // frame without a pose, nor when its mirror lies off there too, nor when
+    // it lies closer (a square nearly facing the camera, 24 degrees from its
+    // mirror).
+    Pose facing{};
+    const double a = 12.0 * M_PI / 180.0;
+    facing.m[0][0] = 1.0;
+    facing.m[1][1] = facing.m[2][2] = -std::cos(a);
+    facing.m[1][2] = std::sin(a);
+    facing.m[2][1] = -std::sin(a);
+    facing.m[2][3] = 400.0;
+    const struct {
+        Pose before, square;
+        long frame;
+        bool wrong;
+    } found[] = {{truePose, mirroredPose(truePose), 2, true},
+                 {truePose, mirroredPose(truePose), 3, false},
+                 {truePose, mirroredPose(tilted(15)), 2, true},
+                 {truePose, mirroredPose(tilted(25)), 2, false},
+                 {truePose, turned, 2, false},
+                 {facing, mirroredPose(facing), 2, false}};
+    for (const auto& f : found) {
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
+        follow->found(0, f.before);
+        follow->found(1, f.before);
+        EXPECT_EQ(follow->wrongPoseOfTwo(f.frame, f.square), f.wrong)
+            << "frame " << f.frame << ", " << degreesBetween(f.square, f.before)
+            << " deg, mirror " << degreesBetween(mirroredPose(f.square), f.before);
+    }
     // A square detection doubted on a sharp frame is not taken however well
     // its drawing matches: only a smear rounds a marker's corners off its
     // outline, otherwise an object lies over one of them.
