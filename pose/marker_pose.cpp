@@ -139,7 +139,7 @@ PoseFit arMarkerPoseFallback(const CameraParam& camera, const MarkerSquare& mark
 
 bool arPosesAmbiguous(double error, const PoseFit& mirror) {
     return mirror.ok() &&
-           (mirror.error <= POSE_BRANCH_FLOOR || mirror.error <= POSE_BRANCH_RATIO * error);
+           (mirror.error <= POSE_AMBIGUOUS_FLOOR || mirror.error <= POSE_BRANCH_RATIO * error);
 }
 
 PoseFit arMarkerPoseCont(const CameraParam& camera, const MarkerSquare& marker,

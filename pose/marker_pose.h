@@ -19,8 +19,12 @@ inline constexpr double POSE_BRANCH_FLOOR = 0.05;
 inline constexpr double POSE_BRANCH_RATIO = 4.0;
 
 // Whether a refined fit's `mirror` fits nearly as well as the fit (`error`):
-// no better than POSE_BRANCH_RATIO times worse, or within POSE_BRANCH_FLOOR.
-// Either pose may be the right one.
+// no better than POSE_BRANCH_RATIO times worse, or within
+// POSE_AMBIGUOUS_FLOOR, half a pixel root mean square (a small marker's
+// corners are pulled that far by noise or a shadow's edge over them, which
+// can favour the wrong pose many times over). Either pose may be the right
+// one.
+inline constexpr double POSE_AMBIGUOUS_FLOOR = 0.25;
 bool arPosesAmbiguous(double error, const PoseFit& mirror);
 
 // Most refinement passes of a refined fit, and the relative change of the
