@@ -51,7 +51,20 @@ struct Light {
     double dark = 0.0;
     double contrast = 0.0;
     double beyond = 0.0;
+    // With a sloped light, how each of the three changes across the
+    // samples, per `reach` (ideal pixels, their spread) from `centre` (their
+    // mean), along x and y.
+    bool sloped = false;
+    double slopes[3][2] = {};
+    double centre[2] = {};
+    double reach = 1.0;
 };
+
+// Where a sample lies from the light's centre, in units of its reach.
+void lightPlace(const FollowSample& p, const Light& light, double* u, double* v) {
+    *u = (p.ideal[0] - light.centre[0]) / light.reach;
+    *v = (p.ideal[1] - light.centre[1]) / light.reach;
+}
 
 bool observedOf(const CameraParam& camera, const Pose& pose, double x, double y, double* ox,
                 double* oy) {
@@ -258,7 +271,7 @@ bool solveSystem(const double* A, const double* b, int n, double* x) {
 // The ink's, the paper's and the surroundings' light that fit the drawing
 // best with the weights: the sample's light is dark x inside + contrast x
 // value + beyond x (1 - inside).
-Light fitLight(const FollowStorage& s, int count) {
+Light fitFlatLight(const FollowStorage& s, int count) {
     double A[3][3] = {};
     double b[3] = {};
     for (int k = 0; k < count; k++) {
@@ -297,15 +310,92 @@ Light fitLight(const FollowStorage& s, int count) {
     return light;
 }
 
-double modelOf(const DrawnSample& d, const Light& light) {
-    return light.dark * d.inside + light.contrast * d.value + light.beyond * (1.0 - d.inside);
+// The same with each of the three light values sloping linearly across the
+// samples: light that falls unevenly over the marker (a lamp to one side).
+Light fitSlopedLight(const FollowStorage& s, int count) {
+    constexpr int N = 9;
+    Light light;
+    light.sloped = true;
+    double sx = 0.0, sy = 0.0;
+    for (int k = 0; k < count; k++) {
+        sx += s.samples[k].ideal[0];
+        sy += s.samples[k].ideal[1];
+    }
+    light.centre[0] = sx / count;
+    light.centre[1] = sy / count;
+    double spread = 0.0;
+    for (int k = 0; k < count; k++) {
+        const double dx = s.samples[k].ideal[0] - light.centre[0];
+        const double dy = s.samples[k].ideal[1] - light.centre[1];
+        spread += dx * dx + dy * dy;
+    }
+    light.reach = std::sqrt(spread / count) + 1e-12;
+    double A[N][N] = {};
+    double b[N] = {};
+    for (int k = 0; k < count; k++) {
+        const double w = s.weights[k];
+        double u, v;
+        lightPlace(s.samples[k], light, &u, &v);
+        const double base[3] = {s.drawn[k].inside, s.drawn[k].value, 1.0 - s.drawn[k].inside};
+        const double f[N] = {base[0],     base[1],     base[2],     base[0] * u, base[1] * u,
+                             base[2] * u, base[0] * v, base[1] * v, base[2] * v};
+        for (int i = 0; i < N; i++) {
+            b[i] += w * f[i] * s.samples[k].light;
+            for (int j = 0; j < N; j++)
+                A[i][j] += w * f[i] * f[j];
+        }
+    }
+    // A little pull of every value towards none keeps the fit whole when
+    // hardly any sample sees beyond the paper.
+    const double total = A[0][0] + A[2][2] + 1e-12;
+    const double pull = 1e-3 * total;
+    for (int i = 0; i < N; i++)
+        A[i][i] += pull;
+    double M[ALIGN_VALUES * ALIGN_VALUES] = {};
+    for (int i = 0; i < N; i++)
+        for (int j = 0; j < N; j++)
+            M[i * ALIGN_VALUES + j] = A[i][j];
+    double x[N] = {};
+    if (solveSystem(M, b, N, x)) {
+        light.dark = x[0];
+        light.contrast = x[1];
+        light.beyond = x[2];
+        for (int c = 0; c < 3; c++) {
+            light.slopes[c][0] = x[3 + c];
+            light.slopes[c][1] = x[6 + c];
+        }
+    }
+    return light;
+}
+
+Light fitLight(const FollowStorage& s, int count, LightModel model) {
+    return model == LightModel::Sloped ? fitSlopedLight(s, count) : fitFlatLight(s, count);
+}
+
+// The paper's contrast over its ink where sample `p` looks.
+double contrastAt(const FollowSample& p, const Light& light) {
+    if (!light.sloped)
+        return light.contrast;
+    double u, v;
+    lightPlace(p, light, &u, &v);
+    return light.contrast + light.slopes[1][0] * u + light.slopes[1][1] * v;
+}
+
+double modelOf(const FollowSample& p, const DrawnSample& d, const Light& light) {
+    if (!light.sloped)
+        return light.dark * d.inside + light.contrast * d.value + light.beyond * (1.0 - d.inside);
+    double u, v;
+    lightPlace(p, light, &u, &v);
+    const double dark = light.dark + light.slopes[0][0] * u + light.slopes[0][1] * v;
+    const double beyond = light.beyond + light.slopes[2][0] * u + light.slopes[2][1] * v;
+    return dark * d.inside + contrastAt(p, light) * d.value + beyond * (1.0 - d.inside);
 }
 
 // The robust scale of the differences: their median size as a standard
 // deviation, at least SCALE_SHARE_MIN of the contrast.
 double robustScale(FollowStorage& s, int count, const Light& light) {
     for (int k = 0; k < count; k++)
-        s.scratch[k] = std::fabs(s.samples[k].light - modelOf(s.drawn[k], light));
+        s.scratch[k] = std::fabs(s.samples[k].light - modelOf(s.samples[k], s.drawn[k], light));
     std::nth_element(s.scratch.begin(), s.scratch.begin() + count / 2, s.scratch.begin() + count);
     return std::fmax(1.4826 * s.scratch[count / 2], SCALE_SHARE_MIN * std::fabs(light.contrast));
 }
@@ -316,7 +406,7 @@ double robustCost(FollowStorage& s, int count, const Light& light, double scale,
     const double cut = TUKEY * scale;
     double sum = 0.0;
     for (int k = 0; k < count; k++) {
-        const double r = s.samples[k].light - modelOf(s.drawn[k], light);
+        const double r = s.samples[k].light - modelOf(s.samples[k], s.drawn[k], light);
         const double q = r / cut;
         const double inside = std::fabs(q) < 1.0 ? 1.0 - q * q : 0.0;
         sum += cut * cut / 6.0 * (1.0 - inside * inside * inside);
@@ -351,16 +441,16 @@ void motionValues(const ShutterMotion& m, double v[6]) {
 // One pass from `pose`: returns whether its steps settled; `pose` and
 // `light` hold where it ended.
 bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pass, int level,
-               int steps, int count, const ShutterMotion& expected, ShutterPose& pose,
-               Light& light) {
+               int steps, int count, const ShutterMotion& expected, LightModel model,
+               ShutterPose& pose, Light& light) {
     drawAlongShutter(s.picture, level, camera.mat, pose, steps, s.samples.data(), count, true,
                      s.drawn.data());
     std::fill(s.weights.begin(), s.weights.begin() + count, 1.0);
-    light = fitLight(s, count);
+    light = fitLight(s, count, model);
     // One scale for the pass, so that every step lowers one cost.
     const double scale = robustScale(s, count, light);
     double cost = robustCost(s, count, light, scale, true);
-    light = fitLight(s, count);
+    light = fitLight(s, count, model);
     cost = robustCost(s, count, light, scale, true);
     double damping = 1e-3;
     const double distance = std::sqrt(pose.middle.m[0][3] * pose.middle.m[0][3] +
@@ -375,10 +465,11 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
             if (w == 0.0)
                 continue;
             const DrawnSample& d = s.drawn[k];
-            const double r = s.samples[k].light - modelOf(d, light);
+            const double r = s.samples[k].light - modelOf(s.samples[k], d, light);
+            const double contrast = contrastAt(s.samples[k], light);
             double J[ALIGN_VALUES];
             for (int i = 0; i < ALIGN_VALUES; i++)
-                J[i] = light.contrast * d.slope[i];
+                J[i] = contrast * d.slope[i];
             for (int i = 0; i < ALIGN_VALUES; i++) {
                 g[i] += w * J[i] * r;
                 for (int j = 0; j <= i; j++)
@@ -412,7 +503,7 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
             const ShutterPose trial = movedBy(pose, d);
             drawAlongShutter(s.picture, level, camera.mat, trial, steps, s.samples.data(), count,
                              false, s.drawn.data());
-            const Light trialLight = fitLight(s, count);
+            const Light trialLight = fitLight(s, count, model);
             const double trialCost = robustCost(s, count, trialLight, scale, false);
             if (trialCost < cost) {
                 pose = trial;
@@ -424,7 +515,7 @@ bool alignPass(FollowStorage& s, const CameraParam& camera, const AlignPass& pas
         }
         drawAlongShutter(s.picture, level, camera.mat, pose, steps, s.samples.data(), count, true,
                          s.drawn.data());
-        light = fitLight(s, count);
+        light = fitLight(s, count, model);
         cost = robustCost(s, count, light, scale, true);
         if (!improved)
             return true;  // no step lowers the differences: a minimum
@@ -452,7 +543,7 @@ double pictureMatch(const FollowStorage& s, const CameraParam& camera, int count
         if (!rayOnPlane(H, s.samples[k].ideal[0], s.samples[k].ideal[1], &x, &y) ||
             !(std::fabs(x) < inner && std::fabs(y) < inner))
             continue;
-        const double a = s.samples[k].light, b = modelOf(s.drawn[k], light);
+        const double a = s.samples[k].light, b = modelOf(s.samples[k], s.drawn[k], light);
         n += 1.0;
         sa += a;
         sb += b;
@@ -474,7 +565,7 @@ void measureMatch(const FollowStorage& s, int count, const Light& light, AlignOu
     for (int k = 0; k < count; k++) {
         const DrawnSample& d = s.drawn[k];
         const double w = s.weights[k];
-        const double model = modelOf(d, light);
+        const double model = modelOf(s.samples[k], d, light);
         const double r = s.samples[k].light - model;
         weighted += w * r * r;
         weights += w;
@@ -525,8 +616,8 @@ void prepareFollowStorage(FollowStorage& storage) {
 }
 
 AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
-                         const ShutterPose& start, const ShutterMotion& expected,
-                         double coarseMin) {
+                         const ShutterPose& start, const ShutterMotion& expected, double coarseMin,
+                         LightModel model) {
     AlignOutcome out;
     ShutterPose pose = start;
     Light light;
@@ -542,7 +633,8 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
             return out;
         const int steps =
             stepsFor(shutterStreak(pose, camera.mat, storage.picture.width), pass.softness);
-        settled = alignPass(storage, camera, pass, level, steps, count, expected, pose, light);
+        settled =
+            alignPass(storage, camera, pass, level, steps, count, expected, model, pose, light);
         if (&pass == &PASSES[0] && coarseMin > -1.0) {
             measureMatch(storage, count, light, out);
             if (out.correlation < coarseMin) {
@@ -552,6 +644,10 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
         }
     }
     out.converged = settled;
+    out.light = model;
+    out.lightSlope = light.contrast > 0.0
+                         ? std::hypot(light.slopes[1][0], light.slopes[1][1]) / light.contrast
+                         : 0.0;
     out.pose = pose;
     out.dark = light.dark;
     out.contrast = light.contrast;
@@ -585,10 +681,11 @@ int bestCandidate(FollowStorage& storage, const CameraParam& camera, const Frame
                                    pass.softness);
         drawAlongShutter(storage.picture, level, camera.mat, candidates[c], steps,
                          storage.samples.data(), samples, false, storage.drawn.data());
-        const Light light = fitLight(storage, samples);
+        const Light light = fitLight(storage, samples, LightModel::Even);
         double cost = 0.0;
         for (int k = 0; k < samples; k++) {
-            const double r = storage.samples[k].light - modelOf(storage.drawn[k], light);
+            const double r =
+                storage.samples[k].light - modelOf(storage.samples[k], storage.drawn[k], light);
             cost += r * r;
         }
         // Ink darker than paper, or the drawing is no marker.

@@ -5,6 +5,11 @@
 #include "follow/shutter_motion.h"
 #include "image/frame_image.h"
 
+// How the drawing lights the marker: evenly (the ink's, the paper's and the
+// surroundings' light, each one value) or with each of them sloping
+// linearly across the picture.
+enum class LightModel { Even, Sloped };
+
 // What an alignment of the drawn marker with a frame ends with.
 struct AlignOutcome {
     bool converged = false;  // the steps settled within their limit
@@ -18,6 +23,8 @@ struct AlignOutcome {
     double pictureMatch = 0.0;  // unweighted, the same on the picture inside the border
     double inView = 0.0;        // share of the square inside the frame
     double streak = 0.0;        // the longest way a corner travels over the shutter, pixels
+    LightModel light = LightModel::Even;  // how the drawing was lit
+    double lightSlope = 0.0;  // sloped: the contrast's change over the samples' spread, share of it
     int samples = 0;
 };
 
@@ -31,10 +38,11 @@ struct AlignOutcome {
 // motion is held near `expected` by a weak pull: the blur shows its size
 // and direction, not which way it ran. A fit whose drawing correlates less
 // than `coarseMin` with the frame after the coarse steps stops there,
-// unconverged: a search that is bound to fail skips the fine steps.
+// unconverged: a search that is bound to fail skips the fine steps. The
+// drawing is lit as `model` says.
 AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, const FrameImage& frame,
                          const ShutterPose& start, const ShutterMotion& expected,
-                         double coarseMin = -1.0);
+                         double coarseMin = -1.0, LightModel model = LightModel::Even);
 
 // Which of `count` candidate poses and motions (at least one) makes the
 // marker drawn along it match the frame best, coarsely (the drawing about

@@ -184,6 +184,11 @@ bool softlySmeared(const SideRamps& ramps) {
            ramps.widest - ramps.narrowest > FOLLOW_RAMP_SPREAD;
 }
 
+bool softAllRound(const SideRamps& ramps) {
+    return ramps.widest > FOLLOW_SMEAR_WIDTH &&
+           !(ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest);
+}
+
 bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
     if (ramps.widest > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps))
         return true;
@@ -240,12 +245,25 @@ void MarkerFollow::learnShutter(const FollowFit& fit, const ShutterMotion& perFr
     }
 }
 
+bool MarkerFollow::matchesAsFound(const AlignOutcome& o) const {
+    return o.residual <= limits_.residualMax && o.inlierShare >= limits_.inlierShareMin &&
+           o.correlation >= limits_.correlationMin;
+}
+
+bool MarkerFollow::matchesAsSmeared(const AlignOutcome& o) const {
+    return o.correlation >= limits_.closeCorrelation && o.pictureMatch >= limits_.closePictureMatch;
+}
+
+bool MarkerFollow::unevenlyLit(const AlignOutcome& o) const {
+    return !matchesAsFound(o) && o.correlation >= limits_.unevenCorrelationMin &&
+           o.inView >= limits_.inViewMin;
+}
+
 bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double turnMax) const {
     const double paper = o.dark + o.contrast;
-    return o.converged && o.residual <= limits_.residualMax &&
-           o.inlierShare >= limits_.inlierShareMin && o.correlation >= limits_.correlationMin &&
-           o.pictureMatch >= limits_.pictureMatchMin && o.inView >= limits_.inViewMin &&
-           o.contrast > 0.0 && o.contrast >= limits_.paperShareMin * paper &&
+    return o.converged && matchesAsFound(o) && o.pictureMatch >= limits_.pictureMatchMin &&
+           o.inView >= limits_.inViewMin && o.contrast > 0.0 &&
+           o.contrast >= limits_.paperShareMin * paper &&
            arPoseTurnBetween(o.pose.middle, start) <= turnMax;
 }
 
@@ -261,7 +279,12 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
         fit.pose = square;
         return;
     }
-    if (clean || ramps.widest > FOLLOW_SMEAR_WIDTH)
+    // A square soft all round that matched only under sloping light is
+    // judged as a narrow one: the drawing stands for any blur by a smear,
+    // and the light's slopes can hide the difference.
+    const bool smearedSquare = ramps.widest > FOLLOW_SMEAR_WIDTH &&
+                               !(o.light == LightModel::Sloped && softAllRound(ramps));
+    if (clean || smearedSquare)
         return;
     if (turn <= limits.doubtTurn) {
         fit.pose = square;
@@ -273,8 +296,25 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
 
 FollowFit MarkerFollow::alignFrom(const FrameImage& image, const ShutterPose& start,
                                   const ShutterMotion& expected, double turnMax, double coarseMin) {
+    FollowFit fit = alignLit(LightModel::Even, image, start, expected, turnMax, coarseMin);
+    // Light falling unevenly over the marker (a lamp to one side) leaves an
+    // evenly lit drawing short of a frame that it otherwise matches: the
+    // marker is drawn again under light sloping across it.
+    if (!fit.ok && unevenlyLit(fit.outcome)) {
+        const FollowFit sloped =
+            alignLit(LightModel::Sloped, image, start, expected, turnMax, coarseMin);
+        if (sloped.ok && matchesAsSmeared(sloped.outcome) &&
+            sloped.outcome.lightSlope >= limits_.unevenSlopeMin)
+            fit = sloped;
+    }
+    return fit;
+}
+
+FollowFit MarkerFollow::alignLit(LightModel light, const FrameImage& image,
+                                 const ShutterPose& start, const ShutterMotion& expected,
+                                 double turnMax, double coarseMin) {
     FollowFit fit;
-    fit.outcome = alignMarker(*storage_, camera_, image, start, expected, coarseMin);
+    fit.outcome = alignMarker(*storage_, camera_, image, start, expected, coarseMin, light);
     fit.pose = fit.outcome.pose.middle;
     fit.ok = acceptable(fit.outcome, start.middle, turnMax);
     return fit;
@@ -304,9 +344,7 @@ FollowFit MarkerFollow::alignDoubted(long frame, const FrameImage& image, const 
                                      double width) {
     const ShutterPose start = streakSearch(image, pose, width);
     FollowFit fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
-    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH &&
-             fit.outcome.correlation >= limits_.closeCorrelation &&
-             fit.outcome.pictureMatch >= limits_.closePictureMatch;
+    fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH && matchesAsSmeared(fit.outcome);
     if (fit.ok)
         remember(last_, frame, fit.pose, &fit.outcome.pose.motion);
     return fit;
@@ -335,8 +373,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     fit.ok = fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps));
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
-    else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH &&
-             ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest)
+    else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH && !softAllRound(ramps))
         // A square smeared along its motion whose drawing would not align,
         // far from where the frames before put the marker: its smear has
         // skewed it. (A soft lens, or noise, widens the sides alike and
@@ -454,9 +491,7 @@ FollowFit MarkerFollow::alignCold(const FrameImage& image, const ShutterPose& st
     // A fit that ran out of steps while matching closely goes on from there.
     if (!fit.outcome.converged && fit.outcome.pictureMatch >= limits_.closePictureMatch)
         fit = alignFrom(image, fit.outcome.pose, fit.outcome.pose.motion, limits_.smearTurnMax);
-    fit.ok = fit.ok && fit.outcome.streak >= COLD_STREAK_MIN &&
-             fit.outcome.correlation >= limits_.closeCorrelation &&
-             fit.outcome.pictureMatch >= limits_.closePictureMatch;
+    fit.ok = fit.ok && fit.outcome.streak >= COLD_STREAK_MIN && matchesAsSmeared(fit.outcome);
     return fit;
 }
 
@@ -474,8 +509,7 @@ FollowFit MarkerFollow::followFrom(Remembered (&last)[3], long frame, const Fram
         // or from frames found cold) must match as closely as a smeared
         // marker's drawing.
         if (back || offset != 0.0)
-            fit.ok = fit.ok && fit.outcome.correlation >= limits_.closeCorrelation &&
-                     fit.outcome.pictureMatch >= limits_.closePictureMatch;
+            fit.ok = fit.ok && matchesAsSmeared(fit.outcome);
         if (fit.ok)
             break;
     }

@@ -42,6 +42,9 @@ struct SideRamps {
 // aligned however short its streak, and the alignment taken when it matches
 // cleanly.
 bool softlySmeared(const SideRamps& ramps);
+// Whether a marker's ramps are wide but alike on every side: a lens out of
+// focus, or noise, rather than a smear along its motion.
+bool softAllRound(const SideRamps& ramps);
 
 // A held marker whose predicted place lies further than this (pixels) away
 // is dropped.
@@ -74,6 +77,15 @@ struct FollowLimits {
     double paperShareMin = 0.5;    // the contrast's share of the paper's light
     double turnMax = 0.35;         // radians from the predicted pose it started from
     double smearTurnMax = 0.8;     // radians from a smeared marker's pose (its square is skewed)
+    // An evenly lit drawing that correlates this well but no better may be
+    // the marker under uneven light (see MarkerFollow::unevenlyLit); drawn
+    // under sloping light, a second chance, it is taken under the closer
+    // match below, and only where the paper's light changes across the
+    // marker by this share of the contrast or more (over the samples'
+    // spread). Elsewhere the slopes only hide what else differs (a smear
+    // longer than the drawing's, heavy compression).
+    double unevenCorrelationMin = 0.8;
+    double unevenSlopeMin = 0.15;
     // A smeared marker's square that its alignment lies within `agreeTurn`
     // of keeps its pose: its ramps' middles measure the edges more closely
     // than the drawing, which knows the picture only as cells (not so for a
@@ -239,9 +251,21 @@ class MarkerFollow {
     // about `width` pixels long, or some times that, in one of eight
     // directions, that matches `image` best.
     ShutterPose streakSearch(const FrameImage& image, const Pose& pose, double width);
+    // A fit that falls short under even light is tried again under light
+    // sloping across the marker.
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
                         const ShutterMotion& expected, double turnMax, double coarseMin = -1.0);
+    // The same under the one `light`.
+    FollowFit alignLit(LightModel light, const FrameImage& image, const ShutterPose& start,
+                       const ShutterMotion& expected, double turnMax, double coarseMin);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
+    // Whether the drawing matches the frame as a found marker's does, and
+    // as closely as a smeared marker's does (a second chance's bar).
+    bool matchesAsFound(const AlignOutcome& outcome) const;
+    bool matchesAsSmeared(const AlignOutcome& outcome) const;
+    // Whether a fit short of that may be the marker under uneven light: its
+    // drawing still correlates with the frame, the square mostly in view.
+    bool unevenlyLit(const AlignOutcome& outcome) const;
     // Puts frame `frame`'s pose (and its motion over the shutter, when
     // aligned) first in `last`.
     static void remember(Remembered (&last)[3], long frame, const Pose& pose,
