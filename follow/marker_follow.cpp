@@ -189,6 +189,16 @@ bool softAllRound(const SideRamps& ramps) {
            !(ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest);
 }
 
+double MarkerFollow::skewedSquareTurn(const SideRamps& ramps) const {
+    // A square smeared along its motion whose drawing would not align, far
+    // from where the frames before put the marker: its smear has skewed it.
+    // Sides widened alike may be a soft lens or noise, which leave the
+    // square as it is, or a smear along its diagonal, which skews it: only
+    // a square turned further than the frames' motion can miss by is taken
+    // for skewed.
+    return softAllRound(ramps) ? limits_.turnMax : limits_.refuseTurn;
+}
+
 bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
     if (ramps.widest > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps))
         return true;
@@ -342,12 +352,25 @@ ShutterPose MarkerFollow::streakSearch(const FrameImage& image, const Pose& pose
 
 FollowFit MarkerFollow::alignDoubted(long frame, const FrameImage& image, const Pose& pose,
                                      double width) {
-    const ShutterPose start = streakSearch(image, pose, width);
-    FollowFit fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+    FollowFit fit = alignStreakSearched(image, pose, width);
     fit.ok = fit.ok && fit.outcome.streak > FOLLOW_SMEAR_WIDTH && matchesAsSmeared(fit.outcome);
     if (fit.ok)
         remember(last_, frame, fit.pose, &fit.outcome.pose.motion);
     return fit;
+}
+
+FollowFit MarkerFollow::alignStreakSearched(const FrameImage& image, const Pose& pose,
+                                            double width) {
+    const ShutterPose start = streakSearch(image, pose, width);
+    return alignFrom(image, start, start.motion, limits_.smearTurnMax);
+}
+
+FollowFit MarkerFollow::alignEitherPose(const FrameImage& image, const Pose& square, double width) {
+    const FollowFit fit = alignStreakSearched(image, square, width);
+    const FollowFit mirror = alignStreakSearched(image, mirroredPose(square), width);
+    const bool mirrorMatchesBetter = mirror.ok && matchesAsSmeared(mirror.outcome) &&
+                                     (!fit.ok || mirror.outcome.residual < fit.outcome.residual);
+    return mirrorMatchesBetter ? mirror : fit;
 }
 
 FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,
@@ -364,21 +387,25 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     if (!isStill(start.motion)) {
         fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
     } else {
-        start = streakSearch(image, pose, ramps.widest);
-        fit = alignFrom(image, start, start.motion, limits_.smearTurnMax);
+        fit = predicted ? alignStreakSearched(image, pose, ramps.widest)
+                        : alignEitherPose(image, pose, ramps.widest);
     }
     // A fit that finds the marker hardly streaked leaves its found pose
     // (the sides measure a sharp or evenly blurred marker better), unless
     // the sides say it is softly smeared.
     fit.ok = fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps));
+    // A fit that strays as far from where the frames before put the marker
+    // as it may from the square it started on followed a skewed square
+    // further: it vouches for nothing, and the square is judged as one
+    // whose drawing would not align, however narrow its ramps.
+    const bool strayed =
+        fit.ok && predicted &&
+        arPoseTurnBetween(fit.outcome.pose.middle, expectedPose) > limits_.smearTurnMax;
+    fit.ok = fit.ok && !strayed;
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
-    else if (predicted && ramps.widest > FOLLOW_SMEAR_WIDTH && !softAllRound(ramps))
-        // A square smeared along its motion whose drawing would not align,
-        // far from where the frames before put the marker: its smear has
-        // skewed it. (A soft lens, or noise, widens the sides alike and
-        // leaves the square as it is.)
-        fit.refused = arPoseTurnBetween(pose, expectedPose) > limits_.refuseTurn;
+    else if (predicted && (ramps.widest > FOLLOW_SMEAR_WIDTH || strayed))
+        fit.refused = arPoseTurnBetween(pose, expectedPose) > skewedSquareTurn(ramps);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.

@@ -251,6 +251,14 @@ class MarkerFollow {
     // about `width` pixels long, or some times that, in one of eight
     // directions, that matches `image` best.
     ShutterPose streakSearch(const FrameImage& image, const Pose& pose, double width);
+    // Aligns from `pose` with the streak found by streakSearch.
+    FollowFit alignStreakSearched(const FrameImage& image, const Pose& pose, double width);
+    // A smeared square found with nothing before it to say which of its two
+    // poses it lies on (a small marker's may lie on the wrong one): aligned
+    // from its mirror (mirroredPose) too, whose fit is taken when it
+    // matches as closely as a second start must and better than the
+    // square's.
+    FollowFit alignEitherPose(const FrameImage& image, const Pose& square, double width);
     // A fit that falls short under even light is tried again under light
     // sloping across the marker.
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
@@ -259,6 +267,10 @@ class MarkerFollow {
     FollowFit alignLit(LightModel light, const FrameImage& image, const ShutterPose& start,
                        const ShutterMotion& expected, double turnMax, double coarseMin);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
+    // How far from where the frames before put the marker a smeared square
+    // with sides' `ramps` whose drawing would not align may lie before it is
+    // refused as skewed by its smear.
+    double skewedSquareTurn(const SideRamps& ramps) const;
     // Whether the drawing matches the frame as a found marker's does, and
     // as closely as a smeared marker's does (a second chance's bar).
     bool matchesAsFound(const AlignOutcome& outcome) const;

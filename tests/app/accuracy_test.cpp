@@ -599,6 +599,28 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              words("--path sway --frames 24 --distance 400 --noise 5 --seed 26 "
                    "--motion-blur 0.5,16 --quality 30"),
              "--best", 4, 24, 0.45, "1280x720", 2.0},
+    // A small far marker in noise, smeared, found again after frames
+    // without it: with nothing before it to say which of its two poses it
+    // lies on, its square and their alignment took the wrong one (62
+    // degrees off), and the frame after followed it there.
+    HardShot{"small_noisy_sway_after_gap",
+             words("--path sway --frames 24 --distance 900 --noise 10 --seed 24 "
+                   "--motion-blur 0.5,16 --blur 1.5 --quality 50"),
+             "--best", 1, 4, 1.8, "640x480", 2.5},
+    // Smeared along a diagonal, a square's sides widen alike, as a soft
+    // lens widens them: one 27 degrees from where the frame before put it,
+    // whose drawing would not align, stood (25 degrees off).
+    HardShot{"diagonal_smear_sway",
+             words("--path sway --frames 24 --distance 600 --noise 10 --seed 33 "
+                   "--motion-blur 0.5,16 --blur 1.5 --quality 50"),
+             "--best", 7, 17, 1.5, "640x480", 8.0},
+    // A smeared square far from where the frames before put the marker,
+    // aligned from there onto a pose further off still: the fit was taken,
+    // 58 degrees off.
+    HardShot{"strayed_fit_sway",
+             words("--path sway --frames 24 --distance 450 --noise 10 --seed 35 "
+                   "--motion-blur 0.3,16 --quality 30"),
+             "--best", 1, 23, 0.25, "640x480", 1.5},
     // A smeared square whose alignment was refused was held over the next
     // two frames, where the marker came back unseen: 17 degrees off.
     HardShot{"dim_smeared_pan_720p",
