@@ -189,14 +189,15 @@ bool softAllRound(const SideRamps& ramps) {
            !(ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest);
 }
 
-double MarkerFollow::skewedSquareTurn(const SideRamps& ramps) const {
+double MarkerFollow::skewedSquareTurn(const SideRamps& ramps, double cornerError) const {
     // A square smeared along its motion whose drawing would not align, far
     // from where the frames before put the marker: its smear has skewed it.
     // Sides widened alike may be a soft lens or noise, which leave the
     // square as it is, or a smear along its diagonal, which skews it: only
     // a square turned further than the frames' motion can miss by is taken
-    // for skewed.
-    return softAllRound(ramps) ? limits_.turnMax : limits_.refuseTurn;
+    // for skewed, unless its corners miss the marker's shape.
+    const bool mayBeSoft = softAllRound(ramps) && !(cornerError > FOLLOW_SKEWED_ERROR);
+    return mayBeSoft ? limits_.turnMax : limits_.refuseTurn;
 }
 
 bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
@@ -374,7 +375,7 @@ FollowFit MarkerFollow::alignEitherPose(const FrameImage& image, const Pose& squ
 }
 
 FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,
-                               const SideRamps& ramps) {
+                               const SideRamps& ramps, double cornerError) {
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
@@ -397,15 +398,18 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     // A fit that strays as far from where the frames before put the marker
     // as it may from the square it started on followed a skewed square
     // further: it vouches for nothing, and the square is judged as one
-    // whose drawing would not align, however narrow its ramps.
+    // whose drawing would not align, however narrow its ramps. So is a
+    // square whose corners miss the marker's shape.
     const bool strayed =
         fit.ok && predicted &&
         arPoseTurnBetween(fit.outcome.pose.middle, expectedPose) > limits_.smearTurnMax;
     fit.ok = fit.ok && !strayed;
+    const bool skewed =
+        ramps.widest > FOLLOW_SMEAR_WIDTH || strayed || cornerError > FOLLOW_SKEWED_ERROR;
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
-    else if (predicted && (ramps.widest > FOLLOW_SMEAR_WIDTH || strayed))
-        fit.refused = arPoseTurnBetween(pose, expectedPose) > skewedSquareTurn(ramps);
+    else if (predicted && skewed)
+        fit.refused = arPoseTurnBetween(pose, expectedPose) > skewedSquareTurn(ramps, cornerError);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.

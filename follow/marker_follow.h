@@ -29,6 +29,12 @@ inline constexpr double FOLLOW_RAMP_SPREAD = 0.5;
 // out of focus, noise) whatever their width.
 inline constexpr double FOLLOW_SMEAR_RATIO = 1.3;
 
+// A found marker whose corners miss the marker's square by more than this
+// (pixels, root mean square) is skewed however narrow its sides' ramps: a
+// side in shadow can hide a smear from them. A sharp square's corners fit
+// within a fraction of a pixel.
+inline constexpr double FOLLOW_SKEWED_ERROR = 2.0;
+
 // The grey ramps across a found marker's sides (pixels, each side's median).
 struct SideRamps {
     double widest = 0.0;
@@ -174,7 +180,10 @@ class MarkerFollow {
     // the frame's pose is vouched for: aligned, or the square's own when the
     // alignment agrees with it (see FollowLimits::agreeTurn); `refused` when
     // the square is not to be kept either.
-    FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps);
+    // `cornerError` is how far the square's corners miss the fitted pose
+    // (pixels, root mean square; 0 when not known).
+    FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps,
+                     double cornerError = 0.0);
     // Frame `frame`'s marker was seen only as a square that detection
     // doubted (its corners off its outline, as a heavy smear rounds them;
     // or a patch of texture), at `pose`, `width` pixels off: aligns from it,
@@ -268,9 +277,9 @@ class MarkerFollow {
                        const ShutterMotion& expected, double turnMax, double coarseMin);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
     // How far from where the frames before put the marker a smeared square
-    // with sides' `ramps` whose drawing would not align may lie before it is
-    // refused as skewed by its smear.
-    double skewedSquareTurn(const SideRamps& ramps) const;
+    // with sides' `ramps` and corners `cornerError` off (see refine) whose
+    // drawing would not align may lie before it is refused as skewed.
+    double skewedSquareTurn(const SideRamps& ramps, double cornerError) const;
     // Whether the drawing matches the frame as a found marker's does, and
     // as closely as a smeared marker's does (a second chance's bar).
     bool matchesAsFound(const AlignOutcome& outcome) const;

@@ -449,7 +449,8 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
             follower->found(index, state.cameraPose);
             return true;
         }
-        const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramps);
+        const FollowFit fit =
+            follower->refine(index, frame, state.cameraPose, ramps, std::sqrt(state.poseError));
         if (fit.refused) {
             // Neither the smeared square nor its alignment can be trusted:
             // the frame is lost and the next one starts afresh, without

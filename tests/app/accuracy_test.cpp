@@ -621,6 +621,14 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              words("--path sway --frames 24 --distance 450 --noise 10 --seed 35 "
                    "--motion-blur 0.3,16 --quality 30"),
              "--best", 1, 23, 0.25, "640x480", 1.5},
+    // Half the marker in a hard-edged shadow under light falling off: the
+    // shadowed sides hide a smear from the ramps, and a square whose
+    // corners missed the marker's shape by 4 pixels stood, 13 degrees and
+    // 28 % off, where its drawing would not align.
+    HardShot{"shadowed_smear_sway_720p",
+             words("--path sway --frames 24 --distance 900 --noise 0 --seed 95 "
+                   "--motion-blur 0.3,16 --gradient 0.7,225 --shadow 152,2,0.3,0"),
+             "--best", 1, 3, 0.2, "1280x720", 0.5},
     // A smeared square whose alignment was refused was held over the next
     // two frames, where the marker came back unseen: 17 degrees off.
     HardShot{"dim_smeared_pan_720p",
