@@ -189,15 +189,14 @@ bool softAllRound(const SideRamps& ramps) {
            !(ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest);
 }
 
-double MarkerFollow::skewedSquareTurn(const SideRamps& ramps, double cornerError) const {
+double MarkerFollow::skewedSquareTurn(const SideRamps& ramps) const {
     // A square smeared along its motion whose drawing would not align, far
     // from where the frames before put the marker: its smear has skewed it.
     // Sides widened alike may be a soft lens or noise, which leave the
     // square as it is, or a smear along its diagonal, which skews it: only
     // a square turned further than the frames' motion can miss by is taken
-    // for skewed, unless its corners miss the marker's shape.
-    const bool mayBeSoft = softAllRound(ramps) && !(cornerError > FOLLOW_SKEWED_ERROR);
-    return mayBeSoft ? limits_.turnMax : limits_.refuseTurn;
+    // for skewed.
+    return softAllRound(ramps) ? limits_.turnMax : limits_.refuseTurn;
 }
 
 bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
@@ -409,7 +408,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
     else if (predicted && skewed)
-        fit.refused = arPoseTurnBetween(pose, expectedPose) > skewedSquareTurn(ramps, cornerError);
+        fit.refused = arPoseTurnBetween(pose, expectedPose) > skewedSquareTurn(ramps);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.

@@ -277,9 +277,9 @@ class MarkerFollow {
                        const ShutterMotion& expected, double turnMax, double coarseMin);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
     // How far from where the frames before put the marker a smeared square
-    // with sides' `ramps` and corners `cornerError` off (see refine) whose
-    // drawing would not align may lie before it is refused as skewed.
-    double skewedSquareTurn(const SideRamps& ramps, double cornerError) const;
+    // with sides' `ramps` whose drawing would not align may lie before it is
+    // refused as skewed.
+    double skewedSquareTurn(const SideRamps& ramps) const;
     // Whether the drawing matches the frame as a found marker's does, and
     // as closely as a smeared marker's does (a second chance's bar).
     bool matchesAsFound(const AlignOutcome& outcome) const;
