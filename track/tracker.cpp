@@ -453,13 +453,15 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
             follower->refine(index, frame, state.cameraPose, ramps, std::sqrt(state.poseError));
         if (fit.refused) {
             // Neither the smeared square nor its alignment can be trusted:
-            // the frame is lost and the next one starts afresh, without
-            // holding the square over the frames after it.
+            // the frame is followed as one without the marker, and the next
+            // one starts afresh, without holding the square over the frames
+            // after it.
             row = KeyRow{};
             record = FrameRecord{};
             markerDetector->forgetHistory();
             state.poseKnown = false;
             state.poseContinues = false;
+            followUnseen(frame, record, row);
             return false;
         }
         const KeyRow refined = fit.ok ? keyRowOfPose(fit.pose) : KeyRow{};
@@ -469,6 +471,12 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
         row = refined;
         return true;
     }
+    followUnseen(frame, record, row);
+    return false;
+}
+
+void Tracker::followUnseen(const FrameImage& frame, FrameRecord& record, KeyRow& row) {
+    const long index = frames->count;
     FollowFit fit = follower->follow(index, frame);
     if (!fit.ok && record.status == FrameStatus::Lost)
         fit = alignDoubted(frame);
@@ -479,13 +487,12 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
             row = KeyRow{};
             record = FrameRecord{};
         }
-        return false;
+        return;
     }
     row = followed;
     state.cameraPose = fit.pose;
     state.poseKnown = true;
     record = followedRecord(fit);
-    return false;
 }
 
 // The other of the marker's two poses, when it fits the corners nearly as

@@ -166,6 +166,10 @@ class Tracker {
     // marker frame whose pose is sharp or aligned: one to anchor the scene on.
     bool followFrame(const FrameImage& frame, const MarkerInfo* markers, FrameRecord& record,
                      KeyRow& row);
+    // A frame without the marker (lost, held, or its square refused):
+    // followed from the frames before, or from the square detection
+    // doubted; a held marker the motion says has moved on is dropped.
+    void followUnseen(const FrameImage& frame, FrameRecord& record, KeyRow& row);
     // With --follow: a lost frame's square that detection doubted (its
     // corners off its outline) is aligned on the frame, its streak searched
     // about DOUBTED_STREAK pixels long (MarkerFollow::alignDoubted).

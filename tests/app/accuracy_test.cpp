@@ -580,11 +580,14 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              20, 20, 0.5},
     // Found again after frames followed past a disc lying on the border,
     // the marker's fit took the wrong one of its two poses, 98 degrees off,
-    // though its mirror lay where the frames before were heading.
+    // though its mirror lay where the frames before were heading. Later a
+    // square whose corners miss its shape (the disc on one) is refused: its
+    // frame is followed as one without the marker (left lost, it and the
+    // frame after were lost).
     HardShot{"covered_orbit_wrong_pose",
              words("--path orbit --frames 24 --distance 900 --noise 0 --seed 64 "
                    "--motion-blur 0.3,16 --occluder -32,13,20,0"),
-             "--best", 0, 19, 1.0},
+             "--best", 0, 20, 0.8},
     // A pan off the marker under light falling to one side: a drawing
     // matched under sloping light on a loose match of the picture took the
     // marker half out of view, 1.4 degrees off.
@@ -613,14 +616,14 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
     HardShot{"diagonal_smear_sway",
              words("--path sway --frames 24 --distance 600 --noise 10 --seed 33 "
                    "--motion-blur 0.5,16 --blur 1.5 --quality 50"),
-             "--best", 7, 17, 1.5, "640x480", 8.0},
+             "--best", 7, 15, 1.5, "640x480", 8.0},
     // A smeared square far from where the frames before put the marker,
     // aligned from there onto a pose further off still: the fit was taken,
     // 58 degrees off.
     HardShot{"strayed_fit_sway",
              words("--path sway --frames 24 --distance 450 --noise 10 --seed 35 "
                    "--motion-blur 0.3,16 --quality 30"),
-             "--best", 1, 23, 0.25, "640x480", 1.5},
+             "--best", 1, 23, 0.26, "640x480", 1.5},
     // Half the marker in a hard-edged shadow under light falling off: the
     // shadowed sides hide a smear from the ramps, and a square whose
     // corners missed the marker's shape by 4 pixels stood, 13 degrees and
