@@ -299,8 +299,10 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
     if (turn <= limits.doubtTurn) {
         fit.pose = square;
     } else {
+        // Light sloping across the marker can stand for a tilt: such a fit
+        // does not vouch against a sharp square.
         fit.ok = false;
-        fit.refused = turn > limits.refuseTurn;
+        fit.refused = turn > limits.refuseTurn && o.light == LightModel::Even;
     }
 }
 

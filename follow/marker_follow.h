@@ -90,7 +90,7 @@ struct FollowLimits {
     // marker by this share of the contrast or more (over the samples'
     // spread). Elsewhere the slopes only hide what else differs (a smear
     // longer than the drawing's, heavy compression).
-    double unevenCorrelationMin = 0.8;
+    double unevenCorrelationMin = 0.7;
     double unevenSlopeMin = 0.15;
     // A smeared marker's square that its alignment lies within `agreeTurn`
     // of keeps its pose: its ramps' middles measure the edges more closely
@@ -105,7 +105,8 @@ struct FollowLimits {
     // (residual above `cleanResidual` or fewer than `cleanInliers` of the
     // samples counting): within `doubtTurn` the fit still stands for the
     // motion, beyond it the fit is dropped, and beyond `refuseTurn` the
-    // square gives no camera at all.
+    // square gives no camera at all (unless the fit was drawn under sloping
+    // light, whose slopes can stand for a tilt).
     double agreeTurn = 0.5 * M_PI / 180.0;
     // ... and puts the marker's middle within this share of its distance
     // of the square's: a square turned alike may still be shrunk by the
