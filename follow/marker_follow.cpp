@@ -300,7 +300,8 @@ void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
         fit.pose = square;
     } else {
         // Light sloping across the marker can stand for a tilt: such a fit
-        // does not vouch against a sharp square.
+        // does not vouch against the square (narrow-ramped, or soft all
+        // round), which is kept.
         fit.ok = false;
         fit.refused = turn > limits.refuseTurn && o.light == LightModel::Even;
     }
