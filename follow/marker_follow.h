@@ -116,6 +116,11 @@ struct FollowLimits {
     double refuseTurn = 5.0 * M_PI / 180.0;
     double cleanResidual = 0.07;
     double cleanInliers = 0.90;
+    // A frame followed less cleanly than `cleanResidual` gives way to a fit
+    // followed back into it that matches cleanly and leaves at most this
+    // share of its residual: one a little cleaner may be no nearer (a hand
+    // over the marker keeps both loose).
+    double looseGiveWay = 0.6;
     // What a fit from a second start (away from the prediction, or
     // following back) must reach besides: the drawing matching the frame as
     // closely as a smeared marker's does.
@@ -219,8 +224,9 @@ class MarkerFollow {
     // a marker held from an earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
     // Frame `frame` ended without a camera, with a held marker's (a camera
-    // of an earlier frame), or with one found cold (`cold`): its picture is
-    // kept to follow back into (see followBack), within FOLLOW_BACK_WINDOW.
+    // of an earlier frame), with one found cold (`cold`), or followed
+    // loosely: its picture is kept to follow back into (see followBack),
+    // within FOLLOW_BACK_WINDOW.
     void lost(long frame, const FrameImage& image, bool cold = false);
     // Frame `frame` has a camera. Right after kept (lost) frames, when its
     // smear shows how it moves, or when it and the frame before have poses

@@ -544,22 +544,42 @@ void Tracker::followBack(const FrameImage& frame, const FrameRecord& record) {
     }
     BackFollow back[FOLLOW_BACK_FRAMES];
     takeBack(back, follower->followBack(index, back), false);
+    // A frame followed less cleanly than a smeared marker's alignment (the
+    // motion may have turned back since the frames it was followed from) is
+    // kept too: the next frames may follow back into it more cleanly. Of a
+    // run of such frames only the first is, or each would follow back into
+    // all before it.
+    if (followedLoosely(record) && (index == 0 || !followedLoosely(frames->rows[index - 1])))
+        follower->lost(index, frame);
 }
 
 void Tracker::takeBack(const BackFollow* back, int count, bool cold) {
     for (int k = 0; k < count; k++) {
         const KeyRow row = keyRowOfPose(back[k].fit.pose);
         FrameRecord& earlier = frames->rows[back[k].frame];
-        // A frame taken once is not taken again; one found cold only from a
+        // A frame taken once is not taken again, but for one followed
+        // loosely, which a clean fit takes; one found cold only from a
         // camera. A held marker's frame takes its own camera.
         const bool open =
             earlier.status == FrameStatus::Lost || earlier.status == FrameStatus::Held;
-        if (row.found == 0 || !(open || (earlier.cold && !cold)))
+        if (row.found == 0 ||
+            !(open || (earlier.cold && !cold) || loosePlaceOf(back[k].fit, earlier)))
             continue;
         table->rows[back[k].frame] = row;
         earlier = followedRecord(back[k].fit);
         earlier.cold = cold;
     }
+}
+
+bool Tracker::followedLoosely(const FrameRecord& record) const {
+    return record.status == FrameStatus::Followed && !record.cold &&
+           record.error > follower->limits().cleanResidual;
+}
+
+bool Tracker::loosePlaceOf(const FollowFit& fit, const FrameRecord& earlier) const {
+    const FollowLimits& limits = follower->limits();
+    return followedLoosely(earlier) && fit.outcome.residual <= limits.cleanResidual &&
+           fit.outcome.residual <= limits.looseGiveWay * earlier.error;
 }
 
 FrameRecord Tracker::followedRecord(const FollowFit& fit) const {

@@ -181,11 +181,19 @@ class Tracker {
     // With --follow: keeps a frame left without a camera of its own
     // (`record` lost or held, or found cold), or follows back from one with
     // a camera into those kept before it and rewrites their rows with what
-    // is taken.
+    // is taken; a frame followed loosely is kept as well.
     void followBack(const FrameImage& frame, const FrameRecord& record);
     // Rewrites the rows of the `count` frames followed back into (`back`)
-    // that are lost or held, or found cold when these are not (`cold`).
+    // that are lost or held, or found cold when these are not (`cold`), or
+    // followed loosely (see loosePlaceOf).
     void takeBack(const BackFollow* back, int count, bool cold);
+    // Whether `record` was followed forwards less cleanly than a smeared
+    // marker's alignment (FollowLimits::cleanResidual).
+    bool followedLoosely(const FrameRecord& record) const;
+    // Whether `earlier` was followed loosely and `fit`, followed back,
+    // matches clearly more cleanly (FollowLimits::looseGiveWay): the fit
+    // takes its place.
+    bool loosePlaceOf(const FollowFit& fit, const FrameRecord& earlier) const;
     // With --follow and a layout: a frame's smeared markers are aligned on
     // its light and its camera fitted again with them (one whose square
     // and alignment disagree left out); a frame without a camera from the
