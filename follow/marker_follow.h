@@ -118,8 +118,8 @@ struct FollowLimits {
     double cleanInliers = 0.90;
     // A frame followed less cleanly than `cleanResidual` gives way to a fit
     // followed back into it that matches cleanly and leaves at most this
-    // share of its residual: one a little cleaner may be no nearer (a hand
-    // over the marker keeps both loose).
+    // share of its residual: one a little cleaner may be no nearer (where
+    // something over the marker keeps both loose).
     double looseGiveWay = 0.6;
     // What a fit from a second start (away from the prediction, or
     // following back) must reach besides: the drawing matching the frame as
