@@ -33,25 +33,44 @@ double latticeValue(int64_t ix, int64_t iy) {
     return static_cast<double>(h >> 11) * (1.0 / 9007199254740992.0);
 }
 
+// The lattice values at the corners of the cell last looked up: neighbouring
+// samples mostly fall in the same cell, and hashing its corners again cost
+// a sixth of a render.
+struct NoiseCell {
+    int64_t ix = INT64_MIN, iy = INT64_MIN;
+    double v00 = 0.0, v10 = 0.0, v01 = 0.0, v11 = 0.0;
+};
+
 // Smoothly interpolated lattice noise in [0, 1).
-double valueNoise(double x, double y) {
+double valueNoise(double x, double y, NoiseCell& cell) {
     const double fx = std::floor(x), fy = std::floor(y);
     const int64_t ix = static_cast<int64_t>(fx), iy = static_cast<int64_t>(fy);
+    if (ix != cell.ix || iy != cell.iy) {
+        cell = {ix,
+                iy,
+                latticeValue(ix, iy),
+                latticeValue(ix + 1, iy),
+                latticeValue(ix, iy + 1),
+                latticeValue(ix + 1, iy + 1)};
+    }
     double tx = x - fx, ty = y - fy;
     tx = tx * tx * (3.0 - 2.0 * tx);
     ty = ty * ty * (3.0 - 2.0 * ty);
-    const double top =
-        latticeValue(ix, iy) + tx * (latticeValue(ix + 1, iy) - latticeValue(ix, iy));
-    const double bottom =
-        latticeValue(ix, iy + 1) + tx * (latticeValue(ix + 1, iy + 1) - latticeValue(ix, iy + 1));
+    const double top = cell.v00 + tx * (cell.v10 - cell.v00);
+    const double bottom = cell.v01 + tx * (cell.v11 - cell.v01);
     return top + ty * (bottom - top);
 }
 
+// The cells a run of samples over the table last looked up, one per texture.
+struct TableNoise {
+    NoiseCell blotch, grain;
+};
+
 // A light table top with blotches and a grain along x; never dark enough to
 // look like ink.
-Colour tableColour(double x, double y, double width) {
-    const double blotch = valueNoise(x / (0.4 * width), y / (0.4 * width));
-    const double grain = valueNoise(x / (0.6 * width), y / (0.05 * width));
+Colour tableColour(double x, double y, double width, TableNoise& noise) {
+    const double blotch = valueNoise(x / (0.4 * width), y / (0.4 * width), noise.blotch);
+    const double grain = valueNoise(x / (0.6 * width), y / (0.05 * width), noise.grain);
     const double shade = 0.82 + 0.18 * (0.6 * blotch + 0.4 * grain);
     return {TABLE[0] * shade, TABLE[1] * shade, TABLE[2] * shade};
 }
@@ -62,6 +81,7 @@ Colour tableColour(double x, double y, double width) {
 struct TableSample {
     bool taken = false;
     Colour colour{0.0, 0.0, 0.0};
+    TableNoise* noise = nullptr;  // the cells the band's samples last looked up
 };
 
 // Maps ideal image points to the marker plane: the inverse of the plane's
@@ -224,36 +244,50 @@ Colour planeColour(const Scene& scene, const CameraParam& camera, const PlaneMap
         table.taken = true;
     }
     if (!table.taken) {
-        table.colour = tableColour(x, y, scene.markerWidth);
+        table.colour = tableColour(x, y, scene.markerWidth, *table.noise);
         table.taken = true;
     }
     return table.colour;
 }
 
-// The light falling on plane point (x, y): 1 without a gradient or a shadow.
-double lightAt(const Lighting& light, double x, double y) {
-    double factor = 1.0;
-    if (light.gradientFloor != 1.0) {
-        const double a = light.gradientDegrees * M_PI / 180.0;
-        const double t = (x * std::cos(a) + y * std::sin(a)) / light.gradientSpan + 0.5;
-        factor *= 1.0 + std::clamp(t, 0.0, 1.0) * (light.gradientFloor - 1.0);
-    }
-    if (light.shadow) {
-        const double a = light.shadowDegrees * M_PI / 180.0;
-        const double beyond = x * std::cos(a) + y * std::sin(a) - light.shadowOffset;
-        const double dark = light.shadowSoftness > 0.0
-                                ? std::clamp(beyond / light.shadowSoftness + 0.5, 0.0, 1.0)
-                                : (beyond > 0.0 ? 1.0 : 0.0);
-        factor *= 1.0 + dark * (light.shadowFactor - 1.0);
-    }
-    return factor;
-}
+// The scene's lighting with its directions worked out once a frame, not at
+// every sample: the same cosines and sines, so the same picture.
+struct LightField {
+    const Lighting& light;
+    bool even;  // no gradient and no shadow: every point lit alike
+    double gradientCos, gradientSin, shadowCos, shadowSin;
 
-Colour lit(const Scene& scene, Colour c, double x, double y) {
-    if (scene.light.gradientFloor == 1.0 && !scene.light.shadow) {
+    explicit LightField(const Lighting& l)
+        : light(l),
+          even(l.gradientFloor == 1.0 && !l.shadow),
+          gradientCos(std::cos(l.gradientDegrees * M_PI / 180.0)),
+          gradientSin(std::sin(l.gradientDegrees * M_PI / 180.0)),
+          shadowCos(std::cos(l.shadowDegrees * M_PI / 180.0)),
+          shadowSin(std::sin(l.shadowDegrees * M_PI / 180.0)) {}
+
+    // The light falling on plane point (x, y): 1 without a gradient or a shadow.
+    double at(double x, double y) const {
+        double factor = 1.0;
+        if (light.gradientFloor != 1.0) {
+            const double t = (x * gradientCos + y * gradientSin) / light.gradientSpan + 0.5;
+            factor *= 1.0 + std::clamp(t, 0.0, 1.0) * (light.gradientFloor - 1.0);
+        }
+        if (light.shadow) {
+            const double beyond = x * shadowCos + y * shadowSin - light.shadowOffset;
+            const double dark = light.shadowSoftness > 0.0
+                                    ? std::clamp(beyond / light.shadowSoftness + 0.5, 0.0, 1.0)
+                                    : (beyond > 0.0 ? 1.0 : 0.0);
+            factor *= 1.0 + dark * (light.shadowFactor - 1.0);
+        }
+        return factor;
+    }
+};
+
+Colour lit(const LightField& light, Colour c, double x, double y) {
+    if (light.even) {
         return c;
     }
-    const double factor = lightAt(scene.light, x, y);
+    const double factor = light.at(x, y);
     return {c.r * factor, c.g * factor, c.b * factor};
 }
 
@@ -267,8 +301,8 @@ Ray rayThrough(const PlaneMapping& mapping, double ix, double iy) {
     return ray;
 }
 
-Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMapping& mapping,
-                    const SamplePoint& at, TableSample& table) {
+Colour sampleColour(const Scene& scene, const LightField& light, const CameraParam& camera,
+                    const PlaneMapping& mapping, const SamplePoint& at, TableSample& table) {
     double ix = 0.0, iy = 0.0, x = 0.0, y = 0.0;
     const bool onPlane = observedToPlane(camera, mapping, at.ox, at.oy, ix, iy, x, y);
     if (!scene.discs.empty() || !scene.boxes.empty() || !scene.sheets.empty()) {
@@ -288,16 +322,16 @@ Colour sampleColour(const Scene& scene, const CameraParam& camera, const PlaneMa
         }
         double s = 0.0, c[3];
         if (nearestObject(scene.discs, scene.boxes, ray, limit, s, c)) {
-            return lit(scene, {c[0], c[1], c[2]}, ray.origin[0] + s * ray.direction[0],
+            return lit(light, {c[0], c[1], c[2]}, ray.origin[0] + s * ray.direction[0],
                        ray.origin[1] + s * ray.direction[1]);
         }
         if (onSheet) {
-            return lit(scene, sheet, wx, wy);
+            return lit(light, sheet, wx, wy);
         }
     }
     if (onPlane) {
         const SamplePoint ideal{at.ox, at.oy, ix, iy};
-        return lit(scene, planeColour(scene, camera, mapping, ideal, x, y, table), x, y);
+        return lit(light, planeColour(scene, camera, mapping, ideal, x, y, table), x, y);
     }
     return {SKY[0], SKY[1], SKY[2]};
 }
@@ -328,8 +362,18 @@ BoardSurface boardSurface(const Chessboard& board, const CameraParam& camera,
     return BOARD_TABLE;
 }
 
+// v rounded half away from zero, as std::lround rounds it, clamped to a byte.
+// Done inline: the library call costs a tenth of a render. The fraction
+// v - trunc(v) is exact, so the result is lround's to the last bit.
 unsigned char toByte(double v) {
-    return static_cast<unsigned char>(std::clamp(std::lround(v), 0L, 255L));
+    if (!(v > 0.0)) {
+        return 0;  // NaN too, which lround would take far below 0
+    }
+    if (v >= 255.5) {
+        return 255;
+    }
+    const int whole = static_cast<int>(v);
+    return static_cast<unsigned char>(whole + (v - whole >= 0.5));
 }
 
 // Sizes `frame` for the camera; false (the frame all sky) when the camera lies
@@ -368,16 +412,18 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
     if (!prepareFrame(mapping, width, height, frame)) {
         return;
     }
+    const LightField light(scene.light);
     const int n = std::max(1, supersample);
     const double step = 1.0 / n, first = 0.5 * step - 0.5, share = 1.0 / (n * n);
     const double firstX = first + offsetX, firstY = first + offsetY;
     // Every pixel on its own, so bands of rows go to threads of their own
     // and the frame is the same whatever their number.
     const auto band = [&](int top, int bottom) {
+        TableNoise noise;
         for (int y = top; y < bottom; ++y) {
             for (int x = 0; x < width; ++x) {
                 Colour sum{0.0, 0.0, 0.0};
-                TableSample table;
+                TableSample table{.noise = &noise};
                 for (int j = 0; j < n; ++j) {
                     for (int i = 0; i < n; ++i) {
                         const double shiftX =
@@ -386,7 +432,7 @@ void renderFrame(const Scene& scene, const CameraParam& camera, const CameraPose
                             jitter ? (cellPlace(x, y, i, j, 1) - 0.5) * step : 0.0;
                         const SamplePoint at{x + firstX + i * step + shiftX,
                                              y + firstY + j * step + shiftY, 0.0, 0.0};
-                        Colour c = sampleColour(scene, camera, mapping, at, table);
+                        Colour c = sampleColour(scene, light, camera, mapping, at, table);
                         sum.r += c.r;
                         sum.g += c.g;
                         sum.b += c.b;
