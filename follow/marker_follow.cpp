@@ -189,14 +189,16 @@ bool softAllRound(const SideRamps& ramps) {
            !(ramps.widest > FOLLOW_SMEAR_RATIO * ramps.narrowest);
 }
 
-double MarkerFollow::skewedSquareTurn(const SideRamps& ramps) const {
+double MarkerFollow::unalignedSquareTurn(const SideRamps& ramps, bool skewed) const {
     // A square smeared along its motion whose drawing would not align, far
-    // from where the frames before put the marker: its smear has skewed it.
-    // Sides widened alike may be a soft lens or noise, which leave the
-    // square as it is, or a smear along its diagonal, which skews it: only
-    // a square turned further than the frames' motion can miss by is taken
-    // for skewed.
-    return softAllRound(ramps) ? limits_.turnMax : limits_.refuseTurn;
+    // from where the frames before put the marker (refuseTurn): its smear
+    // has skewed it. Sides widened alike may be a soft lens or noise, which
+    // leave the square as it is, or a smear along its diagonal, which skews
+    // it; and sharp sides may mean the camera stopped where the frames
+    // before say it moves on. Such squares are refused only when turned
+    // further than the frames' motion can miss by (turnMax): then they are
+    // another dark square taken for the marker, or its corners misplaced.
+    return skewed && !softAllRound(ramps) ? limits_.refuseTurn : limits_.turnMax;
 }
 
 bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
@@ -410,8 +412,8 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
         ramps.widest > FOLLOW_SMEAR_WIDTH || strayed || cornerError > FOLLOW_SKEWED_ERROR;
     if (fit.ok)
         judgeSquare(fit, pose, ramps, limits_);
-    else if (predicted && skewed)
-        fit.refused = arPoseTurnBetween(pose, expectedPose) > skewedSquareTurn(ramps);
+    else if (predicted)
+        fit.refused = arPoseTurnBetween(pose, expectedPose) > unalignedSquareTurn(ramps, skewed);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.

@@ -283,10 +283,10 @@ class MarkerFollow {
     FollowFit alignLit(LightModel light, const FrameImage& image, const ShutterPose& start,
                        const ShutterMotion& expected, double turnMax, double coarseMin);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
-    // How far from where the frames before put the marker a smeared square
-    // with sides' `ramps` whose drawing would not align may lie before it is
-    // refused as skewed.
-    double skewedSquareTurn(const SideRamps& ramps) const;
+    // How far from where the frames before put the marker a square with
+    // sides' `ramps` whose drawing would not align may lie before it is
+    // refused: `skewed` when its ramps, its corners or its fit say so.
+    double unalignedSquareTurn(const SideRamps& ramps, bool skewed) const;
     // Whether the drawing matches the frame as a found marker's does, and
     // as closely as a smeared marker's does (a second chance's bar).
     bool matchesAsFound(const AlignOutcome& outcome) const;

@@ -628,6 +628,13 @@ INSTANTIATE_TEST_SUITE_P(Scenes, HardShots, testing::Values(
              words("--path sway --frames 24 --distance 450 --noise 10 --seed 35 "
                    "--motion-blur 0.3,16 --quality 30"),
              "--best", 1, 23, 0.26, "640x480", 1.5},
+    // In noise, a square with sharp sides 44 degrees from where the frames
+    // before headed, its corners off the marker's shape by 1.6 pixels and
+    // its drawing not aligning, stood 44 degrees and 84 % off.
+    HardShot{"stray_sharp_square_sway",
+             words("--path sway --frames 48 --distance 600 --noise 7 --seed 27 "
+                   "--motion-blur 0.45 --quality 70"),
+             "--best", 6, 47, 0.3, "640x480", 2.0},
     // Half the marker in a hard-edged shadow under light falling off: the
     // shadowed sides hide a smear from the ramps, and a square whose
     // corners missed the marker's shape by 4 pixels stood, 13 degrees and
