@@ -40,9 +40,10 @@ struct MarkerPicture {
 void drawMarkerPicture(const unsigned char* cells, double width, TransferCurve curve,
                        MarkerPicture& picture);
 
-// The reflectance and its slope at plane point (x, y) at `level`, bilinear;
-// false outside what is drawn.
-inline bool pictureAt(const PictureLevel& level, double reach, double x, double y, float out[3]) {
+// The reflectance and, unless `slopes` is false, its slope at plane point
+// (x, y) at `level`, bilinear; false outside what is drawn.
+inline bool pictureAt(const PictureLevel& level, double reach, double x, double y, float out[3],
+                      bool slopes = true) {
     const double u = (x + reach) / level.texel - 0.5;
     const double v = (reach - y) / level.texel - 0.5;
     if (!(u >= 0.0 && v >= 0.0 && u < level.size - 1 && v < level.size - 1))
@@ -53,7 +54,7 @@ inline bool pictureAt(const PictureLevel& level, double reach, double x, double 
     const float fv = static_cast<float>(v - r);
     const float* a = &level.texels[(static_cast<size_t>(r) * level.size + c) * 3];
     const float* b = a + static_cast<size_t>(level.size) * 3;
-    for (int k = 0; k < 3; k++) {
+    for (int k = 0; k < (slopes ? 3 : 1); k++) {
         const float top = a[k] + fu * (a[3 + k] - a[k]);
         const float bottom = b[k] + fu * (b[3 + k] - b[k]);
         out[k] = top + fv * (bottom - top);

@@ -107,7 +107,7 @@ void drawAlongShutter(const MarkerPicture& picture, int level, const double P[3]
             if (!(H[2][0] * x + H[2][1] * y + H[2][2] > 0.0))
                 continue;
             float t[3];
-            if (!pictureAt(texels, picture.reach, x, y, t))
+            if (!pictureAt(texels, picture.reach, x, y, t, slopes))
                 continue;
             DrawnSample& d = drawn[k];
             d.value += t[0];
