@@ -22,6 +22,7 @@
 
 #include "tests/support/media_fixtures.h"
 #include "tests/support/test_support.h"
+#include "tests/support/truth_table.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ class Inputs {
     void render(const std::string& output, std::vector<std::string> options) {
         get("camera640");
         options.insert(options.begin(),
-                       {TOOLS + "/lumeko-render", "--camera", "camera640", "--picture",
+                       {lumeko_test::footageRenderer(), "--camera", "camera640", "--picture",
                         LUMEKO_SOURCE_DIR "/Data/sample_marker_picture.ppm", "--size", "640x480",
                         "--output", output});
         mustRun(dir_.path(), options);

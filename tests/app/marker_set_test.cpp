@@ -69,8 +69,8 @@ class MarkerSet : public testing::Test {
     }
     // The set filmed with lumeko-render `options` (its path, frames, output).
     static void renderSet(const std::string& options) {
-        mustRun(dir->path(), words(LUMEKO_TOOLS_DIR
-                                   "/lumeko-render --camera Data/camera_para.dat "
+        mustRun(dir->path(), words(footageRenderer() +
+                                   " --camera Data/camera_para.dat "
                                    "--picture m0.ppm --marker-width 80 --set set.txt --noise 2 " +
                                    options));
     }
