@@ -1,5 +1,6 @@
 #include "follow/shutter_drawing.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -75,60 +76,74 @@ void rayChange(const double P[3][4], const Pose& pose, double u, double v, doubl
     g[5] = -c[2];
 }
 
+// One moment of the shutter: where it lies in it, the pose then, and the
+// plane-to-picture map of that pose and its inverse.
+struct ShutterMoment {
+    double s;
+    Pose pose;
+    double H[3][3];
+    double G[3][3];
+};
+
+// What one sample pixel saw while the shutter was open: the mean over the
+// moments, taken in their order, and with `slopes` its slopes.
+DrawnSample drawSample(const PictureLevel& texels, double reach, const double P[3][4],
+                       const ShutterMoment* moments, int used, const FollowSample& sample,
+                       bool slopes) {
+    DrawnSample d{};
+    const double u = sample.ideal[0];
+    const double v = sample.ideal[1];
+    for (int j = 0; j < used; j++) {
+        const ShutterMoment& m = moments[j];
+        const double w = m.G[2][0] * u + m.G[2][1] * v + m.G[2][2];
+        if (w == 0.0)
+            continue;
+        const double x = (m.G[0][0] * u + m.G[0][1] * v + m.G[0][2]) / w;
+        const double y = (m.G[1][0] * u + m.G[1][1] * v + m.G[1][2]) / w;
+        // The ray must meet the plane in front of the camera.
+        if (!(m.H[2][0] * x + m.H[2][1] * y + m.H[2][2] > 0.0))
+            continue;
+        float t[3];
+        if (!pictureAt(texels, reach, x, y, t, slopes))
+            continue;
+        d.value += t[0];
+        d.inside += 1.0;
+        if (!slopes || (t[1] == 0.0f && t[2] == 0.0f))
+            continue;
+        double g[6];
+        rayChange(P, m.pose, u, v, x, y, t[1], t[2], g);
+        for (int i = 0; i < 6; i++) {
+            d.slope[i] += g[i];
+            d.slope[6 + i] += m.s * g[i];
+        }
+    }
+    const double share = 1.0 / used;
+    d.value *= share;
+    d.inside *= share;
+    for (double& e : d.slope)
+        e *= share;
+    return d;
+}
+
 }  // namespace
 
 void drawAlongShutter(const MarkerPicture& picture, int level, const double P[3][4],
                       const ShutterPose& pose, int steps, const FollowSample* samples, int count,
                       bool slopes, DrawnSample* drawn) {
-    for (int k = 0; k < count; k++) {
-        drawn[k].value = 0.0;
-        drawn[k].inside = 0.0;
-        for (double& d : drawn[k].slope)
-            d = 0.0;
-    }
-    const PictureLevel& texels = picture.levels[level];
+    // The moments first, then each sample along all of them: a sample's
+    // moments read neighbouring texels, and its sums stay at hand.
+    ShutterMoment moments[SHUTTER_STEPS_MAX];
     int used = 0;
-    for (int j = 0; j < steps; j++) {
-        const double s = (j + 0.5) / steps - 0.5;
-        const Pose moment = poseInShutter(pose, s);
-        double H[3][3], G[3][3];
-        if (!planeMap(P, moment, H, G))
-            continue;
-        used++;
-        for (int k = 0; k < count; k++) {
-            const double u = samples[k].ideal[0];
-            const double v = samples[k].ideal[1];
-            const double w = G[2][0] * u + G[2][1] * v + G[2][2];
-            if (w == 0.0)
-                continue;
-            const double x = (G[0][0] * u + G[0][1] * v + G[0][2]) / w;
-            const double y = (G[1][0] * u + G[1][1] * v + G[1][2]) / w;
-            // The ray must meet the plane in front of the camera.
-            if (!(H[2][0] * x + H[2][1] * y + H[2][2] > 0.0))
-                continue;
-            float t[3];
-            if (!pictureAt(texels, picture.reach, x, y, t, slopes))
-                continue;
-            DrawnSample& d = drawn[k];
-            d.value += t[0];
-            d.inside += 1.0;
-            if (!slopes || (t[1] == 0.0f && t[2] == 0.0f))
-                continue;
-            double g[6];
-            rayChange(P, moment, u, v, x, y, t[1], t[2], g);
-            for (int i = 0; i < 6; i++) {
-                d.slope[i] += g[i];
-                d.slope[6 + i] += s * g[i];
-            }
-        }
+    for (int j = 0; j < std::min(steps, SHUTTER_STEPS_MAX); j++) {
+        ShutterMoment& m = moments[used];
+        m.s = (j + 0.5) / steps - 0.5;
+        m.pose = poseInShutter(pose, m.s);
+        if (planeMap(P, m.pose, m.H, m.G))
+            used++;
     }
-    if (used == 0)
-        return;
-    const double share = 1.0 / used;
     for (int k = 0; k < count; k++) {
-        drawn[k].value *= share;
-        drawn[k].inside *= share;
-        for (double& d : drawn[k].slope)
-            d *= share;
+        drawn[k] = used == 0 ? DrawnSample{}
+                             : drawSample(picture.levels[level], picture.reach, P, moments, used,
+                                          samples[k], slopes);
     }
 }
