@@ -371,11 +371,27 @@ FollowFit MarkerFollow::alignStreakSearched(const FrameImage& image, const Pose&
 }
 
 FollowFit MarkerFollow::alignEitherPose(const FrameImage& image, const Pose& square, double width) {
-    const FollowFit fit = alignStreakSearched(image, square, width);
-    const FollowFit mirror = alignStreakSearched(image, mirroredPose(square), width);
+    FollowFit fit = alignStreakSearched(image, square, width);
+    FollowFit mirror = alignStreakSearched(image, mirroredPose(square), width);
+    // Light sloping across the marker can stand for a tilt, and the two
+    // poses differ by one: each is weighed lit as the other was.
+    relitAlike(image, mirror, fit);
+    relitAlike(image, fit, mirror);
     const bool mirrorMatchesBetter = mirror.ok && matchesAsSmeared(mirror.outcome) &&
                                      (!fit.ok || mirror.outcome.residual < fit.outcome.residual);
     return mirrorMatchesBetter ? mirror : fit;
+}
+
+void MarkerFollow::relitAlike(const FrameImage& image, const FollowFit& sloped, FollowFit& even) {
+    if (!sloped.ok || sloped.outcome.light != LightModel::Sloped ||
+        even.outcome.light != LightModel::Even)
+        return;
+    const ShutterPose& from = even.outcome.pose;
+    const FollowFit relit =
+        alignLit(LightModel::Sloped, image, from, from.motion, limits_.smearTurnMax, -1.0);
+    if (relit.ok && matchesAsSmeared(relit.outcome) &&
+        (!even.ok || relit.outcome.residual < even.outcome.residual))
+        even = relit;
 }
 
 FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,

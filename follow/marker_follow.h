@@ -275,6 +275,10 @@ class MarkerFollow {
     // matches as closely as a second start must and better than the
     // square's.
     FollowFit alignEitherPose(const FrameImage& image, const Pose& square, double width);
+    // When `sloped` matched under light sloping across the marker and `even`
+    // was aligned under even light, aligns `even` again from where it ended
+    // under sloping light, and takes that fit when it matches better.
+    void relitAlike(const FrameImage& image, const FollowFit& sloped, FollowFit& even);
     // A fit that falls short under even light is tried again under light
     // sloping across the marker.
     FollowFit alignFrom(const FrameImage& image, const ShutterPose& start,
