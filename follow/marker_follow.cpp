@@ -515,9 +515,14 @@ FollowFit MarkerFollow::coldFindAt(const FrameImage& image, const SmearRegion& r
         return fit;
     // A smeared square's tilt either way about the line of sight may look
     // alike: the mirrored pose is aligned too, and taken when it lands
-    // elsewhere and matches more closely.
-    const FollowFit mirrored =
+    // elsewhere and matches more closely, the two weighed under the same
+    // light.
+    FollowFit mirrored =
         alignCold(image, {mirroredPose(fit.outcome.pose.middle), fit.outcome.pose.motion});
+    relitAlike(image, mirrored, fit);
+    relitAlike(image, fit, mirrored);
+    fit.ok = fit.outcome.streak >= COLD_STREAK_MIN;
+    mirrored.ok = mirrored.ok && mirrored.outcome.streak >= COLD_STREAK_MIN;
     if (mirrored.ok && mirrored.outcome.residual < fit.outcome.residual &&
         arPoseTurnBetween(mirrored.pose, fit.pose) > COLD_MIRROR_APART * M_PI / 180.0)
         fit = mirrored;
