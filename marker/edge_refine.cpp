@@ -30,6 +30,8 @@ constexpr double OUTER_REACH_SHARE = 0.3;
 // at most this share of the one in the levels.
 constexpr double SKEW_WIDTH_MIN = 2.5;
 constexpr double LIGHT_SKEW_SHARE = 0.5;
+// The same share for the median ramp of the smeared sides (see rampsInLight).
+constexpr double MEDIAN_LIGHT_SKEW_SHARE = 0.4;
 // A marker whose ramps are all at most this wide (pixels) is crisp: its sides
 // are placed from a point a pixel (a slightly smeared one's short profiles
 // straddle ramps nearly as wide as they are, and it keeps its few points).
@@ -333,20 +335,39 @@ int edgePoints(const FrameImage& frame, const double distFactor[4], const EdgePr
 }
 
 // Whether the marker's ramps wide enough to tell (SKEW_WIDTH_MIN) are
-// clearly more symmetric in linear light than in the levels.
-bool rampsInLight(const EdgeRefineStorage& storage) {
-    double level = 0.0;
-    double light = 0.0;
+// clearly more symmetric in linear light than in the levels: summed, or,
+// by a stricter share (MEDIAN_LIGHT_SKEW_SHARE), the median ramp of its
+// smeared sides. A shadow's edge across a few profiles bends their ramps far
+// from symmetric in both, and in the sum they can outweigh the rest; the
+// median ramp stands for the rest. A side along the smear is as sharp as an
+// unsmeared marker's, and its ramps tell nothing.
+bool rampsInLight(const EdgeRefineStorage& storage, const bool smeared[4]) {
+    double levelSum = 0.0;
+    double lightSum = 0.0;
+    double level[4 * EDGE_REFINE_POINT_MAX];
+    double light[4 * EDGE_REFINE_POINT_MAX];
+    int count = 0;
     for (int i = 0; i < 4; i++) {
         for (int k = 0; k < storage.probeCount[i]; k++) {
             const EdgeProbe& probe = storage.probes[i][k];
-            if (probe.measured && probe.ramp.width > SKEW_WIDTH_MIN) {
-                level += probe.ramp.levelSkew;
-                light += probe.ramp.lightSkew;
+            if (!probe.measured || !(probe.ramp.width > SKEW_WIDTH_MIN))
+                continue;
+            levelSum += probe.ramp.levelSkew;
+            lightSum += probe.ramp.lightSkew;
+            if (smeared[i]) {
+                level[count] = probe.ramp.levelSkew;
+                light[count] = probe.ramp.lightSkew;
+                count++;
             }
         }
     }
-    return light < LIGHT_SKEW_SHARE * level;
+    if (lightSum < LIGHT_SKEW_SHARE * levelSum)
+        return true;
+    if (count == 0)
+        return false;
+    std::nth_element(level, level + count / 2, level + count);
+    std::nth_element(light, light + count / 2, light + count);
+    return light[count / 2] < MEDIAN_LIGHT_SKEW_SHARE * level[count / 2];
 }
 
 // Weighted total least squares line through the points; Degenerate when they
@@ -467,7 +488,7 @@ EdgeRefinement arRefineEdges(const FrameImage& frame, const double distFactor[4]
     // Only a smeared marker's ramps tell light from levels: a sharp one's are
     // too narrow and too easily bent by compression.
     const bool inLight =
-        (smeared[0] || smeared[1] || smeared[2] || smeared[3]) && rampsInLight(storage);
+        (smeared[0] || smeared[1] || smeared[2] || smeared[3]) && rampsInLight(storage, smeared);
     EdgeLine refined[4];
     int refinedCount = 0;
     for (int i = 0; i < 4; i++) {
