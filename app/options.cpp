@@ -158,9 +158,10 @@ OptionTable optionTable(RunOptions& o) {
          "the camera would see it (its picture, border and white margin) along\n"
          "the motion over the shutter predicted from the frames before, and fit\n"
          "the pose and the motion so that the drawing matches the frame; a fit\n"
-         "is taken only when it matches as a found marker does. A few frames\n"
-         "lost before the marker is seen again are followed back into from the\n"
-         "frames after. The report calls such frames followed.",
+         "is taken only when it matches as a found marker does and is smeared\n"
+         "less far than the marker is wide. A few frames lost before the marker\n"
+         "is seen again are followed back into from the frames after. The\n"
+         "report calls such frames followed.",
          [&t](const std::string&) { return t.follow = true; }},
         {"--transfer", "CURVE",
          "how the footage's levels encode light, for the smeared edges of\n"

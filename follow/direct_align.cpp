@@ -655,6 +655,7 @@ AlignOutcome alignMarker(FollowStorage& storage, const CameraParam& camera, cons
     out.samples = count;
     out.inView = shareInView(camera, pose.middle, storage.picture.width);
     out.streak = shutterStreak(pose, camera.mat, storage.picture.width);
+    out.side = pixelsPerUnit(camera, pose.middle, storage.picture.width) * storage.picture.width;
     measureMatch(storage, count, light, out);
     out.pictureMatch = pictureMatch(storage, camera, count, light, pose.middle);
     return out;

@@ -23,6 +23,7 @@ struct AlignOutcome {
     double pictureMatch = 0.0;  // unweighted, the same on the picture inside the border
     double inView = 0.0;        // share of the square inside the frame
     double streak = 0.0;        // the longest way a corner travels over the shutter, pixels
+    double side = 0.0;          // the square's mean side at the shutter's middle, pixels
     LightModel light = LightModel::Even;  // how the drawing was lit
     double lightSlope = 0.0;  // sloped: the contrast's change over the samples' spread, share of it
     int samples = 0;

@@ -274,8 +274,8 @@ bool MarkerFollow::unevenlyLit(const AlignOutcome& o) const {
 bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double turnMax) const {
     const double paper = o.dark + o.contrast;
     return o.converged && matchesAsFound(o) && o.pictureMatch >= limits_.pictureMatchMin &&
-           o.inView >= limits_.inViewMin && o.contrast > 0.0 &&
-           o.contrast >= limits_.paperShareMin * paper &&
+           o.inView >= limits_.inViewMin && o.streak < limits_.streakSideMax * o.side &&
+           o.contrast > 0.0 && o.contrast >= limits_.paperShareMin * paper &&
            arPoseTurnBetween(o.pose.middle, start) <= turnMax;
 }
 

@@ -83,6 +83,12 @@ struct FollowLimits {
     double paperShareMin = 0.5;    // the contrast's share of the paper's light
     double turnMax = 0.35;         // radians from the predicted pose it started from
     double smearTurnMax = 0.8;     // radians from a smeared marker's pose (its square is skewed)
+    // A streak about as long as the square's side: along it, a square W
+    // long smeared L far looks like one L long smeared W far (its ink
+    // lighter), so the fit can trade the square's size for the streak's and
+    // stand degrees off. A fit streaked this share of the side or more is
+    // not taken.
+    double streakSideMax = 0.9;
     // An evenly lit drawing that correlates this well but no better may be
     // the marker under uneven light (see MarkerFollow::unevenlyLit); drawn
     // under sloping light, a second chance, it is taken under the closer

@@ -204,9 +204,10 @@ TEST_F(MarkerSet, AlignsAndFollowsSmearedMarkers) {
     EXPECT_EQ(c.found, 10);
     EXPECT_LT(c.turn, 0.6);
     EXPECT_LT(c.worst, 1.5);  // the first frame, with nothing before it
-    // A followed frame names the markers followed in it.
+    // A followed frame names the markers followed in it: not the two
+    // smeared about as far as they are wide.
     const std::string report = readFile(dir->file("smear.report"));
-    EXPECT_NE(report.find(",16,0 1 2 3,"), std::string::npos) << report;
+    EXPECT_NE(report.find(",8,0 2,"), std::string::npos) << report;
 }
 
 TEST_F(MarkerSet, RefusesWhatCannotBeTrackedAndKeepsTheEarlierTrack) {
