@@ -929,6 +929,13 @@ INSTANTIATE_TEST_SUITE_P(
                    words("--size 320x240 --path sway --frames 32 --motion-blur 0.9,24 --noise 2 "
                          "--distance 600 --seed 7"),
                    10, 3.0, "320x240", 8.0},
+        // A small marker in noise, smeared by up to its width: two fits
+        // streaked 0.86 and 0.87 of its side lie within 1.4 degrees, and
+        // are taken.
+        FollowClip{"noisy_small_sway",
+                   words("--size 320x240 --path sway --frames 33 --distance 450 --seed 52 "
+                         "--quality 70 --motion-blur 0.93 --noise 7"),
+                   22, 0.7, "320x240", 20.0},
         FollowClip{"never_sharp_in_a_wide_frame",
                    words("--size 640x360 --path exit --frames 24 --motion-blur 0.3,16 --noise 2 "
                          "--distance 600"),
