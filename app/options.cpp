@@ -116,8 +116,9 @@ OptionTable optionTable(RunOptions& o) {
          [&t](const std::string&) { return t.detection.strictHistory = true; }},
         {"--robust-sides", "",
          "take a marker whose side a fingertip or a smudge dents or bumps (up to\n"
-         "about a quarter of the side): its corners are those that turn the\n"
-         "outline most, and each side is fitted without the points off it.",
+         "about a quarter of the side), or an object over the middle of one side\n"
+         "hides (up to 60 % of it): its corners are those that turn the outline\n"
+         "most, and each side is fitted without the points off it.",
          [&t](const std::string&) { return t.detection.robustSides = true; }},
         {"--more-squares", "",
          "when a frame's list of 30 candidate squares fills before the marker is\n"

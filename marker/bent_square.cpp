@@ -33,66 +33,145 @@ double turnSine(const MarkerCandidate& c, const int* corners, const double* side
     return la * ld > 0.0 ? sense * static_cast<double>(turn(c, a, b, d)) / (la * ld) : -1.0;
 }
 
+// Contour point i of the closed contour, counting on past its end: point
+// n - 1 is point 0 again, so a side may run from its last corner round to
+// its first.
+int wrapped(const MarkerCandidate& c, int i) {
+    return i < c.pointCount - 1 ? i : i - (c.pointCount - 1);
+}
+
+// The line through contour points p and q, unscaled: a point's distance
+// from it is (a (x - xp) + b (y - yp)) / length.
+struct Chord {
+    double a, b, length;
+    int32_t xp, yp;
+};
+
+Chord chordThrough(const MarkerCandidate& c, int p, int q) {
+    p = wrapped(c, p);
+    q = wrapped(c, q);
+    const double a = c.contourY[q] - c.contourY[p], b = c.contourX[p] - c.contourX[q];
+    return {a, b, std::hypot(a, b), c.contourX[p], c.contourY[p]};
+}
+
+// Contour point i's distance from the chord, times its length.
+double scaledDistance(const MarkerCandidate& c, const Chord& chord, int i) {
+    i = wrapped(c, i);
+    return chord.a * (c.contourX[i] - chord.xp) + chord.b * (c.contourY[i] - chord.yp);
+}
+
 // How many of contour points s..e lie within `tolerance` of the line
 // through points p and q.
 int pointsNearChord(const MarkerCandidate& c, int s, int e, int p, int q, double tolerance) {
-    const double a = c.contourY[q] - c.contourY[p], b = c.contourX[p] - c.contourX[q];
-    const double length = std::hypot(a, b);
+    const Chord chord = chordThrough(c, p, q);
     int on = 0;
-    for (int i = s; i <= e; i++) {
-        const double d = a * (c.contourX[i] - c.contourX[p]) + b * (c.contourY[i] - c.contourY[p]);
-        on += std::fabs(d) <= tolerance * length;
-    }
+    for (int i = s; i <= e; i++)
+        on += std::fabs(scaledDistance(c, chord, i)) <= tolerance * chord.length;
     return on;
 }
 
-// Whether each side's contour points (corner k to corner k + 1) lie mostly
-// on a line: at least ROBUST_SIDE_ON_LINE of them within
-// ROBUST_SIDE_TOLERANCE of the side's length (at least 1.5 pixels) of the
-// chord between the corners, or of one from a corner to the middle (an
-// object over the other corner).
+// A side's tolerance: ROBUST_SIDE_TOLERANCE of the length from contour point
+// s to e, and at least 1.5 pixels.
+double sideTolerance(const MarkerCandidate& c, int s, int e) {
+    return std::max(1.5, ROBUST_SIDE_TOLERANCE * chordThrough(c, s, e).length);
+}
+
+// Whether the side from contour point s to e lies mostly on a line: at
+// least ROBUST_SIDE_ON_LINE of its points within its tolerance of the chord
+// between its corners, or of one from a corner to the middle (an object
+// over the other corner).
+bool sideMostlyStraight(const MarkerCandidate& c, int s, int e) {
+    const int m = (s + e) / 2;
+    const double tolerance = sideTolerance(c, s, e);
+    const int on = std::max({pointsNearChord(c, s, e, s, e, tolerance),
+                             pointsNearChord(c, s, e, s, m, tolerance),
+                             pointsNearChord(c, s, e, m, e, tolerance)});
+    return on >= ROBUST_SIDE_ON_LINE * (e - s + 1);
+}
+
+// Whether the four sides between `corners` lie mostly on lines.
 bool sidesMostlyStraight(const MarkerCandidate& c, const int* corners) {
     for (int k = 0; k < 4; k++) {
-        const int s = corners[k], e = k == 3 ? c.pointCount - 1 : corners[k + 1], m = (s + e) / 2;
-        const double length =
-            std::hypot(c.contourX[e] - c.contourX[s], c.contourY[e] - c.contourY[s]);
-        const double tolerance = std::max(1.5, ROBUST_SIDE_TOLERANCE * length);
-        const int on = std::max({pointsNearChord(c, s, e, s, e, tolerance),
-                                 pointsNearChord(c, s, e, s, m, tolerance),
-                                 pointsNearChord(c, s, e, m, e, tolerance)});
-        if (on < ROBUST_SIDE_ON_LINE * (e - s + 1)) {
+        const int s = corners[k], e = k == 3 ? corners[0] + c.pointCount - 1 : corners[k + 1];
+        if (!sideMostlyStraight(c, s, e)) {
             return false;
         }
     }
     return true;
 }
 
-}  // namespace
+// Whether the side from contour point s to e runs along its chord from
+// each end for at least ROBUST_RUN_MIN of the chord's span, for
+// ROBUST_INTERRUPTED_ON_LINE of it in all, and strays from it in between to
+// one side only: an object over the middle of the side, merged into the
+// border or cutting into it, no deeper than ROBUST_DENT_DEPTH_MAX of the
+// chord (deeper, the border is broken and the outline runs round the
+// picture inside). The span is the points a straight trace of the chord
+// has; the square lies on the chord's `inwards` side (1 where the points'
+// distances are positive, -1 where negative). `on` gets the points along
+// the chord, `gap` the first and last of those between.
+bool sideInterrupted(const MarkerCandidate& c, int s, int e, int inwards, int* on, int gap[2]) {
+    const Chord chord = chordThrough(c, s, e);
+    const double tolerance = sideTolerance(c, s, e) * chord.length;
+    const double deepest = ROBUST_DENT_DEPTH_MAX * chord.length * chord.length;
+    int lead = s;
+    while (lead <= e && std::fabs(scaledDistance(c, chord, lead)) <= tolerance)
+        lead++;
+    int trail = e;
+    while (trail >= lead && std::fabs(scaledDistance(c, chord, trail)) <= tolerance)
+        trail--;
+    int strays = 0;  // the side of the chord the stretch between strays to
+    for (int i = lead; i <= trail; i++) {
+        const double d = scaledDistance(c, chord, i);
+        if (std::fabs(d) > tolerance) {
+            const int side = d > 0.0 ? 1 : -1;
+            if (strays == -side || (side == inwards && std::fabs(d) > deepest)) {
+                return false;
+            }
+            strays = side;
+        }
+    }
+    const double span = std::max(std::fabs(chord.a), std::fabs(chord.b)) + 1.0;
+    *on = (lead - s) + (e - trail);
+    gap[0] = lead;
+    gap[1] = trail;
+    return lead - s >= ROBUST_RUN_MIN * span && e - trail >= ROBUST_RUN_MIN * span &&
+           *on >= ROBUST_INTERRUPTED_ON_LINE * span;
+}
 
-MarkerStatus arCheckBentSquare(int area, MarkerCandidate* candidate, double factor) {
-    MarkerCandidate& c = *candidate;
-    const int n = c.pointCount;
+// The outline's polygon: the corner search's vertices from contour point 0
+// on, in contour order, at most ROBUST_VERTEX_MAX; how many (0 when the
+// search gives up).
+int outlinePolygon(const MarkerCandidate& c, double threshold, int* corners) {
     const int v = arFarthestFromStart(c);
-    const double threshold = arCornerThreshold(area, factor);
-    int corners[ROBUST_VERTEX_MAX];
     int count = 1;
     corners[0] = 0;
     if (v == 0 || arFindVertices(c.contourX, c.contourY, 0, v, threshold, corners, &count,
                                  ROBUST_VERTEX_MAX - 1) != MarkerStatus::Ok) {
-        return MarkerStatus::NotASquare;
+        return 0;
     }
     corners[count++] = v;
-    if (arFindVertices(c.contourX, c.contourY, v, n - 1, threshold, corners, &count,
+    if (arFindVertices(c.contourX, c.contourY, v, c.pointCount - 1, threshold, corners, &count,
                        ROBUST_VERTEX_MAX) != MarkerStatus::Ok) {
-        return MarkerStatus::NotASquare;
+        return 0;
     }
+    return count;
+}
+
+// The outline's sense: 1 where the polygon's signed area is positive, else -1.
+int outlineSense(const MarkerCandidate& c, const int* corners, int count) {
     int64_t twiceArea = 0;
     for (int k = 0; k < count; k++) {
         const int a = corners[k], b = corners[(k + 1) % count];
         twiceArea += static_cast<int64_t>(c.contourX[a]) * c.contourY[b] -
                      static_cast<int64_t>(c.contourX[b]) * c.contourY[a];
     }
-    const int sense = twiceArea > 0 ? 1 : -1;
+    return twiceArea > 0 ? 1 : -1;
+}
+
+// Drops the polygon's vertex that turns least (or against the outline) until
+// four are left that each turn by at least ROBUST_TURN_MIN; whether four are.
+bool keepFourTurningCorners(const MarkerCandidate& c, int* corners, int count, int sense) {
     // The sides' lengths are measured once; dropping a vertex joins its two.
     double sides[ROBUST_VERTEX_MAX];
     for (int k = 0; k < count; k++)
@@ -116,14 +195,129 @@ MarkerStatus arCheckBentSquare(int area, MarkerCandidate* candidate, double fact
         const int joined = (weakest + count - 1) % count;
         sides[joined] = sideLength(c, corners, count, joined);
     }
-    if (count != 4 || !sidesMostlyStraight(c, corners)) {
-        return MarkerStatus::NotASquare;
+    return count == 4;
+}
+
+// What one side between two of the polygon's vertices is like: straight
+// (ROBUST_SIDE_ON_LINE of its points along its chord, the chord from corner
+// to corner only: an object over a corner would leave two sides of the
+// square touched), or interrupted.
+struct SideShape {
+    bool straight;
+    bool interrupted;
+    int on;      // its points along its chord
+    int gap[2];  // interrupted: the first and last point off its chord
+};
+
+SideShape sideShape(const MarkerCandidate& c, int s, int e, int inwards) {
+    SideShape shape{};
+    shape.on = pointsNearChord(c, s, e, s, e, sideTolerance(c, s, e));
+    shape.straight = shape.on >= ROBUST_SIDE_ON_LINE * (e - s + 1);
+    if (!shape.straight) {
+        shape.interrupted = sideInterrupted(c, s, e, inwards, &shape.on, shape.gap);
     }
+    return shape;
+}
+
+// Whether polygon vertex b turns the outline by at least ROBUST_TURN_MIN
+// between a and d (contour indices).
+bool turnsEnough(const MarkerCandidate& c, int a, int b, int d, int sense) {
+    const auto length = [&](int p, int q) {
+        return std::hypot(c.contourX[q] - c.contourX[p], c.contourY[q] - c.contourY[p]);
+    };
+    const double product = length(a, b) * length(b, d);
+    return product > 0.0 &&
+           sense * static_cast<double>(turn(c, a, b, d)) >= ROBUST_TURN_MIN * product;
+}
+
+// For a square with an object over the middle of one side, whose outline's
+// corner search also makes corners of the object: of the polygon's vertices,
+// the four that each turn by at least ROBUST_TURN_MIN, with three sides
+// mostly straight between them and one interrupted, the most points lying
+// along the sides (the first such four on ties). Whether there are such;
+// `corners` gets them in contour order, `gap` the interrupted side's points
+// off its chord (contour indices, counting on past the contour's end).
+bool fourCornersAroundAnInterruption(const MarkerCandidate& c, const int* polygon, int count,
+                                     int sense, int* corners, int gap[2]) {
+    const int n = c.pointCount;
+    // Inside an outline whose polygon's area is positive, a point's distance
+    // from a side's chord is negative.
+    const int inwards = -sense;
+    SideShape shapes[ROBUST_VERTEX_MAX][ROBUST_VERTEX_MAX];
+    for (int i = 0; i < count; i++) {
+        for (int j = 0; j < count; j++) {
+            if (i != j)
+                shapes[i][j] = sideShape(c, polygon[i], polygon[j] + (j < i ? n - 1 : 0), inwards);
+        }
+    }
+    int best = -1;
+    for (int a = 0; a < count; a++) {
+        for (int b = a + 1; b < count; b++) {
+            for (int d = b + 1; d < count; d++) {
+                for (int f = d + 1; f < count; f++) {
+                    const int v[4] = {a, b, d, f};
+                    int on = 0;
+                    int straight = 0;
+                    int interrupted = 0;
+                    bool turning = true;
+                    for (int k = 0; k < 4; k++) {
+                        const SideShape& side = shapes[v[k]][v[(k + 1) % 4]];
+                        on += side.on;
+                        straight += side.straight;
+                        interrupted += side.interrupted;
+                        turning = turning && turnsEnough(c, polygon[v[(k + 3) % 4]], polygon[v[k]],
+                                                         polygon[v[(k + 1) % 4]], sense);
+                    }
+                    if (straight == 3 && interrupted == 1 && turning && on > best) {
+                        best = on;
+                        for (int k = 0; k < 4; k++) {
+                            const SideShape& side = shapes[v[k]][v[(k + 1) % 4]];
+                            corners[k] = polygon[v[k]];
+                            if (side.interrupted)
+                                std::copy(side.gap, side.gap + 2, gap);
+                        }
+                    }
+                }
+            }
+        }
+    }
+    return best >= 0;
+}
+
+// Turns the contour to start at the first of `corners` and sets them, and
+// the side's points an object takes off it, `gap` (none when first > last).
+void startAtFirstCorner(MarkerCandidate* candidate, const int* corners, const int gap[2]) {
+    MarkerCandidate& c = *candidate;
+    const int n = c.pointCount;
     const int start = corners[0];
     std::rotate(c.contourX, c.contourX + start, c.contourX + n - 1);
     std::rotate(c.contourY, c.contourY + start, c.contourY + n - 1);
     c.contourX[n - 1] = c.contourX[0];
     c.contourY[n - 1] = c.contourY[0];
     arSetCorners(candidate, corners[1] - start, corners[2] - start, corners[3] - start);
+    if (gap[0] <= gap[1]) {
+        c.interruption[0] = gap[0] - start;
+        c.interruption[1] = gap[1] - start;
+    }
+}
+
+}  // namespace
+
+MarkerStatus arCheckBentSquare(int area, MarkerCandidate* candidate, double factor) {
+    const MarkerCandidate& c = *candidate;
+    int polygon[ROBUST_VERTEX_MAX];
+    const int count = outlinePolygon(c, arCornerThreshold(area, factor), polygon);
+    if (count < 4) {
+        return MarkerStatus::NotASquare;
+    }
+    const int sense = outlineSense(c, polygon, count);
+    int corners[ROBUST_VERTEX_MAX];
+    int gap[2] = {0, -1};
+    if (!fourCornersAroundAnInterruption(c, polygon, count, sense, corners, gap)) {
+        std::copy(polygon, polygon + count, corners);
+        if (!keepFourTurningCorners(c, corners, count, sense) || !sidesMostlyStraight(c, corners))
+            return MarkerStatus::NotASquare;
+    }
+    startAtFirstCorner(candidate, corners, gap);
     return MarkerStatus::Ok;
 }

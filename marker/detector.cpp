@@ -37,9 +37,9 @@ int identifyMarkers(const FrameImage& frame, const CameraParam& camera, const Pa
         MarkerInfo& marker = markers[found];
         marker.area = candidate.area;
         marker.centre = candidate.centre;
-        if (arFitEdgeLines(camera.distFactor, edgeStorage, candidate.contourX, candidate.contourY,
-                           candidate.cornerIndex, marker.edgeLines, marker.vertices,
-                           robustSides) != MarkerStatus::Ok) {
+        marker.interrupted = candidate.interruption[0] <= candidate.interruption[1];
+        if (arFitEdgeLines(camera.distFactor, edgeStorage, candidate, marker.edgeLines,
+                           marker.vertices, robustSides) != MarkerStatus::Ok) {
             continue;
         }
         const bool offOutline =

@@ -26,20 +26,25 @@ int pointsNear(EdgeLineStorage& storage, int count, const EdgeLine& line) {
     return kept;
 }
 
-// Fits the line through the contour points first..last (ideal coordinates);
-// Degenerate when fewer than two points or the points do not span a line. With
-// `robust`, fits the line again without the points farther than
+// Fits the line through the candidate's contour points first..last (ideal
+// coordinates); Degenerate when fewer than two points or the points do not
+// span a line. With `robust`, the points of the candidate's interruption are
+// left out, and the line is fitted again without the points farther than
 // ROBUST_FIT_TOLERANCE from the first fit (a dent or a bump in the side).
-MarkerStatus fitSide(const double distFactor[4], EdgeLineStorage& storage, const int32_t* contourX,
-                     const int32_t* contourY, int first, int last, bool robust, EdgeLine* line) {
+MarkerStatus fitSide(const double distFactor[4], EdgeLineStorage& storage,
+                     const MarkerCandidate& candidate, int first, int last, bool robust,
+                     EdgeLine* line) {
     double* sidePoints = storage.sidePoints;
-    const int count = last - first + 1;
+    int count = 0;
+    for (int i = first; i <= last; i++) {
+        if (robust && i >= candidate.interruption[0] && i <= candidate.interruption[1])
+            continue;
+        arObservedToIdeal(distFactor, candidate.contourX[i], candidate.contourY[i],
+                          &sidePoints[2 * count], &sidePoints[2 * count + 1]);
+        count++;
+    }
     if (count < 2) {
         return MarkerStatus::Degenerate;
-    }
-    for (int k = 0; k < count; k++) {
-        arObservedToIdeal(distFactor, contourX[first + k], contourY[first + k], &sidePoints[2 * k],
-                          &sidePoints[2 * k + 1]);
     }
     if (!robust) {
         return fitLine(storage, sidePoints, count, line);
@@ -107,17 +112,16 @@ MarkerStatus fitLine(EdgeLineStorage& storage, double* sidePoints, int count, Ed
 }  // namespace
 
 MarkerStatus arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage,
-                            const int32_t* contourX, const int32_t* contourY,
-                            const int32_t cornerIndex[5], EdgeLine edgeLines[4],
+                            const MarkerCandidate& candidate, EdgeLine edgeLines[4],
                             ImagePoint vertices[4], bool robust) {
     for (int i = 0; i < 4; i++) {
-        const int st = cornerIndex[i];
-        const int ed = cornerIndex[i + 1];
+        const int st = candidate.cornerIndex[i];
+        const int ed = candidate.cornerIndex[i + 1];
         const int n = ed - st + 1;
         const double trim = 0.05 * n + 0.5;
         const int first = static_cast<int>(st + trim);
         const int last = static_cast<int>(ed - trim);
-        if (fitSide(distFactor, storage, contourX, contourY, first, last, robust, &edgeLines[i]) !=
+        if (fitSide(distFactor, storage, candidate, first, last, robust, &edgeLines[i]) !=
             MarkerStatus::Ok) {
             return MarkerStatus::Degenerate;
         }

@@ -16,16 +16,16 @@ struct EdgeLineStorage {
 };
 
 // Fits each side's line (ideal coordinates, through the lens model
-// `distFactor`) to the middle stretch of its contour points, and intersects
-// consecutive lines into the corners: corner j where side j - 1 meets side j.
-// Side i runs from contour point st = cornerIndex[i] to ed = cornerIndex[i +
-// 1], n = ed - st + 1 points; with trim = 0.05 n + 0.5 the fit uses points
-// int(st + trim) to int(ed - trim). Ok, or Degenerate when a side has too
-// few points, a fit fails or two consecutive lines are exactly parallel (the
-// outputs then hold a partial result). With `robust`, each side is fitted
-// again without its points farther than ROBUST_FIT_TOLERANCE from the first
-// fit.
+// `distFactor`) to the middle stretch of the candidate's contour points, and
+// intersects consecutive lines into the corners: corner j where side j - 1
+// meets side j. Side i runs from contour point st = cornerIndex[i] to ed =
+// cornerIndex[i + 1], n = ed - st + 1 points; with trim = 0.05 n + 0.5 the
+// fit uses points int(st + trim) to int(ed - trim). Ok, or Degenerate when a
+// side has too few points, a fit fails or two consecutive lines are exactly
+// parallel (the outputs then hold a partial result). With `robust`, the
+// points of the candidate's interruption are left out, and each side is
+// fitted again without its points farther than ROBUST_FIT_TOLERANCE from the
+// first fit.
 MarkerStatus arFitEdgeLines(const double distFactor[4], EdgeLineStorage& storage,
-                            const int32_t* contourX, const int32_t* contourY,
-                            const int32_t cornerIndex[5], EdgeLine edgeLines[4],
+                            const MarkerCandidate& candidate, EdgeLine edgeLines[4],
                             ImagePoint vertices[4], bool robust = false);

@@ -22,4 +22,7 @@ struct MarkerInfo {
     // smeared it is, and how unevenly; 0 when not measured.
     double rampWidth = 0.0;
     double narrowestRamp = 0.0;
+    // An object over the middle of one of its sides took that side's
+    // outline off it (robust sides): the side's line comes from its ends.
+    bool interrupted = false;
 };

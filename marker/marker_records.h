@@ -24,11 +24,18 @@ inline constexpr int CORNER_SPLIT_MAX = 6;
 // ROBUST_SIDE_TOLERANCE of its length (and at least 1.5 pixels) of it; a
 // side's line is fitted again without the points farther than
 // ROBUST_FIT_TOLERANCE pixels from its first fit.
+// One side may instead be interrupted by an object over its middle: along
+// its chord for ROBUST_RUN_MIN of the chord from each end and for
+// ROBUST_INTERRUPTED_ON_LINE of it in all, and cut no deeper than
+// ROBUST_DENT_DEPTH_MAX of it (the border's width as a share of the side).
 inline constexpr int ROBUST_VERTEX_MAX = 12;
 inline constexpr double ROBUST_TURN_MIN = 0.4;
 inline constexpr double ROBUST_SIDE_ON_LINE = 0.6;
 inline constexpr double ROBUST_SIDE_TOLERANCE = 0.03;
 inline constexpr double ROBUST_FIT_TOLERANCE = 1.5;
+inline constexpr double ROBUST_RUN_MIN = 0.1;
+inline constexpr double ROBUST_INTERRUPTED_ON_LINE = 0.4;
+inline constexpr double ROBUST_DENT_DEPTH_MAX = 0.25;
 // Capacity of a candidate's contour; tracing gives up at CONTOUR_TRACE_LIMIT points.
 inline constexpr int CONTOUR_POINT_MAX = 10000;
 inline constexpr int CONTOUR_TRACE_LIMIT = 9999;
@@ -96,6 +103,10 @@ struct MarkerCandidate {
     // Contour indices of the corners: 0, the other three in contour order,
     // then pointCount - 1.
     int32_t cornerIndex[5];
+    // Contour points first..last that an object over the middle of a side
+    // takes off it (robust sides), left out of the side's fit; first > last
+    // when there are none.
+    int32_t interruption[2];
 };
 
 // A marker remembered from earlier frames.

@@ -55,4 +55,6 @@ void arSetCorners(MarkerCandidate* c, int c1, int c2, int c3) {
     c->cornerIndex[2] = c2;
     c->cornerIndex[3] = c3;
     c->cornerIndex[4] = c->pointCount - 1;
+    c->interruption[0] = 0;
+    c->interruption[1] = -1;
 }

@@ -24,5 +24,5 @@ MarkerStatus arFindVertices(const int32_t* xs, const int32_t* ys, int s, int e, 
                             int* corners, int* cornerCount, int capacity = CORNER_SPLIT_MAX);
 
 // Sets the candidate's corners to contour points 0, c1, c2 and c3 (and the
-// closing point).
+// closing point), with no side interrupted.
 void arSetCorners(MarkerCandidate* c, int c1, int c2, int c3);

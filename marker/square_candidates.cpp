@@ -65,6 +65,8 @@ void copyCandidate(const MarkerCandidate& from, MarkerCandidate* to) {
     for (int k = 0; k < 5; k++) {
         to->cornerIndex[k] = from.cornerIndex[k];
     }
+    to->interruption[0] = from.interruption[0];
+    to->interruption[1] = from.interruption[1];
 }
 
 // Removes the marked candidates, keeping the order of the others.

@@ -6,10 +6,12 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <ranges>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "marker/edge_lines.h"
 #include "marker/labeling.h"
 #include "marker/local_threshold.h"
 #include "tests/marker/test_frames.h"
@@ -17,6 +19,7 @@
 namespace {
 
 using lumeko_test::BLACK;
+using lumeko_test::Colour;
 using lumeko_test::TestFrame;
 using lumeko_test::WHITE;
 
@@ -202,6 +205,78 @@ TEST(SquareCandidates, RobustSidesKeepOnlyCornersThatTurnEnough) {
         Stages stages;
         EXPECT_EQ(stages.findSquares(frame).size(), 0u) << turnDegrees;
         EXPECT_EQ(stages.findSquares(frame, true).size(), squares) << turnDegrees;
+    }
+}
+
+// With robust sides, a 200 px square turned 0.2 radians with discs over
+// its left side (centred on it, at a share of the way along it, with a
+// radius as a share of its side), dark (merged into the square) or white
+// (cutting into it): found, its corners fitted to the sides without the
+// discs, where the side runs along its chord from each end for a tenth of
+// it or more, for 40 % of it in all, and strays to one side only, inwards
+// by no more than a border's width.
+TEST(SquareCandidates, RobustSidesTakeASideInterruptedInItsMiddle) {
+    struct Disc {
+        double along, radius;
+        Colour colour;
+        double out = 0;  // its centre beyond the side, as a share of the side
+    };
+    const struct {
+        const char* name;
+        std::vector<Disc> discs;
+        bool found;
+    } cases[] = {
+        {"dark over 44 %", {{0.5, 0.22, BLACK}}, true},
+        // Standing out near a corner, the disc turns the outline more than
+        // that corner does.
+        {"dark, standing out near a corner", {{0.72, 0.15, BLACK, 0.12}}, true},
+        {"white over 44 %", {{0.5, 0.22, WHITE}}, true},
+        {"dark over 56 %", {{0.5, 0.28, BLACK}}, true},
+        {"dark over 66 %", {{0.5, 0.33, BLACK}}, false},
+        {"white cutting deeper than a border", {{0.5, 0.28, WHITE, -0.05}}, false},
+        {"white from 3 % to 53 %", {{0.28, 0.25, WHITE}}, false},
+        {"dark then white", {{0.35, 0.13, BLACK}, {0.65, 0.13, WHITE}}, false},
+    };
+    const CameraParam camera = lumeko_test::undistortedCamera(640, 480);
+    auto edges = std::make_unique<EdgeLineStorage>();
+    ImagePoint corners[4];
+    for (int k = 0; k < 4; k++) {
+        const double a = 0.2 + M_PI / 4 + k * M_PI / 2;
+        corners[k] = {320 + 100 * M_SQRT2 * std::cos(a), 240 + 100 * M_SQRT2 * std::sin(a)};
+    }
+    for (const auto& c : cases) {
+        TestFrame frame(640, 480);
+        frame.fillPolygon({corners[0], corners[1], corners[2], corners[3]}, BLACK);
+        for (const Disc& d : c.discs) {
+            const ImagePoint at{corners[1].x + d.along * (corners[2].x - corners[1].x) +
+                                    d.out * (corners[1].x - corners[0].x),
+                                corners[1].y + d.along * (corners[2].y - corners[1].y) +
+                                    d.out * (corners[1].y - corners[0].y)};
+            std::vector<ImagePoint> rim;
+            for (int k = 0; k < 72; k++)
+                rim.push_back({at.x + 200 * d.radius * std::cos(k * M_PI / 36),
+                               at.y + 200 * d.radius * std::sin(k * M_PI / 36)});
+            frame.fillPolygon(rim, d.colour);
+        }
+        Stages stages;
+        const auto s = stages.findSquares(frame, true);
+        ASSERT_EQ(s.size(), c.found ? 1u : 0u) << c.name;
+        if (!c.found)
+            continue;
+        const auto offBy = [&](ImagePoint p) {
+            return std::ranges::min(std::views::transform(
+                corners, [&](ImagePoint q) { return std::hypot(p.x - q.x, p.y - q.y); }));
+        };
+        EdgeLine lines[4];
+        ImagePoint fitted[4];
+        ASSERT_EQ(arFitEdgeLines(camera.distFactor, *edges, s[0], lines, fitted, true),
+                  MarkerStatus::Ok);
+        for (int k = 0; k < 4; k++) {
+            const int i = s[0].cornerIndex[k];
+            // The outline's corners place the pattern; the sides' lines, the pose.
+            EXPECT_LT(offBy({1.0 * s[0].contourX[i], 1.0 * s[0].contourY[i]}), 5) << c.name;
+            EXPECT_LT(offBy(fitted[k]), 1) << c.name;
+        }
     }
 }
 
