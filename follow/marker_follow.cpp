@@ -395,7 +395,7 @@ void MarkerFollow::relitAlike(const FrameImage& image, const FollowFit& sloped, 
 }
 
 FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& pose,
-                               const SideRamps& ramps, double cornerError) {
+                               const SideRamps& ramps, double cornerError, bool interrupted) {
     ShutterPose start{pose, {}};
     ShutterMotion perFrame;
     FollowFit fit;
@@ -413,8 +413,9 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     }
     // A fit that finds the marker hardly streaked leaves its found pose
     // (the sides measure a sharp or evenly blurred marker better), unless
-    // the sides say it is softly smeared.
-    fit.ok = fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps));
+    // the sides say it is softly smeared, or one of them was interrupted.
+    fit.ok =
+        fit.ok && (fit.outcome.streak > FOLLOW_SMEAR_WIDTH || softlySmeared(ramps) || interrupted);
     // A fit that strays as far from where the frames before put the marker
     // as it may from the square it started on followed a skewed square
     // further: it vouches for nothing, and the square is judged as one

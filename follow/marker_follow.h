@@ -193,9 +193,11 @@ class MarkerFollow {
     // alignment agrees with it (see FollowLimits::agreeTurn); `refused` when
     // the square is not to be kept either.
     // `cornerError` is how far the square's corners miss the fitted pose
-    // (pixels, root mean square; 0 when not known).
+    // (pixels, root mean square; 0 when not known). A square with an
+    // `interrupted` side is aligned however sharp: its alignment is taken as
+    // a smeared square's, streaked or not.
     FollowFit refine(long frame, const FrameImage& image, const Pose& pose, const SideRamps& ramps,
-                     double cornerError = 0.0);
+                     double cornerError = 0.0, bool interrupted = false);
     // Frame `frame`'s marker was seen only as a square that detection
     // doubted (its corners off its outline, as a heavy smear rounds them;
     // or a patch of texture), at `pose`, `width` pixels off: aligns from it,

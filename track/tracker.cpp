@@ -445,12 +445,14 @@ bool Tracker::followFrame(const FrameImage& frame, const MarkerInfo* markers, Fr
     if (record.status == FrameStatus::Marker) {
         const MarkerInfo& marker = markers[state.chosenMarker];
         const SideRamps ramps{marker.rampWidth, marker.narrowestRamp};
-        if (!follower->smeared(index, state.cameraPose, ramps)) {
+        // A square with an interrupted side is aligned too: the whole
+        // picture places it more closely than the side's two ends.
+        if (!marker.interrupted && !follower->smeared(index, state.cameraPose, ramps)) {
             follower->found(index, state.cameraPose);
             return true;
         }
-        const FollowFit fit =
-            follower->refine(index, frame, state.cameraPose, ramps, std::sqrt(state.poseError));
+        const FollowFit fit = follower->refine(index, frame, state.cameraPose, ramps,
+                                               std::sqrt(state.poseError), marker.interrupted);
         if (fit.refused) {
             // Neither the smeared square nor its alignment can be trusted:
             // the frame is followed as one without the marker, and the next
