@@ -234,7 +234,7 @@ TEST(SquareCandidates, RobustSidesTakeASideInterruptedInItsMiddle) {
         {"dark over 56 %", {{0.5, 0.28, BLACK}}, true},
         {"dark over 66 %", {{0.5, 0.33, BLACK}}, false},
         {"white cutting deeper than a border", {{0.5, 0.28, WHITE, -0.05}}, false},
-        {"white from 3 % to 53 %", {{0.28, 0.25, WHITE}}, false},
+        {"white from 3 % to 43 %", {{0.23, 0.2, WHITE}}, false},
         {"dark then white", {{0.35, 0.13, BLACK}, {0.65, 0.13, WHITE}}, false},
     };
     const CameraParam camera = lumeko_test::undistortedCamera(640, 480);
