@@ -70,10 +70,10 @@ int pointsNearChord(const MarkerCandidate& c, int s, int e, int p, int q, double
     return on;
 }
 
-// A side's tolerance: ROBUST_SIDE_TOLERANCE of the length from contour point
-// s to e, and at least 1.5 pixels.
-double sideTolerance(const MarkerCandidate& c, int s, int e) {
-    return std::max(1.5, ROBUST_SIDE_TOLERANCE * chordThrough(c, s, e).length);
+// A side's tolerance: ROBUST_SIDE_TOLERANCE of its chord's length, and at
+// least 1.5 pixels.
+double sideTolerance(const Chord& chord) {
+    return std::max(1.5, ROBUST_SIDE_TOLERANCE * chord.length);
 }
 
 // Whether the side from contour point s to e lies mostly on a line: at
@@ -82,7 +82,7 @@ double sideTolerance(const MarkerCandidate& c, int s, int e) {
 // over the other corner).
 bool sideMostlyStraight(const MarkerCandidate& c, int s, int e) {
     const int m = (s + e) / 2;
-    const double tolerance = sideTolerance(c, s, e);
+    const double tolerance = sideTolerance(chordThrough(c, s, e));
     const int on = std::max({pointsNearChord(c, s, e, s, e, tolerance),
                              pointsNearChord(c, s, e, s, m, tolerance),
                              pointsNearChord(c, s, e, m, e, tolerance)});
@@ -110,16 +110,21 @@ bool sidesMostlyStraight(const MarkerCandidate& c, const int* corners) {
 // has; the square lies on the chord's `inwards` side (1 where the points'
 // distances are positive, -1 where negative). `on` gets the points along
 // the chord, `gap` the first and last of those between.
-bool sideInterrupted(const MarkerCandidate& c, int s, int e, int inwards, int* on, int gap[2]) {
-    const Chord chord = chordThrough(c, s, e);
-    const double tolerance = sideTolerance(c, s, e) * chord.length;
+bool sideInterrupted(const MarkerCandidate& c, const Chord& chord, int s, int e, int inwards,
+                     int* on, int gap[2]) {
+    const double tolerance = sideTolerance(chord) * chord.length;
     const double deepest = ROBUST_DENT_DEPTH_MAX * chord.length * chord.length;
+    const double span = std::max(std::fabs(chord.a), std::fabs(chord.b)) + 1.0;
     int lead = s;
     while (lead <= e && std::fabs(scaledDistance(c, chord, lead)) <= tolerance)
         lead++;
+    if (lead - s < ROBUST_RUN_MIN * span)
+        return false;
     int trail = e;
     while (trail >= lead && std::fabs(scaledDistance(c, chord, trail)) <= tolerance)
         trail--;
+    if (e - trail < ROBUST_RUN_MIN * span)
+        return false;
     int strays = 0;  // the side of the chord the stretch between strays to
     for (int i = lead; i <= trail; i++) {
         const double d = scaledDistance(c, chord, i);
@@ -131,12 +136,10 @@ bool sideInterrupted(const MarkerCandidate& c, int s, int e, int inwards, int* o
             strays = side;
         }
     }
-    const double span = std::max(std::fabs(chord.a), std::fabs(chord.b)) + 1.0;
     *on = (lead - s) + (e - trail);
     gap[0] = lead;
     gap[1] = trail;
-    return lead - s >= ROBUST_RUN_MIN * span && e - trail >= ROBUST_RUN_MIN * span &&
-           *on >= ROBUST_INTERRUPTED_ON_LINE * span;
+    return *on >= ROBUST_INTERRUPTED_ON_LINE * span;
 }
 
 // The outline's polygon: the corner search's vertices from contour point 0
@@ -209,26 +212,80 @@ struct SideShape {
     int gap[2];  // interrupted: the first and last point off its chord
 };
 
+// Whether at least `needed` of contour points s..e lie within the side's
+// tolerance of their `chord`; `on` gets how many do when they are enough.
+// The count stops once the points left cannot make it up.
+bool enoughNearChord(const MarkerCandidate& c, const Chord& chord, int s, int e, double needed,
+                     int* on) {
+    const double limit = sideTolerance(chord) * chord.length;
+    int near = 0;
+    for (int i = s; i <= e; i++) {
+        if (near + (e - i + 1) < needed)
+            return false;
+        near += std::fabs(scaledDistance(c, chord, i)) <= limit;
+    }
+    *on = near;
+    return near >= needed;
+}
+
 SideShape sideShape(const MarkerCandidate& c, int s, int e, int inwards) {
     SideShape shape{};
-    shape.on = pointsNearChord(c, s, e, s, e, sideTolerance(c, s, e));
-    shape.straight = shape.on >= ROBUST_SIDE_ON_LINE * (e - s + 1);
+    const Chord chord = chordThrough(c, s, e);
+    shape.straight = enoughNearChord(c, chord, s, e, ROBUST_SIDE_ON_LINE * (e - s + 1), &shape.on);
     if (!shape.straight) {
-        shape.interrupted = sideInterrupted(c, s, e, inwards, &shape.on, shape.gap);
+        shape.interrupted = sideInterrupted(c, chord, s, e, inwards, &shape.on, shape.gap);
     }
     return shape;
 }
 
-// Whether polygon vertex b turns the outline by at least ROBUST_TURN_MIN
-// between a and d (contour indices).
-bool turnsEnough(const MarkerCandidate& c, int a, int b, int d, int sense) {
-    const auto length = [&](int p, int q) {
-        return std::hypot(c.contourX[q] - c.contourX[p], c.contourY[q] - c.contourY[p]);
-    };
-    const double product = length(a, b) * length(b, d);
-    return product > 0.0 &&
-           sense * static_cast<double>(turn(c, a, b, d)) >= ROBUST_TURN_MIN * product;
-}
+// The sides between the polygon's vertices, each measured when first asked
+// for (most never are: a corner that does not turn enough rules out every
+// four with it).
+class PolygonSides {
+  public:
+    PolygonSides(const MarkerCandidate& c, const int* polygon, int inwards, int sense)
+        : c_(c), polygon_(polygon), inwards_(inwards), sense_(sense) {}
+
+    // The side from vertex i forwards to vertex j.
+    const SideShape& shape(int i, int j) {
+        if (!known_[i][j]) {
+            const int end = polygon_[j] + (j < i ? c_.pointCount - 1 : 0);
+            shapes_[i][j] = sideShape(c_, polygon_[i], end, inwards_);
+            known_[i][j] = true;
+        }
+        return shapes_[i][j];
+    }
+
+    // Whether the side from vertex i to j is straight or interrupted.
+    bool usable(int i, int j) {
+        const SideShape& side = shape(i, j);
+        return side.straight || side.interrupted;
+    }
+
+    // Whether vertex b turns the outline by at least ROBUST_TURN_MIN between
+    // vertices a and d: the sine of the angle, its sides' lengths squared
+    // away.
+    bool turnsEnough(int a, int b, int d) const {
+        const double t = static_cast<double>(turn(c_, polygon_[a], polygon_[b], polygon_[d]));
+        const double product = squaredLength(a, b) * squaredLength(b, d);
+        return product > 0.0 && sense_ * t > 0.0 &&
+               t * t >= ROBUST_TURN_MIN * ROBUST_TURN_MIN * product;
+    }
+
+  private:
+    double squaredLength(int i, int j) const {
+        const double dx = c_.contourX[polygon_[j]] - c_.contourX[polygon_[i]];
+        const double dy = c_.contourY[polygon_[j]] - c_.contourY[polygon_[i]];
+        return dx * dx + dy * dy;
+    }
+
+    const MarkerCandidate& c_;
+    const int* polygon_;
+    int inwards_;
+    int sense_;
+    SideShape shapes_[ROBUST_VERTEX_MAX][ROBUST_VERTEX_MAX];
+    bool known_[ROBUST_VERTEX_MAX][ROBUST_VERTEX_MAX] = {};
+};
 
 // For a square with an object over the middle of one side, whose outline's
 // corner search also makes corners of the object: of the polygon's vertices,
@@ -236,42 +293,40 @@ bool turnsEnough(const MarkerCandidate& c, int a, int b, int d, int sense) {
 // mostly straight between them and one interrupted, the most points lying
 // along the sides (the first such four on ties). Whether there are such;
 // `corners` gets them in contour order, `gap` the interrupted side's points
-// off its chord (contour indices, counting on past the contour's end).
+// off its chord (contour indices, counting on past the contour's end). The
+// search leaves a choice as soon as a side or a corner of it fails.
 bool fourCornersAroundAnInterruption(const MarkerCandidate& c, const int* polygon, int count,
                                      int sense, int* corners, int gap[2]) {
-    const int n = c.pointCount;
     // Inside an outline whose polygon's area is positive, a point's distance
     // from a side's chord is negative.
-    const int inwards = -sense;
-    SideShape shapes[ROBUST_VERTEX_MAX][ROBUST_VERTEX_MAX];
-    for (int i = 0; i < count; i++) {
-        for (int j = 0; j < count; j++) {
-            if (i != j)
-                shapes[i][j] = sideShape(c, polygon[i], polygon[j] + (j < i ? n - 1 : 0), inwards);
-        }
-    }
+    PolygonSides sides(c, polygon, -sense, sense);
     int best = -1;
     for (int a = 0; a < count; a++) {
         for (int b = a + 1; b < count; b++) {
+            if (!sides.usable(a, b))
+                continue;
             for (int d = b + 1; d < count; d++) {
+                if (!sides.turnsEnough(a, b, d) || !sides.usable(b, d) ||
+                    sides.shape(a, b).interrupted + sides.shape(b, d).interrupted > 1)
+                    continue;
                 for (int f = d + 1; f < count; f++) {
                     const int v[4] = {a, b, d, f};
+                    if (!sides.turnsEnough(b, d, f) || !sides.turnsEnough(d, f, a) ||
+                        !sides.turnsEnough(f, a, b))
+                        continue;
                     int on = 0;
-                    int straight = 0;
                     int interrupted = 0;
-                    bool turning = true;
-                    for (int k = 0; k < 4; k++) {
-                        const SideShape& side = shapes[v[k]][v[(k + 1) % 4]];
+                    bool usable = true;
+                    for (int k = 0; k < 4 && usable; k++) {
+                        usable = sides.usable(v[k], v[(k + 1) % 4]);
+                        const SideShape& side = sides.shape(v[k], v[(k + 1) % 4]);
                         on += side.on;
-                        straight += side.straight;
                         interrupted += side.interrupted;
-                        turning = turning && turnsEnough(c, polygon[v[(k + 3) % 4]], polygon[v[k]],
-                                                         polygon[v[(k + 1) % 4]], sense);
                     }
-                    if (straight == 3 && interrupted == 1 && turning && on > best) {
+                    if (usable && interrupted == 1 && on > best) {
                         best = on;
                         for (int k = 0; k < 4; k++) {
-                            const SideShape& side = shapes[v[k]][v[(k + 1) % 4]];
+                            const SideShape& side = sides.shape(v[k], v[(k + 1) % 4]);
                             corners[k] = polygon[v[k]];
                             if (side.interrupted)
                                 std::copy(side.gap, side.gap + 2, gap);
