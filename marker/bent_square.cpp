@@ -256,6 +256,25 @@ class PolygonSides {
         return shapes_[i][j];
     }
 
+    // Whether vertex b turns enough between a and some vertex after it.
+    bool turnsOnwards(int a, int b, int count) const {
+        for (int d = b + 1; d < count; d++) {
+            if (turnsEnough(a, b, d))
+                return true;
+        }
+        return false;
+    }
+
+    // Whether vertex a turns enough between some last vertex (two or more
+    // after b) and b.
+    bool turnsAfterLast(int a, int b, int count) const {
+        for (int f = b + 2; f < count; f++) {
+            if (turnsEnough(f, a, b))
+                return true;
+        }
+        return false;
+    }
+
     // Whether the side from vertex i to j is straight or interrupted.
     bool usable(int i, int j) {
         const SideShape& side = shape(i, j);
@@ -303,7 +322,8 @@ bool fourCornersAroundAnInterruption(const MarkerCandidate& c, const int* polygo
     int best = -1;
     for (int a = 0; a < count; a++) {
         for (int b = a + 1; b < count; b++) {
-            if (!sides.usable(a, b))
+            if (!sides.turnsOnwards(a, b, count) || !sides.turnsAfterLast(a, b, count) ||
+                !sides.usable(a, b))
                 continue;
             for (int d = b + 1; d < count; d++) {
                 if (!sides.turnsEnough(a, b, d) || !sides.usable(b, d) ||
