@@ -6,7 +6,6 @@
 #include <array>
 #include <cmath>
 #include <memory>
-#include <ranges>
 #include <span>
 #include <string>
 #include <vector>
@@ -264,8 +263,10 @@ TEST(SquareCandidates, RobustSidesTakeASideInterruptedInItsMiddle) {
         if (!c.found)
             continue;
         const auto offBy = [&](ImagePoint p) {
-            return std::ranges::min(std::views::transform(
-                corners, [&](ImagePoint q) { return std::hypot(p.x - q.x, p.y - q.y); }));
+            double nearest = INFINITY;
+            for (const ImagePoint& q : corners)
+                nearest = std::min(nearest, std::hypot(p.x - q.x, p.y - q.y));
+            return nearest;
         };
         EdgeLine lines[4];
         ImagePoint fitted[4];
