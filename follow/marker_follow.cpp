@@ -279,6 +279,12 @@ bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double t
            arPoseTurnBetween(o.pose.middle, start) <= turnMax;
 }
 
+bool withinRetryReach(const Pose& fitted, const Pose& start, const Pose& predicted,
+                      const ShutterMotion& perFrame, const FollowLimits& limits) {
+    return arPoseTurnBetween(fitted, start) <=
+           arPoseTurnBetween(start, predicted) + turnAngle(perFrame) + limits.retryTurnMargin;
+}
+
 void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
                  const FollowLimits& limits) {
     const AlignOutcome& o = fit.outcome;
@@ -564,9 +570,13 @@ FollowFit MarkerFollow::followFrom(Remembered (&last)[3], long frame, const Fram
         fit = alignFrom(image, start, start.motion, limits_.turnMax);
         // A second chance (a start away from the prediction, time reversed,
         // or from frames found cold) must match as closely as a smeared
-        // marker's drawing.
+        // marker's drawing; from a start away from the prediction, it must
+        // also land within that start's reach.
         if (back || offset != 0.0)
             fit.ok = fit.ok && matchesAsSmeared(fit.outcome);
+        if (offset != 0.0)
+            fit.ok = fit.ok &&
+                     withinRetryReach(fit.pose, start.middle, predicted.middle, perFrame, limits_);
         if (fit.ok)
             break;
     }

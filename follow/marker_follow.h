@@ -132,6 +132,14 @@ struct FollowLimits {
     // closely as a smeared marker's does.
     double closeCorrelation = 0.97;
     double closePictureMatch = 0.8;
+    // A start moved a frame's motion or two away from the prediction is
+    // there for a camera that sped up, slowed down or turned back: its fit
+    // may land as far from the start as the start lies from the prediction,
+    // and a frame's turn more (the speed itself misjudged), but one that
+    // turned further than that, by more than this, went elsewhere (a
+    // smear's length traded for the marker's size can match as closely as
+    // the marker does).
+    double retryTurnMargin = 5.0 * M_PI / 180.0;
 };
 
 // A followed or aligned pose: `ok` when the alignment was taken.
@@ -155,6 +163,12 @@ struct BackFollow {
 // refused (see FollowLimits::agreeTurn).
 void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
                  const FollowLimits& limits);
+
+// Whether a pose `fitted` from a second `start` (see
+// FollowLimits::retryTurnMargin) lies within its reach of the `predicted`
+// pose, the frames' motion being `perFrame`.
+bool withinRetryReach(const Pose& fitted, const Pose& start, const Pose& predicted,
+                      const ShutterMotion& perFrame, const FollowLimits& limits);
 
 // Follows the marker where detection cannot see it, or sees it smeared: the
 // marker (its known picture, border and white margin) is drawn as the camera

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 #include "math/matrix.h"
 
 // How the camera moves while the shutter is open, in the camera's axes: it
@@ -35,6 +37,12 @@ Pose movePose(const Pose& pose, const double d[6]);
 
 // The motion from pose `from` to pose `to` (to = the motion applied to from).
 ShutterMotion motionBetween(const Pose& from, const Pose& to);
+
+// How far the motion turns the camera (radians).
+inline double turnAngle(const ShutterMotion& motion) {
+    return std::sqrt(motion.turn[0] * motion.turn[0] + motion.turn[1] * motion.turn[1] +
+                     motion.turn[2] * motion.turn[2]);
+}
 
 // The motion scaled by `factor`.
 ShutterMotion scaledMotion(const ShutterMotion& motion, double factor);
