@@ -105,6 +105,7 @@ void MarkerFollow::remember(Remembered (&last)[3], long frame, const Pose& pose,
     last[0].pose = pose;
     last[0].moving = motion != nullptr;
     last[0].rampWidth = 0.0;
+    last[0].skewed = false;
     if (motion != nullptr)
         last[0].motion = *motion;
 }
@@ -199,6 +200,14 @@ double MarkerFollow::unalignedSquareTurn(const SideRamps& ramps, bool skewed) co
     // further than the frames' motion can miss by (turnMax): then they are
     // another dark square taken for the marker, or its corners misplaced.
     return skewed && !softAllRound(ramps) ? limits_.refuseTurn : limits_.turnMax;
+}
+
+bool loneSquareSkewed(const SideRamps& ramps, double cornerError) {
+    // With nothing before it to compare with, a smeared square whose
+    // drawing would not align has only its corners to vouch for it: missing
+    // the marker's shape, they say the smear has skewed it (a soft lens or
+    // noise, whatever the ramps, leaves a square's corners on its shape).
+    return ramps.widest > FOLLOW_SMEAR_WIDTH && cornerError > FOLLOW_SKEWED_ERROR;
 }
 
 bool MarkerFollow::smeared(long frame, const Pose& pose, const SideRamps& ramps) const {
@@ -437,6 +446,8 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
         judgeSquare(fit, pose, ramps, limits_);
     else if (predicted)
         fit.refused = arPoseTurnBetween(pose, expectedPose) > unalignedSquareTurn(ramps, skewed);
+    else
+        fit.refused = loneSquareSkewed(ramps, cornerError);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.
@@ -450,8 +461,10 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     if (!fit.refused) {
         remember(last_, frame, fit.ok ? fit.outcome.pose.middle : pose,
                  fit.ok ? &fit.outcome.pose.motion : nullptr);
-        if (!fit.ok)
+        if (!fit.ok) {
             last_[0].rampWidth = ramps.widest;
+            last_[0].skewed = cornerError > FOLLOW_SKEWED_ERROR;
+        }
     }
     return fit;
 }
@@ -562,7 +575,8 @@ FollowFit MarkerFollow::followFrom(Remembered (&last)[3], long frame, const Fram
     FollowFit fit;
     ShutterPose predicted;
     ShutterMotion perFrame;
-    if (!predictFrom(last, frame, &predicted, &perFrame))
+    // Nothing to predict from, or only two skewed squares to say how it moves.
+    if (!predictFrom(last, frame, &predicted, &perFrame) || (last[0].skewed && last[1].skewed))
         return fit;
     const bool back = &last != &last_;  // followed back, or cold
     for (const double offset : RETRY_SHARES) {

@@ -164,6 +164,12 @@ struct BackFollow {
 void judgeSquare(FollowFit& fit, const Pose& square, const SideRamps& ramps,
                  const FollowLimits& limits);
 
+// Whether a smeared square (its sides' `ramps`) whose drawing would not
+// align, found with no frame before it to say where the marker lies, is
+// skewed past use: its corners miss the marker's shape by more than
+// FOLLOW_SKEWED_ERROR (`cornerError`, pixels). Such a square gives no camera.
+bool loneSquareSkewed(const SideRamps& ramps, double cornerError);
+
 // Whether a pose `fitted` from a second `start` (see
 // FollowLimits::retryTurnMargin) lies within its reach of the `predicted`
 // pose, the frames' motion being `perFrame`.
@@ -271,12 +277,18 @@ class MarkerFollow {
         ShutterMotion motion{};  // over the shutter, when aligned
         bool moving = false;
         double rampWidth = 0.0;  // a smeared square's widest ramp, when not aligned
+        bool skewed = false;     // then too, its corners off the marker's shape
     };
     // Follows back into the kept frames from the `after` frames after them
     // (this frame `frame` first), remembered in `from`.
     int followBackFrom(const Remembered (&from)[3], long frame, int after, BackFollow* out);
     // Follows frame `frame` from the poses `last` (the latest first), which
-    // remember what is taken.
+    // remember what is taken. Not from two squares whose drawings would not
+    // align and whose corners miss the marker's shape (`skewed`, see
+    // FOLLOW_SKEWED_ERROR): they say where the marker was, not how it
+    // moves, since a heavy smear skews each by its own 5 to 17 degrees (two
+    // such squares a frame apart said 10 degrees a frame where the camera
+    // turned 3 to 5, and the frame after was followed 15 degrees off).
     FollowFit followFrom(Remembered (&last)[3], long frame, const FrameImage& image);
     // The best of the starts about `predicted` (places along the motion a
     // frame apart `perFrame`, `offset` frames' motion on, and streak

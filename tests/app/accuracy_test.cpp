@@ -1249,6 +1249,36 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
         EXPECT_FALSE(follow->refine(0, frame, truePose, ramps).ok);
         EXPECT_EQ(follow->movedFrom(1, truePose), moved) << ramps.widest;
     }
+    // With no frame before, a smeared square that would not align is
+    // refused only when its corners miss the marker's shape (a heavy smear's
+    // lone squares stood 10 and 25 degrees off), its ramps alike or not; not
+    // one whose corners fit it, nor a softly smeared one.
+    const struct {
+        SideRamps ramps;
+        double cornerError;
+        bool refused;
+    } lone[] = {{{10, 7}, 2.1, true}, {{10, 9}, 2.1, true}, {{10, 7}, 1.9, false},
+                {{3.5, 2}, 2.1, false}};
+    for (const auto& q : lone) {
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
+        const FollowFit fit = follow->refine(0, FrameImage{blank.data(), 640, 480}, truePose,
+                                             q.ramps, q.cornerError);
+        EXPECT_FALSE(fit.ok);
+        EXPECT_EQ(fit.refused, q.refused) << q.ramps.widest << " px, corners " << q.cornerError;
+    }
+    // A frame without a square is not followed from two smeared squares
+    // that would not align and whose corners miss the marker's shape (their
+    // skews, not the camera, say how it moved: a heavy smear's next frame
+    // was followed 15 degrees off); from one of them after one whose
+    // corners fit it, it is.
+    for (const double firstCorners : {2.1, 1.9}) {
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
+        const FrameImage unaligned{blank.data(), 640, 480};
+        follow->found(0, truePose);
+        EXPECT_FALSE(follow->refine(1, unaligned, truePose, SideRamps{10, 7}, firstCorners).ok);
+        EXPECT_FALSE(follow->refine(2, unaligned, truePose, SideRamps{10, 7}, 2.1).ok);
+        EXPECT_EQ(follow->follow(3, FrameImage{pixels.data(), 640, 480}).ok, firstCorners < 2.0);
+    }
 }
 
 // A smeared square found after a single frame found sharp: that frame says
