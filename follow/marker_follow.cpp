@@ -280,6 +280,15 @@ bool MarkerFollow::unevenlyLit(const AlignOutcome& o) const {
            o.inView >= limits_.inViewMin;
 }
 
+bool MarkerFollow::drawnElsewhere(const AlignOutcome& o, const Pose& square) const {
+    // Near the square's mirror, the drawing says only which of its two poses
+    // the square lies on, which the frames after may settle.
+    return o.correlation >= limits_.unevenCorrelationMin &&
+           o.pictureMatch >= limits_.closePictureMatch &&
+           arPoseTurnBetween(o.pose.middle, square) > limits_.elsewhereTurn &&
+           arPoseTurnBetween(o.pose.middle, mirroredPose(square)) > limits_.elsewhereTurn;
+}
+
 bool MarkerFollow::acceptable(const AlignOutcome& o, const Pose& start, double turnMax) const {
     const double paper = o.dark + o.contrast;
     return o.converged && matchesAsFound(o) && o.pictureMatch >= limits_.pictureMatchMin &&
@@ -447,7 +456,7 @@ FollowFit MarkerFollow::refine(long frame, const FrameImage& image, const Pose& 
     else if (predicted)
         fit.refused = arPoseTurnBetween(pose, expectedPose) > unalignedSquareTurn(ramps, skewed);
     else
-        fit.refused = loneSquareSkewed(ramps, cornerError);
+        fit.refused = loneSquareSkewed(ramps, cornerError) || drawnElsewhere(fit.outcome, pose);
     if (predicted) {
         // Only a smear measures the shutter; a marker the motion said was
         // smeared and found sharp says the shutter is short.

@@ -140,6 +140,15 @@ struct FollowLimits {
     // smear's length traded for the marker's size can match as closely as
     // the marker does).
     double retryTurnMargin = 5.0 * M_PI / 180.0;
+    // A square with no frame before it whose drawing, aligned from it,
+    // comes to match the picture inside the border as closely as a second
+    // start's must, and the frame at least `unevenCorrelationMin`, more
+    // than this far from it and from its mirror (mirroredPose), yet not
+    // closely enough to be taken: the frame says the marker lies elsewhere,
+    // and the square is refused (a small marker under a hard shadow's edge,
+    // in noise: squares 13 to 23 degrees off, their drawings' fits 7 to
+    // 10).
+    double elsewhereTurn = 10.0 * M_PI / 180.0;
 };
 
 // A followed or aligned pose: `ok` when the alignment was taken.
@@ -321,6 +330,9 @@ class MarkerFollow {
     FollowFit alignLit(LightModel light, const FrameImage& image, const ShutterPose& start,
                        const ShutterMotion& expected, double turnMax, double coarseMin);
     bool acceptable(const AlignOutcome& outcome, const Pose& start, double turnMax) const;
+    // Whether a fit from a lone `square`, not taken, matched closely far
+    // from it (see FollowLimits::elsewhereTurn).
+    bool drawnElsewhere(const AlignOutcome& outcome, const Pose& square) const;
     // How far from where the frames before put the marker a square with
     // sides' `ramps` whose drawing would not align may lie before it is
     // refused: `skewed` when its ramps, its corners or its fit say so.

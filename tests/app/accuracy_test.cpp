@@ -1250,21 +1250,42 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
         EXPECT_EQ(follow->movedFrom(1, truePose), moved) << ramps.widest;
     }
     // With no frame before, a smeared square that would not align is
-    // refused only when its corners miss the marker's shape (a heavy smear's
-    // lone squares stood 10 and 25 degrees off), its ramps alike or not; not
-    // one whose corners fit it, nor a softly smeared one.
+    // refused when its corners miss the marker's shape (a heavy smear's
+    // lone squares stood 10 and 25 degrees off), its ramps alike or not;
+    // not one whose corners fit it, nor a softly smeared one. So is any
+    // lone square whose drawing comes to match the frame's closely more than
+    // 10 degrees away, yet is not taken (here a sharp one, whose fit finds
+    // no streak); not one within that, nor one on the wrong one of its two
+    // poses, whose drawing lands near its mirror.
+    const auto tiltedInPlace = [&](double degrees) {
+        Pose p = tilted(degrees);
+        for (int r = 0; r < 3; r++)
+            p.m[r][3] = truePose.m[r][3];
+        return p;
+    };
     const struct {
+        const std::vector<unsigned char>& frame;
+        double tilt;  // about the marker's middle; NAN: its mirror
         SideRamps ramps;
         double cornerError;
         bool refused;
-    } lone[] = {{{10, 7}, 2.1, true}, {{10, 9}, 2.1, true}, {{10, 7}, 1.9, false},
-                {{3.5, 2}, 2.1, false}};
+    } lone[] = {{blank, 0, {10, 7}, 2.1, true},   {blank, 0, {10, 9}, 2.1, true},
+                {blank, 0, {10, 7}, 1.9, false},  {blank, 0, {3.5, 2}, 2.1, false},
+                {pixels, 12, {2, 1.6}, 0.0, true}, {pixels, 8, {2, 1.6}, 0.0, false},
+                {pixels, NAN, {2, 1.6}, 0.0, false}};
     for (const auto& q : lone) {
         std::unique_ptr<MarkerFollow> follow = inputs.follower();
-        const FollowFit fit = follow->refine(0, FrameImage{blank.data(), 640, 480}, truePose,
-                                             q.ramps, q.cornerError);
+        const FollowFit fit =
+            follow->refine(0, FrameImage{const_cast<unsigned char*>(q.frame.data()), 640, 480},
+                           std::isnan(q.tilt) ? mirroredPose(truePose) : tiltedInPlace(q.tilt),
+                           q.ramps, q.cornerError);
+        std::printf("[follow refusal] lone square %.0f deg off: fit %.2f deg off, correlation "
+                    "%.3f, picture %.3f\n",
+                    q.tilt, degreesBetween(fit.outcome.pose.middle, truePose),
+                    fit.outcome.correlation, fit.outcome.pictureMatch);
         EXPECT_FALSE(fit.ok);
-        EXPECT_EQ(fit.refused, q.refused) << q.ramps.widest << " px, corners " << q.cornerError;
+        EXPECT_EQ(fit.refused, q.refused)
+            << q.tilt << " deg, " << q.ramps.widest << " px, corners " << q.cornerError;
     }
     // A frame without a square is not followed from two smeared squares
     // that would not align and whose corners miss the marker's shape (their
