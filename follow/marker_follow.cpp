@@ -241,6 +241,10 @@ bool MarkerFollow::movedFrom(long frame, const Pose& pose) const {
     ShutterMotion perFrame;
     if (!predict(frame, &predicted, &perFrame))
         return false;
+    // Turned in place (an orbit about a small marker moves its corners
+    // little), the held camera stands as far off as the turn.
+    if (arPoseTurnBetween(pose, predicted.middle) > limits_.refuseTurn)
+        return true;
     // The way from `pose` to the prediction, as a motion over a shutter.
     const ShutterPose way{poseInShutter({pose, motionBetween(pose, predicted.middle)}, 0.5),
                           motionBetween(pose, predicted.middle)};

@@ -257,8 +257,9 @@ class MarkerFollow {
     int followBackCold(long frame, BackFollow* out);
     // Whether the frames before say that in frame `frame` the marker lies
     // more than FOLLOW_HELD_SHIFT pixels (at a corner) from where `pose`
-    // puts it, or that it moved further since the last of them (its smear):
-    // a marker held from an earlier frame that is no longer there.
+    // puts it, or turned more than `refuseTurn` from it, or that it moved
+    // further since the last of them (its smear): a marker held from an
+    // earlier frame that is no longer there.
     bool movedFrom(long frame, const Pose& pose) const;
     // Frame `frame` ended without a camera, with a held marker's (a camera
     // of an earlier frame), with one found cold (`cold`), or followed

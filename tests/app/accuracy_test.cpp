@@ -1287,6 +1287,16 @@ TEST(FollowRefusal, OnlyADrawingThatMatchesTheFrameIsTaken) {
         EXPECT_EQ(fit.refused, q.refused)
             << q.tilt << " deg, " << q.ramps.widest << " px, corners " << q.cornerError;
     }
+    // A marker held where the frames before say the camera turned in
+    // place (an orbit about a small marker moves its corners little) is
+    // dropped once that turn passes 5 degrees: the held camera stands as far
+    // off (a 320 x 240 orbit's holds were 8 to 10 degrees off).
+    for (const auto& [turn, moved] : {std::pair{6.0, true}, {4.0, false}}) {
+        std::unique_ptr<MarkerFollow> follow = inputs.follower();
+        follow->found(0, truePose);
+        follow->found(1, tiltedInPlace(turn));
+        EXPECT_EQ(follow->movedFrom(2, tiltedInPlace(turn)), moved) << turn << " deg a frame";
+    }
     // A frame without a square is not followed from two smeared squares
     // that would not align and whose corners miss the marker's shape (their
     // skews, not the camera, say how it moved: a heavy smear's next frame
